@@ -1,0 +1,23 @@
+#pragma once
+// The event loop as the logic sees it: nested waits that keep every other event flowing.
+#include <chrono>
+#include <functional>
+
+namespace ov {
+
+using Clock = std::chrono::steady_clock;
+
+class EventLoop {
+ public:
+  virtual ~EventLoop() = default;
+  virtual Clock::time_point Now() = 0;
+  // Handles every pending event; when none is pending, sleeps until one arrives or the deadline passes.
+  virtual void WaitForEvents(Clock::time_point deadline) = 0;
+
+  // Keeps handling events until done() holds.
+  void WaitUntil(const std::function<bool()>& done) {
+    while (!done()) WaitForEvents(Clock::time_point::max());
+  }
+};
+
+}  // namespace ov

@@ -1,0 +1,70 @@
+#pragma once
+// Frames on the wire: 0xFD, a four-character code, the payload, 0xFE.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace ov {
+
+class Client;
+
+constexpr char kFrameStart = '\xFD';
+constexpr char kFrameEnd = '\xFE';
+constexpr size_t kReceiveBufferSize = 32768;
+constexpr size_t kMaxFrameSize = 1 << 20;  // an unfinished frame longer than this is dropped
+
+std::string FormatCode(int32_t number);
+std::string MakeFrame(int32_t code, std::string_view payload);
+
+struct Frame {
+  std::string code;
+  std::string payload;
+};
+
+enum class CodeKind { Control, Console, Unknown };
+struct CodeClass {
+  CodeKind kind;
+  int number;  // control message number or server id
+};
+CodeClass ClassifyCode(std::string_view code);
+
+// Splits one connection's byte stream into frames. Bytes of an unfinished frame are kept until a later
+// Feed completes it, so frames come out whole, once and in order however the stream was cut.
+class FrameAssembler {
+ public:
+  struct Result {
+    std::vector<Frame> frames;
+    bool overflowed = false;  // an unfinished frame grew past kMaxFrameSize and was dropped
+  };
+  Result Feed(std::string_view bytes);
+  size_t Pending() const { return partial_.size(); }
+
+ private:
+  std::string partial_;
+  bool discarding_ = false;  // skipping the rest of a dropped, oversized frame
+};
+
+class FrameLayer {
+ public:
+  explicit FrameLayer(Client& client) : client_(client) {}
+
+  void ReceiveFrames(int socket);
+  void SendFrame(int socket, int32_t code, std::string_view payload);
+  void SendControl(int socket, int32_t n, std::string_view payload);
+  void SendConsole(int slot, int32_t serverId, std::string_view text);
+  void OnWritable(int socket);  // flushes what the socket did not take earlier
+  void Forget(int socket);      // the connection closed: drop its kept bytes and unsent frames
+
+ private:
+  struct Connection {
+    FrameAssembler assembler;
+    std::string unsent;
+  };
+  Client& client_;
+  std::unordered_map<int, Connection> connections_;
+};
+
+}  // namespace ov

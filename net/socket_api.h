@@ -1,0 +1,53 @@
+#pragma once
+// The Winsock-shaped socket API the connection layer is written against. The real one sits on POSIX
+// non-blocking sockets (posix_socket_api.h); tests drive a scripted fake.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace ov {
+
+constexpr int kAfInet = 2;
+constexpr int kSockStream = 1;
+constexpr int kIpProtoTcp = 6;
+constexpr int kSocketMessage = 1025;  // the private socket notification message
+constexpr uint16_t kWinsockVersion = 0x0101;
+
+constexpr uint16_t kFdRead = 1;
+constexpr uint16_t kFdWrite = 2;
+constexpr uint16_t kFdConnect = 16;
+constexpr uint16_t kFdClose = 32;
+constexpr long kEventMask = kFdRead | kFdWrite | kFdConnect | kFdClose;  // 51
+
+constexpr uint32_t kInaddrNone = 0xFFFFFFFFu;
+constexpr int kWsaeWouldBlock = 10035;
+constexpr int kWsaeConnRefused = 10061;
+
+// The event word of a socket notification: the event in the low 16 bits, the error in the high 16.
+constexpr uint32_t MakeEventWord(uint16_t event, uint16_t error) { return uint32_t(error) << 16 | event; }
+
+class SocketApi {
+ public:
+  // Receives every notification: the message number (1025), the socket and the event word.
+  using EventHandler = std::function<void(int message, int socket, uint32_t eventWord)>;
+
+  virtual ~SocketApi() = default;
+  virtual int Startup(uint16_t version) = 0;  // 0, or an error number
+  virtual void Cleanup() = 0;
+  virtual int Socket(int family, int type, int protocol) = 0;  // a handle never handed out before, or -1
+  virtual int AsyncSelect(int socket, long events) = 0;       // 0, or -1; events go to the handler
+  // address and port in network byte order. 0 when connected at once, else -1 (10035 while under way).
+  virtual int Connect(int socket, uint32_t address, uint16_t port) = 0;
+  virtual int Send(int socket, const char* data, int length) = 0;  // bytes taken, or -1
+  virtual int Recv(int socket, char* buffer, int length) = 0;      // bytes read, or -1
+  virtual int CloseSocket(int socket) = 0;
+  virtual int LastError() const = 0;  // Winsock number of the last failing call
+  virtual void SetEventHandler(EventHandler handler) = 0;
+};
+
+// inet_addr: dotted IPv4 text (with the classic shortened forms such as 127.1) to an address in network
+// byte order, kInaddrNone when the text is not one.
+uint32_t InetAddr(const std::string& text);
+uint16_t Htons(uint16_t port);
+
+}  // namespace ov

@@ -1,0 +1,52 @@
+#pragma once
+// The login, new-user and change-password prompts, run in the one login dialog.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ov {
+
+class Client;
+
+std::string PadTo8(std::string_view text);
+std::string PadTo16(std::string_view text);
+
+// What one step of a prompt puts into the dialog. Showing a step empties both fields.
+struct LoginStep {
+  std::string caption;
+  std::string label1;  // lPW1
+  std::string label2;  // lPW2
+  bool secondVisible = true;  // edPW2 and lPW2
+  bool field1Masked = false;  // edPW1 shows "*" for each character
+  bool field2Masked = true;
+};
+
+// The login dialog on screen (TPWDlg). Its OK, Cancel and close go to AccountPrompts.
+class LoginDialogView {
+ public:
+  virtual ~LoginDialogView() = default;
+  virtual void ShowStep(const LoginStep& step) = 0;  // sets the texts, empties the fields, shows, focuses edPW1
+  virtual void HideDialog() = 0;
+  virtual std::string Field1() const = 0;  // edPW1
+  virtual std::string Field2() const = 0;  // edPW2
+};
+
+class AccountPrompts {
+ public:
+  explicit AccountPrompts(Client& client) : client_(client) {}
+
+  void AccountPrompt(int socket, const std::string& kind, const std::string& caption);
+
+  // The dialog's handlers.
+  void OKBtnClick();
+  void CancelBtnClick();
+  void FormClose();  // close box or Escape; also after OK and Cancel
+  int PWResult() const;
+
+ private:
+  Client& client_;
+  struct Step;  // a waiting step of a prompt
+  std::vector<Step*> waiting_;  // innermost last: the one the dialog shows
+};
+
+}  // namespace ov

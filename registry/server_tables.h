@@ -1,0 +1,59 @@
+#pragma once
+// The two fixed tables of OV servers and Quake servers. Slots 1..20 are handed out; slot 0 never is.
+#include <array>
+#include <string>
+
+namespace ov {
+
+constexpr int kSlotCount = 21;
+constexpr int kTypeCount = 6;
+
+class ConsoleWindow;
+
+struct OVIst {
+  std::string TypeName;
+};
+
+struct OVIrec {
+  int InUse = 0;
+  ConsoleWindow* Window = nullptr;
+  int TreeNode = 0;  // node id of trSvrs, 0 = none
+  int Socket = 0;    // handles start at 1, so 0 never matches a socket
+  int Writable = 0;
+  int Connected = 0;
+  int ConnectError = 0;
+  int Reserved1 = 0;
+  int Reserved2 = 0;
+  std::string Info1;
+  std::string Name;
+  std::array<OVIst, kTypeCount> Types;
+};
+
+struct QSIrec {
+  int InUse = 0;
+  int OVIndex = 0;
+  int ServerId = 0;
+  ConsoleWindow* Window = nullptr;
+  int TreeNode = 0;
+  std::string Info2;
+  std::string Title;
+  std::string Info4;
+  int Info5 = 0;
+  int ConsoleMode = 0;
+};
+
+class ServerTables {
+ public:
+  std::array<OVIrec, kSlotCount> OVServers;
+  std::array<QSIrec, kSlotCount> QServers;
+
+  void InitTables();
+  int AllocOVSlot();  // lowest free of 1..20, or -1
+  int AllocQSlot();
+  int FindQServer(int ovIndex, int serverId) const;  // InUse not tested; -1 when none
+  int FindBySocket(int socket) const;                // InUse not tested; -1 when none
+  // The slot of a socket whose connection is still open (slot found and in use), or -1.
+  int LiveSlot(int socket) const;
+};
+
+}  // namespace ov

@@ -1,0 +1,73 @@
+#pragma once
+// The composition root: owns the tables and every service of the client and wires them to the
+// platform's seams. One per program run (and one per test).
+#include <string>
+
+#include "net/connection.h"
+#include "net/event_loop.h"
+#include "net/frames.h"
+#include "net/socket_api.h"
+#include "protocol/account_prompt.h"
+#include "protocol/cipher.h"
+#include "protocol/control_dispatch.h"
+#include "registry/registry_updates.h"
+#include "registry/selection.h"
+#include "registry/server_tables.h"
+#include "ui/consoles.h"
+#include "ui/debug_log.h"
+#include "ui/desktop.h"
+#include "ui/start_server.h"
+#include "ui/status_line.h"
+
+namespace ov {
+
+struct Platform {
+  SocketApi& sockets;
+  EventLoop& loop;
+  Desktop& desktop;
+  ServersTreeView& tree;
+  WindowSystem& windows;
+  LoginDialogView& loginDialog;
+};
+
+class Client {
+ public:
+  explicit Client(const Platform& platform);
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  // Start-up of the main window: sockets, tables, the debug switch, the key. False when the socket
+  // library did not start (the program then ends).
+  bool InitClient(const std::string& commandLine);
+  void ShutdownClient();
+
+  // "-DEBUG" anywhere in the command line, in any letter case.
+  static bool HasDebugSwitch(const std::string& commandLine);
+
+  SocketApi& sockets;
+  EventLoop& loop;
+  Desktop& desktop;
+  ServersTreeView& tree;
+  WindowSystem& windows;
+  LoginDialogView& loginDialog;
+
+  int DebugMode = 0;
+  ServerTables tables;
+  StatusLine status;
+  DebugLog debug;
+  MessageCipher cipher;
+  Connections connections;
+  FrameLayer frames;
+  ControlDispatcher dispatch;
+  AccountPrompts prompts;
+  Registry registry;
+  Selection selection;
+  Consoles consoles;
+  StartServer start;
+
+  // Shorthands for what nearly every part does.
+  void ShowStatus(const std::string& text, int time, int beeps) { status.ShowStatus(text, time, beeps); }
+  void LogLine(std::string line) { debug.Append(std::move(line)); }
+};
+
+}  // namespace ov

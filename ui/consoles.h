@@ -1,0 +1,65 @@
+#pragma once
+// The console windows as the logic knows them: one per OV server or Quake server, tied to it by
+// OVIndex and ServerId (both -1 once the server is gone: a dead window).
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/console_log.h"
+
+namespace ov {
+
+class Client;
+
+enum class ConsoleKind { OVServer, QuakeServer };  // TfOVServ, TfQServ
+
+// The window on screen.
+class ConsoleView {
+ public:
+  virtual ~ConsoleView() = default;
+  virtual void CaptionChanged() = 0;
+  virtual void LogChanged() = 0;     // the log's text changed; the view redraws when it likes
+  virtual void BringToFront() = 0;   // raise it and set it to its normal state
+  virtual void CloseLater() = 0;     // closes it, as the user would, after the current event
+};
+
+class ConsoleWindow {
+ public:
+  ConsoleKind kind = ConsoleKind::OVServer;
+  int OVIndex = 0;
+  int ServerId = 0;
+  int ConsoleMode = 1;
+  std::string caption;
+  ConsoleLog log;
+  ConsoleView* view = nullptr;
+  bool IsDead() const { return OVIndex == -1 && ServerId == -1; }
+};
+
+// Creates the on-screen window of a console window, shown at once.
+class WindowSystem {
+ public:
+  virtual ~WindowSystem() = default;
+  virtual ConsoleView* CreateConsoleView(ConsoleWindow& window) = 0;
+};
+
+class Consoles {
+ public:
+  explicit Consoles(Client& client) : client_(client) {}
+
+  ConsoleWindow& Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
+                        const std::string& caption);
+  void RouteConsoleText(int socket, int serverId, const std::string& text);
+  void AppendConsole(ConsoleWindow& window, const std::string& text);
+  void InputLineEnter(ConsoleWindow& window, const std::string& line);  // Enter in ConCed
+  void MarkDead(ConsoleWindow& window);  // "[Dead]" after the caption, both ids -1
+  // The user (or CleanupDeadWindows) closed the window: the close handling runs, then the window goes.
+  void FormClose(ConsoleWindow& window);
+  // In the frame's order: the order of creation.
+  const std::vector<std::unique_ptr<ConsoleWindow>>& Windows() const { return windows_; }
+
+ private:
+  Client& client_;
+  std::vector<std::unique_ptr<ConsoleWindow>> windows_;
+};
+
+}  // namespace ov

@@ -1,0 +1,27 @@
+#pragma once
+// What the logic needs of the main window and the desktop: the status bar's one text, the one-shot
+// status timer, the beep, the modal message box and the enabled state of the commands.
+#include <string>
+
+namespace ov {
+
+// The commands whose enabled state follows the servers tree's selection.
+enum class Command { mnuDis, mnuKill, mnuWnd, mnuEKill, tbWnd, tbKill, tbDis };
+
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+  virtual void SetStatusBarText(const std::string& text) = 0;
+  // One-shot; its expiry must reach StatusLine::OnTimer on the UI thread.
+  virtual void StartStatusTimer(int ms) = 0;
+  virtual void StopStatusTimer() = 0;
+  virtual void Beep() = 0;
+  virtual void Pause(int ms) = 0;
+  // Modal, captioned with the application title, one OK button; returns when dismissed.
+  virtual void MessageBox(const std::string& text) = 0;
+  virtual void SetCommandEnabled(Command command, bool enabled) = 0;
+  virtual void SetConnectEnabled(bool enabled) = 0;  // the menu item mnuCon only
+  virtual void Quit() = 0;                           // closes the main window: the program ends
+};
+
+}  // namespace ov

@@ -1,0 +1,2 @@
+// placeholder: filled in by its owner
+int main() { return 0; }

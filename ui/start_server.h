@@ -1,0 +1,34 @@
+#pragma once
+// The start-server dialog's rules: the host list, the type list and the start request (26).
+#include <array>
+#include <string>
+#include <vector>
+
+#include "registry/server_tables.h"
+
+namespace ov {
+
+class Client;
+
+// type, 0x80, [title, 0x80,] command line.
+std::string BuildStartPayload(const std::string& type, const std::string& title, const std::string& commandLine);
+
+class StartServer {
+ public:
+  explicit StartServer(Client& client) : client_(client) {}
+
+  // Rebuilds HostSlots; the names of the OV servers in use, one per line of the host list.
+  std::vector<std::string> RefillHosts();
+  // cbHostsChange: the non-empty types of the host on that line (the first is then selected).
+  std::vector<std::string> TypesForHost(int hostLine) const;
+  // bGoClick: hostLine/typeLine -1 when nothing is selected. The dialog's result: 1 sent, -1 refused.
+  int Go(int hostLine, int typeLine, const std::string& typeText, const std::string& title,
+         const std::string& commandLine);
+  const std::array<int, kSlotCount>& HostSlots() const { return hostSlots_; }
+
+ private:
+  Client& client_;
+  std::array<int, kSlotCount> hostSlots_{};
+};
+
+}  // namespace ov
