@@ -1,1 +1,166 @@
-// placeholder: filled in by its owner
+#include "protocol/account_prompt.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "ui/client.h"
+
+namespace ov {
+
+namespace {
+
+std::string PadTo(std::string_view text, size_t width) {
+  std::string out(text.substr(0, std::min(width, text.size())));
+  out.resize(width, ' ');
+  return out;
+}
+
+}  // namespace
+
+std::string PadTo8(std::string_view text) { return PadTo(text, 8); }
+std::string PadTo16(std::string_view text) { return PadTo(text, 16); }
+
+struct AccountPrompts::Step {
+  Step(int socket, int slot, LoginStep view) : socket(socket), slot(slot), view(std::move(view)) {}
+  int socket;
+  int slot;  // the connection's slot when the prompt began
+  LoginStep view;
+  int result = 0;  // PWResult of this step
+  // The fields as they were when the user answered, so a later prompt cannot change them.
+  std::string field1;
+  std::string field2;
+};
+
+bool AccountPrompts::StillLive(const Step& step) const {
+  return client_.tables.LiveSlot(step.socket) == step.slot;
+}
+
+void AccountPrompts::Show(Step& step) {
+  step.result = 0;
+  shown_ = &step;
+  client_.loginDialog.ShowStep(step.view);
+}
+
+int AccountPrompts::RunStep(Step& step) {
+  waiting_.push_back(&step);
+  // Leaves the stack as it found it even if the wait ends by an exception.
+  struct Leave {
+    AccountPrompts& self;
+    Step& step;
+    ~Leave() {
+      self.waiting_.erase(std::remove(self.waiting_.begin(), self.waiting_.end(), &step),
+                          self.waiting_.end());
+      if (self.shown_ == &step) self.shown_ = nullptr;
+    }
+  } leave{*this, step};
+  Show(step);
+  // Other prompts may take the dialog over meanwhile; this step only ends by its own answer or when
+  // its connection is gone.
+  client_.loop.WaitUntil([&] { return step.result != 0 || !StillLive(step); });
+  return StillLive(step) ? step.result : 0;
+}
+
+void AccountPrompts::ShowWaitingStep() {
+  for (auto it = waiting_.rbegin(); it != waiting_.rend(); ++it) {
+    Step& step = **it;
+    if (step.result == 0 && StillLive(step)) {
+      if (&step != shown_) Show(step);
+      return;
+    }
+  }
+  shown_ = nullptr;
+  client_.loginDialog.HideDialog();
+}
+
+void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const std::string& caption) {
+  if (kind != "login" && kind != "newuser" && kind != "chpwd") return;
+  // A connection that is already gone has nobody to answer to.
+  const int slot = client_.tables.LiveSlot(socket);
+  if (slot == -1) return;
+
+  if (kind == "login") {
+    Login(socket, slot, caption);
+  } else if (kind == "newuser") {
+    NewUser(socket, slot);
+  } else {
+    ChangePassword(socket, slot);
+  }
+  ShowWaitingStep();
+}
+
+void AccountPrompts::Login(int socket, int slot, const std::string& caption) {
+  Step step{socket, slot, {caption, "Login:", "Password:", true, false, true}};
+  const int answer = RunStep(step);
+  if (answer == 2) {
+    client_.connections.Disconnect(slot, 1);
+  } else if (answer == 1) {
+    client_.frames.SendControl(socket, 905, PadTo8(step.field1) + PadTo16(step.field2));
+  }
+}
+
+void AccountPrompts::NewUser(int socket, int slot) {
+  Step first{socket, slot, {"New User", "New user login name:", "New user Password:", true, false, true}};
+  if (RunStep(first) != 1) return;
+  const std::string name = PadTo8(first.field1);
+  const std::string password = PadTo16(first.field2);
+
+  Step confirm{
+      socket, slot, {"New User", "Confirm new user Password:", "New user Password:", false, true, true}};
+  if (RunStep(confirm) != 1) return;
+  if (PadTo16(confirm.field1) == password) {
+    client_.frames.SendControl(socket, 906, name + password);
+  } else {
+    client_.consoles.RouteConsoleText(socket, 0, "\r\nNewUser error - passwords do not match");
+  }
+}
+
+void AccountPrompts::ChangePassword(int socket, int slot) {
+  Step first{socket, slot, {"Change Password", "Login name:", "Old password:", true, false, true}};
+  if (RunStep(first) != 1) return;
+  const std::string name = PadTo8(first.field1);
+  const std::string old = PadTo16(first.field2);
+
+  Step second{socket, slot, {"Change Password", "New password:", "Confirm new password:", true, true, true}};
+  if (RunStep(second) != 1) return;
+  const std::string fresh = PadTo16(second.field1);
+  if (fresh != PadTo16(second.field2)) {
+    client_.consoles.RouteConsoleText(socket, 0, "\r\nChPwd error - new passwords do not match");
+    return;
+  }
+  client_.frames.SendControl(socket, 907, name + old + fresh);
+  // The debug pane is a plain window that anyone may read: the passwords stay masked there.
+  client_.LogLine("[" + name + std::string(32, '*') + "]");
+}
+
+void AccountPrompts::OKBtnClick() {
+  lastResult_ = 1;
+  if (shown_ != nullptr) {
+    shown_->result = 1;
+    shown_->field1 = client_.loginDialog.Field1();
+    shown_->field2 = client_.loginDialog.Field2();
+    shown_ = nullptr;
+  }
+  client_.loginDialog.HideDialog();
+}
+
+void AccountPrompts::CancelBtnClick() {
+  lastResult_ = 2;
+  if (shown_ != nullptr) {
+    shown_->result = 2;
+    shown_ = nullptr;
+  }
+  client_.loginDialog.HideDialog();
+}
+
+void AccountPrompts::FormClose() {
+  if (shown_ != nullptr) {
+    lastResult_ = 2;
+    shown_->result = 2;
+    shown_ = nullptr;
+  }
+  client_.loginDialog.HideDialog();
+}
+
+int AccountPrompts::PWResult() const { return shown_ != nullptr ? shown_->result : lastResult_; }
+
+}  // namespace ov

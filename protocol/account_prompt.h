@@ -14,8 +14,8 @@ std::string PadTo16(std::string_view text);
 // What one step of a prompt puts into the dialog. Showing a step empties both fields.
 struct LoginStep {
   std::string caption;
-  std::string label1;  // lPW1
-  std::string label2;  // lPW2
+  std::string label1;         // lPW1
+  std::string label2;         // lPW2
   bool secondVisible = true;  // edPW2 and lPW2
   bool field1Masked = false;  // edPW1 shows "*" for each character
   bool field2Masked = true;
@@ -25,7 +25,8 @@ struct LoginStep {
 class LoginDialogView {
  public:
   virtual ~LoginDialogView() = default;
-  virtual void ShowStep(const LoginStep& step) = 0;  // sets the texts, empties the fields, shows, focuses edPW1
+  virtual void ShowStep(
+      const LoginStep& step) = 0;  // sets the texts, empties the fields, shows, focuses edPW1
   virtual void HideDialog() = 0;
   virtual std::string Field1() const = 0;  // edPW1
   virtual std::string Field2() const = 0;  // edPW2
@@ -44,9 +45,22 @@ class AccountPrompts {
   int PWResult() const;
 
  private:
-  Client& client_;
   struct Step;  // a waiting step of a prompt
+
+  // Shows the step and waits for its answer: 1 OK, 2 Cancel, 0 when the connection closed meanwhile.
+  int RunStep(Step& step);
+  void Login(int socket, int slot, const std::string& caption);
+  void NewUser(int socket, int slot);
+  void ChangePassword(int socket, int slot);
+  bool StillLive(const Step& step) const;
+  void Show(Step& step);
+  // A prompt ended: the dialog goes back to the innermost prompt still waiting, or hides.
+  void ShowWaitingStep();
+
+  Client& client_;
   std::vector<Step*> waiting_;  // innermost last: the one the dialog shows
+  Step* shown_ = nullptr;       // the step whose texts the dialog holds; its answer is the user's
+  int lastResult_ = 0;
 };
 
 }  // namespace ov

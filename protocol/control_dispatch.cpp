@@ -1,1 +1,64 @@
-// placeholder: filled in by its owner
+#include "protocol/control_dispatch.h"
+
+#include <algorithm>
+
+#include "protocol/payload.h"
+#include "ui/client.h"
+
+namespace ov {
+
+namespace {
+// The beep count comes off the network and every beep may take a while: a large count must not
+// hold the program.
+constexpr int kMaxBeeps = 10;
+}  // namespace
+
+void ControlDispatcher::DispatchControl(int socket, int n, const std::string& payload) {
+  client_.LogLine("ramsg called code " + std::to_string(n) + " msg: " + payload);
+  // Kept by value: the handlers below may wait in nested loops while the caller's frames change.
+  std::string text = payload;
+  if (n >= 900 && n <= 998) text = client_.cipher.DecryptMsg(text);
+  client_.LogLine("decrypted msg: " + text);
+
+  switch (n) {
+    case 1:
+      client_.ShowStatus(text, 5000, 0);
+      break;
+    case 2: {
+      const int count = std::min(ParseInt(text, 1), kMaxBeeps);
+      for (int i = 0; i < count; ++i) client_.desktop.Beep();
+      break;
+    }
+    case 3:
+      client_.desktop.MessageBox(text);
+      break;
+    case 21:
+      client_.registry.OnOVInfo(socket, text);
+      break;
+    case 25:
+      client_.registry.OnServerInfo(socket, text);
+      break;
+    case 27:
+      client_.registry.OnNewServer(socket, text);
+      break;
+    case 28:
+      client_.registry.RemoveQServer(socket, text);
+      break;
+    case 31:
+      client_.registry.OnServerTypes(socket, text);
+      break;
+    case 900:
+      client_.prompts.AccountPrompt(socket, "login", text);
+      break;
+    case 901:
+      client_.frames.SendControl(socket, 20, "");
+      break;
+    case 902:
+      client_.prompts.AccountPrompt(socket, text, "");
+      break;
+    default:
+      break;  // no action: the two log lines are all
+  }
+}
+
+}  // namespace ov
