@@ -22,6 +22,9 @@ struct SelectedServer {
   int serverId = 0;
 };
 
+// What the tree's current selection maps to.
+enum class SelectionKind { None, OVServer, QuakeServer };
+
 class Selection {
  public:
   explicit Selection(Client& client) : client_(client) {}
@@ -30,10 +33,12 @@ class Selection {
   void OpenServerWindow(int slot, int serverId);
   void CleanupDeadWindows();
   const SelectedServer& Selected() const { return selected_; }
+  SelectionKind Kind() const { return kind_; }
 
  private:
   Client& client_;
   SelectedServer selected_;
+  SelectionKind kind_ = SelectionKind::None;
 };
 
 }  // namespace ov
