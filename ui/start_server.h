@@ -11,7 +11,8 @@ namespace ov {
 class Client;
 
 // type, 0x80, [title, 0x80,] command line.
-std::string BuildStartPayload(const std::string& type, const std::string& title, const std::string& commandLine);
+std::string BuildStartPayload(const std::string& type, const std::string& title,
+                              const std::string& commandLine);
 
 class StartServer {
  public:
@@ -29,6 +30,7 @@ class StartServer {
  private:
   Client& client_;
   std::array<int, kSlotCount> hostSlots_{};
+  std::array<int, kSlotCount> hostSockets_{};  // the connection each line stood for when listed
 };
 
 }  // namespace ov
