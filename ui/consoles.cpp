@@ -1,1 +1,75 @@
-// placeholder: filled in by its owner
+#include "ui/consoles.h"
+
+#include <algorithm>
+
+#include "ui/client.h"
+
+namespace ov {
+
+ConsoleWindow& Consoles::Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
+                                const std::string& caption) {
+  auto window = std::make_unique<ConsoleWindow>();
+  window->kind = kind;
+  window->OVIndex = ovIndex;
+  window->ServerId = serverId;
+  window->ConsoleMode = consoleMode;
+  window->caption = caption;
+  ConsoleWindow& created = *window;
+  windows_.push_back(std::move(window));
+  // The key is set before the window shows, so the view sees its caption from the start.
+  created.view = client_.windows.CreateConsoleView(created);
+  return created;
+}
+
+void Consoles::RouteConsoleText(int socket, int serverId, const std::string& text) {
+  const int slot = client_.tables.LiveSlot(socket);
+  if (slot == -1) {
+    client_.ShowStatus("Error - msg received from nonexistant server [" + text + "]", 2000, 1);
+    return;
+  }
+  if (serverId == 0) {
+    if (ConsoleWindow* w = client_.tables.OVServers[slot].Window) AppendConsole(*w, text);
+    return;
+  }
+  const int q = client_.tables.FindQServer(slot, serverId);
+  if (q == -1) return;
+  if (ConsoleWindow* w = client_.tables.QServers[q].Window) AppendConsole(*w, text);
+}
+
+void Consoles::AppendConsole(ConsoleWindow& window, const std::string& text) {
+  window.log.Append(text, window.ConsoleMode);
+  if (window.view) window.view->LogChanged();
+}
+
+void Consoles::InputLineEnter(ConsoleWindow& window, const std::string& line) {
+  // A dead window holds -1 in both ids, for which nothing is sent.
+  client_.frames.SendConsole(window.OVIndex, window.ServerId, line);
+}
+
+void Consoles::MarkDead(ConsoleWindow& window) {
+  window.caption += "[Dead]";
+  window.OVIndex = -1;
+  window.ServerId = -1;
+  if (window.view) window.view->CaptionChanged();
+}
+
+void Consoles::FormClose(ConsoleWindow& window) {
+  auto& t = client_.tables;
+  const bool live = window.OVIndex != -1 && window.ServerId != -1;
+  const bool slotValid = window.OVIndex >= 0 && window.OVIndex < kSlotCount;
+  if (live && slotValid) {
+    OVIrec& ov = t.OVServers[window.OVIndex];
+    if (window.kind == ConsoleKind::OVServer) {
+      if (ov.Window == &window) ov.Window = nullptr;
+    } else {
+      const int q = t.FindQServer(window.OVIndex, window.ServerId);
+      if (q != -1 && t.QServers[q].Window == &window) t.QServers[q].Window = nullptr;
+      client_.frames.SendControl(ov.Socket, 41, std::to_string(window.ServerId));
+    }
+  }
+  // The window goes; whoever called holds no reference to it afterwards.
+  auto it = std::find_if(windows_.begin(), windows_.end(), [&](const auto& w) { return w.get() == &window; });
+  if (it != windows_.end()) windows_.erase(it);
+}
+
+}  // namespace ov

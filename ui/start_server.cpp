@@ -1,1 +1,62 @@
-// placeholder: filled in by its owner
+#include "ui/start_server.h"
+
+#include "protocol/payload.h"
+#include "ui/client.h"
+
+namespace ov {
+
+std::string BuildStartPayload(const std::string& type, const std::string& title,
+                              const std::string& commandLine) {
+  std::string payload = type;
+  payload += kFieldSeparator;
+  if (!title.empty()) {
+    payload += title;
+    payload += kFieldSeparator;
+  }
+  payload += commandLine;
+  return payload;
+}
+
+std::vector<std::string> StartServer::RefillHosts() {
+  hostSlots_.fill(-1);
+  std::vector<std::string> names;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    const OVIrec& ov = client_.tables.OVServers[slot];
+    if (ov.InUse != 1) continue;
+    hostSlots_[names.size()] = slot;
+    hostSockets_[names.size()] = ov.Socket;
+    names.push_back(ov.Name);
+  }
+  return names;
+}
+
+std::vector<std::string> StartServer::TypesForHost(int hostLine) const {
+  std::vector<std::string> types;
+  if (hostLine < 0 || hostLine >= kSlotCount || hostSlots_[hostLine] == -1) return types;
+  for (const OVIst& type : client_.tables.OVServers[hostSlots_[hostLine]].Types) {
+    if (!type.TypeName.empty()) types.push_back(type.TypeName);
+  }
+  return types;
+}
+
+int StartServer::Go(int hostLine, int typeLine, const std::string& typeText, const std::string& title,
+                    const std::string& commandLine) {
+  const bool hostChosen = hostLine >= 0 && hostLine < kSlotCount && hostSlots_[hostLine] != -1;
+  if (!hostChosen || typeLine < 0) {
+    client_.ShowStatus("START ERROR: Host or Type not selected", 3000, 1);
+    return -1;
+  }
+  if (typeText.empty()) {
+    client_.ShowStatus("START ERROR: Couldn't start - invalid servertype", 2000, 1);
+    return -1;
+  }
+  // The list is not refreshed while the dialog is open: when the chosen connection has closed, and
+  // perhaps another has taken its slot since, the request goes nowhere rather than to another server.
+  const OVIrec& ov = client_.tables.OVServers[hostSlots_[hostLine]];
+  if (ov.InUse == 1 && ov.Socket == hostSockets_[hostLine]) {
+    client_.frames.SendControl(ov.Socket, 26, BuildStartPayload(typeText, title, commandLine));
+  }
+  return 1;
+}
+
+}  // namespace ov
