@@ -1,1 +1,166 @@
-// placeholder: filled in by its owner
+#include "registry/registry_updates.h"
+
+#include <string>
+#include <vector>
+
+#include "protocol/payload.h"
+#include "ui/client.h"
+
+namespace ov {
+
+namespace {
+
+constexpr int kErrorTime = 5000;
+constexpr int kErrorBeeps = 2;
+
+bool IsSlotIndex(int index) { return index >= 1 && index < kSlotCount; }
+
+// The live Quake slot of a server, or -1. A released slot still holds its pair but no longer names a
+// server: writing to it would leave nodes and windows that nothing ever removes.
+int LiveQServer(const ServerTables& tables, int ovIndex, int serverId) {
+  const int q = tables.FindQServer(ovIndex, serverId);
+  return q != -1 && tables.QServers[q].InUse == 1 ? q : -1;
+}
+
+// Deletes the node, marks the window dead and frees the slot of one Quake server.
+void RemoveQSlot(Client& client, int q) {
+  if (const int node = client.tables.QServers[q].TreeNode; node != 0) {
+    client.tables.QServers[q].TreeNode = 0;
+    client.tree.DeleteNode(node);
+  }
+  if (ConsoleWindow* window = client.tables.QServers[q].Window; window != nullptr) {
+    client.tables.QServers[q].Window = nullptr;
+    client.consoles.MarkDead(*window);
+  }
+  client.tables.QServers[q].InUse = 0;
+}
+
+}  // namespace
+
+void Registry::OnOVInfo(int socket, const std::string& payload) {
+  const int slot = client_.tables.LiveSlot(socket);
+  if (slot == -1) return;
+
+  const std::vector<std::string> fields = SplitFields(payload);
+  OVIrec& ov = client_.tables.OVServers[slot];
+  ov.Info1 = fields[0];
+  if (fields.size() > 1) ov.Name = fields[1];
+  // A repeated 21 appends another node; the older one stays behind, matched by no slot.
+  ov.TreeNode = client_.tree.AddNode(0, "[OV]" + ov.Name);
+
+  client_.selection.OpenServerWindow(slot, 0);
+  client_.frames.SendControl(socket, 29, "");
+  client_.frames.SendControl(socket, 22, "");
+}
+
+void Registry::OnServerInfo(int socket, const std::string& payload) {
+  const int slot = client_.tables.LiveSlot(socket);
+  if (slot == -1) {
+    client_.ShowStatus("ERROR: received Serverinfo from nonexistant OV server", kErrorTime, kErrorBeeps);
+    return;
+  }
+
+  const std::vector<std::string> fields = SplitFields(payload);
+  const int id = ParseInt(fields[0], 0);
+  if (id == 0) {
+    client_.ShowStatus("Error: Bad ServerInfo received (illegible ID)", kErrorTime, kErrorBeeps);
+    return;
+  }
+  // Information about a server this OV server never announced, or has removed, changes nothing.
+  const int q = LiveQServer(client_.tables, slot, id);
+  if (q == -1) return;
+
+  QSIrec& server = client_.tables.QServers[q];
+  if (fields.size() > 1) server.Info2 = fields[1];
+  if (fields.size() > 2) server.Title = fields[2];
+  if (fields.size() > 3) server.Info4 = fields[3];
+  if (fields.size() > 4) server.Info5 = ParseInt(fields[4], 1);
+  if (fields.size() > 5) server.ConsoleMode = ParseInt(fields[5], 1);
+
+  // Under the OV server's node, or at the top level while the OV server has none.
+  server.TreeNode = client_.tree.AddNode(client_.tables.OVServers[slot].TreeNode, "[G]" + server.Title);
+  client_.selection.OpenServerWindow(slot, id);
+}
+
+void Registry::OnNewServer(int socket, const std::string& payload) {
+  // Without a live connection there is no OV server to file the Quake server under.
+  const int slot = client_.tables.LiveSlot(socket);
+  if (slot == -1) return;
+
+  const int id = ParseInt(payload, -1);
+  if (id != -1 && LiveQServer(client_.tables, slot, id) != -1) {
+    // Announced again: a second slot for the same pair would never be found, and its window pointer
+    // would outlive the window. The server is known, so it is simply acknowledged.
+    client_.frames.SendControl(socket, 24, payload);
+    return;
+  }
+
+  const int q = client_.tables.AllocQSlot();
+  if (q == -1) {
+    client_.ShowStatus("ERROR: Too many servers open", kErrorTime, kErrorBeeps);
+    return;
+  }
+  if (id == -1) {
+    // Give the slot back: kept, it could never be removed and would fail every later removal.
+    client_.tables.QServers[q].InUse = 0;
+    client_.ShowStatus("ERROR: Bad server ID", kErrorTime, kErrorBeeps);
+    return;
+  }
+  QSIrec& server = client_.tables.QServers[q];
+  server.OVIndex = slot;
+  server.ServerId = id;
+  client_.frames.SendControl(socket, 24, payload);
+}
+
+void Registry::RemoveQServer(int socket, const std::string& payload) {
+  const int slot = client_.tables.LiveSlot(socket);
+  if (slot == -1) {
+    client_.ShowStatus("ERROR: received Remove from nonexistant OV Server", kErrorTime, kErrorBeeps);
+    return;
+  }
+  const int id = ParseInt(payload, -1);
+  if (id == -1) {
+    client_.ShowStatus("Error: Bad Remove received (illegible ID)", kErrorTime, kErrorBeeps);
+    return;
+  }
+  const int q = LiveQServer(client_.tables, slot, id);
+  if (q != -1) RemoveQSlot(client_, q);
+}
+
+void Registry::OnServerTypes(int socket, const std::string& payload) {
+  const int slot = client_.tables.LiveSlot(socket);
+  if (slot == -1) return;
+
+  OVIrec& ov = client_.tables.OVServers[slot];
+  for (OVIst& type : ov.Types) type.TypeName.clear();
+  const std::vector<std::string> fields = SplitFields(payload);
+  for (size_t n = 0; n < fields.size() && n < ov.Types.size(); ++n) ov.Types[n].TypeName = fields[n];
+}
+
+void Registry::RemoveOVServer(int slot) {
+  if (!IsSlotIndex(slot)) return;
+  RemoveAllQServers(slot);
+
+  // The field is cleared before the node goes: deleting a selected node runs UpdateSelection at once,
+  // and it must not find a node that no longer exists.
+  if (const int node = client_.tables.OVServers[slot].TreeNode; node != 0) {
+    client_.tables.OVServers[slot].TreeNode = 0;
+    client_.tree.DeleteNode(node);
+  }
+  if (ConsoleWindow* window = client_.tables.OVServers[slot].Window; window != nullptr) {
+    client_.tables.OVServers[slot].Window = nullptr;
+    client_.consoles.MarkDead(*window);
+  }
+  client_.tables.OVServers[slot].InUse = 0;
+}
+
+void Registry::RemoveAllQServers(int slot) {
+  if (!IsSlotIndex(slot)) return;
+  // Each server is removed by its own slot, so every one of them goes, whatever ids they hold.
+  for (int q = 1; q < kSlotCount; ++q) {
+    if (client_.tables.QServers[q].InUse == 1 && client_.tables.QServers[q].OVIndex == slot)
+      RemoveQSlot(client_, q);
+  }
+}
+
+}  // namespace ov

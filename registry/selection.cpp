@@ -1,1 +1,84 @@
-// placeholder: filled in by its owner
+#include "registry/selection.h"
+
+#include <string>
+#include <vector>
+
+#include "ui/client.h"
+
+namespace ov {
+
+void Selection::UpdateSelection() {
+  // Only the tables and the tree's current selection are read: this also runs inside a node deletion.
+  const int node = client_.tree.SelectedNode();
+  kind_ = SelectionKind::None;
+  if (node != 0) {
+    for (int s = 1; s < kSlotCount; ++s) {
+      const OVIrec& ov = client_.tables.OVServers[s];
+      if (ov.InUse == 1 && ov.TreeNode == node) {
+        selected_ = {s, 0};
+        kind_ = SelectionKind::OVServer;
+        break;
+      }
+    }
+    for (int q = 1; q < kSlotCount && kind_ == SelectionKind::None; ++q) {
+      const QSIrec& server = client_.tables.QServers[q];
+      if (server.InUse == 1 && server.TreeNode == node) {
+        selected_ = {server.OVIndex, server.ServerId};
+        kind_ = SelectionKind::QuakeServer;
+      }
+    }
+  }
+
+  const bool ov = kind_ == SelectionKind::OVServer;
+  const bool quake = kind_ == SelectionKind::QuakeServer;
+  Desktop& d = client_.desktop;
+  d.SetCommandEnabled(Command::mnuDis, ov);
+  d.SetCommandEnabled(Command::mnuKill, ov || quake);
+  d.SetCommandEnabled(Command::mnuWnd, ov || quake);
+  d.SetCommandEnabled(Command::mnuEKill, quake);
+  d.SetCommandEnabled(Command::tbWnd, ov || quake);
+  d.SetCommandEnabled(Command::tbKill, ov || quake);
+  d.SetCommandEnabled(Command::tbDis, ov);
+}
+
+void Selection::OpenServerWindow(int slot, int serverId) {
+  // Only a connection in use has a server whose window could be shown; slot 0 is never one.
+  if (slot < 1 || slot >= kSlotCount || client_.tables.OVServers[slot].InUse != 1 || serverId < 0) return;
+
+  if (serverId == 0) {
+    OVIrec& ov = client_.tables.OVServers[slot];
+    if (ov.Window != nullptr) {
+      if (ov.Window->view != nullptr) ov.Window->view->BringToFront();
+      return;
+    }
+    ConsoleWindow& window =
+        client_.consoles.Create(ConsoleKind::OVServer, slot, 0, 1, "OV Server on " + ov.Name);
+    client_.tables.OVServers[slot].Window = &window;
+    return;
+  }
+
+  // A released slot keeps its pair but no longer names a server.
+  const int q = client_.tables.FindQServer(slot, serverId);
+  if (q == -1 || client_.tables.QServers[q].InUse != 1) return;
+  QSIrec& server = client_.tables.QServers[q];
+  if (server.Window != nullptr) {
+    if (server.Window->view != nullptr) server.Window->view->BringToFront();
+    return;
+  }
+  ConsoleWindow& window =
+      client_.consoles.Create(ConsoleKind::QuakeServer, slot, serverId, server.ConsoleMode, server.Title);
+  client_.tables.QServers[q].Window = &window;
+  client_.frames.SendControl(client_.tables.OVServers[slot].Socket, 42, std::to_string(serverId));
+}
+
+void Selection::CleanupDeadWindows() {
+  // Gathered first: a window system that closed at once would otherwise shorten the list under the loop.
+  std::vector<ConsoleView*> dead;
+  for (const auto& window : client_.consoles.Windows()) {
+    if (window->caption.empty()) continue;
+    if (window->IsDead() && window->view != nullptr) dead.push_back(window->view);
+  }
+  for (ConsoleView* view : dead) view->CloseLater();
+}
+
+}  // namespace ov
