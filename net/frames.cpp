@@ -1,1 +1,225 @@
-// placeholder: filled in by its owner
+#include "net/frames.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "protocol/payload.h"
+#include "ui/client.h"
+
+namespace ov {
+
+namespace {
+
+// The frame from its 0xFD up to, not including, its 0xFE. A 0xFE ends the code early.
+Frame FrameFrom(std::string_view bytes) {
+  Frame frame;
+  frame.code = std::string(bytes.substr(1, 4));
+  if (bytes.size() > 5) frame.payload = std::string(bytes.substr(5));
+  return frame;
+}
+
+// Bytes at the end of a read with no 0xFD: no frame, but the user hears of them.
+Frame OutsideBytes(std::string_view bytes) {
+  Frame frame;
+  frame.code = std::string(bytes.substr(0, std::min<size_t>(4, bytes.find(kFrameEnd))));
+  frame.outside = true;
+  return frame;
+}
+
+int SendLength(size_t size) { return static_cast<int>(std::min<size_t>(size, INT_MAX)); }
+
+}  // namespace
+
+std::string FormatCode(int32_t number) {
+  const uint32_t value = static_cast<uint32_t>(number);
+  if (value > 9999) return "XXXX";
+  std::string digits = std::to_string(value);
+  return std::string(4 - digits.size(), '0') + digits;
+}
+
+std::string MakeFrame(int32_t code, std::string_view payload) {
+  std::string frame;
+  frame.reserve(payload.size() + 6);
+  frame += kFrameStart;
+  frame += FormatCode(code);
+  frame += payload;
+  frame += kFrameEnd;
+  return frame;
+}
+
+CodeClass ClassifyCode(std::string_view code) {
+  const int control = code.size() > 1 ? ParseInt(code.substr(1, 3), -1) : -1;
+  if (!code.empty() && code[0] == '1' && control != -1) return {CodeKind::Control, control};
+  const int id = ParseInt(code, -1);
+  if (id != -1) return {CodeKind::Console, id};
+  return {CodeKind::Unknown, -1};
+}
+
+FrameAssembler::Result FrameAssembler::Feed(std::string_view bytes) {
+  Result result;
+  auto keep = [&](std::string_view unfinished) {
+    partial_ += unfinished;
+    if (partial_.size() > kMaxFrameSize) {
+      std::string().swap(partial_);
+      discarding_ = true;
+      result.overflowed = true;
+    }
+  };
+
+  if (discarding_) {
+    const size_t end = bytes.find(kFrameEnd);
+    if (end == std::string_view::npos) return result;
+    discarding_ = false;
+    bytes.remove_prefix(end + 1);
+  }
+  if (!partial_.empty()) {
+    // Only the new bytes can hold the end of the kept frame: the kept ones were searched already.
+    const size_t end = bytes.find(kFrameEnd);
+    if (end == std::string_view::npos) {
+      keep(bytes);
+      return result;
+    }
+    partial_ += bytes.substr(0, end);
+    result.frames.push_back(FrameFrom(partial_));
+    partial_.clear();
+    bytes.remove_prefix(end + 1);
+  }
+  while (!bytes.empty()) {
+    const size_t start = bytes.find(kFrameStart);
+    if (start == std::string_view::npos) {
+      result.frames.push_back(OutsideBytes(bytes));
+      break;
+    }
+    const size_t end = bytes.find(kFrameEnd, start + 1);
+    if (end == std::string_view::npos) {
+      keep(bytes.substr(start));
+      break;
+    }
+    result.frames.push_back(FrameFrom(bytes.substr(start, end - start)));
+    bytes.remove_prefix(end + 1);
+  }
+  return result;
+}
+
+void FrameLayer::ReceiveFrames(int socket) {
+  // Local to the call: a hand-over can wait in a nested loop that reads this socket again.
+  std::string text(kReceiveBufferSize, '\0');
+  const int n = client_.sockets.Recv(socket, text.data(), static_cast<int>(text.size()));
+  if (n == -1) {
+    client_.ShowStatus(
+        "Socket (" + std::to_string(socket) + ") Receive error " + client_.connections.LastErrorText(), 5000,
+        2);
+    return;
+  }
+  text.resize(n);
+  if (client_.DebugMode == 1) client_.LogLine("IN(" + std::to_string(socket) + ") : " + text);
+  client_.LogLine("len is " + std::to_string(n));
+
+  std::vector<Frame> frames;
+  if (n == 0) {
+    frames.emplace_back();  // an empty read still makes its one pass, with an empty code
+  } else if (client_.tables.LiveSlot(socket) != -1) {
+    FrameAssembler::Result result = connections_[socket].assembler.Feed(text);
+    if (result.overflowed) {
+      client_.ShowStatus("Socket (" + std::to_string(socket) + ") Oversized frame dropped", 5000, 2);
+    }
+    frames = std::move(result.frames);
+  }
+  for (const Frame& frame : frames) {
+    // A frame handed over earlier may have waited while the connection closed; what followed it is void.
+    if (client_.tables.LiveSlot(socket) == -1) break;
+    client_.LogLine("in_code: " + frame.code);
+    HandOver(socket, frame);
+  }
+}
+
+void FrameLayer::HandOver(int socket, const Frame& frame) {
+  if (!frame.outside) {
+    const CodeClass kind = ClassifyCode(frame.code);
+    if (kind.kind == CodeKind::Control) {
+      client_.dispatch.DispatchControl(socket, kind.number, frame.payload);
+      return;
+    }
+    if (kind.kind == CodeKind::Console) {
+      client_.consoles.RouteConsoleText(socket, kind.number, frame.payload);
+      return;
+    }
+  }
+  client_.ShowStatus("Unknown code received - " + frame.code, 1500, 1);
+}
+
+void FrameLayer::SendFrame(int socket, int32_t code, std::string_view payload) {
+  const int slot = client_.tables.LiveSlot(socket);
+  if (slot == -1 || client_.tables.OVServers[slot].Connected != 1) return;
+  const std::string frame = MakeFrame(code, payload);
+  Connection& connection = connections_[socket];
+
+  size_t taken = 0;
+  // Frames go out whole and in order: behind frames still waiting, a new one waits too.
+  if (connection.unsentHead == connection.unsent.size()) {
+    const int n = client_.sockets.Send(socket, frame.data(), SendLength(frame.size()));
+    if (n == -1) {
+      if (client_.sockets.LastError() != kWsaeWouldBlock) {
+        client_.ShowStatus("Socket Send error " + client_.connections.LastErrorText(), 5000, 2);
+        return;
+      }
+    } else {
+      taken = static_cast<size_t>(n);
+    }
+  }
+  if (client_.DebugMode == 1) client_.LogLine("OUT: [" + std::to_string(code) + "] " + frame);
+  if (taken < frame.size()) Queue(socket, connection, std::string_view(frame).substr(taken));
+}
+
+void FrameLayer::Queue(int socket, Connection& connection, std::string_view bytes) {
+  connection.unsent += bytes;
+  if (connection.unsent.size() - connection.unsentHead <= kMaxUnsent) return;
+  // The peer has stopped reading; holding more would only grow without end.
+  client_.ShowStatus("Socket (" + std::to_string(socket) + ") Server not reading - disconnecting", 5000, 2);
+  client_.connections.Disconnect(client_.tables.LiveSlot(socket), 1);  // forgets the connection
+}
+
+void FrameLayer::OnWritable(int socket) {
+  auto it = connections_.find(socket);
+  if (it == connections_.end()) return;
+  Connection& c = it->second;
+  while (c.unsentHead < c.unsent.size()) {
+    const int chunk = SendLength(c.unsent.size() - c.unsentHead);
+    const int n = client_.sockets.Send(socket, c.unsent.data() + c.unsentHead, chunk);
+    if (n == -1) {
+      if (client_.sockets.LastError() == kWsaeWouldBlock) break;
+      client_.ShowStatus("Socket Send error " + client_.connections.LastErrorText(), 5000, 2);
+      // The connection is broken and its close event follows; nothing queued can reach the server.
+      std::string().swap(c.unsent);
+      c.unsentHead = 0;
+      return;
+    }
+    c.unsentHead += static_cast<size_t>(n);
+    if (n < chunk) break;  // the socket is full again; its next write event carries on
+  }
+  if (c.unsentHead == c.unsent.size()) {
+    std::string().swap(c.unsent);
+    c.unsentHead = 0;
+  } else if (c.unsentHead > c.unsent.size() / 2) {
+    c.unsent.erase(0, c.unsentHead);
+    c.unsentHead = 0;
+  }
+}
+
+void FrameLayer::Forget(int socket) { connections_.erase(socket); }
+
+void FrameLayer::SendControl(int socket, int32_t n, std::string_view payload) {
+  const int32_t code = static_cast<int32_t>(static_cast<uint32_t>(n) + 1000u);
+  if (n >= 900 && n <= 999) {
+    SendFrame(socket, code, client_.cipher.EncryptMsg(payload));
+  } else {
+    SendFrame(socket, code, payload);
+  }
+}
+
+void FrameLayer::SendConsole(int slot, int32_t serverId, std::string_view text) {
+  if (slot < 0 || slot >= kSlotCount || serverId == -1) return;
+  SendFrame(client_.tables.OVServers[slot].Socket, serverId, text);
+}
+
+}  // namespace ov

@@ -15,6 +15,7 @@ constexpr char kFrameStart = '\xFD';
 constexpr char kFrameEnd = '\xFE';
 constexpr size_t kReceiveBufferSize = 32768;
 constexpr size_t kMaxFrameSize = 1 << 20;  // an unfinished frame longer than this is dropped
+constexpr size_t kMaxUnsent = 16 << 20;    // a peer that leaves this much unread has stopped reading
 
 std::string FormatCode(int32_t number);
 std::string MakeFrame(int32_t code, std::string_view payload);
@@ -22,6 +23,7 @@ std::string MakeFrame(int32_t code, std::string_view payload);
 struct Frame {
   std::string code;
   std::string payload;
+  bool outside = false;  // bytes at the end of a read that belong to no frame: reported as an unknown code
 };
 
 enum class CodeKind { Control, Console, Unknown };
@@ -62,7 +64,10 @@ class FrameLayer {
   struct Connection {
     FrameAssembler assembler;
     std::string unsent;
+    size_t unsentHead = 0;  // bytes at the front of unsent that have gone out already
   };
+  void Queue(int socket, Connection& connection, std::string_view bytes);
+  void HandOver(int socket, const Frame& frame);
   Client& client_;
   std::unordered_map<int, Connection> connections_;
 };
