@@ -1,1 +1,252 @@
-// placeholder: filled in by its owner
+#include "ui/console_window.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <algorithm>
+
+#include "ui/client.h"
+#include "ui/qt_platform.h"
+
+namespace ov {
+
+// ---- InputHistory
+
+void InputHistory::Add(const QString& line) {
+  if (!line.isEmpty() && (lines_.isEmpty() || lines_.back() != line)) {
+    lines_.append(line);
+    if (lines_.size() > kMaxLines) lines_.removeFirst();
+  }
+  pos_ = lines_.size();
+  draft_.clear();
+}
+
+bool InputHistory::Up(const QString& current, QString& shown) {
+  if (pos_ == 0) return false;
+  if (pos_ == lines_.size()) draft_ = current;
+  shown = lines_.at(--pos_);
+  return true;
+}
+
+bool InputHistory::Down(QString& shown) {
+  if (pos_ >= lines_.size()) return false;
+  ++pos_;
+  shown = pos_ == lines_.size() ? draft_ : lines_.at(pos_);
+  return true;
+}
+
+// ---- Layout
+
+ConsoleLayout FormResize(int width, int height) {
+  ConsoleLayout l{};
+  l.pageWidth = std::max(0, width - 15);
+  l.logWidth = std::max(0, l.pageWidth - 8);
+  l.inputWidth = std::max(0, l.pageWidth - 8);
+  l.pageHeight = std::max(0, height - 31);
+  l.logHeight = std::max(0, l.pageHeight - 52);
+  // The input line keeps its designed height; its top sits 49 pixels above the page's bottom.
+  l.inputHeight = 21;
+  l.inputTop = std::max(0, l.pageHeight - 49);
+  return l;
+}
+
+namespace {
+
+// The log holds CR LF breaks; the text box takes each as one line break.
+QString ForDisplay(std::string_view text) {
+  QString shown = ToQt(text);
+  shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  return shown;
+}
+
+}  // namespace
+
+// ---- TfCustServ
+
+TfCustServ::TfCustServ(Client& client, ConsoleWindow& window, int designWidth, QWidget* parent)
+    : QMdiSubWindow(parent), client_(client), window_(&window), designWidth_(designWidth) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  clientArea_ = new QWidget;
+  pView = new QTabWidget(clientArea_);
+  pView->setObjectName("pView");
+  tsCon = new QWidget;
+  tsCon->setObjectName("tsCon");
+  pView->addTab(tsCon, "Console");
+
+  const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  ConTxt = new QPlainTextEdit(tsCon);
+  ConTxt->setObjectName("ConTxt");
+  ConTxt->setAccessibleName("Console");
+  ConTxt->setFont(fixed);
+  ConTxt->setReadOnly(true);
+  ConTxt->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  ConTxt->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  ConTxt->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  ConTxt->setUndoRedoEnabled(false);
+  ConCed = new QLineEdit(tsCon);
+  ConCed->setObjectName("ConCed");
+  ConCed->setAccessibleName("Console input");
+  ConCed->setFont(fixed);
+  ConCed->installEventFilter(this);
+  setTabOrder(ConCed, ConTxt);
+
+  setWidget(clientArea_);
+  clientArea_->installEventFilter(this);
+  setFocusProxy(ConCed);
+  setWindowTitle(ToQt(window.caption));
+
+  redrawTimer_.setSingleShot(true);
+  connect(&redrawTimer_, &QTimer::timeout, this, &TfCustServ::RedrawNow);
+  sinceRedraw_.start();
+}
+
+TfCustServ::~TfCustServ() {
+  if (window_) window_->view = nullptr;
+}
+
+void TfCustServ::ShowInFrame(QMdiArea& area) {
+  area.addSubWindow(this);
+  const QMargins m = contentsMargins();
+  resize(designWidth_ - kFrameWidth + m.left() + m.right(), 236 - kFrameHeight + m.top() + m.bottom());
+  show();
+  ConCed->setFocus();
+}
+
+void TfCustServ::CaptionChanged() {
+  if (window_) setWindowTitle(ToQt(window_->caption));
+}
+
+bool TfCustServ::CanDraw() const { return isVisible() && !isMinimized(); }
+
+void TfCustServ::LogChanged() {
+  dirty_ = true;
+  if (!CanDraw() || redrawTimer_.isActive()) return;  // a hidden log catches up when it shows again
+  const qint64 since = sinceRedraw_.elapsed();
+  redrawTimer_.start(since >= kRedrawMs ? 0 : static_cast<int>(kRedrawMs - since));
+}
+
+void TfCustServ::RedrawNow() {
+  redrawTimer_.stop();
+  if (!window_ || !dirty_) return;
+  dirty_ = false;
+  sinceRedraw_.restart();
+  const ConsoleLog& log = window_->log;
+  QScrollBar* bar = ConTxt->verticalScrollBar();
+  const bool atEnd = bar->value() >= bar->maximum();
+  const int keptValue = bar->value();
+  if (log.Cuts() != shownCuts_) {
+    ConTxt->setPlainText(ForDisplay(log.Text()));
+  } else if (log.Appended() != shownAppended_) {
+    // Nothing was cut since the last redraw: only the new tail is laid out.
+    const size_t tail = static_cast<size_t>(log.Appended() - shownAppended_);
+    const std::string& text = log.Text();
+    QTextCursor cursor(ConTxt->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(ForDisplay(std::string_view(text).substr(text.size() - tail)));
+  }
+  shownCuts_ = log.Cuts();
+  shownAppended_ = log.Appended();
+  // Stay at the end while new text arrives, unless the user has scrolled up to read.
+  bar->setValue(atEnd ? bar->maximum() : keptValue);
+}
+
+void TfCustServ::BringToFront() {
+  if (isMinimized() || isMaximized()) showNormal();
+  show();
+  if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
+  raise();
+}
+
+void TfCustServ::CloseLater() {
+  QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TfCustServ::Detach() {
+  if (window_) window_->view = nullptr;
+  window_ = nullptr;
+}
+
+void TfCustServ::closeEvent(QCloseEvent* event) {
+  if (ConsoleWindow* window = window_) {
+    Detach();
+    client_.consoles.FormClose(*window);  // the model is gone after this
+  }
+  QMdiSubWindow::closeEvent(event);
+  event->accept();  // a console window is destroyed when closed, never hidden
+}
+
+void TfCustServ::changeEvent(QEvent* event) {
+  QMdiSubWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && dirty_) LogChanged();
+}
+
+void TfCustServ::showEvent(QShowEvent* event) {
+  QMdiSubWindow::showEvent(event);
+  if (dirty_) LogChanged();
+}
+
+void TfCustServ::ApplyLayout() {
+  const ConsoleLayout l =
+      FormResize(clientArea_->width() + kFrameWidth, clientArea_->height() + kFrameHeight);
+  pView->setGeometry(3, 1, l.pageWidth, l.pageHeight);
+  ConTxt->setGeometry(0, 0, l.logWidth, l.logHeight);
+  ConCed->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
+}
+
+bool TfCustServ::ConCedKeyPress(int key) {
+  QString shown;
+  switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+      const QString line = ConCed->text();
+      QPointer<TfCustServ> self(this);
+      // Whatever the line holds, an empty line too; a dead window sends nothing.
+      if (window_) client_.consoles.InputLineEnter(*window_, FromQt(line));
+      if (!self) return true;
+      history_.Add(line);
+      ConCed->clear();
+      return true;
+    }
+    case Qt::Key_Up:
+      if (history_.Up(ConCed->text(), shown)) ConCed->setText(shown);
+      return true;
+    case Qt::Key_Down:
+      if (history_.Down(shown)) ConCed->setText(shown);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TfCustServ::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == clientArea_ && event->type() == QEvent::Resize) {
+    ApplyLayout();
+  } else if (watched == ConCed && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
+    return ConCedKeyPress(key->key());
+  }
+  return QMdiSubWindow::eventFilter(watched, event);
+}
+
+// ---- TfOVServ, TfQServ
+
+TfOVServ::TfOVServ(Client& client, ConsoleWindow& window, QWidget* parent)
+    : TfCustServ(client, window, 328, parent) {
+  setObjectName("TfOVServ");
+}
+
+TfQServ::TfQServ(Client& client, ConsoleWindow& window, QWidget* parent)
+    : TfCustServ(client, window, 324, parent) {
+  setObjectName("TfQServ");
+}
+
+}  // namespace ov

@@ -1,2 +1,108 @@
 #pragma once
-// placeholder: filled in by its owner
+// The console windows on screen: a child of the frame with the log ConTxt and the input line ConCed on
+// the page "Console". The log follows the client's ConsoleLog, redrawing at most every kRedrawMs and
+// only while it can be seen.
+#include <QElapsedTimer>
+#include <QMdiSubWindow>
+#include <QStringList>
+#include <QTimer>
+#include <cstdint>
+
+#include "ui/consoles.h"
+
+class QLineEdit;
+class QMdiArea;
+class QPlainTextEdit;
+class QTabWidget;
+
+namespace ov {
+
+class Client;
+
+// The lines sent from one input line, walked with Up and Down as in any console.
+class InputHistory {
+ public:
+  static constexpr int kMaxLines = 500;
+  void Add(const QString& line);
+  // Up: the previous line (the line being typed is kept to come back to). False at the oldest.
+  bool Up(const QString& current, QString& shown);
+  bool Down(QString& shown);  // False when already back at the line being typed
+
+ private:
+  QStringList lines_;
+  qsizetype pos_ = 0;  // lines_.size() = the line being typed
+  QString draft_;
+};
+
+// Where FormResize puts the controls, from the window's outer width and height.
+struct ConsoleLayout {
+  int pageWidth, pageHeight, logWidth, logHeight, inputWidth, inputHeight, inputTop;
+};
+ConsoleLayout FormResize(int width, int height);
+
+class TfCustServ : public QMdiSubWindow, public ConsoleView {
+  Q_OBJECT
+
+ public:
+  static constexpr int kRedrawMs = 30;
+  // The designed sizes count a frame of 8 pixels across and 27 down (borders and caption).
+  static constexpr int kFrameWidth = 8;
+  static constexpr int kFrameHeight = 27;
+
+  TfCustServ(Client& client, ConsoleWindow& window, int designWidth, QWidget* parent = nullptr);
+  ~TfCustServ() override;
+
+  void CaptionChanged() override;
+  void LogChanged() override;
+  void BringToFront() override;
+  void CloseLater() override;
+
+  // The program ends: the window goes with the frame, without its close handling.
+  void Detach();
+  // Adds the window to the frame at its designed size and shows it.
+  void ShowInFrame(QMdiArea& area);
+  // Brings ConTxt up to the log at once; the redraw timer does it otherwise.
+  void RedrawNow();
+  ConsoleWindow* Window() const { return window_; }
+
+  QTabWidget* pView;
+  QWidget* tsCon;
+  QPlainTextEdit* ConTxt;
+  QLineEdit* ConCed;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  bool CanDraw() const;
+  void ApplyLayout();
+  bool ConCedKeyPress(int key);
+
+  Client& client_;
+  ConsoleWindow* window_;
+  QWidget* clientArea_;
+  int designWidth_;
+  InputHistory history_;
+  QTimer redrawTimer_;
+  QElapsedTimer sinceRedraw_;
+  bool dirty_ = false;
+  uint64_t shownCuts_ = 0;
+  uint64_t shownAppended_ = 0;
+};
+
+class TfOVServ : public TfCustServ {
+  Q_OBJECT
+ public:
+  TfOVServ(Client& client, ConsoleWindow& window, QWidget* parent = nullptr);
+};
+
+class TfQServ : public TfCustServ {
+  Q_OBJECT
+ public:
+  TfQServ(Client& client, ConsoleWindow& window, QWidget* parent = nullptr);
+};
+
+}  // namespace ov

@@ -1,2 +1,35 @@
-// placeholder: filled in by its owner
-int main() { return 0; }
+// The program's entry: the application title, the windows in their order, the client composed on the
+// real sockets and event loop, and the message loop.
+#include <QApplication>
+#include <string>
+
+#include "net/posix_socket_api.h"
+#include "net/qt_event_loop.h"
+#include "ui/client.h"
+#include "ui/main_window.h"
+#include "ui/qt_platform.h"
+
+int main(int argc, char** argv) {
+  // The debug switch is looked for in the whole command line, the program's own path included, before
+  // Qt takes its own options out of it.
+  std::string commandLine;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) commandLine += ' ';
+    commandLine += argv[i];
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Orvane Client");
+  QApplication::setApplicationDisplayName("Orvane Client");
+
+  ov::PosixSocketApi sockets;
+  ov::QtEventLoop loop;
+  ov::QtFrontEnd ui;
+  ov::Client client(ui.PlatformWith(sockets, loop));
+  if (!ui.Start(client, commandLine)) return 1;
+
+  ui.fMain->show();
+  const int result = QApplication::exec();
+  ui.DestroyWidgets();  // before the client: they hold references into it
+  return result;
+}

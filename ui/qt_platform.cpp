@@ -1,1 +1,119 @@
-// placeholder: filled in by its owner
+#include "ui/qt_platform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMdiArea>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+
+#include "protocol/login_dialog.h"
+#include "registry/servers_window.h"
+#include "ui/connect_dialog.h"
+#include "ui/console_window.h"
+#include "ui/main_window.h"
+#include "ui/start_dialog.h"
+
+namespace ov {
+
+// ---- QtDesktop
+
+QtDesktop::QtDesktop(TfMain& main) : main_(&main) {
+  statusTimer_.setSingleShot(true);
+  QObject::connect(&statusTimer_, &QTimer::timeout, [this] {
+    if (client_) client_->status.OnTimer();
+  });
+}
+
+void QtDesktop::SetStatusBarText(const std::string& text) {
+  if (main_) main_->SetStatusText(ToQt(text));
+}
+
+void QtDesktop::StartStatusTimer(int ms) { statusTimer_.start(ms); }
+
+void QtDesktop::StopStatusTimer() { statusTimer_.stop(); }
+
+void QtDesktop::Beep() { QApplication::beep(); }
+
+void QtDesktop::Pause(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+
+void QtDesktop::MessageBox(const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), ToQt(text), QMessageBox::Ok,
+                  main_.data());
+  box.exec();
+}
+
+void QtDesktop::SetCommandEnabled(Command command, bool enabled) {
+  if (!main_) return;
+  if (QAction* action = main_->ActionFor(command)) action->setEnabled(enabled);
+  if (QPushButton* button = main_->ButtonFor(command)) button->setEnabled(enabled);
+}
+
+void QtDesktop::SetConnectEnabled(bool enabled) {
+  if (main_) main_->mnuCon->setEnabled(enabled);
+}
+
+void QtDesktop::Quit() {
+  if (main_) main_->close();
+}
+
+// ---- QtWindowSystem
+
+QtWindowSystem::QtWindowSystem(TfMain& main) : main_(&main) {}
+
+ConsoleView* QtWindowSystem::CreateConsoleView(ConsoleWindow& window) {
+  if (!main_ || !client_ || main_->ShuttingDown()) return nullptr;
+  TfCustServ* view = window.kind == ConsoleKind::OVServer
+                         ? static_cast<TfCustServ*>(new TfOVServ(*client_, window))
+                         : new TfQServ(*client_, window);
+  main_->AddConsoleWindow(view);
+  return view;
+}
+
+// ---- QtFrontEnd
+
+QtFrontEnd::QtFrontEnd() {
+  fMain = new TfMain;
+  desktop_ = std::make_unique<QtDesktop>(*fMain);
+  windows_ = std::make_unique<QtWindowSystem>(*fMain);
+  ConnDlg = new TConnDlg(fMain);
+  PWDlg = new TPWDlg(fMain);
+  fSvrs = new TfSvrs;
+  fStart = new TfStart(fMain);
+}
+
+QtFrontEnd::~QtFrontEnd() { DestroyWidgets(); }
+
+Platform QtFrontEnd::PlatformWith(SocketApi& sockets, EventLoop& loop) {
+  return Platform{sockets, loop, *desktop_, *fSvrs, *windows_, *PWDlg};
+}
+
+bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
+  desktop_->Attach(client);
+  windows_->Attach(client);
+  if (!fMain->Attach(client, commandLine)) return false;
+  PWDlg->Attach(client);
+  fSvrs->Attach(client);
+  fMain->AddConsoleWindow(fSvrs);  // a child of the frame, visible at once
+  fStart->Attach(client);
+  fMain->SetWindows(ConnDlg, fSvrs, fStart);
+  return true;
+}
+
+void QtFrontEnd::DestroyWidgets() {
+  // The dialogs, the servers window and the console windows are children of the main window.
+  if (fMain && !fMain->ShuttingDown()) {
+    for (QMdiSubWindow* w : fMain->MdiArea()->subWindowList()) {
+      if (auto* console = qobject_cast<TfCustServ*>(w)) console->Detach();
+    }
+  }
+  if (fSvrs && !fSvrs->parent()) delete fSvrs;  // never added to the frame
+  delete fMain;
+  fMain = nullptr;
+  ConnDlg = nullptr;
+  PWDlg = nullptr;
+  fSvrs = nullptr;
+  fStart = nullptr;
+}
+
+}  // namespace ov

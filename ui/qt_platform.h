@@ -1,2 +1,87 @@
 #pragma once
-// placeholder: filled in by its owner
+// The Qt side of the desktop seams: the status bar, timer, beep and message box of the main window,
+// the console windows' factory, and the set of widgets the program runs with.
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ui/client.h"
+
+namespace ov {
+
+class TfMain;
+class TConnDlg;
+class TPWDlg;
+class TfSvrs;
+class TfStart;
+
+// Text is bytes; on screen each byte is one Latin-1 character, and typed text goes back the same way.
+inline QString ToQt(std::string_view bytes) {
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+inline std::string FromQt(const QString& text) {
+  const QByteArray bytes = text.toLatin1();
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+class QtDesktop : public Desktop {
+ public:
+  explicit QtDesktop(TfMain& main);
+  void Attach(Client& client) { client_ = &client; }
+
+  void SetStatusBarText(const std::string& text) override;
+  void StartStatusTimer(int ms) override;
+  void StopStatusTimer() override;
+  void Beep() override;
+  void Pause(int ms) override;
+  void MessageBox(const std::string& text) override;
+  void SetCommandEnabled(Command command, bool enabled) override;
+  void SetConnectEnabled(bool enabled) override;
+  void Quit() override;
+
+ private:
+  QPointer<TfMain> main_;
+  Client* client_ = nullptr;
+  QTimer statusTimer_;
+};
+
+class QtWindowSystem : public WindowSystem {
+ public:
+  explicit QtWindowSystem(TfMain& main);
+  void Attach(Client& client) { client_ = &client; }
+  ConsoleView* CreateConsoleView(ConsoleWindow& window) override;
+
+ private:
+  QPointer<TfMain> main_;
+  Client* client_ = nullptr;
+};
+
+// The program's widgets, created in the order the program starts them. They exist before the client
+// that they serve (it is built on them) and must be destroyed before it: they hold references into it.
+class QtFrontEnd {
+ public:
+  QtFrontEnd();
+  ~QtFrontEnd();
+  QtFrontEnd(const QtFrontEnd&) = delete;
+  QtFrontEnd& operator=(const QtFrontEnd&) = delete;
+
+  Platform PlatformWith(SocketApi& sockets, EventLoop& loop);
+  // The main window's creation (InitClient), then the other windows join. False when the program ends.
+  bool Start(Client& client, const std::string& commandLine);
+  void DestroyWidgets();
+
+  TfMain* fMain = nullptr;
+  TConnDlg* ConnDlg = nullptr;
+  TPWDlg* PWDlg = nullptr;
+  TfSvrs* fSvrs = nullptr;
+  TfStart* fStart = nullptr;
+
+ private:
+  std::unique_ptr<QtDesktop> desktop_;
+  std::unique_ptr<QtWindowSystem> windows_;
+};
+
+}  // namespace ov

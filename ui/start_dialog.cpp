@@ -1,1 +1,125 @@
-// placeholder: filled in by its owner
+#include "ui/start_dialog.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "ui/client.h"
+#include "ui/qt_platform.h"
+
+namespace ov {
+
+namespace {
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QWidget* buddy, QRect where) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  label->setGeometry(where);
+  label->setBuddy(buddy);
+  buddy->setAccessibleName(text);
+  return label;
+}
+
+}  // namespace
+
+TfStart::TfStart(QWidget* parent) : QDialog(parent) {
+  setObjectName("fStart");
+  setWindowTitle("Start Server");
+  // A fixed frame with only a close box.
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                 Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setFixedSize(438, 188);
+
+  // Created in tab order: cbHosts, cbType, mCmd, bGo, bCancel, eTitle.
+  cbHosts = new QComboBox(this);
+  cbHosts->setObjectName("cbHosts");
+  cbHosts->setEditable(false);
+  cbHosts->setGeometry(96, 8, 209, 22);
+  cbType = new QComboBox(this);
+  cbType->setObjectName("cbType");
+  cbType->setEditable(false);
+  cbType->setGeometry(96, 38, 209, 22);
+  mCmd = new QPlainTextEdit(this);
+  mCmd->setObjectName("mCmd");
+  mCmd->setGeometry(96, 68, 329, 73);
+  mCmd->setTabChangesFocus(true);  // Enter makes a new line; Tab leaves the box
+  bGo = new QPushButton("Start", this);
+  bGo->setObjectName("bGo");
+  bGo->setGeometry(320, 8, 105, 25);
+  bCancel = new QPushButton("Cancel", this);
+  bCancel->setObjectName("bCancel");
+  bCancel->setGeometry(320, 38, 105, 25);
+  eTitle = new QLineEdit(this);
+  eTitle->setObjectName("eTitle");
+  eTitle->setGeometry(96, 152, 329, 21);
+  // Neither button is the default: Enter in the command line must make a new line, never start.
+  for (QPushButton* b : {bGo, bCancel}) {
+    b->setAutoDefault(false);
+    b->setDefault(false);
+  }
+
+  lHost = MakeLabel(this, "lHost", "Host:", cbHosts, QRect(8, 11, 84, 16));
+  lType = MakeLabel(this, "lType", "Server Type:", cbType, QRect(8, 41, 84, 16));
+  lCmd = MakeLabel(this, "lCmd", "Command Line:", mCmd, QRect(8, 70, 84, 16));
+  lTitle = MakeLabel(this, "lTitle", "Window Title", eTitle, QRect(8, 155, 84, 16));
+
+  setTabOrder(cbHosts, cbType);
+  setTabOrder(cbType, mCmd);
+  setTabOrder(mCmd, bGo);
+  setTabOrder(bGo, bCancel);
+  setTabOrder(bCancel, eTitle);
+
+  connect(cbHosts, &QComboBox::currentIndexChanged, this, [this] {
+    if (!refilling_) cbHostsChange();
+  });
+  connect(bGo, &QPushButton::clicked, this, &TfStart::bGoClick);
+  connect(bCancel, &QPushButton::clicked, this, &TfStart::bCancelClick);
+}
+
+int TfStart::ShowStartDialog() {
+  refilling_ = true;
+  cbHosts->clear();
+  for (const std::string& name : client_->start.RefillHosts()) cbHosts->addItem(ToQt(name));
+  cbHosts->setCurrentIndex(-1);
+  refilling_ = false;
+  cbHosts->setFocus();
+  return exec();
+}
+
+void TfStart::cbHostsChange() {
+  cbType->clear();
+  for (const std::string& type : client_->start.TypesForHost(cbHosts->currentIndex()))
+    cbType->addItem(ToQt(type));
+  if (cbType->count() > 0) cbType->setCurrentIndex(0);
+}
+
+void TfStart::bGoClick() {
+  // The box keeps its lines with LF; the command line goes out with CR LF between them.
+  QString command = mCmd->toPlainText();
+  command.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+  const int result =
+      client_->start.Go(cbHosts->currentIndex(), cbType->currentIndex(), FromQt(cbType->currentText()),
+                        FromQt(eTitle->text()), FromQt(command));
+  done(result);
+}
+
+void TfStart::bCancelClick() { done(-1); }
+
+void TfStart::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    bCancelClick();  // Escape acts through bCancel
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TfStart::closeEvent(QCloseEvent* event) {
+  if (isVisible()) done(2);  // the close box
+  event->accept();
+}
+
+}  // namespace ov
