@@ -1,0 +1,218 @@
+#include "ovserver/game_servers.h"
+
+#include <QProcess>
+#include <QTimer>
+
+namespace ovs {
+namespace {
+
+constexpr int kKillAfterMs = 5000;
+
+QStringList ToArguments(const std::vector<std::string>& words) {
+  QStringList list;
+  for (const std::string& word : words) list << QString::fromLatin1(word.data(), qsizetype(word.size()));
+  return list;
+}
+
+// Ids 1000 to 1999 would read as control messages on the wire; 0 is the OV server's own console.
+bool UsableId(int id) { return (id >= 1 && id <= 999) || (id >= 2000 && id <= 9999); }
+
+}  // namespace
+
+std::string ConsoleSafe(std::string_view text) {
+  std::string safe(text);
+  for (char& c : safe)
+    if (c == '\xFD' || c == '\xFE') c = static_cast<char>(static_cast<unsigned char>(c) & 0x7F);
+  return safe;
+}
+
+GameServers::~GameServers() { StopAll(); }
+
+int GameServers::NextId() {
+  // Hand out ids in turn rather than the lowest free one, so a late message about an ended server
+  // does not reach its successor.
+  for (int tries = 0; tries < 10000; ++tries) {
+    lastId_ = lastId_ >= 9999 ? 1 : lastId_ + 1;
+    if (UsableId(lastId_) && !servers_.count(lastId_)) return lastId_;
+  }
+  return -1;
+}
+
+int GameServers::Start(const ServerType& type, const std::string& title, const std::string& commandLine,
+                       const std::vector<std::string>& args, std::string& error) {
+  if (int(servers_.size()) >= maxServers_) {
+    error = std::to_string(servers_.size()) + " servers are running already";
+    return -1;
+  }
+  std::vector<std::string> arguments = type.arguments;
+  arguments.insert(arguments.end(), args.begin(), args.end());
+  for (const std::string& argument : arguments) {
+    if (argument.find('\0') != std::string::npos) {
+      error = "an argument holds a zero byte";
+      return -1;
+    }
+  }
+  const int id = NextId();
+  if (id < 0) {
+    error = "no free server id";
+    return -1;
+  }
+  auto server = std::make_unique<Server>();
+  server->id = id;
+  server->type = type.name;
+  server->title = title.empty() ? type.name + " " + std::to_string(id) : title;
+  server->commandLine = commandLine;
+  server->program = type.executable;
+  server->arguments = arguments;
+  auto* process = new QProcess(this);
+  server->process = process;
+  process->setProcessChannelMode(QProcess::MergedChannels);
+  process->setProgram(QString::fromStdString(type.executable));
+  process->setArguments(ToArguments(arguments));
+  // Queued, so that nothing is reported from within Start and every report finds the server's entry.
+  connect(
+      process, &QProcess::started, this,
+      [this, id] {
+        auto found = servers_.find(id);
+        if (found == servers_.end()) return;
+        found->second->running = true;
+        found->second->pid = found->second->process->processId();
+        found->second->startedAt = std::chrono::steady_clock::now();
+        if (onStarted) onStarted(id);
+      },
+      Qt::QueuedConnection);
+  connect(process, &QProcess::readyReadStandardOutput, this, [this, id] { ReadOutput(id); });
+  connect(
+      process, &QProcess::errorOccurred, this,
+      [this, id](QProcess::ProcessError failure) {
+        auto found = servers_.find(id);
+        if (failure != QProcess::FailedToStart || found == servers_.end() || found->second->running) return;
+        const std::string why = found->second->process->errorString().toStdString();
+        found->second->process->deleteLater();
+        servers_.erase(found);
+        if (onFailed) onFailed(id, why);
+      },
+      Qt::QueuedConnection);
+  connect(
+      process, &QProcess::finished, this,
+      [this, id](int code, QProcess::ExitStatus status) {
+        Finish(id, status == QProcess::CrashExit ? "crashed" : "exit code " + std::to_string(code));
+      },
+      Qt::QueuedConnection);
+  servers_[id] = std::move(server);
+  process->start();
+  return id;
+}
+
+void GameServers::ReadOutput(int id) {
+  auto found = servers_.find(id);
+  if (found == servers_.end()) return;
+  Server& server = *found->second;
+  const QByteArray data = server.process->readAllStandardOutput();
+  size_t start = 0;
+  const std::string_view bytes(data.constData(), size_t(data.size()));
+  while (start < bytes.size()) {
+    const size_t newline = bytes.find('\n', start);
+    if (newline == std::string_view::npos) {
+      server.partialLine.append(bytes.substr(start));
+      break;
+    }
+    server.partialLine.append(bytes.substr(start, newline - start));
+    start = newline + 1;
+    if (!server.partialLine.empty() && server.partialLine.back() == '\r') server.partialLine.pop_back();
+    EmitLine(server, server.partialLine);
+    server.partialLine.clear();
+  }
+  while (server.partialLine.size() >= kMaxLineLength) {
+    std::string head = server.partialLine.substr(0, kMaxLineLength);
+    server.partialLine.erase(0, kMaxLineLength);
+    EmitLine(server, head);
+  }
+}
+
+void GameServers::EmitLine(Server& server, std::string_view line) {
+  size_t at = 0;
+  do {  // an empty line is a line too
+    std::string piece = ConsoleSafe(line.substr(at, kMaxLineLength));
+    if (backlogLines_ > 0) {
+      server.backlog.push_back(piece);
+      if (server.backlog.size() > backlogLines_) server.backlog.pop_front();
+    }
+    if (onLine) onLine(server.id, piece);
+    at += kMaxLineLength;
+  } while (at < line.size());
+}
+
+void GameServers::Finish(int id, const std::string& how) {
+  auto found = servers_.find(id);
+  if (found == servers_.end()) return;
+  ReadOutput(id);
+  found = servers_.find(id);  // a callback may not remove it, but look again rather than trust it
+  if (found == servers_.end()) return;
+  Server& server = *found->second;
+  if (!server.partialLine.empty()) {
+    EmitLine(server, server.partialLine);
+    server.partialLine.clear();
+  }
+  server.process->deleteLater();
+  servers_.erase(found);
+  if (onExited) onExited(id, how);
+}
+
+bool GameServers::Input(int id, std::string_view line, std::string& error) {
+  auto found = servers_.find(id);
+  if (found == servers_.end() || !found->second->running) {
+    error = "server " + std::to_string(id) + " is not running";
+    return false;
+  }
+  QProcess* process = found->second->process;
+  if (process->bytesToWrite() > kMaxPendingInput) {
+    error = "server " + std::to_string(id) + " is not reading its input";
+    return false;
+  }
+  std::string text(line);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  text += '\n';
+  process->write(text.data(), qint64(text.size()));
+  return true;
+}
+
+bool GameServers::Stop(int id) {
+  auto found = servers_.find(id);
+  if (found == servers_.end()) return false;
+  QProcess* process = found->second->process;
+  process->terminate();
+  QTimer::singleShot(kKillAfterMs, process, [process] {
+    if (process->state() != QProcess::NotRunning) process->kill();
+  });
+  return true;
+}
+
+void GameServers::StopAll() {
+  for (auto& [id, server] : servers_) {
+    QProcess* process = server->process;
+    process->disconnect();
+    if (process->state() != QProcess::NotRunning) {
+      process->terminate();
+      if (!process->waitForFinished(2000)) {
+        process->kill();
+        process->waitForFinished(2000);
+      }
+    }
+    delete process;
+  }
+  servers_.clear();
+}
+
+const GameServers::Server* GameServers::Find(int id) const {
+  auto found = servers_.find(id);
+  return found == servers_.end() ? nullptr : found->second.get();
+}
+
+std::vector<const GameServers::Server*> GameServers::List() const {
+  std::vector<const Server*> list;
+  for (const auto& [id, server] : servers_) list.push_back(server.get());
+  return list;
+}
+
+}  // namespace ovs

@@ -1,0 +1,79 @@
+#pragma once
+// The game servers this OV server runs: one process each, its output cut into console lines and the
+// last lines kept for clients that open its console later.
+#include <QObject>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ovserver/server_config.h"
+
+class QProcess;
+
+namespace ovs {
+
+constexpr size_t kMaxLineLength = 4096;       // longer output is cut into lines of this length
+constexpr qint64 kMaxPendingInput = 1 << 20;  // a server that stops reading its input gets no more
+
+// Game output made fit for console frames: 0xFD and 0xFE would break the frame, so they become their
+// low-half twins, as the game's own character set draws them.
+std::string ConsoleSafe(std::string_view text);
+
+class GameServers : public QObject {
+  Q_OBJECT
+ public:
+  struct Server {
+    int id = 0;
+    std::string type;
+    std::string title;
+    std::string commandLine;
+    std::string program;
+    std::vector<std::string> arguments;
+    bool running = false;  // started and not yet ended
+    qint64 pid = 0;
+    std::chrono::steady_clock::time_point startedAt;
+    std::deque<std::string> backlog;
+    std::string partialLine;
+    QProcess* process = nullptr;
+  };
+
+  GameServers(size_t backlogLines, int maxServers) : backlogLines_(backlogLines), maxServers_(maxServers) {}
+  ~GameServers() override;
+
+  // Starts the type's executable with its fixed arguments and then args; the id or -1 with error. An
+  // empty title becomes the type's name and the id.
+  // What follows arrives through the callbacks, never from within this call.
+  int Start(const ServerType& type, const std::string& title, const std::string& commandLine,
+            const std::vector<std::string>& args, std::string& error);
+  // Sends one line to the server's standard input; false with error when it cannot take it.
+  bool Input(int id, std::string_view line, std::string& error);
+  bool Stop(int id);  // asks it to end, then kills it when it does not
+  void StopAll();     // ends every server before returning; no callbacks
+
+  const Server* Find(int id) const;
+  std::vector<const Server*> List() const;
+  size_t Count() const { return servers_.size(); }
+
+  std::function<void(int id)> onStarted;
+  std::function<void(int id, const std::string& error)> onFailed;  // never started; the id is gone
+  std::function<void(int id, const std::string& line)> onLine;
+  std::function<void(int id, const std::string& how)> onExited;  // the id is gone after this
+
+ private:
+  int NextId();
+  void ReadOutput(int id);
+  void EmitLine(Server& server, std::string_view line);
+  void Finish(int id, const std::string& how);
+
+  size_t backlogLines_;
+  int maxServers_;
+  int lastId_ = 0;
+  std::map<int, std::unique_ptr<Server>> servers_;
+};
+
+}  // namespace ovs

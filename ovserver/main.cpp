@@ -1,0 +1,111 @@
+// ovserver: the reference OV server. Serves the Orvane client's protocol and runs game servers.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QSocketNotifier>
+#include <csignal>
+#include <iostream>
+
+#include "ovserver/accounts.h"
+#include "ovserver/log.h"
+#include "ovserver/ov_server.h"
+#include "ovserver/server_config.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(signalPipe[1], &byte, 1);
+}
+
+// Creates an account with the password read from the first line of standard input.
+int AddUser(ovs::AccountStore& accounts, const std::string& name) {
+  std::string password;
+  std::getline(std::cin, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (password.size() > 16) std::cerr << "ovserver: only the first 16 characters of the password count\n";
+  std::string error;
+  const ovs::AccountStore::Outcome outcome = accounts.Add(name, password, error);
+  if (outcome != ovs::AccountStore::Outcome::Done) {
+    std::cerr << "ovserver: cannot add " << name << ": " << ovs::OutcomeText(outcome)
+              << (error.empty() ? "" : " (" + error + ")") << "\n";
+    return 1;
+  }
+  std::cerr << "ovserver: added " << name << " to " << accounts.Path() << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("ovserver");
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "The Orvane reference OV server: administers game servers for the client.");
+  parser.addHelpOption();
+  const QCommandLineOption configOption("config", "Server types and limits.", "file");
+  const QCommandLineOption accountsOption("accounts", "The accounts file.", "file", "ovserver.accounts");
+  const QCommandLineOption listenOption("listen", "Address to listen on.", "address", "127.0.0.1");
+  const QCommandLineOption portOption("port", "TCP port.", "port", "4044");
+  const QCommandLineOption addUserOption("add-user", "Add an account (password on standard input) and exit.",
+                                         "name");
+  parser.addOptions({configOption, accountsOption, listenOption, portOption, addUserOption});
+  parser.process(app);
+
+  ovs::ServerConfig config;
+  std::vector<std::string> notes;
+  std::string error;
+  if (parser.isSet(configOption) &&
+      !ovs::LoadConfig(parser.value(configOption).toStdString(), config, error, notes)) {
+    ovs::Log("bad configuration: " + error);
+    return 2;
+  }
+  ovs::AccountStore accounts(parser.value(accountsOption).toStdString(), config.hashIterations);
+  if (!accounts.Load(error)) {
+    ovs::Log("bad accounts file: " + error);
+    return 2;
+  }
+  if (parser.isSet(addUserOption)) return AddUser(accounts, parser.value(addUserOption).toStdString());
+
+  bool portOk = false;
+  const uint port = parser.value(portOption).toUInt(&portOk);
+  const QHostAddress address(parser.value(listenOption));
+  if (!portOk || port > 65535 || address.isNull()) {
+    ovs::Log("bad address or port: " + parser.value(listenOption).toStdString() + " " +
+             parser.value(portOption).toStdString());
+    return 2;
+  }
+  for (const std::string& note : notes) ovs::Log(note);
+  for (const ovs::ServerType& type : config.types)
+    ovs::Log("server type \"" + type.name + "\": " + type.executable);
+  if (accounts.Size() == 0)
+    ovs::Log("no accounts in " + accounts.Path() + ": nobody can log in (add one with --add-user NAME)");
+
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return 2;
+  QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+    char byte;
+    [[maybe_unused]] const ssize_t got = read(signalPipe[0], &byte, 1);
+    ovs::Log("stopping");
+    app.quit();
+  });
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  ovs::OvServer server(std::move(config), accounts);
+  if (!server.Listen(address, quint16(port), error)) {
+    ovs::Log("cannot listen on " + address.toString().toStdString() + ":" + std::to_string(port) + ": " +
+             error);
+    return 1;
+  }
+  const int code = app.exec();
+  ovs::Log("stopped");
+  return code;
+}

@@ -1,0 +1,585 @@
+#include "ovserver/ov_server.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <cctype>
+
+#include "ovserver/log.h"
+#include "protocol/payload.h"
+
+namespace ovs {
+namespace {
+
+std::string TrimRight(std::string_view text) {
+  size_t end = text.size();
+  while (end > 0 &&
+         (text[end - 1] == ' ' || text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == '\t'))
+    --end;
+  return std::string(text.substr(0, end));
+}
+
+// A field of a registry message: its separator and the frame's end byte cannot appear inside it.
+std::string FieldSafe(std::string_view text) {
+  std::string safe(text);
+  for (char& c : safe)
+    if (c == ov::kFieldSeparator || c == ov::kFrameEnd) c = '?';
+  return safe;
+}
+
+std::string Join(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
+std::string Uptime(std::chrono::steady_clock::time_point since) {
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - since).count();
+  if (seconds < 120) return std::to_string(seconds) + "s";
+  if (seconds < 7200) return std::to_string(seconds / 60) + "m";
+  return std::to_string(seconds / 3600) + "h";
+}
+
+}  // namespace
+
+std::string EncipherForFrame(const ov::MessageCipher& cipher, std::string plain) {
+  std::string sealed = cipher.EncryptMsg(plain);
+  bool replaced = false;
+  for (size_t i = 2; i < sealed.size(); ++i) {
+    if (sealed[i] == ov::kFrameEnd || sealed[i] == '\0') {
+      plain[i - 2] = '?';
+      replaced = true;
+    }
+  }
+  return replaced ? cipher.EncryptMsg(plain) : sealed;
+}
+
+OvServer::OvServer(ServerConfig config, AccountStore& accounts)
+    : config_(std::move(config)),
+      accounts_(accounts),
+      guard_(config_.lockoutAfter, std::chrono::seconds(config_.lockoutSeconds)),
+      games_(size_t(config_.backlogLines), config_.maxServers),
+      listener_(new QTcpServer(this)) {
+  cipher_.BuildMessageKey();
+  games_.onStarted = [this](int id) { OnGameStarted(id); };
+  games_.onFailed = [this](int id, const std::string& error) { OnGameFailed(id, error); };
+  games_.onLine = [this](int id, const std::string& line) { OnGameLine(id, line); };
+  games_.onExited = [this](int id, const std::string& how) { OnGameExited(id, how); };
+  connect(listener_, &QTcpServer::newConnection, this, &OvServer::Accept);
+}
+
+OvServer::~OvServer() {
+  games_.onStarted = nullptr;
+  games_.onFailed = nullptr;
+  games_.onLine = nullptr;
+  games_.onExited = nullptr;
+  games_.StopAll();
+  for (auto& [number, session] : sessions_) {
+    session->socket->disconnect(this);
+    session->socket->abort();
+  }
+}
+
+bool OvServer::Listen(const QHostAddress& address, quint16 port, std::string& error) {
+  if (!listener_->listen(address, port)) {
+    error = listener_->errorString().toStdString();
+    return false;
+  }
+  Log("listening on " + address.toString().toStdString() + ":" + std::to_string(Port()));
+  return true;
+}
+
+quint16 OvServer::Port() const { return listener_->serverPort(); }
+
+OvServer::Session* OvServer::Find(int number) {
+  auto found = sessions_.find(number);
+  return found == sessions_.end() || found->second->closed ? nullptr : found->second.get();
+}
+
+std::string OvServer::Who(const Session& session) const {
+  std::string who = "connection " + std::to_string(session.number);
+  if (!session.user.empty()) who += " (" + session.user + ")";
+  return who;
+}
+
+// ----- connections
+
+void OvServer::Accept() {
+  while (QTcpSocket* socket = listener_->nextPendingConnection()) {
+    const std::string peer =
+        socket->peerAddress().toString().toStdString() + ":" + std::to_string(socket->peerPort());
+    if (int(sessions_.size()) >= config_.maxConnections) {
+      Log("refused a connection from " + peer + ": " + std::to_string(sessions_.size()) +
+          " are open already");
+      const std::string note = ov::MakeFrame(1001, "Too many connections: try again later");
+      socket->write(note.data(), qint64(note.size()));
+      socket->disconnectFromHost();
+      connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+      if (socket->state() == QAbstractSocket::UnconnectedState) socket->deleteLater();
+      continue;
+    }
+    const int number = ++lastSession_;
+    auto session = std::make_unique<Session>();
+    session->number = number;
+    session->socket = socket;
+    session->peer = peer;
+    session->address = socket->peerAddress().toString().toStdString();
+    socket->setParent(this);
+    connect(socket, &QTcpSocket::readyRead, this, [this, number] { Read(number); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, number] { Closed(number); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, number](QAbstractSocket::SocketError) {
+      auto found = sessions_.find(number);
+      if (found == sessions_.end()) return;
+      if (found->second->socket->state() == QAbstractSocket::UnconnectedState) Closed(number);
+    });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, number] {
+      Session* open = Find(number);
+      if (open && open->droppedLines > 0 && open->socket->bytesToWrite() < kMaxQueuedOutput / 2) {
+        const size_t dropped = open->droppedLines;
+        open->droppedLines = 0;
+        Say(*open, "[" + std::to_string(dropped) + " console lines dropped: this connection fell behind]");
+      }
+    });
+    Session& added = *session;
+    sessions_[number] = std::move(session);
+    Log(Who(added) + " from " + peer);
+    SendControl(added, 900, config_.caption);
+    QTimer::singleShot(std::chrono::seconds(config_.loginTimeoutSeconds), this, [this, number] {
+      Session* open = Find(number);
+      if (!open || open->state != State::LoggingIn) return;
+      Log(Who(*open) + ": no login within " + std::to_string(config_.loginTimeoutSeconds) + " s, closed");
+      SendNote(*open, "Login timed out");
+      open->state = State::Refused;
+      open->socket->disconnectFromHost();
+    });
+  }
+}
+
+void OvServer::Closed(int number) {
+  auto found = sessions_.find(number);
+  if (found == sessions_.end() || found->second->closed) return;
+  Session& session = *found->second;
+  session.closed = true;
+  Log(Who(session) + " closed");
+  session.socket->deleteLater();
+  // Erased later: the call may come from within this session's own frame handling.
+  QTimer::singleShot(0, this, [this, number] { sessions_.erase(number); });
+}
+
+void OvServer::Read(int number) {
+  Session* session = Find(number);
+  if (!session) return;
+  const QByteArray data = session->socket->readAll();
+  if (session->state == State::Refused) return;
+  RequestReader::Result result =
+      session->reader.Feed(std::string_view(data.constData(), size_t(data.size())));
+  for (const std::string& problem : result.problems) {
+    Log(Who(*session) + ": " + problem);
+    if (session->state == State::LoggedIn) SendNote(*session, "Malformed request ignored");
+  }
+  for (const ov::Frame& frame : result.frames) {
+    session = Find(number);
+    if (!session || session->state == State::Refused) return;
+    HandleFrame(*session, frame);
+  }
+}
+
+// ----- requests
+
+void OvServer::HandleFrame(Session& session, const ov::Frame& frame) {
+  const ov::CodeClass code = ov::ClassifyCode(frame.code);
+  if (session.state != State::LoggedIn) {
+    if (code.kind == ov::CodeKind::Control && code.number == 905) {
+      HandleLogin(session, frame.payload);
+      return;
+    }
+    Log(Who(session) + ": code \"" + Printable(frame.code) + "\" before login ignored");
+    SendNote(session, "Log in first");
+    if (++session.framesBeforeLogin > kMaxFramesBeforeLogin)
+      Refuse(session, "Too many requests before login");
+    return;
+  }
+  switch (code.kind) {
+    case ov::CodeKind::Control:
+      HandleControl(session, code.number, frame.payload);
+      return;
+    case ov::CodeKind::Console:
+      HandleConsole(session, code.number, frame.payload);
+      return;
+    case ov::CodeKind::Unknown:
+      Log(Who(session) + ": unknown code \"" + Printable(frame.code) + "\" ignored");
+      SendNote(session, "Unknown request code " + Printable(frame.code));
+      return;
+  }
+}
+
+void OvServer::HandleControl(Session& session, int n, const std::string& payload) {
+  switch (n) {
+    case 20:  // answers to our own messages: nothing to do
+    case 22:
+    case 29:
+      return;
+    case 24: {
+      const int id = ov::ParseInt(payload, -1);
+      if (session.awaiting.erase(id) == 0) {
+        Log(Who(session) + ": unexpected 24 for \"" + Printable(payload) + "\" ignored");
+        return;
+      }
+      SendServerInfo(session, id);
+      return;
+    }
+    case 26:
+      HandleStart(session, payload);
+      return;
+    case 41:
+    case 42:
+      HandleWatch(session, n, payload);
+      return;
+    case 905:
+      SendNote(session, "Already logged in");
+      return;
+    case 906:
+      HandleNewUser(session, payload);
+      return;
+    case 907:
+      HandleChangePassword(session, payload);
+      return;
+    default:
+      Log(Who(session) + ": unexpected control message " + std::to_string(n) + " ignored");
+      SendNote(session, "Unexpected control message " + std::to_string(n) + " ignored");
+  }
+}
+
+void OvServer::HandleLogin(Session& session, const std::string& payload) {
+  const std::string plain = cipher_.DecryptMsg(payload);
+  if (plain.size() != 24) {
+    Log(Who(session) + ": malformed login (" + std::to_string(plain.size()) + " bytes instead of 24)");
+    Refuse(session, "Login failed: malformed login");
+    return;
+  }
+  const std::string name = TrimRight(plain.substr(0, 8));
+  const std::string password = plain.substr(8, 16);
+  const std::string key = session.address + "/" + name;
+  const auto now = LoginGuard::Clock::now();
+  if (guard_.Locked(key, now)) {
+    Log(Who(session) + ": login as \"" + Printable(name) + "\" refused: locked out after failed logins");
+    Refuse(session, "Too many failed logins: try again later");
+    return;
+  }
+  if (!accounts_.Verify(name, password)) {
+    const bool locked = guard_.Failed(key, now);
+    Log(Who(session) + ": failed login as \"" + Printable(name) + "\" from " + session.address +
+        (locked ? ", locked out for " + std::to_string(config_.lockoutSeconds) + " s" : ""));
+    Refuse(session, "Login failed: wrong login name or password");
+    return;
+  }
+  guard_.Succeeded(key);
+  session.state = State::LoggedIn;
+  session.user = name;
+  Log(Who(session) + " logged in");
+  Welcome(session);
+}
+
+void OvServer::Refuse(Session& session, const std::string& note) {
+  session.state = State::Refused;
+  const int number = session.number;
+  // The answer waits, so that guessing passwords costs the guesser time.
+  QTimer::singleShot(config_.loginDelayMs, this, [this, number, note] {
+    auto found = sessions_.find(number);
+    if (found == sessions_.end() || found->second->closed) return;
+    SendNote(*found->second, note);
+    found->second->socket->disconnectFromHost();
+  });
+}
+
+void OvServer::Welcome(Session& session) {
+  SendControl(session, 21, FieldSafe(config_.info) + ov::kFieldSeparator + FieldSafe(config_.name));
+  std::string types;
+  for (size_t i = 0; i < config_.types.size(); ++i)
+    types += (i ? std::string(1, ov::kFieldSeparator) : "") + FieldSafe(config_.types[i].name);
+  SendControl(session, 31, types);
+  Say(session, "Logged in to " + config_.name + " as " + session.user + ". Type help for the commands.");
+  for (const GameServers::Server* server : games_.List())
+    if (server->running) Announce(session, server->id);
+}
+
+void OvServer::Announce(Session& session, int id) {
+  session.known.insert(id);
+  session.awaiting.insert(id);
+  SendControl(session, 27, std::to_string(id));
+}
+
+void OvServer::SendServerInfo(Session& session, int id) {
+  const GameServers::Server* server = games_.Find(id);
+  if (!server) return;
+  const char sep = ov::kFieldSeparator;
+  SendControl(session, 25,
+              std::to_string(id) + sep + FieldSafe(server->type) + sep + FieldSafe(server->title) + sep +
+                  FieldSafe(server->commandLine) + sep + "1" + sep + "1");
+}
+
+void OvServer::HandleStart(Session& session, const std::string& payload) {
+  // type, then the title only when one was given, then the command line (absent when it was empty)
+  const std::vector<std::string> fields = ov::SplitFields(payload);
+  if (fields.size() > 3) {
+    Log(Who(session) + ": start request with " + std::to_string(fields.size()) + " fields refused");
+    SendNote(session, "Start refused: malformed request");
+    return;
+  }
+  const std::string& typeName = fields[0];
+  const std::string title = fields.size() == 3 ? fields[1] : "";
+  const std::string commandLine = fields.size() >= 2 ? fields.back() : "";
+  const ServerType* type = config_.FindType(typeName);
+  if (!type) {
+    Log(Who(session) + ": start of unknown type \"" + Printable(typeName) + "\" refused");
+    SendNote(session, "Unknown server type \"" + typeName + "\"");
+    return;
+  }
+  std::vector<std::string> args;
+  std::string error;
+  if (!SplitCommandLine(commandLine, args, error)) {
+    SendNote(session, "Start refused: " + error + " in the command line");
+    return;
+  }
+  const int id = games_.Start(*type, title, commandLine, args, error);
+  if (id < 0) {
+    Log(Who(session) + ": start of " + type->name + " refused: " + error);
+    SendNote(session, "Start refused: " + error);
+    return;
+  }
+  const GameServers::Server* server = games_.Find(id);
+  startedBy_[id] = session.number;
+  Log(Who(session) + " starts server " + std::to_string(id) + " (" + type->name + "): " + server->program +
+      " " + Printable(Join(server->arguments), 400));
+  Say(session, "Starting server " + std::to_string(id) + " (" + type->name + ")");
+}
+
+void OvServer::HandleWatch(Session& session, int n, const std::string& payload) {
+  const int id = ov::ParseInt(payload, -1);
+  if (!session.known.count(id)) {
+    Log(Who(session) + ": " + std::to_string(n) + " for unknown server \"" + Printable(payload) +
+        "\" ignored");
+    return;
+  }
+  if (n == 41) {
+    session.watching.erase(id);
+    return;
+  }
+  if (!session.watching.insert(id).second) return;
+  // The window is new: show it what the server said before it opened.
+  if (const GameServers::Server* server = games_.Find(id))
+    for (const std::string& line : server->backlog) SendConsoleLine(session, id, line);
+}
+
+void OvServer::HandleNewUser(Session& session, const std::string& payload) {
+  if (!session.newUserAsked) {
+    Log(Who(session) + ": new user without a prompt refused");
+    SendNote(session, "New user refused: type newuser in the OV server's console first");
+    return;
+  }
+  session.newUserAsked = false;
+  const std::string plain = cipher_.DecryptMsg(payload);
+  if (plain.size() != 24) {
+    Log(Who(session) + ": malformed new user (" + std::to_string(plain.size()) + " bytes)");
+    SendNote(session, "New user refused: malformed request");
+    return;
+  }
+  const std::string name = TrimRight(plain.substr(0, 8));
+  std::string error;
+  const AccountStore::Outcome outcome = accounts_.Add(name, plain.substr(8, 16), error);
+  if (outcome != AccountStore::Outcome::Done) {
+    Log(Who(session) + ": new user \"" + Printable(name) + "\" refused: " + OutcomeText(outcome) +
+        (error.empty() ? "" : " (" + error + ")"));
+    SendNote(session, std::string("New user refused: ") + OutcomeText(outcome));
+    return;
+  }
+  Log(Who(session) + " created user " + name);
+  SendNote(session, "User " + name + " created");
+  Say(session, "User " + name + " created.");
+}
+
+void OvServer::HandleChangePassword(Session& session, const std::string& payload) {
+  if (!session.chpwdAsked) {
+    Log(Who(session) + ": password change without a prompt refused");
+    SendNote(session, "Password change refused: type chpwd in the OV server's console first");
+    return;
+  }
+  session.chpwdAsked = false;
+  const std::string plain = cipher_.DecryptMsg(payload);
+  if (plain.size() != 40) {
+    Log(Who(session) + ": malformed password change (" + std::to_string(plain.size()) + " bytes)");
+    SendNote(session, "Password change refused: malformed request");
+    return;
+  }
+  const std::string name = TrimRight(plain.substr(0, 8));
+  const std::string key = session.address + "/" + name;
+  const auto now = LoginGuard::Clock::now();
+  if (guard_.Locked(key, now)) {
+    Log(Who(session) + ": password change for \"" + Printable(name) + "\" refused: locked out");
+    SendNote(session, "Too many failed logins: try again later");
+    return;
+  }
+  std::string error;
+  const AccountStore::Outcome outcome =
+      accounts_.ChangePassword(name, plain.substr(8, 16), plain.substr(24, 16), error);
+  if (outcome == AccountStore::Outcome::WrongLogin) guard_.Failed(key, now);
+  if (outcome != AccountStore::Outcome::Done) {
+    Log(Who(session) + ": password change for \"" + Printable(name) + "\" refused: " + OutcomeText(outcome) +
+        (error.empty() ? "" : " (" + error + ")"));
+    SendNote(session, std::string("Password change refused: ") + OutcomeText(outcome));
+    return;
+  }
+  guard_.Succeeded(key);
+  Log(Who(session) + " changed the password of " + name);
+  SendNote(session, "Password changed for " + name);
+  Say(session, "Password changed for " + name + ".");
+}
+
+void OvServer::HandleConsole(Session& session, int id, const std::string& text) {
+  if (id == 0) {
+    RunCommand(session, text);
+    return;
+  }
+  if (!session.known.count(id)) {
+    SendNote(session, "No server with id " + std::to_string(id) + " here");
+    return;
+  }
+  std::string error;
+  if (!games_.Input(id, text, error)) {
+    Log(Who(session) + ": input for server " + std::to_string(id) + " dropped: " + error);
+    SendNote(session, "Input dropped: " + error);
+  }
+}
+
+void OvServer::RunCommand(Session& session, const std::string& line) {
+  std::vector<std::string> words;
+  std::string error;
+  if (!SplitCommandLine(line, words, error)) words = {"", error};
+  if (words.empty()) return;
+  Say(session, "> " + TrimRight(line));
+  std::string command = words[0];
+  std::transform(command.begin(), command.end(), command.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  if (command == "help") {
+    Say(session, "Commands of this OV server:");
+    Say(session, "  help      this list");
+    Say(session, "  list      the game servers running here");
+    Say(session, "  who       who is connected");
+    Say(session, "  newuser   create an account (the client asks for its name and password)");
+    Say(session, "  chpwd     change a password (the client asks for the old and the new one)");
+    Say(session, "  kill ID   stop game server ID");
+  } else if (command == "list") {
+    const auto servers = games_.List();
+    if (servers.empty()) Say(session, "No game servers are running.");
+    for (const GameServers::Server* server : servers) {
+      Say(session,
+          "  " + std::to_string(server->id) + "  " + server->type + "  \"" + server->title + "\"  " +
+              (server->running ? "pid " + std::to_string(server->pid) + ", up " + Uptime(server->startedAt)
+                               : "starting") +
+              "  " + server->commandLine);
+    }
+  } else if (command == "who") {
+    Say(session, std::to_string(sessions_.size()) + " connected:");
+    for (const auto& [number, other] : sessions_) {
+      if (other->closed) continue;
+      std::string watching;
+      for (int id : other->watching) watching += " " + std::to_string(id);
+      Say(session, "  #" + std::to_string(number) + " " +
+                       (other->state == State::LoggedIn ? other->user : "(not logged in)") + " from " +
+                       other->peer + (watching.empty() ? "" : ", watching" + watching) +
+                       (number == session.number ? " (you)" : ""));
+    }
+  } else if (command == "newuser") {
+    session.newUserAsked = true;
+    SendControl(session, 902, "newuser");
+  } else if (command == "chpwd") {
+    session.chpwdAsked = true;
+    SendControl(session, 902, "chpwd");
+  } else if (command == "kill" && words.size() == 2) {
+    const int id = ov::ParseInt(words[1], -1);
+    if (games_.Stop(id)) {
+      Log(Who(session) + " stops server " + std::to_string(id));
+      Say(session, "Stopping server " + std::to_string(id) + ".");
+    } else {
+      Say(session, "No server with id " + words[1] + ".");
+    }
+  } else {
+    Say(session, "Unknown command \"" + words[0] + "\": type help for the list.");
+  }
+}
+
+// ----- game servers
+
+void OvServer::OnGameStarted(int id) {
+  const GameServers::Server* server = games_.Find(id);
+  if (!server) return;
+  Log("server " + std::to_string(id) + " (" + server->type + ") started, pid " + std::to_string(server->pid));
+  startedBy_.erase(id);
+  for (auto& [number, session] : sessions_) {
+    if (session->closed || session->state != State::LoggedIn) continue;
+    Announce(*session, id);
+  }
+  SayToAll("Server " + std::to_string(id) + " (" + server->type + ") started: " + server->title);
+}
+
+void OvServer::OnGameFailed(int id, const std::string& error) {
+  Log("server " + std::to_string(id) + " could not start: " + error);
+  auto asker = startedBy_.find(id);
+  if (asker == startedBy_.end()) return;
+  if (Session* session = Find(asker->second)) SendNote(*session, "Could not start the server: " + error);
+  startedBy_.erase(asker);
+}
+
+void OvServer::OnGameLine(int id, const std::string& line) {
+  for (auto& [number, session] : sessions_)
+    if (!session->closed && session->watching.count(id)) SendConsoleLine(*session, id, line);
+}
+
+void OvServer::OnGameExited(int id, const std::string& how) {
+  Log("server " + std::to_string(id) + " ended: " + how);
+  startedBy_.erase(id);
+  for (auto& [number, session] : sessions_) {
+    if (session->closed || !session->known.erase(id)) continue;
+    session->awaiting.erase(id);
+    session->watching.erase(id);
+    SendControl(*session, 28, std::to_string(id));
+  }
+  SayToAll("Server " + std::to_string(id) + " ended: " + how);
+}
+
+// ----- sending
+
+void OvServer::SendFrame(Session& session, int code, std::string_view payload) {
+  const std::string frame = ov::MakeFrame(code, payload);
+  session.socket->write(frame.data(), qint64(frame.size()));
+}
+
+void OvServer::SendControl(Session& session, int n, std::string_view payload) {
+  if (n >= 900 && n <= 999)
+    SendFrame(session, 1000 + n, EncipherForFrame(cipher_, std::string(payload)));
+  else
+    SendFrame(session, 1000 + n, payload);
+}
+
+void OvServer::SendNote(Session& session, const std::string& text) {
+  SendControl(session, 1, ConsoleSafe(text));
+}
+
+void OvServer::SendConsoleLine(Session& session, int id, const std::string& line) {
+  // A client that does not keep up loses console text, never control messages.
+  if (session.socket->bytesToWrite() > kMaxQueuedOutput) {
+    ++session.droppedLines;
+    return;
+  }
+  SendFrame(session, id, ConsoleSafe(line) + "\r\n");
+}
+
+void OvServer::SayToAll(const std::string& line) {
+  for (auto& [number, session] : sessions_)
+    if (!session->closed && session->state == State::LoggedIn) Say(*session, line);
+}
+
+}  // namespace ovs

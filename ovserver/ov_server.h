@@ -1,0 +1,106 @@
+#pragma once
+// The OV server: accepts clients, logs them in, and serves their requests on one thread.
+#include <QObject>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "net/frames.h"
+#include "ovserver/accounts.h"
+#include "ovserver/game_servers.h"
+#include "ovserver/login_guard.h"
+#include "ovserver/request_reader.h"
+#include "ovserver/server_config.h"
+#include "protocol/cipher.h"
+
+class QTcpServer;
+class QTcpSocket;
+class QHostAddress;
+
+namespace ovs {
+
+constexpr qint64 kMaxQueuedOutput = 4 << 20;  // console text beyond this waits in no queue: it is dropped
+constexpr int kMaxFramesBeforeLogin = 8;
+
+class OvServer : public QObject {
+  Q_OBJECT
+ public:
+  OvServer(ServerConfig config, AccountStore& accounts);
+  ~OvServer() override;
+
+  bool Listen(const QHostAddress& address, quint16 port, std::string& error);
+  quint16 Port() const;
+  size_t SessionCount() const { return sessions_.size(); }
+  GameServers& Games() { return games_; }
+
+ private:
+  enum class State { LoggingIn, Refused, LoggedIn };
+  struct Session {
+    int number = 0;
+    QTcpSocket* socket = nullptr;
+    std::string peer;     // address:port, for the log
+    std::string address;  // for counting failed logins
+    RequestReader reader;
+    State state = State::LoggingIn;
+    bool closed = false;
+    std::string user;
+    int framesBeforeLogin = 0;
+    std::set<int> known;     // game servers announced with 27
+    std::set<int> awaiting;  // announced, their 25 waiting for the 24
+    std::set<int> watching;  // console relayed (42 until 41)
+    bool newUserAsked = false;
+    bool chpwdAsked = false;
+    size_t droppedLines = 0;
+  };
+
+  void Accept();
+  void Read(int number);
+  void Closed(int number);
+  Session* Find(int number);
+
+  void HandleFrame(Session& session, const ov::Frame& frame);
+  void HandleControl(Session& session, int n, const std::string& payload);
+  void HandleLogin(Session& session, const std::string& payload);
+  void Refuse(Session& session, const std::string& note);
+  void Welcome(Session& session);
+  void Announce(Session& session, int id);
+  void SendServerInfo(Session& session, int id);
+  void HandleStart(Session& session, const std::string& payload);
+  void HandleWatch(Session& session, int n, const std::string& payload);
+  void HandleNewUser(Session& session, const std::string& payload);
+  void HandleChangePassword(Session& session, const std::string& payload);
+  void HandleConsole(Session& session, int id, const std::string& text);
+  void RunCommand(Session& session, const std::string& line);
+
+  void OnGameStarted(int id);
+  void OnGameFailed(int id, const std::string& error);
+  void OnGameLine(int id, const std::string& line);
+  void OnGameExited(int id, const std::string& how);
+
+  void SendFrame(Session& session, int code, std::string_view payload);
+  void SendControl(Session& session, int n, std::string_view payload);
+  void SendNote(Session& session, const std::string& text);
+  void SendConsoleLine(Session& session, int id, const std::string& line);
+  void Say(Session& session, const std::string& line) { SendConsoleLine(session, 0, line); }
+  void SayToAll(const std::string& line);
+  std::string Who(const Session& session) const;
+
+  ServerConfig config_;
+  AccountStore& accounts_;
+  ov::MessageCipher cipher_;
+  LoginGuard guard_;
+  GameServers games_;
+  QTcpServer* listener_;
+  int lastSession_ = 0;
+  std::map<int, std::unique_ptr<Session>> sessions_;
+  std::map<int, int> startedBy_;  // game server id -> the session that asked for it
+};
+
+// Enciphers an account-range payload so that the frame can carry it: a character whose enciphered byte
+// would be 0xFE (end of frame) or 0x00 is replaced by "?" first.
+std::string EncipherForFrame(const ov::MessageCipher& cipher, std::string plain);
+
+}  // namespace ovs

@@ -1,0 +1,32 @@
+#pragma once
+// Splits a client's byte stream into frames, keeping unfinished frames for the next read.
+//
+// The account messages 905, 906 and 907 are read by their fixed widths: their enciphered payloads may
+// hold the byte 0xFE, which would otherwise end the frame early and lose the login.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/frames.h"
+
+namespace ovs {
+
+constexpr size_t kMaxRequestSize = 64 * 1024;  // no request a client sends comes near this
+
+class RequestReader {
+ public:
+  struct Result {
+    std::vector<ov::Frame> frames;
+    std::vector<std::string> problems;  // one log line each: stray bytes, malformed or oversized frames
+  };
+  Result Feed(std::string_view bytes);
+  size_t Pending() const { return buffer_.size(); }
+
+ private:
+  // Length of the enciphered payload of an account message with this code, 0 for other codes.
+  static size_t AccountPayloadSize(std::string_view code);
+  std::string buffer_;
+  bool discarding_ = false;  // skipping the rest of an oversized frame
+};
+
+}  // namespace ovs

@@ -1,0 +1,163 @@
+#include "ovserver/server_config.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "protocol/payload.h"
+
+namespace ovs {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string Trim(std::string_view text) {
+  size_t first = 0;
+  while (first < text.size() && IsBlank(text[first])) ++first;
+  size_t last = text.size();
+  while (last > first && IsBlank(text[last - 1])) --last;
+  return std::string(text.substr(first, last - first));
+}
+
+// Bytes that would break the fields or frames of the messages that carry a name or caption.
+bool HoldsFrameBytes(std::string_view text) {
+  return text.find_first_of(std::string_view("\x80\xFD\xFE", 3)) != std::string_view::npos;
+}
+
+struct NumberSetting {
+  const char* key;
+  int ServerConfig::*field;
+  int min;
+  int max;
+};
+
+constexpr NumberSetting kNumbers[] = {
+    {"backlog", &ServerConfig::backlogLines, 0, 100000},
+    {"max-servers", &ServerConfig::maxServers, 1, 1000},
+    {"max-connections", &ServerConfig::maxConnections, 1, 100000},
+    {"login-delay-ms", &ServerConfig::loginDelayMs, 0, 60000},
+    {"lockout-after", &ServerConfig::lockoutAfter, 1, 1000},
+    {"lockout-seconds", &ServerConfig::lockoutSeconds, 0, 86400},
+    {"login-timeout-seconds", &ServerConfig::loginTimeoutSeconds, 1, 86400},
+    {"hash-iterations", &ServerConfig::hashIterations, 1000, 10000000},
+};
+
+}  // namespace
+
+const ServerType* ServerConfig::FindType(std::string_view typeName) const {
+  for (const ServerType& type : types)
+    if (type.name == typeName) return &type;
+  return nullptr;
+}
+
+bool SplitCommandLine(std::string_view line, std::vector<std::string>& args, std::string& error) {
+  args.clear();
+  std::string current;
+  bool inArgument = false;
+  char quote = 0;
+  for (char c : line) {
+    if (quote != 0) {
+      if (c == quote)
+        quote = 0;
+      else
+        current += c;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+      inArgument = true;
+    } else if (IsBlank(c)) {
+      if (inArgument) args.push_back(std::move(current));
+      current.clear();
+      inArgument = false;
+    } else {
+      current += c;
+      inArgument = true;
+    }
+  }
+  if (quote != 0) {
+    error = std::string("unterminated ") + (quote == '"' ? "double" : "single") + " quote";
+    return false;
+  }
+  if (inArgument) args.push_back(std::move(current));
+  return true;
+}
+
+bool ParseConfig(std::string_view text, const std::string& baseDir, ServerConfig& config, std::string& error,
+                 std::vector<std::string>& notes) {
+  std::istringstream in{std::string(text)};
+  std::string raw;
+  int lineNumber = 0;
+  auto fail = [&](const std::string& why) {
+    error = "line " + std::to_string(lineNumber) + ": " + why;
+    return false;
+  };
+  while (std::getline(in, raw)) {
+    ++lineNumber;
+    const std::string line = Trim(raw);
+    if (line.empty() || line[0] == '#') continue;
+    const size_t cut = line.find_first_of(" \t");
+    const std::string key = line.substr(0, cut);
+    const std::string value = cut == std::string::npos ? "" : Trim(std::string_view(line).substr(cut));
+
+    if (key == "name" || key == "caption") {
+      if (value.empty()) return fail(key + " is empty");
+      if (HoldsFrameBytes(value)) return fail(key + " holds a byte reserved by the protocol");
+      (key == "name" ? config.name : config.caption) = value;
+      continue;
+    }
+    if (key == "type" || key == "optional-type") {
+      std::vector<std::string> words;
+      std::string splitError;
+      if (!SplitCommandLine(value, words, splitError)) return fail(splitError);
+      if (words.size() < 2) return fail(key + " needs a name and an executable");
+      ServerType type{words[0], words[1], {words.begin() + 2, words.end()}};
+      if (HoldsFrameBytes(type.name)) return fail("type name holds a byte reserved by the protocol");
+      if (config.FindType(type.name)) return fail("type \"" + type.name + "\" is named twice");
+      if (type.executable[0] != '/') type.executable = baseDir + "/" + type.executable;
+      if (access(type.executable.c_str(), X_OK) != 0) {
+        if (key == "optional-type") {
+          notes.push_back("server type \"" + type.name + "\" skipped: " + type.executable +
+                          " is not installed");
+          continue;
+        }
+        return fail("cannot run " + type.executable);
+      }
+      if (config.types.size() == kMaxServerTypes)
+        return fail("more than " + std::to_string(kMaxServerTypes) + " server types");
+      config.types.push_back(std::move(type));
+      continue;
+    }
+    bool known = false;
+    for (const NumberSetting& setting : kNumbers) {
+      if (key != setting.key) continue;
+      known = true;
+      const int number = ov::ParseInt(value, setting.min - 1);
+      if (number < setting.min || number > setting.max)
+        return fail(key + " must be a number from " + std::to_string(setting.min) + " to " +
+                    std::to_string(setting.max));
+      config.*setting.field = number;
+    }
+    if (!known) return fail("unknown setting \"" + key + "\"");
+  }
+  return true;
+}
+
+bool LoadConfig(const std::string& path, ServerConfig& config, std::string& error,
+                std::vector<std::string>& notes) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    error = "cannot read " + path;
+    return false;
+  }
+  std::ostringstream text;
+  text << file.rdbuf();
+  const size_t slash = path.rfind('/');
+  const std::string baseDir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  if (!ParseConfig(text.str(), baseDir, config, error, notes)) {
+    error = path + ", " + error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ovs

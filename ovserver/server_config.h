@@ -1,0 +1,53 @@
+#pragma once
+// The server's configuration file and the splitting of command lines into arguments.
+//
+// One setting per line, "#" starts a comment:
+//   name TEXT                     the name the clients show for this OV server
+//   caption TEXT                  the caption of the login dialog
+//   type NAME EXECUTABLE ARGS...  a server type: only this executable runs, these arguments first
+//   optional-type NAME EXECUTABLE ARGS...  the same, skipped when the executable is not installed
+//   backlog N, max-servers N, max-connections N, login-delay-ms N, lockout-after N,
+//   lockout-seconds N, login-timeout-seconds N, hash-iterations N
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ovs {
+
+constexpr size_t kMaxServerTypes = 6;  // the clients list six types at most
+
+struct ServerType {
+  std::string name;
+  std::string executable;  // absolute path
+  std::vector<std::string> arguments;
+};
+
+struct ServerConfig {
+  std::string name = "Orvane OV server";
+  std::string info = "Orvane OV server 1.0";
+  std::string caption = "Orvane OV server";
+  std::vector<ServerType> types;
+  int backlogLines = 150;
+  int maxServers = 20;  // the clients keep twenty game servers at most
+  int maxConnections = 256;
+  int loginDelayMs = 1000;
+  int lockoutAfter = 5;
+  int lockoutSeconds = 300;
+  int loginTimeoutSeconds = 60;
+  int hashIterations = 20000;
+
+  const ServerType* FindType(std::string_view typeName) const;
+};
+
+// Reads the settings in text over config; relative executables are taken from baseDir. Notes collects
+// what was skipped (optional types that are not installed). False with error naming the line on failure.
+bool ParseConfig(std::string_view text, const std::string& baseDir, ServerConfig& config, std::string& error,
+                 std::vector<std::string>& notes);
+bool LoadConfig(const std::string& path, ServerConfig& config, std::string& error,
+                std::vector<std::string>& notes);
+
+// Splits a command line into arguments: blanks, tabs and line breaks separate them; '...' and "..." keep
+// what they enclose together, quotes removed. Nothing else is special: no shell ever sees the result.
+bool SplitCommandLine(std::string_view line, std::vector<std::string>& args, std::string& error);
+
+}  // namespace ovs
