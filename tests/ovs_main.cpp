@@ -1,0 +1,10 @@
+// The reference OV server's tests run inside one QCoreApplication: sockets, processes and timers need it.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

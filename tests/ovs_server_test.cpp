@@ -1,0 +1,410 @@
+// The OV server's request handling over real loopback, against a scripted client, with the stand-in
+// game server as the one server type.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <functional>
+
+#include "ovserver/accounts.h"
+#include "ovserver/game_servers.h"
+#include "ovserver/log.h"
+#include "ovserver/ov_server.h"
+#include "protocol/account_prompt.h"
+#include "protocol/cipher.h"
+#include "protocol/payload.h"
+
+namespace ovs {
+namespace {
+
+constexpr int kPatienceMs = 20000;  // only against hangs: every wait ends as soon as its frame is there
+
+bool Pump(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > kPatienceMs) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+  }
+  return true;
+}
+
+// A client speaking the protocol by hand: it sends frames and collects the frames it receives.
+class Peer {
+ public:
+  explicit Peer(quint16 port) {
+    cipher_.BuildMessageKey();
+    QObject::connect(&socket_, &QTcpSocket::readyRead, [this] {
+      const QByteArray data = socket_.readAll();
+      auto result = assembler_.Feed(std::string_view(data.constData(), size_t(data.size())));
+      frames.insert(frames.end(), result.frames.begin(), result.frames.end());
+    });
+    socket_.connectToHost(QHostAddress::LocalHost, port);
+  }
+
+  void Send(const std::string& bytes) { socket_.write(bytes.data(), qint64(bytes.size())); }
+  void Control(int n, const std::string& payload) {
+    Send(ov::MakeFrame(1000 + n, n >= 900 ? cipher_.EncryptMsg(payload) : payload));
+  }
+  void Console(int id, const std::string& text) { Send(ov::MakeFrame(id, text)); }
+  void Login(const std::string& name, const std::string& password) {
+    Control(905, ov::PadTo8(name) + ov::PadTo16(password));
+  }
+
+  // Waits for the next frame with this code from the cursor on; returns its payload and moves past it.
+  std::string Expect(const std::string& code) {
+    size_t found = frames.size();
+    const bool arrived = Pump([&] {
+      for (size_t i = cursor_; i < frames.size(); ++i)
+        if (frames[i].code == code) return (found = i), true;
+      return false;
+    });
+    EXPECT_TRUE(arrived) << "no frame " << code;
+    if (!arrived) return "<none>";
+    cursor_ = found + 1;
+    return frames[found].payload;
+  }
+  // Waits for a frame of this code whose payload holds text; moves past it.
+  void ExpectText(const std::string& code, const std::string& text) {
+    size_t found = frames.size();
+    const bool arrived = Pump([&] {
+      for (size_t i = cursor_; i < frames.size(); ++i)
+        if (frames[i].code == code && frames[i].payload.find(text) != std::string::npos)
+          return (found = i), true;
+      return false;
+    });
+    EXPECT_TRUE(arrived) << "no frame " << code << " with \"" << text << "\"";
+    if (arrived) cursor_ = found + 1;
+  }
+  std::string Decipher(const std::string& payload) const { return cipher_.DecryptMsg(payload); }
+  bool WaitClosed() {
+    return Pump([&] { return socket_.state() == QAbstractSocket::UnconnectedState; });
+  }
+  size_t Count(const std::string& code, const std::string& text) const {
+    size_t count = 0;
+    for (const ov::Frame& frame : frames)
+      if (frame.code == code && frame.payload.find(text) != std::string::npos) ++count;
+    return count;
+  }
+
+  std::vector<ov::Frame> frames;
+
+ private:
+  QTcpSocket socket_;
+  ov::FrameAssembler assembler_;
+  ov::MessageCipher cipher_;
+  size_t cursor_ = 0;
+};
+
+class OvServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetLogSink([this](const std::string& line) { log.push_back(line); });
+    accounts = std::make_unique<AccountStore>(dir.filePath("accounts").toStdString(), 1000);
+    std::string error;
+    ASSERT_EQ(accounts->Add("admin", "secret", error), AccountStore::Outcome::Done);
+    config.name = "Test box";
+    config.caption = "Welcome to the test box";
+    config.types.push_back({"standin", STANDIN_SERVER, {"--interval", "3600"}});
+    config.backlogLines = 20;
+    config.loginDelayMs = 10;
+    config.lockoutAfter = 3;
+    config.hashIterations = 1000;
+  }
+  void TearDown() override {
+    server.reset();
+    SetLogSink(nullptr);
+  }
+
+  void StartServer() {
+    server = std::make_unique<OvServer>(config, *accounts);
+    std::string error;
+    ASSERT_TRUE(server->Listen(QHostAddress::LocalHost, 0, error)) << error;
+  }
+  std::unique_ptr<Peer> LoggedIn() {
+    auto peer = std::make_unique<Peer>(server->Port());
+    peer->Expect("1900");
+    peer->Login("admin", "secret");
+    peer->Expect("1031");
+    return peer;
+  }
+  // Starts a stand-in through peer and opens its console: the id.
+  int StartStandin(Peer& peer, const std::string& commandLine) {
+    peer.Control(26, "standin\x80" + commandLine);
+    const int id = ov::ParseInt(peer.Expect("1027"), -1);
+    peer.Control(24, std::to_string(id));
+    peer.Expect("1025");
+    peer.Control(42, std::to_string(id));
+    peer.ExpectText(ov::FormatCode(id), "Server spawned.");
+    return id;
+  }
+  bool Logged(const std::string& text) const {
+    for (const std::string& line : log)
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+
+  QTemporaryDir dir;
+  std::unique_ptr<AccountStore> accounts;
+  ServerConfig config;
+  std::unique_ptr<OvServer> server;
+  std::vector<std::string> log;
+};
+
+TEST_F(OvServerTest, NothingIsAcceptedBeforeLoginAndAGoodLoginTellsTheWholeState) {
+  StartServer();
+  Peer peer(server->Port());
+  EXPECT_EQ(peer.Decipher(peer.Expect("1900")), "Welcome to the test box");
+
+  peer.Control(26, "standin\x80+map e1m1");
+  peer.Console(0, "newuser");
+  peer.Control(906, ov::PadTo8("mallory") + ov::PadTo16("pw"));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(peer.Expect("1001"), "Log in first");
+  EXPECT_EQ(server->Games().Count(), 0u);
+  EXPECT_FALSE(accounts->Has("mallory"));
+
+  peer.Login("admin", "secret");
+  EXPECT_EQ(ov::SplitFields(peer.Expect("1021")),
+            (std::vector<std::string>{"Orvane OV server 1.0", "Test box"}));
+  EXPECT_EQ(peer.Expect("1031"), "standin");
+  peer.ExpectText("0000", "Logged in to Test box as admin");
+  peer.Control(905, ov::PadTo8("admin") + ov::PadTo16("secret"));
+  EXPECT_EQ(peer.Expect("1001"), "Already logged in");
+
+  // A second client logging in later is told of the server that runs by then.
+  const int id = StartStandin(peer, "+map e1m1");
+  auto late = LoggedIn();
+  EXPECT_EQ(late->Expect("1027"), std::to_string(id));
+  late->Control(24, std::to_string(id));
+  EXPECT_EQ(ov::SplitFields(late->Expect("1025")),
+            (std::vector<std::string>{std::to_string(id), "standin", "standin " + std::to_string(id),
+                                      "+map e1m1", "1", "1"}));
+}
+
+TEST_F(OvServerTest, WrongPasswordsAreAnsweredLateAndLockTheNameOut) {
+  StartServer();
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    Peer peer(server->Port());
+    peer.Expect("1900");
+    peer.Login("admin", "guess" + std::to_string(attempt));
+    EXPECT_EQ(peer.Expect("1001"), "Login failed: wrong login name or password");
+    EXPECT_TRUE(peer.WaitClosed());
+    EXPECT_EQ(peer.Count("1021", ""), 0u);
+  }
+  EXPECT_TRUE(Logged("failed login as \"admin\" from 127.0.0.1, locked out"));
+
+  // Locked out: even the right password is refused now, without being checked.
+  Peer locked(server->Port());
+  locked.Expect("1900");
+  locked.Login("admin", "secret");
+  EXPECT_EQ(locked.Expect("1001"), "Too many failed logins: try again later");
+  EXPECT_TRUE(locked.WaitClosed());
+
+  // Other names are not locked; a malformed login is a failed one.
+  std::string error;
+  accounts->Add("guest", "guest", error);
+  Peer other(server->Port());
+  other.Expect("1900");
+  other.Login("guest", "guest");
+  other.Expect("1031");
+  Peer malformed(server->Port());
+  malformed.Expect("1900");
+  malformed.Send(ov::MakeFrame(1905, "..short"));  // deciphered, five bytes instead of 24
+  EXPECT_EQ(malformed.Expect("1001"), "Login failed: malformed login");
+  EXPECT_TRUE(malformed.WaitClosed());
+}
+
+TEST_F(OvServerTest, AGameServerStartsRelaysItsConsoleReplaysItsBacklogAndEndsWithQuit) {
+  StartServer();
+  auto peer = LoggedIn();
+  auto other = LoggedIn();
+  peer->Control(26,
+                "standin\x80"
+                "Duel\x80+map e1m1");
+  peer->ExpectText("0000", "Starting server");
+  const std::string id = peer->Expect("1027");
+  EXPECT_EQ(other->Expect("1027"), id);  // every client hears of it
+  peer->Control(24, id);
+  EXPECT_EQ(ov::SplitFields(peer->Expect("1025")),
+            (std::vector<std::string>{id, "standin", "Duel", "+map e1m1", "1", "1"}));
+  const std::string code = ov::FormatCode(ov::ParseInt(id, -1));
+
+  // Opening the window replays the banner, each line one frame ending in CR LF.
+  peer->Control(42, id);
+  EXPECT_EQ(peer->Expect(code), "Console initialized.\r\n");
+  peer->ExpectText(code, "Spawning server e1m1");
+  peer->Console(ov::ParseInt(id, -1), "status");
+  peer->ExpectText(code, "map:     e1m1\r\n");
+
+  // Closed window: nothing is relayed; what was said meanwhile comes back with the backlog on reopening.
+  other->Control(24, id);
+  other->Control(42, id);
+  peer->Control(41, id);
+  peer->Console(ov::ParseInt(id, -1), "say while closed");
+  other->ExpectText(code, "Server: while closed");
+  peer->Control(42, id);
+  peer->Console(ov::ParseInt(id, -1), "say reopened");
+  peer->ExpectText(code, "Server: reopened");
+  EXPECT_EQ(peer->Count(code, "Server: while closed"), 1u);
+
+  // The backlog keeps the last lines only.
+  peer->Console(ov::ParseInt(id, -1), "lines 50");
+  other->ExpectText(code, "line 50 of 50");
+  peer->Control(41, id);
+  peer->Control(42, id);
+  peer->ExpectText(code, "line 50 of 50");
+  peer->Console(ov::ParseInt(id, -1), "say end of replay");
+  peer->ExpectText(code, "Server: end of replay");
+  EXPECT_EQ(peer->Count(code, "line 30 of 50"), 1u);  // live only: it fell out of the 20-line backlog
+  EXPECT_EQ(peer->Count(code, "line 31 of 50"), 2u);  // live and replayed
+
+  peer->Console(ov::ParseInt(id, -1), "quit");
+  EXPECT_EQ(peer->Expect("1028"), id);
+  EXPECT_EQ(other->Expect("1028"), id);
+  EXPECT_EQ(server->Games().Count(), 0u);
+  peer->Console(ov::ParseInt(id, -1), "status");
+  EXPECT_EQ(peer->Expect("1001"), "No server with id " + id + " here");
+}
+
+TEST_F(OvServerTest, ShellMetacharactersReachTheProgramAsPlainArguments) {
+  StartServer();
+  auto peer = LoggedIn();
+  const std::string marker = dir.filePath("pwned").toStdString();
+  const int id =
+      StartStandin(*peer, "+map 'e1 m1'; touch " + marker + " | cat && `id` \"$(touch " + marker + ")\"");
+  const std::string code = ov::FormatCode(id);
+  peer->Control(41, std::to_string(id));
+  peer->Control(42, std::to_string(id));
+  const std::vector<std::string> expected = {"--interval",
+                                             "3600",
+                                             "+map",
+                                             "e1 m1;",
+                                             "touch",
+                                             marker,
+                                             "|",
+                                             "cat",
+                                             "&&",
+                                             "`id`",
+                                             "$(touch " + marker + ")"};
+  peer->ExpectText(code, "Arguments: " + std::to_string(expected.size()));
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(peer->Expect(code), "  [" + std::to_string(i + 1) + "] " + expected[i] + "\r\n");
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(marker)));
+
+  peer->Control(26, "rm\x80-rf /");
+  EXPECT_EQ(peer->Expect("1001"), "Unknown server type \"rm\"");
+  peer->Control(26, "standin\x80say 'unfinished");
+  EXPECT_EQ(peer->Expect("1001"), "Start refused: unterminated single quote in the command line");
+  EXPECT_EQ(server->Games().Count(), 1u);
+}
+
+TEST_F(OvServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
+  StartServer();
+  auto peer = LoggedIn();
+  peer->Control(906, ov::PadTo8("sneaky") + ov::PadTo16("pw"));
+  EXPECT_EQ(peer->Expect("1001"), "New user refused: type newuser in the OV server's console first");
+
+  peer->Console(0, "newuser");
+  EXPECT_EQ(peer->Decipher(peer->Expect("1902")), "newuser");
+  peer->Control(906, ov::PadTo8("guest") + ov::PadTo16("first"));
+  EXPECT_EQ(peer->Expect("1001"), "User guest created");
+  peer->Console(0, "newuser");
+  peer->Expect("1902");
+  peer->Control(906, ov::PadTo8("guest") + ov::PadTo16("again"));
+  EXPECT_EQ(peer->Expect("1001"), "New user refused: that login name is taken");
+
+  peer->Console(0, "chpwd");
+  EXPECT_EQ(peer->Decipher(peer->Expect("1902")), "chpwd");
+  peer->Control(907, ov::PadTo8("guest") + ov::PadTo16("wrong") + ov::PadTo16("second"));
+  EXPECT_EQ(peer->Expect("1001"), "Password change refused: wrong login name or password");
+  peer->Console(0, "chpwd");
+  peer->Expect("1902");
+  peer->Control(907, ov::PadTo8("guest") + ov::PadTo16("first") + ov::PadTo16("second"));
+  EXPECT_EQ(peer->Expect("1001"), "Password changed for guest");
+
+  AccountStore onDisk(accounts->Path(), 1000);
+  std::string error;
+  ASSERT_TRUE(onDisk.Load(error));
+  EXPECT_TRUE(onDisk.Verify("guest", "second"));
+  Peer guest(server->Port());
+  guest.Expect("1900");
+  guest.Login("guest", "second");
+  guest.Expect("1031");
+}
+
+TEST_F(OvServerTest, ALoginWhoseCipherTextHoldsTheFrameEndStillLogsIn) {
+  std::string error;
+  accounts->Add("abcdl", "pw", error);  // the "l" enciphers to 0xFE
+  StartServer();
+  Peer peer(server->Port());
+  peer.Expect("1900");
+  peer.Login("abcdl", "pw");
+  peer.ExpectText("0000", "as abcdl");
+}
+
+TEST_F(OvServerTest, MalformedAndUnexpectedFramesAreLoggedAndAnsweredNeverFatal) {
+  StartServer();
+  auto peer = LoggedIn();
+  peer->Send("stray bytes");
+  peer->Send(ov::MakeFrame(0, "").replace(1, 4, "ABCD"));
+  peer->Control(500, "what");
+  peer->Control(24, "77");
+  peer->Control(42, "77");
+  peer->Control(26,
+                "standin\x80"
+                "a\x80"
+                "b\x80"
+                "c");
+  peer->Send(
+      "\xFD"
+      "0000" +
+      std::string(kMaxRequestSize + 10, 'x'));
+  peer->Send("\xFE");
+  peer->Console(0, "who");
+  peer->ExpectText("0000", "(you)");
+  EXPECT_GE(peer->Count("1001", "Malformed request ignored"), 2u);
+  EXPECT_EQ(peer->Count("1001", "Unknown request code ABCD"), 1u);
+  EXPECT_EQ(peer->Count("1001", "Unexpected control message 500 ignored"), 1u);
+  EXPECT_EQ(peer->Count("1001", "Start refused: malformed request"), 1u);
+  for (const char* text : {"skipped 11 bytes", "unknown code \"ABCD\"", "unexpected control message 500",
+                           "unexpected 24", "42 for unknown server", "oversized frame"})
+    EXPECT_TRUE(Logged(text)) << text;
+  EXPECT_EQ(server->Games().Count(), 0u);
+}
+
+TEST(GameServerOutput, LinesAreCutSafeForFramesAndTheLastOnesKept) {
+  QTemporaryDir dir;
+  GameServers games(3, 20);
+  std::vector<std::string> lines;
+  std::string ended;
+  games.onLine = [&](int, const std::string& line) { lines.push_back(line); };
+  games.onExited = [&](int, const std::string& how) { ended = how; };
+  // printf reads its escapes itself: the bytes 0xFE and 0xFD, a long line and a last line without its end.
+  const ServerType printf{"printf", "/usr/bin/printf", {}};
+  std::string error;
+  const int id = games.Start(printf, "", "", {"a\\376b\\375c\\r\\n%05000d\\nlast", "0"}, error);
+  ASSERT_GT(id, 0) << error;
+  ASSERT_TRUE(Pump([&] { return !ended.empty(); }));
+  EXPECT_EQ(ended, "exit code 0");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "a~b}c");
+  EXPECT_EQ(lines[1], std::string(kMaxLineLength, '0'));
+  EXPECT_EQ(lines[2], std::string(5000 - kMaxLineLength, '0'));
+  EXPECT_EQ(lines[3], "last");
+  EXPECT_EQ(games.Find(id), nullptr);
+
+  // A program that cannot run is reported once and its id given back.
+  std::string failure;
+  games.onFailed = [&](int, const std::string& why) { failure = why; };
+  const int missing = games.Start({"none", dir.filePath("none").toStdString(), {}}, "", "", {}, error);
+  ASSERT_GT(missing, 0);
+  ASSERT_TRUE(Pump([&] { return !failure.empty(); }));
+  EXPECT_EQ(games.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace ovs
