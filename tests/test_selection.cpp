@@ -117,8 +117,9 @@ TEST(Selection, OpeningAWindowShowsTheOneThatExistsOrCreatesItAndAnnouncesIt) {
   Message(s.t, s.socket, 27, "13");
   Message(s.t, s.socket, 28, "13");
   s.t.sockets.sockets.at(s.socket).sent.clear();
+  s.t.client.connections.Disconnect(1, 1);
   for (auto [slot, id] : std::vector<std::pair<int, int>>{
-           {0, 0}, {-1, 0}, {21, 0}, {s.slot, -3}, {s.slot, 99}, {s.slot, 13}, {-1, -1}}) {
+           {0, 0}, {-1, 0}, {21, 0}, {1, 0}, {s.slot, -3}, {s.slot, 99}, {s.slot, 13}, {-1, -1}}) {
     s.t.client.selection.OpenServerWindow(slot, id);
   }
   EXPECT_EQ(s.t.client.consoles.Windows().size(), windows);
