@@ -38,6 +38,8 @@ TPWDlg::TPWDlg(QWidget* parent) : QDialog(parent) {
   QFont designFont = font();
   designFont.setPixelSize(11);
   setFont(designFont);
+  // Hidden characters show as "*", whatever the style's own password character is.
+  setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
 
   // Created in tab order: edPW1, edPW2, OKBtn, CancelBtn.
   edPW1 = new QLineEdit(this);
