@@ -81,7 +81,13 @@ TfCustServ::TfCustServ(Client& client, ConsoleWindow& window, int designWidth, Q
   tsCon->setObjectName("tsCon");
   pView->addTab(tsCon, "Console");
 
-  const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (!QFontInfo(fixed).fixedPitch()) {
+    // Some platforms name no fixed font of their own: ask for any monospaced one.
+    fixed.setFamily("monospace");
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setFixedPitch(true);
+  }
   ConTxt = new QPlainTextEdit(tsCon);
   ConTxt->setObjectName("ConTxt");
   ConTxt->setAccessibleName("Console");
