@@ -338,8 +338,9 @@ TEST(MainWindow, WindowCommandsTileMinimiseArrangeAndList) {
   for (QMdiSubWindow* w : children) {
     EXPECT_EQ(w->x(), 0);
     EXPECT_EQ(w->y(), top) << w->windowTitle().toStdString();
-    if (w != p.ui.fSvrs)
+    if (w != p.ui.fSvrs) {
       EXPECT_EQ(w->width(), area->viewport()->width());  // the servers window has a fixed size
+    }
     top += area->viewport()->height() / 4;
   }
 
