@@ -29,9 +29,14 @@ std::string FieldSafe(std::string_view text) {
   return safe;
 }
 
+// Arguments for the log, quoted where a blank or quote would make them ambiguous.
 std::string Join(const std::vector<std::string>& words) {
   std::string text;
-  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  for (const std::string& word : words) {
+    if (!text.empty()) text += ' ';
+    const bool plain = !word.empty() && word.find_first_of(" \t\r\n'\"") == std::string::npos;
+    text += plain ? word : "\"" + word + "\"";
+  }
   return text;
 }
 
@@ -153,7 +158,7 @@ void OvServer::Accept() {
       Log(Who(*open) + ": no login within " + std::to_string(config_.loginTimeoutSeconds) + " s, closed");
       SendNote(*open, "Login timed out");
       open->state = State::Refused;
-      open->socket->disconnectFromHost();
+      CloseGently(*open);
     });
   }
 }
@@ -291,7 +296,16 @@ void OvServer::Refuse(Session& session, const std::string& note) {
     auto found = sessions_.find(number);
     if (found == sessions_.end() || found->second->closed) return;
     SendNote(*found->second, note);
-    found->second->socket->disconnectFromHost();
+    CloseGently(*found->second);
+  });
+}
+
+void OvServer::CloseGently(Session& session) {
+  session.socket->disconnectFromHost();
+  // A peer that does not read its last messages does not keep the connection open.
+  const int number = session.number;
+  QTimer::singleShot(kCloseWaitMs, this, [this, number] {
+    if (Session* open = Find(number)) open->socket->abort();
   });
 }
 
@@ -553,6 +567,13 @@ void OvServer::OnGameExited(int id, const std::string& how) {
 // ----- sending
 
 void OvServer::SendFrame(Session& session, int code, std::string_view payload) {
+  if (session.closed) return;
+  if (session.socket->bytesToWrite() > kMaxUnreadOutput) {
+    Log(Who(session) + ": closed, " + std::to_string(session.socket->bytesToWrite()) +
+        " bytes sent to it are still unread");
+    session.socket->abort();
+    return;
+  }
   const std::string frame = ov::MakeFrame(code, payload);
   session.socket->write(frame.data(), qint64(frame.size()));
 }

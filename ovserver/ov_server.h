@@ -23,7 +23,9 @@ class QHostAddress;
 namespace ovs {
 
 constexpr qint64 kMaxQueuedOutput = 4 << 20;  // console text beyond this waits in no queue: it is dropped
+constexpr qint64 kMaxUnreadOutput = 4 * kMaxQueuedOutput;  // a peer this far behind is not reading at all
 constexpr int kMaxFramesBeforeLogin = 8;
+constexpr int kCloseWaitMs = 5000;
 
 class OvServer : public QObject {
   Q_OBJECT
@@ -65,6 +67,7 @@ class OvServer : public QObject {
   void HandleControl(Session& session, int n, const std::string& payload);
   void HandleLogin(Session& session, const std::string& payload);
   void Refuse(Session& session, const std::string& note);
+  void CloseGently(Session& session);
   void Welcome(Session& session);
   void Announce(Session& session, int id);
   void SendServerInfo(Session& session, int id);
