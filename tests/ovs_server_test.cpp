@@ -300,6 +300,37 @@ TEST_F(OvServerTest, ShellMetacharactersReachTheProgramAsPlainArguments) {
   peer->Control(26, "standin\x80say 'unfinished");
   EXPECT_EQ(peer->Expect("1001"), "Start refused: unterminated single quote in the command line");
   EXPECT_EQ(server->Games().Count(), 1u);
+
+  peer->Console(0, "kill " + std::to_string(id));
+  EXPECT_EQ(peer->Expect("1028"), std::to_string(id));
+  EXPECT_EQ(server->Games().Count(), 0u);
+}
+
+TEST_F(OvServerTest, ConnectionsBeyondTheLimitsAreClosed) {
+  config.maxConnections = 2;
+  config.loginTimeoutSeconds = 1;
+  StartServer();
+  auto first = LoggedIn();
+  Peer idle(server->Port());
+  idle.Expect("1900");
+  Peer third(server->Port());
+  EXPECT_EQ(third.Expect("1001"), "Too many connections: try again later");
+  EXPECT_TRUE(third.WaitClosed());
+  EXPECT_EQ(third.Count("1900", ""), 0u);
+
+  // The idle one is closed when its time to log in runs out, which frees a place.
+  EXPECT_EQ(idle.Expect("1001"), "Login timed out");
+  EXPECT_TRUE(idle.WaitClosed());
+  ASSERT_TRUE(Pump([&] { return server->SessionCount() == 1; }));
+
+  // A peer that keeps sending before logging in is closed after a few frames.
+  Peer chatty(server->Port());
+  chatty.Expect("1900");
+  for (int i = 0; i <= kMaxFramesBeforeLogin; ++i) chatty.Console(0, "help");
+  EXPECT_EQ(chatty.Expect("1001"), "Log in first");
+  chatty.ExpectText("1001", "Too many requests before login");
+  EXPECT_TRUE(chatty.WaitClosed());
+  EXPECT_EQ(chatty.Count("0000", ""), 0u);
 }
 
 TEST_F(OvServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
