@@ -448,7 +448,9 @@ TEST(ConsoleWindow, LogFollowsTheTextAndWaitsWhileMinimised) {
   view->RedrawNow();
   EXPECT_EQ(log->toPlainText(), Shown(duel->log));
   QScrollBar* bar = log->verticalScrollBar();
-  EXPECT_EQ(bar->value(), bar->maximum());  // kept at the end
+  EXPECT_EQ(bar->value(), bar->maximum());                // kept at the end
+  view->resize(view->width() - 90, view->height() + 40);  // rewrapped, still at the end
+  EXPECT_EQ(bar->value(), bar->maximum());
 
   // Scrolled up by the user: new text does not pull the view down.
   bar->setValue(0);

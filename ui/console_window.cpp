@@ -202,9 +202,13 @@ void TfCustServ::showEvent(QShowEvent* event) {
 void TfCustServ::ApplyLayout() {
   const ConsoleLayout l =
       FormResize(clientArea_->width() + kFrameWidth, clientArea_->height() + kFrameHeight);
+  // Rewrapping changes the number of lines: a log that showed its end keeps showing it.
+  QScrollBar* bar = ConTxt->verticalScrollBar();
+  const bool atEnd = bar->value() >= bar->maximum();
   pView->setGeometry(3, 1, l.pageWidth, l.pageHeight);
   ConTxt->setGeometry(0, 0, l.logWidth, l.logHeight);
   ConCed->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
+  if (atEnd) bar->setValue(bar->maximum());
 }
 
 bool TfCustServ::ConCedKeyPress(int key) {

@@ -38,7 +38,7 @@ constexpr int kDebugRedrawMs = 50;
 TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
   setObjectName("fMain");
   setWindowTitle("Orvane Client");
-  resize(800, 560);
+  resize(900, 640);
 
   // The menu MainMenu1.
   menuBar()->setObjectName("MainMenu1");
@@ -106,6 +106,9 @@ TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
   SpeedPanel->setObjectName("SpeedPanel");
   SpeedPanel->setFixedHeight(29);
   SpeedPanel->setAccessibleName("Tool bar");
+  QFont small = SpeedPanel->font();
+  small.setPixelSize(11);  // the captions fit the designed 69-pixel buttons
+  SpeedPanel->setFont(small);
   auto* row = new QHBoxLayout(SpeedPanel);
   row->setContentsMargins(4, 4, 4, 4);
   row->setSpacing(0);

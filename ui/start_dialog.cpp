@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <algorithm>
 
 #include "ui/client.h"
 #include "ui/qt_platform.h"
@@ -38,14 +39,11 @@ TfStart::TfStart(QWidget* parent) : QDialog(parent) {
   cbHosts = new QComboBox(this);
   cbHosts->setObjectName("cbHosts");
   cbHosts->setEditable(false);
-  cbHosts->setGeometry(96, 8, 209, 22);
   cbType = new QComboBox(this);
   cbType->setObjectName("cbType");
   cbType->setEditable(false);
-  cbType->setGeometry(96, 38, 209, 22);
   mCmd = new QPlainTextEdit(this);
   mCmd->setObjectName("mCmd");
-  mCmd->setGeometry(96, 68, 329, 73);
   mCmd->setTabChangesFocus(true);  // Enter makes a new line; Tab leaves the box
   bGo = new QPushButton("Start", this);
   bGo->setObjectName("bGo");
@@ -55,17 +53,25 @@ TfStart::TfStart(QWidget* parent) : QDialog(parent) {
   bCancel->setGeometry(320, 38, 105, 25);
   eTitle = new QLineEdit(this);
   eTitle->setObjectName("eTitle");
-  eTitle->setGeometry(96, 152, 329, 21);
   // Neither button is the default: Enter in the command line must make a new line, never start.
   for (QPushButton* b : {bGo, bCancel}) {
     b->setAutoDefault(false);
     b->setDefault(false);
   }
 
-  lHost = MakeLabel(this, "lHost", "Host:", cbHosts, QRect(8, 11, 84, 16));
-  lType = MakeLabel(this, "lType", "Server Type:", cbType, QRect(8, 41, 84, 16));
-  lCmd = MakeLabel(this, "lCmd", "Command Line:", mCmd, QRect(8, 70, 84, 16));
-  lTitle = MakeLabel(this, "lTitle", "Window Title", eTitle, QRect(8, 155, 84, 16));
+  lHost = MakeLabel(this, "lHost", "Host:", cbHosts, QRect(8, 11, 90, 16));
+  lType = MakeLabel(this, "lType", "Server Type:", cbType, QRect(8, 41, 90, 16));
+  lCmd = MakeLabel(this, "lCmd", "Command Line:", mCmd, QRect(8, 70, 90, 16));
+  lTitle = MakeLabel(this, "lTitle", "Window Title", eTitle, QRect(8, 155, 90, 16));
+  // The fields start right of the widest label, whatever the font.
+  int labelWidth = 0;
+  for (QLabel* l : {lHost, lType, lCmd, lTitle}) labelWidth = std::max(labelWidth, l->sizeHint().width());
+  for (QLabel* l : {lHost, lType, lCmd, lTitle}) l->resize(labelWidth, l->height());
+  const int left = 8 + labelWidth + 8;
+  cbHosts->setGeometry(left, 8, 312 - left, 22);
+  cbType->setGeometry(left, 38, 312 - left, 22);
+  mCmd->setGeometry(left, 68, 425 - left, 76);
+  eTitle->setGeometry(left, 154, 425 - left, 22);
 
   setTabOrder(cbHosts, cbType);
   setTabOrder(cbType, mCmd);
