@@ -28,7 +28,7 @@ std::string Login(const std::string& name, const std::string& password) {
   return ov::MakeFrame(1905, cipher.EncryptMsg(ov::PadTo8(name) + ov::PadTo16(password)));
 }
 
-TEST(RequestReader, FramesComeOutWholeAndInOrderHoweverTheStreamIsCut) {
+TEST(OvsRequestReader, FramesComeOutWholeAndInOrderHoweverTheStreamIsCut) {
   // The login's ciphertext holds 0xFE (an "l" at the fifth place of the name enciphers to it), and
   // a console payload holds 0xFD and zero bytes.
   const std::string login = Login("abcdl", "pw");
@@ -59,7 +59,7 @@ TEST(RequestReader, FramesComeOutWholeAndInOrderHoweverTheStreamIsCut) {
   EXPECT_EQ(Pairs(frames), expected);
 }
 
-TEST(RequestReader, JunkShortCodesAndOversizedFramesAreReportedAndSkipped) {
+TEST(OvsRequestReader, JunkShortCodesAndOversizedFramesAreReportedAndSkipped) {
   RequestReader reader;
   auto result = reader.Feed("junk" + ov::MakeFrame(1024, "3") +
                             "\xFD"
@@ -90,7 +90,7 @@ TEST(RequestReader, JunkShortCodesAndOversizedFramesAreReportedAndSkipped) {
   EXPECT_EQ(Pairs(result.frames), (std::vector<std::pair<std::string, std::string>>{{"1042", "5"}}));
 }
 
-TEST(EncipherForFrame, NoFrameEndOrZeroByteEverLeavesEnciphered) {
+TEST(OvsEncipherForFrame, NoFrameEndOrZeroByteEverLeavesEnciphered) {
   ov::MessageCipher cipher;
   cipher.BuildMessageKey();
   for (int value = 1; value < 256; ++value) {
@@ -105,7 +105,7 @@ TEST(EncipherForFrame, NoFrameEndOrZeroByteEverLeavesEnciphered) {
   EXPECT_EQ(cipher.DecryptMsg(EncipherForFrame(cipher, "newuser")), "newuser");
 }
 
-TEST(CommandLine, SplitsOnBlanksAndQuotesOnly) {
+TEST(OvsCommandLine, SplitsOnBlanksAndQuotesOnly) {
   std::vector<std::string> args;
   std::string error;
   ASSERT_TRUE(
@@ -118,7 +118,7 @@ TEST(CommandLine, SplitsOnBlanksAndQuotesOnly) {
   EXPECT_NE(error.find("single quote"), std::string::npos);
 }
 
-TEST(Config, ReadsTypesAndLimitsAndNamesTheBadLine) {
+TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   QTemporaryDir dir;
   const std::string base = dir.path().toStdString();
   {
@@ -159,7 +159,7 @@ TEST(Config, ReadsTypesAndLimitsAndNamesTheBadLine) {
   }
 }
 
-TEST(Accounts, PasswordsCountInTheirSixteenCharacterFormAndSurviveAReload) {
+TEST(OvsAccounts, PasswordsCountInTheirSixteenCharacterFormAndSurviveAReload) {
   QTemporaryDir dir;
   const std::string path = dir.path().toStdString() + "/accounts";
   AccountStore store(path, 1000);
@@ -200,7 +200,7 @@ TEST(Accounts, PasswordsCountInTheirSixteenCharacterFormAndSurviveAReload) {
   EXPECT_EQ(damaged.Size(), 0u);
 }
 
-TEST(Accounts, AFailedWriteLeavesTheAccountsAsTheyWere) {
+TEST(OvsAccounts, AFailedWriteLeavesTheAccountsAsTheyWere) {
   QTemporaryDir dir;
   AccountStore store(dir.path().toStdString() + "/missing-folder/accounts", 1000);
   std::string error;
@@ -209,7 +209,7 @@ TEST(Accounts, AFailedWriteLeavesTheAccountsAsTheyWere) {
   EXPECT_FALSE(store.Has("admin"));
 }
 
-TEST(LoginGuard, LocksOutAfterRepeatedFailuresAndForgetsOldOnes) {
+TEST(OvsLoginGuard, LocksOutAfterRepeatedFailuresAndForgetsOldOnes) {
   using namespace std::chrono;
   LoginGuard guard(3, seconds(60));
   const auto t0 = LoginGuard::Clock::now();

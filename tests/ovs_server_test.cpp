@@ -100,7 +100,7 @@ class Peer {
   size_t cursor_ = 0;
 };
 
-class OvServerTest : public ::testing::Test {
+class OvsServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetLogSink([this](const std::string& line) { log.push_back(line); });
@@ -155,7 +155,7 @@ class OvServerTest : public ::testing::Test {
   std::vector<std::string> log;
 };
 
-TEST_F(OvServerTest, NothingIsAcceptedBeforeLoginAndAGoodLoginTellsTheWholeState) {
+TEST_F(OvsServerTest, NothingIsAcceptedBeforeLoginAndAGoodLoginTellsTheWholeState) {
   StartServer();
   Peer peer(server->Port());
   EXPECT_EQ(peer.Decipher(peer.Expect("1900")), "Welcome to the test box");
@@ -185,7 +185,7 @@ TEST_F(OvServerTest, NothingIsAcceptedBeforeLoginAndAGoodLoginTellsTheWholeState
                                       "+map e1m1", "1", "1"}));
 }
 
-TEST_F(OvServerTest, WrongPasswordsAreAnsweredLateAndLockTheNameOut) {
+TEST_F(OvsServerTest, WrongPasswordsAreAnsweredLateAndLockTheNameOut) {
   StartServer();
   for (int attempt = 1; attempt <= 3; ++attempt) {
     Peer peer(server->Port());
@@ -218,7 +218,7 @@ TEST_F(OvServerTest, WrongPasswordsAreAnsweredLateAndLockTheNameOut) {
   EXPECT_TRUE(malformed.WaitClosed());
 }
 
-TEST_F(OvServerTest, AGameServerStartsRelaysItsConsoleReplaysItsBacklogAndEndsWithQuit) {
+TEST_F(OvsServerTest, AGameServerStartsRelaysItsConsoleReplaysItsBacklogAndEndsWithQuit) {
   StartServer();
   auto peer = LoggedIn();
   auto other = LoggedIn();
@@ -270,7 +270,7 @@ TEST_F(OvServerTest, AGameServerStartsRelaysItsConsoleReplaysItsBacklogAndEndsWi
   EXPECT_EQ(peer->Expect("1001"), "No server with id " + id + " here");
 }
 
-TEST_F(OvServerTest, ShellMetacharactersReachTheProgramAsPlainArguments) {
+TEST_F(OvsServerTest, ShellMetacharactersReachTheProgramAsPlainArguments) {
   StartServer();
   auto peer = LoggedIn();
   const std::string marker = dir.filePath("pwned").toStdString();
@@ -306,7 +306,7 @@ TEST_F(OvServerTest, ShellMetacharactersReachTheProgramAsPlainArguments) {
   EXPECT_EQ(server->Games().Count(), 0u);
 }
 
-TEST_F(OvServerTest, ConnectionsBeyondTheLimitsAreClosed) {
+TEST_F(OvsServerTest, ConnectionsBeyondTheLimitsAreClosed) {
   config.maxConnections = 2;
   config.loginTimeoutSeconds = 1;
   StartServer();
@@ -333,7 +333,7 @@ TEST_F(OvServerTest, ConnectionsBeyondTheLimitsAreClosed) {
   EXPECT_EQ(chatty.Count("0000", ""), 0u);
 }
 
-TEST_F(OvServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
+TEST_F(OvsServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
   StartServer();
   auto peer = LoggedIn();
   peer->Control(906, ov::PadTo8("sneaky") + ov::PadTo16("pw"));
@@ -367,7 +367,7 @@ TEST_F(OvServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
   guest.Expect("1031");
 }
 
-TEST_F(OvServerTest, ALoginWhoseCipherTextHoldsTheFrameEndStillLogsIn) {
+TEST_F(OvsServerTest, ALoginWhoseCipherTextHoldsTheFrameEndStillLogsIn) {
   std::string error;
   accounts->Add("abcdl", "pw", error);  // the "l" enciphers to 0xFE
   StartServer();
@@ -377,7 +377,7 @@ TEST_F(OvServerTest, ALoginWhoseCipherTextHoldsTheFrameEndStillLogsIn) {
   peer.ExpectText("0000", "as abcdl");
 }
 
-TEST_F(OvServerTest, MalformedAndUnexpectedFramesAreLoggedAndAnsweredNeverFatal) {
+TEST_F(OvsServerTest, MalformedAndUnexpectedFramesAreLoggedAndAnsweredNeverFatal) {
   StartServer();
   auto peer = LoggedIn();
   peer->Send("stray bytes");
@@ -407,7 +407,29 @@ TEST_F(OvServerTest, MalformedAndUnexpectedFramesAreLoggedAndAnsweredNeverFatal)
   EXPECT_EQ(server->Games().Count(), 0u);
 }
 
-TEST(GameServerOutput, LinesAreCutSafeForFramesAndTheLastOnesKept) {
+TEST_F(OvsServerTest, DebiansOpenArenaServerRunsAndRelaysWhereInstalled) {
+  std::string error;
+  std::vector<std::string> notes;
+  ServerConfig withArena;
+  ASSERT_TRUE(ParseConfig("optional-type openarena /usr/games/openarena-server +set dedicated 1\n", "/",
+                          withArena, error, notes));
+  if (withArena.types.empty()) GTEST_SKIP() << "openarena-server is not installed";
+  config.types = withArena.types;
+  StartServer();
+  auto peer = LoggedIn();
+  peer->Control(26, "openarena\x80+set net_port 27990 +map oa_dm1");
+  const std::string id = peer->Expect("1027");
+  peer->Control(24, id);
+  peer->Expect("1025");
+  peer->Control(42, id);
+  const int number = ov::ParseInt(id, -1);
+  peer->Console(number, "status");
+  peer->ExpectText(ov::FormatCode(number), "map: oa_dm1");
+  peer->Console(number, "quit");
+  EXPECT_EQ(peer->Expect("1028"), id);
+}
+
+TEST(OvsGameOutput, LinesAreCutSafeForFramesAndTheLastOnesKept) {
   QTemporaryDir dir;
   GameServers games(3, 20);
   std::vector<std::string> lines;
