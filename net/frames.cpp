@@ -82,6 +82,8 @@ FrameAssembler::Result FrameAssembler::Feed(std::string_view bytes) {
     partial_ += bytes.substr(0, end);
     result.frames.push_back(FrameFrom(partial_));
     partial_.clear();
+    if (partial_.capacity() > kReceiveBufferSize)
+      partial_.shrink_to_fit();  // a big frame's room goes with it
     bytes.remove_prefix(end + 1);
   }
   while (!bytes.empty()) {
