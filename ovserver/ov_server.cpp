@@ -113,54 +113,55 @@ std::string OvServer::Who(const Session& session) const {
 // ----- connections
 
 void OvServer::Accept() {
-  while (QTcpSocket* socket = listener_->nextPendingConnection()) {
-    const std::string peer =
-        socket->peerAddress().toString().toStdString() + ":" + std::to_string(socket->peerPort());
-    if (int(sessions_.size()) >= config_.maxConnections) {
-      Log("refused a connection from " + peer + ": " + std::to_string(sessions_.size()) +
-          " are open already");
-      const std::string note = ov::MakeFrame(1001, "Too many connections: try again later");
-      socket->write(note.data(), qint64(note.size()));
-      socket->disconnectFromHost();
-      connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-      if (socket->state() == QAbstractSocket::UnconnectedState) socket->deleteLater();
-      continue;
-    }
-    const int number = ++lastSession_;
-    auto session = std::make_unique<Session>();
-    session->number = number;
-    session->socket = socket;
-    session->peer = peer;
-    session->address = socket->peerAddress().toString().toStdString();
-    socket->setParent(this);
-    connect(socket, &QTcpSocket::readyRead, this, [this, number] { Read(number); });
-    connect(socket, &QTcpSocket::disconnected, this, [this, number] { Closed(number); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, number](QAbstractSocket::SocketError) {
-      auto found = sessions_.find(number);
-      if (found == sessions_.end()) return;
-      if (found->second->socket->state() == QAbstractSocket::UnconnectedState) Closed(number);
-    });
-    connect(socket, &QTcpSocket::bytesWritten, this, [this, number] {
-      Session* open = Find(number);
-      if (open && open->droppedLines > 0 && open->socket->bytesToWrite() < kMaxQueuedOutput / 2) {
-        const size_t dropped = open->droppedLines;
-        open->droppedLines = 0;
-        Say(*open, "[" + std::to_string(dropped) + " console lines dropped: this connection fell behind]");
-      }
-    });
-    Session& added = *session;
-    sessions_[number] = std::move(session);
-    Log(Who(added) + " from " + peer);
-    SendControl(added, 900, config_.caption);
-    QTimer::singleShot(std::chrono::seconds(config_.loginTimeoutSeconds), this, [this, number] {
-      Session* open = Find(number);
-      if (!open || open->state != State::LoggingIn) return;
-      Log(Who(*open) + ": no login within " + std::to_string(config_.loginTimeoutSeconds) + " s, closed");
-      SendNote(*open, "Login timed out");
-      open->state = State::Refused;
-      CloseGently(*open);
-    });
+  while (QTcpSocket* socket = listener_->nextPendingConnection()) Serve(socket);
+}
+
+void OvServer::Serve(QTcpSocket* socket) {
+  const std::string peer =
+      socket->peerAddress().toString().toStdString() + ":" + std::to_string(socket->peerPort());
+  if (int(sessions_.size()) >= config_.maxConnections) {
+    Log("refused a connection from " + peer + ": " + std::to_string(sessions_.size()) + " are open already");
+    const std::string note = ov::MakeFrame(1001, "Too many connections: try again later");
+    socket->write(note.data(), qint64(note.size()));
+    socket->disconnectFromHost();
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    if (socket->state() == QAbstractSocket::UnconnectedState) socket->deleteLater();
+    return;
   }
+  const int number = ++lastSession_;
+  auto session = std::make_unique<Session>();
+  session->number = number;
+  session->socket = socket;
+  session->peer = peer;
+  session->address = socket->peerAddress().toString().toStdString();
+  socket->setParent(this);
+  connect(socket, &QTcpSocket::readyRead, this, [this, number] { Read(number); });
+  connect(socket, &QTcpSocket::disconnected, this, [this, number] { Closed(number); });
+  connect(socket, &QTcpSocket::errorOccurred, this, [this, number](QAbstractSocket::SocketError) {
+    auto found = sessions_.find(number);
+    if (found == sessions_.end()) return;
+    if (found->second->socket->state() == QAbstractSocket::UnconnectedState) Closed(number);
+  });
+  connect(socket, &QTcpSocket::bytesWritten, this, [this, number] {
+    Session* open = Find(number);
+    if (open && open->droppedLines > 0 && open->socket->bytesToWrite() < kMaxQueuedOutput / 2) {
+      const size_t dropped = open->droppedLines;
+      open->droppedLines = 0;
+      Say(*open, "[" + std::to_string(dropped) + " console lines dropped: this connection fell behind]");
+    }
+  });
+  Session& added = *session;
+  sessions_[number] = std::move(session);
+  Log(Who(added) + " from " + peer);
+  SendControl(added, 900, config_.caption);
+  QTimer::singleShot(std::chrono::seconds(config_.loginTimeoutSeconds), this, [this, number] {
+    Session* open = Find(number);
+    if (!open || open->state != State::LoggingIn) return;
+    Log(Who(*open) + ": no login within " + std::to_string(config_.loginTimeoutSeconds) + " s, closed");
+    SendNote(*open, "Login timed out");
+    open->state = State::Refused;
+    CloseGently(*open);
+  });
 }
 
 void OvServer::Closed(int number) {

@@ -35,6 +35,9 @@ class OvServer : public QObject {
 
   bool Listen(const QHostAddress& address, quint16 port, std::string& error);
   quint16 Port() const;
+  // Serves a connected socket as a client's session (and owns it from then on). Accept hands it each
+  // new connection; a harness can hand it one end of a socket pair and feed requests without a listener.
+  void Serve(QTcpSocket* socket);
   size_t SessionCount() const { return sessions_.size(); }
   GameServers& Games() { return games_; }
 
