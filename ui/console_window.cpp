@@ -109,6 +109,13 @@ TfCustServ::TfCustServ(Client& client, ConsoleWindow& window, int designWidth, Q
   setFocusProxy(ConCed);
   setWindowTitle(ToQt(window.caption));
 
+  // The log stays at its end while text arrives, until the user scrolls away from the end.
+  QScrollBar* bar = ConTxt->verticalScrollBar();
+  connect(bar, &QScrollBar::rangeChanged, this, &TfCustServ::FollowEnd);
+  connect(bar, &QScrollBar::valueChanged, this, [this, bar] {
+    if (!movingView_) followEnd_ = bar->value() >= bar->maximum();
+  });
+
   redrawTimer_.setSingleShot(true);
   connect(&redrawTimer_, &QTimer::timeout, this, &TfCustServ::RedrawNow);
   sinceRedraw_.start();
@@ -146,10 +153,12 @@ void TfCustServ::RedrawNow() {
   sinceRedraw_.restart();
   const ConsoleLog& log = window_->log;
   QScrollBar* bar = ConTxt->verticalScrollBar();
-  const bool atEnd = bar->value() >= bar->maximum();
   const int keptValue = bar->value();
+  const bool wasMoving = movingView_;
+  movingView_ = true;
   if (log.Cuts() != shownCuts_) {
     ConTxt->setPlainText(ForDisplay(log.Text()));
+    if (!followEnd_) bar->setValue(keptValue);
   } else if (log.Appended() != shownAppended_) {
     // Nothing was cut since the last redraw: only the new tail is laid out.
     const size_t tail = static_cast<size_t>(log.Appended() - shownAppended_);
@@ -160,8 +169,17 @@ void TfCustServ::RedrawNow() {
   }
   shownCuts_ = log.Cuts();
   shownAppended_ = log.Appended();
-  // Stay at the end while new text arrives, unless the user has scrolled up to read.
-  bar->setValue(atEnd ? bar->maximum() : keptValue);
+  if (followEnd_) bar->setValue(bar->maximum());
+  movingView_ = wasMoving;
+}
+
+void TfCustServ::FollowEnd() {
+  // The text box lays long lines out lazily, so its range can grow after a redraw: follow it.
+  if (!followEnd_) return;
+  const bool wasMoving = movingView_;
+  movingView_ = true;
+  ConTxt->verticalScrollBar()->setValue(ConTxt->verticalScrollBar()->maximum());
+  movingView_ = wasMoving;
 }
 
 void TfCustServ::BringToFront() {
@@ -202,13 +220,13 @@ void TfCustServ::showEvent(QShowEvent* event) {
 void TfCustServ::ApplyLayout() {
   const ConsoleLayout l =
       FormResize(clientArea_->width() + kFrameWidth, clientArea_->height() + kFrameHeight);
-  // Rewrapping changes the number of lines: a log that showed its end keeps showing it.
-  QScrollBar* bar = ConTxt->verticalScrollBar();
-  const bool atEnd = bar->value() >= bar->maximum();
+  const bool wasMoving = movingView_;
+  movingView_ = true;
   pView->setGeometry(3, 1, l.pageWidth, l.pageHeight);
   ConTxt->setGeometry(0, 0, l.logWidth, l.logHeight);
   ConCed->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
-  if (atEnd) bar->setValue(bar->maximum());
+  movingView_ = wasMoving;
+  FollowEnd();  // rewrapping changes the number of lines
 }
 
 bool TfCustServ::ConCedKeyPress(int key) {

@@ -78,6 +78,7 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
 
  private:
   bool CanDraw() const;
+  void FollowEnd();
   void ApplyLayout();
   bool ConCedKeyPress(int key);
 
@@ -89,6 +90,8 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
   QTimer redrawTimer_;
   QElapsedTimer sinceRedraw_;
   bool dirty_ = false;
+  bool followEnd_ = true;    // the view keeps to the end of the log
+  bool movingView_ = false;  // the view moves by our own doing, not the user's
   uint64_t shownCuts_ = 0;
   uint64_t shownAppended_ = 0;
 };
