@@ -163,6 +163,25 @@ TEST(MainWindow, StartsWithTheServersWindowAndTheServerCommandsDisabled) {
   EXPECT_FALSE(m.mnuEKill->isEnabled());
 }
 
+TEST(MainWindow, AFailedSocketStartEndsTheProgramAfterItsBox) {
+  QtFrontEnd ui;
+  test::FakeEventLoop loop;
+  test::FakeSocketApi sockets{loop};
+  sockets.startupError = 10091;
+  Client client{ui.PlatformWith(sockets, loop)};
+  QString text;
+  WhenModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    text = box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+  EXPECT_FALSE(ui.Start(client, "orvane-client"));
+  EXPECT_EQ(text, "Winsock init error 10091 - OV client terminating");
+  EXPECT_FALSE(sockets.cleanedUp);  // the library never started
+  ui.DestroyWidgets();
+}
+
 TEST(MainWindow, DebugSwitchInAnyCaseAnywhereShowsThePane) {
   for (const char* line :
        {"/usr/bin/orvane-client -debug", "orvane-client x -DeBuG y", "/opt/-DEBUG/orvane-client"}) {

@@ -26,7 +26,10 @@ int main(int argc, char** argv) {
   ov::QtEventLoop loop;
   ov::QtFrontEnd ui;
   ov::Client client(ui.PlatformWith(sockets, loop));
-  if (!ui.Start(client, commandLine)) return 1;
+  if (!ui.Start(client, commandLine)) {
+    ui.DestroyWidgets();
+    return 1;
+  }
 
   ui.fMain->show();
   const int result = QApplication::exec();

@@ -191,6 +191,7 @@ bool TfMain::Attach(Client& client, const std::string& commandLine) {
   client_ = &client;
   client.debug.SetListener([this] { DebugLogGrew(); });
   if (!client.InitClient(commandLine)) return false;
+  started_ = true;
   if (client.DebugMode == 1) {
     Memo1->setPlainText("[Debug]");
     debugShown_ = client.debug.TotalAppended();
@@ -278,10 +279,8 @@ void TfMain::closeEvent(QCloseEvent* event) {
     for (QMdiSubWindow* w : mdi_->subWindowList()) {
       if (auto* console = qobject_cast<TfCustServ*>(w)) console->Detach();
     }
-    if (client_) {
-      client_->debug.SetListener(nullptr);
-      client_->ShutdownClient();
-    }
+    if (client_) client_->debug.SetListener(nullptr);
+    if (client_ && started_) client_->ShutdownClient();  // a failed start left nothing to shut down
   }
   event->accept();
 }

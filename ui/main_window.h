@@ -109,6 +109,7 @@ class TfMain : public QMainWindow {
   TfStart* start_ = nullptr;
   bool ConnDefaultsSet = false;
   bool shown_ = false;
+  bool started_ = false;  // InitClient succeeded
   bool shuttingDown_ = false;
   QList<QAction*> windowListActions_;
   QTimer debugTimer_;
