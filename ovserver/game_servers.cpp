@@ -28,14 +28,21 @@ std::string ConsoleSafe(std::string_view text) {
 
 GameServers::~GameServers() { StopAll(); }
 
-int GameServers::NextId() {
-  // Hand out ids in turn rather than the lowest free one, so a late message about an ended server
-  // does not reach its successor.
+int NextServerId(int last, const std::function<bool(int)>& taken) {
+  // Ids are handed out in turn rather than the lowest free one, so a late message about an ended
+  // server does not reach its successor.
+  int id = last;
   for (int tries = 0; tries < 10000; ++tries) {
-    lastId_ = lastId_ >= 9999 ? 1 : lastId_ + 1;
-    if (UsableId(lastId_) && !servers_.count(lastId_)) return lastId_;
+    id = id >= 9999 || id < 0 ? 1 : id + 1;
+    if (UsableId(id) && !taken(id)) return id;
   }
   return -1;
+}
+
+int GameServers::NextId() {
+  const int id = NextServerId(lastId_, [this](int candidate) { return servers_.count(candidate) != 0; });
+  if (id > 0) lastId_ = id;
+  return id;
 }
 
 int GameServers::Start(const ServerType& type, const std::string& title, const std::string& commandLine,

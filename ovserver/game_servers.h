@@ -24,6 +24,10 @@ constexpr qint64 kMaxPendingInput = 1 << 20;  // a server that stops reading its
 // low-half twins, as the game's own character set draws them.
 std::string ConsoleSafe(std::string_view text);
 
+// The id after last that taken does not hold: 1 to 999 or 2000 to 9999, since codes 1000 to 1999 are
+// control messages and 0 is the OV server's own console; -1 when every id is taken.
+int NextServerId(int last, const std::function<bool(int)>& taken);
+
 class GameServers : public QObject {
   Q_OBJECT
  public:

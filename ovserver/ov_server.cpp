@@ -497,7 +497,9 @@ void OvServer::RunCommand(Session& session, const std::string& line) {
               "  " + server->commandLine);
     }
   } else if (command == "who") {
-    Say(session, std::to_string(sessions_.size()) + " connected:");
+    const size_t open = size_t(std::count_if(sessions_.begin(), sessions_.end(),
+                                             [](const auto& entry) { return !entry.second->closed; }));
+    Say(session, std::to_string(open) + " connected:");
     for (const auto& [number, other] : sessions_) {
       if (other->closed) continue;
       std::string watching;

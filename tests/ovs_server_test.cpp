@@ -429,6 +429,18 @@ TEST_F(OvsServerTest, DebiansOpenArenaServerRunsAndRelaysWhereInstalled) {
   EXPECT_EQ(peer->Expect("1028"), id);
 }
 
+TEST(OvsServerIds, NeverReadAsControlMessagesOrTheOvConsole) {
+  const auto none = [](int) { return false; };
+  EXPECT_EQ(NextServerId(0, none), 1);
+  EXPECT_EQ(NextServerId(998, none), 999);
+  EXPECT_EQ(NextServerId(999, none), 2000);
+  EXPECT_EQ(NextServerId(9999, none), 1);
+  EXPECT_EQ(NextServerId(4, [](int id) { return id == 5 || id == 6; }), 7);
+  EXPECT_EQ(NextServerId(9999, [](int id) { return id < 999; }), 999);
+  EXPECT_EQ(NextServerId(3, [](int id) { return id != 3; }), 3);  // the only free one, after a full turn
+  EXPECT_EQ(NextServerId(1, [](int) { return true; }), -1);
+}
+
 TEST(OvsGameOutput, LinesAreCutSafeForFramesAndTheLastOnesKept) {
   QTemporaryDir dir;
   GameServers games(3, 20);
