@@ -169,7 +169,12 @@ void FrameLayer::SendFrame(int socket, int32_t code, std::string_view payload) {
       taken = static_cast<size_t>(n);
     }
   }
-  if (client_.DebugMode == 1) client_.LogLine("OUT: [" + std::to_string(code) + "] " + frame);
+  if (client_.DebugMode == 1) {
+    // Account messages carry passwords, and their cipher's key is no secret: their payload is not shown.
+    const bool account = code >= 1900 && code <= 1999;
+    client_.LogLine("OUT: [" + std::to_string(code) + "] " +
+                    (account ? MakeFrame(code, std::string(payload.size(), '*')) : frame));
+  }
   if (taken < frame.size()) Queue(socket, connection, std::string_view(frame).substr(taken));
 }
 

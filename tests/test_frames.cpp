@@ -270,6 +270,8 @@ TEST(Sending, CodesPayloadsAndTheAccountCipher) {
   EXPECT_EQ(LinesSince(t.client, mark), std::vector<std::string>{"OUT: [1020] " + FrameOf("1020", "")});
 
   t.client.frames.SendControl(socket, 905, "secret");
+  // Account payloads are enciphered with a well-known key, so the debug pane shows them masked.
+  EXPECT_EQ(t.client.debug.Lines().back(), "OUT: [1905] " + FrameOf("1905", std::string(8, '*')));
   t.client.frames.SendControl(socket, 899, "plain");
   t.client.frames.SendControl(socket, 999, "last");
   t.client.frames.SendConsole(slot, 0, "say hi");
