@@ -153,11 +153,21 @@ void TfSvrs::closeEvent(QCloseEvent* event) {
   showMinimized();
 }
 
-void TfSvrs::changeEvent(QEvent* event) {
-  QMdiSubWindow::changeEvent(event);
-  // The frame around the fixed client area depends on the style and its font.
-  const bool frameChanged = event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange;
-  if (frameChanged && !isMinimized() && body_ != nullptr) FitToClientArea();
+bool TfSvrs::event(QEvent* event) {
+  const bool handled = QMdiSubWindow::event(event);
+  // The frame around the fixed client area is known only inside the frame window, and follows the
+  // style and its font.
+  switch (event->type()) {
+    case QEvent::ParentChange:
+    case QEvent::StyleChange:
+    case QEvent::FontChange:
+    case QEvent::Show:
+      if (!isMinimized() && body_ != nullptr) FitToClientArea();
+      break;
+    default:
+      break;
+  }
+  return handled;
 }
 
 }  // namespace ov

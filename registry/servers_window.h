@@ -38,7 +38,7 @@ class TfSvrs : public QMdiSubWindow, public ServersTreeView {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void changeEvent(QEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   void trSvrsChange();

@@ -68,6 +68,10 @@ TEST(ServersWindow, FixedFrameAroundTheTreeAndClosingOnlyMinimises) {
   EXPECT_EQ(h.fSvrs->windowTitle(), "Servers");
   EXPECT_EQ(h.frame.findChild<QTreeWidget*>("trSvrs"), h.fSvrs->trSvrs);
   EXPECT_EQ(h.fSvrs->widget()->size(), QSize(235, 156));
+  // The frame fits around the client area as the frame's style draws it.
+  EXPECT_TRUE(h.fSvrs->contentsRect().contains(h.fSvrs->widget()->geometry()))
+      << h.fSvrs->widget()->geometry().x() << "," << h.fSvrs->widget()->geometry().y() << " in "
+      << h.fSvrs->width() << "x" << h.fSvrs->height();
   EXPECT_EQ(h.fSvrs->trSvrs->geometry(), QRect(0, 4, 233, 149));
   EXPECT_EQ(h.fSvrs->trSvrs->indentation(), 19);
   EXPECT_EQ(h.fSvrs->trSvrs->editTriggers(), QAbstractItemView::NoEditTriggers);
