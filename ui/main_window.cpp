@@ -172,6 +172,13 @@ TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
   UpdateMenuItems();
 }
 
+TfMain::~TfMain() {
+  // The child windows are destroyed after this, by the QWidget base: what they signal then must not
+  // reach the members of a window that is no longer a TfMain.
+  for (QMdiSubWindow* window : mdi_->subWindowList()) disconnect(window, nullptr, this, nullptr);
+  disconnect(mdi_, nullptr, this, nullptr);
+}
+
 QAction* TfMain::AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint) {
   QAction* action = menu->addAction(caption);
   action->setObjectName(name);

@@ -29,6 +29,7 @@ class TfMain : public QMainWindow {
 
  public:
   explicit TfMain(QWidget* parent = nullptr);
+  ~TfMain() override;
 
   // FormCreate: hooks the hints and the active-window change, then runs InitClient. False when the
   // socket library did not start: the program then ends.
