@@ -1,5 +1,9 @@
 #include "ovserver/game_servers.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QTimer>
 
@@ -7,6 +11,13 @@ namespace ovs {
 namespace {
 
 constexpr int kKillAfterMs = 5000;
+constexpr int kShutdownGraceMs = 2000;
+
+// Each game server leads a process group of its own, so that a signal reaches whatever it started too
+// (a wrapper script's real server among them).
+void SignalGroup(qint64 pid, int signal) {
+  if (pid > 0) ::kill(-pid_t(pid), signal);
+}
 
 QStringList ToArguments(const std::vector<std::string>& words) {
   QStringList list;
@@ -76,6 +87,7 @@ int GameServers::Start(const ServerType& type, const std::string& title, const s
   process->setProcessChannelMode(QProcess::MergedChannels);
   process->setProgram(QString::fromStdString(type.executable));
   process->setArguments(ToArguments(arguments));
+  process->setChildProcessModifier([] { ::setsid(); });
   // Queued, so that nothing is reported from within Start and every report finds the server's entry.
   connect(
       process, &QProcess::started, this,
@@ -108,6 +120,7 @@ int GameServers::Start(const ServerType& type, const std::string& title, const s
       Qt::QueuedConnection);
   servers_[id] = std::move(server);
   process->start();
+  servers_[id]->pid = process->processId();
   return id;
 }
 
@@ -161,6 +174,8 @@ void GameServers::Finish(int id, const std::string& how) {
     EmitLine(server, server.partialLine);
     server.partialLine.clear();
   }
+  // What the server started and left behind would run on unseen, holding its ports.
+  SignalGroup(server.pid, SIGKILL);
   server.process->deleteLater();
   servers_.erase(found);
   if (onExited) onExited(id, how);
@@ -188,25 +203,29 @@ bool GameServers::Stop(int id) {
   auto found = servers_.find(id);
   if (found == servers_.end()) return false;
   QProcess* process = found->second->process;
-  process->terminate();
-  QTimer::singleShot(kKillAfterMs, process, [process] {
-    if (process->state() != QProcess::NotRunning) process->kill();
+  const qint64 pid = found->second->pid;
+  SignalGroup(pid, SIGTERM);
+  QTimer::singleShot(kKillAfterMs, process, [process, pid] {
+    if (process->state() != QProcess::NotRunning) SignalGroup(pid, SIGKILL);
   });
   return true;
 }
 
 void GameServers::StopAll() {
+  // All are asked at once and share one grace time, so that stubborn servers do not add up.
   for (auto& [id, server] : servers_) {
-    QProcess* process = server->process;
-    process->disconnect();
-    if (process->state() != QProcess::NotRunning) {
-      process->terminate();
-      if (!process->waitForFinished(2000)) {
-        process->kill();
-        process->waitForFinished(2000);
-      }
-    }
-    delete process;
+    server->process->disconnect();
+    SignalGroup(server->pid, SIGTERM);
+  }
+  const QDeadlineTimer grace(kShutdownGraceMs);
+  for (auto& [id, server] : servers_) {
+    if (server->process->state() != QProcess::NotRunning)
+      server->process->waitForFinished(int(grace.remainingTime()));
+  }
+  for (auto& [id, server] : servers_) {
+    SignalGroup(server->pid, SIGKILL);
+    if (server->process->state() != QProcess::NotRunning) server->process->waitForFinished(kShutdownGraceMs);
+    delete server->process;
   }
   servers_.clear();
 }
