@@ -89,6 +89,8 @@ OvServer::~OvServer() {
 }
 
 bool OvServer::Listen(const QHostAddress& address, quint16 port, std::string& error) {
+  // As many as may be served may also wait to be accepted: a burst of clients is not left to retry.
+  listener_->setListenBacklogSize(config_.maxConnections);
   if (!listener_->listen(address, port)) {
     error = listener_->errorString().toStdString();
     return false;
