@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
+#include <algorithm>
 
 #include "protocol/login_dialog.h"
 #include "registry/servers_window.h"
@@ -33,9 +34,33 @@ void QtDesktop::StartStatusTimer(int ms) { statusTimer_.start(ms); }
 
 void QtDesktop::StopStatusTimer() { statusTimer_.stop(); }
 
-void QtDesktop::Beep() { QApplication::beep(); }
+// An OV server that floods the client with frames it must complain about would otherwise hold the
+// program in the pauses between beeps: beeps come in a burst of a few, then one per interval; a beep
+// beyond that is neither sounded nor paused after.
+constexpr int kBeepBurst = 4;
+constexpr qint64 kBeepIntervalMs = 100;
 
-void QtDesktop::Pause(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+void QtDesktop::Beep() {
+  if (!beepClock_.isValid()) {
+    beepClock_.start();
+    beepsLeft_ = kBeepBurst;
+  }
+  const qint64 refills = (beepClock_.elapsed() - refilledAt_) / kBeepIntervalMs;
+  if (refills > 0) {
+    refilledAt_ += refills * kBeepIntervalMs;
+    beepsLeft_ = static_cast<int>(std::min<qint64>(kBeepBurst, beepsLeft_ + refills));
+  }
+  lastBeepSounded_ = beepsLeft_ > 0;
+  if (!lastBeepSounded_) return;
+  --beepsLeft_;
+  ++soundedBeeps_;
+  QApplication::beep();
+}
+
+// The pause only ever follows a beep, to keep beeps apart.
+void QtDesktop::Pause(int ms) {
+  if (lastBeepSounded_) QThread::msleep(static_cast<unsigned long>(ms));
+}
 
 void QtDesktop::MessageBox(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), ToQt(text), QMessageBox::Ok,

@@ -1,6 +1,7 @@
 #pragma once
 // The Qt side of the desktop seams: the status bar, timer, beep and message box of the main window,
 // the console windows' factory, and the set of widgets the program runs with.
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -42,10 +43,18 @@ class QtDesktop : public Desktop {
   void SetConnectEnabled(bool enabled) override;
   void Quit() override;
 
+  int SoundedBeeps() const { return soundedBeeps_; }
+
  private:
   QPointer<TfMain> main_;
   Client* client_ = nullptr;
   QTimer statusTimer_;
+  // Beeps are rationed: a burst of a few, then one per interval (see Beep).
+  QElapsedTimer beepClock_;
+  qint64 refilledAt_ = 0;
+  int beepsLeft_ = 0;
+  bool lastBeepSounded_ = false;
+  int soundedBeeps_ = 0;
 };
 
 class QtWindowSystem : public WindowSystem {
