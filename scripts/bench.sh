@@ -10,7 +10,7 @@ export QT_QPA_PLATFORM=offscreen
 build=build-bench
 out=out/bench
 mkdir -p "$out"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_BENCH=ON -DOV_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target frame_pipeline_bench ov-flood-driver ov-bench-client -- -j2
 bin="$build/bench"
 seconds=${BENCH_SECONDS:-4}
