@@ -45,21 +45,8 @@ void Registry::OnOVInfo(int socket, const std::string& payload) {
   OVIrec& ov = client_.tables.OVServers[slot];
   ov.Info1 = fields[0];
   if (fields.size() > 1) ov.Name = fields[1];
-  // A repeated 21 renames the OV server: its node is made again, with its Quake servers' nodes below
-  // it, and the old one goes. Left behind, it would stand for no server until the program ends, and an
-  // OV server repeating 21 could grow the tree without end.
-  const int old = ov.TreeNode;
+  // A repeated 21 appends another node; the older one stays behind, matched by no slot.
   ov.TreeNode = client_.tree.AddNode(0, "[OV]" + ov.Name);
-  if (old != 0) {
-    for (QSIrec& server : client_.tables.QServers) {
-      if (server.InUse != 1 || server.OVIndex != slot || server.TreeNode == 0) continue;
-      const int node = server.TreeNode;
-      server.TreeNode = 0;  // cleared first: the deletion may report a selection change at once
-      client_.tree.DeleteNode(node);
-      server.TreeNode = client_.tree.AddNode(ov.TreeNode, "[G]" + server.Title);
-    }
-    client_.tree.DeleteNode(old);
-  }
 
   client_.selection.OpenServerWindow(slot, 0);
   client_.frames.SendControl(socket, 29, "");

@@ -90,7 +90,7 @@ void TfSvrs::trSvrsClick() {
 }
 
 void TfSvrs::trSvrsDblClick() {
-  // A node that belongs to no server opens nothing.
+  // A node that belongs to no server (left behind by a repeated announcement) opens nothing.
   if (client_ == nullptr || client_->selection.Kind() == SelectionKind::None) return;
   const SelectedServer selected = client_->selection.Selected();
   client_->selection.OpenServerWindow(selected.ovIndex, selected.serverId);

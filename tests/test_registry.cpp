@@ -28,12 +28,10 @@ TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) 
   EXPECT_EQ(ov.Window->caption, "OV Server on ");
   EXPECT_EQ(Sent(t, socket), (std::vector<std::string>{"1029 ", "1022 "}));
 
-  // A repeated 21 renames: the node is made again and the old one goes; the existing window comes forward.
-  const int first = ov.TreeNode;
+  // A repeated 21 appends a node and leaves the old one behind; the existing window comes forward.
   Message(t, socket, 21, "i" + kSep + "Beta" + kSep + "ignored");
   EXPECT_EQ(ov.Info1 + "/" + ov.Name, "i/Beta");
-  EXPECT_EQ(t.tree.Texts(), (std::vector<std::string>{"[OV]Beta"}));
-  EXPECT_FALSE(t.tree.Exists(first));
+  EXPECT_EQ(t.tree.Texts(), (std::vector<std::string>{"[OV]", "[OV]Beta"}));
   EXPECT_EQ(ov.TreeNode, t.tree.top.back());
   EXPECT_EQ(t.windows.views.size(), 1u);
   EXPECT_EQ(t.windows.views[0]->broughtToFront, 1);
@@ -42,7 +40,7 @@ TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) 
   EXPECT_EQ(ov.Info1 + "/" + ov.Name, "only/Beta");
 
   t.client.registry.OnOVInfo(9999, "x" + kSep + "Ghost");  // no connection
-  EXPECT_EQ(t.tree.Texts().size(), 1u);
+  EXPECT_EQ(t.tree.Texts().size(), 3u);
 }
 
 TEST(Registry, NewServerTakesASlotAndAnswers24WithThePayloadUnchanged) {
