@@ -69,10 +69,49 @@ QString ForDisplay(std::string_view text) {
 
 }  // namespace
 
+// ---- RedrawPacer
+
+RedrawPacer::RedrawPacer() {
+  timer_.setSingleShot(true);
+  connect(&timer_, &QTimer::timeout, this, &RedrawPacer::Turn);
+  sinceTurn_.start();
+}
+
+void RedrawPacer::Request(TfCustServ& view) {
+  waiting_.push_back(&view);
+  Schedule();
+}
+
+void RedrawPacer::Forget(TfCustServ& view) {
+  waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), &view), waiting_.end());
+}
+
+void RedrawPacer::Schedule() {
+  if (waiting_.empty() || timer_.isActive()) return;
+  const qint64 since = sinceTurn_.elapsed();
+  timer_.start(since >= kRedrawMs ? 0 : static_cast<int>(kRedrawMs - since));
+}
+
+void RedrawPacer::Turn() {
+  sinceTurn_.restart();
+  QElapsedTimer spent;
+  spent.start();
+  // Only the windows waiting now: one that asks again during the turn waits for the next.
+  size_t count = waiting_.size();
+  while (count-- > 0 && !waiting_.empty()) {
+    TfCustServ* view = waiting_.front();
+    waiting_.pop_front();
+    // A covered window costs only the look at what of it can be seen: it does not count.
+    if (view->RedrawIfSeen() && spent.elapsed() >= kBudgetMs) break;
+  }
+  Schedule();
+}
+
 // ---- TfCustServ
 
-TfCustServ::TfCustServ(Client& client, ConsoleWindow& window, int designWidth, QWidget* parent)
-    : QMdiSubWindow(parent), client_(client), window_(&window), designWidth_(designWidth) {
+TfCustServ::TfCustServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, int designWidth,
+                       QWidget* parent)
+    : QMdiSubWindow(parent), client_(client), pacer_(pacer), window_(&window), designWidth_(designWidth) {
   setAttribute(Qt::WA_DeleteOnClose);
   clientArea_ = new QWidget;
   pView = new QTabWidget(clientArea_);
@@ -116,12 +155,11 @@ TfCustServ::TfCustServ(Client& client, ConsoleWindow& window, int designWidth, Q
     if (!movingView_) followEnd_ = bar->value() >= bar->maximum();
   });
 
-  redrawTimer_.setSingleShot(true);
-  connect(&redrawTimer_, &QTimer::timeout, this, &TfCustServ::RedrawNow);
-  sinceRedraw_.start();
+  ConTxt->viewport()->installEventFilter(this);
 }
 
 TfCustServ::~TfCustServ() {
+  pacer_.Forget(*this);
   if (window_) window_->view = nullptr;
 }
 
@@ -141,16 +179,31 @@ bool TfCustServ::CanDraw() const { return isVisible() && !isMinimized(); }
 
 void TfCustServ::LogChanged() {
   dirty_ = true;
-  if (!CanDraw() || redrawTimer_.isActive()) return;  // a hidden log catches up when it shows again
-  const qint64 since = sinceRedraw_.elapsed();
-  redrawTimer_.start(since >= kRedrawMs ? 0 : static_cast<int>(kRedrawMs - since));
+  // A hidden or covered log catches up when it shows again.
+  if (requested_ || waitingForSight_ || !CanDraw()) return;
+  requested_ = true;
+  pacer_.Request(*this);
+}
+
+bool TfCustServ::RedrawIfSeen() {
+  requested_ = false;
+  if (!dirty_ || !CanDraw()) return false;
+  if (window()->isMinimized() || ConTxt->viewport()->visibleRegion().isEmpty()) {
+    waitingForSight_ = true;
+    return false;
+  }
+  RedrawNow();
+  return true;
 }
 
 void TfCustServ::RedrawNow() {
-  redrawTimer_.stop();
+  if (requested_) {
+    requested_ = false;
+    pacer_.Forget(*this);
+  }
+  waitingForSight_ = false;
   if (!window_ || !dirty_) return;
   dirty_ = false;
-  sinceRedraw_.restart();
   const ConsoleLog& log = window_->log;
   QScrollBar* bar = ConTxt->verticalScrollBar();
   const int keptValue = bar->value();
@@ -209,12 +262,18 @@ void TfCustServ::closeEvent(QCloseEvent* event) {
 
 void TfCustServ::changeEvent(QEvent* event) {
   QMdiSubWindow::changeEvent(event);
-  if (event->type() == QEvent::WindowStateChange && dirty_) LogChanged();
+  if (event->type() == QEvent::WindowStateChange && dirty_) {
+    waitingForSight_ = false;
+    LogChanged();
+  }
 }
 
 void TfCustServ::showEvent(QShowEvent* event) {
   QMdiSubWindow::showEvent(event);
-  if (dirty_) LogChanged();
+  if (dirty_) {
+    waitingForSight_ = false;
+    LogChanged();
+  }
 }
 
 void TfCustServ::ApplyLayout() {
@@ -255,7 +314,11 @@ bool TfCustServ::ConCedKeyPress(int key) {
 }
 
 bool TfCustServ::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == clientArea_ && event->type() == QEvent::Resize) {
+  if (watched == ConTxt->viewport() && event->type() == QEvent::Paint && waitingForSight_) {
+    // Uncovered: this paint shows the old text, the next turn the log as it is.
+    waitingForSight_ = false;
+    LogChanged();
+  } else if (watched == clientArea_ && event->type() == QEvent::Resize) {
     ApplyLayout();
   } else if (watched == ConCed && event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
@@ -267,13 +330,13 @@ bool TfCustServ::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- TfOVServ, TfQServ
 
-TfOVServ::TfOVServ(Client& client, ConsoleWindow& window, QWidget* parent)
-    : TfCustServ(client, window, 328, parent) {
+TfOVServ::TfOVServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent)
+    : TfCustServ(client, pacer, window, 328, parent) {
   setObjectName("TfOVServ");
 }
 
-TfQServ::TfQServ(Client& client, ConsoleWindow& window, QWidget* parent)
-    : TfCustServ(client, window, 324, parent) {
+TfQServ::TfQServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent)
+    : TfCustServ(client, pacer, window, 324, parent) {
   setObjectName("TfQServ");
 }
 

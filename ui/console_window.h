@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 
 #include "ui/consoles.h"
 
@@ -40,16 +41,40 @@ struct ConsoleLayout {
 };
 ConsoleLayout FormResize(int width, int height);
 
+class TfCustServ;
+
+// The redraws of all console windows, in turns: a turn redraws the windows that wait, in the order they
+// asked, until kBudgetMs have gone; the rest wait for the next turn, which comes kRedrawMs after this
+// one began. However many windows a flood fills, laying out their text takes a bounded share of the
+// event loop, and each window still redraws at most every kRedrawMs.
+class RedrawPacer : public QObject {
+ public:
+  static constexpr int kRedrawMs = 30;
+  static constexpr int kBudgetMs = 8;
+
+  RedrawPacer();
+  void Request(TfCustServ& view);  // once until its redraw
+  void Forget(TfCustServ& view);   // the window goes
+
+ private:
+  void Turn();
+  void Schedule();
+  QTimer timer_;
+  QElapsedTimer sinceTurn_;
+  std::deque<TfCustServ*> waiting_;
+};
+
 class TfCustServ : public QMdiSubWindow, public ConsoleView {
   Q_OBJECT
 
  public:
-  static constexpr int kRedrawMs = 30;
+  static constexpr int kRedrawMs = RedrawPacer::kRedrawMs;
   // The designed sizes count a frame of 8 pixels across and 27 down (borders and caption).
   static constexpr int kFrameWidth = 8;
   static constexpr int kFrameHeight = 27;
 
-  TfCustServ(Client& client, ConsoleWindow& window, int designWidth, QWidget* parent = nullptr);
+  TfCustServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, int designWidth,
+             QWidget* parent = nullptr);
   ~TfCustServ() override;
 
   void CaptionChanged() override;
@@ -61,8 +86,11 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
   void Detach();
   // Adds the window to the frame at its designed size and shows it.
   void ShowInFrame(QMdiArea& area);
-  // Brings ConTxt up to the log at once; the redraw timer does it otherwise.
+  // Brings ConTxt up to the log at once; the pacer's turns do it otherwise.
   void RedrawNow();
+  // A turn of the pacer: redraws unless no part of the log can be seen, which then catches up when it
+  // is next painted. False when it did not redraw.
+  bool RedrawIfSeen();
   ConsoleWindow* Window() const { return window_; }
 
   QTabWidget* pView;
@@ -83,15 +111,16 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
   bool ConCedKeyPress(int key);
 
   Client& client_;
+  RedrawPacer& pacer_;
   ConsoleWindow* window_;
   QWidget* clientArea_;
   int designWidth_;
   InputHistory history_;
-  QTimer redrawTimer_;
-  QElapsedTimer sinceRedraw_;
   bool dirty_ = false;
-  bool followEnd_ = true;    // the view keeps to the end of the log
-  bool movingView_ = false;  // the view moves by our own doing, not the user's
+  bool requested_ = false;        // waiting for a turn of the pacer
+  bool waitingForSight_ = false;  // covered by other windows at its turn: redrawn when next painted
+  bool followEnd_ = true;         // the view keeps to the end of the log
+  bool movingView_ = false;       // the view moves by our own doing, not the user's
   uint64_t shownCuts_ = 0;
   uint64_t shownAppended_ = 0;
 };
@@ -99,13 +128,13 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
 class TfOVServ : public TfCustServ {
   Q_OBJECT
  public:
-  TfOVServ(Client& client, ConsoleWindow& window, QWidget* parent = nullptr);
+  TfOVServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent = nullptr);
 };
 
 class TfQServ : public TfCustServ {
   Q_OBJECT
  public:
-  TfQServ(Client& client, ConsoleWindow& window, QWidget* parent = nullptr);
+  TfQServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent = nullptr);
 };
 
 }  // namespace ov

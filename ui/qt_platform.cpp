@@ -89,8 +89,8 @@ QtWindowSystem::QtWindowSystem(TfMain& main) : main_(&main) {}
 ConsoleView* QtWindowSystem::CreateConsoleView(ConsoleWindow& window) {
   if (!main_ || !client_ || main_->ShuttingDown()) return nullptr;
   TfCustServ* view = window.kind == ConsoleKind::OVServer
-                         ? static_cast<TfCustServ*>(new TfOVServ(*client_, window))
-                         : new TfQServ(*client_, window);
+                         ? static_cast<TfCustServ*>(new TfOVServ(*client_, pacer_, window))
+                         : new TfQServ(*client_, pacer_, window);
   main_->AddConsoleWindow(view);
   return view;
 }

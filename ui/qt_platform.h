@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "ui/client.h"
+#include "ui/console_window.h"
 
 namespace ov {
 
@@ -66,6 +67,7 @@ class QtWindowSystem : public WindowSystem {
  private:
   QPointer<TfMain> main_;
   Client* client_ = nullptr;
+  RedrawPacer pacer_;  // shared by every console window it creates
 };
 
 // The program's widgets, created in the order the program starts them. They exist before the client
