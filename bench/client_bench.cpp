@@ -1,7 +1,7 @@
 // Figures of the real client, composed as the program composes it (its widgets, its sockets, its event
 // loop) on Qt's offscreen platform:
 //
-//   ov-bench-client flood [--rate R] [--lines N] [--size S] [--ov 20] [--quake 1]
+//   ov-bench-client flood [--rate R] [--lines N] [--size S] [--ov 20] [--quake 1] [--grid]
 //       the client connects to the flood driver's OV servers, opens their consoles and takes the flood:
 //       lines/s and MB/s taken, how late a 10 ms timer fires meanwhile, CPU time, peak memory, and
 //       whether every window (its log and the text box on screen) ends with what trimming leaves
@@ -25,6 +25,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLabel>
+#include <QMdiArea>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <algorithm>
@@ -59,6 +60,7 @@ struct Options {
   int ovCount = 20;
   int quakePerOv = 1;
   int seconds = 10;
+  bool grid = false;
   int runs = 5;
 };
 
@@ -69,8 +71,17 @@ Options Parse(int argc, char** argv) {
     std::exit(2);
   }
   o.mode = argv[1];
-  for (int i = 2; i + 1 < argc; i += 2) {
+  for (int i = 2; i < argc; i += 2) {
     const std::string a = argv[i];
+    if (a == "--grid") {
+      o.grid = true;
+      --i;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "%s needs a value\n", a.c_str());
+      std::exit(2);
+    }
     const char* v = argv[i + 1];
     if (a == "--rate") {
       o.rate = std::atof(v);
@@ -308,9 +319,30 @@ int Flood(const Options& o) {
     return 1;
   }
   const long rssBefore = StatusKb("VmRSS");
-  if (getenv("BENCH_DEBUG"))
-    for (const auto& w : client.consoles.Windows())
-      std::fprintf(stderr, "window %s ov=%d id=%d\n", w->caption.c_str(), w->OVIndex, w->ServerId);
+  // As opened, the frame stacks the windows and most are covered. In a grid, on a frame made big
+  // enough for all of them at their designed size, every log is on screen and redraws.
+  if (o.grid) {
+    const int columns = 8;
+    const int rows = static_cast<int>((windows + columns - 1) / columns);
+    QMdiArea* area = real->ui.fMain->MdiArea();
+    const QSize frame = real->ui.fMain->size() - area->size();
+    real->ui.fMain->resize(frame.width() + columns * 330, frame.height() + rows * 238);
+    Settle(50);
+    int i = 0;
+    for (const auto& w : client.consoles.Windows()) {
+      if (auto* v = dynamic_cast<ov::TfCustServ*>(w->view)) {
+        v->move((i % columns) * 330, (i / columns) * 238);
+        v->raise();
+        ++i;
+      }
+    }
+  }
+  Settle(100);
+  int seen = 0;
+  for (const auto& w : client.consoles.Windows()) {
+    if (auto* v = dynamic_cast<ov::TfCustServ*>(w->view))
+      seen += !v->ConTxt->viewport()->visibleRegion().isEmpty();
+  }
 
   // Every line ends in one line feed, which the log keeps as CR LF.
   const uint64_t perWindow = o.lines * (o.size + 1);
@@ -368,11 +400,11 @@ int Flood(const Options& o) {
   const double lines = static_cast<double>(o.lines) * static_cast<double>(windows);
   const double cpu = CpuSeconds(u1) - CpuSeconds(u0);
   std::printf(
-      "RESULT flood rate=%.0f windows=%zu lines=%.0f size=%zu seconds=%.3f lines_per_s=%.0f "
+      "RESULT flood rate=%.0f windows=%zu seen=%d grid=%d lines=%.0f size=%zu seconds=%.3f lines_per_s=%.0f "
       "window_lines_per_s=%.0f mb_per_s=%.2f cpu_s=%.3f cpu_us_per_line=%.3f lag_med_ms=%.2f "
       "lag_p99_ms=%.2f lag_max_ms=%.2f lag_samples=%zu rss_before_mb=%.1f peak_mb=%.1f bad_logs=%d "
       "bad_views=%d stalled=%d driver_cpu_s=%s vcsw=%ld\n",
-      o.rate, windows, lines, o.size, secs, lines / secs, lines / secs / windows,
+      o.rate, windows, seen, o.grid ? 1 : 0, lines, o.size, secs, lines / secs, lines / secs / windows,
       lines * (o.size + 6) / secs / 1e6, cpu, cpu * 1e6 / lines, l.median, l.p99, l.max, l.samples,
       rssBefore / 1024.0, peak / 1024.0, badLogs, badViews, stalled ? 1 : 0, DriverValue(d, "cpu_s").c_str(),
       u1.ru_nvcsw - u0.ru_nvcsw);
@@ -450,8 +482,16 @@ int Idle(const Options& o) {
   const rusage u1 = Usage();
   const double secs = Seconds(Clock::now() - t0);
   const double cpu = CpuSeconds(u1) - CpuSeconds(u0);
-  std::printf("RESULT idle seconds=%.2f cpu_ms=%.2f cpu_pct=%.4f wakeups_per_s=%.2f\n", secs, cpu * 1e3,
-              cpu * 100 / secs, (u1.ru_nvcsw - u0.ru_nvcsw) / secs);
+  // Then the lag probe alone: how late the 10 ms timer is on this machine with nothing else to do, the
+  // floor under the lag figures of the flood. (It wakes the client, so it runs after the CPU figure.)
+  LagProbe probe;
+  probe.Start();
+  Settle(std::max(2, o.seconds / 2) * 1000);
+  const Lag l = probe.Stop();
+  std::printf(
+      "RESULT idle seconds=%.2f cpu_ms=%.2f cpu_pct=%.4f wakeups_per_s=%.2f floor_lag_med_ms=%.2f "
+      "floor_lag_p99_ms=%.2f floor_lag_max_ms=%.2f\n",
+      secs, cpu * 1e3, cpu * 100 / secs, (u1.ru_nvcsw - u0.ru_nvcsw) / secs, l.median, l.p99, l.max);
   return 0;
 }
 
