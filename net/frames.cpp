@@ -11,17 +11,17 @@ namespace ov {
 namespace {
 
 // The frame from its 0xFD up to, not including, its 0xFE. A 0xFE ends the code early.
-Frame FrameFrom(std::string_view bytes) {
-  Frame frame;
-  frame.code = std::string(bytes.substr(1, 4));
-  if (bytes.size() > 5) frame.payload = std::string(bytes.substr(5));
+FrameView FrameFrom(std::string_view bytes) {
+  FrameView frame;
+  frame.code = bytes.substr(1, 4);
+  if (bytes.size() > 5) frame.payload = bytes.substr(5);
   return frame;
 }
 
 // Bytes at the end of a read with no 0xFD: no frame, but the user hears of them.
-Frame OutsideBytes(std::string_view bytes) {
-  Frame frame;
-  frame.code = std::string(bytes.substr(0, std::min<size_t>(4, bytes.find(kFrameEnd))));
+FrameView OutsideBytes(std::string_view bytes) {
+  FrameView frame;
+  frame.code = bytes.substr(0, std::min<size_t>(4, bytes.find(kFrameEnd)));
   frame.outside = true;
   return frame;
 }
@@ -48,8 +48,10 @@ std::string MakeFrame(int32_t code, std::string_view payload) {
 }
 
 CodeClass ClassifyCode(std::string_view code) {
-  const int control = code.size() > 1 ? ParseInt(code.substr(1, 3), -1) : -1;
-  if (!code.empty() && code[0] == '1' && control != -1) return {CodeKind::Control, control};
+  if (!code.empty() && code[0] == '1') {
+    const int control = ParseInt(code.substr(1, 3), -1);
+    if (control != -1) return {CodeKind::Control, control};
+  }
   const int id = ParseInt(code, -1);
   if (id != -1) return {CodeKind::Console, id};
   return {CodeKind::Unknown, -1};
@@ -57,18 +59,29 @@ CodeClass ClassifyCode(std::string_view code) {
 
 FrameAssembler::Result FrameAssembler::Feed(std::string_view bytes) {
   Result result;
+  std::vector<FrameView> frames;
+  std::string joined;
+  result.overflowed = Split(bytes, frames, joined);
+  result.frames.reserve(frames.size());
+  for (const FrameView& f : frames)
+    result.frames.push_back({std::string(f.code), std::string(f.payload), f.outside});
+  return result;
+}
+
+bool FrameAssembler::Split(std::string_view bytes, std::vector<FrameView>& frames, std::string& joined) {
+  bool overflowed = false;
   auto keep = [&](std::string_view unfinished) {
     partial_ += unfinished;
     if (partial_.size() > kMaxFrameSize) {
       std::string().swap(partial_);
       discarding_ = true;
-      result.overflowed = true;
+      overflowed = true;
     }
   };
 
   if (discarding_) {
     const size_t end = bytes.find(kFrameEnd);
-    if (end == std::string_view::npos) return result;
+    if (end == std::string_view::npos) return overflowed;
     discarding_ = false;
     bytes.remove_prefix(end + 1);
   }
@@ -77,19 +90,19 @@ FrameAssembler::Result FrameAssembler::Feed(std::string_view bytes) {
     const size_t end = bytes.find(kFrameEnd);
     if (end == std::string_view::npos) {
       keep(bytes);
-      return result;
+      return overflowed;
     }
     partial_ += bytes.substr(0, end);
-    result.frames.push_back(FrameFrom(partial_));
-    partial_.clear();
-    if (partial_.capacity() > kReceiveBufferSize)
-      partial_.shrink_to_fit();  // a big frame's room goes with it
+    // The caller's string takes the frame, and a big frame's room goes with it.
+    joined.clear();
+    joined.swap(partial_);
+    frames.push_back(FrameFrom(joined));
     bytes.remove_prefix(end + 1);
   }
   while (!bytes.empty()) {
     const size_t start = bytes.find(kFrameStart);
     if (start == std::string_view::npos) {
-      result.frames.push_back(OutsideBytes(bytes));
+      frames.push_back(OutsideBytes(bytes));
       break;
     }
     const size_t end = bytes.find(kFrameEnd, start + 1);
@@ -97,10 +110,10 @@ FrameAssembler::Result FrameAssembler::Feed(std::string_view bytes) {
       keep(bytes.substr(start));
       break;
     }
-    result.frames.push_back(FrameFrom(bytes.substr(start, end - start)));
+    frames.push_back(FrameFrom(bytes.substr(start, end - start)));
     bytes.remove_prefix(end + 1);
   }
-  return result;
+  return overflowed;
 }
 
 void FrameLayer::ReceiveFrames(int socket) {
@@ -117,29 +130,30 @@ void FrameLayer::ReceiveFrames(int socket) {
   if (client_.DebugMode == 1) client_.LogLine("IN(" + std::to_string(socket) + ") : " + text);
   client_.LogLine("len is " + std::to_string(n));
 
-  std::vector<Frame> frames;
+  // The frames point into text, or into joined for one completed from bytes kept from earlier reads:
+  // both belong to this call, so a nested read of the same socket cannot change them.
+  std::vector<FrameView> frames;
+  std::string joined;
   if (n == 0) {
     frames.emplace_back();  // an empty read still makes its one pass, with an empty code
   } else if (client_.tables.LiveSlot(socket) != -1) {
-    FrameAssembler::Result result = connections_[socket].assembler.Feed(text);
-    if (result.overflowed) {
+    if (connections_[socket].assembler.Split(text, frames, joined)) {
       client_.ShowStatus("Socket (" + std::to_string(socket) + ") Oversized frame dropped", 5000, 2);
     }
-    frames = std::move(result.frames);
   }
-  for (const Frame& frame : frames) {
+  for (const FrameView& frame : frames) {
     // A frame handed over earlier may have waited while the connection closed; what followed it is void.
     if (client_.tables.LiveSlot(socket) == -1) break;
-    client_.LogLine("in_code: " + frame.code);
+    client_.LogLine(std::string("in_code: ").append(frame.code));
     HandOver(socket, frame);
   }
 }
 
-void FrameLayer::HandOver(int socket, const Frame& frame) {
+void FrameLayer::HandOver(int socket, const FrameView& frame) {
   if (!frame.outside) {
     const CodeClass kind = ClassifyCode(frame.code);
     if (kind.kind == CodeKind::Control) {
-      client_.dispatch.DispatchControl(socket, kind.number, frame.payload);
+      client_.dispatch.DispatchControl(socket, kind.number, std::string(frame.payload));
       return;
     }
     if (kind.kind == CodeKind::Console) {
@@ -147,7 +161,7 @@ void FrameLayer::HandOver(int socket, const Frame& frame) {
       return;
     }
   }
-  client_.ShowStatus("Unknown code received - " + frame.code, 1500, 1);
+  client_.ShowStatus("Unknown code received - " + std::string(frame.code), 1500, 1);
 }
 
 void FrameLayer::SendFrame(int socket, int32_t code, std::string_view payload) {

@@ -26,6 +26,13 @@ struct Frame {
   bool outside = false;  // bytes at the end of a read that belong to no frame: reported as an unknown code
 };
 
+// A frame where it lies: its code and payload point into the bytes it was found in.
+struct FrameView {
+  std::string_view code;
+  std::string_view payload;
+  bool outside = false;
+};
+
 enum class CodeKind { Control, Console, Unknown };
 struct CodeClass {
   CodeKind kind;
@@ -42,6 +49,10 @@ class FrameAssembler {
     bool overflowed = false;  // an unfinished frame grew past kMaxFrameSize and was dropped
   };
   Result Feed(std::string_view bytes);
+  // The same frames without copying them out: each points into bytes, or into joined, which takes over
+  // the frame that bytes completed from kept ones. Both must stay unchanged while the frames are used.
+  // True when an unfinished frame grew past kMaxFrameSize and was dropped.
+  bool Split(std::string_view bytes, std::vector<FrameView>& frames, std::string& joined);
   size_t Pending() const { return partial_.size(); }
 
  private:
@@ -67,7 +78,7 @@ class FrameLayer {
     size_t unsentHead = 0;  // bytes at the front of unsent that have gone out already
   };
   void Queue(int socket, Connection& connection, std::string_view bytes);
-  void HandOver(int socket, const Frame& frame);
+  void HandOver(int socket, const FrameView& frame);
   Client& client_;
   std::unordered_map<int, Connection> connections_;
 };

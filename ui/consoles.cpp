@@ -21,10 +21,10 @@ ConsoleWindow& Consoles::Create(ConsoleKind kind, int ovIndex, int serverId, int
   return created;
 }
 
-void Consoles::RouteConsoleText(int socket, int serverId, const std::string& text) {
+void Consoles::RouteConsoleText(int socket, int serverId, std::string_view text) {
   const int slot = client_.tables.LiveSlot(socket);
   if (slot == -1) {
-    client_.ShowStatus("Error - msg received from nonexistant server [" + text + "]", 2000, 1);
+    client_.ShowStatus("Error - msg received from nonexistant server [" + std::string(text) + "]", 2000, 1);
     return;
   }
   if (serverId == 0) {
@@ -36,7 +36,7 @@ void Consoles::RouteConsoleText(int socket, int serverId, const std::string& tex
   if (ConsoleWindow* w = client_.tables.QServers[q].Window) AppendConsole(*w, text);
 }
 
-void Consoles::AppendConsole(ConsoleWindow& window, const std::string& text) {
+void Consoles::AppendConsole(ConsoleWindow& window, std::string_view text) {
   window.log.Append(text, window.ConsoleMode);
   if (window.view) window.view->LogChanged();
 }

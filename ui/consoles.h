@@ -3,6 +3,7 @@
 // OVIndex and ServerId (both -1 once the server is gone: a dead window).
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ui/console_log.h"
@@ -18,9 +19,9 @@ class ConsoleView {
  public:
   virtual ~ConsoleView() = default;
   virtual void CaptionChanged() = 0;
-  virtual void LogChanged() = 0;     // the log's text changed; the view redraws when it likes
-  virtual void BringToFront() = 0;   // raise it and set it to its normal state
-  virtual void CloseLater() = 0;     // closes it, as the user would, after the current event
+  virtual void LogChanged() = 0;    // the log's text changed; the view redraws when it likes
+  virtual void BringToFront() = 0;  // raise it and set it to its normal state
+  virtual void CloseLater() = 0;    // closes it, as the user would, after the current event
 };
 
 class ConsoleWindow {
@@ -48,8 +49,8 @@ class Consoles {
 
   ConsoleWindow& Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
                         const std::string& caption);
-  void RouteConsoleText(int socket, int serverId, const std::string& text);
-  void AppendConsole(ConsoleWindow& window, const std::string& text);
+  void RouteConsoleText(int socket, int serverId, std::string_view text);
+  void AppendConsole(ConsoleWindow& window, std::string_view text);
   void InputLineEnter(ConsoleWindow& window, const std::string& line);  // Enter in ConCed
   void MarkDead(ConsoleWindow& window);  // "[Dead]" after the caption, both ids -1
   // The user (or CleanupDeadWindows) closed the window: the close handling runs, then the window goes.
