@@ -46,36 +46,32 @@ inline void WriteLine(std::string& out, int ov, int console, uint64_t index, siz
   if (size > 0) out += '\n';
 }
 
-// The log a console window in append mode ends with after taking the lines one frame each: every line
-// feed becomes CR LF, and an append that finds more than 15000 characters first cuts the first 7500.
-// Written out here, apart from the client's own code, so that the check does not grade itself.
-class ExpectedLog {
- public:
-  void Append(std::string_view line) {
-    if (text_.size() > 15000) text_.erase(0, 7500);
+// The log a console window in append mode ends with after taking `lines` lines one frame each: every
+// line feed becomes CR LF, and an append that finds more than 15000 characters first cuts the first
+// 7500. Written out here, apart from the client's own code, so that the check does not grade itself.
+// Every line takes size + 1 characters in the log, so the trimming can be followed by length alone;
+// the text is the end of the whole stream, and only the lines that reach into it are written.
+inline std::string ExpectedText(int ov, int console, uint64_t lines, size_t size) {
+  const uint64_t logged = size + 1;
+  uint64_t length = 0;
+  for (uint64_t i = 0; i < lines; ++i) {
+    if (length > 15000) length -= 7500;
+    length += logged;
+  }
+  const uint64_t first = lines - std::min<uint64_t>(lines, (length + logged - 1) / logged);
+  std::string all, line;
+  for (uint64_t i = first; i < lines; ++i) {
+    line.clear();
+    WriteLine(line, ov, console, i, size);
     for (char c : line) {
       if (c == '\n') {
-        text_ += "\r\n";
+        all += "\r\n";
       } else {
-        text_ += c;
+        all += c;
       }
     }
   }
-  const std::string& Text() const { return text_; }
-
- private:
-  std::string text_;
-};
-
-inline std::string ExpectedText(int ov, int console, uint64_t lines, size_t size) {
-  ExpectedLog log;
-  std::string line;
-  for (uint64_t i = 0; i < lines; ++i) {
-    line.clear();
-    WriteLine(line, ov, console, i, size);
-    log.Append(line);
-  }
-  return log.Text();
+  return all.substr(all.size() - std::min<size_t>(all.size(), length));
 }
 
 }  // namespace ov::flood
