@@ -27,11 +27,11 @@ echo "== frame pipeline"
 echo "== console flood"
 : >"$out/flood.txt"
 : >"$out/lag.dat"
-run_flood() {  # rate lines [--grid]
+run_flood() {  # rate lines [--grid [--size bytes]]
   local line
-  line=$("$bin/ov-bench-client" flood --rate "$1" --lines "$2" ${3:-} 2>/dev/null | grep '^RESULT' || true)
+  line=$("$bin/ov-bench-client" flood --rate "$1" --lines "$2" "${@:3}" 2>/dev/null | grep '^RESULT' || true)
   echo "$line" | tee -a "$out/flood.txt"
-  [ -n "$line" ] && [ -n "${3:-}" ] || return 0
+  [ -n "$line" ] && [ "${3:-}" = --grid ] && [ -z "${4:-}" ] || return 0
   local file=$out/lag.dat x=$1
   [ "$1" = 0 ] && file=$out/lag-max.dat && x=$(value window_lines_per_s "$line")
   echo "$x $(value lag_med_ms "$line") $(value lag_p99_ms "$line") $(value lag_max_ms "$line")" >>"$file"
@@ -42,6 +42,8 @@ run_flood() {  # rate lines [--grid]
 for r in $rates; do run_flood "$r" $((r * seconds)) --grid; done
 run_flood 0 "$maxLines" --grid
 run_flood 0 "$maxLines"
+run_flood 0 $((maxLines * 2)) --grid --size 16
+run_flood 0 $((maxLines / 5)) --grid --size 1000
 plain=$("$bin/ov-bench-client" plain --rate 0 --lines "$maxLines" 2>/dev/null | grep '^RESULT' || true)
 echo "$plain" | tee -a "$out/flood.txt"
 
@@ -86,24 +88,24 @@ EOF
   grep -E '^(Benchmark|BM_)' "$out/pipeline.txt" || true
   echo '```'
   echo
-  echo "## Console flood: 20 OV servers, 40 windows (each OV server's console and one Quake server's), 80-byte lines"
+  echo "## Console flood: 20 OV servers, 40 windows (each OV server's console and one Quake server's)"
   echo
   echo "The Quake server table holds 20 servers, so 40 is the most windows the client can have open. CPU is"
   echo "the client's alone; the flood driver runs on the same two cores."
   echo
-  echo "| offered lines/s/window | windows on screen | taken lines/s/window | MB/s | client CPU µs/line | client CPU % of a core | lag median / p99 / max ms | peak MB | windows wrong |"
-  echo "|---|---|---|---|---|---|---|---|---|"
+  echo "| offered lines/s/window | line bytes | windows on screen | taken lines/s/window | MB/s | client CPU µs/line | client CPU % of a core | lag median / p99 / max ms | peak MB | windows wrong |"
+  echo "|---|---|---|---|---|---|---|---|---|---|"
   while read -r l; do
     case "$l" in
       "RESULT flood"*)
         r=$(value rate "$l")
         [ "$r" = 0 ] && r="as fast as taken"
-        echo "| $r | $(value seen "$l") | $(value window_lines_per_s "$l") | $(value mb_per_s "$l") | $(value cpu_us_per_line "$l") | $(awk "BEGIN{printf \"%.0f\", 100*$(value cpu_s "$l")/$(value seconds "$l")}") | $(value lag_med_ms "$l") / $(value lag_p99_ms "$l") / $(value lag_max_ms "$l") | $(value peak_mb "$l") | $(($(value bad_logs "$l") + $(value bad_views "$l"))) |"
+        echo "| $r | $(value size "$l") | $(value seen "$l") | $(value window_lines_per_s "$l") | $(value mb_per_s "$l") | $(value cpu_us_per_line "$l") | $(awk "BEGIN{printf \"%.0f\", 100*$(value cpu_s "$l")/$(value seconds "$l")}") | $(value lag_med_ms "$l") / $(value lag_p99_ms "$l") / $(value lag_max_ms "$l") | $(value peak_mb "$l") | $(($(value bad_logs "$l") + $(value bad_views "$l"))) |"
         ;;
     esac
   done <"$out/flood.txt"
   if [ -n "$plain" ]; then
-    echo "| plain receiver (the limit) | | $(value window_lines_per_s "$plain") | $(value mb_per_s "$plain") | $(value cpu_us_per_line "$plain") | | | | |"
+    echo "| plain receiver (the limit) | $(value size "$plain") | | $(value window_lines_per_s "$plain") | $(value mb_per_s "$plain") | $(value cpu_us_per_line "$plain") | | | | |"
   fi
   echo
   echo "![lag against rate](lag.png)"
