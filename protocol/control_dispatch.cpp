@@ -11,6 +11,8 @@ namespace {
 // The beep count comes off the network and every beep may take a while: a large count must not
 // hold the program.
 constexpr int kMaxBeeps = 10;
+// Server messages waiting behind the box that is up; beyond this a flooding server is only told of.
+constexpr size_t kMaxWaitingMessages = 50;
 }  // namespace
 
 void ControlDispatcher::DispatchControl(int socket, int n, const std::string& payload) {
@@ -30,7 +32,7 @@ void ControlDispatcher::DispatchControl(int socket, int n, const std::string& pa
       break;
     }
     case 3:
-      client_.desktop.MessageBox(text);
+      ShowServerMessage(std::move(text));
       break;
     case 21:
       client_.registry.OnOVInfo(socket, text);
@@ -59,6 +61,27 @@ void ControlDispatcher::DispatchControl(int socket, int n, const std::string& pa
     default:
       break;  // no action: the two log lines are all
   }
+}
+
+// Boxes do not nest: a message that arrives while one is up waits its turn and is shown when the user
+// has dismissed it, so a server sending message after message cannot pile up nested loops without end.
+void ControlDispatcher::ShowServerMessage(std::string text) {
+  if (boxOpen_) {
+    if (waitingMessages_.size() < kMaxWaitingMessages) {
+      waitingMessages_.push_back(std::move(text));
+    } else {
+      client_.ShowStatus("Too many messages from the server - some were not shown", 5000, 1);
+    }
+    return;
+  }
+  boxOpen_ = true;
+  waitingMessages_.push_back(std::move(text));
+  while (!waitingMessages_.empty()) {
+    const std::string next = std::move(waitingMessages_.front());
+    waitingMessages_.pop_front();
+    client_.desktop.MessageBox(next);
+  }
+  boxOpen_ = false;
 }
 
 }  // namespace ov

@@ -1,4 +1,5 @@
 #pragma once
+#include <deque>
 #include <string>
 
 namespace ov {
@@ -11,7 +12,11 @@ class ControlDispatcher {
   void DispatchControl(int socket, int n, const std::string& payload);
 
  private:
+  void ShowServerMessage(std::string text);
+
   Client& client_;
+  bool boxOpen_ = false;
+  std::deque<std::string> waitingMessages_;
 };
 
 }  // namespace ov

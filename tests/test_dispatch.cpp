@@ -40,6 +40,32 @@ TEST(Dispatch, StatusNotesAndMessageBoxesShowTheTextAndLogTwoLines) {
                                       "decrypted msg: Server going down"}));
 }
 
+TEST(Dispatch, MessageBoxesArrivingWhileOneIsUpWaitTheirTurnInsteadOfNesting) {
+  TestClient t;
+  int depth = 0;
+  int deepest = 0;
+  t.desktop.onMessageBox = [&] {
+    ++depth;
+    deepest = std::max(deepest, depth);
+    // While the first box is up, the server sends more than the client keeps waiting.
+    if (t.desktop.boxes.size() == 1) {
+      for (int i = 0; i < 60; ++i) t.client.dispatch.DispatchControl(5, 3, "again " + std::to_string(i));
+    }
+    --depth;
+  };
+  t.client.dispatch.DispatchControl(5, 3, "first");
+  EXPECT_EQ(deepest, 1);
+  ASSERT_EQ(t.desktop.boxes.size(), 51u);
+  EXPECT_EQ(t.desktop.boxes[0], "first");
+  EXPECT_EQ(t.desktop.boxes[1], "again 0");
+  EXPECT_EQ(t.desktop.boxes[50], "again 49");
+  EXPECT_EQ(t.desktop.Bar(), "Too many messages from the server - some were not shown");
+
+  // Once every box is dismissed, the next message shows at once again.
+  t.client.dispatch.DispatchControl(5, 3, "later");
+  EXPECT_EQ(t.desktop.boxes.back(), "later");
+}
+
 TEST(Dispatch, BeepCountIsReadFromThePayloadAndBounded) {
   const std::vector<std::pair<std::string, int>> cases = {
       {"3", 3},  {"", 1},  {"x", 1},           {"2x", 1},         {"0", 0},
