@@ -24,6 +24,24 @@ value() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$2"; }
 echo "== frame pipeline"
 "$bin/frame_pipeline_bench" --benchmark_min_time=0.5 --benchmark_format=console 2>/dev/null | tee "$out/pipeline.txt"
 
+# Instructions per frame under callgrind, which load does not move: two runs of 1 and 11 iterations.
+: >"$out/instructions.txt"
+if command -v valgrind >/dev/null; then
+  for b in Memchr Split ReceiveFrames; do
+    for p in 16 80 1000; do
+      counts=()
+      for n in 1 11; do
+        counts+=("$(OV_BENCH_ITERATIONS=$n valgrind --tool=callgrind --callgrind-out-file=/dev/null \
+          "$bin/frame_pipeline_bench" --benchmark_filter="BM_$b/$p(/|\$)" 2>&1 |
+          sed -n 's/.*Collected : \([0-9]*\).*/\1/p; s/.*frames_per_iteration=\([0-9.k]*\).*/F \1/p' | tr '\n' ' ')")
+      done
+      awk -v b="$b/$p" -v a="${counts[0]}" -v c="${counts[1]}" 'BEGIN {
+        split(a, x, " "); split(c, y, " "); f = x[2]; if (f ~ /k$/) f = substr(f, 1, length(f) - 1) * 1000;
+        printf "%-18s %8.0f instructions per frame\n", b, (y[3] - x[3]) / 10 / f }' | tee -a "$out/instructions.txt"
+    done
+  done
+fi
+
 echo "== console flood"
 : >"$out/flood.txt"
 : >"$out/lag.dat"
@@ -65,7 +83,8 @@ set xlabel "lines/s per window (offered; the single points: as fast as taken)"
 set ylabel "lag (ms)"
 set logscale xy
 set grid
-set key top left
+set key bottom right
+set xrange [500:200000]
 plot "$out/lag.dat" using 1:(\$2>0.01?\$2:0.01) with linespoints lc 1 pt 1 title "median", \
      "$out/lag.dat" using 1:3 with linespoints lc 2 pt 2 title "p99", \
      "$out/lag.dat" using 1:4 with linespoints lc 3 pt 3 title "max", \
@@ -86,6 +105,12 @@ EOF
   echo
   echo '```'
   grep -E '^(Benchmark|BM_)' "$out/pipeline.txt" || true
+  echo '```'
+  echo
+  echo "Instructions per frame (callgrind; steady whatever the load):"
+  echo
+  echo '```'
+  cat "$out/instructions.txt"
   echo '```'
   echo
   echo "## Console flood: 20 OV servers, 40 windows (each OV server's console and one Quake server's)"
