@@ -25,6 +25,7 @@
 #include "protocol/account_prompt.h"
 #include "tests/fakes.h"
 #include "tests/it_ui.h"
+#include "tests/loopback.h"
 
 // Under AddressSanitizer freed memory waits in quarantine: the figures then say nothing of the program.
 #if defined(__SANITIZE_ADDRESS__)
@@ -45,86 +46,18 @@ using namespace std::chrono_literals;
 
 constexpr int kPatienceMs = 60000;  // only against hangs: every wait ends as soon as its condition holds
 
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f = -1) : fd(f) {}
-  Fd(Fd&& o) noexcept : fd(o.fd) { o.fd = -1; }
-  Fd& operator=(Fd&& o) noexcept {
-    std::swap(fd, o.fd);
-    return *this;
-  }
-  ~Fd() { Close(); }
-  void Close() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
-  // Ends the connection with a reset instead of an orderly close.
-  void Reset() {
-    if (fd < 0) return;
-    linger l{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    Close();
-  }
-};
-
-Fd Listener(uint16_t* port, int backlog = 64) {
-  Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(::bind(s.fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  EXPECT_EQ(::listen(s.fd, backlog), 0);
-  socklen_t len = sizeof a;
-  ::getsockname(s.fd, reinterpret_cast<sockaddr*>(&a), &len);
-  *port = ntohs(a.sin_port);
-  return s;
-}
-
-Fd Accept(const Fd& listener) {
-  pollfd p{listener.fd, POLLIN, 0};
-  if (::poll(&p, 1, kPatienceMs) != 1) return Fd();
-  return Fd(::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC));
-}
-
-bool SendAll(const Fd& peer, std::string_view bytes) {
-  while (!bytes.empty()) {
-    pollfd p{peer.fd, POLLOUT, 0};
-    if (::poll(&p, 1, kPatienceMs) != 1) return false;
-    const ssize_t n = ::send(peer.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    bytes.remove_prefix(size_t(n));
-  }
-  return true;
-}
+using test::Accept;
+using test::Fd;
+using test::Listener;
+using test::PumpUntil;
+using test::Receive;
+using test::SendAll;
 
 // One byte at a time, a pause after each: every read of the client finds a sliver of a frame.
 bool SendSlowly(const Fd& peer, std::string_view bytes) {
   for (char byte : bytes) {
     if (!SendAll(peer, std::string_view(&byte, 1))) return false;
     std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
-
-// Reads until n bytes have come, the connection ends or patience runs out.
-std::string Receive(const Fd& peer, size_t n) {
-  std::string in;
-  char buffer[65536];
-  while (in.size() < n) {
-    pollfd p{peer.fd, POLLIN, 0};
-    if (::poll(&p, 1, kPatienceMs) != 1) break;
-    const ssize_t got = ::recv(peer.fd, buffer, std::min(sizeof buffer, n - in.size()), 0);
-    if (got <= 0) break;
-    in.append(buffer, size_t(got));
-  }
-  return in;
-}
-
-bool PumpUntil(EventLoop& loop, const std::function<bool()>& done) {
-  const auto giveUp = Clock::now() + std::chrono::milliseconds(kPatienceMs);
-  while (!done()) {
-    if (Clock::now() > giveUp) return false;
-    loop.WaitForEvents(Clock::now() + 20ms);
   }
   return true;
 }

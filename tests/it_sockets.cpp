@@ -13,6 +13,7 @@
 #include "net/posix_socket_api.h"
 #include "net/qt_event_loop.h"
 #include "tests/fakes.h"
+#include "tests/loopback.h"
 
 namespace ov {
 namespace {
@@ -20,69 +21,13 @@ namespace {
 using namespace std::chrono_literals;
 using test::FrameOf;
 
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f = -1) : fd(f) {}
-  Fd(Fd&& o) noexcept : fd(o.fd) { o.fd = -1; }
-  Fd& operator=(Fd&& o) noexcept {
-    std::swap(fd, o.fd);
-    return *this;
-  }
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-// A socket bound to a free loopback port; listening when backlog >= 0.
-Fd Bound(int backlog, uint16_t* port) {
-  Fd s(::socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(::bind(s.fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  if (backlog >= 0) {
-    EXPECT_EQ(::listen(s.fd, backlog), 0);
-  }
-  socklen_t len = sizeof a;
-  ::getsockname(s.fd, reinterpret_cast<sockaddr*>(&a), &len);
-  *port = ntohs(a.sin_port);
-  return s;
-}
-
-Fd Accept(const Fd& listener) {
-  pollfd p{listener.fd, POLLIN, 0};
-  EXPECT_EQ(::poll(&p, 1, 10000), 1);
-  return Fd(::accept(listener.fd, nullptr, nullptr));
-}
-
-void Reset(Fd& peer) {
-  linger l{1, 0};
-  ::setsockopt(peer.fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  ::close(peer.fd);
-  peer.fd = -1;
-}
-
-void SendAll(const Fd& peer, const std::string& bytes) {
-  ASSERT_EQ(::send(peer.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-}
-
-// Runs the event loop until done() holds; false when it never does (the test then fails, not hangs).
-bool PumpUntil(EventLoop& loop, const std::function<bool()>& done) {
-  const auto giveUp = Clock::now() + 60s;  // generous: the machine may be busy
-  while (!done()) {
-    if (Clock::now() > giveUp) return false;
-    loop.WaitForEvents(Clock::now() + 20ms);
-  }
-  return true;
-}
-
-// Whatever the peer can read without waiting.
-std::string ReadAvailable(const Fd& peer, size_t most = 1 << 20) {
-  std::string out(most, '\0');
-  const ssize_t n = ::recv(peer.fd, out.data(), most, MSG_DONTWAIT);
-  out.resize(n > 0 ? n : 0);
-  return out;
-}
+using test::Accept;
+using test::Bound;
+using test::Fd;
+using test::Listener;
+using test::PumpUntil;
+using test::ReadAvailable;
+using test::SendAll;
 
 struct Event {
   int socket;
@@ -128,19 +73,19 @@ struct RecordingApi {
 TEST(PosixSockets, ConnectReadCloseAndResetAreToldWithTheirErrors) {
   RecordingApi r;
   uint16_t closedPort = 0;
-  Fd notListening = Bound(-1, &closedPort);
+  Fd notListening = Bound(&closedPort);
   const int refused = r.Open(closedPort);
   ASSERT_TRUE(PumpUntil(r.loop, [&] { return r.Has(refused, kFdConnect); }));
   EXPECT_EQ(r.ErrorOf(refused, kFdConnect), 10061);
 
   uint16_t port = 0;
-  Fd listener = Bound(8, &port);
+  Fd listener = Listener(&port, 8);
   const int s = r.Open(port);
   ASSERT_TRUE(PumpUntil(r.loop, [&] { return r.Has(s, kFdConnect) && r.Has(s, kFdWrite); }));
   EXPECT_EQ(r.ErrorOf(s, kFdConnect), 0);
   Fd peer = Accept(listener);
 
-  SendAll(peer, "abc");
+  EXPECT_TRUE(SendAll(peer, "abc"));
   ASSERT_TRUE(PumpUntil(r.loop, [&] { return r.Has(s, kFdRead); }));
   char buffer[16];
   EXPECT_EQ(r.api.Recv(s, buffer, sizeof buffer), 3);
@@ -153,7 +98,7 @@ TEST(PosixSockets, ConnectReadCloseAndResetAreToldWithTheirErrors) {
   const int t = r.Open(port);
   ASSERT_TRUE(PumpUntil(r.loop, [&] { return r.Has(t, kFdConnect); }));
   Fd peer2 = Accept(listener);
-  Reset(peer2);
+  peer2.Reset();
   ASSERT_TRUE(PumpUntil(r.loop, [&] { return r.Has(t, kFdClose); }));
   EXPECT_EQ(r.ErrorOf(t, kFdClose), 10054);
   // Writing to a connection that has gone is an error, never a signal that ends the program.
@@ -192,14 +137,14 @@ struct LiveClient {
 TEST(LiveConnect, EveryOutcomeAgainstALoopbackPeer) {
   LiveClient c;
   uint16_t closedPort = 0;
-  Fd notListening = Bound(-1, &closedPort);
+  Fd notListening = Bound(&closedPort);
   c.client.connections.ConnectToServer("127.0.0.1", closedPort, 10);
   EXPECT_EQ(c.desktop.Bar(), " Connection refused by remote host (Server may not be running)");
   EXPECT_EQ(c.SlotsInUse(), 0);
 
   // A listener whose accept queue is full drops the handshake: the attempt runs into its time-out.
   uint16_t fullPort = 0;
-  Fd full = Bound(0, &fullPort);
+  Fd full = Listener(&fullPort, 0);
   std::vector<Fd> fillers;
   for (int i = 0; i < 3; ++i) {
     fillers.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
@@ -216,13 +161,13 @@ TEST(LiveConnect, EveryOutcomeAgainstALoopbackPeer) {
   EXPECT_EQ(c.SlotsInUse(), 0);
 
   uint16_t port = 0;
-  Fd listener = Bound(8, &port);
+  Fd listener = Listener(&port, 8);
   c.desktop.Clear();
   c.client.connections.ConnectToServer("127.1", port, 10);
   EXPECT_EQ(c.desktop.Bar(), "Connected to server");
   ASSERT_EQ(c.SlotsInUse(), 1);
   Fd peer = Accept(listener);
-  Reset(peer);
+  peer.Reset();
   ASSERT_TRUE(PumpUntil(c.loop, [&] { return c.SlotsInUse() == 0; }));
   EXPECT_EQ(c.desktop.Bar(), "Server closed connection");
   EXPECT_EQ(c.sockets.OpenSockets(), 0);
@@ -236,7 +181,7 @@ struct Connected {
   Fd peer;
   int slot = -1;
   int socket = -1;
-  Connected() : listener(Bound(8, &port)) {
+  Connected() : listener(Listener(&port, 8)) {
     c.client.connections.ConnectToServer("127.0.0.1", port, 10);
     peer = Accept(listener);
     slot = 1;
@@ -268,7 +213,7 @@ TEST(LiveFrames, SendsTheSocketCannotTakeCompleteInOrderForASlowReader) {
 TEST(LiveFrames, FramesFromThePeerAreHandedOverOnceHoweverTheyArrive) {
   Connected k;
   // A 901 is answered with one empty 1020, and nothing else.
-  SendAll(k.peer, FrameOf("1901", k.c.client.cipher.EncryptMsg("anything")));
+  EXPECT_TRUE(SendAll(k.peer, FrameOf("1901", k.c.client.cipher.EncryptMsg("anything"))));
   std::string answer;
   ASSERT_TRUE(PumpUntil(k.c.loop, [&] {
     answer += ReadAvailable(k.peer);
@@ -276,9 +221,9 @@ TEST(LiveFrames, FramesFromThePeerAreHandedOverOnceHoweverTheyArrive) {
   }));
   // A status note cut in two, the second half only after the first was read.
   const std::string note = FrameOf("1001", "hello");
-  SendAll(k.peer, note.substr(0, 8));
+  EXPECT_TRUE(SendAll(k.peer, note.substr(0, 8)));
   ASSERT_TRUE(PumpUntil(k.c.loop, [&] { return k.c.client.debug.Lines().back().rfind("len is", 0) == 0; }));
-  SendAll(k.peer, note.substr(8));
+  EXPECT_TRUE(SendAll(k.peer, note.substr(8)));
   ASSERT_TRUE(PumpUntil(k.c.loop, [&] { return k.c.desktop.Bar() == "hello"; }));
   answer += ReadAvailable(k.peer);
   EXPECT_TRUE(answer == FrameOf("1020", ""));
