@@ -5,7 +5,8 @@
 //
 // Input: byte 0 the read size (0: the whole stream in one read), byte 1 the answers to the prompts
 // (bit i: OK or Cancel for the i-th, in turn), byte 2 bit 0 a second connection that takes every other
-// read; then the stream.
+// read, bits 1 to 7 whether the i-th answer types the same text into both fields (so that a new
+// password and its confirmation agree); then the stream.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -42,7 +43,8 @@ void CheckReassembly(std::string_view stream, size_t readSize) {
 
 class Session {
  public:
-  Session(uint8_t answers, bool twoConnections) : answers_(answers) {
+  Session(uint8_t answers, uint8_t sameFields, bool twoConnections)
+      : answers_(answers), sameFields_(sameFields) {
     slots_.push_back(tc_.Connect());
     if (twoConnections) slots_.push_back(tc_.Connect("10.1.2.3", 4045, 10));
     for (int slot : slots_)
@@ -71,9 +73,11 @@ class Session {
   void Tick() {
     tc_.loop.After(3, [this] {
       if (tc_.login.visible) {
-        const bool ok = (answers_ >> (answered_++ % 8)) & 1;
+        const bool ok = (answers_ >> (answered_ % 8)) & 1;
+        const bool same = (sameFields_ >> (answered_ % 7)) & 1;
+        ++answered_;
         tc_.login.field1 = "admin";
-        tc_.login.field2 = "secret";
+        tc_.login.field2 = same ? "admin" : "secret";
         if (ok) {
           tc_.client.prompts.OKBtnClick();
         } else {
@@ -122,6 +126,7 @@ class Session {
   ov::test::TestClient tc_;
   std::vector<int> slots_;
   uint8_t answers_;
+  uint8_t sameFields_;
   int answered_ = 0;
 };
 
@@ -132,10 +137,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t readSize = data[0] == 0 ? size : data[0];
   const uint8_t answers = data[1];
   const bool two = data[2] & 1;
+  const uint8_t sameFields = data[2] >> 1;
   const std::string_view stream(reinterpret_cast<const char*>(data) + 3, size - 3);
 
   CheckReassembly(stream, readSize);
-  Session session(answers, two);
+  Session session(answers, sameFields, two);
   session.Run(stream, readSize);
   return 0;
 }

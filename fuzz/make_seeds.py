@@ -43,6 +43,8 @@ write("client_stream_fuzzer", "session_cut_1", b"\x01\xff\x01" + session[:120])
 write("client_stream_fuzzer", "prompts_nested",
       b"\x05\xa5\x00" + control(900, b"A") + control(902, b"newuser") + control(900, b"B") +
       control(902, b"chpwd") + control(902, b"other") + control(901) + control(21, b"x"))
+write("client_stream_fuzzer", "prompts_confirmed",
+      b"\x00\xff\xfe" + control(900, b"A") + control(21, b"x") + control(902, b"newuser") + control(902, b"chpwd"))
 write("client_stream_fuzzer", "codes_odd",
       b"\x00\xff\x00" + control(2, b"3") + control(2, b"99999") + control(3, b"box") +
       frame("1abc") + frame("abcd") + frame("XXXX") + frame("1+21", b"i" + SEP + b"n") + frame("12") +
