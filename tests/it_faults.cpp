@@ -24,20 +24,10 @@
 #include "net/qt_event_loop.h"
 #include "protocol/account_prompt.h"
 #include "tests/fakes.h"
+#include "tests/memory_figures.h"
 #include "tests/it_ui.h"
 #include "tests/loopback.h"
 
-// Under AddressSanitizer freed memory waits in quarantine: the figures then say nothing of the program.
-#if defined(__SANITIZE_ADDRESS__)
-#define OV_MEMORY_MEASURED 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define OV_MEMORY_MEASURED 0
-#endif
-#endif
-#ifndef OV_MEMORY_MEASURED
-#define OV_MEMORY_MEASURED 1
-#endif
 
 namespace ov {
 namespace {
@@ -62,17 +52,9 @@ bool SendSlowly(const Fd& peer, std::string_view bytes) {
   return true;
 }
 
-// Resident memory of this process, in KiB, from the kernel's own count.
-long StatusKb(const std::string& field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
-  return -1;
-}
-long RssKb() { return StatusKb("VmRSS"); }
-long PeakRssKb() { return StatusKb("VmHWM"); }
-void ResetPeakRss() { std::ofstream("/proc/self/clear_refs") << "5"; }
+using test::PeakRssKb;
+using test::ResetPeakRss;
+using test::RssKb;
 
 int OpenFds() {
   int n = 0;

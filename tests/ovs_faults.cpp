@@ -27,18 +27,8 @@
 #include "protocol/account_prompt.h"
 #include "protocol/cipher.h"
 #include "protocol/payload.h"
+#include "tests/memory_figures.h"
 
-// Under AddressSanitizer freed memory waits in quarantine: the figures then say nothing of the program.
-#if defined(__SANITIZE_ADDRESS__)
-#define OV_MEMORY_MEASURED 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define OV_MEMORY_MEASURED 0
-#endif
-#endif
-#ifndef OV_MEMORY_MEASURED
-#define OV_MEMORY_MEASURED 1
-#endif
 
 namespace ovs {
 namespace {
@@ -55,14 +45,8 @@ bool Pump(const std::function<bool()>& done, int patienceMs = kPatienceMs) {
   return true;
 }
 
-long StatusKb(const std::string& field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
-  return -1;
-}
-void ResetPeakRss() { std::ofstream("/proc/self/clear_refs") << "5"; }
+using ov::test::ResetPeakRss;
+using ov::test::StatusKb;
 
 // Gone, or a zombie that nobody will wait for: either way it runs no more.
 bool Gone(qint64 pid) {
