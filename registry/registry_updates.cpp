@@ -22,17 +22,20 @@ int LiveQServer(const ServerTables& tables, int ovIndex, int serverId) {
   return q != -1 && tables.QServers[q].InUse == 1 ? q : -1;
 }
 
-// Deletes the node, marks the window dead and frees the slot of one Quake server.
-void RemoveQSlot(Client& client, int q) {
-  if (const int node = client.tables.QServers[q].TreeNode; node != 0) {
-    client.tables.QServers[q].TreeNode = 0;
+// Deletes the node, marks the window dead and frees the slot of an OV or Quake server. The field is
+// cleared before the node goes: deleting a selected node runs UpdateSelection at once, and it must not
+// find a node that no longer exists.
+template <typename Record>
+void ReleaseSlot(Client& client, Record& record) {
+  if (const int node = record.TreeNode; node != 0) {
+    record.TreeNode = 0;
     client.tree.DeleteNode(node);
   }
-  if (ConsoleWindow* window = client.tables.QServers[q].Window; window != nullptr) {
-    client.tables.QServers[q].Window = nullptr;
+  if (ConsoleWindow* window = record.Window; window != nullptr) {
+    record.Window = nullptr;
     client.consoles.MarkDead(*window);
   }
-  client.tables.QServers[q].InUse = 0;
+  record.InUse = 0;
 }
 
 }  // namespace
@@ -124,7 +127,7 @@ void Registry::RemoveQServer(int socket, const std::string& payload) {
     return;
   }
   const int q = LiveQServer(client_.tables, slot, id);
-  if (q != -1) RemoveQSlot(client_, q);
+  if (q != -1) ReleaseSlot(client_, client_.tables.QServers[q]);
 }
 
 void Registry::OnServerTypes(int socket, const std::string& payload) {
@@ -140,18 +143,7 @@ void Registry::OnServerTypes(int socket, const std::string& payload) {
 void Registry::RemoveOVServer(int slot) {
   if (!IsSlotIndex(slot)) return;
   RemoveAllQServers(slot);
-
-  // The field is cleared before the node goes: deleting a selected node runs UpdateSelection at once,
-  // and it must not find a node that no longer exists.
-  if (const int node = client_.tables.OVServers[slot].TreeNode; node != 0) {
-    client_.tables.OVServers[slot].TreeNode = 0;
-    client_.tree.DeleteNode(node);
-  }
-  if (ConsoleWindow* window = client_.tables.OVServers[slot].Window; window != nullptr) {
-    client_.tables.OVServers[slot].Window = nullptr;
-    client_.consoles.MarkDead(*window);
-  }
-  client_.tables.OVServers[slot].InUse = 0;
+  ReleaseSlot(client_, client_.tables.OVServers[slot]);
 }
 
 void Registry::RemoveAllQServers(int slot) {
@@ -159,7 +151,7 @@ void Registry::RemoveAllQServers(int slot) {
   // Each server is removed by its own slot, so every one of them goes, whatever ids they hold.
   for (int q = 1; q < kSlotCount; ++q) {
     if (client_.tables.QServers[q].InUse == 1 && client_.tables.QServers[q].OVIndex == slot)
-      RemoveQSlot(client_, q);
+      ReleaseSlot(client_, client_.tables.QServers[q]);
   }
 }
 
