@@ -293,10 +293,7 @@ int AppArgc = 1;
 char AppName[] = "orvane-client";
 char* AppArgv[] = {AppName, nullptr};
 
-void MakeApplicationNames() {
-  QApplication::setApplicationName("Orvane Client");
-  QApplication::setApplicationDisplayName("Orvane Client");
-}
+void MakeApplicationNames() { QApplication::setApplicationName("Orvane Client"); }
 
 void Settle(int ms) {
   RunUntil([] { return false; }, ms, ms);

@@ -105,7 +105,7 @@ class Session {
       tc_.tree.Select(node);
       const ov::SelectedServer sel = c.selection.Selected();
       if (c.selection.Kind() != ov::SelectionKind::None)
-        c.selection.OpenServerWindow(sel.ovIndex, sel.serverId);
+        c.selection.OpenServerWindow(sel.ovIndex, sel.serverId, ov::Opener::User);
       tc_.loop.RunPending();
     }
     std::vector<ov::ConsoleWindow*> windows;

@@ -28,7 +28,9 @@ void ControlDispatcher::DispatchControl(int socket, int n, const std::string& pa
       break;
     case 2: {
       const int count = std::min(ParseInt(text, 1), kMaxBeeps);
-      for (int i = 0; i < count; ++i) client_.desktop.Beep();
+      if (count > 0 && client_.desktop.BeepsAllowed()) {
+        for (int i = 0; i < count; ++i) client_.desktop.Beep();
+      }
       break;
     }
     case 3:

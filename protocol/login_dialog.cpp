@@ -8,6 +8,7 @@
 #include <QScreen>
 
 #include "ui/client.h"
+#include "ui/qt_platform.h"
 
 namespace ov {
 
@@ -92,7 +93,7 @@ TPWDlg::TPWDlg(QWidget* parent) : QDialog(parent) {
 void TPWDlg::Attach(Client& client) { client_ = &client; }
 
 void TPWDlg::ShowStep(const LoginStep& step) {
-  setWindowTitle(FromBytes(step.caption));
+  setWindowTitle(LiteralTitle(FromBytes(step.caption)));  // the OV server's caption, as it sent it
   PlaceLabel(lPW1, FromBytes(step.label1), 8, 8);
   PlaceLabel(lPW2, FromBytes(step.label2), 8, 53);
   edPW1->setAccessibleName(lPW1->text());

@@ -41,34 +41,41 @@ void Selection::UpdateSelection() {
   d.SetCommandEnabled(Command::tbDis, ov);
 }
 
-void Selection::OpenServerWindow(int slot, int serverId) {
+void Selection::OpenServerWindow(int slot, int serverId, Opener opener) {
+  ConsoleWindow* window = OpenWindow(slot, serverId);
+  if (window != nullptr && window->view != nullptr && opener == Opener::User) window->view->TakeFocus();
+}
+
+ConsoleWindow* Selection::OpenWindow(int slot, int serverId) {
   // Only a connection in use has a server whose window could be shown; slot 0 is never one.
-  if (slot < 1 || slot >= kSlotCount || client_.tables.OVServers[slot].InUse != 1 || serverId < 0) return;
+  if (slot < 1 || slot >= kSlotCount || client_.tables.OVServers[slot].InUse != 1 || serverId < 0)
+    return nullptr;
 
   if (serverId == 0) {
     OVIrec& ov = client_.tables.OVServers[slot];
     if (ov.Window != nullptr) {
       if (ov.Window->view != nullptr) ov.Window->view->BringToFront();
-      return;
+      return ov.Window;
     }
     ConsoleWindow& window =
         client_.consoles.Create(ConsoleKind::OVServer, slot, 0, 1, "OV Server on " + ov.Name);
     client_.tables.OVServers[slot].Window = &window;
-    return;
+    return &window;
   }
 
   // A released slot keeps its pair but no longer names a server.
   const int q = client_.tables.FindQServer(slot, serverId);
-  if (q == -1 || client_.tables.QServers[q].InUse != 1) return;
+  if (q == -1 || client_.tables.QServers[q].InUse != 1) return nullptr;
   QSIrec& server = client_.tables.QServers[q];
   if (server.Window != nullptr) {
     if (server.Window->view != nullptr) server.Window->view->BringToFront();
-    return;
+    return server.Window;
   }
   ConsoleWindow& window =
       client_.consoles.Create(ConsoleKind::QuakeServer, slot, serverId, server.ConsoleMode, server.Title);
   client_.tables.QServers[q].Window = &window;
   client_.frames.SendControl(client_.tables.OVServers[slot].Socket, 42, std::to_string(serverId));
+  return &window;
 }
 
 void Selection::CleanupDeadWindows() {

@@ -6,6 +6,7 @@
 namespace ov {
 
 class Client;
+class ConsoleWindow;
 
 // The tree trSvrs on screen. Nodes are known by ids that are never reused; 0 is none.
 class ServersTreeView {
@@ -22,6 +23,9 @@ struct SelectedServer {
   int serverId = 0;
 };
 
+// Who opens a console window: only the user's own request takes the keyboard focus to it.
+enum class Opener { Server, User };
+
 // What the tree's current selection maps to.
 enum class SelectionKind { None, OVServer, QuakeServer };
 
@@ -30,12 +34,14 @@ class Selection {
   explicit Selection(Client& client) : client_(client) {}
 
   void UpdateSelection();
-  void OpenServerWindow(int slot, int serverId);
+  void OpenServerWindow(int slot, int serverId, Opener opener = Opener::Server);
   void CleanupDeadWindows();
   const SelectedServer& Selected() const { return selected_; }
   SelectionKind Kind() const { return kind_; }
 
  private:
+  ConsoleWindow* OpenWindow(int slot, int serverId);  // the window shown, or none
+
   Client& client_;
   SelectedServer selected_;
   SelectionKind kind_ = SelectionKind::None;

@@ -93,7 +93,7 @@ void TfSvrs::trSvrsDblClick() {
   // A node that belongs to no server (left behind by a repeated announcement) opens nothing.
   if (client_ == nullptr || client_->selection.Kind() == SelectionKind::None) return;
   const SelectedServer selected = client_->selection.Selected();
-  client_->selection.OpenServerWindow(selected.ovIndex, selected.serverId);
+  client_->selection.OpenServerWindow(selected.ovIndex, selected.serverId, Opener::User);
 }
 
 int TfSvrs::AddNode(int parent, const std::string& text) {

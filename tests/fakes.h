@@ -20,9 +20,11 @@ class FakeEventLoop : public EventLoop {
   void WaitForEvents(Clock::time_point deadline) override;
 
   void Post(std::function<void()> event) { At(now_, std::move(event)); }
-  void After(int ms, std::function<void()> event) { At(now_ + std::chrono::milliseconds(ms), std::move(event)); }
+  void After(int ms, std::function<void()> event) {
+    At(now_ + std::chrono::milliseconds(ms), std::move(event));
+  }
   void At(Clock::time_point when, std::function<void()> event);
-  void RunPending();  // everything due now, including what those events post
+  void RunPending();     // everything due now, including what those events post
   void Advance(int ms);  // moves the clock, running what falls due on the way
   size_t waits = 0;      // WaitForEvents calls
   size_t Queued() const { return events_.size(); }
@@ -66,13 +68,13 @@ class FakeSocketApi : public SocketApi {
 
   // Script.
   int startupError = 0;
-  int socketError = 0;      // Socket() fails with it when not 0
-  int selectError = 0;      // AsyncSelect() fails with it when not 0
-  int connectResult = -1;   // Connect(): 0 at once, or -1 with connectError
+  int socketError = 0;     // Socket() fails with it when not 0
+  int selectError = 0;     // AsyncSelect() fails with it when not 0
+  int connectResult = -1;  // Connect(): 0 at once, or -1 with connectError
   int connectError = kWsaeWouldBlock;
-  int recvError = 0;        // Recv() fails with it when not 0
-  int sendError = 0;        // Send() fails with it when not 0
-  int sendLimit = -1;       // at most this many bytes per Send; 0 = would block; -1 = all
+  int recvError = 0;   // Recv() fails with it when not 0
+  int sendError = 0;   // Send() fails with it when not 0
+  int sendLimit = -1;  // at most this many bytes per Send; 0 = would block; -1 = all
   // When set, a connect under way completes with this error (0 = success) after connectDelayMs.
   int autoConnectError = -1;
   int connectDelayMs = 10;
@@ -110,6 +112,10 @@ class RecordingDesktop : public Desktop {
     timerRunning = false;
     ++timerStops;
   }
+  bool BeepsAllowed() override {
+    ++beepRequests;
+    return allowBeeps;
+  }
   void Beep() override { events.push_back("beep"); }
   void Pause(int ms) override { events.push_back("pause " + std::to_string(ms)); }
   void MessageBox(const std::string& text) override {
@@ -131,6 +137,8 @@ class RecordingDesktop : public Desktop {
   std::vector<std::string> bar;
   std::vector<int> timerStarts;
   int timerStops = 0;
+  int beepRequests = 0;
+  bool allowBeeps = true;
   bool timerRunning = false;
   std::vector<std::string> events;  // "beep", "pause 10"
   std::vector<std::string> boxes;
@@ -171,9 +179,10 @@ class FakeConsoleView : public ConsoleView {
   void CaptionChanged() override { ++captionChanges; }
   void LogChanged() override { ++logChanges; }
   void BringToFront() override { ++broughtToFront; }
+  void TakeFocus() override { ++focusTaken; }
   void CloseLater() override { ++closeRequests; }
   ConsoleWindow* window;
-  int captionChanges = 0, logChanges = 0, broughtToFront = 0, closeRequests = 0;
+  int captionChanges = 0, logChanges = 0, broughtToFront = 0, focusTaken = 0, closeRequests = 0;
 };
 
 class FakeWindowSystem : public WindowSystem {
@@ -225,7 +234,7 @@ class TestClient {
   Client client{Platform{sockets, loop, desktop, tree, windows, login}};
 };
 
-std::string Bytes(std::initializer_list<int> values);  // Bytes({0xFD, '1', ...})
+std::string Bytes(std::initializer_list<int> values);                      // Bytes({0xFD, '1', ...})
 std::string FrameOf(const std::string& code, const std::string& payload);  // 0xFD code payload 0xFE
 
 }  // namespace ov::test

@@ -2,6 +2,7 @@
 // a faked socket library.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -14,14 +15,20 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTest>
 #include <QTextBlock>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <functional>
+#include <iostream>
 
+#include "protocol/login_dialog.h"
 #include "registry/servers_window.h"
 #include "tests/fakes.h"
 #include "ui/connect_dialog.h"
@@ -46,7 +53,6 @@ struct Program {
   bool started = false;
 
   explicit Program(const std::string& commandLine = "orvane-client", bool show = true) {
-    QApplication::setApplicationDisplayName("Orvane Client");
     started = ui.Start(client, commandLine);
     if (show) ui.fMain->show();
   }
@@ -250,6 +256,105 @@ TEST(MainWindow, HintsReachTheBarThroughTheStatusLine) {
   EXPECT_TRUE(ProcessUntil([&] { return bar->text() == "remembered"; }));  // the timer expires
 }
 
+TEST(MainWindow, TheStatusBarShowsOneLineAndNeverSizesTheWindow) {
+  Program p;
+  TfMain& m = p.main();
+  // Its first size is the window system's to choose: nothing resized it before it showed.
+  EXPECT_FALSE(m.testAttribute(Qt::WA_Resized));
+  QApplication::processEvents();
+  const QSize window = m.size();
+  const int barHeight = m.statusBar()->height();
+  QLabel* bar = m.StatusText;
+  std::string forty;
+  for (int i = 1; i <= 40; ++i) forty += "line " + std::to_string(i) + "\r\n";
+  const std::string huge(1 << 20, 'x');
+  const struct {
+    std::string text;
+    QString read;  // what assistive technology reads: the whole line, control characters as blanks
+  } cases[] = {
+      {"Unknown code received - \r\n", "Unknown code received -   "},
+      {forty, "line 1  line 2  line 3  "},
+      {"tab\there\x85\x7f\x01"
+       "end",
+       "tab here   end"},
+      {huge, QString(static_cast<qsizetype>(kMaxStatusChars), QLatin1Char('x')) + QChar(0x2026)},
+      {"short", "short"},
+  };
+  for (const auto& c : cases) {
+    p.client.ShowStatus(c.text, 5000, 0);
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+    const std::string start = c.text.substr(0, 20);
+    EXPECT_EQ(m.size(), window) << start;
+    EXPECT_EQ(m.statusBar()->height(), barHeight) << start;
+    EXPECT_TRUE(bar->accessibleName().startsWith(c.read)) << start;
+    EXPECT_LE(bar->accessibleName().size(), static_cast<qsizetype>(kMaxStatusChars) + 1) << start;
+    const QString shown = bar->text();
+    EXPECT_FALSE(shown.isEmpty()) << start;
+    EXPECT_TRUE(std::none_of(shown.begin(), shown.end(), [](QChar ch) { return ch.unicode() < 0x20; }))
+        << start;
+    EXPECT_LE(bar->fontMetrics().horizontalAdvance(shown), bar->width()) << start;
+  }
+  EXPECT_EQ(bar->text(), "short");
+
+  // The cost of a long text does not grow with it.
+  QElapsedTimer clock;
+  clock.start();
+  for (int i = 0; i < 100; ++i) p.client.ShowStatus(i % 2 ? huge : forty, 5000, 0);
+  std::cout << "[ figures  ] 100 status notes of 1 MB and 40 lines: " << clock.elapsed() << " ms\n";
+}
+
+TEST(MainWindow, TheStatusTextIsWhatAssistiveTechnologyReads) {
+  Program p;
+  QLabel* bar = p.main().StatusText;
+  QAccessibleInterface* read = QAccessible::queryAccessibleInterface(bar);
+  ASSERT_NE(read, nullptr);
+  for (const char* text : {"Connected",
+                           "Connection closed - a longer note than the bar is wide, on and on and on "
+                           "until no status bar of any window shows it whole"}) {
+    p.client.ShowStatus(text, 5000, 0);
+    EXPECT_EQ(read->text(QAccessible::Name), text);  // the whole text, not the part the bar shows
+  }
+  p.main().resize(200, p.main().height());
+  QApplication::processEvents();
+  EXPECT_NE(bar->text(), read->text(QAccessible::Name));
+}
+
+TEST(MainWindow, AServersMessageBoxShowsItsTextAsPlainText) {
+  Program p;
+  const int socket = p.Socket(p.Connect("alpha"));
+  QLabel* label = nullptr;
+  Qt::TextFormat format = Qt::AutoText;
+  QString text;
+  WhenModal([&](QWidget* modal) {
+    label = modal->findChild<QLabel*>("qt_msgbox_label");
+    if (label) format = label->textFormat();
+    text = BoxText(modal);
+  });
+  p.Receive(socket, test::FrameOf("1003", "score a<b and c>d <b>bold</b>"));
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(format, Qt::PlainText);
+  EXPECT_EQ(text, "score a<b and c>d <b>bold</b>");
+}
+
+TEST(MainWindow, OneBeepMessageSoundsAllItsBeepsAndAFloodIsRationedByMessages) {
+  Program p;
+  const int socket = p.Socket(p.Connect("alpha"));
+  auto& desktop = dynamic_cast<QtDesktop&>(p.client.desktop);
+  const int before = desktop.SoundedBeeps();
+  p.Receive(socket, test::FrameOf("1002", "10"));
+  EXPECT_EQ(desktop.SoundedBeeps() - before, 10);
+  p.Receive(socket, test::FrameOf("1002", "7"));
+  EXPECT_EQ(desktop.SoundedBeeps() - before, 17);
+  std::string flood;
+  for (int i = 0; i < 50; ++i) flood += test::FrameOf("1002", "10");
+  QElapsedTimer clock;
+  clock.start();
+  p.Receive(socket, flood);
+  const int sounded = desktop.SoundedBeeps() - before - 17;
+  EXPECT_EQ(sounded % 10, 0);  // whole messages sound or none of their beeps
+  EXPECT_LE(sounded, 10 * (2 + clock.elapsed() / 100 + 1));
+}
+
 TEST(MainWindow, KillAndAboutShowTheirBoxes) {
   Program p;
   QString text, title;
@@ -265,6 +370,8 @@ TEST(MainWindow, KillAndAboutShowTheirBoxes) {
 
 TEST(MainWindow, WindowCommandsTileMinimiseArrangeAndList) {
   Served p;
+  p.main().resize(900, 640);  // the four icons in one row
+  QApplication::processEvents();
   QMdiArea* area = p.main().MdiArea();
   const QList<QMdiSubWindow*> children = area->subWindowList(QMdiArea::CreationOrder);
   ASSERT_EQ(children.size(), 4);
@@ -424,6 +531,159 @@ TEST(StartDialog, ListsHostsAndTypesSendsTheRequestAndKeepsItsFields) {
   WhenModal([&](QWidget*) { dlg->bGo->click(); });  // no host chosen
   EXPECT_EQ(dlg->ShowStartDialog(), -1);
   EXPECT_EQ(p.main().StatusText->text(), "START ERROR: Host or Type not selected");
+}
+
+// ---- On a real desktop: window geometry, titles and focus are the window system's doing
+
+// The title the window system was given for a top-level window, read as any other X client reads it.
+QString WindowManagerTitle(QWidget* window) {
+  QProcess xprop;
+  xprop.start("xprop", {"-id", QString::number(window->winId()), "_NET_WM_NAME"});
+  if (!xprop.waitForFinished(5000)) return "(xprop did not answer)";
+  const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+  const qsizetype open = out.indexOf('"');
+  return open < 0 ? out : out.mid(open + 1, out.lastIndexOf('"') - open - 1);
+}
+
+bool OnDesktop() { return QGuiApplication::platformName() == "xcb"; }
+
+// Shown, exposed and active, as after the user started it.
+void Present(TfMain& main) {
+  main.show();
+  main.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&main, 5000));
+}
+
+TEST(OnDesktop, EveryArrangementLeavesEachConsoleWindowUsable) {
+  if (!OnDesktop()) GTEST_SKIP() << "needs a window manager: scripts/with_desktop.sh";
+  for (int consoles : {1, 3}) {
+    std::unique_ptr<Program> p = consoles == 1 ? std::make_unique<Program>() : std::make_unique<Served>();
+    if (consoles == 1) p->Connect("alpha");
+    Present(p->main());
+    TfMain& m = p->main();
+    const std::vector<std::pair<const char*, std::function<void()>>> arrangements = {
+        {"cascade", [&] { m.WindowCascadeItem->trigger(); }},
+        {"tile", [&] { m.WindowTileItem->trigger(); }},
+        {"minimize all, arrange icons, restore",
+         [&] {
+           m.WindowMinimizeItem->trigger();
+           m.WindowArrangeItem->trigger();
+           for (QMdiSubWindow* w : m.MdiArea()->subWindowList()) w->showNormal();
+         }},
+        {"cascade again", [&] { m.WindowCascadeItem->trigger(); }},
+    };
+    for (const auto& [name, arrange] : arrangements) {
+      arrange();
+      QTest::qWait(50);
+      int seen = 0;
+      for (QMdiSubWindow* w : m.MdiArea()->subWindowList()) {
+        auto* console = qobject_cast<TfCustServ*>(w);
+        if (!console) continue;
+        ++seen;
+        const std::string what = std::string(name) + ", " + std::to_string(consoles) +
+                                 " console(s): " + console->windowTitle().toStdString();
+        EXPECT_GE(console->ConTxt->width(), 301) << what;  // the designed log, 301 x 153
+        EXPECT_GE(console->ConTxt->height(), 153) << what;
+        EXPECT_GE(console->ConCed->width(), 301) << what;  // and input line, 301 x 21
+        EXPECT_EQ(console->ConCed->height(), 21) << what;
+        for (QWidget* part :
+             {static_cast<QWidget*>(console->ConTxt), static_cast<QWidget*>(console->ConCed)}) {
+          EXPECT_TRUE(part->isVisible()) << what;
+          const QRect inWindow(part->mapTo(console, QPoint(0, 0)), part->size());
+          EXPECT_TRUE(console->rect().contains(inWindow)) << what;
+        }
+      }
+      EXPECT_EQ(seen, consoles) << name;
+    }
+  }
+}
+
+TEST(OnDesktop, TitlesAreTheSystemsOwnAndServerCaptionsShowAsSent) {
+  if (!OnDesktop()) GTEST_SKIP() << "needs a window manager: scripts/with_desktop.sh";
+  Program p;
+  Present(p.main());
+  EXPECT_TRUE(ProcessUntil([&] { return WindowManagerTitle(&p.main()) == "Orvane Client"; }))
+      << WindowManagerTitle(&p.main()).toStdString();
+  QString title;
+  WhenModal([&](QWidget* modal) {
+    ProcessUntil([&] { return WindowManagerTitle(modal) == "Connect to OV Server"; });
+    title = WindowManagerTitle(modal);
+    p.ui.ConnDlg->CancelBtn->click();
+  });
+  p.main().mnuConClick();
+  EXPECT_EQ(title, "Connect to OV Server");
+  WhenModal([&](QWidget* modal) {
+    ProcessUntil([&] { return WindowManagerTitle(modal) == "Orvane Client"; });
+    title = WindowManagerTitle(modal);
+    BoxText(modal);
+  });
+  p.main().mnuKillClick();
+  EXPECT_EQ(title, "Orvane Client");
+
+  // The login dialog is captioned by the OV server asking, "[*]" and all.
+  LoginStep step;
+  step.caption = "Login to alpha [*] main";
+  TPWDlg* dlg = p.ui.PWDlg;
+  dlg->ShowStep(step);
+  EXPECT_TRUE(ProcessUntil([&] { return WindowManagerTitle(dlg) == "Login to alpha [*] main"; }))
+      << WindowManagerTitle(dlg).toStdString();
+  dlg->HideDialog();
+  const int socket = p.Socket(p.Connect("alpha"));
+
+  // A console window's caption too, in the frame's window list.
+  p.Receive(socket, test::FrameOf("1027", "7") + test::FrameOf("1025", "7" + kSep + kSep + "Duel [*]" + kSep +
+                                                                           kSep + "1" + kSep + "1"));
+  emit p.main().mnuWindow->aboutToShow();
+  QStringList listed;
+  for (QAction* a : p.main().mnuWindow->actions()) {
+    if (!a->isSeparator() && a->objectName().isEmpty()) listed << a->text();
+  }
+  EXPECT_TRUE(listed.contains("&3 Duel [*]")) << listed.join(", ").toStdString();
+}
+
+TEST(OnDesktop, TypingStaysInTheWindowTheUserTypesIn) {
+  if (!OnDesktop()) GTEST_SKIP() << "needs a window manager: scripts/with_desktop.sh";
+  Served p;
+  Present(p.main());
+  QTreeWidget* tree = p.ui.fSvrs->trSvrs;
+  auto node = [&](const QString& text) {
+    return tree->findItems(text, Qt::MatchEndsWith | Qt::MatchRecursive).value(0);
+  };
+  auto type = [&](const QString& text) {
+    for (QChar c : text) QTest::keyClick(p.main().windowHandle(), c.toLatin1());
+  };
+
+  // The user opens Duel's window from the tool bar: it comes to the front, ready for typing.
+  ASSERT_NE(node("Duel"), nullptr) << "tree";
+  tree->setCurrentItem(node("Duel"));
+  QTest::mouseClick(p.main().tbWnd, Qt::LeftButton);
+  ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == p.view(7)->ConCed; }));
+  EXPECT_EQ(p.main().MdiArea()->activeSubWindow(), p.view(7));
+  type("say hel");
+
+  // Meanwhile a server opens a window; the user clicks Connect on the tool bar and cancels; the line
+  // goes on where it was.
+  p.Receive(p.socket, test::FrameOf("1027", "9") +
+                          test::FrameOf("1025", "9" + kSep + kSep + "CTF" + kSep + kSep + "1" + kSep + "1"));
+  ASSERT_NE(p.view(9), nullptr);
+  QTest::qWait(50);
+  EXPECT_TRUE(p.view(9)->isVisible());
+  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->ConCed) << "after the server's window";
+  WhenModal([&](QWidget*) { p.ui.ConnDlg->CancelBtn->click(); });
+  QTest::mouseClick(p.main().tbConnect, Qt::LeftButton);
+  QTest::qWait(50);
+  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->ConCed) << "after the tool bar";
+  type("lo");
+  QTest::keyClick(p.main().windowHandle(), Qt::Key_Return);
+  EXPECT_EQ(p.Sent(p.socket), (std::vector<std::string>{"1024 9", "1042 9", "0007 say hello"}));
+  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->ConCed);
+
+  // A window the user opens again, with a double click, takes the focus to its input line.
+  const QPoint arena = tree->visualItemRect(node("Arena")).center();
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, arena);
+  QTest::mouseDClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, arena);
+  ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == p.view(8)->ConCed; }));
+  EXPECT_EQ(p.main().MdiArea()->activeSubWindow(), p.view(8));
 }
 
 }  // namespace

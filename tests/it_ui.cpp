@@ -57,8 +57,6 @@ void Type(QWidget* target, const QString& text) {
 }
 
 LiveProgram::LiveProgram(const std::string& commandLine) {
-  QApplication::setApplicationName("Orvane Client");
-  QApplication::setApplicationDisplayName("Orvane Client");
   started = ui.Start(client, commandLine);
   if (started) {
     ui.fMain->show();
@@ -155,7 +153,8 @@ void LiveProgram::StartServer(const QString& host, const QString& type, const QS
 
 TfMain& LiveProgram::Main() const { return *ui.fMain; }
 
-std::string LiveProgram::StatusText() const { return FromQt(ui.fMain->StatusText->text()); }
+// The whole line, as assistive technology reads it: the bar itself may show it cut to its width.
+std::string LiveProgram::StatusText() const { return FromQt(ui.fMain->StatusText->accessibleName()); }
 
 std::string LiveProgram::DebugPane() const {
   ui.fMain->FlushDebugPane();

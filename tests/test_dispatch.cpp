@@ -74,8 +74,14 @@ TEST(Dispatch, BeepCountIsReadFromThePayloadAndBounded) {
     TestClient t;
     t.client.dispatch.DispatchControl(5, 2, payload);
     EXPECT_EQ(t.desktop.Beeps(), beeps) << "payload \"" << payload << "\"";
+    // The whole message is one request for beeps: a flood is rationed by messages, not within one.
+    EXPECT_EQ(t.desktop.beepRequests, beeps > 0 ? 1 : 0) << "payload \"" << payload << "\"";
     EXPECT_TRUE(t.desktop.bar.empty());
   }
+  TestClient t;
+  t.desktop.allowBeeps = false;
+  t.client.dispatch.DispatchControl(5, 2, "10");
+  EXPECT_EQ(t.desktop.Beeps(), 0);
 }
 
 TEST(Dispatch, AccountRangeIsDecipheredAndUnlistedNumbersDoNothing) {

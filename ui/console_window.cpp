@@ -1,5 +1,6 @@
 #include "ui/console_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QKeyEvent>
@@ -146,7 +147,7 @@ TfCustServ::TfCustServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window
   setWidget(clientArea_);
   clientArea_->installEventFilter(this);
   setFocusProxy(ConCed);
-  setWindowTitle(ToQt(window.caption));
+  setWindowTitle(LiteralTitle(ToQt(window.caption)));
 
   // The log stays at its end while text arrives, until the user scrolls away from the end.
   QScrollBar* bar = ConTxt->verticalScrollBar();
@@ -164,15 +165,28 @@ TfCustServ::~TfCustServ() {
 }
 
 void TfCustServ::ShowInFrame(QMdiArea& area) {
+  QPointer<QMdiSubWindow> active = area.activeSubWindow();
+  QPointer<QWidget> focus = QApplication::focusWidget();
   area.addSubWindow(this);
   const QMargins m = contentsMargins();
-  resize(designWidth_ - kFrameWidth + m.left() + m.right(), 236 - kFrameHeight + m.top() + m.bottom());
+  // The window system's arrangements (cascade, tiling) never make it smaller than designed.
+  const QSize designed(designWidth_ - kFrameWidth + m.left() + m.right(),
+                       236 - kFrameHeight + m.top() + m.bottom());
+  setMinimumSize(designed);
+  resize(designed);
   show();
-  ConCed->setFocus();
+  if (active && active != this) {
+    area.setActiveSubWindow(active);
+  } else if (!active && area.activeSubWindow() == this) {
+    // Nothing else in the frame was active: this one may be, with the focus in its input line.
+    ConCed->setFocus();
+    return;
+  }
+  if (focus) focus->setFocus();
 }
 
 void TfCustServ::CaptionChanged() {
-  if (window_) setWindowTitle(ToQt(window_->caption));
+  if (window_) setWindowTitle(LiteralTitle(ToQt(window_->caption)));
 }
 
 bool TfCustServ::CanDraw() const { return isVisible() && !isMinimized(); }
@@ -238,8 +252,13 @@ void TfCustServ::FollowEnd() {
 void TfCustServ::BringToFront() {
   if (isMinimized() || isMaximized()) showNormal();
   show();
+  raise();
+}
+
+void TfCustServ::TakeFocus() {
   if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
   raise();
+  ConCed->setFocus();
 }
 
 void TfCustServ::CloseLater() {

@@ -80,11 +80,13 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
   void CaptionChanged() override;
   void LogChanged() override;
   void BringToFront() override;
+  void TakeFocus() override;
   void CloseLater() override;
 
   // The program ends: the window goes with the frame, without its close handling.
   void Detach();
-  // Adds the window to the frame at its designed size and shows it.
+  // Adds the window to the frame at its designed size and shows it, leaving the keyboard focus where
+  // it was: a window a server opens must not catch the rest of a line being typed elsewhere.
   void ShowInFrame(QMdiArea& area);
   // Brings ConTxt up to the log at once; the pacer's turns do it otherwise.
   void RedrawNow();

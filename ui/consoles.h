@@ -20,7 +20,8 @@ class ConsoleView {
   virtual ~ConsoleView() = default;
   virtual void CaptionChanged() = 0;
   virtual void LogChanged() = 0;    // the log's text changed; the view redraws when it likes
-  virtual void BringToFront() = 0;  // raise it and set it to its normal state
+  virtual void BringToFront() = 0;  // raise it and set it to its normal state, leaving the focus be
+  virtual void TakeFocus() = 0;     // the user asked for it: the active window, focus in its input line
   virtual void CloseLater() = 0;    // closes it, as the user would, after the current event
 };
 
@@ -36,7 +37,7 @@ class ConsoleWindow {
   bool IsDead() const { return OVIndex == -1 && ServerId == -1; }
 };
 
-// Creates the on-screen window of a console window, shown at once.
+// Creates the on-screen window of a console window, shown at once without taking the keyboard focus.
 class WindowSystem {
  public:
   virtual ~WindowSystem() = default;

@@ -15,6 +15,9 @@ class Desktop {
   // One-shot; its expiry must reach StatusLine::OnTimer on the UI thread.
   virtual void StartStatusTimer(int ms) = 0;
   virtual void StopStatusTimer() = 0;
+  // Asked once per request for beeps (a status message's, a server's beep message), before its beeps:
+  // false drops the whole request, which is how a flood of requests is rationed.
+  virtual bool BeepsAllowed() = 0;
   virtual void Beep() = 0;
   virtual void Pause(int ms) = 0;
   // Modal, captioned with the application title, one OK button; returns when dismissed.

@@ -19,8 +19,6 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  QApplication::setApplicationName("Orvane Client");
-  QApplication::setApplicationDisplayName("Orvane Client");
 
   ov::PosixSocketApi sockets;
   ov::QtEventLoop loop;

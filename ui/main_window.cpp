@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -38,7 +39,6 @@ constexpr int kDebugRedrawMs = 50;
 TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
   setObjectName("fMain");
   setWindowTitle("Orvane Client");
-  resize(900, 640);
 
   // The menu MainMenu1.
   menuBar()->setObjectName("MainMenu1");
@@ -160,10 +160,13 @@ TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
 
   // The status bar: one text across the whole width, written only by the status line.
   statusBar()->setObjectName("StatusBar");
+  // Whatever it is given, the bar stays one line as wide as the window: its text never sizes it.
   StatusText = new QLabel(statusBar());
   StatusText->setObjectName("StatusText");
-  StatusText->setAccessibleName("Status");
   StatusText->setTextFormat(Qt::PlainText);
+  StatusText->setWordWrap(false);
+  StatusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  StatusText->installEventFilter(this);
   statusBar()->addWidget(StatusText, 1);
 
   debugTimer_.setSingleShot(true);
@@ -191,6 +194,7 @@ QPushButton* TfMain::AddButton(const char* name, const QString& caption) {
   button->setObjectName(name);
   button->setFixedSize(69, 21);
   button->setAutoDefault(false);
+  button->setFocusPolicy(Qt::NoFocus);  // a click on it leaves the typing where it was, as a tool bar does
   return button;
 }
 
@@ -217,7 +221,32 @@ void TfMain::SetWindows(TConnDlg* connDlg, TfSvrs* servers, TfStart* start) {
   UpdateMenuItems();
 }
 
-void TfMain::SetStatusText(const QString& text) { StatusText->setText(text); }
+QString StatusBarLine(std::string_view text) {
+  // Beyond what any screen can show, a long text is not even looked at: its cost stays bounded.
+  const bool cut = text.size() > kMaxStatusChars;
+  QString line =
+      QString::fromLatin1(text.data(), static_cast<qsizetype>(std::min(text.size(), kMaxStatusChars)));
+  for (QChar& c : line) {
+    // Line breaks, tabs and the other control characters would break the one line or show as boxes.
+    if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0)) c = QLatin1Char(' ');
+  }
+  if (cut) line += QChar(0x2026);
+  return line;
+}
+
+void TfMain::SetStatusText(std::string_view text) {
+  statusLine_ = StatusBarLine(text);
+  // Assistive technology reads the whole line, not the part that fits, and hears of each change.
+  StatusText->setAccessibleName(statusLine_);
+  ElideStatusText();
+  QAccessibleEvent changed(StatusText, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&changed);
+}
+
+void TfMain::ElideStatusText() {
+  StatusText->setText(
+      StatusText->fontMetrics().elidedText(statusLine_, Qt::ElideRight, std::max(0, StatusText->width())));
+}
 
 QAction* TfMain::ActionFor(Command command) const {
   switch (command) {
@@ -260,6 +289,11 @@ void TfMain::AddConsoleWindow(QMdiSubWindow* window) {
 }
 
 // ---- Events
+
+bool TfMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == StatusText && event->type() == QEvent::Resize) ElideStatusText();
+  return QMainWindow::eventFilter(watched, event);
+}
 
 bool TfMain::event(QEvent* event) {
   if (event->type() == QEvent::StatusTip) {
@@ -318,7 +352,7 @@ void TfMain::mnuSrvWinClick() {
 void TfMain::mnuWndClick() {
   if (!client_) return;
   const SelectedServer s = client_->selection.Selected();
-  client_->selection.OpenServerWindow(s.ovIndex, s.serverId);
+  client_->selection.OpenServerWindow(s.ovIndex, s.serverId, Opener::User);
 }
 
 void TfMain::mnuDisClick() {
@@ -416,7 +450,7 @@ void TfMain::FillWindowMenu() {
     if (!w->isVisible()) continue;
     if (number == 0) windowListActions_.append(mnuWindow->addSeparator());
     ++number;
-    QString caption = w->windowTitle();
+    QString caption = ShownTitle(w->windowTitle());
     caption.replace(QLatin1Char('&'), QLatin1String("&&"));
     QAction* item = mnuWindow->addAction(number < 10 ? QString("&%1 %2").arg(number).arg(caption)
                                                      : QString("%1 %2").arg(number).arg(caption));

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "ui/desktop.h"
 
@@ -24,6 +25,10 @@ class TConnDlg;
 class TfStart;
 class TfSvrs;
 
+// The status bar's line for a text: at most kMaxStatusChars of it, control characters as blanks.
+constexpr size_t kMaxStatusChars = 1024;
+QString StatusBarLine(std::string_view text);
+
 class TfMain : public QMainWindow {
   Q_OBJECT
 
@@ -38,7 +43,7 @@ class TfMain : public QMainWindow {
   void SetWindows(TConnDlg* connDlg, TfSvrs* servers, TfStart* start);
 
   QMdiArea* MdiArea() const { return mdi_; }
-  void SetStatusText(const QString& text);
+  void SetStatusText(std::string_view text);  // one line, elided to the bar's width
   QAction* ActionFor(Command command) const;
   QPushButton* ButtonFor(Command command) const;
   void AddConsoleWindow(QMdiSubWindow* window);  // a new child of the frame, shown at once
@@ -94,6 +99,7 @@ class TfMain : public QMainWindow {
 
  protected:
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
@@ -102,6 +108,7 @@ class TfMain : public QMainWindow {
   QPushButton* AddButton(const char* name, const QString& caption);
   void FillWindowMenu();
   void DebugLogGrew();
+  void ElideStatusText();
 
   QMdiArea* mdi_;
   Client* client_ = nullptr;
@@ -113,6 +120,7 @@ class TfMain : public QMainWindow {
   bool started_ = false;  // InitClient succeeded
   bool shuttingDown_ = false;
   QList<QAction*> windowListActions_;
+  QString statusLine_;  // what the bar shows, before eliding
   QTimer debugTimer_;
   uint64_t debugShown_ = 0;  // debug lines ever appended that Memo1 shows
 };

@@ -27,7 +27,7 @@ QtDesktop::QtDesktop(TfMain& main) : main_(&main) {
 }
 
 void QtDesktop::SetStatusBarText(const std::string& text) {
-  if (main_) main_->SetStatusText(ToQt(text));
+  if (main_) main_->SetStatusText(text);
 }
 
 void QtDesktop::StartStatusTimer(int ms) { statusTimer_.start(ms); }
@@ -35,36 +35,37 @@ void QtDesktop::StartStatusTimer(int ms) { statusTimer_.start(ms); }
 void QtDesktop::StopStatusTimer() { statusTimer_.stop(); }
 
 // An OV server that floods the client with frames it must complain about would otherwise hold the
-// program in the pauses between beeps: beeps come in a burst of a few, then one per interval; a beep
-// beyond that is neither sounded nor paused after.
+// program in the pauses between beeps: requests for beeps come in a burst of a few, then one per
+// interval; a request beyond that sounds nothing. One request (at most ten beeps) sounds all of them.
 constexpr int kBeepBurst = 4;
 constexpr qint64 kBeepIntervalMs = 100;
 
-void QtDesktop::Beep() {
+bool QtDesktop::BeepsAllowed() {
   if (!beepClock_.isValid()) {
     beepClock_.start();
-    beepsLeft_ = kBeepBurst;
+    requestsLeft_ = kBeepBurst;
   }
   const qint64 refills = (beepClock_.elapsed() - refilledAt_) / kBeepIntervalMs;
   if (refills > 0) {
     refilledAt_ += refills * kBeepIntervalMs;
-    beepsLeft_ = static_cast<int>(std::min<qint64>(kBeepBurst, beepsLeft_ + refills));
+    requestsLeft_ = static_cast<int>(std::min<qint64>(kBeepBurst, requestsLeft_ + refills));
   }
-  lastBeepSounded_ = beepsLeft_ > 0;
-  if (!lastBeepSounded_) return;
-  --beepsLeft_;
+  if (requestsLeft_ == 0) return false;
+  --requestsLeft_;
+  return true;
+}
+
+void QtDesktop::Beep() {
   ++soundedBeeps_;
   QApplication::beep();
 }
 
-// The pause only ever follows a beep, to keep beeps apart.
-void QtDesktop::Pause(int ms) {
-  if (lastBeepSounded_) QThread::msleep(static_cast<unsigned long>(ms));
-}
+void QtDesktop::Pause(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
 
 void QtDesktop::MessageBox(const std::string& text) {
-  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), ToQt(text), QMessageBox::Ok,
+  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), ToQt(text), QMessageBox::Ok,
                   main_.data());
+  box.setTextFormat(Qt::PlainText);  // a server's text shows as it was sent, never as markup
   box.exec();
 }
 
@@ -98,6 +99,9 @@ ConsoleView* QtWindowSystem::CreateConsoleView(ConsoleWindow& window) {
 // ---- QtFrontEnd
 
 QtFrontEnd::QtFrontEnd() {
+  // The application title. Not as the display name: on X11 Qt would append that to every window's
+  // title, and titles are the system's own.
+  QApplication::setApplicationName("Orvane Client");
   fMain = new TfMain;
   desktop_ = std::make_unique<QtDesktop>(*fMain);
   windows_ = std::make_unique<QtWindowSystem>(*fMain);

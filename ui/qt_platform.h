@@ -29,6 +29,18 @@ inline std::string FromQt(const QString& text) {
   return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
+// A caption as the window system must be given it to show it unchanged: Qt takes "[*]" in a title for
+// the modified-document mark and drops it, "[*][*]" for a literal "[*]".
+inline QString LiteralTitle(QString caption) {
+  caption.replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
+  return caption;
+}
+// What a window set with LiteralTitle shows.
+inline QString ShownTitle(QString title) {
+  title.replace(QLatin1String("[*][*]"), QLatin1String("[*]"));
+  return title;
+}
+
 class QtDesktop : public Desktop {
  public:
   explicit QtDesktop(TfMain& main);
@@ -37,6 +49,7 @@ class QtDesktop : public Desktop {
   void SetStatusBarText(const std::string& text) override;
   void StartStatusTimer(int ms) override;
   void StopStatusTimer() override;
+  bool BeepsAllowed() override;
   void Beep() override;
   void Pause(int ms) override;
   void MessageBox(const std::string& text) override;
@@ -50,11 +63,10 @@ class QtDesktop : public Desktop {
   QPointer<TfMain> main_;
   Client* client_ = nullptr;
   QTimer statusTimer_;
-  // Beeps are rationed: a burst of a few, then one per interval (see Beep).
+  // Requests for beeps are rationed: a burst of a few, then one per interval (see BeepsAllowed).
   QElapsedTimer beepClock_;
   qint64 refilledAt_ = 0;
-  int beepsLeft_ = 0;
-  bool lastBeepSounded_ = false;
+  int requestsLeft_ = 0;
   int soundedBeeps_ = 0;
 };
 

@@ -24,6 +24,7 @@ void StatusLine::ShowStatus(const std::string& text, int time, int beeps) {
     desktop_.StartStatusTimer(time);
     desktop_.SetStatusBarText(text);
   }
+  if (beeps <= 0 || !desktop_.BeepsAllowed()) return;
   for (int i = 0; i < beeps; ++i) {
     desktop_.Beep();
     desktop_.Pause(10);
