@@ -133,8 +133,8 @@ void OvServer::Serve(QTcpSocket* socket) {
     Log("refused a connection from " + peer + ": " + std::to_string(sessions_.size()) + " are open already");
     full = "Too many connections: try again later";
   } else if (int(LoggingInFrom(group)) >= config_.maxLoginsPerAddress) {
-    Log("refused a connection from " + peer + ": " + std::to_string(config_.maxLoginsPerAddress) +
-        " from " + group + " are not logged in yet");
+    Log("refused a connection from " + peer + ": " + std::to_string(config_.maxLoginsPerAddress) + " from " +
+        group + " are not logged in yet");
     full = "Too many connections from your address that have not logged in: try again later";
   }
   if (!full.empty()) {

@@ -28,7 +28,7 @@ constexpr qint64 kMaxUnreadOutput = 4 * kMaxQueuedOutput;  // a peer this far be
 constexpr int kMaxFramesBeforeLogin = 8;
 constexpr int kCloseWaitMs = 5000;
 constexpr int kMalformedLogIntervalMs = 1000;  // one summary line per connection at most this often
-constexpr int kCheckThreads = 2;                // password checks run here, never on the event loop
+constexpr int kCheckThreads = 2;               // password checks run here, never on the event loop
 
 class OvServer : public QObject {
   Q_OBJECT
@@ -65,9 +65,9 @@ class OvServer : public QObject {
     bool newUserAsked = false;
     bool chpwdAsked = false;
     size_t droppedLines = 0;
-    size_t malformed = 0;    // in this read, not yet in the log
+    size_t malformed = 0;  // in this read, not yet in the log
     std::string firstProblem;
-    size_t unreported = 0;   // held back by the log's rate limit
+    size_t unreported = 0;  // held back by the log's rate limit
     Clock::time_point lastReport;
   };
 
@@ -81,7 +81,8 @@ class OvServer : public QObject {
   void HandleLogin(Session& session, const std::string& payload);
   // Answers a refused login with a message box and closes, the login delay after the request.
   void Refuse(Session& session, const std::string& reason, Clock::time_point since = Clock::now());
-  void Checked(int number, const std::string& group, const std::string& name, bool ok, Clock::time_point since);
+  void Checked(int number, const std::string& group, const std::string& name, bool ok,
+               Clock::time_point since);
   void Malformed(Session& session, const std::string& problem, size_t count = 1);
   void ReportMalformed(Session& session, bool closing = false);
   // The lock-out keys of a name: from this address group, and from everywhere.
@@ -123,7 +124,7 @@ class OvServer : public QObject {
   std::map<int, int> startedBy_;  // game server id -> the session that asked for it
   int waitingChecks_ = 0;
   std::map<std::string, int> waitingChecksFrom_;  // per address group
-  QThreadPool checks_;  // last: its threads end before anything they report to goes
+  QThreadPool checks_;                            // last: its threads end before anything they report to goes
 };
 
 // Enciphers an account-range payload so that the frame can carry it: a character whose enciphered byte

@@ -68,7 +68,8 @@ RequestReader::Result RequestReader::Feed(std::string_view bytes) {
                                   : 5 + width;
           if (last == std::string_view::npos) {
             if (rest.size() > kMaxRequestSize) {
-              Problem(result, [&] { return "dropped an oversized account message \"" + Printable(code) + "\""; });
+              Problem(result,
+                      [&] { return "dropped an oversized account message \"" + Printable(code) + "\""; });
               pos = buffer_.size();
               discarding_ = true;
             }

@@ -13,7 +13,7 @@
 namespace ovs {
 
 constexpr size_t kMaxRequestSize = 64 * 1024;  // no request a client sends comes near this
-constexpr size_t kMaxProblemTexts = 4;          // a flood of bad frames is counted, not described each
+constexpr size_t kMaxProblemTexts = 4;         // a flood of bad frames is counted, not described each
 
 class RequestReader {
  public:

@@ -35,7 +35,7 @@ struct ServerConfig {
   int lockoutAfter = 5;
   int lockoutSeconds = 300;
   int loginTimeoutSeconds = 60;
-  int silentTimeoutSeconds = 10;  // a connection that has sent nothing at all
+  int silentTimeoutSeconds = 20;  // a connection that has sent nothing at all (the client waits for its user)
   int maxLoginsPerAddress = 8;    // connections not logged in from one address
   int maxWaitingChecks = 32;      // password checks queued or running, in all
   int maxWaitingChecksPerAddress = 4;

@@ -6,8 +6,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QMessageBox>
 #include <QFile>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -187,12 +187,14 @@ TEST_F(OvServerEndToEndDebug, AWrongPasswordIsRefusedAndTheConnectionClosed) {
   p.AnswerPrompt("Login:", "admin", "not-it");
   // The refusal stands in a message box until the user dismisses it, whatever the close does meanwhile.
   std::string box;
-  p.When("the refusal's message box", [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
-         [&] {
-           auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-           box = shown->text().toStdString();
-           shown->accept();
-         });
+  p.When(
+      "the refusal's message box",
+      [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+      [&] {
+        auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        box = shown->text().toStdString();
+        shown->accept();
+      });
   p.Connect("127.0.0.1", server.port);
   ASSERT_TRUE(PumpUntil([&] { return p.AllActed() && p.StatusText() == "Server closed connection"; }))
       << p.StatusText();
@@ -236,8 +238,10 @@ TEST_F(OvServerEndToEndDebug, NewUserAndPasswordChangeThroughThePrompts) {
   p.Main().tbDis->click();
   ASSERT_TRUE(p.Tree().empty());
   p.AnswerPrompt("Login:", "carol", "pw-one");
-  p.When("the refusal's message box", [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
-         [] { qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->accept(); });
+  p.When(
+      "the refusal's message box",
+      [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+      [] { qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->accept(); });
   p.Connect("127.0.0.1", server.port);
   ASSERT_TRUE(PumpUntil([&] { return Count(p.DebugPane(), "ramsg called code 3 msg: Login failed") == 1; }))
       << p.DebugPane();

@@ -29,7 +29,6 @@
 #include "protocol/payload.h"
 #include "tests/memory_figures.h"
 
-
 namespace ovs {
 namespace {
 

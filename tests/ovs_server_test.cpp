@@ -342,9 +342,12 @@ TEST_F(OvsServerTest, ConnectionsNotLoggedInAreBoundedPerAddressAndSilentOnesGoS
   auto admin = LoggedIn();  // logged in: counts no more
   Peer talking(server->Port()), silent(server->Port(), "127.0.0.2"), other(server->Port(), "127.1.2.3");
   for (Peer* peer : {&talking, &silent, &other}) peer->Expect("1900");
-  talking.Send("\xFD" "19");  // the start of a frame: it has said something
+  talking.Send(
+      "\xFD"
+      "19");                                 // the start of a frame: it has said something
   Peer fourth(server->Port(), "127.0.0.4");  // all of 127.0.0.0/8 is one address
-  EXPECT_EQ(fourth.Expect("1003"), "Too many connections from your address that have not logged in: try again later");
+  EXPECT_EQ(fourth.Expect("1003"),
+            "Too many connections from your address that have not logged in: try again later");
   EXPECT_TRUE(fourth.WaitClosed());
   EXPECT_EQ(fourth.Count("1900", ""), 0u);
 
@@ -438,7 +441,8 @@ TEST(OvsAddressGroups, LoopbackIsOneAddressAndIpv6CountsBySlash64) {
   EXPECT_EQ(AddressGroup(QHostAddress("::ffff:127.1.1.1")), "127.0.0.0/8");
   EXPECT_EQ(AddressGroup(QHostAddress("192.0.2.7")), "192.0.2.7");
   EXPECT_EQ(AddressGroup(QHostAddress("::ffff:192.0.2.7")), "192.0.2.7");
-  EXPECT_EQ(AddressGroup(QHostAddress("2001:db8:1:2::1")), AddressGroup(QHostAddress("2001:db8:1:2:ffff::9")));
+  EXPECT_EQ(AddressGroup(QHostAddress("2001:db8:1:2::1")),
+            AddressGroup(QHostAddress("2001:db8:1:2:ffff::9")));
   EXPECT_NE(AddressGroup(QHostAddress("2001:db8:1:2::1")), AddressGroup(QHostAddress("2001:db8:1:3::1")));
   EXPECT_NE(AddressGroup(QHostAddress("::1")), AddressGroup(QHostAddress("127.0.0.1")));
 }
@@ -536,8 +540,9 @@ TEST_F(OvsServerTest, MalformedAndUnexpectedFramesAreLoggedAndAnsweredNeverFatal
 
 TEST_F(OvsServerTest, BeforeLoginTheFirstMalformedFrameEndsTheConnection) {
   StartServer();
-  for (const std::string& bad : {std::string("\xFD\xFE"), std::string("stray"), ov::MakeFrame(0, "").replace(1, 4, "ABCD"),
-                                 std::string(40000, '\xFD') + "\xFE"}) {
+  for (const std::string& bad :
+       {std::string("\xFD\xFE"), std::string("stray"), ov::MakeFrame(0, "").replace(1, 4, "ABCD"),
+        std::string(40000, '\xFD') + "\xFE"}) {
     Peer peer(server->Port());
     peer.Expect("1900");
     peer.Send(bad + bad + bad);
