@@ -6,6 +6,7 @@
 #include <QPasswordDigestor>
 #include <QRandomGenerator>
 #include <QSaveFile>
+#include <algorithm>
 
 #include "protocol/account_prompt.h"
 #include "protocol/payload.h"
@@ -126,19 +127,22 @@ AccountStore::Entry AccountStore::MakeEntry(std::string_view password) const {
   return entry;
 }
 
-bool AccountStore::Matches(const Entry& entry, std::string_view password) {
-  return SameBytes(Derive(password, entry.salt, entry.iterations), entry.hash);
+bool PasswordCheck::Run(std::string_view password) const {
+  const bool same = SameBytes(Derive(password, salt, iterations), hash);
+  return real && same;
 }
 
-bool AccountStore::Verify(std::string_view name, std::string_view password) const {
+int AccountStore::HighestIterations() const {
+  int highest = iterations_;
+  for (const auto& [name, entry] : accounts_) highest = std::max(highest, entry.iterations);
+  return highest;
+}
+
+PasswordCheck AccountStore::CheckFor(std::string_view name) const {
   const auto found = accounts_.find(std::string(name));
-  if (found == accounts_.end()) {
-    // Spend the same work as for a real account, so the answer's delay does not tell which names exist.
-    static const Entry decoy{iterations_, std::string(kSaltBytes, 'x'), std::string(kHashBytes, 'x')};
-    Matches(decoy, password);
-    return false;
-  }
-  return Matches(found->second, password);
+  if (found == accounts_.end())
+    return {HighestIterations(), std::string(kSaltBytes, 'x'), std::string(kHashBytes, 'x'), false};
+  return {found->second.iterations, found->second.salt, found->second.hash, true};
 }
 
 AccountStore::Outcome AccountStore::Add(std::string_view name, std::string_view password,

@@ -9,6 +9,16 @@
 
 namespace ovs {
 
+// What checking one password against one account takes, copied out of the store so that a worker
+// thread can run it while the store changes. For an unknown name it is a decoy that costs as much.
+struct PasswordCheck {
+  int iterations = 0;
+  std::string salt;
+  std::string hash;
+  bool real = false;
+  bool Run(std::string_view password) const;
+};
+
 class AccountStore {
  public:
   enum class Outcome { Done, BadName, EmptyPassword, Exists, WrongLogin, SaveFailed };
@@ -19,7 +29,10 @@ class AccountStore {
   bool Load(std::string& error);
 
   // Passwords count in their 16-character form, cut or padded with blanks, as the clients send them.
-  bool Verify(std::string_view name, std::string_view password) const;
+  bool Verify(std::string_view name, std::string_view password) const { return CheckFor(name).Run(password); }
+  PasswordCheck CheckFor(std::string_view name) const;
+  // The decoy's cost: the dearest check the file holds, so that no name answers faster than another.
+  int HighestIterations() const;
   Outcome Add(std::string_view name, std::string_view password, std::string& error);
   Outcome ChangePassword(std::string_view name, std::string_view oldPassword, std::string_view newPassword,
                          std::string& error);
@@ -38,7 +51,6 @@ class AccountStore {
     std::string hash;
   };
   Entry MakeEntry(std::string_view password) const;
-  static bool Matches(const Entry& entry, std::string_view password);
   bool Save(std::string& error) const;
 
   std::string path_;

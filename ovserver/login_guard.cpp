@@ -1,8 +1,25 @@
 #include "ovserver/login_guard.h"
 
+#include <QHostAddress>
+
 namespace ovs {
 namespace {
 constexpr size_t kPruneAbove = 10000;  // a peer cycling through names cannot grow the table without end
+}
+
+std::string AddressGroup(const QHostAddress& address) {
+  bool mapped = false;
+  const quint32 v4 = address.toIPv4Address(&mapped);
+  if (mapped) {
+    if ((v4 >> 24) == 127) return "127.0.0.0/8";
+    return QHostAddress(v4).toString().toStdString();
+  }
+  if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+    Q_IPV6ADDR bytes = address.toIPv6Address();
+    for (int i = 8; i < 16; ++i) bytes[i] = 0;
+    return QHostAddress(bytes).toString().toStdString() + "/64";
+  }
+  return address.toString().toStdString();
 }
 
 bool LoginGuard::Locked(const std::string& key, Clock::time_point now) const {

@@ -4,7 +4,13 @@
 #include <map>
 #include <string>
 
+class QHostAddress;
+
 namespace ovs {
+
+// The address that limits and lock-outs count by: one host can use any address of 127.0.0.0/8 and
+// usually a whole IPv6 /64, so each of those counts as one address.
+std::string AddressGroup(const QHostAddress& address);
 
 class LoginGuard {
  public:

@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cctype>
@@ -66,6 +67,7 @@ OvServer::OvServer(ServerConfig config, AccountStore& accounts)
     : config_(std::move(config)),
       accounts_(accounts),
       guard_(config_.lockoutAfter, std::chrono::seconds(config_.lockoutSeconds)),
+      nameGuard_(config_.nameLockoutAfter, std::chrono::seconds(config_.lockoutSeconds)),
       games_(size_t(config_.backlogLines), config_.maxServers),
       listener_(new QTcpServer(this)) {
   cipher_.BuildMessageKey();
@@ -74,9 +76,13 @@ OvServer::OvServer(ServerConfig config, AccountStore& accounts)
   games_.onLine = [this](int id, const std::string& line) { OnGameLine(id, line); };
   games_.onExited = [this](int id, const std::string& how) { OnGameExited(id, how); };
   connect(listener_, &QTcpServer::newConnection, this, &OvServer::Accept);
+  checks_.setMaxThreadCount(kCheckThreads);
+  checks_.setThreadPriority(QThread::LowPriority);  // the event loop comes first
 }
 
 OvServer::~OvServer() {
+  checks_.clear();
+  checks_.waitForDone();
   games_.onStarted = nullptr;
   games_.onFailed = nullptr;
   games_.onLine = nullptr;
@@ -121,9 +127,18 @@ void OvServer::Accept() {
 void OvServer::Serve(QTcpSocket* socket) {
   const std::string peer =
       socket->peerAddress().toString().toStdString() + ":" + std::to_string(socket->peerPort());
+  const std::string group = AddressGroup(socket->peerAddress());
+  std::string full;
   if (int(sessions_.size()) >= config_.maxConnections) {
     Log("refused a connection from " + peer + ": " + std::to_string(sessions_.size()) + " are open already");
-    const std::string note = ov::MakeFrame(1001, "Too many connections: try again later");
+    full = "Too many connections: try again later";
+  } else if (int(LoggingInFrom(group)) >= config_.maxLoginsPerAddress) {
+    Log("refused a connection from " + peer + ": " + std::to_string(config_.maxLoginsPerAddress) + " from " +
+        group + " are not logged in yet");
+    full = "Too many connections from your address that have not logged in: try again later";
+  }
+  if (!full.empty()) {
+    const std::string note = ov::MakeFrame(1003, full);
     socket->write(note.data(), qint64(note.size()));
     socket->disconnectFromHost();
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -136,6 +151,7 @@ void OvServer::Serve(QTcpSocket* socket) {
   session->socket = socket;
   session->peer = peer;
   session->address = socket->peerAddress().toString().toStdString();
+  session->group = group;
   socket->setParent(this);
   connect(socket, &QTcpSocket::readyRead, this, [this, number] { Read(number); });
   connect(socket, &QTcpSocket::disconnected, this, [this, number] { Closed(number); });
@@ -156,14 +172,20 @@ void OvServer::Serve(QTcpSocket* socket) {
   sessions_[number] = std::move(session);
   Log(Who(added) + " from " + peer);
   SendControl(added, 900, config_.caption);
-  QTimer::singleShot(std::chrono::seconds(config_.loginTimeoutSeconds), this, [this, number] {
-    Session* open = Find(number);
-    if (!open || open->state != State::LoggingIn) return;
-    Log(Who(*open) + ": no login within " + std::to_string(config_.loginTimeoutSeconds) + " s, closed");
-    SendNote(*open, "Login timed out");
-    open->state = State::Refused;
-    CloseGently(*open);
-  });
+  const auto timeOut = [this, number](int seconds, bool silentOnly) {
+    QTimer::singleShot(std::chrono::seconds(seconds), this, [this, number, seconds, silentOnly] {
+      Session* open = Find(number);
+      if (!open || open->state != State::LoggingIn || (silentOnly && open->heard)) return;
+      Log(Who(*open) + (silentOnly ? ": silent for " : ": no login within ") + std::to_string(seconds) +
+          " s, closed");
+      SendControl(*open, 3, "Login timed out");
+      open->state = State::Refused;
+      CloseGently(*open);
+    });
+  };
+  timeOut(config_.loginTimeoutSeconds, false);
+  // A connection that says nothing at all holds a place for no one: it goes sooner.
+  if (config_.silentTimeoutSeconds < config_.loginTimeoutSeconds) timeOut(config_.silentTimeoutSeconds, true);
 }
 
 void OvServer::Closed(int number) {
@@ -171,6 +193,7 @@ void OvServer::Closed(int number) {
   if (found == sessions_.end() || found->second->closed) return;
   Session& session = *found->second;
   session.closed = true;
+  ReportMalformed(session, true);
   Log(Who(session) + " closed");
   session.socket->deleteLater();
   // Erased later: the call may come from within this session's own frame handling.
@@ -181,18 +204,59 @@ void OvServer::Read(int number) {
   Session* session = Find(number);
   if (!session) return;
   const QByteArray data = session->socket->readAll();
-  if (session->state == State::Refused) return;
+  session->heard = true;
+  if (session->state == State::Refused || session->state == State::Checking) return;
   RequestReader::Result result =
       session->reader.Feed(std::string_view(data.constData(), size_t(data.size())));
-  for (const std::string& problem : result.problems) {
-    Log(Who(*session) + ": " + problem);
-    if (session->state == State::LoggedIn) SendNote(*session, "Malformed request ignored");
+  if (result.malformed > 0) {
+    Malformed(*session, result.problems.front(), result.malformed);
+    if (session->state != State::LoggedIn) {
+      // Nothing the client sends before its login is ever malformed: this peer is not a client.
+      ReportMalformed(*session);
+      Refuse(*session, "Login failed: malformed request");
+      return;
+    }
+    SendNote(*session, "Malformed request ignored");
   }
   for (const ov::Frame& frame : result.frames) {
     session = Find(number);
-    if (!session || session->state == State::Refused) return;
+    if (!session || session->state == State::Refused || session->state == State::Checking) break;
     HandleFrame(*session, frame);
   }
+  if ((session = Find(number))) ReportMalformed(*session);
+}
+
+void OvServer::Malformed(Session& session, const std::string& problem, size_t count) {
+  if (session.malformed == 0) session.firstProblem = problem;
+  session.malformed += count;
+}
+
+// At most one line per read, and per connection at most one each kMalformedLogIntervalMs: a peer
+// sending nothing but bad frames cannot grow the log faster than that.
+void OvServer::ReportMalformed(Session& session, bool closing) {
+  const auto now = Clock::now();
+  session.unreported += session.malformed;
+  session.malformed = 0;
+  if (session.unreported == 0) return;
+  if (!closing && session.lastReport != Clock::time_point() &&
+      now - session.lastReport < std::chrono::milliseconds(kMalformedLogIntervalMs))
+    return;
+  Log(Who(session) + ": " + std::to_string(session.unreported) + " malformed request" +
+      (session.unreported == 1 ? "" : "s") + ", the first: " + session.firstProblem);
+  session.unreported = 0;
+  session.lastReport = now;
+}
+
+size_t OvServer::LoggingInFrom(const std::string& group) const {
+  return size_t(std::count_if(sessions_.begin(), sessions_.end(), [&](const auto& entry) {
+    return !entry.second->closed && entry.second->state != State::LoggedIn && entry.second->group == group;
+  }));
+}
+
+std::vector<std::string> OvServer::GuardKeys(const std::string& group, const std::string& name) {
+  std::string lower = name;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  return {group + "/" + lower, lower};
 }
 
 // ----- requests
@@ -202,6 +266,11 @@ void OvServer::HandleFrame(Session& session, const ov::Frame& frame) {
   if (session.state != State::LoggedIn) {
     if (code.kind == ov::CodeKind::Control && code.number == 905) {
       HandleLogin(session, frame.payload);
+      return;
+    }
+    if (code.kind == ov::CodeKind::Unknown) {
+      Malformed(session, "unknown code \"" + Printable(frame.code) + "\" before login");
+      Refuse(session, "Login failed: malformed request");
       return;
     }
     Log(Who(session) + ": code \"" + Printable(frame.code) + "\" before login ignored");
@@ -218,7 +287,7 @@ void OvServer::HandleFrame(Session& session, const ov::Frame& frame) {
       HandleConsole(session, code.number, frame.payload);
       return;
     case ov::CodeKind::Unknown:
-      Log(Who(session) + ": unknown code \"" + Printable(frame.code) + "\" ignored");
+      Malformed(session, "unknown code \"" + Printable(frame.code) + "\" ignored");
       SendNote(session, "Unknown request code " + Printable(frame.code));
       return;
   }
@@ -233,7 +302,7 @@ void OvServer::HandleControl(Session& session, int n, const std::string& payload
     case 24: {
       const int id = ov::ParseInt(payload, -1);
       if (session.awaiting.erase(id) == 0) {
-        Log(Who(session) + ": unexpected 24 for \"" + Printable(payload) + "\" ignored");
+        Malformed(session, "unexpected 24 for \"" + Printable(payload) + "\" ignored");
         return;
       }
       SendServerInfo(session, id);
@@ -256,49 +325,96 @@ void OvServer::HandleControl(Session& session, int n, const std::string& payload
       HandleChangePassword(session, payload);
       return;
     default:
-      Log(Who(session) + ": unexpected control message " + std::to_string(n) + " ignored");
+      Malformed(session, "unexpected control message " + std::to_string(n) + " ignored");
       SendNote(session, "Unexpected control message " + std::to_string(n) + " ignored");
   }
 }
 
 void OvServer::HandleLogin(Session& session, const std::string& payload) {
+  const auto since = Clock::now();
   const std::string plain = cipher_.DecryptMsg(payload);
   if (plain.size() != 24) {
     Log(Who(session) + ": malformed login (" + std::to_string(plain.size()) + " bytes instead of 24)");
-    Refuse(session, "Login failed: malformed login");
+    Refuse(session, "Login failed: malformed login", since);
     return;
   }
   const std::string name = TrimRight(plain.substr(0, 8));
   const std::string password = plain.substr(8, 16);
-  const std::string key = session.address + "/" + name;
-  const auto now = LoginGuard::Clock::now();
-  if (guard_.Locked(key, now)) {
+  const std::vector<std::string> keys = GuardKeys(session.group, name);
+  if (guard_.Locked(keys[0], since) || nameGuard_.Locked(keys[1], since)) {
     Log(Who(session) + ": login as \"" + Printable(name) + "\" refused: locked out after failed logins");
-    Refuse(session, "Too many failed logins: try again later");
+    Refuse(session, "Too many failed logins: try again later", since);
     return;
   }
-  if (!accounts_.Verify(name, password)) {
-    const bool locked = guard_.Failed(key, now);
-    Log(Who(session) + ": failed login as \"" + Printable(name) + "\" from " + session.address +
-        (locked ? ", locked out for " + std::to_string(config_.lockoutSeconds) + " s" : ""));
-    Refuse(session, "Login failed: wrong login name or password");
+  int& fromHere = waitingChecksFrom_[session.group];
+  if (waitingChecks_ >= config_.maxWaitingChecks || fromHere >= config_.maxWaitingChecksPerAddress) {
+    Log(Who(session) + ": login as \"" + Printable(name) + "\" refused: " + std::to_string(waitingChecks_) +
+        " password checks wait, " + std::to_string(fromHere) + " of them from " + session.group);
+    if (fromHere == 0) waitingChecksFrom_.erase(session.group);
+    Refuse(session, "The server is busy with other logins: try again later", since);
     return;
   }
-  guard_.Succeeded(key);
-  session.state = State::LoggedIn;
-  session.user = name;
-  Log(Who(session) + " logged in");
-  Welcome(session);
+  ++waitingChecks_;
+  ++fromHere;
+  session.state = State::Checking;
+  // The check runs on a worker; its answer comes back to this thread, to a session that may be gone.
+  const int number = session.number;
+  const std::string group = session.group;
+  checks_.start([this, number, group, name, password, since, check = accounts_.CheckFor(name)] {
+    const bool ok = check.Run(password);
+    QMetaObject::invokeMethod(
+        this, [this, number, group, name, ok, since] { Checked(number, group, name, ok, since); },
+        Qt::QueuedConnection);
+  });
 }
 
-void OvServer::Refuse(Session& session, const std::string& note) {
+void OvServer::Checked(int number, const std::string& group, const std::string& name, bool ok,
+                       Clock::time_point since) {
+  --waitingChecks_;
+  if (--waitingChecksFrom_[group] <= 0) waitingChecksFrom_.erase(group);
+  Session* session = Find(number);
+  const bool waiting = session && session->state == State::Checking;
+  const std::vector<std::string> keys = GuardKeys(group, name);
+  if (!session) {
+    // Gone before its answer: a wrong guess still counts.
+    if (!ok) {
+      guard_.Failed(keys[0], Clock::now());
+      nameGuard_.Failed(keys[1], Clock::now());
+    }
+    return;
+  }
+  if (!ok) {
+    const auto now = Clock::now();
+    const bool locked = guard_.Failed(keys[0], now);
+    const bool nameLocked = nameGuard_.Failed(keys[1], now);
+    Log(Who(*session) + ": failed login as \"" + Printable(name) + "\" from " + session->address +
+        (locked || nameLocked ? ", locked out for " + std::to_string(config_.lockoutSeconds) + " s" : "") +
+        (nameLocked && !locked ? " (from every address)" : ""));
+    if (waiting) Refuse(*session, "Login failed: wrong login name or password", since);
+    return;
+  }
+  if (!waiting) return;
+  guard_.Succeeded(keys[0]);
+  nameGuard_.Succeeded(keys[1]);
+  session->state = State::LoggedIn;
+  session->user = name;
+  Log(Who(*session) + " logged in");
+  Welcome(*session);
+}
+
+void OvServer::Refuse(Session& session, const std::string& reason, Clock::time_point since) {
   session.state = State::Refused;
   const int number = session.number;
-  // The answer waits, so that guessing passwords costs the guesser time.
-  QTimer::singleShot(config_.loginDelayMs, this, [this, number, note] {
+  // Every refusal leaves the same time after its request, so that guessing costs the guesser time and
+  // the moment of the answer tells nothing about why.
+  const auto due = since + std::chrono::milliseconds(config_.loginDelayMs);
+  const auto wait = std::max(std::chrono::milliseconds(0),
+                             std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()));
+  QTimer::singleShot(wait, Qt::PreciseTimer, this, [this, number, reason] {
     auto found = sessions_.find(number);
     if (found == sessions_.end() || found->second->closed) return;
-    SendNote(*found->second, note);
+    // A message box: a status note would be replaced at once by the client's note of the close.
+    SendControl(*found->second, 3, ConsoleSafe(reason));
     CloseGently(*found->second);
   });
 }
@@ -377,8 +493,7 @@ void OvServer::HandleStart(Session& session, const std::string& payload) {
 void OvServer::HandleWatch(Session& session, int n, const std::string& payload) {
   const int id = ov::ParseInt(payload, -1);
   if (!session.known.count(id)) {
-    Log(Who(session) + ": " + std::to_string(n) + " for unknown server \"" + Printable(payload) +
-        "\" ignored");
+    Malformed(session, std::to_string(n) + " for unknown server \"" + Printable(payload) + "\" ignored");
     return;
   }
   if (n == 41) {
@@ -432,9 +547,9 @@ void OvServer::HandleChangePassword(Session& session, const std::string& payload
     return;
   }
   const std::string name = TrimRight(plain.substr(0, 8));
-  const std::string key = session.address + "/" + name;
+  const std::vector<std::string> keys = GuardKeys(session.group, name);
   const auto now = LoginGuard::Clock::now();
-  if (guard_.Locked(key, now)) {
+  if (guard_.Locked(keys[0], now) || nameGuard_.Locked(keys[1], now)) {
     Log(Who(session) + ": password change for \"" + Printable(name) + "\" refused: locked out");
     SendNote(session, "Too many failed logins: try again later");
     return;
@@ -442,14 +557,18 @@ void OvServer::HandleChangePassword(Session& session, const std::string& payload
   std::string error;
   const AccountStore::Outcome outcome =
       accounts_.ChangePassword(name, plain.substr(8, 16), plain.substr(24, 16), error);
-  if (outcome == AccountStore::Outcome::WrongLogin) guard_.Failed(key, now);
+  if (outcome == AccountStore::Outcome::WrongLogin) {
+    guard_.Failed(keys[0], now);
+    nameGuard_.Failed(keys[1], now);
+  }
   if (outcome != AccountStore::Outcome::Done) {
     Log(Who(session) + ": password change for \"" + Printable(name) + "\" refused: " + OutcomeText(outcome) +
         (error.empty() ? "" : " (" + error + ")"));
     SendNote(session, std::string("Password change refused: ") + OutcomeText(outcome));
     return;
   }
-  guard_.Succeeded(key);
+  guard_.Succeeded(keys[0]);
+  nameGuard_.Succeeded(keys[1]);
   Log(Who(session) + " changed the password of " + name);
   SendNote(session, "Password changed for " + name);
   Say(session, "Password changed for " + name + ".");

@@ -1,6 +1,7 @@
 #pragma once
 // The OV server: accepts clients, logs them in, and serves their requests on one thread.
 #include <QObject>
+#include <QThreadPool>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -26,6 +27,8 @@ constexpr qint64 kMaxQueuedOutput = 4 << 20;  // console text beyond this waits 
 constexpr qint64 kMaxUnreadOutput = 4 * kMaxQueuedOutput;  // a peer this far behind is not reading at all
 constexpr int kMaxFramesBeforeLogin = 8;
 constexpr int kCloseWaitMs = 5000;
+constexpr int kMalformedLogIntervalMs = 1000;  // one summary line per connection at most this often
+constexpr int kCheckThreads = 2;               // password checks run here, never on the event loop
 
 class OvServer : public QObject {
   Q_OBJECT
@@ -42,12 +45,15 @@ class OvServer : public QObject {
   GameServers& Games() { return games_; }
 
  private:
-  enum class State { LoggingIn, Refused, LoggedIn };
+  enum class State { LoggingIn, Checking, Refused, LoggedIn };
+  using Clock = std::chrono::steady_clock;
   struct Session {
     int number = 0;
     QTcpSocket* socket = nullptr;
     std::string peer;     // address:port, for the log
-    std::string address;  // for counting failed logins
+    std::string address;  // for the log
+    std::string group;    // what limits and lock-outs count by (AddressGroup)
+    bool heard = false;   // it has sent something
     RequestReader reader;
     State state = State::LoggingIn;
     bool closed = false;
@@ -59,6 +65,10 @@ class OvServer : public QObject {
     bool newUserAsked = false;
     bool chpwdAsked = false;
     size_t droppedLines = 0;
+    size_t malformed = 0;  // in this read, not yet in the log
+    std::string firstProblem;
+    size_t unreported = 0;  // held back by the log's rate limit
+    Clock::time_point lastReport;
   };
 
   void Accept();
@@ -69,7 +79,15 @@ class OvServer : public QObject {
   void HandleFrame(Session& session, const ov::Frame& frame);
   void HandleControl(Session& session, int n, const std::string& payload);
   void HandleLogin(Session& session, const std::string& payload);
-  void Refuse(Session& session, const std::string& note);
+  // Answers a refused login with a message box and closes, the login delay after the request.
+  void Refuse(Session& session, const std::string& reason, Clock::time_point since = Clock::now());
+  void Checked(int number, const std::string& group, const std::string& name, bool ok,
+               Clock::time_point since);
+  void Malformed(Session& session, const std::string& problem, size_t count = 1);
+  void ReportMalformed(Session& session, bool closing = false);
+  // The lock-out keys of a name: from this address group, and from everywhere.
+  static std::vector<std::string> GuardKeys(const std::string& group, const std::string& name);
+  size_t LoggingInFrom(const std::string& group) const;
   void CloseGently(Session& session);
   void Welcome(Session& session);
   void Announce(Session& session, int id);
@@ -97,12 +115,16 @@ class OvServer : public QObject {
   ServerConfig config_;
   AccountStore& accounts_;
   ov::MessageCipher cipher_;
-  LoginGuard guard_;
+  LoginGuard guard_;      // per name and address
+  LoginGuard nameGuard_;  // per name, from all addresses together
   GameServers games_;
   QTcpServer* listener_;
   int lastSession_ = 0;
   std::map<int, std::unique_ptr<Session>> sessions_;
   std::map<int, int> startedBy_;  // game server id -> the session that asked for it
+  int waitingChecks_ = 0;
+  std::map<std::string, int> waitingChecksFrom_;  // per address group
+  QThreadPool checks_;                            // last: its threads end before anything they report to goes
 };
 
 // Enciphers an account-range payload so that the frame can carry it: a character whose enciphered byte

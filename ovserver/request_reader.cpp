@@ -13,6 +13,10 @@ size_t RequestReader::AccountPayloadSize(std::string_view code) {
   return 0;
 }
 
+void RequestReader::Problem(Result& result, const std::function<std::string()>& words) {
+  if (result.malformed++ < kMaxProblemTexts) result.problems.push_back(words());
+}
+
 RequestReader::Result RequestReader::Feed(std::string_view bytes) {
   Result result;
   buffer_.append(bytes);
@@ -32,16 +36,19 @@ RequestReader::Result RequestReader::Feed(std::string_view bytes) {
     const size_t start = rest.find(ov::kFrameStart);
     if (start != 0) {
       const size_t stray = start == std::string_view::npos ? rest.size() : start;
-      result.problems.push_back("skipped " + std::to_string(stray) + " bytes outside frames: \"" +
-                                Printable(rest.substr(0, stray)) + "\"");
+      Problem(result, [&] {
+        return "skipped " + std::to_string(stray) + " bytes outside frames: \"" +
+               Printable(rest.substr(0, stray)) + "\"";
+      });
       pos += stray;
       continue;
     }
     // rest starts with 0xFD.
     const size_t end = rest.find(ov::kFrameEnd, 1);
     if (end != std::string_view::npos && end < 5) {
-      result.problems.push_back("malformed frame with a short code: \"" + Printable(rest.substr(0, end + 1)) +
-                                "\"");
+      Problem(result, [&] {
+        return "malformed frame with a short code: \"" + Printable(rest.substr(0, end + 1)) + "\"";
+      });
       pos += end + 1;
       continue;
     }
@@ -53,8 +60,23 @@ RequestReader::Result RequestReader::Feed(std::string_view bytes) {
       if (rest.substr(5, 2) == kMarker) {
         if (rest.size() < 5 + width + 1) break;
         if (rest[5 + width] == ov::kFrameEnd) {
-          result.frames.push_back({std::string(code), std::string(rest.substr(5, width))});
-          pos += 5 + width + 1;
+          // The end byte right after the fixed width ends the frame unless more payload follows it
+          // (anything but the next frame's start): an over-long one is read to its own end and refused.
+          const size_t next = 5 + width + 1;
+          const size_t last = rest.size() > next && rest[next] != ov::kFrameStart
+                                  ? rest.find(ov::kFrameEnd, next)
+                                  : 5 + width;
+          if (last == std::string_view::npos) {
+            if (rest.size() > kMaxRequestSize) {
+              Problem(result,
+                      [&] { return "dropped an oversized account message \"" + Printable(code) + "\""; });
+              pos = buffer_.size();
+              discarding_ = true;
+            }
+            break;
+          }
+          result.frames.push_back({std::string(code), std::string(rest.substr(5, last - 5))});
+          pos += last + 1;
           continue;
         }
       }
@@ -62,8 +84,10 @@ RequestReader::Result RequestReader::Feed(std::string_view bytes) {
     }
     if (end == std::string_view::npos) {
       if (rest.size() > kMaxRequestSize) {
-        result.problems.push_back("dropped an oversized frame (more than " + std::to_string(kMaxRequestSize) +
-                                  " bytes) with code \"" + Printable(code) + "\"");
+        Problem(result, [&] {
+          return "dropped an oversized frame (more than " + std::to_string(kMaxRequestSize) +
+                 " bytes) with code \"" + Printable(code) + "\"";
+        });
         pos = buffer_.size();
         discarding_ = true;
       }

@@ -3,6 +3,7 @@
 //
 // The account messages 905, 906 and 907 are read by their fixed widths: their enciphered payloads may
 // hold the byte 0xFE, which would otherwise end the frame early and lose the login.
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,12 +13,15 @@
 namespace ovs {
 
 constexpr size_t kMaxRequestSize = 64 * 1024;  // no request a client sends comes near this
+constexpr size_t kMaxProblemTexts = 4;         // a flood of bad frames is counted, not described each
 
 class RequestReader {
  public:
   struct Result {
     std::vector<ov::Frame> frames;
-    std::vector<std::string> problems;  // one log line each: stray bytes, malformed or oversized frames
+    // Stray bytes, malformed or oversized frames: how many, and the words for the first few.
+    size_t malformed = 0;
+    std::vector<std::string> problems;
   };
   Result Feed(std::string_view bytes);
   size_t Pending() const { return buffer_.size(); }
@@ -25,6 +29,7 @@ class RequestReader {
  private:
   // Length of the enciphered payload of an account message with this code, 0 for other codes.
   static size_t AccountPayloadSize(std::string_view code);
+  static void Problem(Result& result, const std::function<std::string()>& words);
   std::string buffer_;
   bool discarding_ = false;  // skipping the rest of an oversized frame
 };

@@ -40,6 +40,11 @@ constexpr NumberSetting kNumbers[] = {
     {"lockout-after", &ServerConfig::lockoutAfter, 1, 1000},
     {"lockout-seconds", &ServerConfig::lockoutSeconds, 0, 86400},
     {"login-timeout-seconds", &ServerConfig::loginTimeoutSeconds, 1, 86400},
+    {"silent-timeout-seconds", &ServerConfig::silentTimeoutSeconds, 1, 86400},
+    {"max-logins-per-address", &ServerConfig::maxLoginsPerAddress, 1, 100000},
+    {"max-waiting-checks", &ServerConfig::maxWaitingChecks, 1, 100000},
+    {"max-waiting-checks-per-address", &ServerConfig::maxWaitingChecksPerAddress, 1, 100000},
+    {"name-lockout-after", &ServerConfig::nameLockoutAfter, 1, 100000},
     {"hash-iterations", &ServerConfig::hashIterations, 1000, 10000000},
 };
 

@@ -7,7 +7,8 @@
 //   type NAME EXECUTABLE ARGS...  a server type: only this executable runs, these arguments first
 //   optional-type NAME EXECUTABLE ARGS...  the same, skipped when the executable is not installed
 //   backlog N, max-servers N, max-connections N, login-delay-ms N, lockout-after N,
-//   lockout-seconds N, login-timeout-seconds N, hash-iterations N
+//   lockout-seconds N, login-timeout-seconds N, hash-iterations N, silent-timeout-seconds N,
+//   max-logins-per-address N, max-waiting-checks N, max-waiting-checks-per-address N, name-lockout-after N
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,11 @@ struct ServerConfig {
   int lockoutAfter = 5;
   int lockoutSeconds = 300;
   int loginTimeoutSeconds = 60;
+  int silentTimeoutSeconds = 20;  // a connection that has sent nothing at all (the client waits for its user)
+  int maxLoginsPerAddress = 8;    // connections not logged in from one address
+  int maxWaitingChecks = 32;      // password checks queued or running, in all
+  int maxWaitingChecksPerAddress = 4;
+  int nameLockoutAfter = 20;  // failed logins of one name from all addresses together
   int hashIterations = 20000;
 
   const ServerType* FindType(std::string_view typeName) const;

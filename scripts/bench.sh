@@ -11,7 +11,7 @@ build=build-bench
 out=out/bench
 mkdir -p "$out"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target frame_pipeline_bench ov-flood-driver ov-bench-client -- -j2
+cmake --build "$build" --target frame_pipeline_bench ov-flood-driver ov-bench-client ov-login-lag ovserver -- -j2
 bin="$build/bench"
 seconds=${BENCH_SECONDS:-4}
 rates=${BENCH_RATES:-"1000 20000 50000 100000"}
@@ -72,6 +72,11 @@ wait_line=$("$bin/ov-bench-client" wait 2>/dev/null | grep '^RESULT' || true)
 echo "$wait_line"
 startup=$("$bin/ov-bench-client" startup --runs 7 2>/dev/null | grep '^RESULT' || true)
 echo "$startup"
+echo "== OV server: a logged-in client's lag while 250 strangers log in"
+: >"$out/login_lag.txt"
+for lifted in "" --lifted; do
+  "$bin/ov-login-lag" "$build/ovserver/ovserver" $lifted 2>/dev/null | grep '^RESULT' | tee -a "$out/login_lag.txt" || true
+done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 sort -g "$out/lag.dat" -o "$out/lag.dat"
@@ -142,6 +147,14 @@ EOF
   echo "- connect wait of count 10: $(value cpu_ms "$wait_line") ms CPU in $(value seconds "$wait_line") s ($(value cpu_pct "$wait_line") %), $(value wakeups_per_s "$wait_line") wake-ups/s, timed out: $(value timed_out "$wait_line")"
   echo "- start-up to the main window drawn: median $(value shown_ms_median "$startup") ms (best $(value shown_ms_min "$startup") ms), $(value cpu_ms_median "$startup") ms CPU; memory at rest $(value rss_mb "$startup") MB resident, peak $(value peak_mb "$startup") MB"
   echo
-  echo "Raw lines: flood.txt, pipeline.txt."
+  echo "## OV server: a logged-in client's \`who\` while 250 strangers each try one login"
+  echo
+  echo "| limits per address | who round trip median / p99 / max ms | all strangers answered in ms | refused at once / checked |"
+  echo "|---|---|---|---|"
+  while read -r l; do
+    echo "| $([ "$(value lifted "$l")" = 1 ] && echo "lifted (as if each had its own address)" || echo "as configured by default") | $(value lag_med_ms "$l") / $(value lag_p99_ms "$l") / $(value lag_max_ms "$l") | $(value all_answered_ms "$l") | $(value refused_busy "$l") / $(value refused_wrong "$l") |"
+  done <"$out/login_lag.txt"
+  echo
+  echo "Raw lines: flood.txt, pipeline.txt, login_lag.txt."
 } >"$out/report.md"
 echo "Report: $out/report.md"

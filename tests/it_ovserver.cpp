@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -183,9 +185,21 @@ class OvServerEndToEndDebug : public OvServerEndToEnd {
 TEST_F(OvServerEndToEndDebug, AWrongPasswordIsRefusedAndTheConnectionClosed) {
   LiveProgram& p = *program;
   p.AnswerPrompt("Login:", "admin", "not-it");
+  // The refusal stands in a message box until the user dismisses it, whatever the close does meanwhile.
+  std::string box;
+  p.When(
+      "the refusal's message box",
+      [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+      [&] {
+        auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        box = shown->text().toStdString();
+        shown->accept();
+      });
   p.Connect("127.0.0.1", server.port);
-  ASSERT_TRUE(PumpUntil([&] { return p.StatusText() == "Server closed connection"; })) << p.StatusText();
-  EXPECT_NE(p.DebugPane().find("ramsg called code 1 msg: Login failed: wrong login name or password"),
+  ASSERT_TRUE(PumpUntil([&] { return p.AllActed() && p.StatusText() == "Server closed connection"; }))
+      << p.StatusText();
+  EXPECT_EQ(box, "Login failed: wrong login name or password");
+  EXPECT_NE(p.DebugPane().find("ramsg called code 3 msg: Login failed: wrong login name or password"),
             std::string::npos)
       << p.DebugPane();
   EXPECT_TRUE(p.Tree().empty());
@@ -224,8 +238,12 @@ TEST_F(OvServerEndToEndDebug, NewUserAndPasswordChangeThroughThePrompts) {
   p.Main().tbDis->click();
   ASSERT_TRUE(p.Tree().empty());
   p.AnswerPrompt("Login:", "carol", "pw-one");
+  p.When(
+      "the refusal's message box",
+      [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+      [] { qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->accept(); });
   p.Connect("127.0.0.1", server.port);
-  ASSERT_TRUE(PumpUntil([&] { return Count(p.DebugPane(), "ramsg called code 1 msg: Login failed") == 1; }))
+  ASSERT_TRUE(PumpUntil([&] { return Count(p.DebugPane(), "ramsg called code 3 msg: Login failed") == 1; }))
       << p.DebugPane();
   ASSERT_TRUE(PumpUntil([&] { return p.StatusText() == "Server closed connection"; })) << p.StatusText();
   EXPECT_TRUE(p.Tree().empty());
