@@ -75,6 +75,7 @@ class OvServer : public QObject {
   void Announce(Session& session, int id);
   void SendServerInfo(Session& session, int id);
   void HandleStart(Session& session, const std::string& payload);
+  void RefuseStart(Session& session, const std::string& why);
   void HandleWatch(Session& session, int n, const std::string& payload);
   void HandleNewUser(Session& session, const std::string& payload);
   void HandleChangePassword(Session& session, const std::string& payload);
@@ -102,7 +103,8 @@ class OvServer : public QObject {
   QTcpServer* listener_;
   int lastSession_ = 0;
   std::map<int, std::unique_ptr<Session>> sessions_;
-  std::map<int, int> startedBy_;  // game server id -> the session that asked for it
+  std::map<int, int> startedBy_;       // game server id -> the session that asked for it, until it runs
+  std::map<int, std::string> owners_;  // game server id -> the user who started it
 };
 
 // Enciphers an account-range payload so that the frame can carry it: a character whose enciphered byte

@@ -29,7 +29,6 @@
 #include "protocol/payload.h"
 #include "tests/memory_figures.h"
 
-
 namespace ovs {
 namespace {
 
@@ -138,8 +137,8 @@ class OvsUnderAttack : public ::testing::Test {
     SetLogSink([this](const std::string& line) { log.push_back(line); });
     accounts = std::make_unique<AccountStore>(dir.filePath("accounts").toStdString(), 1000);
     std::string error;
-    ASSERT_EQ(accounts->Add("admin", "secret", error), AccountStore::Outcome::Done);
-    ASSERT_EQ(accounts->Add("guest", "welcome", error), AccountStore::Outcome::Done);
+    ASSERT_EQ(accounts->Add("admin", "secret", true, error), AccountStore::Outcome::Done);
+    ASSERT_EQ(accounts->Add("guest", "welcome", false, error), AccountStore::Outcome::Done);
     config.types.push_back({"standin", STANDIN_SERVER, {"--interval", "3600"}});
     config.loginDelayMs = 10;
     config.hashIterations = 1000;
@@ -377,7 +376,7 @@ TEST_F(OvsUnderAttack, PathTricksInAStartRequestNeverRunAnythingButTheConfigured
         std::string("STANDIN"), std::string(" standin"), std::string("standin "), std::string("standin\0", 8),
         std::string(STANDIN_SERVER), std::string("sh -c 'touch ") + marker + "'"}) {
     peer->Control(26, type + "\x80-c 'touch " + marker + "'");
-    EXPECT_EQ(peer->Expect("1001"), "Unknown server type \"" + type + "\"");
+    EXPECT_EQ(peer->Expect("1001"), "Unknown server type \"" + Blanked(type) + "\"");
   }
   peer->Control(26, std::string("standin\x80+map e1m1 \0 /bin/sh", 27));
   EXPECT_EQ(peer->Expect("1001"), "Start refused: an argument holds a zero byte");

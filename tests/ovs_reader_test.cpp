@@ -165,11 +165,11 @@ TEST(OvsAccounts, PasswordsCountInTheirSixteenCharacterFormAndSurviveAReload) {
   AccountStore store(path, 1000);
   std::string error;
   ASSERT_TRUE(store.Load(error));  // no file yet: no accounts
-  EXPECT_EQ(store.Add("admin", "0123456789abcdefEXTRA", error), AccountStore::Outcome::Done);
-  EXPECT_EQ(store.Add("admin", "x", error), AccountStore::Outcome::Exists);
-  EXPECT_EQ(store.Add("bad name", "x", error), AccountStore::Outcome::BadName);
-  EXPECT_EQ(store.Add("ninechars", "x", error), AccountStore::Outcome::BadName);
-  EXPECT_EQ(store.Add("empty", "   ", error), AccountStore::Outcome::EmptyPassword);
+  EXPECT_EQ(store.Add("admin", "0123456789abcdefEXTRA", true, error), AccountStore::Outcome::Done);
+  EXPECT_EQ(store.Add("admin", "x", true, error), AccountStore::Outcome::Exists);
+  EXPECT_EQ(store.Add("bad name", "x", false, error), AccountStore::Outcome::BadName);
+  EXPECT_EQ(store.Add("ninechars", "x", false, error), AccountStore::Outcome::BadName);
+  EXPECT_EQ(store.Add("empty", "   ", false, error), AccountStore::Outcome::EmptyPassword);
 
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
@@ -185,7 +185,7 @@ TEST(OvsAccounts, PasswordsCountInTheirSixteenCharacterFormAndSurviveAReload) {
   EXPECT_EQ(reloaded.ChangePassword("admin", "wrong", "new", error), AccountStore::Outcome::WrongLogin);
   EXPECT_EQ(reloaded.ChangePassword("admin", "0123456789abcdef", "new pw", error),
             AccountStore::Outcome::Done);
-  EXPECT_EQ(reloaded.Add("guest", "guest", error), AccountStore::Outcome::Done);
+  EXPECT_EQ(reloaded.Add("guest", "guest", false, error), AccountStore::Outcome::Done);
   AccountStore third(path, 1000);
   ASSERT_TRUE(third.Load(error));
   EXPECT_TRUE(third.Verify("admin", "new pw   "));
@@ -204,7 +204,7 @@ TEST(OvsAccounts, AFailedWriteLeavesTheAccountsAsTheyWere) {
   QTemporaryDir dir;
   AccountStore store(dir.path().toStdString() + "/missing-folder/accounts", 1000);
   std::string error;
-  EXPECT_EQ(store.Add("admin", "pw", error), AccountStore::Outcome::SaveFailed);
+  EXPECT_EQ(store.Add("admin", "pw", true, error), AccountStore::Outcome::SaveFailed);
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(store.Has("admin"));
 }

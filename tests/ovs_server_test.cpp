@@ -106,7 +106,7 @@ class OvsServerTest : public ::testing::Test {
     SetLogSink([this](const std::string& line) { log.push_back(line); });
     accounts = std::make_unique<AccountStore>(dir.filePath("accounts").toStdString(), 1000);
     std::string error;
-    ASSERT_EQ(accounts->Add("admin", "secret", error), AccountStore::Outcome::Done);
+    ASSERT_EQ(accounts->Add("admin", "secret", true, error), AccountStore::Outcome::Done);
     config.name = "Test box";
     config.caption = "Welcome to the test box";
     config.types.push_back({"standin", STANDIN_SERVER, {"--interval", "3600"}});
@@ -206,7 +206,7 @@ TEST_F(OvsServerTest, WrongPasswordsAreAnsweredLateAndLockTheNameOut) {
 
   // Other names are not locked; a malformed login is a failed one.
   std::string error;
-  accounts->Add("guest", "guest", error);
+  accounts->Add("guest", "guest", false, error);
   Peer other(server->Port());
   other.Expect("1900");
   other.Login("guest", "guest");
@@ -369,7 +369,7 @@ TEST_F(OvsServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
 
 TEST_F(OvsServerTest, ALoginWhoseCipherTextHoldsTheFrameEndStillLogsIn) {
   std::string error;
-  accounts->Add("abcdl", "pw", error);  // the "l" enciphers to 0xFE
+  accounts->Add("abcdl", "pw", false, error);  // the "l" enciphers to 0xFE
   StartServer();
   Peer peer(server->Port());
   peer.Expect("1900");
