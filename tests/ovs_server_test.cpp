@@ -17,6 +17,7 @@
 #include "protocol/account_prompt.h"
 #include "protocol/cipher.h"
 #include "protocol/payload.h"
+#include "ui/start_server.h"
 
 namespace ovs {
 namespace {
@@ -297,8 +298,15 @@ TEST_F(OvsServerTest, ShellMetacharactersReachTheProgramAsPlainArguments) {
 
   peer->Control(26, "rm\x80-rf /");
   EXPECT_EQ(peer->Expect("1001"), "Unknown server type \"rm\"");
-  peer->Control(26, "standin\x80say 'unfinished");
-  EXPECT_EQ(peer->Expect("1001"), "Start refused: unterminated single quote in the command line");
+  peer->Control(26, "standin\x80say \"unfinished");
+  EXPECT_EQ(peer->Expect("1001"), "Start refused: unterminated double quote in the command line");
+  // The status line forgets it in seconds: the OV server's console and the log keep it.
+  peer->Console(0, "who");
+  peer->ExpectText("0000", "(you)");
+  EXPECT_EQ(peer->Count("0000", "Unknown server type \"rm\""), 1u);
+  EXPECT_EQ(peer->Count("0000", "Start refused: unterminated double quote in the command line"), 1u);
+  EXPECT_TRUE(Logged("(admin): Start refused: unterminated double quote in the command line"));
+  EXPECT_TRUE(Logged("(admin): Unknown server type \"rm\""));
   EXPECT_EQ(server->Games().Count(), 1u);
 
   peer->Console(0, "kill " + std::to_string(id));
@@ -347,6 +355,11 @@ TEST_F(OvsServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
   peer->Expect("1902");
   peer->Control(906, ov::PadTo8("guest") + ov::PadTo16("again"));
   EXPECT_EQ(peer->Expect("1001"), "New user refused: that login name is taken");
+  peer->Console(0, "newuser");
+  peer->Expect("1902");
+  peer->Control(906, ov::PadTo8("GuEsT") + ov::PadTo16("again"));
+  EXPECT_EQ(peer->Expect("1001"), "New user refused: that login name is taken");
+  EXPECT_FALSE(accounts->Has("GuEsT"));
 
   peer->Console(0, "chpwd");
   EXPECT_EQ(peer->Decipher(peer->Expect("1902")), "chpwd");
@@ -427,6 +440,66 @@ TEST_F(OvsServerTest, DebiansOpenArenaServerRunsAndRelaysWhereInstalled) {
   peer->ExpectText(ov::FormatCode(number), "map: oa_dm1");
   peer->Console(number, "quit");
   EXPECT_EQ(peer->Expect("1028"), id);
+}
+
+TEST_F(OvsServerTest, ATitleWithAnEmptyCommandLineStaysATitle) {
+  StartServer();
+  auto peer = LoggedIn();
+  // Exactly what the start dialog sends for a title and an empty command line: type, 0x80, title, 0x80.
+  const std::string payload = ov::BuildStartPayload("standin", "My Game", "");
+  ASSERT_EQ(payload, "standin\x80My Game\x80");
+  peer->Control(26, payload);
+  const std::string id = peer->Expect("1027");
+  peer->Control(24, id);
+  EXPECT_EQ(ov::SplitFields(peer->Expect("1025")),
+            (std::vector<std::string>{id, "standin", "My Game", "", "1", "1"}));
+  peer->Control(42, id);
+  peer->ExpectText(ov::FormatCode(ov::ParseInt(id, -1)), "Arguments: 2");  // the type's own two only
+
+  // Without a title: type, 0x80 and nothing else is an empty command line and the default title.
+  peer->Control(26, ov::BuildStartPayload("standin", "", ""));
+  const std::string second = peer->Expect("1027");
+  peer->Control(24, second);
+  EXPECT_EQ(ov::SplitFields(peer->Expect("1025")),
+            (std::vector<std::string>{second, "standin", "standin " + second, "", "1", "1"}));
+}
+
+TEST_F(OvsServerTest, OnlyAdministratorsCreateAccountsOrStopAnotherUsersGameServer) {
+  std::string error;
+  ASSERT_EQ(accounts->Add("guest", "guest", false, error), AccountStore::Outcome::Done);
+  StartServer();
+  auto admin = LoggedIn();
+  Peer guest(server->Port());
+  guest.Expect("1900");
+  guest.Login("guest", "guest");
+  guest.Expect("1031");
+
+  guest.Console(0, "newuser");
+  guest.ExpectText("0000", "Only an administrator can create accounts.");
+  guest.Control(906, ov::PadTo8("sneaky") + ov::PadTo16("pw"));
+  EXPECT_EQ(guest.Expect("1001"), "New user refused: type newuser in the OV server's console first");
+  EXPECT_EQ(guest.Count("1902", ""), 0u);
+  EXPECT_FALSE(accounts->Has("sneaky"));
+  EXPECT_TRUE(Logged("(guest): newuser refused: not an administrator"));
+
+  const int adminsGame = StartStandin(*admin, "+map e1m1");
+  EXPECT_EQ(guest.Expect("1027"), std::to_string(adminsGame));
+  guest.Console(0, "kill " + std::to_string(adminsGame));
+  guest.ExpectText("0000", "Server " + std::to_string(adminsGame) +
+                               " was started by admin: only an administrator can stop another user's game "
+                               "server.");
+  EXPECT_NE(server->Games().Find(adminsGame), nullptr);
+
+  // A user stops their own; an administrator stops anyone's.
+  guest.Control(26, "standin\x80+map e1m2");
+  const std::string guestsGame = guest.Expect("1027");
+  guest.Console(0, "kill " + guestsGame);
+  EXPECT_EQ(guest.Expect("1028"), guestsGame);
+  guest.Control(26, "standin\x80+map e1m3");
+  const std::string third = guest.Expect("1027");
+  admin->Console(0, "kill " + third);
+  EXPECT_EQ(guest.Expect("1028"), third);
+  EXPECT_EQ(server->Games().Count(), 1u);
 }
 
 TEST(OvsServerIds, NeverReadAsControlMessagesOrTheOvConsole) {
