@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   world = &made;
   world->accounts = std::make_unique<ovs::AccountStore>(world->dir.filePath("accounts").toStdString(), 1);
   std::string error;
-  if (world->accounts->Add("admin", "secret", error) != ovs::AccountStore::Outcome::Done) abort();
+  if (world->accounts->Add("admin", "secret", true, error) != ovs::AccountStore::Outcome::Done) abort();
   world->config.name = "Fuzz box";
   world->config.types.push_back({"standin", "/nonexistent/standin-server", {"--interval", "3600"}});
   world->config.maxServers = 0;

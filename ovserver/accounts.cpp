@@ -1,5 +1,10 @@
 #include "ovserver/accounts.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QFile>
@@ -7,6 +12,8 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "protocol/account_prompt.h"
 #include "protocol/payload.h"
@@ -87,8 +94,13 @@ bool AccountStore::ValidName(std::string_view name) {
   return true;
 }
 
-bool AccountStore::Load(std::string& error) {
-  accounts_.clear();
+bool AccountStore::IsAdmin(std::string_view name) const {
+  const auto found = accounts_.find(std::string(name));
+  return found != accounts_.end() && found->second.admin;
+}
+
+bool AccountStore::Read(Map& accounts, std::string& error) const {
+  accounts.clear();
   QFile file(QString::fromStdString(path_));
   if (!file.exists()) return true;
   if (!file.open(QIODevice::ReadOnly)) {
@@ -102,24 +114,57 @@ bool AccountStore::Load(std::string& error) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     const std::vector<std::string> parts = SplitColons(line);
-    Entry entry;
-    entry.iterations = parts.size() == 5 ? ov::ParseInt(parts[2], 0) : 0;
-    const bool ok = parts.size() == 5 && ValidName(parts[0]) && parts[1] == kScheme && entry.iterations > 0 &&
-                    FromHex(parts[3], entry.salt) && FromHex(parts[4], entry.hash) &&
-                    entry.hash.size() == kHashBytes && !accounts_.count(parts[0]);
-    if (!ok) {
-      error = path_ + ", line " + std::to_string(lineNumber) + ": not a valid account";
-      accounts_.clear();
+    const auto bad = [&](const std::string& why) {
+      error = path_ + ", line " + std::to_string(lineNumber) + ": " + why;
+      accounts.clear();
       return false;
-    }
-    accounts_[parts[0]] = std::move(entry);
+    };
+    if (parts.size() != 5 && parts.size() != 6) return bad("not a valid account");
+    Entry entry;
+    entry.iterations = ov::ParseInt(parts[2], 0);
+    // A huge count would hold every login with this name (and every decoy check) for minutes.
+    if (entry.iterations > kMaxHashIterations)
+      return bad("more than " + std::to_string(kMaxHashIterations) + " iterations");
+    if (parts.size() == 6 && parts[5] != "admin" && parts[5] != "user")
+      return bad("the role is neither admin nor user");
+    entry.admin = parts.size() == 5 || parts[5] == "admin";
+    const bool ok = ValidName(parts[0]) && parts[1] == kScheme && entry.iterations > 0 &&
+                    FromHex(parts[3], entry.salt) && FromHex(parts[4], entry.hash) &&
+                    entry.hash.size() == kHashBytes && !accounts.count(parts[0]);
+    if (!ok) return bad("not a valid account");
+    accounts[parts[0]] = std::move(entry);
   }
   return true;
 }
 
-AccountStore::Entry AccountStore::MakeEntry(std::string_view password) const {
+AccountStore::FileStamp AccountStore::Stamp() const {
+  struct stat info {};
+  if (::stat(path_.c_str(), &info) != 0) return {};
+  return {static_cast<long long>(info.st_ino), static_cast<long long>(info.st_size),
+          static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
+}
+
+bool AccountStore::Load(std::string& error) {
+  const FileStamp stamp = Stamp();
+  if (!Read(accounts_, error)) return false;
+  loaded_ = stamp;
+  return true;
+}
+
+bool AccountStore::Refresh(std::string& error) {
+  const FileStamp stamp = Stamp();
+  if (stamp == loaded_) return true;
+  Map fresh;
+  if (!Read(fresh, error)) return false;
+  accounts_ = std::move(fresh);
+  loaded_ = stamp;
+  return true;
+}
+
+AccountStore::Entry AccountStore::MakeEntry(std::string_view password, bool admin) const {
   Entry entry;
   entry.iterations = iterations_;
+  entry.admin = admin;
   QByteArray salt(kSaltBytes, '\0');
   QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(salt.data()), kSaltBytes / 4);
   entry.salt = salt.toStdString();
@@ -145,44 +190,91 @@ PasswordCheck AccountStore::CheckFor(std::string_view name) const {
   return {found->second.iterations, found->second.salt, found->second.hash, true};
 }
 
-AccountStore::Outcome AccountStore::Add(std::string_view name, std::string_view password,
+AccountStore::Outcome AccountStore::Update(const std::function<Outcome(Map&)>& change, std::string& error) {
+  // The lock is a file of its own: the accounts file is replaced by a rename on every write, so a lock
+  // on it would be held on a file that is no longer there.
+  const std::string lockPath = path_ + ".lock";
+  const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock < 0) {
+    error = "cannot open " + lockPath + ": " + std::strerror(errno);
+    return Outcome::SaveFailed;
+  }
+  // Another writer holds it for a moment only; one that holds it for long is not waited for forever.
+  bool locked = false;
+  for (int tries = 0; tries < 500 && !locked; ++tries) {
+    locked = ::flock(lock, LOCK_EX | LOCK_NB) == 0;
+    if (!locked) ::usleep(10000);
+  }
+  if (!locked) {
+    ::close(lock);
+    error = lockPath + " stays locked by another process";
+    return Outcome::SaveFailed;
+  }
+  Map current;
+  const FileStamp stamp = Stamp();
+  Outcome outcome = Outcome::SaveFailed;
+  if (Read(current, error)) {
+    accounts_ = current;  // what others wrote meanwhile counts, whatever this change makes of it
+    loaded_ = stamp;
+    outcome = change(current);
+    if (outcome == Outcome::Done) {
+      if (Save(current, error)) {
+        accounts_ = std::move(current);
+        loaded_ = Stamp();
+      } else {
+        outcome = Outcome::SaveFailed;
+      }
+    }
+  }
+  ::close(lock);  // releases the lock
+  return outcome;
+}
+
+AccountStore::Outcome AccountStore::Add(std::string_view name, std::string_view password, bool admin,
                                         std::string& error) {
   if (!ValidName(name)) return Outcome::BadName;
   if (ov::PadTo16(password) == std::string(16, ' ')) return Outcome::EmptyPassword;
-  if (Has(name)) return Outcome::Exists;
-  accounts_[std::string(name)] = MakeEntry(password);
-  if (!Save(error)) {
-    accounts_.erase(std::string(name));
-    return Outcome::SaveFailed;
-  }
-  return Outcome::Done;
+  return Update(
+      [&](Map& accounts) {
+        // "Bob" next to "bob" would be two accounts that people and logs cannot tell apart.
+        const QString wanted = QString::fromStdString(std::string(name));
+        for (const auto& [existing, entry] : accounts)
+          if (QString::fromStdString(existing).compare(wanted, Qt::CaseInsensitive) == 0)
+            return Outcome::Exists;
+        accounts[std::string(name)] = MakeEntry(password, admin);
+        return Outcome::Done;
+      },
+      error);
 }
 
 AccountStore::Outcome AccountStore::ChangePassword(std::string_view name, std::string_view oldPassword,
                                                    std::string_view newPassword, std::string& error) {
-  if (!Verify(name, oldPassword)) return Outcome::WrongLogin;
-  if (ov::PadTo16(newPassword) == std::string(16, ' ')) return Outcome::EmptyPassword;
-  Entry& entry = accounts_[std::string(name)];
-  const Entry previous = entry;
-  entry = MakeEntry(newPassword);
-  if (!Save(error)) {
-    accounts_[std::string(name)] = previous;
-    return Outcome::SaveFailed;
+  if (ov::PadTo16(newPassword) == std::string(16, ' ')) {
+    // Checked first all the same, so that the answer does not tell a wrong password from an empty one.
+    if (!Verify(name, oldPassword)) return Outcome::WrongLogin;
+    return Outcome::EmptyPassword;
   }
-  return Outcome::Done;
+  return Update(
+      [&](Map& accounts) {
+        const auto found = accounts.find(std::string(name));
+        if (found == accounts.end() || !PasswordCheck{found->second.iterations, found->second.salt, found->second.hash, true}.Run(oldPassword)) return Outcome::WrongLogin;
+        found->second = MakeEntry(newPassword, found->second.admin);
+        return Outcome::Done;
+      },
+      error);
 }
 
-bool AccountStore::Save(std::string& error) const {
+bool AccountStore::Save(const Map& accounts, std::string& error) const {
   QSaveFile file(QString::fromStdString(path_));
   if (!file.open(QIODevice::WriteOnly)) {
     error = "cannot write " + path_ + ": " + file.errorString().toStdString();
     return false;
   }
   file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-  std::string text = "# Orvane OV server accounts: name:scheme:iterations:salt:hash\n";
-  for (const auto& [name, entry] : accounts_)
+  std::string text = "# Orvane OV server accounts: name:scheme:iterations:salt:hash:role\n";
+  for (const auto& [name, entry] : accounts)
     text += name + ":" + kScheme + ":" + std::to_string(entry.iterations) + ":" + ToHex(entry.salt) + ":" +
-            ToHex(entry.hash) + "\n";
+            ToHex(entry.hash) + ":" + (entry.admin ? "admin" : "user") + "\n";
   file.write(text.data(), qint64(text.size()));
   if (!file.commit()) {
     error = "cannot write " + path_ + ": " + file.errorString().toStdString();

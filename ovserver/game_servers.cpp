@@ -1,6 +1,7 @@
 #include "ovserver/game_servers.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
@@ -87,7 +88,13 @@ int GameServers::Start(const ServerType& type, const std::string& title, const s
   process->setProcessChannelMode(QProcess::MergedChannels);
   process->setProgram(QString::fromStdString(type.executable));
   process->setArguments(ToArguments(arguments));
-  process->setChildProcessModifier([] { ::setsid(); });
+  // The game server ends with the OV server, however that ends: nobody else would ever stop it. Should
+  // the OV server have died before the signal was asked for, the parent is another already.
+  const pid_t parent = ::getpid();
+  process->setChildProcessModifier([parent] {
+    ::setsid();
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
+  });
   // Queued, so that nothing is reported from within Start and every report finds the server's entry.
   connect(
       process, &QProcess::started, this,

@@ -24,19 +24,20 @@ void OnSignal(int) {
 }
 
 // Creates an account with the password read from the first line of standard input.
-int AddUser(ovs::AccountStore& accounts, const std::string& name) {
+int AddUser(ovs::AccountStore& accounts, const std::string& name, bool admin) {
   std::string password;
   std::getline(std::cin, password);
   if (!password.empty() && password.back() == '\r') password.pop_back();
   if (password.size() > 16) std::cerr << "ovserver: only the first 16 characters of the password count\n";
   std::string error;
-  const ovs::AccountStore::Outcome outcome = accounts.Add(name, password, error);
+  const ovs::AccountStore::Outcome outcome = accounts.Add(name, password, admin, error);
   if (outcome != ovs::AccountStore::Outcome::Done) {
     std::cerr << "ovserver: cannot add " << name << ": " << ovs::OutcomeText(outcome)
               << (error.empty() ? "" : " (" + error + ")") << "\n";
     return 1;
   }
-  std::cerr << "ovserver: added " << name << " to " << accounts.Path() << "\n";
+  std::cerr << "ovserver: added " << (admin ? "administrator " : "") << name << " to " << accounts.Path()
+            << "\n";
   return 0;
 }
 
@@ -55,7 +56,9 @@ int main(int argc, char** argv) {
   const QCommandLineOption portOption("port", "TCP port.", "port", "4044");
   const QCommandLineOption addUserOption("add-user", "Add an account (password on standard input) and exit.",
                                          "name");
-  parser.addOptions({configOption, accountsOption, listenOption, portOption, addUserOption});
+  const QCommandLineOption adminOption(
+      "admin", "With --add-user: the account may create accounts and stop anyone's game servers.");
+  parser.addOptions({configOption, accountsOption, listenOption, portOption, addUserOption, adminOption});
   parser.process(app);
 
   ovs::ServerConfig config;
@@ -71,7 +74,12 @@ int main(int argc, char** argv) {
     ovs::Log("bad accounts file: " + error);
     return 2;
   }
-  if (parser.isSet(addUserOption)) return AddUser(accounts, parser.value(addUserOption).toStdString());
+  if (parser.isSet(adminOption) && !parser.isSet(addUserOption)) {
+    ovs::Log("--admin goes with --add-user NAME");
+    return 2;
+  }
+  if (parser.isSet(addUserOption))
+    return AddUser(accounts, parser.value(addUserOption).toStdString(), parser.isSet(adminOption));
 
   bool portOk = false;
   const uint port = parser.value(portOption).toUInt(&portOk);
@@ -84,10 +92,13 @@ int main(int argc, char** argv) {
   for (const std::string& note : notes) ovs::Log(note);
   for (const ovs::ServerType& type : config.types)
     ovs::Log("server type \"" + type.name + "\": " + type.executable);
+  if (config.types.empty()) ovs::Log("warning: no server types configured: clients can start no game server");
   if (accounts.Size() == 0)
     ovs::Log("no accounts in " + accounts.Path() + ": nobody can log in (add one with --add-user NAME)");
 
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return 2;
+  // Close-on-exec, as every descriptor of this process: a game server that inherited this pair could
+  // stop the OV server with one byte.
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return 2;
   QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
   QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
     char byte;
@@ -95,8 +106,10 @@ int main(int argc, char** argv) {
     ovs::Log("stopping");
     app.quit();
   });
+  // SIGHUP is what closing the terminal sends: the game servers are stopped then too.
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
+  std::signal(SIGHUP, OnSignal);
   std::signal(SIGPIPE, SIG_IGN);
 
   ovs::OvServer server(std::move(config), accounts);

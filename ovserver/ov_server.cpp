@@ -14,6 +14,8 @@
 namespace ovs {
 namespace {
 
+constexpr char kAdminsCreateAccounts[] = "Only an administrator can create accounts.";
+
 std::string TrimRight(std::string_view text) {
   size_t end = text.size();
   while (end > 0 &&
@@ -39,6 +41,18 @@ std::string Join(const std::vector<std::string>& words) {
     text += plain ? word : "\"" + word + "\"";
   }
   return text;
+}
+
+// The fields of a start request, each one kept: "type, 0x80, title, 0x80" with nothing after it is a
+// title and an empty command line, not a command line made of the title.
+std::vector<std::string> StartFields(std::string_view payload) {
+  std::vector<std::string> fields;
+  for (;;) {
+    const size_t cut = payload.find(ov::kFieldSeparator);
+    fields.emplace_back(payload.substr(0, cut));
+    if (cut == std::string_view::npos) return fields;
+    payload.remove_prefix(cut + 1);
+  }
 }
 
 std::string Uptime(std::chrono::steady_clock::time_point since) {
@@ -340,6 +354,9 @@ void OvServer::HandleLogin(Session& session, const std::string& payload) {
   }
   const std::string name = TrimRight(plain.substr(0, 8));
   const std::string password = plain.substr(8, 16);
+  // Accounts added meanwhile with --add-user or by hand can log in without a restart.
+  std::string stale;
+  if (!accounts_.Refresh(stale)) Log("accounts file not read again: " + stale);
   const std::vector<std::string> keys = GuardKeys(session.group, name);
   if (guard_.Locked(keys[0], since) || nameGuard_.Locked(keys[1], since)) {
     Log(Who(session) + ": login as \"" + Printable(name) + "\" refused: locked out after failed logins");
@@ -454,37 +471,42 @@ void OvServer::SendServerInfo(Session& session, int id) {
                   FieldSafe(server->commandLine) + sep + "1" + sep + "1");
 }
 
+void OvServer::RefuseStart(Session& session, const std::string& why) {
+  // The status line shows it for a few seconds only: the OV server's console keeps it.
+  Log(Who(session) + ": " + Printable(why, 400));
+  SendNote(session, Blanked(why));
+  Say(session, Blanked(why));
+}
+
 void OvServer::HandleStart(Session& session, const std::string& payload) {
-  // type, then the title only when one was given, then the command line (absent when it was empty)
-  const std::vector<std::string> fields = ov::SplitFields(payload);
+  // type, then the title only when one was given, then the command line (empty, never absent)
+  const std::vector<std::string> fields = StartFields(payload);
   if (fields.size() > 3) {
-    Log(Who(session) + ": start request with " + std::to_string(fields.size()) + " fields refused");
-    SendNote(session, "Start refused: malformed request");
+    RefuseStart(session, "Start refused: malformed request (" + std::to_string(fields.size()) + " fields)");
     return;
   }
   const std::string& typeName = fields[0];
-  const std::string title = fields.size() == 3 ? fields[1] : "";
+  const std::string title = Blanked(fields.size() == 3 ? fields[1] : "");
   const std::string commandLine = fields.size() >= 2 ? fields.back() : "";
   const ServerType* type = config_.FindType(typeName);
   if (!type) {
-    Log(Who(session) + ": start of unknown type \"" + Printable(typeName) + "\" refused");
-    SendNote(session, "Unknown server type \"" + typeName + "\"");
+    RefuseStart(session, "Unknown server type \"" + Blanked(typeName) + "\"");
     return;
   }
   std::vector<std::string> args;
   std::string error;
   if (!SplitCommandLine(commandLine, args, error)) {
-    SendNote(session, "Start refused: " + error + " in the command line");
+    RefuseStart(session, "Start refused: " + error + " in the command line");
     return;
   }
   const int id = games_.Start(*type, title, commandLine, args, error);
   if (id < 0) {
-    Log(Who(session) + ": start of " + type->name + " refused: " + error);
-    SendNote(session, "Start refused: " + error);
+    RefuseStart(session, "Start refused: " + error);
     return;
   }
   const GameServers::Server* server = games_.Find(id);
   startedBy_[id] = session.number;
+  owners_[id] = session.user;
   Log(Who(session) + " starts server " + std::to_string(id) + " (" + type->name + "): " + server->program +
       " " + Printable(Join(server->arguments), 400));
   Say(session, "Starting server " + std::to_string(id) + " (" + type->name + ")");
@@ -513,6 +535,11 @@ void OvServer::HandleNewUser(Session& session, const std::string& payload) {
     return;
   }
   session.newUserAsked = false;
+  if (!accounts_.IsAdmin(session.user)) {
+    Log(Who(session) + ": new user refused: not an administrator");
+    SendNote(session, kAdminsCreateAccounts);
+    return;
+  }
   const std::string plain = cipher_.DecryptMsg(payload);
   if (plain.size() != 24) {
     Log(Who(session) + ": malformed new user (" + std::to_string(plain.size()) + " bytes)");
@@ -521,7 +548,7 @@ void OvServer::HandleNewUser(Session& session, const std::string& payload) {
   }
   const std::string name = TrimRight(plain.substr(0, 8));
   std::string error;
-  const AccountStore::Outcome outcome = accounts_.Add(name, plain.substr(8, 16), error);
+  const AccountStore::Outcome outcome = accounts_.Add(name, plain.substr(8, 16), false, error);
   if (outcome != AccountStore::Outcome::Done) {
     Log(Who(session) + ": new user \"" + Printable(name) + "\" refused: " + OutcomeText(outcome) +
         (error.empty() ? "" : " (" + error + ")"));
@@ -595,7 +622,7 @@ void OvServer::RunCommand(Session& session, const std::string& line) {
   std::string error;
   if (!SplitCommandLine(line, words, error)) words = {"", error};
   if (words.empty()) return;
-  Say(session, "> " + TrimRight(line));
+  Say(session, "> " + Blanked(TrimRight(line)));
   std::string command = words[0];
   std::transform(command.begin(), command.end(), command.begin(),
                  [](unsigned char c) { return std::tolower(c); });
@@ -604,9 +631,9 @@ void OvServer::RunCommand(Session& session, const std::string& line) {
     Say(session, "  help      this list");
     Say(session, "  list      the game servers running here");
     Say(session, "  who       who is connected");
-    Say(session, "  newuser   create an account (the client asks for its name and password)");
+    Say(session, "  newuser   create an account (the client asks for its name and password; administrators)");
     Say(session, "  chpwd     change a password (the client asks for the old and the new one)");
-    Say(session, "  kill ID   stop game server ID");
+    Say(session, "  kill ID   stop game server ID (another user's: administrators only)");
   } else if (command == "list") {
     const auto servers = games_.List();
     if (servers.empty()) Say(session, "No game servers are running.");
@@ -615,7 +642,7 @@ void OvServer::RunCommand(Session& session, const std::string& line) {
           "  " + std::to_string(server->id) + "  " + server->type + "  \"" + server->title + "\"  " +
               (server->running ? "pid " + std::to_string(server->pid) + ", up " + Uptime(server->startedAt)
                                : "starting") +
-              "  " + server->commandLine);
+              "  " + Blanked(server->commandLine));
     }
   } else if (command == "who") {
     const size_t open = size_t(std::count_if(sessions_.begin(), sessions_.end(),
@@ -631,6 +658,11 @@ void OvServer::RunCommand(Session& session, const std::string& line) {
                        (number == session.number ? " (you)" : ""));
     }
   } else if (command == "newuser") {
+    if (!accounts_.IsAdmin(session.user)) {
+      Log(Who(session) + ": newuser refused: not an administrator");
+      Say(session, kAdminsCreateAccounts);
+      return;
+    }
     session.newUserAsked = true;
     SendControl(session, 902, "newuser");
   } else if (command == "chpwd") {
@@ -638,14 +670,20 @@ void OvServer::RunCommand(Session& session, const std::string& line) {
     SendControl(session, 902, "chpwd");
   } else if (command == "kill" && words.size() == 2) {
     const int id = ov::ParseInt(words[1], -1);
-    if (games_.Stop(id)) {
+    const auto owner = owners_.find(id);
+    if (games_.Find(id) && owner != owners_.end() && owner->second != session.user &&
+        !accounts_.IsAdmin(session.user)) {
+      Log(Who(session) + ": kill " + std::to_string(id) + " refused: started by " + owner->second);
+      Say(session, "Server " + std::to_string(id) + " was started by " + owner->second +
+                       ": only an administrator can stop another user's game server.");
+    } else if (games_.Stop(id)) {
       Log(Who(session) + " stops server " + std::to_string(id));
       Say(session, "Stopping server " + std::to_string(id) + ".");
     } else {
       Say(session, "No server with id " + words[1] + ".");
     }
   } else {
-    Say(session, "Unknown command \"" + words[0] + "\": type help for the list.");
+    Say(session, "Unknown command \"" + Blanked(words[0]) + "\": type help for the list.");
   }
 }
 
@@ -667,8 +705,12 @@ void OvServer::OnGameFailed(int id, const std::string& error) {
   Log("server " + std::to_string(id) + " could not start: " + error);
   auto asker = startedBy_.find(id);
   if (asker == startedBy_.end()) return;
-  if (Session* session = Find(asker->second)) SendNote(*session, "Could not start the server: " + error);
+  if (Session* session = Find(asker->second)) {
+    SendNote(*session, "Could not start the server: " + error);
+    Say(*session, Blanked("Could not start server " + std::to_string(id) + ": " + error));
+  }
   startedBy_.erase(asker);
+  owners_.erase(id);
 }
 
 void OvServer::OnGameLine(int id, const std::string& line) {
@@ -679,6 +721,7 @@ void OvServer::OnGameLine(int id, const std::string& line) {
 void OvServer::OnGameExited(int id, const std::string& how) {
   Log("server " + std::to_string(id) + " ended: " + how);
   startedBy_.erase(id);
+  owners_.erase(id);
   for (auto& [number, session] : sessions_) {
     if (session->closed || !session->known.erase(id)) continue;
     session->awaiting.erase(id);

@@ -93,6 +93,7 @@ class OvServer : public QObject {
   void Announce(Session& session, int id);
   void SendServerInfo(Session& session, int id);
   void HandleStart(Session& session, const std::string& payload);
+  void RefuseStart(Session& session, const std::string& why);
   void HandleWatch(Session& session, int n, const std::string& payload);
   void HandleNewUser(Session& session, const std::string& payload);
   void HandleChangePassword(Session& session, const std::string& payload);
@@ -121,7 +122,8 @@ class OvServer : public QObject {
   QTcpServer* listener_;
   int lastSession_ = 0;
   std::map<int, std::unique_ptr<Session>> sessions_;
-  std::map<int, int> startedBy_;  // game server id -> the session that asked for it
+  std::map<int, int> startedBy_;       // game server id -> the session that asked for it, until it runs
+  std::map<int, std::string> owners_;  // game server id -> the user who started it
   int waitingChecks_ = 0;
   std::map<std::string, int> waitingChecksFrom_;  // per address group
   QThreadPool checks_;                            // last: its threads end before anything they report to goes

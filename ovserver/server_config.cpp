@@ -1,10 +1,14 @@
 #include "ovserver/server_config.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "ovserver/accounts.h"
 #include "protocol/payload.h"
 
 namespace ovs {
@@ -45,10 +49,17 @@ constexpr NumberSetting kNumbers[] = {
     {"max-waiting-checks", &ServerConfig::maxWaitingChecks, 1, 100000},
     {"max-waiting-checks-per-address", &ServerConfig::maxWaitingChecksPerAddress, 1, 100000},
     {"name-lockout-after", &ServerConfig::nameLockoutAfter, 1, 100000},
-    {"hash-iterations", &ServerConfig::hashIterations, 1000, 10000000},
+    {"hash-iterations", &ServerConfig::hashIterations, 1000, kMaxHashIterations},
 };
 
 }  // namespace
+
+std::string Blanked(std::string_view text) {
+  std::string blanked(text);
+  for (char& c : blanked)
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7F') c = ' ';
+  return blanked;
+}
 
 const ServerType* ServerConfig::FindType(std::string_view typeName) const {
   for (const ServerType& type : types)
@@ -107,7 +118,7 @@ bool ParseConfig(std::string_view text, const std::string& baseDir, ServerConfig
     if (key == "name" || key == "caption") {
       if (value.empty()) return fail(key + " is empty");
       if (HoldsFrameBytes(value)) return fail(key + " holds a byte reserved by the protocol");
-      (key == "name" ? config.name : config.caption) = value;
+      (key == "name" ? config.name : config.caption) = Blanked(value);
       continue;
     }
     if (key == "type" || key == "optional-type") {
@@ -115,7 +126,7 @@ bool ParseConfig(std::string_view text, const std::string& baseDir, ServerConfig
       std::string splitError;
       if (!SplitCommandLine(value, words, splitError)) return fail(splitError);
       if (words.size() < 2) return fail(key + " needs a name and an executable");
-      ServerType type{words[0], words[1], {words.begin() + 2, words.end()}};
+      ServerType type{Blanked(words[0]), words[1], {words.begin() + 2, words.end()}};
       if (HoldsFrameBytes(type.name)) return fail("type name holds a byte reserved by the protocol");
       if (config.FindType(type.name)) return fail("type \"" + type.name + "\" is named twice");
       if (type.executable[0] != '/') type.executable = baseDir + "/" + type.executable;
@@ -149,19 +160,33 @@ bool ParseConfig(std::string_view text, const std::string& baseDir, ServerConfig
 
 bool LoadConfig(const std::string& path, ServerConfig& config, std::string& error,
                 std::vector<std::string>& notes) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    error = "cannot read " + path;
+  const auto cannot = [&](const std::string& why) {
+    error = "cannot read " + path + ": " + why;
     return false;
-  }
+  };
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return cannot(std::strerror(errno));
+  // A directory opens as a stream that reads nothing, which would pass for an empty configuration.
+  if (S_ISDIR(info.st_mode)) return cannot("it is a directory, not a file");
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return cannot(std::strerror(errno));
   std::ostringstream text;
   text << file.rdbuf();
+  if (file.bad()) return cannot(std::strerror(errno));
   const size_t slash = path.rfind('/');
   const std::string baseDir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   if (!ParseConfig(text.str(), baseDir, config, error, notes)) {
     error = path + ", " + error;
     return false;
   }
+  std::istringstream lines(text.str());
+  std::string line;
+  bool settings = false;
+  while (!settings && std::getline(lines, line)) {
+    const std::string trimmed = Trim(line);
+    settings = !trimmed.empty() && trimmed[0] != '#';
+  }
+  if (!settings) notes.push_back("warning: " + path + " holds no settings: running on the defaults");
   return true;
 }
 

@@ -47,10 +47,16 @@ struct ServerConfig {
 
 // Reads the settings in text over config; relative executables are taken from baseDir. Notes collects
 // what was skipped (optional types that are not installed). False with error naming the line on failure.
+// LoadConfig refuses a file it cannot read (a directory among them) with the file's name and the reason,
+// and notes a file that holds no settings.
 bool ParseConfig(std::string_view text, const std::string& baseDir, ServerConfig& config, std::string& error,
                  std::vector<std::string>& notes);
 bool LoadConfig(const std::string& path, ServerConfig& config, std::string& error,
                 std::vector<std::string>& notes);
+
+// Text with every control character (below 0x20, and 0x7F) made a blank: a CR LF in a title or name
+// would otherwise print a line of its own choosing on the consoles that show it.
+std::string Blanked(std::string_view text);
 
 // Splits a command line into arguments: blanks, tabs and line breaks separate them; '...' and "..." keep
 // what they enclose together, quotes removed. Nothing else is special: no shell ever sees the result.

@@ -17,9 +17,9 @@ log=$data/ovserver.log
 server=$build/ovserver/ovserver
 config=$build/ovserver/demo.conf
 
-# The demo account, made once; its password is hashed into the accounts file like any other.
+# The demo account (an administrator), made once; its password is hashed into the accounts file like any other.
 if ! grep -q '^demo:' "$accounts" 2>/dev/null; then
-  printf 'demo\n' | "$server" --config "$config" --accounts "$accounts" --add-user demo
+  printf 'demo\n' | "$server" --config "$config" --accounts "$accounts" --add-user demo --admin
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

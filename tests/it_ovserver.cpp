@@ -48,10 +48,11 @@ class OvServerProcess {
   QString ConfigPath() const { return dir.filePath("ovserver.conf"); }
   QString AccountsPath() const { return dir.filePath("accounts"); }
 
-  // Adds an account the way an administrator does: the program's own --add-user.
+  // Adds an administrator's account the way an operator does: the program's own --add-user --admin.
   bool AddUser(const QString& name, const QString& password) {
     QProcess add;
-    add.start(OVSERVER_PROGRAM, {"--config", ConfigPath(), "--accounts", AccountsPath(), "--add-user", name});
+    add.start(OVSERVER_PROGRAM,
+              {"--config", ConfigPath(), "--accounts", AccountsPath(), "--add-user", name, "--admin"});
     add.write((password + "\n").toUtf8());
     add.closeWriteChannel();
     if (!add.waitForFinished(kPatienceMs)) {

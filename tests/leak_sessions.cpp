@@ -78,7 +78,7 @@ class LeakSessions : public ::testing::Test {
     ovs::SetLogSink([](const std::string&) {});
     accounts = std::make_unique<ovs::AccountStore>(dir.filePath("accounts").toStdString(), 1);
     std::string error;
-    ASSERT_EQ(accounts->Add("admin", "secret", error), ovs::AccountStore::Outcome::Done) << error;
+    ASSERT_EQ(accounts->Add("admin", "secret", true, error), ovs::AccountStore::Outcome::Done) << error;
     ovs::ServerConfig config;
     config.types.push_back({"standin", STANDIN_SERVER, {"--interval", "3600"}});
     config.hashIterations = 1;

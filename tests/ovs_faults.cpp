@@ -6,13 +6,16 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <fstream>
@@ -28,6 +31,7 @@
 #include "protocol/cipher.h"
 #include "protocol/payload.h"
 #include "tests/memory_figures.h"
+#include "ui/start_server.h"
 
 namespace ovs {
 namespace {
@@ -137,8 +141,8 @@ class OvsUnderAttack : public ::testing::Test {
     SetLogSink([this](const std::string& line) { log.push_back(line); });
     accounts = std::make_unique<AccountStore>(dir.filePath("accounts").toStdString(), 1000);
     std::string error;
-    ASSERT_EQ(accounts->Add("admin", "secret", error), AccountStore::Outcome::Done);
-    ASSERT_EQ(accounts->Add("guest", "welcome", error), AccountStore::Outcome::Done);
+    ASSERT_EQ(accounts->Add("admin", "secret", true, error), AccountStore::Outcome::Done);
+    ASSERT_EQ(accounts->Add("guest", "welcome", false, error), AccountStore::Outcome::Done);
     config.types.push_back({"standin", STANDIN_SERVER, {"--interval", "3600"}});
     config.loginDelayMs = 10;
     config.hashIterations = 1000;
@@ -380,7 +384,7 @@ TEST_F(OvsUnderAttack, PathTricksInAStartRequestNeverRunAnythingButTheConfigured
         std::string("STANDIN"), std::string(" standin"), std::string("standin "), std::string("standin\0", 8),
         std::string(STANDIN_SERVER), std::string("sh -c 'touch ") + marker + "'"}) {
     peer->Control(26, type + "\x80-c 'touch " + marker + "'");
-    EXPECT_EQ(peer->Expect("1001"), "Unknown server type \"" + type + "\"");
+    EXPECT_EQ(peer->Expect("1001"), "Unknown server type \"" + Blanked(type) + "\"");
   }
   peer->Control(26, std::string("standin\x80+map e1m1 \0 /bin/sh", 27));
   EXPECT_EQ(peer->Expect("1001"), "Start refused: an argument holds a zero byte");
@@ -501,6 +505,240 @@ TEST_F(OvsUnderAttack, GameServersThatIgnoreStopAreKilledWithEverythingTheyStart
   const qint64 lastPid = server->Games().Find(last)->pid;
   server.reset();
   for (qint64 pid : {lastPid, lastChild}) EXPECT_TRUE(Pump([&] { return Gone(pid); })) << pid;
+}
+
+TEST_F(OvsUnderAttack, ControlCharactersInATitleNeverPrintALineOfTheirOwnOnAnyConsole) {
+  StartServer();
+  auto starter = LoggedIn();
+  auto other = LoggedIn();
+  const std::string forged = "Server 99 (fake) started";
+  starter->Control(26, ov::BuildStartPayload("standin", "x\r\n" + forged + "\x1b[2J\t", "+map e1m1"));
+  const std::string id = other->Expect("1027");
+  other->Expect("0000", "started: x  " + forged);
+  other->Control(24, id);
+  const std::vector<std::string> info = ov::SplitFields(other->Expect("1025"));
+  ASSERT_EQ(info.size(), 6u);
+  EXPECT_EQ(info[2], "x  " + forged + " [2J ");
+  starter->Console(0, "list\r\nfake");
+  starter->Expect("0000", "  " + id + "  standin");
+  for (Peer* peer : {starter.get(), other.get()}) {
+    for (const ov::Frame& frame : peer->frames) {
+      if (frame.code != "0000") continue;
+      const std::string text = frame.payload.substr(0, frame.payload.size() - 2);
+      EXPECT_EQ(text.find_first_of("\r\n\x1b\t"), std::string::npos) << Printable(frame.payload);
+      EXPECT_NE(text.rfind("Server 99", 0), 0u) << text;
+    }
+  }
+}
+
+// The OV server as its own program, for what only the program does: signals, descriptors, its files.
+class OvsProgram : public ::testing::Test {
+ protected:
+  static constexpr int kWaitMs = 10000;  // what does not happen in this time is a fault
+
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    std::ofstream(ConfigPath()) << "type standin " STANDIN_SERVER
+                                   " --interval 3600\n"
+                                   "login-delay-ms 10\nhash-iterations 1000\n";
+    AccountStore store(AccountsPath(), 1000);
+    std::string error;
+    ASSERT_EQ(store.Add("admin", "secret", true, error), AccountStore::Outcome::Done) << error;
+  }
+  void TearDown() override {
+    Stop();
+    for (qint64 pid : strays)
+      if (!Gone(pid)) ::kill(pid_t(pid), SIGKILL);
+  }
+
+  std::string ConfigPath() const { return dir.filePath("ovserver.conf").toStdString(); }
+  std::string AccountsPath() const { return dir.filePath("accounts").toStdString(); }
+  QStringList Files(const std::string& config) const {
+    return {"--config", QString::fromStdString(config), "--accounts", QString::fromStdString(AccountsPath())};
+  }
+
+  // Runs it to its end (it must end by itself): its exit code, -1 when it crashed or hung; output its log.
+  int Run(const QStringList& arguments, const std::string& input, std::string& output) {
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(OVSERVER_PROGRAM, arguments);
+    run.write(input.data(), qint64(input.size()));
+    run.closeWriteChannel();
+    const bool ended = run.waitForFinished(kWaitMs);
+    if (!ended) run.kill(), run.waitForFinished();
+    output = run.readAll().toStdString();
+    return ended && run.exitStatus() == QProcess::NormalExit ? run.exitCode() : -1;
+  }
+
+  // Starts it on a port of the system's choosing: the port, 0 when it does not come up.
+  quint16 Launch(const std::string& config) {
+    program = std::make_unique<QProcess>();
+    program->setProcessChannelMode(QProcess::MergedChannels);
+    // It starts with its standard descriptors only (the test runner may pass others on), so that what a
+    // game server holds beyond those can only be the OV server's own.
+    program->setChildProcessModifier([] {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      ::close_range(3, ~0U, 0);
+    });
+    QObject::connect(program.get(), &QProcess::readyRead,
+                     [this] { log += program->readAll().toStdString(); });
+    program->start(OVSERVER_PROGRAM, Files(config) << "--port"
+                                                   << "0");
+    const std::string listening = "listening on 127.0.0.1:";
+    quint16 port = 0;
+    Pump(
+        [&] {
+          const size_t at = log.find(listening);
+          if (at != std::string::npos) port = quint16(std::atoi(log.c_str() + at + listening.size()));
+          return port != 0 || program->state() == QProcess::NotRunning;
+        },
+        kWaitMs);
+    return port;
+  }
+  void Stop() {
+    if (!program || program->state() == QProcess::NotRunning) return;
+    program->kill();
+    program->waitForFinished();
+  }
+
+  // Logs in, starts a stand-in and reads its process id from the list.
+  qint64 StartGame(Peer& peer) {
+    peer.Expect("1900");
+    peer.Login("admin", "secret");
+    peer.Expect("1031");
+    peer.Control(26, ov::BuildStartPayload("standin", "", "+map e1m1"));
+    peer.Expect("1027");
+    peer.Console(0, "list");
+    const std::string line = peer.Expect("0000", "pid ");
+    const qint64 pid = std::atoll(line.c_str() + line.find("pid ") + 4);
+    if (pid > 0) strays.push_back(pid);
+    return pid;
+  }
+
+  QTemporaryDir dir;
+  std::unique_ptr<QProcess> program;
+  std::string log;
+  std::vector<qint64> strays;  // game servers killed at the end should a fault leave them running
+};
+
+TEST_F(OvsProgram, AGameServerHoldsNoDescriptorOfTheServerAndEndsWithItOnHangUpOrDeath) {
+  const quint16 port = Launch(ConfigPath());
+  ASSERT_NE(port, 0) << log;
+  Peer peer(port);
+  const qint64 game = StartGame(peer);
+  ASSERT_GT(game, 0);
+  // Standard input, output and error are its pipes to the OV server; anything else would be a leak.
+  const QDir fds(QString("/proc/%1/fd").arg(game));
+  for (const QString& fd : fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System))
+    EXPECT_LE(fd.toInt(), 2) << "descriptor " << fd.toStdString() << " -> "
+                             << QFileInfo(fds.filePath(fd)).symLinkTarget().toStdString();
+
+  // Closing the terminal stops it as SIGTERM does, game servers included.
+  ::kill(pid_t(program->processId()), SIGHUP);
+  ASSERT_TRUE(program->waitForFinished(kWaitMs));
+  EXPECT_EQ(program->exitStatus(), QProcess::NormalExit) << log;
+  EXPECT_NE(log.find("stopping"), std::string::npos) << log;
+  EXPECT_TRUE(Pump([&] { return Gone(game); }, kWaitMs)) << "game server " << game << " still runs";
+
+  // Killed outright, it cannot stop them: they end by themselves as it dies.
+  log.clear();
+  const quint16 again = Launch(ConfigPath());
+  ASSERT_NE(again, 0) << log;
+  Peer second(again);
+  const qint64 orphan = StartGame(second);
+  ASSERT_GT(orphan, 0);
+  ::kill(pid_t(program->processId()), SIGKILL);
+  program->waitForFinished(kWaitMs);
+  EXPECT_TRUE(Pump([&] { return Gone(orphan); }, kWaitMs)) << "game server " << orphan << " still runs";
+}
+
+TEST_F(OvsProgram, AConfigurationItCannotUseIsRefusedWithItsNameAndTheReason) {
+  const std::string folder = dir.filePath("conf.d").toStdString();
+  QDir().mkpath(QString::fromStdString(folder));
+  const std::string loop = dir.filePath("loop").toStdString();
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);  // opening it fails, even for root
+  const std::string missing = dir.filePath("missing.conf").toStdString();
+  const std::pair<std::string, std::string> refused[] = {
+      {folder, "it is a directory"}, {loop, "Too many levels of symbolic links"}, {missing, "No such file"}};
+  for (const auto& [path, reason] : refused) {
+    std::string output;
+    EXPECT_EQ(Run(Files(path) << "--port"
+                              << "0",
+                  "", output),
+              2)
+        << path << ": " << output;
+    EXPECT_NE(output.find("cannot read " + path + ": " + reason), std::string::npos) << output;
+  }
+
+  // An empty one runs on the defaults, and says so.
+  const std::string empty = dir.filePath("empty.conf").toStdString();
+  std::ofstream(empty) << "# nothing yet\n\n";
+  ASSERT_NE(Launch(empty), 0) << log;
+  EXPECT_NE(log.find("warning: " + empty + " holds no settings"), std::string::npos) << log;
+  EXPECT_NE(log.find("warning: no server types"), std::string::npos) << log;
+}
+
+TEST_F(OvsProgram, AccountsAddedByOtherProcessesSurviveTheServersOwnWrites) {
+  const quint16 port = Launch(ConfigPath());
+  ASSERT_NE(port, 0) << log;
+  // Several --add-user at once while the server runs, and a hand edit.
+  std::vector<std::unique_ptr<QProcess>> adders;
+  for (int i = 0; i < 6; ++i) {
+    adders.push_back(std::make_unique<QProcess>());
+    adders.back()->start(OVSERVER_PROGRAM, Files(ConfigPath()) << "--add-user" << QString("user%1").arg(i));
+    adders.back()->write("pw\n");
+    adders.back()->closeWriteChannel();
+  }
+  for (auto& adder : adders) {
+    ASSERT_TRUE(adder->waitForFinished(kWaitMs));
+    EXPECT_EQ(adder->exitCode(), 0) << adder->readAllStandardError().toStdString();
+  }
+  {
+    AccountStore other(dir.filePath("other").toStdString(), 1000);
+    std::string error;
+    ASSERT_EQ(other.Add("byhand", "pw", false, error), AccountStore::Outcome::Done);
+    std::ifstream made(other.Path());
+    std::string line;
+    while (std::getline(made, line))
+      if (line.rfind("byhand:", 0) == 0) std::ofstream(AccountsPath(), std::ios::app) << line << "\n";
+  }
+
+  // The server's own write (a new user) keeps them all, and they log in without a restart.
+  Peer admin(port);
+  admin.Expect("1900");
+  admin.Login("admin", "secret");
+  admin.Expect("1031");
+  admin.Console(0, "newuser");
+  admin.Expect("1902");
+  admin.Control(906, ov::PadTo8("carol") + ov::PadTo16("pw"));
+  EXPECT_EQ(admin.Expect("1001"), "User carol created");
+  AccountStore onDisk(AccountsPath(), 1000);
+  std::string error;
+  ASSERT_TRUE(onDisk.Load(error)) << error;
+  for (const char* name : {"admin", "user0", "user1", "user2", "user3", "user4", "user5", "byhand", "carol"})
+    EXPECT_TRUE(onDisk.Has(name)) << name;
+  Peer late(port);
+  late.Expect("1900");
+  late.Login("user3", "pw");
+  late.Expect("1031");
+
+  // Roles: an old file's accounts are administrators; --admin makes one, plain --add-user does not.
+  std::string output;
+  EXPECT_EQ(Run(Files(ConfigPath()) << "--add-user"
+                                    << "boss"
+                                    << "--admin",
+                "pw\n", output),
+            0)
+      << output;
+  ASSERT_TRUE(onDisk.Load(error)) << error;
+  EXPECT_TRUE(onDisk.IsAdmin("boss"));
+  EXPECT_TRUE(onDisk.IsAdmin("admin"));
+  EXPECT_FALSE(onDisk.IsAdmin("user0"));
+  EXPECT_EQ(Run(Files(ConfigPath()) << "--add-user"
+                                    << "BOSS",
+                "pw\n", output),
+            1);
+  EXPECT_NE(output.find("that login name is taken"), std::string::npos) << output;
 }
 
 }  // namespace

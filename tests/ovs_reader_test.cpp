@@ -139,6 +139,16 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   EXPECT_EQ(config.types[0].executable, base + "/tool");
   EXPECT_EQ(config.types[0].arguments, (std::vector<std::string>{"--fast", "a b"}));
   EXPECT_EQ(config.backlogLines, 20);
+
+  // Control characters in what the consoles show become blanks.
+  ServerConfig withControls;
+  ASSERT_TRUE(ParseConfig("name a\x1b[2Jb\tc\ncaption x\ty\x7Fz\ntype t\x01u tool\n", base, withControls,
+                          error, notes))
+      << error;
+  EXPECT_EQ(withControls.name, "a [2Jb c");
+  EXPECT_EQ(withControls.caption, "x y z");
+  ASSERT_EQ(withControls.types.size(), 1u);
+  EXPECT_EQ(withControls.types[0].name, "t u");
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_NE(notes[0].find("\"oa\""), std::string::npos);
 
@@ -151,7 +161,8 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
        "line 7"},
       {"name a\x80"
        "b\n",
-       "reserved"}};
+       "reserved"},
+      {"hash-iterations 1000001\n", "hash-iterations must be a number from 1000 to 1000000"}};
   for (const auto& [text, why] : bad) {
     ServerConfig other;
     EXPECT_FALSE(ParseConfig(text, base, other, error, notes)) << text;
@@ -165,11 +176,13 @@ TEST(OvsAccounts, PasswordsCountInTheirSixteenCharacterFormAndSurviveAReload) {
   AccountStore store(path, 1000);
   std::string error;
   ASSERT_TRUE(store.Load(error));  // no file yet: no accounts
-  EXPECT_EQ(store.Add("admin", "0123456789abcdefEXTRA", error), AccountStore::Outcome::Done);
-  EXPECT_EQ(store.Add("admin", "x", error), AccountStore::Outcome::Exists);
-  EXPECT_EQ(store.Add("bad name", "x", error), AccountStore::Outcome::BadName);
-  EXPECT_EQ(store.Add("ninechars", "x", error), AccountStore::Outcome::BadName);
-  EXPECT_EQ(store.Add("empty", "   ", error), AccountStore::Outcome::EmptyPassword);
+  EXPECT_EQ(store.Add("admin", "0123456789abcdefEXTRA", true, error), AccountStore::Outcome::Done);
+  EXPECT_EQ(store.Add("admin", "x", true, error), AccountStore::Outcome::Exists);
+  EXPECT_EQ(store.Add("bad name", "x", false, error), AccountStore::Outcome::BadName);
+  EXPECT_EQ(store.Add("ninechars", "x", false, error), AccountStore::Outcome::BadName);
+  EXPECT_EQ(store.Add("empty", "   ", false, error), AccountStore::Outcome::EmptyPassword);
+  EXPECT_EQ(store.Add("ADMIN", "x", false, error), AccountStore::Outcome::Exists);
+  EXPECT_EQ(store.Add("aDmIn", "x", true, error), AccountStore::Outcome::Exists);
 
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
@@ -185,7 +198,7 @@ TEST(OvsAccounts, PasswordsCountInTheirSixteenCharacterFormAndSurviveAReload) {
   EXPECT_EQ(reloaded.ChangePassword("admin", "wrong", "new", error), AccountStore::Outcome::WrongLogin);
   EXPECT_EQ(reloaded.ChangePassword("admin", "0123456789abcdef", "new pw", error),
             AccountStore::Outcome::Done);
-  EXPECT_EQ(reloaded.Add("guest", "guest", error), AccountStore::Outcome::Done);
+  EXPECT_EQ(reloaded.Add("guest", "guest", false, error), AccountStore::Outcome::Done);
   AccountStore third(path, 1000);
   ASSERT_TRUE(third.Load(error));
   EXPECT_TRUE(third.Verify("admin", "new pw   "));
@@ -200,11 +213,75 @@ TEST(OvsAccounts, PasswordsCountInTheirSixteenCharacterFormAndSurviveAReload) {
   EXPECT_EQ(damaged.Size(), 0u);
 }
 
+TEST(OvsAccounts, EveryWriteKeepsWhatOthersWroteMeanwhileAndOldFilesKeepTheirAdministrators) {
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/accounts";
+  AccountStore first(path, 1000), second(path, 1000);
+  std::string error;
+  ASSERT_TRUE(first.Load(error));
+  ASSERT_TRUE(second.Load(error));
+  ASSERT_EQ(first.Add("alice", "pw", false, error), AccountStore::Outcome::Done);
+  // second never saw alice: its own changes must not write her away, nor take a name she took.
+  ASSERT_EQ(second.Add("bob", "pw", false, error), AccountStore::Outcome::Done);
+  EXPECT_EQ(second.Add("Alice", "pw", false, error), AccountStore::Outcome::Exists);
+  ASSERT_EQ(first.ChangePassword("alice", "pw", "new", error), AccountStore::Outcome::Done);
+  AccountStore reread(path, 1000);
+  ASSERT_TRUE(reread.Load(error)) << error;
+  EXPECT_TRUE(reread.Verify("alice", "new"));
+  EXPECT_TRUE(reread.Verify("bob", "pw"));
+  EXPECT_TRUE(second.Refresh(error));
+  EXPECT_TRUE(second.Verify("alice", "new"));
+
+  // A line from before roles is an administrator's, and stays one when the file is written again.
+  std::string line;
+  {
+    std::ifstream in(path);
+    while (std::getline(in, line) && line.rfind("bob:", 0) != 0) {
+    }
+  }
+  ASSERT_EQ(line.substr(line.size() - 5), ":user");
+  std::ofstream(path, std::ios::app) << "old" << line.substr(3, line.size() - 8) << "\n";
+  ASSERT_EQ(first.Add("carol", "pw", false, error), AccountStore::Outcome::Done);
+  ASSERT_TRUE(reread.Load(error)) << error;
+  EXPECT_TRUE(reread.IsAdmin("old"));
+  EXPECT_TRUE(reread.Verify("old", "pw"));
+  EXPECT_FALSE(reread.IsAdmin("carol"));
+  EXPECT_FALSE(reread.IsAdmin("nobody"));
+
+  // A damaged file is not written over: the change is refused and the file left as it is.
+  std::ofstream(path, std::ios::app) << "broken line\n";
+  EXPECT_EQ(first.Add("dave", "pw", false, error), AccountStore::Outcome::SaveFailed);
+  EXPECT_NE(error.find("not a valid account"), std::string::npos) << error;
+  EXPECT_FALSE(reread.Load(error));
+}
+
+TEST(OvsAccounts, IterationCountsAndRolesReadFromTheFileAreBounded) {
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/accounts";
+  const std::string salt(32, 'a'), hash(64, 'b');
+  const std::pair<std::string, std::string> cases[] = {
+      {"huge:pbkdf2-sha256:2000000000:" + salt + ":" + hash, "more than 1000000 iterations"},
+      {"huge:pbkdf2-sha256:1000001:" + salt + ":" + hash + ":admin", "more than 1000000 iterations"},
+      {"role:pbkdf2-sha256:1000:" + salt + ":" + hash + ":root", "the role is neither admin nor user"},
+  };
+  for (const auto& [text, why] : cases) {
+    std::ofstream(path) << text << "\n";
+    AccountStore store(path, 1000);
+    std::string error;
+    EXPECT_FALSE(store.Load(error)) << text;
+    EXPECT_NE(error.find("line 1: " + why), std::string::npos) << error;
+  }
+  std::ofstream(path) << "fine:pbkdf2-sha256:1000000:" << salt << ":" << hash << ":user\n";
+  AccountStore store(path, 1000);
+  std::string error;
+  EXPECT_TRUE(store.Load(error)) << error;
+}
+
 TEST(OvsAccounts, AFailedWriteLeavesTheAccountsAsTheyWere) {
   QTemporaryDir dir;
   AccountStore store(dir.path().toStdString() + "/missing-folder/accounts", 1000);
   std::string error;
-  EXPECT_EQ(store.Add("admin", "pw", error), AccountStore::Outcome::SaveFailed);
+  EXPECT_EQ(store.Add("admin", "pw", true, error), AccountStore::Outcome::SaveFailed);
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(store.Has("admin"));
 }

@@ -9,6 +9,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <functional>
+#include <regex>
 
 #include "ovserver/accounts.h"
 #include "ovserver/game_servers.h"
@@ -17,6 +18,7 @@
 #include "protocol/account_prompt.h"
 #include "protocol/cipher.h"
 #include "protocol/payload.h"
+#include "ui/start_server.h"
 
 namespace ovs {
 namespace {
@@ -108,7 +110,7 @@ class OvsServerTest : public ::testing::Test {
     SetLogSink([this](const std::string& line) { log.push_back(line); });
     accounts = std::make_unique<AccountStore>(dir.filePath("accounts").toStdString(), 1000);
     std::string error;
-    ASSERT_EQ(accounts->Add("admin", "secret", error), AccountStore::Outcome::Done);
+    ASSERT_EQ(accounts->Add("admin", "secret", true, error), AccountStore::Outcome::Done);
     config.name = "Test box";
     config.caption = "Welcome to the test box";
     config.types.push_back({"standin", STANDIN_SERVER, {"--interval", "3600"}});
@@ -208,7 +210,7 @@ TEST_F(OvsServerTest, WrongPasswordsAreAnsweredLateAndLockTheNameOut) {
 
   // Other names are not locked; a malformed login is a failed one.
   std::string error;
-  accounts->Add("guest", "guest", error);
+  accounts->Add("guest", "guest", false, error);
   Peer other(server->Port());
   other.Expect("1900");
   other.Login("guest", "guest");
@@ -299,8 +301,15 @@ TEST_F(OvsServerTest, ShellMetacharactersReachTheProgramAsPlainArguments) {
 
   peer->Control(26, "rm\x80-rf /");
   EXPECT_EQ(peer->Expect("1001"), "Unknown server type \"rm\"");
-  peer->Control(26, "standin\x80say 'unfinished");
-  EXPECT_EQ(peer->Expect("1001"), "Start refused: unterminated single quote in the command line");
+  peer->Control(26, "standin\x80say \"unfinished");
+  EXPECT_EQ(peer->Expect("1001"), "Start refused: unterminated double quote in the command line");
+  // The status line forgets it in seconds: the OV server's console and the log keep it.
+  peer->Console(0, "who");
+  peer->ExpectText("0000", "(you)");
+  EXPECT_EQ(peer->Count("0000", "Unknown server type \"rm\""), 1u);
+  EXPECT_EQ(peer->Count("0000", "Start refused: unterminated double quote in the command line"), 1u);
+  EXPECT_TRUE(Logged("(admin): Start refused: unterminated double quote in the command line"));
+  EXPECT_TRUE(Logged("(admin): Unknown server type \"rm\""));
   EXPECT_EQ(server->Games().Count(), 1u);
 
   peer->Console(0, "kill " + std::to_string(id));
@@ -398,10 +407,10 @@ TEST_F(OvsServerTest, PasswordChecksRunBesideTheEventLoopAreBoundedAndCostTheSam
   // An account whose check is slow: half a million iterations, the better part of a second.
   accounts = std::make_unique<AccountStore>(dir.filePath("slow").toStdString(), 500000);
   std::string error;
-  ASSERT_EQ(accounts->Add("slow", "secret", error), AccountStore::Outcome::Done);
+  ASSERT_EQ(accounts->Add("slow", "secret", true, error), AccountStore::Outcome::Done);
   accounts = std::make_unique<AccountStore>(accounts->Path(), 1000);
   ASSERT_TRUE(accounts->Load(error)) << error;
-  ASSERT_EQ(accounts->Add("admin", "secret", error), AccountStore::Outcome::Done);
+  ASSERT_EQ(accounts->Add("admin", "secret", true, error), AccountStore::Outcome::Done);
   // An unknown name is checked against a decoy as dear as the dearest account in the file.
   EXPECT_EQ(accounts->CheckFor("nobody").iterations, 500000);
   EXPECT_FALSE(accounts->CheckFor("nobody").real);
@@ -461,6 +470,11 @@ TEST_F(OvsServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
   peer->Expect("1902");
   peer->Control(906, ov::PadTo8("guest") + ov::PadTo16("again"));
   EXPECT_EQ(peer->Expect("1001"), "New user refused: that login name is taken");
+  peer->Console(0, "newuser");
+  peer->Expect("1902");
+  peer->Control(906, ov::PadTo8("GuEsT") + ov::PadTo16("again"));
+  EXPECT_EQ(peer->Expect("1001"), "New user refused: that login name is taken");
+  EXPECT_FALSE(accounts->Has("GuEsT"));
 
   peer->Console(0, "chpwd");
   EXPECT_EQ(peer->Decipher(peer->Expect("1902")), "chpwd");
@@ -483,7 +497,7 @@ TEST_F(OvsServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
 
 TEST_F(OvsServerTest, ALoginWhoseCipherTextHoldsTheFrameEndStillLogsIn) {
   std::string error;
-  accounts->Add("abcdl", "pw", error);  // the "l" enciphers to 0xFE
+  accounts->Add("abcdl", "pw", false, error);  // the "l" enciphers to 0xFE
   StartServer();
   Peer peer(server->Port());
   peer.Expect("1900");
@@ -526,11 +540,12 @@ TEST_F(OvsServerTest, MalformedAndUnexpectedFramesAreLoggedAndAnsweredNeverFatal
   peer.reset();
   ASSERT_TRUE(Pump([&] { return server->SessionCount() == 0; }));
   size_t counted = 0, lines = 0;
+  const std::regex summary(": ([0-9]+) malformed request");
   for (const std::string& line : log) {
-    const size_t at = line.find(" malformed request");
-    if (at == std::string::npos) continue;
+    std::smatch found;
+    if (!std::regex_search(line, found, summary)) continue;  // a start refusal's own line is no summary
     ++lines;
-    counted += size_t(std::stoul(line.substr(line.rfind(' ', at - 1) + 1)));
+    counted += size_t(std::stoul(found[1]));
   }
   EXPECT_EQ(counted, 6u + 800000u);  // stray bytes, ABCD, 500, 24, 42, the oversized frame, the flood
   EXPECT_LE(lines, 6u);              // the first report, one a second, and the last at the close
@@ -585,6 +600,66 @@ TEST_F(OvsServerTest, DebiansOpenArenaServerRunsAndRelaysWhereInstalled) {
   peer->ExpectText(ov::FormatCode(number), "map: oa_dm1");
   peer->Console(number, "quit");
   EXPECT_EQ(peer->Expect("1028"), id);
+}
+
+TEST_F(OvsServerTest, ATitleWithAnEmptyCommandLineStaysATitle) {
+  StartServer();
+  auto peer = LoggedIn();
+  // Exactly what the start dialog sends for a title and an empty command line: type, 0x80, title, 0x80.
+  const std::string payload = ov::BuildStartPayload("standin", "My Game", "");
+  ASSERT_EQ(payload, "standin\x80My Game\x80");
+  peer->Control(26, payload);
+  const std::string id = peer->Expect("1027");
+  peer->Control(24, id);
+  EXPECT_EQ(ov::SplitFields(peer->Expect("1025")),
+            (std::vector<std::string>{id, "standin", "My Game", "", "1", "1"}));
+  peer->Control(42, id);
+  peer->ExpectText(ov::FormatCode(ov::ParseInt(id, -1)), "Arguments: 2");  // the type's own two only
+
+  // Without a title: type, 0x80 and nothing else is an empty command line and the default title.
+  peer->Control(26, ov::BuildStartPayload("standin", "", ""));
+  const std::string second = peer->Expect("1027");
+  peer->Control(24, second);
+  EXPECT_EQ(ov::SplitFields(peer->Expect("1025")),
+            (std::vector<std::string>{second, "standin", "standin " + second, "", "1", "1"}));
+}
+
+TEST_F(OvsServerTest, OnlyAdministratorsCreateAccountsOrStopAnotherUsersGameServer) {
+  std::string error;
+  ASSERT_EQ(accounts->Add("guest", "guest", false, error), AccountStore::Outcome::Done);
+  StartServer();
+  auto admin = LoggedIn();
+  Peer guest(server->Port());
+  guest.Expect("1900");
+  guest.Login("guest", "guest");
+  guest.Expect("1031");
+
+  guest.Console(0, "newuser");
+  guest.ExpectText("0000", "Only an administrator can create accounts.");
+  guest.Control(906, ov::PadTo8("sneaky") + ov::PadTo16("pw"));
+  EXPECT_EQ(guest.Expect("1001"), "New user refused: type newuser in the OV server's console first");
+  EXPECT_EQ(guest.Count("1902", ""), 0u);
+  EXPECT_FALSE(accounts->Has("sneaky"));
+  EXPECT_TRUE(Logged("(guest): newuser refused: not an administrator"));
+
+  const int adminsGame = StartStandin(*admin, "+map e1m1");
+  EXPECT_EQ(guest.Expect("1027"), std::to_string(adminsGame));
+  guest.Console(0, "kill " + std::to_string(adminsGame));
+  guest.ExpectText("0000", "Server " + std::to_string(adminsGame) +
+                               " was started by admin: only an administrator can stop another user's game "
+                               "server.");
+  EXPECT_NE(server->Games().Find(adminsGame), nullptr);
+
+  // A user stops their own; an administrator stops anyone's.
+  guest.Control(26, "standin\x80+map e1m2");
+  const std::string guestsGame = guest.Expect("1027");
+  guest.Console(0, "kill " + guestsGame);
+  EXPECT_EQ(guest.Expect("1028"), guestsGame);
+  guest.Control(26, "standin\x80+map e1m3");
+  const std::string third = guest.Expect("1027");
+  admin->Console(0, "kill " + third);
+  EXPECT_EQ(guest.Expect("1028"), third);
+  EXPECT_EQ(server->Games().Count(), 1u);
 }
 
 TEST(OvsServerIds, NeverReadAsControlMessagesOrTheOvConsole) {
