@@ -398,6 +398,12 @@ TEST(StartDialog, ListsHostsAndTypesSendsTheRequestAndKeepsItsFields) {
     seen = QStringList{dlg->cbHosts->itemText(0), dlg->cbHosts->itemText(1), dlg->cbHosts->currentText()};
     dlg->cbHosts->setCurrentIndex(1);
     seen << dlg->cbType->itemText(0) << dlg->cbType->itemText(1) << dlg->cbType->currentText();
+    // The server's types change; picking the same host again shows the new ones.
+    p.Receive(second, test::FrameOf("1031", "ffa" + kSep + "dm"));
+    dlg->cbHosts->showPopup();
+    Key(dlg->cbHosts->view(), Qt::Key_Return);
+    seen << QString::number(dlg->cbType->count()) << dlg->cbType->currentText();
+    dlg->cbType->setCurrentIndex(1);
     dlg->mCmd->setFocus();
     Type(dlg->mCmd, "+map e1m1");
     Key(dlg->mCmd, Qt::Key_Return);  // a new line, not a start
@@ -406,7 +412,7 @@ TEST(StartDialog, ListsHostsAndTypesSendsTheRequestAndKeepsItsFields) {
     dlg->bGo->click();
   });
   EXPECT_EQ(dlg->ShowStartDialog(), 1);
-  EXPECT_EQ(seen, (QStringList{"alpha", "beta", "", "dm", "ctf", "dm"}));
+  EXPECT_EQ(seen, (QStringList{"alpha", "beta", "", "dm", "ctf", "dm", "2", "ffa"}));
   EXPECT_EQ(p.Sent(second),
             std::vector<std::string>{"1026 dm" + kSep + "Duel" + kSep + "+map e1m1\r\n+skill 2"});
   EXPECT_TRUE(p.Sent(first).empty());

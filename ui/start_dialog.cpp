@@ -82,6 +82,10 @@ TfStart::TfStart(QWidget* parent) : QDialog(parent) {
   connect(cbHosts, &QComboBox::currentIndexChanged, this, [this] {
     if (!refilling_) cbHostsChange();
   });
+  // Picking the host that is already chosen reads its types again: a 31 may have changed them.
+  connect(cbHosts, &QComboBox::activated, this, [this](int line) {
+    if (!refilling_ && line == cbHosts->currentIndex()) cbHostsChange();
+  });
   connect(bGo, &QPushButton::clicked, this, &TfStart::bGoClick);
   connect(bCancel, &QPushButton::clicked, this, &TfStart::bCancelClick);
 }
