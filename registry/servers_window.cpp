@@ -131,6 +131,11 @@ void TfSvrs::DeleteNode(int node) {
         trSvrs->clearSelection();
         trSvrs->setCurrentItem(nullptr);
       }
+    } else if (trSvrs->selectedItems() != selected) {
+      // When the deleted node was current but not selected, the view moves the current index to a
+      // neighbour and selects it: the selection stays what the user left.
+      trSvrs->clearSelection();
+      if (!selected.isEmpty()) selected.front()->setSelected(true);
     }
   }
   if (selectionGoes) trSvrsChange();
