@@ -110,6 +110,15 @@ void TfStart::cbHostsChange() {
 void TfStart::bGoClick() {
   // The box keeps its lines with LF; the command line goes out with CR LF between them.
   QString command = mCmd->toPlainText();
+  for (QWidget* field : {static_cast<QWidget*>(mCmd), static_cast<QWidget*>(eTitle)}) {
+    const QString text = field == mCmd ? command : eTitle->text();
+    if (!IsLatin1(text)) {
+      // Refused, not sent with "?": the dialog stays open with the text as typed.
+      client_->ShowStatus(kNotLatin1Note, 5000, 1);
+      field->setFocus();
+      return;
+    }
+  }
   command.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
   const int result =
       client_->start.Go(cbHosts->currentIndex(), cbType->currentIndex(), FromQt(cbType->currentText()),
