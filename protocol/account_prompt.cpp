@@ -82,7 +82,13 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
   if (slot == -1) return;
   // A server that asks again while its prompt waits would stack one nested wait on another without
   // end: it has one prompt at a time, and the newer one is refused.
+  // Requests received while its prompt waited but handed over only after it (the rest of the same
+  // read) were sent while it waited, so they are refused too.
+  const uint64_t read = client_.frames.ReadOfFrame();
+  const auto ended = endedAtRead_.find(socket);
+  const bool sentWhileWaiting = read != 0 && ended != endedAtRead_.end() && read <= ended->second;
   const bool asking =
+      sentWhileWaiting ||
       std::any_of(waiting_.begin(), waiting_.end(), [&](const Step* step) { return step->socket == socket; });
   if (asking) {
     client_.ShowStatus("Account prompt refused - the server already has one waiting", 5000, 1);
@@ -101,6 +107,9 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
   } else {
     ChangePassword(socket, slot);
   }
+  // Only connections still open are remembered, so the record stays as small as the table.
+  std::erase_if(endedAtRead_, [&](const auto& entry) { return client_.tables.LiveSlot(entry.first) == -1; });
+  if (client_.tables.LiveSlot(socket) != -1) endedAtRead_[socket] = client_.frames.ReadsSoFar();
   ShowWaitingStep();
 }
 
