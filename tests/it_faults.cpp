@@ -316,7 +316,8 @@ TEST(ClientUnderFaults, AFrameThatNeverEndsIsDroppedInBoundedMemoryAndTheConnect
   }
   const long peak = PeakRssKb();
   std::cout << "[ figures  ] " << kFlood / 1024 << " KiB without an end byte: peak RSS " << peak - before
-            << " KiB above the " << before << " KiB before\n";
+            << " KiB above the " << before << " KiB before; debug log " << c.client.debug.Bytes() / 1024
+            << " KiB\n";
   if (OV_MEMORY_MEASURED) {
     EXPECT_LT(peak - before, long(kMaxFrameSize / 1024) * 4);
   }
@@ -349,7 +350,8 @@ TEST(ClientUnderFaults, TenThousandServerAnnouncementsAreEachAnsweredWithOneWind
     ASSERT_TRUE(c.Pump([&] { return peer.done.load(); }));
   }
   std::cout << "[ figures  ] " << kCount << " announcements: peak RSS " << PeakRssKb() - before
-            << " KiB above the " << before << " KiB before\n";
+            << " KiB above the " << before << " KiB before; debug log " << c.client.debug.Bytes() / 1024
+            << " KiB\n";
   EXPECT_TRUE(answers == expected);
   // Each announcement appends a node; the older ones stay, matched by no slot. One window serves them all.
   EXPECT_EQ(c.tree.Texts(), std::vector<std::string>(kCount, "[OV]Flood"));
@@ -399,7 +401,8 @@ TEST(ClientUnderFaults, TwentyConnectionsOpenedAndDroppedAThousandTimesGiveEvery
   }
   const long end = RssKb();
   std::cout << "[ figures  ] " << kCycles * kAtOnce << " connections survived; RSS " << warm << " KiB after "
-            << kWarmUp << " cycles, " << end << " KiB after " << kCycles << "\n";
+            << kWarmUp << " cycles, " << end << " KiB after " << kCycles << "; debug log "
+            << c.client.debug.Bytes() / 1024 << " KiB\n";
   EXPECT_EQ(c.sockets.OpenSockets(), 0);
   EXPECT_EQ(OpenFds(), fds);
   if (OV_MEMORY_MEASURED) {
@@ -431,7 +434,8 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   }
   const long peak = PeakRssKb();
   std::cout << "[ figures  ] a server that stopped reading was dropped after " << sent / 1024
-            << " KiB typed; peak RSS " << peak - before << " KiB above the " << before << " KiB before\n";
+            << " KiB typed; peak RSS " << peak - before << " KiB above the " << before
+            << " KiB before; debug log " << c.client.debug.Bytes() / 1024 << " KiB\n";
   EXPECT_EQ(c.client.tables.OVServers[1].InUse, 0);
   EXPECT_TRUE(c.Showed("Socket (" + std::to_string(socket) + ") Server not reading - disconnecting"));
   if (OV_MEMORY_MEASURED) {
