@@ -127,6 +127,7 @@ void FrameLayer::ReceiveFrames(int socket) {
     return;
   }
   text.resize(n);
+  const uint64_t read = ++reads_;
   if (client_.DebugMode == 1) client_.LogLine("IN(" + std::to_string(socket) + ") : " + text);
   client_.LogLine("len is " + std::to_string(n));
 
@@ -145,7 +146,10 @@ void FrameLayer::ReceiveFrames(int socket) {
     // A frame handed over earlier may have waited while the connection closed; what followed it is void.
     if (client_.tables.LiveSlot(socket) == -1) break;
     client_.LogLine(std::string("in_code: ").append(frame.code));
+    const uint64_t outer = handingOver_;
+    handingOver_ = read;
     HandOver(socket, frame);
+    handingOver_ = outer;
   }
 }
 

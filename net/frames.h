@@ -71,6 +71,11 @@ class FrameLayer {
   void OnWritable(int socket);  // flushes what the socket did not take earlier
   void Forget(int socket);      // the connection closed: drop its kept bytes and unsent frames
 
+  // Reads are numbered as they are made. Handlers that wait can tell a frame received before their
+  // wait ended (handed over only after it, as the rest of the same read) from one received later.
+  uint64_t ReadsSoFar() const { return reads_; }
+  uint64_t ReadOfFrame() const { return handingOver_; }  // 0 outside a hand-over
+
  private:
   struct Connection {
     FrameAssembler assembler;
@@ -81,6 +86,8 @@ class FrameLayer {
   void HandOver(int socket, const FrameView& frame);
   Client& client_;
   std::unordered_map<int, Connection> connections_;
+  uint64_t reads_ = 0;
+  uint64_t handingOver_ = 0;
 };
 
 }  // namespace ov

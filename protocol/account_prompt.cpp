@@ -15,6 +15,9 @@ std::string PadTo(std::string_view text, size_t width) {
   return out;
 }
 
+// Prompts that may wait at once, the one on screen included; each is a nested loop on the stack.
+constexpr size_t kMaxWaitingPrompts = 20;
+
 }  // namespace
 
 std::string PadTo8(std::string_view text) { return PadTo(text, 8); }
@@ -77,6 +80,25 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
   // A connection that is already gone has nobody to answer to.
   const int slot = client_.tables.LiveSlot(socket);
   if (slot == -1) return;
+  // A server that asks again while its prompt waits would stack one nested wait on another without
+  // end: it has one prompt at a time, and the newer one is refused.
+  // Requests received while its prompt waited but handed over only after it (the rest of the same
+  // read) were sent while it waited, so they are refused too.
+  const uint64_t read = client_.frames.ReadOfFrame();
+  const auto ended = endedAtRead_.find(socket);
+  const bool sentWhileWaiting = read != 0 && ended != endedAtRead_.end() && read <= ended->second;
+  const bool asking =
+      sentWhileWaiting ||
+      std::any_of(waiting_.begin(), waiting_.end(), [&](const Step* step) { return step->socket == socket; });
+  if (asking) {
+    client_.ShowStatus("Account prompt refused - the server already has one waiting", 5000, 1);
+    return;
+  }
+  // Prompts of connections that closed stay on the stack until the ones above them end.
+  if (waiting_.size() >= kMaxWaitingPrompts) {
+    client_.ShowStatus("Too many account prompts waiting - one was refused", 5000, 1);
+    return;
+  }
 
   if (kind == "login") {
     Login(socket, slot, caption);
@@ -85,6 +107,9 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
   } else {
     ChangePassword(socket, slot);
   }
+  // Only connections still open are remembered, so the record stays as small as the table.
+  std::erase_if(endedAtRead_, [&](const auto& entry) { return client_.tables.LiveSlot(entry.first) == -1; });
+  if (client_.tables.LiveSlot(socket) != -1) endedAtRead_[socket] = client_.frames.ReadsSoFar();
   ShowWaitingStep();
 }
 

@@ -2,6 +2,7 @@
 // The login, new-user and change-password prompts, run in the one login dialog.
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace ov {
@@ -61,6 +62,8 @@ class AccountPrompts {
   std::vector<Step*> waiting_;  // innermost last: the one the dialog shows
   Step* shown_ = nullptr;       // the step whose texts the dialog holds; its answer is the user's
   int lastResult_ = 0;
+  // The read count when each connection's last prompt ended (see FrameLayer::ReadsSoFar).
+  std::unordered_map<int, uint64_t> endedAtRead_;
 };
 
 }  // namespace ov

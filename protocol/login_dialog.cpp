@@ -4,24 +4,17 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 
 #include "ui/client.h"
 #include "ui/qt_platform.h"
+#include "ui/latin1_text.h"
 
 namespace ov {
 
 namespace {
-
-QString FromBytes(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string ToBytes(const QString& text) {
-  const QByteArray bytes = text.toLatin1();
-  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
 
 // Labels size themselves to their text from their design position.
 void PlaceLabel(QLabel* label, const QString& text, int left, int top) {
@@ -93,9 +86,9 @@ TPWDlg::TPWDlg(QWidget* parent) : QDialog(parent) {
 void TPWDlg::Attach(Client& client) { client_ = &client; }
 
 void TPWDlg::ShowStep(const LoginStep& step) {
-  setWindowTitle(LiteralTitle(FromBytes(step.caption)));  // the OV server's caption, as it sent it
-  PlaceLabel(lPW1, FromBytes(step.label1), 8, 8);
-  PlaceLabel(lPW2, FromBytes(step.label2), 8, 53);
+  setWindowTitle(LiteralTitle(ToQt(step.caption)));  // the OV server's caption, as it sent it
+  PlaceLabel(lPW1, ToQt(step.label1), 8, 8);
+  PlaceLabel(lPW2, ToQt(step.label2), 8, 53);
   edPW1->setAccessibleName(lPW1->text());
   edPW2->setAccessibleName(lPW2->text());
   edPW2->setVisible(step.secondVisible);
@@ -113,10 +106,25 @@ void TPWDlg::ShowStep(const LoginStep& step) {
 
 void TPWDlg::HideDialog() { hide(); }
 
-std::string TPWDlg::Field1() const { return ToBytes(edPW1->text()); }
-std::string TPWDlg::Field2() const { return ToBytes(edPW2->text()); }
+std::string TPWDlg::Field1() const { return FromQt(edPW1->text()); }
+std::string TPWDlg::Field2() const { return FromQt(edPW2->text()); }
 
 void TPWDlg::OKBtnClick() {
+  // A character the protocol cannot carry would go out as "?", and any other such character would then
+  // match it: the answer waits until the field holds only what can be sent, as typed.
+  for (QLineEdit* field : {edPW1, edPW2}) {
+    if (field->isVisible() && !IsLatin1(field->text())) {
+      QMessageBox box(QMessageBox::Warning, windowTitle(),
+                      "\"" + field->accessibleName() +
+                          "\" holds characters that cannot be sent to the OV server.\n"
+                          "Only Latin-1 characters can be sent: please change them.",
+                      QMessageBox::Ok, this);
+      box.setObjectName("NotLatin1Box");
+      box.exec();
+      field->setFocus(Qt::OtherFocusReason);
+      return;
+    }
+  }
   if (client_ != nullptr) {
     client_->prompts.OKBtnClick();
   } else {

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 
 #include "ui/client.h"
+#include "ui/latin1_text.h"
 
 namespace ov {
 
@@ -98,7 +99,7 @@ void TfSvrs::trSvrsDblClick() {
 
 int TfSvrs::AddNode(int parent, const std::string& text) {
   const int node = nextNode_++;
-  auto* item = new QTreeWidgetItem(QStringList(QString::fromLatin1(text.data(), qsizetype(text.size()))));
+  auto* item = new QTreeWidgetItem(QStringList(ToQt(text)));
   item->setData(0, kNodeRole, node);
   const auto found = items_.find(parent);
   if (parent != 0 && found != items_.end()) {
@@ -131,6 +132,11 @@ void TfSvrs::DeleteNode(int node) {
         trSvrs->clearSelection();
         trSvrs->setCurrentItem(nullptr);
       }
+    } else if (trSvrs->selectedItems() != selected) {
+      // When the deleted node was current but not selected, the view moves the current index to a
+      // neighbour and selects it: the selection stays what the user left.
+      trSvrs->clearSelection();
+      if (!selected.isEmpty()) selected.front()->setSelected(true);
     }
   }
   if (selectionGoes) trSvrsChange();

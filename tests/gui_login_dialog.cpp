@@ -5,7 +5,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include "protocol/login_dialog.h"
 #include "tests/fakes.h"
@@ -98,6 +100,70 @@ TEST(LoginDialog, EnterInEitherFieldAnswersOK) {
     EXPECT_EQ(sent[0].code, "1905");
     EXPECT_EQ(sent[0].payload, "alice   pw              ");
   }
+}
+
+// Dismisses the next box the dialog raises, from inside its loop, and tells its text.
+void DismissBox(QString* text) {
+  QTimer::singleShot(0, [text] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return DismissBox(text);
+    *text = box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+}
+
+TEST(LoginDialog, CharactersBeyondLatin1AreRefusedAndStayInTheirField) {
+  // "пароль" and "абвгде" would both have gone out as "??????" and passed as the same password.
+  const QString typed = QString::fromUtf8("\u043f\u0430\u0440\u043e\u043b\u044c");
+  const QString other = QString::fromUtf8("\u0430\u0431\u0432\u0433\u0434\u0435");
+  Harness h;
+  const int socket = h.Connect();
+  QStringList boxes;
+  h.loop.After(1, [&] {
+    Type(h.dlg.edPW1, "newbie");
+    Type(h.dlg.edPW2, typed);
+    QString box;
+    DismissBox(&box);
+    Key(h.dlg.edPW2, Qt::Key_Return);
+    boxes << box;
+    // Still asking, with what was typed as it was.
+    EXPECT_TRUE(h.dlg.isVisible());
+    EXPECT_EQ(h.client.prompts.PWResult(), 0);
+    EXPECT_EQ(h.dlg.edPW2->text(), typed);
+    EXPECT_EQ(h.dlg.focusWidget(), h.dlg.edPW2);
+    h.dlg.edPW2->setText("secret");
+    Key(h.dlg.edPW2, Qt::Key_Return);
+  });
+  h.loop.After(2, [&] {
+    ASSERT_EQ(h.dlg.lPW1->text(), "Confirm new user Password:");
+    Type(h.dlg.edPW1, other);
+    QString box;
+    DismissBox(&box);
+    h.dlg.OKBtn->click();
+    boxes << box;
+    EXPECT_EQ(h.dlg.edPW1->text(), other);
+    EXPECT_TRUE(h.Sent(socket).empty());
+    h.dlg.edPW1->setText("secret");
+    h.dlg.OKBtn->click();
+  });
+  h.client.prompts.AccountPrompt(socket, "newuser", "");
+
+  ASSERT_EQ(boxes.size(), 2);
+  for (const QString& box : boxes) EXPECT_TRUE(box.contains("Latin-1")) << box.toStdString();
+  EXPECT_TRUE(boxes[0].contains("New user Password:")) << boxes[0].toStdString();
+  const auto sent = h.Sent(socket);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].code, "1906");
+  EXPECT_EQ(sent[0].payload, "newbie  secret          ");
+  // Latin-1 beyond ASCII is carried as typed, one byte per character.
+  h.loop.After(1, [&] {
+    h.dlg.edPW1->setText(QString::fromLatin1("J\xFCrgen"));
+    h.dlg.edPW2->setText(QString::fromLatin1("\xE9t\xE9"));
+    h.dlg.OKBtn->click();
+  });
+  h.client.prompts.AccountPrompt(socket, "login", "Arena");
+  ASSERT_EQ(h.Sent(socket).size(), 2u);
+  EXPECT_EQ(h.Sent(socket)[1].payload, "J\xFCrgen  " + std::string("\xE9t\xE9") + std::string(13, ' '));
 }
 
 TEST(LoginDialog, EscapeAndTheCloseBoxCancelTheLogin) {

@@ -421,6 +421,15 @@ TEST(ConsoleWindow, InputLineSendsOnEnterAndWalksItsHistory) {
   }
   EXPECT_EQ(walked, (QStringList{accented, "status", "status", accented, "draft", "draft"}));
 
+  // A character with no byte of its own: the line is refused with a note and stays to be changed.
+  const QString greek = QString::fromUtf8("say \u03b3\u03b5\u03b9\u03b1");
+  line->setText(greek);
+  Key(line, Qt::Key_Return);
+  EXPECT_EQ(line->text(), greek);
+  EXPECT_TRUE(p.Sent(p.socket).empty());
+  EXPECT_EQ(p.main().StatusText->text(), "Not sent - only Latin-1 characters can be sent to the server");
+  line->clear();
+
   TfCustServ* duel = p.view(7);
   p.Receive(p.socket, test::FrameOf("1028", "7"));
   EXPECT_EQ(duel->windowTitle(), "Duel[Dead]");
@@ -505,15 +514,28 @@ TEST(StartDialog, ListsHostsAndTypesSendsTheRequestAndKeepsItsFields) {
     seen = QStringList{dlg->cbHosts->itemText(0), dlg->cbHosts->itemText(1), dlg->cbHosts->currentText()};
     dlg->cbHosts->setCurrentIndex(1);
     seen << dlg->cbType->itemText(0) << dlg->cbType->itemText(1) << dlg->cbType->currentText();
+    // The server's types change; picking the same host again shows the new ones.
+    p.Receive(second, test::FrameOf("1031", "ffa" + kSep + "dm"));
+    dlg->cbHosts->showPopup();
+    Key(dlg->cbHosts->view(), Qt::Key_Return);
+    seen << QString::number(dlg->cbType->count()) << dlg->cbType->currentText();
+    dlg->cbType->setCurrentIndex(1);
     dlg->mCmd->setFocus();
     Type(dlg->mCmd, "+map e1m1");
     Key(dlg->mCmd, Qt::Key_Return);  // a new line, not a start
     Type(dlg->mCmd, "+skill 2");
+    // A title that cannot be sent as typed keeps the dialog open, with a note.
+    const QString russian = QString::fromUtf8("\u0414\u0443\u044d\u043b\u044c");
+    dlg->eTitle->setText(russian);
+    dlg->bGo->click();
+    seen << QString::number(dlg->isVisible()) << dlg->eTitle->text() << p.main().StatusText->text();
     dlg->eTitle->setText("Duel");
     dlg->bGo->click();
   });
   EXPECT_EQ(dlg->ShowStartDialog(), 1);
-  EXPECT_EQ(seen, (QStringList{"alpha", "beta", "", "dm", "ctf", "dm"}));
+  EXPECT_EQ(seen, (QStringList{"alpha", "beta", "", "dm", "ctf", "dm", "2", "ffa", "1",
+                               QString::fromUtf8("\u0414\u0443\u044d\u043b\u044c"),
+                               "Not sent - only Latin-1 characters can be sent to the server"}));
   EXPECT_EQ(p.Sent(second),
             std::vector<std::string>{"1026 dm" + kSep + "Duel" + kSep + "+map e1m1\r\n+skill 2"});
   EXPECT_TRUE(p.Sent(first).empty());

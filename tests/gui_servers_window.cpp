@@ -118,6 +118,60 @@ TEST(ServersWindow, NodesSelectionAndDeletionReachTheSelection) {
   EXPECT_FALSE(h.desktop.commands[Command::mnuWnd]);
 }
 
+TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgreed) {
+  Harness h;
+  const int a = h.Connect();
+  const int b = h.Connect();
+  const int c = h.Connect();
+  for (const int slot : {a, b, c}) {
+    const int socket = h.client.tables.OVServers[slot].Socket;
+    h.client.registry.OnOVInfo(socket, "i" + kSep + "OV" + std::to_string(slot));
+  }
+  QTreeWidget* tree = h.fSvrs->trSvrs;
+  auto node = [&](int slot) { return tree->topLevelItem(slot - a); };
+  auto makeCurrentOnly = [&](QTreeWidgetItem* item) {
+    // What a Ctrl+click on the selected node, or focus entering the tree, leaves: current, not selected.
+    tree->selectionModel()->setCurrentIndex(tree->indexFromItem(item), QItemSelectionModel::NoUpdate);
+    ASSERT_EQ(tree->currentItem(), item);
+  };
+  // What the tree highlights and what the commands act on must be the same server, or none.
+  auto agreed = [&](const char* when) {
+    const QList<QTreeWidgetItem*> shown = tree->selectedItems();
+    if (shown.isEmpty()) {
+      EXPECT_EQ(h.client.selection.Kind(), SelectionKind::None) << when;
+      EXPECT_FALSE(h.desktop.commands[Command::mnuDis]) << when;
+    } else {
+      ASSERT_EQ(h.client.selection.Kind(), SelectionKind::OVServer) << when;
+      const int slot = h.client.selection.Selected().ovIndex;
+      EXPECT_EQ(shown.front()->text(0), QString("[OV]OV%1").arg(slot)) << when;
+      EXPECT_TRUE(h.desktop.commands[Command::mnuDis]) << when;
+    }
+  };
+
+  // Nothing selected; the current node goes: nothing becomes selected.
+  makeCurrentOnly(node(a));
+  h.client.connections.Disconnect(a, 1);
+  EXPECT_TRUE(tree->selectedItems().isEmpty());
+  agreed("current node deleted, none selected");
+
+  // b selected, c current but not selected; c goes: b stays the selection, in the tree and the commands.
+  tree->setCurrentItem(tree->topLevelItem(0));
+  ASSERT_EQ(h.client.selection.Selected().ovIndex, b);
+  makeCurrentOnly(tree->topLevelItem(1));
+  h.client.connections.Disconnect(c, 1);
+  ASSERT_EQ(tree->selectedItems().size(), 1);
+  EXPECT_EQ(tree->selectedItems().front()->text(0), QString("[OV]OV%1").arg(b));
+  agreed("current node deleted, another selected");
+
+  // The last node, current but unselected, goes: an empty tree and no selection.
+  tree->clearSelection();
+  agreed("selection cleared");
+  makeCurrentOnly(tree->topLevelItem(0));
+  h.client.connections.Disconnect(b, 1);
+  EXPECT_EQ(tree->topLevelItemCount(), 0);
+  agreed("last node deleted");
+}
+
 TEST(ServersWindow, DoubleClickOpensTheWindowOfTheSelectedServerOnly) {
   Harness h;
   const int slot = h.Connect();

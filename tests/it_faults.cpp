@@ -4,6 +4,7 @@
 // own thread with plain blocking POSIX calls.
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -18,23 +19,23 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "net/posix_socket_api.h"
 #include "net/qt_event_loop.h"
 #include "protocol/account_prompt.h"
 #include "tests/fakes.h"
-#include "tests/memory_figures.h"
 #include "tests/it_ui.h"
 #include "tests/loopback.h"
-
+#include "tests/memory_figures.h"
 
 namespace ov {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kPatienceMs = 60000;  // only against hangs: every wait ends as soon as its condition holds
+constexpr int kPatienceMs = test::kLoopbackPatienceMs;
 
 using test::Accept;
 using test::Fd;
@@ -155,6 +156,10 @@ struct LiveClient {
     const auto& lines = client.debug.Lines();
     return size_t(std::count(lines.begin(), lines.end(), line));
   }
+  // Waits for done(); a flood keeps the patience going as long as the client keeps reading.
+  bool Pump(const std::function<bool()>& done) {
+    return PumpUntil(loop, done, [this] { return client.debug.TotalAppended(); });
+  }
   // The recorders keep everything; a test that runs for long clears them so that they do not grow.
   void ForgetRecords() {
     desktop.Clear();
@@ -181,9 +186,9 @@ TEST(ClientUnderFaults, APeerResetInTheMiddleOfAFrameLeavesNothingHalfDone) {
   ASSERT_EQ(c.SlotsInUse(), 1);
 
   ASSERT_TRUE(SendAll(peer, MakeFrame(1001, "before") + kStart + "0000half a li"));
-  ASSERT_TRUE(PumpUntil(c.loop, [&] { return c.Showed("before"); }));
+  ASSERT_TRUE(c.Pump([&] { return c.Showed("before"); }));
   peer.Reset();
-  ASSERT_TRUE(PumpUntil(c.loop, [&] { return c.SlotsInUse() == 0; }));
+  ASSERT_TRUE(c.Pump([&] { return c.SlotsInUse() == 0; }));
   EXPECT_EQ(c.desktop.Bar(), "Server closed connection");
   EXPECT_EQ(c.sockets.OpenSockets(), 0);
 
@@ -191,7 +196,7 @@ TEST(ClientUnderFaults, APeerResetInTheMiddleOfAFrameLeavesNothingHalfDone) {
   c.client.connections.ConnectToServer("127.0.0.1", port, 10);
   Fd next = Accept(listener);
   ASSERT_TRUE(SendAll(next, "ne\r\n\xFE" + MakeFrame(1001, "after")));
-  ASSERT_TRUE(PumpUntil(c.loop, [&] { return c.Showed("after"); }));
+  ASSERT_TRUE(c.Pump([&] { return c.Showed("after"); }));
   EXPECT_EQ(c.LogCount("in_code: 0000"), 0u);
   EXPECT_EQ(c.client.tables.OVServers[1].Connected, 1);
   for (const auto& window : c.client.consoles.Windows())
@@ -223,7 +228,7 @@ TEST(ClientUnderFaults, APeerThatGoesWhileTheLoginDialogWaitsGetsNoAnswerAndWedg
       });
       c.login.onShow = [&] { peer.Signal(1); };
       c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-      ASSERT_TRUE(PumpUntil(c.loop, [&] { return c.SlotsInUse() == 0 && !c.login.visible; }));
+      ASSERT_TRUE(c.Pump([&] { return c.SlotsInUse() == 0 && !c.login.visible; }));
     }
     c.login.onShow = nullptr;
     EXPECT_EQ(answered, "");
@@ -238,7 +243,7 @@ TEST(ClientUnderFaults, APeerThatGoesWhileTheLoginDialogWaitsGetsNoAnswerAndWedg
   ASSERT_TRUE(SendAll(peer, Enciphered(900, "Again")));
   const std::string login = Enciphered(905, PadTo8("admin") + PadTo16("pw"));
   std::string got;
-  ASSERT_TRUE(PumpUntil(c.loop, [&] {
+  ASSERT_TRUE(c.Pump([&] {
     char buffer[256];
     const ssize_t n = ::recv(peer.fd, buffer, sizeof buffer, MSG_DONTWAIT);
     if (n > 0) got.append(buffer, size_t(n));
@@ -272,7 +277,7 @@ TEST(ClientUnderFaults, AServerThatSendsOneByteAtATimeStillLogsInAndFillsTheRegi
   });
   c.client.connections.ConnectToServer("127.0.0.1", port, 10);
   const auto& windows = c.client.consoles.Windows();
-  ASSERT_TRUE(PumpUntil(c.loop, [&] {
+  ASSERT_TRUE(c.Pump([&] {
     return peer.done && windows.size() == 2 && windows[0]->log.Text().find("welcome") != std::string::npos;
   }));
   EXPECT_TRUE(fromClient == login + answers + watch);
@@ -307,11 +312,12 @@ TEST(ClientUnderFaults, AFrameThatNeverEndsIsDroppedInBoundedMemoryAndTheConnect
       for (size_t sent = 0; sent < kFlood; sent += chunk.size()) SendAll(s, chunk);
       SendAll(s, "\xFE" + MakeFrame(1001, "still here"));
     });
-    ASSERT_TRUE(PumpUntil(c.loop, [&] { return c.Showed("still here"); }));
+    ASSERT_TRUE(c.Pump([&] { return c.Showed("still here"); }));
   }
   const long peak = PeakRssKb();
   std::cout << "[ figures  ] " << kFlood / 1024 << " KiB without an end byte: peak RSS " << peak - before
-            << " KiB above the " << before << " KiB before\n";
+            << " KiB above the " << before << " KiB before; debug log " << c.client.debug.Bytes() / 1024
+            << " KiB\n";
   if (OV_MEMORY_MEASURED) {
     EXPECT_LT(peak - before, long(kMaxFrameSize / 1024) * 4);
   }
@@ -341,10 +347,11 @@ TEST(ClientUnderFaults, TenThousandServerAnnouncementsAreEachAnsweredWithOneWind
       SendAll(s, flood);
       answers = Receive(s, expected.size());
     });
-    ASSERT_TRUE(PumpUntil(c.loop, [&] { return peer.done.load(); }));
+    ASSERT_TRUE(c.Pump([&] { return peer.done.load(); }));
   }
   std::cout << "[ figures  ] " << kCount << " announcements: peak RSS " << PeakRssKb() - before
-            << " KiB above the " << before << " KiB before\n";
+            << " KiB above the " << before << " KiB before; debug log " << c.client.debug.Bytes() / 1024
+            << " KiB\n";
   EXPECT_TRUE(answers == expected);
   // Each announcement appends a node; the older ones stay, matched by no slot. One window serves them all.
   EXPECT_EQ(c.tree.Texts(), std::vector<std::string>(kCount, "[OV]Flood"));
@@ -354,7 +361,7 @@ TEST(ClientUnderFaults, TenThousandServerAnnouncementsAreEachAnsweredWithOneWind
 
   // The close removes the node of the slot; the older ones, matched by nothing, disable every command.
   s.Close();
-  ASSERT_TRUE(PumpUntil(c.loop, [&] { return c.SlotsInUse() == 0; }));
+  ASSERT_TRUE(c.Pump([&] { return c.SlotsInUse() == 0; }));
   EXPECT_EQ(c.tree.Texts().size(), static_cast<size_t>(kCount - 1));
   c.tree.Select(c.tree.top[0]);
   EXPECT_FALSE(c.desktop.commands[Command::mnuWnd]);
@@ -387,14 +394,15 @@ TEST(ClientUnderFaults, TwentyConnectionsOpenedAndDroppedAThousandTimesGiveEvery
       EXPECT_EQ(c.desktop.boxes, std::vector<std::string>{"Maximum servers connected already"});
     }
     peer.Signal(cycle);
-    ASSERT_TRUE(PumpUntil(c.loop, [&] { return c.SlotsInUse() == 0; })) << "cycle " << cycle;
+    ASSERT_TRUE(c.Pump([&] { return c.SlotsInUse() == 0; })) << "cycle " << cycle;
     ASSERT_EQ(std::count(c.desktop.bar.begin(), c.desktop.bar.end(), "Server closed connection"), kAtOnce);
     c.ForgetRecords();
     if (cycle == kWarmUp) warm = RssKb();
   }
   const long end = RssKb();
   std::cout << "[ figures  ] " << kCycles * kAtOnce << " connections survived; RSS " << warm << " KiB after "
-            << kWarmUp << " cycles, " << end << " KiB after " << kCycles << "\n";
+            << kWarmUp << " cycles, " << end << " KiB after " << kCycles << "; debug log "
+            << c.client.debug.Bytes() / 1024 << " KiB\n";
   EXPECT_EQ(c.sockets.OpenSockets(), 0);
   EXPECT_EQ(OpenFds(), fds);
   if (OV_MEMORY_MEASURED) {
@@ -426,7 +434,8 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   }
   const long peak = PeakRssKb();
   std::cout << "[ figures  ] a server that stopped reading was dropped after " << sent / 1024
-            << " KiB typed; peak RSS " << peak - before << " KiB above the " << before << " KiB before\n";
+            << " KiB typed; peak RSS " << peak - before << " KiB above the " << before
+            << " KiB before; debug log " << c.client.debug.Bytes() / 1024 << " KiB\n";
   EXPECT_EQ(c.client.tables.OVServers[1].InUse, 0);
   EXPECT_TRUE(c.Showed("Socket (" + std::to_string(socket) + ") Server not reading - disconnecting"));
   if (OV_MEMORY_MEASURED) {
@@ -435,7 +444,7 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
 
   // The other connection never noticed: both ways still work.
   ASSERT_TRUE(SendAll(lively, MakeFrame(1001, "alive")));
-  ASSERT_TRUE(PumpUntil(c.loop, [&] { return c.Showed("alive"); }));
+  ASSERT_TRUE(c.Pump([&] { return c.Showed("alive"); }));
   c.client.frames.SendConsole(2, 0, "status");
   EXPECT_TRUE(Receive(lively, 12) == MakeFrame(0, "status"));
 }
@@ -467,6 +476,147 @@ TEST(ClientUnderFaults, AFloodOfFramesToComplainAboutNeverHoldsTheProgramInItsBe
   EXPECT_LE(sounded, 4 + clock.elapsed() / 100 + 1);
   ASSERT_TRUE(SendAll(s, MakeFrame(1001, "still listening")));
   ASSERT_TRUE(it::PumpUntil([&] { return program.StatusText() == "still listening"; }));
+}
+
+// Account requests flood in from one server, or twenty at once, while the user has not answered yet:
+// each server has one prompt on screen, the rest are refused with a note, and nothing nests.
+TEST(ClientUnderFaults, FloodsOfLoginRequestsAreRefusedBeyondOnePromptPerServer) {
+  struct Case {
+    int peers;
+    int each;
+  };
+  for (const Case k : {Case{1, 20000}, Case{kSlotCount - 1, 1000}}) {
+    SCOPED_TRACE(std::to_string(k.peers) + " peers");
+    LiveClient c;
+    uint16_t port = 0;
+    Fd listener = Listener(&port, 32);
+    for (int i = 0; i < k.peers; ++i) c.client.connections.ConnectToServer("127.0.0.1", port, 10);
+    ASSERT_EQ(c.SlotsInUse(), k.peers);
+    std::vector<Fd> peers;
+    for (int i = 0; i < k.peers; ++i) peers.push_back(Accept(listener));
+
+    // Each request has its own caption, so that a prompt given back after another is not counted twice.
+    std::vector<std::string> floods(size_t(k.peers));
+    for (int p = 0; p < k.peers; ++p)
+      for (int i = 0; i < k.each; ++i)
+        floods[size_t(p)] += Enciphered(900, "Peer " + std::to_string(p) + " flood " + std::to_string(i));
+    auto prompts = [&] {
+      std::set<std::string> captions;
+      for (const LoginStep& step : c.login.steps) captions.insert(step.caption);
+      return int(captions.size());
+    };
+    const std::string login = Enciphered(905, PadTo8("admin") + PadTo16("pw"));
+    const std::string note = "Account prompt refused - the server already has one waiting";
+
+    // The user takes a moment over each prompt, so that the flood arrives while it waits.
+    int refused = 0;
+    int nested = 0;  // prompts shown over an unanswered one of the same server
+    int unanswered = 0;
+    c.login.onShow = [&] {
+      if (k.peers == 1 && unanswered > 0) ++nested;
+      ++unanswered;
+      QTimer::singleShot(100, &c.context, [&] {
+        --unanswered;
+        c.login.field1 = "admin";
+        c.login.field2 = "pw";
+        c.client.prompts.OKBtnClick();
+      });
+    };
+    const long before = RssKb();
+    ResetPeakRss();
+    {
+      std::vector<std::unique_ptr<Peer>> threads;
+      for (int i = 0; i < k.peers; ++i)
+        threads.push_back(
+            std::make_unique<Peer>([&, i](Peer&) { SendAll(peers[size_t(i)], floods[size_t(i)]); }));
+      ASSERT_TRUE(c.Pump([&] {
+        refused += int(std::count(c.desktop.bar.begin(), c.desktop.bar.end(), note));
+        c.ForgetRecords();
+        return refused + prompts() == k.peers * k.each && !c.login.visible;
+      })) << refused
+          << " refused, " << prompts() << " prompts";
+    }
+    const long peak = PeakRssKb();
+    const long after = RssKb();
+    std::cout << "[ figures  ] " << k.peers * k.each << " login requests from " << k.peers
+              << " peer(s): " << prompts() << " prompts, " << refused << " refused; peak RSS "
+              << peak - before << " KiB above the " << before << " KiB before, " << after - before
+              << " KiB after; debug log " << c.client.debug.Bytes() / 1024 << " KiB in "
+              << c.client.debug.Lines().size() << " lines\n";
+    // Every prompt shown was answered to its own server, once.
+    int answered = 0;
+    for (const Fd& peer : peers) {
+      const std::string got = test::ReadAvailable(peer);
+      int logins = 0;
+      for (size_t at = got.find(login); at != std::string::npos; at = got.find(login, at + 1)) ++logins;
+      EXPECT_EQ(got.size(), logins * login.size());
+      EXPECT_GE(logins, 1);
+      answered += logins;
+    }
+    EXPECT_EQ(answered, prompts());
+    EXPECT_EQ(nested, 0);
+    EXPECT_LE(prompts(), 3 * k.peers);  // the flood came while the first prompts waited
+    EXPECT_EQ(c.SlotsInUse(), k.peers);
+    EXPECT_LE(c.client.debug.Bytes(), DebugLog::kMaxBytes);
+    if (OV_MEMORY_MEASURED) {
+      EXPECT_LT(after - before, 8 * 1024);
+    }
+  }
+}
+
+TEST(ClientUnderFaults, HugePayloadsThatDoNothingLeaveTheDebugLogBounded) {
+  LiveClient c;
+  uint16_t port = 0;
+  Fd listener = Listener(&port);
+  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
+  Fd s = Accept(listener);
+
+  constexpr int kFrames = 200;
+  constexpr size_t kPayload = 1000000;
+  const long before = RssKb();
+  ResetPeakRss();
+  {
+    Peer peer([&](Peer&) {
+      const std::string frame = MakeFrame(1000, std::string(kPayload, 'p'));
+      for (int i = 0; i < kFrames; ++i) SendAll(s, frame);
+      SendAll(s, MakeFrame(1001, "done"));
+    });
+    ASSERT_TRUE(c.Pump([&] { return c.Showed("done"); }));
+  }
+  const long peak = PeakRssKb();
+  std::cout << "[ figures  ] " << kFrames << " payloads of " << kPayload / 1000 << " kB: debug log "
+            << c.client.debug.Bytes() / 1024 << " KiB in " << c.client.debug.Lines().size()
+            << " lines; peak RSS " << peak - before << " KiB above the " << before << " KiB before, "
+            << RssKb() - before << " KiB after\n";
+  EXPECT_LE(c.client.debug.Bytes(), DebugLog::kMaxBytes);
+  size_t cut = 0;
+  for (const std::string& line : c.client.debug.Lines()) {
+    EXPECT_LE(line.size(), DebugLog::kMaxLineBytes + 40);
+    if (line.rfind("decrypted msg: ppp", 0) == 0) {
+      ++cut;
+      EXPECT_NE(line.find(" more bytes not logged]"), std::string::npos);
+    }
+  }
+  EXPECT_GT(cut, 0u);
+  if (OV_MEMORY_MEASURED) {
+    EXPECT_LT(RssKb() - before, 32 * 1024);
+  }
+}
+
+// A wait for what never comes ends the test with a message, after the patience and not at the
+// runner's time-out.
+void WaitForALoginThatNeverComes() {
+  LiveClient c;
+  uint16_t port = 0;
+  Fd listener = Listener(&port);
+  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
+  Fd s = Accept(listener);
+  PumpUntil(
+      c.loop, [&] { return c.login.visible; }, nullptr, 200);
+}
+
+TEST(ClientUnderFaults, AWaitForWhatNeverComesFailsWithAMessage) {
+  EXPECT_NONFATAL_FAILURE(WaitForALoginThatNeverComes(), "gave up after 200 ms");
 }
 
 }  // namespace

@@ -22,8 +22,10 @@
 
 namespace ov::test {
 
-// Only against hangs: every wait ends as soon as its condition holds, however busy the machine.
-inline constexpr int kLoopbackPatienceMs = 60000;
+// How long a wait goes without anything happening before the test gives up: a peer that waits for
+// what never comes fails its test within seconds, never at the runner's time-out. Every wait ends as
+// soon as its condition holds.
+inline constexpr int kLoopbackPatienceMs = 10000;
 
 // Owns one descriptor; closes it when it goes.
 struct Fd {
@@ -110,11 +112,23 @@ inline std::string ReadAvailable(const Fd& peer, size_t most = 1 << 20) {
   return out;
 }
 
-// Runs the event loop until done() holds; false when it never does (the test then fails, not hangs).
-inline bool PumpUntil(EventLoop& loop, const std::function<bool()>& done) {
-  const auto giveUp = Clock::now() + std::chrono::milliseconds(kLoopbackPatienceMs);
+// Runs the event loop until done() holds; false, with a failure that says so, when it never does. A
+// long flood passes progress (a count that grows while work is being done): the patience then runs
+// from the last time it grew, so only a wait that goes nowhere ends the test.
+inline bool PumpUntil(EventLoop& loop, const std::function<bool()>& done,
+                      const std::function<uint64_t()>& progress = nullptr,
+                      int patienceMs = kLoopbackPatienceMs) {
+  auto giveUp = Clock::now() + std::chrono::milliseconds(patienceMs);
+  uint64_t seen = progress ? progress() : 0;
   while (!done()) {
-    if (Clock::now() > giveUp) return false;
+    if (progress && progress() != seen) {
+      seen = progress();
+      giveUp = Clock::now() + std::chrono::milliseconds(patienceMs);
+    }
+    if (Clock::now() > giveUp) {
+      ADD_FAILURE() << "gave up after " << patienceMs << " ms without the awaited state";
+      return false;
+    }
     loop.WaitForEvents(Clock::now() + std::chrono::milliseconds(20));
   }
   return true;

@@ -2,6 +2,8 @@
 // meet each other or lose their connection while they wait.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/fakes.h"
 
 namespace ov {
@@ -65,6 +67,7 @@ TEST(AccountPrompt, CancelOrCloseBoxAtLoginClosesTheConnection) {
     TestClient t;
     const int socket = ConnectedOV(t, "Arena");
     ASSERT_EQ(t.tree.Texts().size(), 1u);
+    t.desktop.Clear();
     if (closeBox) {
       t.loop.After(1, [&] { t.client.prompts.FormClose(); });
     } else {
@@ -78,6 +81,9 @@ TEST(AccountPrompt, CancelOrCloseBoxAtLoginClosesTheConnection) {
     EXPECT_EQ(t.client.tables.LiveSlot(socket), -1);
     EXPECT_TRUE(t.tree.Texts().empty());
     EXPECT_FALSE(t.login.visible);
+    // The user chose to go: no note of its own, and nothing that a closing connection would report.
+    EXPECT_TRUE(t.desktop.bar.empty()) << t.desktop.Bar();
+    EXPECT_EQ(t.desktop.Beeps(), 0);
   }
 }
 
@@ -222,6 +228,47 @@ TEST(AccountPrompt, ASecondPromptTakesTheDialogOverAndGivesItBack) {
   ASSERT_EQ(two.size(), 2u);
   EXPECT_EQ(two[1].payload, "two     later           ");
   EXPECT_FALSE(t.login.visible);
+}
+
+TEST(AccountPrompt, AServerAskingAgainWhileItsPromptWaitsIsRefusedWithANote) {
+  TestClient t;
+  const int s1 = ConnectedOV(t, "One");
+  const int s2 = ConnectedOV(t, "Two");
+  const std::string refused = "Account prompt refused - the server already has one waiting";
+  // While One's login waits, One asks for a login, a new user and a password change again: each is
+  // refused at once, without a step of its own. Two still takes the dialog over as before.
+  t.loop.After(1, [&] {
+    t.Receive(s1, FrameOf("1900", t.client.cipher.EncryptMsg("One again")) +
+                      FrameOf("1902", t.client.cipher.EncryptMsg("newuser")) +
+                      FrameOf("1902", t.client.cipher.EncryptMsg("chpwd")));
+  });
+  t.loop.After(2, [&] {
+    EXPECT_EQ(std::count(t.desktop.bar.begin(), t.desktop.bar.end(), refused), 3);
+    EXPECT_EQ(t.desktop.Beeps(), 3);
+    EXPECT_EQ(t.login.steps.size(), 1u);
+    t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("Two")));
+  });
+  t.loop.After(3, [&] {
+    // Two asking again while its own prompt is on screen is refused too.
+    t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("Two again")));
+  });
+  t.AnswerLogin(true, "two", "pw2", 4);
+  t.AnswerLogin(true, "one", "pw1", 5);
+  t.client.prompts.AccountPrompt(s1, "login", "One");
+
+  EXPECT_EQ(std::count(t.desktop.bar.begin(), t.desktop.bar.end(), refused), 4);
+  ASSERT_EQ(t.login.steps.size(), 3u);
+  EXPECT_EQ(t.login.steps[1].caption, "Two");
+  EXPECT_EQ(t.login.steps[2].caption, "One");
+  const auto one = Deciphered(t, s1);
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].payload, "one     pw1             ");
+  ASSERT_EQ(Deciphered(t, s2).size(), 1u);
+
+  // Once its prompt has ended, the server may ask again.
+  t.AnswerLogin(true, "one", "pw3");
+  t.client.prompts.AccountPrompt(s1, "login", "One once more");
+  EXPECT_EQ(Deciphered(t, s1).size(), 2u);
 }
 
 TEST(AccountPrompt, APromptWhoseConnectionClosedEndsWithoutSending) {

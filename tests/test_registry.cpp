@@ -18,6 +18,54 @@ int QSlotsInUse(const TestClient& t) {
   return n;
 }
 
+TEST(ServerTables, AllocationTakesTheLowestFreeSlotAndNeverSlotZero) {
+  ServerTables tables;
+  tables.InitTables();
+  auto alloc = [&](bool ov) { return ov ? tables.AllocOVSlot() : tables.AllocQSlot(); };
+  auto inUse = [&](bool ov, int slot) -> int& {
+    return ov ? tables.OVServers[slot].InUse : tables.QServers[slot].InUse;
+  };
+  for (const bool ov : {true, false}) {
+    SCOPED_TRACE(ov ? "OVServers" : "QServers");
+    EXPECT_EQ(alloc(ov), 1);
+    EXPECT_EQ(alloc(ov), 2);
+    inUse(ov, 4) = 1;  // 1, 2 and 4 taken: 3 is next, then 5
+    EXPECT_EQ(alloc(ov), 3);
+    EXPECT_EQ(alloc(ov), 5);
+    for (int i = 6; i < kSlotCount; ++i) EXPECT_EQ(alloc(ov), i);
+    EXPECT_EQ(alloc(ov), -1);
+    EXPECT_EQ(inUse(ov, 0), 0);  // the only free slot, and still never handed out
+    inUse(ov, 7) = 0;            // a release: the freed slot is the next one
+    EXPECT_EQ(alloc(ov), 7);
+    EXPECT_EQ(alloc(ov), -1);
+  }
+}
+
+TEST(ServerTables, APairOrSocketHeldOnlyByAReleasedSlotIsNotLive) {
+  Named n;
+  n.Quake(5, kSep + "alpha");
+  const int q = n.t.client.tables.FindQServer(n.slot, 5);
+  ASSERT_NE(q, -1);
+  Message(n.t, n.socket, 28, "5");
+  Sent(n.t, n.socket);
+  // The released slot keeps its pair, so the look-up still finds it, but as nothing in use: text for
+  // the pair and a request for its window reach nothing.
+  EXPECT_EQ(n.t.client.tables.FindQServer(n.slot, 5), q);
+  EXPECT_EQ(n.t.client.tables.QServers[q].InUse, 0);
+  const size_t windows = n.t.client.consoles.Windows().size();
+  n.t.client.selection.OpenServerWindow(n.slot, 5);
+  EXPECT_EQ(n.t.client.consoles.Windows().size(), windows);
+  EXPECT_TRUE(Sent(n.t, n.socket).empty());
+  n.t.client.consoles.RouteConsoleText(n.socket, 5, "to nobody");
+  for (const auto& window : n.t.client.consoles.Windows())
+    EXPECT_EQ(window->log.Text().find("to nobody"), std::string::npos);
+
+  // The same for a connection: its released slot keeps the socket, which no longer counts as live.
+  n.t.client.connections.Disconnect(n.slot, 1);
+  EXPECT_EQ(n.t.client.tables.FindBySocket(n.socket), n.slot);
+  EXPECT_EQ(n.t.client.tables.LiveSlot(n.socket), -1);
+}
+
 TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) {
   TestClient t;
   const int slot = t.Connect();

@@ -62,14 +62,28 @@ TEST(StartServer, GoRefusesWithoutHostOrTypeAndSendsOtherwise) {
   EXPECT_EQ(t.SentFrames(socket)[0].payload, "dm" + kSep + "Duel" + kSep + "+map e1m1");
 }
 
-TEST(StartServer, RequestNeverGoesToAConnectionThatTookTheChosenSlotLater) {
+TEST(StartServer, ARequestThatCannotGoOutIsRefusedWithANote) {
+  const std::string note = "START ERROR: Couldn't start - host no longer connected";
+  // The chosen connection closes while the dialog is open; then another takes the same slot.
   test::TestClient t;
   const int slot = t.Connect();
   t.client.start.RefillHosts();  // the dialog opens, listing the first connection
   t.client.connections.Disconnect(slot, 1);
-  ASSERT_EQ(t.Connect(), slot);  // another takes the same slot while the dialog is open
-  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "", "+map e1m1"), 1);
+  t.desktop.Clear();
+  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "", "+map e1m1"), -1);
+  EXPECT_EQ(t.desktop.Bar(), note);
+  EXPECT_EQ(t.desktop.timerStarts.back(), 3000);
+  EXPECT_EQ(t.desktop.Beeps(), 1);
+  ASSERT_EQ(t.Connect(), slot);
+  t.desktop.Clear();
+  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "", "+map e1m1"), -1);
+  EXPECT_EQ(t.desktop.Bar(), note);
   EXPECT_TRUE(t.SentFrames(t.Socket(slot)).empty());
+
+  // Listed again, the new connection is the one asked.
+  t.client.start.RefillHosts();
+  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "", "+map e1m1"), 1);
+  EXPECT_EQ(t.SentFrames(t.Socket(slot)).size(), 1u);
 }
 
 }  // namespace

@@ -313,6 +313,10 @@ bool TfCustServ::ConCedKeyPress(int key) {
     case Qt::Key_Return:
     case Qt::Key_Enter: {
       const QString line = ConCed->text();
+      if (!IsLatin1(line)) {
+        client_.ShowStatus(kNotLatin1Note, 5000, 1);  // the line stays for the user to change
+        return true;
+      }
       QPointer<TfCustServ> self(this);
       // Whatever the line holds, an empty line too; a dead window sends nothing.
       if (window_) client_.consoles.InputLineEnter(*window_, FromQt(line));

@@ -1,6 +1,7 @@
 #pragma once
 // The lines of the debug pane. Lines are written for every frame even while the pane is hidden, so only
-// the latest kMaxLines are kept, and the pane is told of new lines only while it listens.
+// the latest lines are kept, at most kMaxLines of them and kMaxBytes in all, and the pane is told of new
+// lines only while it listens. A line longer than kMaxLineBytes keeps its head and says how much went.
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -11,14 +12,18 @@ namespace ov {
 class DebugLog {
  public:
   static constexpr size_t kMaxLines = 10000;
+  static constexpr size_t kMaxBytes = 4u << 20;
+  static constexpr size_t kMaxLineBytes = 4096;
 
   void Append(std::string line);
   const std::deque<std::string>& Lines() const { return lines_; }
+  size_t Bytes() const { return bytes_; }            // the text of the lines kept
   uint64_t TotalAppended() const { return total_; }  // lines ever appended, for views catching up
   void SetListener(std::function<void()> onAppend) { onAppend_ = std::move(onAppend); }
 
  private:
   std::deque<std::string> lines_;
+  size_t bytes_ = 0;
   uint64_t total_ = 0;
   std::function<void()> onAppend_;
 };

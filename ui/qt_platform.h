@@ -11,6 +11,7 @@
 
 #include "ui/client.h"
 #include "ui/console_window.h"
+#include "ui/latin1_text.h"
 
 namespace ov {
 
@@ -19,15 +20,6 @@ class TConnDlg;
 class TPWDlg;
 class TfSvrs;
 class TfStart;
-
-// Text is bytes; on screen each byte is one Latin-1 character, and typed text goes back the same way.
-inline QString ToQt(std::string_view bytes) {
-  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-inline std::string FromQt(const QString& text) {
-  const QByteArray bytes = text.toLatin1();
-  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
 
 // A caption as the window system must be given it to show it unchanged: Qt takes "[*]" in a title for
 // the modified-document mark and drops it, "[*][*]" for a literal "[*]".

@@ -82,6 +82,10 @@ TfStart::TfStart(QWidget* parent) : QDialog(parent) {
   connect(cbHosts, &QComboBox::currentIndexChanged, this, [this] {
     if (!refilling_) cbHostsChange();
   });
+  // Picking the host that is already chosen reads its types again: a 31 may have changed them.
+  connect(cbHosts, &QComboBox::activated, this, [this](int line) {
+    if (!refilling_ && line == cbHosts->currentIndex()) cbHostsChange();
+  });
   connect(bGo, &QPushButton::clicked, this, &TfStart::bGoClick);
   connect(bCancel, &QPushButton::clicked, this, &TfStart::bCancelClick);
 }
@@ -106,6 +110,15 @@ void TfStart::cbHostsChange() {
 void TfStart::bGoClick() {
   // The box keeps its lines with LF; the command line goes out with CR LF between them.
   QString command = mCmd->toPlainText();
+  for (QWidget* field : {static_cast<QWidget*>(mCmd), static_cast<QWidget*>(eTitle)}) {
+    const QString text = field == mCmd ? command : eTitle->text();
+    if (!IsLatin1(text)) {
+      // Refused, not sent with "?": the dialog stays open with the text as typed.
+      client_->ShowStatus(kNotLatin1Note, 5000, 1);
+      field->setFocus();
+      return;
+    }
+  }
   command.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
   const int result =
       client_->start.Go(cbHosts->currentIndex(), cbType->currentIndex(), FromQt(cbType->currentText()),

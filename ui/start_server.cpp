@@ -53,9 +53,11 @@ int StartServer::Go(int hostLine, int typeLine, const std::string& typeText, con
   // The list is not refreshed while the dialog is open: when the chosen connection has closed, and
   // perhaps another has taken its slot since, the request goes nowhere rather than to another server.
   const OVIrec& ov = client_.tables.OVServers[hostSlots_[hostLine]];
-  if (ov.InUse == 1 && ov.Socket == hostSockets_[hostLine]) {
-    client_.frames.SendControl(ov.Socket, 26, BuildStartPayload(typeText, title, commandLine));
+  if (ov.InUse != 1 || ov.Socket != hostSockets_[hostLine] || ov.Connected != 1) {
+    client_.ShowStatus("START ERROR: Couldn't start - host no longer connected", 3000, 1);
+    return -1;
   }
+  client_.frames.SendControl(ov.Socket, 26, BuildStartPayload(typeText, title, commandLine));
   return 1;
 }
 

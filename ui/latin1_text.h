@@ -1,0 +1,29 @@
+#pragma once
+// Text is bytes; on screen each byte is one Latin-1 character, and typed text goes back the same way.
+// A typed character beyond Latin-1 has no byte: such text is refused, never sent with a "?" for it.
+#include <QString>
+#include <string>
+#include <string_view>
+
+namespace ov {
+
+inline QString ToQt(std::string_view bytes) {
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+inline bool IsLatin1(const QString& text) {
+  for (const QChar c : text)
+    if (c.unicode() > 0xFF) return false;
+  return true;
+}
+
+// Only for text that IsLatin1 accepts, or whose other characters do not matter.
+inline std::string FromQt(const QString& text) {
+  const QByteArray bytes = text.toLatin1();
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+// The status note of a line or field that holds such characters.
+inline constexpr const char* kNotLatin1Note = "Not sent - only Latin-1 characters can be sent to the server";
+
+}  // namespace ov
