@@ -190,6 +190,9 @@ void OvServer::Serve(QTcpSocket* socket) {
     QTimer::singleShot(std::chrono::seconds(seconds), this, [this, number, seconds, silentOnly] {
       Session* open = Find(number);
       if (!open || open->state != State::LoggingIn || (silentOnly && open->heard)) return;
+      // The client says nothing until its user has answered the login dialog: the connection that has
+      // waited longest from its address is such a user's, and keeps the whole time to log in.
+      if (silentOnly && !WaitsBehind(*open)) return;
       Log(Who(*open) + (silentOnly ? ": silent for " : ": no login within ") + std::to_string(seconds) +
           " s, closed");
       SendControl(*open, 3, "Login timed out");
@@ -265,6 +268,13 @@ size_t OvServer::LoggingInFrom(const std::string& group) const {
   return size_t(std::count_if(sessions_.begin(), sessions_.end(), [&](const auto& entry) {
     return !entry.second->closed && entry.second->state != State::LoggedIn && entry.second->group == group;
   }));
+}
+
+bool OvServer::WaitsBehind(const Session& session) const {
+  return std::any_of(sessions_.begin(), sessions_.find(session.number), [&](const auto& entry) {
+    return !entry.second->closed && entry.second->state == State::LoggingIn &&
+           entry.second->group == session.group;
+  });
 }
 
 std::vector<std::string> OvServer::GuardKeys(const std::string& group, const std::string& name) {

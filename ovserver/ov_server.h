@@ -88,6 +88,8 @@ class OvServer : public QObject {
   // The lock-out keys of a name: from this address group, and from everywhere.
   static std::vector<std::string> GuardKeys(const std::string& group, const std::string& name);
   size_t LoggingInFrom(const std::string& group) const;
+  // Another connection from the same address has waited longer to log in.
+  bool WaitsBehind(const Session& session) const;
   void CloseGently(Session& session);
   void Welcome(Session& session);
   void Announce(Session& session, int id);

@@ -371,6 +371,23 @@ TEST_F(OvsServerTest, ConnectionsNotLoggedInAreBoundedPerAddressAndSilentOnesGoS
   admin->ExpectText("0000", "3 connected");
 }
 
+// The client sends nothing until its user has answered the login dialog, however long that takes:
+// the silent time-out closes the crowd that came after such a user, never the user.
+TEST_F(OvsServerTest, AUserAtTheLoginDialogKeepsTheTimeToLogIn) {
+  config.silentTimeoutSeconds = 1;
+  StartServer();
+  Peer user(server->Port());
+  user.Expect("1900");
+  Peer crowd(server->Port(), "127.0.0.5");
+  crowd.Expect("1900");
+  EXPECT_EQ(crowd.Expect("1003"), "Login timed out");
+  EXPECT_TRUE(crowd.WaitClosed());
+  user.Login("admin", "secret");
+  ASSERT_TRUE(Pump([&] { return user.Count("1003", "") + user.Count("0000", "Logged in") > 0; }));
+  EXPECT_EQ(user.Count("1003", ""), 0u) << "the user at the login dialog was closed as silent";
+  EXPECT_EQ(user.Count("0000", "Logged in"), 1u);
+}
+
 TEST_F(OvsServerTest, GuessesFromAcrossLoopbackShareOneBudgetAndEachNameHasOneFromEverywhere) {
   StartServer();  // three failures of a name from one address lock it out
   for (const char* from : {"127.0.0.2", "127.1.2.3", "127.9.9.9"}) {
