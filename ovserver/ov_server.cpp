@@ -143,15 +143,28 @@ void OvServer::Serve(QTcpSocket* socket) {
       socket->peerAddress().toString().toStdString() + ":" + std::to_string(socket->peerPort());
   const std::string group = AddressGroup(socket->peerAddress());
   std::string full;
+  std::string why;
   if (int(sessions_.size()) >= config_.maxConnections) {
-    Log("refused a connection from " + peer + ": " + std::to_string(sessions_.size()) + " are open already");
+    why = std::to_string(sessions_.size()) + " are open already";
     full = "Too many connections: try again later";
   } else if (int(LoggingInFrom(group)) >= config_.maxLoginsPerAddress) {
-    Log("refused a connection from " + peer + ": " + std::to_string(config_.maxLoginsPerAddress) + " from " +
-        group + " are not logged in yet");
+    why = std::to_string(config_.maxLoginsPerAddress) + " from " + group + " are not logged in yet";
     full = "Too many connections from your address that have not logged in: try again later";
   }
   if (!full.empty()) {
+    // A peer that connects and hangs up in a loop is refused thousands of times a second: the log
+    // gets one line a second at most, which counts the others.
+    const auto now = Clock::now();
+    ++unloggedRefusals_;
+    if (lastRefusalLog_ == Clock::time_point() ||
+        now - lastRefusalLog_ >= std::chrono::milliseconds(kMalformedLogIntervalMs)) {
+      Log("refused a connection from " + peer + ": " + why +
+          (unloggedRefusals_ > 1
+               ? " (" + std::to_string(unloggedRefusals_ - 1) + " more refused since the last line)"
+               : ""));
+      unloggedRefusals_ = 0;
+      lastRefusalLog_ = now;
+    }
     const std::string note = ov::MakeFrame(1003, full);
     socket->write(note.data(), qint64(note.size()));
     socket->disconnectFromHost();

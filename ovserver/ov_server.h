@@ -127,6 +127,8 @@ class OvServer : public QObject {
   std::map<int, int> startedBy_;       // game server id -> the session that asked for it, until it runs
   std::map<int, std::string> owners_;  // game server id -> the user who started it
   int waitingChecks_ = 0;
+  size_t unloggedRefusals_ = 0;  // refused connections not in the log yet (its rate limit)
+  Clock::time_point lastRefusalLog_;
   std::map<std::string, int> waitingChecksFrom_;  // per address group
   QThreadPool checks_;                            // last: its threads end before anything they report to goes
 };

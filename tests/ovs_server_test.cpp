@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <functional>
 #include <regex>
 
@@ -359,6 +360,16 @@ TEST_F(OvsServerTest, ConnectionsNotLoggedInAreBoundedPerAddressAndSilentOnesGoS
             "Too many connections from your address that have not logged in: try again later");
   EXPECT_TRUE(fourth.WaitClosed());
   EXPECT_EQ(fourth.Count("1900", ""), 0u);
+  // A peer refused in a loop does not write a log line each time.
+  for (int i = 0; i < 20; ++i) {
+    Peer again(server->Port());
+    again.Expect("1003");
+  }
+  EXPECT_LE(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) {
+                            return line.find("refused a connection") != std::string::npos;
+                          }),
+            2);
 
   for (Peer* peer : {&silent, &other}) {
     EXPECT_EQ(peer->Expect("1003"), "Login timed out");
