@@ -197,7 +197,8 @@ void OvServer::Serve(QTcpSocket* socket) {
   });
   Session& added = *session;
   sessions_[number] = std::move(session);
-  Log(Who(added) + " from " + peer);
+  // Its arrival is logged when it says something: a peer that connects and hangs up in a loop
+  // would otherwise write two lines a time, without end.
   SendControl(added, 900, config_.caption);
   const auto timeOut = [this, number](int seconds, bool silentOnly) {
     QTimer::singleShot(std::chrono::seconds(seconds), this, [this, number, seconds, silentOnly] {
@@ -206,8 +207,8 @@ void OvServer::Serve(QTcpSocket* socket) {
       // The client says nothing until its user has answered the login dialog: the connection that has
       // waited longest from its address is such a user's, and keeps the whole time to log in.
       if (silentOnly && !WaitsBehind(*open)) return;
-      Log(Who(*open) + (silentOnly ? ": silent for " : ": no login within ") + std::to_string(seconds) +
-          " s, closed");
+      Log(Who(*open) + (open->heard ? "" : " from " + open->peer) +
+          (silentOnly ? ": silent for " : ": no login within ") + std::to_string(seconds) + " s, closed");
       SendControl(*open, 3, "Login timed out");
       open->state = State::Refused;
       CloseGently(*open);
@@ -224,7 +225,18 @@ void OvServer::Closed(int number) {
   Session& session = *found->second;
   session.closed = true;
   ReportMalformed(session, true);
-  Log(Who(session) + " closed");
+  if (session.heard) {
+    Log(Who(session) + " closed");
+  } else {
+    const auto now = Clock::now();
+    ++quietCloses_;
+    if (now - lastQuietLog_ >= std::chrono::milliseconds(kMalformedLogIntervalMs)) {
+      Log(std::to_string(quietCloses_) + " connection" + (quietCloses_ == 1 ? "" : "s") +
+          " closed without a word since the last such line, the latest from " + session.peer);
+      quietCloses_ = 0;
+      lastQuietLog_ = now;
+    }
+  }
   session.socket->deleteLater();
   // Erased later: the call may come from within this session's own frame handling.
   QTimer::singleShot(0, this, [this, number] { sessions_.erase(number); });
@@ -234,6 +246,7 @@ void OvServer::Read(int number) {
   Session* session = Find(number);
   if (!session) return;
   const QByteArray data = session->socket->readAll();
+  if (!session->heard) Log(Who(*session) + " from " + session->peer);
   session->heard = true;
   if (session->state == State::Refused || session->state == State::Checking) return;
   RequestReader::Result result =

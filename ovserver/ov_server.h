@@ -129,6 +129,8 @@ class OvServer : public QObject {
   int waitingChecks_ = 0;
   size_t unloggedRefusals_ = 0;  // refused connections not in the log yet (its rate limit)
   Clock::time_point lastRefusalLog_;
+  size_t quietCloses_ = 0;  // connections closed without a word, not in the log yet
+  Clock::time_point lastQuietLog_;
   std::map<std::string, int> waitingChecksFrom_;  // per address group
   QThreadPool checks_;                            // last: its threads end before anything they report to goes
 };
