@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench/flood_stream.h"
-#include "net/frames.h"
+#include "net/frame_layer.h"
 #include "tests/fakes.h"
 
 namespace {

@@ -4,24 +4,16 @@
 #include <utility>
 
 #include "ui/client.h"
+#include "wire/payload.h"
 
 namespace ov {
 
 namespace {
 
-std::string PadTo(std::string_view text, size_t width) {
-  std::string out(text.substr(0, std::min(width, text.size())));
-  out.resize(width, ' ');
-  return out;
-}
-
 // Prompts that may wait at once, the one on screen included; each is a nested loop on the stack.
 constexpr size_t kMaxWaitingPrompts = 20;
 
 }  // namespace
-
-std::string PadTo8(std::string_view text) { return PadTo(text, 8); }
-std::string PadTo16(std::string_view text) { return PadTo(text, 16); }
 
 struct AccountPrompts::Step {
   Step(int socket, int slot, LoginStep view) : socket(socket), slot(slot), view(std::move(view)) {}

@@ -9,9 +9,6 @@ namespace ov {
 
 class Client;
 
-std::string PadTo8(std::string_view text);
-std::string PadTo16(std::string_view text);
-
 // What one step of a prompt puts into the dialog. Showing a step empties both fields.
 struct LoginStep {
   std::string caption;

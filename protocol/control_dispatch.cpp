@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "protocol/payload.h"
 #include "ui/client.h"
+#include "wire/payload.h"
 
 namespace ov {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/payload.h"
 #include "ui/client.h"
+#include "wire/payload.h"
 
 namespace ov {
 

@@ -29,6 +29,7 @@
 #include "tests/it_ui.h"
 #include "tests/loopback.h"
 #include "tests/memory_figures.h"
+#include "wire/payload.h"
 
 namespace ov {
 namespace {

@@ -10,8 +10,8 @@
 #include "ovserver/ov_server.h"
 #include "ovserver/request_reader.h"
 #include "ovserver/server_config.h"
-#include "protocol/account_prompt.h"
-#include "protocol/cipher.h"
+#include "wire/cipher.h"
+#include "wire/payload.h"
 
 namespace ovs {
 namespace {

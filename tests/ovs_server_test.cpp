@@ -16,9 +16,9 @@
 #include "ovserver/log.h"
 #include "ovserver/ov_server.h"
 #include "protocol/account_prompt.h"
-#include "protocol/cipher.h"
-#include "protocol/payload.h"
 #include "ui/start_server.h"
+#include "wire/cipher.h"
+#include "wire/payload.h"
 
 namespace ovs {
 namespace {

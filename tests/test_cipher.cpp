@@ -1,8 +1,8 @@
 // The account cipher: it must agree byte for byte with the OV servers, and give back every payload.
 #include <gtest/gtest.h>
 
-#include "protocol/cipher.h"
 #include "tests/fakes.h"
+#include "wire/cipher.h"
 
 namespace ov {
 namespace {

@@ -5,10 +5,9 @@
 
 #include "net/connection.h"
 #include "net/event_loop.h"
-#include "net/frames.h"
+#include "net/frame_layer.h"
 #include "net/socket_api.h"
 #include "protocol/account_prompt.h"
-#include "protocol/cipher.h"
 #include "protocol/control_dispatch.h"
 #include "registry/registry_updates.h"
 #include "registry/selection.h"
@@ -18,6 +17,7 @@
 #include "ui/desktop.h"
 #include "ui/start_server.h"
 #include "ui/status_line.h"
+#include "wire/cipher.h"
 
 namespace ov {
 

@@ -22,13 +22,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "protocol/payload.h"
 #include "registry/servers_window.h"
 #include "ui/client.h"
 #include "ui/connect_dialog.h"
 #include "ui/console_window.h"
 #include "ui/qt_platform.h"
 #include "ui/start_dialog.h"
+#include "wire/payload.h"
 
 namespace ov {
 

@@ -1,7 +1,7 @@
 #include "ui/start_server.h"
 
-#include "protocol/payload.h"
 #include "ui/client.h"
+#include "wire/payload.h"
 
 namespace ov {
 

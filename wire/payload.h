@@ -1,5 +1,5 @@
 #pragma once
-// Numbers and fields inside payloads.
+// Numbers and fields inside payloads, as both programs read and write them.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,5 +13,9 @@ int ParseInt(std::string_view text, int fallback);
 
 // Fields separated by 0x80: an empty payload is one empty field; a trailing separator adds no field.
 std::vector<std::string> SplitFields(std::string_view payload);
+
+// Account fields have fixed widths: cut to the width, or filled out with spaces.
+std::string PadTo8(std::string_view text);
+std::string PadTo16(std::string_view text);
 
 }  // namespace ov

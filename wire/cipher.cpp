@@ -1,4 +1,4 @@
-#include "protocol/cipher.h"
+#include "wire/cipher.h"
 
 #include <array>
 #include <cstdint>

@@ -1,8 +1,22 @@
-#include "protocol/payload.h"
+#include "wire/payload.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace ov {
+
+namespace {
+
+std::string PadTo(std::string_view text, size_t width) {
+  std::string out(text.substr(0, std::min(width, text.size())));
+  out.resize(width, ' ');
+  return out;
+}
+
+}  // namespace
+
+std::string PadTo8(std::string_view text) { return PadTo(text, 8); }
+std::string PadTo16(std::string_view text) { return PadTo(text, 16); }
 
 int ParseInt(std::string_view text, int fallback) {
   if (!text.empty() && text.front() == '+') {
