@@ -39,12 +39,12 @@
 #include <vector>
 
 #include "bench/flood_stream.h"
-#include "net/posix_socket_api.h"
-#include "net/qt_event_loop.h"
+#include "net/qt/posix_socket_api.h"
+#include "net/qt/qt_event_loop.h"
 #include "ui/client.h"
-#include "ui/console_window.h"
-#include "ui/main_window.h"
-#include "ui/qt_platform.h"
+#include "ui/qt/console_window.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/qt_platform.h"
 
 extern char** environ;
 

@@ -20,7 +20,7 @@
 
 #include "bench/flood_stream.h"
 #include "net/frame_layer.h"
-#include "tests/fakes.h"
+#include "tests/common/fakes.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/fakes.h"
+#include "tests/common/fakes.h"
 
 namespace {
 

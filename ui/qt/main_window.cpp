@@ -1,0 +1,503 @@
+#include "ui/qt/main_window.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "registry/qt/servers_window.h"
+#include "ui/client.h"
+#include "ui/qt/connect_dialog.h"
+#include "ui/qt/console_window.h"
+#include "ui/qt/qt_platform.h"
+#include "ui/qt/start_server_dialog.h"
+#include "wire/payload.h"
+
+namespace ov {
+
+namespace {
+constexpr int kDebugRedrawMs = 50;
+}
+
+TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
+  setObjectName("fMain");
+  setWindowTitle("Orvane Client");
+
+  // The menu MainMenu1.
+  menuBar()->setObjectName("MainMenu1");
+  mnuSys = menuBar()->addMenu("S&ystem");
+  mnuSys->setObjectName("mnuSys");
+  mnuSys->menuAction()->setObjectName("mnuSys");
+  mnuSys->menuAction()->setStatusTip("Startup commands");
+  mnuCon = AddItem(mnuSys, "mnuCon", "&Connect", "Connect to a OV server");
+  mnuStart = AddItem(mnuSys, "mnuStart", "&Start", "Start a quake server");
+  mnuSrvWin = AddItem(mnuSys, "mnuSrvWin", "Show S&ervers", QString());
+  N1 = mnuSys->addSeparator();
+  N1->setObjectName("N1");
+  mnuExit = AddItem(mnuSys, "mnuExit", "E&xit OV client", "Quit Orvane Client");
+
+  mnuSrv = menuBar()->addMenu("&Server");
+  mnuSrv->setObjectName("mnuSrv");
+  mnuSrv->menuAction()->setObjectName("mnuSrv");
+  mnuSrv->menuAction()->setStatusTip("OV and Quake server related commands");
+  mnuWnd = AddItem(mnuSrv, "mnuWnd", "&Open window", "Open the selected server's window");
+  mnuDis = AddItem(mnuSrv, "mnuDis", "&Disconnect", "Disconnect from the selected OV server");
+  mnuKill = AddItem(mnuSrv, "mnuKill", "Kill", "Kill the selected quake server");
+  mnuEKill = AddItem(mnuSrv, "mnuEKill", "Evil Kill", QString());
+  mnuKill->setVisible(false);
+  mnuEKill->setVisible(false);
+
+  mnuWindow = menuBar()->addMenu("&Window");
+  mnuWindow->setObjectName("mnuWindow");
+  mnuWindow->menuAction()->setObjectName("mnuWindow");
+  mnuWindow->menuAction()->setStatusTip("Window related commands");
+  WindowCascadeItem = AddItem(mnuWindow, "WindowCascadeItem", "&Cascade", "Arrange windows to overlap");
+  WindowTileItem = AddItem(mnuWindow, "WindowTileItem", "&Tile", "Arrange windows without overlap");
+  WindowArrangeItem = AddItem(mnuWindow, "WindowArrangeItem", "&Arrange Icons",
+                              "Arrange window icons at bottom of main window");
+  WindowMinimizeItem = AddItem(mnuWindow, "WindowMinimizeItem", "&Minimize All", "Minimize all windows");
+  Cleanup1 = AddItem(mnuWindow, "Cleanup1", "C&lean up", "Closes all dead windows");
+  connect(mnuWindow, &QMenu::aboutToShow, this, &TfMain::FillWindowMenu);
+
+  mnuHelp = menuBar()->addMenu("&Help");
+  mnuHelp->setObjectName("mnuHelp");
+  mnuHelp->menuAction()->setObjectName("mnuHelp");
+  mnuHelp->menuAction()->setStatusTip("Help topics");
+  HelpAboutItem = AddItem(mnuHelp, "HelpAboutItem", "&About", QString());
+
+  connect(mnuCon, &QAction::triggered, this, &TfMain::mnuConClick);
+  connect(mnuStart, &QAction::triggered, this, &TfMain::mnuStartClick);
+  connect(mnuSrvWin, &QAction::triggered, this, &TfMain::mnuSrvWinClick);
+  connect(mnuExit, &QAction::triggered, this, &TfMain::mnuExitClick);
+  connect(mnuWnd, &QAction::triggered, this, &TfMain::mnuWndClick);
+  connect(mnuDis, &QAction::triggered, this, &TfMain::mnuDisClick);
+  connect(mnuKill, &QAction::triggered, this, &TfMain::mnuKillClick);
+  connect(mnuEKill, &QAction::triggered, this, &TfMain::mnuKillClick);
+  connect(WindowCascadeItem, &QAction::triggered, this, &TfMain::WindowCascadeItemClick);
+  connect(WindowTileItem, &QAction::triggered, this, &TfMain::WindowTileItemClick);
+  connect(WindowArrangeItem, &QAction::triggered, this, &TfMain::WindowArrangeItemClick);
+  connect(WindowMinimizeItem, &QAction::triggered, this, &TfMain::WindowMinimizeItemClick);
+  connect(Cleanup1, &QAction::triggered, this, &TfMain::Cleanup1Click);
+  connect(HelpAboutItem, &QAction::triggered, this, &TfMain::HelpAboutItemClick);
+
+  // The central area: the tool bar SpeedPanel over the frame's client area and the debug pane.
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  SpeedPanel = new QWidget(central);
+  SpeedPanel->setObjectName("SpeedPanel");
+  SpeedPanel->setFixedHeight(29);
+  SpeedPanel->setAccessibleName("Tool bar");
+  QFont small = SpeedPanel->font();
+  small.setPixelSize(11);  // the captions fit the designed 69-pixel buttons
+  SpeedPanel->setFont(small);
+  auto* row = new QHBoxLayout(SpeedPanel);
+  row->setContentsMargins(4, 4, 4, 4);
+  row->setSpacing(0);
+  tbConnect = AddButton("tbConnect", "Connect");
+  tbStart = AddButton("tbStart", "Start");
+  tbSvrs = AddButton("tbSvrs", "Servers");
+  row->addWidget(tbConnect);
+  row->addWidget(tbStart);
+  row->addWidget(tbSvrs);
+  row->addSpacing(12);
+  tbWnd = AddButton("tbWnd", "Window");
+  tbDis = AddButton("tbDis", "Disconnect");
+  tbKill = AddButton("tbKill", "Kill");
+  row->addWidget(tbWnd);
+  row->addWidget(tbDis);
+  row->addWidget(tbKill);
+  row->addStretch(1);
+  tbKill->setVisible(false);
+  tbKill->setEnabled(false);
+  connect(tbConnect, &QPushButton::clicked, this, &TfMain::mnuConClick);
+  connect(tbStart, &QPushButton::clicked, this, &TfMain::mnuStartClick);
+  connect(tbSvrs, &QPushButton::clicked, this, &TfMain::mnuSrvWinClick);
+  connect(tbWnd, &QPushButton::clicked, this, &TfMain::mnuWndClick);
+  connect(tbDis, &QPushButton::clicked, this, &TfMain::mnuDisClick);
+  connect(tbKill, &QPushButton::clicked, this, &TfMain::mnuKillClick);
+  column->addWidget(SpeedPanel);
+
+  auto* split = new QSplitter(Qt::Vertical, central);
+  mdi_ = new QMdiArea(split);
+  mdi_->setObjectName("MDIClient");
+  mdi_->setBackground(palette().brush(QPalette::Dark));
+  mdi_->setActivationOrder(QMdiArea::CreationOrder);
+  Memo1 = new QPlainTextEdit(split);
+  Memo1->setObjectName("Memo1");
+  Memo1->setAccessibleName("Debug");
+  Memo1->setReadOnly(true);
+  Memo1->setUndoRedoEnabled(false);
+  Memo1->setPlainText("[Debug]");
+  Memo1->setMaximumBlockCount(static_cast<int>(DebugLog::kMaxLines) + 1);
+  Memo1->resize(473, 113);
+  Memo1->setVisible(false);
+  split->addWidget(mdi_);
+  split->addWidget(Memo1);
+  split->setStretchFactor(0, 1);
+  split->setStretchFactor(1, 0);
+  split->setSizes({400, 113});
+  column->addWidget(split, 1);
+  setCentralWidget(central);
+
+  // The status bar: one text across the whole width, written only by the status line.
+  statusBar()->setObjectName("StatusBar");
+  // Whatever it is given, the bar stays one line as wide as the window: its text never sizes it.
+  StatusText = new QLabel(statusBar());
+  StatusText->setObjectName("StatusText");
+  StatusText->setTextFormat(Qt::PlainText);
+  StatusText->setWordWrap(false);
+  StatusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  StatusText->installEventFilter(this);
+  statusBar()->addWidget(StatusText, 1);
+
+  debugTimer_.setSingleShot(true);
+  connect(&debugTimer_, &QTimer::timeout, this, &TfMain::FlushDebugPane);
+  connect(mdi_, &QMdiArea::subWindowActivated, this, &TfMain::UpdateMenuItems);
+  UpdateMenuItems();
+}
+
+TfMain::~TfMain() {
+  // The child windows are destroyed after this, by the QWidget base: what they signal then must not
+  // reach the members of a window that is no longer a TfMain.
+  for (QMdiSubWindow* window : mdi_->subWindowList()) disconnect(window, nullptr, this, nullptr);
+  disconnect(mdi_, nullptr, this, nullptr);
+}
+
+QAction* TfMain::AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint) {
+  QAction* action = menu->addAction(caption);
+  action->setObjectName(name);
+  action->setStatusTip(hint);
+  return action;
+}
+
+QPushButton* TfMain::AddButton(const char* name, const QString& caption) {
+  auto* button = new QPushButton(caption, SpeedPanel);
+  button->setObjectName(name);
+  button->setFixedSize(69, 21);
+  button->setAutoDefault(false);
+  button->setFocusPolicy(Qt::NoFocus);  // a click on it leaves the typing where it was, as a tool bar does
+  return button;
+}
+
+bool TfMain::Attach(Client& client, const std::string& commandLine) {
+  client_ = &client;
+  client.debug.SetListener([this] { DebugLogGrew(); });
+  if (!client.InitClient(commandLine)) return false;
+  started_ = true;
+  if (client.DebugMode == 1) {
+    Memo1->setPlainText("[Debug]");
+    debugShown_ = client.debug.TotalAppended();
+    DebugLogGrew();
+    Memo1->setVisible(true);
+  } else {
+    Memo1->setVisible(false);
+  }
+  return true;
+}
+
+void TfMain::SetWindows(TConnDlg* connDlg, TfSvrs* servers, TfStart* start) {
+  connDlg_ = connDlg;
+  servers_ = servers;
+  start_ = start;
+  UpdateMenuItems();
+}
+
+QString StatusBarLine(std::string_view text) {
+  // Beyond what any screen can show, a long text is not even looked at: its cost stays bounded.
+  const bool cut = text.size() > kMaxStatusChars;
+  QString line =
+      QString::fromLatin1(text.data(), static_cast<qsizetype>(std::min(text.size(), kMaxStatusChars)));
+  for (QChar& c : line) {
+    // Line breaks, tabs and the other control characters would break the one line or show as boxes.
+    if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0)) c = QLatin1Char(' ');
+  }
+  if (cut) line += QChar(0x2026);
+  return line;
+}
+
+void TfMain::SetStatusText(std::string_view text) {
+  statusLine_ = StatusBarLine(text);
+  // Assistive technology reads the whole line, not the part that fits, and hears of each change.
+  StatusText->setAccessibleName(statusLine_);
+  ElideStatusText();
+  QAccessibleEvent changed(StatusText, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&changed);
+}
+
+void TfMain::ElideStatusText() {
+  StatusText->setText(
+      StatusText->fontMetrics().elidedText(statusLine_, Qt::ElideRight, std::max(0, StatusText->width())));
+}
+
+QAction* TfMain::ActionFor(Command command) const {
+  switch (command) {
+    case Command::mnuDis:
+      return mnuDis;
+    case Command::mnuKill:
+      return mnuKill;
+    case Command::mnuWnd:
+      return mnuWnd;
+    case Command::mnuEKill:
+      return mnuEKill;
+    default:
+      return nullptr;
+  }
+}
+
+QPushButton* TfMain::ButtonFor(Command command) const {
+  switch (command) {
+    case Command::tbWnd:
+      return tbWnd;
+    case Command::tbKill:
+      return tbKill;
+    case Command::tbDis:
+      return tbDis;
+    default:
+      return nullptr;
+  }
+}
+
+void TfMain::AddConsoleWindow(QMdiSubWindow* window) {
+  if (auto* console = qobject_cast<TfCustServ*>(window)) {
+    console->ShowInFrame(*mdi_);
+  } else {
+    mdi_->addSubWindow(window);
+    window->show();
+  }
+  connect(window, &QObject::destroyed, this,
+          [this] { QTimer::singleShot(0, this, &TfMain::UpdateMenuItems); });
+  UpdateMenuItems();
+}
+
+// ---- Events
+
+bool TfMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == StatusText && event->type() == QEvent::Resize) ElideStatusText();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+bool TfMain::event(QEvent* event) {
+  if (event->type() == QEvent::StatusTip) {
+    // Hints reach the bar only through the status line, which knows what to return to.
+    if (client_ && !shuttingDown_)
+      client_->status.ShowAppHint(FromQt(static_cast<QStatusTipEvent*>(event)->tip()));
+    return true;
+  }
+  return QMainWindow::event(event);
+}
+
+void TfMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!shown_ && client_) {
+    shown_ = true;
+    client_->selection.UpdateSelection();  // nothing is selected yet: the server commands start disabled
+  }
+}
+
+void TfMain::closeEvent(QCloseEvent* event) {
+  if (!shuttingDown_) {
+    shuttingDown_ = true;
+    // Console windows go with the frame without their close handling: no close notice is sent.
+    for (QMdiSubWindow* w : mdi_->subWindowList()) {
+      if (auto* console = qobject_cast<TfCustServ*>(w)) console->Detach();
+    }
+    if (client_) client_->debug.SetListener(nullptr);
+    if (client_ && started_) client_->ShutdownClient();  // a failed start left nothing to shut down
+  }
+  event->accept();
+}
+
+// ---- Commands
+
+void TfMain::mnuConClick() {
+  if (!client_ || !connDlg_) return;
+  if (!ConnDefaultsSet) {
+    ConnDefaultsSet = true;
+    connDlg_->edTimeOut->setText("10");
+    connDlg_->edPort->setText("4044");
+  }
+  if (connDlg_->ShowModal() != TConnDlg::OK) return;
+  const int count = ParseInt(FromQt(connDlg_->edTimeOut->text()), 10);
+  const int port = ParseInt(FromQt(connDlg_->edPort->text()), 0);
+  client_->connections.ConnectToServer(FromQt(connDlg_->edIP->text()), port, count);
+}
+
+void TfMain::mnuStartClick() {
+  if (start_) start_->ShowStartDialog();
+}
+
+void TfMain::mnuSrvWinClick() {
+  if (servers_) servers_->ShowServers();
+}
+
+void TfMain::mnuWndClick() {
+  if (!client_) return;
+  const SelectedServer s = client_->selection.Selected();
+  client_->selection.OpenServerWindow(s.ovIndex, s.serverId, Opener::User);
+}
+
+void TfMain::mnuDisClick() {
+  if (client_) client_->connections.Disconnect(client_->selection.Selected().ovIndex, 1);
+}
+
+void TfMain::mnuKillClick() {
+  if (!client_) return;
+  client_->desktop.MessageBox("not yet implemented - use QUIT in server consoles");
+  client_->selection.UpdateSelection();
+}
+
+void TfMain::WindowCascadeItemClick() { mdi_->cascadeSubWindows(); }
+
+void TfMain::WindowTileItemClick() {
+  // Horizontal tiling: the windows that are not minimised stacked one above another, each the full
+  // width, above the row of minimised windows.
+  QList<QMdiSubWindow*> tiled;
+  int iconRow = 0;
+  for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder)) {
+    if (!w->isVisible()) continue;
+    if (w->isMinimized()) {
+      iconRow = std::max(iconRow, w->height());
+    } else {
+      tiled.append(w);
+    }
+  }
+  if (tiled.isEmpty()) return;
+  const QRect area = mdi_->viewport()->rect();
+  const int height = std::max(1, area.height() - iconRow);
+  const int each = height / static_cast<int>(tiled.size());
+  for (int i = 0; i < tiled.size(); ++i) {
+    QMdiSubWindow* w = tiled[i];
+    if (w->isMaximized()) w->showNormal();
+    const int top = i * each;
+    const int h = i + 1 == tiled.size() ? height - top : each;
+    w->setGeometry(0, top, area.width(), h);
+  }
+}
+
+void TfMain::WindowArrangeItemClick() {
+  // The minimised windows lined up along the bottom, left to right, rows going upwards.
+  const QRect area = mdi_->viewport()->rect();
+  int x = 0;
+  int y = area.height();
+  int rowHeight = 0;
+  for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder)) {
+    if (!w->isVisible() || !w->isMinimized()) continue;
+    const QSize size = w->size();
+    if (x > 0 && x + size.width() > area.width()) {
+      x = 0;
+      y -= rowHeight;
+      rowHeight = 0;
+    }
+    rowHeight = std::max(rowHeight, size.height());
+    w->move(x, y - size.height());
+    x += size.width();
+  }
+}
+
+void TfMain::WindowMinimizeItemClick() {
+  const QList<QMdiSubWindow*> children = mdi_->subWindowList(QMdiArea::CreationOrder);
+  for (qsizetype i = children.size() - 1; i >= 0; --i) children[i]->showMinimized();
+}
+
+void TfMain::Cleanup1Click() {
+  if (client_) client_->selection.CleanupDeadWindows();
+}
+
+void TfMain::HelpAboutItemClick() {
+  QMessageBox box(QMessageBox::Information, "Information",
+                  "OV Client, v0.95 BETA\nRemote administration of Quake servers through OV servers.",
+                  QMessageBox::Ok, this);
+  box.exec();
+}
+
+void TfMain::mnuExitClick() { close(); }
+
+void TfMain::UpdateMenuItems() {
+  const bool any = !mdi_->subWindowList().isEmpty();
+  for (QAction* a : {WindowCascadeItem, WindowTileItem, WindowArrangeItem, WindowMinimizeItem})
+    a->setEnabled(any);
+}
+
+void TfMain::FillWindowMenu() {
+  UpdateMenuItems();
+  for (QAction* a : windowListActions_) {
+    mnuWindow->removeAction(a);
+    a->deleteLater();
+  }
+  windowListActions_.clear();
+  const QList<QMdiSubWindow*> children = mdi_->subWindowList(QMdiArea::CreationOrder);
+  int number = 0;
+  for (QMdiSubWindow* w : children) {
+    if (!w->isVisible()) continue;
+    if (number == 0) windowListActions_.append(mnuWindow->addSeparator());
+    ++number;
+    QString caption = ShownTitle(w->windowTitle());
+    caption.replace(QLatin1Char('&'), QLatin1String("&&"));
+    QAction* item = mnuWindow->addAction(number < 10 ? QString("&%1 %2").arg(number).arg(caption)
+                                                     : QString("%1 %2").arg(number).arg(caption));
+    item->setCheckable(true);
+    item->setChecked(w == mdi_->activeSubWindow());
+    QPointer<QMdiSubWindow> target(w);
+    connect(item, &QAction::triggered, this, [this, target] {
+      if (!target) return;
+      if (target->isMinimized()) target->showNormal();
+      mdi_->setActiveSubWindow(target);
+    });
+    windowListActions_.append(item);
+  }
+}
+
+// ---- The debug pane
+
+void TfMain::DebugLogGrew() {
+  // Lines are kept by the log whether or not the pane shows; the pane catches up at most every
+  // kDebugRedrawMs, and only while it can be seen.
+  if (Memo1->isVisible() && !debugTimer_.isActive()) debugTimer_.start(kDebugRedrawMs);
+}
+
+void TfMain::FlushDebugPane() {
+  debugTimer_.stop();
+  if (!client_) return;
+  const DebugLog& log = client_->debug;
+  const uint64_t fresh = log.TotalAppended() - debugShown_;
+  if (fresh == 0) return;
+  const auto& lines = log.Lines();
+  QScrollBar* bar = Memo1->verticalScrollBar();
+  const bool atEnd = bar->value() >= bar->maximum();
+  QString text;
+  size_t first = 0;
+  if (fresh > lines.size()) {
+    // More arrived than the log keeps: the pane starts over with what it holds.
+    Memo1->setPlainText("[Debug]");
+  } else {
+    first = lines.size() - static_cast<size_t>(fresh);
+  }
+  for (size_t i = first; i < lines.size(); ++i) {
+    if (i > first) text += QLatin1Char('\n');
+    text += ToQt(lines[i]);
+  }
+  Memo1->appendPlainText(text);
+  debugShown_ = log.TotalAppended();
+  if (atEnd) bar->setValue(bar->maximum());
+}
+
+}  // namespace ov

@@ -1,0 +1,148 @@
+#include "ui/qt/qt_platform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMdiArea>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+#include <algorithm>
+
+#include "protocol/qt/login_dialog.h"
+#include "registry/qt/servers_window.h"
+#include "ui/qt/connect_dialog.h"
+#include "ui/qt/console_window.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/start_server_dialog.h"
+
+namespace ov {
+
+// ---- QtDesktop
+
+QtDesktop::QtDesktop(TfMain& main) : main_(&main) {
+  statusTimer_.setSingleShot(true);
+  QObject::connect(&statusTimer_, &QTimer::timeout, [this] {
+    if (client_) client_->status.OnTimer();
+  });
+}
+
+void QtDesktop::SetStatusBarText(const std::string& text) {
+  if (main_) main_->SetStatusText(text);
+}
+
+void QtDesktop::StartStatusTimer(int ms) { statusTimer_.start(ms); }
+
+void QtDesktop::StopStatusTimer() { statusTimer_.stop(); }
+
+// An OV server that floods the client with frames it must complain about would otherwise hold the
+// program in the pauses between beeps: requests for beeps come in a burst of a few, then one per
+// interval; a request beyond that sounds nothing. One request (at most ten beeps) sounds all of them.
+constexpr int kBeepBurst = 4;
+constexpr qint64 kBeepIntervalMs = 100;
+
+bool QtDesktop::BeepsAllowed() {
+  if (!beepClock_.isValid()) {
+    beepClock_.start();
+    requestsLeft_ = kBeepBurst;
+  }
+  const qint64 refills = (beepClock_.elapsed() - refilledAt_) / kBeepIntervalMs;
+  if (refills > 0) {
+    refilledAt_ += refills * kBeepIntervalMs;
+    requestsLeft_ = static_cast<int>(std::min<qint64>(kBeepBurst, requestsLeft_ + refills));
+  }
+  if (requestsLeft_ == 0) return false;
+  --requestsLeft_;
+  return true;
+}
+
+void QtDesktop::Beep() {
+  ++soundedBeeps_;
+  QApplication::beep();
+}
+
+void QtDesktop::Pause(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+
+void QtDesktop::MessageBox(const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), ToQt(text), QMessageBox::Ok,
+                  main_.data());
+  box.setTextFormat(Qt::PlainText);  // a server's text shows as it was sent, never as markup
+  box.exec();
+}
+
+void QtDesktop::SetCommandEnabled(Command command, bool enabled) {
+  if (!main_) return;
+  if (QAction* action = main_->ActionFor(command)) action->setEnabled(enabled);
+  if (QPushButton* button = main_->ButtonFor(command)) button->setEnabled(enabled);
+}
+
+void QtDesktop::SetConnectEnabled(bool enabled) {
+  if (main_) main_->mnuCon->setEnabled(enabled);
+}
+
+void QtDesktop::Quit() {
+  if (main_) main_->close();
+}
+
+// ---- QtWindowSystem
+
+QtWindowSystem::QtWindowSystem(TfMain& main) : main_(&main) {}
+
+ConsoleView* QtWindowSystem::CreateConsoleView(ConsoleWindow& window) {
+  if (!main_ || !client_ || main_->ShuttingDown()) return nullptr;
+  TfCustServ* view = window.kind == ConsoleKind::OVServer
+                         ? static_cast<TfCustServ*>(new TfOVServ(*client_, pacer_, window))
+                         : new TfQServ(*client_, pacer_, window);
+  main_->AddConsoleWindow(view);
+  return view;
+}
+
+// ---- QtFrontEnd
+
+QtFrontEnd::QtFrontEnd() {
+  // The application title. Not as the display name: on X11 Qt would append that to every window's
+  // title, and titles are the system's own.
+  QApplication::setApplicationName("Orvane Client");
+  fMain = new TfMain;
+  desktop_ = std::make_unique<QtDesktop>(*fMain);
+  windows_ = std::make_unique<QtWindowSystem>(*fMain);
+  ConnDlg = new TConnDlg(fMain);
+  PWDlg = new TPWDlg(fMain);
+  fSvrs = new TfSvrs;
+  fStart = new TfStart(fMain);
+}
+
+QtFrontEnd::~QtFrontEnd() { DestroyWidgets(); }
+
+Platform QtFrontEnd::PlatformWith(SocketApi& sockets, EventLoop& loop) {
+  return Platform{sockets, loop, *desktop_, *fSvrs, *windows_, *PWDlg};
+}
+
+bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
+  desktop_->Attach(client);
+  windows_->Attach(client);
+  if (!fMain->Attach(client, commandLine)) return false;
+  PWDlg->Attach(client);
+  fSvrs->Attach(client);
+  fMain->AddConsoleWindow(fSvrs);  // a child of the frame, visible at once
+  fStart->Attach(client);
+  fMain->SetWindows(ConnDlg, fSvrs, fStart);
+  return true;
+}
+
+void QtFrontEnd::DestroyWidgets() {
+  // The dialogs, the servers window and the console windows are children of the main window.
+  if (fMain && !fMain->ShuttingDown()) {
+    for (QMdiSubWindow* w : fMain->MdiArea()->subWindowList()) {
+      if (auto* console = qobject_cast<TfCustServ*>(w)) console->Detach();
+    }
+  }
+  if (fSvrs && !fSvrs->parent()) delete fSvrs;  // never added to the frame
+  delete fMain;
+  fMain = nullptr;
+  ConnDlg = nullptr;
+  PWDlg = nullptr;
+  fSvrs = nullptr;
+  fStart = nullptr;
+}
+
+}  // namespace ov

@@ -1,0 +1,102 @@
+#pragma once
+// The Qt side of the desktop seams: the status bar, timer, beep and message box of the main window,
+// the console windows' factory, and the set of widgets the program runs with.
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ui/client.h"
+#include "ui/qt/console_window.h"
+#include "ui/qt/latin1_text.h"
+
+namespace ov {
+
+class TfMain;
+class TConnDlg;
+class TPWDlg;
+class TfSvrs;
+class TfStart;
+
+// A caption as the window system must be given it to show it unchanged: Qt takes "[*]" in a title for
+// the modified-document mark and drops it, "[*][*]" for a literal "[*]".
+inline QString LiteralTitle(QString caption) {
+  caption.replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
+  return caption;
+}
+// What a window set with LiteralTitle shows.
+inline QString ShownTitle(QString title) {
+  title.replace(QLatin1String("[*][*]"), QLatin1String("[*]"));
+  return title;
+}
+
+class QtDesktop : public Desktop {
+ public:
+  explicit QtDesktop(TfMain& main);
+  void Attach(Client& client) { client_ = &client; }
+
+  void SetStatusBarText(const std::string& text) override;
+  void StartStatusTimer(int ms) override;
+  void StopStatusTimer() override;
+  bool BeepsAllowed() override;
+  void Beep() override;
+  void Pause(int ms) override;
+  void MessageBox(const std::string& text) override;
+  void SetCommandEnabled(Command command, bool enabled) override;
+  void SetConnectEnabled(bool enabled) override;
+  void Quit() override;
+
+  int SoundedBeeps() const { return soundedBeeps_; }
+
+ private:
+  QPointer<TfMain> main_;
+  Client* client_ = nullptr;
+  QTimer statusTimer_;
+  // Requests for beeps are rationed: a burst of a few, then one per interval (see BeepsAllowed).
+  QElapsedTimer beepClock_;
+  qint64 refilledAt_ = 0;
+  int requestsLeft_ = 0;
+  int soundedBeeps_ = 0;
+};
+
+class QtWindowSystem : public WindowSystem {
+ public:
+  explicit QtWindowSystem(TfMain& main);
+  void Attach(Client& client) { client_ = &client; }
+  ConsoleView* CreateConsoleView(ConsoleWindow& window) override;
+
+ private:
+  QPointer<TfMain> main_;
+  Client* client_ = nullptr;
+  RedrawPacer pacer_;  // shared by every console window it creates
+};
+
+// The program's widgets, created in the order the program starts them. They exist before the client
+// that they serve (it is built on them) and must be destroyed before it: they hold references into it.
+class QtFrontEnd {
+ public:
+  QtFrontEnd();
+  ~QtFrontEnd();
+  QtFrontEnd(const QtFrontEnd&) = delete;
+  QtFrontEnd& operator=(const QtFrontEnd&) = delete;
+
+  Platform PlatformWith(SocketApi& sockets, EventLoop& loop);
+  // The main window's creation (InitClient), then the other windows join. False when the program ends.
+  bool Start(Client& client, const std::string& commandLine);
+  void DestroyWidgets();
+
+  TfMain* fMain = nullptr;
+  TConnDlg* ConnDlg = nullptr;
+  TPWDlg* PWDlg = nullptr;
+  TfSvrs* fSvrs = nullptr;
+  TfStart* fStart = nullptr;
+
+ private:
+  std::unique_ptr<QtDesktop> desktop_;
+  std::unique_ptr<QtWindowSystem> windows_;
+};
+
+}  // namespace ov
