@@ -10,7 +10,10 @@
 
 namespace ov {
 
-class Client;
+class ServerTables;
+class StatusLine;
+class FrameSender;
+class WindowSystem;
 
 enum class ConsoleKind { OVServer, QuakeServer };  // TfOVServ, TfQServ
 
@@ -46,7 +49,8 @@ class WindowSystem {
 
 class Consoles {
  public:
-  explicit Consoles(Client& client) : client_(client) {}
+  Consoles(ServerTables& tables, StatusLine& status, FrameSender& sender, WindowSystem& windows)
+      : tables_(tables), status_(status), sender_(sender), windowSystem_(windows) {}
 
   ConsoleWindow& Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
                         const std::string& caption);
@@ -60,7 +64,10 @@ class Consoles {
   const std::vector<std::unique_ptr<ConsoleWindow>>& Windows() const { return windows_; }
 
  private:
-  Client& client_;
+  ServerTables& tables_;
+  StatusLine& status_;
+  FrameSender& sender_;
+  WindowSystem& windowSystem_;
   std::vector<std::unique_ptr<ConsoleWindow>> windows_;
 };
 

@@ -429,7 +429,7 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   ResetPeakRss();
   size_t sent = 0;
   while (c.client.tables.OVServers[1].InUse == 1 && sent < (256u << 20)) {
-    c.client.frames.SendConsole(1, 0, line);
+    c.client.sender.SendConsole(1, 0, line);
     sent += line.size();
     c.loop.WaitForEvents(Clock::now());
   }
@@ -446,7 +446,7 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   // The other connection never noticed: both ways still work.
   ASSERT_TRUE(SendAll(lively, MakeFrame(1001, "alive")));
   ASSERT_TRUE(c.Pump([&] { return c.Showed("alive"); }));
-  c.client.frames.SendConsole(2, 0, "status");
+  c.client.sender.SendConsole(2, 0, "status");
   EXPECT_TRUE(Receive(lively, 12) == MakeFrame(0, "status"));
 }
 

@@ -195,7 +195,7 @@ TEST(LiveFrames, SendsTheSocketCannotTakeCompleteInOrderForASlowReader) {
   std::string expected;
   for (int i = 0; i < 192; ++i) {  // 12 MiB: more than the kernel holds for a peer that is not reading
     const std::string payload(64 * 1024 - 6, static_cast<char>('A' + i % 26));
-    k.c.client.frames.SendConsole(k.slot, i, payload);
+    k.c.client.sender.SendConsole(k.slot, i, payload);
     expected += FrameOf(FormatCode(i), payload);
   }
   std::string received = ReadAvailable(k.peer);

@@ -266,19 +266,19 @@ TEST(Sending, CodesPayloadsAndTheAccountCipher) {
   const int socket = t.Socket(slot);
 
   const uint64_t mark = t.client.debug.TotalAppended();
-  t.client.frames.SendControl(socket, 20, "");
+  t.client.sender.SendControl(socket, 20, "");
   EXPECT_EQ(LinesSince(t.client, mark), std::vector<std::string>{"OUT: [1020] " + FrameOf("1020", "")});
 
-  t.client.frames.SendControl(socket, 905, "secret");
+  t.client.sender.SendControl(socket, 905, "secret");
   // Account payloads are enciphered with a well-known key, so the debug pane shows them masked.
   EXPECT_EQ(t.client.debug.Lines().back(), "OUT: [1905] " + FrameOf("1905", std::string(8, '*')));
-  t.client.frames.SendControl(socket, 899, "plain");
-  t.client.frames.SendControl(socket, 999, "last");
-  t.client.frames.SendConsole(slot, 0, "say hi");
-  t.client.frames.SendConsole(slot, 12, "status");
-  t.client.frames.SendFrame(socket, 10000, "big");
-  t.client.frames.SendConsole(-1, 0, "dead window");
-  t.client.frames.SendConsole(slot, -1, "dead window");
+  t.client.sender.SendControl(socket, 899, "plain");
+  t.client.sender.SendControl(socket, 999, "last");
+  t.client.sender.SendConsole(slot, 0, "say hi");
+  t.client.sender.SendConsole(slot, 12, "status");
+  t.client.sender.SendFrame(socket, 10000, "big");
+  t.client.sender.SendConsole(-1, 0, "dead window");
+  t.client.sender.SendConsole(slot, -1, "dead window");
   const auto frames = t.SentFrames(socket);
   ASSERT_EQ(frames.size(), 7u);
   EXPECT_EQ(Show(frames)[0], "1020|");
@@ -296,9 +296,9 @@ TEST(Sending, CodesPayloadsAndTheAccountCipher) {
   u.sockets.connectResult = 0;
   u.client.connections.ConnectToServer("127.0.0.1", 4044, 10);  // connected at once, event not yet in
   const int pending = u.sockets.lastSocket;
-  u.client.frames.SendControl(pending, 20, "");
+  u.client.sender.SendControl(pending, 20, "");
   u.client.connections.Disconnect(u.client.tables.FindBySocket(pending), 1);
-  u.client.frames.SendControl(pending, 20, "");
+  u.client.sender.SendControl(pending, 20, "");
   EXPECT_TRUE(u.sockets.sockets.at(pending).sent.empty());
   EXPECT_EQ(u.desktop.bar, std::vector<std::string>{"Connect (I)"});
 }
@@ -311,11 +311,11 @@ TEST(Sending, WhatTheSocketDoesNotTakeGoesOutLaterWholeAndInOrder) {
   t.desktop.Clear();
 
   t.sockets.sendLimit = 3;
-  t.client.frames.SendControl(socket, 1, "first");
+  t.client.sender.SendControl(socket, 1, "first");
   t.sockets.sendLimit = 0;  // would block
-  t.client.frames.SendControl(socket, 2, "second");
+  t.client.sender.SendControl(socket, 2, "second");
   t.sockets.sendLimit = -1;
-  t.client.frames.SendConsole(slot, 5, "third");  // must wait behind the others
+  t.client.sender.SendConsole(slot, 5, "third");  // must wait behind the others
   EXPECT_EQ(sent, FrameOf("1001", "first").substr(0, 3));
 
   t.sockets.sendLimit = 4;
@@ -330,7 +330,7 @@ TEST(Sending, WhatTheSocketDoesNotTakeGoesOutLaterWholeAndInOrder) {
   EXPECT_EQ(t.client.tables.OVServers[slot].Writable, 1);
 
   // Once the queue is empty frames go straight out again.
-  t.client.frames.SendControl(socket, 3, "");
+  t.client.sender.SendControl(socket, 3, "");
   EXPECT_EQ(Sent(t, socket).back(), "1003|");
 }
 
@@ -340,7 +340,7 @@ TEST(Sending, SendErrorsAreReportedAndAPeerThatStopsReadingIsDropped) {
   const int socket = t.Socket(slot);
   t.desktop.Clear();
   t.sockets.sendError = 10053;
-  t.client.frames.SendControl(socket, 1, "x");
+  t.client.sender.SendControl(socket, 1, "x");
   t.sockets.sendError = 0;
   EXPECT_EQ(t.desktop.bar, std::vector<std::string>{"Socket Send error 10053 (WSAECONNABORTED)"});
   EXPECT_EQ(t.desktop.Beeps(), 2);
@@ -349,10 +349,10 @@ TEST(Sending, SendErrorsAreReportedAndAPeerThatStopsReadingIsDropped) {
   t.desktop.Clear();
   t.sockets.sendLimit = 0;
   const std::string mib(1 << 20, 'm');
-  for (int i = 0; i < 15; ++i) t.client.frames.SendConsole(slot, 1, mib);
+  for (int i = 0; i < 15; ++i) t.client.sender.SendConsole(slot, 1, mib);
   EXPECT_TRUE(t.desktop.bar.empty());
   EXPECT_EQ(t.client.tables.OVServers[slot].InUse, 1);
-  t.client.frames.SendConsole(slot, 1, mib);
+  t.client.sender.SendConsole(slot, 1, mib);
   EXPECT_EQ(t.desktop.bar, std::vector<std::string>{"Socket (" + std::to_string(socket) +
                                                     ") Server not reading - disconnecting"});
   EXPECT_EQ(t.client.tables.OVServers[slot].InUse, 0);

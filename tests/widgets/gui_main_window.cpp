@@ -194,11 +194,11 @@ TEST(MainWindow, DebugSwitchShowsThePaneWithTheLogsLines) {
   }
   Program p("orvane-client -debug");
   QPlainTextEdit* pane = p.main().Memo1;
-  p.client.LogLine("first");
-  p.client.LogLine("second");
+  p.client.debug.Append("first");
+  p.client.debug.Append("second");
   EXPECT_TRUE(ProcessUntil([&] { return pane->toPlainText() == "[Debug]\nfirst\nsecond"; }));
   // More lines than the log keeps arrive between two redraws: the pane shows what the log holds.
-  for (size_t i = 0; i < DebugLog::kMaxLines + 5; ++i) p.client.LogLine("n" + std::to_string(i));
+  for (size_t i = 0; i < DebugLog::kMaxLines + 5; ++i) p.client.debug.Append("n" + std::to_string(i));
   p.main().FlushDebugPane();
   EXPECT_EQ(pane->document()->findBlockByNumber(1).text(), "n5");
   EXPECT_EQ(pane->document()->lastBlock().text(), QString("n%1").arg(DebugLog::kMaxLines + 4));
@@ -245,14 +245,14 @@ TEST(MainWindow, ConnectDialogOffersDefaultsOnceAndKeepsWhatTheUserLeft) {
 TEST(MainWindow, HintsReachTheBarThroughTheStatusLine) {
   Program p;
   QLabel* bar = p.main().StatusText;
-  p.client.ShowStatus("remembered", -1, 0);
-  p.client.ShowStatus("timed", 60000, 0);
+  p.client.status.ShowStatus("remembered", -1, 0);
+  p.client.status.ShowStatus("timed", 60000, 0);
   p.main().mnuCon->showStatusText(p.main().menuBar());  // the item being highlighted
   EXPECT_EQ(bar->text(), "Connect to a OV server");
   QStatusTipEvent none{QString()};
   QApplication::sendEvent(&p.main(), &none);
   EXPECT_EQ(bar->text(), "remembered");  // not the timed text
-  p.client.ShowStatus("brief", 20, 0);
+  p.client.status.ShowStatus("brief", 20, 0);
   EXPECT_TRUE(ProcessUntil([&] { return bar->text() == "remembered"; }));  // the timer expires
 }
 
@@ -281,7 +281,7 @@ TEST(MainWindow, TheStatusBarShowsOneLineAndNeverSizesTheWindow) {
       {"short", "short"},
   };
   for (const auto& c : cases) {
-    p.client.ShowStatus(c.text, 5000, 0);
+    p.client.status.ShowStatus(c.text, 5000, 0);
     for (int i = 0; i < 3; ++i) QApplication::processEvents();
     const std::string start = c.text.substr(0, 20);
     EXPECT_EQ(m.size(), window) << start;
@@ -299,7 +299,7 @@ TEST(MainWindow, TheStatusBarShowsOneLineAndNeverSizesTheWindow) {
   // The cost of a long text does not grow with it.
   QElapsedTimer clock;
   clock.start();
-  for (int i = 0; i < 100; ++i) p.client.ShowStatus(i % 2 ? huge : forty, 5000, 0);
+  for (int i = 0; i < 100; ++i) p.client.status.ShowStatus(i % 2 ? huge : forty, 5000, 0);
   std::cout << "[ figures  ] 100 status notes of 1 MB and 40 lines: " << clock.elapsed() << " ms\n";
 }
 
@@ -311,7 +311,7 @@ TEST(MainWindow, TheStatusTextIsWhatAssistiveTechnologyReads) {
   for (const char* text : {"Connected",
                            "Connection closed - a longer note than the bar is wide, on and on and on "
                            "until no status bar of any window shows it whole"}) {
-    p.client.ShowStatus(text, 5000, 0);
+    p.client.status.ShowStatus(text, 5000, 0);
     EXPECT_EQ(read->text(QAccessible::Name), text);  // the whole text, not the part the bar shows
   }
   p.main().resize(200, p.main().height());

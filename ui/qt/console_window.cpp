@@ -314,7 +314,7 @@ bool TfCustServ::ConCedKeyPress(int key) {
     case Qt::Key_Enter: {
       const QString line = ConCed->text();
       if (!IsLatin1(line)) {
-        client_.ShowStatus(kNotLatin1Note, 5000, 1);  // the line stays for the user to change
+        client_.status.ShowStatus(kNotLatin1Note, 5000, 1);  // the line stays for the user to change
         return true;
       }
       QPointer<TfCustServ> self(this);

@@ -203,7 +203,7 @@ bool TfMain::Attach(Client& client, const std::string& commandLine) {
   client.debug.SetListener([this] { DebugLogGrew(); });
   if (!client.InitClient(commandLine)) return false;
   started_ = true;
-  if (client.DebugMode == 1) {
+  if (client.debug.DebugMode() == 1) {
     Memo1->setPlainText("[Debug]");
     debugShown_ = client.debug.TotalAppended();
     DebugLogGrew();

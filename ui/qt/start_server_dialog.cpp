@@ -114,7 +114,7 @@ void TfStart::bGoClick() {
     const QString text = field == mCmd ? command : eTitle->text();
     if (!IsLatin1(text)) {
       // Refused, not sent with "?": the dialog stays open with the text as typed.
-      client_->ShowStatus(kNotLatin1Note, 5000, 1);
+      client_->status.ShowStatus(kNotLatin1Note, 5000, 1);
       field->setFocus();
       return;
     }
