@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "ui/client.h"
 #include "ui/qt/latin1_text.h"
 #include "ui/qt/qt_platform.h"
 
@@ -83,8 +82,6 @@ TPWDlg::TPWDlg(QWidget* parent) : QDialog(parent) {
   connect(CancelBtn, &QPushButton::clicked, this, &TPWDlg::CancelBtnClick);
 }
 
-void TPWDlg::Attach(Client& client) { client_ = &client; }
-
 void TPWDlg::ShowStep(const LoginStep& step) {
   setWindowTitle(LiteralTitle(ToQt(step.caption)));  // the OV server's caption, as it sent it
   PlaceLabel(lPW1, ToQt(step.label1), 8, 8);
@@ -125,31 +122,17 @@ void TPWDlg::OKBtnClick() {
       return;
     }
   }
-  if (client_ != nullptr) {
-    client_->prompts.OKBtnClick();
-  } else {
-    hide();
-  }
+  emit answered();
 }
 
-void TPWDlg::CancelBtnClick() {
-  if (client_ != nullptr) {
-    client_->prompts.CancelBtnClick();
-  } else {
-    hide();
-  }
-}
+void TPWDlg::CancelBtnClick() { emit cancelled(); }
 
 void TPWDlg::reject() { CancelBtnClick(); }
 
 void TPWDlg::closeEvent(QCloseEvent* event) {
   // Not QDialog's own handling, which would answer through reject(): the close box has its own handler.
   event->accept();
-  if (client_ != nullptr) {
-    client_->prompts.FormClose();
-  } else {
-    hide();
-  }
+  emit dismissed();
 }
 
 void TPWDlg::CentreOnScreen() {

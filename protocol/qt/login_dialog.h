@@ -10,16 +10,11 @@ class QPushButton;
 
 namespace ov {
 
-class Client;
-
 class TPWDlg : public QDialog, public LoginDialogView {
   Q_OBJECT
 
  public:
   explicit TPWDlg(QWidget* parent = nullptr);
-
-  // The dialog exists before the client it serves; from here on its answers reach client.prompts.
-  void Attach(Client& client);
 
   void ShowStep(const LoginStep& step) override;
   void HideDialog() override;
@@ -33,6 +28,12 @@ class TPWDlg : public QDialog, public LoginDialogView {
   QPushButton* OKBtn;
   QPushButton* CancelBtn;
 
+ signals:
+  // The user's answer to the step shown; the root hands each to the account prompts.
+  void answered();   // OK
+  void cancelled();  // Cancel or Escape
+  void dismissed();  // the close box
+
  public slots:
   void reject() override;  // Escape: the Cancel button
 
@@ -43,8 +44,6 @@ class TPWDlg : public QDialog, public LoginDialogView {
   void OKBtnClick();
   void CancelBtnClick();
   void CentreOnScreen();
-
-  Client* client_ = nullptr;
 };
 
 }  // namespace ov

@@ -6,7 +6,6 @@
 #include <QSignalBlocker>
 #include <QTreeWidget>
 
-#include "ui/client.h"
 #include "ui/qt/latin1_text.h"
 
 namespace ov {
@@ -65,16 +64,12 @@ TfSvrs::TfSvrs(QWidget* parent) : QMdiSubWindow(parent) {
 
   setWidget(body_);
   FitToClientArea();
-}
-
-void TfSvrs::FitToClientArea() { setFixedSize(sizeHint()); }
-
-void TfSvrs::Attach(Client& client) {
-  client_ = &client;
   connect(trSvrs, &QTreeWidget::itemSelectionChanged, this, &TfSvrs::trSvrsChange);
   connect(trSvrs, &QTreeWidget::itemClicked, this, &TfSvrs::trSvrsClick);
   connect(trSvrs, &QTreeWidget::itemDoubleClicked, this, &TfSvrs::trSvrsDblClick);
 }
+
+void TfSvrs::FitToClientArea() { setFixedSize(sizeHint()); }
 
 void TfSvrs::ShowServers() {
   showNormal();
@@ -82,20 +77,11 @@ void TfSvrs::ShowServers() {
   if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
 }
 
-void TfSvrs::trSvrsChange() {
-  if (client_ != nullptr) client_->selection.UpdateSelection();
-}
+void TfSvrs::trSvrsChange() { emit selectionChanged(); }
 
-void TfSvrs::trSvrsClick() {
-  if (client_ != nullptr) client_->selection.UpdateSelection();
-}
+void TfSvrs::trSvrsClick() { emit selectionChanged(); }
 
-void TfSvrs::trSvrsDblClick() {
-  // A node that belongs to no server (left behind by a repeated announcement) opens nothing.
-  if (client_ == nullptr || client_->selection.Kind() == SelectionKind::None) return;
-  const SelectedServer selected = client_->selection.Selected();
-  client_->selection.OpenServerWindow(selected.ovIndex, selected.serverId, Opener::User);
-}
+void TfSvrs::trSvrsDblClick() { emit openRequested(); }
 
 int TfSvrs::AddNode(int parent, const std::string& text) {
   const int node = nextNode_++;

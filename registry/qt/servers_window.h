@@ -12,8 +12,6 @@ class QTreeWidgetItem;
 
 namespace ov {
 
-class Client;
-
 class TfSvrs : public QMdiSubWindow, public ServersTreeView {
   Q_OBJECT
 
@@ -23,10 +21,6 @@ class TfSvrs : public QMdiSubWindow, public ServersTreeView {
 
   explicit TfSvrs(QWidget* parent = nullptr);
 
-  // Wires the tree's selection change and click to UpdateSelection and its double click to
-  // OpenServerWindow. Until then the tree only shows.
-  void Attach(Client& client);
-
   // "Show Servers": back from minimised or hidden, to the front.
   void ShowServers();
 
@@ -35,6 +29,10 @@ class TfSvrs : public QMdiSubWindow, public ServersTreeView {
   int SelectedNode() const override;
 
   QTreeWidget* trSvrs = nullptr;
+
+ signals:
+  void selectionChanged();  // the tree's selection changed, or a node was clicked
+  void openRequested();     // a double click: open the selected server's console window
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -48,7 +46,6 @@ class TfSvrs : public QMdiSubWindow, public ServersTreeView {
   void Forget(QTreeWidgetItem* item);
   void FitToClientArea();
 
-  Client* client_ = nullptr;
   QWidget* body_ = nullptr;
   std::unordered_map<int, QTreeWidgetItem*> items_;
   int nextNode_ = 1;

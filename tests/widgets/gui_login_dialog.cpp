@@ -11,6 +11,7 @@
 
 #include "protocol/qt/login_dialog.h"
 #include "tests/common/fakes.h"
+#include "ui/qt/qt_platform.h"
 
 namespace ov {
 namespace {
@@ -26,7 +27,7 @@ struct Harness {
   Client client{Platform{sockets, loop, desktop, tree, windows, dlg}};
 
   Harness() {
-    dlg.Attach(client);
+    ConnectLoginDialog(dlg, client.prompts);
     client.InitClient("orvane-client");
   }
   int Connect() {
@@ -68,10 +69,6 @@ TEST(LoginDialog, DesignTabOrderAndDefaults) {
                      static_cast<QWidget*>(dlg.OKBtn), static_cast<QWidget*>(dlg.CancelBtn)}) {
     EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
   }
-  // Without a client to answer to, the buttons only hide it.
-  dlg.show();
-  dlg.OKBtn->click();
-  EXPECT_FALSE(dlg.isVisible());
 }
 
 TEST(LoginDialog, EnterInEitherFieldAnswersOK) {

@@ -10,6 +10,7 @@
 
 #include "registry/qt/servers_window.h"
 #include "tests/common/fakes.h"
+#include "ui/qt/qt_platform.h"
 
 namespace ov {
 namespace {
@@ -34,7 +35,7 @@ struct Harness {
     frame.setCentralWidget(area);
     frame.resize(800, 600);
     area->addSubWindow(fSvrs);
-    fSvrs->Attach(client);
+    ConnectServersWindow(*fSvrs, client.selection);
     frame.show();
     fSvrs->show();
     client.InitClient("orvane-client");

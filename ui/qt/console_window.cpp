@@ -14,7 +14,6 @@
 #include <QTextDocument>
 #include <algorithm>
 
-#include "ui/client.h"
 #include "ui/qt/qt_platform.h"
 
 namespace ov {
@@ -110,9 +109,8 @@ void RedrawPacer::Turn() {
 
 // ---- TfCustServ
 
-TfCustServ::TfCustServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, int designWidth,
-                       QWidget* parent)
-    : QMdiSubWindow(parent), client_(client), pacer_(pacer), window_(&window), designWidth_(designWidth) {
+TfCustServ::TfCustServ(RedrawPacer& pacer, ConsoleWindow& window, int designWidth, QWidget* parent)
+    : QMdiSubWindow(parent), pacer_(pacer), window_(&window), designWidth_(designWidth) {
   setAttribute(Qt::WA_DeleteOnClose);
   clientArea_ = new QWidget;
   pView = new QTabWidget(clientArea_);
@@ -273,7 +271,7 @@ void TfCustServ::Detach() {
 void TfCustServ::closeEvent(QCloseEvent* event) {
   if (ConsoleWindow* window = window_) {
     Detach();
-    client_.consoles.FormClose(*window);  // the model is gone after this
+    emit closing(window);  // the model is gone after this
   }
   QMdiSubWindow::closeEvent(event);
   event->accept();  // a console window is destroyed when closed, never hidden
@@ -314,12 +312,12 @@ bool TfCustServ::ConCedKeyPress(int key) {
     case Qt::Key_Enter: {
       const QString line = ConCed->text();
       if (!IsLatin1(line)) {
-        client_.status.ShowStatus(kNotLatin1Note, 5000, 1);  // the line stays for the user to change
+        emit notLatin1();  // the line stays for the user to change
         return true;
       }
       QPointer<TfCustServ> self(this);
       // Whatever the line holds, an empty line too; a dead window sends nothing.
-      if (window_) client_.consoles.InputLineEnter(*window_, FromQt(line));
+      if (window_) emit lineEntered(window_, FromQt(line));
       if (!self) return true;
       history_.Add(line);
       ConCed->clear();
@@ -353,13 +351,13 @@ bool TfCustServ::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- TfOVServ, TfQServ
 
-TfOVServ::TfOVServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent)
-    : TfCustServ(client, pacer, window, 328, parent) {
+TfOVServ::TfOVServ(RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent)
+    : TfCustServ(pacer, window, 328, parent) {
   setObjectName("TfOVServ");
 }
 
-TfQServ::TfQServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent)
-    : TfCustServ(client, pacer, window, 324, parent) {
+TfQServ::TfQServ(RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent)
+    : TfCustServ(pacer, window, 324, parent) {
   setObjectName("TfQServ");
 }
 

@@ -18,8 +18,6 @@ class QTabWidget;
 
 namespace ov {
 
-class Client;
-
 // The lines sent from one input line, walked with Up and Down as in any console.
 class InputHistory {
  public:
@@ -73,8 +71,7 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
   static constexpr int kFrameWidth = 8;
   static constexpr int kFrameHeight = 27;
 
-  TfCustServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, int designWidth,
-             QWidget* parent = nullptr);
+  TfCustServ(RedrawPacer& pacer, ConsoleWindow& window, int designWidth, QWidget* parent = nullptr);
   ~TfCustServ() override;
 
   void CaptionChanged() override;
@@ -100,6 +97,12 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
   QPlainTextEdit* ConTxt;
   QLineEdit* ConCed;
 
+ signals:
+  // Enter in the input line: the whole line, whatever it holds; a dead window sends nothing.
+  void lineEntered(ov::ConsoleWindow* window, const std::string& line);
+  void closing(ov::ConsoleWindow* window);  // the user closed it: the model goes after this
+  void notLatin1();                         // a line was refused: it holds a character beyond Latin-1
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -112,7 +115,6 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
   void ApplyLayout();
   bool ConCedKeyPress(int key);
 
-  Client& client_;
   RedrawPacer& pacer_;
   ConsoleWindow* window_;
   QWidget* clientArea_;
@@ -130,13 +132,13 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
 class TfOVServ : public TfCustServ {
   Q_OBJECT
  public:
-  TfOVServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent = nullptr);
+  TfOVServ(RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent = nullptr);
 };
 
 class TfQServ : public TfCustServ {
   Q_OBJECT
  public:
-  TfQServ(Client& client, RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent = nullptr);
+  TfQServ(RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent = nullptr);
 };
 
 }  // namespace ov

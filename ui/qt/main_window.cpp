@@ -23,7 +23,7 @@
 #include <algorithm>
 
 #include "registry/qt/servers_window.h"
-#include "ui/client.h"
+#include "ui/debug_log.h"
 #include "ui/qt/connect_dialog.h"
 #include "ui/qt/console_window.h"
 #include "ui/qt/qt_platform.h"
@@ -198,20 +198,15 @@ QPushButton* TfMain::AddButton(const char* name, const QString& caption) {
   return button;
 }
 
-bool TfMain::Attach(Client& client, const std::string& commandLine) {
-  client_ = &client;
-  client.debug.SetListener([this] { DebugLogGrew(); });
-  if (!client.InitClient(commandLine)) return false;
-  started_ = true;
-  if (client.debug.DebugMode() == 1) {
+void TfMain::ShowDebugPane(const DebugLog& log, bool shown) {
+  if (shown) {
     Memo1->setPlainText("[Debug]");
-    debugShown_ = client.debug.TotalAppended();
+    debugShown_ = log.TotalAppended();
     DebugLogGrew();
     Memo1->setVisible(true);
   } else {
     Memo1->setVisible(false);
   }
-  return true;
 }
 
 void TfMain::SetWindows(TConnDlg* connDlg, TfSvrs* servers, TfStart* start) {
@@ -298,8 +293,7 @@ bool TfMain::eventFilter(QObject* watched, QEvent* event) {
 bool TfMain::event(QEvent* event) {
   if (event->type() == QEvent::StatusTip) {
     // Hints reach the bar only through the status line, which knows what to return to.
-    if (client_ && !shuttingDown_)
-      client_->status.ShowAppHint(FromQt(static_cast<QStatusTipEvent*>(event)->tip()));
+    if (!shuttingDown_) emit hintShown(FromQt(static_cast<QStatusTipEvent*>(event)->tip()));
     return true;
   }
   return QMainWindow::event(event);
@@ -307,9 +301,9 @@ bool TfMain::event(QEvent* event) {
 
 void TfMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (!shown_ && client_) {
+  if (!shown_) {
     shown_ = true;
-    client_->selection.UpdateSelection();  // nothing is selected yet: the server commands start disabled
+    emit firstShown();  // nothing is selected yet: the server commands start disabled
   }
 }
 
@@ -320,8 +314,7 @@ void TfMain::closeEvent(QCloseEvent* event) {
     for (QMdiSubWindow* w : mdi_->subWindowList()) {
       if (auto* console = qobject_cast<TfCustServ*>(w)) console->Detach();
     }
-    if (client_) client_->debug.SetListener(nullptr);
-    if (client_ && started_) client_->ShutdownClient();  // a failed start left nothing to shut down
+    emit closing();
   }
   event->accept();
 }
@@ -329,7 +322,7 @@ void TfMain::closeEvent(QCloseEvent* event) {
 // ---- Commands
 
 void TfMain::mnuConClick() {
-  if (!client_ || !connDlg_) return;
+  if (!connDlg_) return;
   if (!ConnDefaultsSet) {
     ConnDefaultsSet = true;
     connDlg_->edTimeOut->setText("10");
@@ -338,7 +331,7 @@ void TfMain::mnuConClick() {
   if (connDlg_->ShowModal() != TConnDlg::OK) return;
   const int count = ParseInt(FromQt(connDlg_->edTimeOut->text()), 10);
   const int port = ParseInt(FromQt(connDlg_->edPort->text()), 0);
-  client_->connections.ConnectToServer(FromQt(connDlg_->edIP->text()), port, count);
+  emit connectRequested(FromQt(connDlg_->edIP->text()), port, count);
 }
 
 void TfMain::mnuStartClick() {
@@ -349,21 +342,11 @@ void TfMain::mnuSrvWinClick() {
   if (servers_) servers_->ShowServers();
 }
 
-void TfMain::mnuWndClick() {
-  if (!client_) return;
-  const SelectedServer s = client_->selection.Selected();
-  client_->selection.OpenServerWindow(s.ovIndex, s.serverId, Opener::User);
-}
+void TfMain::mnuWndClick() { emit openWindowRequested(); }
 
-void TfMain::mnuDisClick() {
-  if (client_) client_->connections.Disconnect(client_->selection.Selected().ovIndex, 1);
-}
+void TfMain::mnuDisClick() { emit disconnectRequested(); }
 
-void TfMain::mnuKillClick() {
-  if (!client_) return;
-  client_->desktop.MessageBox("not yet implemented - use QUIT in server consoles");
-  client_->selection.UpdateSelection();
-}
+void TfMain::mnuKillClick() { emit killRequested(); }
 
 void TfMain::WindowCascadeItemClick() { mdi_->cascadeSubWindows(); }
 
@@ -418,9 +401,7 @@ void TfMain::WindowMinimizeItemClick() {
   for (qsizetype i = children.size() - 1; i >= 0; --i) children[i]->showMinimized();
 }
 
-void TfMain::Cleanup1Click() {
-  if (client_) client_->selection.CleanupDeadWindows();
-}
+void TfMain::Cleanup1Click() { emit cleanupRequested(); }
 
 void TfMain::HelpAboutItemClick() {
   QMessageBox box(QMessageBox::Information, "Information",
@@ -476,8 +457,10 @@ void TfMain::DebugLogGrew() {
 
 void TfMain::FlushDebugPane() {
   debugTimer_.stop();
-  if (!client_) return;
-  const DebugLog& log = client_->debug;
+  emit debugLinesWanted();
+}
+
+void TfMain::AppendDebugLines(const DebugLog& log) {
   const uint64_t fresh = log.TotalAppended() - debugShown_;
   if (fresh == 0) return;
   const auto& lines = log.Lines();

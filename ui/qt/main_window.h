@@ -20,7 +20,7 @@ class QPushButton;
 
 namespace ov {
 
-class Client;
+class DebugLog;
 class TConnDlg;
 class TfStart;
 class TfSvrs;
@@ -36,9 +36,11 @@ class TfMain : public QMainWindow {
   explicit TfMain(QWidget* parent = nullptr);
   ~TfMain() override;
 
-  // FormCreate: hooks the hints and the active-window change, then runs InitClient. False when the
-  // socket library did not start: the program then ends.
-  bool Attach(Client& client, const std::string& commandLine);
+  // After a successful start: Memo1 shows from here on what the debug log appends (the root hands on
+  // its growth to DebugLogGrew), or stays hidden.
+  void ShowDebugPane(const DebugLog& log, bool shown);
+  void DebugLogGrew();                         // the debug log appended a line
+  void AppendDebugLines(const DebugLog& log);  // brings Memo1 up to the log
   // The windows created after the main window, which its commands show.
   void SetWindows(TConnDlg* connDlg, TfSvrs* servers, TfStart* start);
 
@@ -64,8 +66,21 @@ class TfMain : public QMainWindow {
   void HelpAboutItemClick();
   void mnuExitClick();
   void UpdateMenuItems();
-  void FlushDebugPane();  // brings Memo1 up to the debug log now (a timer does it otherwise)
+  void FlushDebugPane();  // asks for Memo1 to be brought up to the debug log now (a timer does it otherwise)
 
+ signals:
+  // The user's requests and the frame's moments, which the root connects to the client.
+  void connectRequested(const std::string& address, int port, int count);
+  void openWindowRequested();  // for the selected server
+  void disconnectRequested();  // the selected OV server
+  void killRequested();
+  void cleanupRequested();  // close the dead console windows
+  void hintShown(const std::string& hint);
+  void firstShown();
+  void closing();           // the frame closes: the program shuts down
+  void debugLinesWanted();  // AppendDebugLines, please
+
+ public:
   QMenu* mnuSys;
   QAction* mnuCon;
   QAction* mnuStart;
@@ -107,17 +122,14 @@ class TfMain : public QMainWindow {
   QAction* AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint);
   QPushButton* AddButton(const char* name, const QString& caption);
   void FillWindowMenu();
-  void DebugLogGrew();
   void ElideStatusText();
 
   QMdiArea* mdi_;
-  Client* client_ = nullptr;
   TConnDlg* connDlg_ = nullptr;
   TfSvrs* servers_ = nullptr;
   TfStart* start_ = nullptr;
   bool ConnDefaultsSet = false;
   bool shown_ = false;
-  bool started_ = false;  // InitClient succeeded
   bool shuttingDown_ = false;
   QList<QAction*> windowListActions_;
   QString statusLine_;  // what the bar shows, before eliding

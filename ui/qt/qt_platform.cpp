@@ -22,7 +22,7 @@ namespace ov {
 QtDesktop::QtDesktop(TfMain& main) : main_(&main) {
   statusTimer_.setSingleShot(true);
   QObject::connect(&statusTimer_, &QTimer::timeout, [this] {
-    if (client_) client_->status.OnTimer();
+    if (onTimer_) onTimer_();
   });
 }
 
@@ -88,10 +88,11 @@ void QtDesktop::Quit() {
 QtWindowSystem::QtWindowSystem(TfMain& main) : main_(&main) {}
 
 ConsoleView* QtWindowSystem::CreateConsoleView(ConsoleWindow& window) {
-  if (!main_ || !client_ || main_->ShuttingDown()) return nullptr;
+  if (!main_ || main_->ShuttingDown()) return nullptr;
   TfCustServ* view = window.kind == ConsoleKind::OVServer
-                         ? static_cast<TfCustServ*>(new TfOVServ(*client_, pacer_, window))
-                         : new TfQServ(*client_, pacer_, window);
+                         ? static_cast<TfCustServ*>(new TfOVServ(pacer_, window))
+                         : new TfQServ(pacer_, window);
+  if (onCreated_) onCreated_(*view);
   main_->AddConsoleWindow(view);
   return view;
 }
@@ -117,14 +118,82 @@ Platform QtFrontEnd::PlatformWith(SocketApi& sockets, EventLoop& loop) {
   return Platform{sockets, loop, *desktop_, *fSvrs, *windows_, *PWDlg};
 }
 
+void ConnectLoginDialog(TPWDlg& dialog, AccountPrompts& prompts) {
+  QObject::connect(&dialog, &TPWDlg::answered, &dialog, [&prompts] { prompts.OKBtnClick(); });
+  QObject::connect(&dialog, &TPWDlg::cancelled, &dialog, [&prompts] { prompts.CancelBtnClick(); });
+  QObject::connect(&dialog, &TPWDlg::dismissed, &dialog, [&prompts] { prompts.FormClose(); });
+}
+
+void ConnectServersWindow(TfSvrs& window, Selection& selection) {
+  QObject::connect(&window, &TfSvrs::selectionChanged, &window,
+                   [&selection] { selection.UpdateSelection(); });
+  QObject::connect(&window, &TfSvrs::openRequested, &window, [&selection] {
+    // A node that belongs to no server (left behind by a repeated announcement) opens nothing.
+    if (selection.Kind() == SelectionKind::None) return;
+    const SelectedServer selected = selection.Selected();
+    selection.OpenServerWindow(selected.ovIndex, selected.serverId, Opener::User);
+  });
+}
+
 bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
-  desktop_->Attach(client);
-  windows_->Attach(client);
-  if (!fMain->Attach(client, commandLine)) return false;
-  PWDlg->Attach(client);
-  fSvrs->Attach(client);
+  desktop_->SetTimerHandler([&client] { client.status.OnTimer(); });
+  windows_->SetViewHandler([&client](TfCustServ& view) {
+    QObject::connect(&view, &TfCustServ::lineEntered, &view,
+                     [&client](ConsoleWindow* window, const std::string& line) {
+                       client.consoles.InputLineEnter(*window, line);
+                     });
+    QObject::connect(&view, &TfCustServ::closing, &view,
+                     [&client](ConsoleWindow* window) { client.consoles.FormClose(*window); });
+    QObject::connect(&view, &TfCustServ::notLatin1, &view,
+                     [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
+  });
+
+  // FormCreate: the frame hears of the debug log and of its own closing before InitClient runs.
+  TfMain& main = *fMain;
+  client.debug.SetListener([&main] { main.DebugLogGrew(); });
+  QObject::connect(&main, &TfMain::debugLinesWanted, &main,
+                   [&main, &client] { main.AppendDebugLines(client.debug); });
+  QObject::connect(&main, &TfMain::closing, &main, [&client] { client.debug.SetListener(nullptr); });
+  if (!client.InitClient(commandLine)) return false;
+  // Only a client that started has sockets to shut down.
+  QObject::connect(&main, &TfMain::closing, &main, [&client] { client.ShutdownClient(); });
+  main.ShowDebugPane(client.debug, client.debug.DebugMode() == 1);
+  QObject::connect(&main, &TfMain::hintShown, &main,
+                   [&client](const std::string& hint) { client.status.ShowAppHint(hint); });
+  QObject::connect(&main, &TfMain::firstShown, &main, [&client] { client.selection.UpdateSelection(); });
+  QObject::connect(&main, &TfMain::connectRequested, &main,
+                   [&client](const std::string& address, int port, int count) {
+                     client.connections.ConnectToServer(address, port, count);
+                   });
+  QObject::connect(&main, &TfMain::openWindowRequested, &main, [&client] {
+    const SelectedServer s = client.selection.Selected();
+    client.selection.OpenServerWindow(s.ovIndex, s.serverId, Opener::User);
+  });
+  QObject::connect(&main, &TfMain::disconnectRequested, &main,
+                   [&client] { client.connections.Disconnect(client.selection.Selected().ovIndex, 1); });
+  QObject::connect(&main, &TfMain::killRequested, &main, [&client] {
+    client.desktop.MessageBox("not yet implemented - use QUIT in server consoles");
+    client.selection.UpdateSelection();
+  });
+  QObject::connect(&main, &TfMain::cleanupRequested, &main,
+                   [&client] { client.selection.CleanupDeadWindows(); });
+
+  ConnectLoginDialog(*PWDlg, client.prompts);
+  ConnectServersWindow(*fSvrs, client.selection);
   fMain->AddConsoleWindow(fSvrs);  // a child of the frame, visible at once
-  fStart->Attach(client);
+
+  TfStart& start = *fStart;
+  QObject::connect(&start, &TfStart::hostsRequested, &start,
+                   [&start, &client] { start.SetHosts(client.start.RefillHosts()); });
+  QObject::connect(&start, &TfStart::typesRequested, &start,
+                   [&start, &client](int hostLine) { start.SetTypes(client.start.TypesForHost(hostLine)); });
+  QObject::connect(&start, &TfStart::goRequested, &start,
+                   [&start, &client](int hostLine, int typeLine, const std::string& typeText,
+                                     const std::string& title, const std::string& commandLine) {
+                     start.done(client.start.Go(hostLine, typeLine, typeText, title, commandLine));
+                   });
+  QObject::connect(&start, &TfStart::notLatin1, &start,
+                   [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
   fMain->SetWindows(ConnDlg, fSvrs, fStart);
   return true;
 }

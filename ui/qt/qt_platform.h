@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,10 +34,15 @@ inline QString ShownTitle(QString title) {
   return title;
 }
 
+// What the login dialog's answers and the servers window's requests go to.
+void ConnectLoginDialog(TPWDlg& dialog, AccountPrompts& prompts);
+void ConnectServersWindow(TfSvrs& window, Selection& selection);
+
 class QtDesktop : public Desktop {
  public:
   explicit QtDesktop(TfMain& main);
-  void Attach(Client& client) { client_ = &client; }
+  // The status timer's expiry goes to the handler the root sets.
+  void SetTimerHandler(std::function<void()> onTimer) { onTimer_ = std::move(onTimer); }
 
   void SetStatusBarText(const std::string& text) override;
   void StartStatusTimer(int ms) override;
@@ -53,7 +59,7 @@ class QtDesktop : public Desktop {
 
  private:
   QPointer<TfMain> main_;
-  Client* client_ = nullptr;
+  std::function<void()> onTimer_;
   QTimer statusTimer_;
   // Requests for beeps are rationed: a burst of a few, then one per interval (see BeepsAllowed).
   QElapsedTimer beepClock_;
@@ -65,12 +71,13 @@ class QtDesktop : public Desktop {
 class QtWindowSystem : public WindowSystem {
  public:
   explicit QtWindowSystem(TfMain& main);
-  void Attach(Client& client) { client_ = &client; }
+  // Each new console window is handed to the root, which connects what it asks for.
+  void SetViewHandler(std::function<void(TfCustServ&)> onCreated) { onCreated_ = std::move(onCreated); }
   ConsoleView* CreateConsoleView(ConsoleWindow& window) override;
 
  private:
   QPointer<TfMain> main_;
-  Client* client_ = nullptr;
+  std::function<void(TfCustServ&)> onCreated_;
   RedrawPacer pacer_;  // shared by every console window it creates
 };
 
@@ -84,7 +91,8 @@ class QtFrontEnd {
   QtFrontEnd& operator=(const QtFrontEnd&) = delete;
 
   Platform PlatformWith(SocketApi& sockets, EventLoop& loop);
-  // The main window's creation (InitClient), then the other windows join. False when the program ends.
+  // The main window's creation (InitClient), then the other windows join: the root connects what each
+  // widget asks for to the client's services. False when the program ends.
   bool Start(Client& client, const std::string& commandLine);
   void DestroyWidgets();
 

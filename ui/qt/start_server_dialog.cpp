@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "ui/client.h"
 #include "ui/qt/qt_platform.h"
 
 namespace ov {
@@ -93,17 +92,25 @@ TfStart::TfStart(QWidget* parent) : QDialog(parent) {
 int TfStart::ShowStartDialog() {
   refilling_ = true;
   cbHosts->clear();
-  for (const std::string& name : client_->start.RefillHosts()) cbHosts->addItem(ToQt(name));
+  emit hostsRequested();
   cbHosts->setCurrentIndex(-1);
   refilling_ = false;
   cbHosts->setFocus();
   return exec();
 }
 
+void TfStart::SetHosts(const std::vector<std::string>& names) {
+  for (const std::string& name : names) cbHosts->addItem(ToQt(name));
+}
+
 void TfStart::cbHostsChange() {
   cbType->clear();
-  for (const std::string& type : client_->start.TypesForHost(cbHosts->currentIndex()))
-    cbType->addItem(ToQt(type));
+  emit typesRequested(cbHosts->currentIndex());
+}
+
+void TfStart::SetTypes(const std::vector<std::string>& types) {
+  cbType->clear();
+  for (const std::string& type : types) cbType->addItem(ToQt(type));
   if (cbType->count() > 0) cbType->setCurrentIndex(0);
 }
 
@@ -114,16 +121,14 @@ void TfStart::bGoClick() {
     const QString text = field == mCmd ? command : eTitle->text();
     if (!IsLatin1(text)) {
       // Refused, not sent with "?": the dialog stays open with the text as typed.
-      client_->status.ShowStatus(kNotLatin1Note, 5000, 1);
+      emit notLatin1();
       field->setFocus();
       return;
     }
   }
   command.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-  const int result =
-      client_->start.Go(cbHosts->currentIndex(), cbType->currentIndex(), FromQt(cbType->currentText()),
-                        FromQt(eTitle->text()), FromQt(command));
-  done(result);
+  emit goRequested(cbHosts->currentIndex(), cbType->currentIndex(), FromQt(cbType->currentText()),
+                   FromQt(eTitle->text()), FromQt(command));
 }
 
 void TfStart::bCancelClick() { done(-1); }
