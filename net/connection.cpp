@@ -63,12 +63,12 @@ bool Connections::InitSockets() {
 
 void Connections::ShutdownSockets() {
   for (int i = 0; i < kSlotCount; ++i) {
-    OVIrec& slot = tables_.OVServers[i];
+    const OVIrec& slot = tables_.OVServers[i];
     if (slot.InUse != 1) continue;
     sockets_.CloseSocket(slot.Socket);
     sender_.Forget(slot.Socket);
     onForget_(slot.Socket);
-    slot.InUse = 0;
+    tables_.ReleaseOVSlot(i);
   }
   sockets_.Cleanup();
 }
@@ -84,20 +84,18 @@ int Connections::NewSocket() {
   const int socket = sockets_.Socket(kAfInet, kSockStream, kIpProtoTcp);
   if (socket == -1) {
     const std::string text = LastErrorText();
-    tables_.OVServers[slot].InUse = 0;
+    tables_.ReleaseOVSlot(slot);
     desktop_.MessageBox("New socket init failure - error " + text);
     return -1;
   }
   if (sockets_.AsyncSelect(socket, kEventMask) == -1) {
     const std::string text = LastErrorText();
     sockets_.CloseSocket(socket);
-    tables_.OVServers[slot].InUse = 0;
+    tables_.ReleaseOVSlot(slot);
     desktop_.MessageBox("New socket AS failure - error " + text);
     return -1;
   }
-  OVIrec& rec = tables_.OVServers[slot];
-  rec.Socket = socket;
-  rec.Connected = 0;
+  tables_.AssignSocket(slot, socket);
   return slot;
 }
 
@@ -152,7 +150,7 @@ void Connections::ConnectToServer(const std::string& address, int port, int coun
       status_.ShowStatus("Connected to server", 5000, 0);
       return;
     }
-    tables_.OVServers[slot].Connected = 0;
+    tables_.MarkNotConnected(slot);
     if (connectError == kWsaeConnRefused) {
       status_.ShowStatus(" Connection refused by remote host (Server may not be running)", 5000, 1);
     } else {
@@ -175,12 +173,11 @@ void Connections::HandleSocketEvent(int message, int socket, uint32_t eventWord)
       onReadable_(socket);
       break;
     case kFdWrite:
-      tables_.OVServers[slot].Writable = 1;
+      tables_.MarkWritable(slot);
       sender_.OnWritable(socket);
       break;
     case kFdConnect:
-      tables_.OVServers[slot].Connected = 1;
-      tables_.OVServers[slot].ConnectError = error;
+      tables_.MarkConnected(slot, error);
       break;
     case kFdClose:
       Disconnect(slot, error);
@@ -192,10 +189,8 @@ void Connections::HandleSocketEvent(int message, int socket, uint32_t eventWord)
 
 void Connections::Disconnect(int slot, int reason) {
   if (slot < 0 || slot >= kSlotCount || tables_.OVServers[slot].InUse != 1) return;
-  OVIrec& rec = tables_.OVServers[slot];
-  rec.Connected = 0;
-  rec.Reserved1 = 0;
-  rec.Reserved2 = 0;
+  const OVIrec& rec = tables_.OVServers[slot];
+  tables_.MarkClosed(slot);
   switch (reason) {
     case 0:
     case 10054:

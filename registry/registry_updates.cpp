@@ -109,7 +109,7 @@ void Registry::OnNewServer(int socket, const std::string& payload) {
   }
   if (id == -1) {
     // Give the slot back: kept, it could never be removed and would fail every later removal.
-    tables_.QServers[q].InUse = 0;
+    tables_.ReleaseQSlot(q);
     status_.ShowStatus("ERROR: Bad server ID", kErrorTime, kErrorBeeps);
     return;
   }

@@ -54,6 +54,26 @@ class ServerTables {
   int FindBySocket(int socket) const;                // InUse not tested; -1 when none
   // The slot of a socket whose connection is still open (slot found and in use), or -1.
   int LiveSlot(int socket) const;
+
+  // The connection fields of an OV server's slot are written here and nowhere else.
+  void ReleaseOVSlot(int slot) { OVServers[slot].InUse = 0; }
+  void ReleaseQSlot(int q) { QServers[q].InUse = 0; }
+  void AssignSocket(int slot, int socket) {
+    OVServers[slot].Socket = socket;
+    OVServers[slot].Connected = 0;
+  }
+  void MarkWritable(int slot) { OVServers[slot].Writable = 1; }
+  // FD_CONNECT came: Connected is set whatever the outcome, which ConnectError then tells.
+  void MarkConnected(int slot, int connectError) {
+    OVServers[slot].Connected = 1;
+    OVServers[slot].ConnectError = connectError;
+  }
+  void MarkNotConnected(int slot) { OVServers[slot].Connected = 0; }
+  void MarkClosed(int slot) {
+    OVServers[slot].Connected = 0;
+    OVServers[slot].Reserved1 = 0;
+    OVServers[slot].Reserved2 = 0;
+  }
 };
 
 }  // namespace ov
