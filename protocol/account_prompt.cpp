@@ -154,7 +154,7 @@ void AccountPrompts::ChangePassword(int socket, int slot) {
   debug_.Append("[" + name + std::string(32, '*') + "]");
 }
 
-void AccountPrompts::OKBtnClick() {
+void AccountPrompts::Answer() {
   lastResult_ = 1;
   if (shown_ != nullptr) {
     shown_->result = 1;
@@ -165,7 +165,7 @@ void AccountPrompts::OKBtnClick() {
   loginDialog_.HideDialog();
 }
 
-void AccountPrompts::CancelBtnClick() {
+void AccountPrompts::Cancel() {
   lastResult_ = 2;
   if (shown_ != nullptr) {
     shown_->result = 2;
@@ -174,7 +174,7 @@ void AccountPrompts::CancelBtnClick() {
   loginDialog_.HideDialog();
 }
 
-void AccountPrompts::FormClose() {
+void AccountPrompts::Dismiss() {
   if (shown_ != nullptr) {
     lastResult_ = 2;
     shown_->result = 2;

@@ -26,7 +26,7 @@ struct LoginStep {
   bool field2Masked = true;
 };
 
-// The login dialog on screen (TPWDlg). Its OK, Cancel and close go to AccountPrompts.
+// The login dialog on screen (LoginDialog). Its OK, Cancel and close go to AccountPrompts.
 class LoginDialogView {
  public:
   virtual ~LoginDialogView() = default;
@@ -54,10 +54,10 @@ class AccountPrompts {
 
   void AccountPrompt(int socket, const std::string& kind, const std::string& caption);
 
-  // The dialog's handlers.
-  void OKBtnClick();
-  void CancelBtnClick();
-  void FormClose();  // close box or Escape; also after OK and Cancel
+  // The user answers the step the dialog shows.
+  void Answer();   // OK
+  void Cancel();   // Cancel
+  void Dismiss();  // close box or Escape; also after OK and Cancel
   int PWResult() const;
 
  private:

@@ -35,7 +35,7 @@ void ReleaseSlot(ServersTreeView& tree, Consoles& consoles, Record& record) {
     record.TreeNode = 0;
     tree.DeleteNode(node);
   }
-  if (ConsoleWindow* window = record.Window; window != nullptr) {
+  if (Console* window = record.Window; window != nullptr) {
     record.Window = nullptr;
     consoles.MarkDead(*window);
   }

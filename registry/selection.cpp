@@ -45,11 +45,11 @@ void Selection::UpdateSelection() {
 }
 
 void Selection::OpenServerWindow(int slot, int serverId, Opener opener) {
-  ConsoleWindow* window = OpenWindow(slot, serverId);
+  Console* window = OpenWindow(slot, serverId);
   if (window != nullptr && window->view != nullptr && opener == Opener::User) window->view->TakeFocus();
 }
 
-ConsoleWindow* Selection::OpenWindow(int slot, int serverId) {
+Console* Selection::OpenWindow(int slot, int serverId) {
   // Only a connection in use has a server whose window could be shown; slot 0 is never one.
   if (slot < 1 || slot >= kSlotCount || tables_.OVServers[slot].InUse != 1 || serverId < 0) return nullptr;
 
@@ -59,7 +59,7 @@ ConsoleWindow* Selection::OpenWindow(int slot, int serverId) {
       if (ov.Window->view != nullptr) ov.Window->view->BringToFront();
       return ov.Window;
     }
-    ConsoleWindow& window = consoles_.Create(ConsoleKind::OVServer, slot, 0, 1, "OV Server on " + ov.Name);
+    Console& window = consoles_.Create(ConsoleKind::OVServer, slot, 0, 1, "OV Server on " + ov.Name);
     tables_.OVServers[slot].Window = &window;
     return &window;
   }
@@ -72,7 +72,7 @@ ConsoleWindow* Selection::OpenWindow(int slot, int serverId) {
     if (server.Window->view != nullptr) server.Window->view->BringToFront();
     return server.Window;
   }
-  ConsoleWindow& window =
+  Console& window =
       consoles_.Create(ConsoleKind::QuakeServer, slot, serverId, server.ConsoleMode, server.Title);
   tables_.QServers[q].Window = &window;
   sender_.SendControl(tables_.OVServers[slot].Socket, 42, std::to_string(serverId));

@@ -9,7 +9,7 @@ class ServerTables;
 class Desktop;
 class Consoles;
 class FrameSender;
-class ConsoleWindow;
+class Console;
 
 // The tree trSvrs on screen. Nodes are known by ids that are never reused; 0 is none.
 class ServersTreeView {
@@ -45,7 +45,7 @@ class Selection {
   SelectionKind Kind() const { return kind_; }
 
  private:
-  ConsoleWindow* OpenWindow(int slot, int serverId);  // the window shown, or none
+  Console* OpenWindow(int slot, int serverId);  // the window shown, or none
 
   ServerTables& tables_;
   Desktop& desktop_;

@@ -8,7 +8,7 @@ namespace ov {
 constexpr int kSlotCount = 21;
 constexpr int kTypeCount = 6;
 
-class ConsoleWindow;
+class Console;
 
 struct OVIst {
   std::string TypeName;
@@ -16,7 +16,7 @@ struct OVIst {
 
 struct OVIrec {
   int InUse = 0;
-  ConsoleWindow* Window = nullptr;
+  Console* Window = nullptr;
   int TreeNode = 0;  // node id of trSvrs, 0 = none
   int Socket = 0;    // handles start at 1, so 0 never matches a socket
   int Writable = 0;
@@ -33,7 +33,7 @@ struct QSIrec {
   int InUse = 0;
   int OVIndex = 0;
   int ServerId = 0;
-  ConsoleWindow* Window = nullptr;
+  Console* Window = nullptr;
   int TreeNode = 0;
   std::string Info2;
   std::string Title;

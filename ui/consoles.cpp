@@ -8,15 +8,15 @@
 
 namespace ov {
 
-ConsoleWindow& Consoles::Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
-                                const std::string& caption) {
-  auto window = std::make_unique<ConsoleWindow>();
+Console& Consoles::Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
+                          const std::string& caption) {
+  auto window = std::make_unique<Console>();
   window->kind = kind;
   window->OVIndex = ovIndex;
   window->ServerId = serverId;
   window->ConsoleMode = consoleMode;
   window->caption = caption;
-  ConsoleWindow& created = *window;
+  Console& created = *window;
   windows_.push_back(std::move(window));
   // The key is set before the window shows, so the view sees its caption from the start.
   created.view = windowSystem_.CreateConsoleView(created);
@@ -30,32 +30,32 @@ void Consoles::RouteConsoleText(int socket, int serverId, std::string_view text)
     return;
   }
   if (serverId == 0) {
-    if (ConsoleWindow* w = tables_.OVServers[slot].Window) AppendConsole(*w, text);
+    if (Console* w = tables_.OVServers[slot].Window) AppendConsole(*w, text);
     return;
   }
   const int q = tables_.FindQServer(slot, serverId);
   if (q == -1) return;
-  if (ConsoleWindow* w = tables_.QServers[q].Window) AppendConsole(*w, text);
+  if (Console* w = tables_.QServers[q].Window) AppendConsole(*w, text);
 }
 
-void Consoles::AppendConsole(ConsoleWindow& window, std::string_view text) {
+void Consoles::AppendConsole(Console& window, std::string_view text) {
   window.log.Append(text, window.ConsoleMode);
   if (window.view) window.view->LogChanged();
 }
 
-void Consoles::InputLineEnter(ConsoleWindow& window, const std::string& line) {
+void Consoles::SendLine(Console& window, const std::string& line) {
   // A dead window holds -1 in both ids, for which nothing is sent.
   sender_.SendConsole(window.OVIndex, window.ServerId, line);
 }
 
-void Consoles::MarkDead(ConsoleWindow& window) {
+void Consoles::MarkDead(Console& window) {
   window.caption += "[Dead]";
   window.OVIndex = -1;
   window.ServerId = -1;
   if (window.view) window.view->CaptionChanged();
 }
 
-void Consoles::FormClose(ConsoleWindow& window) {
+void Consoles::CloseWindow(Console& window) {
   auto& t = tables_;
   const bool live = window.OVIndex != -1 && window.ServerId != -1;
   const bool slotValid = window.OVIndex >= 0 && window.OVIndex < kSlotCount;

@@ -24,7 +24,7 @@ void PlaceLabel(QLabel* label, const QString& text, int left, int top) {
 
 }  // namespace
 
-TPWDlg::TPWDlg(QWidget* parent) : QDialog(parent) {
+LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
   setObjectName("PWDlg");
   setWindowTitle("Login");
   setModal(false);
@@ -78,11 +78,11 @@ TPWDlg::TPWDlg(QWidget* parent) : QDialog(parent) {
   edPW2->setAccessibleName(lPW2->text());
 
   setFixedSize(231, 127);
-  connect(OKBtn, &QPushButton::clicked, this, &TPWDlg::OKBtnClick);
-  connect(CancelBtn, &QPushButton::clicked, this, &TPWDlg::CancelBtnClick);
+  connect(OKBtn, &QPushButton::clicked, this, &LoginDialog::OKBtnClick);
+  connect(CancelBtn, &QPushButton::clicked, this, &LoginDialog::CancelBtnClick);
 }
 
-void TPWDlg::ShowStep(const LoginStep& step) {
+void LoginDialog::ShowStep(const LoginStep& step) {
   setWindowTitle(LiteralTitle(ToQt(step.caption)));  // the OV server's caption, as it sent it
   PlaceLabel(lPW1, ToQt(step.label1), 8, 8);
   PlaceLabel(lPW2, ToQt(step.label2), 8, 53);
@@ -101,12 +101,12 @@ void TPWDlg::ShowStep(const LoginStep& step) {
   edPW1->setFocus(Qt::OtherFocusReason);
 }
 
-void TPWDlg::HideDialog() { hide(); }
+void LoginDialog::HideDialog() { hide(); }
 
-std::string TPWDlg::Field1() const { return FromQt(edPW1->text()); }
-std::string TPWDlg::Field2() const { return FromQt(edPW2->text()); }
+std::string LoginDialog::Field1() const { return FromQt(edPW1->text()); }
+std::string LoginDialog::Field2() const { return FromQt(edPW2->text()); }
 
-void TPWDlg::OKBtnClick() {
+void LoginDialog::OKBtnClick() {
   // A character the protocol cannot carry would go out as "?", and any other such character would then
   // match it: the answer waits until the field holds only what can be sent, as typed.
   for (QLineEdit* field : {edPW1, edPW2}) {
@@ -125,17 +125,17 @@ void TPWDlg::OKBtnClick() {
   emit answered();
 }
 
-void TPWDlg::CancelBtnClick() { emit cancelled(); }
+void LoginDialog::CancelBtnClick() { emit cancelled(); }
 
-void TPWDlg::reject() { CancelBtnClick(); }
+void LoginDialog::reject() { CancelBtnClick(); }
 
-void TPWDlg::closeEvent(QCloseEvent* event) {
+void LoginDialog::closeEvent(QCloseEvent* event) {
   // Not QDialog's own handling, which would answer through reject(): the close box has its own handler.
   event->accept();
   emit dismissed();
 }
 
-void TPWDlg::CentreOnScreen() {
+void LoginDialog::CentreOnScreen() {
   QScreen* screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   QRect frame = frameGeometry();

@@ -10,11 +10,12 @@ class QPushButton;
 
 namespace ov {
 
-class TPWDlg : public QDialog, public LoginDialogView {
+// The form TPWDlg.
+class LoginDialog : public QDialog, public LoginDialogView {
   Q_OBJECT
 
  public:
-  explicit TPWDlg(QWidget* parent = nullptr);
+  explicit LoginDialog(QWidget* parent = nullptr);
 
   void ShowStep(const LoginStep& step) override;
   void HideDialog() override;

@@ -35,7 +35,7 @@ QTreeWidgetItem* Successor(QTreeWidget* tree, QTreeWidgetItem* item) {
 
 }  // namespace
 
-TfSvrs::TfSvrs(QWidget* parent) : QMdiSubWindow(parent) {
+ServersWindow::ServersWindow(QWidget* parent) : QMdiSubWindow(parent) {
   setObjectName("fSvrs");
   setWindowTitle("Servers");
   // A fixed border with the system menu and the minimise box; the close box only minimises.
@@ -45,45 +45,45 @@ TfSvrs::TfSvrs(QWidget* parent) : QMdiSubWindow(parent) {
 
   body_ = new QWidget(this);
   body_->setFixedSize(kClientWidth, kClientHeight);
-  trSvrs = new QTreeWidget(body_);
-  trSvrs->setObjectName("trSvrs");
-  trSvrs->setAccessibleName("Servers");
-  trSvrs->setGeometry(0, 4, 233, 149);
-  trSvrs->setHeaderHidden(true);
-  trSvrs->setColumnCount(1);
-  trSvrs->setIndentation(19);
-  trSvrs->setSelectionMode(QAbstractItemView::SingleSelection);
-  trSvrs->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  trSvrs->setExpandsOnDoubleClick(false);  // a double click opens the server's window instead
+  tree_ = new QTreeWidget(body_);
+  tree_->setObjectName("trSvrs");
+  tree_->setAccessibleName("Servers");
+  tree_->setGeometry(0, 4, 233, 149);
+  tree_->setHeaderHidden(true);
+  tree_->setColumnCount(1);
+  tree_->setIndentation(19);
+  tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+  tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tree_->setExpandsOnDoubleClick(false);  // a double click opens the server's window instead
   // The selection stays visible while another window has the focus.
-  QPalette palette = trSvrs->palette();
+  QPalette palette = tree_->palette();
   for (auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
     palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
   }
-  trSvrs->setPalette(palette);
+  tree_->setPalette(palette);
 
   setWidget(body_);
   FitToClientArea();
-  connect(trSvrs, &QTreeWidget::itemSelectionChanged, this, &TfSvrs::trSvrsChange);
-  connect(trSvrs, &QTreeWidget::itemClicked, this, &TfSvrs::trSvrsClick);
-  connect(trSvrs, &QTreeWidget::itemDoubleClicked, this, &TfSvrs::trSvrsDblClick);
+  connect(tree_, &QTreeWidget::itemSelectionChanged, this, &ServersWindow::trSvrsChange);
+  connect(tree_, &QTreeWidget::itemClicked, this, &ServersWindow::trSvrsClick);
+  connect(tree_, &QTreeWidget::itemDoubleClicked, this, &ServersWindow::trSvrsDblClick);
 }
 
-void TfSvrs::FitToClientArea() { setFixedSize(sizeHint()); }
+void ServersWindow::FitToClientArea() { setFixedSize(sizeHint()); }
 
-void TfSvrs::ShowServers() {
+void ServersWindow::ShowServers() {
   showNormal();
   raise();
   if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
 }
 
-void TfSvrs::trSvrsChange() { emit selectionChanged(); }
+void ServersWindow::trSvrsChange() { emit selectionChanged(); }
 
-void TfSvrs::trSvrsClick() { emit selectionChanged(); }
+void ServersWindow::trSvrsClick() { emit selectionChanged(); }
 
-void TfSvrs::trSvrsDblClick() { emit openRequested(); }
+void ServersWindow::trSvrsDblClick() { emit openRequested(); }
 
-int TfSvrs::AddNode(int parent, const std::string& text) {
+int ServersWindow::AddNode(int parent, const std::string& text) {
   const int node = nextNode_++;
   auto* item = new QTreeWidgetItem(QStringList(ToQt(text)));
   item->setData(0, kNodeRole, node);
@@ -91,61 +91,61 @@ int TfSvrs::AddNode(int parent, const std::string& text) {
   if (parent != 0 && found != items_.end()) {
     found->second->addChild(item);
   } else {
-    trSvrs->addTopLevelItem(item);
+    tree_->addTopLevelItem(item);
   }
   items_[node] = item;
   return node;
 }
 
-void TfSvrs::DeleteNode(int node) {
+void ServersWindow::DeleteNode(int node) {
   const auto found = items_.find(node);
   if (found == items_.end()) return;
   QTreeWidgetItem* item = found->second;
-  const QList<QTreeWidgetItem*> selected = trSvrs->selectedItems();
+  const QList<QTreeWidgetItem*> selected = tree_->selectedItems();
   const bool selectionGoes = !selected.isEmpty() && Contains(item, selected.front());
-  QTreeWidgetItem* successor = selectionGoes ? Successor(trSvrs, item) : nullptr;
+  QTreeWidgetItem* successor = selectionGoes ? Successor(tree_, item) : nullptr;
 
   Forget(item);
   {
     // The tree's own reports during the removal would come in a half-done state (or not at all when
     // a parent of the selection goes); the change is reported once, below, when the tree is whole.
-    const QSignalBlocker blocker(trSvrs);
+    const QSignalBlocker blocker(tree_);
     delete item;
     if (selectionGoes) {
       if (successor != nullptr) {
-        trSvrs->setCurrentItem(successor);
+        tree_->setCurrentItem(successor);
       } else {
-        trSvrs->clearSelection();
-        trSvrs->setCurrentItem(nullptr);
+        tree_->clearSelection();
+        tree_->setCurrentItem(nullptr);
       }
-    } else if (trSvrs->selectedItems() != selected) {
+    } else if (tree_->selectedItems() != selected) {
       // When the deleted node was current but not selected, the view moves the current index to a
       // neighbour and selects it: the selection stays what the user left.
-      trSvrs->clearSelection();
+      tree_->clearSelection();
       if (!selected.isEmpty()) selected.front()->setSelected(true);
     }
   }
   if (selectionGoes) trSvrsChange();
 }
 
-int TfSvrs::SelectedNode() const {
-  const QList<QTreeWidgetItem*> selected = trSvrs->selectedItems();
+int ServersWindow::SelectedNode() const {
+  const QList<QTreeWidgetItem*> selected = tree_->selectedItems();
   return selected.isEmpty() ? 0 : NodeOf(selected.front());
 }
 
-int TfSvrs::NodeOf(const QTreeWidgetItem* item) const { return item->data(0, kNodeRole).toInt(); }
+int ServersWindow::NodeOf(const QTreeWidgetItem* item) const { return item->data(0, kNodeRole).toInt(); }
 
-void TfSvrs::Forget(QTreeWidgetItem* item) {
+void ServersWindow::Forget(QTreeWidgetItem* item) {
   items_.erase(NodeOf(item));
   for (int i = 0; i < item->childCount(); ++i) Forget(item->child(i));
 }
 
-void TfSvrs::closeEvent(QCloseEvent* event) {
+void ServersWindow::closeEvent(QCloseEvent* event) {
   event->ignore();
   showMinimized();
 }
 
-bool TfSvrs::event(QEvent* event) {
+bool ServersWindow::event(QEvent* event) {
   const bool handled = QMdiSubWindow::event(event);
   // The frame around the fixed client area is known only inside the frame window, and follows the
   // style and its font.

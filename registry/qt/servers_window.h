@@ -12,14 +12,15 @@ class QTreeWidgetItem;
 
 namespace ov {
 
-class TfSvrs : public QMdiSubWindow, public ServersTreeView {
+// The form TfSvrs.
+class ServersWindow : public QMdiSubWindow, public ServersTreeView {
   Q_OBJECT
 
  public:
   static constexpr int kClientWidth = 235;
   static constexpr int kClientHeight = 156;
 
-  explicit TfSvrs(QWidget* parent = nullptr);
+  explicit ServersWindow(QWidget* parent = nullptr);
 
   // "Show Servers": back from minimised or hidden, to the front.
   void ShowServers();
@@ -28,7 +29,7 @@ class TfSvrs : public QMdiSubWindow, public ServersTreeView {
   void DeleteNode(int node) override;
   int SelectedNode() const override;
 
-  QTreeWidget* trSvrs = nullptr;
+  QTreeWidget* Tree() const { return tree_; }  // trSvrs
 
  signals:
   void selectionChanged();  // the tree's selection changed, or a node was clicked
@@ -39,6 +40,7 @@ class TfSvrs : public QMdiSubWindow, public ServersTreeView {
   bool event(QEvent* event) override;
 
  private:
+  QTreeWidget* tree_ = nullptr;  // trSvrs
   void trSvrsChange();
   void trSvrsClick();
   void trSvrsDblClick();

@@ -173,7 +173,7 @@ std::vector<std::string> FakeTree::Texts(int parent) const {
 
 // ---- FakeWindowSystem
 
-ConsoleView* FakeWindowSystem::CreateConsoleView(ConsoleWindow& window) {
+ConsoleView* FakeWindowSystem::CreateConsoleView(Console& window) {
   views.push_back(std::make_unique<FakeConsoleView>(window));
   return views.back().get();
 }
@@ -208,9 +208,9 @@ void TestClient::AnswerLogin(bool ok, const std::string& f1, const std::string& 
     login.field1 = f1;
     login.field2 = f2;
     if (ok) {
-      client.prompts.OKBtnClick();
+      client.prompts.Answer();
     } else {
-      client.prompts.CancelBtnClick();
+      client.prompts.Cancel();
     }
   });
 }
@@ -218,10 +218,10 @@ void TestClient::AnswerLogin(bool ok, const std::string& f1, const std::string& 
 void TestClient::ProcessCloseRequests() {
   for (auto& v : windows.views) {
     if (v->closeRequests > 0 && v->window != nullptr) {
-      ConsoleWindow* w = v->window;
+      Console* w = v->window;
       v->window = nullptr;
       v->closeRequests = 0;
-      client.consoles.FormClose(*w);
+      client.consoles.CloseWindow(*w);
     }
   }
 }

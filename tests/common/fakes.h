@@ -175,19 +175,19 @@ class FakeTree : public ServersTreeView {
 
 class FakeConsoleView : public ConsoleView {
  public:
-  explicit FakeConsoleView(ConsoleWindow& w) : window(&w) {}
+  explicit FakeConsoleView(Console& w) : window(&w) {}
   void CaptionChanged() override { ++captionChanges; }
   void LogChanged() override { ++logChanges; }
   void BringToFront() override { ++broughtToFront; }
   void TakeFocus() override { ++focusTaken; }
   void CloseLater() override { ++closeRequests; }
-  ConsoleWindow* window;
+  Console* window;
   int captionChanges = 0, logChanges = 0, broughtToFront = 0, focusTaken = 0, closeRequests = 0;
 };
 
 class FakeWindowSystem : public WindowSystem {
  public:
-  ConsoleView* CreateConsoleView(ConsoleWindow& window) override;
+  ConsoleView* CreateConsoleView(Console& window) override;
   std::vector<std::unique_ptr<FakeConsoleView>> views;  // every view ever created, in order
 };
 

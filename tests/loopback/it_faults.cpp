@@ -141,7 +141,7 @@ struct LiveClient {
       QTimer::singleShot(0, &context, [this, name, password] {
         login.field1 = name;
         login.field2 = password;
-        client.prompts.OKBtnClick();
+        client.prompts.Answer();
       });
     };
   }
@@ -520,7 +520,7 @@ TEST(ClientUnderFaults, FloodsOfLoginRequestsAreRefusedBeyondOnePromptPerServer)
         --unanswered;
         c.login.field1 = "admin";
         c.login.field2 = "pw";
-        c.client.prompts.OKBtnClick();
+        c.client.prompts.Answer();
       });
     };
     const long before = RssKb();

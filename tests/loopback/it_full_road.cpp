@@ -119,7 +119,7 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
   LiveProgram p;
   ASSERT_TRUE(p.started);
   ScriptedPeer peer;
-  TfMain& m = p.Main();
+  MainWindow& m = p.Main();
 
   // 1-2. Connect, as the user fills the dialog; the attempt waits for the connection.
   p.Connect("127.0.0.1", peer.Port());
@@ -169,7 +169,7 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
   EXPECT_EQ(p.Log(p.Window("OV Server on Scripted")).find("Duel: map"), std::string::npos);
   LiveProgram::Enter(p.Window("Duel"), "status");
   EXPECT_EQ(peer.Next(), "0007 status");
-  EXPECT_TRUE(p.Window("Duel")->ConCed->text().isEmpty());
+  EXPECT_TRUE(p.Window("Duel")->Input()->text().isEmpty());
   LiveProgram::Enter(p.Window("OV Server on Scripted"), "help");
   EXPECT_EQ(peer.Next(), "0000 help");
   // Closing a game server's window tells the OV server to stop sending its console.
@@ -207,8 +207,8 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
   EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers", "OV Server on Scripted[Dead]", "Duel[Dead]"}));
   EXPECT_FALSE(m.tbWnd->isEnabled() || m.tbDis->isEnabled() || m.mnuDis->isEnabled());
   LiveProgram::Enter(p.Window("Duel[Dead]"), "status");
-  EXPECT_TRUE(p.Window("Duel[Dead]")->ConCed->text().isEmpty());
-  m.Cleanup1->trigger();
+  EXPECT_TRUE(p.Window("Duel[Dead]")->Input()->text().isEmpty());
+  m.CleanupItem()->trigger();
   ASSERT_TRUE(PumpUntil([&] { return p.Captions() == std::vector<std::string>({"Servers"}); }));
   EXPECT_TRUE(p.AllActed());
   // Nothing reached the peer beyond the frames above: no repeated announcement, no stray console text.

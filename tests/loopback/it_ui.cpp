@@ -99,7 +99,7 @@ void LiveProgram::CancelDialogs() {
 }
 
 void LiveProgram::Connect(const QString& address, int port, const QString& timeoutCount) {
-  TConnDlg* dialog = ui.ConnDlg;
+  ConnectDialog* dialog = ui.ConnDlg;
   When(
       "the connect dialog", [dialog] { return QApplication::activeModalWidget() == dialog; },
       [dialog, address, port, timeoutCount] {
@@ -115,7 +115,7 @@ void LiveProgram::Connect(const QString& address, int port, const QString& timeo
 }
 
 void LiveProgram::AnswerPrompt(const QString& label1, const QString& field1, const QString& field2) {
-  TPWDlg* dialog = ui.PWDlg;
+  LoginDialog* dialog = ui.PWDlg;
   When(
       "the login dialog asking for " + label1.toStdString(),
       [dialog, label1] { return dialog->isVisible() && dialog->lPW1->text() == label1; },
@@ -132,7 +132,7 @@ void LiveProgram::AnswerPrompt(const QString& label1, const QString& field1, con
 
 void LiveProgram::StartServer(const QString& host, const QString& type, const QString& title,
                               const QString& command) {
-  TfStart* dialog = ui.fStart;
+  StartServerDialog* dialog = ui.fStart;
   When(
       "the start-server dialog", [dialog] { return QApplication::activeModalWidget() == dialog; },
       [dialog, host, type, title, command] {
@@ -151,19 +151,19 @@ void LiveProgram::StartServer(const QString& host, const QString& type, const QS
   Main().tbStart->click();
 }
 
-TfMain& LiveProgram::Main() const { return *ui.fMain; }
+MainWindow& LiveProgram::Main() const { return *ui.fMain; }
 
 // The whole line, as assistive technology reads it: the bar itself may show it cut to its width.
 std::string LiveProgram::StatusText() const { return FromQt(ui.fMain->StatusText->accessibleName()); }
 
 std::string LiveProgram::DebugPane() const {
   ui.fMain->FlushDebugPane();
-  return FromQt(ui.fMain->Memo1->toPlainText());
+  return FromQt(ui.fMain->DebugPane()->toPlainText());
 }
 
 std::vector<std::string> LiveProgram::Tree() const {
   std::vector<std::string> lines;
-  const QTreeWidget* tree = ui.fSvrs->trSvrs;
+  const QTreeWidget* tree = ui.fSvrs->Tree();
   for (int i = 0; i < tree->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* top = tree->topLevelItem(i);
     lines.push_back(FromQt(top->text(0)));
@@ -173,7 +173,7 @@ std::vector<std::string> LiveProgram::Tree() const {
 }
 
 void LiveProgram::SelectNode(const QString& text) {
-  QTreeWidget* tree = ui.fSvrs->trSvrs;
+  QTreeWidget* tree = ui.fSvrs->Tree();
   const QList<QTreeWidgetItem*> found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
   ASSERT_EQ(found.size(), 1) << "node " << text.toStdString();
   tree->scrollToItem(found[0]);
@@ -193,30 +193,30 @@ std::vector<std::string> LiveProgram::Captions() const {
   return captions;
 }
 
-TfCustServ* LiveProgram::Window(const QString& caption) const {
+ConsoleWindow* LiveProgram::Window(const QString& caption) const {
   for (QMdiSubWindow* w : ui.fMain->MdiArea()->subWindowList()) {
-    auto* console = qobject_cast<TfCustServ*>(w);
+    auto* console = qobject_cast<ConsoleWindow*>(w);
     if (console && console->windowTitle() == caption) return console;
   }
   return nullptr;
 }
 
-std::string LiveProgram::Log(TfCustServ* window) { return FromQt(window->ConTxt->toPlainText()); }
+std::string LiveProgram::Log(ConsoleWindow* window) { return FromQt(window->Log()->toPlainText()); }
 
-void LiveProgram::Enter(TfCustServ* window, const QString& line) {
-  Type(window->ConCed, line);
-  Key(window->ConCed, Qt::Key_Return, "\r");
+void LiveProgram::Enter(ConsoleWindow* window, const QString& line) {
+  Type(window->Input(), line);
+  Key(window->Input(), Qt::Key_Return, "\r");
 }
 
 bool LiveProgram::LogShows(const QString& caption, const QString& text, int patienceMs) {
   const bool shown = PumpUntil(
       [&] {
-        TfCustServ* w = Window(caption);
-        return w && w->ConTxt->toPlainText().contains(text);
+        ConsoleWindow* w = Window(caption);
+        return w && w->Log()->toPlainText().contains(text);
       },
       patienceMs);
   if (!shown) {
-    TfCustServ* w = Window(caption);
+    ConsoleWindow* w = Window(caption);
     ADD_FAILURE() << "the window \"" << caption.toStdString() << "\" never showed \"" << text.toStdString()
                   << "\"; it shows:\n"
                   << (w ? Log(w) : "(no such window)");

@@ -15,8 +15,8 @@
 #include "ui/qt/qt_platform.h"
 
 namespace ov {
-class TfCustServ;
-class TfMain;
+class ConsoleWindow;
+class MainWindow;
 }  // namespace ov
 
 namespace ov::it {
@@ -52,7 +52,7 @@ class LiveProgram {
   // System > Start: picks the host and the type, types the command line and the title, presses Start.
   void StartServer(const QString& host, const QString& type, const QString& title, const QString& command);
 
-  TfMain& Main() const;
+  MainWindow& Main() const;
   // What the user reads, as bytes (comparisons of std::string print readably when they fail).
   std::string StatusText() const;
   std::string DebugPane() const;  // Memo1 as it stands now
@@ -60,10 +60,10 @@ class LiveProgram {
   std::vector<std::string> Tree() const;
   void SelectNode(const QString& text);       // clicks the node, as the user would
   std::vector<std::string> Captions() const;  // the frame's child windows, in creation order
-  TfCustServ* Window(const QString& caption) const;
-  static std::string Log(TfCustServ* window);  // what the window's log shows
+  ConsoleWindow* Window(const QString& caption) const;
+  static std::string Log(ConsoleWindow* window);  // what the window's log shows
   // Types a line into the window's input line and presses Enter.
-  static void Enter(TfCustServ* window, const QString& line);
+  static void Enter(ConsoleWindow* window, const QString& line);
   // Waits until the window's log shows text; false (with the log printed) when it never does.
   bool LogShows(const QString& caption, const QString& text, int patienceMs = kPatienceMs);
 

@@ -122,9 +122,9 @@ class LeakSessions : public ::testing::Test {
   }
 
   // The OV server's window and both game servers' windows of the slot, once all are open.
-  std::vector<ConsoleWindow*> OpenWindows(int slot) {
-    std::vector<ConsoleWindow*> open;
-    if (ConsoleWindow* w = client->tables.OVServers[slot].Window) open.push_back(w);
+  std::vector<Console*> OpenWindows(int slot) {
+    std::vector<Console*> open;
+    if (Console* w = client->tables.OVServers[slot].Window) open.push_back(w);
     for (const QSIrec& q : client->tables.QServers)
       if (q.InUse == 1 && q.OVIndex == slot && q.Window != nullptr) open.push_back(q.Window);
     return open;
@@ -138,12 +138,12 @@ class LeakSessions : public ::testing::Test {
     ASSERT_TRUE(Pump([&] { return OpenWindows(slot).size() == 1 + games.size(); })) << "windows not open";
 
     // A console line typed into a game server's window comes back as its answer.
-    ConsoleWindow* game = OpenWindows(slot).back();
-    auto* view = dynamic_cast<TfCustServ*>(game->view);
+    Console* game = OpenWindows(slot).back();
+    auto* view = dynamic_cast<ConsoleWindow*>(game->view);
     ASSERT_NE(view, nullptr);
-    view->ConCed->setText("say round " + QString::number(round));
+    view->Input()->setText("say round " + QString::number(round));
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QApplication::sendEvent(view->ConCed, &enter);
+    QApplication::sendEvent(view->Input(), &enter);
     const std::string echo = "Server: round " + std::to_string(round);
     ASSERT_TRUE(Pump([&] { return game->log.Text().find(echo) != std::string::npos; })) << "no echo";
 

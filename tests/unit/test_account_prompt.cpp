@@ -69,7 +69,7 @@ TEST(AccountPrompt, CancelOrCloseBoxAtLoginClosesTheConnection) {
     ASSERT_EQ(t.tree.Texts().size(), 1u);
     t.desktop.Clear();
     if (closeBox) {
-      t.loop.After(1, [&] { t.client.prompts.FormClose(); });
+      t.loop.After(1, [&] { t.client.prompts.Dismiss(); });
     } else {
       t.AnswerLogin(false, "typed", "but cancelled");
     }

@@ -20,19 +20,19 @@ struct Served : test::TestClient {
     Receive(socket, FrameOf("1025", "7" + kSep + kSep + "Duel" + kSep + kSep + "1" + kSep + quakeMode));
     sockets.sockets.at(socket).sent.clear();
   }
-  ConsoleWindow* ovWindow() { return client.tables.OVServers[slot].Window; }
-  ConsoleWindow* duel() { return client.tables.QServers[client.tables.FindQServer(slot, 7)].Window; }
+  Console* ovWindow() { return client.tables.OVServers[slot].Window; }
+  Console* duel() { return client.tables.QServers[client.tables.FindQServer(slot, 7)].Window; }
   std::vector<std::string> Sent() {
     std::vector<std::string> out;
     for (const Frame& f : SentFrames(socket)) out.push_back(f.code + " " + f.payload);
     sockets.sockets.at(socket).sent.clear();
     return out;
   }
-  void Close(ConsoleWindow* w) {  // as the widget does: the view lets go first
+  void Close(Console* w) {  // as the widget does: the view lets go first
     for (auto& v : windows.views) {
       if (v->window == w) v->window = nullptr;
     }
-    client.consoles.FormClose(*w);
+    client.consoles.CloseWindow(*w);
   }
 };
 
@@ -70,16 +70,16 @@ TEST(Consoles, TextFromASocketWithoutALiveSlotIsReported) {
 
 TEST(Consoles, EnterSendsTheLineToTheWindowsServerAndNothingOnceDead) {
   Served s;
-  s.client.consoles.InputLineEnter(*s.ovWindow(), "status");
-  s.client.consoles.InputLineEnter(*s.duel(), "map e1m1");
-  s.client.consoles.InputLineEnter(*s.duel(), "");
+  s.client.consoles.SendLine(*s.ovWindow(), "status");
+  s.client.consoles.SendLine(*s.duel(), "map e1m1");
+  s.client.consoles.SendLine(*s.duel(), "");
   EXPECT_EQ(s.Sent(), (std::vector<std::string>{"0000 status", "0007 map e1m1", "0007 "}));
   EXPECT_EQ(s.ovWindow()->log.Text(), "");  // typed lines are not copied into the log
 
-  ConsoleWindow* duel = s.duel();
+  Console* duel = s.duel();
   s.Receive(s.socket, FrameOf("1028", "7"));
   ASSERT_EQ(duel->caption, "Duel[Dead]");
-  s.client.consoles.InputLineEnter(*duel, "anyone?");
+  s.client.consoles.SendLine(*duel, "anyone?");
   EXPECT_TRUE(s.Sent().empty());
 }
 
@@ -93,11 +93,11 @@ TEST(Consoles, ClosingAQuakeWindowSends41AndADeadOneNothing) {
 
   // A dead window closes without sending and leaves the record of the server's newer window alone.
   s.client.selection.OpenServerWindow(s.slot, 7);
-  ConsoleWindow* old = s.duel();
+  Console* old = s.duel();
   s.client.tables.QServers[q].Window = nullptr;
   s.client.consoles.MarkDead(*old);
   s.client.selection.OpenServerWindow(s.slot, 7);
-  ConsoleWindow* fresh = s.duel();
+  Console* fresh = s.duel();
   s.Sent();
   s.Close(old);
   EXPECT_TRUE(s.Sent().empty());

@@ -171,7 +171,7 @@ TEST(Registry, ServerInfoThatNamesNoLiveServerChangesNothing) {
 TEST(Registry, RemoveDeletesTheNodeMarksTheWindowDeadAndFreesTheSlot) {
   Named n;
   n.Quake(5, kSep + "alpha");
-  ConsoleWindow* window = n.q(5).Window;
+  Console* window = n.q(5).Window;
 
   Message(n.t, n.socket, 28, "5" + kSep + "more");  // the whole payload is the number
   ExpectError(n.t, "Error: Bad Remove received (illegible ID)");

@@ -52,7 +52,7 @@ TEST(Selection, OpeningAWindowShowsTheOneThatExistsOrCreatesItAndAnnouncesIt) {
   Named n("Gamma");
   n.Quake(12, kSep + "Arena" + kSep + kSep + "1" + kSep + "2");
   Sent(n.t, n.socket);
-  ConsoleWindow* first = n.q(12).Window;
+  Console* first = n.q(12).Window;
 
   // A later 25 with another mode brings the window forward and leaves its mode.
   Message(n.t, n.socket, 25, "12" + kSep + kSep + "Arena" + kSep + kSep + "1" + kSep + "1");
@@ -62,14 +62,14 @@ TEST(Selection, OpeningAWindowShowsTheOneThatExistsOrCreatesItAndAnnouncesIt) {
   EXPECT_TRUE(Sent(n.t, n.socket).empty());
 
   // Closed by the user: the next request makes a new window with the new mode and sends 42 again.
-  n.t.client.consoles.FormClose(*first);
+  n.t.client.consoles.CloseWindow(*first);
   n.t.client.selection.OpenServerWindow(n.slot, 12);
   EXPECT_EQ(n.q(12).Window->caption, "Arena");
   EXPECT_EQ(n.q(12).Window->ConsoleMode, 1);
   EXPECT_EQ(Sent(n.t, n.socket), (std::vector<std::string>{"1041 12", "1042 12"}));
 
   // The OV server's window comes back without a word to the server.
-  n.t.client.consoles.FormClose(*n.ov().Window);
+  n.t.client.consoles.CloseWindow(*n.ov().Window);
   n.t.client.selection.OpenServerWindow(n.slot, 0);
   EXPECT_EQ(n.ov().Window->caption, "OV Server on Gamma");
   EXPECT_TRUE(Sent(n.t, n.socket).empty());

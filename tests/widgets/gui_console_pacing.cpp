@@ -46,12 +46,12 @@ struct Program {
     sockets.Deliver(socket, bytes);
     loop.RunPending();
   }
-  ConsoleWindow* window(int id) {
+  Console* window(int id) {
     return id == 0 ? client.tables.OVServers[slot].Window
                    : client.tables.QServers[client.tables.FindQServer(slot, id)].Window;
   }
-  TfCustServ* view(int id) { return dynamic_cast<TfCustServ*>(window(id)->view); }
-  QString Shown(int id) { return view(id)->ConTxt->toPlainText(); }
+  ConsoleWindow* view(int id) { return dynamic_cast<ConsoleWindow*>(window(id)->view); }
+  QString Shown(int id) { return view(id)->Log()->toPlainText(); }
 };
 
 // Runs the event loop for the given time, or until done holds (at most two seconds then).
@@ -67,17 +67,17 @@ bool Process(const std::function<bool()>& done, int ms = 2000) {
 
 TEST(ConsolePacing, ACoveredLogWaitsAndCatchesUpWhenUncovered) {
   Program p;
-  TfCustServ* alpha = p.view(0);
-  TfCustServ* cover = p.view(7);
+  ConsoleWindow* alpha = p.view(0);
+  ConsoleWindow* cover = p.view(7);
   p.Receive(test::FrameOf("0000", "first\n"));
   ASSERT_TRUE(Process([&] { return p.Shown(0) == "first\n"; }));
 
   cover->setGeometry(alpha->geometry().adjusted(-4, -4, 4, 4));
   cover->raise();
   Process(nullptr, 50);
-  ASSERT_TRUE(alpha->ConTxt->viewport()->visibleRegion().isEmpty());
+  ASSERT_TRUE(alpha->Log()->viewport()->visibleRegion().isEmpty());
   p.Receive(test::FrameOf("0000", "while covered\n"));
-  Process(nullptr, 4 * TfCustServ::kRedrawMs);
+  Process(nullptr, 4 * ConsoleWindow::kRedrawMs);
   EXPECT_EQ(p.Shown(0), "first\n");              // nobody sees it: nothing laid out
   p.Receive(test::FrameOf("0007", "on top\n"));  // the covering window itself is seen
   EXPECT_TRUE(Process([&] { return p.Shown(7) == "on top\n"; }));
@@ -90,7 +90,7 @@ TEST(ConsolePacing, ACoveredLogWaitsAndCatchesUpWhenUncovered) {
   cover->raise();
   Process(nullptr, 50);
   p.Receive(test::FrameOf("0000", "later\n"));
-  Process(nullptr, 2 * TfCustServ::kRedrawMs);
+  Process(nullptr, 2 * ConsoleWindow::kRedrawMs);
   alpha->BringToFront();
   EXPECT_TRUE(Process([&] { return p.Shown(0) == "first\nwhile covered\nlater\n"; }));
 }

@@ -23,7 +23,7 @@ struct Harness {
   test::RecordingDesktop desktop;
   test::FakeTree tree;
   test::FakeWindowSystem windows;
-  TPWDlg dlg;
+  LoginDialog dlg;
   Client client{Platform{sockets, loop, desktop, tree, windows, dlg}};
 
   Harness() {
@@ -55,7 +55,7 @@ void Type(QLineEdit* field, const QString& text) {
 }
 
 TEST(LoginDialog, DesignTabOrderAndDefaults) {
-  TPWDlg dlg;
+  LoginDialog dlg;
   EXPECT_EQ(dlg.objectName(), "PWDlg");
   EXPECT_FALSE(dlg.isModal());
   EXPECT_FALSE(dlg.isVisible());

@@ -57,7 +57,7 @@ struct Program {
     if (show) ui.fMain->show();
   }
   ~Program() { ui.DestroyWidgets(); }  // they hold references into the client
-  TfMain& main() { return *ui.fMain; }
+  MainWindow& main() { return *ui.fMain; }
   int Connect(const std::string& name) {
     sockets.autoConnectError = 0;
     client.connections.ConnectToServer("127.0.0.1", 4044, 10);
@@ -94,13 +94,13 @@ struct Served : Program {
     }
     Sent(socket);
   }
-  ConsoleWindow* window(int id) {
+  Console* window(int id) {
     const int q = id == 0 ? -1 : client.tables.FindQServer(slot, id);
     return id == 0   ? client.tables.OVServers[slot].Window
            : q == -1 ? nullptr
                      : client.tables.QServers[q].Window;
   }
-  TfCustServ* view(int id) { return dynamic_cast<TfCustServ*>(window(id)->view); }
+  ConsoleWindow* view(int id) { return dynamic_cast<ConsoleWindow*>(window(id)->view); }
 };
 
 // Runs act on the modal window once it is up, from inside its own loop.
@@ -151,7 +151,7 @@ QStringList TabChain(QWidget* first, int count) {
 
 TEST(MainWindow, StartsWithTheServersWindowAndTheServerCommandsDisabled) {
   Program p("orvane-client", false);
-  TfMain& m = p.main();
+  MainWindow& m = p.main();
   EXPECT_TRUE(m.mnuWnd->isEnabled());  // the designed state, until the first showing maps the selection
   m.show();
   EXPECT_EQ(m.windowTitle(), "Orvane Client");
@@ -161,11 +161,12 @@ TEST(MainWindow, StartsWithTheServersWindowAndTheServerCommandsDisabled) {
   }
   EXPECT_FALSE(m.mnuKill->isVisible() || m.mnuEKill->isVisible() || m.tbKill->isVisibleTo(&m));
   EXPECT_EQ(m.MdiArea()->subWindowList(), QList<QMdiSubWindow*>{p.ui.fSvrs});
-  EXPECT_TRUE(m.WindowTileItem->isEnabled() && m.WindowMinimizeItem->isEnabled() && m.Cleanup1->isEnabled());
-  EXPECT_FALSE(m.Memo1->isVisibleTo(&m));
+  EXPECT_TRUE(m.WindowTileItem->isEnabled() && m.WindowMinimizeItem->isEnabled() &&
+              m.CleanupItem()->isEnabled());
+  EXPECT_FALSE(m.DebugPane()->isVisibleTo(&m));
 
   p.Connect("alpha");
-  p.ui.fSvrs->trSvrs->setCurrentItem(p.ui.fSvrs->trSvrs->topLevelItem(0));
+  p.ui.fSvrs->Tree()->setCurrentItem(p.ui.fSvrs->Tree()->topLevelItem(0));
   EXPECT_TRUE(m.mnuWnd->isEnabled() && m.mnuDis->isEnabled() && m.tbWnd->isEnabled() && m.tbDis->isEnabled());
 }
 
@@ -186,14 +187,14 @@ TEST(MainWindow, AFailedSocketStartEndsTheProgramAfterItsBox) {
 TEST(MainWindow, DebugSwitchShowsThePaneWithTheLogsLines) {
   for (const char* line : {"orvane-client", "orvane-client -DEBU G"}) {
     Program p(line);
-    EXPECT_FALSE(p.main().Memo1->isVisible()) << line;
+    EXPECT_FALSE(p.main().DebugPane()->isVisible()) << line;
   }
   for (const char* line : {"orvane-client x -DeBuG y", "/opt/-debug/orvane-client"}) {
     Program p(line);
-    EXPECT_TRUE(p.main().Memo1->isVisible()) << line;
+    EXPECT_TRUE(p.main().DebugPane()->isVisible()) << line;
   }
   Program p("orvane-client -debug");
-  QPlainTextEdit* pane = p.main().Memo1;
+  QPlainTextEdit* pane = p.main().DebugPane();
   p.client.debug.Append("first");
   p.client.debug.Append("second");
   EXPECT_TRUE(ProcessUntil([&] { return pane->toPlainText() == "[Debug]\nfirst\nsecond"; }));
@@ -206,7 +207,7 @@ TEST(MainWindow, DebugSwitchShowsThePaneWithTheLogsLines) {
 
 TEST(MainWindow, ConnectDialogOffersDefaultsOnceAndKeepsWhatTheUserLeft) {
   Program p;
-  TConnDlg* dlg = p.ui.ConnDlg;
+  ConnectDialog* dlg = p.ui.ConnDlg;
   EXPECT_EQ(TabChain(dlg->OKBtn, 5), (QStringList{"OKBtn", "CancelBtn", "edIP", "edPort", "edTimeOut"}));
   QStringList seen;
   WhenModal([&](QWidget*) {
@@ -258,7 +259,7 @@ TEST(MainWindow, HintsReachTheBarThroughTheStatusLine) {
 
 TEST(MainWindow, TheStatusBarShowsOneLineAndNeverSizesTheWindow) {
   Program p;
-  TfMain& m = p.main();
+  MainWindow& m = p.main();
   // Its first size is the window system's to choose: nothing resized it before it showed.
   EXPECT_FALSE(m.testAttribute(Qt::WA_Resized));
   QApplication::processEvents();
@@ -401,11 +402,11 @@ TEST(MainWindow, WindowCommandsTileMinimiseArrangeAndList) {
 
 // ---- Console windows
 
-TEST(ConsoleWindow, InputLineSendsOnEnterAndWalksItsHistory) {
+TEST(Console, InputLineSendsOnEnterAndWalksItsHistory) {
   Served p;
-  TfCustServ* ov = p.view(0);
+  ConsoleWindow* ov = p.view(0);
   EXPECT_EQ(p.view(7)->pView->geometry(), QRect(3, 1, 309, 205));  // the designed layout at the designed size
-  QLineEdit* line = ov->ConCed;
+  QLineEdit* line = ov->Input();
   const QString accented = QString::fromLatin1("say \xE9t\xE9");
   for (const QString& typed : {QString("status"), QString(), accented}) {
     Type(line, typed);
@@ -430,20 +431,20 @@ TEST(ConsoleWindow, InputLineSendsOnEnterAndWalksItsHistory) {
   EXPECT_EQ(p.main().StatusText->text(), "Not sent - only Latin-1 characters can be sent to the server");
   line->clear();
 
-  TfCustServ* duel = p.view(7);
+  ConsoleWindow* duel = p.view(7);
   p.Receive(p.socket, test::FrameOf("1028", "7"));
   EXPECT_EQ(duel->windowTitle(), "Duel[Dead]");
-  Type(duel->ConCed, "anyone?");
-  Key(duel->ConCed, Qt::Key_Enter);
-  EXPECT_EQ(duel->ConCed->text(), "");
+  Type(duel->Input(), "anyone?");
+  Key(duel->Input(), Qt::Key_Enter);
+  EXPECT_EQ(duel->Input()->text(), "");
   EXPECT_TRUE(p.Sent(p.socket).empty());
 }
 
-TEST(ConsoleWindow, LogFollowsTheTextKeepsItsEndAndWaitsWhileMinimised) {
+TEST(Console, LogFollowsTheTextKeepsItsEndAndWaitsWhileMinimised) {
   Served p;
-  ConsoleWindow* duel = p.window(7);
-  TfCustServ* view = p.view(7);
-  QPlainTextEdit* log = view->ConTxt;
+  Console* duel = p.window(7);
+  ConsoleWindow* view = p.view(7);
+  QPlainTextEdit* log = view->Log();
   auto shown = [&] { return ToQt(duel->log.Text()).replace("\r\n", "\n"); };
   p.Receive(p.socket, test::FrameOf("0007", "one\ntwo\r") + test::FrameOf("0007", "three"));
   EXPECT_TRUE(ProcessUntil([&] { return log->toPlainText() == "one\ntwo\nthree"; }));
@@ -468,15 +469,15 @@ TEST(ConsoleWindow, LogFollowsTheTextKeepsItsEndAndWaitsWhileMinimised) {
   p.Receive(p.socket, test::FrameOf("0007", "while minimised\n"));
   QElapsedTimer wait;
   wait.start();
-  while (wait.elapsed() < 3 * TfCustServ::kRedrawMs) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  while (wait.elapsed() < 3 * ConsoleWindow::kRedrawMs) QApplication::processEvents(QEventLoop::AllEvents, 5);
   EXPECT_EQ(log->toPlainText(), before);
   view->showNormal();
   EXPECT_TRUE(ProcessUntil([&] { return log->toPlainText() == shown(); }));
 }
 
-TEST(ConsoleWindow, ClosingSends41ButTheProgramsEndSendsNothing) {
+TEST(Console, ClosingSends41ButTheProgramsEndSendsNothing) {
   Served p;
-  QPointer<TfCustServ> duel = p.view(7);
+  QPointer<ConsoleWindow> duel = p.view(7);
   duel->close();
   EXPECT_EQ(p.Sent(p.socket), std::vector<std::string>{"1041 7"});
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -484,7 +485,7 @@ TEST(ConsoleWindow, ClosingSends41ButTheProgramsEndSendsNothing) {
   EXPECT_EQ(p.window(7), nullptr);
 
   p.Receive(p.socket, test::FrameOf("1028", "8"));  // Clean up closes the dead Arena only
-  p.main().Cleanup1->trigger();
+  p.main().CleanupItem()->trigger();
   EXPECT_TRUE(ProcessUntil([&] { return p.client.consoles.Windows().size() == 1; }));
   EXPECT_TRUE(p.Sent(p.socket).empty());
 
@@ -504,7 +505,7 @@ TEST(StartDialog, ListsHostsAndTypesSendsTheRequestAndKeepsItsFields) {
   p.Receive(second, test::FrameOf("1031", "dm" + kSep + kSep + "ctf"));
   p.Sent(first);
   p.Sent(second);
-  TfStart* dlg = p.ui.fStart;
+  StartServerDialog* dlg = p.ui.fStart;
   EXPECT_FALSE(dlg->bGo->isDefault() || dlg->bGo->autoDefault() || dlg->bCancel->autoDefault());
   EXPECT_EQ(TabChain(dlg->cbHosts, 6),
             (QStringList{"cbHosts", "cbType", "mCmd", "bGo", "bCancel", "eTitle"}));
@@ -570,7 +571,7 @@ QString WindowManagerTitle(QWidget* window) {
 bool OnDesktop() { return QGuiApplication::platformName() == "xcb"; }
 
 // Shown, exposed and active, as after the user started it.
-void Present(TfMain& main) {
+void Present(MainWindow& main) {
   main.show();
   main.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&main, 5000));
@@ -580,7 +581,7 @@ void Present(TfMain& main) {
 void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
   {
     Present(p.main());
-    TfMain& m = p.main();
+    MainWindow& m = p.main();
     const std::vector<std::pair<const char*, std::function<void()>>> arrangements = {
         {"cascade", [&] { m.WindowCascadeItem->trigger(); }},
         {"tile", [&] { m.WindowTileItem->trigger(); }},
@@ -597,17 +598,17 @@ void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
       QTest::qWait(50);
       int seen = 0;
       for (QMdiSubWindow* w : m.MdiArea()->subWindowList()) {
-        auto* console = qobject_cast<TfCustServ*>(w);
+        auto* console = qobject_cast<ConsoleWindow*>(w);
         if (!console) continue;
         ++seen;
         const std::string what = std::string(name) + ", " + std::to_string(consoles) +
                                  " console(s): " + console->windowTitle().toStdString();
-        EXPECT_GE(console->ConTxt->width(), 301) << what;  // the designed log, 301 x 153
-        EXPECT_GE(console->ConTxt->height(), 153) << what;
-        EXPECT_GE(console->ConCed->width(), 301) << what;  // and input line, 301 x 21
-        EXPECT_EQ(console->ConCed->height(), 21) << what;
+        EXPECT_GE(console->Log()->width(), 301) << what;  // the designed log, 301 x 153
+        EXPECT_GE(console->Log()->height(), 153) << what;
+        EXPECT_GE(console->Input()->width(), 301) << what;  // and input line, 301 x 21
+        EXPECT_EQ(console->Input()->height(), 21) << what;
         for (QWidget* part :
-             {static_cast<QWidget*>(console->ConTxt), static_cast<QWidget*>(console->ConCed)}) {
+             {static_cast<QWidget*>(console->Log()), static_cast<QWidget*>(console->Input())}) {
           EXPECT_TRUE(part->isVisible()) << what;
           const QRect inWindow(part->mapTo(console, QPoint(0, 0)), part->size());
           EXPECT_TRUE(console->rect().contains(inWindow)) << what;
@@ -654,7 +655,7 @@ TEST(OnDesktop, TitlesAreTheSystemsOwnAndServerCaptionsShowAsSent) {
   // The login dialog is captioned by the OV server asking, "[*]" and all.
   LoginStep step;
   step.caption = "Login to alpha [*] main";
-  TPWDlg* dlg = p.ui.PWDlg;
+  LoginDialog* dlg = p.ui.PWDlg;
   dlg->ShowStep(step);
   EXPECT_TRUE(ProcessUntil([&] { return WindowManagerTitle(dlg) == "Login to alpha [*] main"; }))
       << WindowManagerTitle(dlg).toStdString();
@@ -676,7 +677,7 @@ TEST(OnDesktop, TypingStaysInTheWindowTheUserTypesIn) {
   if (!OnDesktop()) GTEST_SKIP() << "needs a window manager: scripts/with_desktop.sh";
   Served p;
   Present(p.main());
-  QTreeWidget* tree = p.ui.fSvrs->trSvrs;
+  QTreeWidget* tree = p.ui.fSvrs->Tree();
   auto node = [&](const QString& text) {
     return tree->findItems(text, Qt::MatchEndsWith | Qt::MatchRecursive).value(0);
   };
@@ -688,7 +689,7 @@ TEST(OnDesktop, TypingStaysInTheWindowTheUserTypesIn) {
   ASSERT_NE(node("Duel"), nullptr) << "tree";
   tree->setCurrentItem(node("Duel"));
   QTest::mouseClick(p.main().tbWnd, Qt::LeftButton);
-  ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == p.view(7)->ConCed; }));
+  ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == p.view(7)->Input(); }));
   EXPECT_EQ(p.main().MdiArea()->activeSubWindow(), p.view(7));
   type("say hel");
 
@@ -699,21 +700,21 @@ TEST(OnDesktop, TypingStaysInTheWindowTheUserTypesIn) {
   ASSERT_NE(p.view(9), nullptr);
   QTest::qWait(50);
   EXPECT_TRUE(p.view(9)->isVisible());
-  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->ConCed) << "after the server's window";
+  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->Input()) << "after the server's window";
   WhenModal([&](QWidget*) { p.ui.ConnDlg->CancelBtn->click(); });
   QTest::mouseClick(p.main().tbConnect, Qt::LeftButton);
   QTest::qWait(50);
-  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->ConCed) << "after the tool bar";
+  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->Input()) << "after the tool bar";
   type("lo");
   QTest::keyClick(p.main().windowHandle(), Qt::Key_Return);
   EXPECT_EQ(p.Sent(p.socket), (std::vector<std::string>{"1024 9", "1042 9", "0007 say hello"}));
-  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->ConCed);
+  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->Input());
 
   // A window the user opens again, with a double click, takes the focus to its input line.
   const QPoint arena = tree->visualItemRect(node("Arena")).center();
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, arena);
   QTest::mouseDClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, arena);
-  ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == p.view(8)->ConCed; }));
+  ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == p.view(8)->Input(); }));
   EXPECT_EQ(p.main().MdiArea()->activeSubWindow(), p.view(8));
 }
 

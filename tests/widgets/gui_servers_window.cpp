@@ -28,7 +28,7 @@ struct Harness {
   test::FakeLoginDialog login;
   QMainWindow frame;
   QMdiArea* area = new QMdiArea;
-  TfSvrs* fSvrs = new TfSvrs;
+  ServersWindow* fSvrs = new ServersWindow;
   Client client{Platform{sockets, loop, desktop, *fSvrs, windows, login}};
 
   Harness() {
@@ -52,8 +52,8 @@ struct Harness {
     client.registry.OnServerInfo(socket, payload);
   }
   void DoubleClick(QTreeWidgetItem* item) {
-    QWidget* viewport = fSvrs->trSvrs->viewport();
-    const QPointF at = fSvrs->trSvrs->visualItemRect(item).center();
+    QWidget* viewport = fSvrs->Tree()->viewport();
+    const QPointF at = fSvrs->Tree()->visualItemRect(item).center();
     const QPointF global = viewport->mapToGlobal(at);
     for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
                       QEvent::MouseButtonRelease}) {
@@ -68,13 +68,13 @@ TEST(ServersWindow, FixedFrameAroundTheTreeAndClosingOnlyMinimises) {
   Harness h;
   EXPECT_EQ(h.fSvrs->objectName(), "fSvrs");
   EXPECT_EQ(h.fSvrs->windowTitle(), "Servers");
-  EXPECT_EQ(h.frame.findChild<QTreeWidget*>("trSvrs"), h.fSvrs->trSvrs);
+  EXPECT_EQ(h.frame.findChild<QTreeWidget*>("trSvrs"), h.fSvrs->Tree());
   EXPECT_EQ(h.fSvrs->widget()->size(), QSize(235, 156));
   // The frame fits around the client area as the frame's style draws it.
   EXPECT_TRUE(h.fSvrs->contentsRect().contains(h.fSvrs->widget()->geometry()));
-  EXPECT_EQ(h.fSvrs->trSvrs->geometry(), QRect(0, 4, 233, 149));
-  EXPECT_EQ(h.fSvrs->trSvrs->indentation(), 19);
-  EXPECT_EQ(h.fSvrs->trSvrs->editTriggers(), QAbstractItemView::NoEditTriggers);
+  EXPECT_EQ(h.fSvrs->Tree()->geometry(), QRect(0, 4, 233, 149));
+  EXPECT_EQ(h.fSvrs->Tree()->indentation(), 19);
+  EXPECT_EQ(h.fSvrs->Tree()->editTriggers(), QAbstractItemView::NoEditTriggers);
   EXPECT_FALSE(h.fSvrs->windowFlags() & Qt::WindowMaximizeButtonHint);
 
   const QSize size = h.fSvrs->size();
@@ -99,7 +99,7 @@ TEST(ServersWindow, NodesSelectionAndDeletionReachTheSelection) {
   h.client.registry.OnOVInfo(socket, "i" + kSep + "Caf\xE9");
   h.Quake(socket, "5" + kSep + kSep + "Game5");
   h.Quake(socket, "6" + kSep + kSep + "Game6");
-  QTreeWidget* tree = h.fSvrs->trSvrs;
+  QTreeWidget* tree = h.fSvrs->Tree();
   ASSERT_EQ(tree->topLevelItemCount(), 1);
   EXPECT_EQ(tree->topLevelItem(0)->text(0), QString::fromUtf8("[OV]Caf\u00E9"));  // one byte, one character
   EXPECT_EQ(tree->topLevelItem(0)->child(1)->text(0), "[G]Game6");
@@ -128,7 +128,7 @@ TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgre
     const int socket = h.client.tables.OVServers[slot].Socket;
     h.client.registry.OnOVInfo(socket, "i" + kSep + "OV" + std::to_string(slot));
   }
-  QTreeWidget* tree = h.fSvrs->trSvrs;
+  QTreeWidget* tree = h.fSvrs->Tree();
   auto node = [&](int slot) { return tree->topLevelItem(slot - a); };
   auto makeCurrentOnly = [&](QTreeWidgetItem* item) {
     // What a Ctrl+click on the selected node, or focus entering the tree, leaves: current, not selected.
@@ -178,22 +178,22 @@ TEST(ServersWindow, DoubleClickOpensTheWindowOfTheSelectedServerOnly) {
   const int slot = h.Connect();
   const int socket = h.client.tables.OVServers[slot].Socket;
   h.client.registry.OnOVInfo(socket, "i" + kSep + "Old");
-  QTreeWidgetItem* orphan = h.fSvrs->trSvrs->topLevelItem(0);
+  QTreeWidgetItem* orphan = h.fSvrs->Tree()->topLevelItem(0);
   h.client.registry.OnOVInfo(socket, "i" + kSep + "New");
   h.Quake(socket, "7" + kSep + kSep + "Duel");
   const QSIrec& duel = h.client.tables.QServers[h.client.tables.FindQServer(slot, 7)];
   std::string& sent = h.sockets.sockets.at(socket).sent;
-  h.fSvrs->trSvrs->expandAll();  // as the user would, to reach the Quake server
+  h.fSvrs->Tree()->expandAll();  // as the user would, to reach the Quake server
 
   // Closed by the user, opened again by a double click on its node.
-  h.client.consoles.FormClose(*duel.Window);
+  h.client.consoles.CloseWindow(*duel.Window);
   sent.clear();
-  h.DoubleClick(h.fSvrs->trSvrs->topLevelItem(1)->child(0));
+  h.DoubleClick(h.fSvrs->Tree()->topLevelItem(1)->child(0));
   ASSERT_NE(duel.Window, nullptr);
   EXPECT_EQ(sent, FrameOf("1042", "7"));
 
   // A node of no server opens nothing, though a server was selected just before.
-  h.client.consoles.FormClose(*duel.Window);
+  h.client.consoles.CloseWindow(*duel.Window);
   sent.clear();
   h.DoubleClick(orphan);
   EXPECT_EQ(h.client.selection.Kind(), SelectionKind::None);

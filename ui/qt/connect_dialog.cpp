@@ -28,7 +28,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int to
 
 }  // namespace
 
-TConnDlg::TConnDlg(QWidget* parent) : QDialog(parent) {
+ConnectDialog::ConnectDialog(QWidget* parent) : QDialog(parent) {
   setObjectName("ConnDlg");
   setWindowTitle("Connect to OV Server");
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -45,12 +45,12 @@ TConnDlg::TConnDlg(QWidget* parent) : QDialog(parent) {
   CancelBtn->setGeometry(195, 110, 75, 25);
   CancelBtn->setAutoDefault(false);
 
-  Label1 = MakeLabel(this, "Label1", "IP Address", 12);
-  Label2 = MakeLabel(this, "Label2", "Port:", 44);
-  Label3 = MakeLabel(this, "Label3", "Timeout", 76);
-  edIP = MakeField(this, "edIP", Label1, 12);
-  edPort = MakeField(this, "edPort", Label2, 44);
-  edTimeOut = MakeField(this, "edTimeOut", Label3, 76);
+  addressLabel_ = MakeLabel(this, "Label1", "IP Address", 12);
+  portLabel_ = MakeLabel(this, "Label2", "Port:", 44);
+  timeoutLabel_ = MakeLabel(this, "Label3", "Timeout", 76);
+  edIP = MakeField(this, "edIP", addressLabel_, 12);
+  edPort = MakeField(this, "edPort", portLabel_, 44);
+  edTimeOut = MakeField(this, "edTimeOut", timeoutLabel_, 76);
 
   setTabOrder(OKBtn, CancelBtn);
   setTabOrder(CancelBtn, edIP);
@@ -61,7 +61,7 @@ TConnDlg::TConnDlg(QWidget* parent) : QDialog(parent) {
   connect(CancelBtn, &QPushButton::clicked, this, [this] { done(Cancel); });
 }
 
-int TConnDlg::ShowModal() {
+int ConnectDialog::ShowModal() {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect frame = frameGeometry();
     frame.moveCenter(screen->availableGeometry().center());

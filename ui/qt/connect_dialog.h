@@ -9,23 +9,26 @@ class QPushButton;
 
 namespace ov {
 
-class TConnDlg : public QDialog {
+// The form TConnDlg.
+class ConnectDialog : public QDialog {
   Q_OBJECT
 
  public:
   enum Result { OK = 1, Cancel = 2 };
 
-  explicit TConnDlg(QWidget* parent = nullptr);
+  explicit ConnectDialog(QWidget* parent = nullptr);
   int ShowModal();  // OK or Cancel
 
-  QLabel* Label1;
-  QLabel* Label2;
-  QLabel* Label3;
   QLineEdit* edIP;
   QLineEdit* edPort;
   QLineEdit* edTimeOut;
   QPushButton* OKBtn;
   QPushButton* CancelBtn;
+
+ private:
+  QLabel* addressLabel_;  // Label1
+  QLabel* portLabel_;     // Label2
+  QLabel* timeoutLabel_;  // Label3
 };
 
 }  // namespace ov

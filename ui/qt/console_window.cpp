@@ -77,12 +77,12 @@ RedrawPacer::RedrawPacer() {
   sinceTurn_.start();
 }
 
-void RedrawPacer::Request(TfCustServ& view) {
+void RedrawPacer::Request(ConsoleWindow& view) {
   waiting_.push_back(&view);
   Schedule();
 }
 
-void RedrawPacer::Forget(TfCustServ& view) {
+void RedrawPacer::Forget(ConsoleWindow& view) {
   waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), &view), waiting_.end());
 }
 
@@ -99,7 +99,7 @@ void RedrawPacer::Turn() {
   // Only the windows waiting now: one that asks again during the turn waits for the next.
   size_t count = waiting_.size();
   while (count-- > 0 && !waiting_.empty()) {
-    TfCustServ* view = waiting_.front();
+    ConsoleWindow* view = waiting_.front();
     waiting_.pop_front();
     // A covered window costs only the look at what of it can be seen: it does not count.
     if (view->RedrawIfSeen() && spent.elapsed() >= kBudgetMs) break;
@@ -107,9 +107,9 @@ void RedrawPacer::Turn() {
   Schedule();
 }
 
-// ---- TfCustServ
+// ---- ConsoleWindow
 
-TfCustServ::TfCustServ(RedrawPacer& pacer, ConsoleWindow& window, int designWidth, QWidget* parent)
+ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidth, QWidget* parent)
     : QMdiSubWindow(parent), pacer_(pacer), window_(&window), designWidth_(designWidth) {
   setAttribute(Qt::WA_DeleteOnClose);
   clientArea_ = new QWidget;
@@ -126,43 +126,43 @@ TfCustServ::TfCustServ(RedrawPacer& pacer, ConsoleWindow& window, int designWidt
     fixed.setStyleHint(QFont::TypeWriter);
     fixed.setFixedPitch(true);
   }
-  ConTxt = new QPlainTextEdit(tsCon);
-  ConTxt->setObjectName("ConTxt");
-  ConTxt->setAccessibleName("Console");
-  ConTxt->setFont(fixed);
-  ConTxt->setReadOnly(true);
-  ConTxt->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  ConTxt->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  ConTxt->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  ConTxt->setUndoRedoEnabled(false);
-  ConCed = new QLineEdit(tsCon);
-  ConCed->setObjectName("ConCed");
-  ConCed->setAccessibleName("Console input");
-  ConCed->setFont(fixed);
-  ConCed->installEventFilter(this);
-  setTabOrder(ConCed, ConTxt);
+  log_ = new QPlainTextEdit(tsCon);
+  log_->setObjectName("ConTxt");
+  log_->setAccessibleName("Console");
+  log_->setFont(fixed);
+  log_->setReadOnly(true);
+  log_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  log_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  log_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  log_->setUndoRedoEnabled(false);
+  input_ = new QLineEdit(tsCon);
+  input_->setObjectName("ConCed");
+  input_->setAccessibleName("Console input");
+  input_->setFont(fixed);
+  input_->installEventFilter(this);
+  setTabOrder(input_, log_);
 
   setWidget(clientArea_);
   clientArea_->installEventFilter(this);
-  setFocusProxy(ConCed);
+  setFocusProxy(input_);
   setWindowTitle(LiteralTitle(ToQt(window.caption)));
 
   // The log stays at its end while text arrives, until the user scrolls away from the end.
-  QScrollBar* bar = ConTxt->verticalScrollBar();
-  connect(bar, &QScrollBar::rangeChanged, this, &TfCustServ::FollowEnd);
+  QScrollBar* bar = log_->verticalScrollBar();
+  connect(bar, &QScrollBar::rangeChanged, this, &ConsoleWindow::FollowEnd);
   connect(bar, &QScrollBar::valueChanged, this, [this, bar] {
     if (!movingView_) followEnd_ = bar->value() >= bar->maximum();
   });
 
-  ConTxt->viewport()->installEventFilter(this);
+  log_->viewport()->installEventFilter(this);
 }
 
-TfCustServ::~TfCustServ() {
+ConsoleWindow::~ConsoleWindow() {
   pacer_.Forget(*this);
   if (window_) window_->view = nullptr;
 }
 
-void TfCustServ::ShowInFrame(QMdiArea& area) {
+void ConsoleWindow::ShowInFrame(QMdiArea& area) {
   QPointer<QMdiSubWindow> active = area.activeSubWindow();
   QPointer<QWidget> focus = QApplication::focusWidget();
   area.addSubWindow(this);
@@ -177,19 +177,19 @@ void TfCustServ::ShowInFrame(QMdiArea& area) {
     area.setActiveSubWindow(active);
   } else if (!active && area.activeSubWindow() == this) {
     // Nothing else in the frame was active: this one may be, with the focus in its input line.
-    ConCed->setFocus();
+    input_->setFocus();
     return;
   }
   if (focus) focus->setFocus();
 }
 
-void TfCustServ::CaptionChanged() {
+void ConsoleWindow::CaptionChanged() {
   if (window_) setWindowTitle(LiteralTitle(ToQt(window_->caption)));
 }
 
-bool TfCustServ::CanDraw() const { return isVisible() && !isMinimized(); }
+bool ConsoleWindow::CanDraw() const { return isVisible() && !isMinimized(); }
 
-void TfCustServ::LogChanged() {
+void ConsoleWindow::LogChanged() {
   dirty_ = true;
   // A hidden or covered log catches up when it shows again.
   if (requested_ || waitingForSight_ || !CanDraw()) return;
@@ -197,10 +197,10 @@ void TfCustServ::LogChanged() {
   pacer_.Request(*this);
 }
 
-bool TfCustServ::RedrawIfSeen() {
+bool ConsoleWindow::RedrawIfSeen() {
   requested_ = false;
   if (!dirty_ || !CanDraw()) return false;
-  if (window()->isMinimized() || ConTxt->viewport()->visibleRegion().isEmpty()) {
+  if (window()->isMinimized() || log_->viewport()->visibleRegion().isEmpty()) {
     waitingForSight_ = true;
     return false;
   }
@@ -208,7 +208,7 @@ bool TfCustServ::RedrawIfSeen() {
   return true;
 }
 
-void TfCustServ::RedrawNow() {
+void ConsoleWindow::RedrawNow() {
   if (requested_) {
     requested_ = false;
     pacer_.Forget(*this);
@@ -217,18 +217,18 @@ void TfCustServ::RedrawNow() {
   if (!window_ || !dirty_) return;
   dirty_ = false;
   const ConsoleLog& log = window_->log;
-  QScrollBar* bar = ConTxt->verticalScrollBar();
+  QScrollBar* bar = log_->verticalScrollBar();
   const int keptValue = bar->value();
   const bool wasMoving = movingView_;
   movingView_ = true;
   if (log.Cuts() != shownCuts_) {
-    ConTxt->setPlainText(ForDisplay(log.Text()));
+    log_->setPlainText(ForDisplay(log.Text()));
     if (!followEnd_) bar->setValue(keptValue);
   } else if (log.Appended() != shownAppended_) {
     // Nothing was cut since the last redraw: only the new tail is laid out.
     const size_t tail = static_cast<size_t>(log.Appended() - shownAppended_);
     const std::string& text = log.Text();
-    QTextCursor cursor(ConTxt->document());
+    QTextCursor cursor(log_->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(ForDisplay(std::string_view(text).substr(text.size() - tail)));
   }
@@ -238,38 +238,38 @@ void TfCustServ::RedrawNow() {
   movingView_ = wasMoving;
 }
 
-void TfCustServ::FollowEnd() {
+void ConsoleWindow::FollowEnd() {
   // The text box lays long lines out lazily, so its range can grow after a redraw: follow it.
   if (!followEnd_) return;
   const bool wasMoving = movingView_;
   movingView_ = true;
-  ConTxt->verticalScrollBar()->setValue(ConTxt->verticalScrollBar()->maximum());
+  log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
   movingView_ = wasMoving;
 }
 
-void TfCustServ::BringToFront() {
+void ConsoleWindow::BringToFront() {
   if (isMinimized() || isMaximized()) showNormal();
   show();
   raise();
 }
 
-void TfCustServ::TakeFocus() {
+void ConsoleWindow::TakeFocus() {
   if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
   raise();
-  ConCed->setFocus();
+  input_->setFocus();
 }
 
-void TfCustServ::CloseLater() {
+void ConsoleWindow::CloseLater() {
   QTimer::singleShot(0, this, [this] { close(); });
 }
 
-void TfCustServ::Detach() {
+void ConsoleWindow::Detach() {
   if (window_) window_->view = nullptr;
   window_ = nullptr;
 }
 
-void TfCustServ::closeEvent(QCloseEvent* event) {
-  if (ConsoleWindow* window = window_) {
+void ConsoleWindow::closeEvent(QCloseEvent* event) {
+  if (Console* window = window_) {
     Detach();
     emit closing(window);  // the model is gone after this
   }
@@ -277,7 +277,7 @@ void TfCustServ::closeEvent(QCloseEvent* event) {
   event->accept();  // a console window is destroyed when closed, never hidden
 }
 
-void TfCustServ::changeEvent(QEvent* event) {
+void ConsoleWindow::changeEvent(QEvent* event) {
   QMdiSubWindow::changeEvent(event);
   if (event->type() == QEvent::WindowStateChange && dirty_) {
     waitingForSight_ = false;
@@ -285,7 +285,7 @@ void TfCustServ::changeEvent(QEvent* event) {
   }
 }
 
-void TfCustServ::showEvent(QShowEvent* event) {
+void ConsoleWindow::showEvent(QShowEvent* event) {
   QMdiSubWindow::showEvent(event);
   if (dirty_) {
     waitingForSight_ = false;
@@ -293,55 +293,55 @@ void TfCustServ::showEvent(QShowEvent* event) {
   }
 }
 
-void TfCustServ::ApplyLayout() {
+void ConsoleWindow::ApplyLayout() {
   const ConsoleLayout l =
       FormResize(clientArea_->width() + kFrameWidth, clientArea_->height() + kFrameHeight);
   const bool wasMoving = movingView_;
   movingView_ = true;
   pView->setGeometry(3, 1, l.pageWidth, l.pageHeight);
-  ConTxt->setGeometry(0, 0, l.logWidth, l.logHeight);
-  ConCed->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
+  log_->setGeometry(0, 0, l.logWidth, l.logHeight);
+  input_->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
   movingView_ = wasMoving;
   FollowEnd();  // rewrapping changes the number of lines
 }
 
-bool TfCustServ::ConCedKeyPress(int key) {
+bool ConsoleWindow::ConCedKeyPress(int key) {
   QString shown;
   switch (key) {
     case Qt::Key_Return:
     case Qt::Key_Enter: {
-      const QString line = ConCed->text();
+      const QString line = input_->text();
       if (!IsLatin1(line)) {
         emit notLatin1();  // the line stays for the user to change
         return true;
       }
-      QPointer<TfCustServ> self(this);
+      QPointer<ConsoleWindow> self(this);
       // Whatever the line holds, an empty line too; a dead window sends nothing.
       if (window_) emit lineEntered(window_, FromQt(line));
       if (!self) return true;
       history_.Add(line);
-      ConCed->clear();
+      input_->clear();
       return true;
     }
     case Qt::Key_Up:
-      if (history_.Up(ConCed->text(), shown)) ConCed->setText(shown);
+      if (history_.Up(input_->text(), shown)) input_->setText(shown);
       return true;
     case Qt::Key_Down:
-      if (history_.Down(shown)) ConCed->setText(shown);
+      if (history_.Down(shown)) input_->setText(shown);
       return true;
     default:
       return false;
   }
 }
 
-bool TfCustServ::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ConTxt->viewport() && event->type() == QEvent::Paint && waitingForSight_) {
+bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == log_->viewport() && event->type() == QEvent::Paint && waitingForSight_) {
     // Uncovered: this paint shows the old text, the next turn the log as it is.
     waitingForSight_ = false;
     LogChanged();
   } else if (watched == clientArea_ && event->type() == QEvent::Resize) {
     ApplyLayout();
-  } else if (watched == ConCed && event->type() == QEvent::KeyPress) {
+  } else if (watched == input_ && event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
     return ConCedKeyPress(key->key());
@@ -349,15 +349,15 @@ bool TfCustServ::eventFilter(QObject* watched, QEvent* event) {
   return QMdiSubWindow::eventFilter(watched, event);
 }
 
-// ---- TfOVServ, TfQServ
+// ---- OVConsoleWindow, QuakeConsoleWindow
 
-TfOVServ::TfOVServ(RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent)
-    : TfCustServ(pacer, window, 328, parent) {
+OVConsoleWindow::OVConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* parent)
+    : ConsoleWindow(pacer, window, 328, parent) {
   setObjectName("TfOVServ");
 }
 
-TfQServ::TfQServ(RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent)
-    : TfCustServ(pacer, window, 324, parent) {
+QuakeConsoleWindow::QuakeConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* parent)
+    : ConsoleWindow(pacer, window, 324, parent) {
   setObjectName("TfQServ");
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The console windows on screen: a child of the frame with the log ConTxt and the input line ConCed on
+// The console windows on screen: a child of the frame with the log log_ and the input line input_ on
 // the page "Console". The log follows the client's ConsoleLog, redrawing at most every kRedrawMs and
 // only while it can be seen.
 #include <QElapsedTimer>
@@ -39,7 +39,7 @@ struct ConsoleLayout {
 };
 ConsoleLayout FormResize(int width, int height);
 
-class TfCustServ;
+class ConsoleWindow;
 
 // The redraws of all console windows, in turns: a turn redraws the windows that wait, in the order they
 // asked, until kBudgetMs have gone; the rest wait for the next turn, which comes kRedrawMs after this
@@ -51,18 +51,19 @@ class RedrawPacer : public QObject {
   static constexpr int kBudgetMs = 8;
 
   RedrawPacer();
-  void Request(TfCustServ& view);  // once until its redraw
-  void Forget(TfCustServ& view);   // the window goes
+  void Request(ConsoleWindow& view);  // once until its redraw
+  void Forget(ConsoleWindow& view);   // the window goes
 
  private:
   void Turn();
   void Schedule();
   QTimer timer_;
   QElapsedTimer sinceTurn_;
-  std::deque<TfCustServ*> waiting_;
+  std::deque<ConsoleWindow*> waiting_;
 };
 
-class TfCustServ : public QMdiSubWindow, public ConsoleView {
+// The form TfCustServ, with TfOVServ and TfQServ below.
+class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   Q_OBJECT
 
  public:
@@ -71,8 +72,8 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
   static constexpr int kFrameWidth = 8;
   static constexpr int kFrameHeight = 27;
 
-  TfCustServ(RedrawPacer& pacer, ConsoleWindow& window, int designWidth, QWidget* parent = nullptr);
-  ~TfCustServ() override;
+  ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidth, QWidget* parent = nullptr);
+  ~ConsoleWindow() override;
 
   void CaptionChanged() override;
   void LogChanged() override;
@@ -85,23 +86,23 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
   // Adds the window to the frame at its designed size and shows it, leaving the keyboard focus where
   // it was: a window a server opens must not catch the rest of a line being typed elsewhere.
   void ShowInFrame(QMdiArea& area);
-  // Brings ConTxt up to the log at once; the pacer's turns do it otherwise.
+  // Brings log_ up to the log at once; the pacer's turns do it otherwise.
   void RedrawNow();
   // A turn of the pacer: redraws unless no part of the log can be seen, which then catches up when it
   // is next painted. False when it did not redraw.
   bool RedrawIfSeen();
-  ConsoleWindow* Window() const { return window_; }
+  Console* Window() const { return window_; }
 
   QTabWidget* pView;
   QWidget* tsCon;
-  QPlainTextEdit* ConTxt;
-  QLineEdit* ConCed;
+  QPlainTextEdit* Log() const { return log_; }  // ConTxt
+  QLineEdit* Input() const { return input_; }   // ConCed
 
  signals:
   // Enter in the input line: the whole line, whatever it holds; a dead window sends nothing.
-  void lineEntered(ov::ConsoleWindow* window, const std::string& line);
-  void closing(ov::ConsoleWindow* window);  // the user closed it: the model goes after this
-  void notLatin1();                         // a line was refused: it holds a character beyond Latin-1
+  void lineEntered(ov::Console* window, const std::string& line);
+  void closing(ov::Console* window);  // the user closed it: the model goes after this
+  void notLatin1();                   // a line was refused: it holds a character beyond Latin-1
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -115,8 +116,10 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
   void ApplyLayout();
   bool ConCedKeyPress(int key);
 
+  QPlainTextEdit* log_;  // ConTxt: the console's text
+  QLineEdit* input_;     // ConCed: the line typed to the server
   RedrawPacer& pacer_;
-  ConsoleWindow* window_;
+  Console* window_;
   QWidget* clientArea_;
   int designWidth_;
   InputHistory history_;
@@ -129,16 +132,16 @@ class TfCustServ : public QMdiSubWindow, public ConsoleView {
   uint64_t shownAppended_ = 0;
 };
 
-class TfOVServ : public TfCustServ {
+class OVConsoleWindow : public ConsoleWindow {
   Q_OBJECT
  public:
-  TfOVServ(RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent = nullptr);
+  OVConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* parent = nullptr);
 };
 
-class TfQServ : public TfCustServ {
+class QuakeConsoleWindow : public ConsoleWindow {
   Q_OBJECT
  public:
-  TfQServ(RedrawPacer& pacer, ConsoleWindow& window, QWidget* parent = nullptr);
+  QuakeConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* parent = nullptr);
 };
 
 }  // namespace ov

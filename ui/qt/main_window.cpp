@@ -36,7 +36,7 @@ namespace {
 constexpr int kDebugRedrawMs = 50;
 }
 
-TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setObjectName("fMain");
   setWindowTitle("Orvane Client");
 
@@ -49,8 +49,8 @@ TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
   mnuCon = AddItem(mnuSys, "mnuCon", "&Connect", "Connect to a OV server");
   mnuStart = AddItem(mnuSys, "mnuStart", "&Start", "Start a quake server");
   mnuSrvWin = AddItem(mnuSys, "mnuSrvWin", "Show S&ervers", QString());
-  N1 = mnuSys->addSeparator();
-  N1->setObjectName("N1");
+  separator_ = mnuSys->addSeparator();
+  separator_->setObjectName("N1");
   mnuExit = AddItem(mnuSys, "mnuExit", "E&xit OV client", "Quit Orvane Client");
 
   mnuSrv = menuBar()->addMenu("&Server");
@@ -73,8 +73,8 @@ TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
   WindowArrangeItem = AddItem(mnuWindow, "WindowArrangeItem", "&Arrange Icons",
                               "Arrange window icons at bottom of main window");
   WindowMinimizeItem = AddItem(mnuWindow, "WindowMinimizeItem", "&Minimize All", "Minimize all windows");
-  Cleanup1 = AddItem(mnuWindow, "Cleanup1", "C&lean up", "Closes all dead windows");
-  connect(mnuWindow, &QMenu::aboutToShow, this, &TfMain::FillWindowMenu);
+  cleanupItem_ = AddItem(mnuWindow, "Cleanup1", "C&lean up", "Closes all dead windows");
+  connect(mnuWindow, &QMenu::aboutToShow, this, &MainWindow::FillWindowMenu);
 
   mnuHelp = menuBar()->addMenu("&Help");
   mnuHelp->setObjectName("mnuHelp");
@@ -82,34 +82,34 @@ TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
   mnuHelp->menuAction()->setStatusTip("Help topics");
   HelpAboutItem = AddItem(mnuHelp, "HelpAboutItem", "&About", QString());
 
-  connect(mnuCon, &QAction::triggered, this, &TfMain::mnuConClick);
-  connect(mnuStart, &QAction::triggered, this, &TfMain::mnuStartClick);
-  connect(mnuSrvWin, &QAction::triggered, this, &TfMain::mnuSrvWinClick);
-  connect(mnuExit, &QAction::triggered, this, &TfMain::mnuExitClick);
-  connect(mnuWnd, &QAction::triggered, this, &TfMain::mnuWndClick);
-  connect(mnuDis, &QAction::triggered, this, &TfMain::mnuDisClick);
-  connect(mnuKill, &QAction::triggered, this, &TfMain::mnuKillClick);
-  connect(mnuEKill, &QAction::triggered, this, &TfMain::mnuKillClick);
-  connect(WindowCascadeItem, &QAction::triggered, this, &TfMain::WindowCascadeItemClick);
-  connect(WindowTileItem, &QAction::triggered, this, &TfMain::WindowTileItemClick);
-  connect(WindowArrangeItem, &QAction::triggered, this, &TfMain::WindowArrangeItemClick);
-  connect(WindowMinimizeItem, &QAction::triggered, this, &TfMain::WindowMinimizeItemClick);
-  connect(Cleanup1, &QAction::triggered, this, &TfMain::Cleanup1Click);
-  connect(HelpAboutItem, &QAction::triggered, this, &TfMain::HelpAboutItemClick);
+  connect(mnuCon, &QAction::triggered, this, &MainWindow::mnuConClick);
+  connect(mnuStart, &QAction::triggered, this, &MainWindow::mnuStartClick);
+  connect(mnuSrvWin, &QAction::triggered, this, &MainWindow::mnuSrvWinClick);
+  connect(mnuExit, &QAction::triggered, this, &MainWindow::mnuExitClick);
+  connect(mnuWnd, &QAction::triggered, this, &MainWindow::mnuWndClick);
+  connect(mnuDis, &QAction::triggered, this, &MainWindow::mnuDisClick);
+  connect(mnuKill, &QAction::triggered, this, &MainWindow::mnuKillClick);
+  connect(mnuEKill, &QAction::triggered, this, &MainWindow::mnuKillClick);
+  connect(WindowCascadeItem, &QAction::triggered, this, &MainWindow::WindowCascadeItemClick);
+  connect(WindowTileItem, &QAction::triggered, this, &MainWindow::WindowTileItemClick);
+  connect(WindowArrangeItem, &QAction::triggered, this, &MainWindow::WindowArrangeItemClick);
+  connect(WindowMinimizeItem, &QAction::triggered, this, &MainWindow::WindowMinimizeItemClick);
+  connect(cleanupItem_, &QAction::triggered, this, &MainWindow::Cleanup1Click);
+  connect(HelpAboutItem, &QAction::triggered, this, &MainWindow::HelpAboutItemClick);
 
-  // The central area: the tool bar SpeedPanel over the frame's client area and the debug pane.
+  // The central area: the tool bar toolBar_ over the frame's client area and the debug pane.
   auto* central = new QWidget(this);
   auto* column = new QVBoxLayout(central);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
-  SpeedPanel = new QWidget(central);
-  SpeedPanel->setObjectName("SpeedPanel");
-  SpeedPanel->setFixedHeight(29);
-  SpeedPanel->setAccessibleName("Tool bar");
-  QFont small = SpeedPanel->font();
+  toolBar_ = new QWidget(central);
+  toolBar_->setObjectName("SpeedPanel");
+  toolBar_->setFixedHeight(29);
+  toolBar_->setAccessibleName("Tool bar");
+  QFont small = toolBar_->font();
   small.setPixelSize(11);  // the captions fit the designed 69-pixel buttons
-  SpeedPanel->setFont(small);
-  auto* row = new QHBoxLayout(SpeedPanel);
+  toolBar_->setFont(small);
+  auto* row = new QHBoxLayout(toolBar_);
   row->setContentsMargins(4, 4, 4, 4);
   row->setSpacing(0);
   tbConnect = AddButton("tbConnect", "Connect");
@@ -128,30 +128,30 @@ TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
   row->addStretch(1);
   tbKill->setVisible(false);
   tbKill->setEnabled(false);
-  connect(tbConnect, &QPushButton::clicked, this, &TfMain::mnuConClick);
-  connect(tbStart, &QPushButton::clicked, this, &TfMain::mnuStartClick);
-  connect(tbSvrs, &QPushButton::clicked, this, &TfMain::mnuSrvWinClick);
-  connect(tbWnd, &QPushButton::clicked, this, &TfMain::mnuWndClick);
-  connect(tbDis, &QPushButton::clicked, this, &TfMain::mnuDisClick);
-  connect(tbKill, &QPushButton::clicked, this, &TfMain::mnuKillClick);
-  column->addWidget(SpeedPanel);
+  connect(tbConnect, &QPushButton::clicked, this, &MainWindow::mnuConClick);
+  connect(tbStart, &QPushButton::clicked, this, &MainWindow::mnuStartClick);
+  connect(tbSvrs, &QPushButton::clicked, this, &MainWindow::mnuSrvWinClick);
+  connect(tbWnd, &QPushButton::clicked, this, &MainWindow::mnuWndClick);
+  connect(tbDis, &QPushButton::clicked, this, &MainWindow::mnuDisClick);
+  connect(tbKill, &QPushButton::clicked, this, &MainWindow::mnuKillClick);
+  column->addWidget(toolBar_);
 
   auto* split = new QSplitter(Qt::Vertical, central);
   mdi_ = new QMdiArea(split);
   mdi_->setObjectName("MDIClient");
   mdi_->setBackground(palette().brush(QPalette::Dark));
   mdi_->setActivationOrder(QMdiArea::CreationOrder);
-  Memo1 = new QPlainTextEdit(split);
-  Memo1->setObjectName("Memo1");
-  Memo1->setAccessibleName("Debug");
-  Memo1->setReadOnly(true);
-  Memo1->setUndoRedoEnabled(false);
-  Memo1->setPlainText("[Debug]");
-  Memo1->setMaximumBlockCount(static_cast<int>(DebugLog::kMaxLines) + 1);
-  Memo1->resize(473, 113);
-  Memo1->setVisible(false);
+  debugPane_ = new QPlainTextEdit(split);
+  debugPane_->setObjectName("Memo1");
+  debugPane_->setAccessibleName("Debug");
+  debugPane_->setReadOnly(true);
+  debugPane_->setUndoRedoEnabled(false);
+  debugPane_->setPlainText("[Debug]");
+  debugPane_->setMaximumBlockCount(static_cast<int>(DebugLog::kMaxLines) + 1);
+  debugPane_->resize(473, 113);
+  debugPane_->setVisible(false);
   split->addWidget(mdi_);
-  split->addWidget(Memo1);
+  split->addWidget(debugPane_);
   split->setStretchFactor(0, 1);
   split->setStretchFactor(1, 0);
   split->setSizes({400, 113});
@@ -170,27 +170,27 @@ TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
   statusBar()->addWidget(StatusText, 1);
 
   debugTimer_.setSingleShot(true);
-  connect(&debugTimer_, &QTimer::timeout, this, &TfMain::FlushDebugPane);
-  connect(mdi_, &QMdiArea::subWindowActivated, this, &TfMain::UpdateMenuItems);
+  connect(&debugTimer_, &QTimer::timeout, this, &MainWindow::FlushDebugPane);
+  connect(mdi_, &QMdiArea::subWindowActivated, this, &MainWindow::UpdateMenuItems);
   UpdateMenuItems();
 }
 
-TfMain::~TfMain() {
+MainWindow::~MainWindow() {
   // The child windows are destroyed after this, by the QWidget base: what they signal then must not
-  // reach the members of a window that is no longer a TfMain.
+  // reach the members of a window that is no longer a MainWindow.
   for (QMdiSubWindow* window : mdi_->subWindowList()) disconnect(window, nullptr, this, nullptr);
   disconnect(mdi_, nullptr, this, nullptr);
 }
 
-QAction* TfMain::AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint) {
+QAction* MainWindow::AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint) {
   QAction* action = menu->addAction(caption);
   action->setObjectName(name);
   action->setStatusTip(hint);
   return action;
 }
 
-QPushButton* TfMain::AddButton(const char* name, const QString& caption) {
-  auto* button = new QPushButton(caption, SpeedPanel);
+QPushButton* MainWindow::AddButton(const char* name, const QString& caption) {
+  auto* button = new QPushButton(caption, toolBar_);
   button->setObjectName(name);
   button->setFixedSize(69, 21);
   button->setAutoDefault(false);
@@ -198,18 +198,18 @@ QPushButton* TfMain::AddButton(const char* name, const QString& caption) {
   return button;
 }
 
-void TfMain::ShowDebugPane(const DebugLog& log, bool shown) {
+void MainWindow::ShowDebugPane(const DebugLog& log, bool shown) {
   if (shown) {
-    Memo1->setPlainText("[Debug]");
+    debugPane_->setPlainText("[Debug]");
     debugShown_ = log.TotalAppended();
     DebugLogGrew();
-    Memo1->setVisible(true);
+    debugPane_->setVisible(true);
   } else {
-    Memo1->setVisible(false);
+    debugPane_->setVisible(false);
   }
 }
 
-void TfMain::SetWindows(TConnDlg* connDlg, TfSvrs* servers, TfStart* start) {
+void MainWindow::SetWindows(ConnectDialog* connDlg, ServersWindow* servers, StartServerDialog* start) {
   connDlg_ = connDlg;
   servers_ = servers;
   start_ = start;
@@ -229,7 +229,7 @@ QString StatusBarLine(std::string_view text) {
   return line;
 }
 
-void TfMain::SetStatusText(std::string_view text) {
+void MainWindow::SetStatusText(std::string_view text) {
   statusLine_ = StatusBarLine(text);
   // Assistive technology reads the whole line, not the part that fits, and hears of each change.
   StatusText->setAccessibleName(statusLine_);
@@ -238,12 +238,12 @@ void TfMain::SetStatusText(std::string_view text) {
   QAccessible::updateAccessibility(&changed);
 }
 
-void TfMain::ElideStatusText() {
+void MainWindow::ElideStatusText() {
   StatusText->setText(
       StatusText->fontMetrics().elidedText(statusLine_, Qt::ElideRight, std::max(0, StatusText->width())));
 }
 
-QAction* TfMain::ActionFor(Command command) const {
+QAction* MainWindow::ActionFor(Command command) const {
   switch (command) {
     case Command::mnuDis:
       return mnuDis;
@@ -258,7 +258,7 @@ QAction* TfMain::ActionFor(Command command) const {
   }
 }
 
-QPushButton* TfMain::ButtonFor(Command command) const {
+QPushButton* MainWindow::ButtonFor(Command command) const {
   switch (command) {
     case Command::tbWnd:
       return tbWnd;
@@ -271,26 +271,26 @@ QPushButton* TfMain::ButtonFor(Command command) const {
   }
 }
 
-void TfMain::AddConsoleWindow(QMdiSubWindow* window) {
-  if (auto* console = qobject_cast<TfCustServ*>(window)) {
+void MainWindow::AddConsoleWindow(QMdiSubWindow* window) {
+  if (auto* console = qobject_cast<ConsoleWindow*>(window)) {
     console->ShowInFrame(*mdi_);
   } else {
     mdi_->addSubWindow(window);
     window->show();
   }
   connect(window, &QObject::destroyed, this,
-          [this] { QTimer::singleShot(0, this, &TfMain::UpdateMenuItems); });
+          [this] { QTimer::singleShot(0, this, &MainWindow::UpdateMenuItems); });
   UpdateMenuItems();
 }
 
 // ---- Events
 
-bool TfMain::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == StatusText && event->type() == QEvent::Resize) ElideStatusText();
   return QMainWindow::eventFilter(watched, event);
 }
 
-bool TfMain::event(QEvent* event) {
+bool MainWindow::event(QEvent* event) {
   if (event->type() == QEvent::StatusTip) {
     // Hints reach the bar only through the status line, which knows what to return to.
     if (!shuttingDown_) emit hintShown(FromQt(static_cast<QStatusTipEvent*>(event)->tip()));
@@ -299,7 +299,7 @@ bool TfMain::event(QEvent* event) {
   return QMainWindow::event(event);
 }
 
-void TfMain::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!shown_) {
     shown_ = true;
@@ -307,12 +307,12 @@ void TfMain::showEvent(QShowEvent* event) {
   }
 }
 
-void TfMain::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   if (!shuttingDown_) {
     shuttingDown_ = true;
     // Console windows go with the frame without their close handling: no close notice is sent.
     for (QMdiSubWindow* w : mdi_->subWindowList()) {
-      if (auto* console = qobject_cast<TfCustServ*>(w)) console->Detach();
+      if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->Detach();
     }
     emit closing();
   }
@@ -321,36 +321,36 @@ void TfMain::closeEvent(QCloseEvent* event) {
 
 // ---- Commands
 
-void TfMain::mnuConClick() {
+void MainWindow::mnuConClick() {
   if (!connDlg_) return;
   if (!ConnDefaultsSet) {
     ConnDefaultsSet = true;
     connDlg_->edTimeOut->setText("10");
     connDlg_->edPort->setText("4044");
   }
-  if (connDlg_->ShowModal() != TConnDlg::OK) return;
+  if (connDlg_->ShowModal() != ConnectDialog::OK) return;
   const int count = ParseInt(FromQt(connDlg_->edTimeOut->text()), 10);
   const int port = ParseInt(FromQt(connDlg_->edPort->text()), 0);
   emit connectRequested(FromQt(connDlg_->edIP->text()), port, count);
 }
 
-void TfMain::mnuStartClick() {
+void MainWindow::mnuStartClick() {
   if (start_) start_->ShowStartDialog();
 }
 
-void TfMain::mnuSrvWinClick() {
+void MainWindow::mnuSrvWinClick() {
   if (servers_) servers_->ShowServers();
 }
 
-void TfMain::mnuWndClick() { emit openWindowRequested(); }
+void MainWindow::mnuWndClick() { emit openWindowRequested(); }
 
-void TfMain::mnuDisClick() { emit disconnectRequested(); }
+void MainWindow::mnuDisClick() { emit disconnectRequested(); }
 
-void TfMain::mnuKillClick() { emit killRequested(); }
+void MainWindow::mnuKillClick() { emit killRequested(); }
 
-void TfMain::WindowCascadeItemClick() { mdi_->cascadeSubWindows(); }
+void MainWindow::WindowCascadeItemClick() { mdi_->cascadeSubWindows(); }
 
-void TfMain::WindowTileItemClick() {
+void MainWindow::WindowTileItemClick() {
   // Horizontal tiling: the windows that are not minimised stacked one above another, each the full
   // width, above the row of minimised windows.
   QList<QMdiSubWindow*> tiled;
@@ -376,7 +376,7 @@ void TfMain::WindowTileItemClick() {
   }
 }
 
-void TfMain::WindowArrangeItemClick() {
+void MainWindow::WindowArrangeItemClick() {
   // The minimised windows lined up along the bottom, left to right, rows going upwards.
   const QRect area = mdi_->viewport()->rect();
   int x = 0;
@@ -396,29 +396,29 @@ void TfMain::WindowArrangeItemClick() {
   }
 }
 
-void TfMain::WindowMinimizeItemClick() {
+void MainWindow::WindowMinimizeItemClick() {
   const QList<QMdiSubWindow*> children = mdi_->subWindowList(QMdiArea::CreationOrder);
   for (qsizetype i = children.size() - 1; i >= 0; --i) children[i]->showMinimized();
 }
 
-void TfMain::Cleanup1Click() { emit cleanupRequested(); }
+void MainWindow::Cleanup1Click() { emit cleanupRequested(); }
 
-void TfMain::HelpAboutItemClick() {
+void MainWindow::HelpAboutItemClick() {
   QMessageBox box(QMessageBox::Information, "Information",
                   "OV Client, v0.95 BETA\nRemote administration of Quake servers through OV servers.",
                   QMessageBox::Ok, this);
   box.exec();
 }
 
-void TfMain::mnuExitClick() { close(); }
+void MainWindow::mnuExitClick() { close(); }
 
-void TfMain::UpdateMenuItems() {
+void MainWindow::UpdateMenuItems() {
   const bool any = !mdi_->subWindowList().isEmpty();
   for (QAction* a : {WindowCascadeItem, WindowTileItem, WindowArrangeItem, WindowMinimizeItem})
     a->setEnabled(any);
 }
 
-void TfMain::FillWindowMenu() {
+void MainWindow::FillWindowMenu() {
   UpdateMenuItems();
   for (QAction* a : windowListActions_) {
     mnuWindow->removeAction(a);
@@ -449,28 +449,28 @@ void TfMain::FillWindowMenu() {
 
 // ---- The debug pane
 
-void TfMain::DebugLogGrew() {
+void MainWindow::DebugLogGrew() {
   // Lines are kept by the log whether or not the pane shows; the pane catches up at most every
   // kDebugRedrawMs, and only while it can be seen.
-  if (Memo1->isVisible() && !debugTimer_.isActive()) debugTimer_.start(kDebugRedrawMs);
+  if (debugPane_->isVisible() && !debugTimer_.isActive()) debugTimer_.start(kDebugRedrawMs);
 }
 
-void TfMain::FlushDebugPane() {
+void MainWindow::FlushDebugPane() {
   debugTimer_.stop();
   emit debugLinesWanted();
 }
 
-void TfMain::AppendDebugLines(const DebugLog& log) {
+void MainWindow::AppendDebugLines(const DebugLog& log) {
   const uint64_t fresh = log.TotalAppended() - debugShown_;
   if (fresh == 0) return;
   const auto& lines = log.Lines();
-  QScrollBar* bar = Memo1->verticalScrollBar();
+  QScrollBar* bar = debugPane_->verticalScrollBar();
   const bool atEnd = bar->value() >= bar->maximum();
   QString text;
   size_t first = 0;
   if (fresh > lines.size()) {
     // More arrived than the log keeps: the pane starts over with what it holds.
-    Memo1->setPlainText("[Debug]");
+    debugPane_->setPlainText("[Debug]");
   } else {
     first = lines.size() - static_cast<size_t>(fresh);
   }
@@ -478,7 +478,7 @@ void TfMain::AppendDebugLines(const DebugLog& log) {
     if (i > first) text += QLatin1Char('\n');
     text += ToQt(lines[i]);
   }
-  Memo1->appendPlainText(text);
+  debugPane_->appendPlainText(text);
   debugShown_ = log.TotalAppended();
   if (atEnd) bar->setValue(bar->maximum());
 }

@@ -21,28 +21,29 @@ class QPushButton;
 namespace ov {
 
 class DebugLog;
-class TConnDlg;
-class TfStart;
-class TfSvrs;
+class ConnectDialog;
+class StartServerDialog;
+class ServersWindow;
 
 // The status bar's line for a text: at most kMaxStatusChars of it, control characters as blanks.
 constexpr size_t kMaxStatusChars = 1024;
 QString StatusBarLine(std::string_view text);
 
-class TfMain : public QMainWindow {
+// The form TfMain.
+class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit TfMain(QWidget* parent = nullptr);
-  ~TfMain() override;
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
 
-  // After a successful start: Memo1 shows from here on what the debug log appends (the root hands on
+  // After a successful start: the debug pane shows from here on what the debug log appends (the root hands on
   // its growth to DebugLogGrew), or stays hidden.
   void ShowDebugPane(const DebugLog& log, bool shown);
   void DebugLogGrew();                         // the debug log appended a line
-  void AppendDebugLines(const DebugLog& log);  // brings Memo1 up to the log
+  void AppendDebugLines(const DebugLog& log);  // brings the debug pane up to the log
   // The windows created after the main window, which its commands show.
-  void SetWindows(TConnDlg* connDlg, TfSvrs* servers, TfStart* start);
+  void SetWindows(ConnectDialog* connDlg, ServersWindow* servers, StartServerDialog* start);
 
   QMdiArea* MdiArea() const { return mdi_; }
   void SetStatusText(std::string_view text);  // one line, elided to the bar's width
@@ -66,7 +67,10 @@ class TfMain : public QMainWindow {
   void HelpAboutItemClick();
   void mnuExitClick();
   void UpdateMenuItems();
-  void FlushDebugPane();  // asks for Memo1 to be brought up to the debug log now (a timer does it otherwise)
+  void
+  FlushDebugPane();  // asks for the debug pane to be brought up to the log now (a timer does it otherwise)
+  QPlainTextEdit* DebugPane() const { return debugPane_; }  // Memo1
+  QAction* CleanupItem() const { return cleanupItem_; }     // Cleanup1
 
  signals:
   // The user's requests and the frame's moments, which the root connects to the client.
@@ -85,7 +89,6 @@ class TfMain : public QMainWindow {
   QAction* mnuCon;
   QAction* mnuStart;
   QAction* mnuSrvWin;
-  QAction* N1;
   QAction* mnuExit;
   QMenu* mnuSrv;
   QAction* mnuWnd;
@@ -97,11 +100,9 @@ class TfMain : public QMainWindow {
   QAction* WindowTileItem;
   QAction* WindowArrangeItem;
   QAction* WindowMinimizeItem;
-  QAction* Cleanup1;
   QMenu* mnuHelp;
   QAction* HelpAboutItem;
 
-  QWidget* SpeedPanel;
   QPushButton* tbConnect;
   QPushButton* tbStart;
   QPushButton* tbSvrs;
@@ -109,7 +110,6 @@ class TfMain : public QMainWindow {
   QPushButton* tbDis;
   QPushButton* tbKill;
 
-  QPlainTextEdit* Memo1;
   QLabel* StatusText;  // the status bar's one text
 
  protected:
@@ -125,16 +125,20 @@ class TfMain : public QMainWindow {
   void ElideStatusText();
 
   QMdiArea* mdi_;
-  TConnDlg* connDlg_ = nullptr;
-  TfSvrs* servers_ = nullptr;
-  TfStart* start_ = nullptr;
+  ConnectDialog* connDlg_ = nullptr;
+  ServersWindow* servers_ = nullptr;
+  StartServerDialog* start_ = nullptr;
   bool ConnDefaultsSet = false;
   bool shown_ = false;
   bool shuttingDown_ = false;
   QList<QAction*> windowListActions_;
   QString statusLine_;  // what the bar shows, before eliding
   QTimer debugTimer_;
-  uint64_t debugShown_ = 0;  // debug lines ever appended that Memo1 shows
+  uint64_t debugShown_ = 0;    // debug lines ever appended that the debug pane shows
+  QAction* separator_;         // N1, in the System menu
+  QAction* cleanupItem_;       // Cleanup1: close the dead console windows
+  QWidget* toolBar_;           // SpeedPanel
+  QPlainTextEdit* debugPane_;  // Memo1
 };
 
 }  // namespace ov

@@ -19,7 +19,7 @@ namespace ov {
 
 // ---- QtDesktop
 
-QtDesktop::QtDesktop(TfMain& main) : main_(&main) {
+QtDesktop::QtDesktop(MainWindow& main) : main_(&main) {
   statusTimer_.setSingleShot(true);
   QObject::connect(&statusTimer_, &QTimer::timeout, [this] {
     if (onTimer_) onTimer_();
@@ -85,13 +85,13 @@ void QtDesktop::Quit() {
 
 // ---- QtWindowSystem
 
-QtWindowSystem::QtWindowSystem(TfMain& main) : main_(&main) {}
+QtWindowSystem::QtWindowSystem(MainWindow& main) : main_(&main) {}
 
-ConsoleView* QtWindowSystem::CreateConsoleView(ConsoleWindow& window) {
+ConsoleView* QtWindowSystem::CreateConsoleView(Console& window) {
   if (!main_ || main_->ShuttingDown()) return nullptr;
-  TfCustServ* view = window.kind == ConsoleKind::OVServer
-                         ? static_cast<TfCustServ*>(new TfOVServ(pacer_, window))
-                         : new TfQServ(pacer_, window);
+  ConsoleWindow* view = window.kind == ConsoleKind::OVServer
+                            ? static_cast<ConsoleWindow*>(new OVConsoleWindow(pacer_, window))
+                            : new QuakeConsoleWindow(pacer_, window);
   if (onCreated_) onCreated_(*view);
   main_->AddConsoleWindow(view);
   return view;
@@ -103,13 +103,13 @@ QtFrontEnd::QtFrontEnd() {
   // The application title. Not as the display name: on X11 Qt would append that to every window's
   // title, and titles are the system's own.
   QApplication::setApplicationName("Orvane Client");
-  fMain = new TfMain;
+  fMain = new MainWindow;
   desktop_ = std::make_unique<QtDesktop>(*fMain);
   windows_ = std::make_unique<QtWindowSystem>(*fMain);
-  ConnDlg = new TConnDlg(fMain);
-  PWDlg = new TPWDlg(fMain);
-  fSvrs = new TfSvrs;
-  fStart = new TfStart(fMain);
+  ConnDlg = new ConnectDialog(fMain);
+  PWDlg = new LoginDialog(fMain);
+  fSvrs = new ServersWindow;
+  fStart = new StartServerDialog(fMain);
 }
 
 QtFrontEnd::~QtFrontEnd() { DestroyWidgets(); }
@@ -118,16 +118,16 @@ Platform QtFrontEnd::PlatformWith(SocketApi& sockets, EventLoop& loop) {
   return Platform{sockets, loop, *desktop_, *fSvrs, *windows_, *PWDlg};
 }
 
-void ConnectLoginDialog(TPWDlg& dialog, AccountPrompts& prompts) {
-  QObject::connect(&dialog, &TPWDlg::answered, &dialog, [&prompts] { prompts.OKBtnClick(); });
-  QObject::connect(&dialog, &TPWDlg::cancelled, &dialog, [&prompts] { prompts.CancelBtnClick(); });
-  QObject::connect(&dialog, &TPWDlg::dismissed, &dialog, [&prompts] { prompts.FormClose(); });
+void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts) {
+  QObject::connect(&dialog, &LoginDialog::answered, &dialog, [&prompts] { prompts.Answer(); });
+  QObject::connect(&dialog, &LoginDialog::cancelled, &dialog, [&prompts] { prompts.Cancel(); });
+  QObject::connect(&dialog, &LoginDialog::dismissed, &dialog, [&prompts] { prompts.Dismiss(); });
 }
 
-void ConnectServersWindow(TfSvrs& window, Selection& selection) {
-  QObject::connect(&window, &TfSvrs::selectionChanged, &window,
+void ConnectServersWindow(ServersWindow& window, Selection& selection) {
+  QObject::connect(&window, &ServersWindow::selectionChanged, &window,
                    [&selection] { selection.UpdateSelection(); });
-  QObject::connect(&window, &TfSvrs::openRequested, &window, [&selection] {
+  QObject::connect(&window, &ServersWindow::openRequested, &window, [&selection] {
     // A node that belongs to no server (left behind by a repeated announcement) opens nothing.
     if (selection.Kind() == SelectionKind::None) return;
     const SelectedServer selected = selection.Selected();
@@ -137,62 +137,61 @@ void ConnectServersWindow(TfSvrs& window, Selection& selection) {
 
 bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
   desktop_->SetTimerHandler([&client] { client.status.OnTimer(); });
-  windows_->SetViewHandler([&client](TfCustServ& view) {
-    QObject::connect(&view, &TfCustServ::lineEntered, &view,
-                     [&client](ConsoleWindow* window, const std::string& line) {
-                       client.consoles.InputLineEnter(*window, line);
-                     });
-    QObject::connect(&view, &TfCustServ::closing, &view,
-                     [&client](ConsoleWindow* window) { client.consoles.FormClose(*window); });
-    QObject::connect(&view, &TfCustServ::notLatin1, &view,
+  windows_->SetViewHandler([&client](ConsoleWindow& view) {
+    QObject::connect(
+        &view, &ConsoleWindow::lineEntered, &view,
+        [&client](Console* window, const std::string& line) { client.consoles.SendLine(*window, line); });
+    QObject::connect(&view, &ConsoleWindow::closing, &view,
+                     [&client](Console* window) { client.consoles.CloseWindow(*window); });
+    QObject::connect(&view, &ConsoleWindow::notLatin1, &view,
                      [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
   });
 
   // FormCreate: the frame hears of the debug log and of its own closing before InitClient runs.
-  TfMain& main = *fMain;
+  MainWindow& main = *fMain;
   client.debug.SetListener([&main] { main.DebugLogGrew(); });
-  QObject::connect(&main, &TfMain::debugLinesWanted, &main,
+  QObject::connect(&main, &MainWindow::debugLinesWanted, &main,
                    [&main, &client] { main.AppendDebugLines(client.debug); });
-  QObject::connect(&main, &TfMain::closing, &main, [&client] { client.debug.SetListener(nullptr); });
+  QObject::connect(&main, &MainWindow::closing, &main, [&client] { client.debug.SetListener(nullptr); });
   if (!client.InitClient(commandLine)) return false;
   // Only a client that started has sockets to shut down.
-  QObject::connect(&main, &TfMain::closing, &main, [&client] { client.ShutdownClient(); });
+  QObject::connect(&main, &MainWindow::closing, &main, [&client] { client.ShutdownClient(); });
   main.ShowDebugPane(client.debug, client.debug.DebugMode() == 1);
-  QObject::connect(&main, &TfMain::hintShown, &main,
+  QObject::connect(&main, &MainWindow::hintShown, &main,
                    [&client](const std::string& hint) { client.status.ShowAppHint(hint); });
-  QObject::connect(&main, &TfMain::firstShown, &main, [&client] { client.selection.UpdateSelection(); });
-  QObject::connect(&main, &TfMain::connectRequested, &main,
+  QObject::connect(&main, &MainWindow::firstShown, &main, [&client] { client.selection.UpdateSelection(); });
+  QObject::connect(&main, &MainWindow::connectRequested, &main,
                    [&client](const std::string& address, int port, int count) {
                      client.connections.ConnectToServer(address, port, count);
                    });
-  QObject::connect(&main, &TfMain::openWindowRequested, &main, [&client] {
+  QObject::connect(&main, &MainWindow::openWindowRequested, &main, [&client] {
     const SelectedServer s = client.selection.Selected();
     client.selection.OpenServerWindow(s.ovIndex, s.serverId, Opener::User);
   });
-  QObject::connect(&main, &TfMain::disconnectRequested, &main,
+  QObject::connect(&main, &MainWindow::disconnectRequested, &main,
                    [&client] { client.connections.Disconnect(client.selection.Selected().ovIndex, 1); });
-  QObject::connect(&main, &TfMain::killRequested, &main, [&client] {
+  QObject::connect(&main, &MainWindow::killRequested, &main, [&client] {
     client.desktop.MessageBox("not yet implemented - use QUIT in server consoles");
     client.selection.UpdateSelection();
   });
-  QObject::connect(&main, &TfMain::cleanupRequested, &main,
+  QObject::connect(&main, &MainWindow::cleanupRequested, &main,
                    [&client] { client.selection.CleanupDeadWindows(); });
 
   ConnectLoginDialog(*PWDlg, client.prompts);
   ConnectServersWindow(*fSvrs, client.selection);
   fMain->AddConsoleWindow(fSvrs);  // a child of the frame, visible at once
 
-  TfStart& start = *fStart;
-  QObject::connect(&start, &TfStart::hostsRequested, &start,
+  StartServerDialog& start = *fStart;
+  QObject::connect(&start, &StartServerDialog::hostsRequested, &start,
                    [&start, &client] { start.SetHosts(client.start.RefillHosts()); });
-  QObject::connect(&start, &TfStart::typesRequested, &start,
+  QObject::connect(&start, &StartServerDialog::typesRequested, &start,
                    [&start, &client](int hostLine) { start.SetTypes(client.start.TypesForHost(hostLine)); });
-  QObject::connect(&start, &TfStart::goRequested, &start,
+  QObject::connect(&start, &StartServerDialog::goRequested, &start,
                    [&start, &client](int hostLine, int typeLine, const std::string& typeText,
                                      const std::string& title, const std::string& commandLine) {
                      start.done(client.start.Go(hostLine, typeLine, typeText, title, commandLine));
                    });
-  QObject::connect(&start, &TfStart::notLatin1, &start,
+  QObject::connect(&start, &StartServerDialog::notLatin1, &start,
                    [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
   fMain->SetWindows(ConnDlg, fSvrs, fStart);
   return true;
@@ -202,7 +201,7 @@ void QtFrontEnd::DestroyWidgets() {
   // The dialogs, the servers window and the console windows are children of the main window.
   if (fMain && !fMain->ShuttingDown()) {
     for (QMdiSubWindow* w : fMain->MdiArea()->subWindowList()) {
-      if (auto* console = qobject_cast<TfCustServ*>(w)) console->Detach();
+      if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->Detach();
     }
   }
   if (fSvrs && !fSvrs->parent()) delete fSvrs;  // never added to the frame

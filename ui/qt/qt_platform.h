@@ -16,11 +16,11 @@
 
 namespace ov {
 
-class TfMain;
-class TConnDlg;
-class TPWDlg;
-class TfSvrs;
-class TfStart;
+class MainWindow;
+class ConnectDialog;
+class LoginDialog;
+class ServersWindow;
+class StartServerDialog;
 
 // A caption as the window system must be given it to show it unchanged: Qt takes "[*]" in a title for
 // the modified-document mark and drops it, "[*][*]" for a literal "[*]".
@@ -35,12 +35,12 @@ inline QString ShownTitle(QString title) {
 }
 
 // What the login dialog's answers and the servers window's requests go to.
-void ConnectLoginDialog(TPWDlg& dialog, AccountPrompts& prompts);
-void ConnectServersWindow(TfSvrs& window, Selection& selection);
+void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts);
+void ConnectServersWindow(ServersWindow& window, Selection& selection);
 
 class QtDesktop : public Desktop {
  public:
-  explicit QtDesktop(TfMain& main);
+  explicit QtDesktop(MainWindow& main);
   // The status timer's expiry goes to the handler the root sets.
   void SetTimerHandler(std::function<void()> onTimer) { onTimer_ = std::move(onTimer); }
 
@@ -58,7 +58,7 @@ class QtDesktop : public Desktop {
   int SoundedBeeps() const { return soundedBeeps_; }
 
  private:
-  QPointer<TfMain> main_;
+  QPointer<MainWindow> main_;
   std::function<void()> onTimer_;
   QTimer statusTimer_;
   // Requests for beeps are rationed: a burst of a few, then one per interval (see BeepsAllowed).
@@ -70,14 +70,14 @@ class QtDesktop : public Desktop {
 
 class QtWindowSystem : public WindowSystem {
  public:
-  explicit QtWindowSystem(TfMain& main);
+  explicit QtWindowSystem(MainWindow& main);
   // Each new console window is handed to the root, which connects what it asks for.
-  void SetViewHandler(std::function<void(TfCustServ&)> onCreated) { onCreated_ = std::move(onCreated); }
-  ConsoleView* CreateConsoleView(ConsoleWindow& window) override;
+  void SetViewHandler(std::function<void(ConsoleWindow&)> onCreated) { onCreated_ = std::move(onCreated); }
+  ConsoleView* CreateConsoleView(Console& window) override;
 
  private:
-  QPointer<TfMain> main_;
-  std::function<void(TfCustServ&)> onCreated_;
+  QPointer<MainWindow> main_;
+  std::function<void(ConsoleWindow&)> onCreated_;
   RedrawPacer pacer_;  // shared by every console window it creates
 };
 
@@ -96,11 +96,11 @@ class QtFrontEnd {
   bool Start(Client& client, const std::string& commandLine);
   void DestroyWidgets();
 
-  TfMain* fMain = nullptr;
-  TConnDlg* ConnDlg = nullptr;
-  TPWDlg* PWDlg = nullptr;
-  TfSvrs* fSvrs = nullptr;
-  TfStart* fStart = nullptr;
+  MainWindow* fMain = nullptr;
+  ConnectDialog* ConnDlg = nullptr;
+  LoginDialog* PWDlg = nullptr;
+  ServersWindow* fSvrs = nullptr;
+  StartServerDialog* fStart = nullptr;
 
  private:
   std::unique_ptr<QtDesktop> desktop_;

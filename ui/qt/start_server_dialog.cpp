@@ -26,7 +26,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QWidge
 
 }  // namespace
 
-TfStart::TfStart(QWidget* parent) : QDialog(parent) {
+StartServerDialog::StartServerDialog(QWidget* parent) : QDialog(parent) {
   setObjectName("fStart");
   setWindowTitle("Start Server");
   // A fixed frame with only a close box.
@@ -85,11 +85,11 @@ TfStart::TfStart(QWidget* parent) : QDialog(parent) {
   connect(cbHosts, &QComboBox::activated, this, [this](int line) {
     if (!refilling_ && line == cbHosts->currentIndex()) cbHostsChange();
   });
-  connect(bGo, &QPushButton::clicked, this, &TfStart::bGoClick);
-  connect(bCancel, &QPushButton::clicked, this, &TfStart::bCancelClick);
+  connect(bGo, &QPushButton::clicked, this, &StartServerDialog::bGoClick);
+  connect(bCancel, &QPushButton::clicked, this, &StartServerDialog::bCancelClick);
 }
 
-int TfStart::ShowStartDialog() {
+int StartServerDialog::ShowStartDialog() {
   refilling_ = true;
   cbHosts->clear();
   emit hostsRequested();
@@ -99,22 +99,22 @@ int TfStart::ShowStartDialog() {
   return exec();
 }
 
-void TfStart::SetHosts(const std::vector<std::string>& names) {
+void StartServerDialog::SetHosts(const std::vector<std::string>& names) {
   for (const std::string& name : names) cbHosts->addItem(ToQt(name));
 }
 
-void TfStart::cbHostsChange() {
+void StartServerDialog::cbHostsChange() {
   cbType->clear();
   emit typesRequested(cbHosts->currentIndex());
 }
 
-void TfStart::SetTypes(const std::vector<std::string>& types) {
+void StartServerDialog::SetTypes(const std::vector<std::string>& types) {
   cbType->clear();
   for (const std::string& type : types) cbType->addItem(ToQt(type));
   if (cbType->count() > 0) cbType->setCurrentIndex(0);
 }
 
-void TfStart::bGoClick() {
+void StartServerDialog::bGoClick() {
   // The box keeps its lines with LF; the command line goes out with CR LF between them.
   QString command = mCmd->toPlainText();
   for (QWidget* field : {static_cast<QWidget*>(mCmd), static_cast<QWidget*>(eTitle)}) {
@@ -131,9 +131,9 @@ void TfStart::bGoClick() {
                    FromQt(eTitle->text()), FromQt(command));
 }
 
-void TfStart::bCancelClick() { done(-1); }
+void StartServerDialog::bCancelClick() { done(-1); }
 
-void TfStart::keyPressEvent(QKeyEvent* event) {
+void StartServerDialog::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
     bCancelClick();  // Escape acts through bCancel
     return;
@@ -141,7 +141,7 @@ void TfStart::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-void TfStart::closeEvent(QCloseEvent* event) {
+void StartServerDialog::closeEvent(QCloseEvent* event) {
   if (isVisible()) done(2);  // the close box
   event->accept();
 }

@@ -13,11 +13,12 @@ class QPushButton;
 
 namespace ov {
 
-class TfStart : public QDialog {
+// The form TfStart.
+class StartServerDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TfStart(QWidget* parent = nullptr);
+  explicit StartServerDialog(QWidget* parent = nullptr);
 
   // Refills the host list and shows the dialog modally: 1 when a request was sent, -1 after an error
   // or Cancel, 2 when closed with the close box.
