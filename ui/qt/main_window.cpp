@@ -26,6 +26,7 @@
 #include "ui/debug_log.h"
 #include "ui/qt/connect_dialog.h"
 #include "ui/qt/console_window.h"
+#include "ui/qt/latin1_text.h"
 #include "ui/qt/qt_platform.h"
 #include "ui/qt/start_server_dialog.h"
 #include "wire/payload.h"
@@ -219,8 +220,7 @@ void MainWindow::SetWindows(ConnectDialog* connDlg, ServersWindow* servers, Star
 QString StatusBarLine(std::string_view text) {
   // Beyond what any screen can show, a long text is not even looked at: its cost stays bounded.
   const bool cut = text.size() > kMaxStatusChars;
-  QString line =
-      QString::fromLatin1(text.data(), static_cast<qsizetype>(std::min(text.size(), kMaxStatusChars)));
+  QString line = ToQt(text.substr(0, kMaxStatusChars));
   for (QChar& c : line) {
     // Line breaks, tabs and the other control characters would break the one line or show as boxes.
     if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0)) c = QLatin1Char(' ');
