@@ -39,7 +39,7 @@ void ReleaseSlot(ServersTreeView& tree, Consoles& consoles, Record& record) {
     record.Window = nullptr;
     consoles.MarkDead(*window);
   }
-  record.InUse = 0;
+  ServerTables::Release(record);
 }
 
 }  // namespace

@@ -55,9 +55,13 @@ class ServerTables {
   // The slot of a socket whose connection is still open (slot found and in use), or -1.
   int LiveSlot(int socket) const;
 
-  // The connection fields of an OV server's slot are written here and nowhere else.
-  void ReleaseOVSlot(int slot) { OVServers[slot].InUse = 0; }
-  void ReleaseQSlot(int q) { QServers[q].InUse = 0; }
+  // The slot fields (in use, and an OV server's connection) are written here and nowhere else.
+  void ReleaseOVSlot(int slot) { Release(OVServers[slot]); }
+  void ReleaseQSlot(int q) { Release(QServers[q]); }
+  template <typename Record>
+  static void Release(Record& record) {
+    record.InUse = 0;
+  }
   void AssignSocket(int slot, int socket) {
     OVServers[slot].Socket = socket;
     OVServers[slot].Connected = 0;
