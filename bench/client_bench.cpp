@@ -39,12 +39,12 @@
 #include <vector>
 
 #include "bench/flood_stream.h"
-#include "net/posix_socket_api.h"
-#include "net/qt_event_loop.h"
+#include "net/qt/posix_socket_api.h"
+#include "net/qt/qt_event_loop.h"
 #include "ui/client.h"
-#include "ui/console_window.h"
-#include "ui/main_window.h"
-#include "ui/qt_platform.h"
+#include "ui/qt/console_window.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/qt_platform.h"
 
 extern char** environ;
 
@@ -327,7 +327,7 @@ int Flood(const Options& o) {
     Settle(50);
     int i = 0;
     for (const auto& w : client.consoles.Windows()) {
-      if (auto* v = dynamic_cast<ov::TfCustServ*>(w->view)) {
+      if (auto* v = dynamic_cast<ov::ConsoleWindow*>(w->view)) {
         v->move((i % columns) * 330, (i / columns) * 238);
         v->raise();
         ++i;
@@ -337,8 +337,8 @@ int Flood(const Options& o) {
   Settle(100);
   int seen = 0;
   for (const auto& w : client.consoles.Windows()) {
-    if (auto* v = dynamic_cast<ov::TfCustServ*>(w->view))
-      seen += !v->ConTxt->viewport()->visibleRegion().isEmpty();
+    if (auto* v = dynamic_cast<ov::ConsoleWindow*>(w->view))
+      seen += !v->Log()->viewport()->visibleRegion().isEmpty();
   }
 
   // Every line ends in one line feed, which the log keeps as CR LF.
@@ -381,11 +381,11 @@ int Flood(const Options& o) {
     const int ov = std::atoi(name.c_str() + std::strlen("Flood OV "));
     const std::string expected = ov::flood::ExpectedText(ov, w->ServerId, o.lines, o.size);
     if (w->log.Text() != expected) ++badLogs;
-    if (auto* view = dynamic_cast<ov::TfCustServ*>(w->view)) {
+    if (auto* view = dynamic_cast<ov::ConsoleWindow*>(w->view)) {
       view->RedrawNow();
       QString shown = ov::ToQt(expected);
       shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-      if (view->ConTxt->toPlainText() != shown) ++badViews;
+      if (view->Log()->toPlainText() != shown) ++badViews;
     } else {
       ++badViews;
     }

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "bench/flood_stream.h"
-#include "net/frames.h"
-#include "tests/fakes.h"
+#include "net/frame_receiver.h"
+#include "tests/common/fakes.h"
 
 namespace {
 
@@ -152,7 +152,7 @@ void BM_ReceiveFrames(benchmark::State& state) {
   for (auto _ : state) {
     for (std::string_view read : s.reads) {
       incoming.assign(read);
-      c.t.client.frames.ReceiveFrames(c.socket);
+      c.t.client.receiver.ReceiveFrames(c.socket);
     }
   }
   benchmark::DoNotOptimize(c.t.client.consoles.Windows().front()->log.Appended());

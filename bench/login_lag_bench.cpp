@@ -19,9 +19,9 @@
 #include <memory>
 #include <vector>
 
-#include "net/frames.h"
-#include "protocol/account_prompt.h"
-#include "protocol/cipher.h"
+#include "wire/cipher.h"
+#include "wire/frames.h"
+#include "wire/payload.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/cipher.h"
+#include "wire/cipher.h"
 
 namespace {
 

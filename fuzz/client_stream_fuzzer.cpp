@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/fakes.h"
+#include "tests/common/fakes.h"
 
 namespace {
 
@@ -79,9 +79,9 @@ class Session {
         tc_.login.field1 = "admin";
         tc_.login.field2 = same ? "admin" : "secret";
         if (ok) {
-          tc_.client.prompts.OKBtnClick();
+          tc_.client.prompts.Answer();
         } else {
-          tc_.client.prompts.CancelBtnClick();
+          tc_.client.prompts.Cancel();
         }
       }
       Tick();
@@ -89,10 +89,10 @@ class Session {
   }
 
   // The user closes a window: its view lets go of it, and the close handling runs.
-  void CloseWindow(ov::ConsoleWindow& window) {
+  void CloseWindow(ov::Console& window) {
     for (auto& view : tc_.windows.views)
       if (view->window == &window) view->window = nullptr;
-    tc_.client.consoles.FormClose(window);
+    tc_.client.consoles.CloseWindow(window);
   }
 
   // Whatever the stream built, the user's own steps work on it and clean it all up.
@@ -108,9 +108,9 @@ class Session {
         c.selection.OpenServerWindow(sel.ovIndex, sel.serverId, ov::Opener::User);
       tc_.loop.RunPending();
     }
-    std::vector<ov::ConsoleWindow*> windows;
+    std::vector<ov::Console*> windows;
     for (const auto& w : c.consoles.Windows()) windows.push_back(w.get());
-    for (ov::ConsoleWindow* w : windows) c.consoles.InputLineEnter(*w, "status");
+    for (ov::Console* w : windows) c.consoles.SendLine(*w, "status");
     // Half the windows are closed by the user, the rest go as dead ones after the disconnect.
     for (size_t i = 0; i < windows.size(); i += 2) CloseWindow(*windows[i]);
     for (int slot : slots_) c.connections.Disconnect(slot, 1);

@@ -21,12 +21,12 @@
 #include <string>
 #include <string_view>
 
-#include "net/frames.h"
 #include "ovserver/accounts.h"
 #include "ovserver/log.h"
 #include "ovserver/ov_server.h"
-#include "protocol/account_prompt.h"
-#include "protocol/cipher.h"
+#include "wire/cipher.h"
+#include "wire/frames.h"
+#include "wire/payload.h"
 
 namespace {
 

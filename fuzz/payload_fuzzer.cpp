@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "net/frames.h"
-#include "protocol/payload.h"
+#include "wire/frames.h"
+#include "wire/payload.h"
 
 namespace {
 

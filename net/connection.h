@@ -1,15 +1,37 @@
 #pragma once
 // The connections to OV servers: slots, sockets, the connect wait, socket events and disconnecting.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ov {
 
-class Client;
+class SocketApi;
+class EventLoop;
+class Desktop;
+class ServerTables;
+class StatusLine;
+class FrameSender;
 
 class Connections {
  public:
-  explicit Connections(Client& client) : client_(client) {}
+  Connections(SocketApi& sockets, EventLoop& loop, Desktop& desktop, ServerTables& tables, StatusLine& status,
+              FrameSender& sender)
+      : sockets_(sockets),
+        loop_(loop),
+        desktop_(desktop),
+        tables_(tables),
+        status_(status),
+        sender_(sender) {}
+
+  // What a connection's events go on to, set by the root: a readable socket, a closed socket whose kept
+  // bytes go, and a disconnected slot whose servers leave the tables and the tree.
+  void SetHandlers(std::function<void(int socket)> onReadable, std::function<void(int socket)> onForget,
+                   std::function<void(int slot)> onRemoved) {
+    onReadable_ = std::move(onReadable);
+    onForget_ = std::move(onForget);
+    onRemoved_ = std::move(onRemoved);
+  }
 
   bool InitSockets();  // false after the failure box; the program then ends
   void ShutdownSockets();
@@ -20,7 +42,15 @@ class Connections {
   std::string LastErrorText() const;
 
  private:
-  Client& client_;
+  SocketApi& sockets_;
+  EventLoop& loop_;
+  Desktop& desktop_;
+  ServerTables& tables_;
+  StatusLine& status_;
+  FrameSender& sender_;
+  std::function<void(int socket)> onReadable_;
+  std::function<void(int socket)> onForget_;
+  std::function<void(int slot)> onRemoved_;
 };
 
 }  // namespace ov

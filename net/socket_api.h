@@ -35,7 +35,7 @@ class SocketApi {
   virtual int Startup(uint16_t version) = 0;  // 0, or an error number
   virtual void Cleanup() = 0;
   virtual int Socket(int family, int type, int protocol) = 0;  // a handle never handed out before, or -1
-  virtual int AsyncSelect(int socket, long events) = 0;       // 0, or -1; events go to the handler
+  virtual int AsyncSelect(int socket, long events) = 0;        // 0, or -1; events go to the handler
   // address and port in network byte order. 0 when connected at once, else -1 (10035 while under way).
   virtual int Connect(int socket, uint32_t address, uint16_t port) = 0;
   virtual int Send(int socket, const char* data, int length) = 0;  // bytes taken, or -1

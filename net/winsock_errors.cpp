@@ -134,4 +134,6 @@ int WinsockFromErrno(int err) {
   return 10000;
 }
 
+std::string ErrorText(int error) { return std::to_string(error) + " (" + WSAErrorName(error) + ")"; }
+
 }  // namespace ov

@@ -15,8 +15,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "protocol/account_prompt.h"
-#include "protocol/payload.h"
+#include "wire/payload.h"
 
 namespace ovs {
 namespace {
@@ -257,7 +256,10 @@ AccountStore::Outcome AccountStore::ChangePassword(std::string_view name, std::s
   return Update(
       [&](Map& accounts) {
         const auto found = accounts.find(std::string(name));
-        if (found == accounts.end() || !PasswordCheck{found->second.iterations, found->second.salt, found->second.hash, true}.Run(oldPassword)) return Outcome::WrongLogin;
+        if (found == accounts.end() ||
+            !PasswordCheck{found->second.iterations, found->second.salt, found->second.hash, true}.Run(
+                oldPassword))
+          return Outcome::WrongLogin;
         found->second = MakeEntry(newPassword, found->second.admin);
         return Outcome::Done;
       },

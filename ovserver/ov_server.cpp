@@ -9,7 +9,7 @@
 #include <cctype>
 
 #include "ovserver/log.h"
-#include "protocol/payload.h"
+#include "wire/payload.h"
 
 namespace ovs {
 namespace {

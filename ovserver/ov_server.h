@@ -9,13 +9,13 @@
 #include <string>
 #include <string_view>
 
-#include "net/frames.h"
 #include "ovserver/accounts.h"
 #include "ovserver/game_servers.h"
 #include "ovserver/login_guard.h"
 #include "ovserver/request_reader.h"
 #include "ovserver/server_config.h"
-#include "protocol/cipher.h"
+#include "wire/cipher.h"
+#include "wire/frames.h"
 
 class QTcpServer;
 class QTcpSocket;

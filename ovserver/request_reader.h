@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "net/frames.h"
+#include "wire/frames.h"
 
 namespace ovs {
 

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "ovserver/accounts.h"
-#include "protocol/payload.h"
+#include "wire/payload.h"
 
 namespace ovs {
 namespace {

@@ -3,25 +3,24 @@
 #include <algorithm>
 #include <utility>
 
-#include "ui/client.h"
+#include "net/connection.h"
+#include "net/event_loop.h"
+#include "net/frame_receiver.h"
+#include "net/frame_sender.h"
+#include "registry/server_tables.h"
+#include "ui/consoles.h"
+#include "ui/debug_log.h"
+#include "ui/status_line.h"
+#include "wire/payload.h"
 
 namespace ov {
 
 namespace {
 
-std::string PadTo(std::string_view text, size_t width) {
-  std::string out(text.substr(0, std::min(width, text.size())));
-  out.resize(width, ' ');
-  return out;
-}
-
 // Prompts that may wait at once, the one on screen included; each is a nested loop on the stack.
 constexpr size_t kMaxWaitingPrompts = 20;
 
 }  // namespace
-
-std::string PadTo8(std::string_view text) { return PadTo(text, 8); }
-std::string PadTo16(std::string_view text) { return PadTo(text, 16); }
 
 struct AccountPrompts::Step {
   Step(int socket, int slot, LoginStep view) : socket(socket), slot(slot), view(std::move(view)) {}
@@ -34,14 +33,12 @@ struct AccountPrompts::Step {
   std::string field2;
 };
 
-bool AccountPrompts::StillLive(const Step& step) const {
-  return client_.tables.LiveSlot(step.socket) == step.slot;
-}
+bool AccountPrompts::StillLive(const Step& step) const { return tables_.LiveSlot(step.socket) == step.slot; }
 
 void AccountPrompts::Show(Step& step) {
   step.result = 0;
   shown_ = &step;
-  client_.loginDialog.ShowStep(step.view);
+  loginDialog_.ShowStep(step.view);
 }
 
 int AccountPrompts::RunStep(Step& step) {
@@ -59,7 +56,7 @@ int AccountPrompts::RunStep(Step& step) {
   Show(step);
   // Other prompts may take the dialog over meanwhile; this step only ends by its own answer or when
   // its connection is gone.
-  client_.loop.WaitUntil([&] { return step.result != 0 || !StillLive(step); });
+  loop_.WaitUntil([&] { return step.result != 0 || !StillLive(step); });
   return StillLive(step) ? step.result : 0;
 }
 
@@ -72,31 +69,31 @@ void AccountPrompts::ShowWaitingStep() {
     }
   }
   shown_ = nullptr;
-  client_.loginDialog.HideDialog();
+  loginDialog_.HideDialog();
 }
 
 void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const std::string& caption) {
   if (kind != "login" && kind != "newuser" && kind != "chpwd") return;
   // A connection that is already gone has nobody to answer to.
-  const int slot = client_.tables.LiveSlot(socket);
+  const int slot = tables_.LiveSlot(socket);
   if (slot == -1) return;
   // A server that asks again while its prompt waits would stack one nested wait on another without
   // end: it has one prompt at a time, and the newer one is refused.
   // Requests received while its prompt waited but handed over only after it (the rest of the same
   // read) were sent while it waited, so they are refused too.
-  const uint64_t read = client_.frames.ReadOfFrame();
+  const uint64_t read = receiver_.ReadOfFrame();
   const auto ended = endedAtRead_.find(socket);
   const bool sentWhileWaiting = read != 0 && ended != endedAtRead_.end() && read <= ended->second;
   const bool asking =
       sentWhileWaiting ||
       std::any_of(waiting_.begin(), waiting_.end(), [&](const Step* step) { return step->socket == socket; });
   if (asking) {
-    client_.ShowStatus("Account prompt refused - the server already has one waiting", 5000, 1);
+    status_.ShowStatus("Account prompt refused - the server already has one waiting", 5000, 1);
     return;
   }
   // Prompts of connections that closed stay on the stack until the ones above them end.
   if (waiting_.size() >= kMaxWaitingPrompts) {
-    client_.ShowStatus("Too many account prompts waiting - one was refused", 5000, 1);
+    status_.ShowStatus("Too many account prompts waiting - one was refused", 5000, 1);
     return;
   }
 
@@ -108,8 +105,8 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
     ChangePassword(socket, slot);
   }
   // Only connections still open are remembered, so the record stays as small as the table.
-  std::erase_if(endedAtRead_, [&](const auto& entry) { return client_.tables.LiveSlot(entry.first) == -1; });
-  if (client_.tables.LiveSlot(socket) != -1) endedAtRead_[socket] = client_.frames.ReadsSoFar();
+  std::erase_if(endedAtRead_, [&](const auto& entry) { return tables_.LiveSlot(entry.first) == -1; });
+  if (tables_.LiveSlot(socket) != -1) endedAtRead_[socket] = receiver_.ReadsSoFar();
   ShowWaitingStep();
 }
 
@@ -117,9 +114,9 @@ void AccountPrompts::Login(int socket, int slot, const std::string& caption) {
   Step step{socket, slot, {caption, "Login:", "Password:", true, false, true}};
   const int answer = RunStep(step);
   if (answer == 2) {
-    client_.connections.Disconnect(slot, 1);
+    connections_.Disconnect(slot, 1);
   } else if (answer == 1) {
-    client_.frames.SendControl(socket, 905, PadTo8(step.field1) + PadTo16(step.field2));
+    sender_.SendControl(socket, 905, PadTo8(step.field1) + PadTo16(step.field2));
   }
 }
 
@@ -133,9 +130,9 @@ void AccountPrompts::NewUser(int socket, int slot) {
       socket, slot, {"New User", "Confirm new user Password:", "New user Password:", false, true, true}};
   if (RunStep(confirm) != 1) return;
   if (PadTo16(confirm.field1) == password) {
-    client_.frames.SendControl(socket, 906, name + password);
+    sender_.SendControl(socket, 906, name + password);
   } else {
-    client_.consoles.RouteConsoleText(socket, 0, "\r\nNewUser error - passwords do not match");
+    consoles_.RouteConsoleText(socket, 0, "\r\nNewUser error - passwords do not match");
   }
 }
 
@@ -149,41 +146,41 @@ void AccountPrompts::ChangePassword(int socket, int slot) {
   if (RunStep(second) != 1) return;
   const std::string fresh = PadTo16(second.field1);
   if (fresh != PadTo16(second.field2)) {
-    client_.consoles.RouteConsoleText(socket, 0, "\r\nChPwd error - new passwords do not match");
+    consoles_.RouteConsoleText(socket, 0, "\r\nChPwd error - new passwords do not match");
     return;
   }
-  client_.frames.SendControl(socket, 907, name + old + fresh);
+  sender_.SendControl(socket, 907, name + old + fresh);
   // The debug pane is a plain window that anyone may read: the passwords stay masked there.
-  client_.LogLine("[" + name + std::string(32, '*') + "]");
+  debug_.Append("[" + name + std::string(32, '*') + "]");
 }
 
-void AccountPrompts::OKBtnClick() {
+void AccountPrompts::Answer() {
   lastResult_ = 1;
   if (shown_ != nullptr) {
     shown_->result = 1;
-    shown_->field1 = client_.loginDialog.Field1();
-    shown_->field2 = client_.loginDialog.Field2();
+    shown_->field1 = loginDialog_.Field1();
+    shown_->field2 = loginDialog_.Field2();
     shown_ = nullptr;
   }
-  client_.loginDialog.HideDialog();
+  loginDialog_.HideDialog();
 }
 
-void AccountPrompts::CancelBtnClick() {
+void AccountPrompts::Cancel() {
   lastResult_ = 2;
   if (shown_ != nullptr) {
     shown_->result = 2;
     shown_ = nullptr;
   }
-  client_.loginDialog.HideDialog();
+  loginDialog_.HideDialog();
 }
 
-void AccountPrompts::FormClose() {
+void AccountPrompts::Dismiss() {
   if (shown_ != nullptr) {
     lastResult_ = 2;
     shown_->result = 2;
     shown_ = nullptr;
   }
-  client_.loginDialog.HideDialog();
+  loginDialog_.HideDialog();
 }
 
 int AccountPrompts::PWResult() const { return shown_ != nullptr ? shown_->result : lastResult_; }

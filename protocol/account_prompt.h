@@ -7,10 +7,14 @@
 
 namespace ov {
 
-class Client;
-
-std::string PadTo8(std::string_view text);
-std::string PadTo16(std::string_view text);
+class EventLoop;
+class ServerTables;
+class StatusLine;
+class DebugLog;
+class FrameSender;
+class FrameReceiver;
+class Connections;
+class Consoles;
 
 // What one step of a prompt puts into the dialog. Showing a step empties both fields.
 struct LoginStep {
@@ -22,7 +26,7 @@ struct LoginStep {
   bool field2Masked = true;
 };
 
-// The login dialog on screen (TPWDlg). Its OK, Cancel and close go to AccountPrompts.
+// The login dialog on screen (LoginDialog). Its OK, Cancel and close go to AccountPrompts.
 class LoginDialogView {
  public:
   virtual ~LoginDialogView() = default;
@@ -35,14 +39,25 @@ class LoginDialogView {
 
 class AccountPrompts {
  public:
-  explicit AccountPrompts(Client& client) : client_(client) {}
+  AccountPrompts(EventLoop& loop, const ServerTables& tables, StatusLine& status, DebugLog& debug,
+                 FrameSender& sender, const FrameReceiver& receiver, LoginDialogView& loginDialog,
+                 Connections& connections, Consoles& consoles)
+      : loop_(loop),
+        tables_(tables),
+        status_(status),
+        debug_(debug),
+        sender_(sender),
+        receiver_(receiver),
+        loginDialog_(loginDialog),
+        connections_(connections),
+        consoles_(consoles) {}
 
   void AccountPrompt(int socket, const std::string& kind, const std::string& caption);
 
-  // The dialog's handlers.
-  void OKBtnClick();
-  void CancelBtnClick();
-  void FormClose();  // close box or Escape; also after OK and Cancel
+  // The user answers the step the dialog shows.
+  void Answer();   // OK
+  void Cancel();   // Cancel
+  void Dismiss();  // close box or Escape; also after OK and Cancel
   int PWResult() const;
 
  private:
@@ -58,11 +73,19 @@ class AccountPrompts {
   // A prompt ended: the dialog goes back to the innermost prompt still waiting, or hides.
   void ShowWaitingStep();
 
-  Client& client_;
+  EventLoop& loop_;
+  const ServerTables& tables_;
+  StatusLine& status_;
+  DebugLog& debug_;
+  FrameSender& sender_;
+  const FrameReceiver& receiver_;
+  LoginDialogView& loginDialog_;
+  Connections& connections_;
+  Consoles& consoles_;
   std::vector<Step*> waiting_;  // innermost last: the one the dialog shows
   Step* shown_ = nullptr;       // the step whose texts the dialog holds; its answer is the user's
   int lastResult_ = 0;
-  // The read count when each connection's last prompt ended (see FrameLayer::ReadsSoFar).
+  // The read count when each connection's last prompt ended (see FrameReceiver::ReadsSoFar).
   std::unordered_map<int, uint64_t> endedAtRead_;
 };
 

@@ -2,8 +2,14 @@
 
 #include <algorithm>
 
-#include "protocol/payload.h"
-#include "ui/client.h"
+#include "net/frame_sender.h"
+#include "protocol/account_prompt.h"
+#include "registry/registry_updates.h"
+#include "ui/debug_log.h"
+#include "ui/desktop.h"
+#include "ui/status_line.h"
+#include "wire/cipher.h"
+#include "wire/payload.h"
 
 namespace ov {
 
@@ -16,20 +22,20 @@ constexpr size_t kMaxWaitingMessages = 50;
 }  // namespace
 
 void ControlDispatcher::DispatchControl(int socket, int n, const std::string& payload) {
-  client_.LogLine("ramsg called code " + std::to_string(n) + " msg: " + payload);
+  debug_.Append("ramsg called code " + std::to_string(n) + " msg: " + payload);
   // Kept by value: the handlers below may wait in nested loops while the caller's frames change.
   std::string text = payload;
-  if (n >= 900 && n <= 998) text = client_.cipher.DecryptMsg(text);
-  client_.LogLine("decrypted msg: " + text);
+  if (n >= 900 && n <= 998) text = cipher_.DecryptMsg(text);
+  debug_.Append("decrypted msg: " + text);
 
   switch (n) {
     case 1:
-      client_.ShowStatus(text, 5000, 0);
+      status_.ShowStatus(text, 5000, 0);
       break;
     case 2: {
       const int count = std::min(ParseInt(text, 1), kMaxBeeps);
-      if (count > 0 && client_.desktop.BeepsAllowed()) {
-        for (int i = 0; i < count; ++i) client_.desktop.Beep();
+      if (count > 0 && desktop_.BeepsAllowed()) {
+        for (int i = 0; i < count; ++i) desktop_.Beep();
       }
       break;
     }
@@ -37,28 +43,28 @@ void ControlDispatcher::DispatchControl(int socket, int n, const std::string& pa
       ShowServerMessage(std::move(text));
       break;
     case 21:
-      client_.registry.OnOVInfo(socket, text);
+      registry_.OnOVInfo(socket, text);
       break;
     case 25:
-      client_.registry.OnServerInfo(socket, text);
+      registry_.OnServerInfo(socket, text);
       break;
     case 27:
-      client_.registry.OnNewServer(socket, text);
+      registry_.OnNewServer(socket, text);
       break;
     case 28:
-      client_.registry.RemoveQServer(socket, text);
+      registry_.RemoveQServer(socket, text);
       break;
     case 31:
-      client_.registry.OnServerTypes(socket, text);
+      registry_.OnServerTypes(socket, text);
       break;
     case 900:
-      client_.prompts.AccountPrompt(socket, "login", text);
+      prompts_.AccountPrompt(socket, "login", text);
       break;
     case 901:
-      client_.frames.SendControl(socket, 20, "");
+      sender_.SendControl(socket, 20, "");
       break;
     case 902:
-      client_.prompts.AccountPrompt(socket, text, "");
+      prompts_.AccountPrompt(socket, text, "");
       break;
     default:
       break;  // no action: the two log lines are all
@@ -72,7 +78,7 @@ void ControlDispatcher::ShowServerMessage(std::string text) {
     if (waitingMessages_.size() < kMaxWaitingMessages) {
       waitingMessages_.push_back(std::move(text));
     } else {
-      client_.ShowStatus("Too many messages from the server - some were not shown", 5000, 1);
+      status_.ShowStatus("Too many messages from the server - some were not shown", 5000, 1);
     }
     return;
   }
@@ -81,7 +87,7 @@ void ControlDispatcher::ShowServerMessage(std::string text) {
   while (!waitingMessages_.empty()) {
     const std::string next = std::move(waitingMessages_.front());
     waitingMessages_.pop_front();
-    client_.desktop.MessageBox(next);
+    desktop_.MessageBox(next);
   }
   boxOpen_ = false;
 }

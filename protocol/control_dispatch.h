@@ -4,17 +4,37 @@
 
 namespace ov {
 
-class Client;
+class Desktop;
+class StatusLine;
+class DebugLog;
+class MessageCipher;
+class FrameSender;
+class AccountPrompts;
+class Registry;
 
 class ControlDispatcher {
  public:
-  explicit ControlDispatcher(Client& client) : client_(client) {}
+  ControlDispatcher(Desktop& desktop, StatusLine& status, DebugLog& debug, const MessageCipher& cipher,
+                    FrameSender& sender, AccountPrompts& prompts, Registry& registry)
+      : desktop_(desktop),
+        status_(status),
+        debug_(debug),
+        cipher_(cipher),
+        sender_(sender),
+        prompts_(prompts),
+        registry_(registry) {}
   void DispatchControl(int socket, int n, const std::string& payload);
 
  private:
   void ShowServerMessage(std::string text);
 
-  Client& client_;
+  Desktop& desktop_;
+  StatusLine& status_;
+  DebugLog& debug_;
+  const MessageCipher& cipher_;
+  FrameSender& sender_;
+  AccountPrompts& prompts_;
+  Registry& registry_;
   bool boxOpen_ = false;
   std::deque<std::string> waitingMessages_;
 };

@@ -3,8 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "protocol/payload.h"
-#include "ui/client.h"
+#include "net/frame_sender.h"
+#include "registry/selection.h"
+#include "registry/server_tables.h"
+#include "ui/consoles.h"
+#include "ui/status_line.h"
+#include "wire/payload.h"
 
 namespace ov {
 
@@ -26,54 +30,54 @@ int LiveQServer(const ServerTables& tables, int ovIndex, int serverId) {
 // cleared before the node goes: deleting a selected node runs UpdateSelection at once, and it must not
 // find a node that no longer exists.
 template <typename Record>
-void ReleaseSlot(Client& client, Record& record) {
+void ReleaseSlot(ServersTreeView& tree, Consoles& consoles, Record& record) {
   if (const int node = record.TreeNode; node != 0) {
     record.TreeNode = 0;
-    client.tree.DeleteNode(node);
+    tree.DeleteNode(node);
   }
-  if (ConsoleWindow* window = record.Window; window != nullptr) {
+  if (Console* window = record.Window; window != nullptr) {
     record.Window = nullptr;
-    client.consoles.MarkDead(*window);
+    consoles.MarkDead(*window);
   }
-  record.InUse = 0;
+  ServerTables::Release(record);
 }
 
 }  // namespace
 
 void Registry::OnOVInfo(int socket, const std::string& payload) {
-  const int slot = client_.tables.LiveSlot(socket);
+  const int slot = tables_.LiveSlot(socket);
   if (slot == -1) return;
 
   const std::vector<std::string> fields = SplitFields(payload);
-  OVIrec& ov = client_.tables.OVServers[slot];
+  OVIrec& ov = tables_.OVServers[slot];
   ov.Info1 = fields[0];
   if (fields.size() > 1) ov.Name = fields[1];
   // A repeated 21 appends another node; the older one stays behind, matched by no slot.
-  ov.TreeNode = client_.tree.AddNode(0, "[OV]" + ov.Name);
+  ov.TreeNode = tree_.AddNode(0, "[OV]" + ov.Name);
 
-  client_.selection.OpenServerWindow(slot, 0);
-  client_.frames.SendControl(socket, 29, "");
-  client_.frames.SendControl(socket, 22, "");
+  selection_.OpenServerWindow(slot, 0);
+  sender_.SendControl(socket, 29, "");
+  sender_.SendControl(socket, 22, "");
 }
 
 void Registry::OnServerInfo(int socket, const std::string& payload) {
-  const int slot = client_.tables.LiveSlot(socket);
+  const int slot = tables_.LiveSlot(socket);
   if (slot == -1) {
-    client_.ShowStatus("ERROR: received Serverinfo from nonexistant OV server", kErrorTime, kErrorBeeps);
+    status_.ShowStatus("ERROR: received Serverinfo from nonexistant OV server", kErrorTime, kErrorBeeps);
     return;
   }
 
   const std::vector<std::string> fields = SplitFields(payload);
   const int id = ParseInt(fields[0], 0);
   if (id == 0) {
-    client_.ShowStatus("Error: Bad ServerInfo received (illegible ID)", kErrorTime, kErrorBeeps);
+    status_.ShowStatus("Error: Bad ServerInfo received (illegible ID)", kErrorTime, kErrorBeeps);
     return;
   }
   // Information about a server this OV server never announced, or has removed, changes nothing.
-  const int q = LiveQServer(client_.tables, slot, id);
+  const int q = LiveQServer(tables_, slot, id);
   if (q == -1) return;
 
-  QSIrec& server = client_.tables.QServers[q];
+  QSIrec& server = tables_.QServers[q];
   if (fields.size() > 1) server.Info2 = fields[1];
   if (fields.size() > 2) server.Title = fields[2];
   if (fields.size() > 3) server.Info4 = fields[3];
@@ -81,60 +85,60 @@ void Registry::OnServerInfo(int socket, const std::string& payload) {
   if (fields.size() > 5) server.ConsoleMode = ParseInt(fields[5], 1);
 
   // Under the OV server's node, or at the top level while the OV server has none.
-  server.TreeNode = client_.tree.AddNode(client_.tables.OVServers[slot].TreeNode, "[G]" + server.Title);
-  client_.selection.OpenServerWindow(slot, id);
+  server.TreeNode = tree_.AddNode(tables_.OVServers[slot].TreeNode, "[G]" + server.Title);
+  selection_.OpenServerWindow(slot, id);
 }
 
 void Registry::OnNewServer(int socket, const std::string& payload) {
   // Without a live connection there is no OV server to file the Quake server under.
-  const int slot = client_.tables.LiveSlot(socket);
+  const int slot = tables_.LiveSlot(socket);
   if (slot == -1) return;
 
   const int id = ParseInt(payload, -1);
-  if (id != -1 && LiveQServer(client_.tables, slot, id) != -1) {
+  if (id != -1 && LiveQServer(tables_, slot, id) != -1) {
     // Announced again: a second slot for the same pair would never be found, and its window pointer
     // would outlive the window. The server is known, so it is simply acknowledged.
-    client_.frames.SendControl(socket, 24, payload);
+    sender_.SendControl(socket, 24, payload);
     return;
   }
 
-  const int q = client_.tables.AllocQSlot();
+  const int q = tables_.AllocQSlot();
   if (q == -1) {
-    client_.ShowStatus("ERROR: Too many servers open", kErrorTime, kErrorBeeps);
+    status_.ShowStatus("ERROR: Too many servers open", kErrorTime, kErrorBeeps);
     return;
   }
   if (id == -1) {
     // Give the slot back: kept, it could never be removed and would fail every later removal.
-    client_.tables.QServers[q].InUse = 0;
-    client_.ShowStatus("ERROR: Bad server ID", kErrorTime, kErrorBeeps);
+    tables_.ReleaseQSlot(q);
+    status_.ShowStatus("ERROR: Bad server ID", kErrorTime, kErrorBeeps);
     return;
   }
-  QSIrec& server = client_.tables.QServers[q];
+  QSIrec& server = tables_.QServers[q];
   server.OVIndex = slot;
   server.ServerId = id;
-  client_.frames.SendControl(socket, 24, payload);
+  sender_.SendControl(socket, 24, payload);
 }
 
 void Registry::RemoveQServer(int socket, const std::string& payload) {
-  const int slot = client_.tables.LiveSlot(socket);
+  const int slot = tables_.LiveSlot(socket);
   if (slot == -1) {
-    client_.ShowStatus("ERROR: received Remove from nonexistant OV Server", kErrorTime, kErrorBeeps);
+    status_.ShowStatus("ERROR: received Remove from nonexistant OV Server", kErrorTime, kErrorBeeps);
     return;
   }
   const int id = ParseInt(payload, -1);
   if (id == -1) {
-    client_.ShowStatus("Error: Bad Remove received (illegible ID)", kErrorTime, kErrorBeeps);
+    status_.ShowStatus("Error: Bad Remove received (illegible ID)", kErrorTime, kErrorBeeps);
     return;
   }
-  const int q = LiveQServer(client_.tables, slot, id);
-  if (q != -1) ReleaseSlot(client_, client_.tables.QServers[q]);
+  const int q = LiveQServer(tables_, slot, id);
+  if (q != -1) ReleaseSlot(tree_, consoles_, tables_.QServers[q]);
 }
 
 void Registry::OnServerTypes(int socket, const std::string& payload) {
-  const int slot = client_.tables.LiveSlot(socket);
+  const int slot = tables_.LiveSlot(socket);
   if (slot == -1) return;
 
-  OVIrec& ov = client_.tables.OVServers[slot];
+  OVIrec& ov = tables_.OVServers[slot];
   for (OVIst& type : ov.Types) type.TypeName.clear();
   const std::vector<std::string> fields = SplitFields(payload);
   for (size_t n = 0; n < fields.size() && n < ov.Types.size(); ++n) ov.Types[n].TypeName = fields[n];
@@ -143,15 +147,15 @@ void Registry::OnServerTypes(int socket, const std::string& payload) {
 void Registry::RemoveOVServer(int slot) {
   if (!IsSlotIndex(slot)) return;
   RemoveAllQServers(slot);
-  ReleaseSlot(client_, client_.tables.OVServers[slot]);
+  ReleaseSlot(tree_, consoles_, tables_.OVServers[slot]);
 }
 
 void Registry::RemoveAllQServers(int slot) {
   if (!IsSlotIndex(slot)) return;
   // Each server is removed by its own slot, so every one of them goes, whatever ids they hold.
   for (int q = 1; q < kSlotCount; ++q) {
-    if (client_.tables.QServers[q].InUse == 1 && client_.tables.QServers[q].OVIndex == slot)
-      ReleaseSlot(client_, client_.tables.QServers[q]);
+    if (tables_.QServers[q].InUse == 1 && tables_.QServers[q].OVIndex == slot)
+      ReleaseSlot(tree_, consoles_, tables_.QServers[q]);
   }
 }
 

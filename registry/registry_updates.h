@@ -4,22 +4,39 @@
 
 namespace ov {
 
-class Client;
+class ServerTables;
+class StatusLine;
+class FrameSender;
+class ServersTreeView;
+class Selection;
+class Consoles;
 
 class Registry {
  public:
-  explicit Registry(Client& client) : client_(client) {}
+  Registry(ServerTables& tables, StatusLine& status, FrameSender& sender, ServersTreeView& tree,
+           Selection& selection, Consoles& consoles)
+      : tables_(tables),
+        status_(status),
+        sender_(sender),
+        tree_(tree),
+        selection_(selection),
+        consoles_(consoles) {}
 
-  void OnOVInfo(int socket, const std::string& payload);      // 21
-  void OnServerInfo(int socket, const std::string& payload);  // 25
-  void OnNewServer(int socket, const std::string& payload);   // 27
-  void RemoveQServer(int socket, const std::string& payload); // 28
-  void OnServerTypes(int socket, const std::string& payload); // 31
+  void OnOVInfo(int socket, const std::string& payload);       // 21
+  void OnServerInfo(int socket, const std::string& payload);   // 25
+  void OnNewServer(int socket, const std::string& payload);    // 27
+  void RemoveQServer(int socket, const std::string& payload);  // 28
+  void OnServerTypes(int socket, const std::string& payload);  // 31
   void RemoveOVServer(int slot);
   void RemoveAllQServers(int slot);
 
  private:
-  Client& client_;
+  ServerTables& tables_;
+  StatusLine& status_;
+  FrameSender& sender_;
+  ServersTreeView& tree_;
+  Selection& selection_;
+  Consoles& consoles_;
 };
 
 }  // namespace ov

@@ -3,17 +3,20 @@
 #include <string>
 #include <vector>
 
-#include "ui/client.h"
+#include "net/frame_sender.h"
+#include "registry/server_tables.h"
+#include "ui/consoles.h"
+#include "ui/desktop.h"
 
 namespace ov {
 
 void Selection::UpdateSelection() {
   // Only the tables and the tree's current selection are read: this also runs inside a node deletion.
-  const int node = client_.tree.SelectedNode();
+  const int node = tree_.SelectedNode();
   kind_ = SelectionKind::None;
   if (node != 0) {
     for (int s = 1; s < kSlotCount; ++s) {
-      const OVIrec& ov = client_.tables.OVServers[s];
+      const OVIrec& ov = tables_.OVServers[s];
       if (ov.InUse == 1 && ov.TreeNode == node) {
         selected_ = {s, 0};
         kind_ = SelectionKind::OVServer;
@@ -21,7 +24,7 @@ void Selection::UpdateSelection() {
       }
     }
     for (int q = 1; q < kSlotCount && kind_ == SelectionKind::None; ++q) {
-      const QSIrec& server = client_.tables.QServers[q];
+      const QSIrec& server = tables_.QServers[q];
       if (server.InUse == 1 && server.TreeNode == node) {
         selected_ = {server.OVIndex, server.ServerId};
         kind_ = SelectionKind::QuakeServer;
@@ -31,7 +34,7 @@ void Selection::UpdateSelection() {
 
   const bool ov = kind_ == SelectionKind::OVServer;
   const bool quake = kind_ == SelectionKind::QuakeServer;
-  Desktop& d = client_.desktop;
+  Desktop& d = desktop_;
   d.SetCommandEnabled(Command::mnuDis, ov);
   d.SetCommandEnabled(Command::mnuKill, ov || quake);
   d.SetCommandEnabled(Command::mnuWnd, ov || quake);
@@ -42,46 +45,44 @@ void Selection::UpdateSelection() {
 }
 
 void Selection::OpenServerWindow(int slot, int serverId, Opener opener) {
-  ConsoleWindow* window = OpenWindow(slot, serverId);
+  Console* window = OpenWindow(slot, serverId);
   if (window != nullptr && window->view != nullptr && opener == Opener::User) window->view->TakeFocus();
 }
 
-ConsoleWindow* Selection::OpenWindow(int slot, int serverId) {
+Console* Selection::OpenWindow(int slot, int serverId) {
   // Only a connection in use has a server whose window could be shown; slot 0 is never one.
-  if (slot < 1 || slot >= kSlotCount || client_.tables.OVServers[slot].InUse != 1 || serverId < 0)
-    return nullptr;
+  if (slot < 1 || slot >= kSlotCount || tables_.OVServers[slot].InUse != 1 || serverId < 0) return nullptr;
 
   if (serverId == 0) {
-    OVIrec& ov = client_.tables.OVServers[slot];
+    OVIrec& ov = tables_.OVServers[slot];
     if (ov.Window != nullptr) {
       if (ov.Window->view != nullptr) ov.Window->view->BringToFront();
       return ov.Window;
     }
-    ConsoleWindow& window =
-        client_.consoles.Create(ConsoleKind::OVServer, slot, 0, 1, "OV Server on " + ov.Name);
-    client_.tables.OVServers[slot].Window = &window;
+    Console& window = consoles_.Create(ConsoleKind::OVServer, slot, 0, 1, "OV Server on " + ov.Name);
+    tables_.OVServers[slot].Window = &window;
     return &window;
   }
 
   // A released slot keeps its pair but no longer names a server.
-  const int q = client_.tables.FindQServer(slot, serverId);
-  if (q == -1 || client_.tables.QServers[q].InUse != 1) return nullptr;
-  QSIrec& server = client_.tables.QServers[q];
+  const int q = tables_.FindQServer(slot, serverId);
+  if (q == -1 || tables_.QServers[q].InUse != 1) return nullptr;
+  QSIrec& server = tables_.QServers[q];
   if (server.Window != nullptr) {
     if (server.Window->view != nullptr) server.Window->view->BringToFront();
     return server.Window;
   }
-  ConsoleWindow& window =
-      client_.consoles.Create(ConsoleKind::QuakeServer, slot, serverId, server.ConsoleMode, server.Title);
-  client_.tables.QServers[q].Window = &window;
-  client_.frames.SendControl(client_.tables.OVServers[slot].Socket, 42, std::to_string(serverId));
+  Console& window =
+      consoles_.Create(ConsoleKind::QuakeServer, slot, serverId, server.ConsoleMode, server.Title);
+  tables_.QServers[q].Window = &window;
+  sender_.SendControl(tables_.OVServers[slot].Socket, 42, std::to_string(serverId));
   return &window;
 }
 
 void Selection::CleanupDeadWindows() {
   // Gathered first: a window system that closed at once would otherwise shorten the list under the loop.
   std::vector<ConsoleView*> dead;
-  for (const auto& window : client_.consoles.Windows()) {
+  for (const auto& window : consoles_.Windows()) {
     if (window->caption.empty()) continue;
     if (window->IsDead() && window->view != nullptr) dead.push_back(window->view);
   }

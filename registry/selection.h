@@ -5,8 +5,11 @@
 
 namespace ov {
 
-class Client;
-class ConsoleWindow;
+class ServerTables;
+class Desktop;
+class Consoles;
+class FrameSender;
+class Console;
 
 // The tree trSvrs on screen. Nodes are known by ids that are never reused; 0 is none.
 class ServersTreeView {
@@ -31,7 +34,9 @@ enum class SelectionKind { None, OVServer, QuakeServer };
 
 class Selection {
  public:
-  explicit Selection(Client& client) : client_(client) {}
+  Selection(ServerTables& tables, Desktop& desktop, ServersTreeView& tree, Consoles& consoles,
+            FrameSender& sender)
+      : tables_(tables), desktop_(desktop), tree_(tree), consoles_(consoles), sender_(sender) {}
 
   void UpdateSelection();
   void OpenServerWindow(int slot, int serverId, Opener opener = Opener::Server);
@@ -40,9 +45,13 @@ class Selection {
   SelectionKind Kind() const { return kind_; }
 
  private:
-  ConsoleWindow* OpenWindow(int slot, int serverId);  // the window shown, or none
+  Console* OpenWindow(int slot, int serverId);  // the window shown, or none
 
-  Client& client_;
+  ServerTables& tables_;
+  Desktop& desktop_;
+  ServersTreeView& tree_;
+  Consoles& consoles_;
+  FrameSender& sender_;
   SelectedServer selected_;
   SelectionKind kind_ = SelectionKind::None;
 };

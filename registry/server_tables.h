@@ -8,7 +8,7 @@ namespace ov {
 constexpr int kSlotCount = 21;
 constexpr int kTypeCount = 6;
 
-class ConsoleWindow;
+class Console;
 
 struct OVIst {
   std::string TypeName;
@@ -16,7 +16,7 @@ struct OVIst {
 
 struct OVIrec {
   int InUse = 0;
-  ConsoleWindow* Window = nullptr;
+  Console* Window = nullptr;
   int TreeNode = 0;  // node id of trSvrs, 0 = none
   int Socket = 0;    // handles start at 1, so 0 never matches a socket
   int Writable = 0;
@@ -33,7 +33,7 @@ struct QSIrec {
   int InUse = 0;
   int OVIndex = 0;
   int ServerId = 0;
-  ConsoleWindow* Window = nullptr;
+  Console* Window = nullptr;
   int TreeNode = 0;
   std::string Info2;
   std::string Title;
@@ -54,6 +54,30 @@ class ServerTables {
   int FindBySocket(int socket) const;                // InUse not tested; -1 when none
   // The slot of a socket whose connection is still open (slot found and in use), or -1.
   int LiveSlot(int socket) const;
+
+  // The slot fields (in use, and an OV server's connection) are written here and nowhere else.
+  void ReleaseOVSlot(int slot) { Release(OVServers[slot]); }
+  void ReleaseQSlot(int q) { Release(QServers[q]); }
+  template <typename Record>
+  static void Release(Record& record) {
+    record.InUse = 0;
+  }
+  void AssignSocket(int slot, int socket) {
+    OVServers[slot].Socket = socket;
+    OVServers[slot].Connected = 0;
+  }
+  void MarkWritable(int slot) { OVServers[slot].Writable = 1; }
+  // FD_CONNECT came: Connected is set whatever the outcome, which ConnectError then tells.
+  void MarkConnected(int slot, int connectError) {
+    OVServers[slot].Connected = 1;
+    OVServers[slot].ConnectError = connectError;
+  }
+  void MarkNotConnected(int slot) { OVServers[slot].Connected = 0; }
+  void MarkClosed(int slot) {
+    OVServers[slot].Connected = 0;
+    OVServers[slot].Reserved1 = 0;
+    OVServers[slot].Reserved2 = 0;
+  }
 };
 
 }  // namespace ov

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The demo: installs what is missing, builds into build/, starts the reference OV server on
-# 127.0.0.1:4044 with the demo configuration, then the client. Closing the client stops the server.
-# Arguments go to the client (for example -DEBUG).
+# The demo: installs what is missing, builds the client, the reference OV server and the stand-in game
+# server into build/ (nothing else, so a first demo waits for no test), starts the OV server on
+# 127.0.0.1:4044 (OV_DEMO_PORT sets another port) with the demo configuration, then the client. Closing
+# the client stops the server. Arguments go to the client (for example -DEBUG).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 build=${OV_DEMO_BUILD:-build}  # the build folder
-bash scripts/build.sh "$build"
+cmake -S . -B "$build" -G Ninja >/dev/null
+cmake --build "$build" --target orvane-client ovserver standin-server
 
 address=127.0.0.1
 port=${OV_DEMO_PORT:-4044}

@@ -13,14 +13,30 @@ Client::Client(const Platform& p)
       windows(p.windows),
       loginDialog(p.loginDialog),
       status(p.desktop),
-      connections(*this),
-      frames(*this),
-      dispatch(*this),
-      prompts(*this),
-      registry(*this),
-      selection(*this),
-      consoles(*this),
-      start(*this) {}
+      sender(p.sockets, tables, status, debug, cipher),
+      receiver(p.sockets, tables, status, debug),
+      connections(p.sockets, p.loop, p.desktop, tables, status, sender),
+      dispatch(p.desktop, status, debug, cipher, sender, prompts, registry),
+      prompts(p.loop, tables, status, debug, sender, receiver, p.loginDialog, connections, consoles),
+      registry(tables, status, sender, p.tree, selection, consoles),
+      selection(tables, p.desktop, p.tree, consoles, sender),
+      consoles(tables, status, sender, p.windows),
+      start(tables, status, sender) {
+  // Upwards, each layer hands on through a handler: the socket's events to the frames, the frames to the
+  // dispatcher and the consoles, a closed connection to the tables and the tree.
+  connections.SetHandlers([this](int socket) { receiver.ReceiveFrames(socket); },
+                          [this](int socket) { receiver.Forget(socket); },
+                          [this](int slot) {
+                            registry.RemoveOVServer(slot);
+                            selection.UpdateSelection();
+                          });
+  receiver.SetHandlers(
+      [this](int socket, int n, const std::string& payload) { dispatch.DispatchControl(socket, n, payload); },
+      [this](int socket, int serverId, std::string_view text) {
+        consoles.RouteConsoleText(socket, serverId, text);
+      });
+  sender.SetStalledHandler([this](int socket) { connections.Disconnect(tables.LiveSlot(socket), 1); });
+}
 
 bool Client::HasDebugSwitch(const std::string& commandLine) {
   std::string upper = commandLine;
@@ -32,7 +48,7 @@ bool Client::HasDebugSwitch(const std::string& commandLine) {
 bool Client::InitClient(const std::string& commandLine) {
   if (!connections.InitSockets()) return false;
   tables.InitTables();
-  DebugMode = HasDebugSwitch(commandLine) ? 1 : 0;
+  debug.SetDebugMode(HasDebugSwitch(commandLine) ? 1 : 0);
   cipher.BuildMessageKey();
   return true;
 }

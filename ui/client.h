@@ -1,14 +1,15 @@
 #pragma once
-// The composition root: owns the tables and every service of the client and wires them to the
-// platform's seams. One per program run (and one per test).
+// The composition root: owns the tables and every service of the client, gives each the parts it uses and
+// connects the handlers through which lower layers hand things upwards. One per program run (and one per
+// test).
 #include <string>
 
 #include "net/connection.h"
 #include "net/event_loop.h"
-#include "net/frames.h"
+#include "net/frame_receiver.h"
+#include "net/frame_sender.h"
 #include "net/socket_api.h"
 #include "protocol/account_prompt.h"
-#include "protocol/cipher.h"
 #include "protocol/control_dispatch.h"
 #include "registry/registry_updates.h"
 #include "registry/selection.h"
@@ -18,6 +19,7 @@
 #include "ui/desktop.h"
 #include "ui/start_server.h"
 #include "ui/status_line.h"
+#include "wire/cipher.h"
 
 namespace ov {
 
@@ -51,23 +53,19 @@ class Client {
   WindowSystem& windows;
   LoginDialogView& loginDialog;
 
-  int DebugMode = 0;
   ServerTables tables;
   StatusLine status;
   DebugLog debug;
   MessageCipher cipher;
+  FrameSender sender;
+  FrameReceiver receiver;
   Connections connections;
-  FrameLayer frames;
   ControlDispatcher dispatch;
   AccountPrompts prompts;
   Registry registry;
   Selection selection;
   Consoles consoles;
   StartServer start;
-
-  // Shorthands for what nearly every part does.
-  void ShowStatus(const std::string& text, int time, int beeps) { status.ShowStatus(text, time, beeps); }
-  void LogLine(std::string line) { debug.Append(std::move(line)); }
 };
 
 }  // namespace ov

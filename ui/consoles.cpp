@@ -2,59 +2,61 @@
 
 #include <algorithm>
 
-#include "ui/client.h"
+#include "net/frame_sender.h"
+#include "registry/server_tables.h"
+#include "ui/status_line.h"
 
 namespace ov {
 
-ConsoleWindow& Consoles::Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
-                                const std::string& caption) {
-  auto window = std::make_unique<ConsoleWindow>();
+Console& Consoles::Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
+                          const std::string& caption) {
+  auto window = std::make_unique<Console>();
   window->kind = kind;
   window->OVIndex = ovIndex;
   window->ServerId = serverId;
   window->ConsoleMode = consoleMode;
   window->caption = caption;
-  ConsoleWindow& created = *window;
+  Console& created = *window;
   windows_.push_back(std::move(window));
   // The key is set before the window shows, so the view sees its caption from the start.
-  created.view = client_.windows.CreateConsoleView(created);
+  created.view = windowSystem_.CreateConsoleView(created);
   return created;
 }
 
 void Consoles::RouteConsoleText(int socket, int serverId, std::string_view text) {
-  const int slot = client_.tables.LiveSlot(socket);
+  const int slot = tables_.LiveSlot(socket);
   if (slot == -1) {
-    client_.ShowStatus("Error - msg received from nonexistant server [" + std::string(text) + "]", 2000, 1);
+    status_.ShowStatus("Error - msg received from nonexistant server [" + std::string(text) + "]", 2000, 1);
     return;
   }
   if (serverId == 0) {
-    if (ConsoleWindow* w = client_.tables.OVServers[slot].Window) AppendConsole(*w, text);
+    if (Console* w = tables_.OVServers[slot].Window) AppendConsole(*w, text);
     return;
   }
-  const int q = client_.tables.FindQServer(slot, serverId);
+  const int q = tables_.FindQServer(slot, serverId);
   if (q == -1) return;
-  if (ConsoleWindow* w = client_.tables.QServers[q].Window) AppendConsole(*w, text);
+  if (Console* w = tables_.QServers[q].Window) AppendConsole(*w, text);
 }
 
-void Consoles::AppendConsole(ConsoleWindow& window, std::string_view text) {
+void Consoles::AppendConsole(Console& window, std::string_view text) {
   window.log.Append(text, window.ConsoleMode);
   if (window.view) window.view->LogChanged();
 }
 
-void Consoles::InputLineEnter(ConsoleWindow& window, const std::string& line) {
+void Consoles::SendLine(Console& window, const std::string& line) {
   // A dead window holds -1 in both ids, for which nothing is sent.
-  client_.frames.SendConsole(window.OVIndex, window.ServerId, line);
+  sender_.SendConsole(window.OVIndex, window.ServerId, line);
 }
 
-void Consoles::MarkDead(ConsoleWindow& window) {
+void Consoles::MarkDead(Console& window) {
   window.caption += "[Dead]";
   window.OVIndex = -1;
   window.ServerId = -1;
   if (window.view) window.view->CaptionChanged();
 }
 
-void Consoles::FormClose(ConsoleWindow& window) {
-  auto& t = client_.tables;
+void Consoles::CloseWindow(Console& window) {
+  auto& t = tables_;
   const bool live = window.OVIndex != -1 && window.ServerId != -1;
   const bool slotValid = window.OVIndex >= 0 && window.OVIndex < kSlotCount;
   if (live && slotValid) {
@@ -64,7 +66,7 @@ void Consoles::FormClose(ConsoleWindow& window) {
     } else {
       const int q = t.FindQServer(window.OVIndex, window.ServerId);
       if (q != -1 && t.QServers[q].Window == &window) t.QServers[q].Window = nullptr;
-      client_.frames.SendControl(ov.Socket, 41, std::to_string(window.ServerId));
+      sender_.SendControl(ov.Socket, 41, std::to_string(window.ServerId));
     }
   }
   // The window goes; whoever called holds no reference to it afterwards.

@@ -10,9 +10,12 @@
 
 namespace ov {
 
-class Client;
+class ServerTables;
+class StatusLine;
+class FrameSender;
+class WindowSystem;
 
-enum class ConsoleKind { OVServer, QuakeServer };  // TfOVServ, TfQServ
+enum class ConsoleKind { OVServer, QuakeServer };  // OVConsoleWindow, QuakeConsoleWindow
 
 // The window on screen.
 class ConsoleView {
@@ -25,7 +28,8 @@ class ConsoleView {
   virtual void CloseLater() = 0;    // closes it, as the user would, after the current event
 };
 
-class ConsoleWindow {
+// One console window as the logic knows it: its server, caption and log; the widget is its view.
+class Console {
  public:
   ConsoleKind kind = ConsoleKind::OVServer;
   int OVIndex = 0;
@@ -41,27 +45,30 @@ class ConsoleWindow {
 class WindowSystem {
  public:
   virtual ~WindowSystem() = default;
-  virtual ConsoleView* CreateConsoleView(ConsoleWindow& window) = 0;
+  virtual ConsoleView* CreateConsoleView(Console& window) = 0;
 };
 
 class Consoles {
  public:
-  explicit Consoles(Client& client) : client_(client) {}
+  Consoles(ServerTables& tables, StatusLine& status, FrameSender& sender, WindowSystem& windows)
+      : tables_(tables), status_(status), sender_(sender), windowSystem_(windows) {}
 
-  ConsoleWindow& Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
-                        const std::string& caption);
+  Console& Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode, const std::string& caption);
   void RouteConsoleText(int socket, int serverId, std::string_view text);
-  void AppendConsole(ConsoleWindow& window, std::string_view text);
-  void InputLineEnter(ConsoleWindow& window, const std::string& line);  // Enter in ConCed
-  void MarkDead(ConsoleWindow& window);  // "[Dead]" after the caption, both ids -1
+  void AppendConsole(Console& window, std::string_view text);
+  void SendLine(Console& window, const std::string& line);  // Enter in ConCed
+  void MarkDead(Console& window);                           // "[Dead]" after the caption, both ids -1
   // The user (or CleanupDeadWindows) closed the window: the close handling runs, then the window goes.
-  void FormClose(ConsoleWindow& window);
+  void CloseWindow(Console& window);
   // In the frame's order: the order of creation.
-  const std::vector<std::unique_ptr<ConsoleWindow>>& Windows() const { return windows_; }
+  const std::vector<std::unique_ptr<Console>>& Windows() const { return windows_; }
 
  private:
-  Client& client_;
-  std::vector<std::unique_ptr<ConsoleWindow>> windows_;
+  ServerTables& tables_;
+  StatusLine& status_;
+  FrameSender& sender_;
+  WindowSystem& windowSystem_;
+  std::vector<std::unique_ptr<Console>> windows_;
 };
 
 }  // namespace ov

@@ -20,12 +20,16 @@ class DebugLog {
   size_t Bytes() const { return bytes_; }            // the text of the lines kept
   uint64_t TotalAppended() const { return total_; }  // lines ever appended, for views catching up
   void SetListener(std::function<void()> onAppend) { onAppend_ = std::move(onAppend); }
+  // 1 when the program was started with -DEBUG: frames in and out are written whole.
+  int DebugMode() const { return debugMode_; }
+  void SetDebugMode(int mode) { debugMode_ = mode; }
 
  private:
   std::deque<std::string> lines_;
   size_t bytes_ = 0;
   uint64_t total_ = 0;
   std::function<void()> onAppend_;
+  int debugMode_ = 0;
 };
 
 }  // namespace ov

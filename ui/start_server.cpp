@@ -1,7 +1,8 @@
 #include "ui/start_server.h"
 
-#include "protocol/payload.h"
-#include "ui/client.h"
+#include "net/frame_sender.h"
+#include "ui/status_line.h"
+#include "wire/payload.h"
 
 namespace ov {
 
@@ -21,7 +22,7 @@ std::vector<std::string> StartServer::RefillHosts() {
   hostSlots_.fill(-1);
   std::vector<std::string> names;
   for (int slot = 0; slot < kSlotCount; ++slot) {
-    const OVIrec& ov = client_.tables.OVServers[slot];
+    const OVIrec& ov = tables_.OVServers[slot];
     if (ov.InUse != 1) continue;
     hostSlots_[names.size()] = slot;
     hostSockets_[names.size()] = ov.Socket;
@@ -33,7 +34,7 @@ std::vector<std::string> StartServer::RefillHosts() {
 std::vector<std::string> StartServer::TypesForHost(int hostLine) const {
   std::vector<std::string> types;
   if (hostLine < 0 || hostLine >= kSlotCount || hostSlots_[hostLine] == -1) return types;
-  for (const OVIst& type : client_.tables.OVServers[hostSlots_[hostLine]].Types) {
+  for (const OVIst& type : tables_.OVServers[hostSlots_[hostLine]].Types) {
     if (!type.TypeName.empty()) types.push_back(type.TypeName);
   }
   return types;
@@ -43,21 +44,21 @@ int StartServer::Go(int hostLine, int typeLine, const std::string& typeText, con
                     const std::string& commandLine) {
   const bool hostChosen = hostLine >= 0 && hostLine < kSlotCount && hostSlots_[hostLine] != -1;
   if (!hostChosen || typeLine < 0) {
-    client_.ShowStatus("START ERROR: Host or Type not selected", 3000, 1);
+    status_.ShowStatus("START ERROR: Host or Type not selected", 3000, 1);
     return -1;
   }
   if (typeText.empty()) {
-    client_.ShowStatus("START ERROR: Couldn't start - invalid servertype", 2000, 1);
+    status_.ShowStatus("START ERROR: Couldn't start - invalid servertype", 2000, 1);
     return -1;
   }
   // The list is not refreshed while the dialog is open: when the chosen connection has closed, and
   // perhaps another has taken its slot since, the request goes nowhere rather than to another server.
-  const OVIrec& ov = client_.tables.OVServers[hostSlots_[hostLine]];
+  const OVIrec& ov = tables_.OVServers[hostSlots_[hostLine]];
   if (ov.InUse != 1 || ov.Socket != hostSockets_[hostLine] || ov.Connected != 1) {
-    client_.ShowStatus("START ERROR: Couldn't start - host no longer connected", 3000, 1);
+    status_.ShowStatus("START ERROR: Couldn't start - host no longer connected", 3000, 1);
     return -1;
   }
-  client_.frames.SendControl(ov.Socket, 26, BuildStartPayload(typeText, title, commandLine));
+  sender_.SendControl(ov.Socket, 26, BuildStartPayload(typeText, title, commandLine));
   return 1;
 }
 

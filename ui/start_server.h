@@ -8,7 +8,8 @@
 
 namespace ov {
 
-class Client;
+class StatusLine;
+class FrameSender;
 
 // type, 0x80, [title, 0x80,] command line.
 std::string BuildStartPayload(const std::string& type, const std::string& title,
@@ -16,7 +17,8 @@ std::string BuildStartPayload(const std::string& type, const std::string& title,
 
 class StartServer {
  public:
-  explicit StartServer(Client& client) : client_(client) {}
+  StartServer(const ServerTables& tables, StatusLine& status, FrameSender& sender)
+      : tables_(tables), status_(status), sender_(sender) {}
 
   // Rebuilds HostSlots; the names of the OV servers in use, one per line of the host list.
   std::vector<std::string> RefillHosts();
@@ -28,7 +30,9 @@ class StartServer {
   const std::array<int, kSlotCount>& HostSlots() const { return hostSlots_; }
 
  private:
-  Client& client_;
+  const ServerTables& tables_;
+  StatusLine& status_;
+  FrameSender& sender_;
   std::array<int, kSlotCount> hostSlots_{};
   std::array<int, kSlotCount> hostSockets_{};  // the connection each line stood for when listed
 };

@@ -1,0 +1,101 @@
+#include "net/frame_sender.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "net/socket_api.h"
+#include "net/winsock_errors.h"
+#include "registry/server_tables.h"
+#include "ui/debug_log.h"
+#include "ui/status_line.h"
+#include "wire/cipher.h"
+#include "wire/frames.h"
+
+namespace ov {
+
+namespace {
+
+int SendLength(size_t size) { return static_cast<int>(std::min<size_t>(size, INT_MAX)); }
+
+}  // namespace
+
+void FrameSender::SendFrame(int socket, int32_t code, std::string_view payload) {
+  const int slot = tables_.LiveSlot(socket);
+  if (slot == -1 || tables_.OVServers[slot].Connected != 1) return;
+  const std::string frame = MakeFrame(code, payload);
+  Unsent& connection = connections_[socket];
+
+  size_t taken = 0;
+  // Frames go out whole and in order: behind frames still waiting, a new one waits too.
+  if (connection.unsentHead == connection.unsent.size()) {
+    const int n = sockets_.Send(socket, frame.data(), SendLength(frame.size()));
+    if (n == -1) {
+      if (sockets_.LastError() != kWsaeWouldBlock) {
+        status_.ShowStatus("Socket Send error " + ErrorText(sockets_.LastError()), 5000, 2);
+        return;
+      }
+    } else {
+      taken = static_cast<size_t>(n);
+    }
+  }
+  if (debug_.DebugMode() == 1) {
+    // Account messages carry passwords, and their cipher's key is no secret: their payload is not shown.
+    const bool account = code >= 1900 && code <= 1999;
+    debug_.Append("OUT: [" + std::to_string(code) + "] " +
+                  (account ? MakeFrame(code, std::string(payload.size(), '*')) : frame));
+  }
+  if (taken < frame.size()) Queue(socket, connection, std::string_view(frame).substr(taken));
+}
+
+void FrameSender::Queue(int socket, Unsent& connection, std::string_view bytes) {
+  connection.unsent += bytes;
+  if (connection.unsent.size() - connection.unsentHead <= kMaxUnsent) return;
+  // The peer has stopped reading; holding more would only grow without end.
+  status_.ShowStatus("Socket (" + std::to_string(socket) + ") Server not reading - disconnecting", 5000, 2);
+  onStalled_(socket);  // disconnects, which forgets the connection
+}
+
+void FrameSender::OnWritable(int socket) {
+  auto it = connections_.find(socket);
+  if (it == connections_.end()) return;
+  Unsent& c = it->second;
+  while (c.unsentHead < c.unsent.size()) {
+    const int chunk = SendLength(c.unsent.size() - c.unsentHead);
+    const int n = sockets_.Send(socket, c.unsent.data() + c.unsentHead, chunk);
+    if (n == -1) {
+      if (sockets_.LastError() == kWsaeWouldBlock) break;
+      status_.ShowStatus("Socket Send error " + ErrorText(sockets_.LastError()), 5000, 2);
+      // The connection is broken and its close event follows; nothing queued can reach the server.
+      std::string().swap(c.unsent);
+      c.unsentHead = 0;
+      return;
+    }
+    c.unsentHead += static_cast<size_t>(n);
+    if (n < chunk) break;  // the socket is full again; its next write event carries on
+  }
+  if (c.unsentHead == c.unsent.size()) {
+    std::string().swap(c.unsent);
+    c.unsentHead = 0;
+  } else if (c.unsentHead > c.unsent.size() / 2) {
+    c.unsent.erase(0, c.unsentHead);
+    c.unsentHead = 0;
+  }
+}
+
+void FrameSender::Forget(int socket) { connections_.erase(socket); }
+
+void FrameSender::SendControl(int socket, int32_t n, std::string_view payload) {
+  const int32_t code = static_cast<int32_t>(static_cast<uint32_t>(n) + 1000u);
+  if (n >= 900 && n <= 999) {
+    SendFrame(socket, code, cipher_.EncryptMsg(payload));
+  } else {
+    SendFrame(socket, code, payload);
+  }
+}
+
+void FrameSender::SendConsole(int slot, int32_t serverId, std::string_view text) {
+  if (slot < 0 || slot >= kSlotCount || serverId == -1) return;
+  SendFrame(tables_.OVServers[slot].Socket, serverId, text);
+}
+
+}  // namespace ov

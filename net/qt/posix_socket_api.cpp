@@ -1,0 +1,207 @@
+#include "net/qt/posix_socket_api.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <cerrno>
+
+#include "net/winsock_errors.h"
+
+namespace ov {
+
+namespace {
+
+constexpr int kWsaeNotSock = 10038;
+
+// The error a broken connection is closed with: reset, network down, or aborted for any other cause.
+uint16_t CloseError(int err) {
+  if (err == ECONNRESET) return 10054;
+  if (err == ENETDOWN) return 10050;
+  return 10053;
+}
+
+bool WouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == EINTR; }
+
+}  // namespace
+
+PosixSocketApi::~PosixSocketApi() {
+  for (auto& [handle, entry] : sockets_) Close(entry, true);
+  sockets_.clear();
+}
+
+int PosixSocketApi::Startup(uint16_t) { return 0; }
+
+void PosixSocketApi::Cleanup() {
+  for (auto& [handle, entry] : sockets_) Close(entry, false);
+  sockets_.clear();
+}
+
+PosixSocketApi::Entry* PosixSocketApi::Find(int socket) {
+  auto it = sockets_.find(socket);
+  return it == sockets_.end() ? nullptr : &it->second;
+}
+
+int PosixSocketApi::Fail(int error) {
+  lastError_ = error;
+  return -1;
+}
+
+int PosixSocketApi::Socket(int family, int type, int protocol) {
+  if (family != kAfInet) return Fail(10047);
+  if (type != kSockStream) return Fail(10044);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+  if (fd < 0) return Fail(WinsockFromErrno(errno));
+
+  const int handle = nextHandle_++;
+  Entry& entry = sockets_[handle];
+  entry.fd = fd;
+  entry.readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+  entry.readNotifier->setEnabled(false);
+  QObject::connect(entry.readNotifier, &QSocketNotifier::activated, &context_,
+                   [this, handle] { OnReadable(handle); });
+  entry.writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write);
+  entry.writeNotifier->setEnabled(false);
+  QObject::connect(entry.writeNotifier, &QSocketNotifier::activated, &context_,
+                   [this, handle] { OnWritable(handle); });
+  return handle;
+}
+
+int PosixSocketApi::AsyncSelect(int socket, long events) {
+  Entry* entry = Find(socket);
+  if (entry == nullptr) return Fail(kWsaeNotSock);
+  entry->events = events;
+  ArmRead(*entry);
+  return 0;
+}
+
+int PosixSocketApi::Connect(int socket, uint32_t address, uint16_t port) {
+  Entry* entry = Find(socket);
+  if (entry == nullptr) return Fail(kWsaeNotSock);
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = port;
+  target.sin_addr.s_addr = address;
+  const int result = ::connect(entry->fd, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+  const int err = errno;
+  if (result != 0 && err != EINPROGRESS) return Fail(WinsockFromErrno(err));
+  // Connected at once or under way: either way the connect event follows, once the socket is writable.
+  entry->connecting = true;
+  entry->writeNotifier->setEnabled(true);
+  return result == 0 ? 0 : Fail(kWsaeWouldBlock);
+}
+
+int PosixSocketApi::Send(int socket, const char* data, int length) {
+  Entry* entry = Find(socket);
+  if (entry == nullptr) return Fail(kWsaeNotSock);
+  // MSG_NOSIGNAL: a peer that has gone gives an error, never SIGPIPE.
+  const ssize_t n = ::send(entry->fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+  const int err = errno;
+  if (n < 0 || n < length) {
+    if (n >= 0 || WouldBlock(err)) {
+      entry->waitingForRoom = true;
+      entry->writeNotifier->setEnabled(true);
+    }
+    if (n < 0) return Fail(WouldBlock(err) ? kWsaeWouldBlock : WinsockFromErrno(err));
+  }
+  return static_cast<int>(n);
+}
+
+int PosixSocketApi::Recv(int socket, char* buffer, int length) {
+  Entry* entry = Find(socket);
+  if (entry == nullptr) return Fail(kWsaeNotSock);
+  const ssize_t n = ::recv(entry->fd, buffer, length, MSG_DONTWAIT);
+  const int err = errno;
+  // Whatever is left, and the end of the stream, are told by a notification of their own.
+  ArmRead(*entry);
+  if (n < 0) return Fail(WouldBlock(err) ? kWsaeWouldBlock : WinsockFromErrno(err));
+  return static_cast<int>(n);
+}
+
+int PosixSocketApi::CloseSocket(int socket) {
+  auto it = sockets_.find(socket);
+  if (it == sockets_.end()) return Fail(kWsaeNotSock);
+  Close(it->second, false);
+  sockets_.erase(it);
+  return 0;
+}
+
+void PosixSocketApi::Close(Entry& entry, bool deleteNow) {
+  for (QSocketNotifier* notifier : {entry.readNotifier, entry.writeNotifier}) {
+    notifier->setEnabled(false);
+    // The close may come from inside this notifier's own activation.
+    if (deleteNow) {
+      delete notifier;
+    } else {
+      notifier->deleteLater();
+    }
+  }
+  ::close(entry.fd);
+}
+
+void PosixSocketApi::ArmRead(Entry& entry) {
+  const bool wanted = entry.connected && !entry.closeReported && (entry.events & (kFdRead | kFdClose)) != 0;
+  entry.readNotifier->setEnabled(wanted);
+}
+
+void PosixSocketApi::OnReadable(int socket) {
+  Entry* entry = Find(socket);
+  if (entry == nullptr) return;
+  // Quiet until the handler reads: one notification per read, as the socket library gives them.
+  entry->readNotifier->setEnabled(false);
+  char byte;
+  const ssize_t n = ::recv(entry->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  const int err = errno;
+  if (n > 0) {
+    Post(*entry, socket, kFdRead);
+    return;
+  }
+  if (n < 0 && WouldBlock(err)) {
+    ArmRead(*entry);
+    return;
+  }
+  entry->closeReported = true;
+  Post(*entry, socket, kFdClose, n == 0 ? 0 : CloseError(err));
+}
+
+void PosixSocketApi::OnWritable(int socket) {
+  Entry* entry = Find(socket);
+  if (entry == nullptr) return;
+  entry->writeNotifier->setEnabled(false);
+  if (entry->connecting) {
+    entry->connecting = false;
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(entry->fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+    if (error != 0) {
+      Post(*entry, socket, kFdConnect, static_cast<uint16_t>(WinsockFromErrno(error)));
+      return;
+    }
+    entry->connected = true;
+    entry->waitingForRoom = false;
+    ArmRead(*entry);
+    Post(*entry, socket, kFdConnect);
+    Post(*entry, socket, kFdWrite);  // a new connection can be written to
+    return;
+  }
+  if (entry->waitingForRoom) {
+    entry->waitingForRoom = false;
+    Post(*entry, socket, kFdWrite);
+  }
+}
+
+void PosixSocketApi::Post(const Entry& entry, int socket, uint16_t event, uint16_t error) {
+  if ((entry.events & event) == 0) return;
+  QMetaObject::invokeMethod(
+      &context_,
+      [this, socket, event, error] {
+        // A socket closed since is no longer told anything.
+        if (Find(socket) == nullptr || !handler_) return;
+        handler_(kSocketMessage, socket, MakeEventWord(event, error));
+      },
+      Qt::QueuedConnection);
+}
+
+}  // namespace ov

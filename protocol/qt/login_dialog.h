@@ -1,0 +1,50 @@
+#pragma once
+// The login dialog (PWDlg): one instance, non-modal, shown only by the account prompts.
+#include <QDialog>
+
+#include "protocol/account_prompt.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace ov {
+
+// The form TPWDlg.
+class LoginDialog : public QDialog, public LoginDialogView {
+  Q_OBJECT
+
+ public:
+  explicit LoginDialog(QWidget* parent = nullptr);
+
+  void ShowStep(const LoginStep& step) override;
+  void HideDialog() override;
+  std::string Field1() const override;
+  std::string Field2() const override;
+
+  QLabel* lPW1;
+  QLineEdit* edPW1;
+  QLabel* lPW2;
+  QLineEdit* edPW2;
+  QPushButton* OKBtn;
+  QPushButton* CancelBtn;
+
+ signals:
+  // The user's answer to the step shown; the root hands each to the account prompts.
+  void answered();   // OK
+  void cancelled();  // Cancel or Escape
+  void dismissed();  // the close box
+
+ public slots:
+  void reject() override;  // Escape: the Cancel button
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;  // the close box: FormClose
+
+ private:
+  void OKBtnClick();
+  void CancelBtnClick();
+  void CentreOnScreen();
+};
+
+}  // namespace ov

@@ -1,0 +1,165 @@
+#include "registry/qt/servers_window.h"
+
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QPalette>
+#include <QSignalBlocker>
+#include <QTreeWidget>
+
+#include "ui/qt/latin1_text.h"
+
+namespace ov {
+
+namespace {
+
+constexpr int kNodeRole = Qt::UserRole;
+
+bool Contains(const QTreeWidgetItem* ancestor, const QTreeWidgetItem* item) {
+  for (; item != nullptr; item = item->parent()) {
+    if (item == ancestor) return true;
+  }
+  return false;
+}
+
+// Where the selection goes when its node is deleted: the next sibling, else the previous one, else
+// the parent, as a native tree control moves it.
+QTreeWidgetItem* Successor(QTreeWidget* tree, QTreeWidgetItem* item) {
+  QTreeWidgetItem* parent = item->parent();
+  const int index = parent != nullptr ? parent->indexOfChild(item) : tree->indexOfTopLevelItem(item);
+  const int count = parent != nullptr ? parent->childCount() : tree->topLevelItemCount();
+  auto at = [&](int i) { return parent != nullptr ? parent->child(i) : tree->topLevelItem(i); };
+  if (index + 1 < count) return at(index + 1);
+  if (index > 0) return at(index - 1);
+  return parent;
+}
+
+}  // namespace
+
+ServersWindow::ServersWindow(QWidget* parent) : QMdiSubWindow(parent) {
+  setObjectName("fSvrs");
+  setWindowTitle("Servers");
+  // A fixed border with the system menu and the minimise box; the close box only minimises.
+  setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setAttribute(Qt::WA_DeleteOnClose, false);
+
+  body_ = new QWidget(this);
+  body_->setFixedSize(kClientWidth, kClientHeight);
+  tree_ = new QTreeWidget(body_);
+  tree_->setObjectName("trSvrs");
+  tree_->setAccessibleName("Servers");
+  tree_->setGeometry(0, 4, 233, 149);
+  tree_->setHeaderHidden(true);
+  tree_->setColumnCount(1);
+  tree_->setIndentation(19);
+  tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+  tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tree_->setExpandsOnDoubleClick(false);  // a double click opens the server's window instead
+  // The selection stays visible while another window has the focus.
+  QPalette palette = tree_->palette();
+  for (auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
+    palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+  }
+  tree_->setPalette(palette);
+
+  setWidget(body_);
+  FitToClientArea();
+  connect(tree_, &QTreeWidget::itemSelectionChanged, this, &ServersWindow::trSvrsChange);
+  connect(tree_, &QTreeWidget::itemClicked, this, &ServersWindow::trSvrsClick);
+  connect(tree_, &QTreeWidget::itemDoubleClicked, this, &ServersWindow::trSvrsDblClick);
+}
+
+void ServersWindow::FitToClientArea() { setFixedSize(sizeHint()); }
+
+void ServersWindow::ShowServers() {
+  showNormal();
+  raise();
+  if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
+}
+
+void ServersWindow::trSvrsChange() { emit selectionChanged(); }
+
+void ServersWindow::trSvrsClick() { emit selectionChanged(); }
+
+void ServersWindow::trSvrsDblClick() { emit openRequested(); }
+
+int ServersWindow::AddNode(int parent, const std::string& text) {
+  const int node = nextNode_++;
+  auto* item = new QTreeWidgetItem(QStringList(ToQt(text)));
+  item->setData(0, kNodeRole, node);
+  const auto found = items_.find(parent);
+  if (parent != 0 && found != items_.end()) {
+    found->second->addChild(item);
+  } else {
+    tree_->addTopLevelItem(item);
+  }
+  items_[node] = item;
+  return node;
+}
+
+void ServersWindow::DeleteNode(int node) {
+  const auto found = items_.find(node);
+  if (found == items_.end()) return;
+  QTreeWidgetItem* item = found->second;
+  const QList<QTreeWidgetItem*> selected = tree_->selectedItems();
+  const bool selectionGoes = !selected.isEmpty() && Contains(item, selected.front());
+  QTreeWidgetItem* successor = selectionGoes ? Successor(tree_, item) : nullptr;
+
+  Forget(item);
+  {
+    // The tree's own reports during the removal would come in a half-done state (or not at all when
+    // a parent of the selection goes); the change is reported once, below, when the tree is whole.
+    const QSignalBlocker blocker(tree_);
+    delete item;
+    if (selectionGoes) {
+      if (successor != nullptr) {
+        tree_->setCurrentItem(successor);
+      } else {
+        tree_->clearSelection();
+        tree_->setCurrentItem(nullptr);
+      }
+    } else if (tree_->selectedItems() != selected) {
+      // When the deleted node was current but not selected, the view moves the current index to a
+      // neighbour and selects it: the selection stays what the user left.
+      tree_->clearSelection();
+      if (!selected.isEmpty()) selected.front()->setSelected(true);
+    }
+  }
+  if (selectionGoes) trSvrsChange();
+}
+
+int ServersWindow::SelectedNode() const {
+  const QList<QTreeWidgetItem*> selected = tree_->selectedItems();
+  return selected.isEmpty() ? 0 : NodeOf(selected.front());
+}
+
+int ServersWindow::NodeOf(const QTreeWidgetItem* item) const { return item->data(0, kNodeRole).toInt(); }
+
+void ServersWindow::Forget(QTreeWidgetItem* item) {
+  items_.erase(NodeOf(item));
+  for (int i = 0; i < item->childCount(); ++i) Forget(item->child(i));
+}
+
+void ServersWindow::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  showMinimized();
+}
+
+bool ServersWindow::event(QEvent* event) {
+  const bool handled = QMdiSubWindow::event(event);
+  // The frame around the fixed client area is known only inside the frame window, and follows the
+  // style and its font.
+  switch (event->type()) {
+    case QEvent::ParentChange:
+    case QEvent::StyleChange:
+    case QEvent::FontChange:
+    case QEvent::Show:
+      if (!isMinimized() && body_ != nullptr) FitToClientArea();
+      break;
+    default:
+      break;
+  }
+  return handled;
+}
+
+}  // namespace ov

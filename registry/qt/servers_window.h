@@ -1,0 +1,56 @@
+#pragma once
+// The servers window fSvrs: the tree trSvrs of OV servers and the Quake servers they run. It is created
+// once, lives until the program ends, and closing it only minimises it.
+#include <QMdiSubWindow>
+#include <string>
+#include <unordered_map>
+
+#include "registry/selection.h"
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace ov {
+
+// The form TfSvrs.
+class ServersWindow : public QMdiSubWindow, public ServersTreeView {
+  Q_OBJECT
+
+ public:
+  static constexpr int kClientWidth = 235;
+  static constexpr int kClientHeight = 156;
+
+  explicit ServersWindow(QWidget* parent = nullptr);
+
+  // "Show Servers": back from minimised or hidden, to the front.
+  void ShowServers();
+
+  int AddNode(int parent, const std::string& text) override;
+  void DeleteNode(int node) override;
+  int SelectedNode() const override;
+
+  QTreeWidget* Tree() const { return tree_; }  // trSvrs
+
+ signals:
+  void selectionChanged();  // the tree's selection changed, or a node was clicked
+  void openRequested();     // a double click: open the selected server's console window
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
+
+ private:
+  QTreeWidget* tree_ = nullptr;  // trSvrs
+  void trSvrsChange();
+  void trSvrsClick();
+  void trSvrsDblClick();
+  int NodeOf(const QTreeWidgetItem* item) const;
+  void Forget(QTreeWidgetItem* item);
+  void FitToClientArea();
+
+  QWidget* body_ = nullptr;
+  std::unordered_map<int, QTreeWidgetItem*> items_;
+  int nextNode_ = 1;
+};
+
+}  // namespace ov

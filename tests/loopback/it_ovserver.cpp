@@ -1,0 +1,294 @@
+// The client against the reference OV server, each a program of its own, over loopback: the OV server
+// runs as a child process on a free port with a configuration and an accounts file made for the test,
+// and the client is driven through its widgets as a user drives it.
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <csignal>
+#include <memory>
+#include <string>
+
+#include "tests/loopback/it_ui.h"
+#include "ui/qt/console_window.h"
+#include "ui/qt/main_window.h"
+
+namespace ov::it {
+namespace {
+
+#if defined(OVSERVER_PROGRAM) && defined(STANDIN_SERVER)
+
+// The reference OV server as a child process. It goes when this object goes, and with the test
+// program if that dies first; it stops the game servers it runs when it stops.
+class OvServerProcess {
+ public:
+  OvServerProcess() {
+    EXPECT_TRUE(dir.isValid());
+    const QString config =
+        "name Test OV\n"
+        "caption Test OV server: log in\n"
+        "type standin " STANDIN_SERVER
+        " --interval 3600\n"
+        "backlog 150\n"
+        "login-delay-ms 50\n"
+        "hash-iterations 1000\n";
+    QFile file(ConfigPath());
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(config.toUtf8());
+  }
+  ~OvServerProcess() { Stop(); }
+
+  QString ConfigPath() const { return dir.filePath("ovserver.conf"); }
+  QString AccountsPath() const { return dir.filePath("accounts"); }
+
+  // Adds an administrator's account the way an operator does: the program's own --add-user --admin.
+  bool AddUser(const QString& name, const QString& password) {
+    QProcess add;
+    add.start(OVSERVER_PROGRAM,
+              {"--config", ConfigPath(), "--accounts", AccountsPath(), "--add-user", name, "--admin"});
+    add.write((password + "\n").toUtf8());
+    add.closeWriteChannel();
+    if (!add.waitForFinished(kPatienceMs)) {
+      add.kill();
+      add.waitForFinished();
+      return false;
+    }
+    return add.exitStatus() == QProcess::NormalExit && add.exitCode() == 0;
+  }
+
+  // Starts it on a port of the system's choosing and waits until it listens.
+  bool Start() {
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    QObject::connect(&process, &QProcess::readyReadStandardError,
+                     [this] { log += process.readAllStandardError().toStdString(); });
+    process.start(OVSERVER_PROGRAM, {"--config", ConfigPath(), "--accounts", AccountsPath(), "--listen",
+                                     "127.0.0.1", "--port", "0"});
+    static const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
+    const bool up = PumpUntil([&] {
+      const QRegularExpressionMatch m = listening.match(QString::fromStdString(log));
+      if (m.hasMatch()) port = m.captured(1).toInt();
+      return port > 0 || process.state() == QProcess::NotRunning;
+    });
+    return up && port > 0;
+  }
+
+  // SIGTERM to its process id, and SIGKILL when it does not end in time.
+  void Stop() {
+    if (process.state() == QProcess::NotRunning) return;
+    process.terminate();
+    if (!process.waitForFinished(kPatienceMs)) {
+      process.kill();
+      process.waitForFinished();
+    }
+  }
+
+  QTemporaryDir dir{QDir::tempPath() + "/orvane-e2e-XXXXXX"};  // no blank in its paths
+  QProcess process;
+  std::string log;  // what it wrote on standard error
+  int port = 0;
+};
+
+// Counts the occurrences of a text in another.
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
+// What the OV server's console said after the last time the line was typed into it.
+std::string AnswerTo(const std::string& log, const std::string& line) {
+  const size_t at = log.rfind("> " + line);
+  return at == std::string::npos ? std::string() : log.substr(at);
+}
+
+class OvServerEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program = std::make_unique<LiveProgram>(CommandLine());
+    ASSERT_TRUE(program->started);
+    ASSERT_TRUE(server.AddUser("admin", "secret"));
+    ASSERT_TRUE(server.Start()) << server.log;
+  }
+  void TearDown() override {
+    program.reset();  // the client first: its connections close in order
+    server.Stop();
+    if (HasFailure()) std::cerr << "The OV server's log:\n" << server.log;
+  }
+
+  // Connects and logs in; true once the OV server's console window greets the user.
+  bool LogIn(const QString& name, const QString& password) {
+    program->AnswerPrompt("Login:", name, password);
+    program->Connect("127.0.0.1", server.port);
+    return program->LogShows(kOvWindow, "Logged in to Test OV as " + name + ".");
+  }
+
+  static constexpr const char* kOvWindow = "OV Server on Test OV";
+  OvServerProcess server;
+  std::unique_ptr<LiveProgram> program;
+  virtual std::string CommandLine() const { return "/usr/bin/orvane-client"; }
+};
+
+TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitIt) {
+  LiveProgram& p = *program;
+  ASSERT_TRUE(LogIn("admin", "secret"));
+  EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV"}));
+
+  // The start-server dialog offers the configured type; the server starts and its window opens by itself
+  // with the banner, which lists the arguments one by one.
+  p.StartServer("Test OV", "standin", "Duel", "+map e1m1");
+  ASSERT_TRUE(PumpUntil([&] { return p.Tree().size() == 2; }));
+  EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV", "  [G]Duel"}));
+  ASSERT_TRUE(p.LogShows("Duel", "Orvane stand-in dedicated server 1.0"));
+  ASSERT_TRUE(p.LogShows("Duel", "[4] e1m1"));
+
+  // A typed line reaches the game server's console and its answer comes back.
+  LiveProgram::Enter(p.Window("Duel"), "status");
+  ASSERT_TRUE(p.LogShows("Duel", "map:     e1m1"));
+  ASSERT_TRUE(p.LogShows("Duel", "players: 0 active (8 max)"));
+  LiveProgram::Enter(p.Window(kOvWindow), "who");
+  ASSERT_TRUE(p.LogShows(kOvWindow, "(you)"));
+  EXPECT_NE(AnswerTo(p.Log(p.Window(kOvWindow)), "who").find(", watching "), std::string::npos);
+
+  // Closing its window stops the relaying to this client (41): the OV server no longer counts it watching.
+  p.Window("Duel")->close();
+  ASSERT_TRUE(PumpUntil([&] { return p.Window("Duel") == nullptr; }));
+  LiveProgram::Enter(p.Window(kOvWindow), "who");
+  ASSERT_TRUE(PumpUntil([&] { return Count(p.Log(p.Window(kOvWindow)), "(you)") == 2; }));
+  EXPECT_EQ(AnswerTo(p.Log(p.Window(kOvWindow)), "who").find("watching"), std::string::npos)
+      << p.Log(p.Window(kOvWindow));
+
+  // Reopened from the tree (42), the new window gets what the server said before: banner and answer.
+  p.SelectNode("[G]Duel");
+  p.Main().tbWnd->click();
+  ASSERT_NE(p.Window("Duel"), nullptr);
+  ASSERT_TRUE(p.LogShows("Duel", "Orvane stand-in dedicated server 1.0"));
+  ASSERT_TRUE(p.LogShows("Duel", "map:     e1m1"));
+
+  // quit ends the game server: it leaves the tree and its window stays, dead.
+  LiveProgram::Enter(p.Window("Duel"), "quit");
+  ASSERT_TRUE(PumpUntil([&] { return p.Tree().size() == 1; }));
+  EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV"}));
+  EXPECT_NE(p.Window("Duel[Dead]"), nullptr);
+  EXPECT_TRUE(p.LogShows(kOvWindow, "ended"));
+}
+
+class OvServerEndToEndDebug : public OvServerEndToEnd {
+  std::string CommandLine() const override { return "/usr/bin/orvane-client -debug"; }
+};
+
+TEST_F(OvServerEndToEndDebug, AWrongPasswordIsRefusedAndTheConnectionClosed) {
+  LiveProgram& p = *program;
+  p.AnswerPrompt("Login:", "admin", "not-it");
+  // The refusal stands in a message box until the user dismisses it, whatever the close does meanwhile.
+  std::string box;
+  p.When(
+      "the refusal's message box",
+      [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+      [&] {
+        auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        box = shown->text().toStdString();
+        shown->accept();
+      });
+  p.Connect("127.0.0.1", server.port);
+  ASSERT_TRUE(PumpUntil([&] { return p.AllActed() && p.StatusText() == "Server closed connection"; }))
+      << p.StatusText();
+  EXPECT_EQ(box, "Login failed: wrong login name or password");
+  EXPECT_NE(p.DebugPane().find("ramsg called code 3 msg: Login failed: wrong login name or password"),
+            std::string::npos)
+      << p.DebugPane();
+  EXPECT_TRUE(p.Tree().empty());
+  EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers"}));
+  EXPECT_TRUE(p.Main().mnuCon->isEnabled());
+
+  // The right password on a new connection is let in.
+  ASSERT_TRUE(LogIn("admin", "secret"));
+  EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV"}));
+}
+
+TEST_F(OvServerEndToEndDebug, NewUserAndPasswordChangeThroughThePrompts) {
+  LiveProgram& p = *program;
+  ASSERT_TRUE(LogIn("admin", "secret"));
+
+  p.AnswerPrompt("New user login name:", "carol", "pw-one");
+  p.AnswerPrompt("Confirm new user Password:", "pw-one");
+  LiveProgram::Enter(p.Window(kOvWindow), "newuser");
+  ASSERT_TRUE(p.LogShows(kOvWindow, "User carol created."));
+
+  p.AnswerPrompt("Login name:", "carol", "pw-one");
+  p.AnswerPrompt("New password:", "pw-two", "pw-two");
+  LiveProgram::Enter(p.Window(kOvWindow), "chpwd");
+  ASSERT_TRUE(p.LogShows(kOvWindow, "Password changed for carol."));
+  EXPECT_TRUE(p.AllActed());
+
+  // The account is on disk, hashed: no password in the clear.
+  QFile accounts(server.AccountsPath());
+  ASSERT_TRUE(accounts.open(QIODevice::ReadOnly));
+  const std::string stored = accounts.readAll().toStdString();
+  EXPECT_NE(stored.find("carol:pbkdf2-sha256:"), std::string::npos) << stored;
+  EXPECT_EQ(stored.find("pw-"), std::string::npos) << stored;
+
+  // Disconnected, carol's old password is refused and the new one lets her in.
+  p.SelectNode("[OV]Test OV");
+  p.Main().tbDis->click();
+  ASSERT_TRUE(p.Tree().empty());
+  p.AnswerPrompt("Login:", "carol", "pw-one");
+  p.When(
+      "the refusal's message box",
+      [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+      [] { qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->accept(); });
+  p.Connect("127.0.0.1", server.port);
+  ASSERT_TRUE(PumpUntil([&] { return Count(p.DebugPane(), "ramsg called code 3 msg: Login failed") == 1; }))
+      << p.DebugPane();
+  ASSERT_TRUE(PumpUntil([&] { return p.StatusText() == "Server closed connection"; })) << p.StatusText();
+  EXPECT_TRUE(p.Tree().empty());
+  ASSERT_TRUE(LogIn("carol", "pw-two"));
+  EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV"}));
+}
+
+TEST_F(OvServerEndToEnd, ShellMetacharactersReachTheGameServerAsPlainArguments) {
+  LiveProgram& p = *program;
+  ASSERT_TRUE(LogIn("admin", "secret"));
+  const QString pwned = server.dir.filePath("pwned");
+  const QString out = server.dir.filePath("out");
+  p.StartServer(
+      "Test OV", "standin", "Meta",
+      "+map e1m1 ; touch " + pwned + " && echo $(id) | cat > " + out + " 'two words' \"$HOME\" `x`");
+  ASSERT_TRUE(p.LogShows("Meta", "Type status, map NAME, say TEXT or quit."));
+  const std::string banner = p.Log(p.Window("Meta"));
+  // The configured arguments first, then the command line's, each word as typed: nothing was expanded,
+  // redirected or run by a shell.
+  const std::vector<std::string> expected = {
+      "--interval", "3600",  "+map",  "e1m1", ";",   "touch", pwned.toStdString(),
+      "&&",         "echo",  "$(id)", "|",    "cat", ">",     out.toStdString(),
+      "two words",  "$HOME", "`x`"};
+  EXPECT_NE(banner.find("Arguments: " + std::to_string(expected.size()) + "\n"), std::string::npos) << banner;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_NE(banner.find("  [" + std::to_string(i + 1) + "] " + expected[i] + "\n"), std::string::npos)
+        << expected[i] << "\n"
+        << banner;
+  }
+  EXPECT_FALSE(QFile::exists(pwned));
+  EXPECT_FALSE(QFile::exists(out));
+
+  // The OV server stops: the client sees the connection close, and both windows are left dead.
+  server.Stop();
+  ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
+  EXPECT_EQ(p.StatusText(), "Server closed connection");
+  EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers", "OV Server on Test OV[Dead]", "Meta[Dead]"}));
+}
+
+#else
+
+TEST(OvServerEndToEnd, NeedsTheOvServerBuilt) { GTEST_SKIP() << "the OV server is not part of this build"; }
+
+#endif
+
+}  // namespace
+}  // namespace ov::it

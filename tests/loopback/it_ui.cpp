@@ -1,0 +1,227 @@
+#include "tests/loopback/it_ui.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <memory>
+
+#include "protocol/qt/login_dialog.h"
+#include "registry/qt/servers_window.h"
+#include "ui/qt/connect_dialog.h"
+#include "ui/qt/console_window.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/start_server_dialog.h"
+
+namespace ov::it {
+
+bool PumpUntil(const std::function<bool()>& done, int patienceMs) {
+  QElapsedTimer clock;
+  clock.start();
+  QTimer wake;  // sleeps between events, never longer than this
+  wake.setInterval(20);
+  wake.start();
+  while (!done()) {
+    if (clock.elapsed() > patienceMs) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // closed windows really go
+  }
+  return true;
+}
+
+void Key(QWidget* target, int key, const QString& text) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QApplication::sendEvent(target, &release);
+}
+
+void Type(QWidget* target, const QString& text) {
+  for (QChar c : text) {
+    if (c == '\n') {
+      Key(target, Qt::Key_Return, "\r");
+    } else {
+      Key(target, 0, QString(c));
+    }
+  }
+}
+
+LiveProgram::LiveProgram(const std::string& commandLine) {
+  started = ui.Start(client, commandLine);
+  if (started) {
+    ui.fMain->show();
+    QApplication::processEvents();
+  }
+}
+
+LiveProgram::~LiveProgram() {
+  for (QObject* timer : scope_.children()) delete timer;
+  if (ui.fMain) ui.fMain->close();  // as the user closes it: every connection goes
+  ui.DestroyWidgets();
+}
+
+void LiveProgram::When(const std::string& what, std::function<bool()> ready, std::function<void()> act,
+                       int patienceMs) {
+  ++pending_;
+  auto* timer = new QTimer(&scope_);
+  auto clock = std::make_shared<QElapsedTimer>();
+  clock->start();
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, &scope_, [=, this] {
+    const bool now = ready();
+    if (!now && clock->elapsed() <= patienceMs) return;
+    timer->stop();
+    timer->deleteLater();
+    --pending_;
+    if (now) {
+      act();
+    } else {
+      ADD_FAILURE() << "never happened: " << what;
+      CancelDialogs();
+    }
+  });
+  timer->start();
+}
+
+void LiveProgram::CancelDialogs() {
+  if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
+  if (ui.PWDlg && ui.PWDlg->isVisible()) ui.PWDlg->reject();
+}
+
+void LiveProgram::Connect(const QString& address, int port, const QString& timeoutCount) {
+  ConnectDialog* dialog = ui.ConnDlg;
+  When(
+      "the connect dialog", [dialog] { return QApplication::activeModalWidget() == dialog; },
+      [dialog, address, port, timeoutCount] {
+        for (auto [field, text] :
+             {std::pair{dialog->edIP, address}, std::pair{dialog->edPort, QString::number(port)},
+              std::pair{dialog->edTimeOut, timeoutCount}}) {
+          field->clear();
+          Type(field, text);
+        }
+        dialog->OKBtn->click();
+      });
+  Main().tbConnect->click();
+}
+
+void LiveProgram::AnswerPrompt(const QString& label1, const QString& field1, const QString& field2) {
+  LoginDialog* dialog = ui.PWDlg;
+  When(
+      "the login dialog asking for " + label1.toStdString(),
+      [dialog, label1] { return dialog->isVisible() && dialog->lPW1->text() == label1; },
+      [dialog, field1, field2] {
+        Type(dialog->edPW1, field1);
+        QWidget* last = dialog->edPW1;
+        if (dialog->edPW2->isVisible()) {
+          Type(dialog->edPW2, field2);
+          last = dialog->edPW2;
+        }
+        Key(last, Qt::Key_Return, "\r");  // Enter answers OK
+      });
+}
+
+void LiveProgram::StartServer(const QString& host, const QString& type, const QString& title,
+                              const QString& command) {
+  StartServerDialog* dialog = ui.fStart;
+  When(
+      "the start-server dialog", [dialog] { return QApplication::activeModalWidget() == dialog; },
+      [dialog, host, type, title, command] {
+        const int hostLine = dialog->cbHosts->findText(host);
+        EXPECT_GE(hostLine, 0) << "no host " << host.toStdString();
+        dialog->cbHosts->setCurrentIndex(hostLine);
+        const int typeLine = dialog->cbType->findText(type);
+        EXPECT_GE(typeLine, 0) << "no server type " << type.toStdString();
+        dialog->cbType->setCurrentIndex(typeLine);
+        dialog->mCmd->clear();
+        Type(dialog->mCmd, command);
+        dialog->eTitle->clear();
+        Type(dialog->eTitle, title);
+        dialog->bGo->click();
+      });
+  Main().tbStart->click();
+}
+
+MainWindow& LiveProgram::Main() const { return *ui.fMain; }
+
+// The whole line, as assistive technology reads it: the bar itself may show it cut to its width.
+std::string LiveProgram::StatusText() const { return FromQt(ui.fMain->StatusText->accessibleName()); }
+
+std::string LiveProgram::DebugPane() const {
+  ui.fMain->FlushDebugPane();
+  return FromQt(ui.fMain->DebugPane()->toPlainText());
+}
+
+std::vector<std::string> LiveProgram::Tree() const {
+  std::vector<std::string> lines;
+  const QTreeWidget* tree = ui.fSvrs->Tree();
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* top = tree->topLevelItem(i);
+    lines.push_back(FromQt(top->text(0)));
+    for (int j = 0; j < top->childCount(); ++j) lines.push_back("  " + FromQt(top->child(j)->text(0)));
+  }
+  return lines;
+}
+
+void LiveProgram::SelectNode(const QString& text) {
+  QTreeWidget* tree = ui.fSvrs->Tree();
+  const QList<QTreeWidgetItem*> found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+  ASSERT_EQ(found.size(), 1) << "node " << text.toStdString();
+  tree->scrollToItem(found[0]);
+  const QPointF at = tree->visualItemRect(found[0]).center();
+  const QPointF global = tree->viewport()->mapToGlobal(at);
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent click(type, at, global, Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(tree->viewport(), &click);
+  }
+}
+
+std::vector<std::string> LiveProgram::Captions() const {
+  std::vector<std::string> captions;
+  for (const QMdiSubWindow* w : ui.fMain->MdiArea()->subWindowList(QMdiArea::CreationOrder))
+    captions.push_back(FromQt(w->windowTitle()));
+  return captions;
+}
+
+ConsoleWindow* LiveProgram::Window(const QString& caption) const {
+  for (QMdiSubWindow* w : ui.fMain->MdiArea()->subWindowList()) {
+    auto* console = qobject_cast<ConsoleWindow*>(w);
+    if (console && console->windowTitle() == caption) return console;
+  }
+  return nullptr;
+}
+
+std::string LiveProgram::Log(ConsoleWindow* window) { return FromQt(window->Log()->toPlainText()); }
+
+void LiveProgram::Enter(ConsoleWindow* window, const QString& line) {
+  Type(window->Input(), line);
+  Key(window->Input(), Qt::Key_Return, "\r");
+}
+
+bool LiveProgram::LogShows(const QString& caption, const QString& text, int patienceMs) {
+  const bool shown = PumpUntil(
+      [&] {
+        ConsoleWindow* w = Window(caption);
+        return w && w->Log()->toPlainText().contains(text);
+      },
+      patienceMs);
+  if (!shown) {
+    ConsoleWindow* w = Window(caption);
+    ADD_FAILURE() << "the window \"" << caption.toStdString() << "\" never showed \"" << text.toStdString()
+                  << "\"; it shows:\n"
+                  << (w ? Log(w) : "(no such window)");
+  }
+  return shown;
+}
+
+}  // namespace ov::it

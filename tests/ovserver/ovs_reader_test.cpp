@@ -1,0 +1,311 @@
+// Splitting of client streams, the configuration file and command lines, accounts and the login guard.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "ovserver/accounts.h"
+#include "ovserver/login_guard.h"
+#include "ovserver/ov_server.h"
+#include "ovserver/request_reader.h"
+#include "ovserver/server_config.h"
+#include "wire/cipher.h"
+#include "wire/payload.h"
+
+namespace ovs {
+namespace {
+
+std::vector<std::pair<std::string, std::string>> Pairs(const std::vector<ov::Frame>& frames) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const ov::Frame& frame : frames) pairs.emplace_back(frame.code, frame.payload);
+  return pairs;
+}
+
+std::string Login(const std::string& name, const std::string& password) {
+  ov::MessageCipher cipher;
+  cipher.BuildMessageKey();
+  return ov::MakeFrame(1905, cipher.EncryptMsg(ov::PadTo8(name) + ov::PadTo16(password)));
+}
+
+TEST(OvsRequestReader, FramesComeOutWholeAndInOrderHoweverTheStreamIsCut) {
+  // The login's ciphertext holds 0xFE (an "l" at the fifth place of the name enciphers to it), and
+  // a console payload holds 0xFD and zero bytes.
+  const std::string login = Login("abcdl", "pw");
+  ASSERT_NE(login.find('\xFE'), login.size() - 1);
+  const std::string stream = ov::MakeFrame(1042, "7") + login + ov::MakeFrame(0, std::string("a\xFD\0b", 4)) +
+                             ov::MakeFrame(1026, "standin\x80+map e1m1");
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"1042", "7"},
+      {"1905", login.substr(5, login.size() - 6)},
+      {"0000", std::string("a\xFD\0b", 4)},
+      {"1026", "standin\x80+map e1m1"}};
+
+  for (size_t cut = 0; cut <= stream.size(); ++cut) {
+    RequestReader reader;
+    auto first = reader.Feed(std::string_view(stream).substr(0, cut));
+    auto second = reader.Feed(std::string_view(stream).substr(cut));
+    first.frames.insert(first.frames.end(), second.frames.begin(), second.frames.end());
+    EXPECT_EQ(Pairs(first.frames), expected) << "cut at " << cut;
+    EXPECT_TRUE(first.problems.empty() && second.problems.empty()) << "cut at " << cut;
+    EXPECT_EQ(reader.Pending(), 0u);
+  }
+  RequestReader bytewise;
+  std::vector<ov::Frame> frames;
+  for (char c : stream) {
+    auto result = bytewise.Feed(std::string_view(&c, 1));
+    frames.insert(frames.end(), result.frames.begin(), result.frames.end());
+  }
+  EXPECT_EQ(Pairs(frames), expected);
+}
+
+TEST(OvsRequestReader, JunkShortCodesAndOversizedFramesAreReportedAndSkipped) {
+  RequestReader reader;
+  auto result = reader.Feed("junk" + ov::MakeFrame(1024, "3") +
+                            "\xFD"
+                            "12\xFE" +
+                            ov::MakeFrame(1041, "3"));
+  EXPECT_EQ(Pairs(result.frames),
+            (std::vector<std::pair<std::string, std::string>>{{"1024", "3"}, {"1041", "3"}}));
+  ASSERT_EQ(result.problems.size(), 2u);
+  EXPECT_NE(result.problems[0].find("skipped 4 bytes"), std::string::npos);
+  EXPECT_NE(result.problems[1].find("short code"), std::string::npos);
+
+  // An account frame without the cipher marker is read up to its end byte; one with the marker but
+  // shorter than its width waits for the width's worth of bytes, then is read up to its end byte.
+  result = reader.Feed(ov::MakeFrame(1905, "plain") + ov::MakeFrame(1907, "\x07\x05short"));
+  EXPECT_EQ(Pairs(result.frames), (std::vector<std::pair<std::string, std::string>>{{"1905", "plain"}}));
+  result = reader.Feed(ov::MakeFrame(0, std::string(40, 'z')));
+  EXPECT_EQ(Pairs(result.frames), (std::vector<std::pair<std::string, std::string>>{
+                                      {"1907", "\x07\x05short"}, {"0000", std::string(40, 'z')}}));
+
+  // An endless frame is dropped once past the bound, without keeping its bytes; the next frame is read.
+  result = reader.Feed(
+      "\xFD"
+      "0000" +
+      std::string(kMaxRequestSize, 'x'));
+  EXPECT_EQ(result.problems.size(), 1u);
+  EXPECT_EQ(reader.Pending(), 0u);
+  result = reader.Feed(std::string(1000, 'y') + "\xFE" + ov::MakeFrame(1042, "5"));
+  EXPECT_EQ(Pairs(result.frames), (std::vector<std::pair<std::string, std::string>>{{"1042", "5"}}));
+}
+
+TEST(OvsEncipherForFrame, NoFrameEndOrZeroByteEverLeavesEnciphered) {
+  ov::MessageCipher cipher;
+  cipher.BuildMessageKey();
+  for (int value = 1; value < 256; ++value) {
+    const std::string plain(40, static_cast<char>(value));
+    const std::string sealed = EncipherForFrame(cipher, plain);
+    EXPECT_EQ(sealed.find('\xFE'), std::string::npos) << value;
+    EXPECT_EQ(sealed.find('\0', 2), std::string::npos) << value;
+    const std::string back = cipher.DecryptMsg(sealed);
+    ASSERT_EQ(back.size(), plain.size());
+    for (size_t i = 0; i < back.size(); ++i) EXPECT_TRUE(back[i] == plain[i] || back[i] == '?');
+  }
+  EXPECT_EQ(cipher.DecryptMsg(EncipherForFrame(cipher, "newuser")), "newuser");
+}
+
+TEST(OvsCommandLine, SplitsOnBlanksAndQuotesOnly) {
+  std::vector<std::string> args;
+  std::string error;
+  ASSERT_TRUE(
+      SplitCommandLine("  +map e1m1\r\n+set 'host name' \"a'b\" x\"y z\"w $(rm -rf ~);|&>", args, error));
+  EXPECT_EQ(args, (std::vector<std::string>{"+map", "e1m1", "+set", "host name", "a'b", "xy zw", "$(rm",
+                                            "-rf", "~);|&>"}));
+  ASSERT_TRUE(SplitCommandLine("'' \"\"", args, error));
+  EXPECT_EQ(args, (std::vector<std::string>{"", ""}));
+  EXPECT_FALSE(SplitCommandLine("say 'oops", args, error));
+  EXPECT_NE(error.find("single quote"), std::string::npos);
+}
+
+TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
+  QTemporaryDir dir;
+  const std::string base = dir.path().toStdString();
+  {
+    std::ofstream tool(base + "/tool");
+    tool << "#!/bin/sh\n";
+  }
+  chmod((base + "/tool").c_str(), 0755);
+  ServerConfig config;
+  std::string error;
+  std::vector<std::string> notes;
+  ASSERT_TRUE(
+      ParseConfig("# demo\nname  Test box \ntype dm tool --fast 'a b'\noptional-type oa /nonexistent/oa\n"
+                  "backlog 20\n",
+                  base, config, error, notes))
+      << error;
+  EXPECT_EQ(config.name, "Test box");
+  ASSERT_EQ(config.types.size(), 1u);
+  EXPECT_EQ(config.types[0].executable, base + "/tool");
+  EXPECT_EQ(config.types[0].arguments, (std::vector<std::string>{"--fast", "a b"}));
+  EXPECT_EQ(config.backlogLines, 20);
+
+  // Control characters in what the consoles show become blanks.
+  ServerConfig withControls;
+  ASSERT_TRUE(ParseConfig("name a\x1b[2Jb\tc\ncaption x\ty\x7Fz\ntype t\x01u tool\n", base, withControls,
+                          error, notes))
+      << error;
+  EXPECT_EQ(withControls.name, "a [2Jb c");
+  EXPECT_EQ(withControls.caption, "x y z");
+  ASSERT_EQ(withControls.types.size(), 1u);
+  EXPECT_EQ(withControls.types[0].name, "t u");
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find("\"oa\""), std::string::npos);
+
+  const std::pair<std::string, std::string> bad[] = {
+      {"name x\ntype dm /nonexistent/dm\n", "line 2: cannot run"},
+      {"backlog lots\n", "line 1: backlog must be a number"},
+      {"type dm tool\ntype dm tool\n", "named twice"},
+      {"colour blue\n", "unknown setting"},
+      {"type a tool\ntype b tool\ntype c tool\ntype d tool\ntype e tool\ntype f tool\ntype g tool\n",
+       "line 7"},
+      {"name a\x80"
+       "b\n",
+       "reserved"},
+      {"hash-iterations 1000001\n", "hash-iterations must be a number from 1000 to 1000000"}};
+  for (const auto& [text, why] : bad) {
+    ServerConfig other;
+    EXPECT_FALSE(ParseConfig(text, base, other, error, notes)) << text;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
+  }
+}
+
+TEST(OvsAccounts, PasswordsCountInTheirSixteenCharacterFormAndSurviveAReload) {
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/accounts";
+  AccountStore store(path, 1000);
+  std::string error;
+  ASSERT_TRUE(store.Load(error));  // no file yet: no accounts
+  EXPECT_EQ(store.Add("admin", "0123456789abcdefEXTRA", true, error), AccountStore::Outcome::Done);
+  EXPECT_EQ(store.Add("admin", "x", true, error), AccountStore::Outcome::Exists);
+  EXPECT_EQ(store.Add("bad name", "x", false, error), AccountStore::Outcome::BadName);
+  EXPECT_EQ(store.Add("ninechars", "x", false, error), AccountStore::Outcome::BadName);
+  EXPECT_EQ(store.Add("empty", "   ", false, error), AccountStore::Outcome::EmptyPassword);
+  EXPECT_EQ(store.Add("ADMIN", "x", false, error), AccountStore::Outcome::Exists);
+  EXPECT_EQ(store.Add("aDmIn", "x", true, error), AccountStore::Outcome::Exists);
+
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  AccountStore reloaded(path, 1000);
+  ASSERT_TRUE(reloaded.Load(error)) << error;
+  EXPECT_TRUE(reloaded.Verify("admin", "0123456789abcdef"));
+  EXPECT_TRUE(reloaded.Verify("admin", "0123456789abcdefOTHER"));
+  EXPECT_FALSE(reloaded.Verify("admin", "0123456789abcde"));
+  EXPECT_FALSE(reloaded.Verify("Admin", "0123456789abcdef"));
+
+  EXPECT_EQ(reloaded.ChangePassword("admin", "wrong", "new", error), AccountStore::Outcome::WrongLogin);
+  EXPECT_EQ(reloaded.ChangePassword("admin", "0123456789abcdef", "new pw", error),
+            AccountStore::Outcome::Done);
+  EXPECT_EQ(reloaded.Add("guest", "guest", false, error), AccountStore::Outcome::Done);
+  AccountStore third(path, 1000);
+  ASSERT_TRUE(third.Load(error));
+  EXPECT_TRUE(third.Verify("admin", "new pw   "));
+  EXPECT_FALSE(third.Verify("admin", "0123456789abcdef"));
+  EXPECT_TRUE(third.Verify("guest", "guest"));
+
+  // A damaged file is refused rather than read as fewer accounts.
+  std::ofstream(path, std::ios::app) << "mallory:pbkdf2-sha256:1000:zz:00\n";
+  AccountStore damaged(path, 1000);
+  EXPECT_FALSE(damaged.Load(error));
+  EXPECT_NE(error.find("line 4"), std::string::npos) << error;
+  EXPECT_EQ(damaged.Size(), 0u);
+}
+
+TEST(OvsAccounts, EveryWriteKeepsWhatOthersWroteMeanwhileAndOldFilesKeepTheirAdministrators) {
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/accounts";
+  AccountStore first(path, 1000), second(path, 1000);
+  std::string error;
+  ASSERT_TRUE(first.Load(error));
+  ASSERT_TRUE(second.Load(error));
+  ASSERT_EQ(first.Add("alice", "pw", false, error), AccountStore::Outcome::Done);
+  // second never saw alice: its own changes must not write her away, nor take a name she took.
+  ASSERT_EQ(second.Add("bob", "pw", false, error), AccountStore::Outcome::Done);
+  EXPECT_EQ(second.Add("Alice", "pw", false, error), AccountStore::Outcome::Exists);
+  ASSERT_EQ(first.ChangePassword("alice", "pw", "new", error), AccountStore::Outcome::Done);
+  AccountStore reread(path, 1000);
+  ASSERT_TRUE(reread.Load(error)) << error;
+  EXPECT_TRUE(reread.Verify("alice", "new"));
+  EXPECT_TRUE(reread.Verify("bob", "pw"));
+  EXPECT_TRUE(second.Refresh(error));
+  EXPECT_TRUE(second.Verify("alice", "new"));
+
+  // A line from before roles is an administrator's, and stays one when the file is written again.
+  std::string line;
+  {
+    std::ifstream in(path);
+    while (std::getline(in, line) && line.rfind("bob:", 0) != 0) {
+    }
+  }
+  ASSERT_EQ(line.substr(line.size() - 5), ":user");
+  std::ofstream(path, std::ios::app) << "old" << line.substr(3, line.size() - 8) << "\n";
+  ASSERT_EQ(first.Add("carol", "pw", false, error), AccountStore::Outcome::Done);
+  ASSERT_TRUE(reread.Load(error)) << error;
+  EXPECT_TRUE(reread.IsAdmin("old"));
+  EXPECT_TRUE(reread.Verify("old", "pw"));
+  EXPECT_FALSE(reread.IsAdmin("carol"));
+  EXPECT_FALSE(reread.IsAdmin("nobody"));
+
+  // A damaged file is not written over: the change is refused and the file left as it is.
+  std::ofstream(path, std::ios::app) << "broken line\n";
+  EXPECT_EQ(first.Add("dave", "pw", false, error), AccountStore::Outcome::SaveFailed);
+  EXPECT_NE(error.find("not a valid account"), std::string::npos) << error;
+  EXPECT_FALSE(reread.Load(error));
+}
+
+TEST(OvsAccounts, IterationCountsAndRolesReadFromTheFileAreBounded) {
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/accounts";
+  const std::string salt(32, 'a'), hash(64, 'b');
+  const std::pair<std::string, std::string> cases[] = {
+      {"huge:pbkdf2-sha256:2000000000:" + salt + ":" + hash, "more than 1000000 iterations"},
+      {"huge:pbkdf2-sha256:1000001:" + salt + ":" + hash + ":admin", "more than 1000000 iterations"},
+      {"role:pbkdf2-sha256:1000:" + salt + ":" + hash + ":root", "the role is neither admin nor user"},
+  };
+  for (const auto& [text, why] : cases) {
+    std::ofstream(path) << text << "\n";
+    AccountStore store(path, 1000);
+    std::string error;
+    EXPECT_FALSE(store.Load(error)) << text;
+    EXPECT_NE(error.find("line 1: " + why), std::string::npos) << error;
+  }
+  std::ofstream(path) << "fine:pbkdf2-sha256:1000000:" << salt << ":" << hash << ":user\n";
+  AccountStore store(path, 1000);
+  std::string error;
+  EXPECT_TRUE(store.Load(error)) << error;
+}
+
+TEST(OvsAccounts, AFailedWriteLeavesTheAccountsAsTheyWere) {
+  QTemporaryDir dir;
+  AccountStore store(dir.path().toStdString() + "/missing-folder/accounts", 1000);
+  std::string error;
+  EXPECT_EQ(store.Add("admin", "pw", true, error), AccountStore::Outcome::SaveFailed);
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(store.Has("admin"));
+}
+
+TEST(OvsLoginGuard, LocksOutAfterRepeatedFailuresAndForgetsOldOnes) {
+  using namespace std::chrono;
+  LoginGuard guard(3, seconds(60));
+  const auto t0 = LoginGuard::Clock::now();
+  EXPECT_FALSE(guard.Failed("10.0.0.1/admin", t0));
+  EXPECT_FALSE(guard.Failed("10.0.0.1/admin", t0 + seconds(1)));
+  EXPECT_FALSE(guard.Locked("10.0.0.1/admin", t0 + seconds(1)));
+  EXPECT_TRUE(guard.Failed("10.0.0.1/admin", t0 + seconds(2)));
+  EXPECT_TRUE(guard.Locked("10.0.0.1/admin", t0 + seconds(61)));
+  EXPECT_FALSE(guard.Locked("10.0.0.1/guest", t0 + seconds(3)));
+  EXPECT_FALSE(guard.Locked("10.0.0.1/admin", t0 + seconds(63)));
+
+  // Two failures long apart do not add up.
+  EXPECT_FALSE(guard.Failed("10.0.0.2/admin", t0));
+  EXPECT_FALSE(guard.Failed("10.0.0.2/admin", t0 + seconds(100)));
+  EXPECT_FALSE(guard.Failed("10.0.0.2/admin", t0 + seconds(101)));
+  EXPECT_TRUE(guard.Failed("10.0.0.2/admin", t0 + seconds(102)));
+  guard.Succeeded("10.0.0.2/admin");
+  EXPECT_FALSE(guard.Locked("10.0.0.2/admin", t0 + seconds(103)));
+}
+
+}  // namespace
+}  // namespace ovs

@@ -1,0 +1,743 @@
+// The OV server's request handling over real loopback, against a scripted client, with the stand-in
+// game server as the one server type.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <functional>
+#include <regex>
+
+#include "ovserver/accounts.h"
+#include "ovserver/game_servers.h"
+#include "ovserver/log.h"
+#include "ovserver/ov_server.h"
+#include "protocol/account_prompt.h"
+#include "ui/start_server.h"
+#include "wire/cipher.h"
+#include "wire/payload.h"
+
+namespace ovs {
+namespace {
+
+constexpr int kPatienceMs = 20000;  // only against hangs: every wait ends as soon as its frame is there
+
+bool Pump(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > kPatienceMs) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+  }
+  return true;
+}
+
+// A client speaking the protocol by hand: it sends frames and collects the frames it receives.
+class Peer {
+ public:
+  // From a loopback address of its own when from is given.
+  explicit Peer(quint16 port, const QString& from = {}) {
+    cipher_.BuildMessageKey();
+    if (!from.isEmpty()) socket_.bind(QHostAddress(from));
+    QObject::connect(&socket_, &QTcpSocket::readyRead, [this] {
+      const QByteArray data = socket_.readAll();
+      auto result = assembler_.Feed(std::string_view(data.constData(), size_t(data.size())));
+      frames.insert(frames.end(), result.frames.begin(), result.frames.end());
+    });
+    socket_.connectToHost(QHostAddress::LocalHost, port);
+  }
+
+  void Send(const std::string& bytes) { socket_.write(bytes.data(), qint64(bytes.size())); }
+  void Control(int n, const std::string& payload) {
+    Send(ov::MakeFrame(1000 + n, n >= 900 ? cipher_.EncryptMsg(payload) : payload));
+  }
+  void Console(int id, const std::string& text) { Send(ov::MakeFrame(id, text)); }
+  void Login(const std::string& name, const std::string& password) {
+    Control(905, ov::PadTo8(name) + ov::PadTo16(password));
+  }
+
+  // Waits for the next frame with this code from the cursor on; returns its payload and moves past it.
+  std::string Expect(const std::string& code) {
+    size_t found = frames.size();
+    const bool arrived = Pump([&] {
+      for (size_t i = cursor_; i < frames.size(); ++i)
+        if (frames[i].code == code) return (found = i), true;
+      return false;
+    });
+    EXPECT_TRUE(arrived) << "no frame " << code;
+    if (!arrived) return "<none>";
+    cursor_ = found + 1;
+    return frames[found].payload;
+  }
+  // Waits for a frame of this code whose payload holds text; moves past it.
+  void ExpectText(const std::string& code, const std::string& text) {
+    size_t found = frames.size();
+    const bool arrived = Pump([&] {
+      for (size_t i = cursor_; i < frames.size(); ++i)
+        if (frames[i].code == code && frames[i].payload.find(text) != std::string::npos)
+          return (found = i), true;
+      return false;
+    });
+    EXPECT_TRUE(arrived) << "no frame " << code << " with \"" << text << "\"";
+    if (arrived) cursor_ = found + 1;
+  }
+  std::string Decipher(const std::string& payload) const { return cipher_.DecryptMsg(payload); }
+  bool WaitClosed() {
+    return Pump([&] { return socket_.state() == QAbstractSocket::UnconnectedState; });
+  }
+  size_t Count(const std::string& code, const std::string& text) const {
+    size_t count = 0;
+    for (const ov::Frame& frame : frames)
+      if (frame.code == code && frame.payload.find(text) != std::string::npos) ++count;
+    return count;
+  }
+
+  std::vector<ov::Frame> frames;
+
+ private:
+  QTcpSocket socket_;
+  ov::FrameAssembler assembler_;
+  ov::MessageCipher cipher_;
+  size_t cursor_ = 0;
+};
+
+class OvsServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetLogSink([this](const std::string& line) { log.push_back(line); });
+    accounts = std::make_unique<AccountStore>(dir.filePath("accounts").toStdString(), 1000);
+    std::string error;
+    ASSERT_EQ(accounts->Add("admin", "secret", true, error), AccountStore::Outcome::Done);
+    config.name = "Test box";
+    config.caption = "Welcome to the test box";
+    config.types.push_back({"standin", STANDIN_SERVER, {"--interval", "3600"}});
+    config.backlogLines = 20;
+    config.loginDelayMs = 10;
+    config.lockoutAfter = 3;
+    config.hashIterations = 1000;
+  }
+  void TearDown() override {
+    server.reset();
+    SetLogSink(nullptr);
+  }
+
+  void StartServer() {
+    server = std::make_unique<OvServer>(config, *accounts);
+    std::string error;
+    ASSERT_TRUE(server->Listen(QHostAddress::LocalHost, 0, error)) << error;
+  }
+  std::unique_ptr<Peer> LoggedIn() {
+    auto peer = std::make_unique<Peer>(server->Port());
+    peer->Expect("1900");
+    peer->Login("admin", "secret");
+    peer->Expect("1031");
+    return peer;
+  }
+  // Starts a stand-in through peer and opens its console: the id.
+  int StartStandin(Peer& peer, const std::string& commandLine) {
+    peer.Control(26, "standin\x80" + commandLine);
+    const int id = ov::ParseInt(peer.Expect("1027"), -1);
+    peer.Control(24, std::to_string(id));
+    peer.Expect("1025");
+    peer.Control(42, std::to_string(id));
+    peer.ExpectText(ov::FormatCode(id), "Server spawned.");
+    return id;
+  }
+  bool Logged(const std::string& text) const {
+    for (const std::string& line : log)
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+
+  QTemporaryDir dir;
+  std::unique_ptr<AccountStore> accounts;
+  ServerConfig config;
+  std::unique_ptr<OvServer> server;
+  std::vector<std::string> log;
+};
+
+TEST_F(OvsServerTest, NothingIsAcceptedBeforeLoginAndAGoodLoginTellsTheWholeState) {
+  StartServer();
+  Peer peer(server->Port());
+  EXPECT_EQ(peer.Decipher(peer.Expect("1900")), "Welcome to the test box");
+
+  peer.Control(26, "standin\x80+map e1m1");
+  peer.Console(0, "newuser");
+  peer.Control(906, ov::PadTo8("mallory") + ov::PadTo16("pw"));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(peer.Expect("1001"), "Log in first");
+  EXPECT_EQ(server->Games().Count(), 0u);
+  EXPECT_FALSE(accounts->Has("mallory"));
+
+  peer.Login("admin", "secret");
+  EXPECT_EQ(ov::SplitFields(peer.Expect("1021")),
+            (std::vector<std::string>{"Orvane OV server 1.0", "Test box"}));
+  EXPECT_EQ(peer.Expect("1031"), "standin");
+  peer.ExpectText("0000", "Logged in to Test box as admin");
+  peer.Control(905, ov::PadTo8("admin") + ov::PadTo16("secret"));
+  EXPECT_EQ(peer.Expect("1001"), "Already logged in");
+
+  // A second client logging in later is told of the server that runs by then.
+  const int id = StartStandin(peer, "+map e1m1");
+  auto late = LoggedIn();
+  EXPECT_EQ(late->Expect("1027"), std::to_string(id));
+  late->Control(24, std::to_string(id));
+  EXPECT_EQ(ov::SplitFields(late->Expect("1025")),
+            (std::vector<std::string>{std::to_string(id), "standin", "standin " + std::to_string(id),
+                                      "+map e1m1", "1", "1"}));
+}
+
+TEST_F(OvsServerTest, WrongPasswordsAreAnsweredLateAndLockTheNameOut) {
+  StartServer();
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    Peer peer(server->Port());
+    peer.Expect("1900");
+    peer.Login("admin", "guess" + std::to_string(attempt));
+    EXPECT_EQ(peer.Expect("1003"), "Login failed: wrong login name or password");
+    EXPECT_TRUE(peer.WaitClosed());
+    EXPECT_EQ(peer.Count("1021", ""), 0u);
+  }
+  EXPECT_TRUE(Logged("failed login as \"admin\" from 127.0.0.1, locked out"));
+
+  // Locked out: even the right password is refused now, without being checked.
+  Peer locked(server->Port());
+  locked.Expect("1900");
+  locked.Login("admin", "secret");
+  EXPECT_EQ(locked.Expect("1003"), "Too many failed logins: try again later");
+  EXPECT_TRUE(locked.WaitClosed());
+
+  // Other names are not locked; a malformed login is a failed one.
+  std::string error;
+  accounts->Add("guest", "guest", false, error);
+  Peer other(server->Port());
+  other.Expect("1900");
+  other.Login("guest", "guest");
+  other.Expect("1031");
+  Peer malformed(server->Port());
+  malformed.Expect("1900");
+  malformed.Send(ov::MakeFrame(1905, "..short"));  // deciphered, five bytes instead of 24
+  EXPECT_EQ(malformed.Expect("1003"), "Login failed: malformed login");
+  EXPECT_TRUE(malformed.WaitClosed());
+}
+
+TEST_F(OvsServerTest, AGameServerStartsRelaysItsConsoleReplaysItsBacklogAndEndsWithQuit) {
+  StartServer();
+  auto peer = LoggedIn();
+  auto other = LoggedIn();
+  peer->Control(26,
+                "standin\x80"
+                "Duel\x80+map e1m1");
+  peer->ExpectText("0000", "Starting server");
+  const std::string id = peer->Expect("1027");
+  EXPECT_EQ(other->Expect("1027"), id);  // every client hears of it
+  peer->Control(24, id);
+  EXPECT_EQ(ov::SplitFields(peer->Expect("1025")),
+            (std::vector<std::string>{id, "standin", "Duel", "+map e1m1", "1", "1"}));
+  const std::string code = ov::FormatCode(ov::ParseInt(id, -1));
+
+  // Opening the window replays the banner, each line one frame ending in CR LF.
+  peer->Control(42, id);
+  EXPECT_EQ(peer->Expect(code), "Console initialized.\r\n");
+  peer->ExpectText(code, "Spawning server e1m1");
+  peer->Console(ov::ParseInt(id, -1), "status");
+  peer->ExpectText(code, "map:     e1m1\r\n");
+
+  // Closed window: nothing is relayed; what was said meanwhile comes back with the backlog on reopening.
+  other->Control(24, id);
+  other->Control(42, id);
+  peer->Control(41, id);
+  peer->Console(ov::ParseInt(id, -1), "say while closed");
+  other->ExpectText(code, "Server: while closed");
+  peer->Control(42, id);
+  peer->Console(ov::ParseInt(id, -1), "say reopened");
+  peer->ExpectText(code, "Server: reopened");
+  EXPECT_EQ(peer->Count(code, "Server: while closed"), 1u);
+
+  // The backlog keeps the last lines only.
+  peer->Console(ov::ParseInt(id, -1), "lines 50");
+  other->ExpectText(code, "line 50 of 50");
+  peer->Control(41, id);
+  peer->Control(42, id);
+  peer->ExpectText(code, "line 50 of 50");
+  peer->Console(ov::ParseInt(id, -1), "say end of replay");
+  peer->ExpectText(code, "Server: end of replay");
+  EXPECT_EQ(peer->Count(code, "line 30 of 50"), 1u);  // live only: it fell out of the 20-line backlog
+  EXPECT_EQ(peer->Count(code, "line 31 of 50"), 2u);  // live and replayed
+
+  peer->Console(ov::ParseInt(id, -1), "quit");
+  EXPECT_EQ(peer->Expect("1028"), id);
+  EXPECT_EQ(other->Expect("1028"), id);
+  EXPECT_EQ(server->Games().Count(), 0u);
+  peer->Console(ov::ParseInt(id, -1), "status");
+  EXPECT_EQ(peer->Expect("1001"), "No server with id " + id + " here");
+}
+
+TEST_F(OvsServerTest, ShellMetacharactersReachTheProgramAsPlainArguments) {
+  StartServer();
+  auto peer = LoggedIn();
+  const std::string marker = dir.filePath("pwned").toStdString();
+  const int id =
+      StartStandin(*peer, "+map 'e1 m1'; touch " + marker + " | cat && `id` \"$(touch " + marker + ")\"");
+  const std::string code = ov::FormatCode(id);
+  peer->Control(41, std::to_string(id));
+  peer->Control(42, std::to_string(id));
+  const std::vector<std::string> expected = {"--interval",
+                                             "3600",
+                                             "+map",
+                                             "e1 m1;",
+                                             "touch",
+                                             marker,
+                                             "|",
+                                             "cat",
+                                             "&&",
+                                             "`id`",
+                                             "$(touch " + marker + ")"};
+  peer->ExpectText(code, "Arguments: " + std::to_string(expected.size()));
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(peer->Expect(code), "  [" + std::to_string(i + 1) + "] " + expected[i] + "\r\n");
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(marker)));
+
+  peer->Control(26, "rm\x80-rf /");
+  EXPECT_EQ(peer->Expect("1001"), "Unknown server type \"rm\"");
+  peer->Control(26, "standin\x80say \"unfinished");
+  EXPECT_EQ(peer->Expect("1001"), "Start refused: unterminated double quote in the command line");
+  // The status line forgets it in seconds: the OV server's console and the log keep it.
+  peer->Console(0, "who");
+  peer->ExpectText("0000", "(you)");
+  EXPECT_EQ(peer->Count("0000", "Unknown server type \"rm\""), 1u);
+  EXPECT_EQ(peer->Count("0000", "Start refused: unterminated double quote in the command line"), 1u);
+  EXPECT_TRUE(Logged("(admin): Start refused: unterminated double quote in the command line"));
+  EXPECT_TRUE(Logged("(admin): Unknown server type \"rm\""));
+  EXPECT_EQ(server->Games().Count(), 1u);
+
+  peer->Console(0, "kill " + std::to_string(id));
+  EXPECT_EQ(peer->Expect("1028"), std::to_string(id));
+  EXPECT_EQ(server->Games().Count(), 0u);
+}
+
+TEST_F(OvsServerTest, ConnectionsBeyondTheLimitsAreClosed) {
+  config.maxConnections = 2;
+  config.loginTimeoutSeconds = 1;
+  StartServer();
+  auto first = LoggedIn();
+  Peer idle(server->Port());
+  idle.Expect("1900");
+  Peer third(server->Port());
+  EXPECT_EQ(third.Expect("1003"), "Too many connections: try again later");
+  EXPECT_TRUE(third.WaitClosed());
+  EXPECT_EQ(third.Count("1900", ""), 0u);
+
+  // The idle one is closed when its time to log in runs out, which frees a place.
+  EXPECT_EQ(idle.Expect("1003"), "Login timed out");
+  EXPECT_TRUE(idle.WaitClosed());
+  ASSERT_TRUE(Pump([&] { return server->SessionCount() == 1; }));
+
+  // A peer that keeps sending before logging in is closed after a few frames.
+  Peer chatty(server->Port());
+  chatty.Expect("1900");
+  for (int i = 0; i <= kMaxFramesBeforeLogin; ++i) chatty.Console(0, "help");
+  EXPECT_EQ(chatty.Expect("1001"), "Log in first");
+  chatty.ExpectText("1003", "Too many requests before login");
+  EXPECT_TRUE(chatty.WaitClosed());
+  EXPECT_EQ(chatty.Count("0000", ""), 0u);
+}
+
+TEST_F(OvsServerTest, ConnectionsNotLoggedInAreBoundedPerAddressAndSilentOnesGoSoon) {
+  config.maxLoginsPerAddress = 3;
+  config.silentTimeoutSeconds = 1;
+  StartServer();
+  auto admin = LoggedIn();  // logged in: counts no more
+  Peer talking(server->Port()), silent(server->Port(), "127.0.0.2"), other(server->Port(), "127.1.2.3");
+  for (Peer* peer : {&talking, &silent, &other}) peer->Expect("1900");
+  talking.Send(
+      "\xFD"
+      "19");                                 // the start of a frame: it has said something
+  Peer fourth(server->Port(), "127.0.0.4");  // all of 127.0.0.0/8 is one address
+  EXPECT_EQ(fourth.Expect("1003"),
+            "Too many connections from your address that have not logged in: try again later");
+  EXPECT_TRUE(fourth.WaitClosed());
+  EXPECT_EQ(fourth.Count("1900", ""), 0u);
+  // A peer refused in a loop does not write a log line each time.
+  size_t before = log.size();
+  for (int i = 0; i < 20; ++i) {
+    Peer again(server->Port());
+    again.Expect("1003");
+  }
+  EXPECT_LE(log.size() - before, 2u);
+
+  for (Peer* peer : {&silent, &other}) {
+    EXPECT_EQ(peer->Expect("1003"), "Login timed out");
+    EXPECT_TRUE(peer->WaitClosed());
+  }
+  EXPECT_EQ(talking.Count("1003", ""), 0u);
+  Peer later(server->Port());
+  later.Expect("1900");
+  admin->Console(0, "who");
+  admin->ExpectText("0000", "3 connected");
+
+  // Nor does one that connects and hangs up without a word, again and again.
+  before = log.size();
+  for (int i = 0; i < 20; ++i) {
+    {
+      Peer quiet(server->Port());
+      quiet.Expect("1900");
+    }
+    ASSERT_TRUE(Pump([&] { return server->SessionCount() <= 3; }));
+  }
+  EXPECT_LE(log.size() - before, 4u);  // later's time-out may fall in here too
+}
+
+// The client sends nothing until its user has answered the login dialog, however long that takes:
+// the silent time-out closes the crowd that came after such a user, never the user.
+TEST_F(OvsServerTest, AUserAtTheLoginDialogKeepsTheTimeToLogIn) {
+  config.silentTimeoutSeconds = 1;
+  StartServer();
+  Peer user(server->Port());
+  user.Expect("1900");
+  Peer crowd(server->Port(), "127.0.0.5");
+  crowd.Expect("1900");
+  EXPECT_EQ(crowd.Expect("1003"), "Login timed out");
+  EXPECT_TRUE(crowd.WaitClosed());
+  user.Login("admin", "secret");
+  ASSERT_TRUE(Pump([&] { return user.Count("1003", "") + user.Count("0000", "Logged in") > 0; }));
+  EXPECT_EQ(user.Count("1003", ""), 0u) << "the user at the login dialog was closed as silent";
+  EXPECT_EQ(user.Count("0000", "Logged in"), 1u);
+}
+
+TEST_F(OvsServerTest, GuessesFromAcrossLoopbackShareOneBudgetAndEachNameHasOneFromEverywhere) {
+  StartServer();  // three failures of a name from one address lock it out
+  for (const char* from : {"127.0.0.2", "127.1.2.3", "127.9.9.9"}) {
+    Peer guess(server->Port(), from);
+    guess.Expect("1900");
+    guess.Login("admin", "guess");
+    EXPECT_EQ(guess.Expect("1003"), "Login failed: wrong login name or password") << from;
+  }
+  Peer locked(server->Port(), "127.0.0.5");
+  locked.Expect("1900");
+  locked.Login("Admin", "secret");  // nor does the letter case of the name give fresh guesses
+  EXPECT_EQ(locked.Expect("1003"), "Too many failed logins: try again later");
+  EXPECT_EQ(locked.Count("1031", ""), 0u);
+
+  // Every address together: the name's own budget locks it out however the addresses are spread.
+  server.reset();
+  config.lockoutAfter = 100;
+  config.nameLockoutAfter = 2;
+  StartServer();
+  for (int i = 0; i < 2; ++i) {
+    Peer guess(server->Port());
+    guess.Expect("1900");
+    guess.Login("admin", "guess");
+    EXPECT_EQ(guess.Expect("1003"), "Login failed: wrong login name or password");
+  }
+  Peer after(server->Port());
+  after.Expect("1900");
+  after.Login("admin", "secret");
+  EXPECT_EQ(after.Expect("1003"), "Too many failed logins: try again later");
+  EXPECT_TRUE(Logged("locked out for 300 s (from every address)"));
+}
+
+TEST_F(OvsServerTest, PasswordChecksRunBesideTheEventLoopAreBoundedAndCostTheSameForEveryName) {
+  // An account whose check is slow: half a million iterations, the better part of a second.
+  accounts = std::make_unique<AccountStore>(dir.filePath("slow").toStdString(), 500000);
+  std::string error;
+  ASSERT_EQ(accounts->Add("slow", "secret", true, error), AccountStore::Outcome::Done);
+  accounts = std::make_unique<AccountStore>(accounts->Path(), 1000);
+  ASSERT_TRUE(accounts->Load(error)) << error;
+  ASSERT_EQ(accounts->Add("admin", "secret", true, error), AccountStore::Outcome::Done);
+  // An unknown name is checked against a decoy as dear as the dearest account in the file.
+  EXPECT_EQ(accounts->CheckFor("nobody").iterations, 500000);
+  EXPECT_FALSE(accounts->CheckFor("nobody").real);
+  EXPECT_EQ(accounts->CheckFor("admin").iterations, 1000);
+
+  config.maxWaitingChecksPerAddress = 2;
+  config.loginDelayMs = 300;
+  StartServer();
+  auto admin = LoggedIn();
+  Peer slow(server->Port()), stranger(server->Port()), third(server->Port());
+  for (Peer* peer : {&slow, &stranger, &third}) peer->Expect("1900");
+  QElapsedTimer sinceRequest;
+  sinceRequest.start();
+  slow.Login("slow", "secret");
+  stranger.Login("nobody", "guess");
+  third.Login("admin", "secret");  // a third check from the same address waits for none: refused
+  admin->Console(0, "who");
+  admin->ExpectText("0000", "(you)");
+  // The logged-in user was answered while both checks still ran.
+  EXPECT_EQ(slow.Count("1031", ""), 0u);
+  EXPECT_EQ(stranger.Count("1003", ""), 0u);
+  EXPECT_EQ(third.Expect("1003"), "The server is busy with other logins: try again later");
+  EXPECT_GE(sinceRequest.elapsed(), config.loginDelayMs * 9 / 10);
+  slow.Expect("1031");
+  EXPECT_EQ(stranger.Expect("1003"), "Login failed: wrong login name or password");
+  EXPECT_GE(sinceRequest.elapsed(), config.loginDelayMs * 9 / 10);
+  EXPECT_EQ(third.Count("1031", ""), 0u);
+  Peer now(server->Port());
+  now.Expect("1900");
+  now.Login("admin", "secret");
+  now.Expect("1031");
+}
+
+TEST(OvsAddressGroups, LoopbackIsOneAddressAndIpv6CountsBySlash64) {
+  EXPECT_EQ(AddressGroup(QHostAddress("127.0.0.1")), "127.0.0.0/8");
+  EXPECT_EQ(AddressGroup(QHostAddress("127.200.3.4")), "127.0.0.0/8");
+  EXPECT_EQ(AddressGroup(QHostAddress("::ffff:127.1.1.1")), "127.0.0.0/8");
+  EXPECT_EQ(AddressGroup(QHostAddress("192.0.2.7")), "192.0.2.7");
+  EXPECT_EQ(AddressGroup(QHostAddress("::ffff:192.0.2.7")), "192.0.2.7");
+  EXPECT_EQ(AddressGroup(QHostAddress("2001:db8:1:2::1")),
+            AddressGroup(QHostAddress("2001:db8:1:2:ffff::9")));
+  EXPECT_NE(AddressGroup(QHostAddress("2001:db8:1:2::1")), AddressGroup(QHostAddress("2001:db8:1:3::1")));
+  EXPECT_NE(AddressGroup(QHostAddress("::1")), AddressGroup(QHostAddress("127.0.0.1")));
+}
+
+TEST_F(OvsServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
+  StartServer();
+  auto peer = LoggedIn();
+  peer->Control(906, ov::PadTo8("sneaky") + ov::PadTo16("pw"));
+  EXPECT_EQ(peer->Expect("1001"), "New user refused: type newuser in the OV server's console first");
+
+  peer->Console(0, "newuser");
+  EXPECT_EQ(peer->Decipher(peer->Expect("1902")), "newuser");
+  peer->Control(906, ov::PadTo8("guest") + ov::PadTo16("first"));
+  EXPECT_EQ(peer->Expect("1001"), "User guest created");
+  peer->Console(0, "newuser");
+  peer->Expect("1902");
+  peer->Control(906, ov::PadTo8("guest") + ov::PadTo16("again"));
+  EXPECT_EQ(peer->Expect("1001"), "New user refused: that login name is taken");
+  peer->Console(0, "newuser");
+  peer->Expect("1902");
+  peer->Control(906, ov::PadTo8("GuEsT") + ov::PadTo16("again"));
+  EXPECT_EQ(peer->Expect("1001"), "New user refused: that login name is taken");
+  EXPECT_FALSE(accounts->Has("GuEsT"));
+
+  peer->Console(0, "chpwd");
+  EXPECT_EQ(peer->Decipher(peer->Expect("1902")), "chpwd");
+  peer->Control(907, ov::PadTo8("guest") + ov::PadTo16("wrong") + ov::PadTo16("second"));
+  EXPECT_EQ(peer->Expect("1001"), "Password change refused: wrong login name or password");
+  peer->Console(0, "chpwd");
+  peer->Expect("1902");
+  peer->Control(907, ov::PadTo8("guest") + ov::PadTo16("first") + ov::PadTo16("second"));
+  EXPECT_EQ(peer->Expect("1001"), "Password changed for guest");
+
+  AccountStore onDisk(accounts->Path(), 1000);
+  std::string error;
+  ASSERT_TRUE(onDisk.Load(error));
+  EXPECT_TRUE(onDisk.Verify("guest", "second"));
+  Peer guest(server->Port());
+  guest.Expect("1900");
+  guest.Login("guest", "second");
+  guest.Expect("1031");
+}
+
+TEST_F(OvsServerTest, ALoginWhoseCipherTextHoldsTheFrameEndStillLogsIn) {
+  std::string error;
+  accounts->Add("abcdl", "pw", false, error);  // the "l" enciphers to 0xFE
+  StartServer();
+  Peer peer(server->Port());
+  peer.Expect("1900");
+  peer.Login("abcdl", "pw");
+  peer.ExpectText("0000", "as abcdl");
+}
+
+TEST_F(OvsServerTest, MalformedAndUnexpectedFramesAreLoggedAndAnsweredNeverFatal) {
+  StartServer();
+  auto peer = LoggedIn();
+  peer->Send("stray bytes");
+  peer->Send(ov::MakeFrame(0, "").replace(1, 4, "ABCD"));
+  peer->Control(500, "what");
+  peer->Control(24, "77");
+  peer->Control(42, "77");
+  peer->Control(26,
+                "standin\x80"
+                "a\x80"
+                "b\x80"
+                "c");
+  peer->Send(
+      "\xFD"
+      "0000" +
+      std::string(kMaxRequestSize + 10, 'x'));
+  peer->Send("\xFE");
+  peer->Console(0, "who");
+  peer->ExpectText("0000", "(you)");
+  EXPECT_GE(peer->Count("1001", "Malformed request ignored"), 2u);
+  EXPECT_EQ(peer->Count("1001", "Unknown request code ABCD"), 1u);
+  EXPECT_EQ(peer->Count("1001", "Unexpected control message 500 ignored"), 1u);
+  EXPECT_EQ(peer->Count("1001", "Start refused: malformed request"), 1u);
+  EXPECT_EQ(server->Games().Count(), 0u);
+
+  // A flood of frames with a short code: every one is counted, the log gets one line a second at most.
+  std::string flood;
+  for (int i = 0; i < 200000; ++i) flood += "\xFD\xFE";
+  for (int i = 0; i < 4; ++i) peer->Send(flood);
+  peer->Console(0, "who");
+  peer->ExpectText("0000", "(you)");
+  peer.reset();
+  ASSERT_TRUE(Pump([&] { return server->SessionCount() == 0; }));
+  size_t counted = 0, lines = 0;
+  const std::regex summary(": ([0-9]+) malformed request");
+  for (const std::string& line : log) {
+    std::smatch found;
+    if (!std::regex_search(line, found, summary)) continue;  // a start refusal's own line is no summary
+    ++lines;
+    counted += size_t(std::stoul(found[1]));
+  }
+  EXPECT_EQ(counted, 6u + 800000u);  // stray bytes, ABCD, 500, 24, 42, the oversized frame, the flood
+  EXPECT_LE(lines, 6u);              // the first report, one a second, and the last at the close
+  EXPECT_TRUE(Logged("malformed requests, the first: skipped 11 bytes outside frames"));
+  EXPECT_LT(log.size(), 30u);
+}
+
+TEST_F(OvsServerTest, BeforeLoginTheFirstMalformedFrameEndsTheConnection) {
+  StartServer();
+  for (const std::string& bad :
+       {std::string("\xFD\xFE"), std::string("stray"), ov::MakeFrame(0, "").replace(1, 4, "ABCD"),
+        std::string(40000, '\xFD') + "\xFE"}) {
+    Peer peer(server->Port());
+    peer.Expect("1900");
+    peer.Send(bad + bad + bad);
+    EXPECT_EQ(peer.Expect("1003"), "Login failed: malformed request") << Printable(bad);
+    EXPECT_TRUE(peer.WaitClosed());
+    EXPECT_EQ(peer.Count("1001", ""), 0u);
+  }
+  // A 905 longer than its 24 bytes is malformed even where its cipher text holds the end byte just past
+  // them ("\xDF" enciphers to 0xFE in that place).
+  ov::MessageCipher cipher;
+  cipher.BuildMessageKey();
+  const std::string sealed = cipher.EncryptMsg(ov::PadTo8("admin") + ov::PadTo16("secret") + "\xDF" + "zzzz");
+  ASSERT_EQ(sealed[2 + 24], '\xFE');
+  Peer longer(server->Port());
+  longer.Expect("1900");
+  longer.Send(ov::MakeFrame(1905, sealed));
+  EXPECT_EQ(longer.Expect("1003"), "Login failed: malformed login");
+  EXPECT_TRUE(longer.WaitClosed());
+  EXPECT_EQ(longer.Count("1031", ""), 0u);
+  EXPECT_FALSE(Logged(" logged in"));
+}
+
+TEST_F(OvsServerTest, DebiansOpenArenaServerRunsAndRelaysWhereInstalled) {
+  std::string error;
+  std::vector<std::string> notes;
+  ServerConfig withArena;
+  ASSERT_TRUE(ParseConfig("optional-type openarena /usr/games/openarena-server +set dedicated 1\n", "/",
+                          withArena, error, notes));
+  if (withArena.types.empty()) GTEST_SKIP() << "openarena-server is not installed";
+  config.types = withArena.types;
+  StartServer();
+  auto peer = LoggedIn();
+  peer->Control(26, "openarena\x80+set net_port 27990 +map oa_dm1");
+  const std::string id = peer->Expect("1027");
+  peer->Control(24, id);
+  peer->Expect("1025");
+  peer->Control(42, id);
+  const int number = ov::ParseInt(id, -1);
+  peer->Console(number, "status");
+  peer->ExpectText(ov::FormatCode(number), "map: oa_dm1");
+  peer->Console(number, "quit");
+  EXPECT_EQ(peer->Expect("1028"), id);
+}
+
+TEST_F(OvsServerTest, ATitleWithAnEmptyCommandLineStaysATitle) {
+  StartServer();
+  auto peer = LoggedIn();
+  // Exactly what the start dialog sends for a title and an empty command line: type, 0x80, title, 0x80.
+  const std::string payload = ov::BuildStartPayload("standin", "My Game", "");
+  ASSERT_EQ(payload, "standin\x80My Game\x80");
+  peer->Control(26, payload);
+  const std::string id = peer->Expect("1027");
+  peer->Control(24, id);
+  EXPECT_EQ(ov::SplitFields(peer->Expect("1025")),
+            (std::vector<std::string>{id, "standin", "My Game", "", "1", "1"}));
+  peer->Control(42, id);
+  peer->ExpectText(ov::FormatCode(ov::ParseInt(id, -1)), "Arguments: 2");  // the type's own two only
+
+  // Without a title: type, 0x80 and nothing else is an empty command line and the default title.
+  peer->Control(26, ov::BuildStartPayload("standin", "", ""));
+  const std::string second = peer->Expect("1027");
+  peer->Control(24, second);
+  EXPECT_EQ(ov::SplitFields(peer->Expect("1025")),
+            (std::vector<std::string>{second, "standin", "standin " + second, "", "1", "1"}));
+}
+
+TEST_F(OvsServerTest, OnlyAdministratorsCreateAccountsOrStopAnotherUsersGameServer) {
+  std::string error;
+  ASSERT_EQ(accounts->Add("guest", "guest", false, error), AccountStore::Outcome::Done);
+  StartServer();
+  auto admin = LoggedIn();
+  Peer guest(server->Port());
+  guest.Expect("1900");
+  guest.Login("guest", "guest");
+  guest.Expect("1031");
+
+  guest.Console(0, "newuser");
+  guest.ExpectText("0000", "Only an administrator can create accounts.");
+  guest.Control(906, ov::PadTo8("sneaky") + ov::PadTo16("pw"));
+  EXPECT_EQ(guest.Expect("1001"), "New user refused: type newuser in the OV server's console first");
+  EXPECT_EQ(guest.Count("1902", ""), 0u);
+  EXPECT_FALSE(accounts->Has("sneaky"));
+  EXPECT_TRUE(Logged("(guest): newuser refused: not an administrator"));
+
+  const int adminsGame = StartStandin(*admin, "+map e1m1");
+  EXPECT_EQ(guest.Expect("1027"), std::to_string(adminsGame));
+  guest.Console(0, "kill " + std::to_string(adminsGame));
+  guest.ExpectText("0000", "Server " + std::to_string(adminsGame) +
+                               " was started by admin: only an administrator can stop another user's game "
+                               "server.");
+  EXPECT_NE(server->Games().Find(adminsGame), nullptr);
+
+  // A user stops their own; an administrator stops anyone's.
+  guest.Control(26, "standin\x80+map e1m2");
+  const std::string guestsGame = guest.Expect("1027");
+  guest.Console(0, "kill " + guestsGame);
+  EXPECT_EQ(guest.Expect("1028"), guestsGame);
+  guest.Control(26, "standin\x80+map e1m3");
+  const std::string third = guest.Expect("1027");
+  admin->Console(0, "kill " + third);
+  EXPECT_EQ(guest.Expect("1028"), third);
+  EXPECT_EQ(server->Games().Count(), 1u);
+}
+
+TEST(OvsServerIds, NeverReadAsControlMessagesOrTheOvConsole) {
+  const auto none = [](int) { return false; };
+  EXPECT_EQ(NextServerId(0, none), 1);
+  EXPECT_EQ(NextServerId(998, none), 999);
+  EXPECT_EQ(NextServerId(999, none), 2000);
+  EXPECT_EQ(NextServerId(9999, none), 1);
+  EXPECT_EQ(NextServerId(4, [](int id) { return id == 5 || id == 6; }), 7);
+  EXPECT_EQ(NextServerId(9999, [](int id) { return id < 999; }), 999);
+  EXPECT_EQ(NextServerId(3, [](int id) { return id != 3; }), 3);  // the only free one, after a full turn
+  EXPECT_EQ(NextServerId(1, [](int) { return true; }), -1);
+}
+
+TEST(OvsGameOutput, LinesAreCutSafeForFramesAndTheLastOnesKept) {
+  QTemporaryDir dir;
+  GameServers games(3, 20);
+  std::vector<std::string> lines;
+  std::string ended;
+  games.onLine = [&](int, const std::string& line) { lines.push_back(line); };
+  games.onExited = [&](int, const std::string& how) { ended = how; };
+  // printf reads its escapes itself: the bytes 0xFE and 0xFD, a long line and a last line without its end.
+  const ServerType printf{"printf", "/usr/bin/printf", {}};
+  std::string error;
+  const int id = games.Start(printf, "", "", {"a\\376b\\375c\\r\\n%05000d\\nlast", "0"}, error);
+  ASSERT_GT(id, 0) << error;
+  ASSERT_TRUE(Pump([&] { return !ended.empty(); }));
+  EXPECT_EQ(ended, "exit code 0");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "a~b}c");
+  EXPECT_EQ(lines[1], std::string(kMaxLineLength, '0'));
+  EXPECT_EQ(lines[2], std::string(5000 - kMaxLineLength, '0'));
+  EXPECT_EQ(lines[3], "last");
+  EXPECT_EQ(games.Find(id), nullptr);
+
+  // A program that cannot run is reported once and its id given back.
+  std::string failure;
+  games.onFailed = [&](int, const std::string& why) { failure = why; };
+  const int missing = games.Start({"none", dir.filePath("none").toStdString(), {}}, "", "", {}, error);
+  ASSERT_GT(missing, 0);
+  ASSERT_TRUE(Pump([&] { return !failure.empty(); }));
+  EXPECT_EQ(games.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace ovs

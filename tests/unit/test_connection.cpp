@@ -1,0 +1,357 @@
+// Connection slots: start-up, address and port checks, the connect wait and its outcomes, socket events
+// and disconnecting, all against the scripted socket library and the fake clock.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <random>
+
+#include "net/winsock_errors.h"
+#include "tests/common/fakes.h"
+
+namespace ov {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TestClient;
+
+int SlotsInUse(const TestClient& t) {
+  int n = 0;
+  for (const OVIrec& s : t.client.tables.OVServers) n += s.InUse;
+  return n;
+}
+
+void ExpectStatus(const TestClient& t, const std::string& text, int ms, int beeps) {
+  EXPECT_EQ(t.desktop.Bar(), text);
+  ASSERT_FALSE(t.desktop.timerStarts.empty());
+  EXPECT_EQ(t.desktop.timerStarts.back(), ms) << text;
+  EXPECT_EQ(t.desktop.Beeps(), beeps) << text;
+}
+
+TEST(Addresses, DottedTextIsReadAsTheCLibraryReadsIt) {
+  const std::vector<std::string> samples = {"127.0.0.1",
+                                            "127.1",
+                                            "10.1.2",
+                                            "0x7f.1",
+                                            "0X7F.0.0.1",
+                                            "017.0.0.1",
+                                            "08.1",
+                                            "099",
+                                            "0x",
+                                            "1.2.3.4.5",
+                                            "",
+                                            " 1.2.3.4",
+                                            "1.2.3.4 trailing",
+                                            "1.2.3.4\t",
+                                            "1.2.3.4x",
+                                            "4294967295",
+                                            "4294967296",
+                                            "1.16777215",
+                                            "1.16777216",
+                                            "1.2.65535",
+                                            "1.2.65536",
+                                            "256.1.1.1",
+                                            "1.2.3.256",
+                                            "1..2",
+                                            "1.2.3.",
+                                            "+1.2.3.4",
+                                            "-1",
+                                            "0xffffffffffffffffffff",
+                                            "00000000000000000001",
+                                            "localhost",
+                                            "255.255.255.255",
+                                            "0.0.0.0",
+                                            std::string("1.2.3.4\0junk", 12)};
+  for (const std::string& s : samples) EXPECT_EQ(InetAddr(s), inet_addr(s.c_str())) << '"' << s << '"';
+
+  // Random texts over the characters that matter.
+  std::mt19937 random(7);
+  const std::string alphabet = "0123456789.xXaAfF \t-+g";
+  for (int i = 0; i < 20000; ++i) {
+    std::string s;
+    for (int n = random() % 14; n > 0; --n) s += alphabet[random() % alphabet.size()];
+    ASSERT_EQ(InetAddr(s), inet_addr(s.c_str())) << '"' << s << '"';
+  }
+  EXPECT_EQ(Htons(4044), htons(4044));
+  EXPECT_EQ(Htons(65535), htons(65535));
+}
+
+TEST(WinsockErrors, NamesAndTheNumbersOfPosixErrors) {
+  EXPECT_EQ(WSAErrorName(0), "No Error");
+  EXPECT_EQ(WSAErrorName(10035), "WSAEWOULDBLOCK");
+  EXPECT_EQ(WSAErrorName(10101), "WSAEDISCON");
+  EXPECT_EQ(WSAErrorName(10072), "Unknown");
+  EXPECT_EQ(WSAErrorName(-1), "Unknown");
+  EXPECT_EQ(WSAErrorName(11002), "WSATRY_AGAIN [Non-Authoritative: Host not found, or SERVERFAIL]");
+  int named = 0;
+  for (int code = -20000; code <= 20000; ++code) named += WSAErrorName(code) != "Unknown";
+  EXPECT_EQ(named, 53);
+
+  // Only a call that would block may read as "would block", whatever the errno's value.
+  for (int err = 1; err < 200; ++err) {
+    if (err != EAGAIN && err != EWOULDBLOCK && err != EINPROGRESS) {
+      EXPECT_NE(WinsockFromErrno(err), 10035) << err;
+    }
+  }
+}
+
+TEST(Startup, AFailedStartShowsItsBoxAndEndsTheProgram) {
+  test::FakeEventLoop loop;
+  test::FakeSocketApi sockets(loop);
+  test::RecordingDesktop desktop;
+  test::FakeTree tree;
+  test::FakeWindowSystem windows;
+  test::FakeLoginDialog login;
+  Client client{Platform{sockets, loop, desktop, tree, windows, login}};
+  sockets.startupError = 10091;
+  EXPECT_FALSE(client.InitClient("orvane-client"));
+  EXPECT_EQ(sockets.startupVersion, 0x0101);
+  EXPECT_EQ(desktop.boxes, std::vector<std::string>{"Winsock init error 10091 - OV client terminating"});
+  EXPECT_TRUE(desktop.quit);
+}
+
+TEST(Connect, AddressAndPortAreCheckedAndARefusalGivesTheSlotBack) {
+  struct Case {
+    std::string address;
+    int port;
+    std::string refusal;  // empty: accepted
+  };
+  const std::vector<Case> cases = {
+      {"255.255.255.255", 4044, "Can't connect - Invalid IP address"},
+      {"ovserver.example", 4044, "Can't connect - Invalid IP address"},
+      {"127.0.0.1", 65536, "Can't connect - Invalid Port number"},
+      {"127.0.0.1", -1, "Can't connect - Invalid Port number"},
+      {"127.1", 0, ""},
+      {"10.0.0.7", 65535, ""},
+  };
+  for (const Case& c : cases) {
+    TestClient t;
+    const int slot = t.Connect(c.address, c.port);
+    EXPECT_EQ(t.desktop.connectEnabled, (std::vector<bool>{false, true})) << c.address << ":" << c.port;
+    if (!c.refusal.empty()) {
+      ExpectStatus(t, c.refusal, 3000, 2);
+      EXPECT_EQ(SlotsInUse(t), 0);
+      EXPECT_EQ(t.sockets.closed, std::vector<int>{t.sockets.lastSocket});
+      continue;
+    }
+    ASSERT_NE(slot, -1);
+    const auto& sock = t.sockets.sockets.at(t.Socket(slot));
+    EXPECT_EQ(sock.address, inet_addr(c.address.c_str()));
+    EXPECT_EQ(sock.port, htons(static_cast<uint16_t>(c.port)));
+    EXPECT_EQ(sock.events, 51);
+    EXPECT_EQ(t.desktop.Bar(), "Connected to server");
+  }
+}
+
+TEST(Connect, EveryOutcomeOfTheAttemptIsReported) {
+  {  // Under way, then connected.
+    TestClient t;
+    const int slot = t.Connect("127.0.0.1", 4044, 10);
+    EXPECT_EQ(t.desktop.bar, (std::vector<std::string>{"Attempting to connect", "Connected to server"}));
+    EXPECT_EQ(t.desktop.timerStarts, (std::vector<int>{11000, 5000}));
+    EXPECT_EQ(t.client.tables.OVServers[slot].Connected, 1);
+  }
+  struct Failure {
+    int connectResultError;  // the connect call fails at once with it, or 10035
+    int eventError;          // the connect event's error
+    std::string text;
+    int beeps;
+  };
+  const std::vector<Failure> failures = {
+      {10035, 10061, " Connection refused by remote host (Server may not be running)", 1},
+      {10035, 10060, "Connect error 10060 (WSAETIMEDOUT)", 2},
+      {10051, 0, "Connect error 10051 (WSAENETUNREACH)", 2},
+  };
+  for (const Failure& f : failures) {
+    TestClient t;
+    t.sockets.connectError = f.connectResultError;
+    t.sockets.autoConnectError = f.eventError;
+    t.client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+    ExpectStatus(t, f.text, 5000, f.beeps);
+    EXPECT_EQ(SlotsInUse(t), 0) << f.text;
+    EXPECT_EQ(t.sockets.closed, std::vector<int>{t.sockets.lastSocket}) << f.text;
+    EXPECT_EQ(t.desktop.connectEnabled.back(), true);
+  }
+}
+
+TEST(Connect, TheWaitLastsTheCountIn864MsUnitsAndNeverOverflows) {
+  for (int count : {10, 1}) {
+    TestClient t;
+    const auto start = t.loop.Now();
+    t.client.connections.ConnectToServer("127.0.0.1", 4044, count);
+    EXPECT_EQ(t.loop.Now() - start, std::chrono::milliseconds(864 * count));
+    ExpectStatus(t, "Connection failed - Timed out", 5000, 2);
+    EXPECT_EQ(t.desktop.timerStarts.front(), (count + 1) * 1000);
+    EXPECT_EQ(SlotsInUse(t), 0);
+  }
+  {  // 0: no wait at all; "Attempting to connect" set for 1000 ms before the time-out replaces it.
+    TestClient t;
+    t.client.connections.ConnectToServer("127.0.0.1", 4044, 0);
+    EXPECT_EQ(t.loop.waits, 0u);
+    EXPECT_EQ(t.desktop.timerStarts, (std::vector<int>{1000, 5000}));
+    EXPECT_EQ(t.desktop.Bar(), "Connection failed - Timed out");
+  }
+  {  // -1: the attempt's text becomes the lasting one; the time-out shows over it.
+    TestClient t;
+    t.client.connections.ConnectToServer("127.0.0.1", 4044, -1);
+    EXPECT_EQ(t.loop.waits, 0u);
+    EXPECT_EQ(t.client.status.StatusText(), "Attempting to connect");
+    EXPECT_EQ(t.desktop.Bar(), "Connection failed - Timed out");
+  }
+  {  // The lowest count: no text, no wait, no wrap into a long wait.
+    TestClient t;
+    t.client.connections.ConnectToServer("127.0.0.1", 4044, INT_MIN);
+    EXPECT_EQ(t.loop.waits, 0u);
+    EXPECT_EQ(t.desktop.bar, std::vector<std::string>{"Connection failed - Timed out"});
+  }
+  {  // The highest count: the text's time saturates, and the wait still ends with the connect event.
+    TestClient t;
+    t.sockets.connectDelayMs = 50000;
+    const int slot = t.Connect("127.0.0.1", 4044, INT_MAX);
+    EXPECT_EQ(t.desktop.timerStarts.front(), INT_MAX);
+    EXPECT_EQ(t.desktop.Bar(), "Connected to server");
+    EXPECT_EQ(t.client.tables.OVServers[slot].Connected, 1);
+  }
+  {  // A connect event handled in the last wait before the deadline still counts.
+    TestClient t;
+    t.sockets.connectDelayMs = 864;
+    t.Connect("127.0.0.1", 4044, 1);
+    EXPECT_EQ(t.desktop.Bar(), "Connected to server");
+  }
+}
+
+TEST(Connect, FailedAttemptsNeverUseUpTheSlots) {
+  TestClient t;
+  for (int i = 0; i < 20; ++i) t.client.connections.ConnectToServer("no address", 4044, 10);
+  for (int i = 0; i < 20; ++i) t.client.connections.ConnectToServer("127.0.0.1", 4044, 1);  // timed out
+  t.sockets.autoConnectError = 10061;
+  for (int i = 0; i < 20; ++i) t.client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+  t.sockets.autoConnectError = -1;
+  EXPECT_EQ(SlotsInUse(t), 0);
+  EXPECT_EQ(t.sockets.closed.size(), 60u);
+
+  t.desktop.Clear();
+  t.sockets.socketError = 10024;
+  t.client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+  EXPECT_EQ(t.desktop.boxes, std::vector<std::string>{"New socket init failure - error 10024 (WSAEMFILE)"});
+  t.sockets.socketError = 0;
+
+  t.desktop.Clear();
+  t.sockets.selectError = 10022;
+  t.client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+  EXPECT_EQ(t.desktop.boxes, std::vector<std::string>{"New socket AS failure - error 10022 (WSAEINVAL)"});
+  EXPECT_EQ(t.sockets.closed.back(), t.sockets.lastSocket);  // the unregistered socket does not linger
+  t.sockets.selectError = 0;
+  EXPECT_EQ(SlotsInUse(t), 0);
+  EXPECT_EQ(t.desktop.connectEnabled.back(), true);
+
+  for (int i = 1; i <= 20; ++i) EXPECT_EQ(t.Connect(), i);
+  t.desktop.Clear();
+  const int socketsBefore = t.sockets.lastSocket;
+  t.client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+  EXPECT_EQ(t.desktop.boxes, std::vector<std::string>{"Maximum servers connected already"});
+  EXPECT_TRUE(t.desktop.bar.empty());
+  EXPECT_EQ(t.sockets.lastSocket, socketsBefore);
+}
+
+TEST(Connect, AWaitWhoseSlotWasTakenOverEndsWithoutTouchingIt) {
+  TestClient t;
+  int first = 0;
+  int second = 0;
+  // While the first attempt waits, the server drops it, and a second attempt from the tool bar takes
+  // the freed slot and connects.
+  t.loop.After(100, [&] {
+    first = t.sockets.lastSocket;
+    t.client.connections.HandleSocketEvent(kSocketMessage, first, MakeEventWord(kFdClose, 0));
+    t.sockets.autoConnectError = 0;
+    t.client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+    t.sockets.autoConnectError = -1;
+    second = t.sockets.lastSocket;
+  });
+  t.client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+
+  ASSERT_NE(first, second);
+  const OVIrec& slot1 = t.client.tables.OVServers[1];
+  EXPECT_EQ(slot1.Socket, second);
+  EXPECT_EQ(slot1.InUse, 1);
+  EXPECT_EQ(slot1.Connected, 1);
+  EXPECT_EQ(t.sockets.closed, std::vector<int>{first});
+  EXPECT_EQ(t.desktop.Bar(), "Connected to server");
+  // Only the second attempt reports: the first has nothing left to say about a slot it lost.
+  EXPECT_EQ(std::count(t.desktop.bar.begin(), t.desktop.bar.end(), "Connection failed - Timed out"), 0);
+  EXPECT_EQ(std::count(t.desktop.bar.begin(), t.desktop.bar.end(), "Connected to server"), 1);
+  EXPECT_EQ(t.desktop.connectEnabled, (std::vector<bool>{false, false, true, true}));
+}
+
+TEST(Events, CloseReasonsAndWhatEachDisconnectSays) {
+  struct Case {
+    int reason;
+    std::string text;  // empty: nothing shown
+    int beeps;
+  };
+  const std::vector<Case> cases = {{0, "Server closed connection", 1},
+                                   {10054, "Server closed connection", 1},
+                                   {10050, "Network system failure - disconnecting", 2},
+                                   {10053, "Connection abort/timeout - disconnecting", 2},
+                                   {1, "", 0}};
+  for (const Case& c : cases) {
+    TestClient t;
+    const int slot = t.Connect();
+    const int socket = t.Socket(slot);
+    t.desktop.Clear();
+    if (c.reason == 1) {
+      t.client.connections.Disconnect(slot, 1);
+    } else {
+      t.sockets.Post(socket, kFdClose, static_cast<uint16_t>(c.reason));
+      t.loop.RunPending();
+    }
+    if (c.text.empty()) {
+      EXPECT_TRUE(t.desktop.bar.empty());
+    } else {
+      ExpectStatus(t, c.text, 5000, c.beeps);
+    }
+    EXPECT_EQ(t.sockets.closed, std::vector<int>{socket});
+    const OVIrec& rec = t.client.tables.OVServers[slot];
+    EXPECT_EQ(rec.InUse, 0);
+    EXPECT_EQ(rec.Connected, 0);
+    EXPECT_EQ(rec.Socket, socket);  // kept, so a late event still names the old connection
+  }
+}
+
+TEST(Events, StrayNotificationsAndDisconnectsTouchNothing) {
+  TestClient t;
+  const int slot = t.Connect();
+  const int socket = t.Socket(slot);
+  const int other = t.Connect();
+  t.desktop.Clear();
+
+  auto& conn = t.client.connections;
+  conn.Disconnect(-1, 0);
+  conn.Disconnect(0, 0);
+  conn.Disconnect(21, 0);
+  conn.Disconnect(7, 0);  // free
+  conn.HandleSocketEvent(kSocketMessage, 9999, MakeEventWord(kFdClose, 10054));
+  conn.HandleSocketEvent(kSocketMessage + 1, socket, MakeEventWord(kFdClose, 0));
+  conn.HandleSocketEvent(kSocketMessage, socket, MakeEventWord(64, 0));
+  EXPECT_TRUE(t.sockets.closed.empty());
+  EXPECT_TRUE(t.desktop.bar.empty());
+  EXPECT_EQ(SlotsInUse(t), 2);
+
+  // Writable is set by the write event; the connect event records its error.
+  conn.HandleSocketEvent(kSocketMessage, socket, MakeEventWord(kFdWrite, 0));
+  EXPECT_EQ(t.client.tables.OVServers[slot].Writable, 1);
+
+  // Events queued before a connection closed arrive afterwards and must not revive or close anything.
+  conn.Disconnect(slot, 1);
+  conn.HandleSocketEvent(kSocketMessage, socket, MakeEventWord(kFdConnect, 0));
+  conn.HandleSocketEvent(kSocketMessage, socket, MakeEventWord(kFdClose, 0));
+  conn.HandleSocketEvent(kSocketMessage, socket, MakeEventWord(kFdRead, 0));
+  EXPECT_EQ(t.client.tables.OVServers[slot].Connected, 0);
+  EXPECT_EQ(t.sockets.closed, std::vector<int>{socket});
+  EXPECT_TRUE(t.desktop.bar.empty());
+  EXPECT_EQ(t.client.tables.OVServers[other].InUse, 1);
+}
+
+}  // namespace
+}  // namespace ov

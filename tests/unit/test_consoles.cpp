@@ -1,0 +1,118 @@
+// Console text reaching the console windows, lines typed into them, and their close handling.
+#include <gtest/gtest.h>
+
+#include "tests/common/fakes.h"
+
+namespace ov {
+namespace {
+
+using test::FrameOf;
+
+const std::string kSep(1, '\x80');
+
+// One OV server "alpha" with its window open, running Quake server 7 "Duel" with its window open.
+struct Served : test::TestClient {
+  int slot = 0, socket = 0;
+  explicit Served(const std::string& quakeMode = "1") {
+    slot = Connect();
+    socket = Socket(slot);
+    Receive(socket, FrameOf("1021", "i" + kSep + "alpha") + FrameOf("1027", "7"));
+    Receive(socket, FrameOf("1025", "7" + kSep + kSep + "Duel" + kSep + kSep + "1" + kSep + quakeMode));
+    sockets.sockets.at(socket).sent.clear();
+  }
+  Console* ovWindow() { return client.tables.OVServers[slot].Window; }
+  Console* duel() { return client.tables.QServers[client.tables.FindQServer(slot, 7)].Window; }
+  std::vector<std::string> Sent() {
+    std::vector<std::string> out;
+    for (const Frame& f : SentFrames(socket)) out.push_back(f.code + " " + f.payload);
+    sockets.sockets.at(socket).sent.clear();
+    return out;
+  }
+  void Close(Console* w) {  // as the widget does: the view lets go first
+    for (auto& v : windows.views) {
+      if (v->window == w) v->window = nullptr;
+    }
+    client.consoles.CloseWindow(*w);
+  }
+};
+
+TEST(Consoles, TextReachesTheOpenWindowOfItsServerOnly) {
+  Served s;
+  s.Receive(s.socket,
+            FrameOf("0000", "ov says\n") + FrameOf("0007", "duel says\r") + FrameOf("0009", "nobody"));
+  EXPECT_EQ(s.ovWindow()->log.Text(), "ov says\r\n");
+  EXPECT_EQ(s.duel()->log.Text(), "duel says\r\n");
+  EXPECT_EQ(s.windows.views[1]->logChanges, 1);
+
+  // Text for a closed window is dropped without a word; reopened, the window starts empty.
+  s.Close(s.duel());
+  s.Receive(s.socket, FrameOf("0007", "unseen"));
+  s.client.selection.OpenServerWindow(s.slot, 7);
+  EXPECT_EQ(s.duel()->log.Text(), "");
+  EXPECT_EQ(s.desktop.Beeps(), 0);
+
+  Served replacing("2");
+  replacing.Receive(replacing.socket, FrameOf("0007", "score 1") + FrameOf("0007", "score 2"));
+  EXPECT_EQ(replacing.duel()->log.Text(), "score 2");
+}
+
+TEST(Consoles, TextFromASocketWithoutALiveSlotIsReported) {
+  Served s;
+  for (int socket : {4242, s.socket}) {
+    if (socket == s.socket) s.client.connections.Disconnect(s.slot, 1);
+    s.desktop.Clear();
+    s.client.consoles.RouteConsoleText(socket, 0, "stray");
+    EXPECT_EQ(s.desktop.Bar(), "Error - msg received from nonexistant server [stray]");
+    EXPECT_EQ(s.desktop.timerStarts.back(), 2000);
+    EXPECT_EQ(s.desktop.Beeps(), 1);
+  }
+}
+
+TEST(Consoles, EnterSendsTheLineToTheWindowsServerAndNothingOnceDead) {
+  Served s;
+  s.client.consoles.SendLine(*s.ovWindow(), "status");
+  s.client.consoles.SendLine(*s.duel(), "map e1m1");
+  s.client.consoles.SendLine(*s.duel(), "");
+  EXPECT_EQ(s.Sent(), (std::vector<std::string>{"0000 status", "0007 map e1m1", "0007 "}));
+  EXPECT_EQ(s.ovWindow()->log.Text(), "");  // typed lines are not copied into the log
+
+  Console* duel = s.duel();
+  s.Receive(s.socket, FrameOf("1028", "7"));
+  ASSERT_EQ(duel->caption, "Duel[Dead]");
+  s.client.consoles.SendLine(*duel, "anyone?");
+  EXPECT_TRUE(s.Sent().empty());
+}
+
+TEST(Consoles, ClosingAQuakeWindowSends41AndADeadOneNothing) {
+  Served s;
+  const int q = s.client.tables.FindQServer(s.slot, 7);
+  s.Close(s.duel());
+  EXPECT_EQ(s.Sent(), std::vector<std::string>{"1041 7"});
+  EXPECT_EQ(s.client.tables.QServers[q].Window, nullptr);
+  EXPECT_EQ(s.client.consoles.Windows().size(), 1u);
+
+  // A dead window closes without sending and leaves the record of the server's newer window alone.
+  s.client.selection.OpenServerWindow(s.slot, 7);
+  Console* old = s.duel();
+  s.client.tables.QServers[q].Window = nullptr;
+  s.client.consoles.MarkDead(*old);
+  s.client.selection.OpenServerWindow(s.slot, 7);
+  Console* fresh = s.duel();
+  s.Sent();
+  s.Close(old);
+  EXPECT_TRUE(s.Sent().empty());
+  EXPECT_EQ(s.client.tables.QServers[q].Window, fresh);
+}
+
+TEST(Consoles, ClosingAnOVServerWindowSendsNothingAndKeepsTheConnection) {
+  Served s;
+  s.Close(s.ovWindow());
+  EXPECT_TRUE(s.Sent().empty());
+  EXPECT_EQ(s.ovWindow(), nullptr);
+  EXPECT_TRUE(s.sockets.sockets.at(s.socket).open);
+  s.client.selection.OpenServerWindow(s.slot, 0);
+  EXPECT_EQ(s.ovWindow()->caption, "OV Server on alpha");
+}
+
+}  // namespace
+}  // namespace ov

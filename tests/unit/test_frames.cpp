@@ -1,0 +1,363 @@
+// Frames and codes: splitting and reassembly of the received stream, classification and hand-over with
+// their log lines, and sending with the queue for what the socket does not take at once.
+#include <gtest/gtest.h>
+
+#include "tests/common/fakes.h"
+
+namespace ov {
+namespace {
+
+using test::Bytes;
+using test::FrameOf;
+using test::TestClient;
+
+std::vector<std::string> Show(const std::vector<Frame>& frames) {
+  std::vector<std::string> out;
+  for (const Frame& f : frames) out.push_back((f.outside ? "outside " : "") + f.code + "|" + f.payload);
+  return out;
+}
+
+std::vector<std::string> LinesSince(const Client& client, uint64_t mark) {
+  const auto& lines = client.debug.Lines();
+  const uint64_t added = client.debug.TotalAppended() - mark;
+  return std::vector<std::string>(lines.end() - static_cast<std::ptrdiff_t>(added), lines.end());
+}
+
+std::vector<std::string> Sent(TestClient& t, int socket) {
+  std::vector<std::string> out;
+  for (const Frame& f : t.SentFrames(socket)) out.push_back(f.code + "|" + f.payload);
+  return out;
+}
+
+TEST(Codes, FormattingAndClassification) {
+  const std::vector<std::pair<int32_t, std::string>> formats = {
+      {0, "0000"},    {9, "0009"},     {10, "0010"}, {999, "0999"},       {1000, "1000"},
+      {9999, "9999"}, {10000, "XXXX"}, {-5, "XXXX"}, {INT32_MIN, "XXXX"}, {INT32_MAX, "XXXX"}};
+  for (const auto& [number, code] : formats) EXPECT_EQ(FormatCode(number), code) << number;
+  EXPECT_EQ(MakeFrame(1020, std::string("a\0b", 3)), Bytes({0xFD, '1', '0', '2', '0', 'a', 0, 'b', 0xFE}));
+
+  struct Case {
+    std::string code;
+    CodeKind kind;
+    int number;
+  };
+  const std::vector<Case> cases = {
+      {"1234", CodeKind::Control, 234},  {"1000", CodeKind::Control, 0},  {"1999", CodeKind::Control, 999},
+      {"2000", CodeKind::Console, 2000}, {"0000", CodeKind::Console, 0},  {"0999", CodeKind::Console, 999},
+      {"1abc", CodeKind::Unknown, -1},   {"abcd", CodeKind::Unknown, -1}, {"XXXX", CodeKind::Unknown, -1},
+      {"", CodeKind::Unknown, -1},       {"\r\n", CodeKind::Unknown, -1}, {"1", CodeKind::Console, 1},
+  };
+  for (const Case& c : cases) {
+    const CodeClass got = ClassifyCode(c.code);
+    EXPECT_EQ(got.kind, c.kind) << c.code;
+    if (c.kind != CodeKind::Unknown) {
+      EXPECT_EQ(got.number, c.number) << c.code;
+    }
+  }
+}
+
+TEST(Splitting, FramesOfOneReadComeOutWholeAndInOrder) {
+  FrameAssembler a;
+  EXPECT_EQ(Show(a.Feed(FrameOf("1001", "one") + FrameOf("0000", "") + FrameOf("0007", "seven")).frames),
+            (std::vector<std::string>{"1001|one", "0000|", "0007|seven"}));
+
+  // Bytes before a frame's start are skipped, stray end bytes among them too.
+  EXPECT_EQ(Show(a.Feed("junk\xFE" + FrameOf("1001", "x")).frames), std::vector<std::string>{"1001|x"});
+
+  // Trailing bytes that start no frame are one pass of their own, never taken for a frame.
+  EXPECT_EQ(Show(a.Feed(FrameOf("1001", "x") + "\r\n").frames),
+            (std::vector<std::string>{"1001|x", "outside \r\n|"}));
+  EXPECT_EQ(Show(a.Feed("0007 hello").frames), std::vector<std::string>{"outside 0007|"});
+  EXPECT_EQ(Show(a.Feed("ab\xFE"
+                        "cd")
+                     .frames),
+            std::vector<std::string>{"outside ab|"});
+
+  // An end byte inside the code ends it early; a start byte inside a payload is payload.
+  EXPECT_EQ(Show(a.Feed(Bytes({0xFD, '1', '2', 0xFE}) + FrameOf("1001",
+                                                                "a\xFD"
+                                                                "b"))
+                     .frames),
+            (std::vector<std::string>{"12|",
+                                      "1001|a\xFD"
+                                      "b"}));
+
+  // Zero bytes are ordinary bytes, and so is everything after them.
+  const std::string zeros("\0a\0", 3);
+  EXPECT_EQ(Show(a.Feed(FrameOf("1905", zeros) + FrameOf("1001", "after")).frames),
+            (std::vector<std::string>{"1905|" + zeros, "1001|after"}));
+  EXPECT_EQ(a.Pending(), 0u);
+}
+
+TEST(Splitting, EveryCutOfTheStreamGivesTheSameFrames) {
+  const std::string stream = FrameOf("1001", "hello") + FrameOf("0000", "") + Bytes({0xFD, '1', '2', 0xFE}) +
+                             FrameOf("0007", Bytes({'a', 0, 'b', 0x80, 0xFF, 0xFD})) +
+                             FrameOf("1905", std::string(300, '\x81')) + FrameOf("2000", "last");
+  FrameAssembler whole;
+  const auto expected = Show(whole.Feed(stream).frames);
+  ASSERT_EQ(expected.size(), 6u);
+
+  for (size_t cut = 0; cut <= stream.size(); ++cut) {
+    FrameAssembler a;
+    std::vector<Frame> got = a.Feed(std::string_view(stream).substr(0, cut)).frames;
+    for (Frame& f : a.Feed(std::string_view(stream).substr(cut)).frames) got.push_back(std::move(f));
+    ASSERT_EQ(Show(got), expected) << "cut at " << cut;
+    ASSERT_EQ(a.Pending(), 0u);
+  }
+  FrameAssembler bytewise;
+  std::vector<Frame> got;
+  for (char c : stream) {
+    for (Frame& f : bytewise.Feed(std::string_view(&c, 1)).frames) got.push_back(std::move(f));
+  }
+  EXPECT_EQ(Show(got), expected);
+}
+
+TEST(Splitting, AnUnfinishedFramePastTheBoundIsDroppedToItsEnd) {
+  FrameAssembler a;
+  const std::string chunk(kReceiveBufferSize, 'a');
+  EXPECT_FALSE(a.Feed("\xFD"
+                      "1001")
+                   .overflowed);
+  int overflows = 0;
+  for (size_t fed = 5; fed <= kMaxFrameSize + 2 * chunk.size(); fed += chunk.size()) {
+    const auto r = a.Feed(chunk);
+    EXPECT_TRUE(r.frames.empty());
+    overflows += r.overflowed;
+    EXPECT_LE(a.Pending(), kMaxFrameSize);
+  }
+  EXPECT_EQ(overflows, 1);
+  EXPECT_EQ(a.Pending(), 0u);
+  // The rest of the dropped frame, start bytes included, is skipped up to its end byte.
+  EXPECT_EQ(Show(a.Feed("rest\xFD"
+                        "0001\xFE" +
+                        FrameOf("1001", "ok"))
+                     .frames),
+            std::vector<std::string>{"1001|ok"});
+
+  // A frame of exactly the bound is still whole.
+  FrameAssembler b;
+  const std::string big(kMaxFrameSize - 5, 'b');
+  const auto head = b.Feed(
+      "\xFD"
+      "0003" +
+      big);
+  EXPECT_FALSE(head.overflowed);
+  const auto tail = b.Feed("\xFE");
+  ASSERT_EQ(tail.frames.size(), 1u);
+  EXPECT_EQ(tail.frames[0].payload.size(), big.size());
+}
+
+TEST(Receiving, EachReadIsLoggedAndItsFramesHandedOverInOrder) {
+  TestClient t("orvane-client -debug");
+  const int slot = t.Connect();
+  const int socket = t.Socket(slot);
+  t.Receive(socket, FrameOf("1021",
+                            "info\x80"
+                            "Alpha"));
+  ASSERT_NE(t.client.tables.OVServers[slot].Window, nullptr);
+
+  const std::string read = FrameOf("1001", "hello") + FrameOf("0000", "zero") + FrameOf("0007", "seven");
+  const uint64_t mark = t.client.debug.TotalAppended();
+  t.Receive(socket, read);
+  const std::string s = std::to_string(socket);
+  EXPECT_EQ(LinesSince(t.client, mark),
+            (std::vector<std::string>{"IN(" + s + ") : " + read, "len is " + std::to_string(read.size()),
+                                      "in_code: 1001", "ramsg called code 1 msg: hello",
+                                      "decrypted msg: hello", "in_code: 0000", "in_code: 0007"}));
+  EXPECT_EQ(t.desktop.Bar(), "hello");
+  const std::string& log = t.client.tables.OVServers[slot].Window->log.Text();
+  EXPECT_NE(log.find("zero"), std::string::npos);
+  EXPECT_EQ(log.find("seven"), std::string::npos);
+
+  // Without debug mode the read's own text is not logged; the rest is.
+  TestClient quiet;
+  const int q = quiet.Socket(quiet.Connect());
+  const uint64_t quietMark = quiet.client.debug.TotalAppended();
+  quiet.Receive(q, FrameOf("1000", ""));
+  EXPECT_EQ(LinesSince(quiet.client, quietMark),
+            (std::vector<std::string>{"len is 6", "in_code: 1000",
+                                      "ramsg called code 0 msg: ", "decrypted msg: "}));
+}
+
+TEST(Receiving, EmptyReadsReadErrorsAndUnknownCodesAreReported) {
+  TestClient t;
+  const int slot = t.Connect();
+  const int socket = t.Socket(slot);
+
+  uint64_t mark = t.client.debug.TotalAppended();
+  t.sockets.Post(socket, kFdRead);  // nothing to read
+  t.loop.RunPending();
+  EXPECT_EQ(LinesSince(t.client, mark), (std::vector<std::string>{"len is 0", "in_code: "}));
+  EXPECT_EQ(t.desktop.Bar(), "Unknown code received - ");
+  EXPECT_EQ(t.desktop.timerStarts.back(), 1500);
+  EXPECT_EQ(t.desktop.Beeps(), 1);
+
+  t.desktop.Clear();
+  t.sockets.recvError = 10054;
+  t.sockets.Post(socket, kFdRead);
+  t.loop.RunPending();
+  t.sockets.recvError = 0;
+  EXPECT_EQ(t.desktop.Bar(), "Socket (" + std::to_string(socket) + ") Receive error 10054 (WSAECONNRESET)");
+  EXPECT_EQ(t.desktop.timerStarts.back(), 5000);
+  EXPECT_EQ(t.desktop.Beeps(), 2);
+  EXPECT_EQ(t.client.tables.OVServers[slot].InUse, 1);
+
+  for (const std::string code : {"1abc", "abcd", "XXXX"}) {
+    t.desktop.Clear();
+    t.Receive(socket, FrameOf(code, "payload"));
+    EXPECT_EQ(t.desktop.bar, std::vector<std::string>{"Unknown code received - " + code});
+    EXPECT_EQ(t.desktop.Beeps(), 1);
+  }
+  // Bytes after the last frame, even ones that read like a code, are reported and not routed.
+  t.desktop.Clear();
+  t.Receive(socket, FrameOf("1001", "note") + "0007");
+  EXPECT_EQ(t.desktop.bar, (std::vector<std::string>{"note", "Unknown code received - 0007"}));
+}
+
+TEST(Receiving, AFrameCutAcrossReadsIsHandedOverOnceAndWhole) {
+  TestClient t;
+  const int socket = t.Socket(t.Connect());
+  const std::string frame = FrameOf("1001", std::string("split\0note", 10));
+  const uint64_t mark = t.client.debug.TotalAppended();
+  t.Receive(socket, frame.substr(0, 7));
+  t.Receive(socket, frame.substr(7));
+  EXPECT_EQ(
+      LinesSince(t.client, mark),
+      (std::vector<std::string>{"len is 7", "len is " + std::to_string(frame.size() - 7), "in_code: 1001",
+                                "ramsg called code 1 msg: " + std::string("split\0note", 10),
+                                "decrypted msg: " + std::string("split\0note", 10)}));
+  EXPECT_EQ(t.desktop.Beeps(), 0);
+
+  // A peer that never ends its frame is cut off at the bound, once.
+  t.desktop.Clear();
+  t.Receive(socket,
+            "\xFD"
+            "1001");
+  for (size_t fed = 0; fed < kMaxFrameSize + kReceiveBufferSize; fed += kReceiveBufferSize) {
+    t.Receive(socket, std::string(kReceiveBufferSize, 'x'));
+  }
+  EXPECT_EQ(t.desktop.bar,
+            std::vector<std::string>{"Socket (" + std::to_string(socket) + ") Oversized frame dropped"});
+}
+
+TEST(Receiving, FramesAfterTheirConnectionClosedInAWaitAreDropped) {
+  TestClient t;
+  const int slot = t.Connect();
+  const int socket = t.Socket(slot);
+  // The message box of 3 waits; meanwhile the user disconnects.
+  t.desktop.onMessageBox = [&] { t.client.connections.Disconnect(slot, 1); };
+  const uint64_t mark = t.client.debug.TotalAppended();
+  t.Receive(socket, FrameOf("1003", "going down") +
+                        FrameOf("1021",
+                                "info\x80"
+                                "Alpha") +
+                        FrameOf("1001", "late"));
+  EXPECT_EQ(t.desktop.boxes, std::vector<std::string>{"going down"});
+  EXPECT_TRUE(t.tree.top.empty());
+  EXPECT_EQ(t.client.consoles.Windows().size(), 0u);
+  const auto lines = LinesSince(t.client, mark);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "in_code: 1021"), 0);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "in_code: 1001"), 0);
+}
+
+TEST(Sending, CodesPayloadsAndTheAccountCipher) {
+  TestClient t("orvane-client -DEBUG");
+  const int slot = t.Connect();
+  const int socket = t.Socket(slot);
+
+  const uint64_t mark = t.client.debug.TotalAppended();
+  t.client.sender.SendControl(socket, 20, "");
+  EXPECT_EQ(LinesSince(t.client, mark), std::vector<std::string>{"OUT: [1020] " + FrameOf("1020", "")});
+
+  t.client.sender.SendControl(socket, 905, "secret");
+  // Account payloads are enciphered with a well-known key, so the debug pane shows them masked.
+  EXPECT_EQ(t.client.debug.Lines().back(), "OUT: [1905] " + FrameOf("1905", std::string(8, '*')));
+  t.client.sender.SendControl(socket, 899, "plain");
+  t.client.sender.SendControl(socket, 999, "last");
+  t.client.sender.SendConsole(slot, 0, "say hi");
+  t.client.sender.SendConsole(slot, 12, "status");
+  t.client.sender.SendFrame(socket, 10000, "big");
+  t.client.sender.SendConsole(-1, 0, "dead window");
+  t.client.sender.SendConsole(slot, -1, "dead window");
+  const auto frames = t.SentFrames(socket);
+  ASSERT_EQ(frames.size(), 7u);
+  EXPECT_EQ(Show(frames)[0], "1020|");
+  EXPECT_EQ(frames[1].code, "1905");
+  EXPECT_NE(frames[1].payload, "secret");
+  EXPECT_EQ(t.client.cipher.DecryptMsg(frames[1].payload), "secret");
+  EXPECT_EQ(Show(frames)[2], "1899|plain");
+  EXPECT_EQ(t.client.cipher.DecryptMsg(frames[3].payload), "last");
+  EXPECT_EQ(Show(frames)[4], "0000|say hi");
+  EXPECT_EQ(Show(frames)[5], "0012|status");
+  EXPECT_EQ(Show(frames)[6], "XXXX|big");
+
+  // Nothing goes out, and nothing is said, while a connection is not open.
+  TestClient u;
+  u.sockets.connectResult = 0;
+  u.client.connections.ConnectToServer("127.0.0.1", 4044, 10);  // connected at once, event not yet in
+  const int pending = u.sockets.lastSocket;
+  u.client.sender.SendControl(pending, 20, "");
+  u.client.connections.Disconnect(u.client.tables.FindBySocket(pending), 1);
+  u.client.sender.SendControl(pending, 20, "");
+  EXPECT_TRUE(u.sockets.sockets.at(pending).sent.empty());
+  EXPECT_EQ(u.desktop.bar, std::vector<std::string>{"Connect (I)"});
+}
+
+TEST(Sending, WhatTheSocketDoesNotTakeGoesOutLaterWholeAndInOrder) {
+  TestClient t;
+  const int slot = t.Connect();
+  const int socket = t.Socket(slot);
+  const std::string& sent = t.sockets.sockets.at(socket).sent;
+  t.desktop.Clear();
+
+  t.sockets.sendLimit = 3;
+  t.client.sender.SendControl(socket, 1, "first");
+  t.sockets.sendLimit = 0;  // would block
+  t.client.sender.SendControl(socket, 2, "second");
+  t.sockets.sendLimit = -1;
+  t.client.sender.SendConsole(slot, 5, "third");  // must wait behind the others
+  EXPECT_EQ(sent, FrameOf("1001", "first").substr(0, 3));
+
+  t.sockets.sendLimit = 4;
+  t.sockets.Post(socket, kFdWrite);
+  t.loop.RunPending();
+  EXPECT_EQ(sent.size(), 7u);
+  t.sockets.sendLimit = -1;
+  t.sockets.Post(socket, kFdWrite);
+  t.loop.RunPending();
+  EXPECT_EQ(sent, FrameOf("1001", "first") + FrameOf("1002", "second") + FrameOf("0005", "third"));
+  EXPECT_TRUE(t.desktop.bar.empty());
+  EXPECT_EQ(t.client.tables.OVServers[slot].Writable, 1);
+
+  // Once the queue is empty frames go straight out again.
+  t.client.sender.SendControl(socket, 3, "");
+  EXPECT_EQ(Sent(t, socket).back(), "1003|");
+}
+
+TEST(Sending, SendErrorsAreReportedAndAPeerThatStopsReadingIsDropped) {
+  TestClient t;
+  const int slot = t.Connect();
+  const int socket = t.Socket(slot);
+  t.desktop.Clear();
+  t.sockets.sendError = 10053;
+  t.client.sender.SendControl(socket, 1, "x");
+  t.sockets.sendError = 0;
+  EXPECT_EQ(t.desktop.bar, std::vector<std::string>{"Socket Send error 10053 (WSAECONNABORTED)"});
+  EXPECT_EQ(t.desktop.Beeps(), 2);
+  EXPECT_EQ(t.client.tables.OVServers[slot].InUse, 1);
+
+  t.desktop.Clear();
+  t.sockets.sendLimit = 0;
+  const std::string mib(1 << 20, 'm');
+  for (int i = 0; i < 15; ++i) t.client.sender.SendConsole(slot, 1, mib);
+  EXPECT_TRUE(t.desktop.bar.empty());
+  EXPECT_EQ(t.client.tables.OVServers[slot].InUse, 1);
+  t.client.sender.SendConsole(slot, 1, mib);
+  EXPECT_EQ(t.desktop.bar, std::vector<std::string>{"Socket (" + std::to_string(socket) +
+                                                    ") Server not reading - disconnecting"});
+  EXPECT_EQ(t.client.tables.OVServers[slot].InUse, 0);
+  EXPECT_EQ(t.sockets.closed, std::vector<int>{socket});
+}
+
+}  // namespace
+}  // namespace ov

@@ -1,0 +1,240 @@
+// Registry updates: what messages 21, 25, 27, 28 and 31 do to the tables, the tree, the console windows
+// and the replies, and the removal of an OV server on disconnect.
+#include "tests/unit/registry_harness.h"
+
+namespace ov::test {
+namespace {
+
+void ExpectError(TestClient& t, const std::string& text) {
+  EXPECT_EQ(t.desktop.Bar(), text);
+  EXPECT_EQ(t.desktop.timerStarts.back(), 5000);
+  EXPECT_EQ(t.desktop.Beeps(), 2);
+  t.desktop.Clear();
+}
+
+int QSlotsInUse(const TestClient& t) {
+  int n = 0;
+  for (const QSIrec& q : t.client.tables.QServers) n += q.InUse;
+  return n;
+}
+
+TEST(ServerTables, AllocationTakesTheLowestFreeSlotAndNeverSlotZero) {
+  ServerTables tables;
+  tables.InitTables();
+  auto alloc = [&](bool ov) { return ov ? tables.AllocOVSlot() : tables.AllocQSlot(); };
+  auto inUse = [&](bool ov, int slot) -> int& {
+    return ov ? tables.OVServers[slot].InUse : tables.QServers[slot].InUse;
+  };
+  for (const bool ov : {true, false}) {
+    SCOPED_TRACE(ov ? "OVServers" : "QServers");
+    EXPECT_EQ(alloc(ov), 1);
+    EXPECT_EQ(alloc(ov), 2);
+    inUse(ov, 4) = 1;  // 1, 2 and 4 taken: 3 is next, then 5
+    EXPECT_EQ(alloc(ov), 3);
+    EXPECT_EQ(alloc(ov), 5);
+    for (int i = 6; i < kSlotCount; ++i) EXPECT_EQ(alloc(ov), i);
+    EXPECT_EQ(alloc(ov), -1);
+    EXPECT_EQ(inUse(ov, 0), 0);  // the only free slot, and still never handed out
+    inUse(ov, 7) = 0;            // a release: the freed slot is the next one
+    EXPECT_EQ(alloc(ov), 7);
+    EXPECT_EQ(alloc(ov), -1);
+  }
+}
+
+TEST(ServerTables, APairOrSocketHeldOnlyByAReleasedSlotIsNotLive) {
+  Named n;
+  n.Quake(5, kSep + "alpha");
+  const int q = n.t.client.tables.FindQServer(n.slot, 5);
+  ASSERT_NE(q, -1);
+  Message(n.t, n.socket, 28, "5");
+  Sent(n.t, n.socket);
+  // The released slot keeps its pair, so the look-up still finds it, but as nothing in use: text for
+  // the pair and a request for its window reach nothing.
+  EXPECT_EQ(n.t.client.tables.FindQServer(n.slot, 5), q);
+  EXPECT_EQ(n.t.client.tables.QServers[q].InUse, 0);
+  const size_t windows = n.t.client.consoles.Windows().size();
+  n.t.client.selection.OpenServerWindow(n.slot, 5);
+  EXPECT_EQ(n.t.client.consoles.Windows().size(), windows);
+  EXPECT_TRUE(Sent(n.t, n.socket).empty());
+  n.t.client.consoles.RouteConsoleText(n.socket, 5, "to nobody");
+  for (const auto& window : n.t.client.consoles.Windows())
+    EXPECT_EQ(window->log.Text().find("to nobody"), std::string::npos);
+
+  // The same for a connection: its released slot keeps the socket, which no longer counts as live.
+  n.t.client.connections.Disconnect(n.slot, 1);
+  EXPECT_EQ(n.t.client.tables.FindBySocket(n.socket), n.slot);
+  EXPECT_EQ(n.t.client.tables.LiveSlot(n.socket), -1);
+}
+
+TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) {
+  TestClient t;
+  const int slot = t.Connect();
+  const int socket = t.Socket(slot);
+  const OVIrec& ov = t.client.tables.OVServers[slot];
+  Message(t, socket, 21, "");
+  EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]"});
+  EXPECT_EQ(ov.Window->caption, "OV Server on ");
+  EXPECT_EQ(Sent(t, socket), (std::vector<std::string>{"1029 ", "1022 "}));
+
+  // A repeated 21 appends a node and leaves the old one behind; the existing window comes forward.
+  Message(t, socket, 21, "i" + kSep + "Beta" + kSep + "ignored");
+  EXPECT_EQ(ov.Info1 + "/" + ov.Name, "i/Beta");
+  EXPECT_EQ(t.tree.Texts(), (std::vector<std::string>{"[OV]", "[OV]Beta"}));
+  EXPECT_EQ(ov.TreeNode, t.tree.top.back());
+  EXPECT_EQ(t.windows.views.size(), 1u);
+  EXPECT_EQ(t.windows.views[0]->broughtToFront, 1);
+
+  Message(t, socket, 21, "only");  // a field not carried keeps its value
+  EXPECT_EQ(ov.Info1 + "/" + ov.Name, "only/Beta");
+
+  t.client.registry.OnOVInfo(9999, "x" + kSep + "Ghost");  // no connection
+  EXPECT_EQ(t.tree.Texts().size(), 3u);
+}
+
+TEST(Registry, NewServerTakesASlotAndAnswers24WithThePayloadUnchanged) {
+  Named n;
+  Message(n.t, n.socket, 27, "007");
+  Message(n.t, n.socket, 27, "0");
+  Message(n.t, n.socket, 27, "7");  // announced again: acknowledged, no second slot
+  EXPECT_EQ(Sent(n.t, n.socket), (std::vector<std::string>{"1024 007", "1024 0", "1024 7"}));
+  EXPECT_EQ(QSlotsInUse(n.t), 2);
+
+  // Illegible ids give their slot back and are not answered; without a connection no slot is taken.
+  for (const std::string& bad : std::vector<std::string>{"x", "", "-1", "5" + kSep}) {
+    Message(n.t, n.socket, 27, bad);
+    ExpectError(n.t, "ERROR: Bad server ID");
+  }
+  n.t.client.registry.OnNewServer(9999, "8");
+  EXPECT_EQ(QSlotsInUse(n.t), 2);
+  EXPECT_TRUE(Sent(n.t, n.socket).empty());
+
+  for (int id = 100; QSlotsInUse(n.t) < 20; ++id) Message(n.t, n.socket, 27, std::to_string(id));
+  Sent(n.t, n.socket);
+  Message(n.t, n.socket, 27, "500");
+  ExpectError(n.t, "ERROR: Too many servers open");
+  EXPECT_TRUE(Sent(n.t, n.socket).empty());
+}
+
+TEST(Registry, ServerInfoDescribesTheServerAddsItsNodeAndOpensItsWindow) {
+  Named n;
+  n.Quake(7, "i2" + kSep + "Deathmatch" + kSep + "i4" + kSep + "12" + kSep + "2");
+  const QSIrec& q7 = n.q(7);
+  EXPECT_EQ(q7.Info2 + "/" + q7.Title + "/" + q7.Info4, "i2/Deathmatch/i4");
+  EXPECT_EQ(q7.Info5, 12);
+  EXPECT_EQ(q7.ConsoleMode, 2);
+  EXPECT_EQ(n.t.tree.Texts(n.ov().TreeNode), std::vector<std::string>{"[G]Deathmatch"});
+  EXPECT_EQ(q7.Window->caption, "Deathmatch");
+  EXPECT_EQ(q7.Window->ConsoleMode, 2);
+  EXPECT_EQ(Sent(n.t, n.socket), (std::vector<std::string>{"1024 7", "1042 7"}));
+
+  // The id alone leaves a never described slot as it was: no title, console mode 0.
+  Message(n.t, n.socket, 27, "8");
+  Message(n.t, n.socket, 25, "8");
+  EXPECT_EQ(n.q(8).Window->ConsoleMode, 0);
+  EXPECT_EQ(n.t.tree.Texts(n.ov().TreeNode), (std::vector<std::string>{"[G]Deathmatch", "[G]"}));
+
+  // Letters in the numeric fields give 1; a seventh field is ignored.
+  n.Quake(9, kSep + "T" + kSep + kSep + "x" + kSep + "x" + kSep + "7");
+  EXPECT_EQ(n.q(9).Info5, 1);
+  EXPECT_EQ(n.q(9).ConsoleMode, 1);
+
+  // Before the OV server has a node, the Quake server's node goes to the top level.
+  TestClient t;
+  const int socket = t.Socket(t.Connect());
+  Message(t, socket, 27, "3");
+  Message(t, socket, 25, "3" + kSep + kSep + "Early");
+  EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[G]Early"});
+}
+
+TEST(Registry, ServerInfoThatNamesNoLiveServerChangesNothing) {
+  Named n;
+  Message(n.t, n.socket, 27, "0");
+  for (const std::string& bad : std::vector<std::string>{"0" + kSep + "i2" + kSep + "T", "x" + kSep, ""}) {
+    Message(n.t, n.socket, 25, bad);
+    ExpectError(n.t, "Error: Bad ServerInfo received (illegible ID)");
+  }
+  // Never announced, or removed already: no node, no window, no 42, no word.
+  Message(n.t, n.socket, 27, "5");
+  Message(n.t, n.socket, 28, "5");
+  const size_t nodes = n.t.tree.nodes.size();
+  Message(n.t, n.socket, 25, "99" + kSep + "i2" + kSep + "T");
+  Message(n.t, n.socket, 25, "5" + kSep + "i2" + kSep + "Back");
+  EXPECT_EQ(n.t.tree.nodes.size(), nodes);
+  EXPECT_EQ(n.t.windows.views.size(), 1u);
+  EXPECT_NE(n.q(5).Title, "Back");
+  EXPECT_TRUE(n.t.desktop.bar.empty());
+
+  n.t.client.registry.OnServerInfo(9999, "5" + kSep + "i2" + kSep + "T");
+  ExpectError(n.t, "ERROR: received Serverinfo from nonexistant OV server");
+}
+
+TEST(Registry, RemoveDeletesTheNodeMarksTheWindowDeadAndFreesTheSlot) {
+  Named n;
+  n.Quake(5, kSep + "alpha");
+  Console* window = n.q(5).Window;
+
+  Message(n.t, n.socket, 28, "5" + kSep + "more");  // the whole payload is the number
+  ExpectError(n.t, "Error: Bad Remove received (illegible ID)");
+  EXPECT_EQ(n.q(5).InUse, 1);
+
+  Message(n.t, n.socket, 28, "99");  // never announced
+  Message(n.t, n.socket, 28, "5");
+  EXPECT_TRUE(n.t.desktop.bar.empty());
+  EXPECT_EQ(n.q(5).InUse, 0);
+  EXPECT_EQ(n.q(5).Window, nullptr);
+  EXPECT_TRUE(n.t.tree.Texts(n.ov().TreeNode).empty());
+  EXPECT_EQ(window->caption, "alpha[Dead]");
+  EXPECT_TRUE(window->IsDead());
+  EXPECT_EQ(n.t.windows.views[1]->closeRequests, 0);
+
+  n.t.client.registry.RemoveQServer(9999, "5");
+  ExpectError(n.t, "ERROR: received Remove from nonexistant OV Server");
+}
+
+TEST(Registry, ServerTypesReplaceAllSixEntries) {
+  Named n;
+  auto types = [&] {
+    std::string out;
+    for (const OVIst& type : n.ov().Types) out += type.TypeName + "|";
+    return out;
+  };
+  Message(n.t, n.socket, 31, "a" + kSep + kSep + "b");
+  EXPECT_EQ(types(), "a||b||||");
+  Message(n.t, n.socket, 31,
+          "1" + kSep + "2" + kSep + "3" + kSep + "4" + kSep + "5" + kSep + "6" + kSep + "7");
+  EXPECT_EQ(types(), "1|2|3|4|5|6|");
+  Message(n.t, n.socket, 31, "z");
+  EXPECT_EQ(types(), "z||||||");
+}
+
+TEST(Registry, DisconnectRemovesTheQuakeServersThenTheOVServerAndLeavesDeadWindowsOpen) {
+  Named n;
+  Message(n.t, n.socket, 27, "x");  // its slot was given back: the removal below reports nothing
+  n.Quake(5, kSep + "five");
+  n.Quake(6, kSep + "six");
+  n.t.tree.Select(n.q(6).TreeNode);
+  n.t.desktop.Clear();
+
+  n.t.client.connections.Disconnect(n.slot, 1);
+  EXPECT_TRUE(n.t.tree.nodes.empty());
+  std::vector<std::string> captions;
+  for (const auto& w : n.t.client.consoles.Windows()) {
+    captions.push_back(w->caption);
+    EXPECT_TRUE(w->IsDead());
+  }
+  EXPECT_EQ(captions, (std::vector<std::string>{"OV Server on Alpha[Dead]", "five[Dead]", "six[Dead]"}));
+  for (const auto& v : n.t.windows.views) EXPECT_EQ(v->closeRequests, 0);
+  EXPECT_EQ(n.ov().Window, nullptr);
+  EXPECT_EQ(QSlotsInUse(n.t), 0);
+  EXPECT_TRUE(n.t.desktop.bar.empty());
+  for (const auto& [command, enabled] : n.t.desktop.commands) EXPECT_FALSE(enabled);
+
+  // A connection that never got as far as 21 only frees its slot.
+  const int slot = n.t.Connect();
+  n.t.client.connections.Disconnect(slot, 1);
+  EXPECT_EQ(n.t.client.tables.OVServers[slot].InUse, 0);
+  EXPECT_EQ(n.t.windows.views.size(), 3u);
+}
+
+}  // namespace
+}  // namespace ov::test

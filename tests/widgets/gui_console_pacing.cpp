@@ -1,0 +1,116 @@
+// The console windows' redraws in turns of the shared pacer, on the offscreen platform over a faked
+// socket library: a covered log waits and catches up once uncovered, and a window that goes while it
+// waits for its turn leaves the turn to the others.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <functional>
+
+#include "tests/common/fakes.h"
+#include "ui/qt/console_window.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/qt_platform.h"
+
+namespace ov {
+namespace {
+
+const std::string kSep(1, '\x80');
+
+// The program's widgets around a client on fakes: OV server "alpha" with Quake servers 7 and 8, all
+// three windows open.
+struct Program {
+  QtFrontEnd ui;
+  test::FakeEventLoop loop;
+  test::FakeSocketApi sockets{loop};
+  Client client{ui.PlatformWith(sockets, loop)};
+  int slot = 0, socket = 0;
+
+  Program() {
+    ui.Start(client, "orvane-client");
+    ui.fMain->show();
+    sockets.autoConnectError = 0;
+    client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+    slot = client.tables.FindBySocket(sockets.lastSocket);
+    socket = client.tables.OVServers[slot].Socket;
+    std::string hello = test::FrameOf("1021", "i" + kSep + "alpha");
+    for (const std::string q : {"7", "8"}) {
+      hello += test::FrameOf("1027", q) +
+               test::FrameOf("1025", q + kSep + kSep + "Q" + q + kSep + kSep + "1" + kSep + "1");
+    }
+    Receive(hello);
+  }
+  ~Program() { ui.DestroyWidgets(); }
+  void Receive(const std::string& bytes) {
+    sockets.Deliver(socket, bytes);
+    loop.RunPending();
+  }
+  Console* window(int id) {
+    return id == 0 ? client.tables.OVServers[slot].Window
+                   : client.tables.QServers[client.tables.FindQServer(slot, id)].Window;
+  }
+  ConsoleWindow* view(int id) { return dynamic_cast<ConsoleWindow*>(window(id)->view); }
+  QString Shown(int id) { return view(id)->Log()->toPlainText(); }
+};
+
+// Runs the event loop for the given time, or until done holds (at most two seconds then).
+bool Process(const std::function<bool()>& done, int ms = 2000) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) {
+    if (done && done()) return true;
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return done && done();
+}
+
+TEST(ConsolePacing, ACoveredLogWaitsAndCatchesUpWhenUncovered) {
+  Program p;
+  ConsoleWindow* alpha = p.view(0);
+  ConsoleWindow* cover = p.view(7);
+  p.Receive(test::FrameOf("0000", "first\n"));
+  ASSERT_TRUE(Process([&] { return p.Shown(0) == "first\n"; }));
+
+  cover->setGeometry(alpha->geometry().adjusted(-4, -4, 4, 4));
+  cover->raise();
+  Process(nullptr, 50);
+  ASSERT_TRUE(alpha->Log()->viewport()->visibleRegion().isEmpty());
+  p.Receive(test::FrameOf("0000", "while covered\n"));
+  Process(nullptr, 4 * ConsoleWindow::kRedrawMs);
+  EXPECT_EQ(p.Shown(0), "first\n");              // nobody sees it: nothing laid out
+  p.Receive(test::FrameOf("0007", "on top\n"));  // the covering window itself is seen
+  EXPECT_TRUE(Process([&] { return p.Shown(7) == "on top\n"; }));
+
+  cover->move(cover->x() + cover->width() + 10, cover->y());  // uncovered: painted, then redrawn
+  EXPECT_TRUE(Process([&] { return p.Shown(0) == "first\nwhile covered\n"; }));
+
+  // Covered again, then brought to the front by the program: shown as it is now.
+  cover->setGeometry(alpha->geometry().adjusted(-4, -4, 4, 4));
+  cover->raise();
+  Process(nullptr, 50);
+  p.Receive(test::FrameOf("0000", "later\n"));
+  Process(nullptr, 2 * ConsoleWindow::kRedrawMs);
+  alpha->BringToFront();
+  EXPECT_TRUE(Process([&] { return p.Shown(0) == "first\nwhile covered\nlater\n"; }));
+}
+
+TEST(ConsolePacing, AWindowThatGoesWhileWaitingLeavesTheTurnToTheOthers) {
+  Program p;
+  p.Receive(test::FrameOf("0000", "a\n") + test::FrameOf("0007", "b\n") + test::FrameOf("0008", "c\n"));
+  // Window 7 is waiting for its turn when it is closed and destroyed.
+  p.view(7)->close();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_EQ(p.window(7), nullptr);
+  EXPECT_TRUE(Process([&] { return p.Shown(0) == "a\n" && p.Shown(8) == "c\n"; }));
+
+  // A redraw forced while waiting takes the window out of the turn; later text still comes.
+  p.Receive(test::FrameOf("0008", "d\n"));
+  p.view(8)->RedrawNow();
+  EXPECT_EQ(p.Shown(8), "c\nd\n");
+  p.Receive(test::FrameOf("0008", "e\n"));
+  EXPECT_TRUE(Process([&] { return p.Shown(8) == "c\nd\ne\n"; }));
+}
+
+}  // namespace
+}  // namespace ov

@@ -1,0 +1,248 @@
+// The login dialog on screen: keys, steps and what reaches the OV server.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "protocol/qt/login_dialog.h"
+#include "tests/common/fakes.h"
+#include "ui/qt/qt_platform.h"
+
+namespace ov {
+namespace {
+
+// A client whose login dialog is the real one; everything else is fake.
+struct Harness {
+  test::FakeEventLoop loop;
+  test::FakeSocketApi sockets{loop};
+  test::RecordingDesktop desktop;
+  test::FakeTree tree;
+  test::FakeWindowSystem windows;
+  LoginDialog dlg;
+  Client client{Platform{sockets, loop, desktop, tree, windows, dlg}};
+
+  Harness() {
+    ConnectLoginDialog(dlg, client.prompts);
+    client.InitClient("orvane-client");
+  }
+  int Connect() {
+    sockets.autoConnectError = 0;
+    client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+    return sockets.lastSocket;
+  }
+  std::vector<Frame> Sent(int socket) {
+    FrameAssembler assembler;
+    std::vector<Frame> frames = assembler.Feed(sockets.sockets.at(socket).sent).frames;
+    for (Frame& f : frames) f.payload = client.cipher.DecryptMsg(f.payload);
+    return frames;
+  }
+};
+
+void Key(QWidget* target, int key, const QString& text = QString()) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QApplication::sendEvent(target, &release);
+}
+
+void Type(QLineEdit* field, const QString& text) {
+  for (QChar c : text) Key(field, c.toUpper().unicode(), QString(c));
+}
+
+TEST(LoginDialog, DesignTabOrderAndDefaults) {
+  LoginDialog dlg;
+  EXPECT_EQ(dlg.objectName(), "PWDlg");
+  EXPECT_FALSE(dlg.isModal());
+  EXPECT_FALSE(dlg.isVisible());
+  EXPECT_EQ(dlg.size(), QSize(231, 127));
+  EXPECT_TRUE(dlg.OKBtn->isDefault());
+  EXPECT_FALSE(dlg.CancelBtn->isDefault());
+  EXPECT_EQ(dlg.edPW1->nextInFocusChain(), dlg.edPW2);
+  EXPECT_EQ(dlg.edPW2->nextInFocusChain(), dlg.OKBtn);
+  EXPECT_EQ(dlg.OKBtn->nextInFocusChain(), dlg.CancelBtn);
+  for (QWidget* w : {static_cast<QWidget*>(dlg.edPW1), static_cast<QWidget*>(dlg.edPW2),
+                     static_cast<QWidget*>(dlg.OKBtn), static_cast<QWidget*>(dlg.CancelBtn)}) {
+    EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+  }
+}
+
+TEST(LoginDialog, EnterInEitherFieldAnswersOK) {
+  for (const bool inSecond : {false, true}) {
+    Harness h;
+    const int socket = h.Connect();
+    h.loop.After(1, [&] {
+      ASSERT_TRUE(h.dlg.isVisible());
+      EXPECT_EQ(h.dlg.windowTitle(), "Arena");
+      EXPECT_EQ(h.dlg.lPW1->text(), "Login:");
+      EXPECT_EQ(h.dlg.lPW2->text(), "Password:");
+      EXPECT_EQ(h.dlg.focusWidget(), h.dlg.edPW1);
+      EXPECT_EQ(h.client.prompts.PWResult(), 0);
+      Type(h.dlg.edPW1, "alice");
+      Type(h.dlg.edPW2, "pw");
+      EXPECT_EQ(h.dlg.edPW1->displayText(), "alice");
+      EXPECT_EQ(h.dlg.edPW2->displayText(), "**");
+      Key(inSecond ? h.dlg.edPW2 : h.dlg.edPW1, Qt::Key_Return);
+    });
+    h.client.prompts.AccountPrompt(socket, "login", "Arena");
+
+    EXPECT_FALSE(h.dlg.isVisible());
+    EXPECT_EQ(h.client.prompts.PWResult(), 1);
+    const auto sent = h.Sent(socket);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].code, "1905");
+    EXPECT_EQ(sent[0].payload, "alice   pw              ");
+  }
+}
+
+// Dismisses the next box the dialog raises, from inside its loop, and tells its text.
+void DismissBox(QString* text) {
+  QTimer::singleShot(0, [text] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return DismissBox(text);
+    *text = box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+}
+
+TEST(LoginDialog, CharactersBeyondLatin1AreRefusedAndStayInTheirField) {
+  // "пароль" and "абвгде" would both have gone out as "??????" and passed as the same password.
+  const QString typed = QString::fromUtf8("\u043f\u0430\u0440\u043e\u043b\u044c");
+  const QString other = QString::fromUtf8("\u0430\u0431\u0432\u0433\u0434\u0435");
+  Harness h;
+  const int socket = h.Connect();
+  QStringList boxes;
+  h.loop.After(1, [&] {
+    Type(h.dlg.edPW1, "newbie");
+    Type(h.dlg.edPW2, typed);
+    QString box;
+    DismissBox(&box);
+    Key(h.dlg.edPW2, Qt::Key_Return);
+    boxes << box;
+    // Still asking, with what was typed as it was.
+    EXPECT_TRUE(h.dlg.isVisible());
+    EXPECT_EQ(h.client.prompts.PWResult(), 0);
+    EXPECT_EQ(h.dlg.edPW2->text(), typed);
+    EXPECT_EQ(h.dlg.focusWidget(), h.dlg.edPW2);
+    h.dlg.edPW2->setText("secret");
+    Key(h.dlg.edPW2, Qt::Key_Return);
+  });
+  h.loop.After(2, [&] {
+    ASSERT_EQ(h.dlg.lPW1->text(), "Confirm new user Password:");
+    Type(h.dlg.edPW1, other);
+    QString box;
+    DismissBox(&box);
+    h.dlg.OKBtn->click();
+    boxes << box;
+    EXPECT_EQ(h.dlg.edPW1->text(), other);
+    EXPECT_TRUE(h.Sent(socket).empty());
+    h.dlg.edPW1->setText("secret");
+    h.dlg.OKBtn->click();
+  });
+  h.client.prompts.AccountPrompt(socket, "newuser", "");
+
+  ASSERT_EQ(boxes.size(), 2);
+  for (const QString& box : boxes) EXPECT_TRUE(box.contains("Latin-1")) << box.toStdString();
+  EXPECT_TRUE(boxes[0].contains("New user Password:")) << boxes[0].toStdString();
+  const auto sent = h.Sent(socket);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].code, "1906");
+  EXPECT_EQ(sent[0].payload, "newbie  secret          ");
+  // Latin-1 beyond ASCII is carried as typed, one byte per character.
+  h.loop.After(1, [&] {
+    h.dlg.edPW1->setText(QString::fromLatin1("J\xFCrgen"));
+    h.dlg.edPW2->setText(QString::fromLatin1("\xE9t\xE9"));
+    h.dlg.OKBtn->click();
+  });
+  h.client.prompts.AccountPrompt(socket, "login", "Arena");
+  ASSERT_EQ(h.Sent(socket).size(), 2u);
+  EXPECT_EQ(h.Sent(socket)[1].payload, "J\xFCrgen  " + std::string("\xE9t\xE9") + std::string(13, ' '));
+}
+
+TEST(LoginDialog, EscapeAndTheCloseBoxCancelTheLogin) {
+  for (const bool closeBox : {false, true}) {
+    Harness h;
+    const int socket = h.Connect();
+    h.loop.After(1, [&] {
+      Type(h.dlg.edPW1, "alice");
+      if (closeBox) {
+        h.dlg.close();
+      } else {
+        Key(h.dlg.edPW1, Qt::Key_Escape);
+      }
+    });
+    h.client.prompts.AccountPrompt(socket, "login", "Arena");
+
+    EXPECT_FALSE(h.dlg.isVisible());
+    EXPECT_EQ(h.client.prompts.PWResult(), 2);
+    EXPECT_TRUE(h.Sent(socket).empty());
+    EXPECT_EQ(h.sockets.closed, std::vector<int>{socket});
+    EXPECT_EQ(h.client.tables.LiveSlot(socket), -1);
+  }
+}
+
+TEST(LoginDialog, EachStepSetsLabelsVisibilityAndEchoModes) {
+  Harness h;
+  const int socket = h.Connect();
+
+  h.loop.After(1, [&] {
+    EXPECT_EQ(h.dlg.windowTitle(), "New User");
+    EXPECT_EQ(h.dlg.lPW1->text(), "New user login name:");
+    EXPECT_EQ(h.dlg.lPW2->text(), "New user Password:");
+    EXPECT_EQ(h.dlg.edPW1->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(h.dlg.edPW2->echoMode(), QLineEdit::Password);
+    Type(h.dlg.edPW1, "newbie");
+    Type(h.dlg.edPW2, "secret");
+    h.dlg.OKBtn->click();
+  });
+  h.loop.After(2, [&] {
+    ASSERT_TRUE(h.dlg.isVisible());
+    EXPECT_EQ(h.dlg.windowTitle(), "New User");
+    EXPECT_EQ(h.dlg.lPW1->text(), "Confirm new user Password:");
+    EXPECT_TRUE(h.dlg.edPW2->isHidden());
+    EXPECT_TRUE(h.dlg.lPW2->isHidden());
+    EXPECT_EQ(h.dlg.edPW1->text(), "");
+    EXPECT_EQ(h.dlg.edPW1->echoMode(), QLineEdit::Password);
+    Type(h.dlg.edPW1, "secret");
+    EXPECT_EQ(h.dlg.edPW1->displayText(), "******");
+    Key(h.dlg.edPW1, Qt::Key_Enter);
+  });
+  h.client.prompts.AccountPrompt(socket, "newuser", "");
+  auto sent = h.Sent(socket);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].code, "1906");
+  EXPECT_EQ(sent[0].payload, "newbie  secret          ");
+
+  // The next prompt brings the lower field back; the change of password hides both passwords.
+  h.loop.After(1, [&] {
+    EXPECT_EQ(h.dlg.windowTitle(), "Change Password");
+    EXPECT_FALSE(h.dlg.edPW2->isHidden());
+    EXPECT_FALSE(h.dlg.lPW2->isHidden());
+    EXPECT_EQ(h.dlg.lPW2->text(), "Old password:");
+    EXPECT_EQ(h.dlg.edPW1->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(h.dlg.edPW1->text(), "");
+    Type(h.dlg.edPW1, "newbie");
+    Type(h.dlg.edPW2, "secret");
+    h.dlg.OKBtn->click();
+  });
+  h.loop.After(2, [&] {
+    EXPECT_EQ(h.dlg.lPW1->text(), "New password:");
+    EXPECT_EQ(h.dlg.lPW2->text(), "Confirm new password:");
+    EXPECT_EQ(h.dlg.edPW1->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(h.dlg.edPW2->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(h.dlg.edPW2->text(), "");
+    // The user gives up at the second step: nothing goes out.
+    h.dlg.CancelBtn->click();
+  });
+  h.client.prompts.AccountPrompt(socket, "chpwd", "");
+  EXPECT_EQ(h.Sent(socket).size(), 1u);
+  EXPECT_NE(h.client.tables.LiveSlot(socket), -1);
+  EXPECT_FALSE(h.dlg.isVisible());
+}
+
+}  // namespace
+}  // namespace ov

@@ -1,0 +1,722 @@
+// The main window, the console windows and the dialogs on the offscreen platform: the real widgets over
+// a faked socket library.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
+#include <functional>
+#include <iostream>
+
+#include "protocol/qt/login_dialog.h"
+#include "registry/qt/servers_window.h"
+#include "tests/common/fakes.h"
+#include "ui/qt/connect_dialog.h"
+#include "ui/qt/console_window.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/qt_platform.h"
+#include "ui/qt/start_server_dialog.h"
+
+static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace ov {
+namespace {
+
+const std::string kSep(1, '\x80');
+
+// The program's widgets around a client whose sockets and event loop are faked.
+struct Program {
+  QtFrontEnd ui;
+  test::FakeEventLoop loop;
+  test::FakeSocketApi sockets{loop};
+  Client client{ui.PlatformWith(sockets, loop)};
+  bool started = false;
+
+  explicit Program(const std::string& commandLine = "orvane-client", bool show = true) {
+    started = ui.Start(client, commandLine);
+    if (show) ui.fMain->show();
+  }
+  ~Program() { ui.DestroyWidgets(); }  // they hold references into the client
+  MainWindow& main() { return *ui.fMain; }
+  int Connect(const std::string& name) {
+    sockets.autoConnectError = 0;
+    client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+    sockets.autoConnectError = -1;
+    const int slot = client.tables.FindBySocket(sockets.lastSocket);
+    Receive(Socket(slot), test::FrameOf("1021", "i" + kSep + name));
+    return slot;
+  }
+  int Socket(int slot) const { return client.tables.OVServers[slot].Socket; }
+  void Receive(int socket, const std::string& bytes) {
+    sockets.Deliver(socket, bytes);
+    loop.RunPending();
+  }
+  std::vector<std::string> Sent(int socket) {  // and forgets them
+    std::vector<std::string> out;
+    FrameAssembler frames;
+    for (const Frame& f : frames.Feed(sockets.sockets.at(socket).sent).frames)
+      out.push_back(f.code + " " + f.payload);
+    sockets.sockets.at(socket).sent.clear();
+    return out;
+  }
+};
+
+// An OV server "alpha" with its window, running Quake servers 7 "Duel" and 8 "Arena" with theirs.
+struct Served : Program {
+  int slot = 0, socket = 0;
+  Served() {
+    slot = Connect("alpha");
+    socket = Socket(slot);
+    for (const std::string q : {"7", "8"}) {
+      Receive(socket, test::FrameOf("1027", q) +
+                          test::FrameOf("1025", q + kSep + kSep + (q == "7" ? "Duel" : "Arena") + kSep +
+                                                    kSep + "1" + kSep + "1"));
+    }
+    Sent(socket);
+  }
+  Console* window(int id) {
+    const int q = id == 0 ? -1 : client.tables.FindQServer(slot, id);
+    return id == 0   ? client.tables.OVServers[slot].Window
+           : q == -1 ? nullptr
+                     : client.tables.QServers[q].Window;
+  }
+  ConsoleWindow* view(int id) { return dynamic_cast<ConsoleWindow*>(window(id)->view); }
+};
+
+// Runs act on the modal window once it is up, from inside its own loop.
+void WhenModal(std::function<void(QWidget*)> act) {
+  QTimer::singleShot(0, [act] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      act(modal);
+    } else {
+      WhenModal(act);
+    }
+  });
+}
+
+QString BoxText(QWidget* modal, QString* title = nullptr) {
+  auto* box = qobject_cast<QMessageBox*>(modal);
+  if (!box) return "(no message box)";
+  if (title) *title = box->windowTitle();
+  const QString text = box->text();
+  box->button(QMessageBox::Ok)->click();
+  return text;
+}
+
+bool ProcessUntil(const std::function<bool()>& done) {  // at most two seconds
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 2000) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  return done();
+}
+
+void Key(QWidget* target, int key, const QString& text = QString()) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QApplication::sendEvent(target, &press);
+}
+
+void Type(QWidget* target, const QString& text) {
+  for (QChar c : text) Key(target, 0, QString(c));
+}
+
+QStringList TabChain(QWidget* first, int count) {
+  QStringList names;
+  for (QWidget* w = first; names.size() < count; w = w->nextInFocusChain()) {
+    if ((w->focusPolicy() & Qt::TabFocus) && !w->objectName().isEmpty()) names << w->objectName();
+  }
+  return names;
+}
+
+// ---- The main window
+
+TEST(MainWindow, StartsWithTheServersWindowAndTheServerCommandsDisabled) {
+  Program p("orvane-client", false);
+  MainWindow& m = p.main();
+  EXPECT_TRUE(m.mnuWnd->isEnabled());  // the designed state, until the first showing maps the selection
+  m.show();
+  EXPECT_EQ(m.windowTitle(), "Orvane Client");
+  for (QObject* o :
+       std::initializer_list<QObject*>{m.mnuWnd, m.mnuDis, m.tbWnd, m.tbDis, m.mnuEKill, m.tbKill}) {
+    EXPECT_FALSE(o->property("enabled").toBool()) << o->objectName().toStdString();
+  }
+  EXPECT_FALSE(m.mnuKill->isVisible() || m.mnuEKill->isVisible() || m.tbKill->isVisibleTo(&m));
+  EXPECT_EQ(m.MdiArea()->subWindowList(), QList<QMdiSubWindow*>{p.ui.fSvrs});
+  EXPECT_TRUE(m.WindowTileItem->isEnabled() && m.WindowMinimizeItem->isEnabled() &&
+              m.CleanupItem()->isEnabled());
+  EXPECT_FALSE(m.DebugPane()->isVisibleTo(&m));
+
+  p.Connect("alpha");
+  p.ui.fSvrs->Tree()->setCurrentItem(p.ui.fSvrs->Tree()->topLevelItem(0));
+  EXPECT_TRUE(m.mnuWnd->isEnabled() && m.mnuDis->isEnabled() && m.tbWnd->isEnabled() && m.tbDis->isEnabled());
+}
+
+TEST(MainWindow, AFailedSocketStartEndsTheProgramAfterItsBox) {
+  QtFrontEnd ui;
+  test::FakeEventLoop loop;
+  test::FakeSocketApi sockets{loop};
+  sockets.startupError = 10091;
+  Client client{ui.PlatformWith(sockets, loop)};
+  QString text;
+  WhenModal([&](QWidget* modal) { text = BoxText(modal); });
+  EXPECT_FALSE(ui.Start(client, "orvane-client"));
+  EXPECT_EQ(text, "Winsock init error 10091 - OV client terminating");
+  EXPECT_FALSE(sockets.cleanedUp);  // the library never started
+  ui.DestroyWidgets();
+}
+
+TEST(MainWindow, DebugSwitchShowsThePaneWithTheLogsLines) {
+  for (const char* line : {"orvane-client", "orvane-client -DEBU G"}) {
+    Program p(line);
+    EXPECT_FALSE(p.main().DebugPane()->isVisible()) << line;
+  }
+  for (const char* line : {"orvane-client x -DeBuG y", "/opt/-debug/orvane-client"}) {
+    Program p(line);
+    EXPECT_TRUE(p.main().DebugPane()->isVisible()) << line;
+  }
+  Program p("orvane-client -debug");
+  QPlainTextEdit* pane = p.main().DebugPane();
+  p.client.debug.Append("first");
+  p.client.debug.Append("second");
+  EXPECT_TRUE(ProcessUntil([&] { return pane->toPlainText() == "[Debug]\nfirst\nsecond"; }));
+  // More lines than the log keeps arrive between two redraws: the pane shows what the log holds.
+  for (size_t i = 0; i < DebugLog::kMaxLines + 5; ++i) p.client.debug.Append("n" + std::to_string(i));
+  p.main().FlushDebugPane();
+  EXPECT_EQ(pane->document()->findBlockByNumber(1).text(), "n5");
+  EXPECT_EQ(pane->document()->lastBlock().text(), QString("n%1").arg(DebugLog::kMaxLines + 4));
+}
+
+TEST(MainWindow, ConnectDialogOffersDefaultsOnceAndKeepsWhatTheUserLeft) {
+  Program p;
+  ConnectDialog* dlg = p.ui.ConnDlg;
+  EXPECT_EQ(TabChain(dlg->OKBtn, 5), (QStringList{"OKBtn", "CancelBtn", "edIP", "edPort", "edTimeOut"}));
+  QStringList seen;
+  WhenModal([&](QWidget*) {
+    seen = {dlg->edIP->text(), dlg->edPort->text(), dlg->edTimeOut->text(), dlg->focusWidget()->objectName()};
+    dlg->edPort->setText("5000");
+    dlg->CancelBtn->click();
+  });
+  p.main().mnuConClick();
+  EXPECT_EQ(seen, (QStringList{"", "4044", "10", "OKBtn"}));
+  EXPECT_EQ(p.sockets.lastSocket, 0);  // cancelled: no attempt
+
+  // The tool-bar button runs the same command with the changed values. Letters in the time-out mean
+  // 10 units: the attempt waits 8.64 seconds for an answer that never comes.
+  WhenModal([&](QWidget*) {
+    seen = {dlg->edPort->text()};
+    dlg->edIP->setText("127.0.0.1");
+    dlg->edTimeOut->setText("ten");
+    Key(dlg, Qt::Key_Return);  // Connect is the default button
+  });
+  const Clock::time_point before = p.loop.Now();
+  p.main().tbConnect->click();
+  EXPECT_EQ(seen, QStringList{"5000"});
+  ASSERT_NE(p.sockets.lastSocket, 0);
+  EXPECT_EQ(p.sockets.sockets.at(p.sockets.lastSocket).port, Htons(5000));
+  const double waited = std::chrono::duration<double, std::milli>(p.loop.Now() - before).count();
+  EXPECT_NEAR(waited, 8640.0, 2.0);
+
+  WhenModal([&](QWidget*) {
+    dlg->edPort->clear();  // an empty port passes 0
+    dlg->OKBtn->click();
+  });
+  p.main().mnuConClick();
+  EXPECT_EQ(p.sockets.sockets.at(p.sockets.lastSocket).port, 0);
+}
+
+TEST(MainWindow, HintsReachTheBarThroughTheStatusLine) {
+  Program p;
+  QLabel* bar = p.main().StatusText;
+  p.client.status.ShowStatus("remembered", -1, 0);
+  p.client.status.ShowStatus("timed", 60000, 0);
+  p.main().mnuCon->showStatusText(p.main().menuBar());  // the item being highlighted
+  EXPECT_EQ(bar->text(), "Connect to a OV server");
+  QStatusTipEvent none{QString()};
+  QApplication::sendEvent(&p.main(), &none);
+  EXPECT_EQ(bar->text(), "remembered");  // not the timed text
+  p.client.status.ShowStatus("brief", 20, 0);
+  EXPECT_TRUE(ProcessUntil([&] { return bar->text() == "remembered"; }));  // the timer expires
+}
+
+TEST(MainWindow, TheStatusBarShowsOneLineAndNeverSizesTheWindow) {
+  Program p;
+  MainWindow& m = p.main();
+  // Its first size is the window system's to choose: nothing resized it before it showed.
+  EXPECT_FALSE(m.testAttribute(Qt::WA_Resized));
+  QApplication::processEvents();
+  const QSize window = m.size();
+  const int barHeight = m.statusBar()->height();
+  QLabel* bar = m.StatusText;
+  std::string forty;
+  for (int i = 1; i <= 40; ++i) forty += "line " + std::to_string(i) + "\r\n";
+  const std::string huge(1 << 20, 'x');
+  const struct {
+    std::string text;
+    QString read;  // what assistive technology reads: the whole line, control characters as blanks
+  } cases[] = {
+      {"Unknown code received - \r\n", "Unknown code received -   "},
+      {forty, "line 1  line 2  line 3  "},
+      {"tab\there\x85\x7f\x01"
+       "end",
+       "tab here   end"},
+      {huge, QString(static_cast<qsizetype>(kMaxStatusChars), QLatin1Char('x')) + QChar(0x2026)},
+      {"short", "short"},
+  };
+  for (const auto& c : cases) {
+    p.client.status.ShowStatus(c.text, 5000, 0);
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+    const std::string start = c.text.substr(0, 20);
+    EXPECT_EQ(m.size(), window) << start;
+    EXPECT_EQ(m.statusBar()->height(), barHeight) << start;
+    EXPECT_TRUE(bar->accessibleName().startsWith(c.read)) << start;
+    EXPECT_LE(bar->accessibleName().size(), static_cast<qsizetype>(kMaxStatusChars) + 1) << start;
+    const QString shown = bar->text();
+    EXPECT_FALSE(shown.isEmpty()) << start;
+    EXPECT_TRUE(std::none_of(shown.begin(), shown.end(), [](QChar ch) { return ch.unicode() < 0x20; }))
+        << start;
+    EXPECT_LE(bar->fontMetrics().horizontalAdvance(shown), bar->width()) << start;
+  }
+  EXPECT_EQ(bar->text(), "short");
+
+  // The cost of a long text does not grow with it.
+  QElapsedTimer clock;
+  clock.start();
+  for (int i = 0; i < 100; ++i) p.client.status.ShowStatus(i % 2 ? huge : forty, 5000, 0);
+  std::cout << "[ figures  ] 100 status notes of 1 MB and 40 lines: " << clock.elapsed() << " ms\n";
+}
+
+TEST(MainWindow, TheStatusTextIsWhatAssistiveTechnologyReads) {
+  Program p;
+  QLabel* bar = p.main().StatusText;
+  QAccessibleInterface* read = QAccessible::queryAccessibleInterface(bar);
+  ASSERT_NE(read, nullptr);
+  for (const char* text : {"Connected",
+                           "Connection closed - a longer note than the bar is wide, on and on and on "
+                           "until no status bar of any window shows it whole"}) {
+    p.client.status.ShowStatus(text, 5000, 0);
+    EXPECT_EQ(read->text(QAccessible::Name), text);  // the whole text, not the part the bar shows
+  }
+  p.main().resize(200, p.main().height());
+  QApplication::processEvents();
+  EXPECT_NE(bar->text(), read->text(QAccessible::Name));
+}
+
+TEST(MainWindow, AServersMessageBoxShowsItsTextAsPlainText) {
+  Program p;
+  const int socket = p.Socket(p.Connect("alpha"));
+  QLabel* label = nullptr;
+  Qt::TextFormat format = Qt::AutoText;
+  QString text;
+  WhenModal([&](QWidget* modal) {
+    label = modal->findChild<QLabel*>("qt_msgbox_label");
+    if (label) format = label->textFormat();
+    text = BoxText(modal);
+  });
+  p.Receive(socket, test::FrameOf("1003", "score a<b and c>d <b>bold</b>"));
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(format, Qt::PlainText);
+  EXPECT_EQ(text, "score a<b and c>d <b>bold</b>");
+}
+
+TEST(MainWindow, OneBeepMessageSoundsAllItsBeepsAndAFloodIsRationedByMessages) {
+  Program p;
+  const int socket = p.Socket(p.Connect("alpha"));
+  auto& desktop = dynamic_cast<QtDesktop&>(p.client.desktop);
+  const int before = desktop.SoundedBeeps();
+  p.Receive(socket, test::FrameOf("1002", "10"));
+  EXPECT_EQ(desktop.SoundedBeeps() - before, 10);
+  p.Receive(socket, test::FrameOf("1002", "7"));
+  EXPECT_EQ(desktop.SoundedBeeps() - before, 17);
+  std::string flood;
+  for (int i = 0; i < 50; ++i) flood += test::FrameOf("1002", "10");
+  QElapsedTimer clock;
+  clock.start();
+  p.Receive(socket, flood);
+  const int sounded = desktop.SoundedBeeps() - before - 17;
+  EXPECT_EQ(sounded % 10, 0);  // whole messages sound or none of their beeps
+  EXPECT_LE(sounded, 10 * (2 + clock.elapsed() / 100 + 1));
+}
+
+TEST(MainWindow, KillAndAboutShowTheirBoxes) {
+  Program p;
+  QString text, title;
+  WhenModal([&](QWidget* modal) { text = BoxText(modal, &title); });
+  p.main().mnuKillClick();
+  EXPECT_EQ(text, "not yet implemented - use QUIT in server consoles");
+  EXPECT_EQ(title, "Orvane Client");
+  WhenModal([&](QWidget* modal) { text = BoxText(modal, &title); });
+  p.main().HelpAboutItem->trigger();
+  EXPECT_TRUE(text.startsWith("OV Client, v0.95 BETA\n")) << text.toStdString();
+  EXPECT_EQ(title, "Information");
+}
+
+TEST(MainWindow, WindowCommandsTileMinimiseArrangeAndList) {
+  Served p;
+  p.main().resize(900, 640);  // the four icons in one row
+  QApplication::processEvents();
+  QMdiArea* area = p.main().MdiArea();
+  const QList<QMdiSubWindow*> children = area->subWindowList(QMdiArea::CreationOrder);
+  ASSERT_EQ(children.size(), 4);
+  p.main().WindowTileItem->trigger();
+  for (int i = 1; i < 4; ++i) {  // stacked, each the full width (the servers window has a fixed size)
+    EXPECT_EQ(children[i]->geometry(), QRect(0, i * (area->viewport()->height() / 4),
+                                             area->viewport()->width(), children[i]->height()));
+  }
+  p.main().WindowMinimizeItem->trigger();
+  p.main().WindowArrangeItem->trigger();
+  int x = 0;
+  for (QMdiSubWindow* w : children) {
+    EXPECT_TRUE(w->isMinimized());
+    EXPECT_EQ(w->geometry().bottomLeft(), QPoint(x, area->viewport()->height() - 1));
+    x += w->width();
+  }
+  emit p.main().mnuWindow->aboutToShow();
+  QStringList listed;
+  for (QAction* a : p.main().mnuWindow->actions()) {
+    if (!a->isSeparator() && a->objectName().isEmpty()) listed << a->text();
+  }
+  EXPECT_EQ(listed, (QStringList{"&1 Servers", "&2 OV Server on alpha", "&3 Duel", "&4 Arena"}));
+  p.main().mnuWindow->actions().at(p.main().mnuWindow->actions().size() - 2)->trigger();  // "&3 Duel"
+  EXPECT_FALSE(p.view(7)->isMinimized());
+  EXPECT_EQ(area->activeSubWindow(), p.view(7));
+}
+
+// ---- Console windows
+
+TEST(Console, InputLineSendsOnEnterAndWalksItsHistory) {
+  Served p;
+  ConsoleWindow* ov = p.view(0);
+  EXPECT_EQ(p.view(7)->pView->geometry(), QRect(3, 1, 309, 205));  // the designed layout at the designed size
+  QLineEdit* line = ov->Input();
+  const QString accented = QString::fromLatin1("say \xE9t\xE9");
+  for (const QString& typed : {QString("status"), QString(), accented}) {
+    Type(line, typed);
+    Key(line, Qt::Key_Return);
+    EXPECT_EQ(line->text(), "");
+  }
+  EXPECT_EQ(p.Sent(p.socket), (std::vector<std::string>{"0000 status", "0000 ", "0000 say \xE9t\xE9"}));
+  Type(line, "draft");
+  QStringList walked;
+  for (int key : {Qt::Key_Up, Qt::Key_Up, Qt::Key_Up, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down}) {
+    Key(line, key);
+    walked << line->text();
+  }
+  EXPECT_EQ(walked, (QStringList{accented, "status", "status", accented, "draft", "draft"}));
+
+  // A character with no byte of its own: the line is refused with a note and stays to be changed.
+  const QString greek = QString::fromUtf8("say \u03b3\u03b5\u03b9\u03b1");
+  line->setText(greek);
+  Key(line, Qt::Key_Return);
+  EXPECT_EQ(line->text(), greek);
+  EXPECT_TRUE(p.Sent(p.socket).empty());
+  EXPECT_EQ(p.main().StatusText->text(), "Not sent - only Latin-1 characters can be sent to the server");
+  line->clear();
+
+  ConsoleWindow* duel = p.view(7);
+  p.Receive(p.socket, test::FrameOf("1028", "7"));
+  EXPECT_EQ(duel->windowTitle(), "Duel[Dead]");
+  Type(duel->Input(), "anyone?");
+  Key(duel->Input(), Qt::Key_Enter);
+  EXPECT_EQ(duel->Input()->text(), "");
+  EXPECT_TRUE(p.Sent(p.socket).empty());
+}
+
+TEST(Console, LogFollowsTheTextKeepsItsEndAndWaitsWhileMinimised) {
+  Served p;
+  Console* duel = p.window(7);
+  ConsoleWindow* view = p.view(7);
+  QPlainTextEdit* log = view->Log();
+  auto shown = [&] { return ToQt(duel->log.Text()).replace("\r\n", "\n"); };
+  p.Receive(p.socket, test::FrameOf("0007", "one\ntwo\r") + test::FrameOf("0007", "three"));
+  EXPECT_TRUE(ProcessUntil([&] { return log->toPlainText() == "one\ntwo\nthree"; }));
+
+  std::string burst;  // past the trimming point, many frames at once
+  for (int i = 0; i < 3000; ++i) burst += test::FrameOf("0007", "line " + std::to_string(i) + "\n");
+  for (int i = 0; i < 20; ++i) burst += test::FrameOf("0007", std::string(150, 'w') + "\n");
+  p.Receive(p.socket, burst);
+  view->RedrawNow();
+  EXPECT_EQ(log->toPlainText(), shown());
+  QScrollBar* bar = log->verticalScrollBar();
+  view->resize(view->width() - 120, view->height());  // long lines rewrap: still at the end
+  QApplication::processEvents();
+  EXPECT_EQ(bar->value(), bar->maximum());
+  bar->setValue(0);  // the user scrolls up: new text does not pull the view down
+  p.Receive(p.socket, test::FrameOf("0007", "more\n"));
+  view->RedrawNow();
+  EXPECT_EQ(bar->value(), 0);
+
+  view->showMinimized();
+  const QString before = log->toPlainText();
+  p.Receive(p.socket, test::FrameOf("0007", "while minimised\n"));
+  QElapsedTimer wait;
+  wait.start();
+  while (wait.elapsed() < 3 * ConsoleWindow::kRedrawMs) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_EQ(log->toPlainText(), before);
+  view->showNormal();
+  EXPECT_TRUE(ProcessUntil([&] { return log->toPlainText() == shown(); }));
+}
+
+TEST(Console, ClosingSends41ButTheProgramsEndSendsNothing) {
+  Served p;
+  QPointer<ConsoleWindow> duel = p.view(7);
+  duel->close();
+  EXPECT_EQ(p.Sent(p.socket), std::vector<std::string>{"1041 7"});
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(duel.isNull());
+  EXPECT_EQ(p.window(7), nullptr);
+
+  p.Receive(p.socket, test::FrameOf("1028", "8"));  // Clean up closes the dead Arena only
+  p.main().CleanupItem()->trigger();
+  EXPECT_TRUE(ProcessUntil([&] { return p.client.consoles.Windows().size() == 1; }));
+  EXPECT_TRUE(p.Sent(p.socket).empty());
+
+  p.client.selection.OpenServerWindow(p.slot, 7);
+  p.Sent(p.socket);
+  p.main().mnuExit->trigger();
+  EXPECT_TRUE(p.Sent(p.socket).empty());
+  EXPECT_FALSE(p.sockets.sockets.at(p.socket).open);
+}
+
+// ---- The start-server dialog
+
+TEST(StartDialog, ListsHostsAndTypesSendsTheRequestAndKeepsItsFields) {
+  Program p;
+  const int first = p.Socket(p.Connect("alpha"));
+  const int second = p.Socket(p.Connect("beta"));
+  p.Receive(second, test::FrameOf("1031", "dm" + kSep + kSep + "ctf"));
+  p.Sent(first);
+  p.Sent(second);
+  StartServerDialog* dlg = p.ui.fStart;
+  EXPECT_FALSE(dlg->bGo->isDefault() || dlg->bGo->autoDefault() || dlg->bCancel->autoDefault());
+  EXPECT_EQ(TabChain(dlg->cbHosts, 6),
+            (QStringList{"cbHosts", "cbType", "mCmd", "bGo", "bCancel", "eTitle"}));
+
+  QStringList seen;
+  WhenModal([&](QWidget*) {
+    seen = QStringList{dlg->cbHosts->itemText(0), dlg->cbHosts->itemText(1), dlg->cbHosts->currentText()};
+    dlg->cbHosts->setCurrentIndex(1);
+    seen << dlg->cbType->itemText(0) << dlg->cbType->itemText(1) << dlg->cbType->currentText();
+    // The server's types change; picking the same host again shows the new ones.
+    p.Receive(second, test::FrameOf("1031", "ffa" + kSep + "dm"));
+    dlg->cbHosts->showPopup();
+    Key(dlg->cbHosts->view(), Qt::Key_Return);
+    seen << QString::number(dlg->cbType->count()) << dlg->cbType->currentText();
+    dlg->cbType->setCurrentIndex(1);
+    dlg->mCmd->setFocus();
+    Type(dlg->mCmd, "+map e1m1");
+    Key(dlg->mCmd, Qt::Key_Return);  // a new line, not a start
+    Type(dlg->mCmd, "+skill 2");
+    // A title that cannot be sent as typed keeps the dialog open, with a note.
+    const QString russian = QString::fromUtf8("\u0414\u0443\u044d\u043b\u044c");
+    dlg->eTitle->setText(russian);
+    dlg->bGo->click();
+    seen << QString::number(dlg->isVisible()) << dlg->eTitle->text() << p.main().StatusText->text();
+    dlg->eTitle->setText("Duel");
+    dlg->bGo->click();
+  });
+  EXPECT_EQ(dlg->ShowStartDialog(), 1);
+  EXPECT_EQ(seen, (QStringList{"alpha", "beta", "", "dm", "ctf", "dm", "2", "ffa", "1",
+                               QString::fromUtf8("\u0414\u0443\u044d\u043b\u044c"),
+                               "Not sent - only Latin-1 characters can be sent to the server"}));
+  EXPECT_EQ(p.Sent(second),
+            std::vector<std::string>{"1026 dm" + kSep + "Duel" + kSep + "+map e1m1\r\n+skill 2"});
+  EXPECT_TRUE(p.Sent(first).empty());
+
+  // Reopened: no host chosen, the rest as it was. Escape cancels; the close box gives 2.
+  WhenModal([&](QWidget*) {
+    seen = {dlg->cbHosts->currentText(), dlg->cbType->currentText(), dlg->mCmd->toPlainText(),
+            dlg->eTitle->text()};
+    Key(dlg, Qt::Key_Escape);
+  });
+  EXPECT_EQ(dlg->ShowStartDialog(), -1);
+  EXPECT_EQ(seen, (QStringList{"", "dm", "+map e1m1\n+skill 2", "Duel"}));
+  WhenModal([&](QWidget*) { dlg->close(); });
+  EXPECT_EQ(dlg->ShowStartDialog(), 2);
+  WhenModal([&](QWidget*) { dlg->bGo->click(); });  // no host chosen
+  EXPECT_EQ(dlg->ShowStartDialog(), -1);
+  EXPECT_EQ(p.main().StatusText->text(), "START ERROR: Host or Type not selected");
+}
+
+// ---- On a real desktop: window geometry, titles and focus are the window system's doing
+
+// The title the window system was given for a top-level window, read as any other X client reads it.
+QString WindowManagerTitle(QWidget* window) {
+  QProcess xprop;
+  xprop.start("xprop", {"-id", QString::number(window->winId()), "_NET_WM_NAME"});
+  if (!xprop.waitForFinished(5000)) return "(xprop did not answer)";
+  const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+  const qsizetype open = out.indexOf('"');
+  return open < 0 ? out : out.mid(open + 1, out.lastIndexOf('"') - open - 1);
+}
+
+bool OnDesktop() { return QGuiApplication::platformName() == "xcb"; }
+
+// Shown, exposed and active, as after the user started it.
+void Present(MainWindow& main) {
+  main.show();
+  main.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&main, 5000));
+}
+
+// After each of the window commands, every console window has at least its designed log and input line.
+void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
+  {
+    Present(p.main());
+    MainWindow& m = p.main();
+    const std::vector<std::pair<const char*, std::function<void()>>> arrangements = {
+        {"cascade", [&] { m.WindowCascadeItem->trigger(); }},
+        {"tile", [&] { m.WindowTileItem->trigger(); }},
+        {"minimize all, arrange icons, restore",
+         [&] {
+           m.WindowMinimizeItem->trigger();
+           m.WindowArrangeItem->trigger();
+           for (QMdiSubWindow* w : m.MdiArea()->subWindowList()) w->showNormal();
+         }},
+        {"cascade again", [&] { m.WindowCascadeItem->trigger(); }},
+    };
+    for (const auto& [name, arrange] : arrangements) {
+      arrange();
+      QTest::qWait(50);
+      int seen = 0;
+      for (QMdiSubWindow* w : m.MdiArea()->subWindowList()) {
+        auto* console = qobject_cast<ConsoleWindow*>(w);
+        if (!console) continue;
+        ++seen;
+        const std::string what = std::string(name) + ", " + std::to_string(consoles) +
+                                 " console(s): " + console->windowTitle().toStdString();
+        EXPECT_GE(console->Log()->width(), 301) << what;  // the designed log, 301 x 153
+        EXPECT_GE(console->Log()->height(), 153) << what;
+        EXPECT_GE(console->Input()->width(), 301) << what;  // and input line, 301 x 21
+        EXPECT_EQ(console->Input()->height(), 21) << what;
+        for (QWidget* part :
+             {static_cast<QWidget*>(console->Log()), static_cast<QWidget*>(console->Input())}) {
+          EXPECT_TRUE(part->isVisible()) << what;
+          const QRect inWindow(part->mapTo(console, QPoint(0, 0)), part->size());
+          EXPECT_TRUE(console->rect().contains(inWindow)) << what;
+        }
+      }
+      EXPECT_EQ(seen, consoles) << name;
+    }
+  }
+}
+
+TEST(OnDesktop, EveryArrangementLeavesEachConsoleWindowUsable) {
+  if (!OnDesktop()) GTEST_SKIP() << "needs a window manager: scripts/with_desktop.sh";
+  {
+    Program one;
+    one.Connect("alpha");
+    ExpectUsableAfterEachArrangement(one, 1);
+  }
+  Served three;
+  ExpectUsableAfterEachArrangement(three, 3);
+}
+
+TEST(OnDesktop, TitlesAreTheSystemsOwnAndServerCaptionsShowAsSent) {
+  if (!OnDesktop()) GTEST_SKIP() << "needs a window manager: scripts/with_desktop.sh";
+  Program p;
+  Present(p.main());
+  EXPECT_TRUE(ProcessUntil([&] { return WindowManagerTitle(&p.main()) == "Orvane Client"; }))
+      << WindowManagerTitle(&p.main()).toStdString();
+  QString title;
+  WhenModal([&](QWidget* modal) {
+    ProcessUntil([&] { return WindowManagerTitle(modal) == "Connect to OV Server"; });
+    title = WindowManagerTitle(modal);
+    p.ui.ConnDlg->CancelBtn->click();
+  });
+  p.main().mnuConClick();
+  EXPECT_EQ(title, "Connect to OV Server");
+  WhenModal([&](QWidget* modal) {
+    ProcessUntil([&] { return WindowManagerTitle(modal) == "Orvane Client"; });
+    title = WindowManagerTitle(modal);
+    BoxText(modal);
+  });
+  p.main().mnuKillClick();
+  EXPECT_EQ(title, "Orvane Client");
+
+  // The login dialog is captioned by the OV server asking, "[*]" and all.
+  LoginStep step;
+  step.caption = "Login to alpha [*] main";
+  LoginDialog* dlg = p.ui.PWDlg;
+  dlg->ShowStep(step);
+  EXPECT_TRUE(ProcessUntil([&] { return WindowManagerTitle(dlg) == "Login to alpha [*] main"; }))
+      << WindowManagerTitle(dlg).toStdString();
+  dlg->HideDialog();
+  const int socket = p.Socket(p.Connect("alpha"));
+
+  // A console window's caption too, in the frame's window list.
+  p.Receive(socket, test::FrameOf("1027", "7") + test::FrameOf("1025", "7" + kSep + kSep + "Duel [*]" + kSep +
+                                                                           kSep + "1" + kSep + "1"));
+  emit p.main().mnuWindow->aboutToShow();
+  QStringList listed;
+  for (QAction* a : p.main().mnuWindow->actions()) {
+    if (!a->isSeparator() && a->objectName().isEmpty()) listed << a->text();
+  }
+  EXPECT_TRUE(listed.contains("&3 Duel [*]")) << listed.join(", ").toStdString();
+}
+
+TEST(OnDesktop, TypingStaysInTheWindowTheUserTypesIn) {
+  if (!OnDesktop()) GTEST_SKIP() << "needs a window manager: scripts/with_desktop.sh";
+  Served p;
+  Present(p.main());
+  QTreeWidget* tree = p.ui.fSvrs->Tree();
+  auto node = [&](const QString& text) {
+    return tree->findItems(text, Qt::MatchEndsWith | Qt::MatchRecursive).value(0);
+  };
+  auto type = [&](const QString& text) {
+    for (QChar c : text) QTest::keyClick(p.main().windowHandle(), c.toLatin1());
+  };
+
+  // The user opens Duel's window from the tool bar: it comes to the front, ready for typing.
+  ASSERT_NE(node("Duel"), nullptr) << "tree";
+  tree->setCurrentItem(node("Duel"));
+  QTest::mouseClick(p.main().tbWnd, Qt::LeftButton);
+  ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == p.view(7)->Input(); }));
+  EXPECT_EQ(p.main().MdiArea()->activeSubWindow(), p.view(7));
+  type("say hel");
+
+  // Meanwhile a server opens a window; the user clicks Connect on the tool bar and cancels; the line
+  // goes on where it was.
+  p.Receive(p.socket, test::FrameOf("1027", "9") +
+                          test::FrameOf("1025", "9" + kSep + kSep + "CTF" + kSep + kSep + "1" + kSep + "1"));
+  ASSERT_NE(p.view(9), nullptr);
+  QTest::qWait(50);
+  EXPECT_TRUE(p.view(9)->isVisible());
+  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->Input()) << "after the server's window";
+  WhenModal([&](QWidget*) { p.ui.ConnDlg->CancelBtn->click(); });
+  QTest::mouseClick(p.main().tbConnect, Qt::LeftButton);
+  QTest::qWait(50);
+  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->Input()) << "after the tool bar";
+  type("lo");
+  QTest::keyClick(p.main().windowHandle(), Qt::Key_Return);
+  EXPECT_EQ(p.Sent(p.socket), (std::vector<std::string>{"1024 9", "1042 9", "0007 say hello"}));
+  EXPECT_EQ(QApplication::focusWidget(), p.view(7)->Input());
+
+  // A window the user opens again, with a double click, takes the focus to its input line.
+  const QPoint arena = tree->visualItemRect(node("Arena")).center();
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, arena);
+  QTest::mouseDClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, arena);
+  ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == p.view(8)->Input(); }));
+  EXPECT_EQ(p.main().MdiArea()->activeSubWindow(), p.view(8));
+}
+
+}  // namespace
+}  // namespace ov

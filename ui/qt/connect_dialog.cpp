@@ -1,0 +1,75 @@
+#include "ui/qt/connect_dialog.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace ov {
+
+namespace {
+
+QLineEdit* MakeField(QWidget* parent, const char* name, QLabel* label, int top) {
+  auto* field = new QLineEdit(parent);
+  field->setObjectName(name);
+  field->setGeometry(100, top, 169, 21);
+  field->setAccessibleName(label->text());
+  label->setBuddy(field);
+  return field;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int top) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  label->setGeometry(16, top + 3, 80, 16);
+  return label;
+}
+
+}  // namespace
+
+ConnectDialog::ConnectDialog(QWidget* parent) : QDialog(parent) {
+  setObjectName("ConnDlg");
+  setWindowTitle("Connect to OV Server");
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(285, 146);
+
+  // Created in tab order, so the Connect button holds the focus when the dialog opens.
+  OKBtn = new QPushButton("Connect", this);
+  OKBtn->setObjectName("OKBtn");
+  OKBtn->setGeometry(111, 110, 75, 25);
+  OKBtn->setDefault(true);
+  CancelBtn = new QPushButton("Cancel", this);
+  CancelBtn->setObjectName("CancelBtn");
+  CancelBtn->setGeometry(195, 110, 75, 25);
+  CancelBtn->setAutoDefault(false);
+
+  addressLabel_ = MakeLabel(this, "Label1", "IP Address", 12);
+  portLabel_ = MakeLabel(this, "Label2", "Port:", 44);
+  timeoutLabel_ = MakeLabel(this, "Label3", "Timeout", 76);
+  edIP = MakeField(this, "edIP", addressLabel_, 12);
+  edPort = MakeField(this, "edPort", portLabel_, 44);
+  edTimeOut = MakeField(this, "edTimeOut", timeoutLabel_, 76);
+
+  setTabOrder(OKBtn, CancelBtn);
+  setTabOrder(CancelBtn, edIP);
+  setTabOrder(edIP, edPort);
+  setTabOrder(edPort, edTimeOut);
+
+  connect(OKBtn, &QPushButton::clicked, this, [this] { done(OK); });
+  connect(CancelBtn, &QPushButton::clicked, this, [this] { done(Cancel); });
+}
+
+int ConnectDialog::ShowModal() {
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+  OKBtn->setFocus();
+  // Escape and the close box reject the dialog: both are Cancel.
+  return exec() == OK ? OK : Cancel;
+}
+
+}  // namespace ov

@@ -1,0 +1,364 @@
+#include "ui/qt/console_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <algorithm>
+
+#include "ui/qt/qt_platform.h"
+
+namespace ov {
+
+// ---- InputHistory
+
+void InputHistory::Add(const QString& line) {
+  if (!line.isEmpty() && (lines_.isEmpty() || lines_.back() != line)) {
+    lines_.append(line);
+    if (lines_.size() > kMaxLines) lines_.removeFirst();
+  }
+  pos_ = lines_.size();
+  draft_.clear();
+}
+
+bool InputHistory::Up(const QString& current, QString& shown) {
+  if (pos_ == 0) return false;
+  if (pos_ == lines_.size()) draft_ = current;
+  shown = lines_.at(--pos_);
+  return true;
+}
+
+bool InputHistory::Down(QString& shown) {
+  if (pos_ >= lines_.size()) return false;
+  ++pos_;
+  shown = pos_ == lines_.size() ? draft_ : lines_.at(pos_);
+  return true;
+}
+
+// ---- Layout
+
+ConsoleLayout FormResize(int width, int height) {
+  ConsoleLayout l{};
+  l.pageWidth = std::max(0, width - 15);
+  l.logWidth = std::max(0, l.pageWidth - 8);
+  l.inputWidth = std::max(0, l.pageWidth - 8);
+  l.pageHeight = std::max(0, height - 31);
+  l.logHeight = std::max(0, l.pageHeight - 52);
+  // The input line keeps its designed height; its top sits 49 pixels above the page's bottom.
+  l.inputHeight = 21;
+  l.inputTop = std::max(0, l.pageHeight - 49);
+  return l;
+}
+
+namespace {
+
+// The log holds CR LF breaks; the text box takes each as one line break.
+QString ForDisplay(std::string_view text) {
+  QString shown = ToQt(text);
+  shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  return shown;
+}
+
+}  // namespace
+
+// ---- RedrawPacer
+
+RedrawPacer::RedrawPacer() {
+  timer_.setSingleShot(true);
+  connect(&timer_, &QTimer::timeout, this, &RedrawPacer::Turn);
+  sinceTurn_.start();
+}
+
+void RedrawPacer::Request(ConsoleWindow& view) {
+  waiting_.push_back(&view);
+  Schedule();
+}
+
+void RedrawPacer::Forget(ConsoleWindow& view) {
+  waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), &view), waiting_.end());
+}
+
+void RedrawPacer::Schedule() {
+  if (waiting_.empty() || timer_.isActive()) return;
+  const qint64 since = sinceTurn_.elapsed();
+  timer_.start(since >= kRedrawMs ? 0 : static_cast<int>(kRedrawMs - since));
+}
+
+void RedrawPacer::Turn() {
+  sinceTurn_.restart();
+  QElapsedTimer spent;
+  spent.start();
+  // Only the windows waiting now: one that asks again during the turn waits for the next.
+  size_t count = waiting_.size();
+  while (count-- > 0 && !waiting_.empty()) {
+    ConsoleWindow* view = waiting_.front();
+    waiting_.pop_front();
+    // A covered window costs only the look at what of it can be seen: it does not count.
+    if (view->RedrawIfSeen() && spent.elapsed() >= kBudgetMs) break;
+  }
+  Schedule();
+}
+
+// ---- ConsoleWindow
+
+ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidth, QWidget* parent)
+    : QMdiSubWindow(parent), pacer_(pacer), window_(&window), designWidth_(designWidth) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  clientArea_ = new QWidget;
+  pView = new QTabWidget(clientArea_);
+  pView->setObjectName("pView");
+  tsCon = new QWidget;
+  tsCon->setObjectName("tsCon");
+  pView->addTab(tsCon, "Console");
+
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (!QFontInfo(fixed).fixedPitch()) {
+    // Some platforms name no fixed font of their own: ask for any monospaced one.
+    fixed.setFamily("monospace");
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setFixedPitch(true);
+  }
+  log_ = new QPlainTextEdit(tsCon);
+  log_->setObjectName("ConTxt");
+  log_->setAccessibleName("Console");
+  log_->setFont(fixed);
+  log_->setReadOnly(true);
+  log_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  log_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  log_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  log_->setUndoRedoEnabled(false);
+  input_ = new QLineEdit(tsCon);
+  input_->setObjectName("ConCed");
+  input_->setAccessibleName("Console input");
+  input_->setFont(fixed);
+  input_->installEventFilter(this);
+  setTabOrder(input_, log_);
+
+  setWidget(clientArea_);
+  clientArea_->installEventFilter(this);
+  setFocusProxy(input_);
+  setWindowTitle(LiteralTitle(ToQt(window.caption)));
+
+  // The log stays at its end while text arrives, until the user scrolls away from the end.
+  QScrollBar* bar = log_->verticalScrollBar();
+  connect(bar, &QScrollBar::rangeChanged, this, &ConsoleWindow::FollowEnd);
+  connect(bar, &QScrollBar::valueChanged, this, [this, bar] {
+    if (!movingView_) followEnd_ = bar->value() >= bar->maximum();
+  });
+
+  log_->viewport()->installEventFilter(this);
+}
+
+ConsoleWindow::~ConsoleWindow() {
+  pacer_.Forget(*this);
+  if (window_) window_->view = nullptr;
+}
+
+void ConsoleWindow::ShowInFrame(QMdiArea& area) {
+  QPointer<QMdiSubWindow> active = area.activeSubWindow();
+  QPointer<QWidget> focus = QApplication::focusWidget();
+  area.addSubWindow(this);
+  const QMargins m = contentsMargins();
+  // The window system's arrangements (cascade, tiling) never make it smaller than designed.
+  const QSize designed(designWidth_ - kFrameWidth + m.left() + m.right(),
+                       236 - kFrameHeight + m.top() + m.bottom());
+  setMinimumSize(designed);
+  resize(designed);
+  show();
+  if (active && active != this) {
+    area.setActiveSubWindow(active);
+  } else if (!active && area.activeSubWindow() == this) {
+    // Nothing else in the frame was active: this one may be, with the focus in its input line.
+    input_->setFocus();
+    return;
+  }
+  if (focus) focus->setFocus();
+}
+
+void ConsoleWindow::CaptionChanged() {
+  if (window_) setWindowTitle(LiteralTitle(ToQt(window_->caption)));
+}
+
+bool ConsoleWindow::CanDraw() const { return isVisible() && !isMinimized(); }
+
+void ConsoleWindow::LogChanged() {
+  dirty_ = true;
+  // A hidden or covered log catches up when it shows again.
+  if (requested_ || waitingForSight_ || !CanDraw()) return;
+  requested_ = true;
+  pacer_.Request(*this);
+}
+
+bool ConsoleWindow::RedrawIfSeen() {
+  requested_ = false;
+  if (!dirty_ || !CanDraw()) return false;
+  if (window()->isMinimized() || log_->viewport()->visibleRegion().isEmpty()) {
+    waitingForSight_ = true;
+    return false;
+  }
+  RedrawNow();
+  return true;
+}
+
+void ConsoleWindow::RedrawNow() {
+  if (requested_) {
+    requested_ = false;
+    pacer_.Forget(*this);
+  }
+  waitingForSight_ = false;
+  if (!window_ || !dirty_) return;
+  dirty_ = false;
+  const ConsoleLog& log = window_->log;
+  QScrollBar* bar = log_->verticalScrollBar();
+  const int keptValue = bar->value();
+  const bool wasMoving = movingView_;
+  movingView_ = true;
+  if (log.Cuts() != shownCuts_) {
+    log_->setPlainText(ForDisplay(log.Text()));
+    if (!followEnd_) bar->setValue(keptValue);
+  } else if (log.Appended() != shownAppended_) {
+    // Nothing was cut since the last redraw: only the new tail is laid out.
+    const size_t tail = static_cast<size_t>(log.Appended() - shownAppended_);
+    const std::string& text = log.Text();
+    QTextCursor cursor(log_->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(ForDisplay(std::string_view(text).substr(text.size() - tail)));
+  }
+  shownCuts_ = log.Cuts();
+  shownAppended_ = log.Appended();
+  if (followEnd_) bar->setValue(bar->maximum());
+  movingView_ = wasMoving;
+}
+
+void ConsoleWindow::FollowEnd() {
+  // The text box lays long lines out lazily, so its range can grow after a redraw: follow it.
+  if (!followEnd_) return;
+  const bool wasMoving = movingView_;
+  movingView_ = true;
+  log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
+  movingView_ = wasMoving;
+}
+
+void ConsoleWindow::BringToFront() {
+  if (isMinimized() || isMaximized()) showNormal();
+  show();
+  raise();
+}
+
+void ConsoleWindow::TakeFocus() {
+  if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
+  raise();
+  input_->setFocus();
+}
+
+void ConsoleWindow::CloseLater() {
+  QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void ConsoleWindow::Detach() {
+  if (window_) window_->view = nullptr;
+  window_ = nullptr;
+}
+
+void ConsoleWindow::closeEvent(QCloseEvent* event) {
+  if (Console* window = window_) {
+    Detach();
+    emit closing(window);  // the model is gone after this
+  }
+  QMdiSubWindow::closeEvent(event);
+  event->accept();  // a console window is destroyed when closed, never hidden
+}
+
+void ConsoleWindow::changeEvent(QEvent* event) {
+  QMdiSubWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && dirty_) {
+    waitingForSight_ = false;
+    LogChanged();
+  }
+}
+
+void ConsoleWindow::showEvent(QShowEvent* event) {
+  QMdiSubWindow::showEvent(event);
+  if (dirty_) {
+    waitingForSight_ = false;
+    LogChanged();
+  }
+}
+
+void ConsoleWindow::ApplyLayout() {
+  const ConsoleLayout l =
+      FormResize(clientArea_->width() + kFrameWidth, clientArea_->height() + kFrameHeight);
+  const bool wasMoving = movingView_;
+  movingView_ = true;
+  pView->setGeometry(3, 1, l.pageWidth, l.pageHeight);
+  log_->setGeometry(0, 0, l.logWidth, l.logHeight);
+  input_->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
+  movingView_ = wasMoving;
+  FollowEnd();  // rewrapping changes the number of lines
+}
+
+bool ConsoleWindow::ConCedKeyPress(int key) {
+  QString shown;
+  switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+      const QString line = input_->text();
+      if (!IsLatin1(line)) {
+        emit notLatin1();  // the line stays for the user to change
+        return true;
+      }
+      QPointer<ConsoleWindow> self(this);
+      // Whatever the line holds, an empty line too; a dead window sends nothing.
+      if (window_) emit lineEntered(window_, FromQt(line));
+      if (!self) return true;
+      history_.Add(line);
+      input_->clear();
+      return true;
+    }
+    case Qt::Key_Up:
+      if (history_.Up(input_->text(), shown)) input_->setText(shown);
+      return true;
+    case Qt::Key_Down:
+      if (history_.Down(shown)) input_->setText(shown);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == log_->viewport() && event->type() == QEvent::Paint && waitingForSight_) {
+    // Uncovered: this paint shows the old text, the next turn the log as it is.
+    waitingForSight_ = false;
+    LogChanged();
+  } else if (watched == clientArea_ && event->type() == QEvent::Resize) {
+    ApplyLayout();
+  } else if (watched == input_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
+    return ConCedKeyPress(key->key());
+  }
+  return QMdiSubWindow::eventFilter(watched, event);
+}
+
+// ---- OVConsoleWindow, QuakeConsoleWindow
+
+OVConsoleWindow::OVConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* parent)
+    : ConsoleWindow(pacer, window, 328, parent) {
+  setObjectName("TfOVServ");
+}
+
+QuakeConsoleWindow::QuakeConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* parent)
+    : ConsoleWindow(pacer, window, 324, parent) {
+  setObjectName("TfQServ");
+}
+
+}  // namespace ov

@@ -1,0 +1,147 @@
+#pragma once
+// The console windows on screen: a child of the frame with the log log_ and the input line input_ on
+// the page "Console". The log follows the client's ConsoleLog, redrawing at most every kRedrawMs and
+// only while it can be seen.
+#include <QElapsedTimer>
+#include <QMdiSubWindow>
+#include <QStringList>
+#include <QTimer>
+#include <cstdint>
+#include <deque>
+
+#include "ui/consoles.h"
+
+class QLineEdit;
+class QMdiArea;
+class QPlainTextEdit;
+class QTabWidget;
+
+namespace ov {
+
+// The lines sent from one input line, walked with Up and Down as in any console.
+class InputHistory {
+ public:
+  static constexpr int kMaxLines = 500;
+  void Add(const QString& line);
+  // Up: the previous line (the line being typed is kept to come back to). False at the oldest.
+  bool Up(const QString& current, QString& shown);
+  bool Down(QString& shown);  // False when already back at the line being typed
+
+ private:
+  QStringList lines_;
+  qsizetype pos_ = 0;  // lines_.size() = the line being typed
+  QString draft_;
+};
+
+// Where FormResize puts the controls, from the window's outer width and height.
+struct ConsoleLayout {
+  int pageWidth, pageHeight, logWidth, logHeight, inputWidth, inputHeight, inputTop;
+};
+ConsoleLayout FormResize(int width, int height);
+
+class ConsoleWindow;
+
+// The redraws of all console windows, in turns: a turn redraws the windows that wait, in the order they
+// asked, until kBudgetMs have gone; the rest wait for the next turn, which comes kRedrawMs after this
+// one began. However many windows a flood fills, laying out their text takes a bounded share of the
+// event loop, and each window still redraws at most every kRedrawMs.
+class RedrawPacer : public QObject {
+ public:
+  static constexpr int kRedrawMs = 30;
+  static constexpr int kBudgetMs = 8;
+
+  RedrawPacer();
+  void Request(ConsoleWindow& view);  // once until its redraw
+  void Forget(ConsoleWindow& view);   // the window goes
+
+ private:
+  void Turn();
+  void Schedule();
+  QTimer timer_;
+  QElapsedTimer sinceTurn_;
+  std::deque<ConsoleWindow*> waiting_;
+};
+
+// The form TfCustServ, with TfOVServ and TfQServ below.
+class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
+  Q_OBJECT
+
+ public:
+  static constexpr int kRedrawMs = RedrawPacer::kRedrawMs;
+  // The designed sizes count a frame of 8 pixels across and 27 down (borders and caption).
+  static constexpr int kFrameWidth = 8;
+  static constexpr int kFrameHeight = 27;
+
+  ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidth, QWidget* parent = nullptr);
+  ~ConsoleWindow() override;
+
+  void CaptionChanged() override;
+  void LogChanged() override;
+  void BringToFront() override;
+  void TakeFocus() override;
+  void CloseLater() override;
+
+  // The program ends: the window goes with the frame, without its close handling.
+  void Detach();
+  // Adds the window to the frame at its designed size and shows it, leaving the keyboard focus where
+  // it was: a window a server opens must not catch the rest of a line being typed elsewhere.
+  void ShowInFrame(QMdiArea& area);
+  // Brings log_ up to the log at once; the pacer's turns do it otherwise.
+  void RedrawNow();
+  // A turn of the pacer: redraws unless no part of the log can be seen, which then catches up when it
+  // is next painted. False when it did not redraw.
+  bool RedrawIfSeen();
+  Console* Window() const { return window_; }
+
+  QTabWidget* pView;
+  QWidget* tsCon;
+  QPlainTextEdit* Log() const { return log_; }  // ConTxt
+  QLineEdit* Input() const { return input_; }   // ConCed
+
+ signals:
+  // Enter in the input line: the whole line, whatever it holds; a dead window sends nothing.
+  void lineEntered(ov::Console* window, const std::string& line);
+  void closing(ov::Console* window);  // the user closed it: the model goes after this
+  void notLatin1();                   // a line was refused: it holds a character beyond Latin-1
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  bool CanDraw() const;
+  void FollowEnd();
+  void ApplyLayout();
+  bool ConCedKeyPress(int key);
+
+  QPlainTextEdit* log_;  // ConTxt: the console's text
+  QLineEdit* input_;     // ConCed: the line typed to the server
+  RedrawPacer& pacer_;
+  Console* window_;
+  QWidget* clientArea_;
+  int designWidth_;
+  InputHistory history_;
+  bool dirty_ = false;
+  bool requested_ = false;        // waiting for a turn of the pacer
+  bool waitingForSight_ = false;  // covered by other windows at its turn: redrawn when next painted
+  bool followEnd_ = true;         // the view keeps to the end of the log
+  bool movingView_ = false;       // the view moves by our own doing, not the user's
+  uint64_t shownCuts_ = 0;
+  uint64_t shownAppended_ = 0;
+};
+
+class OVConsoleWindow : public ConsoleWindow {
+  Q_OBJECT
+ public:
+  OVConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* parent = nullptr);
+};
+
+class QuakeConsoleWindow : public ConsoleWindow {
+  Q_OBJECT
+ public:
+  QuakeConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* parent = nullptr);
+};
+
+}  // namespace ov

@@ -1,0 +1,36 @@
+// The program's entry: the application title, the windows in their order, the client composed on the
+// real sockets and event loop, and the message loop.
+#include <QApplication>
+#include <string>
+
+#include "net/qt/posix_socket_api.h"
+#include "net/qt/qt_event_loop.h"
+#include "ui/client.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/qt_platform.h"
+
+int main(int argc, char** argv) {
+  // The debug switch is looked for in the whole command line, the program's own path included, before
+  // Qt takes its own options out of it.
+  std::string commandLine;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) commandLine += ' ';
+    commandLine += argv[i];
+  }
+
+  QApplication app(argc, argv);
+
+  ov::PosixSocketApi sockets;
+  ov::QtEventLoop loop;
+  ov::QtFrontEnd ui;
+  ov::Client client(ui.PlatformWith(sockets, loop));
+  if (!ui.Start(client, commandLine)) {
+    ui.DestroyWidgets();
+    return 1;
+  }
+
+  ui.fMain->show();
+  const int result = QApplication::exec();
+  ui.DestroyWidgets();  // before the client: they hold references into it
+  return result;
+}
