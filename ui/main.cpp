@@ -6,6 +6,7 @@
 #include "net/posix_socket_api.h"
 #include "net/qt_event_loop.h"
 #include "ui/client.h"
+#include "ui/command_line.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
 
@@ -18,7 +19,9 @@ int main(int argc, char** argv) {
     commandLine += argv[i];
   }
 
+  ov::command_line::AnswerHelpOrVersion(argc, argv);
   QApplication app(argc, argv);
+  if (const int refused = ov::command_line::RefuseUnknownOptions(); refused >= 0) return refused;
 
   ov::PosixSocketApi sockets;
   ov::QtEventLoop loop;
