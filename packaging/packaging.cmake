@@ -16,7 +16,8 @@ foreach(size 48 256)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 install(FILES ${ov_packaging}/ovserver.sysusers DESTINATION lib/sysusers.d RENAME ovserver.conf)
-install(FILES README.md ovserver/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvane-client)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvane-client)
+install(FILES ovserver/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvane-client RENAME ovserver.md)
 
 # The unit and the configuration name installed paths, which only the install knows (its prefix may be
 # given then, as cpack and `cmake --install --prefix` do): they are written at install time. An install
@@ -51,11 +52,15 @@ set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hicolor-icon-theme")
+set(CPACK_STRIP_FILES ON)
+# Qt's libraries only recommend the platform plugins, without which the client opens no window.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 find_program(OV_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(OV_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), qt6-qpa-plugins")
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
+         ", libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4)")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${ov_packaging}/debian/postinst;${ov_packaging}/debian/prerm;${ov_packaging}/debian/postrm;${ov_packaging}/debian/conffiles")
