@@ -46,10 +46,12 @@ int AddUser(ovs::AccountStore& accounts, const std::string& name, bool admin) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("ovserver");
+  QCoreApplication::setApplicationVersion(OV_VERSION);
   QCommandLineParser parser;
   parser.setApplicationDescription(
       "The Orvane reference OV server: administers game servers for the client.");
   parser.addHelpOption();
+  parser.addVersionOption();
   const QCommandLineOption configOption("config", "Server types and limits.", "file");
   const QCommandLineOption accountsOption("accounts", "The accounts file.", "file", "ovserver.accounts");
   const QCommandLineOption listenOption("listen", "Address to listen on.", "address", "127.0.0.1");

@@ -23,7 +23,7 @@
 namespace ov::it {
 namespace {
 
-#if defined(OVSERVER_PROGRAM) && defined(STANDIN_SERVER)
+#if defined(OVSERVER_PROGRAM) && defined(STANDIN_SERVER) && defined(CLIENT_PROGRAM)
 
 // The reference OV server as a child process. It goes when this object goes, and with the test
 // program if that dies first; it stops the game servers it runs when it stops.
@@ -282,6 +282,67 @@ TEST_F(OvServerEndToEnd, ShellMetacharactersReachTheGameServerAsPlainArguments) 
   ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
   EXPECT_EQ(p.StatusText(), "Server closed connection");
   EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers", "OV Server on Test OV[Dead]", "Meta[Dead]"}));
+}
+
+// Both programs' command lines as a user types them: help and version need no display, an unknown
+// option ends the program with its name on standard error, and Qt's options and the debug switch (in
+// any letter case, anywhere) are never taken for unknown ones.
+TEST(ProgramCommandLines, HelpVersionAndUnknownOptions) {
+  struct Case {
+    const char* program;
+    QStringList arguments;
+    int exitCode;
+    std::string out;  // expected in standard output
+    std::string err;  // expected in standard error
+  };
+  const Case cases[] = {
+      {CLIENT_PROGRAM, {"--help"}, 0, "-DEBUG anywhere in the command line", ""},
+      {CLIENT_PROGRAM, {"-DEBUG", "-h"}, 0, "--version", ""},
+      {CLIENT_PROGRAM, {"--version"}, 0, "orvane-client " OV_VERSION "\n", ""},
+      {CLIENT_PROGRAM,
+       {"-platform", "offscreen", "--bogus"},
+       1,
+       "",
+       "orvane-client: Unknown option 'bogus'."},
+      {CLIENT_PROGRAM,
+       {"-platform", "offscreen", "-x-debug", "--connects"},
+       1,
+       "",
+       "Unknown option 'connects'."},
+      {CLIENT_PROGRAM,
+       {"-platform", "offscreen", "-display", ":0", "-geometry", "10x10", "-nograb", "-style", "fusion",
+        "-reverse", "-dEbUg", "/tmp/x-Debug", "--help-all"},
+       0,
+       "-platform",
+       ""},
+      {OVSERVER_PROGRAM, {"--help"}, 0, "--add-user", ""},
+      {OVSERVER_PROGRAM, {"--version"}, 0, "ovserver " OV_VERSION "\n", ""},
+      {OVSERVER_PROGRAM, {"--bogus"}, 1, "", "ovserver: Unknown option 'bogus'."},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.program) + " " + c.arguments.join(' ').toStdString();
+    QProcess run;
+    // No display at all: only the cases that ask for the offscreen platform may start the GUI.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
+    run.setProcessEnvironment(environment);
+    run.start(c.program, c.arguments);
+    if (!run.waitForFinished(kPatienceMs)) {
+      run.kill();
+      run.waitForFinished();
+      ADD_FAILURE() << what << ": still running";
+      continue;
+    }
+    const std::string out = run.readAllStandardOutput().toStdString();
+    const std::string err = run.readAllStandardError().toStdString();
+    EXPECT_EQ(run.exitStatus(), QProcess::NormalExit) << what << "\n" << err;
+    EXPECT_EQ(run.exitCode(), c.exitCode) << what << "\n" << out << err;
+    EXPECT_NE(out.find(c.out), std::string::npos) << what << "\n" << out;
+    EXPECT_NE(err.find(c.err), std::string::npos) << what << "\n" << err;
+    if (c.exitCode != 0) {
+      EXPECT_EQ(out, "") << what;
+    }
+  }
 }
 
 #else

@@ -8,6 +8,7 @@
 #include "ui/client.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_platform.h"
+#include "ui/qt/command_line.h"
 
 int main(int argc, char** argv) {
   // The debug switch is looked for in the whole command line, the program's own path included, before
@@ -18,7 +19,9 @@ int main(int argc, char** argv) {
     commandLine += argv[i];
   }
 
+  ov::command_line::AnswerHelpOrVersion(argc, argv);
   QApplication app(argc, argv);
+  if (const int refused = ov::command_line::RefuseUnknownOptions(); refused >= 0) return refused;
 
   ov::PosixSocketApi sockets;
   ov::QtEventLoop loop;

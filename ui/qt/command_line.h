@@ -1,0 +1,75 @@
+// The client's options beside the debug switch: --help, --version, and a clear refusal of an option that
+// neither the client nor Qt knows.
+#pragma once
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+#include <cstdio>
+
+#ifndef OV_VERSION
+#define OV_VERSION "unknown"
+#endif
+
+namespace ov::command_line {
+
+// Qt's X11 options stay in the arguments when another platform plugin runs (offscreen, Wayland).
+inline void AddOptions(QCommandLineParser& parser) {
+  parser.setApplicationDescription(
+      "Orvane Client: administers Quake game servers through OV servers.\n"
+      "-DEBUG anywhere in the command line, in any letter case, shows the debug pane.\n"
+      "Qt's options (-platform, -display, -style...) are accepted too: see --help-all.");
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  parser.addHelpOption();
+  parser.addVersionOption();
+  for (const char* name : {"display", "geometry", "title", "name", "visual"}) {
+    QCommandLineOption option(name, "", "value");
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(option);
+  }
+  for (const char* name : {"sync", "nograb", "dograb"}) {
+    QCommandLineOption option(name);
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(option);
+  }
+}
+
+// The debug switch is honoured wherever it stands, so an argument that holds it is never an unknown option.
+inline QStringList WithoutDebugSwitch(const QStringList& arguments) {
+  QStringList kept;
+  for (const QString& argument : arguments)
+    if (!argument.contains("-DEBUG", Qt::CaseInsensitive)) kept << argument;
+  return kept;
+}
+
+// Before the application exists: answers --help and --version and ends the program, so neither needs a
+// display (--help-all, which lists Qt's options, is answered once they are known). Returns otherwise.
+inline void AnswerHelpOrVersion(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  QCommandLineParser parser;
+  AddOptions(parser);
+  parser.parse(WithoutDebugSwitch(arguments));  // errors are reported once Qt has taken its own options
+  if (!parser.isSet("help") && !parser.isSet("version")) return;
+  QCoreApplication::setApplicationName("orvane-client");
+  QCoreApplication::setApplicationVersion(OV_VERSION);
+  QCoreApplication core(argc, argv);  // for the program's name in the usage line
+  if (parser.isSet("version")) parser.showVersion();
+  parser.showHelp(0);
+}
+
+// Once QApplication has taken Qt's options out of the arguments: an option left that the client does not
+// know is reported on standard error; the program's exit code then, else -1 and the program runs on.
+inline int RefuseUnknownOptions() {
+  QCommandLineParser parser;
+  AddOptions(parser);
+  const QStringList arguments = WithoutDebugSwitch(QCoreApplication::arguments());
+  if (!parser.parse(arguments)) {
+    std::fprintf(stderr, "orvane-client: %s\n", qPrintable(parser.errorText()));
+    return 1;
+  }
+  if (parser.isSet("help-all")) parser.process(arguments);  // prints the help with Qt's options and exits
+  return -1;
+}
+
+}  // namespace ov::command_line
