@@ -583,6 +583,7 @@ void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
     Present(p.main());
     MainWindow& m = p.main();
     const std::vector<std::pair<const char*, std::function<void()>>> arrangements = {
+        {"as opened", [] {}},
         {"cascade", [&] { m.WindowCascadeItem->trigger(); }},
         {"tile", [&] { m.WindowTileItem->trigger(); }},
         {"minimize all, arrange icons, restore",
@@ -612,6 +613,20 @@ void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
           EXPECT_TRUE(part->isVisible()) << what;
           const QRect inWindow(part->mapTo(console, QPoint(0, 0)), part->size());
           EXPECT_TRUE(console->rect().contains(inWindow)) << what;
+        }
+        // The whole window inside the frame's area, or its title bar's buttons and its input line
+        // cannot be reached.
+        EXPECT_TRUE(m.MdiArea()->viewport()->rect().contains(console->geometry()))
+            << what << " lies outside the frame's area";
+        // Tiling places the windows without overlap: nothing stacked above covers its input line.
+        if (std::string(name) != "tile") continue;
+        const QRect input(console->ConCed->mapTo(m.MdiArea()->viewport(), QPoint(0, 0)),
+                          console->ConCed->size());
+        const QList<QMdiSubWindow*> stack = m.MdiArea()->subWindowList(QMdiArea::StackingOrder);
+        for (qsizetype i = stack.indexOf(console) + 1; i < stack.size(); ++i) {
+          if (stack[i]->isVisible())
+            EXPECT_FALSE(stack[i]->geometry().intersects(input))
+                << what << ": its input line is under " << stack[i]->windowTitle().toStdString();
         }
       }
       EXPECT_EQ(seen, consoles) << name;
