@@ -31,14 +31,8 @@ int LiveQServer(const ServerTables& tables, int ovIndex, int serverId) {
 // find a node that no longer exists.
 template <typename Record>
 void ReleaseSlot(ServersTreeView& tree, Consoles& consoles, Record& record) {
-  if (const int node = record.TreeNode; node != 0) {
-    record.TreeNode = 0;
-    tree.DeleteNode(node);
-  }
-  if (Console* window = record.Window; window != nullptr) {
-    record.Window = nullptr;
-    consoles.MarkDead(*window);
-  }
+  if (const int node = ServerTables::TakeTreeNode(record); node != 0) tree.DeleteNode(node);
+  if (Console* window = ServerTables::TakeWindow(record); window != nullptr) consoles.MarkDead(*window);
   ServerTables::Release(record);
 }
 
@@ -53,7 +47,7 @@ void Registry::OnOVInfo(int socket, const std::string& payload) {
   ov.Info1 = fields[0];
   if (fields.size() > 1) ov.Name = fields[1];
   // A repeated 21 appends another node; the older one stays behind, matched by no slot.
-  ov.TreeNode = tree_.AddNode(0, "[OV]" + ov.Name);
+  ServerTables::SetTreeNode(ov, tree_.AddNode(0, "[OV]" + ov.Name));
 
   selection_.OpenServerWindow(slot, 0);
   sender_.SendControl(socket, 29, "");
@@ -85,7 +79,7 @@ void Registry::OnServerInfo(int socket, const std::string& payload) {
   if (fields.size() > 5) server.ConsoleMode = ParseInt(fields[5], 1);
 
   // Under the OV server's node, or at the top level while the OV server has none.
-  server.TreeNode = tree_.AddNode(tables_.OVServers[slot].TreeNode, "[G]" + server.Title);
+  ServerTables::SetTreeNode(server, tree_.AddNode(tables_.OVServers[slot].TreeNode, "[G]" + server.Title));
   selection_.OpenServerWindow(slot, id);
 }
 

@@ -60,7 +60,7 @@ Console* Selection::OpenWindow(int slot, int serverId) {
       return ov.Window;
     }
     Console& window = consoles_.Create(ConsoleKind::OVServer, slot, 0, 1, "OV Server on " + ov.Name);
-    tables_.OVServers[slot].Window = &window;
+    ServerTables::SetWindow(tables_.OVServers[slot], &window);
     return &window;
   }
 
@@ -74,7 +74,7 @@ Console* Selection::OpenWindow(int slot, int serverId) {
   }
   Console& window =
       consoles_.Create(ConsoleKind::QuakeServer, slot, serverId, server.ConsoleMode, server.Title);
-  tables_.QServers[q].Window = &window;
+  ServerTables::SetWindow(tables_.QServers[q], &window);
   sender_.SendControl(tables_.OVServers[slot].Socket, 42, std::to_string(serverId));
   return &window;
 }

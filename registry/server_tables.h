@@ -2,6 +2,7 @@
 // The two fixed tables of OV servers and Quake servers. Slots 1..20 are handed out; slot 0 never is.
 #include <array>
 #include <string>
+#include <utility>
 
 namespace ov {
 
@@ -55,7 +56,8 @@ class ServerTables {
   // The slot of a socket whose connection is still open (slot found and in use), or -1.
   int LiveSlot(int socket) const;
 
-  // The slot fields (in use, and an OV server's connection) are written here and nowhere else.
+  // The slot fields (in use, an OV server's connection, tree nodes and windows) are written here and
+  // nowhere else.
   void ReleaseOVSlot(int slot) { Release(OVServers[slot]); }
   void ReleaseQSlot(int q) { Release(QServers[q]); }
   template <typename Record>
@@ -73,6 +75,30 @@ class ServerTables {
     OVServers[slot].ConnectError = connectError;
   }
   void MarkNotConnected(int slot) { OVServers[slot].Connected = 0; }
+  // A server's tree node and console window, for OV and Quake slots alike. Take* clears the field and
+  // returns what it held, so the caller can delete the node or mark the window dead after the slot
+  // already forgot it.
+  template <typename Record>
+  static void SetTreeNode(Record& record, int node) {
+    record.TreeNode = node;
+  }
+  template <typename Record>
+  static int TakeTreeNode(Record& record) {
+    return std::exchange(record.TreeNode, 0);
+  }
+  template <typename Record>
+  static void SetWindow(Record& record, Console* window) {
+    record.Window = window;
+  }
+  template <typename Record>
+  static Console* TakeWindow(Record& record) {
+    return std::exchange(record.Window, nullptr);
+  }
+  // Clears the field only while it still points to this window: a newer window may have taken its place.
+  template <typename Record>
+  static void ForgetWindow(Record& record, const Console& window) {
+    if (record.Window == &window) record.Window = nullptr;
+  }
   void MarkClosed(int slot) {
     OVServers[slot].Connected = 0;
     OVServers[slot].Reserved1 = 0;

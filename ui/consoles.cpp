@@ -62,10 +62,10 @@ void Consoles::CloseWindow(Console& window) {
   if (live && slotValid) {
     OVIrec& ov = t.OVServers[window.OVIndex];
     if (window.kind == ConsoleKind::OVServer) {
-      if (ov.Window == &window) ov.Window = nullptr;
+      ServerTables::ForgetWindow(ov, window);
     } else {
       const int q = t.FindQServer(window.OVIndex, window.ServerId);
-      if (q != -1 && t.QServers[q].Window == &window) t.QServers[q].Window = nullptr;
+      if (q != -1) ServerTables::ForgetWindow(t.QServers[q], window);
       sender_.SendControl(ov.Socket, 41, std::to_string(window.ServerId));
     }
   }
