@@ -376,11 +376,25 @@ TEST(MainWindow, WindowCommandsTileMinimiseArrangeAndList) {
   QMdiArea* area = p.main().MdiArea();
   const QList<QMdiSubWindow*> children = area->subWindowList(QMdiArea::CreationOrder);
   ASSERT_EQ(children.size(), 4);
+  const QSize serversSize = children[0]->size();
   p.main().WindowTileItem->trigger();
-  for (int i = 1; i < 4; ++i) {  // stacked, each the full width (the servers window has a fixed size)
-    EXPECT_EQ(children[i]->geometry(), QRect(0, i * (area->viewport()->height() / 4),
-                                             area->viewport()->width(), children[i]->height()));
+  // Two fit one above another: two columns side by side, the servers window at its fixed size, the
+  // console windows filling their half of the width, none over another.
+  const QRect view = area->viewport()->rect();
+  EXPECT_EQ(children[0]->geometry(), QRect(QPoint(0, 0), serversSize));
+  EXPECT_EQ(children[1]->x(), 0);
+  EXPECT_EQ(children[1]->y(), view.height() / 2);
+  EXPECT_EQ(children[2]->pos(), QPoint(view.width() / 2, 0));
+  EXPECT_EQ(children[3]->pos(), QPoint(view.width() / 2, view.height() / 2));
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(view.contains(children[i]->geometry())) << i;
+    EXPECT_GE(children[i]->width(), children[i]->minimumWidth()) << i;
+    EXPECT_GE(children[i]->height(), children[i]->minimumHeight()) << i;
+    for (int j = 0; j < i; ++j)
+      EXPECT_FALSE(children[i]->geometry().intersects(children[j]->geometry())) << i << j;
   }
+  EXPECT_EQ(children[3]->geometry().right(), view.right());
+  EXPECT_EQ(children[3]->geometry().bottom(), view.bottom());
   p.main().WindowMinimizeItem->trigger();
   p.main().WindowArrangeItem->trigger();
   int x = 0;
@@ -620,13 +634,14 @@ void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
             << what << " lies outside the frame's area";
         // Tiling places the windows without overlap: nothing stacked above covers its input line.
         if (std::string(name) != "tile") continue;
-        const QRect input(console->ConCed->mapTo(m.MdiArea()->viewport(), QPoint(0, 0)),
-                          console->ConCed->size());
+        const QRect input(console->Input()->mapTo(m.MdiArea()->viewport(), QPoint(0, 0)),
+                          console->Input()->size());
         const QList<QMdiSubWindow*> stack = m.MdiArea()->subWindowList(QMdiArea::StackingOrder);
         for (qsizetype i = stack.indexOf(console) + 1; i < stack.size(); ++i) {
-          if (stack[i]->isVisible())
+          if (stack[i]->isVisible()) {
             EXPECT_FALSE(stack[i]->geometry().intersects(input))
                 << what << ": its input line is under " << stack[i]->windowTitle().toStdString();
+          }
         }
       }
       EXPECT_EQ(seen, consoles) << name;
