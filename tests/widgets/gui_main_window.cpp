@@ -203,6 +203,20 @@ TEST(MainWindow, DebugSwitchShowsThePaneWithTheLogsLines) {
   p.main().FlushDebugPane();
   EXPECT_EQ(pane->document()->findBlockByNumber(1).text(), "n5");
   EXPECT_EQ(pane->document()->lastBlock().text(), QString("n%1").arg(DebugLog::kMaxLines + 4));
+
+  // Lines of kilobytes each (frames logged whole in debug mode): the pane is bounded by characters as
+  // the log is by bytes, and still ends with the latest line.
+  for (int i = 0; i < 2000; ++i) {
+    p.client.debug.Append(std::to_string(i) + ":" + std::string(5000, 'x'));
+    if (i % 250 == 249) p.main().FlushDebugPane();
+  }
+  const int chars = pane->document()->characterCount();
+  std::cout << "[ figure ] debug pane after 2000 lines of 5000 bytes: " << chars << " characters in "
+            << pane->document()->blockCount() << " lines; the log keeps " << p.client.debug.Bytes()
+            << " bytes in " << p.client.debug.Lines().size() << " lines\n";
+  EXPECT_LE(chars, static_cast<int>(DebugLog::kMaxBytes + DebugLog::kMaxLines + 16));
+  EXPECT_GE(pane->document()->blockCount(), static_cast<int>(p.client.debug.Lines().size()));
+  EXPECT_TRUE(pane->document()->lastBlock().text().startsWith("1999:xxx"));
 }
 
 TEST(MainWindow, ConnectDialogOffersDefaultsOnceAndKeepsWhatTheUserLeft) {

@@ -19,6 +19,9 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -35,7 +38,9 @@ namespace ov {
 
 namespace {
 constexpr int kDebugRedrawMs = 50;
-}
+// The pane holds no more than the log it mirrors: its bytes, a line break after each line, the header.
+constexpr int kDebugPaneChars = static_cast<int>(DebugLog::kMaxBytes + DebugLog::kMaxLines + 16);
+}  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setObjectName("fMain");
@@ -503,6 +508,16 @@ void MainWindow::AppendDebugLines(const DebugLog& log) {
     text += ToQt(lines[i]);
   }
   debugPane_->appendPlainText(text);
+  // Lines of kilobytes each would keep tens of megabytes within the block count: the oldest go.
+  QTextDocument* document = debugPane_->document();
+  const int excess = document->characterCount() - kDebugPaneChars;
+  if (excess > 0) {
+    QTextBlock keep = document->begin();
+    for (int cut = 0; cut < excess && keep != document->lastBlock(); keep = keep.next()) cut += keep.length();
+    QTextCursor cursor(document);
+    cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+  }
   debugShown_ = log.TotalAppended();
   if (atEnd) bar->setValue(bar->maximum());
 }
