@@ -19,6 +19,8 @@
 #include "tests/loopback/it_ui.h"
 #include "ui/qt/console_window.h"
 #include "ui/qt/main_window.h"
+#include "wire/cipher.h"
+#include "wire/payload.h"
 
 namespace ov::it {
 namespace {
@@ -134,6 +136,24 @@ class OvServerEndToEnd : public ::testing::Test {
   std::unique_ptr<LiveProgram> program;
   virtual std::string CommandLine() const { return "/usr/bin/orvane-client"; }
 };
+
+TEST_F(OvServerEndToEnd, ANameOrPasswordThatEnciphersToTheFrameEndStillLogsIn) {
+  // An "l" fifth in a name and an "S" second in a password encipher to 0xFE: the OV server reads an
+  // account message by its fixed width, so such an answer is carried whole.
+  MessageCipher cipher;
+  cipher.BuildMessageKey();
+  for (const auto& [name, password] : {std::pair<std::string, std::string>{"abcdl", "secret"},
+                                       std::pair<std::string, std::string>{"bob", "aSdf"}}) {
+    SCOPED_TRACE(name + " / " + password);
+    const std::string sealed = cipher.EncryptMsg(PadTo8(name) + PadTo16(password));
+    ASSERT_NE(sealed.find('\xFE'), std::string::npos);
+    ASSERT_TRUE(server.AddUser(QString::fromStdString(name), QString::fromStdString(password)));
+    ASSERT_TRUE(LogIn(QString::fromStdString(name), QString::fromStdString(password)));
+    program->SelectNode("[OV]Test OV");
+    program->Main().tbDis->click();
+    ASSERT_TRUE(program->Tree().empty());
+  }
+}
 
 TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitIt) {
   LiveProgram& p = *program;

@@ -203,6 +203,20 @@ TEST(MainWindow, DebugSwitchShowsThePaneWithTheLogsLines) {
   p.main().FlushDebugPane();
   EXPECT_EQ(pane->document()->findBlockByNumber(1).text(), "n5");
   EXPECT_EQ(pane->document()->lastBlock().text(), QString("n%1").arg(DebugLog::kMaxLines + 4));
+
+  // Lines of kilobytes each (frames logged whole in debug mode): the pane is bounded by characters as
+  // the log is by bytes, and still ends with the latest line.
+  for (int i = 0; i < 2000; ++i) {
+    p.client.debug.Append(std::to_string(i) + ":" + std::string(5000, 'x'));
+    if (i % 250 == 249) p.main().FlushDebugPane();
+  }
+  const int chars = pane->document()->characterCount();
+  std::cout << "[ figure ] debug pane after 2000 lines of 5000 bytes: " << chars << " characters in "
+            << pane->document()->blockCount() << " lines; the log keeps " << p.client.debug.Bytes()
+            << " bytes in " << p.client.debug.Lines().size() << " lines\n";
+  EXPECT_LE(chars, static_cast<int>(DebugLog::kMaxBytes + DebugLog::kMaxLines + 16));
+  EXPECT_GE(pane->document()->blockCount(), static_cast<int>(p.client.debug.Lines().size()));
+  EXPECT_TRUE(pane->document()->lastBlock().text().startsWith("1999:xxx"));
 }
 
 TEST(MainWindow, ConnectDialogOffersDefaultsOnceAndKeepsWhatTheUserLeft) {
@@ -376,11 +390,25 @@ TEST(MainWindow, WindowCommandsTileMinimiseArrangeAndList) {
   QMdiArea* area = p.main().MdiArea();
   const QList<QMdiSubWindow*> children = area->subWindowList(QMdiArea::CreationOrder);
   ASSERT_EQ(children.size(), 4);
+  const QSize serversSize = children[0]->size();
   p.main().WindowTileItem->trigger();
-  for (int i = 1; i < 4; ++i) {  // stacked, each the full width (the servers window has a fixed size)
-    EXPECT_EQ(children[i]->geometry(), QRect(0, i * (area->viewport()->height() / 4),
-                                             area->viewport()->width(), children[i]->height()));
+  // Two fit one above another: two columns side by side, the servers window at its fixed size, the
+  // console windows filling their half of the width, none over another.
+  const QRect view = area->viewport()->rect();
+  EXPECT_EQ(children[0]->geometry(), QRect(QPoint(0, 0), serversSize));
+  EXPECT_EQ(children[1]->x(), 0);
+  EXPECT_EQ(children[1]->y(), view.height() / 2);
+  EXPECT_EQ(children[2]->pos(), QPoint(view.width() / 2, 0));
+  EXPECT_EQ(children[3]->pos(), QPoint(view.width() / 2, view.height() / 2));
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(view.contains(children[i]->geometry())) << i;
+    EXPECT_GE(children[i]->width(), children[i]->minimumWidth()) << i;
+    EXPECT_GE(children[i]->height(), children[i]->minimumHeight()) << i;
+    for (int j = 0; j < i; ++j)
+      EXPECT_FALSE(children[i]->geometry().intersects(children[j]->geometry())) << i << j;
   }
+  EXPECT_EQ(children[3]->geometry().right(), view.right());
+  EXPECT_EQ(children[3]->geometry().bottom(), view.bottom());
   p.main().WindowMinimizeItem->trigger();
   p.main().WindowArrangeItem->trigger();
   int x = 0;
@@ -624,9 +652,10 @@ void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
                           console->Input()->size());
         const QList<QMdiSubWindow*> stack = m.MdiArea()->subWindowList(QMdiArea::StackingOrder);
         for (qsizetype i = stack.indexOf(console) + 1; i < stack.size(); ++i) {
-          if (!stack[i]->isVisible()) continue;
-          EXPECT_FALSE(stack[i]->geometry().intersects(input))
-              << what << ": its input line is under " << stack[i]->windowTitle().toStdString();
+          if (stack[i]->isVisible()) {
+            EXPECT_FALSE(stack[i]->geometry().intersects(input))
+                << what << ": its input line is under " << stack[i]->windowTitle().toStdString();
+          }
         }
       }
       EXPECT_EQ(seen, consoles) << name;

@@ -172,6 +172,10 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area) {
                        236 - kFrameHeight + m.top() + m.bottom());
   setMinimumSize(designed);
   resize(designed);
+  // The frame placed it by its size before this one: it goes back inside the frame's area where it can.
+  const QRect inside = area.viewport()->rect();
+  move(std::clamp(x(), 0, std::max(0, inside.width() - width())),
+       std::clamp(y(), 0, std::max(0, inside.height() - height())));
   show();
   if (active && active != this) {
     area.setActiveSubWindow(active);

@@ -19,6 +19,9 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -35,7 +38,9 @@ namespace ov {
 
 namespace {
 constexpr int kDebugRedrawMs = 50;
-}
+// The pane holds no more than the log it mirrors: its bytes, a line break after each line, the header.
+constexpr int kDebugPaneChars = static_cast<int>(DebugLog::kMaxBytes + DebugLog::kMaxLines + 16);
+}  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setObjectName("fMain");
@@ -142,6 +147,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   mdi_->setObjectName("MDIClient");
   mdi_->setBackground(palette().brush(QPalette::Dark));
   mdi_->setActivationOrder(QMdiArea::CreationOrder);
+  // A window that does not fit beside the others (after Tile, or in a small frame) can still be reached.
+  mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   debugPane_ = new QPlainTextEdit(split);
   debugPane_->setObjectName("Memo1");
   debugPane_->setAccessibleName("Debug");
@@ -351,28 +359,49 @@ void MainWindow::mnuKillClick() { emit killRequested(); }
 void MainWindow::WindowCascadeItemClick() { mdi_->cascadeSubWindows(); }
 
 void MainWindow::WindowTileItemClick() {
-  // Horizontal tiling: the windows that are not minimised stacked one above another, each the full
-  // width, above the row of minimised windows.
+  // Horizontal tiling: the windows that are not minimised stacked one above another, above the row of
+  // minimised windows. A console window is not usable below its designed size, so as many as fit one
+  // above another make a column, and the columns stand side by side; a window of fixed size keeps it.
+  // What still does not fit lies beyond the frame's edge, reached by its scroll bars, never overlapped.
   QList<QMdiSubWindow*> tiled;
   int iconRow = 0;
+  int tallest = 1;
   for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder)) {
     if (!w->isVisible()) continue;
     if (w->isMinimized()) {
       iconRow = std::max(iconRow, w->height());
     } else {
       tiled.append(w);
+      tallest = std::max(tallest, w->minimumHeight());
     }
   }
   if (tiled.isEmpty()) return;
+  // Tiles are laid from the frame's corner, not from where the scroll bars were left.
+  mdi_->horizontalScrollBar()->setValue(0);
+  mdi_->verticalScrollBar()->setValue(0);
   const QRect area = mdi_->viewport()->rect();
   const int height = std::max(1, area.height() - iconRow);
-  const int each = height / static_cast<int>(tiled.size());
-  for (int i = 0; i < tiled.size(); ++i) {
-    QMdiSubWindow* w = tiled[i];
-    if (w->isMaximized()) w->showNormal();
-    const int top = i * each;
-    const int h = i + 1 == tiled.size() ? height - top : each;
-    w->setGeometry(0, top, area.width(), h);
+  const int count = static_cast<int>(tiled.size());
+  const int rows = std::min(count, std::max(1, height / tallest));
+  const int columns = (count + rows - 1) / rows;
+  const int columnWidth = std::max(1, area.width() / columns);
+  int left = 0;
+  for (int c = 0; c < columns; ++c) {
+    const int first = c * rows;
+    const int inColumn = std::min(rows, count - first);
+    const int each = height / inColumn;
+    int width = columnWidth;
+    for (int r = 0; r < inColumn; ++r) width = std::max(width, tiled[first + r]->minimumWidth());
+    for (int r = 0; r < inColumn; ++r) {
+      QMdiSubWindow* w = tiled[first + r];
+      if (w->isMaximized()) w->showNormal();
+      const int top = r * each;
+      const int h = r + 1 == inColumn ? std::max(each, height - top) : each;
+      const bool fixed = w->minimumSize() == w->maximumSize();
+      w->setGeometry(
+          QRect(QPoint(left, top), fixed ? w->size() : QSize(width, h).expandedTo(w->minimumSize())));
+    }
+    left += width;
   }
 }
 
@@ -479,6 +508,16 @@ void MainWindow::AppendDebugLines(const DebugLog& log) {
     text += ToQt(lines[i]);
   }
   debugPane_->appendPlainText(text);
+  // Lines of kilobytes each would keep tens of megabytes within the block count: the oldest go.
+  QTextDocument* document = debugPane_->document();
+  const int excess = document->characterCount() - kDebugPaneChars;
+  if (excess > 0) {
+    QTextBlock keep = document->begin();
+    for (int cut = 0; cut < excess && keep != document->lastBlock(); keep = keep.next()) cut += keep.length();
+    QTextCursor cursor(document);
+    cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+  }
   debugShown_ = log.TotalAppended();
   if (atEnd) bar->setValue(bar->maximum());
 }
