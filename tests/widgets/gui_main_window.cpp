@@ -33,6 +33,7 @@
 #include "tests/common/fakes.h"
 #include "ui/qt/connect_dialog.h"
 #include "ui/qt/console_window.h"
+#include "ui/qt/log_view.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_platform.h"
 #include "ui/qt/start_server_dialog.h"
@@ -444,17 +445,17 @@ TEST(Console, LogFollowsTheTextKeepsItsEndAndWaitsWhileMinimised) {
   Served p;
   Console* duel = p.window(7);
   ConsoleWindow* view = p.view(7);
-  QPlainTextEdit* log = view->Log();
+  LogView* log = view->Log();
   auto shown = [&] { return ToQt(duel->log.Text()).replace("\r\n", "\n"); };
   p.Receive(p.socket, test::FrameOf("0007", "one\ntwo\r") + test::FrameOf("0007", "three"));
-  EXPECT_TRUE(ProcessUntil([&] { return log->toPlainText() == "one\ntwo\nthree"; }));
+  EXPECT_TRUE(ProcessUntil([&] { return log->Text() == "one\ntwo\nthree"; }));
 
   std::string burst;  // past the trimming point, many frames at once
   for (int i = 0; i < 3000; ++i) burst += test::FrameOf("0007", "line " + std::to_string(i) + "\n");
   for (int i = 0; i < 20; ++i) burst += test::FrameOf("0007", std::string(150, 'w') + "\n");
   p.Receive(p.socket, burst);
   view->RedrawNow();
-  EXPECT_EQ(log->toPlainText(), shown());
+  EXPECT_EQ(log->Text(), shown());
   QScrollBar* bar = log->verticalScrollBar();
   view->resize(view->width() - 120, view->height());  // long lines rewrap: still at the end
   QApplication::processEvents();
@@ -465,14 +466,14 @@ TEST(Console, LogFollowsTheTextKeepsItsEndAndWaitsWhileMinimised) {
   EXPECT_EQ(bar->value(), 0);
 
   view->showMinimized();
-  const QString before = log->toPlainText();
+  const QString before = log->Text();
   p.Receive(p.socket, test::FrameOf("0007", "while minimised\n"));
   QElapsedTimer wait;
   wait.start();
   while (wait.elapsed() < 3 * ConsoleWindow::kRedrawMs) QApplication::processEvents(QEventLoop::AllEvents, 5);
-  EXPECT_EQ(log->toPlainText(), before);
+  EXPECT_EQ(log->Text(), before);
   view->showNormal();
-  EXPECT_TRUE(ProcessUntil([&] { return log->toPlainText() == shown(); }));
+  EXPECT_TRUE(ProcessUntil([&] { return log->Text() == shown(); }));
 }
 
 TEST(Console, ClosingSends41ButTheProgramsEndSendsNothing) {
@@ -620,13 +621,13 @@ void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
             << what << " lies outside the frame's area";
         // Tiling places the windows without overlap: nothing stacked above covers its input line.
         if (std::string(name) != "tile") continue;
-        const QRect input(console->ConCed->mapTo(m.MdiArea()->viewport(), QPoint(0, 0)),
-                          console->ConCed->size());
+        const QRect input(console->Input()->mapTo(m.MdiArea()->viewport(), QPoint(0, 0)),
+                          console->Input()->size());
         const QList<QMdiSubWindow*> stack = m.MdiArea()->subWindowList(QMdiArea::StackingOrder);
         for (qsizetype i = stack.indexOf(console) + 1; i < stack.size(); ++i) {
-          if (stack[i]->isVisible())
-            EXPECT_FALSE(stack[i]->geometry().intersects(input))
-                << what << ": its input line is under " << stack[i]->windowTitle().toStdString();
+          if (!stack[i]->isVisible()) continue;
+          EXPECT_FALSE(stack[i]->geometry().intersects(input))
+              << what << ": its input line is under " << stack[i]->windowTitle().toStdString();
         }
       }
       EXPECT_EQ(seen, consoles) << name;
