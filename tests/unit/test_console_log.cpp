@@ -40,6 +40,20 @@ TEST(ConsoleLog, TrimsOnlyWhenAnAppendFindsMoreThan15000) {
   EXPECT_EQ(split.Text(), "\n" + std::string(7600, 'b') + "c");
 }
 
+TEST(ConsoleLog, ClearingEmptiesTheLogAsACutAndTrimmingCountsAfresh) {
+  ConsoleLog log;
+  log.Append(std::string(9000, 'a') + "\n", 1);
+  const uint64_t cuts = log.Cuts(), appended = log.Appended();
+  log.Clear();
+  EXPECT_EQ(log.Text(), "");
+  EXPECT_EQ(log.Cuts(), cuts + 9002);  // every byte held, the break's CR LF too
+  EXPECT_EQ(log.Appended(), appended);
+  // 9,000 bytes are gone: the next 15,000 are kept whole before an append cuts.
+  log.Append(std::string(15000, 'b'), 1);
+  log.Append("c", 1);
+  EXPECT_EQ(log.Text(), std::string(15000, 'b') + "c");
+}
+
 TEST(ConsoleLog, AnyModeButOneReplacesTheLog) {
   for (int mode : {2, 0, -1}) {
     ConsoleLog log;
@@ -61,6 +75,7 @@ TEST(ConsoleLog, AViewCatchingUpByTheCountersShowsTheSameText) {
       std::string text(random() % 10 == 0 ? random() % 9000 : random() % 300, 'x');
       for (char& c : text) c = "ab\r\ncdefgh"[random() % 10];
       const int mode = round % 4 == 3 && random() % 10 == 0 ? 2 : 1;
+      if (round % 4 == 2 && random() % 15 == 0) log.Clear();  // the user empties it now and then
       log.Append(text, mode);
       if (random() % 5 != 0 && step != 399) continue;
       if (log.Cuts() != shownCuts) {

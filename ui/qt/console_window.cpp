@@ -10,6 +10,8 @@
 #include <QTabWidget>
 #include <algorithm>
 
+#include "ui/colour_codes.h"
+#include "ui/qt/log_tools.h"
 #include "ui/qt/log_view.h"
 #include "ui/qt/qt_platform.h"
 
@@ -122,11 +124,12 @@ ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidt
   input_->setFont(fixed);
   input_->installEventFilter(this);
   setTabOrder(input_, log_);
+  tools_ = new LogTools(*this, *log_, *input_);
 
   setWidget(clientArea_);
   clientArea_->installEventFilter(this);
   setFocusProxy(input_);
-  setWindowTitle(LiteralTitle(ToQt(window.caption)));
+  setWindowTitle(ShownCaption());
 
   log_->viewport()->installEventFilter(this);
 }
@@ -158,7 +161,17 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area) {
 }
 
 void ConsoleWindow::CaptionChanged() {
-  if (window_) setWindowTitle(LiteralTitle(ToQt(window_->caption)));
+  if (window_) setWindowTitle(ShownCaption());
+}
+
+QString ConsoleWindow::ShownCaption() const {
+  return LiteralTitle(ToQt(colourCodes_ ? StripColourCodes(window_->caption) : window_->caption));
+}
+
+void ConsoleWindow::SetColourCodes(bool on) {
+  colourCodes_ = on;
+  log_->SetColours(on);
+  CaptionChanged();
 }
 
 bool ConsoleWindow::CanDraw() const { return isVisible() && !isMinimized(); }

@@ -17,6 +17,7 @@ class QTabWidget;
 
 namespace ov {
 
+class LogTools;
 class LogView;
 
 // The lines sent from one input line, walked with Up and Down as in any console.
@@ -93,6 +94,9 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   // is next painted. False when it did not redraw.
   bool RedrawIfSeen();
   Console* Window() const { return window_; }
+  // Colour codes on: drawn as colours in the log, hidden in the caption; off, both show the exact text.
+  void SetColourCodes(bool on);
+  LogTools* Tools() const { return tools_; }  // find bar, save, clear and the log's context menu
 
   QTabWidget* pView;
   QWidget* tsCon;
@@ -115,9 +119,12 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   bool CanDraw() const;
   void ApplyLayout();
   bool ConCedKeyPress(int key);
+  QString ShownCaption() const;
 
   LogView* log_;      // ConTxt: the console's text
   QLineEdit* input_;  // ConCed: the line typed to the server
+  LogTools* tools_;
+  bool colourCodes_ = false;
   RedrawPacer& pacer_;
   Console* window_;
   QWidget* clientArea_;
