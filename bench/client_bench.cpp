@@ -1,7 +1,7 @@
 // Figures of the real client, composed as the program composes it (its widgets, its sockets, its event
 // loop) on Qt's offscreen platform:
 //
-//   ov-bench-client flood [--rate R] [--lines N] [--size S] [--ov 20] [--quake 1] [--grid]
+//   ov-bench-client flood [--rate R] [--lines N] [--size S] [--ov 20] [--quake 1] [--grid] [--colours]
 //       the client connects to the flood driver's OV servers, opens their consoles and takes the flood:
 //       lines/s and MB/s taken, how late a 10 ms timer fires meanwhile, CPU time, peak memory, and
 //       whether every window (its log and the text box on screen) ends with what trimming leaves
@@ -26,7 +26,6 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QMdiArea>
-#include <QPlainTextEdit>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -43,6 +42,7 @@
 #include "net/qt/qt_event_loop.h"
 #include "ui/client.h"
 #include "ui/qt/console_window.h"
+#include "ui/qt/log_view.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_platform.h"
 
@@ -61,6 +61,7 @@ struct Options {
   int quakePerOv = 1;
   int seconds = 10;
   bool grid = false;
+  bool colours = false;  // the logs draw colour codes
   int runs = 5;
 };
 
@@ -73,8 +74,8 @@ Options Parse(int argc, char** argv) {
   o.mode = argv[1];
   for (int i = 2; i < argc; i += 2) {
     const std::string a = argv[i];
-    if (a == "--grid") {
-      o.grid = true;
+    if (a == "--grid" || a == "--colours") {
+      (a == "--grid" ? o.grid : o.colours) = true;
       --i;
       continue;
     }
@@ -334,6 +335,10 @@ int Flood(const Options& o) {
       }
     }
   }
+  if (o.colours) {
+    for (const auto& w : client.consoles.Windows())
+      if (auto* v = dynamic_cast<ov::ConsoleWindow*>(w->view)) v->Log()->SetColours(true);
+  }
   Settle(100);
   int seen = 0;
   for (const auto& w : client.consoles.Windows()) {
@@ -385,7 +390,7 @@ int Flood(const Options& o) {
       view->RedrawNow();
       QString shown = ov::ToQt(expected);
       shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-      if (view->Log()->toPlainText() != shown) ++badViews;
+      if (view->Log()->Text() != shown) ++badViews;
     } else {
       ++badViews;
     }
@@ -397,14 +402,15 @@ int Flood(const Options& o) {
   const double lines = static_cast<double>(o.lines) * static_cast<double>(windows);
   const double cpu = CpuSeconds(u1) - CpuSeconds(u0);
   std::printf(
-      "RESULT flood rate=%.0f windows=%zu seen=%d grid=%d lines=%.0f size=%zu seconds=%.3f lines_per_s=%.0f "
+      "RESULT flood rate=%.0f windows=%zu seen=%d grid=%d colours=%d lines=%.0f size=%zu seconds=%.3f "
+      "lines_per_s=%.0f "
       "window_lines_per_s=%.0f mb_per_s=%.2f cpu_s=%.3f cpu_us_per_line=%.3f lag_med_ms=%.2f "
       "lag_p99_ms=%.2f lag_max_ms=%.2f lag_samples=%zu rss_before_mb=%.1f peak_mb=%.1f bad_logs=%d "
       "bad_views=%d stalled=%d driver_cpu_s=%s vcsw=%ld\n",
-      o.rate, windows, seen, o.grid ? 1 : 0, lines, o.size, secs, lines / secs, lines / secs / windows,
-      lines * (o.size + 6) / secs / 1e6, cpu, cpu * 1e6 / lines, l.median, l.p99, l.max, l.samples,
-      rssBefore / 1024.0, peak / 1024.0, badLogs, badViews, stalled ? 1 : 0, DriverValue(d, "cpu_s").c_str(),
-      u1.ru_nvcsw - u0.ru_nvcsw);
+      o.rate, windows, seen, o.grid ? 1 : 0, o.colours ? 1 : 0, lines, o.size, secs, lines / secs,
+      lines / secs / windows, lines * (o.size + 6) / secs / 1e6, cpu, cpu * 1e6 / lines, l.median, l.p99,
+      l.max, l.samples, rssBefore / 1024.0, peak / 1024.0, badLogs, badViews, stalled ? 1 : 0,
+      DriverValue(d, "cpu_s").c_str(), u1.ru_nvcsw - u0.ru_nvcsw);
   return badLogs + badViews + (stalled ? 1 : 0) == 0 ? 0 : 1;
 }
 

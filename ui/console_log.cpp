@@ -72,4 +72,9 @@ void ConsoleLog::Append(std::string_view text, int consoleMode) {
   appended_ += text_.size() - before;
 }
 
+void ConsoleLog::Clear() {
+  cuts_ += text_.size();
+  text_.clear();
+}
+
 }  // namespace ov

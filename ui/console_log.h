@@ -18,6 +18,8 @@ class ConsoleLog {
   // consoleMode 1 appends (trimming first), any other value replaces the log.
   void Append(std::string_view text, int consoleMode);
   const std::string& Text() const { return text_; }
+  // Empties the log at the user's asking: a cut of everything it held, so views start again.
+  void Clear();
 
   // For views that follow the log without redrawing all of it: the number of characters cut from the
   // front or replaced since the log began, and the number appended. A view that has shown up to a

@@ -88,6 +88,7 @@ int main(int argc, char** argv) {
   Spawn(state.map);
   Say("-------------------------------------");
   Say("Type status, map NAME, say TEXT or quit.");
+  Say("^3Orvane ^1stand-in^7 ready on ^2" + state.map);  // in colour codes, as game servers greet
 
   std::string pending;
   auto nextLog = Clock::now() + std::chrono::seconds(interval);

@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 #include <QTreeWidget>
 
+#include "ui/colour_codes.h"
 #include "ui/qt/latin1_text.h"
 
 namespace ov {
@@ -13,6 +14,7 @@ namespace ov {
 namespace {
 
 constexpr int kNodeRole = Qt::UserRole;
+constexpr int kExactTextRole = Qt::UserRole + 1;  // the node's text as the logic gave it
 
 bool Contains(const QTreeWidgetItem* ancestor, const QTreeWidgetItem* item) {
   for (; item != nullptr; item = item->parent()) {
@@ -85,8 +87,9 @@ void ServersWindow::trSvrsDblClick() { emit openRequested(); }
 
 int ServersWindow::AddNode(int parent, const std::string& text) {
   const int node = nextNode_++;
-  auto* item = new QTreeWidgetItem(QStringList(ToQt(text)));
+  auto* item = new QTreeWidgetItem(QStringList(ToQt(hideColourCodes_ ? StripColourCodes(text) : text)));
   item->setData(0, kNodeRole, node);
+  item->setData(0, kExactTextRole, ToQt(text));
   const auto found = items_.find(parent);
   if (parent != 0 && found != items_.end()) {
     found->second->addChild(item);
@@ -95,6 +98,15 @@ int ServersWindow::AddNode(int parent, const std::string& text) {
   }
   items_[node] = item;
   return node;
+}
+
+void ServersWindow::SetColourCodes(bool hidden) {
+  if (hidden == hideColourCodes_) return;
+  hideColourCodes_ = hidden;
+  for (const auto& [node, item] : items_) {
+    const std::string exact = FromQt(item->data(0, kExactTextRole).toString());
+    item->setText(0, ToQt(hidden ? StripColourCodes(exact) : exact));
+  }
 }
 
 void ServersWindow::DeleteNode(int node) {

@@ -28,6 +28,8 @@ class ServersWindow : public QMdiSubWindow, public ServersTreeView {
   int AddNode(int parent, const std::string& text) override;
   void DeleteNode(int node) override;
   int SelectedNode() const override;
+  // Colour codes on: the nodes show their text without the codes; off, exactly as given.
+  void SetColourCodes(bool hidden);
 
   QTreeWidget* Tree() const { return tree_; }  // trSvrs
 
@@ -51,6 +53,7 @@ class ServersWindow : public QMdiSubWindow, public ServersTreeView {
   QWidget* body_ = nullptr;
   std::unordered_map<int, QTreeWidgetItem*> items_;
   int nextNode_ = 1;
+  bool hideColourCodes_ = false;
 };
 
 }  // namespace ov

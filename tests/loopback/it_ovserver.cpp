@@ -18,6 +18,7 @@
 
 #include "tests/loopback/it_ui.h"
 #include "ui/qt/console_window.h"
+#include "ui/qt/log_view.h"
 #include "ui/qt/main_window.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
@@ -167,6 +168,18 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
   EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV", "  [G]Duel"}));
   ASSERT_TRUE(p.LogShows("Duel", "Orvane stand-in dedicated server 1.0"));
   ASSERT_TRUE(p.LogShows("Duel", "[4] e1m1"));
+
+  // Its greeting in colour codes: kept exactly in the log, drawn as colours with the codes hidden when
+  // View > Colour Codes is on.
+  ASSERT_TRUE(p.LogShows("Duel", "^3Orvane ^1stand-in^7 ready on ^2e1m1"));
+  EXPECT_NE(p.Window("Duel")->Window()->log.Text().find("^3Orvane ^1stand-in^7 ready on ^2e1m1\r\n"),
+            std::string::npos);
+  p.Main().ColourCodesItem()->trigger();
+  p.Window("Duel")->RedrawNow();
+  EXPECT_TRUE(p.Window("Duel")->Log()->VisibleRows().contains("Orvane stand-in ready on e1m1"))
+      << p.Window("Duel")->Log()->VisibleRows().join("|").toStdString();
+  EXPECT_TRUE(p.Log(p.Window("Duel")).find("^3Orvane ^1stand-in^7 ready on ^2e1m1\n") != std::string::npos);
+  p.Main().ColourCodesItem()->trigger();
 
   // A typed line reaches the game server's console and its answer comes back.
   LiveProgram::Enter(p.Window("Duel"), "status");

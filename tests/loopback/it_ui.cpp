@@ -20,6 +20,7 @@
 #include "registry/qt/servers_window.h"
 #include "ui/qt/connect_dialog.h"
 #include "ui/qt/console_window.h"
+#include "ui/qt/log_view.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/start_server_dialog.h"
 
@@ -201,7 +202,7 @@ ConsoleWindow* LiveProgram::Window(const QString& caption) const {
   return nullptr;
 }
 
-std::string LiveProgram::Log(ConsoleWindow* window) { return FromQt(window->Log()->toPlainText()); }
+std::string LiveProgram::Log(ConsoleWindow* window) { return FromQt(window->Log()->Text()); }
 
 void LiveProgram::Enter(ConsoleWindow* window, const QString& line) {
   Type(window->Input(), line);
@@ -212,7 +213,7 @@ bool LiveProgram::LogShows(const QString& caption, const QString& text, int pati
   const bool shown = PumpUntil(
       [&] {
         ConsoleWindow* w = Window(caption);
-        return w && w->Log()->toPlainText().contains(text);
+        return w && w->Log()->Text().contains(text);
       },
       patienceMs);
   if (!shown) {

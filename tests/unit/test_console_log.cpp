@@ -1,9 +1,14 @@
-// The console log: line breaks, trimming, replacing, and views that follow it without redrawing all.
+// The console log: line breaks, trimming, replacing, and views that follow it without redrawing all;
+// the colour codes in its lines.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "ui/colour_codes.h"
 #include "ui/console_log.h"
 
 namespace ov {
@@ -35,6 +40,20 @@ TEST(ConsoleLog, TrimsOnlyWhenAnAppendFindsMoreThan15000) {
   EXPECT_EQ(split.Text(), "\n" + std::string(7600, 'b') + "c");
 }
 
+TEST(ConsoleLog, ClearingEmptiesTheLogAsACutAndTrimmingCountsAfresh) {
+  ConsoleLog log;
+  log.Append(std::string(9000, 'a') + "\n", 1);
+  const uint64_t cuts = log.Cuts(), appended = log.Appended();
+  log.Clear();
+  EXPECT_EQ(log.Text(), "");
+  EXPECT_EQ(log.Cuts(), cuts + 9002);  // every byte held, the break's CR LF too
+  EXPECT_EQ(log.Appended(), appended);
+  // 9,000 bytes are gone: the next 15,000 are kept whole before an append cuts.
+  log.Append(std::string(15000, 'b'), 1);
+  log.Append("c", 1);
+  EXPECT_EQ(log.Text(), std::string(15000, 'b') + "c");
+}
+
 TEST(ConsoleLog, AnyModeButOneReplacesTheLog) {
   for (int mode : {2, 0, -1}) {
     ConsoleLog log;
@@ -56,6 +75,7 @@ TEST(ConsoleLog, AViewCatchingUpByTheCountersShowsTheSameText) {
       std::string text(random() % 10 == 0 ? random() % 9000 : random() % 300, 'x');
       for (char& c : text) c = "ab\r\ncdefgh"[random() % 10];
       const int mode = round % 4 == 3 && random() % 10 == 0 ? 2 : 1;
+      if (round % 4 == 2 && random() % 15 == 0) log.Clear();  // the user empties it now and then
       log.Append(text, mode);
       if (random() % 5 != 0 && step != 399) continue;
       if (log.Cuts() != shownCuts) {
@@ -70,6 +90,57 @@ TEST(ConsoleLog, AViewCatchingUpByTheCountersShowsTheSameText) {
       ASSERT_EQ(shown, log.Text()) << "round " << round << " step " << step;
     }
   }
+}
+
+// Lines as servers print them: what each shows, in which colours, and what captions keep.
+TEST(ColourCodes, RunsShownTextAndStripping) {
+  struct Case {
+    std::string line;
+    std::vector<std::pair<std::string, int>> runs;  // shown text and colour, run by run
+    std::string stripped;
+  };
+  const Case cases[] = {
+      {"^1Red^7White", {{"Red", 1}, {"White", 7}}, "RedWhite"},
+      {"plain", {{"plain", kNoColour}}, "plain"},
+      {"^^7", {{"^^7", kNoColour}}, "^^7"},  // a caret pair stays, and starts no code
+      {"^", {{"^", kNoColour}}, "^"},
+      {"a^9b", {{"a^9b", kNoColour}}, "a^9b"},  // only 0-7 are codes
+      {"a^8^", {{"a^8^", kNoColour}}, "a^8^"},
+      {"^0", {}, ""},
+      {"x^2^3y", {{"x", kNoColour}, {"y", 3}}, "xy"},   // a code without text shows nothing
+      {"^2a^2b", {{"a", 2}, {"b", 2}}, "ab"},           // runs never span a hidden code
+      {"^^^1r", {{"^^", kNoColour}, {"r", 1}}, "^^r"},  // after a pair, a caret starts a code again
+      {"^a^5", {{"^a", kNoColour}}, "^a"},
+      {std::string("\xFF^4\x80", 4), {{"\xFF", kNoColour}, {"\x80", 4}}, "\xFF\x80"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::pair<std::string, int>> runs;
+    for (const ColourRun& r : ColourRuns(c.line))
+      runs.emplace_back(c.line.substr(r.begin, r.end - r.begin), r.colour);
+    EXPECT_EQ(runs, c.runs) << c.line;
+    EXPECT_EQ(StripColourCodes(c.line), c.stripped) << c.line;
+    EXPECT_EQ(ShownLength(c.line), c.stripped.size()) << c.line;
+  }
+}
+
+TEST(ColourCodes, EveryColourReadsOnLightAndDarkBackgrounds) {
+  auto luminance = [](uint32_t c) {
+    return 0.2126 * ((c >> 16) & 0xFF) / 255 + 0.7152 * ((c >> 8) & 0xFF) / 255 + 0.0722 * (c & 0xFF) / 255;
+  };
+  EXPECT_EQ(QuakeColour(1), 0xFF0000u);
+  EXPECT_EQ(QuakeColour(3), 0xFFFF00u);
+  for (uint32_t back : {0xFFFFFFu, 0x000000u, 0x202020u, 0xF0F0F0u}) {
+    const uint32_t text = luminance(back) < 0.5 ? 0xFFFFFF : 0x000000;
+    for (int i = 0; i < 8; ++i) {
+      const uint32_t c = ReadableColour(i, back, text);
+      EXPECT_GE(std::abs(luminance(c) - luminance(back)), 0.39) << std::hex << back << " colour " << i;
+    }
+    EXPECT_EQ(ReadableColour(7, back, text), text);  // white is the view's own text colour
+    EXPECT_EQ(ReadableColour(kNoColour, back, text), text);
+  }
+  // Colours that already read keep their hue as the engines have them.
+  EXPECT_EQ(ReadableColour(0, 0xFFFFFF, 0), 0x000000u);
+  EXPECT_EQ(ReadableColour(3, 0x000000, 0xFFFFFF), 0xFFFF00u);
 }
 
 }  // namespace

@@ -5,11 +5,11 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
 #include <functional>
 
 #include "tests/common/fakes.h"
 #include "ui/qt/console_window.h"
+#include "ui/qt/log_view.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_platform.h"
 
@@ -51,7 +51,7 @@ struct Program {
                    : client.tables.QServers[client.tables.FindQServer(slot, id)].Window;
   }
   ConsoleWindow* view(int id) { return dynamic_cast<ConsoleWindow*>(window(id)->view); }
-  QString Shown(int id) { return view(id)->Log()->toPlainText(); }
+  QString Shown(int id) { return view(id)->Log()->Text(); }
 };
 
 // Runs the event loop for the given time, or until done holds (at most two seconds then).

@@ -4,8 +4,13 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,11 +23,14 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
 #include <functional>
@@ -33,9 +41,12 @@
 #include "tests/common/fakes.h"
 #include "ui/qt/connect_dialog.h"
 #include "ui/qt/console_window.h"
+#include "ui/qt/log_tools.h"
+#include "ui/qt/log_view.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_platform.h"
 #include "ui/qt/start_server_dialog.h"
+#include "ui/qt/view_settings.h"
 
 static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
@@ -472,17 +483,17 @@ TEST(Console, LogFollowsTheTextKeepsItsEndAndWaitsWhileMinimised) {
   Served p;
   Console* duel = p.window(7);
   ConsoleWindow* view = p.view(7);
-  QPlainTextEdit* log = view->Log();
+  LogView* log = view->Log();
   auto shown = [&] { return ToQt(duel->log.Text()).replace("\r\n", "\n"); };
   p.Receive(p.socket, test::FrameOf("0007", "one\ntwo\r") + test::FrameOf("0007", "three"));
-  EXPECT_TRUE(ProcessUntil([&] { return log->toPlainText() == "one\ntwo\nthree"; }));
+  EXPECT_TRUE(ProcessUntil([&] { return log->Text() == "one\ntwo\nthree"; }));
 
   std::string burst;  // past the trimming point, many frames at once
   for (int i = 0; i < 3000; ++i) burst += test::FrameOf("0007", "line " + std::to_string(i) + "\n");
   for (int i = 0; i < 20; ++i) burst += test::FrameOf("0007", std::string(150, 'w') + "\n");
   p.Receive(p.socket, burst);
   view->RedrawNow();
-  EXPECT_EQ(log->toPlainText(), shown());
+  EXPECT_EQ(log->Text(), shown());
   QScrollBar* bar = log->verticalScrollBar();
   view->resize(view->width() - 120, view->height());  // long lines rewrap: still at the end
   QApplication::processEvents();
@@ -493,14 +504,193 @@ TEST(Console, LogFollowsTheTextKeepsItsEndAndWaitsWhileMinimised) {
   EXPECT_EQ(bar->value(), 0);
 
   view->showMinimized();
-  const QString before = log->toPlainText();
+  const QString before = log->Text();
   p.Receive(p.socket, test::FrameOf("0007", "while minimised\n"));
   QElapsedTimer wait;
   wait.start();
   while (wait.elapsed() < 3 * ConsoleWindow::kRedrawMs) QApplication::processEvents(QEventLoop::AllEvents, 5);
-  EXPECT_EQ(log->toPlainText(), before);
+  EXPECT_EQ(log->Text(), before);
   view->showNormal();
-  EXPECT_TRUE(ProcessUntil([&] { return log->toPlainText() == shown(); }));
+  EXPECT_TRUE(ProcessUntil([&] { return log->Text() == shown(); }));
+}
+
+QStringList TreeTexts(QTreeWidget* tree) {
+  QStringList texts;
+  for (QTreeWidgetItemIterator it(tree); *it; ++it) texts << (*it)->text(0);
+  return texts;
+}
+
+QStringList WindowList(MainWindow& main) {
+  emit main.mnuWindow->aboutToShow();
+  QStringList listed;
+  for (QAction* a : main.mnuWindow->actions())
+    if (!a->isSeparator() && a->objectName().isEmpty()) listed << a->text();
+  return listed;
+}
+
+// Pixels of the log drawn in a strong red, as "^1" text is drawn.
+int RedPixels(LogView* log) {
+  const QImage shot = log->viewport()->grab().toImage();
+  int red = 0;
+  for (int y = 0; y < shot.height(); ++y)
+    for (int x = 0; x < shot.width(); ++x) {
+      const QColor c = shot.pixelColor(x, y);
+      red += c.red() > 150 && c.green() < 90 && c.blue() < 90;
+    }
+  return red;
+}
+
+TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAndTheWindowList) {
+  const QString file =
+      QSettings(QSettings::NativeFormat, QSettings::UserScope, "Orvane", "orvane-client").fileName();
+  ASSERT_TRUE(file.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << file.toStdString();
+  QDir().mkpath(QFileInfo(file).path());
+  {
+    QFile broken(file);  // a damaged settings file gives the default, without a word
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("\xFF\x01[view\ncolourCodes=banana\n[[[");
+  }
+  Program p;
+  QAction* item = p.main().ColourCodesItem();
+  EXPECT_FALSE(item->isChecked());
+  const int slot = p.Connect("^1Red^7alpha");
+  const int socket = p.Socket(slot);
+  p.Receive(socket, test::FrameOf("1027", "7") +
+                        test::FrameOf("1025", "7" + kSep + kSep + "^3Duel" + kSep + kSep + "1" + kSep + "1"));
+  const std::string line = "^1Red ^2green^7 white\r\n";
+  p.Receive(socket, test::FrameOf("0007", "^1Red ^2green^7 white\n"));
+  auto* duel = dynamic_cast<ConsoleWindow*>(
+      p.client.tables.QServers[p.client.tables.FindQServer(slot, 7)].Window->view);
+  ASSERT_NE(duel, nullptr);
+  duel->RedrawNow();
+  QApplication::processEvents();
+  // Off: everything exactly as sent.
+  EXPECT_EQ(duel->windowTitle(), "^3Duel");
+  EXPECT_TRUE(TreeTexts(p.ui.fSvrs->Tree()).contains("[OV]^1Red^7alpha"));
+  EXPECT_TRUE(WindowList(p.main()).contains("&3 ^3Duel"));
+  EXPECT_TRUE(duel->Log()->VisibleRows().contains("^1Red ^2green^7 white"));
+  EXPECT_EQ(RedPixels(duel->Log()), 0);
+
+  item->trigger();
+  QApplication::processEvents();
+  EXPECT_TRUE(ReadColourCodes());
+  EXPECT_EQ(duel->windowTitle(), "Duel");
+  EXPECT_EQ(TreeTexts(p.ui.fSvrs->Tree()), (QStringList{"[OV]Redalpha", "[G]Duel"}));
+  EXPECT_EQ(WindowList(p.main()), (QStringList{"&1 Servers", "&2 OV Server on Redalpha", "&3 Duel"}));
+  EXPECT_TRUE(duel->Log()->VisibleRows().contains("Red green white"));
+  EXPECT_GT(RedPixels(duel->Log()), 0);
+  // The model and what is copied keep every byte.
+  EXPECT_EQ(duel->Window()->log.Text(), line);
+  duel->Log()->SelectAll();
+  duel->Log()->Copy();
+  EXPECT_EQ(QApplication::clipboard()->text(), "^1Red ^2green^7 white\n");
+  // A window opened now starts with the option as it is.
+  p.Receive(socket, test::FrameOf("1027", "8") + test::FrameOf("1025", "8" + kSep + kSep + "^5Arena" + kSep +
+                                                                           kSep + "1" + kSep + "1"));
+  auto* arena = dynamic_cast<ConsoleWindow*>(
+      p.client.tables.QServers[p.client.tables.FindQServer(slot, 8)].Window->view);
+  ASSERT_NE(arena, nullptr);
+  EXPECT_EQ(arena->windowTitle(), "Arena");
+  EXPECT_TRUE(arena->Log()->Colours());
+  {
+    MainWindow next;  // the next run starts with it on
+    EXPECT_TRUE(next.ColourCodesItem()->isChecked());
+  }
+
+  item->trigger();
+  EXPECT_FALSE(ReadColourCodes());
+  EXPECT_EQ(duel->windowTitle(), "^3Duel");
+  EXPECT_EQ(arena->windowTitle(), "^5Arena");
+  EXPECT_TRUE(TreeTexts(p.ui.fSvrs->Tree()).contains("[OV]^1Red^7alpha"));
+  EXPECT_TRUE(duel->Log()->VisibleRows().contains("^1Red ^2green^7 white"));
+  QFile::remove(file);
+}
+
+// Opens the log's context menu as a right click does and picks the item with this text.
+QStringList PickFromLogMenu(LogView* log, const QString& text) {
+  QStringList items;
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(20, 20),
+                          log->viewport()->mapToGlobal(QPoint(20, 20)));
+  QApplication::sendEvent(log->viewport(), &click);
+  QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  if (!menu) return {"(no menu)"};
+  for (QAction* a : menu->actions())
+    if (!a->isSeparator()) items << a->text();
+  for (QAction* a : menu->actions())
+    if (a->text() == text) {
+      menu->close();
+      a->trigger();
+      break;
+    }
+  return items;
+}
+
+TEST(Console, FindBarSaveAndClearFromTheKeysAndTheLogsMenu) {
+  Served p;
+  ConsoleWindow* duel = p.view(7);
+  LogView* log = duel->Log();
+  p.Receive(p.socket, test::FrameOf("0007", "alpha one\nBeta two\r\nALPHA three\n"));
+  duel->RedrawNow();
+  p.main().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&p.main()));
+  duel->TakeFocus();
+
+  // Ctrl+F in the input line opens the find bar with the focus in it.
+  LogTools* tools = duel->Tools();
+  QTest::keyClick(duel->Input(), Qt::Key_F, Qt::ControlModifier);
+  ASSERT_TRUE(tools->FindBar()->isVisible());
+  EXPECT_TRUE(tools->FindText()->hasFocus());
+  QTest::keyClicks(tools->FindText(), "alpha");
+  std::vector<size_t> found;  // Enter: next, wrapping; Shift+Enter: previous
+  for (auto mod : {Qt::NoModifier, Qt::NoModifier, Qt::NoModifier, Qt::ShiftModifier}) {
+    QTest::keyClick(tools->FindText(), Qt::Key_Return, mod);
+    EXPECT_EQ(log->SelectedText().toLower(), "alpha");
+    found.push_back(log->SelectionBegin());
+  }
+  EXPECT_EQ(found, (std::vector<size_t>{0, 21, 0, 21}));  // "ALPHA" matches too: case ignored by default
+  tools->MatchCase()->click();
+  tools->FindText()->setText("ALPHA");
+  QTest::keyClick(tools->FindText(), Qt::Key_Return);
+  EXPECT_EQ(log->SelectionBegin(), 21u);
+  tools->FindText()->setText("beta two x");
+  tools->FindBar()->findChild<QToolButton*>("findNext")->click();
+  EXPECT_EQ(tools->FindStatus()->text(), "Not found");
+  QTest::keyClick(tools->FindText(), Qt::Key_Escape);
+  EXPECT_FALSE(tools->FindBar()->isVisible());
+  EXPECT_TRUE(duel->Input()->hasFocus());
+
+  // Copy and Select All from the log's menu; the copy has the exact text.
+  EXPECT_EQ(PickFromLogMenu(log, "Select &All"),
+            (QStringList{"&Copy", "Select &All", "&Find…", "&Save Log As…", "C&lear Log"}));
+  PickFromLogMenu(log, "&Copy");
+  EXPECT_EQ(QApplication::clipboard()->text(), "alpha one\nBeta two\nALPHA three\n");
+
+  // Save Log As… writes the bytes the log holds, CR LF breaks included.
+  QTemporaryDir dir;
+  const QString path = dir.filePath("duel.log");
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (!dialog) {
+      modal->close();
+      return;
+    }
+    dialog->selectFile(path);
+    QMetaObject::invokeMethod(dialog, "accept");  // as the Save button does
+  });
+  PickFromLogMenu(log, "&Save Log As…");
+  QFile saved(path);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_EQ(saved.readAll().toStdString(), "alpha one\r\nBeta two\r\nALPHA three\r\n");
+  QString error;
+  EXPECT_FALSE(tools->SaveTo(dir.filePath("missing/duel.log"), error));
+  EXPECT_FALSE(error.isEmpty());
+
+  // Clear Log empties the view and the model; what comes after shows alone.
+  PickFromLogMenu(log, "C&lear Log");
+  EXPECT_EQ(log->Text(), "");
+  EXPECT_EQ(duel->Window()->log.Text(), "");
+  p.Receive(p.socket, test::FrameOf("0007", "after\n"));
+  EXPECT_TRUE(ProcessUntil([&] { return log->Text() == "after\n"; }));
 }
 
 TEST(Console, ClosingSends41ButTheProgramsEndSendsNothing) {

@@ -6,14 +6,13 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMdiArea>
-#include <QPlainTextEdit>
 #include <QPointer>
-#include <QScrollBar>
 #include <QTabWidget>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <algorithm>
 
+#include "ui/colour_codes.h"
+#include "ui/qt/log_tools.h"
+#include "ui/qt/log_view.h"
 #include "ui/qt/qt_platform.h"
 
 namespace ov {
@@ -57,17 +56,6 @@ ConsoleLayout FormResize(int width, int height) {
   l.inputTop = std::max(0, l.pageHeight - 49);
   return l;
 }
-
-namespace {
-
-// The log holds CR LF breaks; the text box takes each as one line break.
-QString ForDisplay(std::string_view text) {
-  QString shown = ToQt(text);
-  shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  return shown;
-}
-
-}  // namespace
 
 // ---- RedrawPacer
 
@@ -126,33 +114,22 @@ ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidt
     fixed.setStyleHint(QFont::TypeWriter);
     fixed.setFixedPitch(true);
   }
-  log_ = new QPlainTextEdit(tsCon);
+  log_ = new LogView(tsCon);
   log_->setObjectName("ConTxt");
   log_->setAccessibleName("Console");
   log_->setFont(fixed);
-  log_->setReadOnly(true);
-  log_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  log_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  log_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  log_->setUndoRedoEnabled(false);
   input_ = new QLineEdit(tsCon);
   input_->setObjectName("ConCed");
   input_->setAccessibleName("Console input");
   input_->setFont(fixed);
   input_->installEventFilter(this);
   setTabOrder(input_, log_);
+  tools_ = new LogTools(*this, *log_, *input_);
 
   setWidget(clientArea_);
   clientArea_->installEventFilter(this);
   setFocusProxy(input_);
-  setWindowTitle(LiteralTitle(ToQt(window.caption)));
-
-  // The log stays at its end while text arrives, until the user scrolls away from the end.
-  QScrollBar* bar = log_->verticalScrollBar();
-  connect(bar, &QScrollBar::rangeChanged, this, &ConsoleWindow::FollowEnd);
-  connect(bar, &QScrollBar::valueChanged, this, [this, bar] {
-    if (!movingView_) followEnd_ = bar->value() >= bar->maximum();
-  });
+  setWindowTitle(ShownCaption());
 
   log_->viewport()->installEventFilter(this);
 }
@@ -188,7 +165,17 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area) {
 }
 
 void ConsoleWindow::CaptionChanged() {
-  if (window_) setWindowTitle(LiteralTitle(ToQt(window_->caption)));
+  if (window_) setWindowTitle(ShownCaption());
+}
+
+QString ConsoleWindow::ShownCaption() const {
+  return LiteralTitle(ToQt(colourCodes_ ? StripColourCodes(window_->caption) : window_->caption));
+}
+
+void ConsoleWindow::SetColourCodes(bool on) {
+  colourCodes_ = on;
+  log_->SetColours(on);
+  CaptionChanged();
 }
 
 bool ConsoleWindow::CanDraw() const { return isVisible() && !isMinimized(); }
@@ -220,35 +207,7 @@ void ConsoleWindow::RedrawNow() {
   waitingForSight_ = false;
   if (!window_ || !dirty_) return;
   dirty_ = false;
-  const ConsoleLog& log = window_->log;
-  QScrollBar* bar = log_->verticalScrollBar();
-  const int keptValue = bar->value();
-  const bool wasMoving = movingView_;
-  movingView_ = true;
-  if (log.Cuts() != shownCuts_) {
-    log_->setPlainText(ForDisplay(log.Text()));
-    if (!followEnd_) bar->setValue(keptValue);
-  } else if (log.Appended() != shownAppended_) {
-    // Nothing was cut since the last redraw: only the new tail is laid out.
-    const size_t tail = static_cast<size_t>(log.Appended() - shownAppended_);
-    const std::string& text = log.Text();
-    QTextCursor cursor(log_->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(ForDisplay(std::string_view(text).substr(text.size() - tail)));
-  }
-  shownCuts_ = log.Cuts();
-  shownAppended_ = log.Appended();
-  if (followEnd_) bar->setValue(bar->maximum());
-  movingView_ = wasMoving;
-}
-
-void ConsoleWindow::FollowEnd() {
-  // The text box lays long lines out lazily, so its range can grow after a redraw: follow it.
-  if (!followEnd_) return;
-  const bool wasMoving = movingView_;
-  movingView_ = true;
-  log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
-  movingView_ = wasMoving;
+  log_->CatchUp(window_->log);
 }
 
 void ConsoleWindow::BringToFront() {
@@ -300,13 +259,9 @@ void ConsoleWindow::showEvent(QShowEvent* event) {
 void ConsoleWindow::ApplyLayout() {
   const ConsoleLayout l =
       FormResize(clientArea_->width() + kFrameWidth, clientArea_->height() + kFrameHeight);
-  const bool wasMoving = movingView_;
-  movingView_ = true;
   pView->setGeometry(3, 1, l.pageWidth, l.pageHeight);
   log_->setGeometry(0, 0, l.logWidth, l.logHeight);
   input_->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
-  movingView_ = wasMoving;
-  FollowEnd();  // rewrapping changes the number of lines
 }
 
 bool ConsoleWindow::ConCedKeyPress(int key) {

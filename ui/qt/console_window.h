@@ -13,10 +13,12 @@
 
 class QLineEdit;
 class QMdiArea;
-class QPlainTextEdit;
 class QTabWidget;
 
 namespace ov {
+
+class LogTools;
+class LogView;
 
 // The lines sent from one input line, walked with Up and Down as in any console.
 class InputHistory {
@@ -92,11 +94,14 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   // is next painted. False when it did not redraw.
   bool RedrawIfSeen();
   Console* Window() const { return window_; }
+  // Colour codes on: drawn as colours in the log, hidden in the caption; off, both show the exact text.
+  void SetColourCodes(bool on);
+  LogTools* Tools() const { return tools_; }  // find bar, save, clear and the log's context menu
 
   QTabWidget* pView;
   QWidget* tsCon;
-  QPlainTextEdit* Log() const { return log_; }  // ConTxt
-  QLineEdit* Input() const { return input_; }   // ConCed
+  LogView* Log() const { return log_; }        // ConTxt
+  QLineEdit* Input() const { return input_; }  // ConCed
 
  signals:
   // Enter in the input line: the whole line, whatever it holds; a dead window sends nothing.
@@ -112,12 +117,14 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
 
  private:
   bool CanDraw() const;
-  void FollowEnd();
   void ApplyLayout();
   bool ConCedKeyPress(int key);
+  QString ShownCaption() const;
 
-  QPlainTextEdit* log_;  // ConTxt: the console's text
-  QLineEdit* input_;     // ConCed: the line typed to the server
+  LogView* log_;      // ConTxt: the console's text
+  QLineEdit* input_;  // ConCed: the line typed to the server
+  LogTools* tools_;
+  bool colourCodes_ = false;
   RedrawPacer& pacer_;
   Console* window_;
   QWidget* clientArea_;
@@ -126,10 +133,6 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   bool dirty_ = false;
   bool requested_ = false;        // waiting for a turn of the pacer
   bool waitingForSight_ = false;  // covered by other windows at its turn: redrawn when next painted
-  bool followEnd_ = true;         // the view keeps to the end of the log
-  bool movingView_ = false;       // the view moves by our own doing, not the user's
-  uint64_t shownCuts_ = 0;
-  uint64_t shownAppended_ = 0;
 };
 
 class OVConsoleWindow : public ConsoleWindow {

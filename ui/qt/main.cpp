@@ -6,9 +6,9 @@
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
 #include "ui/client.h"
+#include "ui/qt/command_line.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_platform.h"
-#include "ui/qt/command_line.h"
 
 int main(int argc, char** argv) {
   // The debug switch is looked for in the whole command line, the program's own path included, before

@@ -32,6 +32,7 @@
 #include "ui/qt/latin1_text.h"
 #include "ui/qt/qt_platform.h"
 #include "ui/qt/start_server_dialog.h"
+#include "ui/qt/view_settings.h"
 #include "wire/payload.h"
 
 namespace ov {
@@ -70,6 +71,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   mnuKill->setVisible(false);
   mnuEKill->setVisible(false);
 
+  AddViewMenu();
   mnuWindow = menuBar()->addMenu("&Window");
   mnuWindow->setObjectName("mnuWindow");
   mnuWindow->menuAction()->setObjectName("mnuWindow");
@@ -197,6 +199,24 @@ QAction* MainWindow::AddItem(QMenu* menu, const char* name, const QString& capti
   action->setStatusTip(hint);
   return action;
 }
+
+void MainWindow::AddViewMenu() {
+  QMenu* view = menuBar()->addMenu("&View");
+  view->setObjectName("mnuView");
+  view->menuAction()->setObjectName("mnuView");
+  view->menuAction()->setStatusTip("How the logs are shown");
+  colourCodesItem_ =
+      AddItem(view, "mnuColourCodes", "&Colour Codes",
+              "Show the colour codes ^0 to ^7 as colours in the logs, and hide them in titles");
+  colourCodesItem_->setCheckable(true);
+  colourCodesItem_->setChecked(ReadColourCodes());
+  connect(colourCodesItem_, &QAction::toggled, this, [this](bool on) {
+    WriteColourCodes(on);
+    emit colourCodesChanged(on);
+  });
+}
+
+bool MainWindow::ColourCodes() const { return colourCodesItem_->isChecked(); }
 
 QPushButton* MainWindow::AddButton(const char* name, const QString& caption) {
   auto* button = new QPushButton(caption, toolBar_);

@@ -71,6 +71,10 @@ class MainWindow : public QMainWindow {
   FlushDebugPane();  // asks for the debug pane to be brought up to the log now (a timer does it otherwise)
   QPlainTextEdit* DebugPane() const { return debugPane_; }  // Memo1
   QAction* CleanupItem() const { return cleanupItem_; }     // Cleanup1
+  // View > Colour Codes: on, colour codes are drawn as colours in the logs and hidden in captions and tree
+  // nodes. Remembered between runs.
+  QAction* ColourCodesItem() const { return colourCodesItem_; }
+  bool ColourCodes() const;
 
  signals:
   // The user's requests and the frame's moments, which the root connects to the client.
@@ -83,6 +87,7 @@ class MainWindow : public QMainWindow {
   void firstShown();
   void closing();           // the frame closes: the program shuts down
   void debugLinesWanted();  // AppendDebugLines, please
+  void colourCodesChanged(bool on);
 
  public:
   QMenu* mnuSys;
@@ -122,6 +127,7 @@ class MainWindow : public QMainWindow {
   QAction* AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint);
   QPushButton* AddButton(const char* name, const QString& caption);
   void FillWindowMenu();
+  void AddViewMenu();
   void ElideStatusText();
 
   QMdiArea* mdi_;
@@ -134,9 +140,10 @@ class MainWindow : public QMainWindow {
   QList<QAction*> windowListActions_;
   QString statusLine_;  // what the bar shows, before eliding
   QTimer debugTimer_;
-  uint64_t debugShown_ = 0;    // debug lines ever appended that the debug pane shows
-  QAction* separator_;         // N1, in the System menu
-  QAction* cleanupItem_;       // Cleanup1: close the dead console windows
+  uint64_t debugShown_ = 0;  // debug lines ever appended that the debug pane shows
+  QAction* separator_;       // N1, in the System menu
+  QAction* cleanupItem_;     // Cleanup1: close the dead console windows
+  QAction* colourCodesItem_ = nullptr;
   QWidget* toolBar_;           // SpeedPanel
   QPlainTextEdit* debugPane_;  // Memo1
 };

@@ -124,6 +124,15 @@ void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts) {
   QObject::connect(&dialog, &LoginDialog::dismissed, &dialog, [&prompts] { prompts.Dismiss(); });
 }
 
+void ConnectColourCodes(MainWindow& main, ServersWindow& servers) {
+  servers.SetColourCodes(main.ColourCodes());
+  QObject::connect(&main, &MainWindow::colourCodesChanged, &servers, [&main, &servers](bool on) {
+    servers.SetColourCodes(on);
+    for (QMdiSubWindow* w : main.MdiArea()->subWindowList())
+      if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->SetColourCodes(on);
+  });
+}
+
 void ConnectServersWindow(ServersWindow& window, Selection& selection) {
   QObject::connect(&window, &ServersWindow::selectionChanged, &window,
                    [&selection] { selection.UpdateSelection(); });
@@ -137,7 +146,9 @@ void ConnectServersWindow(ServersWindow& window, Selection& selection) {
 
 bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
   desktop_->SetTimerHandler([&client] { client.status.OnTimer(); });
-  windows_->SetViewHandler([&client](ConsoleWindow& view) {
+  MainWindow& frame = *fMain;
+  windows_->SetViewHandler([&client, &frame](ConsoleWindow& view) {
+    view.SetColourCodes(frame.ColourCodes());
     QObject::connect(
         &view, &ConsoleWindow::lineEntered, &view,
         [&client](Console* window, const std::string& line) { client.consoles.SendLine(*window, line); });
@@ -180,6 +191,7 @@ bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
   ConnectLoginDialog(*PWDlg, client.prompts);
   ConnectServersWindow(*fSvrs, client.selection);
   fMain->AddConsoleWindow(fSvrs);  // a child of the frame, visible at once
+  ConnectColourCodes(*fMain, *fSvrs);
 
   StartServerDialog& start = *fStart;
   QObject::connect(&start, &StartServerDialog::hostsRequested, &start,

@@ -37,6 +37,8 @@ inline QString ShownTitle(QString title) {
 // What the login dialog's answers and the servers window's requests go to.
 void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts);
 void ConnectServersWindow(ServersWindow& window, Selection& selection);
+// View > Colour Codes reaches the tree and every console window, open or opened later.
+void ConnectColourCodes(MainWindow& main, ServersWindow& servers);
 
 class QtDesktop : public Desktop {
  public:

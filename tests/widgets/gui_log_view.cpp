@@ -1,0 +1,206 @@
+// The log view on the offscreen platform: it shows exactly the log's text after appends and cuts,
+// follows the end until scrolled up, selects and copies the exact bytes with mouse and keyboard, finds
+// text, draws colour codes as colours and gives its text to assistive technology.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <random>
+#include <string>
+
+#include "ui/console_log.h"
+#include "ui/qt/log_view.h"
+
+namespace ov {
+namespace {
+
+QString Shown(const std::string& logText) {
+  QString s = QString::fromLatin1(logText.data(), static_cast<qsizetype>(logText.size()));
+  s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  return s;
+}
+
+struct Viewed {
+  ConsoleLog log;
+  LogView view;
+  Viewed() {
+    view.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    view.resize(320, 180);
+    view.show();
+    QApplication::processEvents();
+  }
+  void Append(const std::string& text) {
+    log.Append(text, 1);
+    view.CatchUp(log);
+  }
+  int CellWidth() const { return QFontMetrics(view.font()).horizontalAdvance(QLatin1Char('M')); }
+  int RowHeight() const { return QFontMetrics(view.font()).lineSpacing(); }
+  QPoint Cell(int column, int row) const {
+    return {column * CellWidth() + 1, row * RowHeight() + RowHeight() / 2};
+  }
+  void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, at, view.viewport()->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(view.viewport(), &e);
+  }
+  void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent e(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(&view, &e);
+  }
+};
+
+TEST(LogView, ShowsExactlyTheLogThroughAppendsAndCutsAndFollowsTheEnd) {
+  Viewed v;
+  std::mt19937 random(7);
+  for (int step = 0; step < 300; ++step) {
+    std::string text = "line " + std::to_string(step) + std::string(random() % 120, 'x');
+    text += step % 7 == 0 ? "\r" : "\n";
+    if (random() % 50 == 0) {
+      v.log.Append(text, 2);  // replaced
+      v.view.CatchUp(v.log);
+    } else {
+      v.Append(text);
+    }
+    ASSERT_EQ(v.view.Text(), Shown(v.log.Text())) << "step " << step;
+  }
+  ASSERT_GT(v.log.Cuts(), 0u);
+  // At the end: the last row drawn is the (empty) line after the last break, the one above ends it.
+  v.Append("tail without break");
+  const QStringList rows = v.view.VisibleRows();
+  ASSERT_GE(rows.size(), 2);
+  EXPECT_EQ(rows.last(), "tail without break");
+  EXPECT_TRUE(v.view.FollowsEnd());
+  EXPECT_EQ(v.view.verticalScrollBar()->value(), v.view.verticalScrollBar()->maximum());
+  // Long lines wrap: no row is wider than the view.
+  for (const QString& row : rows) EXPECT_LE(row.size() * v.CellWidth(), v.view.viewport()->width());
+}
+
+TEST(LogView, ScrolledUpStaysOnItsTextThroughAppendsAndCuts) {
+  Viewed v;
+  for (int i = 0; i < 1600; ++i) v.Append("row " + std::to_string(i) + "\n");
+  QScrollBar* bar = v.view.verticalScrollBar();
+  bar->setValue(bar->maximum() - 3);  // the user scrolls up a little
+  EXPECT_FALSE(v.view.FollowsEnd());
+  const QString top = v.view.VisibleRows().first();
+  const uint64_t cutsBefore = v.log.Cuts();
+  for (int i = 1600; i < 1800; ++i) v.Append("row " + std::to_string(i) + "\n");  // a cut happens meanwhile
+  ASSERT_GT(v.log.Cuts(), cutsBefore);
+  ASSERT_NE(v.log.Text().find(top.toStdString() + "\r\n"), std::string::npos);
+  EXPECT_FALSE(v.view.FollowsEnd());
+  EXPECT_EQ(v.view.VisibleRows().first(), top);
+  bar->setValue(bar->maximum());  // back at the end: follows again
+  EXPECT_TRUE(v.view.FollowsEnd());
+  v.Append("last\n");
+  EXPECT_EQ(v.view.VisibleRows().at(v.view.VisibleRows().size() - 2), "last");
+}
+
+TEST(LogView, MouseAndKeyboardSelectionCopiesTheExactBytes) {
+  Viewed v;
+  v.view.SetColours(true);
+  v.Append("^1Red^7White \xE9t\xE9\nsecond line\nthird");
+  v.view.verticalScrollBar()->setValue(0);
+  // Drag from the first row's fourth shown character to the second row's third: the code in between
+  // is copied, hidden as it is, and the break is one line feed.
+  v.Mouse(QEvent::MouseButtonPress, v.Cell(3, 0), Qt::LeftButton);
+  v.Mouse(QEvent::MouseMove, v.Cell(2, 1), Qt::LeftButton);
+  v.Mouse(QEvent::MouseButtonRelease, v.Cell(2, 1), Qt::NoButton);
+  EXPECT_EQ(v.view.SelectedText(), QString::fromLatin1("^7White \xE9t\xE9\nse"));
+  QApplication::clipboard()->clear();
+  v.Key(Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1("^7White \xE9t\xE9\nse"));
+
+  // From a click at the start of the second row: Shift+Right twice and Shift+Down.
+  v.Mouse(QEvent::MouseButtonPress, v.Cell(0, 1), Qt::LeftButton);
+  v.Mouse(QEvent::MouseButtonRelease, v.Cell(0, 1), Qt::NoButton);
+  v.Key(Qt::Key_Right, Qt::ShiftModifier);
+  v.Key(Qt::Key_Right, Qt::ShiftModifier);
+  v.Key(Qt::Key_Down, Qt::ShiftModifier);
+  EXPECT_EQ(v.view.SelectedText(), "second line\nth");
+  v.Key(Qt::Key_A, Qt::ControlModifier);
+  v.Key(Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(),
+            QString::fromLatin1("^1Red^7White \xE9t\xE9\nsecond line\nthird"));
+}
+
+TEST(LogView, FindWrapsAndIgnoresCaseUnlessAsked) {
+  Viewed v;
+  v.Append("Alpha one\n");
+  for (int i = 0; i < 200; ++i) v.Append("filler " + std::to_string(i) + "\n");
+  v.Append("ALPHA two\nend");
+  const size_t second = v.log.Text().find("ALPHA");
+  EXPECT_TRUE(v.view.Find("alpha"));  // from the end: wraps to the first
+  EXPECT_EQ(v.view.SelectionBegin(), 0u);
+  EXPECT_EQ(v.view.SelectedText(), "Alpha");
+  EXPECT_EQ(v.view.verticalScrollBar()->value(), 0);  // scrolled to it
+  EXPECT_FALSE(v.view.FollowsEnd());
+  EXPECT_TRUE(v.view.Find("alpha"));
+  EXPECT_EQ(v.view.SelectionBegin(), second);
+  EXPECT_TRUE(v.view.Find("alpha"));  // wraps again
+  EXPECT_EQ(v.view.SelectionBegin(), 0u);
+  EXPECT_TRUE(v.view.Find("alpha", true));  // backwards, wrapping to the last
+  EXPECT_EQ(v.view.SelectionBegin(), second);
+  EXPECT_TRUE(v.view.Find("alpha", true));
+  EXPECT_EQ(v.view.SelectionBegin(), 0u);
+  EXPECT_FALSE(v.view.Find("alpha", false, Qt::CaseSensitive));
+  EXPECT_TRUE(v.view.Find("ALPHA", false, Qt::CaseSensitive));
+  EXPECT_EQ(v.view.SelectionBegin(), second);
+  const QStringList rows = v.view.VisibleRows();
+  EXPECT_TRUE(rows.contains("ALPHA two"));
+  EXPECT_FALSE(v.view.Find("nowhere"));
+  EXPECT_FALSE(v.view.Find(QString(QChar(0x263A))));
+}
+
+TEST(LogView, ColoursHideTheCodesAndDrawTheColours) {
+  Viewed v;
+  v.view.setStyleSheet("");
+  QPalette p = v.view.palette();
+  p.setColor(QPalette::Base, Qt::white);
+  p.setColor(QPalette::Text, Qt::black);
+  v.view.setPalette(p);
+  v.Append("^1RRRRRRRRRR ^^7 a^9b\nnext");
+  v.view.verticalScrollBar()->setValue(0);
+  EXPECT_EQ(v.view.VisibleRows().first(), "^1RRRRRRRRRR ^^7 a^9b");
+  auto reddish = [&] {
+    const QImage image = v.view.viewport()->grab().toImage();
+    int count = 0;
+    for (int y = 0; y < v.RowHeight(); ++y)
+      for (int x = 0; x < image.width(); ++x) {
+        const QColor c = image.pixelColor(x, y);
+        count += c.red() > 120 && c.green() < 80 && c.blue() < 80;
+      }
+    return count;
+  };
+  EXPECT_EQ(reddish(), 0);
+  v.view.SetColours(true);
+  EXPECT_EQ(v.view.VisibleRows().first(), "RRRRRRRRRR ^^7 a^9b");
+  EXPECT_GT(reddish(), 10);
+  EXPECT_EQ(v.view.Text(), "^1RRRRRRRRRR ^^7 a^9b\nnext");  // the text stays exact
+}
+
+TEST(LogView, AssistiveTechnologyReadsTheTextAndSelection) {
+  Viewed v;
+  v.view.setAccessibleName("Console");
+  v.Append("first\nsecond\nthird");
+  QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&v.view);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->text(QAccessible::Name), "Console");
+  QAccessibleTextInterface* t = a->textInterface();
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->characterCount(), 18);
+  EXPECT_EQ(t->text(0, 18), "first\nsecond\nthird");
+  t->setSelection(0, 6, 15);  // character offsets: "second\nth"
+  EXPECT_EQ(v.view.SelectedText(), "second\nth");
+  int start = -1, end = -1;
+  t->selection(0, &start, &end);
+  EXPECT_EQ(start, 6);
+  EXPECT_EQ(end, 15);
+  EXPECT_TRUE(a->state().readOnly);
+}
+
+}  // namespace
+}  // namespace ov

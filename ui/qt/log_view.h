@@ -1,0 +1,108 @@
+#pragma once
+// A console log on screen: a read-only, selectable view of a log's text that draws only the rows it
+// shows. It keeps a copy of the text with an index of its lines, brought up to date from the log's
+// counters (an append indexes the new tail only, a cut re-indexes), and wraps lines at the view's width
+// in a monospaced grid, so a redraw costs the visible rows whatever the log holds. Bytes are shown as
+// Latin-1; control characters show as a middle dot, and copies give the exact bytes.
+#include <QAbstractScrollArea>
+#include <QRawFont>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ov {
+
+class ConsoleLog;
+
+class LogView : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  explicit LogView(QWidget* parent = nullptr);
+
+  // Brings the view up to the log: the new tail when nothing was cut since the last call, else all.
+  void CatchUp(const ConsoleLog& log);
+  // Shows the codes "^0".."^7" as colours and hides them, or shows the text as it is.
+  void SetColours(bool on);
+  bool Colours() const { return colours_; }
+
+  // The text held, as copied: Latin-1, each CR LF as one "\n".
+  QString Text() const;
+  // The rows drawn now, top to bottom, as shown (codes hidden when colours are on).
+  QStringList VisibleRows() const;
+  // Whether the view keeps to the end of the text as it grows; scrolling up stops it, back down resumes.
+  bool FollowsEnd() const { return followEnd_; }
+
+  // The selection as byte offsets into the text, begin <= end.
+  size_t SelectionBegin() const { return std::min(anchor_, cursor_); }
+  size_t SelectionEnd() const { return std::max(anchor_, cursor_); }
+  QString SelectedText() const;
+  void Select(size_t begin, size_t end);
+  void SelectAll();
+  void Copy() const;
+
+  // Finds text after the selection (or before it), wrapping at the end, selects the match and scrolls
+  // to it. Case-insensitive unless asked. Looks at the exact text, codes included. False if none.
+  bool Find(const QString& needle, bool backward = false, Qt::CaseSensitivity cs = Qt::CaseInsensitive);
+
+  // For the accessibility interface: character offsets in Text() and byte offsets in the text.
+  int CharOffset(size_t byte) const;
+  size_t ByteOffset(int chars) const;
+  void ScrollToByte(size_t byte);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+
+ private:
+  struct Line {
+    size_t begin, end;  // bytes of the line, its break excluded
+  };
+  struct Cell {
+    size_t byte;
+    int colour;
+  };
+
+  void IndexFrom(size_t lineIndex);  // re-indexes the lines from this one to the text's end
+  void Rewrap();                     // the rows of every line, after a change of width or colours
+  int RowsOf(const Line& line) const;
+  size_t ShownLength(const Line& line) const;
+  void ShownCells(const Line& line, size_t from, size_t to, std::vector<Cell>& cells) const;
+  size_t ShownToByte(size_t lineIndex, size_t column) const;
+  size_t ByteToShown(size_t lineIndex, size_t byte) const;
+  size_t LineOf(size_t byte) const;
+  size_t LineAtRow(int row) const;
+  int RowOfByte(size_t byte) const;
+  size_t HitTest(const QPoint& point) const;
+  int VisibleRowCount() const;
+  void UpdateScrollBar();
+  void SetTopRow(int row);
+  void MoveCursor(size_t to, bool extend);
+  void UpdateMetrics();
+
+  std::string text_;
+  std::vector<Line> lines_{Line{0, 0}};
+  std::vector<int> firstRow_{0, 1};  // the first row of each line, then the number of rows
+  int columns_ = 80;
+  int cellWidth_ = 8, rowHeight_ = 16, ascent_ = 12;
+  QRawFont rawFont_;
+  std::array<quint32, 256> glyphs_{};
+  bool colours_ = false;
+  bool followEnd_ = true;
+  bool movingView_ = false;  // the view moves by our own doing, not the user's
+  bool selecting_ = false;
+  size_t anchor_ = 0, cursor_ = 0;
+  uint64_t shownCuts_ = 0, shownAppended_ = 0;
+};
+
+}  // namespace ov
