@@ -9,6 +9,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <algorithm>
 
 #include "ui/colour_codes.h"
@@ -80,6 +82,40 @@ class LogViewAccessible : public QAccessibleWidget, public QAccessibleTextInterf
   }
 };
 
+// A scroll bar that repaints only when what it draws changes. A log that follows its end changes its
+// range and value at every redraw, yet the slider (shortest, at the bottom) mostly stays where it was;
+// repainting a styled bar each time cost more than drawing the log. Between Hold and Release the changes
+// are taken without repainting, and Release repaints once if the bar looks different.
+class QuietScrollBar : public QScrollBar {
+ public:
+  QuietScrollBar() : QScrollBar(Qt::Vertical) {}
+  void Hold() { held_ = true; }
+  void Release() {
+    held_ = false;
+    if (Look() != drawn_) update();
+  }
+
+ protected:
+  void sliderChange(SliderChange change) override {
+    if (!held_) QScrollBar::sliderChange(change);
+  }
+  void paintEvent(QPaintEvent* event) override {
+    drawn_ = Look();
+    QScrollBar::paintEvent(event);
+  }
+
+ private:
+  // The slider's rectangle, and whether the bar is at either end (the arrows' look may depend on it).
+  std::array<int, 6> Look() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    const QRect r = style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+    return {r.y(), r.height(), r.x(), r.width(), value() == minimum(), value() == maximum()};
+  }
+  bool held_ = false;
+  std::array<int, 6> drawn_{};
+};
+
 QAccessibleInterface* LogViewFactory(const QString& className, QObject* object) {
   if (className == QLatin1String("ov::LogView") && object && object->isWidgetType())
     return new LogViewAccessible(static_cast<LogView*>(object));
@@ -96,6 +132,7 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
   (void)factoryInstalled;
   setFocusPolicy(Qt::StrongFocus);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBar(new QuietScrollBar);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setBackgroundRole(QPalette::Base);
@@ -332,13 +369,15 @@ bool LogView::Find(const QString& needle, bool backward, Qt::CaseSensitivity cs)
 int LogView::VisibleRowCount() const { return std::max(1, viewport()->height() / rowHeight_); }
 
 void LogView::UpdateScrollBar() {
-  QScrollBar* bar = verticalScrollBar();
+  auto* bar = static_cast<QuietScrollBar*>(verticalScrollBar());
   const bool wasMoving = movingView_;
   movingView_ = true;
+  bar->Hold();
   bar->setRange(0, std::max(0, firstRow_.back() - VisibleRowCount()));
   bar->setPageStep(VisibleRowCount());
   bar->setSingleStep(1);
   if (followEnd_) bar->setValue(bar->maximum());
+  bar->Release();
   movingView_ = wasMoving;
 }
 
