@@ -136,7 +136,10 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setBackgroundRole(QPalette::Base);
-  viewport()->setAutoFillBackground(false);  // paintEvent fills only what it draws on
+  viewport()->setAutoFillBackground(false);
+  // paintEvent fills all of the viewport, so the widgets beneath it (the window's frame and title among
+  // them) are not painted first at every redraw.
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
     if (!movingView_) followEnd_ = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
   });
