@@ -99,6 +99,46 @@ TEST(LogView, ScrolledUpStaysOnItsTextThroughAppendsAndCuts) {
   EXPECT_EQ(v.view.VisibleRows().at(v.view.VisibleRows().size() - 2), "last");
 }
 
+// Counts the paints a widget gets.
+struct PaintCounter : QObject {
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    paints += event->type() == QEvent::Paint;
+    return false;
+  }
+};
+
+TEST(LogView, ScrollBarRepaintsWhenItsSliderMovesAndOnlyThen) {
+  Viewed v;
+  for (int i = 0; i < 1600; ++i) v.Append("row " + std::to_string(i) + "\n");
+  QScrollBar* bar = v.view.verticalScrollBar();
+  PaintCounter counter;
+  bar->installEventFilter(&counter);
+  QApplication::processEvents();
+  counter.paints = 0;
+  // Following the end of a long log, the shortest slider stays at the bottom: nothing to repaint.
+  for (int i = 0; i < 20; ++i) {
+    v.Append("more " + std::to_string(i) + "\n");
+    QApplication::processEvents();
+  }
+  EXPECT_EQ(counter.paints, 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  // Scrolled to the middle, the same appends move the slider up: each catch-up repaints the bar.
+  bar->setValue(bar->maximum() / 2);
+  QApplication::processEvents();
+  counter.paints = 0;
+  v.Append(std::string(40, '\n'));
+  QApplication::processEvents();
+  EXPECT_GE(counter.paints, 1);
+  // Back at the end: the slider moves down, so the bar repaints.
+  counter.paints = 0;
+  v.Key(Qt::Key_End, Qt::ControlModifier);
+  v.Append("last\n");
+  QApplication::processEvents();
+  EXPECT_GE(counter.paints, 1);
+  EXPECT_EQ(bar->value(), bar->maximum());
+}
+
 TEST(LogView, MouseAndKeyboardSelectionCopiesTheExactBytes) {
   Viewed v;
   v.view.SetColours(true);
