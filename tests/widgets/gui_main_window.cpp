@@ -620,8 +620,8 @@ void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
             << what << " lies outside the frame's area";
         // Tiling places the windows without overlap: nothing stacked above covers its input line.
         if (std::string(name) != "tile") continue;
-        const QRect input(console->ConCed->mapTo(m.MdiArea()->viewport(), QPoint(0, 0)),
-                          console->ConCed->size());
+        const QRect input(console->Input()->mapTo(m.MdiArea()->viewport(), QPoint(0, 0)),
+                          console->Input()->size());
         const QList<QMdiSubWindow*> stack = m.MdiArea()->subWindowList(QMdiArea::StackingOrder);
         for (qsizetype i = stack.indexOf(console) + 1; i < stack.size(); ++i) {
           if (stack[i]->isVisible())

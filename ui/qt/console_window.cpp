@@ -1,11 +1,13 @@
 #include "ui/qt/console_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScrollBar>
@@ -155,6 +157,33 @@ ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidt
   });
 
   log_->viewport()->installEventFilter(this);
+  SetUpServerExtras();
+}
+
+void ConsoleWindow::SetUpServerExtras() {
+  // Two servers of one name are told apart by where their connections go.
+  if (!window_->where.address.empty()) setToolTip(ToQt(window_->where.Text()));
+  reconnect_ = new QAction("&Reconnect", this);
+  reconnect_->setObjectName("mnuReconnect");
+  reconnect_->setStatusTip("Connect again to this OV server");
+  reconnect_->setVisible(false);
+  systemMenu()->addSeparator();
+  systemMenu()->addAction(reconnect_);
+  connect(reconnect_, &QAction::triggered, this, &ConsoleWindow::RequestReconnect);
+  connect(this, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates, Qt::WindowStates now) {
+    if (now & Qt::WindowActive) unseen_ = false;
+  });
+}
+
+bool ConsoleWindow::CanReconnect() const {
+  return window_ && window_->kind == ConsoleKind::OVServer && window_->IsDead() &&
+         !window_->where.address.empty();
+}
+
+void ConsoleWindow::RequestReconnect() {
+  if (!CanReconnect()) return;
+  const Endpoint where = window_->where;  // the window may go while the connection is made
+  emit reconnectRequested(where);
 }
 
 ConsoleWindow::~ConsoleWindow() {
@@ -185,12 +214,14 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area) {
 
 void ConsoleWindow::CaptionChanged() {
   if (window_) setWindowTitle(LiteralTitle(ToQt(window_->caption)));
+  reconnect_->setVisible(CanReconnect());
 }
 
 bool ConsoleWindow::CanDraw() const { return isVisible() && !isMinimized(); }
 
 void ConsoleWindow::LogChanged() {
   dirty_ = true;
+  if (!(windowState() & Qt::WindowActive)) unseen_ = true;
   // A hidden or covered log catches up when it shows again.
   if (requested_ || waitingForSight_ || !CanDraw()) return;
   requested_ = true;

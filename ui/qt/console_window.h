@@ -11,6 +11,7 @@
 
 #include "ui/consoles.h"
 
+class QAction;
 class QLineEdit;
 class QMdiArea;
 class QPlainTextEdit;
@@ -93,6 +94,13 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   bool RedrawIfSeen();
   Console* Window() const { return window_; }
 
+  // A dead OV server's window can connect again to where its connection went.
+  bool CanReconnect() const;
+  void RequestReconnect();                               // emits reconnectRequested when it can
+  QAction* ReconnectItem() const { return reconnect_; }  // in the window's own menu
+  // Text arrived since the window was last the active one; cleared when it becomes active.
+  bool HasUnseenText() const { return unseen_; }
+
   QTabWidget* pView;
   QWidget* tsCon;
   QPlainTextEdit* Log() const { return log_; }  // ConTxt
@@ -103,6 +111,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   void lineEntered(ov::Console* window, const std::string& line);
   void closing(ov::Console* window);  // the user closed it: the model goes after this
   void notLatin1();                   // a line was refused: it holds a character beyond Latin-1
+  void reconnectRequested(const ov::Endpoint& where);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -114,6 +123,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   bool CanDraw() const;
   void FollowEnd();
   void ApplyLayout();
+  void SetUpServerExtras();  // the address tooltip, Reconnect, the unseen-text mark
   bool ConCedKeyPress(int key);
 
   QPlainTextEdit* log_;  // ConTxt: the console's text
@@ -123,6 +133,8 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   QWidget* clientArea_;
   int designWidth_;
   InputHistory history_;
+  QAction* reconnect_ = nullptr;
+  bool unseen_ = false;
   bool dirty_ = false;
   bool requested_ = false;        // waiting for a turn of the pacer
   bool waitingForSight_ = false;  // covered by other windows at its turn: redrawn when next painted
