@@ -170,9 +170,19 @@ void ConsoleWindow::SetUpServerExtras() {
   systemMenu()->addSeparator();
   systemMenu()->addAction(reconnect_);
   connect(reconnect_, &QAction::triggered, this, &ConsoleWindow::RequestReconnect);
-  connect(this, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates, Qt::WindowStates now) {
-    if (now & Qt::WindowActive) unseen_ = false;
+  // What the log had taken when the window last became active or stopped being so: text beyond it,
+  // while not active, has not been seen.
+  connect(this, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates old, Qt::WindowStates now) {
+    if ((old ^ now) & Qt::WindowActive) seenUpTo_ = LogCount();
   });
+}
+
+uint64_t ConsoleWindow::LogCount() const {
+  return window_ ? window_->log.Appended() + window_->log.Cuts() : 0;
+}
+
+bool ConsoleWindow::HasUnseenText() const {
+  return !(windowState() & Qt::WindowActive) && LogCount() != seenUpTo_;
 }
 
 bool ConsoleWindow::CanReconnect() const {
@@ -221,7 +231,6 @@ bool ConsoleWindow::CanDraw() const { return isVisible() && !isMinimized(); }
 
 void ConsoleWindow::LogChanged() {
   dirty_ = true;
-  if (!(windowState() & Qt::WindowActive)) unseen_ = true;
   // A hidden or covered log catches up when it shows again.
   if (requested_ || waitingForSight_ || !CanDraw()) return;
   requested_ = true;

@@ -99,7 +99,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   void RequestReconnect();                               // emits reconnectRequested when it can
   QAction* ReconnectItem() const { return reconnect_; }  // in the window's own menu
   // Text arrived since the window was last the active one; cleared when it becomes active.
-  bool HasUnseenText() const { return unseen_; }
+  bool HasUnseenText() const;
 
   QTabWidget* pView;
   QWidget* tsCon;
@@ -123,7 +123,8 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   bool CanDraw() const;
   void FollowEnd();
   void ApplyLayout();
-  void SetUpServerExtras();  // the address tooltip, Reconnect, the unseen-text mark
+  void SetUpServerExtras();   // the address tooltip, Reconnect, the unseen-text mark
+  uint64_t LogCount() const;  // grows with every text the log takes
   bool ConCedKeyPress(int key);
 
   QPlainTextEdit* log_;  // ConTxt: the console's text
@@ -134,7 +135,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   int designWidth_;
   InputHistory history_;
   QAction* reconnect_ = nullptr;
-  bool unseen_ = false;
+  uint64_t seenUpTo_ = 0;  // LogCount when the window last became active or inactive
   bool dirty_ = false;
   bool requested_ = false;        // waiting for a turn of the pacer
   bool waitingForSight_ = false;  // covered by other windows at its turn: redrawn when next painted
