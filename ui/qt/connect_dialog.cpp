@@ -1,11 +1,13 @@
 #include "ui/qt/connect_dialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 
 #include "ui/qt/latin1_text.h"
 
@@ -80,8 +82,14 @@ void ConnectDialog::SetRecent(const std::vector<Endpoint>& entries) {
   recent_ = entries;
   const QString typed = edIP->text();
   cbRecent->clear();
-  for (const Endpoint& e : entries)
-    cbRecent->addItem(QString("%1, time-out %2").arg(ToQt(e.Text())).arg(e.count));
+  int widest = 0;
+  for (const Endpoint& e : entries) {
+    const QString item = QString("%1, time-out %2").arg(ToQt(e.Text())).arg(e.count);
+    cbRecent->addItem(item);
+    widest = std::max(widest, cbRecent->view()->fontMetrics().horizontalAdvance(item));
+  }
+  // The list may be wider than the field: its entries show whole.
+  cbRecent->view()->setMinimumWidth(widest + 2 * cbRecent->view()->frameWidth() + 24);
   cbRecent->setCurrentIndex(-1);
   edIP->setText(typed);
 }
