@@ -99,34 +99,35 @@ int Connections::NewSocket() {
   return slot;
 }
 
-void Connections::ConnectToServer(const std::string& address, int port, int count) {
+bool Connections::ConnectToServer(const std::string& address, int port, int count) {
   ConnectCommandGuard guard(desktop_);
 
   const int slot = NewSocket();
-  if (slot == -1) return;
+  if (slot == -1) return false;
+  tables_.SetEndpoint(slot, Endpoint{address, port, count});
 
   const uint32_t inetAddress = InetAddr(address);
   if (inetAddress == kInaddrNone) {
     status_.ShowStatus("Can't connect - Invalid IP address", 3000, 2);
     Disconnect(slot, 1);
-    return;
+    return false;
   }
   if (port > 65535 || port < 0) {
     status_.ShowStatus("Can't connect - Invalid Port number", 3000, 2);
     Disconnect(slot, 1);
-    return;
+    return false;
   }
 
   const int socket = tables_.OVServers[slot].Socket;
   if (sockets_.Connect(socket, inetAddress, Htons(static_cast<uint16_t>(port))) == 0) {
     status_.ShowStatus("Connect (I)", 2000, 0);
-    return;
+    return true;
   }
   const int error = sockets_.LastError();
   if (error != kWsaeWouldBlock) {
     Disconnect(slot, 1);
     status_.ShowStatus("Connect error " + ErrorText(error), 5000, 2);
-    return;
+    return false;
   }
 
   status_.ShowStatus("Attempting to connect", AttemptingTime(count), 0);
@@ -135,20 +136,20 @@ void Connections::ConnectToServer(const std::string& address, int port, int coun
     if (loop_.Now() >= deadline) {
       Disconnect(slot, 1);
       status_.ShowStatus("Connection failed - Timed out", 5000, 2);
-      return;
+      return false;
     }
     loop_.WaitForEvents(deadline);
 
     // Everything may have run meanwhile: the connection closed, its slot perhaps taken by another
     // attempt. Then this attempt is over and the slot is no longer ours to touch.
     const OVIrec& rec = tables_.OVServers[slot];
-    if (rec.InUse != 1 || rec.Socket != socket) return;
+    if (rec.InUse != 1 || rec.Socket != socket) return false;
     if (rec.Connected != 1) continue;
 
     const int connectError = rec.ConnectError;
     if (connectError == 0) {
       status_.ShowStatus("Connected to server", 5000, 0);
-      return;
+      return true;
     }
     tables_.MarkNotConnected(slot);
     if (connectError == kWsaeConnRefused) {
@@ -157,7 +158,7 @@ void Connections::ConnectToServer(const std::string& address, int port, int coun
       status_.ShowStatus("Connect error " + ErrorText(connectError), 5000, 2);
     }
     Disconnect(slot, 1);
-    return;
+    return false;
   }
 }
 
@@ -191,25 +192,35 @@ void Connections::Disconnect(int slot, int reason) {
   if (slot < 0 || slot >= kSlotCount || tables_.OVServers[slot].InUse != 1) return;
   const OVIrec& rec = tables_.OVServers[slot];
   tables_.MarkClosed(slot);
+  std::string why;
   switch (reason) {
     case 0:
     case 10054:
-      status_.ShowStatus("Server closed connection", 5000, 1);
+      why = "Server closed connection";
+      status_.ShowStatus(why, 5000, 1);
       break;
     case 10050:
-      status_.ShowStatus("Network system failure - disconnecting", 5000, 2);
+      why = "Network system failure - disconnecting";
+      status_.ShowStatus(why, 5000, 2);
       break;
     case 10053:
-      status_.ShowStatus("Connection abort/timeout - disconnecting", 5000, 2);
+      why = "Connection abort/timeout - disconnecting";
+      status_.ShowStatus(why, 5000, 2);
+      break;
+    case 1:
+      why = "Disconnected by the client";  // the user, a cancelled login or a peer that stopped reading
       break;
     default:
+      why = "Connection closed - error " + ErrorText(reason);
       break;
   }
+  const std::string endLine =
+      "Connection to " + rec.Where.Text() + " ended at " + desktop_.LocalTime() + ": " + why;
   const int socket = rec.Socket;
   sockets_.CloseSocket(socket);
   sender_.Forget(socket);
   onForget_(socket);
-  onRemoved_(slot);
+  onRemoved_(slot, endLine);
 }
 
 std::string Connections::LastErrorText() const { return ErrorText(sockets_.LastError()); }

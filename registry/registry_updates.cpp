@@ -48,6 +48,7 @@ void Registry::OnOVInfo(int socket, const std::string& payload) {
   if (fields.size() > 1) ov.Name = fields[1];
   // A repeated 21 appends another node; the older one stays behind, matched by no slot.
   ServerTables::SetTreeNode(ov, tree_.AddNode(0, "[OV]" + ov.Name));
+  tree_.SetNodeTip(ov.TreeNode, ov.Where.Text());
 
   selection_.OpenServerWindow(slot, 0);
   sender_.SendControl(socket, 29, "");
@@ -138,10 +139,13 @@ void Registry::OnServerTypes(int socket, const std::string& payload) {
   for (size_t n = 0; n < fields.size() && n < ov.Types.size(); ++n) ov.Types[n].TypeName = fields[n];
 }
 
-void Registry::RemoveOVServer(int slot) {
+void Registry::RemoveOVServer(int slot, const std::string& endLine) {
   if (!IsSlotIndex(slot)) return;
+  Console* window = tables_.OVServers[slot].Window;
   RemoveAllQServers(slot);
   ReleaseSlot(tree_, consoles_, tables_.OVServers[slot]);
+  // The dead window keeps the model: its log ends with the connection's last word.
+  if (window != nullptr && !endLine.empty()) consoles_.AppendLine(*window, endLine);
 }
 
 void Registry::RemoveAllQServers(int slot) {

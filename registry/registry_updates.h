@@ -27,7 +27,8 @@ class Registry {
   void OnNewServer(int socket, const std::string& payload);    // 27
   void RemoveQServer(int socket, const std::string& payload);  // 28
   void OnServerTypes(int socket, const std::string& payload);  // 31
-  void RemoveOVServer(int slot);
+  // endLine, when given, is appended to the OV server's window once it is dead.
+  void RemoveOVServer(int slot, const std::string& endLine = {});
   void RemoveAllQServers(int slot);
 
  private:

@@ -59,7 +59,8 @@ Console* Selection::OpenWindow(int slot, int serverId) {
       if (ov.Window->view != nullptr) ov.Window->view->BringToFront();
       return ov.Window;
     }
-    Console& window = consoles_.Create(ConsoleKind::OVServer, slot, 0, 1, "OV Server on " + ov.Name);
+    Console& window =
+        consoles_.Create(ConsoleKind::OVServer, slot, 0, 1, "OV Server on " + ov.Name, ov.Where);
     ServerTables::SetWindow(tables_.OVServers[slot], &window);
     return &window;
   }

@@ -19,6 +19,7 @@ class ServersTreeView {
   // Deletes the node with its children. When that moves the selection, the view runs UpdateSelection at once.
   virtual void DeleteNode(int node) = 0;
   virtual int SelectedNode() const = 0;
+  virtual void SetNodeTip(int node, const std::string& tip) = 0;  // shown when the pointer rests on it
 };
 
 struct SelectedServer {

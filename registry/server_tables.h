@@ -11,6 +11,16 @@ constexpr int kTypeCount = 6;
 
 class Console;
 
+// Where a connection goes, as the user gave it: the OV server and its window keep it, so that servers of
+// the same name can be told apart and a dead window can connect again.
+struct Endpoint {
+  std::string address;
+  int port = 0;
+  int count = 0;  // the connection time-out count
+  std::string Text() const { return address + ":" + std::to_string(port); }
+  bool operator==(const Endpoint&) const = default;
+};
+
 struct OVIst {
   std::string TypeName;
 };
@@ -27,6 +37,7 @@ struct OVIrec {
   int Reserved2 = 0;
   std::string Info1;
   std::string Name;
+  Endpoint Where;
   std::array<OVIst, kTypeCount> Types;
 };
 
@@ -68,6 +79,7 @@ class ServerTables {
     OVServers[slot].Socket = socket;
     OVServers[slot].Connected = 0;
   }
+  void SetEndpoint(int slot, const Endpoint& where) { OVServers[slot].Where = where; }
   void MarkWritable(int slot) { OVServers[slot].Writable = 1; }
   // FD_CONNECT came: Connected is set whatever the outcome, which ConnectError then tells.
   void MarkConnected(int slot, int connectError) {

@@ -26,8 +26,8 @@ Client::Client(const Platform& p)
   // dispatcher and the consoles, a closed connection to the tables and the tree.
   connections.SetHandlers([this](int socket) { receiver.ReceiveFrames(socket); },
                           [this](int socket) { receiver.Forget(socket); },
-                          [this](int slot) {
-                            registry.RemoveOVServer(slot);
+                          [this](int slot, const std::string& endLine) {
+                            registry.RemoveOVServer(slot, endLine);
                             selection.UpdateSelection();
                           });
   receiver.SetHandlers(

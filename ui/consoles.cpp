@@ -9,13 +9,14 @@
 namespace ov {
 
 Console& Consoles::Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
-                          const std::string& caption) {
+                          const std::string& caption, const Endpoint& where) {
   auto window = std::make_unique<Console>();
   window->kind = kind;
   window->OVIndex = ovIndex;
   window->ServerId = serverId;
   window->ConsoleMode = consoleMode;
   window->caption = caption;
+  window->where = where;
   Console& created = *window;
   windows_.push_back(std::move(window));
   // The key is set before the window shows, so the view sees its caption from the start.
@@ -41,6 +42,12 @@ void Consoles::RouteConsoleText(int socket, int serverId, std::string_view text)
 void Consoles::AppendConsole(Console& window, std::string_view text) {
   window.log.Append(text, window.ConsoleMode);
   if (window.view) window.view->LogChanged();
+}
+
+void Consoles::AppendLine(Console& window, const std::string& line) {
+  const std::string& text = window.log.Text();
+  const bool atLineStart = text.empty() || text.ends_with("\r\n");
+  AppendConsole(window, (atLineStart ? "" : "\r\n") + line + "\r\n");
 }
 
 void Consoles::SendLine(Console& window, const std::string& line) {

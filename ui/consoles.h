@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "registry/server_tables.h"
 #include "ui/console_log.h"
 
 namespace ov {
@@ -36,6 +37,7 @@ class Console {
   int ServerId = 0;
   int ConsoleMode = 1;
   std::string caption;
+  Endpoint where;  // an OV server's window: where its connection went
   ConsoleLog log;
   ConsoleView* view = nullptr;
   bool IsDead() const { return OVIndex == -1 && ServerId == -1; }
@@ -53,9 +55,12 @@ class Consoles {
   Consoles(ServerTables& tables, StatusLine& status, FrameSender& sender, WindowSystem& windows)
       : tables_(tables), status_(status), sender_(sender), windowSystem_(windows) {}
 
-  Console& Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode, const std::string& caption);
+  Console& Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode, const std::string& caption,
+                  const Endpoint& where = {});
   void RouteConsoleText(int socket, int serverId, std::string_view text);
   void AppendConsole(Console& window, std::string_view text);
+  // A line of the client's own, on a line of its own whatever the log ended with.
+  void AppendLine(Console& window, const std::string& line);
   void SendLine(Console& window, const std::string& line);  // Enter in ConCed
   void MarkDead(Console& window);                           // "[Dead]" after the caption, both ids -1
   // The user (or CleanupDeadWindows) closed the window: the close handling runs, then the window goes.

@@ -25,6 +25,7 @@ class Desktop {
   virtual void SetCommandEnabled(Command command, bool enabled) = 0;
   virtual void SetConnectEnabled(bool enabled) = 0;  // the menu item mnuCon only
   virtual void Quit() = 0;                           // closes the main window: the program ends
+  virtual std::string LocalTime() = 0;               // the wall clock, for the user to read in a log
 };
 
 }  // namespace ov

@@ -1,6 +1,7 @@
 #include "registry/qt/servers_window.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMdiArea>
 #include <QPalette>
 #include <QSignalBlocker>
@@ -69,6 +70,19 @@ ServersWindow::ServersWindow(QWidget* parent) : QMdiSubWindow(parent) {
   connect(tree_, &QTreeWidget::itemSelectionChanged, this, &ServersWindow::trSvrsChange);
   connect(tree_, &QTreeWidget::itemClicked, this, &ServersWindow::trSvrsClick);
   connect(tree_, &QTreeWidget::itemDoubleClicked, this, &ServersWindow::trSvrsDblClick);
+  // Enter on a node does what a double click does, for those who move through the tree by keyboard.
+  tree_->installEventFilter(this);
+}
+
+bool ServersWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == tree_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && tree_->currentItem() != nullptr) {
+      trSvrsDblClick();
+      return true;
+    }
+  }
+  return QMdiSubWindow::eventFilter(watched, event);
 }
 
 void ServersWindow::FitToClientArea() { setFixedSize(sizeHint()); }
@@ -143,6 +157,10 @@ void ServersWindow::DeleteNode(int node) {
 int ServersWindow::SelectedNode() const {
   const QList<QTreeWidgetItem*> selected = tree_->selectedItems();
   return selected.isEmpty() ? 0 : NodeOf(selected.front());
+}
+
+void ServersWindow::SetNodeTip(int node, const std::string& tip) {
+  if (const auto found = items_.find(node); found != items_.end()) found->second->setToolTip(0, ToQt(tip));
 }
 
 int ServersWindow::NodeOf(const QTreeWidgetItem* item) const { return item->data(0, kNodeRole).toInt(); }

@@ -30,16 +30,18 @@ class ServersWindow : public QMdiSubWindow, public ServersTreeView {
   int SelectedNode() const override;
   // Colour codes on: the nodes show their text without the codes; off, exactly as given.
   void SetColourCodes(bool hidden);
+  void SetNodeTip(int node, const std::string& tip) override;
 
   QTreeWidget* Tree() const { return tree_; }  // trSvrs
 
  signals:
   void selectionChanged();  // the tree's selection changed, or a node was clicked
-  void openRequested();     // a double click: open the selected server's console window
+  void openRequested();     // a double click or Enter: open the selected server's console window
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QTreeWidget* tree_ = nullptr;  // trSvrs

@@ -138,7 +138,7 @@ int RecordingDesktop::Beeps() const {
 
 int FakeTree::AddNode(int parent, const std::string& text) {
   const int id = nextId_++;
-  nodes[id] = Node{parent, text, {}};
+  nodes[id] = Node{parent, text, {}, {}};
   (parent == 0 ? top : nodes.at(parent).children).push_back(id);
   return id;
 }

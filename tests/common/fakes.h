@@ -125,6 +125,7 @@ class RecordingDesktop : public Desktop {
   void SetCommandEnabled(Command command, bool enabled) override { commands[command] = enabled; }
   void SetConnectEnabled(bool enabled) override { connectEnabled.push_back(enabled); }
   void Quit() override { quit = true; }
+  std::string LocalTime() override { return localTime; }
 
   std::string Bar() const { return bar.empty() ? std::string() : bar.back(); }
   int Beeps() const;
@@ -146,6 +147,7 @@ class RecordingDesktop : public Desktop {
   std::map<Command, bool> commands;
   std::vector<bool> connectEnabled;
   bool quit = false;
+  std::string localTime = "2001-02-03 04:05:06";
 };
 
 class FakeTree : public ServersTreeView {
@@ -153,6 +155,7 @@ class FakeTree : public ServersTreeView {
   int AddNode(int parent, const std::string& text) override;
   void DeleteNode(int node) override;
   int SelectedNode() const override { return selected; }
+  void SetNodeTip(int node, const std::string& tip) override { nodes.at(node).tip = tip; }
 
   void Select(int node);  // as the user would: the change runs onSelectionChanged
   std::vector<std::string> Texts(int parent = 0) const;  // children of parent, in order
@@ -163,6 +166,7 @@ class FakeTree : public ServersTreeView {
     int parent;
     std::string text;
     std::vector<int> children;
+    std::string tip;
   };
   std::map<int, Node> nodes;
   std::vector<int> top;

@@ -5,18 +5,23 @@
 #include <sys/prctl.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QMdiArea>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <csignal>
 #include <memory>
 #include <string>
 
+#include "registry/qt/servers_window.h"
 #include "tests/loopback/it_ui.h"
+#include "ui/qt/connect_dialog.h"
 #include "ui/qt/console_window.h"
 #include "ui/qt/log_view.h"
 #include "ui/qt/main_window.h"
@@ -212,6 +217,60 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
   EXPECT_TRUE(p.LogShows(kOvWindow, "ended"));
 }
 
+// The OV server's address shows in its tooltips; Disconnect leaves the window dead with a last line
+// saying when, why and where; Reconnect from that window logs in again as the connect dialog would.
+TEST_F(OvServerEndToEnd, ADeadOVServerWindowSaysWhereItWasAndReconnects) {
+  LiveProgram& p = *program;
+  ASSERT_TRUE(LogIn("admin", "secret"));
+  const QString where = QString("127.0.0.1:%1").arg(server.port);
+  ConsoleWindow* first = p.Window(kOvWindow);
+  EXPECT_EQ(first->toolTip(), where);
+  EXPECT_EQ(p.ui.fSvrs->Tree()->topLevelItem(0)->toolTip(0), where);
+
+  p.SelectNode("[OV]Test OV");
+  p.Main().tbDis->click();
+  ASSERT_TRUE(PumpUntil([&] { return p.Window("OV Server on Test OV[Dead]") != nullptr; }));
+  ASSERT_TRUE(p.LogShows("OV Server on Test OV[Dead]", "Connection to " + where + " ended at "));
+  ASSERT_TRUE(p.LogShows("OV Server on Test OV[Dead]", ": Disconnected by the client"));
+
+  p.Main().MdiArea()->setActiveSubWindow(first);
+  ASSERT_TRUE(p.Main().mnuReconnect->isEnabled());
+  p.AnswerPrompt("Login:", "admin", "secret");
+  p.Main().mnuReconnect->trigger();
+  ASSERT_TRUE(p.LogShows(kOvWindow, "Logged in to Test OV as admin."));
+  EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV"}));
+  EXPECT_NE(p.Window("OV Server on Test OV[Dead]"), nullptr);  // the dead one stays as it was
+
+  // The other side ends it: the status line says what it always said, the window the same and when.
+  server.Stop();
+  ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
+  EXPECT_EQ(p.StatusText(), "Server closed connection");
+  ConsoleWindow* second = nullptr;
+  for (QMdiSubWindow* w : p.Main().MdiArea()->subWindowList())
+    if (w != first && w->windowTitle() == "OV Server on Test OV[Dead]")
+      second = qobject_cast<ConsoleWindow*>(w);
+  ASSERT_NE(second, nullptr);
+  ASSERT_TRUE(PumpUntil([&] {
+    return LiveProgram::Log(second).find(": Server closed connection") != std::string::npos;
+  })) << LiveProgram::Log(second);
+}
+
+// Servers named on the command line are connected to at start-up as the dialog would, with its error texts.
+TEST_F(OvServerEndToEnd, ConnectAtStartUpLogsInAndReportsAsTheDialog) {
+  LiveProgram& p = *program;
+  p.ui.ConnectAtStart(p.client, {"127.0.0.1:70000"});
+  EXPECT_EQ(p.StatusText(), "Can't connect - Invalid Port number");
+  p.ui.ConnectAtStart(p.client, {"ov.example"});
+  EXPECT_EQ(p.StatusText(), "Can't connect - Invalid IP address");
+  p.AnswerPrompt("Login:", "admin", "secret");
+  p.ui.ConnectAtStart(p.client, {"127.0.0.1:" + std::to_string(server.port)});
+  ASSERT_TRUE(p.LogShows(kOvWindow, "Logged in to Test OV as admin."));
+  // Remembered for the connect dialog, with the default count.
+  ASSERT_EQ(p.ui.Recent().Entries().size(), 1u);
+  EXPECT_EQ(p.ui.Recent().Entries().front(), (Endpoint{"127.0.0.1", server.port, 10}));
+  EXPECT_EQ(p.ui.ConnDlg->cbRecent->itemText(0), QString("127.0.0.1:%1, time-out 10").arg(server.port));
+}
+
 class OvServerEndToEndDebug : public OvServerEndToEnd {
   std::string CommandLine() const override { return "/usr/bin/orvane-client -debug"; }
 };
@@ -338,10 +397,12 @@ TEST(ProgramCommandLines, HelpVersionAndUnknownOptions) {
        "",
        "orvane-client: Unknown option 'bogus'."},
       {CLIENT_PROGRAM,
-       {"-platform", "offscreen", "-x-debug", "--connects"},
+       {"-platform", "offscreen", "-x-debug", "--connects", "127.0.0.1"},
        1,
        "",
        "Unknown option 'connects'."},
+      {CLIENT_PROGRAM, {"-platform", "offscreen", "--connect"}, 1, "", "Missing value after '--connect'."},
+      {CLIENT_PROGRAM, {"--help"}, 0, "--connect <ADDRESS[:PORT]>", ""},
       {CLIENT_PROGRAM,
        {"-platform", "offscreen", "-display", ":0", "-geometry", "10x10", "-nograb", "-style", "fusion",
         "-reverse", "-dEbUg", "/tmp/x-Debug", "--help-all"},

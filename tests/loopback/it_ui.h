@@ -3,8 +3,10 @@
 // composes it (real sockets, real event loop, real widgets), and the user's hands and eyes on it. Every
 // wait ends as soon as what it waits for holds; the patience only keeps a broken run from hanging.
 #include <QObject>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <functional>
 #include <string>
 #include <vector>
@@ -69,7 +71,10 @@ class LiveProgram {
 
   PosixSocketApi sockets;
   QtEventLoop loop;
-  QtFrontEnd ui;
+  // Settings of its own, never the user's.
+  QTemporaryDir settingsDir;
+  QSettings settings{settingsDir.filePath("orvane-client.conf"), QSettings::IniFormat};
+  QtFrontEnd ui{&settings};
   Client client{ui.PlatformWith(sockets, loop)};
   bool started = false;
 

@@ -3,12 +3,14 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <random>
 
 #include "net/winsock_errors.h"
 #include "tests/common/fakes.h"
+#include "ui/recent_servers.h"
 
 namespace ov {
 namespace {
@@ -151,6 +153,23 @@ TEST(Connect, EveryOutcomeOfTheAttemptIsReported) {
     EXPECT_EQ(t.desktop.bar, (std::vector<std::string>{"Attempting to connect", "Connected to server"}));
     EXPECT_EQ(t.desktop.timerStarts, (std::vector<int>{11000, 5000}));
     EXPECT_EQ(t.client.tables.OVServers[slot].Connected, 1);
+    EXPECT_EQ(t.client.tables.OVServers[slot].Where, (Endpoint{"127.0.0.1", 4044, 10}));
+    // The OV server's node tells where the connection goes.
+    t.client.registry.OnOVInfo(t.Socket(slot),
+                               "i\x80"
+                               "alpha");
+    EXPECT_EQ(t.tree.nodes.at(t.client.tables.OVServers[slot].TreeNode).tip, "127.0.0.1:4044");
+  }
+  {  // A made connection is what the recent servers remember; connected at once counts too.
+    TestClient t;
+    t.sockets.autoConnectError = 0;
+    EXPECT_TRUE(t.client.connections.ConnectToServer("127.0.0.1", 4044, 10));
+    TestClient at;
+    at.sockets.connectResult = 0;
+    EXPECT_TRUE(at.client.connections.ConnectToServer("127.0.0.1", 4044, 10));
+    EXPECT_EQ(at.desktop.Bar(), "Connect (I)");
+    TestClient bad;
+    EXPECT_FALSE(bad.client.connections.ConnectToServer("127.0.0.1", 70000, 10));
   }
   struct Failure {
     int connectResultError;  // the connect call fails at once with it, or 10035
@@ -167,7 +186,7 @@ TEST(Connect, EveryOutcomeOfTheAttemptIsReported) {
     TestClient t;
     t.sockets.connectError = f.connectResultError;
     t.sockets.autoConnectError = f.eventError;
-    t.client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+    EXPECT_FALSE(t.client.connections.ConnectToServer("127.0.0.1", 4044, 10)) << f.text;
     ExpectStatus(t, f.text, 5000, f.beeps);
     EXPECT_EQ(SlotsInUse(t), 0) << f.text;
     EXPECT_EQ(t.sockets.closed, std::vector<int>{t.sockets.lastSocket}) << f.text;
@@ -289,16 +308,25 @@ TEST(Events, CloseReasonsAndWhatEachDisconnectSays) {
     int reason;
     std::string text;  // empty: nothing shown
     int beeps;
+    std::string why;  // in the dead OV server window's last line
   };
-  const std::vector<Case> cases = {{0, "Server closed connection", 1},
-                                   {10054, "Server closed connection", 1},
-                                   {10050, "Network system failure - disconnecting", 2},
-                                   {10053, "Connection abort/timeout - disconnecting", 2},
-                                   {1, "", 0}};
+  const std::vector<Case> cases = {
+      {0, "Server closed connection", 1, "Server closed connection"},
+      {10054, "Server closed connection", 1, "Server closed connection"},
+      {10050, "Network system failure - disconnecting", 2, "Network system failure - disconnecting"},
+      {10053, "Connection abort/timeout - disconnecting", 2, "Connection abort/timeout - disconnecting"},
+      {10060, "", 0, "Connection closed - error 10060 (WSAETIMEDOUT)"},
+      {1, "", 0, "Disconnected by the client"}};
   for (const Case& c : cases) {
     TestClient t;
-    const int slot = t.Connect();
+    const int slot = t.Connect("127.0.0.1", 4050, 7);
     const int socket = t.Socket(slot);
+    t.client.registry.OnOVInfo(socket,
+                               "i\x80"
+                               "alpha");
+    Console* window = t.client.tables.OVServers[slot].Window;
+    ASSERT_NE(window, nullptr);
+    t.client.consoles.AppendConsole(*window, "half a line");
     t.desktop.Clear();
     if (c.reason == 1) {
       t.client.connections.Disconnect(slot, 1);
@@ -316,6 +344,13 @@ TEST(Events, CloseReasonsAndWhatEachDisconnectSays) {
     EXPECT_EQ(rec.InUse, 0);
     EXPECT_EQ(rec.Connected, 0);
     EXPECT_EQ(rec.Socket, socket);  // kept, so a late event still names the old connection
+    // The dead window keeps where it was connected to, and its log ends with when and why, on a line
+    // of its own.
+    EXPECT_TRUE(window->IsDead());
+    EXPECT_EQ(window->caption, "OV Server on alpha[Dead]");
+    EXPECT_EQ(window->where, (Endpoint{"127.0.0.1", 4050, 7}));
+    EXPECT_EQ(window->log.Text(),
+              "half a line\r\nConnection to 127.0.0.1:4050 ended at 2001-02-03 04:05:06: " + c.why + "\r\n");
   }
 }
 
@@ -351,6 +386,57 @@ TEST(Events, StrayNotificationsAndDisconnectsTouchNothing) {
   EXPECT_EQ(t.sockets.closed, std::vector<int>{socket});
   EXPECT_TRUE(t.desktop.bar.empty());
   EXPECT_EQ(t.client.tables.OVServers[other].InUse, 1);
+}
+
+TEST(RecentServers, NewestFirstOneEntryPerServerAtMostTen) {
+  RecentServers recent;
+  for (int i = 1; i <= 12; ++i) recent.Remember({"10.0.0." + std::to_string(i), 4044, i});
+  ASSERT_EQ(recent.Entries().size(), RecentServers::kMaxEntries);
+  EXPECT_EQ(recent.Entries().front(), (Endpoint{"10.0.0.12", 4044, 12}));
+  EXPECT_EQ(recent.Entries().back(), (Endpoint{"10.0.0.3", 4044, 3}));
+  // The same address and port again: moved to the front with its new count, not listed twice.
+  recent.Remember({"10.0.0.5", 4044, 30});
+  EXPECT_EQ(recent.Entries().front(), (Endpoint{"10.0.0.5", 4044, 30}));
+  EXPECT_EQ(std::count_if(recent.Entries().begin(), recent.Entries().end(),
+                          [](const Endpoint& e) { return e.address == "10.0.0.5"; }),
+            1);
+  // Another port is another server.
+  recent.Remember({"10.0.0.5", 5000, 1});
+  EXPECT_EQ(recent.Entries()[1], (Endpoint{"10.0.0.5", 4044, 30}));
+}
+
+TEST(RecentServers, WhatWasKeptIsLoadedWithoutWhatCannotBeAServer) {
+  RecentServers recent;
+  std::vector<Endpoint> stored = {{"", 4044, 10},       {"1.2.3.4", 70000, 10}, {"1.2.3.4", 4044, 3},
+                                  {"1.2.3.4", 4044, 9}, {"1.2.3.4", -1, 10},    {"5.6.7.8", 0, -2}};
+  for (int i = 0; i < 20; ++i) stored.push_back({"9.9.9." + std::to_string(i), 4044, 10});
+  recent.Load(stored);
+  ASSERT_EQ(recent.Entries().size(), RecentServers::kMaxEntries);
+  EXPECT_EQ(recent.Entries()[0], (Endpoint{"1.2.3.4", 4044, 3}));
+  EXPECT_EQ(recent.Entries()[1], (Endpoint{"5.6.7.8", 0, -2}));  // as the dialog would have taken it
+  EXPECT_EQ(recent.Entries()[2].address, "9.9.9.0");
+  recent.Load({});
+  EXPECT_TRUE(recent.Entries().empty());
+}
+
+TEST(RecentServers, ACommandLineTargetReadsAsTheDialogWouldTakeIt) {
+  RecentServers recent;
+  recent.Remember({"10.0.0.1", 5000, 25});
+  struct Case {
+    std::string text;
+    Endpoint target;
+  };
+  const std::vector<Case> cases = {
+      {"10.0.0.1", {"10.0.0.1", 4044, 10}},
+      {"10.0.0.1:5000", {"10.0.0.1", 5000, 25}},  // the recent entry's count
+      {"10.0.0.1:4044", {"10.0.0.1", 4044, 10}},
+      {"10.0.0.1:", {"10.0.0.1", 0, 10}},  // an empty port field passes 0
+      {"10.0.0.1:port", {"10.0.0.1", 0, 10}},
+      {"10.0.0.1:70000", {"10.0.0.1", 70000, 10}},  // refused by the attempt, as from the dialog
+      {"name.example", {"name.example", 4044, 10}},
+      {"", {"", 4044, 10}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(recent.TargetFor(c.text), c.target) << c.text;
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
@@ -45,6 +46,7 @@
 #include "ui/qt/log_view.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_platform.h"
+#include "ui/qt/settings.h"
 #include "ui/qt/start_server_dialog.h"
 #include "ui/qt/view_settings.h"
 
@@ -63,7 +65,9 @@ struct Program {
   Client client{ui.PlatformWith(sockets, loop)};
   bool started = false;
 
-  explicit Program(const std::string& commandLine = "orvane-client", bool show = true) {
+  explicit Program(const std::string& commandLine = "orvane-client", bool show = true,
+                   QSettings* settings = nullptr)
+      : ui(settings) {
     started = ui.Start(client, commandLine);
     if (show) ui.fMain->show();
   }
@@ -233,7 +237,7 @@ TEST(MainWindow, DebugSwitchShowsThePaneWithTheLogsLines) {
 TEST(MainWindow, ConnectDialogOffersDefaultsOnceAndKeepsWhatTheUserLeft) {
   Program p;
   ConnectDialog* dlg = p.ui.ConnDlg;
-  EXPECT_EQ(TabChain(dlg->OKBtn, 5), (QStringList{"OKBtn", "CancelBtn", "edIP", "edPort", "edTimeOut"}));
+  EXPECT_EQ(TabChain(dlg->OKBtn, 5), (QStringList{"OKBtn", "CancelBtn", "cbRecent", "edPort", "edTimeOut"}));
   QStringList seen;
   WhenModal([&](QWidget*) {
     seen = {dlg->edIP->text(), dlg->edPort->text(), dlg->edTimeOut->text(), dlg->focusWidget()->objectName()};
@@ -266,6 +270,73 @@ TEST(MainWindow, ConnectDialogOffersDefaultsOnceAndKeepsWhatTheUserLeft) {
   });
   p.main().mnuConClick();
   EXPECT_EQ(p.sockets.sockets.at(p.sockets.lastSocket).port, 0);
+}
+
+TEST(MainWindow, ConnectDialogOffersTheRecentServersNewestFirstAndKeepsThemBetweenRuns) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString file = dir.filePath("orvane-client.conf");
+  {  // A broken settings file: the first-use defaults, no list, no error.
+    QFile broken(file);
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("\x01\xff[RecentServers\nsize=zz\n1\\address=\n1\\port=x\n");
+  }
+  auto settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
+  auto p = std::make_unique<Program>("orvane-client", true, settings.get());
+  ConnectDialog* dlg = p->ui.ConnDlg;
+  auto connectWith = [&](const QString& address, const QString& port, const QString& count, int error = 0) {
+    WhenModal([&, address, port, count](QWidget*) {
+      dlg->edIP->setText(address);
+      dlg->edPort->setText(port);
+      dlg->edTimeOut->setText(count);
+      dlg->OKBtn->click();
+    });
+    p->sockets.autoConnectError = error;
+    p->main().mnuConClick();
+  };
+  QStringList seen;
+  WhenModal([&](QWidget*) {
+    seen = {dlg->edIP->text(), dlg->edPort->text(), dlg->edTimeOut->text(),
+            QString::number(dlg->cbRecent->count())};
+    dlg->CancelBtn->click();
+  });
+  p->main().mnuConClick();
+  EXPECT_EQ(seen, (QStringList{"", "4044", "10", "0"}));
+
+  connectWith("10.0.0.1", "4044", "10");
+  connectWith("10.0.0.2", "5000", "3");
+  connectWith("name.example", "4044", "10");     // refused before any connection: not remembered
+  connectWith("10.0.0.3", "4044", "10", 10061);  // refused: not remembered either
+  QStringList listed;
+  for (int i = 0; i < dlg->cbRecent->count(); ++i) listed << dlg->cbRecent->itemText(i);
+  EXPECT_EQ(listed, (QStringList{"10.0.0.2:5000, time-out 3", "10.0.0.1:4044, time-out 10"}));
+
+  // Choosing one fills all three fields; what the user typed is never completed from the list.
+  WhenModal([&](QWidget*) {
+    EXPECT_EQ(dlg->edIP->text(), "10.0.0.3");  // the fields keep what was last typed
+    dlg->cbRecent->setFocus();
+    QTest::keyClick(dlg->cbRecent, Qt::Key_Down);  // the newest
+    seen = {dlg->edIP->text(), dlg->edPort->text(), dlg->edTimeOut->text()};
+    dlg->edIP->clear();
+    QTest::keyClicks(dlg->edIP, "10.0");
+    seen << dlg->edIP->text();
+    dlg->CancelBtn->click();
+  });
+  p->main().mnuConClick();
+  EXPECT_EQ(seen, (QStringList{"10.0.0.2", "5000", "3", "10.0"}));
+
+  // The next run offers them again, and more than ten keep the ten newest.
+  p.reset();
+  settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
+  p = std::make_unique<Program>("orvane-client", true, settings.get());
+  dlg = p->ui.ConnDlg;
+  ASSERT_EQ(dlg->cbRecent->count(), 2);
+  EXPECT_EQ(dlg->cbRecent->itemText(0), "10.0.0.2:5000, time-out 3");
+  EXPECT_EQ(dlg->edIP->text(), "");  // the defaults stand until chosen
+  for (int i = 0; i < 11; ++i) connectWith("10.1.0." + QString::number(i), "4044", "10");
+  EXPECT_EQ(dlg->cbRecent->count(), 10);
+  EXPECT_EQ(dlg->cbRecent->itemText(0), "10.1.0.10:4044, time-out 10");
+  EXPECT_EQ(ReadRecentServers(*settings).size(), 10u);
 }
 
 TEST(MainWindow, HintsReachTheBarThroughTheStatusLine) {
@@ -439,6 +510,78 @@ TEST(MainWindow, WindowCommandsTileMinimiseArrangeAndList) {
   EXPECT_EQ(area->activeSubWindow(), p.view(7));
 }
 
+TEST(MainWindow, TheWindowListMarksWindowsWithTextNotYetSeen) {
+  Served p;
+  QMdiArea* area = p.main().MdiArea();
+  area->setActiveSubWindow(p.view(7));
+  p.Receive(p.socket, test::FrameOf("0007", "seen as it came\n") + test::FrameOf("0008", "unseen\n") +
+                          test::FrameOf("0000", "unseen too\n"));
+  auto listed = [&] {
+    emit p.main().mnuWindow->aboutToShow();
+    QStringList items;
+    for (QAction* a : p.main().mnuWindow->actions())
+      if (!a->isSeparator() && a->objectName().isEmpty()) items << a->text();
+    return items;
+  };
+  const QString mark = QChar(0x2022) + QString(" ");
+  EXPECT_EQ(listed(), (QStringList{"&1 Servers", "&2 " + mark + "OV Server on alpha", "&3 Duel",
+                                   "&4 " + mark + "Arena"}));
+  EXPECT_EQ(p.view(8)->windowTitle(), "Arena");  // the caption itself never changes
+  // Activated from the list: its mark goes, the others' stay.
+  p.main().mnuWindow->actions().last()->trigger();
+  EXPECT_EQ(area->activeSubWindow(), p.view(8));
+  EXPECT_EQ(listed(),
+            (QStringList{"&1 Servers", "&2 " + mark + "OV Server on alpha", "&3 Duel", "&4 Arena"}));
+}
+
+TEST(Console, ADeadOVServerWindowTellsWhereItWasAndReconnects) {
+  Served p;
+  QMdiArea* area = p.main().MdiArea();
+  ConsoleWindow* ov = p.view(0);
+  ConsoleWindow* duel = p.view(7);  // the tables forget both when the connection ends
+  EXPECT_EQ(ov->toolTip(), "127.0.0.1:4044");
+  EXPECT_EQ(p.ui.fSvrs->Tree()->topLevelItem(0)->toolTip(0), "127.0.0.1:4044");
+  // Nothing to reconnect while live, nor for a Quake server's window.
+  area->setActiveSubWindow(ov);
+  EXPECT_FALSE(p.main().mnuReconnect->isEnabled());
+  EXPECT_FALSE(ov->ReconnectItem()->isVisible());
+  EXPECT_EQ(p.main().mnuReconnect->shortcut(), QKeySequence("Ctrl+R"));
+
+  p.ui.fSvrs->Tree()->setCurrentItem(p.ui.fSvrs->Tree()->topLevelItem(0));
+  const QString statusBefore = p.main().StatusText->text();
+  p.main().tbDis->click();
+  EXPECT_EQ(p.main().StatusText->text(), statusBefore);  // the user's own Disconnect says nothing
+  ASSERT_EQ(ov->windowTitle(), "OV Server on alpha[Dead]");
+  ov->RedrawNow();
+  const QStringList lines = ov->Log()->Text().split('\n', Qt::SkipEmptyParts);
+  const QString last = lines.isEmpty() ? QString() : lines.back();
+  EXPECT_TRUE(QRegularExpression("^Connection to 127\\.0\\.0\\.1:4044 ended at \\d{4}-\\d\\d-\\d\\d "
+                                 "\\d\\d:\\d\\d:\\d\\d: Disconnected by the client$")
+                  .match(last)
+                  .hasMatch())
+      << last.toStdString();
+  EXPECT_EQ(ov->toolTip(), "127.0.0.1:4044");
+
+  // Dead and active: Reconnect from the window's own menu, the Server menu or Ctrl+R.
+  area->setActiveSubWindow(duel);
+  EXPECT_FALSE(p.main().mnuReconnect->isEnabled());  // a dead Quake server's window has no server to call
+  EXPECT_FALSE(duel->ReconnectItem()->isVisible());
+  area->setActiveSubWindow(ov);
+  EXPECT_TRUE(p.main().mnuReconnect->isEnabled());
+  EXPECT_TRUE(ov->ReconnectItem()->isVisible());
+  const int before = p.sockets.lastSocket;
+  p.sockets.autoConnectError = 0;
+  p.main().mnuReconnect->trigger();
+  ASSERT_NE(p.sockets.lastSocket, before);
+  EXPECT_EQ(p.sockets.sockets.at(p.sockets.lastSocket).port, Htons(4044));
+  EXPECT_EQ(p.main().StatusText->text(), "Connected to server");
+  ASSERT_FALSE(p.ui.Recent().Entries().empty());
+  EXPECT_EQ(p.ui.Recent().Entries().front(), (Endpoint{"127.0.0.1", 4044, 10}));
+  const int second = p.sockets.lastSocket;
+  ov->ReconnectItem()->trigger();  // still dead: it may connect again
+  EXPECT_NE(p.sockets.lastSocket, second);
+}
+
 // ---- Console windows
 
 TEST(Console, InputLineSendsOnEnterAndWalksItsHistory) {
@@ -567,7 +710,8 @@ TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAn
   // Off: everything exactly as sent.
   EXPECT_EQ(duel->windowTitle(), "^3Duel");
   EXPECT_TRUE(TreeTexts(p.ui.fSvrs->Tree()).contains("[OV]^1Red^7alpha"));
-  EXPECT_TRUE(WindowList(p.main()).contains("&3 ^3Duel"));
+  // Duel got its text while another window was active: the list marks it as not yet seen.
+  EXPECT_TRUE(WindowList(p.main()).contains("&3 • ^3Duel"));
   EXPECT_TRUE(duel->Log()->VisibleRows().contains("^1Red ^2green^7 white"));
   EXPECT_EQ(RedPixels(duel->Log()), 0);
 
@@ -576,7 +720,7 @@ TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAn
   EXPECT_TRUE(ReadColourCodes());
   EXPECT_EQ(duel->windowTitle(), "Duel");
   EXPECT_EQ(TreeTexts(p.ui.fSvrs->Tree()), (QStringList{"[OV]Redalpha", "[G]Duel"}));
-  EXPECT_EQ(WindowList(p.main()), (QStringList{"&1 Servers", "&2 OV Server on Redalpha", "&3 Duel"}));
+  EXPECT_EQ(WindowList(p.main()), (QStringList{"&1 Servers", "&2 OV Server on Redalpha", "&3 • Duel"}));
   EXPECT_TRUE(duel->Log()->VisibleRows().contains("Red green white"));
   EXPECT_GT(RedPixels(duel->Log()), 0);
   // The model and what is copied keep every byte.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMouseEvent>
@@ -191,6 +192,16 @@ TEST(ServersWindow, DoubleClickOpensTheWindowOfTheSelectedServerOnly) {
   h.DoubleClick(h.fSvrs->Tree()->topLevelItem(1)->child(0));
   ASSERT_NE(duel.Window, nullptr);
   EXPECT_EQ(sent, FrameOf("1042", "7"));
+
+  // Enter on the node does the same, from the keyboard.
+  h.client.consoles.CloseWindow(*duel.Window);
+  sent.clear();
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(h.fSvrs->Tree(), &enter);
+  ASSERT_NE(duel.Window, nullptr);
+  EXPECT_EQ(sent, FrameOf("1042", "7"));
+  // The node tells where its OV server's connection goes.
+  EXPECT_EQ(h.fSvrs->Tree()->topLevelItem(1)->toolTip(0), "127.0.0.1:4044");
 
   // A node of no server opens nothing, though a server was selected just before.
   h.client.consoles.CloseWindow(*duel.Window);

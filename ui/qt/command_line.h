@@ -22,6 +22,10 @@ inline void AddOptions(QCommandLineParser& parser) {
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   parser.addHelpOption();
   parser.addVersionOption();
+  parser.addOption(QCommandLineOption(
+      "connect",
+      "Connects at start-up to the OV server at ADDRESS, on PORT (4044 when not given). Repeatable.",
+      "ADDRESS[:PORT]"));
   for (const char* name : {"display", "geometry", "title", "name", "visual"}) {
     QCommandLineOption option(name, "", "value");
     option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -70,6 +74,14 @@ inline int RefuseUnknownOptions() {
   }
   if (parser.isSet("help-all")) parser.process(arguments);  // prints the help with Qt's options and exits
   return -1;
+}
+
+// The servers to connect to at start-up, in the order given (once Qt has taken its own options).
+inline QStringList ConnectTargets() {
+  QCommandLineParser parser;
+  AddOptions(parser);
+  parser.parse(WithoutDebugSwitch(QCoreApplication::arguments()));
+  return parser.values("connect");
 }
 
 }  // namespace ov::command_line

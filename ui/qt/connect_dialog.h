@@ -2,7 +2,11 @@
 // The connect dialog ConnDlg: address, port and time-out count of an OV server. It has no behaviour of
 // its own: the Connect command fills its defaults, shows it and reads it.
 #include <QDialog>
+#include <vector>
 
+#include "registry/server_tables.h"
+
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -18,14 +22,19 @@ class ConnectDialog : public QDialog {
 
   explicit ConnectDialog(QWidget* parent = nullptr);
   int ShowModal();  // OK or Cancel
+  // The servers connected to last, newest first, offered in the address's list; the fields keep their text.
+  void SetRecent(const std::vector<Endpoint>& entries);
 
-  QLineEdit* edIP;
+  QComboBox* cbRecent;  // the address field with its list of recent servers
+  QLineEdit* edIP;      // cbRecent's editing line
   QLineEdit* edPort;
   QLineEdit* edTimeOut;
   QPushButton* OKBtn;
   QPushButton* CancelBtn;
 
  private:
+  void ChooseRecent(int index);  // fills the three fields from a recent server
+  std::vector<Endpoint> recent_;
   QLabel* addressLabel_;  // Label1
   QLabel* portLabel_;     // Label2
   QLabel* timeoutLabel_;  // Label3

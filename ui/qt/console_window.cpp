@@ -1,11 +1,13 @@
 #include "ui/qt/console_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMenu>
 #include <QPointer>
 #include <QTabWidget>
 #include <algorithm>
@@ -132,6 +134,43 @@ ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidt
   setWindowTitle(ShownCaption());
 
   log_->viewport()->installEventFilter(this);
+  SetUpServerExtras();
+}
+
+void ConsoleWindow::SetUpServerExtras() {
+  // Two servers of one name are told apart by where their connections go.
+  if (!window_->where.address.empty()) setToolTip(ToQt(window_->where.Text()));
+  reconnect_ = new QAction("&Reconnect", this);
+  reconnect_->setObjectName("mnuReconnect");
+  reconnect_->setStatusTip("Connect again to this OV server");
+  reconnect_->setVisible(false);
+  systemMenu()->addSeparator();
+  systemMenu()->addAction(reconnect_);
+  connect(reconnect_, &QAction::triggered, this, &ConsoleWindow::RequestReconnect);
+  // What the log had taken when the window last became active or stopped being so: text beyond it,
+  // while not active, has not been seen.
+  connect(this, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates old, Qt::WindowStates now) {
+    if ((old ^ now) & Qt::WindowActive) seenUpTo_ = LogCount();
+  });
+}
+
+uint64_t ConsoleWindow::LogCount() const {
+  return window_ ? window_->log.Appended() + window_->log.Cuts() : 0;
+}
+
+bool ConsoleWindow::HasUnseenText() const {
+  return !(windowState() & Qt::WindowActive) && LogCount() != seenUpTo_;
+}
+
+bool ConsoleWindow::CanReconnect() const {
+  return window_ && window_->kind == ConsoleKind::OVServer && window_->IsDead() &&
+         !window_->where.address.empty();
+}
+
+void ConsoleWindow::RequestReconnect() {
+  if (!CanReconnect()) return;
+  const Endpoint where = window_->where;  // the window may go while the connection is made
+  emit reconnectRequested(where);
 }
 
 ConsoleWindow::~ConsoleWindow() {
@@ -166,6 +205,7 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area) {
 
 void ConsoleWindow::CaptionChanged() {
   if (window_) setWindowTitle(ShownCaption());
+  reconnect_->setVisible(CanReconnect());
 }
 
 QString ConsoleWindow::ShownCaption() const {

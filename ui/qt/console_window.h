@@ -11,6 +11,7 @@
 
 #include "ui/consoles.h"
 
+class QAction;
 class QLineEdit;
 class QMdiArea;
 class QTabWidget;
@@ -98,6 +99,13 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   void SetColourCodes(bool on);
   LogTools* Tools() const { return tools_; }  // find bar, save, clear and the log's context menu
 
+  // A dead OV server's window can connect again to where its connection went.
+  bool CanReconnect() const;
+  void RequestReconnect();                               // emits reconnectRequested when it can
+  QAction* ReconnectItem() const { return reconnect_; }  // in the window's own menu
+  // Text arrived since the window was last the active one; cleared when it becomes active.
+  bool HasUnseenText() const;
+
   QTabWidget* pView;
   QWidget* tsCon;
   LogView* Log() const { return log_; }        // ConTxt
@@ -108,6 +116,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   void lineEntered(ov::Console* window, const std::string& line);
   void closing(ov::Console* window);  // the user closed it: the model goes after this
   void notLatin1();                   // a line was refused: it holds a character beyond Latin-1
+  void reconnectRequested(const ov::Endpoint& where);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -118,6 +127,8 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
  private:
   bool CanDraw() const;
   void ApplyLayout();
+  void SetUpServerExtras();   // the address tooltip, Reconnect, the unseen-text mark
+  uint64_t LogCount() const;  // grows with every text the log takes
   bool ConCedKeyPress(int key);
   QString ShownCaption() const;
 
@@ -130,6 +141,8 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   QWidget* clientArea_;
   int designWidth_;
   InputHistory history_;
+  QAction* reconnect_ = nullptr;
+  uint64_t seenUpTo_ = 0;  // LogCount when the window last became active or inactive
   bool dirty_ = false;
   bool requested_ = false;        // waiting for a turn of the pacer
   bool waitingForSight_ = false;  // covered by other windows at its turn: redrawn when next painted

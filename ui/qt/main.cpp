@@ -1,14 +1,18 @@
 // The program's entry: the application title, the windows in their order, the client composed on the
 // real sockets and event loop, and the message loop.
 #include <QApplication>
+#include <QTimer>
 #include <string>
+#include <vector>
 
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
 #include "ui/client.h"
 #include "ui/qt/command_line.h"
+#include "ui/qt/latin1_text.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_platform.h"
+#include "ui/qt/settings.h"
 
 int main(int argc, char** argv) {
   // The debug switch is looked for in the whole command line, the program's own path included, before
@@ -25,7 +29,8 @@ int main(int argc, char** argv) {
 
   ov::PosixSocketApi sockets;
   ov::QtEventLoop loop;
-  ov::QtFrontEnd ui;
+  const std::unique_ptr<QSettings> settings = ov::UserSettings();
+  ov::QtFrontEnd ui(settings.get());
   ov::Client client(ui.PlatformWith(sockets, loop));
   if (!ui.Start(client, commandLine)) {
     ui.DestroyWidgets();
@@ -33,6 +38,10 @@ int main(int argc, char** argv) {
   }
 
   ui.fMain->show();
+  std::vector<std::string> targets;
+  for (const QString& target : ov::command_line::ConnectTargets()) targets.push_back(ov::FromQt(target));
+  // From the running loop, as the user's own Connect would be.
+  if (!targets.empty()) QTimer::singleShot(0, ui.fMain, [&] { ui.ConnectAtStart(client, targets); });
   const int result = QApplication::exec();
   ui.DestroyWidgets();  // before the client: they hold references into it
   return result;

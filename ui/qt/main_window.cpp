@@ -70,6 +70,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   mnuEKill = AddItem(mnuSrv, "mnuEKill", "Evil Kill", QString());
   mnuKill->setVisible(false);
   mnuEKill->setVisible(false);
+  mnuSrv->addSeparator();
+  mnuReconnect = AddItem(mnuSrv, "mnuReconnect", "&Reconnect",
+                         "Connect again to the active dead OV server window's server");
+  mnuReconnect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  connect(mnuReconnect, &QAction::triggered, this, &MainWindow::mnuReconnectClick);
+  connect(mnuSrv, &QMenu::aboutToShow, this, &MainWindow::UpdateReconnectItem);
 
   AddViewMenu();
   mnuWindow = menuBar()->addMenu("&Window");
@@ -183,7 +189,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   debugTimer_.setSingleShot(true);
   connect(&debugTimer_, &QTimer::timeout, this, &MainWindow::FlushDebugPane);
   connect(mdi_, &QMdiArea::subWindowActivated, this, &MainWindow::UpdateMenuItems);
+  connect(mdi_, &QMdiArea::subWindowActivated, this, &MainWindow::UpdateReconnectItem);
   UpdateMenuItems();
+  UpdateReconnectItem();
 }
 
 MainWindow::~MainWindow() {
@@ -308,6 +316,8 @@ void MainWindow::AddConsoleWindow(QMdiSubWindow* window) {
   }
   connect(window, &QObject::destroyed, this,
           [this] { QTimer::singleShot(0, this, &MainWindow::UpdateMenuItems); });
+  // A window that dies while active can be reconnected from then on: its caption tells.
+  connect(window, &QWidget::windowTitleChanged, this, &MainWindow::UpdateReconnectItem);
   UpdateMenuItems();
 }
 
@@ -467,6 +477,15 @@ void MainWindow::UpdateMenuItems() {
     a->setEnabled(any);
 }
 
+void MainWindow::UpdateReconnectItem() {
+  auto* console = qobject_cast<ConsoleWindow*>(mdi_->activeSubWindow());
+  mnuReconnect->setEnabled(console != nullptr && console->CanReconnect());
+}
+
+void MainWindow::mnuReconnectClick() {
+  if (auto* console = qobject_cast<ConsoleWindow*>(mdi_->activeSubWindow())) console->RequestReconnect();
+}
+
 void MainWindow::FillWindowMenu() {
   UpdateMenuItems();
   for (QAction* a : windowListActions_) {
@@ -482,6 +501,9 @@ void MainWindow::FillWindowMenu() {
     ++number;
     QString caption = ShownTitle(w->windowTitle());
     caption.replace(QLatin1Char('&'), QLatin1String("&&"));
+    // Text arrived since the window was last active: marked in the list, never in its caption.
+    if (const auto* console = qobject_cast<ConsoleWindow*>(w); console && console->HasUnseenText())
+      caption.prepend(QChar(0x2022) + QLatin1Char(' '));
     QAction* item = mnuWindow->addAction(number < 10 ? QString("&%1 %2").arg(number).arg(caption)
                                                      : QString("%1 %2").arg(number).arg(caption));
     item->setCheckable(true);

@@ -67,6 +67,8 @@ class MainWindow : public QMainWindow {
   void HelpAboutItemClick();
   void mnuExitClick();
   void UpdateMenuItems();
+  void mnuReconnectClick();    // the active console window connects again
+  void UpdateReconnectItem();  // enabled while the active window is a dead OV server's
   void
   FlushDebugPane();  // asks for the debug pane to be brought up to the log now (a timer does it otherwise)
   QPlainTextEdit* DebugPane() const { return debugPane_; }  // Memo1
@@ -100,6 +102,7 @@ class MainWindow : public QMainWindow {
   QAction* mnuDis;
   QAction* mnuKill;
   QAction* mnuEKill;
+  QAction* mnuReconnect;
   QMenu* mnuWindow;
   QAction* WindowCascadeItem;
   QAction* WindowTileItem;

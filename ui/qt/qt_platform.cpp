@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QMdiArea>
 #include <QMessageBox>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include "ui/qt/connect_dialog.h"
 #include "ui/qt/console_window.h"
 #include "ui/qt/main_window.h"
+#include "ui/qt/settings.h"
 #include "ui/qt/start_server_dialog.h"
 
 namespace ov {
@@ -83,6 +85,10 @@ void QtDesktop::Quit() {
   if (main_) main_->close();
 }
 
+std::string QtDesktop::LocalTime() {
+  return FromQt(QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss"));
+}
+
 // ---- QtWindowSystem
 
 QtWindowSystem::QtWindowSystem(MainWindow& main) : main_(&main) {}
@@ -99,7 +105,8 @@ ConsoleView* QtWindowSystem::CreateConsoleView(Console& window) {
 
 // ---- QtFrontEnd
 
-QtFrontEnd::QtFrontEnd() {
+QtFrontEnd::QtFrontEnd(QSettings* settings) : settings_(settings) {
+  if (settings_) recent_.Load(ReadRecentServers(*settings_));
   // The application title. Not as the display name: on X11 Qt would append that to every window's
   // title, and titles are the system's own.
   QApplication::setApplicationName("Orvane Client");
@@ -110,6 +117,21 @@ QtFrontEnd::QtFrontEnd() {
   PWDlg = new LoginDialog(fMain);
   fSvrs = new ServersWindow;
   fStart = new StartServerDialog(fMain);
+  ConnDlg->SetRecent(recent_.Entries());
+}
+
+void QtFrontEnd::ConnectTo(Client& client, const Endpoint& where) {
+  if (!client.connections.ConnectToServer(where.address, where.port, where.count)) return;
+  recent_.Remember(where);
+  if (settings_) WriteRecentServers(*settings_, recent_.Entries());
+  if (ConnDlg) ConnDlg->SetRecent(recent_.Entries());
+}
+
+void QtFrontEnd::ConnectAtStart(Client& client, const std::vector<std::string>& targets) {
+  for (const std::string& target : targets) {
+    if (!fMain || fMain->ShuttingDown()) return;
+    ConnectTo(client, recent_.TargetFor(target));
+  }
 }
 
 QtFrontEnd::~QtFrontEnd() { DestroyWidgets(); }
@@ -147,7 +169,7 @@ void ConnectServersWindow(ServersWindow& window, Selection& selection) {
 bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
   desktop_->SetTimerHandler([&client] { client.status.OnTimer(); });
   MainWindow& frame = *fMain;
-  windows_->SetViewHandler([&client, &frame](ConsoleWindow& view) {
+  windows_->SetViewHandler([this, &client, &frame](ConsoleWindow& view) {
     view.SetColourCodes(frame.ColourCodes());
     QObject::connect(
         &view, &ConsoleWindow::lineEntered, &view,
@@ -156,6 +178,8 @@ bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
                      [&client](Console* window) { client.consoles.CloseWindow(*window); });
     QObject::connect(&view, &ConsoleWindow::notLatin1, &view,
                      [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
+    QObject::connect(&view, &ConsoleWindow::reconnectRequested, &view,
+                     [this, &client](const Endpoint& where) { ConnectTo(client, where); });
   });
 
   // FormCreate: the frame hears of the debug log and of its own closing before InitClient runs.
@@ -172,8 +196,8 @@ bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
                    [&client](const std::string& hint) { client.status.ShowAppHint(hint); });
   QObject::connect(&main, &MainWindow::firstShown, &main, [&client] { client.selection.UpdateSelection(); });
   QObject::connect(&main, &MainWindow::connectRequested, &main,
-                   [&client](const std::string& address, int port, int count) {
-                     client.connections.ConnectToServer(address, port, count);
+                   [this, &client](const std::string& address, int port, int count) {
+                     ConnectTo(client, Endpoint{address, port, count});
                    });
   QObject::connect(&main, &MainWindow::openWindowRequested, &main, [&client] {
     const SelectedServer s = client.selection.Selected();

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QTimer>
 #include <functional>
+#include <vector>
+
+class QSettings;
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +16,7 @@
 #include "ui/client.h"
 #include "ui/qt/console_window.h"
 #include "ui/qt/latin1_text.h"
+#include "ui/recent_servers.h"
 
 namespace ov {
 
@@ -56,6 +60,7 @@ class QtDesktop : public Desktop {
   void SetCommandEnabled(Command command, bool enabled) override;
   void SetConnectEnabled(bool enabled) override;
   void Quit() override;
+  std::string LocalTime() override;
 
   int SoundedBeeps() const { return soundedBeeps_; }
 
@@ -87,7 +92,8 @@ class QtWindowSystem : public WindowSystem {
 // that they serve (it is built on them) and must be destroyed before it: they hold references into it.
 class QtFrontEnd {
  public:
-  QtFrontEnd();
+  // settings: where the recent servers are kept between runs; none keeps nothing.
+  explicit QtFrontEnd(QSettings* settings = nullptr);
   ~QtFrontEnd();
   QtFrontEnd(const QtFrontEnd&) = delete;
   QtFrontEnd& operator=(const QtFrontEnd&) = delete;
@@ -97,6 +103,11 @@ class QtFrontEnd {
   // widget asks for to the client's services. False when the program ends.
   bool Start(Client& client, const std::string& commandLine);
   void DestroyWidgets();
+  // Connects as the connect dialog does; a connection made joins the recent servers.
+  void ConnectTo(Client& client, const Endpoint& where);
+  // The servers named on the command line ("ADDRESS[:PORT]"), one after another.
+  void ConnectAtStart(Client& client, const std::vector<std::string>& targets);
+  const RecentServers& Recent() const { return recent_; }
 
   MainWindow* fMain = nullptr;
   ConnectDialog* ConnDlg = nullptr;
@@ -105,6 +116,8 @@ class QtFrontEnd {
   StartServerDialog* fStart = nullptr;
 
  private:
+  QSettings* settings_;
+  RecentServers recent_;
   std::unique_ptr<QtDesktop> desktop_;
   std::unique_ptr<QtWindowSystem> windows_;
 };
