@@ -48,7 +48,6 @@
 #include "ui/qt/qt_platform.h"
 #include "ui/qt/settings.h"
 #include "ui/qt/start_server_dialog.h"
-#include "ui/qt/view_settings.h"
 
 static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 

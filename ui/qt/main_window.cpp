@@ -31,8 +31,8 @@
 #include "ui/qt/console_window.h"
 #include "ui/qt/latin1_text.h"
 #include "ui/qt/qt_platform.h"
+#include "ui/qt/settings.h"
 #include "ui/qt/start_server_dialog.h"
-#include "ui/qt/view_settings.h"
 #include "wire/payload.h"
 
 namespace ov {

@@ -6,7 +6,8 @@ namespace ov {
 
 namespace {
 constexpr const char* kRecentServers = "RecentServers";
-}
+constexpr const char* kColourCodes = "view/colourCodes";
+}  // namespace
 
 std::unique_ptr<QSettings> UserSettings() {
   // Named here rather than by the application's names: the application name is the window title.
@@ -44,5 +45,15 @@ void WriteRecentServers(QSettings& settings, const std::vector<Endpoint>& entrie
   settings.endArray();
   settings.sync();
 }
+
+bool ReadColourCodes() {
+  const std::unique_ptr<QSettings> settings = UserSettings();
+  if (settings->status() != QSettings::NoError) return false;
+  // Only a value written as on counts: anything else a hand or a damaged file left is the default.
+  const QString value = settings->value(kColourCodes).toString().trimmed().toLower();
+  return value == "true" || value == "1";
+}
+
+void WriteColourCodes(bool on) { UserSettings()->setValue(kColourCodes, on); }
 
 }  // namespace ov

@@ -14,4 +14,8 @@ std::unique_ptr<QSettings> UserSettings();
 std::vector<Endpoint> ReadRecentServers(QSettings& settings);
 void WriteRecentServers(QSettings& settings, const std::vector<Endpoint>& entries);
 
+// Whether colour codes are drawn as colours and hidden in logs, captions and tree nodes. Off by default.
+bool ReadColourCodes();
+void WriteColourCodes(bool on);
+
 }  // namespace ov
