@@ -58,6 +58,8 @@ run_flood() {  # rate lines [--grid [--size bytes]]
 # Every window on screen (a grid on a frame big enough for all 40 at their designed size), then as the
 # frame opens them, stacked, where most windows are covered.
 for r in $rates; do run_flood "$r" $((r * seconds)) --grid; done
+# The same gentle rate with colour codes drawn, as View > Colour Codes does.
+run_flood 1000 $((1000 * seconds)) --grid --colours
 run_flood 0 "$maxLines" --grid
 run_flood 0 "$maxLines"
 run_flood 0 $((maxLines * 2)) --grid --size 16
