@@ -23,7 +23,6 @@
 #include <functional>
 #include <map>
 #include <random>
-#include <regex>
 
 #include "ovserver/accounts.h"
 #include "ovserver/game_servers.h"
@@ -768,13 +767,18 @@ TEST_F(OvsProgram, ListensOnEveryAddressGivenAllOnOnePort) {
                      [this] { log += program->readAll().toStdString(); });
     program->start(OVSERVER_PROGRAM, arguments);
     const size_t expected = std::max<size_t>(1, size_t(test.listen.size()));
-    const std::regex listening("listening on (\\S+):([0-9]+)\n");
-    std::vector<std::pair<std::string, quint16>> bound;
+    std::vector<std::pair<std::string, quint16>> bound;  // address and port of each "listening on" line
     Pump(
         [&] {
           bound.clear();
-          for (std::sregex_iterator at(log.begin(), log.end(), listening), end; at != end; ++at)
-            bound.emplace_back((*at)[1], quint16(std::stoi((*at)[2])));
+          const std::string listening = "listening on ";
+          for (size_t at = log.find(listening); at != std::string::npos; at = log.find(listening, at + 1)) {
+            const size_t lineEnd = log.find('\n', at);
+            if (lineEnd == std::string::npos) break;  // the rest of the line is still on its way
+            const size_t colon = log.find_last_of(':', lineEnd);
+            bound.emplace_back(log.substr(at + listening.size(), colon - at - listening.size()),
+                               quint16(std::atoi(log.c_str() + colon + 1)));
+          }
           return bound.size() == expected || program->state() == QProcess::NotRunning;
         },
         kWaitMs);
