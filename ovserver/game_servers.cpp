@@ -20,6 +20,21 @@ void SignalGroup(qint64 pid, int signal) {
   if (pid > 0) ::kill(-pid_t(pid), signal);
 }
 
+// A command line as the bytes it is. QProcess passes arguments as text, which it encodes as UTF-8: the
+// byte E9 would arrive as C3 A9. So the child runs execv with these itself; they are laid out before
+// the fork, since the child may only call what is safe there.
+struct ExecArguments {
+  ExecArguments(const std::string& program, const std::vector<std::string>& arguments) : words(arguments) {
+    words.insert(words.begin(), program);
+    for (std::string& word : words) pointers.push_back(word.data());
+    pointers.push_back(nullptr);
+  }
+  std::vector<std::string> words;
+  std::vector<char*> pointers;
+};
+
+// What QProcess would run were the child's own execv to fail: the same file, with arguments at least as
+// long (each byte one or two), so that it fails for the same reason and QProcess reports it as usual.
 QStringList ToArguments(const std::vector<std::string>& words) {
   QStringList list;
   for (const std::string& word : words) list << QString::fromLatin1(word.data(), qsizetype(word.size()));
@@ -91,9 +106,11 @@ int GameServers::Start(const ServerType& type, const std::string& title, const s
   // The game server ends with the OV server, however that ends: nobody else would ever stop it. Should
   // the OV server have died before the signal was asked for, the parent is another already.
   const pid_t parent = ::getpid();
-  process->setChildProcessModifier([parent] {
+  auto exec = std::make_shared<const ExecArguments>(type.executable, arguments);
+  process->setChildProcessModifier([parent, exec] {
     ::setsid();
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
+    ::execv(exec->pointers[0], exec->pointers.data());
   });
   // Queued, so that nothing is reported from within Start and every report finds the server's entry.
   connect(

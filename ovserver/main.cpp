@@ -54,7 +54,9 @@ int main(int argc, char** argv) {
   parser.addVersionOption();
   const QCommandLineOption configOption("config", "Server types and limits.", "file");
   const QCommandLineOption accountsOption("accounts", "The accounts file.", "file", "ovserver.accounts");
-  const QCommandLineOption listenOption("listen", "Address to listen on.", "address", "127.0.0.1");
+  const QCommandLineOption listenOption(
+      "listen", "Address to listen on; give it again for more (:: is IPv6 only: add 0.0.0.0 for IPv4).",
+      "address", "127.0.0.1");
   const QCommandLineOption portOption("port", "TCP port.", "port", "4044");
   const QCommandLineOption addUserOption("add-user", "Add an account (password on standard input) and exit.",
                                          "name");
@@ -85,11 +87,18 @@ int main(int argc, char** argv) {
 
   bool portOk = false;
   const uint port = parser.value(portOption).toUInt(&portOk);
-  const QHostAddress address(parser.value(listenOption));
-  if (!portOk || port > 65535 || address.isNull()) {
-    ovs::Log("bad address or port: " + parser.value(listenOption).toStdString() + " " +
-             parser.value(portOption).toStdString());
+  if (!portOk || port > 65535) {
+    ovs::Log("bad port: " + parser.value(portOption).toStdString());
     return 2;
+  }
+  std::vector<QHostAddress> addresses;
+  for (const QString& text : parser.values(listenOption)) {
+    const QHostAddress address(text);
+    if (address.isNull()) {
+      ovs::Log("bad address to listen on: " + text.toStdString());
+      return 2;
+    }
+    addresses.push_back(address);
   }
   for (const std::string& note : notes) ovs::Log(note);
   for (const ovs::ServerType& type : config.types)
@@ -115,10 +124,13 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   ovs::OvServer server(std::move(config), accounts);
-  if (!server.Listen(address, quint16(port), error)) {
-    ovs::Log("cannot listen on " + address.toString().toStdString() + ":" + std::to_string(port) + ": " +
-             error);
-    return 1;
+  // All on one port: with port 0, the one the system picks for the first address.
+  for (const QHostAddress& address : addresses) {
+    if (!server.Listen(address, quint16(port), error)) {
+      ovs::Log("cannot listen on " + address.toString().toStdString() + " port " +
+               std::to_string(port != 0 ? port : server.Port()) + ": " + error);
+      return 1;
+    }
   }
   const int code = app.exec();
   ovs::Log("stopped");

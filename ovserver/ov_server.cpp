@@ -82,14 +82,12 @@ OvServer::OvServer(ServerConfig config, AccountStore& accounts)
       accounts_(accounts),
       guard_(config_.lockoutAfter, std::chrono::seconds(config_.lockoutSeconds)),
       nameGuard_(config_.nameLockoutAfter, std::chrono::seconds(config_.lockoutSeconds)),
-      games_(size_t(config_.backlogLines), config_.maxServers),
-      listener_(new QTcpServer(this)) {
+      games_(size_t(config_.backlogLines), config_.maxServers) {
   cipher_.BuildMessageKey();
   games_.onStarted = [this](int id) { OnGameStarted(id); };
   games_.onFailed = [this](int id, const std::string& error) { OnGameFailed(id, error); };
   games_.onLine = [this](int id, const std::string& line) { OnGameLine(id, line); };
   games_.onExited = [this](int id, const std::string& how) { OnGameExited(id, how); };
-  connect(listener_, &QTcpServer::newConnection, this, &OvServer::Accept);
   checks_.setMaxThreadCount(kCheckThreads);
   checks_.setThreadPriority(QThread::LowPriority);  // the event loop comes first
 }
@@ -109,17 +107,23 @@ OvServer::~OvServer() {
 }
 
 bool OvServer::Listen(const QHostAddress& address, quint16 port, std::string& error) {
+  auto* listener = new QTcpServer(this);
   // As many as may be served may also wait to be accepted: a burst of clients is not left to retry.
-  listener_->setListenBacklogSize(config_.maxConnections);
-  if (!listener_->listen(address, port)) {
-    error = listener_->errorString().toStdString();
+  listener->setListenBacklogSize(config_.maxConnections);
+  if (!listener->listen(address, port != 0 ? port : Port())) {
+    error = listener->errorString().toStdString();
+    delete listener;
     return false;
   }
-  Log("listening on " + address.toString().toStdString() + ":" + std::to_string(Port()));
+  connect(listener, &QTcpServer::newConnection, this, [this, listener] { Accept(listener); });
+  listeners_.push_back(listener);
+  const std::string host = address.toString().toStdString();
+  Log("listening on " + (address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host + "]" : host) +
+      ":" + std::to_string(Port()));
   return true;
 }
 
-quint16 OvServer::Port() const { return listener_->serverPort(); }
+quint16 OvServer::Port() const { return listeners_.empty() ? 0 : listeners_.front()->serverPort(); }
 
 OvServer::Session* OvServer::Find(int number) {
   auto found = sessions_.find(number);
@@ -134,8 +138,8 @@ std::string OvServer::Who(const Session& session) const {
 
 // ----- connections
 
-void OvServer::Accept() {
-  while (QTcpSocket* socket = listener_->nextPendingConnection()) Serve(socket);
+void OvServer::Accept(QTcpServer* listener) {
+  while (QTcpSocket* socket = listener->nextPendingConnection()) Serve(socket);
 }
 
 void OvServer::Serve(QTcpSocket* socket) {

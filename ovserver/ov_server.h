@@ -36,8 +36,9 @@ class OvServer : public QObject {
   OvServer(ServerConfig config, AccountStore& accounts);
   ~OvServer() override;
 
+  // Listens on one more address; port 0 takes the port of the first address, or one the system picks.
   bool Listen(const QHostAddress& address, quint16 port, std::string& error);
-  quint16 Port() const;
+  quint16 Port() const;  // the port listened on, 0 before Listen
   // Serves a connected socket as a client's session (and owns it from then on). Accept hands it each
   // new connection; a harness can hand it one end of a socket pair and feed requests without a listener.
   void Serve(QTcpSocket* socket);
@@ -71,7 +72,7 @@ class OvServer : public QObject {
     Clock::time_point lastReport;
   };
 
-  void Accept();
+  void Accept(QTcpServer* listener);
   void Read(int number);
   void Closed(int number);
   Session* Find(int number);
@@ -121,7 +122,7 @@ class OvServer : public QObject {
   LoginGuard guard_;      // per name and address
   LoginGuard nameGuard_;  // per name, from all addresses together
   GameServers games_;
-  QTcpServer* listener_;
+  std::vector<QTcpServer*> listeners_;  // one per address
   int lastSession_ = 0;
   std::map<int, std::unique_ptr<Session>> sessions_;
   std::map<int, int> startedBy_;       // game server id -> the session that asked for it, until it runs

@@ -1,5 +1,7 @@
 #include "ovserver/request_reader.h"
 
+#include <algorithm>
+
 #include "ovserver/log.h"
 
 namespace ovs {
@@ -17,9 +19,20 @@ void RequestReader::Problem(Result& result, const std::function<std::string()>& 
   if (result.malformed++ < kMaxProblemTexts) result.problems.push_back(words());
 }
 
+void RequestReader::Oversized(Result& result, std::string_view code) {
+  Problem(result, [&] {
+    return "dropped an oversized frame (more than " + std::to_string(kMaxRequestSize) +
+           " bytes) with code \"" + Printable(code) + "\"";
+  });
+}
+
 RequestReader::Result RequestReader::Feed(std::string_view bytes) {
   Result result;
   buffer_.append(bytes);
+  // The unfinished frame kept at the front was searched for its end byte this far already: a frame
+  // that comes a byte at a time is not searched again from its start each time.
+  size_t searched = searched_;
+  searched_ = 0;
   size_t pos = 0;  // what is consumed; erased once at the end
   while (pos < buffer_.size()) {
     std::string_view rest(buffer_.data() + pos, buffer_.size() - pos);
@@ -41,10 +54,12 @@ RequestReader::Result RequestReader::Feed(std::string_view bytes) {
                Printable(rest.substr(0, stray)) + "\"";
       });
       pos += stray;
+      searched = 0;
       continue;
     }
     // rest starts with 0xFD.
-    const size_t end = rest.find(ov::kFrameEnd, 1);
+    const size_t end = rest.find(ov::kFrameEnd, std::max<size_t>(1, searched));
+    searched = 0;
     if (end != std::string_view::npos && end < 5) {
       Problem(result, [&] {
         return "malformed frame with a short code: \"" + Printable(rest.substr(0, end + 1)) + "\"";
@@ -52,8 +67,16 @@ RequestReader::Result RequestReader::Feed(std::string_view bytes) {
       pos += end + 1;
       continue;
     }
+    const std::string_view code = rest.substr(1, std::min<size_t>(4, rest.size() - 1));
+    // One bound for every frame, start and end bytes included, however its bytes arrived: a frame that
+    // cannot end within it is dropped as soon as that shows, without keeping its bytes.
+    if (end == std::string_view::npos && rest.size() >= kMaxRequestSize) {
+      Oversized(result, code);
+      pos = buffer_.size();
+      discarding_ = true;
+      break;
+    }
     if (rest.size() < 5) break;
-    const std::string_view code = rest.substr(1, 4);
     if (const size_t width = AccountPayloadSize(code); width != 0) {
       // An enciphered account payload: wait for all of it, then expect the end byte right after it.
       if (rest.size() < 7 && end == std::string_view::npos) break;
@@ -66,14 +89,16 @@ RequestReader::Result RequestReader::Feed(std::string_view bytes) {
           const size_t last = rest.size() > next && rest[next] != ov::kFrameStart
                                   ? rest.find(ov::kFrameEnd, next)
                                   : 5 + width;
-          if (last == std::string_view::npos) {
-            if (rest.size() > kMaxRequestSize) {
-              Problem(result,
-                      [&] { return "dropped an oversized account message \"" + Printable(code) + "\""; });
+          if (last == std::string_view::npos || last >= kMaxRequestSize) {
+            if (last == std::string_view::npos && rest.size() < kMaxRequestSize) break;
+            Oversized(result, code);
+            if (last == std::string_view::npos) {
               pos = buffer_.size();
               discarding_ = true;
+              break;
             }
-            break;
+            pos += last + 1;
+            continue;
           }
           result.frames.push_back({std::string(code), std::string(rest.substr(5, last - 5))});
           pos += last + 1;
@@ -83,15 +108,13 @@ RequestReader::Result RequestReader::Feed(std::string_view bytes) {
       // Not the fixed layout: read it as any other frame.
     }
     if (end == std::string_view::npos) {
-      if (rest.size() > kMaxRequestSize) {
-        Problem(result, [&] {
-          return "dropped an oversized frame (more than " + std::to_string(kMaxRequestSize) +
-                 " bytes) with code \"" + Printable(code) + "\"";
-        });
-        pos = buffer_.size();
-        discarding_ = true;
-      }
+      searched_ = rest.size();
       break;
+    }
+    if (end >= kMaxRequestSize) {
+      Oversized(result, code);
+      pos += end + 1;
+      continue;
     }
     result.frames.push_back({std::string(code), std::string(rest.substr(5, end - 5))});
     pos += end + 1;

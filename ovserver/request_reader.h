@@ -12,8 +12,9 @@
 
 namespace ovs {
 
-constexpr size_t kMaxRequestSize = 64 * 1024;  // no request a client sends comes near this
-constexpr size_t kMaxProblemTexts = 4;         // a flood of bad frames is counted, not described each
+// No request a client sends comes near this: a longer frame (start and end bytes included) is dropped.
+constexpr size_t kMaxRequestSize = 64 * 1024;
+constexpr size_t kMaxProblemTexts = 4;  // a flood of bad frames is counted, not described each
 
 class RequestReader {
  public:
@@ -30,7 +31,9 @@ class RequestReader {
   // Length of the enciphered payload of an account message with this code, 0 for other codes.
   static size_t AccountPayloadSize(std::string_view code);
   static void Problem(Result& result, const std::function<std::string()>& words);
+  static void Oversized(Result& result, std::string_view code);
   std::string buffer_;
+  size_t searched_ = 0;      // bytes of the unfinished frame at the front known to hold no end byte
   bool discarding_ = false;  // skipping the rest of an oversized frame
 };
 

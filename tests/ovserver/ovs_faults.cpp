@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <fstream>
@@ -739,6 +740,82 @@ TEST_F(OvsProgram, AccountsAddedByOtherProcessesSurviveTheServersOwnWrites) {
                 "pw\n", output),
             1);
   EXPECT_NE(output.find("that login name is taken"), std::string::npos) << output;
+}
+
+TEST_F(OvsProgram, ListensOnEveryAddressGivenAllOnOnePort) {
+  if (QTcpServer probe; !probe.listen(QHostAddress::LocalHostIPv6, 0))
+    GTEST_SKIP() << "no IPv6 loopback here";
+  struct Case {
+    QStringList listen;
+    bool ipv4, ipv6;  // reachable on 127.0.0.1, on ::1
+  };
+  const Case cases[] = {{{"127.0.0.1", "::1"}, true, true},
+                        {{"::"}, false, true},  // IPv6 only
+                        {{"0.0.0.0", "::"}, true, true},
+                        {{}, true, false}};  // the default: 127.0.0.1
+  const std::string hello =
+      "\xFD"
+      "1900";  // the login request every connection gets first
+  for (const Case& test : cases) {
+    const std::string what = test.listen.join(" ").toStdString();
+    QStringList arguments = Files(ConfigPath()) + QStringList{"--port", "0"};
+    for (const QString& address : test.listen) arguments << "--listen" << address;
+    log.clear();
+    program = std::make_unique<QProcess>();
+    program->setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(program.get(), &QProcess::readyRead,
+                     [this] { log += program->readAll().toStdString(); });
+    program->start(OVSERVER_PROGRAM, arguments);
+    const size_t expected = std::max<size_t>(1, size_t(test.listen.size()));
+    std::vector<std::pair<std::string, quint16>> bound;  // address and port of each "listening on" line
+    Pump(
+        [&] {
+          bound.clear();
+          const std::string listening = "listening on ";
+          for (size_t at = log.find(listening); at != std::string::npos; at = log.find(listening, at + 1)) {
+            const size_t lineEnd = log.find('\n', at);
+            if (lineEnd == std::string::npos) break;  // the rest of the line is still on its way
+            const size_t colon = log.find_last_of(':', lineEnd);
+            bound.emplace_back(log.substr(at + listening.size(), colon - at - listening.size()),
+                               quint16(std::atoi(log.c_str() + colon + 1)));
+          }
+          return bound.size() == expected || program->state() == QProcess::NotRunning;
+        },
+        kWaitMs);
+    ASSERT_EQ(bound.size(), expected) << what << ": " << log;
+    for (size_t i = 0; i < bound.size() && !test.listen.isEmpty(); ++i) {
+      const QString address = test.listen[qsizetype(i)];
+      EXPECT_EQ(bound[i].first, (address.contains(':') ? "[" + address + "]" : address).toStdString());
+      EXPECT_EQ(bound[i].second, bound[0].second) << what;
+    }
+    for (const auto& [host, reachable] : {std::pair{QHostAddress(QHostAddress::LocalHost), test.ipv4},
+                                          std::pair{QHostAddress(QHostAddress::LocalHostIPv6), test.ipv6}}) {
+      QTcpSocket socket;
+      std::string received;
+      QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll().toStdString(); });
+      socket.connectToHost(host, bound[0].second);
+      EXPECT_TRUE(Pump(
+          [&] {
+            return received.find(hello) != std::string::npos ||
+                   socket.state() == QAbstractSocket::UnconnectedState;
+          },
+          kWaitMs))
+          << what;
+      EXPECT_EQ(received.find(hello) != std::string::npos, reachable)
+          << what << " on " << host.toString().toStdString();
+    }
+    Stop();
+  }
+
+  // An address it cannot read or cannot take is named, and nothing is served.
+  std::string output;
+  EXPECT_EQ(Run(Files(ConfigPath()) + QStringList{"--listen", "::1", "--listen", "localhost"}, "", output),
+            2);
+  EXPECT_NE(output.find("bad address to listen on: localhost"), std::string::npos) << output;
+  EXPECT_EQ(
+      Run(Files(ConfigPath()) + QStringList{"--port", "0", "--listen", "::1", "--listen", "::1"}, "", output),
+      1);
+  EXPECT_NE(output.find("cannot listen on ::1 port "), std::string::npos) << output;
 }
 
 }  // namespace

@@ -90,6 +90,67 @@ TEST(OvsRequestReader, JunkShortCodesAndOversizedFramesAreReportedAndSkipped) {
   EXPECT_EQ(Pairs(result.frames), (std::vector<std::pair<std::string, std::string>>{{"1042", "5"}}));
 }
 
+TEST(OvsRequestReader, CodesShorterThanFourCharactersAreMalformedWhereverTheyStand) {
+  const std::pair<std::string, size_t> cases[] = {{"", 0}, {"1", 0}, {"12", 0}, {"123", 0}, {"1234", 1}};
+  for (const auto& [code, frames] : cases) {
+    for (const bool first : {true, false}) {
+      RequestReader reader;
+      const std::string bad = "\xFD" + code + "\xFE";
+      const std::string good = ov::MakeFrame(1042, "5");
+      auto result = reader.Feed(first ? bad + good : good + bad);
+      EXPECT_EQ(result.frames.size(), frames + 1) << code;
+      EXPECT_EQ(result.problems.size(), 1 - frames) << code;
+      if (frames == 0) {
+        EXPECT_NE(result.problems[0].find("short code"), std::string::npos) << code;
+      }
+      EXPECT_EQ(result.frames[first ? frames : 0].code, "1042") << code;
+      EXPECT_EQ(reader.Pending(), 0u);
+    }
+  }
+}
+
+TEST(OvsRequestReader, OneSizeBoundHoweverTheFrameArrives) {
+  // Whole frames of the bound's size less one, the bound, and one more, for console text, a start
+  // request and an over-long account message, each followed by a small frame that must come through.
+  const std::string account = Login("admin", "pw");
+  const std::string small = ov::MakeFrame(1042, "5");
+  for (const size_t size : {kMaxRequestSize - 1, kMaxRequestSize, kMaxRequestSize + 1}) {
+    const std::string frames[] = {
+        ov::MakeFrame(0, std::string(size - 6, 'c')), ov::MakeFrame(1026, std::string(size - 6, 's')),
+        account.substr(0, account.size() - 1) + std::string(size - account.size(), 'a') + "\xFE"};
+    for (const std::string& frame : frames) {
+      ASSERT_EQ(frame.size(), size);
+      const bool kept = size <= kMaxRequestSize;
+      const std::string where = frame.substr(1, 4) + " of " + std::to_string(size) + " bytes";
+      RequestReader whole;
+      const auto once = whole.Feed(frame + small);
+      RequestReader bytewise;
+      std::vector<ov::Frame> got;
+      size_t problems = 0;
+      for (char c : frame + small) {
+        auto result = bytewise.Feed(std::string_view(&c, 1));
+        got.insert(got.end(), result.frames.begin(), result.frames.end());
+        problems += result.malformed;
+        // An oversized frame keeps no more than the bound while it waits for its end.
+        ASSERT_LE(bytewise.Pending(), kMaxRequestSize) << where;
+      }
+      for (const auto& frames : {once.frames, got}) {
+        ASSERT_EQ(frames.size(), kept ? 2u : 1u) << where;
+        if (kept) {
+          EXPECT_EQ(frames[0].payload.size(), size - 6) << where;
+        }
+        EXPECT_EQ(frames.back().code, "1042") << where;
+      }
+      EXPECT_EQ(once.malformed, kept ? 0u : 1u) << where;
+      EXPECT_EQ(problems, kept ? 0u : 1u) << where;
+      if (!kept) {
+        EXPECT_NE(once.problems[0].find("oversized"), std::string::npos) << where;
+      }
+      EXPECT_EQ(whole.Pending() + bytewise.Pending(), 0u) << where;
+    }
+  }
+}
+
 TEST(OvsEncipherForFrame, NoFrameEndOrZeroByteEverLeavesEnciphered) {
   ov::MessageCipher cipher;
   cipher.BuildMessageKey();

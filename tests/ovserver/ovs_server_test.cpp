@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -315,6 +316,25 @@ TEST_F(OvsServerTest, ShellMetacharactersReachTheProgramAsPlainArguments) {
   peer->Console(0, "kill " + std::to_string(id));
   EXPECT_EQ(peer->Expect("1028"), std::to_string(id));
   EXPECT_EQ(server->Games().Count(), 0u);
+}
+
+TEST_F(OvsServerTest, EightBitBytesReachTheProgramByteForByte) {
+  // Bytes that are no UTF-8, bytes that are, and one that is only half of it, in both the type's fixed
+  // arguments and the command line: the stand-in echoes each argument as it got it.
+  config.types[0].arguments.push_back("\xE9\xFF");
+  StartServer();
+  auto peer = LoggedIn();
+  const int id = StartStandin(*peer, "+set name \"caf\xC3\xA9 \xE9\" \xC3 \x81\xF0\x9F\x8E\xAE\x7F");
+  const std::string code = ov::FormatCode(id);
+  peer->Control(41, std::to_string(id));
+  peer->Control(42, std::to_string(id));
+  const std::vector<std::string> expected = {"--interval", "3600",
+                                             "\xE9\xFF",   "+set",
+                                             "name",       "caf\xC3\xA9 \xE9",
+                                             "\xC3",       "\x81\xF0\x9F\x8E\xAE\x7F"};
+  peer->ExpectText(code, "Arguments: " + std::to_string(expected.size()));
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(peer->Expect(code), "  [" + std::to_string(i + 1) + "] " + expected[i] + "\r\n");
 }
 
 TEST_F(OvsServerTest, ConnectionsBeyondTheLimitsAreClosed) {
@@ -730,13 +750,19 @@ TEST(OvsGameOutput, LinesAreCutSafeForFramesAndTheLastOnesKept) {
   EXPECT_EQ(lines[3], "last");
   EXPECT_EQ(games.Find(id), nullptr);
 
-  // A program that cannot run is reported once and its id given back.
-  std::string failure;
-  games.onFailed = [&](int, const std::string& why) { failure = why; };
-  const int missing = games.Start({"none", dir.filePath("none").toStdString(), {}}, "", "", {}, error);
-  ASSERT_GT(missing, 0);
-  ASSERT_TRUE(Pump([&] { return !failure.empty(); }));
-  EXPECT_EQ(games.Count(), 0u);
+  // A program that cannot run, missing or not executable, is reported once and its id given back.
+  QFile text(dir.filePath("text"));
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.close();
+  for (const char* name : {"none", "text"}) {
+    std::string failure;
+    games.onFailed = [&](int, const std::string& why) { failure = why; };
+    const int missing = games.Start({"none", dir.filePath(name).toStdString(), {}}, "", "", {"\xE9"}, error);
+    ASSERT_GT(missing, 0);
+    ASSERT_TRUE(Pump([&] { return !failure.empty(); })) << name;
+    EXPECT_EQ(games.Count(), 0u);
+    EXPECT_EQ(ended, "exit code 0");  // and nothing ran
+  }
 }
 
 }  // namespace
