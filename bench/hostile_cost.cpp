@@ -487,11 +487,12 @@ Figures Run(const char* self, const Options& o, bool colours, Attack& attack) {
 // ---------------------------------------------------------------- the attacks
 
 // Console text on the attacker's own console (server id 0): lines of `size` bytes, the last a line
-// feed, in frames of at most a million bytes, repeated up to `volume` bytes in all.
+// feed, in frames of at most a million bytes, repeated up to `volume` bytes in all and at least four
+// times (a log must not keep what it was sent before).
 Attack ConsoleLines(size_t size, size_t volume) {
   Attack a;
   a.greeting = Control(21, Fields({"hostile", "Hostile"}));
-  const size_t lines = std::max<size_t>(1, volume / size);
+  const size_t lines = std::max<size_t>(4, volume / size);
   a.messages = lines;
   auto text = std::make_shared<std::string>(Text(std::min<size_t>(size, 1000000)));
   auto line = std::make_shared<size_t>(0);
@@ -617,9 +618,9 @@ int Bench(const char* self, const Options& o) {
       {"churn", false, o.quick ? std::vector<size_t>{100, 300} : std::vector<size_t>{100, 300, 1000, 3000},
        [](size_t s) { return Churn(s); }, "steps"},
       {"repeat21", false, Sizes(1000, o.quick ? 4000 : 256000, 4), [](size_t s) { return Repeat(21, s); },
-       "messages"},
+       "count"},
       {"repeat25", false, Sizes(1000, o.quick ? 4000 : 256000, 4), [](size_t s) { return Repeat(25, s); },
-       "messages"},
+       "count"},
       {"reconnect", false, Sizes(10, o.quick ? 40 : 640, 4),
        [](size_t s) { return Reconnect(static_cast<int>(s)); }, "presses"},
   };
