@@ -33,6 +33,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMdiArea>
+#include <QMessageBox>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -134,6 +135,17 @@ int ClientMain(int port, bool colours, int presses) {
   });
   look.start(50);
 
+  // A message box is read and closed, as a user would with Return; the parent counts them.
+  QTimer boxes;
+  QObject::connect(&boxes, &QTimer::timeout, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      std::printf("BOX %s\n", box->text().simplified().left(200).toLocal8Bit().constData());
+      std::fflush(stdout);
+      box->accept();
+    }
+  });
+  boxes.start(100);
+
   if (presses > 0) {
     ov::ConsoleWindow* dead = nullptr;
     RunUntil(
@@ -167,7 +179,7 @@ int ClientMain(int port, bool colours, int presses) {
 struct Options {
   bool quick = false;
   std::string attack;  // empty: all
-  double budget = 30;
+  double budget = 0;   // seconds per size; 0: 30, or 10 with --quick
   bool verbose = false;
 };
 
@@ -289,10 +301,20 @@ struct ClientProcess {
 
   // Reads the child's output; true once a line starting with prefix has come.
   bool Said(const std::string& prefix) {
-    char buffer[256];
-    const ssize_t n = ::read(out, buffer, sizeof buffer);
-    if (n > 0) lines.append(buffer, static_cast<size_t>(n));
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(out, buffer, sizeof buffer)) > 0) lines.append(buffer, static_cast<size_t>(n));
     return lines.find(prefix) != std::string::npos;
+  }
+  // The message boxes the client showed, and the first one's text.
+  int Boxes(std::string& first) {
+    Said("");
+    int count = 0;
+    for (size_t at = lines.find("BOX "); at != std::string::npos; at = lines.find("\nBOX ", at + 1)) {
+      if (lines[at] == '\n') ++at;
+      if (count++ == 0) first = lines.substr(at + 4, lines.find('\n', at) - at - 4);
+    }
+    return count;
   }
   double CpuSeconds() const {
     clockid_t id;
@@ -370,6 +392,8 @@ struct Figures {
   double seconds = 0, cpu = 0, blockMs = 0, rssBefore = 0, rssAfter = 0, peak = 0;
   uint64_t bytes = 0;
   int connections = 0;
+  int boxes = 0;
+  std::string firstBox;
 };
 
 const char* kText = "^1the quick brown fox ^2jumps over the lazy dog ^7and keeps on running^3 down the road ";
@@ -476,6 +500,7 @@ Figures Run(const char* self, const Options& o, bool colours, Attack& attack) {
   f.cpu = client.CpuSeconds() - cpu0;
   f.rssAfter = client.StatusMb("VmRSS");
   f.peak = client.StatusMb("VmHWM");
+  f.boxes = client.Boxes(f.firstBox);
   client.Kill();
   if (probe.fd >= 0) ::close(probe.fd);
   if (attacker.fd >= 0) ::close(attacker.fd);
@@ -644,11 +669,14 @@ int Bench(const char* self, const Options& o) {
       std::printf(
           "RESULT hostile attack=%s %s=%zu messages=%llu bytes=%llu finished=%d seconds=%.2f cpu_s=%.3f "
           "%s=%.2f block_ms=%.1f rss_before_mb=%.1f rss_after_mb=%.1f rss_delta_mb=%.1f peak_mb=%.1f "
-          "connections=%d\n",
+          "connections=%d boxes=%d\n",
           series.name.c_str(), series.unit, size, static_cast<unsigned long long>(attack.messages),
           static_cast<unsigned long long>(f.bytes), f.finished ? 1 : 0, f.seconds, f.cpu,
           attack.presses > 0 ? "cpu_us_per_press" : "cpu_ns_per_byte", per, f.blockMs, f.rssBefore,
-          f.rssAfter, f.rssAfter - f.rssBefore, f.peak, f.connections);
+          f.rssAfter, f.rssAfter - f.rssBefore, f.peak, f.connections, f.boxes);
+      if (f.boxes > 0)
+        std::printf("NOTE hostile attack=%s: %d message boxes, closed as they came; the first: %s\n",
+                    series.name.c_str(), f.boxes, f.firstBox.c_str());
       std::fflush(stdout);
       if (firstPerByte == 0) firstPerByte = per;
       lastPerByte = per;
@@ -687,7 +715,6 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "--quick") {
       o.quick = true;
-      o.budget = 10;
     } else if (a == "--verbose") {
       o.verbose = true;
     } else if ((a == "--attack" || a == "--budget") && i + 1 < argc) {
@@ -704,6 +731,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (o.budget <= 0) o.budget = o.quick ? 10 : 30;
   signal(SIGPIPE, SIG_IGN);
   // Started again as the client: by this very file, wherever it was found.
   static char self[4096];
