@@ -24,6 +24,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -107,6 +108,7 @@ ov::ConsoleWindow* ViewOf(const ov::Console& c) { return dynamic_cast<ov::Consol
 // The client connects to the probe and then to the attacker, looks at the attacker's window once it
 // opens (as a user would), and with --press N presses Reconnect N times on the first dead window.
 int ClientMain(int port, bool colours, int presses) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);  // a benchmark stopped midway leaves no client behind
   int argc = 1;
   char name[] = "orvane-client";
   char* argv[] = {name, nullptr};
@@ -389,7 +391,7 @@ struct Attack {
 struct Figures {
   bool finished = false;
   bool started = false;
-  double seconds = 0, cpu = 0, blockMs = 0, rssBefore = 0, rssAfter = 0, peak = 0;
+  double seconds = 0, cpu = 0, blockMs = 0, rssBefore = 0, rssAfter = 0, rssClosed = 0, peak = 0;
   uint64_t bytes = 0;
   int connections = 0;
   int boxes = 0;
@@ -458,7 +460,7 @@ Figures Run(const char* self, const Options& o, bool colours, Attack& attack) {
       ++f.connections;
       lastAccept = Clock::now();
       const std::string hello = Control(21, Fields({"again", "Again"}));
-      f.bytes += static_cast<uint64_t>(::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL));
+      if (::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) > 0) f.bytes += hello.size();
       ::shutdown(fd, SHUT_WR);
       held.push_back(fd);
     }
@@ -500,6 +502,14 @@ Figures Run(const char* self, const Options& o, bool colours, Attack& attack) {
   f.cpu = client.CpuSeconds() - cpu0;
   f.rssAfter = client.StatusMb("VmRSS");
   f.peak = client.StatusMb("VmHWM");
+  // Then the attacker hangs up, as a Disconnect would end it: what the client still holds a second later.
+  if (attacker.fd >= 0) {
+    ::close(attacker.fd);
+    attacker.fd = -1;
+    probe.SendAll(Control(901, ""), Clock::now() + std::chrono::seconds(5));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    f.rssClosed = client.StatusMb("VmRSS");
+  }
   f.boxes = client.Boxes(f.firstBox);
   client.Kill();
   if (probe.fd >= 0) ::close(probe.fd);
@@ -668,12 +678,12 @@ int Bench(const char* self, const Options& o) {
       const double per = attack.presses > 0 ? f.cpu * 1e6 / attack.presses : f.cpu * 1e9 / f.bytes;
       std::printf(
           "RESULT hostile attack=%s %s=%zu messages=%llu bytes=%llu finished=%d seconds=%.2f cpu_s=%.3f "
-          "%s=%.2f block_ms=%.1f rss_before_mb=%.1f rss_after_mb=%.1f rss_delta_mb=%.1f peak_mb=%.1f "
-          "connections=%d boxes=%d\n",
+          "%s=%.2f block_ms=%.1f rss_before_mb=%.1f rss_after_mb=%.1f rss_delta_mb=%.1f rss_closed_mb=%.1f "
+          "peak_mb=%.1f connections=%d boxes=%d\n",
           series.name.c_str(), series.unit, size, static_cast<unsigned long long>(attack.messages),
           static_cast<unsigned long long>(f.bytes), f.finished ? 1 : 0, f.seconds, f.cpu,
           attack.presses > 0 ? "cpu_us_per_press" : "cpu_ns_per_byte", per, f.blockMs, f.rssBefore,
-          f.rssAfter, f.rssAfter - f.rssBefore, f.peak, f.connections, f.boxes);
+          f.rssAfter, f.rssAfter - f.rssBefore, f.rssClosed, f.peak, f.connections, f.boxes);
       if (f.boxes > 0)
         std::printf("NOTE hostile attack=%s: %d message boxes, closed as they came; the first: %s\n",
                     series.name.c_str(), f.boxes, f.firstBox.c_str());

@@ -169,10 +169,11 @@ EOF
   echo "Each size against a fresh client (load average $hostile_load_before before, $hostile_load_after after)."
   echo "CPU is the client's user and system time per byte it received (per press for Reconnect); the block is"
   echo "the longest round trip of a second connection's 901 meanwhile; memory is resident after the attack"
-  echo "against before. Aims: cost ratio largest/smallest at most 2, blocks under 100 ms, at most 20 MB left."
+  echo "against before, and a second after the attacker hung up. Aims: cost ratio largest/smallest at most 2,"
+  echo "blocks under 100 ms, at most 20 MB left."
   echo "A size marked unfinished hit its time budget: its figures are lower bounds, and larger sizes were not run."
   echo
-  echo "| attack | size | finished | seconds | client CPU s | CPU per byte (ns) or press (µs) | longest block ms | RSS before → after MB | peak MB |"
+  echo "| attack | size | finished | seconds | client CPU s | CPU per byte (ns) or press (µs) | longest block ms | RSS before → after → hung up MB | peak MB |"
   echo "|---|---|---|---|---|---|---|---|---|"
   while read -r l; do
     case "$l" in
@@ -180,7 +181,7 @@ EOF
         size=$(sed -n 's/.* \(line_bytes\|title_bytes\|name_bytes\|steps\|count\|presses\)=\([0-9]*\).*/\1 \2/p' <<<"$l")
         per=$(value cpu_ns_per_byte "$l")
         [ -z "$per" ] && per=$(value cpu_us_per_press "$l")
-        echo "| $(value attack "$l") | $size | $([ "$(value finished "$l")" = 1 ] && echo yes || echo "**no**") | $(value seconds "$l") | $(value cpu_s "$l") | $per | $(value block_ms "$l") | $(value rss_before_mb "$l") → $(value rss_after_mb "$l") | $(value peak_mb "$l") |"
+        echo "| $(value attack "$l") | $size | $([ "$(value finished "$l")" = 1 ] && echo yes || echo "**no**") | $(value seconds "$l") | $(value cpu_s "$l") | $per | $(value block_ms "$l") | $(value rss_before_mb "$l") → $(value rss_after_mb "$l") → $(value rss_closed_mb "$l") | $(value peak_mb "$l") |"
         ;;
     esac
   done <"$out/hostile.txt"
