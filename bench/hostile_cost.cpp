@@ -106,7 +106,7 @@ bool RunUntil(Done done, int timeoutMs) {
 ov::ConsoleWindow* ViewOf(const ov::Console& c) { return dynamic_cast<ov::ConsoleWindow*>(c.view); }
 
 // The client connects to the probe and then to the attacker, looks at the attacker's window once it
-// opens (as a user would), and with --press N presses Reconnect N times on the first dead window.
+// opens (as a user would), and given presses, presses Reconnect that many times on the first dead window.
 int ClientMain(int port, bool colours, int presses) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);  // a benchmark stopped midway leaves no client behind
   int argc = 1;
