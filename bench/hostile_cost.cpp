@@ -674,16 +674,18 @@ int Bench(const char* self, const Options& o) {
         lastFinished = false;
         break;
       }
+      char closed[32] = "-";  // not measured when the attacker had hung up already
+      if (f.rssClosed > 0) std::snprintf(closed, sizeof closed, "%.1f", f.rssClosed);
       // Reconnect presses bring no bytes worth the name: their cost is per press.
       const double per = attack.presses > 0 ? f.cpu * 1e6 / attack.presses : f.cpu * 1e9 / f.bytes;
       std::printf(
           "RESULT hostile attack=%s %s=%zu messages=%llu bytes=%llu finished=%d seconds=%.2f cpu_s=%.3f "
-          "%s=%.2f block_ms=%.1f rss_before_mb=%.1f rss_after_mb=%.1f rss_delta_mb=%.1f rss_closed_mb=%.1f "
+          "%s=%.2f block_ms=%.1f rss_before_mb=%.1f rss_after_mb=%.1f rss_delta_mb=%.1f rss_closed_mb=%s "
           "peak_mb=%.1f connections=%d boxes=%d\n",
           series.name.c_str(), series.unit, size, static_cast<unsigned long long>(attack.messages),
           static_cast<unsigned long long>(f.bytes), f.finished ? 1 : 0, f.seconds, f.cpu,
           attack.presses > 0 ? "cpu_us_per_press" : "cpu_ns_per_byte", per, f.blockMs, f.rssBefore,
-          f.rssAfter, f.rssAfter - f.rssBefore, f.rssClosed, f.peak, f.connections, f.boxes);
+          f.rssAfter, f.rssAfter - f.rssBefore, closed, f.peak, f.connections, f.boxes);
       if (f.boxes > 0)
         std::printf("NOTE hostile attack=%s: %d message boxes, closed as they came; the first: %s\n",
                     series.name.c_str(), f.boxes, f.firstBox.c_str());
