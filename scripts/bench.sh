@@ -3,6 +3,8 @@
 # at fixed rates and as fast as taken beside a plain receiver, idle and connect-wait CPU, and start-up.
 # Writes out/bench/report.md with the figures and out/bench/lag.png, the timer lag against flood rate.
 # BENCH_SECONDS (default 4) sets the length of each fixed-rate flood; BENCH_RATES the rates per window.
+# BENCH_HOSTILE sets the options of the hostile-server benchmark (default: all attacks, full sizes;
+# "--quick" for a short pass).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -11,7 +13,7 @@ build=build-bench
 out=out/bench
 mkdir -p "$out"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target frame_pipeline_bench ov-flood-driver ov-bench-client ov-login-lag ovserver -- -j2
+cmake --build "$build" --target frame_pipeline_bench ov-flood-driver ov-bench-client ov-login-lag ov-bench-hostile ovserver -- -j2
 bin="$build/bench"
 seconds=${BENCH_SECONDS:-4}
 rates=${BENCH_RATES:-"1000 20000 50000 100000"}
@@ -79,6 +81,11 @@ echo "== OV server: a logged-in client's lag while 250 strangers log in"
 for lifted in "" --lifted; do
   "$bin/ov-login-lag" "$build/ovserver/ovserver" $lifted 2>/dev/null | grep '^RESULT' | tee -a "$out/login_lag.txt" || true
 done
+echo "== a hostile OV server: cost per byte, longest block, memory left behind"
+hostile_load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+# shellcheck disable=SC2086
+"$bin/ov-bench-hostile" ${BENCH_HOSTILE:-} 2>/dev/null | grep -E '^(RESULT|SUMMARY|NOTE) hostile' | tee "$out/hostile.txt" || true
+hostile_load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 sort -g "$out/lag.dat" -o "$out/lag.dat"
@@ -157,6 +164,38 @@ EOF
     echo "| $([ "$(value lifted "$l")" = 1 ] && echo "lifted (as if each had its own address)" || echo "as configured by default") | $(value lag_med_ms "$l") / $(value lag_p99_ms "$l") / $(value lag_max_ms "$l") | $(value all_answered_ms "$l") | $(value refused_busy "$l") / $(value refused_wrong "$l") |"
   done <"$out/login_lag.txt"
   echo
-  echo "Raw lines: flood.txt, pipeline.txt, login_lag.txt."
+  echo "## A hostile OV server"
+  echo
+  echo "Each size against a fresh client (load average $hostile_load_before before, $hostile_load_after after)."
+  echo "CPU is the client's user and system time per byte it received (per press for Reconnect); the block is"
+  echo "the longest round trip of a second connection's 901 meanwhile; memory is resident after the attack"
+  echo "against before, and a second after the attacker hung up. Aims: cost ratio largest/smallest at most 2,"
+  echo "blocks under 100 ms, at most 20 MB left."
+  echo "A size marked unfinished hit its time budget: its figures are lower bounds, and larger sizes were not run."
+  echo
+  echo "| attack | size | finished | seconds | client CPU s | CPU per byte (ns) or press (µs) | longest block ms | RSS before → after → hung up MB | peak MB |"
+  echo "|---|---|---|---|---|---|---|---|---|"
+  while read -r l; do
+    case "$l" in
+      "RESULT hostile"*)
+        size=$(sed -n 's/.* \(line_bytes\|title_bytes\|name_bytes\|steps\|count\|presses\)=\([0-9]*\).*/\1 \2/p' <<<"$l")
+        per=$(value cpu_ns_per_byte "$l")
+        [ -z "$per" ] && per=$(value cpu_us_per_press "$l")
+        echo "| $(value attack "$l") | $size | $([ "$(value finished "$l")" = 1 ] && echo yes || echo "**no**") | $(value seconds "$l") | $(value cpu_s "$l") | $per | $(value block_ms "$l") | $(value rss_before_mb "$l") → $(value rss_after_mb "$l") → $(value rss_closed_mb "$l") | $(value peak_mb "$l") |"
+        ;;
+    esac
+  done <"$out/hostile.txt"
+  echo
+  echo "| attack | sizes | cost ratio largest/smallest | longest block ms | most MB left behind |"
+  echo "|---|---|---|---|---|"
+  while read -r l; do
+    case "$l" in
+      "SUMMARY hostile"*)
+        echo "| $(value attack "$l") | $(value smallest "$l") to $(value largest "$l")$([ "$(value largest_finished "$l")" = 1 ] || echo " (unfinished)") | $(value cost_ratio "$l") | $(value block_ms_max "$l") | $(value rss_delta_mb_max "$l") |"
+        ;;
+    esac
+  done <"$out/hostile.txt"
+  echo
+  echo "Raw lines: flood.txt, pipeline.txt, login_lag.txt, hostile.txt."
 } >"$out/report.md"
 echo "Report: $out/report.md"
