@@ -93,7 +93,14 @@ RequestReader::Result RequestReader::Feed(std::string_view bytes) {
       }
       break;
     }
-    result.frames.push_back({std::string(code), std::string(rest.substr(5, end - 5))});
+    if (end + 1 > kMaxRequestSize) {  // whole in this read or not, one limit
+      Problem(result, [&] {
+        return "dropped an oversized frame (more than " + std::to_string(kMaxRequestSize) +
+               " bytes) with code \"" + Printable(code) + "\"";
+      });
+    } else {
+      result.frames.push_back({std::string(code), std::string(rest.substr(5, end - 5))});
+    }
     pos += end + 1;
   }
   buffer_.erase(0, pos);
