@@ -2,10 +2,12 @@
 // password guessing, tricks in start requests, and game servers that flood their output or will not
 // stop.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -583,6 +585,160 @@ TEST_F(OvsUnderAttack, ControlCharactersInATitleNeverPrintALineOfTheirOwnOnAnyCo
       EXPECT_NE(text.rfind("Server 99", 0), 0u) << text;
     }
   }
+}
+
+// Whatever a peer makes the server log, before its login or after, goes through one bound per
+// connection and one for the whole server; what is held back is counted in a summary line.
+TEST_F(OvsUnderAttack, EveryLogLineAPeerCausesIsBoundedPerConnectionAndForTheServer) {
+  config.logLinesPerConnection = 10;
+  config.logLinesPerSecond = 10;  // fifty at once
+  StartServer();
+  Peer guest(server->Port());
+  guest.Expect("1900");
+  guest.Login("guest", "welcome");
+  guest.Expect("1031");
+  std::string flood;
+  for (int i = 0; i < 500; ++i) {
+    flood += ov::MakeFrame(0, "newuser") + ov::MakeFrame(1907, "x");
+    flood += ov::MakeFrame(1026, "nosuch" + std::string(400, 'x') + "\x80");
+  }
+  guest.Send(flood);
+  guest.Console(0, "who");
+  guest.Expect("0000", "(you)");
+  EXPECT_LE(Logged("(guest)"), 12u);  // ten at once, one each six seconds after
+  const size_t before = log.size();
+
+  // Before login: a crowd connecting, sending one request each and leaving.
+  QElapsedTimer clock;
+  clock.start();
+  for (int round = 0; round < 60; ++round) {
+    Peer stranger(server->Port());
+    stranger.Expect("1900");
+    stranger.Console(0, "help");
+    stranger.Expect("1001", "Log in first");
+  }
+  ASSERT_TRUE(Pump([&] { return Logged("caused by clients held back") >= 1; }));
+  const size_t allowed = size_t(50 + 10 * clock.elapsed() / 1000 + 3);
+  EXPECT_LE(log.size() - before, allowed);
+  std::cout << "[ figures  ] 180 log lines caused before login: " << log.size() - before << " written in "
+            << clock.elapsed() << " ms\n";
+}
+
+// A logged-in user sending cheap requests as fast as it can, and reading none of the answers, gets its
+// share of the loop and no more: the others are answered meanwhile, and its answers wait for it in a
+// bounded queue (it stops being read) instead of filling the server's memory until it is cut off.
+TEST_F(OvsUnderAttack, ACheapRequestFloodGetsItsShareAndItsUnreadAnswersStayBounded) {
+  StartServer();
+  auto admin = LoggedIn();
+  const int flooder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(server->Port());
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::connect(flooder, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ov::MessageCipher cipher;
+  cipher.BuildMessageKey();
+  // Each answered with a status note as long as the request, which is never dropped as console text may
+  // be: some 24 MB in all.
+  constexpr int kRequests = 24000;
+  std::string pending = ov::MakeFrame(1905, cipher.EncryptMsg(ov::PadTo8("guest") + ov::PadTo16("welcome")));
+  const auto sendSome = [&] {
+    const ssize_t n = ::send(flooder, pending.data(), pending.size(), MSG_NOSIGNAL);
+    if (n > 0) pending.erase(0, size_t(n));
+  };
+  ASSERT_TRUE(Pump([&] { return sendSome(), Logged("(guest) logged in") == 1; }));
+  const std::string request = ov::MakeFrame(1026, std::string(1000, 'x') + "\x80");
+  for (int i = 0; i < kRequests; ++i) pending += request;
+  // Sends until the server stops reading it, or all of it; meanwhile the admin is answered.
+  QElapsedTimer still;
+  still.start();
+  size_t left = pending.size();
+  ASSERT_TRUE(Pump([&] {
+    sendSome();
+    if (pending.size() != left) left = pending.size(), still.restart();
+    // Two seconds after the last byte went: time enough to answer all of it, were it all read.
+    return still.elapsed() > 2000;
+  }));
+  admin->Console(0, "who");
+  admin->Expect("0000", "(you)");
+
+  // Once it reads, every answer comes, in order, and nothing was cut off.
+  ov::FrameAssembler assembler;
+  size_t answers = 0;
+  bool cut = false;
+  EXPECT_TRUE(Pump([&] {
+    sendSome();
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::recv(flooder, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+      for (const ov::Frame& frame : assembler.Feed(std::string_view(buffer, size_t(n))).frames)
+        answers += frame.code == "1001" && frame.payload.find("Unknown server type") == 0;
+    cut = n == 0 || (n < 0 && errno != EAGAIN);
+    return answers == size_t(kRequests) || cut;
+  }));
+  EXPECT_EQ(answers, size_t(kRequests));
+  EXPECT_FALSE(cut);
+  ::close(flooder);
+  EXPECT_EQ(Logged("still unread"), 0u);
+}
+
+// The event loop never waits for another process's lock on the accounts file: a change that cannot
+// have it soon is answered as failed, and the file is left alone. A hand edit made while the server
+// writes the file is kept.
+TEST_F(OvsUnderAttack, TheAccountsLockIsNeverWaitedForAndHandEditsMadeMeanwhileAreKept) {
+  config.accountsLockWaitMs = 500;
+  StartServer();
+  auto admin = LoggedIn();
+  const std::string lockPath = accounts->Path() + ".lock";
+  const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  admin->Console(0, "chpwd");
+  admin->Expect("1902");
+  admin->Control(907, ov::PadTo8("admin") + ov::PadTo16("secret") + ov::PadTo16("better"));
+  admin->Console(0, "newuser");
+  admin->Expect("1902");
+  admin->Control(906, ov::PadTo8("carol") + ov::PadTo16("pw"));
+  for (int i = 0; i < 5; ++i) {
+    admin->Console(0, "who");
+    admin->Expect("0000", "(you)");
+  }
+  ASSERT_TRUE(Pump([&] { return admin->Count("1001") >= 2; }));
+  EXPECT_EQ(admin->Count("1001", "Password change refused: the accounts file could not be written"), 1u);
+  EXPECT_EQ(admin->Count("1001", "New user refused: the accounts file could not be written"), 1u);
+  {
+    AccountStore onDisk(accounts->Path(), 1000);
+    std::string error;
+    ASSERT_TRUE(onDisk.Load(error)) << error;
+    EXPECT_TRUE(onDisk.Verify("admin", "secret"));
+    EXPECT_FALSE(onDisk.Has("carol"));
+  }
+  ::close(lock);
+
+  // Unlocked: a line appended by hand between the server's reading and its renaming survives.
+  std::string handLine;
+  {
+    AccountStore other(dir.filePath("other").toStdString(), 1000);
+    std::string error;
+    ASSERT_EQ(other.Add("byhand", "pw", false, error), AccountStore::Outcome::Done);
+    std::ifstream made(other.Path());
+    for (std::string line; std::getline(made, line);)
+      if (line.rfind("byhand:", 0) == 0) handLine = line;
+  }
+  int edits = 0;
+  accounts->beforeReplace = [&] {
+    if (edits++ == 0) std::ofstream(accounts->Path(), std::ios::app) << handLine << "\n";
+  };
+  admin->Console(0, "chpwd");
+  admin->Expect("1902");
+  admin->Control(907, ov::PadTo8("admin") + ov::PadTo16("secret") + ov::PadTo16("better"));
+  admin->Expect("1001", "Password changed for admin");
+  EXPECT_EQ(edits, 2);  // written twice: the first was not renamed over the edited file
+  AccountStore onDisk(accounts->Path(), 1000);
+  std::string error;
+  ASSERT_TRUE(onDisk.Load(error)) << error;
+  EXPECT_TRUE(onDisk.Verify("admin", "better"));
+  EXPECT_TRUE(onDisk.Verify("byhand", "pw"));
+  EXPECT_TRUE(onDisk.Has("guest"));
 }
 
 // The OV server as its own program, for what only the program does: signals, descriptors, its files.

@@ -714,6 +714,90 @@ TEST_F(OvsServerTest, OnlyAdministratorsCreateAccountsOrStopAnotherUsersGameServ
   EXPECT_EQ(server->Games().Count(), 1u);
 }
 
+// A game server's console is full control of it: only who started it and administrators type there,
+// and every line typed is logged with the user's name. Everyone logged in may read every console.
+TEST_F(OvsServerTest, ConsolesTakeInputFromTheirStarterAndAdministratorsOnlyAndUsersRunABoundedNumber) {
+  config.maxServersPerUser = 2;
+  std::string error;
+  ASSERT_EQ(accounts->Add("guest", "guest", false, error), AccountStore::Outcome::Done);
+  StartServer();
+  auto admin = LoggedIn();
+  Peer guest(server->Port());
+  guest.Expect("1900");
+  guest.Login("guest", "guest");
+  guest.Expect("1031");
+
+  const int adminsGame = StartStandin(*admin, "+map e1m1");
+  const std::string adminsCode = ov::FormatCode(adminsGame);
+  EXPECT_EQ(guest.Expect("1027"), std::to_string(adminsGame));
+  guest.Control(24, std::to_string(adminsGame));
+  guest.Control(42, std::to_string(adminsGame));
+  guest.ExpectText(adminsCode, "Server spawned.");  // reading is open to all
+  guest.Console(adminsGame, "quit");
+  EXPECT_EQ(guest.Expect("1001"), "Only the user who started server " + std::to_string(adminsGame) +
+                                      " or an administrator can type into its console");
+  admin->Console(adminsGame, "say still here");
+  guest.ExpectText(adminsCode, "Server: still here");
+  EXPECT_NE(server->Games().Find(adminsGame), nullptr);
+  EXPECT_TRUE(Logged("(admin) to server " + std::to_string(adminsGame) + ": say still here"));
+  EXPECT_TRUE(
+      Logged("(guest): input for server " + std::to_string(adminsGame) + " refused: started by admin"));
+
+  // A user types into their own; an administrator into anyone's. A user runs two at most here.
+  const int guestsGame = StartStandin(guest, "+map e1m2");
+  guest.Console(guestsGame, "say mine");
+  guest.ExpectText(ov::FormatCode(guestsGame), "Server: mine");
+  admin->Control(24, std::to_string(guestsGame));
+  admin->Control(42, std::to_string(guestsGame));
+  admin->Console(guestsGame, "say admin's");
+  admin->ExpectText(ov::FormatCode(guestsGame), "Server: admin's");
+  EXPECT_TRUE(Logged("(guest) to server " + std::to_string(guestsGame) + ": say mine"));
+  StartStandin(guest, "+map e1m3");
+  guest.Control(26, "standin\x80+map e1m4");
+  EXPECT_EQ(guest.Expect("1001"),
+            "Start refused: you run 2 game servers already, as many as one user may here; stop one first");
+  admin->Control(26, "standin\x80+map e2m1");  // administrators are exempt
+  admin->Control(26, "standin\x80+map e2m2");
+  EXPECT_TRUE(Pump([&] { return server->Games().Count() == 5; }));
+}
+
+// Hashing a new password takes as long as checking one: it runs on the workers too, and a password
+// change is answered the login delay after its request whichever name it names.
+TEST_F(OvsServerTest, PasswordChangesAndNewUsersHashBesideTheEventLoopAndCostTheSameForEveryName) {
+  accounts = std::make_unique<AccountStore>(dir.filePath("slow").toStdString(), 50000);
+  std::string error;
+  ASSERT_EQ(accounts->Add("admin", "secret", true, error), AccountStore::Outcome::Done);
+  config.loginDelayMs = 400;
+  StartServer();
+  auto admin = LoggedIn();
+
+  admin->Console(0, "chpwd");
+  admin->Expect("1902");
+  admin->Control(907, ov::PadTo8("admin") + ov::PadTo16("secret") + ov::PadTo16("better"));
+  admin->Console(0, "newuser");
+  admin->Expect("1902");
+  admin->Control(906, ov::PadTo8("carol") + ov::PadTo16("pw"));
+  admin->Console(0, "who");
+  admin->ExpectText("0000", "(you)");
+  EXPECT_EQ(admin->Count("1001", ""), 0u) << "the hashing ran on the thread that answers who";
+  EXPECT_TRUE(Pump([&] {
+    return admin->Count("1001", "User carol created") + admin->Count("1001", "Password changed for admin") ==
+           2;
+  }));
+  EXPECT_TRUE(accounts->Verify("admin", "better"));
+
+  // Unknown or known, a refused change is answered no sooner than the login delay.
+  for (const char* name : {"nobody", "admin", "carol"}) {
+    admin->Console(0, "chpwd");
+    admin->Expect("1902");
+    QElapsedTimer clock;
+    clock.start();
+    admin->Control(907, ov::PadTo8(name) + ov::PadTo16("wrong") + ov::PadTo16("other"));
+    admin->ExpectText("1001", "Password change refused: wrong login name or password");
+    EXPECT_GE(clock.elapsed(), config.loginDelayMs * 9 / 10) << name;
+  }
+}
+
 TEST(OvsServerIds, NeverReadAsControlMessagesOrTheOvConsole) {
   const auto none = [](int) { return false; };
   EXPECT_EQ(NextServerId(0, none), 1);
