@@ -243,6 +243,17 @@ void OvServer::Closed(int number) {
   Session& session = *found->second;
   session.closed = true;
   ReportMalformed(session, true);
+  // Its checks still waiting for their name's turn are dropped, and their places in the queues freed.
+  for (auto& [key, turn] : turns_) {
+    for (auto it = turn.waiting.begin(); it != turn.waiting.end();) {
+      if (it->number != number) {
+        ++it;
+        continue;
+      }
+      Release(*it);
+      it = turn.waiting.erase(it);
+    }
+  }
   if (session.heard) {
     PeerLog(&session, Who(session) + " closed" +
                           (session.log.held
