@@ -23,6 +23,8 @@
 #include "wire/frames.h"
 #include "wire/payload.h"
 
+int Fair(const QString& program, const QString& scenario, int seconds);
+
 namespace {
 
 bool PumpUntil(const std::function<bool()>& done, int patienceMs = 60000) {
@@ -51,6 +53,14 @@ struct Peer {
   }
 };
 
+long StatusKb(qint64 pid, const char* key) {
+  QFile status(QString("/proc/%1/status").arg(pid));
+  if (!status.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith(key)) return line.mid(int(qstrlen(key)) + 1).trimmed().split(' ')[0].toLong();
+  return -1;
+}
+
 double Percentile(std::vector<double> values, double p) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
@@ -66,6 +76,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: ov-login-lag OVSERVER [--strangers N] [--lifted]\n");
     return 2;
   }
+  if (args.contains("--fair"))
+    return Fair(args[1], args[args.indexOf("--fair") + 1],
+                args.contains("--seconds") ? args[args.indexOf("--seconds") + 1].toInt() : 10);
   const int strangers = args.contains("--strangers") ? args[args.indexOf("--strangers") + 1].toInt() : 250;
   const bool lifted = args.contains("--lifted");
   QTemporaryDir dir;
@@ -168,6 +181,230 @@ int main(int argc, char** argv) {
       "samples=%zu all_answered_ms=%.0f refused_busy=%zu refused_wrong=%zu\n",
       strangers, lifted ? 1 : 0, Percentile(floor, 0.5), Percentile(under, 0.5), Percentile(under, 0.99),
       Percentile(under, 1.0), under.size(), allMs, busy, wrong);
+  server.terminate();
+  server.waitForFinished();
+  return 0;
+}
+
+namespace {
+
+// A client speaking the protocol: counts what it receives, keeps the frames when asked to.
+struct Client {
+  QTcpSocket socket;
+  ov::FrameAssembler assembler;
+  std::vector<ov::Frame> frames;
+  size_t received = 0;
+  bool keep = true;
+  Client(quint16 port, const QString& from = {}) {
+    if (!from.isEmpty()) socket.bind(QHostAddress(from));
+    QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
+      const QByteArray data = socket.readAll();
+      received += size_t(data.size());
+      if (!keep) return;
+      auto result = assembler.Feed(std::string_view(data.constData(), size_t(data.size())));
+      for (auto& frame : result.frames) frames.push_back(std::move(frame));
+    });
+    socket.connectToHost(QHostAddress::LocalHost, port);
+  }
+  void Send(const std::string& bytes) { socket.write(bytes.data(), qint64(bytes.size())); }
+  size_t Count(const std::string& code, const std::string& text = "") const {
+    return size_t(std::count_if(frames.begin(), frames.end(), [&](const ov::Frame& f) {
+      return f.code == code && f.payload.find(text) != std::string::npos;
+    }));
+  }
+};
+
+}  // namespace
+
+int Fair(const QString& program, const QString& scenario, int seconds) {
+  QTemporaryDir dir;
+  const auto write = [&](const QString& name, const QByteArray& text) {
+    QFile file(dir.filePath(name));
+    file.open(QIODevice::WriteOnly);
+    file.write(text);
+    return file.fileName();
+  };
+  const QString cheap = write("cheap.conf", "hash-iterations 1000\n");
+  // Drippers are idle once they have sent no whole frame for the silent time-out: five seconds here,
+  // so that some are by the time the administrator logs in again.
+  const QString conf = write("conf", scenario == "chpwd"  ? "hash-iterations 1000000\n"
+                                     : scenario == "drip" ? "silent-timeout-seconds 5\n"
+                                                          : "");
+  const QString accounts = dir.filePath("accounts");
+  for (const auto& [name, admin] : {std::pair<QString, bool>{"admin", true}, {"user", false}}) {
+    QProcess add;
+    QStringList arguments = {"--config", cheap, "--accounts", accounts, "--add-user", name};
+    if (admin) arguments << "--admin";
+    add.start(program, arguments);
+    add.write("secret\n");
+    add.closeWriteChannel();
+    add.waitForFinished();
+  }
+  QProcess server;
+  qint64 logBytes = 0;
+  std::string log;
+  QObject::connect(&server, &QProcess::readyReadStandardError, [&] {
+    const QByteArray data = server.readAllStandardError();
+    logBytes += data.size();
+    if (log.size() < 100000) log += data.toStdString();
+  });
+  server.start(program, {"--config", conf, "--accounts", accounts, "--port", "0"});
+  int port = 0;
+  static const QRegularExpression listening("listening on [^ ]*:(\\d+)");
+  PumpUntil([&] {
+    const auto m = listening.match(QString::fromStdString(log));
+    if (m.hasMatch()) port = m.captured(1).toInt();
+    return port > 0 || server.state() == QProcess::NotRunning;
+  });
+  if (port == 0) {
+    std::fprintf(stderr, "the OV server did not start:\n%s", log.c_str());
+    return 1;
+  }
+  ov::MessageCipher cipher;
+  cipher.BuildMessageKey();
+  const auto seal = [&](int n, const std::string& plain) {
+    return ov::MakeFrame(1000 + n, cipher.EncryptMsg(plain));
+  };
+  const auto login = [&](Client& client, const std::string& name, const std::string& password) {
+    if (!PumpUntil([&] { return client.Count("1900") > 0 || client.Count("1003") > 0; }) ||
+        client.Count("1003"))
+      return false;
+    client.Send(seal(905, ov::PadTo8(name) + ov::PadTo16(password)));
+    return PumpUntil([&] { return client.Count("1031") > 0 || client.Count("1003") > 0; }) &&
+           client.Count("1031");
+  };
+  Client admin{quint16(port)};
+  QElapsedTimer loginClock;
+  loginClock.start();
+  if (!login(admin, "admin", "secret")) {
+    std::fprintf(stderr, "the administrator could not log in\n");
+    return 1;
+  }
+  const double firstLoginMs = double(loginClock.elapsed());
+
+  // The load.
+  std::unique_ptr<Client> user;
+  std::vector<std::unique_ptr<Client>> drippers;
+  QTimer load;
+  size_t flooded = 0, changes = 0;  // requests of the load; password changes done
+  std::string password = "secret", next = "other";
+  bool prompted = false;
+  if (scenario == "flood" || scenario == "chpwd") {
+    user = std::make_unique<Client>(quint16(port));
+    if (!login(*user, "user", "secret")) return 1;
+  }
+  if (scenario == "flood") {
+    user->keep = false;  // read and dropped
+    std::string burst;
+    for (int i = 0; i < 100; ++i) {
+      burst += ov::MakeFrame(1041, "77") + ov::MakeFrame(0, "newuser") + ov::MakeFrame(77, "say x");
+      burst += ov::MakeFrame(1026, "nosuch" + std::string(400, 'x') + "\x80");
+    }
+    QObject::connect(&load, &QTimer::timeout, [&] {
+      while (user->socket.bytesToWrite() < (1 << 20)) {
+        user->Send(burst);
+        flooded += 400;
+      }
+    });
+    load.start(0);
+  } else if (scenario == "chpwd") {
+    // Asks for the prompt, answers it, waits for the outcome, and again.
+    QObject::connect(&load, &QTimer::timeout, [&] {
+      if (!prompted) {
+        user->frames.clear();
+        user->Send(ov::MakeFrame(0, "chpwd"));
+        prompted = true;
+      } else if (user->Count("1902") == 1 && user->Count("1907-sent") == 0) {
+        user->Send(seal(907, ov::PadTo8("user") + ov::PadTo16(password) + ov::PadTo16(next)));
+        user->frames.push_back({"1907-sent", ""});
+      } else if (user->Count("1001") > 0) {
+        if (user->Count("1001", "Password changed") > 0) {
+          std::swap(password, next);
+          ++changes;
+        }
+        ++flooded;
+        prompted = false;
+      }
+    });
+    load.start(10);
+  } else if (scenario == "drip") {
+    for (int i = 0; i < 8; ++i)
+      drippers.push_back(std::make_unique<Client>(quint16(port), QString("127.0.0.%1").arg(10 + i)));
+    QObject::connect(&load, &QTimer::timeout, [&] {
+      for (auto& dripper : drippers) {
+        if (dripper->socket.state() == QAbstractSocket::UnconnectedState)
+          dripper = std::make_unique<Client>(quint16(port), "127.0.0.9");  // back at once
+        dripper->Send("\xFD");
+        ++flooded;
+      }
+    });
+    load.start(100);
+  } else {
+    std::fprintf(stderr, "unknown scenario %s\n", qPrintable(scenario));
+    return 2;
+  }
+
+  // The administrator's `who`, one at a time, every 20 ms.
+  std::vector<double> trips;
+  QElapsedTimer trip;
+  bool waiting = false;
+  size_t answered = admin.Count("0000", "connected:");
+  QTimer ask;
+  QObject::connect(&ask, &QTimer::timeout, [&] {
+    if (waiting) return;
+    waiting = true;
+    trip.start();
+    admin.Send(ov::MakeFrame(0, "who"));
+  });
+  QObject::connect(&admin.socket, &QTcpSocket::readyRead, [&] {
+    const size_t now = admin.Count("0000", "connected:");
+    if (waiting && now > answered) {
+      trips.push_back(double(trip.nsecsElapsed()) / 1e6);
+      waiting = false;
+    }
+    answered = now;
+  });
+  const qint64 logBefore = logBytes;
+  QElapsedTimer run;
+  run.start();
+  ask.start(20);
+  PumpUntil([&] { return run.elapsed() >= seconds * 1000; }, seconds * 1000 + 1000);
+  ask.stop();
+  const double logRate = double(logBytes - logBefore) / (double(run.elapsed()) / 1000.0);
+
+  // Among the drippers, and while a stranger guesses its password, the administrator still logs in.
+  double dripLoginMs = -1, guessedLoginMs = -1;
+  size_t guesses = 0;
+  if (scenario == "drip") {
+    Client late{quint16(port)};
+    loginClock.start();
+    if (login(late, "admin", "secret")) dripLoginMs = double(loginClock.elapsed());
+    // The drippers leave: a guesser from the same address group takes their place.
+    load.stop();
+    drippers.clear();
+    std::unique_ptr<Client> stranger;
+    QTimer guess;
+    QObject::connect(&guess, &QTimer::timeout, [&] {
+      if (stranger && stranger->socket.state() == QAbstractSocket::ConnectedState) return;
+      stranger = std::make_unique<Client>(quint16(port), "127.0.0.2");
+      stranger->Send(seal(905, ov::PadTo8("admin") + ov::PadTo16("guess" + std::to_string(++guesses))));
+    });
+    guess.start(5);
+    PumpUntil([&] { return guesses >= 5; });
+    Client owner{quint16(port)};
+    loginClock.start();
+    if (login(owner, "admin", "secret")) guessedLoginMs = double(loginClock.elapsed());
+    guess.stop();
+  }
+  load.stop();
+  const long peakKb = StatusKb(server.processId(), "VmHWM:");
+  std::printf(
+      "RESULT fair scenario=%s seconds=%d who_med_ms=%.1f who_p99_ms=%.1f who_max_ms=%.1f samples=%zu "
+      "server_peak_mb=%.1f log_bytes_per_s=%.0f load=%zu admin_login_ms=%.0f drip_login_ms=%.0f "
+      "guessed_login_ms=%.0f guesses=%zu changes=%zu\n",
+      qPrintable(scenario), seconds, Percentile(trips, 0.5), Percentile(trips, 0.99), Percentile(trips, 1.0),
+      trips.size(), double(peakKb) / 1024.0, logRate, flooded, firstLoginMs, dripLoginMs, guessedLoginMs,
+      guesses, changes);
   server.terminate();
   server.waitForFinished();
   return 0;

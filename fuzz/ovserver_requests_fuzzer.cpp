@@ -90,7 +90,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   world->config.types.push_back({"standin", "/nonexistent/standin-server", {"--interval", "3600"}});
   world->config.maxServers = 0;
   world->config.loginDelayMs = 0;
-  world->config.lockoutAfter = 3;
   world->config.hashIterations = 1;
   ov::MessageCipher cipher;
   cipher.BuildMessageKey();

@@ -78,6 +78,7 @@ const char* OutcomeText(AccountStore::Outcome outcome) {
     case AccountStore::Outcome::WrongLogin:
       return "wrong login name or password";
     case AccountStore::Outcome::SaveFailed:
+    case AccountStore::Outcome::Busy:
       return "the accounts file could not be written";
   }
   return "";
@@ -160,7 +161,7 @@ bool AccountStore::Refresh(std::string& error) {
   return true;
 }
 
-AccountStore::Entry AccountStore::MakeEntry(std::string_view password, bool admin) const {
+AccountStore::Entry AccountStore::NewEntry(std::string_view password, bool admin) const {
   Entry entry;
   entry.iterations = iterations_;
   entry.admin = admin;
@@ -189,7 +190,8 @@ PasswordCheck AccountStore::CheckFor(std::string_view name) const {
   return {found->second.iterations, found->second.salt, found->second.hash, true};
 }
 
-AccountStore::Outcome AccountStore::Update(const std::function<Outcome(Map&)>& change, std::string& error) {
+AccountStore::Outcome AccountStore::Update(const std::function<Outcome(Map&)>& change, std::string& error,
+                                           Lock how) {
   // The lock is a file of its own: the accounts file is replaced by a rename on every write, so a lock
   // on it would be held on a file that is no longer there.
   const std::string lockPath = path_ + ".lock";
@@ -199,31 +201,40 @@ AccountStore::Outcome AccountStore::Update(const std::function<Outcome(Map&)>& c
     return Outcome::SaveFailed;
   }
   // Another writer holds it for a moment only; one that holds it for long is not waited for forever.
-  bool locked = false;
-  for (int tries = 0; tries < 500 && !locked; ++tries) {
+  bool locked = ::flock(lock, LOCK_EX | LOCK_NB) == 0;
+  for (int tries = 0; how == Lock::Wait && tries < 500 && !locked; ++tries) {
+    ::usleep(10000);
     locked = ::flock(lock, LOCK_EX | LOCK_NB) == 0;
-    if (!locked) ::usleep(10000);
   }
   if (!locked) {
     ::close(lock);
     error = lockPath + " stays locked by another process";
-    return Outcome::SaveFailed;
+    return how == Lock::Wait ? Outcome::SaveFailed : Outcome::Busy;
   }
-  Map current;
-  const FileStamp stamp = Stamp();
   Outcome outcome = Outcome::SaveFailed;
-  if (Read(current, error)) {
+  // A hand edit takes no lock: when the file changed between reading and replacing it, the change is
+  // made again on what it holds now.
+  constexpr int kAttempts = 5;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    Map current;
+    const FileStamp stamp = Stamp();
+    if (!Read(current, error)) {
+      outcome = Outcome::SaveFailed;
+      break;
+    }
     accounts_ = current;  // what others wrote meanwhile counts, whatever this change makes of it
     loaded_ = stamp;
     outcome = change(current);
-    if (outcome == Outcome::Done) {
-      if (Save(current, error)) {
-        accounts_ = std::move(current);
-        loaded_ = Stamp();
-      } else {
-        outcome = Outcome::SaveFailed;
-      }
+    if (outcome != Outcome::Done) break;
+    bool changed = false;
+    if (Save(current, stamp, changed, error)) {
+      accounts_ = std::move(current);
+      loaded_ = Stamp();
+      break;
     }
+    outcome = Outcome::SaveFailed;
+    if (!changed) break;
+    error = path_ + " kept changing while it was written";
   }
   ::close(lock);  // releases the lock
   return outcome;
@@ -233,40 +244,54 @@ AccountStore::Outcome AccountStore::Add(std::string_view name, std::string_view 
                                         std::string& error) {
   if (!ValidName(name)) return Outcome::BadName;
   if (ov::PadTo16(password) == std::string(16, ' ')) return Outcome::EmptyPassword;
+  return AddEntry(name, NewEntry(password, admin), error);
+}
+
+AccountStore::Outcome AccountStore::AddEntry(std::string_view name, const Entry& entry, std::string& error,
+                                             Lock lock) {
+  if (!ValidName(name)) return Outcome::BadName;
   return Update(
       [&](Map& accounts) {
         // "Bob" next to "bob" would be two accounts that people and logs cannot tell apart.
         const QString wanted = QString::fromStdString(std::string(name));
-        for (const auto& [existing, entry] : accounts)
+        for (const auto& [existing, held] : accounts)
           if (QString::fromStdString(existing).compare(wanted, Qt::CaseInsensitive) == 0)
             return Outcome::Exists;
-        accounts[std::string(name)] = MakeEntry(password, admin);
+        accounts[std::string(name)] = entry;
         return Outcome::Done;
       },
-      error);
+      error, lock);
 }
 
 AccountStore::Outcome AccountStore::ChangePassword(std::string_view name, std::string_view oldPassword,
                                                    std::string_view newPassword, std::string& error) {
-  if (ov::PadTo16(newPassword) == std::string(16, ' ')) {
-    // Checked first all the same, so that the answer does not tell a wrong password from an empty one.
-    if (!Verify(name, oldPassword)) return Outcome::WrongLogin;
-    return Outcome::EmptyPassword;
-  }
+  const PasswordCheck check = CheckFor(name);
+  if (!check.Run(oldPassword)) return Outcome::WrongLogin;
+  // Checked first all the same, so that the answer does not tell a wrong password from an empty one.
+  if (ov::PadTo16(newPassword) == std::string(16, ' ')) return Outcome::EmptyPassword;
+  return Replace(name, check, NewEntry(newPassword, IsAdmin(name)), error);
+}
+
+AccountStore::Outcome AccountStore::Replace(std::string_view name, const PasswordCheck& verified,
+                                            const Entry& entry, std::string& error, Lock lock) {
   return Update(
       [&](Map& accounts) {
         const auto found = accounts.find(std::string(name));
-        if (found == accounts.end() ||
-            !PasswordCheck{found->second.iterations, found->second.salt, found->second.hash, true}.Run(
-                oldPassword))
+        // Changed meanwhile (or gone): the old password was checked against what is no longer there.
+        if (!verified.real || found == accounts.end() || found->second.salt != verified.salt ||
+            found->second.hash != verified.hash || found->second.iterations != verified.iterations)
           return Outcome::WrongLogin;
-        found->second = MakeEntry(newPassword, found->second.admin);
+        found->second.iterations = entry.iterations;
+        found->second.salt = entry.salt;
+        found->second.hash = entry.hash;
         return Outcome::Done;
       },
-      error);
+      error, lock);
 }
 
-bool AccountStore::Save(const Map& accounts, std::string& error) const {
+bool AccountStore::Save(const Map& accounts, const FileStamp& stamp, bool& changed,
+                        std::string& error) const {
+  changed = false;
   QSaveFile file(QString::fromStdString(path_));
   if (!file.open(QIODevice::WriteOnly)) {
     error = "cannot write " + path_ + ": " + file.errorString().toStdString();
@@ -278,6 +303,12 @@ bool AccountStore::Save(const Map& accounts, std::string& error) const {
     text += name + ":" + kScheme + ":" + std::to_string(entry.iterations) + ":" + ToHex(entry.salt) + ":" +
             ToHex(entry.hash) + ":" + (entry.admin ? "admin" : "user") + "\n";
   file.write(text.data(), qint64(text.size()));
+  if (beforeReplace) beforeReplace();
+  if (Stamp() != stamp) {
+    changed = true;
+    file.cancelWriting();
+    return false;
+  }
   if (!file.commit()) {
     error = "cannot write " + path_ + ": " + file.errorString().toStdString();
     return false;

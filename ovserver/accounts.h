@@ -4,7 +4,8 @@
 //   name:pbkdf2-sha256:ITERATIONS:SALT-HEX:HASH-HEX:ROLE     (ROLE "admin" or "user")
 // A line without the role is an administrator's: files written before roles existed keep their rights.
 // Every change locks the file, reads it again and writes it whole and atomically, so that changes made
-// meanwhile by another process (--add-user, a hand edit) are kept.
+// meanwhile by another process (--add-user, a hand edit) are kept; a file that changed while the new one
+// was written is read and changed again.
 #include <functional>
 #include <map>
 #include <string>
@@ -27,7 +28,16 @@ constexpr int kMaxHashIterations = 1000000;
 
 class AccountStore {
  public:
-  enum class Outcome { Done, BadName, EmptyPassword, Exists, WrongLogin, SaveFailed };
+  enum class Outcome { Done, BadName, EmptyPassword, Exists, WrongLogin, SaveFailed, Busy };
+  // How the file is locked: waiting for another writer a few seconds (a command-line run), or not at
+  // all, answering Busy (the server, which tries again later rather than stop serving anyone).
+  enum class Lock { Wait, Try };
+  struct Entry {
+    int iterations = 0;
+    std::string salt;
+    std::string hash;
+    bool admin = true;
+  };
 
   AccountStore(std::string path, int iterations) : path_(std::move(path)), iterations_(iterations) {}
 
@@ -47,6 +57,14 @@ class AccountStore {
   Outcome ChangePassword(std::string_view name, std::string_view oldPassword, std::string_view newPassword,
                          std::string& error);
 
+  // The same in two steps, so that the hashing (NewEntry, safe on any thread) runs off the thread that
+  // serves the clients. Replace writes entry only while the name still holds what verified was made of.
+  Entry NewEntry(std::string_view password, bool admin) const;
+  Outcome AddEntry(std::string_view name, const Entry& entry, std::string& error, Lock lock = Lock::Wait);
+  Outcome Replace(std::string_view name, const PasswordCheck& verified, const Entry& entry,
+                  std::string& error, Lock lock = Lock::Wait);
+  int Iterations() const { return iterations_; }
+
   bool Has(std::string_view name) const { return accounts_.count(std::string(name)) != 0; }
   bool IsAdmin(std::string_view name) const;
   size_t Size() const { return accounts_.size(); }
@@ -55,26 +73,25 @@ class AccountStore {
   // One to eight letters, digits, "_", "." or "-": a name the file and the clients' 8-character field hold.
   static bool ValidName(std::string_view name);
 
+  // Runs after a change is written to the new file and before it replaces the old one (tests edit the
+  // file there, as a hand could).
+  std::function<void()> beforeReplace;
+
  private:
-  struct Entry {
-    int iterations = 0;
-    std::string salt;
-    std::string hash;
-    bool admin = true;
-  };
   using Map = std::map<std::string, Entry>;
   struct FileStamp {
     long long inode = -1, size = -1, modified = -1;
     bool operator==(const FileStamp&) const = default;
   };
 
-  Entry MakeEntry(std::string_view password, bool admin) const;
   bool Read(Map& accounts, std::string& error) const;
   FileStamp Stamp() const;
   // Locks the file, reads what it holds now, lets change edit that, and writes the result: the in-memory
   // accounts become the file's. change returns Done to write, anything else to leave the file alone.
-  Outcome Update(const std::function<Outcome(Map&)>& change, std::string& error);
-  bool Save(const Map& accounts, std::string& error) const;
+  // change may run more than once, on the file as it is each time.
+  Outcome Update(const std::function<Outcome(Map&)>& change, std::string& error, Lock lock);
+  // Writes accounts unless the file no longer has stamp when it is to be replaced: false, changed false.
+  bool Save(const Map& accounts, const FileStamp& stamp, bool& changed, std::string& error) const;
 
   std::string path_;
   int iterations_;

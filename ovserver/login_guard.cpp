@@ -1,11 +1,14 @@
 #include "ovserver/login_guard.h"
 
 #include <QHostAddress>
+#include <algorithm>
+#include <vector>
 
 namespace ovs {
 namespace {
 constexpr size_t kPruneAbove = 10000;  // a peer cycling through names cannot grow the table without end
-}
+constexpr int kForgetAfter = 10;       // times the longest wait without a failure
+}  // namespace
 
 std::string AddressGroup(const QHostAddress& address) {
   bool mapped = false;
@@ -22,29 +25,45 @@ std::string AddressGroup(const QHostAddress& address) {
   return address.toString().toStdString();
 }
 
-bool LoginGuard::Locked(const std::string& key, Clock::time_point now) const {
+LoginGuard::Clock::time_point LoginGuard::NextCheck(const std::string& key) const {
   const auto found = entries_.find(key);
-  return found != entries_.end() && now < found->second.lockedUntil;
+  return found == entries_.end() ? Clock::time_point() : found->second.next;
 }
 
-bool LoginGuard::Failed(const std::string& key, Clock::time_point now) {
-  if (entries_.size() > kPruneAbove) Prune(now);
+int LoginGuard::Failures(const std::string& key) const {
+  const auto found = entries_.find(key);
+  return found == entries_.end() ? 0 : found->second.failures;
+}
+
+std::chrono::milliseconds LoginGuard::Failed(const std::string& key, Clock::time_point now) {
+  if (entries_.size() >= kPruneAbove && !entries_.count(key)) Prune(now);
   Entry& entry = entries_[key];
-  if (entry.failures > 0 && now - entry.last > lockout_ && now >= entry.lockedUntil) entry.failures = 0;
+  if (entry.failures > 0 && now - entry.last > kForgetAfter * most_) entry.failures = 0;
   entry.last = now;
-  if (++entry.failures < lockoutAfter_) return false;
-  entry.failures = 0;
-  entry.lockedUntil = now + lockout_;
-  return true;
+  ++entry.failures;
+  std::chrono::milliseconds wait = first_;
+  for (int i = 1; i < entry.failures && wait < most_; ++i) wait *= 2;
+  wait = std::min(wait, most_);
+  entry.next = now + wait;
+  return wait;
 }
 
 void LoginGuard::Prune(Clock::time_point now) {
   for (auto it = entries_.begin(); it != entries_.end();) {
-    if (now - it->second.last > lockout_ && now >= it->second.lockedUntil)
+    if (now - it->second.last > kForgetAfter * most_)
       it = entries_.erase(it);
     else
       ++it;
   }
+  // Still full: the tenth that failed longest ago goes, so the table stays bounded.
+  if (entries_.size() < kPruneAbove) return;
+  std::vector<Clock::time_point> times;
+  for (const auto& [key, entry] : entries_) times.push_back(entry.last);
+  auto cut = times.begin() + long(times.size() / 10);
+  std::nth_element(times.begin(), cut, times.end());
+  const Clock::time_point before = *cut;
+  for (auto it = entries_.begin(); it != entries_.end();)
+    it = it->second.last <= before ? entries_.erase(it) : std::next(it);
 }
 
 }  // namespace ovs

@@ -1,5 +1,7 @@
 #pragma once
-// Counts failed logins per client address and login name and locks that pair out after several.
+// Bounds the rate of password guesses per login name: each failure makes the next check of that name
+// wait longer, doubling up to a most, whatever address the guesses come from. The right password is
+// never refused for it: it is only checked later.
 #include <chrono>
 #include <map>
 #include <string>
@@ -8,33 +10,36 @@ class QHostAddress;
 
 namespace ovs {
 
-// The address that limits and lock-outs count by: one host can use any address of 127.0.0.0/8 and
-// usually a whole IPv6 /64, so each of those counts as one address.
+// The address that limits count by: one host can use any address of 127.0.0.0/8 and usually a whole
+// IPv6 /64, so each of those counts as one address.
 std::string AddressGroup(const QHostAddress& address);
 
 class LoginGuard {
  public:
   using Clock = std::chrono::steady_clock;
 
-  LoginGuard(int lockoutAfter, std::chrono::seconds lockout)
-      : lockoutAfter_(lockoutAfter), lockout_(lockout) {}
+  // After the first failure the next check waits first, after each further one twice as long as after
+  // the one before, never more than most. Failures are forgotten after ten times most without one.
+  LoginGuard(std::chrono::milliseconds first, std::chrono::milliseconds most) : first_(first), most_(most) {}
 
-  bool Locked(const std::string& key, Clock::time_point now) const;
-  // Counts a failure; true when it locks the key out. Failures older than the lock-out time are forgotten.
-  bool Failed(const std::string& key, Clock::time_point now);
+  // The earliest moment the next check of key may start.
+  Clock::time_point NextCheck(const std::string& key) const;
+  // Counts a failure; the wait it imposes on the next check.
+  std::chrono::milliseconds Failed(const std::string& key, Clock::time_point now);
   void Succeeded(const std::string& key) { entries_.erase(key); }
   size_t Tracked() const { return entries_.size(); }
+  int Failures(const std::string& key) const;
 
  private:
   struct Entry {
     int failures = 0;
     Clock::time_point last;
-    Clock::time_point lockedUntil;
+    Clock::time_point next;
   };
   void Prune(Clock::time_point now);
 
-  int lockoutAfter_;
-  std::chrono::seconds lockout_;
+  std::chrono::milliseconds first_;
+  std::chrono::milliseconds most_;
   std::map<std::string, Entry> entries_;
 };
 

@@ -80,8 +80,8 @@ std::string EncipherForFrame(const ov::MessageCipher& cipher, std::string plain)
 OvServer::OvServer(ServerConfig config, AccountStore& accounts)
     : config_(std::move(config)),
       accounts_(accounts),
-      guard_(config_.lockoutAfter, std::chrono::seconds(config_.lockoutSeconds)),
-      nameGuard_(config_.nameLockoutAfter, std::chrono::seconds(config_.lockoutSeconds)),
+      guard_(std::chrono::milliseconds(config_.guessDelayMs),
+             std::chrono::seconds(config_.guessDelayMaxSeconds)),
       games_(size_t(config_.backlogLines), config_.maxServers) {
   cipher_.BuildMessageKey();
   games_.onStarted = [this](int id) { OnGameStarted(id); };
@@ -90,6 +90,16 @@ OvServer::OvServer(ServerConfig config, AccountStore& accounts)
   games_.onExited = [this](int id, const std::string& how) { OnGameExited(id, how); };
   checks_.setMaxThreadCount(kCheckThreads);
   checks_.setThreadPriority(QThread::LowPriority);  // the event loop comes first
+  // What the log's rate bound held back is counted once a second at most.
+  auto* held = new QTimer(this);
+  connect(held, &QTimer::timeout, this, [this] {
+    if (log_.held == 0) return;
+    Log(std::to_string(log_.held) + " log line" + (log_.held == 1 ? "" : "s") +
+        " caused by clients held back since the last such line (log-lines-per-second " +
+        std::to_string(config_.logLinesPerSecond) + ")");
+    log_.held = 0;
+  });
+  held->start(1000);
 }
 
 OvServer::~OvServer() {
@@ -151,7 +161,7 @@ void OvServer::Serve(QTcpSocket* socket) {
   if (int(sessions_.size()) >= config_.maxConnections) {
     why = std::to_string(sessions_.size()) + " are open already";
     full = "Too many connections: try again later";
-  } else if (int(LoggingInFrom(group)) >= config_.maxLoginsPerAddress) {
+  } else if (int(LoggingInFrom(group)) >= config_.maxLoginsPerAddress && !MakeRoom(group)) {
     why = std::to_string(config_.maxLoginsPerAddress) + " from " + group + " are not logged in yet";
     full = "Too many connections from your address that have not logged in: try again later";
   }
@@ -162,10 +172,10 @@ void OvServer::Serve(QTcpSocket* socket) {
     ++unloggedRefusals_;
     if (lastRefusalLog_ == Clock::time_point() ||
         now - lastRefusalLog_ >= std::chrono::milliseconds(kMalformedLogIntervalMs)) {
-      Log("refused a connection from " + peer + ": " + why +
-          (unloggedRefusals_ > 1
-               ? " (" + std::to_string(unloggedRefusals_ - 1) + " more refused since the last line)"
-               : ""));
+      PeerLog(nullptr, "refused a connection from " + peer + ": " + why +
+                           (unloggedRefusals_ > 1 ? " (" + std::to_string(unloggedRefusals_ - 1) +
+                                                        " more refused since the last line)"
+                                                  : ""));
       unloggedRefusals_ = 0;
       lastRefusalLog_ = now;
     }
@@ -184,6 +194,8 @@ void OvServer::Serve(QTcpSocket* socket) {
   session->address = socket->peerAddress().toString().toStdString();
   session->group = group;
   socket->setParent(this);
+  // Qt reads no more than this ahead of the turns that handle it: the rest waits in the system.
+  socket->setReadBufferSize(4 * kReadChunk);
   connect(socket, &QTcpSocket::readyRead, this, [this, number] { Read(number); });
   connect(socket, &QTcpSocket::disconnected, this, [this, number] { Closed(number); });
   connect(socket, &QTcpSocket::errorOccurred, this, [this, number](QAbstractSocket::SocketError) {
@@ -193,6 +205,10 @@ void OvServer::Serve(QTcpSocket* socket) {
   });
   connect(socket, &QTcpSocket::bytesWritten, this, [this, number] {
     Session* open = Find(number);
+    if (open && open->paused && open->socket->bytesToWrite() < kPauseAbove - kMaxQueuedAnswers / 2) {
+      open->paused = false;
+      ScheduleTurn(*open);
+    }
     if (open && open->droppedLines > 0 && open->socket->bytesToWrite() < kMaxQueuedOutput / 2) {
       const size_t dropped = open->droppedLines;
       open->droppedLines = 0;
@@ -211,15 +227,17 @@ void OvServer::Serve(QTcpSocket* socket) {
       // The client says nothing until its user has answered the login dialog: the connection that has
       // waited longest from its address is such a user's, and keeps the whole time to log in.
       if (silentOnly && !WaitsBehind(*open)) return;
-      Log(Who(*open) + (open->heard ? "" : " from " + open->peer) +
-          (silentOnly ? ": silent for " : ": no login within ") + std::to_string(seconds) + " s, closed");
+      PeerLog(open, Who(*open) + (open->heard ? "" : " from " + open->peer) +
+                        (silentOnly ? ": no whole frame in " : ": no login within ") +
+                        std::to_string(seconds) + " s, closed");
       SendControl(*open, 3, "Login timed out");
       open->state = State::Refused;
       CloseGently(*open);
     });
   };
   timeOut(config_.loginTimeoutSeconds, false);
-  // A connection that says nothing at all holds a place for no one: it goes sooner.
+  // A connection that sends no whole frame holds a place for no one, however many bytes it drips: it
+  // goes sooner.
   if (config_.silentTimeoutSeconds < config_.loginTimeoutSeconds) timeOut(config_.silentTimeoutSeconds, true);
 }
 
@@ -229,14 +247,29 @@ void OvServer::Closed(int number) {
   Session& session = *found->second;
   session.closed = true;
   ReportMalformed(session, true);
+  // Its checks still waiting for their name's turn are dropped, and their places in the queues freed.
+  for (auto& [key, turn] : turns_) {
+    for (auto it = turn.waiting.begin(); it != turn.waiting.end();) {
+      if (it->number != number) {
+        ++it;
+        continue;
+      }
+      Release(*it);
+      it = turn.waiting.erase(it);
+    }
+  }
   if (session.heard) {
-    Log(Who(session) + " closed");
+    PeerLog(&session, Who(session) + " closed" +
+                          (session.log.held
+                               ? " (" + std::to_string(session.log.held) + " more of its log lines held back)"
+                               : ""));
   } else {
     const auto now = Clock::now();
     ++quietCloses_;
     if (now - lastQuietLog_ >= std::chrono::milliseconds(kMalformedLogIntervalMs)) {
-      Log(std::to_string(quietCloses_) + " connection" + (quietCloses_ == 1 ? "" : "s") +
-          " closed without a word since the last such line, the latest from " + session.peer);
+      PeerLog(nullptr, std::to_string(quietCloses_) + " connection" + (quietCloses_ == 1 ? "" : "s") +
+                           " closed without a whole frame since the last such line, the latest from " +
+                           session.peer);
       quietCloses_ = 0;
       lastQuietLog_ = now;
     }
@@ -248,29 +281,62 @@ void OvServer::Closed(int number) {
 
 void OvServer::Read(int number) {
   Session* session = Find(number);
-  if (!session) return;
-  const QByteArray data = session->socket->readAll();
-  if (!session->heard) Log(Who(*session) + " from " + session->peer);
-  session->heard = true;
-  if (session->state == State::Refused || session->state == State::Checking) return;
-  RequestReader::Result result =
-      session->reader.Feed(std::string_view(data.constData(), size_t(data.size())));
-  if (result.malformed > 0) {
-    Malformed(*session, result.problems.front(), result.malformed);
-    if (session->state != State::LoggedIn) {
-      // Nothing the client sends before its login is ever malformed: this peer is not a client.
-      ReportMalformed(*session);
-      Refuse(*session, "Login failed: malformed request");
+  if (!session || session->turnQueued || session->paused) return;
+  // One turn: a bounded read, a bounded number of frames; what is left waits for the next turn, after
+  // every other connection had its own.
+  if (session->socket->bytesToWrite() > kPauseAbove) {
+    session->paused = true;
+    return;
+  }
+  if (session->pending.empty()) {
+    const QByteArray data = session->socket->read(kReadChunk);
+    if (data.isEmpty()) return;
+    if (session->state == State::Refused || session->state == State::Checking) {
+      ScheduleTurn(*session);  // read and dropped: nothing more is heard from it until its answer
       return;
     }
-    SendNote(*session, "Malformed request ignored");
+    RequestReader::Result result =
+        session->reader.Feed(std::string_view(data.constData(), size_t(data.size())));
+    if (!session->heard && (!result.frames.empty() || result.malformed > 0)) {
+      session->heard = true;
+      PeerLog(session, Who(*session) + " from " + session->peer);
+    }
+    if (result.malformed > 0) {
+      Malformed(*session, result.problems.front(), result.malformed);
+      if (session->state != State::LoggedIn) {
+        // Nothing the client sends before its login is ever malformed: this peer is not a client.
+        ReportMalformed(*session);
+        Refuse(*session, "Login failed: malformed request");
+        return;
+      }
+      SendNote(*session, "Malformed request ignored");
+    }
+    for (ov::Frame& frame : result.frames) session->pending.push_back(std::move(frame));
   }
-  for (const ov::Frame& frame : result.frames) {
-    session = Find(number);
-    if (!session || session->state == State::Refused || session->state == State::Checking) break;
+  for (int handled = 0; handled < kFramesPerTurn && !session->pending.empty(); ++handled) {
+    const ov::Frame frame = std::move(session->pending.front());
+    session->pending.pop_front();
     HandleFrame(*session, frame);
+    session = Find(number);
+    if (!session) return;
+    // After a login nothing more is read until its answer: a batch of guesses gets one checked.
+    if (session->state == State::Refused || session->state == State::Checking) session->pending.clear();
   }
-  if ((session = Find(number))) ReportMalformed(*session);
+  ReportMalformed(*session);
+  ScheduleTurn(*session);
+}
+
+void OvServer::ScheduleTurn(Session& session) {
+  if (session.turnQueued || session.closed) return;
+  if (session.pending.empty() && session.socket->bytesAvailable() == 0) return;
+  session.turnQueued = true;
+  const int number = session.number;
+  QTimer::singleShot(0, this, [this, number] {
+    if (Session* open = Find(number)) {
+      open->turnQueued = false;
+      Read(number);
+    }
+  });
 }
 
 void OvServer::Malformed(Session& session, const std::string& problem, size_t count) {
@@ -288,8 +354,8 @@ void OvServer::ReportMalformed(Session& session, bool closing) {
   if (!closing && session.lastReport != Clock::time_point() &&
       now - session.lastReport < std::chrono::milliseconds(kMalformedLogIntervalMs))
     return;
-  Log(Who(session) + ": " + std::to_string(session.unreported) + " malformed request" +
-      (session.unreported == 1 ? "" : "s") + ", the first: " + session.firstProblem);
+  PeerLog(nullptr, Who(session) + ": " + std::to_string(session.unreported) + " malformed request" +
+                       (session.unreported == 1 ? "" : "s") + ", the first: " + session.firstProblem);
   session.unreported = 0;
   session.lastReport = now;
 }
@@ -307,10 +373,69 @@ bool OvServer::WaitsBehind(const Session& session) const {
   });
 }
 
-std::vector<std::string> OvServer::GuardKeys(const std::string& group, const std::string& name) {
+bool OvServer::MakeRoom(const std::string& group) {
+  const auto now = Clock::now();
+  for (auto& [number, other] : sessions_) {  // in the order they came: the oldest first
+    Session& old = *other;
+    if (old.closed || old.state != State::LoggingIn || old.heard || old.group != group ||
+        now - old.since < std::chrono::seconds(config_.silentTimeoutSeconds))
+      continue;
+    PeerLog(nullptr, Who(old) + " from " + old.peer + ": no whole frame in " +
+                         std::to_string(config_.silentTimeoutSeconds) + " s, closed to make room");
+    SendControl(old, 3, "Login timed out");
+    old.socket->flush();
+    old.socket->abort();
+    Closed(number);
+    return true;
+  }
+  return false;
+}
+
+std::string OvServer::GuardKey(const std::string& name) {
   std::string lower = name;
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  return {group + "/" + lower, lower};
+  return lower;
+}
+
+bool OvServer::MayType(const Session& session, int id) const {
+  if (accounts_.IsAdmin(session.user)) return true;
+  const auto owner = owners_.find(id);
+  return owner != owners_.end() && owner->second == session.user;
+}
+
+bool OvServer::Spend(LogBudget& budget, double perSecond, double burst) {
+  const auto now = Clock::now();
+  if (budget.lines < 0) {
+    budget.lines = burst;
+    budget.last = now;
+  }
+  budget.lines =
+      std::min(burst, budget.lines + perSecond * std::chrono::duration<double>(now - budget.last).count());
+  budget.last = now;
+  if (budget.lines < 1) return false;
+  budget.lines -= 1;
+  return true;
+}
+
+void OvServer::PeerLog(Session* session, const std::string& line) {
+  if (session) {
+    const double perMinute = config_.logLinesPerConnection;
+    if (!Spend(session->log, perMinute / 60.0, perMinute)) {
+      ++session->log.held;
+      return;
+    }
+  }
+  const double perSecond = config_.logLinesPerSecond;
+  if (!Spend(log_, perSecond, 5 * perSecond)) {
+    ++log_.held;
+    return;
+  }
+  if (session && session->log.held > 0 && !session->closed) {
+    Log(line + " (" + std::to_string(session->log.held) + " earlier log lines of this connection held back)");
+    session->log.held = 0;
+    return;
+  }
+  Log(line);
 }
 
 // ----- requests
@@ -327,7 +452,7 @@ void OvServer::HandleFrame(Session& session, const ov::Frame& frame) {
       Refuse(session, "Login failed: malformed request");
       return;
     }
-    Log(Who(session) + ": code \"" + Printable(frame.code) + "\" before login ignored");
+    PeerLog(&session, Who(session) + ": code \"" + Printable(frame.code) + "\" before login ignored");
     SendNote(session, "Log in first");
     if (++session.framesBeforeLogin > kMaxFramesBeforeLogin)
       Refuse(session, "Too many requests before login");
@@ -388,25 +513,20 @@ void OvServer::HandleLogin(Session& session, const std::string& payload) {
   const auto since = Clock::now();
   const std::string plain = cipher_.DecryptMsg(payload);
   if (plain.size() != 24) {
-    Log(Who(session) + ": malformed login (" + std::to_string(plain.size()) + " bytes instead of 24)");
+    PeerLog(&session,
+            Who(session) + ": malformed login (" + std::to_string(plain.size()) + " bytes instead of 24)");
     Refuse(session, "Login failed: malformed login", since);
     return;
   }
   const std::string name = TrimRight(plain.substr(0, 8));
-  const std::string password = plain.substr(8, 16);
   // Accounts added meanwhile with --add-user or by hand can log in without a restart.
   std::string stale;
   if (!accounts_.Refresh(stale)) Log("accounts file not read again: " + stale);
-  const std::vector<std::string> keys = GuardKeys(session.group, name);
-  if (guard_.Locked(keys[0], since) || nameGuard_.Locked(keys[1], since)) {
-    Log(Who(session) + ": login as \"" + Printable(name) + "\" refused: locked out after failed logins");
-    Refuse(session, "Too many failed logins: try again later", since);
-    return;
-  }
   int& fromHere = waitingChecksFrom_[session.group];
   if (waitingChecks_ >= config_.maxWaitingChecks || fromHere >= config_.maxWaitingChecksPerAddress) {
-    Log(Who(session) + ": login as \"" + Printable(name) + "\" refused: " + std::to_string(waitingChecks_) +
-        " password checks wait, " + std::to_string(fromHere) + " of them from " + session.group);
+    PeerLog(&session, Who(session) + ": login as \"" + Printable(name) +
+                          "\" refused: " + std::to_string(waitingChecks_) + " password checks wait, " +
+                          std::to_string(fromHere) + " of them from " + session.group);
     if (fromHere == 0) waitingChecksFrom_.erase(session.group);
     Refuse(session, "The server is busy with other logins: try again later", since);
     return;
@@ -414,48 +534,105 @@ void OvServer::HandleLogin(Session& session, const std::string& payload) {
   ++waitingChecks_;
   ++fromHere;
   session.state = State::Checking;
-  // The check runs on a worker; its answer comes back to this thread, to a session that may be gone.
-  const int number = session.number;
-  const std::string group = session.group;
-  checks_.start([this, number, group, name, password, since, check = accounts_.CheckFor(name)] {
-    const bool ok = check.Run(password);
+  Check check;
+  check.number = session.number;
+  check.group = session.group;
+  check.name = name;
+  check.password = plain.substr(8, 16);
+  check.since = since;
+  Queue(std::move(check));
+}
+
+void OvServer::Queue(Check check) {
+  const std::string key = GuardKey(check.name);
+  const auto wait = guard_.NextCheck(key) - Clock::now();
+  // Whoever waits for a name's turn hears why: its recent failed checks, not this connection's fault.
+  if (wait >= std::chrono::milliseconds(500))
+    if (Session* session = Find(check.number))
+      SendNote(*session, "Recent failed logins for " + Blanked(check.name) + ": checked in " +
+                             std::to_string(std::chrono::ceil<std::chrono::seconds>(wait).count()) + " s");
+  turns_[key].waiting.push_back(std::move(check));
+  NextTurn(key);
+}
+
+void OvServer::Release(const Check& check) {
+  --waitingChecks_;
+  if (--waitingChecksFrom_[check.group] <= 0) waitingChecksFrom_.erase(check.group);
+}
+
+void OvServer::NextTurn(const std::string& key) {
+  const auto found = turns_.find(key);
+  if (found == turns_.end()) return;
+  Turn& turn = found->second;
+  if (turn.busy || turn.timer) return;
+  // Nobody waits for the answer of a connection that has gone: it is not checked.
+  while (!turn.waiting.empty() && !Find(turn.waiting.front().number)) {
+    Release(turn.waiting.front());
+    turn.waiting.pop_front();
+  }
+  if (turn.waiting.empty()) {
+    turns_.erase(found);
+    return;
+  }
+  const auto now = Clock::now();
+  const auto due = guard_.NextCheck(key);
+  if (due > now) {
+    turn.timer = true;
+    QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(due - now), Qt::PreciseTimer, this,
+                       [this, key] {
+                         const auto again = turns_.find(key);
+                         if (again == turns_.end()) return;
+                         again->second.timer = false;
+                         NextTurn(key);
+                       });
+    return;
+  }
+  turn.busy = true;
+  Check check = std::move(turn.waiting.front());
+  turn.waiting.pop_front();
+  // The check runs on a worker; its answer comes back to this thread, to a session that may be gone. A
+  // change hashes its new password there too, for an unknown name as well: every name costs the same.
+  const PasswordCheck verified = accounts_.CheckFor(check.name);
+  const AccountStore* accounts = &accounts_;
+  checks_.start([this, check = std::move(check), verified, accounts] {
+    const bool ok = verified.Run(check.password);
+    AccountStore::Entry entry;
+    if (check.change) entry = accounts->NewEntry(check.newPassword, false);
     QMetaObject::invokeMethod(
-        this, [this, number, group, name, ok, since] { Checked(number, group, name, ok, since); },
+        this, [this, check, ok, entry, verified] { Finished(check, ok, entry, verified); },
         Qt::QueuedConnection);
   });
 }
 
-void OvServer::Checked(int number, const std::string& group, const std::string& name, bool ok,
-                       Clock::time_point since) {
-  --waitingChecks_;
-  if (--waitingChecksFrom_[group] <= 0) waitingChecksFrom_.erase(group);
-  Session* session = Find(number);
-  const bool waiting = session && session->state == State::Checking;
-  const std::vector<std::string> keys = GuardKeys(group, name);
-  if (!session) {
-    // Gone before its answer: a wrong guess still counts.
-    if (!ok) {
-      guard_.Failed(keys[0], Clock::now());
-      nameGuard_.Failed(keys[1], Clock::now());
-    }
-    return;
-  }
+void OvServer::Finished(const Check& check, bool ok, const AccountStore::Entry& entry,
+                        const PasswordCheck& verified) {
+  Release(check);
+  const std::string key = GuardKey(check.name);
+  std::chrono::milliseconds wait{0};
+  if (ok)
+    guard_.Succeeded(key);
+  else
+    wait = guard_.Failed(key, Clock::now());
+  if (auto found = turns_.find(key); found != turns_.end()) found->second.busy = false;
+  if (check.change)
+    ChangeChecked(check, ok, entry, verified);
+  else
+    Checked(check, ok, wait);
+  NextTurn(key);
+}
+
+void OvServer::Checked(const Check& check, bool ok, std::chrono::milliseconds wait) {
+  Session* session = Find(check.number);
+  if (!session || session->state != State::Checking) return;
   if (!ok) {
-    const auto now = Clock::now();
-    const bool locked = guard_.Failed(keys[0], now);
-    const bool nameLocked = nameGuard_.Failed(keys[1], now);
-    Log(Who(*session) + ": failed login as \"" + Printable(name) + "\" from " + session->address +
-        (locked || nameLocked ? ", locked out for " + std::to_string(config_.lockoutSeconds) + " s" : "") +
-        (nameLocked && !locked ? " (from every address)" : ""));
-    if (waiting) Refuse(*session, "Login failed: wrong login name or password", since);
+    PeerLog(session, Who(*session) + ": failed login as \"" + Printable(check.name) + "\" from " +
+                         session->address + ", its next check waits " + std::to_string(wait.count()) + " ms");
+    Refuse(*session, "Login failed: wrong login name or password", check.since);
     return;
   }
-  if (!waiting) return;
-  guard_.Succeeded(keys[0]);
-  nameGuard_.Succeeded(keys[1]);
   session->state = State::LoggedIn;
-  session->user = name;
-  Log(Who(*session) + " logged in");
+  session->user = check.name;
+  PeerLog(session, Who(*session) + " logged in");
   Welcome(*session);
 }
 
@@ -513,7 +690,7 @@ void OvServer::SendServerInfo(Session& session, int id) {
 
 void OvServer::RefuseStart(Session& session, const std::string& why) {
   // The status line shows it for a few seconds only: the OV server's console keeps it.
-  Log(Who(session) + ": " + Printable(why, 400));
+  PeerLog(&session, Who(session) + ": " + Printable(why, 200));
   SendNote(session, Blanked(why));
   Say(session, Blanked(why));
 }
@@ -533,6 +710,15 @@ void OvServer::HandleStart(Session& session, const std::string& payload) {
     RefuseStart(session, "Unknown server type \"" + Blanked(typeName) + "\"");
     return;
   }
+  if (!accounts_.IsAdmin(session.user)) {
+    const auto mine = std::count_if(owners_.begin(), owners_.end(),
+                                    [&](const auto& owner) { return owner.second == session.user; });
+    if (mine >= config_.maxServersPerUser) {
+      RefuseStart(session, "Start refused: you run " + std::to_string(mine) +
+                               " game servers already, as many as one user may here; stop one first");
+      return;
+    }
+  }
   std::vector<std::string> args;
   std::string error;
   if (!SplitCommandLine(commandLine, args, error)) {
@@ -547,8 +733,8 @@ void OvServer::HandleStart(Session& session, const std::string& payload) {
   const GameServers::Server* server = games_.Find(id);
   startedBy_[id] = session.number;
   owners_[id] = session.user;
-  Log(Who(session) + " starts server " + std::to_string(id) + " (" + type->name + "): " + server->program +
-      " " + Printable(Join(server->arguments), 400));
+  PeerLog(&session, Who(session) + " starts server " + std::to_string(id) + " (" + type->name +
+                        "): " + server->program + " " + Printable(Join(server->arguments), 200));
   Say(session, "Starting server " + std::to_string(id) + " (" + type->name + ")");
 }
 
@@ -570,75 +756,155 @@ void OvServer::HandleWatch(Session& session, int n, const std::string& payload) 
 
 void OvServer::HandleNewUser(Session& session, const std::string& payload) {
   if (!session.newUserAsked) {
-    Log(Who(session) + ": new user without a prompt refused");
+    PeerLog(&session, Who(session) + ": new user without a prompt refused");
     SendNote(session, "New user refused: type newuser in the OV server's console first");
     return;
   }
   session.newUserAsked = false;
   if (!accounts_.IsAdmin(session.user)) {
-    Log(Who(session) + ": new user refused: not an administrator");
+    PeerLog(&session, Who(session) + ": new user refused: not an administrator");
     SendNote(session, kAdminsCreateAccounts);
     return;
   }
   const std::string plain = cipher_.DecryptMsg(payload);
+  const auto refuse = [&](AccountStore::Outcome outcome, const std::string& name, const std::string& error) {
+    PeerLog(&session, Who(session) + ": new user \"" + Printable(name) +
+                          "\" refused: " + OutcomeText(outcome) + (error.empty() ? "" : " (" + error + ")"));
+    SendNote(session, std::string("New user refused: ") + OutcomeText(outcome));
+  };
   if (plain.size() != 24) {
-    Log(Who(session) + ": malformed new user (" + std::to_string(plain.size()) + " bytes)");
+    PeerLog(&session, Who(session) + ": malformed new user (" + std::to_string(plain.size()) + " bytes)");
     SendNote(session, "New user refused: malformed request");
     return;
   }
   const std::string name = TrimRight(plain.substr(0, 8));
-  std::string error;
-  const AccountStore::Outcome outcome = accounts_.Add(name, plain.substr(8, 16), false, error);
-  if (outcome != AccountStore::Outcome::Done) {
-    Log(Who(session) + ": new user \"" + Printable(name) + "\" refused: " + OutcomeText(outcome) +
-        (error.empty() ? "" : " (" + error + ")"));
-    SendNote(session, std::string("New user refused: ") + OutcomeText(outcome));
+  const std::string password = plain.substr(8, 16);
+  if (!AccountStore::ValidName(name)) return refuse(AccountStore::Outcome::BadName, name, "");
+  if (ov::PadTo16(password) == std::string(16, ' '))
+    return refuse(AccountStore::Outcome::EmptyPassword, name, "");
+  if (waitingChecks_ >= config_.maxWaitingChecks) {
+    SendNote(session, "New user refused: the server is busy with other logins: try again later");
     return;
   }
-  Log(Who(session) + " created user " + name);
-  SendNote(session, "User " + name + " created");
-  Say(session, "User " + name + " created.");
+  // The hash is made on a worker, as logins are checked there.
+  ++waitingChecks_;
+  const int number = session.number;
+  const AccountStore* accounts = &accounts_;
+  checks_.start([this, number, name, password, accounts] {
+    const AccountStore::Entry entry = accounts->NewEntry(password, false);
+    QMetaObject::invokeMethod(
+        this,
+        [this, number, name, entry] {
+          --waitingChecks_;
+          WriteAccounts(
+              [this, name, entry](std::string& error) {
+                return accounts_.AddEntry(name, entry, error, AccountStore::Lock::Try);
+              },
+              [this, number, name](AccountStore::Outcome outcome, const std::string& error) {
+                Session* session = Find(number);
+                if (outcome != AccountStore::Outcome::Done) {
+                  if (session) {
+                    PeerLog(session, Who(*session) + ": new user \"" + Printable(name) + "\" refused: " +
+                                         OutcomeText(outcome) + (error.empty() ? "" : " (" + error + ")"));
+                    SendNote(*session, std::string("New user refused: ") + OutcomeText(outcome));
+                  }
+                  return;
+                }
+                PeerLog(session, (session ? Who(*session) : "a closed connection") + " created user " + name);
+                if (!session) return;
+                SendNote(*session, "User " + name + " created");
+                Say(*session, "User " + name + " created.");
+              },
+              Clock::now() + std::chrono::milliseconds(config_.accountsLockWaitMs));
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void OvServer::WriteAccounts(std::function<AccountStore::Outcome(std::string&)> attempt,
+                             std::function<void(AccountStore::Outcome, const std::string&)> done,
+                             Clock::time_point deadline) {
+  std::string error;
+  const AccountStore::Outcome outcome = attempt(error);
+  if (outcome == AccountStore::Outcome::Busy && Clock::now() < deadline) {
+    QTimer::singleShot(20, this, [this, attempt = std::move(attempt), done = std::move(done), deadline] {
+      WriteAccounts(attempt, done, deadline);
+    });
+    return;
+  }
+  done(outcome == AccountStore::Outcome::Busy ? AccountStore::Outcome::SaveFailed : outcome, error);
 }
 
 void OvServer::HandleChangePassword(Session& session, const std::string& payload) {
+  const auto since = Clock::now();
   if (!session.chpwdAsked) {
-    Log(Who(session) + ": password change without a prompt refused");
+    PeerLog(&session, Who(session) + ": password change without a prompt refused");
     SendNote(session, "Password change refused: type chpwd in the OV server's console first");
     return;
   }
   session.chpwdAsked = false;
   const std::string plain = cipher_.DecryptMsg(payload);
   if (plain.size() != 40) {
-    Log(Who(session) + ": malformed password change (" + std::to_string(plain.size()) + " bytes)");
+    PeerLog(&session,
+            Who(session) + ": malformed password change (" + std::to_string(plain.size()) + " bytes)");
     SendNote(session, "Password change refused: malformed request");
     return;
   }
-  const std::string name = TrimRight(plain.substr(0, 8));
-  const std::vector<std::string> keys = GuardKeys(session.group, name);
-  const auto now = LoginGuard::Clock::now();
-  if (guard_.Locked(keys[0], now) || nameGuard_.Locked(keys[1], now)) {
-    Log(Who(session) + ": password change for \"" + Printable(name) + "\" refused: locked out");
-    SendNote(session, "Too many failed logins: try again later");
+  int& fromHere = waitingChecksFrom_[session.group];
+  if (waitingChecks_ >= config_.maxWaitingChecks || fromHere >= config_.maxWaitingChecksPerAddress) {
+    if (fromHere == 0) waitingChecksFrom_.erase(session.group);
+    SendNote(session, "Password change refused: the server is busy with other logins: try again later");
     return;
   }
-  std::string error;
-  const AccountStore::Outcome outcome =
-      accounts_.ChangePassword(name, plain.substr(8, 16), plain.substr(24, 16), error);
-  if (outcome == AccountStore::Outcome::WrongLogin) {
-    guard_.Failed(keys[0], now);
-    nameGuard_.Failed(keys[1], now);
-  }
-  if (outcome != AccountStore::Outcome::Done) {
-    Log(Who(session) + ": password change for \"" + Printable(name) + "\" refused: " + OutcomeText(outcome) +
-        (error.empty() ? "" : " (" + error + ")"));
-    SendNote(session, std::string("Password change refused: ") + OutcomeText(outcome));
-    return;
-  }
-  guard_.Succeeded(keys[0]);
-  nameGuard_.Succeeded(keys[1]);
-  Log(Who(session) + " changed the password of " + name);
-  SendNote(session, "Password changed for " + name);
-  Say(session, "Password changed for " + name + ".");
+  ++waitingChecks_;
+  ++fromHere;
+  // The old password is a guess at the name's like any login: it waits for the name's turn.
+  Check check;
+  check.change = true;
+  check.number = session.number;
+  check.group = session.group;
+  check.name = TrimRight(plain.substr(0, 8));
+  check.password = plain.substr(8, 16);
+  check.newPassword = plain.substr(24, 16);
+  check.since = since;
+  Queue(std::move(check));
+}
+
+void OvServer::ChangeChecked(const Check& check, bool ok, const AccountStore::Entry& entry,
+                             const PasswordCheck& verified) {
+  if (!ok) return AnswerChange(check, AccountStore::Outcome::WrongLogin, "");
+  // Checked first all the same, so that the answer does not tell a wrong password from an empty one.
+  if (ov::PadTo16(check.newPassword) == std::string(16, ' '))
+    return AnswerChange(check, AccountStore::Outcome::EmptyPassword, "");
+  WriteAccounts(
+      [this, check, verified, entry](std::string& error) {
+        return accounts_.Replace(check.name, verified, entry, error, AccountStore::Lock::Try);
+      },
+      [this, check](AccountStore::Outcome outcome, const std::string& error) {
+        AnswerChange(check, outcome, error);
+      },
+      Clock::now() + std::chrono::milliseconds(config_.accountsLockWaitMs));
+}
+
+void OvServer::AnswerChange(const Check& check, AccountStore::Outcome outcome, const std::string& error) {
+  // Every answer leaves the login delay after the request (later only when the work took longer), so
+  // that its moment tells nothing about which names exist.
+  const auto due = check.since + std::chrono::milliseconds(config_.loginDelayMs);
+  const auto wait = std::max(std::chrono::milliseconds(0),
+                             std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()));
+  QTimer::singleShot(wait, Qt::PreciseTimer, this, [this, check, outcome, error] {
+    Session* session = Find(check.number);
+    if (!session) return;
+    if (outcome != AccountStore::Outcome::Done) {
+      PeerLog(session, Who(*session) + ": password change for \"" + Printable(check.name) +
+                           "\" refused: " + OutcomeText(outcome) + (error.empty() ? "" : " (" + error + ")"));
+      SendNote(*session, std::string("Password change refused: ") + OutcomeText(outcome));
+      return;
+    }
+    PeerLog(session, Who(*session) + " changed the password of " + check.name);
+    SendNote(*session, "Password changed for " + check.name);
+    Say(*session, "Password changed for " + check.name + ".");
+  });
 }
 
 void OvServer::HandleConsole(Session& session, int id, const std::string& text) {
@@ -650,9 +916,20 @@ void OvServer::HandleConsole(Session& session, int id, const std::string& text) 
     SendNote(session, "No server with id " + std::to_string(id) + " here");
     return;
   }
+  // A game server's console is full control of it: only who started it, and administrators, type there.
+  if (!MayType(session, id)) {
+    const auto owner = owners_.find(id);
+    PeerLog(&session, Who(session) + ": input for server " + std::to_string(id) + " refused: started by " +
+                          (owner == owners_.end() ? "nobody here" : owner->second));
+    SendNote(session, "Only the user who started server " + std::to_string(id) +
+                          " or an administrator can type into its console");
+    return;
+  }
+  PeerLog(&session,
+          Who(session) + " to server " + std::to_string(id) + ": " + Printable(TrimRight(text), 200));
   std::string error;
   if (!games_.Input(id, text, error)) {
-    Log(Who(session) + ": input for server " + std::to_string(id) + " dropped: " + error);
+    PeerLog(&session, Who(session) + ": input for server " + std::to_string(id) + " dropped: " + error);
     SendNote(session, "Input dropped: " + error);
   }
 }
@@ -699,7 +976,7 @@ void OvServer::RunCommand(Session& session, const std::string& line) {
     }
   } else if (command == "newuser") {
     if (!accounts_.IsAdmin(session.user)) {
-      Log(Who(session) + ": newuser refused: not an administrator");
+      PeerLog(&session, Who(session) + ": newuser refused: not an administrator");
       Say(session, kAdminsCreateAccounts);
       return;
     }
@@ -713,11 +990,12 @@ void OvServer::RunCommand(Session& session, const std::string& line) {
     const auto owner = owners_.find(id);
     if (games_.Find(id) && owner != owners_.end() && owner->second != session.user &&
         !accounts_.IsAdmin(session.user)) {
-      Log(Who(session) + ": kill " + std::to_string(id) + " refused: started by " + owner->second);
+      PeerLog(&session,
+              Who(session) + ": kill " + std::to_string(id) + " refused: started by " + owner->second);
       Say(session, "Server " + std::to_string(id) + " was started by " + owner->second +
                        ": only an administrator can stop another user's game server.");
     } else if (games_.Stop(id)) {
-      Log(Who(session) + " stops server " + std::to_string(id));
+      PeerLog(&session, Who(session) + " stops server " + std::to_string(id));
       Say(session, "Stopping server " + std::to_string(id) + ".");
     } else {
       Say(session, "No server with id " + words[1] + ".");
@@ -732,7 +1010,8 @@ void OvServer::RunCommand(Session& session, const std::string& line) {
 void OvServer::OnGameStarted(int id) {
   const GameServers::Server* server = games_.Find(id);
   if (!server) return;
-  Log("server " + std::to_string(id) + " (" + server->type + ") started, pid " + std::to_string(server->pid));
+  PeerLog(nullptr, "server " + std::to_string(id) + " (" + server->type + ") started, pid " +
+                       std::to_string(server->pid));
   startedBy_.erase(id);
   for (auto& [number, session] : sessions_) {
     if (session->closed || session->state != State::LoggedIn) continue;
@@ -742,7 +1021,7 @@ void OvServer::OnGameStarted(int id) {
 }
 
 void OvServer::OnGameFailed(int id, const std::string& error) {
-  Log("server " + std::to_string(id) + " could not start: " + error);
+  PeerLog(nullptr, "server " + std::to_string(id) + " could not start: " + error);
   auto asker = startedBy_.find(id);
   if (asker == startedBy_.end()) return;
   if (Session* session = Find(asker->second)) {
@@ -759,7 +1038,7 @@ void OvServer::OnGameLine(int id, const std::string& line) {
 }
 
 void OvServer::OnGameExited(int id, const std::string& how) {
-  Log("server " + std::to_string(id) + " ended: " + how);
+  PeerLog(nullptr, "server " + std::to_string(id) + " ended: " + how);
   startedBy_.erase(id);
   owners_.erase(id);
   for (auto& [number, session] : sessions_) {
@@ -776,8 +1055,8 @@ void OvServer::OnGameExited(int id, const std::string& how) {
 void OvServer::SendFrame(Session& session, int code, std::string_view payload) {
   if (session.closed) return;
   if (session.socket->bytesToWrite() > kMaxUnreadOutput) {
-    Log(Who(session) + ": closed, " + std::to_string(session.socket->bytesToWrite()) +
-        " bytes sent to it are still unread");
+    PeerLog(&session, Who(session) + ": closed, " + std::to_string(session.socket->bytesToWrite()) +
+                          " bytes sent to it are still unread");
     session.socket->abort();
     return;
   }

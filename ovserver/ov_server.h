@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QThreadPool>
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -29,6 +31,13 @@ constexpr int kMaxFramesBeforeLogin = 8;
 constexpr int kCloseWaitMs = 5000;
 constexpr int kMalformedLogIntervalMs = 1000;  // one summary line per connection at most this often
 constexpr int kCheckThreads = 2;               // password checks run here, never on the event loop
+// A connection's fair share of the loop: what one turn reads and handles before the others get theirs.
+constexpr qint64 kReadChunk = 16 * 1024;
+constexpr int kFramesPerTurn = 64;
+// Answers a peer leaves unread beyond this (on top of the console text, which has a bound of its own)
+// stop its requests being read until it catches up.
+constexpr qint64 kMaxQueuedAnswers = 256 * 1024;
+constexpr qint64 kPauseAbove = kMaxQueuedOutput + kMaxQueuedAnswers;
 
 class OvServer : public QObject {
   Q_OBJECT
@@ -48,14 +57,41 @@ class OvServer : public QObject {
  private:
   enum class State { LoggingIn, Checking, Refused, LoggedIn };
   using Clock = std::chrono::steady_clock;
+  // A share of the log's rate bound: lines it may still write now, and those it held back.
+  struct LogBudget {
+    double lines = -1;  // not started
+    Clock::time_point last;
+    size_t held = 0;
+  };
+  // A login or password change waiting for its name's turn to have the password checked.
+  struct Check {
+    bool change = false;
+    int number = 0;
+    std::string group;
+    std::string name;
+    std::string password;
+    std::string newPassword;
+    Clock::time_point since;
+  };
+  // The checks of one name: one at a time, in the order they came, each after the name's wait.
+  struct Turn {
+    bool busy = false;
+    bool timer = false;
+    std::deque<Check> waiting;
+  };
   struct Session {
     int number = 0;
     QTcpSocket* socket = nullptr;
     std::string peer;     // address:port, for the log
     std::string address;  // for the log
     std::string group;    // what limits and lock-outs count by (AddressGroup)
-    bool heard = false;   // it has sent something
+    bool heard = false;   // it has sent a whole frame (or a malformed one)
+    Clock::time_point since = Clock::now();
     RequestReader reader;
+    std::deque<ov::Frame> pending;  // read, not handled yet
+    bool turnQueued = false;        // another turn of reading is due
+    bool paused = false;            // its answers wait unread: nothing more is read until they drain
+    LogBudget log;
     State state = State::LoggingIn;
     bool closed = false;
     std::string user;
@@ -74,6 +110,7 @@ class OvServer : public QObject {
 
   void Accept(QTcpServer* listener);
   void Read(int number);
+  void ScheduleTurn(Session& session);
   void Closed(int number);
   Session* Find(int number);
 
@@ -82,13 +119,32 @@ class OvServer : public QObject {
   void HandleLogin(Session& session, const std::string& payload);
   // Answers a refused login with a message box and closes, the login delay after the request.
   void Refuse(Session& session, const std::string& reason, Clock::time_point since = Clock::now());
-  void Checked(int number, const std::string& group, const std::string& name, bool ok,
-               Clock::time_point since);
+  void Queue(Check check);
+  void NextTurn(const std::string& key);
+  void Release(const Check& check);
+  void Finished(const Check& check, bool ok, const AccountStore::Entry& entry, const PasswordCheck& verified);
+  void Checked(const Check& check, bool ok, std::chrono::milliseconds wait);
+  void ChangeChecked(const Check& check, bool ok, const AccountStore::Entry& entry,
+                     const PasswordCheck& verified);
+  // Answers a password change the login delay after its request, whatever the outcome.
+  void AnswerChange(const Check& check, AccountStore::Outcome outcome, const std::string& error);
+  // Tries a change of the accounts file until it gets the file's lock or the patience runs out; never
+  // waits on the lock itself.
+  void WriteAccounts(std::function<AccountStore::Outcome(std::string&)> attempt,
+                     std::function<void(AccountStore::Outcome, const std::string&)> done,
+                     Clock::time_point deadline);
+  // A log line a peer caused: within its connection's share (when it has one) and the server's.
+  void PeerLog(Session* session, const std::string& line);
+  bool Spend(LogBudget& budget, double perSecond, double burst);
   void Malformed(Session& session, const std::string& problem, size_t count = 1);
   void ReportMalformed(Session& session, bool closing = false);
   // The lock-out keys of a name: from this address group, and from everywhere.
-  static std::vector<std::string> GuardKeys(const std::string& group, const std::string& name);
+  static std::string GuardKey(const std::string& name);
   size_t LoggingInFrom(const std::string& group) const;
+  // Closes the connection from group that has been idle longest (no whole frame within the silent
+  // time-out), if any, to make room for a new one.
+  bool MakeRoom(const std::string& group);
+  bool MayType(const Session& session, int id) const;
   // Another connection from the same address has waited longer to log in.
   bool WaitsBehind(const Session& session) const;
   void CloseGently(Session& session);
@@ -119,8 +175,9 @@ class OvServer : public QObject {
   ServerConfig config_;
   AccountStore& accounts_;
   ov::MessageCipher cipher_;
-  LoginGuard guard_;      // per name and address
-  LoginGuard nameGuard_;  // per name, from all addresses together
+  LoginGuard guard_;                   // the wait before each name's next check
+  std::map<std::string, Turn> turns_;  // per name, lower-cased
+  LogBudget log_;                      // the log's share for all peers together
   GameServers games_;
   std::vector<QTcpServer*> listeners_;  // one per address
   int lastSession_ = 0;

@@ -39,16 +39,19 @@ struct NumberSetting {
 constexpr NumberSetting kNumbers[] = {
     {"backlog", &ServerConfig::backlogLines, 0, 100000},
     {"max-servers", &ServerConfig::maxServers, 1, 1000},
+    {"max-servers-per-user", &ServerConfig::maxServersPerUser, 1, 1000},
     {"max-connections", &ServerConfig::maxConnections, 1, 100000},
     {"login-delay-ms", &ServerConfig::loginDelayMs, 0, 60000},
-    {"lockout-after", &ServerConfig::lockoutAfter, 1, 1000},
-    {"lockout-seconds", &ServerConfig::lockoutSeconds, 0, 86400},
+    {"guess-delay-ms", &ServerConfig::guessDelayMs, 0, 60000},
+    {"guess-delay-max-seconds", &ServerConfig::guessDelayMaxSeconds, 0, 600},
     {"login-timeout-seconds", &ServerConfig::loginTimeoutSeconds, 1, 86400},
     {"silent-timeout-seconds", &ServerConfig::silentTimeoutSeconds, 1, 86400},
     {"max-logins-per-address", &ServerConfig::maxLoginsPerAddress, 1, 100000},
     {"max-waiting-checks", &ServerConfig::maxWaitingChecks, 1, 100000},
     {"max-waiting-checks-per-address", &ServerConfig::maxWaitingChecksPerAddress, 1, 100000},
-    {"name-lockout-after", &ServerConfig::nameLockoutAfter, 1, 100000},
+    {"log-lines-per-second", &ServerConfig::logLinesPerSecond, 1, 100000},
+    {"log-lines-per-connection", &ServerConfig::logLinesPerConnection, 1, 100000},
+    {"accounts-lock-wait-ms", &ServerConfig::accountsLockWaitMs, 0, 60000},
     {"hash-iterations", &ServerConfig::hashIterations, 1000, kMaxHashIterations},
 };
 
@@ -141,6 +144,12 @@ bool ParseConfig(std::string_view text, const std::string& baseDir, ServerConfig
       if (config.types.size() == kMaxServerTypes)
         return fail("more than " + std::to_string(kMaxServerTypes) + " server types");
       config.types.push_back(std::move(type));
+      continue;
+    }
+    // Settings of the lock-out that the rate bound on guesses replaced: an older file still runs.
+    if (key == "lockout-after" || key == "lockout-seconds" || key == "name-lockout-after") {
+      notes.push_back("line " + std::to_string(lineNumber) + ": " + key +
+                      " is no longer used (see guess-delay-ms and guess-delay-max-seconds)");
       continue;
     }
     bool known = false;

@@ -6,9 +6,11 @@
 //   caption TEXT                  the caption of the login dialog
 //   type NAME EXECUTABLE ARGS...  a server type: only this executable runs, these arguments first
 //   optional-type NAME EXECUTABLE ARGS...  the same, skipped when the executable is not installed
-//   backlog N, max-servers N, max-connections N, login-delay-ms N, lockout-after N,
-//   lockout-seconds N, login-timeout-seconds N, hash-iterations N, silent-timeout-seconds N,
-//   max-logins-per-address N, max-waiting-checks N, max-waiting-checks-per-address N, name-lockout-after N
+//   backlog N, max-servers N, max-servers-per-user N, max-connections N, login-delay-ms N,
+//   guess-delay-ms N, guess-delay-max-seconds N, login-timeout-seconds N, hash-iterations N,
+//   silent-timeout-seconds N, max-logins-per-address N, max-waiting-checks N,
+//   max-waiting-checks-per-address N, log-lines-per-second N, log-lines-per-connection N,
+//   accounts-lock-wait-ms N
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,17 +31,20 @@ struct ServerConfig {
   std::string caption = "Orvane OV server";
   std::vector<ServerType> types;
   int backlogLines = 150;
-  int maxServers = 20;  // the clients keep twenty game servers at most
+  int maxServers = 20;        // the clients keep twenty game servers at most
+  int maxServersPerUser = 5;  // administrators are exempt
   int maxConnections = 256;
   int loginDelayMs = 1000;
-  int lockoutAfter = 5;
-  int lockoutSeconds = 300;
+  int guessDelayMs = 500;         // the wait after a name's first failed check, doubling with each further
+  int guessDelayMaxSeconds = 30;  // the longest
   int loginTimeoutSeconds = 60;
   int silentTimeoutSeconds = 20;  // a connection that has sent nothing at all (the client waits for its user)
   int maxLoginsPerAddress = 8;    // connections not logged in from one address
   int maxWaitingChecks = 32;      // password checks queued or running, in all
   int maxWaitingChecksPerAddress = 4;
-  int nameLockoutAfter = 20;  // failed logins of one name from all addresses together
+  int logLinesPerSecond = 20;      // lines peers can cause, all together (five seconds' worth at once)
+  int logLinesPerConnection = 30;  // lines one connection can cause per minute (all of them at once)
+  int accountsLockWaitMs = 2000;   // how long a change waits for another process's lock on the file
   int hashIterations = 20000;
 
   const ServerType* FindType(std::string_view typeName) const;

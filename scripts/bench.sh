@@ -86,6 +86,11 @@ hostile_load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 # shellcheck disable=SC2086
 "$bin/ov-bench-hostile" ${BENCH_HOSTILE:-} 2>/dev/null | grep -E '^(RESULT|SUMMARY|NOTE) hostile' | tee "$out/hostile.txt" || true
 hostile_load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+echo "== OV server: an administrator's who while one user floods, one changes passwords, eight drip bytes"
+: >"$out/fair.txt"
+for scenario in flood chpwd drip; do
+  "$bin/ov-login-lag" "$build/ovserver/ovserver" --fair "$scenario" 2>/dev/null | grep '^RESULT' | tee -a "$out/fair.txt" || true
+done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 sort -g "$out/lag.dat" -o "$out/lag.dat"
@@ -196,6 +201,21 @@ EOF
     esac
   done <"$out/hostile.txt"
   echo
-  echo "Raw lines: flood.txt, pipeline.txt, login_lag.txt, hostile.txt."
+  echo "## OV server: an administrator's \`who\` (every 20 ms for 10 s) while one peer presses it"
+  echo
+  echo "| load | who median / p99 / max ms | server peak MB | log bytes/s | administrator's login ms |"
+  echo "|---|---|---|---|---|"
+  while read -r l; do
+    case "$(value scenario "$l")" in
+      flood) what="one logged-in user floods cheap requests as fast as they are taken" ;;
+      chpwd) what="one user changes their password in a loop (hash-iterations 1000000)" ;;
+      drip) what="eight local connections drip a byte every 100 ms and never finish a frame" ;;
+    esac
+    login="$(value admin_login_ms "$l")"
+    [ "$(value scenario "$l")" = drip ] && login="among the drippers $(value drip_login_ms "$l"), while a stranger guesses its password $(value guessed_login_ms "$l")"
+    echo "| $what | $(value who_med_ms "$l") / $(value who_p99_ms "$l") / $(value who_max_ms "$l") | $(value server_peak_mb "$l") | $(value log_bytes_per_s "$l") | $login |"
+  done <"$out/fair.txt"
+  echo
+  echo "Raw lines: flood.txt, pipeline.txt, login_lag.txt, hostile.txt, fair.txt."
 } >"$out/report.md"
 echo "Report: $out/report.md"

@@ -347,25 +347,28 @@ TEST(OvsAccounts, AFailedWriteLeavesTheAccountsAsTheyWere) {
   EXPECT_FALSE(store.Has("admin"));
 }
 
-TEST(OvsLoginGuard, LocksOutAfterRepeatedFailuresAndForgetsOldOnes) {
+TEST(OvsLoginGuard, EachFailureDoublesTheNamesWaitUpToTheMostAndSuccessOrTimeForgetsThem) {
   using namespace std::chrono;
-  LoginGuard guard(3, seconds(60));
+  LoginGuard guard(milliseconds(500), seconds(4));
   const auto t0 = LoginGuard::Clock::now();
-  EXPECT_FALSE(guard.Failed("10.0.0.1/admin", t0));
-  EXPECT_FALSE(guard.Failed("10.0.0.1/admin", t0 + seconds(1)));
-  EXPECT_FALSE(guard.Locked("10.0.0.1/admin", t0 + seconds(1)));
-  EXPECT_TRUE(guard.Failed("10.0.0.1/admin", t0 + seconds(2)));
-  EXPECT_TRUE(guard.Locked("10.0.0.1/admin", t0 + seconds(61)));
-  EXPECT_FALSE(guard.Locked("10.0.0.1/guest", t0 + seconds(3)));
-  EXPECT_FALSE(guard.Locked("10.0.0.1/admin", t0 + seconds(63)));
+  EXPECT_EQ(guard.NextCheck("admin"), LoginGuard::Clock::time_point());  // never failed: at once
+  const std::vector<milliseconds> waits = {milliseconds(500), seconds(1), seconds(2), seconds(4), seconds(4)};
+  for (size_t i = 0; i < waits.size(); ++i) {
+    EXPECT_EQ(guard.Failed("admin", t0 + seconds(i)), waits[i]) << i;
+    EXPECT_EQ(guard.NextCheck("admin"), t0 + seconds(i) + waits[i]) << i;
+  }
+  EXPECT_EQ(guard.NextCheck("guest"), LoginGuard::Clock::time_point());
+  guard.Succeeded("admin");
+  EXPECT_EQ(guard.Failures("admin"), 0);
+  // Failures ten times the longest wait apart do not add up.
+  EXPECT_EQ(guard.Failed("guest", t0), milliseconds(500));
+  EXPECT_EQ(guard.Failed("guest", t0 + seconds(41)), milliseconds(500));
+  EXPECT_EQ(guard.Failed("guest", t0 + seconds(42)), seconds(1));
 
-  // Two failures long apart do not add up.
-  EXPECT_FALSE(guard.Failed("10.0.0.2/admin", t0));
-  EXPECT_FALSE(guard.Failed("10.0.0.2/admin", t0 + seconds(100)));
-  EXPECT_FALSE(guard.Failed("10.0.0.2/admin", t0 + seconds(101)));
-  EXPECT_TRUE(guard.Failed("10.0.0.2/admin", t0 + seconds(102)));
-  guard.Succeeded("10.0.0.2/admin");
-  EXPECT_FALSE(guard.Locked("10.0.0.2/admin", t0 + seconds(103)));
+  // A peer cycling through names keeps the table bounded.
+  for (int i = 0; i < 30000; ++i) guard.Failed("n" + std::to_string(i), t0 + seconds(43));
+  EXPECT_LE(guard.Tracked(), 10000u);
+  EXPECT_EQ(guard.Failures("n29999"), 1);
 }
 
 }  // namespace
