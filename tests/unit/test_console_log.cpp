@@ -40,6 +40,38 @@ TEST(ConsoleLog, TrimsOnlyWhenAnAppendFindsMoreThan15000) {
   EXPECT_EQ(split.Text(), "\n" + std::string(7600, 'b') + "c");
 }
 
+// Texts longer than the cut: before one, only the log's last 7,500 characters stay; and a log that such
+// a text left long is cut to its last 15,000 before the next short one. A log never holds more than
+// 15,000 characters plus the latest text, and every cut is counted.
+TEST(ConsoleLog, LongTextsKeepTheLogBounded) {
+  struct Case {
+    std::vector<size_t> before;  // lengths of the texts appended first, each in a letter of its own
+    size_t text;                 // then this one
+    size_t kept;                 // characters of the log that stay before it
+  };
+  const Case cases[] = {
+      {{10000}, 7501, 7500},            // longer than the cut: down to the cut
+      {{5000}, 20000, 5000},            // the log is shorter than the cut: nothing goes
+      {{10000}, 7500, 10000},           // up to the cut, the old rule: 10,000 is not above 15,000
+      {{15001}, 7500, 7501},            // ... and above, 7,500 go
+      {{2000, 1000000}, 1, 15000},      // a long text left the log long: cut to the limit
+      {{2000, 1000000}, 100000, 7500},  // long after long
+      {{20000, 16000}, 10, 15000},      // more than 7,500 over the limit: still down to the limit
+  };
+  for (const Case& c : cases) {
+    ConsoleLog log;
+    char letter = 'a';
+    for (size_t n : c.before) log.Append(std::string(n, letter++), 1);
+    const std::string all = log.Text();
+    const uint64_t cutsBefore = log.Cuts();
+    log.Append(std::string(c.text, 'z'), 1);
+    const std::string expected = all.substr(all.size() - c.kept) + std::string(c.text, 'z');
+    EXPECT_EQ(log.Text(), expected) << c.before.back() << " then " << c.text;
+    EXPECT_EQ(log.Cuts() - cutsBefore, all.size() - c.kept) << c.text;
+    EXPECT_LE(log.Text().size(), kLogTrimAbove + c.text);
+  }
+}
+
 TEST(ConsoleLog, ClearingEmptiesTheLogAsACutAndTrimmingCountsAfresh) {
   ConsoleLog log;
   log.Append(std::string(9000, 'a') + "\n", 1);
