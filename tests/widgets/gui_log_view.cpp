@@ -191,8 +191,28 @@ TEST(LogView, FindWrapsAndIgnoresCaseUnlessAsked) {
   EXPECT_EQ(v.view.SelectionBegin(), second);
   const QStringList rows = v.view.VisibleRows();
   EXPECT_TRUE(rows.contains("ALPHA two"));
-  EXPECT_FALSE(v.view.Find("nowhere"));
-  EXPECT_FALSE(v.view.Find(QString(QChar(0x263A))));
+  // What is not found leaves no match highlighted; the next search starts where the last match was.
+  for (const QString& missing : {QString("nowhere"), QString(QChar(0x263A)), QString(20000, 'x')}) {
+    EXPECT_TRUE(v.view.Find("ALPHA", false, Qt::CaseSensitive));
+    EXPECT_FALSE(v.view.Find(missing));
+    EXPECT_EQ(v.view.SelectedText(), "") << missing.left(10).toStdString();
+    EXPECT_EQ(v.view.SelectionBegin(), second);
+  }
+}
+
+// Cleared while scrolled up, the log follows what comes next again.
+TEST(LogView, AfterClearingTheLogFollowsNewText) {
+  Viewed v;
+  for (int i = 0; i < 300; ++i) v.Append("row " + std::to_string(i) + "\n");
+  v.view.verticalScrollBar()->setValue(10);
+  ASSERT_FALSE(v.view.FollowsEnd());
+  v.log.Clear();
+  v.view.CatchUp(v.log);
+  for (int i = 0; i < 100; ++i) v.Append("new " + std::to_string(i) + "\n");
+  EXPECT_TRUE(v.view.FollowsEnd());
+  const QStringList rows = v.view.VisibleRows();
+  ASSERT_GE(rows.size(), 2);
+  EXPECT_EQ(rows.at(rows.size() - 2), "new 99");
 }
 
 TEST(LogView, ColoursHideTheCodesAndDrawTheColours) {

@@ -329,10 +329,14 @@ void LogView::Copy() const {
 
 bool LogView::Find(const QString& needle, bool backward, Qt::CaseSensitivity cs) {
   if (needle.isEmpty()) return false;
+  auto notFound = [this] {
+    Select(SelectionBegin(), SelectionBegin());  // the last match is no longer shown as one
+    return false;
+  };
   // Latin-1 text holds no character above 0xFF: such a needle is nowhere.
   std::string key;
   for (QChar c : needle) {
-    if (c.unicode() > 0xFF) return false;
+    if (c.unicode() > 0xFF) return notFound();
     key += static_cast<char>(c.unicode());
   }
   auto fold = [cs](unsigned char c) {
@@ -345,7 +349,7 @@ bool LogView::Find(const QString& needle, bool backward, Qt::CaseSensitivity cs)
     return at + key.size() <= text_.size() && std::equal(key.begin(), key.end(), text_.begin() + at, equal);
   };
   const size_t size = text_.size();
-  if (key.size() > size) return false;
+  if (key.size() > size) return notFound();
   const size_t last = size - key.size();  // the last place a match can start
   size_t found = std::string::npos;
   if (!backward) {
@@ -361,7 +365,7 @@ bool LogView::Find(const QString& needle, bool backward, Qt::CaseSensitivity cs)
       if (matchAt(at)) found = at;
     }
   }
-  if (found == std::string::npos) return false;
+  if (found == std::string::npos) return notFound();
   Select(found, found + key.size());
   ScrollToByte(found);
   return true;
@@ -379,6 +383,8 @@ void LogView::UpdateScrollBar() {
   bar->setRange(0, std::max(0, firstRow_.back() - VisibleRowCount()));
   bar->setPageStep(VisibleRowCount());
   bar->setSingleStep(1);
+  // Text that fits leaves nothing to scroll back to: the view is at the end, as after Clear Log.
+  if (bar->maximum() == 0) followEnd_ = true;
   if (followEnd_) bar->setValue(bar->maximum());
   bar->Release();
   movingView_ = wasMoving;
