@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <deque>
+#include <unordered_map>
 
 #include "ui/consoles.h"
 
@@ -44,25 +45,33 @@ ConsoleLayout FormResize(int width, int height);
 
 class ConsoleWindow;
 
-// The redraws of all console windows, in turns: a turn redraws the windows that wait, in the order they
-// asked, until kBudgetMs have gone; the rest wait for the next turn, which comes kRedrawMs after this
-// one began. However many windows a flood fills, laying out their text takes a bounded share of the
-// event loop, and each window still redraws at most every kRedrawMs.
+// The redraws of all console windows, coalesced as a terminal emulator's are: a window redraws at most
+// every kRedrawMs, and the more windows have redrawn within the last second, the longer each waits
+// (kBusyMsPerWindow for each of them), so that many logs written at once cost a bounded number of
+// redraws a second in all. A window that has not redrawn for that long shows its new text at the next
+// turn. A turn redraws the windows that are due, in the order they asked, until kBudgetMs have gone;
+// the rest wait for the next turn.
 class RedrawPacer : public QObject {
  public:
   static constexpr int kRedrawMs = 30;
+  static constexpr int kBusyMsPerWindow = 6;
+  static constexpr int kBusySpanMs = 1000;
   static constexpr int kBudgetMs = 8;
 
   RedrawPacer();
   void Request(ConsoleWindow& view);  // once until its redraw
   void Forget(ConsoleWindow& view);   // the window goes
+  // The time a window waits between two redraws now.
+  int IntervalMs() const;
 
  private:
   void Turn();
   void Schedule();
+  qint64 DueAt(ConsoleWindow* view) const;
   QTimer timer_;
-  QElapsedTimer sinceTurn_;
+  QElapsedTimer clock_;
   std::deque<ConsoleWindow*> waiting_;
+  std::unordered_map<ConsoleWindow*, qint64> drawnAt_;  // the windows redrawn within kBusySpanMs
 };
 
 // The form TfCustServ, with TfOVServ and TfQServ below.
