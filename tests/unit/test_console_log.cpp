@@ -10,6 +10,7 @@
 
 #include "ui/colour_codes.h"
 #include "ui/console_log.h"
+#include "ui/log_layout.h"
 
 namespace ov {
 namespace {
@@ -173,6 +174,91 @@ TEST(ColourCodes, EveryColourReadsOnLightAndDarkBackgrounds) {
   // Colours that already read keep their hue as the engines have them.
   EXPECT_EQ(ReadableColour(0, 0xFFFFFF, 0), 0x000000u);
   EXPECT_EQ(ReadableColour(3, 0x000000, 0xFFFFFF), 0xFFFF00u);
+}
+
+// The rows of a line as shown, cell by cell.
+std::vector<std::string> Rows(const std::string& line, bool colours, size_t columns) {
+  const LineLayout layout(line, colours, columns);
+  std::vector<std::string> rows;
+  std::vector<LaidCell> cells;
+  RowStart at;
+  do {
+    at = layout.Row(at, &cells);
+    std::string row;
+    for (const LaidCell& c : cells) row += line[c.byte];
+    rows.push_back(row);
+  } while (!layout.AtEnd(at));
+  return rows;
+}
+
+TEST(LineLayout, WrapsAtSpacesAndInsideAWordOnlyWhenItIsWiderThanARow) {
+  struct Case {
+    std::string line;
+    bool colours;
+    size_t columns;
+    std::vector<std::string> rows;
+  };
+  const Case cases[] = {
+      {"lost connection here", false, 12, {"lost ", "connection ", "here"}},
+      {"connection here", false, 10, {"connection", "here"}},  // the space at the edge is not drawn
+      {"abcdefghijklmno pq", false, 10, {"abcdefghij", "klmno pq"}},
+      {"abcdefghij", false, 10, {"abcdefghij"}},  // exactly as wide: one row
+      {"abcdefghij ", false, 10, {"abcdefghij"}},
+      {"", true, 10, {""}},
+      {"^1abcdefghij^7", true, 10, {"abcdefghij"}},  // codes at either end take no cell
+      {"^1Red ^2Greenery", true, 6, {"Red ", "Greene", "ry"}},
+      {"ab ^^7", true, 4, {"ab ", "^^7"}},  // a caret pair is text
+      {"a b c d", false, 1, {"a", "b", "c", "d"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Rows(c.line, c.colours, c.columns), c.rows) << c.line;
+}
+
+// Whatever the line and width, the rows hold every shown character once, in its colour, at most a
+// row's width each, and a run of hidden codes costs no more than a row's worth of bytes.
+TEST(LineLayout, RowsShowTheLineAsItsColourRunsDo) {
+  std::mt19937 random(17);
+  for (int round = 0; round < 300; ++round) {
+    std::string line(random() % 300, 'x');
+    for (char& ch : line) ch = "ab ^^1^9 c"[random() % 10];
+    if (round % 50 == 0) line = "a" + std::string(3 * LineLayout::kMaxRowBytes, '^').replace(1, 1, "1") + "b";
+    const size_t columns = 1 + random() % 20;
+    const bool colours = round % 3 != 0;
+    std::string expected;  // the shown text, and each shown byte's colour
+    std::vector<int> colourAt(line.size(), -2);
+    if (colours) {
+      for (const ColourRun& r : ColourRuns(line))
+        for (size_t b = r.begin; b < r.end; ++b) {
+          expected += line[b];
+          colourAt[b] = r.colour;
+        }
+    } else {
+      expected = line;
+      colourAt.assign(line.size(), kNoColour);
+    }
+    const LineLayout layout(line, colours, columns);
+    std::string shown;
+    std::vector<LaidCell> cells;
+    RowStart at;
+    do {
+      const size_t from = at.byte;
+      at = layout.Row(at, &cells);
+      ASSERT_LE(cells.size(), columns) << line;
+      ASSERT_LE(at.byte - from, LineLayout::kMaxRowBytes + 2) << line;
+      for (const LaidCell& c : cells) {
+        shown += line[c.byte];
+        ASSERT_EQ(c.colour, colourAt[c.byte]) << line;
+      }
+      // A row ends at a space, at the row's width, or inside a word wider than a row; a space at
+      // which it breaks at its full width is its own, not drawn.
+      const bool spaceAtEdge = !cells.empty() && at.byte > 0 && line[at.byte - 1] == ' ' &&
+                               cells.back().byte != at.byte - 1 && !(at.pairSecond);
+      if (spaceAtEdge) shown += ' ';
+      ASSERT_TRUE(layout.AtEnd(at) || cells.empty() || cells.size() == columns ||
+                  line[cells.back().byte] == ' ' || spaceAtEdge)
+          << line;
+    } while (!layout.AtEnd(at));
+    ASSERT_EQ(shown, expected) << line << " in " << columns;
+  }
 }
 
 }  // namespace

@@ -10,9 +10,13 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "ui/log_layout.h"
 
 namespace ov {
 
@@ -72,17 +76,34 @@ class LogView : public QAbstractScrollArea {
     size_t byte;
     int colour;
   };
+  // A row as laid out: its line, its bytes [begin, end) in the text and its cells.
+  struct RowCells {
+    size_t line = 0;
+    bool lastOfLine = true;
+    size_t begin = 0, end = 0;
+    std::vector<Cell> cells;
+  };
+  struct Position {
+    int row;
+    size_t column;
+  };
+  using RowVisitor = std::function<void(int row, const RowCells& cells)>;
+  // Long lines keep where every kRowsPerMark-th row starts, so that any row is laid out from a mark
+  // at most this many rows above it.
+  static constexpr int kRowsPerMark = 32;
 
   void IndexFrom(size_t lineIndex);  // re-indexes the lines from this one to the text's end
   void Rewrap();                     // the rows of every line, after a change of width or colours
-  int RowsOf(const Line& line) const;
-  size_t ShownLength(const Line& line) const;
-  void ShownCells(const Line& line, size_t from, size_t to, std::vector<Cell>& cells) const;
-  size_t ShownToByte(size_t lineIndex, size_t column) const;
-  size_t ByteToShown(size_t lineIndex, size_t byte) const;
+  LineLayout LayoutOf(size_t lineIndex) const;
+  int LayOut(size_t lineIndex);  // the rows of a line, keeping the marks of a long one
+  RowStart RowStartOf(size_t lineIndex, int within) const;
+  // Lays out count rows from first on, each once, and hands them to visit.
+  void VisitRows(int first, int count, const RowVisitor& visit) const;
+  RowCells RowAt(int row) const;
+  Position PositionOf(size_t byte) const;  // the row and column where a byte is drawn
+  size_t ByteAt(int row, size_t column) const;
   size_t LineOf(size_t byte) const;
   size_t LineAtRow(int row) const;
-  int RowOfByte(size_t byte) const;
   size_t HitTest(const QPoint& point) const;
   int VisibleRowCount() const;
   void UpdateScrollBar();
@@ -92,7 +113,8 @@ class LogView : public QAbstractScrollArea {
 
   std::string text_;
   std::vector<Line> lines_{Line{0, 0}};
-  std::vector<int> firstRow_{0, 1};  // the first row of each line, then the number of rows
+  std::vector<int> firstRow_{0, 1};                // the first row of each line, then the number of rows
+  std::map<size_t, std::vector<RowStart>> marks_;  // by line, for lines of more than kRowsPerMark rows
   int columns_ = 80;
   int cellWidth_ = 8, rowHeight_ = 16, ascent_ = 12;
   QRawFont rawFont_;
