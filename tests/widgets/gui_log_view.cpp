@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -240,6 +241,81 @@ TEST(LogView, ColoursHideTheCodesAndDrawTheColours) {
   EXPECT_EQ(v.view.VisibleRows().first(), "RRRRRRRRRR ^^7 a^9b");
   EXPECT_GT(reddish(), 10);
   EXPECT_EQ(v.view.Text(), "^1RRRRRRRRRR ^^7 a^9b\nnext");  // the text stays exact
+}
+
+// What a user sees of wrapping and selecting: words wrap whole, a line exactly as wide as the log
+// takes one row, and the highlight covers exactly the selected cells.
+TEST(LogView, WrapsWordsAndHighlightsExactlyTheSelectedCells) {
+  Viewed v;
+  QPalette p = v.view.palette();
+  p.setColor(QPalette::Base, Qt::white);
+  p.setColor(QPalette::Text, Qt::black);
+  p.setColor(QPalette::Highlight, QColor(0, 0, 255));
+  p.setColor(QPalette::HighlightedText, Qt::white);
+  v.view.setPalette(p);
+  const int columns = v.view.viewport()->width() / v.CellWidth();
+  ASSERT_GT(columns, 12);
+  const std::string full(static_cast<size_t>(columns), 'w');
+  const std::string words = "lost " + std::string(static_cast<size_t>(columns) - 8, 'x') + " connection";
+  for (bool colours : {false, true}) {
+    v.view.SetColours(colours);
+    v.log.Clear();
+    v.Append(full + "\n^2" + full + "\n" + words + "\nend");
+    v.view.verticalScrollBar()->setValue(0);
+    const QStringList rows = v.view.VisibleRows();
+    // Codes shown as text make the second line two cells wider than the log.
+    const QStringList expected =
+        colours ? QStringList{QString::fromStdString(full), QString::fromStdString(full)}
+                : QStringList{QString::fromStdString(full), "^2" + QString::fromStdString(full).mid(2), "ww"};
+    ASSERT_GE(rows.size(), expected.size() + 3);
+    EXPECT_EQ(rows.mid(0, expected.size()), expected);
+    EXPECT_EQ(rows.at(expected.size()), QString::fromStdString(words.substr(0, words.size() - 10)));
+    EXPECT_EQ(rows.at(expected.size() + 1), "connection");
+    EXPECT_EQ(rows.at(expected.size() + 2), "end");
+  }
+  // Three cells of the first row selected: the highlight spans exactly those three.
+  v.view.SetColours(false);
+  v.view.verticalScrollBar()->setValue(0);
+  v.view.Select(2, 5);
+  const QImage image = v.view.viewport()->grab().toImage();
+  int left = image.width(), right = -1;
+  for (int x = 0; x < image.width(); ++x) {
+    const QColor c = image.pixelColor(x, 1);  // above the letters
+    if (c.blue() > 200 && c.red() < 60 && c.green() < 60) {
+      left = std::min(left, x);
+      right = std::max(right, x);
+    }
+  }
+  EXPECT_EQ(left, 2 * v.CellWidth());
+  EXPECT_EQ(right, 5 * v.CellWidth() - 1);
+}
+
+// Each colour keeps its hue on a light and on a dark background; it is not the text colour.
+TEST(LogView, ColourCodesKeepTheirHueOnLightAndDarkBackgrounds) {
+  Viewed v;
+  v.view.SetColours(true);
+  v.Append("^1MMMMM^2MMMMM^4MMMMM");
+  for (bool dark : {false, true}) {
+    QPalette p = v.view.palette();
+    p.setColor(QPalette::Base, dark ? Qt::black : Qt::white);
+    p.setColor(QPalette::Text, dark ? Qt::white : Qt::black);
+    v.view.setPalette(p);
+    const QImage image = v.view.viewport()->grab().toImage();
+    for (int group = 0; group < 3; ++group) {
+      long channel[3] = {0, 0, 0};  // red, green and blue, of the pixels that are not background
+      for (int y = 0; y < v.RowHeight(); ++y)
+        for (int x = group * 5 * v.CellWidth(); x < (group + 1) * 5 * v.CellWidth(); ++x) {
+          const QColor c = image.pixelColor(x, y);
+          if (c == p.color(QPalette::Base)) continue;
+          channel[0] += dark ? c.red() : 255 - c.green() - c.blue() + c.red();
+          channel[1] += dark ? c.green() : 255 - c.red() - c.blue() + c.green();
+          channel[2] += dark ? c.blue() : 255 - c.red() - c.green() + c.blue();
+        }
+      const int strongest = static_cast<int>(std::max_element(channel, channel + 3) - channel);
+      EXPECT_EQ(strongest, group) << (dark ? "dark" : "light") << " background, colour "
+                                  << "124"[group];
+    }
+  }
 }
 
 TEST(LogView, AssistiveTechnologyReadsTheTextAndSelection) {
