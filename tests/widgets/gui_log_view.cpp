@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QImage>
 #include <QKeyEvent>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "ui/console_log.h"
 #include "ui/qt/log_view.h"
@@ -336,6 +338,32 @@ TEST(LogView, AssistiveTechnologyReadsTheTextAndSelection) {
   EXPECT_EQ(start, 6);
   EXPECT_EQ(end, 15);
   EXPECT_TRUE(a->state().readOnly);
+}
+
+// New text is announced, coalesced and bounded, as it is shown; a flood is not read out whole.
+TEST(LogView, NewTextIsAnnouncedCoalescedAndAsShown) {
+  Viewed v;
+  v.view.SetColours(true);
+  std::vector<QString> announced;
+  QObject::connect(&v.view, &LogView::announced, [&](const QString& text) { announced.push_back(text); });
+  v.Append("^1Server^7 ready\n");
+  ASSERT_EQ(announced.size(), 1u);  // after a quiet time, at once
+  EXPECT_EQ(announced.back(), "Server ready\n");
+  QElapsedTimer t;
+  t.start();
+  for (int i = 0; i < 200; ++i) {
+    v.Append("^2line " + std::to_string(i) + std::string(i == 150 ? 5000 : 0, 'x') + "\n");
+    QApplication::processEvents(QEventLoop::AllEvents, 2);
+  }
+  while (t.elapsed() < 3 * LogView::kAnnounceMs) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  const qint64 spent = t.elapsed();
+  ASSERT_GE(announced.size(), 2u);
+  EXPECT_LE(announced.size(), static_cast<size_t>(2 + spent / LogView::kAnnounceMs));
+  for (const QString& text : announced) {
+    EXPECT_LE(text.size(), LogView::kAnnounceChars);
+    EXPECT_FALSE(text.contains("^2"));
+  }
+  EXPECT_TRUE(announced.back().endsWith("line 198\nline 199\n")) << announced.back().toStdString();
 }
 
 }  // namespace

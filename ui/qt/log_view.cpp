@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <algorithm>
+#include <utility>
 
 #include "ui/colour_codes.h"
 #include "ui/console_log.h"
@@ -140,6 +141,8 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
   // paintEvent fills all of the viewport, so the widgets beneath it (the window's frame and title among
   // them) are not painted first at every redraw.
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  announceTimer_.setSingleShot(true);
+  connect(&announceTimer_, &QTimer::timeout, this, &LogView::SendAnnouncement);
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
     if (!movingView_) followEnd_ = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
   });
@@ -176,9 +179,48 @@ void LogView::CatchUp(const ConsoleLog& log) {
   } else {
     return;
   }
+  const uint64_t added = log.Appended() - shownAppended_;
   shownCuts_ = log.Cuts();
   shownAppended_ = log.Appended();
   viewport()->update();
+  if (added > 0) Announce(text_.size() - static_cast<size_t>(std::min<uint64_t>(added, text_.size())));
+}
+
+// ---- announcing new text to assistive technology
+
+void LogView::Announce(size_t from) {
+  // Only the newest characters are read: a flood must not queue minutes of speech.
+  const size_t kept = 4 * static_cast<size_t>(kAnnounceChars);  // codes may hide some of the bytes
+  size_t begin = std::max(from, text_.size() > kept ? text_.size() - kept : 0);
+  // A code whose caret came with the text before: read from the caret, which was read already.
+  const bool caretBefore =
+      colours_ && begin > 0 && text_[begin - 1] == '^' && (begin < 2 || text_[begin - 2] != '^');
+  if (caretBefore) --begin;
+  std::string_view bytes(text_.data() + begin, text_.size() - begin);
+  std::string shown = colours_ ? StripColourCodes(bytes) : std::string(bytes);
+  if (caretBefore && !shown.empty() && shown.front() == '^') shown.erase(0, 1);
+  QString text = Latin1WithLineFeeds(shown);
+  for (QChar& c : text)
+    if (c != QLatin1Char('\n')) c = Shown(static_cast<unsigned char>(c.unicode()));
+  pendingAnnouncement_ = (pendingAnnouncement_ + text).right(kAnnounceChars);
+  if (announceTimer_.isActive()) return;
+  const qint64 since = sinceAnnounced_.isValid() ? sinceAnnounced_.elapsed() : kAnnounceMs;
+  if (since >= kAnnounceMs) {
+    SendAnnouncement();
+  } else {
+    announceTimer_.start(static_cast<int>(kAnnounceMs - since));
+  }
+}
+
+void LogView::SendAnnouncement() {
+  if (pendingAnnouncement_.isEmpty()) return;
+  sinceAnnounced_.start();
+  const QString text = std::exchange(pendingAnnouncement_, QString());
+  if (QAccessible::isActive()) {
+    QAccessibleTextInsertEvent event(this, CharOffset(text_.size()), text);
+    QAccessible::updateAccessibility(&event);
+  }
+  emit announced(text);
 }
 
 void LogView::IndexFrom(size_t lineIndex) {

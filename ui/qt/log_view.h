@@ -5,9 +5,11 @@
 // in a monospaced grid, so a redraw costs the visible rows whatever the log holds. Bytes are shown as
 // Latin-1; control characters show as a middle dot, and copies give the exact bytes.
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QRawFont>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -26,6 +28,11 @@ class LogView : public QAbstractScrollArea {
   Q_OBJECT
 
  public:
+  // New text is announced to assistive technology at most every kAnnounceMs, the newest
+  // kAnnounceChars characters of it, as shown (codes hidden when colours are on).
+  static constexpr int kAnnounceMs = 400;
+  static constexpr int kAnnounceChars = 300;
+
   explicit LogView(QWidget* parent = nullptr);
 
   // Brings the view up to the log: the new tail when nothing was cut since the last call, else all.
@@ -57,6 +64,10 @@ class LogView : public QAbstractScrollArea {
   int CharOffset(size_t byte) const;
   size_t ByteOffset(int chars) const;
   void ScrollToByte(size_t byte);
+
+ signals:
+  // New text told to assistive technology (as a text insertion of the view, while one listens).
+  void announced(const QString& text);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -110,6 +121,8 @@ class LogView : public QAbstractScrollArea {
   void SetTopRow(int row);
   void MoveCursor(size_t to, bool extend);
   void UpdateMetrics();
+  void Announce(size_t from);  // the text from this byte on is new
+  void SendAnnouncement();
 
   std::string text_;
   std::vector<Line> lines_{Line{0, 0}};
@@ -125,6 +138,9 @@ class LogView : public QAbstractScrollArea {
   bool selecting_ = false;
   size_t anchor_ = 0, cursor_ = 0;
   uint64_t shownCuts_ = 0, shownAppended_ = 0;
+  QString pendingAnnouncement_;
+  QTimer announceTimer_;
+  QElapsedTimer sinceAnnounced_;
 };
 
 }  // namespace ov
