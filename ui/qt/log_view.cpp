@@ -217,7 +217,9 @@ void LogView::SendAnnouncement() {
   sinceAnnounced_.start();
   const QString text = std::exchange(pendingAnnouncement_, QString());
   if (QAccessible::isActive()) {
-    QAccessibleTextInsertEvent event(this, CharOffset(text_.size()), text);
+    // Inserted at the end: the text read is the text shown, so its length may differ from the bytes'.
+    const int end = CharOffset(text_.size());
+    QAccessibleTextInsertEvent event(this, std::max(0, end - static_cast<int>(text.size())), text);
     QAccessible::updateAccessibility(&event);
   }
   emit announced(text);
