@@ -1,7 +1,7 @@
 #pragma once
 // The console windows on screen: a child of the frame with the log log_ and the input line input_ on
-// the page "Console". The log follows the client's ConsoleLog, redrawing at most every kRedrawMs and
-// only while it can be seen.
+// the page "Console". The log follows the client's ConsoleLog, redrawing at most every kRedrawMs (less
+// often while many windows are being written) and only while it can be seen.
 #include <QElapsedTimer>
 #include <QMdiSubWindow>
 #include <QStringList>
@@ -61,10 +61,9 @@ class RedrawPacer : public QObject {
   RedrawPacer();
   void Request(ConsoleWindow& view);  // once until its redraw
   void Forget(ConsoleWindow& view);   // the window goes
-  // The time a window waits between two redraws now.
-  int IntervalMs() const;
 
  private:
+  int IntervalMs() const;  // the time a window waits between two redraws now
   void Turn();
   void Schedule();
   qint64 DueAt(ConsoleWindow* view) const;

@@ -1,9 +1,10 @@
 #pragma once
 // A console log on screen: a read-only, selectable view of a log's text that draws only the rows it
 // shows. It keeps a copy of the text with an index of its lines, brought up to date from the log's
-// counters (an append indexes the new tail only, a cut re-indexes), and wraps lines at the view's width
-// in a monospaced grid, so a redraw costs the visible rows whatever the log holds. Bytes are shown as
-// Latin-1; control characters show as a middle dot, and copies give the exact bytes.
+// counters (an append indexes the new tail only, a cut re-indexes), and word-wraps lines at the view's
+// width in a monospaced grid (LineLayout), so a redraw costs the visible rows whatever the log holds,
+// however long its lines. Bytes are shown as Latin-1; control characters show as a middle dot, and
+// copies give the exact bytes. New text is announced to assistive technology.
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
 #include <QRawFont>
