@@ -112,38 +112,5 @@ TEST(ConsolePacing, AWindowThatGoesWhileWaitingLeavesTheTurnToTheOthers) {
   EXPECT_TRUE(Process([&] { return p.Shown(8) == "c\nd\ne\n"; }));
 }
 
-// Counts the paints a widget gets.
-struct PaintCounter : QObject {
-  int paints = 0;
-  bool eventFilter(QObject*, QEvent* event) override {
-    paints += event->type() == QEvent::Paint;
-    return false;
-  }
-};
-
-// Text every few milliseconds is drawn at most once per interval, and the last of it shows. (A slow
-// machine only draws less often: the bound holds under any load.)
-TEST(ConsolePacing, ALogWrittenWithoutPauseRedrawsAtMostOncePerInterval) {
-  Program p;
-  ConsoleWindow* alpha = p.view(0);
-  alpha->raise();
-  p.Receive(test::FrameOf("0000", "first\n"));
-  ASSERT_TRUE(Process([&] { return p.Shown(0) == "first\n"; }));
-  PaintCounter counter;
-  alpha->Log()->viewport()->installEventFilter(&counter);
-  QElapsedTimer t;
-  t.start();
-  int sent = 0;
-  while (t.elapsed() < 600) {
-    p.Receive(test::FrameOf("0000", "line " + std::to_string(sent++) + "\n"));
-    Process(nullptr, 3);
-  }
-  const qint64 spent = t.elapsed();
-  const QString last = QString("line %1\n").arg(sent - 1);
-  EXPECT_TRUE(Process([&] { return p.Shown(0).endsWith(last); }));
-  EXPECT_GE(counter.paints, 1);
-  EXPECT_LE(counter.paints, spent / ConsoleWindow::kRedrawMs + 2) << sent << " texts";
-}
-
 }  // namespace
 }  // namespace ov
