@@ -57,24 +57,38 @@ std::string NormaliseLineBreaks(std::string_view text) {
 
 void ConsoleLog::Append(std::string_view text, int consoleMode) {
   if (consoleMode == 1) {
-    // The length test comes before the append, so the log may exceed the limit until the next one.
-    if (text_.size() > kLogTrimAbove) {
-      text_.erase(0, kLogTrimCut);
-      cuts_ += kLogTrimCut;
+    // The length test comes before the append, so the log may exceed the limit until the next one. A
+    // text longer than the cut would make the log grow by the difference at every append: before one,
+    // only the cut's length is kept, and a log that such a text left long is cut down to the limit.
+    size_t cut = 0;
+    if (text.size() > kLogTrimCut) {
+      cut = text_.size() > kLogTrimCut ? text_.size() - kLogTrimCut : 0;
+    } else if (text_.size() > kLogTrimAbove) {
+      cut = std::max(kLogTrimCut, text_.size() - kLogTrimAbove);
     }
+    Cut(cut);
   } else {
     // Replacing is cutting everything there was, then appending.
-    cuts_ += text_.size();
-    text_.clear();
+    Cut(text_.size());
   }
   const size_t before = text_.size();
   AppendNormalised(text_, text);
   appended_ += text_.size() - before;
 }
 
-void ConsoleLog::Clear() {
-  cuts_ += text_.size();
-  text_.clear();
+void ConsoleLog::Cut(size_t count) {
+  if (count == 0) return;
+  cuts_ += count;
+  // What stays is at most the limit: moving it costs no more than the text that made the log long.
+  // A string that once held a long text gives its memory back.
+  const size_t kept = text_.size() - count;
+  if (text_.capacity() > 4 * std::max<size_t>(kept, kLogTrimAbove)) {
+    std::string(text_, count).swap(text_);
+  } else {
+    text_.erase(0, count);
+  }
 }
+
+void ConsoleLog::Clear() { Cut(text_.size()); }
 
 }  // namespace ov

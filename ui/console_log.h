@@ -7,8 +7,11 @@
 
 namespace ov {
 
-constexpr size_t kLogTrimAbove = 15000;  // an append that finds more than this first cuts
-constexpr size_t kLogTrimCut = 7500;     // this many characters from the front
+// An append that finds more than kLogTrimAbove characters first cuts kLogTrimCut from the front; a text
+// longer than kLogTrimCut first cuts the log to its last kLogTrimCut. So a log never holds more than
+// kLogTrimAbove characters plus the latest text.
+constexpr size_t kLogTrimAbove = 15000;
+constexpr size_t kLogTrimCut = 7500;
 
 // Every CR LF, lone CR and lone LF becomes CR LF.
 std::string NormaliseLineBreaks(std::string_view text);
@@ -28,6 +31,8 @@ class ConsoleLog {
   uint64_t Appended() const { return appended_; }
 
  private:
+  void Cut(size_t count);  // from the front
+
   std::string text_;
   uint64_t cuts_ = 0;
   uint64_t appended_ = 0;

@@ -10,6 +10,7 @@
 
 #include "ui/colour_codes.h"
 #include "ui/console_log.h"
+#include "ui/log_layout.h"
 
 namespace ov {
 namespace {
@@ -38,6 +39,38 @@ TEST(ConsoleLog, TrimsOnlyWhenAnAppendFindsMoreThan15000) {
   split.Append(std::string(7499, 'a') + "\n" + std::string(7600, 'b'), 1);
   split.Append("c", 1);
   EXPECT_EQ(split.Text(), "\n" + std::string(7600, 'b') + "c");
+}
+
+// Texts longer than the cut: before one, only the log's last 7,500 characters stay; and a log that such
+// a text left long is cut to its last 15,000 before the next short one. A log never holds more than
+// 15,000 characters plus the latest text, and every cut is counted.
+TEST(ConsoleLog, LongTextsKeepTheLogBounded) {
+  struct Case {
+    std::vector<size_t> before;  // lengths of the texts appended first, each in a letter of its own
+    size_t text;                 // then this one
+    size_t kept;                 // characters of the log that stay before it
+  };
+  const Case cases[] = {
+      {{10000}, 7501, 7500},            // longer than the cut: down to the cut
+      {{5000}, 20000, 5000},            // the log is shorter than the cut: nothing goes
+      {{10000}, 7500, 10000},           // up to the cut, the old rule: 10,000 is not above 15,000
+      {{15001}, 7500, 7501},            // ... and above, 7,500 go
+      {{2000, 1000000}, 1, 15000},      // a long text left the log long: cut to the limit
+      {{2000, 1000000}, 100000, 7500},  // long after long
+      {{20000, 16000}, 10, 15000},      // more than 7,500 over the limit: still down to the limit
+  };
+  for (const Case& c : cases) {
+    ConsoleLog log;
+    char letter = 'a';
+    for (size_t n : c.before) log.Append(std::string(n, letter++), 1);
+    const std::string all = log.Text();
+    const uint64_t cutsBefore = log.Cuts();
+    log.Append(std::string(c.text, 'z'), 1);
+    const std::string expected = all.substr(all.size() - c.kept) + std::string(c.text, 'z');
+    EXPECT_EQ(log.Text(), expected) << c.before.back() << " then " << c.text;
+    EXPECT_EQ(log.Cuts() - cutsBefore, all.size() - c.kept) << c.text;
+    EXPECT_LE(log.Text().size(), kLogTrimAbove + c.text);
+  }
 }
 
 TEST(ConsoleLog, ClearingEmptiesTheLogAsACutAndTrimmingCountsAfresh) {
@@ -141,6 +174,47 @@ TEST(ColourCodes, EveryColourReadsOnLightAndDarkBackgrounds) {
   // Colours that already read keep their hue as the engines have them.
   EXPECT_EQ(ReadableColour(0, 0xFFFFFF, 0), 0x000000u);
   EXPECT_EQ(ReadableColour(3, 0x000000, 0xFFFFFF), 0xFFFF00u);
+}
+
+// The rows of a line as shown, cell by cell.
+std::vector<std::string> Rows(const std::string& line, bool colours, size_t columns) {
+  const LineLayout layout(line, colours, columns);
+  std::vector<std::string> rows;
+  std::vector<LaidCell> cells;
+  RowStart at;
+  do {
+    at = layout.Row(at, &cells);
+    std::string row;
+    for (const LaidCell& c : cells) row += line[c.byte];
+    rows.push_back(row);
+  } while (!layout.AtEnd(at));
+  return rows;
+}
+
+TEST(LineLayout, WrapsAtSpacesAndInsideAWordOnlyWhenItIsWiderThanARow) {
+  std::string codes;
+  while (codes.size() < 3 * LineLayout::kMaxRowBytes) codes += "^1";
+  struct Case {
+    std::string line;
+    bool colours;
+    size_t columns;
+    std::vector<std::string> rows;
+  };
+  const Case cases[] = {
+      {"lost connection here", false, 12, {"lost ", "connection ", "here"}},
+      {"connection here", false, 10, {"connection", "here"}},  // the space at the edge is not drawn
+      {"abcdefghijklmno pq", false, 10, {"abcdefghij", "klmno pq"}},
+      {"abcdefghij", false, 10, {"abcdefghij"}},  // exactly as wide: one row
+      {"abcdefghij ", false, 10, {"abcdefghij"}},
+      {"", true, 10, {""}},
+      {"^1abcdefghij^7", true, 10, {"abcdefghij"}},  // codes at either end take no cell
+      {"^1Red ^2Greenery", true, 6, {"Red ", "Greene", "ry"}},
+      {"ab ^^7", true, 4, {"ab ", "^^7"}},  // a caret pair is text
+      {"a b c d", false, 1, {"a", "b", "c", "d"}},
+      // A run of hidden codes ends a row after so many bytes: drawing it costs no more than a row.
+      {"a" + codes + "b", true, 10, {"a", "", "", "b"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Rows(c.line, c.colours, c.columns), c.rows) << c.line;
 }
 
 }  // namespace

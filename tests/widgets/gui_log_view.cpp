@@ -6,13 +6,16 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <algorithm>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "ui/console_log.h"
 #include "ui/qt/log_view.h"
@@ -191,8 +194,28 @@ TEST(LogView, FindWrapsAndIgnoresCaseUnlessAsked) {
   EXPECT_EQ(v.view.SelectionBegin(), second);
   const QStringList rows = v.view.VisibleRows();
   EXPECT_TRUE(rows.contains("ALPHA two"));
-  EXPECT_FALSE(v.view.Find("nowhere"));
-  EXPECT_FALSE(v.view.Find(QString(QChar(0x263A))));
+  // What is not found leaves no match highlighted; the next search starts where the last match was.
+  for (const QString& missing : {QString("nowhere"), QString(QChar(0x263A)), QString(20000, 'x')}) {
+    EXPECT_TRUE(v.view.Find("ALPHA", false, Qt::CaseSensitive));
+    EXPECT_FALSE(v.view.Find(missing));
+    EXPECT_EQ(v.view.SelectedText(), "") << missing.left(10).toStdString();
+    EXPECT_EQ(v.view.SelectionBegin(), second);
+  }
+}
+
+// Cleared while scrolled up, the log follows what comes next again.
+TEST(LogView, AfterClearingTheLogFollowsNewText) {
+  Viewed v;
+  for (int i = 0; i < 300; ++i) v.Append("row " + std::to_string(i) + "\n");
+  v.view.verticalScrollBar()->setValue(10);
+  ASSERT_FALSE(v.view.FollowsEnd());
+  v.log.Clear();
+  v.view.CatchUp(v.log);
+  for (int i = 0; i < 100; ++i) v.Append("new " + std::to_string(i) + "\n");
+  EXPECT_TRUE(v.view.FollowsEnd());
+  const QStringList rows = v.view.VisibleRows();
+  ASSERT_GE(rows.size(), 2);
+  EXPECT_EQ(rows.at(rows.size() - 2), "new 99");
 }
 
 TEST(LogView, ColoursHideTheCodesAndDrawTheColours) {
@@ -222,6 +245,81 @@ TEST(LogView, ColoursHideTheCodesAndDrawTheColours) {
   EXPECT_EQ(v.view.Text(), "^1RRRRRRRRRR ^^7 a^9b\nnext");  // the text stays exact
 }
 
+// What a user sees of wrapping and selecting: words wrap whole, a line exactly as wide as the log
+// takes one row, and the highlight covers exactly the selected cells.
+TEST(LogView, WrapsWordsAndHighlightsExactlyTheSelectedCells) {
+  Viewed v;
+  QPalette p = v.view.palette();
+  p.setColor(QPalette::Base, Qt::white);
+  p.setColor(QPalette::Text, Qt::black);
+  p.setColor(QPalette::Highlight, QColor(0, 0, 255));
+  p.setColor(QPalette::HighlightedText, Qt::white);
+  v.view.setPalette(p);
+  const int columns = v.view.viewport()->width() / v.CellWidth();
+  ASSERT_GT(columns, 12);
+  const std::string full(static_cast<size_t>(columns), 'w');
+  const std::string words = "lost " + std::string(static_cast<size_t>(columns) - 8, 'x') + " connection";
+  for (bool colours : {false, true}) {
+    v.view.SetColours(colours);
+    v.log.Clear();
+    v.Append(full + "\n^2" + full + "\n" + words + "\nend");
+    v.view.verticalScrollBar()->setValue(0);
+    const QStringList rows = v.view.VisibleRows();
+    // Codes shown as text make the second line two cells wider than the log.
+    const QStringList expected =
+        colours ? QStringList{QString::fromStdString(full), QString::fromStdString(full)}
+                : QStringList{QString::fromStdString(full), "^2" + QString::fromStdString(full).mid(2), "ww"};
+    ASSERT_GE(rows.size(), expected.size() + 3);
+    EXPECT_EQ(rows.mid(0, expected.size()), expected);
+    EXPECT_EQ(rows.at(expected.size()), QString::fromStdString(words.substr(0, words.size() - 10)));
+    EXPECT_EQ(rows.at(expected.size() + 1), "connection");
+    EXPECT_EQ(rows.at(expected.size() + 2), "end");
+  }
+  // Three cells of the first row selected: the highlight spans exactly those three.
+  v.view.SetColours(false);
+  v.view.verticalScrollBar()->setValue(0);
+  v.view.Select(2, 5);
+  const QImage image = v.view.viewport()->grab().toImage();
+  int left = image.width(), right = -1;
+  for (int x = 0; x < image.width(); ++x) {
+    const QColor c = image.pixelColor(x, 1);  // above the letters
+    if (c.blue() > 200 && c.red() < 60 && c.green() < 60) {
+      left = std::min(left, x);
+      right = std::max(right, x);
+    }
+  }
+  EXPECT_EQ(left, 2 * v.CellWidth());
+  EXPECT_EQ(right, 5 * v.CellWidth() - 1);
+}
+
+// Each colour keeps its hue on a light and on a dark background; it is not the text colour.
+TEST(LogView, ColourCodesKeepTheirHueOnLightAndDarkBackgrounds) {
+  Viewed v;
+  v.view.SetColours(true);
+  v.Append("^1MMMMM^2MMMMM^4MMMMM");
+  for (bool dark : {false, true}) {
+    QPalette p = v.view.palette();
+    p.setColor(QPalette::Base, dark ? Qt::black : Qt::white);
+    p.setColor(QPalette::Text, dark ? Qt::white : Qt::black);
+    v.view.setPalette(p);
+    const QImage image = v.view.viewport()->grab().toImage();
+    for (int group = 0; group < 3; ++group) {
+      long channel[3] = {0, 0, 0};  // red, green and blue, of the pixels that are not background
+      for (int y = 0; y < v.RowHeight(); ++y)
+        for (int x = group * 5 * v.CellWidth(); x < (group + 1) * 5 * v.CellWidth(); ++x) {
+          const QColor c = image.pixelColor(x, y);
+          if (c == p.color(QPalette::Base)) continue;
+          channel[0] += dark ? c.red() : 255 - c.green() - c.blue() + c.red();
+          channel[1] += dark ? c.green() : 255 - c.red() - c.blue() + c.green();
+          channel[2] += dark ? c.blue() : 255 - c.red() - c.green() + c.blue();
+        }
+      const int strongest = static_cast<int>(std::max_element(channel, channel + 3) - channel);
+      EXPECT_EQ(strongest, group) << (dark ? "dark" : "light") << " background, colour "
+                                  << "124"[group];
+    }
+  }
+}
+
 TEST(LogView, AssistiveTechnologyReadsTheTextAndSelection) {
   Viewed v;
   v.view.setAccessibleName("Console");
@@ -240,6 +338,32 @@ TEST(LogView, AssistiveTechnologyReadsTheTextAndSelection) {
   EXPECT_EQ(start, 6);
   EXPECT_EQ(end, 15);
   EXPECT_TRUE(a->state().readOnly);
+}
+
+// New text is announced, coalesced and bounded, as it is shown; a flood is not read out whole.
+TEST(LogView, NewTextIsAnnouncedCoalescedAndAsShown) {
+  Viewed v;
+  v.view.SetColours(true);
+  std::vector<QString> announced;
+  QObject::connect(&v.view, &LogView::announced, [&](const QString& text) { announced.push_back(text); });
+  v.Append("^1Server^7 ready\n");
+  ASSERT_EQ(announced.size(), 1u);  // after a quiet time, at once
+  EXPECT_EQ(announced.back(), "Server ready\n");
+  QElapsedTimer t;
+  t.start();
+  for (int i = 0; i < 200; ++i) {
+    v.Append("^2line " + std::to_string(i) + std::string(i == 150 ? 5000 : 0, 'x') + "\n");
+    QApplication::processEvents(QEventLoop::AllEvents, 2);
+  }
+  while (t.elapsed() < 3 * LogView::kAnnounceMs) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  const qint64 spent = t.elapsed();
+  ASSERT_GE(announced.size(), 2u);
+  EXPECT_LE(announced.size(), static_cast<size_t>(2 + spent / LogView::kAnnounceMs));
+  for (const QString& text : announced) {
+    EXPECT_LE(text.size(), LogView::kAnnounceChars);
+    EXPECT_FALSE(text.contains("^2"));
+  }
+  EXPECT_TRUE(announced.back().endsWith("line 198\nline 199\n")) << announced.back().toStdString();
 }
 
 }  // namespace

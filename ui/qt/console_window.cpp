@@ -64,7 +64,7 @@ ConsoleLayout FormResize(int width, int height) {
 RedrawPacer::RedrawPacer() {
   timer_.setSingleShot(true);
   connect(&timer_, &QTimer::timeout, this, &RedrawPacer::Turn);
-  sinceTurn_.start();
+  clock_.start();
 }
 
 void RedrawPacer::Request(ConsoleWindow& view) {
@@ -74,26 +74,53 @@ void RedrawPacer::Request(ConsoleWindow& view) {
 
 void RedrawPacer::Forget(ConsoleWindow& view) {
   waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), &view), waiting_.end());
+  drawnAt_.erase(&view);
+}
+
+int RedrawPacer::IntervalMs() const {
+  return std::max(kRedrawMs, static_cast<int>(drawnAt_.size()) * kBusyMsPerWindow);
+}
+
+qint64 RedrawPacer::DueAt(ConsoleWindow* view) const {
+  const auto drawn = drawnAt_.find(view);
+  return drawn == drawnAt_.end() ? 0 : drawn->second + IntervalMs();
 }
 
 void RedrawPacer::Schedule() {
-  if (waiting_.empty() || timer_.isActive()) return;
-  const qint64 since = sinceTurn_.elapsed();
-  timer_.start(since >= kRedrawMs ? 0 : static_cast<int>(kRedrawMs - since));
+  if (waiting_.empty()) return;
+  qint64 due = DueAt(waiting_.front());
+  for (ConsoleWindow* view : waiting_) due = std::min(due, DueAt(view));
+  const qint64 wait = std::max<qint64>(0, due - clock_.elapsed());
+  // A turn already set to come earlier takes this window too.
+  if (timer_.isActive() && timer_.remainingTime() <= wait) return;
+  timer_.start(static_cast<int>(wait));
 }
 
 void RedrawPacer::Turn() {
-  sinceTurn_.restart();
+  const qint64 now = clock_.elapsed();
+  for (auto it = drawnAt_.begin(); it != drawnAt_.end();)
+    it = now - it->second > kBusySpanMs ? drawnAt_.erase(it) : std::next(it);
+  // Windows due within a few milliseconds go in this turn with the others, so turns are few.
+  const qint64 horizon = now + kBudgetMs;
   QElapsedTimer spent;
   spent.start();
-  // Only the windows waiting now: one that asks again during the turn waits for the next.
-  size_t count = waiting_.size();
-  while (count-- > 0 && !waiting_.empty()) {
+  std::deque<ConsoleWindow*> later;
+  while (!waiting_.empty()) {
     ConsoleWindow* view = waiting_.front();
     waiting_.pop_front();
+    if (DueAt(view) > horizon) {
+      later.push_back(view);
+      continue;
+    }
     // A covered window costs only the look at what of it can be seen: it does not count.
-    if (view->RedrawIfSeen() && spent.elapsed() >= kBudgetMs) break;
+    if (view->RedrawIfSeen()) {
+      drawnAt_[view] = now;
+      if (spent.elapsed() >= kBudgetMs) break;
+    }
   }
+  // Those not yet due, then those the budget left, keep their order of asking; a window that asked
+  // again during the turn is already at the back.
+  waiting_.insert(waiting_.begin(), later.begin(), later.end());
   Schedule();
 }
 

@@ -1,13 +1,14 @@
 #pragma once
 // The console windows on screen: a child of the frame with the log log_ and the input line input_ on
-// the page "Console". The log follows the client's ConsoleLog, redrawing at most every kRedrawMs and
-// only while it can be seen.
+// the page "Console". The log follows the client's ConsoleLog, redrawing at most every kRedrawMs (less
+// often while many windows are being written) and only while it can be seen.
 #include <QElapsedTimer>
 #include <QMdiSubWindow>
 #include <QStringList>
 #include <QTimer>
 #include <cstdint>
 #include <deque>
+#include <unordered_map>
 
 #include "ui/consoles.h"
 
@@ -44,13 +45,17 @@ ConsoleLayout FormResize(int width, int height);
 
 class ConsoleWindow;
 
-// The redraws of all console windows, in turns: a turn redraws the windows that wait, in the order they
-// asked, until kBudgetMs have gone; the rest wait for the next turn, which comes kRedrawMs after this
-// one began. However many windows a flood fills, laying out their text takes a bounded share of the
-// event loop, and each window still redraws at most every kRedrawMs.
+// The redraws of all console windows, coalesced as a terminal emulator's are: a window redraws at most
+// every kRedrawMs, and the more windows have redrawn within the last second, the longer each waits
+// (kBusyMsPerWindow for each of them), so that many logs written at once cost a bounded number of
+// redraws a second in all. A window that has not redrawn for that long shows its new text at the next
+// turn. A turn redraws the windows that are due, in the order they asked, until kBudgetMs have gone;
+// the rest wait for the next turn.
 class RedrawPacer : public QObject {
  public:
   static constexpr int kRedrawMs = 30;
+  static constexpr int kBusyMsPerWindow = 6;
+  static constexpr int kBusySpanMs = 1000;
   static constexpr int kBudgetMs = 8;
 
   RedrawPacer();
@@ -58,11 +63,14 @@ class RedrawPacer : public QObject {
   void Forget(ConsoleWindow& view);   // the window goes
 
  private:
+  int IntervalMs() const;  // the time a window waits between two redraws now
   void Turn();
   void Schedule();
+  qint64 DueAt(ConsoleWindow* view) const;
   QTimer timer_;
-  QElapsedTimer sinceTurn_;
+  QElapsedTimer clock_;
   std::deque<ConsoleWindow*> waiting_;
+  std::unordered_map<ConsoleWindow*, qint64> drawnAt_;  // the windows redrawn within kBusySpanMs
 };
 
 // The form TfCustServ, with TfOVServ and TfQServ below.

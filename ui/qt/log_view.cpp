@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <algorithm>
+#include <utility>
 
 #include "ui/colour_codes.h"
 #include "ui/console_log.h"
@@ -140,6 +141,8 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
   // paintEvent fills all of the viewport, so the widgets beneath it (the window's frame and title among
   // them) are not painted first at every redraw.
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  announceTimer_.setSingleShot(true);
+  connect(&announceTimer_, &QTimer::timeout, this, &LogView::SendAnnouncement);
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
     if (!movingView_) followEnd_ = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
   });
@@ -159,29 +162,77 @@ void LogView::CatchUp(const ConsoleLog& log) {
     const size_t topByte = lines_[LineAtRow(verticalScrollBar()->value())].begin;
     anchor_ = moved(anchor_);
     cursor_ = moved(cursor_);
+    // A copy that once held a long text gives its memory back.
+    if (text_.capacity() > 4 * std::max<size_t>(text.size(), kLogTrimAbove)) std::string().swap(text_);
     text_ = text;
     IndexFrom(0);
     Rewrap();
-    if (!followEnd_) SetTopRow(RowOfByte(moved(topByte)));
+    if (!followEnd_) SetTopRow(PositionOf(moved(topByte)).row);
   } else if (log.Appended() != shownAppended_) {
     const size_t tail = static_cast<size_t>(log.Appended() - shownAppended_);
     text_.append(text, text.size() - tail, tail);
     const size_t from = lines_.size() - 1;  // the last line may go on
     IndexFrom(from);
     firstRow_.resize(from + 1);
-    for (size_t i = from; i < lines_.size(); ++i) firstRow_.push_back(firstRow_.back() + RowsOf(lines_[i]));
+    for (size_t i = from; i < lines_.size(); ++i) firstRow_.push_back(firstRow_.back() + LayOut(i));
     UpdateScrollBar();
   } else {
     return;
   }
+  const uint64_t added = log.Appended() - shownAppended_;
   shownCuts_ = log.Cuts();
   shownAppended_ = log.Appended();
   viewport()->update();
+  if (added > 0) Announce(text_.size() - static_cast<size_t>(std::min<uint64_t>(added, text_.size())));
+}
+
+// ---- announcing new text to assistive technology
+
+void LogView::Announce(size_t from) {
+  // Only the newest characters are read: a flood must not queue minutes of speech.
+  const size_t kept = 4 * static_cast<size_t>(kAnnounceChars);  // codes may hide some of the bytes
+  size_t begin = std::max(from, text_.size() > kept ? text_.size() - kept : 0);
+  // A code whose caret came with the text before: read from the caret, which was read already.
+  const bool caretBefore =
+      colours_ && begin > 0 && text_[begin - 1] == '^' && (begin < 2 || text_[begin - 2] != '^');
+  if (caretBefore) --begin;
+  std::string_view bytes(text_.data() + begin, text_.size() - begin);
+  std::string shown = colours_ ? StripColourCodes(bytes) : std::string(bytes);
+  if (caretBefore && !shown.empty() && shown.front() == '^') shown.erase(0, 1);
+  QString text = Latin1WithLineFeeds(shown);
+  for (QChar& c : text)
+    if (c != QLatin1Char('\n')) c = Shown(static_cast<unsigned char>(c.unicode()));
+  pendingAnnouncement_ = (pendingAnnouncement_ + text).right(kAnnounceChars);
+  if (announceTimer_.isActive()) return;
+  const qint64 since = sinceAnnounced_.isValid() ? sinceAnnounced_.elapsed() : kAnnounceMs;
+  if (since >= kAnnounceMs) {
+    SendAnnouncement();
+  } else {
+    announceTimer_.start(static_cast<int>(kAnnounceMs - since));
+  }
+}
+
+void LogView::SendAnnouncement() {
+  if (pendingAnnouncement_.isEmpty()) return;
+  sinceAnnounced_.start();
+  const QString text = std::exchange(pendingAnnouncement_, QString());
+  if (QAccessible::isActive()) {
+    // Inserted at the end: the text read is the text shown, so its length may differ from the bytes'.
+    const int end = CharOffset(text_.size());
+    QAccessibleTextInsertEvent event(this, std::max(0, end - static_cast<int>(text.size())), text);
+    QAccessible::updateAccessibility(&event);
+  }
+  emit announced(text);
 }
 
 void LogView::IndexFrom(size_t lineIndex) {
   size_t begin = lines_[lineIndex].begin;
   lines_.resize(lineIndex);
+  marks_.erase(marks_.lower_bound(lineIndex), marks_.end());
+  if (lineIndex == 0 && lines_.capacity() > 4 * std::max<size_t>(text_.size() / 16, 1024)) {
+    std::vector<Line>().swap(lines_);
+    std::vector<int>().swap(firstRow_);
+  }
   // A break is LF, with the CR before it; a lone CR shows as a character.
   for (;;) {
     const size_t lf = text_.find('\n', begin);
@@ -193,64 +244,116 @@ void LogView::IndexFrom(size_t lineIndex) {
   lines_.push_back({begin, text_.size()});
 }
 
-size_t LogView::ShownLength(const Line& line) const {
-  const std::string_view bytes(text_.data() + line.begin, line.end - line.begin);
-  return colours_ ? ov::ShownLength(bytes) : bytes.size();
+LineLayout LogView::LayoutOf(size_t lineIndex) const {
+  const Line& line = lines_[lineIndex];
+  return LineLayout(std::string_view(text_.data() + line.begin, line.end - line.begin), colours_,
+                    static_cast<size_t>(columns_));
 }
 
-int LogView::RowsOf(const Line& line) const {
-  const size_t shown = ShownLength(line);
-  return shown == 0 ? 1 : static_cast<int>((shown + columns_ - 1) / columns_);
+int LogView::LayOut(size_t lineIndex) {
+  const LineLayout layout = LayoutOf(lineIndex);
+  RowStart at;
+  std::vector<RowStart> marks;
+  int rows = 0;
+  do {
+    if (rows % kRowsPerMark == 0 && rows > 0) {
+      if (marks.empty()) marks.push_back(RowStart{});
+      marks.push_back(at);
+    }
+    at = layout.Row(at, nullptr);
+    ++rows;
+  } while (!layout.AtEnd(at));
+  if (!marks.empty()) marks_[lineIndex] = std::move(marks);
+  return rows;
+}
+
+RowStart LogView::RowStartOf(size_t lineIndex, int within) const {
+  RowStart at;
+  int row = 0;
+  if (const auto marks = marks_.find(lineIndex); marks != marks_.end()) {
+    const size_t m = std::min(static_cast<size_t>(within / kRowsPerMark), marks->second.size() - 1);
+    at = marks->second[m];
+    row = static_cast<int>(m) * kRowsPerMark;
+  }
+  const LineLayout layout = LayoutOf(lineIndex);
+  for (; row < within; ++row) at = layout.Row(at, nullptr);
+  return at;
 }
 
 void LogView::Rewrap() {
+  marks_.clear();
   firstRow_.assign(1, 0);
   firstRow_.reserve(lines_.size() + 1);
-  for (const Line& line : lines_) firstRow_.push_back(firstRow_.back() + RowsOf(line));
+  for (size_t i = 0; i < lines_.size(); ++i) firstRow_.push_back(firstRow_.back() + LayOut(i));
   UpdateScrollBar();
 }
 
-void LogView::ShownCells(const Line& line, size_t from, size_t to, std::vector<Cell>& cells) const {
-  cells.clear();
-  if (!colours_) {
-    for (size_t c = from; c < to && line.begin + c < line.end; ++c)
-      cells.push_back({line.begin + c, kNoColour});
-    return;
-  }
-  // The colour runs on from the line's start, so a wrapped row is read from there.
-  const std::string_view bytes(text_.data() + line.begin, line.end - line.begin);
-  size_t shown = 0;
-  for (const ColourRun& run : ColourRuns(bytes)) {
-    for (size_t b = run.begin; b < run.end && shown < to; ++b, ++shown)
-      if (shown >= from) cells.push_back({line.begin + b, run.colour});
-    if (shown >= to) break;
+void LogView::VisitRows(int first, int count, const RowVisitor& visit) const {
+  if (first < 0 || first >= firstRow_.back() || count <= 0) return;
+  size_t li = LineAtRow(first);
+  RowStart at = RowStartOf(li, first - firstRow_[li]);
+  std::vector<LaidCell> laid;
+  RowCells row;
+  for (int r = first; r < std::min(first + count, firstRow_.back()); ++r) {
+    const Line& line = lines_[li];
+    const RowStart next = LayoutOf(li).Row(at, &laid);
+    row.line = li;
+    row.lastOfLine = r == firstRow_[li + 1] - 1;
+    row.begin = line.begin + at.byte;
+    row.end = row.lastOfLine ? line.end : line.begin + next.byte;
+    row.cells.clear();
+    for (const LaidCell& c : laid) row.cells.push_back({line.begin + c.byte, c.colour});
+    visit(r, row);
+    if (row.lastOfLine) {
+      ++li;
+      at = RowStart{};
+    } else {
+      at = next;
+    }
   }
 }
 
-size_t LogView::ShownToByte(size_t lineIndex, size_t column) const {
-  const Line& line = lines_[lineIndex];
-  if (!colours_) return std::min(line.begin + column, line.end);
-  const std::string_view bytes(text_.data() + line.begin, line.end - line.begin);
-  size_t shown = 0;
-  for (const ColourRun& run : ColourRuns(bytes)) {
-    const size_t length = run.end - run.begin;
-    if (column <= shown + length) return line.begin + run.begin + (column - shown);
-    shown += length;
-  }
-  return line.end;
+LogView::RowCells LogView::RowAt(int row) const {
+  RowCells cells;
+  VisitRows(row, 1, [&](int, const RowCells& r) { cells = r; });
+  return cells;
 }
 
-size_t LogView::ByteToShown(size_t lineIndex, size_t byte) const {
-  const Line& line = lines_[lineIndex];
-  if (!colours_) return byte - line.begin;
-  const std::string_view bytes(text_.data() + line.begin, line.end - line.begin);
-  const size_t at = byte - line.begin;
-  size_t shown = 0;
-  for (const ColourRun& run : ColourRuns(bytes)) {
-    if (at <= run.end) return shown + (at > run.begin ? at - run.begin : 0);
-    shown += run.end - run.begin;
+LogView::Position LogView::PositionOf(size_t byte) const {
+  byte = std::min(byte, text_.size());
+  const size_t li = LineOf(byte);
+  const Line& line = lines_[li];
+  const size_t local = std::clamp(byte, line.begin, line.end) - line.begin;
+  // From the last mark at or before the byte, the rows up to the one that holds it.
+  RowStart at;
+  int within = 0;
+  if (const auto marks = marks_.find(li); marks != marks_.end()) {
+    const auto after = std::upper_bound(marks->second.begin(), marks->second.end(), local,
+                                        [](size_t b, const RowStart& m) { return b < m.byte; });
+    const size_t m = static_cast<size_t>(std::max<std::ptrdiff_t>(0, after - marks->second.begin() - 1));
+    at = marks->second[m];
+    within = static_cast<int>(m) * kRowsPerMark;
   }
-  return shown;
+  const LineLayout layout = LayoutOf(li);
+  const int rows = firstRow_[li + 1] - firstRow_[li];
+  std::vector<LaidCell> laid;
+  for (;; ++within) {
+    const RowStart next = layout.Row(at, &laid);
+    if (within >= rows - 1 || local < next.byte) break;
+    at = next;
+  }
+  size_t column = 0;
+  while (column < laid.size() && laid[column].byte < local) ++column;
+  return {firstRow_[li] + within, column};
+}
+
+size_t LogView::ByteAt(int row, size_t column) const {
+  const RowCells r = RowAt(std::clamp(row, 0, firstRow_.back() - 1));
+  // Right after the cell before: the codes between two cells go with the text after them.
+  if (column == 0) return r.begin;
+  if (column <= r.cells.size()) return r.cells[column - 1].byte + 1;
+  // Past a row's end: the line's end, or, where the line goes on below, before the row's last cell.
+  return r.lastOfLine ? r.end : r.cells.back().byte;
 }
 
 size_t LogView::LineOf(size_t byte) const {
@@ -265,13 +368,6 @@ size_t LogView::LineAtRow(int row) const {
   return std::min(line, lines_.size() - 1);
 }
 
-int LogView::RowOfByte(size_t byte) const {
-  const size_t line = LineOf(byte);
-  const size_t shown = ByteToShown(line, std::clamp(byte, lines_[line].begin, lines_[line].end));
-  const int within = std::min(static_cast<int>(shown / columns_), RowsOf(lines_[line]) - 1);
-  return firstRow_[line] + within;
-}
-
 QString LogView::Text() const { return Latin1WithLineFeeds(text_); }
 
 QString LogView::SelectedText() const {
@@ -281,16 +377,11 @@ QString LogView::SelectedText() const {
 
 QStringList LogView::VisibleRows() const {
   QStringList rows;
-  std::vector<Cell> cells;
-  const int top = verticalScrollBar()->value();
-  for (int row = top; row < std::min(top + VisibleRowCount(), firstRow_.back()); ++row) {
-    const size_t li = LineAtRow(row);
-    const size_t from = static_cast<size_t>(row - firstRow_[li]) * columns_;
-    ShownCells(lines_[li], from, from + columns_, cells);
+  VisitRows(verticalScrollBar()->value(), VisibleRowCount(), [&](int, const RowCells& row) {
     QString s;
-    for (const Cell& c : cells) s += Shown(static_cast<unsigned char>(text_[c.byte]));
+    for (const Cell& c : row.cells) s += Shown(static_cast<unsigned char>(text_[c.byte]));
     rows << s;
-  }
+  });
   return rows;
 }
 
@@ -329,10 +420,14 @@ void LogView::Copy() const {
 
 bool LogView::Find(const QString& needle, bool backward, Qt::CaseSensitivity cs) {
   if (needle.isEmpty()) return false;
+  auto notFound = [this] {
+    Select(SelectionBegin(), SelectionBegin());  // the last match is no longer shown as one
+    return false;
+  };
   // Latin-1 text holds no character above 0xFF: such a needle is nowhere.
   std::string key;
   for (QChar c : needle) {
-    if (c.unicode() > 0xFF) return false;
+    if (c.unicode() > 0xFF) return notFound();
     key += static_cast<char>(c.unicode());
   }
   auto fold = [cs](unsigned char c) {
@@ -345,7 +440,7 @@ bool LogView::Find(const QString& needle, bool backward, Qt::CaseSensitivity cs)
     return at + key.size() <= text_.size() && std::equal(key.begin(), key.end(), text_.begin() + at, equal);
   };
   const size_t size = text_.size();
-  if (key.size() > size) return false;
+  if (key.size() > size) return notFound();
   const size_t last = size - key.size();  // the last place a match can start
   size_t found = std::string::npos;
   if (!backward) {
@@ -361,7 +456,7 @@ bool LogView::Find(const QString& needle, bool backward, Qt::CaseSensitivity cs)
       if (matchAt(at)) found = at;
     }
   }
-  if (found == std::string::npos) return false;
+  if (found == std::string::npos) return notFound();
   Select(found, found + key.size());
   ScrollToByte(found);
   return true;
@@ -379,6 +474,8 @@ void LogView::UpdateScrollBar() {
   bar->setRange(0, std::max(0, firstRow_.back() - VisibleRowCount()));
   bar->setPageStep(VisibleRowCount());
   bar->setSingleStep(1);
+  // Text that fits leaves nothing to scroll back to: the view is at the end, as after Clear Log.
+  if (bar->maximum() == 0) followEnd_ = true;
   if (followEnd_) bar->setValue(bar->maximum());
   bar->Release();
   movingView_ = wasMoving;
@@ -392,7 +489,7 @@ void LogView::SetTopRow(int row) {
 }
 
 void LogView::ScrollToByte(size_t byte) {
-  const int row = RowOfByte(byte);
+  const int row = PositionOf(byte).row;
   QScrollBar* bar = verticalScrollBar();
   if (row < bar->value() || row >= bar->value() + VisibleRowCount())
     bar->setValue(row - VisibleRowCount() / 2);  // a move of the user's kind: following follows the bar
@@ -457,16 +554,13 @@ void LogView::paintEvent(QPaintEvent*) {
   const uint32_t baseRgb = base.rgb() & 0xFFFFFF, textRgb = textColour.rgb() & 0xFFFFFF;
   const size_t selBegin = SelectionBegin(), selEnd = SelectionEnd();
   const int top = verticalScrollBar()->value();
-  const int rows = std::min(VisibleRowCount() + 1, firstRow_.back() - top);
-  std::vector<Cell> cells;
+  const Position cursor = hasFocus() ? PositionOf(cursor_) : Position{-1, 0};
   QList<quint32> glyphs;
   QList<QPointF> positions;
-  for (int r = 0; r < rows; ++r) {
-    const int row = top + r;
-    const size_t li = LineAtRow(row);
-    const size_t from = static_cast<size_t>(row - firstRow_[li]) * columns_;
-    ShownCells(lines_[li], from, from + columns_, cells);
-    const int y = r * rowHeight_;
+  VisitRows(top, VisibleRowCount() + 1, [&](int row, const RowCells& laid) {
+    const std::vector<Cell>& cells = laid.cells;
+    const size_t li = laid.line;
+    const int y = (row - top) * rowHeight_;
     // The selection, then the text in runs of one colour; selected text in the highlight's colour.
     for (size_t i = 0; i < cells.size(); ++i) {
       if (cells[i].byte >= selBegin && cells[i].byte < selEnd)
@@ -475,7 +569,7 @@ void LogView::paintEvent(QPaintEvent*) {
     }
     // A selected line break shows as one cell at the line's end.
     const Line& line = lines_[li];
-    if (row == firstRow_[li + 1] - 1 && line.end >= selBegin && line.end < selEnd && li + 1 < lines_.size())
+    if (laid.lastOfLine && line.end >= selBegin && line.end < selEnd && li + 1 < lines_.size())
       p.fillRect(static_cast<int>(cells.size()) * cellWidth_, y, cellWidth_, rowHeight_,
                  pal.color(QPalette::Highlight));
     size_t i = 0;
@@ -514,21 +608,14 @@ void LogView::paintEvent(QPaintEvent*) {
       i = j;
     }
     // The cursor, for selecting with the keyboard.
-    if (hasFocus() && LineOf(cursor_) == li) {
-      const size_t shown = ByteToShown(li, cursor_);
-      if (shown >= from && (shown < from + columns_ || row == firstRow_[li + 1] - 1))
-        p.fillRect(static_cast<int>(shown - from) * cellWidth_, y, 1, rowHeight_, textColour);
-    }
-  }
+    if (cursor.row == row)
+      p.fillRect(static_cast<int>(cursor.column) * cellWidth_, y, 1, rowHeight_, textColour);
+  });
 }
 
 size_t LogView::HitTest(const QPoint& point) const {
   const int row = std::clamp(verticalScrollBar()->value() + point.y() / rowHeight_, 0, firstRow_.back() - 1);
-  const size_t li = LineAtRow(row);
-  const size_t from = static_cast<size_t>(row - firstRow_[li]) * columns_;
-  const size_t column = from + static_cast<size_t>(std::max(0, (point.x() + cellWidth_ / 2) / cellWidth_));
-  const size_t limit = std::min(ShownLength(lines_[li]), from + columns_);
-  return ShownToByte(li, std::min(column, limit));
+  return ByteAt(row, static_cast<size_t>(std::max(0, (point.x() + cellWidth_ / 2) / cellWidth_)));
 }
 
 void LogView::MoveCursor(size_t to, bool extend) {
@@ -551,29 +638,33 @@ void LogView::keyPressEvent(QKeyEvent* event) {
   const bool control = event->modifiers() & Qt::ControlModifier;
   const size_t li = LineOf(cursor_);
   const Line& line = lines_[li];
-  const size_t shown = ByteToShown(li, std::clamp(cursor_, line.begin, line.end));
+  const Position at = PositionOf(cursor_);
   auto vertical = [&](int rowsBy) {
     // The same column on the row above or below, or that row's end.
-    const int row = std::clamp(RowOfByte(cursor_) + rowsBy, 0, firstRow_.back() - 1);
-    const size_t target = LineAtRow(row);
-    const size_t column = static_cast<size_t>(row - firstRow_[target]) * columns_ + shown % columns_;
-    return ShownToByte(target, std::min(column, ShownLength(lines_[target])));
+    return ByteAt(std::clamp(at.row + rowsBy, 0, firstRow_.back() - 1), at.column);
   };
   switch (event->key()) {
     case Qt::Key_Left:
-      if (shown > 0) {
-        MoveCursor(ShownToByte(li, shown - 1), extend);
+      if (at.column > 0) {
+        MoveCursor(ByteAt(at.row, at.column - 1), extend);
+      } else if (at.row > firstRow_[li]) {
+        const RowCells above = RowAt(at.row - 1);  // wrapped: the last cell of the row above
+        MoveCursor(above.cells.empty() ? above.begin : above.cells.back().byte, extend);
       } else if (li > 0) {
         MoveCursor(lines_[li - 1].end, extend);
       }
       return;
-    case Qt::Key_Right:
-      if (shown < ShownLength(line)) {
-        MoveCursor(ShownToByte(li, shown + 1), extend);
+    case Qt::Key_Right: {
+      const RowCells row = RowAt(at.row);
+      if (at.column < row.cells.size()) {
+        MoveCursor(row.cells[at.column].byte + 1, extend);
+      } else if (!row.lastOfLine) {
+        MoveCursor(row.end, extend);
       } else if (li + 1 < lines_.size()) {
         MoveCursor(lines_[li + 1].begin, extend);
       }
       return;
+    }
     case Qt::Key_Up:
       MoveCursor(vertical(-1), extend);
       return;

@@ -1,18 +1,25 @@
 #pragma once
 // A console log on screen: a read-only, selectable view of a log's text that draws only the rows it
 // shows. It keeps a copy of the text with an index of its lines, brought up to date from the log's
-// counters (an append indexes the new tail only, a cut re-indexes), and wraps lines at the view's width
-// in a monospaced grid, so a redraw costs the visible rows whatever the log holds. Bytes are shown as
-// Latin-1; control characters show as a middle dot, and copies give the exact bytes.
+// counters (an append indexes the new tail only, a cut re-indexes), and word-wraps lines at the view's
+// width in a monospaced grid (LineLayout), so a redraw costs the visible rows whatever the log holds,
+// however long its lines. Bytes are shown as Latin-1; control characters show as a middle dot, and
+// copies give the exact bytes. New text is announced to assistive technology.
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QRawFont>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "ui/log_layout.h"
 
 namespace ov {
 
@@ -22,6 +29,11 @@ class LogView : public QAbstractScrollArea {
   Q_OBJECT
 
  public:
+  // New text is announced to assistive technology at most every kAnnounceMs, the newest
+  // kAnnounceChars characters of it, as shown (codes hidden when colours are on).
+  static constexpr int kAnnounceMs = 400;
+  static constexpr int kAnnounceChars = 300;
+
   explicit LogView(QWidget* parent = nullptr);
 
   // Brings the view up to the log: the new tail when nothing was cut since the last call, else all.
@@ -54,6 +66,10 @@ class LogView : public QAbstractScrollArea {
   size_t ByteOffset(int chars) const;
   void ScrollToByte(size_t byte);
 
+ signals:
+  // New text told to assistive technology (as a text insertion of the view, while one listens).
+  void announced(const QString& text);
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -72,27 +88,47 @@ class LogView : public QAbstractScrollArea {
     size_t byte;
     int colour;
   };
+  // A row as laid out: its line, its bytes [begin, end) in the text and its cells.
+  struct RowCells {
+    size_t line = 0;
+    bool lastOfLine = true;
+    size_t begin = 0, end = 0;
+    std::vector<Cell> cells;
+  };
+  struct Position {
+    int row;
+    size_t column;
+  };
+  using RowVisitor = std::function<void(int row, const RowCells& cells)>;
+  // Long lines keep where every kRowsPerMark-th row starts, so that any row is laid out from a mark
+  // at most this many rows above it.
+  static constexpr int kRowsPerMark = 32;
 
   void IndexFrom(size_t lineIndex);  // re-indexes the lines from this one to the text's end
   void Rewrap();                     // the rows of every line, after a change of width or colours
-  int RowsOf(const Line& line) const;
-  size_t ShownLength(const Line& line) const;
-  void ShownCells(const Line& line, size_t from, size_t to, std::vector<Cell>& cells) const;
-  size_t ShownToByte(size_t lineIndex, size_t column) const;
-  size_t ByteToShown(size_t lineIndex, size_t byte) const;
+  LineLayout LayoutOf(size_t lineIndex) const;
+  int LayOut(size_t lineIndex);  // the rows of a line, keeping the marks of a long one
+  RowStart RowStartOf(size_t lineIndex, int within) const;
+  // Lays out count rows from first on, each once, and hands them to visit.
+  void VisitRows(int first, int count, const RowVisitor& visit) const;
+  RowCells RowAt(int row) const;
+  Position PositionOf(size_t byte) const;  // the row and column where a byte is drawn
+  size_t ByteAt(int row, size_t column) const;
   size_t LineOf(size_t byte) const;
   size_t LineAtRow(int row) const;
-  int RowOfByte(size_t byte) const;
   size_t HitTest(const QPoint& point) const;
   int VisibleRowCount() const;
   void UpdateScrollBar();
   void SetTopRow(int row);
   void MoveCursor(size_t to, bool extend);
   void UpdateMetrics();
+  void Announce(size_t from);  // the text from this byte on is new
+  void SendAnnouncement();
 
   std::string text_;
   std::vector<Line> lines_{Line{0, 0}};
-  std::vector<int> firstRow_{0, 1};  // the first row of each line, then the number of rows
+  std::vector<int> firstRow_{0, 1};                // the first row of each line, then the number of rows
+  std::map<size_t, std::vector<RowStart>> marks_;  // by line, for lines of more than kRowsPerMark rows
   int columns_ = 80;
   int cellWidth_ = 8, rowHeight_ = 16, ascent_ = 12;
   QRawFont rawFont_;
@@ -103,6 +139,9 @@ class LogView : public QAbstractScrollArea {
   bool selecting_ = false;
   size_t anchor_ = 0, cursor_ = 0;
   uint64_t shownCuts_ = 0, shownAppended_ = 0;
+  QString pendingAnnouncement_;
+  QTimer announceTimer_;
+  QElapsedTimer sinceAnnounced_;
 };
 
 }  // namespace ov
