@@ -1,6 +1,9 @@
 // The main window, the console windows and the dialogs on the offscreen platform: the real widgets over
 // a faked socket library.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAccessible>
 #include <QApplication>
@@ -34,8 +37,10 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <iostream>
+#include <thread>
 
 #include "protocol/qt/login_dialog.h"
 #include "registry/qt/servers_window.h"
@@ -336,6 +341,81 @@ TEST(MainWindow, ConnectDialogOffersTheRecentServersNewestFirstAndKeepsThemBetwe
   EXPECT_EQ(dlg->cbRecent->count(), 10);
   EXPECT_EQ(dlg->cbRecent->itemText(0), "10.1.0.10:4044, time-out 10");
   EXPECT_EQ(ReadRecentServers(*settings).size(), 10u);
+}
+
+TEST(MainWindow, ASettingsFileThatCannotBeReadSafelyIsLeftAsItIs) {
+  const QString file = UserSettingsPath();
+  ASSERT_TRUE(file.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << file.toStdString();
+  ASSERT_EQ(file,
+            QSettings(QSettings::NativeFormat, QSettings::UserScope, "Orvane", "orvane-client").fileName());
+  QDir().mkpath(QFileInfo(file).path());
+  const QByteArray written = "[view]\ncolourCodes=true\n";
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+  };
+  const Case cases[] = {
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0); }},
+      {"a folder", [&] { ASSERT_TRUE(QDir().mkdir(file)); }},
+      {"a file too large",
+       [&] {
+         QFile f(file);
+         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+         f.write(QByteArray(kMaxSettingsBytes, 'x').append(written));
+       }},
+      {"a binary file",
+       [&] {
+         QFile f(file);
+         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+         f.write(QByteArray("[view]\ncolourCodes=true\n\0\x01\xff\xfe", 30));
+       }},
+      {"text QSettings cannot parse",
+       [&] {
+         QFile f(file);
+         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+         f.write("[view\ncolourCodes=true\n");
+       }},
+  };
+  for (const Case& c : cases) {
+    c.make();
+    const QFileInfo before(file);
+    const QByteArray bytes = before.isFile() ? [&] {
+      QFile f(file);
+      return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }() : QByteArray();
+    // Were the FIFO opened to be read, nothing would ever come: a writer that comes and goes ends the wait.
+    std::atomic<bool> done{false};
+    std::thread unblock([&] {
+      for (int i = 0; i < 300 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!done) ::close(::open(QFile::encodeName(file).constData(), O_WRONLY | O_NONBLOCK));
+    });
+    EXPECT_EQ(CheckSettingsFile(file), SettingsFile::Unreadable) << c.what;
+    EXPECT_EQ(UserSettings(), nullptr) << c.what;
+    EXPECT_FALSE(ReadColourCodes()) << c.what;
+    WriteColourCodes(true);
+    done = true;
+    unblock.join();
+    const QFileInfo after(file);
+    EXPECT_EQ(after.isFile(), before.isFile()) << c.what;
+    EXPECT_EQ(after.lastModified(), before.lastModified()) << c.what;
+    if (after.isFile()) {
+      QFile f(file);
+      ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+      EXPECT_EQ(f.readAll(), bytes) << c.what;
+    }
+    if (after.isDir()) {
+      QDir().rmdir(file);
+    } else {
+      QFile::remove(file);
+    }
+  }
+  // No file yet, then the one the client wrote: both are read.
+  EXPECT_EQ(CheckSettingsFile(file), SettingsFile::Missing);
+  WriteColourCodes(true);
+  EXPECT_EQ(CheckSettingsFile(file), SettingsFile::Readable);
+  EXPECT_TRUE(ReadColourCodes());
+  WriteColourCodes(false);
+  QFile::remove(file);
 }
 
 TEST(MainWindow, HintsReachTheBarThroughTheStatusLine) {
@@ -688,9 +768,9 @@ TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAn
   ASSERT_TRUE(file.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << file.toStdString();
   QDir().mkpath(QFileInfo(file).path());
   {
-    QFile broken(file);  // a damaged settings file gives the default, without a word
+    QFile broken(file);  // a value the client never wrote gives the default, without a word
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    broken.write("\xFF\x01[view\ncolourCodes=banana\n[[[");
+    broken.write("[view]\ncolourCodes=banana\n");
   }
   Program p;
   QAction* item = p.main().ColourCodesItem();

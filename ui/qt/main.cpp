@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
 
   ov::command_line::AnswerHelpOrVersion(argc, argv);
   QApplication app(argc, argv);
-  if (const int refused = ov::command_line::RefuseUnknownOptions(); refused >= 0) return refused;
+  ov::command_line::WarnOfUnknownOptions();
 
   ov::PosixSocketApi sockets;
   ov::QtEventLoop loop;
@@ -35,6 +35,11 @@ int main(int argc, char** argv) {
   if (!ui.Start(client, commandLine)) {
     ui.DestroyWidgets();
     return 1;
+  }
+  if (!settings) {
+    client.status.ShowStatus(
+        "Settings not read - " + ov::FromQt(ov::UserSettingsPath()) + " is left as it is and not written",
+        10000, 1);
   }
 
   ui.fMain->show();
