@@ -434,7 +434,7 @@ TEST(ProgramCommandLines, HelpVersionAndUnknownOptions) {
       QElapsedTimer clock;
       clock.start();
       while (err.find(c.err) == std::string::npos && clock.elapsed() < kPatienceMs &&
-             run.state() == QProcess::Running) {
+             run.state() != QProcess::NotRunning) {
         run.waitForReadyRead(100);
         err += run.readAllStandardError().toStdString();
       }

@@ -1018,61 +1018,63 @@ void Present(MainWindow& main) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(&main, 5000));
 }
 
-// After each of the window commands, every console window has at least its designed log and input line.
+// After each of the window commands, every window lies inside the frame's area (none under its scroll
+// bars), and every console window shows its whole input line and a few lines of its log.
 void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
-  {
-    Present(p.main());
-    MainWindow& m = p.main();
-    const std::vector<std::pair<const char*, std::function<void()>>> arrangements = {
-        {"as opened", [] {}},
-        {"cascade", [&] { m.WindowCascadeItem->trigger(); }},
-        {"tile", [&] { m.WindowTileItem->trigger(); }},
-        {"minimize all, arrange icons, restore",
-         [&] {
-           m.WindowMinimizeItem->trigger();
-           m.WindowArrangeItem->trigger();
-           for (QMdiSubWindow* w : m.MdiArea()->subWindowList()) w->showNormal();
-         }},
-        {"cascade again", [&] { m.WindowCascadeItem->trigger(); }},
-    };
-    for (const auto& [name, arrange] : arrangements) {
-      arrange();
-      QTest::qWait(50);
-      int seen = 0;
-      for (QMdiSubWindow* w : m.MdiArea()->subWindowList()) {
-        auto* console = qobject_cast<ConsoleWindow*>(w);
-        if (!console) continue;
-        ++seen;
-        const std::string what = std::string(name) + ", " + std::to_string(consoles) +
-                                 " console(s): " + console->windowTitle().toStdString();
-        EXPECT_GE(console->Log()->width(), 301) << what;  // the designed log, 301 x 153
-        EXPECT_GE(console->Log()->height(), 153) << what;
-        EXPECT_GE(console->Input()->width(), 301) << what;  // and input line, 301 x 21
-        EXPECT_EQ(console->Input()->height(), 21) << what;
-        for (QWidget* part :
-             {static_cast<QWidget*>(console->Log()), static_cast<QWidget*>(console->Input())}) {
-          EXPECT_TRUE(part->isVisible()) << what;
-          const QRect inWindow(part->mapTo(console, QPoint(0, 0)), part->size());
-          EXPECT_TRUE(console->rect().contains(inWindow)) << what;
-        }
-        // The whole window inside the frame's area, or its title bar's buttons and its input line
-        // cannot be reached.
-        EXPECT_TRUE(m.MdiArea()->viewport()->rect().contains(console->geometry()))
-            << what << " lies outside the frame's area";
-        // Tiling places the windows without overlap: nothing stacked above covers its input line.
-        if (std::string(name) != "tile") continue;
-        const QRect input(console->Input()->mapTo(m.MdiArea()->viewport(), QPoint(0, 0)),
-                          console->Input()->size());
-        const QList<QMdiSubWindow*> stack = m.MdiArea()->subWindowList(QMdiArea::StackingOrder);
-        for (qsizetype i = stack.indexOf(console) + 1; i < stack.size(); ++i) {
-          if (stack[i]->isVisible()) {
-            EXPECT_FALSE(stack[i]->geometry().intersects(input))
-                << what << ": its input line is under " << stack[i]->windowTitle().toStdString();
-          }
+  Present(p.main());
+  MainWindow& m = p.main();
+  const std::vector<std::pair<const char*, std::function<void()>>> arrangements = {
+      {"as opened", [] {}},
+      {"cascade", [&] { m.WindowCascadeItem->trigger(); }},
+      {"tile", [&] { m.WindowTileItem->trigger(); }},
+      {"minimize all, arrange icons, restore",
+       [&] {
+         m.WindowMinimizeItem->trigger();
+         m.WindowArrangeItem->trigger();
+         for (QMdiSubWindow* w : m.MdiArea()->subWindowList()) w->showNormal();
+       }},
+      {"cascade again", [&] { m.WindowCascadeItem->trigger(); }},
+      {"tile again", [&] { m.WindowTileItem->trigger(); }},
+  };
+  const std::string frame =
+      std::to_string(m.MdiArea()->width()) + "x" + std::to_string(m.MdiArea()->height());
+  for (const auto& [name, arrange] : arrangements) {
+    arrange();
+    QTest::qWait(50);
+    const QRect area = m.MdiArea()->viewport()->rect();
+    int seen = 0;
+    for (QMdiSubWindow* w : m.MdiArea()->subWindowList()) {
+      const std::string what = std::string(name) + ", " + std::to_string(consoles) + " console(s) in " +
+                               frame + ": " + w->windowTitle().toStdString();
+      // The whole window inside the frame's area, or its title bar's buttons and its input line cannot
+      // be reached.
+      EXPECT_TRUE(area.contains(w->geometry())) << what << " lies outside the frame's area";
+      auto* console = qobject_cast<ConsoleWindow*>(w);
+      if (!console) continue;
+      ++seen;
+      const int lines = QFontMetrics(console->Log()->font()).lineSpacing();
+      EXPECT_GE(console->Log()->height(), 3 * lines) << what;  // a few lines of the log
+      EXPECT_GE(console->Input()->width(), 20 * QFontMetrics(console->Input()->font()).averageCharWidth())
+          << what;
+      EXPECT_EQ(console->Input()->height(), 21) << what;
+      for (QWidget* part : {static_cast<QWidget*>(console->Log()), static_cast<QWidget*>(console->Input())}) {
+        EXPECT_TRUE(part->isVisible()) << what;
+        const QRect inWindow(part->mapTo(console, QPoint(0, 0)), part->size());
+        EXPECT_TRUE(console->rect().contains(inWindow)) << what;
+      }
+      // Tiling places the windows without overlap: nothing stacked above covers its input line.
+      if (!std::string(name).starts_with("tile")) continue;
+      const QRect input(console->Input()->mapTo(m.MdiArea()->viewport(), QPoint(0, 0)),
+                        console->Input()->size());
+      const QList<QMdiSubWindow*> stack = m.MdiArea()->subWindowList(QMdiArea::StackingOrder);
+      for (qsizetype i = stack.indexOf(console) + 1; i < stack.size(); ++i) {
+        if (stack[i]->isVisible()) {
+          EXPECT_FALSE(stack[i]->geometry().intersects(input))
+              << what << ": its input line is under " << stack[i]->windowTitle().toStdString();
         }
       }
-      EXPECT_EQ(seen, consoles) << name;
     }
+    EXPECT_EQ(seen, consoles) << name;
   }
 }
 
@@ -1083,8 +1085,21 @@ TEST(OnDesktop, EveryArrangementLeavesEachConsoleWindowUsable) {
     one.Connect("alpha");
     ExpectUsableAfterEachArrangement(one, 1);
   }
-  Served three;
-  ExpectUsableAfterEachArrangement(three, 3);
+  {
+    Served three;
+    ExpectUsableAfterEachArrangement(three, 3);
+  }
+  // Four consoles in the frame at its first size, and six with the servers window: seven windows.
+  for (const int consoles : {4, 6}) {
+    Served many;
+    for (int id = 9; id < 9 + consoles - 3; ++id) {
+      const std::string q = std::to_string(id);
+      many.Receive(many.socket,
+                   test::FrameOf("1027", q) +
+                       test::FrameOf("1025", q + kSep + kSep + "Game " + q + kSep + kSep + "1" + kSep + "1"));
+    }
+    ExpectUsableAfterEachArrangement(many, consoles);
+  }
 }
 
 TEST(OnDesktop, TitlesAreTheSystemsOwnAndServerCaptionsShowAsSent) {
