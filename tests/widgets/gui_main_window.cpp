@@ -1009,6 +1009,14 @@ QString WindowManagerTitle(QWidget* window) {
   return open < 0 ? out : out.mid(open + 1, out.lastIndexOf('"') - open - 1);
 }
 
+// A property of a top-level window as xprop prints it.
+QString WindowManagerProperty(QWidget* window, const char* name) {
+  QProcess xprop;
+  xprop.start("xprop", {"-id", QString::number(window->winId()), name});
+  if (!xprop.waitForFinished(5000)) return "(xprop did not answer)";
+  return QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+}
+
 bool OnDesktop() { return QGuiApplication::platformName() == "xcb"; }
 
 // Shown, exposed and active, as after the user started it.
@@ -1131,7 +1139,44 @@ TEST(OnDesktop, TitlesAreTheSystemsOwnAndServerCaptionsShowAsSent) {
   dlg->ShowStep(step);
   EXPECT_TRUE(ProcessUntil([&] { return WindowManagerTitle(dlg) == "Login to alpha [*] main"; }))
       << WindowManagerTitle(dlg).toStdString();
+  // Every window carries the program's icon; the dialogs of a fixed size can be neither maximised nor
+  // resized.
+  EXPECT_TRUE(WindowManagerProperty(&p.main(), "_NET_WM_ICON").contains("Icon (48 x 48)"))
+      << WindowManagerProperty(&p.main(), "_NET_WM_ICON").left(200).toStdString();
+  auto expectFixed = [](QWidget* window) {
+    QString actions;
+    ProcessUntil([&] {
+      actions = WindowManagerProperty(window, "_NET_WM_ALLOWED_ACTIONS");
+      return actions.contains("_NET_WM_ACTION_CLOSE");
+    });
+    EXPECT_TRUE(actions.contains("_NET_WM_ACTION_CLOSE")) << actions.toStdString();
+    EXPECT_FALSE(actions.contains("MAXIMIZE"))
+        << window->objectName().toStdString() << ": " << actions.toStdString();
+    EXPECT_FALSE(actions.contains("_NET_WM_ACTION_RESIZE")) << window->objectName().toStdString();
+    // And what any window manager reads: the Motif functions name neither "all" (1) nor maximise (16).
+    const QString motif = WindowManagerProperty(window, "_MOTIF_WM_HINTS");
+    const QStringList fields = motif.section('=', 1).split(',');
+    bool ok = false;
+    const uint functions = fields.value(1).trimmed().toUInt(&ok, 16);
+    EXPECT_TRUE(ok && (functions & 0x11) == 0)
+        << window->objectName().toStdString() << ": " << motif.toStdString();
+    EXPECT_TRUE(WindowManagerProperty(window, "_NET_WM_ICON").contains("Icon (48 x 48)"))
+        << window->objectName().toStdString();
+  };
+  expectFixed(dlg);
   dlg->HideDialog();
+  for (QDialog* fixed : std::initializer_list<QDialog*>{p.ui.ConnDlg, p.ui.fStart}) {
+    WhenModal([&](QWidget* modal) {
+      expectFixed(modal);
+      fixed->reject();
+    });
+    fixed->exec();
+  }
+  WhenModal([&](QWidget* modal) {
+    expectFixed(modal);
+    BoxText(modal);
+  });
+  p.main().HelpAboutItemClick();
   const int socket = p.Socket(p.Connect("alpha"));
 
   // A console window's caption too, in the frame's window list.
