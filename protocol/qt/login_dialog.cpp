@@ -23,7 +23,7 @@ namespace {
 constexpr int kDesignWidth = 231;
 constexpr int kDesignHeight = 127;
 constexpr int kServerLineHeight = 18;
-constexpr int kMaxWidth = 640;
+constexpr int kMaxWidth = 800;
 // A caption an OV server chose: longer ones are cut, with a mark, so the title bar shows it all.
 constexpr qsizetype kMaxCaption = 80;
 
@@ -184,7 +184,10 @@ void LoginDialog::ShowStep(const LoginStep& step) {
   setWindowTitle(LiteralTitle(title));  // the OV server's caption
   lServer->setText(step.server.empty() ? QString() : "OV server " + ToQt(step.server));
   // Wide enough for the title bar to show the whole caption beside its buttons.
-  const int titleWidth = QFontMetrics(QApplication::font()).horizontalAdvance(title) + 120;
+  // Window managers draw titles bold, often a little larger than the application's font.
+  QFont titleFont = QApplication::font();
+  titleFont.setBold(true);
+  const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(title) * 6 / 5 + 150;
   LayOut(std::clamp(titleWidth, kDesignWidth, kMaxWidth));
   PlaceLabel(lPW1, ToQt(step.label1), 8, 8);
   PlaceLabel(lPW2, ToQt(step.label2), 8, 53);
@@ -196,7 +199,10 @@ void LoginDialog::ShowStep(const LoginStep& step) {
   edPW2->clear();
   edPW1->setEchoMode(step.field1Masked ? QLineEdit::Password : QLineEdit::Normal);
   edPW2->setEchoMode(step.field2Masked ? QLineEdit::Password : QLineEdit::Normal);
-  if (!isVisible()) CentreOnScreen();
+  // Where it was, unless a wider title would take it beyond the screen's edge.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!isVisible() || (screen != nullptr && !screen->availableGeometry().contains(frameGeometry())))
+    CentreOnScreen();
   show();
   raise();
   activateWindow();
