@@ -301,18 +301,10 @@ TEST(LoginDialog, NoPasswordCharacterReachesAssistiveTechnology) {
   Harness h;
   const int socket = h.Connect();
   h.loop.After(1, [&] {
-    Type(h.dlg.edPW1, "alice");
-    Type(h.dlg.edPW2, "Zq9");
-    expectTold(h.dlg.edPW1, "alice");
-    expectTold(h.dlg.edPW2, "Zq9");
-    Key(h.dlg.edPW2, Qt::Key_Return);
-  });
-  h.client.prompts.AccountPrompt(socket, "login", "Arena");
-  // The dialog used again: the fields are emptied of the last answer, and the first one hides its
-  // characters at the second step.
-  h.loop.After(1, [&] {
     Type(h.dlg.edPW1, "bob");
     Type(h.dlg.edPW2, "Qj7");
+    expectTold(h.dlg.edPW1, "bob");
+    expectTold(h.dlg.edPW2, "Qj7");
     h.dlg.OKBtn->click();
   });
   h.loop.After(2, [&] {
@@ -321,7 +313,7 @@ TEST(LoginDialog, NoPasswordCharacterReachesAssistiveTechnology) {
     h.dlg.OKBtn->click();
   });
   h.client.prompts.AccountPrompt(socket, "newuser", "");
-  ASSERT_EQ(h.Sent(socket).size(), 2u);
+  ASSERT_EQ(h.Sent(socket).size(), 1u);
 }
 
 }  // namespace
