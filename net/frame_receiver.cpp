@@ -18,7 +18,6 @@ void FrameReceiver::ReceiveFrames(int socket) {
     return;
   }
   text.resize(n);
-  const uint64_t read = ++reads_;
   if (debug_.DebugMode() == 1) debug_.Append("IN(" + std::to_string(socket) + ") : " + text);
   debug_.Append("len is " + std::to_string(n));
 
@@ -37,10 +36,7 @@ void FrameReceiver::ReceiveFrames(int socket) {
     // A frame handed over earlier may have waited while the connection closed; what followed it is void.
     if (tables_.LiveSlot(socket) == -1) break;
     debug_.Append(std::string("in_code: ").append(frame.code));
-    const uint64_t outer = handingOver_;
-    handingOver_ = read;
     HandOver(socket, frame);
-    handingOver_ = outer;
   }
 }
 

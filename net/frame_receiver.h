@@ -35,11 +35,6 @@ class FrameReceiver {
   void ReceiveFrames(int socket);  // the socket is readable
   void Forget(int socket);         // the connection closed: drop its kept bytes
 
-  // Reads are numbered as they are made. Handlers that wait can tell a frame received before their
-  // wait ended (handed over only after it, as the rest of the same read) from one received later.
-  uint64_t ReadsSoFar() const { return reads_; }
-  uint64_t ReadOfFrame() const { return handingOver_; }  // 0 outside a hand-over
-
  private:
   void HandOver(int socket, const FrameView& frame);
 
@@ -50,8 +45,6 @@ class FrameReceiver {
   ControlHandler onControl_;
   ConsoleHandler onConsole_;
   std::unordered_map<int, FrameAssembler> assemblers_;
-  uint64_t reads_ = 0;
-  uint64_t handingOver_ = 0;
 };
 
 }  // namespace ov

@@ -5,7 +5,6 @@
 
 #include "net/connection.h"
 #include "net/event_loop.h"
-#include "net/frame_receiver.h"
 #include "net/frame_sender.h"
 #include "registry/server_tables.h"
 #include "ui/consoles.h"
@@ -42,8 +41,9 @@ void AccountPrompts::Show(Step& step) {
 }
 
 int AccountPrompts::RunStep(Step& step) {
+  step.view.server = tables_.OVServers[step.slot].Where.Text();
   waiting_.push_back(&step);
-  // Leaves the stack as it found it even if the wait ends by an exception.
+  // Leaves the list as it found it even if the wait ends by an exception.
   struct Leave {
     AccountPrompts& self;
     Step& step;
@@ -53,18 +53,20 @@ int AccountPrompts::RunStep(Step& step) {
       if (self.shown_ == &step) self.shown_ = nullptr;
     }
   } leave{*this, step};
-  Show(step);
-  // Other prompts may take the dialog over meanwhile; this step only ends by its own answer or when
-  // its connection is gone.
-  loop_.WaitUntil([&] { return step.result != 0 || !StillLive(step); });
+  // A prompt never takes the dialog from another: what the user types goes to the server the dialog
+  // named when the typing began.
+  if (shown_ == nullptr) Show(step);
+  loop_.WaitUntil([&] {
+    if (shown_ != nullptr && !StillLive(*shown_)) ShowWaitingStep();  // its server has gone
+    return step.result != 0 || !StillLive(step);
+  });
   return StillLive(step) ? step.result : 0;
 }
 
 void AccountPrompts::ShowWaitingStep() {
-  for (auto it = waiting_.rbegin(); it != waiting_.rend(); ++it) {
-    Step& step = **it;
-    if (step.result == 0 && StillLive(step)) {
-      if (&step != shown_) Show(step);
+  for (Step* step : waiting_) {
+    if (step->result == 0 && StillLive(*step)) {
+      if (step != shown_) Show(*step);
       return;
     }
   }
@@ -79,19 +81,12 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
   if (slot == -1) return;
   // A server that asks again while its prompt waits would stack one nested wait on another without
   // end: it has one prompt at a time, and the newer one is refused.
-  // Requests received while its prompt waited but handed over only after it (the rest of the same
-  // read) were sent while it waited, so they are refused too.
-  const uint64_t read = receiver_.ReadOfFrame();
-  const auto ended = endedAtRead_.find(socket);
-  const bool sentWhileWaiting = read != 0 && ended != endedAtRead_.end() && read <= ended->second;
-  const bool asking =
-      sentWhileWaiting ||
-      std::any_of(waiting_.begin(), waiting_.end(), [&](const Step* step) { return step->socket == socket; });
-  if (asking) {
+  if (std::any_of(waiting_.begin(), waiting_.end(),
+                  [&](const Step* step) { return step->socket == socket; })) {
     status_.ShowStatus("Account prompt refused - the server already has one waiting", 5000, 1);
     return;
   }
-  // Prompts of connections that closed stay on the stack until the ones above them end.
+  // Prompts of connections that closed stay in the list until the waits nested in theirs end.
   if (waiting_.size() >= kMaxWaitingPrompts) {
     status_.ShowStatus("Too many account prompts waiting - one was refused", 5000, 1);
     return;
@@ -104,9 +99,6 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
   } else {
     ChangePassword(socket, slot);
   }
-  // Only connections still open are remembered, so the record stays as small as the table.
-  std::erase_if(endedAtRead_, [&](const auto& entry) { return tables_.LiveSlot(entry.first) == -1; });
-  if (tables_.LiveSlot(socket) != -1) endedAtRead_[socket] = receiver_.ReadsSoFar();
   ShowWaitingStep();
 }
 
@@ -154,33 +146,29 @@ void AccountPrompts::ChangePassword(int socket, int slot) {
   debug_.Append("[" + name + std::string(32, '*') + "]");
 }
 
-void AccountPrompts::Answer() {
-  lastResult_ = 1;
-  if (shown_ != nullptr) {
-    shown_->result = 1;
-    shown_->field1 = loginDialog_.Field1();
-    shown_->field2 = loginDialog_.Field2();
-    shown_ = nullptr;
+void AccountPrompts::Answered(int result) {
+  lastResult_ = result;
+  Step* step = std::exchange(shown_, nullptr);
+  if (step != nullptr) {
+    step->result = result;
+    if (result == 1) {
+      step->field1 = loginDialog_.Field1();
+      step->field2 = loginDialog_.Field2();
+    }
   }
-  loginDialog_.HideDialog();
+  ShowWaitingStep();
 }
 
-void AccountPrompts::Cancel() {
-  lastResult_ = 2;
-  if (shown_ != nullptr) {
-    shown_->result = 2;
-    shown_ = nullptr;
-  }
-  loginDialog_.HideDialog();
-}
+void AccountPrompts::Answer() { Answered(1); }
+
+void AccountPrompts::Cancel() { Answered(2); }
 
 void AccountPrompts::Dismiss() {
   if (shown_ != nullptr) {
-    lastResult_ = 2;
-    shown_->result = 2;
-    shown_ = nullptr;
+    Answered(2);
+  } else {
+    loginDialog_.HideDialog();
   }
-  loginDialog_.HideDialog();
 }
 
 int AccountPrompts::PWResult() const { return shown_ != nullptr ? shown_->result : lastResult_; }

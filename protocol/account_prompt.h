@@ -2,7 +2,6 @@
 // The login, new-user and change-password prompts, run in the one login dialog.
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace ov {
@@ -12,7 +11,6 @@ class ServerTables;
 class StatusLine;
 class DebugLog;
 class FrameSender;
-class FrameReceiver;
 class Connections;
 class Consoles;
 
@@ -24,6 +22,7 @@ struct LoginStep {
   bool secondVisible = true;  // edPW2 and lPW2
   bool field1Masked = false;  // edPW1 shows "*" for each character
   bool field2Masked = true;
+  std::string server;  // the address and port of the OV server that asks, which it cannot choose
 };
 
 // The login dialog on screen (LoginDialog). Its OK, Cancel and close go to AccountPrompts.
@@ -40,21 +39,20 @@ class LoginDialogView {
 class AccountPrompts {
  public:
   AccountPrompts(EventLoop& loop, const ServerTables& tables, StatusLine& status, DebugLog& debug,
-                 FrameSender& sender, const FrameReceiver& receiver, LoginDialogView& loginDialog,
-                 Connections& connections, Consoles& consoles)
+                 FrameSender& sender, LoginDialogView& loginDialog, Connections& connections,
+                 Consoles& consoles)
       : loop_(loop),
         tables_(tables),
         status_(status),
         debug_(debug),
         sender_(sender),
-        receiver_(receiver),
         loginDialog_(loginDialog),
         connections_(connections),
         consoles_(consoles) {}
 
   void AccountPrompt(int socket, const std::string& kind, const std::string& caption);
 
-  // The user answers the step the dialog shows.
+  // The user answers the step the dialog shows; the dialog then asks for the next prompt waiting.
   void Answer();   // OK
   void Cancel();   // Cancel
   void Dismiss();  // close box or Escape; also after OK and Cancel
@@ -63,30 +61,29 @@ class AccountPrompts {
  private:
   struct Step;  // a waiting step of a prompt
 
-  // Shows the step and waits for its answer: 1 OK, 2 Cancel, 0 when the connection closed meanwhile.
+  // Waits for the step's answer, showing it once the dialog is free: 1 OK, 2 Cancel, 0 when the
+  // connection closed meanwhile.
   int RunStep(Step& step);
   void Login(int socket, int slot, const std::string& caption);
   void NewUser(int socket, int slot);
   void ChangePassword(int socket, int slot);
   bool StillLive(const Step& step) const;
   void Show(Step& step);
-  // A prompt ended: the dialog goes back to the innermost prompt still waiting, or hides.
+  // The dialog shows the prompt that has waited longest and is still unanswered, or hides.
   void ShowWaitingStep();
+  void Answered(int result);
 
   EventLoop& loop_;
   const ServerTables& tables_;
   StatusLine& status_;
   DebugLog& debug_;
   FrameSender& sender_;
-  const FrameReceiver& receiver_;
   LoginDialogView& loginDialog_;
   Connections& connections_;
   Consoles& consoles_;
-  std::vector<Step*> waiting_;  // innermost last: the one the dialog shows
+  std::vector<Step*> waiting_;  // in the order they came; the innermost wait is the last
   Step* shown_ = nullptr;       // the step whose texts the dialog holds; its answer is the user's
   int lastResult_ = 0;
-  // The read count when each connection's last prompt ended (see FrameReceiver::ReadsSoFar).
-  std::unordered_map<int, uint64_t> endedAtRead_;
 };
 
 }  // namespace ov

@@ -17,7 +17,7 @@ Client::Client(const Platform& p)
       receiver(p.sockets, tables, status, debug),
       connections(p.sockets, p.loop, p.desktop, tables, status, sender),
       dispatch(p.desktop, status, debug, cipher, sender, prompts, registry),
-      prompts(p.loop, tables, status, debug, sender, receiver, p.loginDialog, connections, consoles),
+      prompts(p.loop, tables, status, debug, sender, p.loginDialog, connections, consoles),
       registry(tables, status, sender, p.tree, selection, consoles),
       selection(tables, p.desktop, p.tree, consoles, sender),
       consoles(tables, status, sender, p.windows),

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +76,12 @@ int main(int argc, char** argv) {
   State state;
   int interval = 10;
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+    Say("usage: standin-server [--interval SECONDS] [+map NAME] [+maxplayers N] [ARGUMENT...]");
+    Say("A stand-in game server: it lists its arguments, logs a line every SECONDS (10; 0 for never)");
+    Say("and answers status, map NAME, say TEXT, lines N and quit on its standard input.");
+    return 0;
+  }
   for (size_t i = 0; i + 1 < args.size(); ++i) {
     if (args[i] == "--interval") interval = std::atoi(args[i + 1].c_str());
     if (args[i] == "+map") state.map = args[i + 1];

@@ -1,12 +1,17 @@
 #include "protocol/qt/login_dialog.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 
 #include "ui/qt/latin1_text.h"
 #include "ui/qt/qt_platform.h"
@@ -14,6 +19,79 @@
 namespace ov {
 
 namespace {
+
+constexpr int kDesignWidth = 231;
+constexpr int kDesignHeight = 127;
+constexpr int kServerLineHeight = 18;
+constexpr int kMaxWidth = 800;
+// A caption an OV server chose: longer ones are cut, with a mark, so the title bar shows it all.
+constexpr qsizetype kMaxCaption = 80;
+
+// What the accessibility bridge learns of a PasswordField. While the field hides its characters it
+// offers no text interface: the bridge then neither answers for its text nor passes on its text-change
+// events, which carry the characters themselves. Shown characters (a login name) are readable as usual.
+class PasswordFieldAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+ public:
+  explicit PasswordFieldAccessible(QLineEdit* field) : QAccessibleWidget(field, QAccessible::EditableText) {}
+
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    if (type == QAccessible::TextInterface)
+      return Masked() ? nullptr : static_cast<QAccessibleTextInterface*>(this);
+    return QAccessibleWidget::interface_cast(type);
+  }
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Value) return Masked() ? QString() : Field()->text();
+    return QAccessibleWidget::text(t);
+  }
+  QAccessible::State state() const override {
+    QAccessible::State s = QAccessibleWidget::state();
+    s.editable = true;
+    s.passwordEdit = Masked();
+    return s;
+  }
+
+  // The text interface, offered only while the characters show.
+  void selection(int, int* start, int* end) const override {
+    *start = Field()->selectionStart();
+    *end = *start + static_cast<int>(Field()->selectedText().size());
+  }
+  int selectionCount() const override { return Field()->hasSelectedText() ? 1 : 0; }
+  void addSelection(int start, int end) override { Field()->setSelection(start, end - start); }
+  void removeSelection(int) override { Field()->deselect(); }
+  void setSelection(int, int start, int end) override { Field()->setSelection(start, end - start); }
+  int cursorPosition() const override { return Field()->cursorPosition(); }
+  void setCursorPosition(int position) override { Field()->setCursorPosition(position); }
+  QString text(int start, int end) const override {
+    return Masked() ? QString() : Field()->text().mid(start, end - start);
+  }
+  int characterCount() const override { return static_cast<int>(Field()->text().size()); }
+  QRect characterRect(int) const override { return QRect(); }
+  int offsetAtPoint(const QPoint&) const override { return -1; }
+  void scrollToSubstring(int, int) override {}
+  QString attributes(int offset, int* start, int* end) const override {
+    *start = *end = offset;
+    return QString();
+  }
+
+ private:
+  QLineEdit* Field() const { return static_cast<QLineEdit*>(widget()); }
+  bool Masked() const { return Field()->echoMode() != QLineEdit::Normal; }
+};
+
+QAccessibleInterface* PasswordFieldFactory(const QString& className, QObject* object) {
+  if (className == QLatin1String("ov::PasswordField") && object != nullptr && object->isWidgetType())
+    return new PasswordFieldAccessible(static_cast<QLineEdit*>(object));
+  return nullptr;
+}
+
+// The title as the window shows it: control characters as blanks, cut to a length a title bar shows.
+QString ShownCaption(const std::string& caption) {
+  QString title = ToQt(caption.substr(0, kMaxCaption + 1));
+  for (QChar& c : title)
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = u' ';
+  if (title.size() > kMaxCaption) title = title.left(kMaxCaption - 1) + QChar(0x2026);
+  return title;
+}
 
 // Labels size themselves to their text from their design position.
 void PlaceLabel(QLabel* label, const QString& text, int left, int top) {
@@ -25,8 +103,13 @@ void PlaceLabel(QLabel* label, const QString& text, int left, int top) {
 }  // namespace
 
 LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
+  static const bool factoryInstalled = (QAccessible::installFactory(PasswordFieldFactory), true);
+  (void)factoryInstalled;
   setObjectName("PWDlg");
   setWindowTitle("Login");
+  // A fixed frame with only a close box: nothing to maximise or minimise.
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                 Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setModal(false);
   QFont designFont = font();
   designFont.setPixelSize(11);
@@ -35,11 +118,11 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
   setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
 
   // Created in tab order: edPW1, edPW2, OKBtn, CancelBtn.
-  edPW1 = new QLineEdit(this);
+  edPW1 = new PasswordField(this);
   edPW1->setObjectName("edPW1");
   edPW1->setGeometry(8, 24, 213, 21);
 
-  edPW2 = new QLineEdit(this);
+  edPW2 = new PasswordField(this);
   edPW2->setObjectName("edPW2");
   edPW2->setGeometry(8, 68, 213, 21);
   edPW2->setEchoMode(QLineEdit::Password);
@@ -77,13 +160,35 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
   edPW1->setAccessibleName(lPW1->text());
   edPW2->setAccessibleName(lPW2->text());
 
-  setFixedSize(231, 127);
+  lServer = new QLabel(this);
+  lServer->setObjectName("lServer");
+  lServer->setTextFormat(Qt::PlainText);
+  LayOut(kDesignWidth);
   connect(OKBtn, &QPushButton::clicked, this, &LoginDialog::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &LoginDialog::CancelBtnClick);
 }
 
+void LoginDialog::LayOut(int width) {
+  // The designed places, with the fields and buttons following the right edge when the title widens it,
+  // and the line naming the server below.
+  edPW1->setGeometry(8, 24, width - 18, 21);
+  edPW2->setGeometry(8, 68, width - 18, 21);
+  OKBtn->setGeometry(width - 155, 100, 69, 21);
+  CancelBtn->setGeometry(width - 77, 100, 67, 21);
+  lServer->setGeometry(8, kDesignHeight, width - 16, kServerLineHeight - 4);
+  setFixedSize(width, kDesignHeight + kServerLineHeight);
+}
+
 void LoginDialog::ShowStep(const LoginStep& step) {
-  setWindowTitle(LiteralTitle(ToQt(step.caption)));  // the OV server's caption, as it sent it
+  const QString title = ShownCaption(step.caption);
+  setWindowTitle(LiteralTitle(title));  // the OV server's caption
+  lServer->setText(step.server.empty() ? QString() : "OV server " + ToQt(step.server));
+  // Wide enough for the title bar to show the whole caption beside its buttons.
+  // Window managers draw titles bold, often a little larger than the application's font.
+  QFont titleFont = QApplication::font();
+  titleFont.setBold(true);
+  const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(title) * 6 / 5 + 150;
+  LayOut(std::clamp(titleWidth, kDesignWidth, kMaxWidth));
   PlaceLabel(lPW1, ToQt(step.label1), 8, 8);
   PlaceLabel(lPW2, ToQt(step.label2), 8, 53);
   edPW1->setAccessibleName(lPW1->text());
@@ -94,7 +199,10 @@ void LoginDialog::ShowStep(const LoginStep& step) {
   edPW2->clear();
   edPW1->setEchoMode(step.field1Masked ? QLineEdit::Password : QLineEdit::Normal);
   edPW2->setEchoMode(step.field2Masked ? QLineEdit::Password : QLineEdit::Normal);
-  if (!isVisible()) CentreOnScreen();
+  // Where it was, unless a wider title would take it beyond the screen's edge.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!isVisible() || (screen != nullptr && !screen->availableGeometry().contains(frameGeometry())))
+    CentreOnScreen();
   show();
   raise();
   activateWindow();

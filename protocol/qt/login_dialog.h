@@ -1,14 +1,23 @@
 #pragma once
 // The login dialog (PWDlg): one instance, non-modal, shown only by the account prompts.
 #include <QDialog>
+#include <QLineEdit>
 
 #include "protocol/account_prompt.h"
 
 class QLabel;
-class QLineEdit;
 class QPushButton;
 
 namespace ov {
+
+// A field of the dialog. While it hides its characters, what assistive technology is told of it holds
+// none of them: it has no text to read, and its changes are not announced character by character.
+class PasswordField : public QLineEdit {
+  Q_OBJECT
+
+ public:
+  explicit PasswordField(QWidget* parent) : QLineEdit(parent) {}
+};
 
 // The form TPWDlg.
 class LoginDialog : public QDialog, public LoginDialogView {
@@ -28,6 +37,7 @@ class LoginDialog : public QDialog, public LoginDialogView {
   QLineEdit* edPW2;
   QPushButton* OKBtn;
   QPushButton* CancelBtn;
+  QLabel* lServer;  // the OV server that asks, which it cannot choose
 
  signals:
   // The user's answer to the step shown; the root hands each to the account prompts.
@@ -45,6 +55,7 @@ class LoginDialog : public QDialog, public LoginDialogView {
   void OKBtnClick();
   void CancelBtnClick();
   void CentreOnScreen();
+  void LayOut(int width);
 };
 
 }  // namespace ov

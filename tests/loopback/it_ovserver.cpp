@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMdiArea>
 #include <QMessageBox>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeWidget>
 #include <csignal>
 #include <memory>
@@ -376,32 +378,37 @@ TEST_F(OvServerEndToEnd, ShellMetacharactersReachTheGameServerAsPlainArguments) 
   EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers", "OV Server on Test OV[Dead]", "Meta[Dead]"}));
 }
 
-// Both programs' command lines as a user types them: help and version need no display, an unknown
-// option ends the program with its name on standard error, and Qt's options and the debug switch (in
-// any letter case, anywhere) are never taken for unknown ones.
+// The programs' command lines as a user types them: help and version need no display; an unknown option
+// is named on standard error, and ends the OV server while the client goes on; Qt's options and the debug
+// switch (in any letter case, anywhere) are never taken for unknown ones.
 TEST(ProgramCommandLines, HelpVersionAndUnknownOptions) {
   struct Case {
     const char* program;
     QStringList arguments;
-    int exitCode;
+    int exitCode;     // kRunsOn: still running once it has written what is expected
     std::string out;  // expected in standard output
     std::string err;  // expected in standard error
   };
+  constexpr int kRunsOn = -1;
   const Case cases[] = {
       {CLIENT_PROGRAM, {"--help"}, 0, "-DEBUG anywhere in the command line", ""},
       {CLIENT_PROGRAM, {"-DEBUG", "-h"}, 0, "--version", ""},
       {CLIENT_PROGRAM, {"--version"}, 0, "orvane-client " OV_VERSION "\n", ""},
       {CLIENT_PROGRAM,
        {"-platform", "offscreen", "--bogus"},
-       1,
+       kRunsOn,
        "",
-       "orvane-client: Unknown option 'bogus'."},
+       "orvane-client: Unknown option 'bogus'. It is ignored.\n"},
       {CLIENT_PROGRAM,
        {"-platform", "offscreen", "-x-debug", "--connects", "127.0.0.1"},
-       1,
+       kRunsOn,
        "",
        "Unknown option 'connects'."},
-      {CLIENT_PROGRAM, {"-platform", "offscreen", "--connect"}, 1, "", "Missing value after '--connect'."},
+      {CLIENT_PROGRAM,
+       {"-platform", "offscreen", "--connect"},
+       kRunsOn,
+       "",
+       "Missing value after '--connect'."},
       {CLIENT_PROGRAM, {"--help"}, 0, "--connect <ADDRESS[:PORT]>", ""},
       {CLIENT_PROGRAM,
        {"-platform", "offscreen", "-display", ":0", "-geometry", "10x10", "-nograb", "-style", "fusion",
@@ -412,6 +419,7 @@ TEST(ProgramCommandLines, HelpVersionAndUnknownOptions) {
       {OVSERVER_PROGRAM, {"--help"}, 0, "--add-user", ""},
       {OVSERVER_PROGRAM, {"--version"}, 0, "ovserver " OV_VERSION "\n", ""},
       {OVSERVER_PROGRAM, {"--bogus"}, 1, "", "ovserver: Unknown option 'bogus'."},
+      {STANDIN_SERVER, {"--help"}, 0, "usage: standin-server", ""},
   };
   for (const Case& c : cases) {
     const std::string what = std::string(c.program) + " " + c.arguments.join(' ').toStdString();
@@ -421,6 +429,22 @@ TEST(ProgramCommandLines, HelpVersionAndUnknownOptions) {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
     run.setProcessEnvironment(environment);
     run.start(c.program, c.arguments);
+    if (c.exitCode == kRunsOn) {
+      std::string err;
+      QElapsedTimer clock;
+      clock.start();
+      while (err.find(c.err) == std::string::npos && clock.elapsed() < kPatienceMs &&
+             run.state() != QProcess::NotRunning) {
+        run.waitForReadyRead(100);
+        err += run.readAllStandardError().toStdString();
+      }
+      EXPECT_NE(err.find(c.err), std::string::npos) << what << "\n" << err;
+      QTest::qWait(300);  // time enough to end, had it been going to
+      EXPECT_EQ(run.state(), QProcess::Running) << what << " ended: " << err;
+      run.kill();
+      run.waitForFinished();
+      continue;
+    }
     if (!run.waitForFinished(kPatienceMs)) {
       run.kill();
       run.waitForFinished();

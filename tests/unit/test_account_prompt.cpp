@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tests/common/fakes.h"
+#include "wire/payload.h"
 
 namespace ov {
 namespace {
@@ -23,8 +24,8 @@ std::vector<Frame> Deciphered(TestClient& t, int socket) {
 }
 
 // A connected OV server with its console window, as after its information message.
-int ConnectedOV(TestClient& t, const std::string& name) {
-  const int socket = t.Socket(t.Connect());
+int ConnectedOV(TestClient& t, const std::string& name, int port = 4044) {
+  const int socket = t.Socket(t.Connect("127.0.0.1", port));
   t.client.dispatch.DispatchControl(socket, 21, "v1\x80" + name);
   t.sockets.sockets.at(socket).sent.clear();
   return socket;
@@ -181,49 +182,57 @@ TEST(AccountPrompt, CancelInNewUserOrChangePasswordSendsAndReportsNothing) {
   }
 }
 
-TEST(AccountPrompt, ASecondPromptTakesTheDialogOverAndGivesItBack) {
+TEST(AccountPrompt, ASecondPromptWaitsItsTurnAndEachAnswerGoesToTheServerItNames) {
   TestClient t;
-  const int s1 = ConnectedOV(t, "One");
-  const int s2 = ConnectedOV(t, "Two");
+  const int s1 = ConnectedOV(t, "One", 4044);
+  const int s2 = ConnectedOV(t, "Two", 5000);
 
-  // While One's login waits, Two asks for a new user; the user answers Two, then One afresh.
-  t.loop.After(1, [&] { t.Receive(s2, FrameOf("1902", t.client.cipher.EncryptMsg("newuser"))); });
-  t.AnswerLogin(true, "two", "twopw", 2);
-  t.AnswerLogin(true, "twopw", "", 3);
-  t.loop.After(4, [&] {
-    // One's step is back, emptied: nothing typed for Two is left in it.
-    ASSERT_EQ(t.login.steps.size(), 4u);
-    EXPECT_EQ(t.login.steps[3].caption, "One's login");
-    EXPECT_EQ(t.login.steps[3].label1, "Login:");
-    EXPECT_TRUE(t.login.steps[3].secondVisible);
+  // The user is typing One's password when Two asks with One's very caption: the dialog stays One's,
+  // with what was typed; Two's prompt comes once One's is answered, and names the server that asks.
+  t.loop.After(1, [&] {
+    t.login.field1 = "one";
+    t.login.field2 = "onepw";
+    t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("One's login")));
+  });
+  t.loop.After(2, [&] {
+    EXPECT_EQ(t.login.steps.size(), 1u);
+    EXPECT_EQ(t.login.field2, "onepw");
+    EXPECT_EQ(t.client.prompts.PWResult(), 0);
+    t.client.prompts.Answer();
+  });
+  t.loop.After(3, [&] {
+    ASSERT_EQ(t.login.steps.size(), 2u);
+    EXPECT_EQ(t.login.steps[1].caption, "One's login");
+    EXPECT_EQ(t.login.steps[0].server, "127.0.0.1:4044");
+    EXPECT_EQ(t.login.steps[1].server, "127.0.0.1:5000");
     EXPECT_EQ(t.login.Field1(), "");
     EXPECT_TRUE(t.login.visible);
-    EXPECT_EQ(t.client.prompts.PWResult(), 0);
   });
-  t.AnswerLogin(true, "one", "onepw", 5);
+  t.AnswerLogin(true, "two", "twopw", 4);
   t.client.prompts.AccountPrompt(s1, "login", "One's login");
 
   auto one = Deciphered(t, s1);
   ASSERT_EQ(one.size(), 1u);
-  EXPECT_EQ(one[0].code, "1905");
   EXPECT_EQ(one[0].payload, "one     onepw           ");
   auto two = Deciphered(t, s2);
   ASSERT_EQ(two.size(), 1u);
-  EXPECT_EQ(two[0].code, "1906");
   EXPECT_EQ(two[0].payload, "two     twopw           ");
   EXPECT_FALSE(t.login.visible);
 
-  // One answers, and in the same moment Two asks again: One keeps what was typed for it and is not
-  // asked twice; Two's answer goes to Two only.
+  // A two-step prompt answered at its first step waits behind the one that came meanwhile, then asks
+  // its second step.
   t.login.steps.clear();
-  t.AnswerLogin(true, "one", "again", 1);
   t.loop.After(1, [&] { t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("Two"))); });
-  t.AnswerLogin(true, "two", "later", 2);
-  t.client.prompts.AccountPrompt(s1, "login", "One");
-  EXPECT_EQ(t.login.steps.size(), 2u);
+  t.AnswerLogin(true, "newbie", "secret", 2);
+  t.AnswerLogin(true, "two", "later", 3);
+  t.AnswerLogin(true, "secret", "", 4);
+  t.client.prompts.AccountPrompt(s1, "newuser", "");
+  ASSERT_EQ(t.login.steps.size(), 3u);
+  EXPECT_EQ(t.login.steps[1].caption, "Two");
+  EXPECT_EQ(t.login.steps[2].label1, "Confirm new user Password:");
   one = Deciphered(t, s1);
   ASSERT_EQ(one.size(), 2u);
-  EXPECT_EQ(one[1].payload, "one     again           ");
+  EXPECT_EQ(one[1].payload, "newbie  secret          ");
   two = Deciphered(t, s2);
   ASSERT_EQ(two.size(), 2u);
   EXPECT_EQ(two[1].payload, "two     later           ");
@@ -236,7 +245,7 @@ TEST(AccountPrompt, AServerAskingAgainWhileItsPromptWaitsIsRefusedWithANote) {
   const int s2 = ConnectedOV(t, "Two");
   const std::string refused = "Account prompt refused - the server already has one waiting";
   // While One's login waits, One asks for a login, a new user and a password change again: each is
-  // refused at once, without a step of its own. Two still takes the dialog over as before.
+  // refused at once, without a step of its own. Two's request waits its turn.
   t.loop.After(1, [&] {
     t.Receive(s1, FrameOf("1900", t.client.cipher.EncryptMsg("One again")) +
                       FrameOf("1902", t.client.cipher.EncryptMsg("newuser")) +
@@ -249,26 +258,71 @@ TEST(AccountPrompt, AServerAskingAgainWhileItsPromptWaitsIsRefusedWithANote) {
     t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("Two")));
   });
   t.loop.After(3, [&] {
-    // Two asking again while its own prompt is on screen is refused too.
+    // Two asking again while its own prompt waits is refused too.
     t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("Two again")));
   });
-  t.AnswerLogin(true, "two", "pw2", 4);
-  t.AnswerLogin(true, "one", "pw1", 5);
+  t.AnswerLogin(true, "one", "pw1", 4);
+  t.AnswerLogin(true, "two", "pw2", 5);
   t.client.prompts.AccountPrompt(s1, "login", "One");
 
   EXPECT_EQ(std::count(t.desktop.bar.begin(), t.desktop.bar.end(), refused), 4);
-  ASSERT_EQ(t.login.steps.size(), 3u);
+  ASSERT_EQ(t.login.steps.size(), 2u);
   EXPECT_EQ(t.login.steps[1].caption, "Two");
-  EXPECT_EQ(t.login.steps[2].caption, "One");
   const auto one = Deciphered(t, s1);
   ASSERT_EQ(one.size(), 1u);
   EXPECT_EQ(one[0].payload, "one     pw1             ");
   ASSERT_EQ(Deciphered(t, s2).size(), 1u);
 
-  // Once its prompt has ended, the server may ask again.
-  t.AnswerLogin(true, "one", "pw3");
-  t.client.prompts.AccountPrompt(s1, "login", "One once more");
-  EXPECT_EQ(Deciphered(t, s1).size(), 2u);
+  // Requests that came in the same read as a prompt are handled once it has ended: each is asked in
+  // its turn, none refused.
+  t.desktop.Clear();
+  t.AnswerLogin(true, "one", "pw3", 1);
+  t.AnswerLogin(true, "one", "pw4", 2);
+  t.Receive(s1, FrameOf("1900", t.client.cipher.EncryptMsg("First")) +
+                    FrameOf("1900", t.client.cipher.EncryptMsg("Second")));
+  EXPECT_EQ(std::count(t.desktop.bar.begin(), t.desktop.bar.end(), refused), 0);
+  ASSERT_EQ(t.login.steps.size(), 4u);
+  EXPECT_EQ(t.login.steps[3].caption, "Second");
+  ASSERT_EQ(Deciphered(t, s1).size(), 3u);
+  EXPECT_EQ(Deciphered(t, s1)[2].payload, "one     pw4             ");
+}
+
+TEST(AccountPrompt, BeyondTwentyWaitingPromptsOneIsRefusedWithANote) {
+  // Twenty servers ask at once; the first closes, and its prompt stays in the list until the waits
+  // nested in its own end. The server that takes the freed slot is refused, not stacked.
+  TestClient t;
+  std::vector<int> sockets;
+  for (int i = 0; i < kSlotCount - 1; ++i) sockets.push_back(ConnectedOV(t, "S" + std::to_string(i)));
+  for (int i = 1; i < kSlotCount - 1; ++i) {
+    t.loop.After(i, [&, i] {
+      t.Receive(sockets[size_t(i)], FrameOf("1900", t.client.cipher.EncryptMsg("S" + std::to_string(i))));
+    });
+  }
+  int late = -1;
+  t.loop.After(kSlotCount, [&] {
+    EXPECT_EQ(t.login.steps.size(), 1u);
+    t.sockets.Post(sockets[0], kFdClose);
+  });
+  t.loop.After(kSlotCount + 1, [&] {
+    late = ConnectedOV(t, "Late");
+    t.Receive(late, FrameOf("1900", t.client.cipher.EncryptMsg("Late")));
+    EXPECT_EQ(t.desktop.bar.back(), "Too many account prompts waiting - one was refused");
+  });
+  for (int i = 1; i < kSlotCount - 1; ++i)
+    t.AnswerLogin(true, "u" + std::to_string(i), "pw", kSlotCount + 1 + i);
+  t.client.prompts.AccountPrompt(sockets[0], "login", "S0");
+
+  // The dialog went from the closed server to the next, and every answer reached its own server.
+  ASSERT_EQ(t.login.steps.size(), size_t(kSlotCount - 1));
+  EXPECT_TRUE(t.SentFrames(sockets[0]).empty());
+  for (int i = 1; i < kSlotCount - 1; ++i) {
+    const auto sent = Deciphered(t, sockets[size_t(i)]);
+    ASSERT_EQ(sent.size(), 1u) << i;
+    EXPECT_EQ(sent[0].payload, PadTo8("u" + std::to_string(i)) + PadTo16("pw"));
+  }
+  ASSERT_NE(late, -1);
+  EXPECT_TRUE(t.SentFrames(late).empty());
+  EXPECT_FALSE(t.login.visible);
 }
 
 TEST(AccountPrompt, APromptWhoseConnectionClosedEndsWithoutSending) {
@@ -284,8 +338,8 @@ TEST(AccountPrompt, APromptWhoseConnectionClosedEndsWithoutSending) {
     EXPECT_EQ(t.sockets.closed, std::vector<int>{s1});
     EXPECT_FALSE(t.login.visible);
   }
-  // One's connection closes while Two has the dialog: after Two, the dialog hides instead of asking
-  // for One.
+  // One's connection closes while its login is on screen and Two's waits: the dialog goes to Two at
+  // once, and hides after it.
   {
     TestClient t;
     const int s1 = ConnectedOV(t, "One");
@@ -299,17 +353,21 @@ TEST(AccountPrompt, APromptWhoseConnectionClosedEndsWithoutSending) {
     ASSERT_EQ(Deciphered(t, s2).size(), 1u);
     EXPECT_FALSE(t.login.visible);
   }
-  // Two's connection closes while Two has the dialog: One's step comes back and One goes on.
+  // Two's connection closes while Two's prompt waits its turn: One's dialog is not touched, and Two is
+  // never asked.
   {
     TestClient t;
     const int s1 = ConnectedOV(t, "One");
     const int s2 = ConnectedOV(t, "Two");
-    t.loop.After(1, [&] { t.Receive(s2, FrameOf("1902", t.client.cipher.EncryptMsg("chpwd"))); });
-    t.loop.After(2, [&] { t.sockets.Post(s2, kFdClose); });
-    t.AnswerLogin(true, "one", "pw", 3);
+    t.loop.After(1, [&] { t.login.field1 = "one"; });
+    t.loop.After(2, [&] { t.Receive(s2, FrameOf("1902", t.client.cipher.EncryptMsg("chpwd"))); });
+    t.loop.After(3, [&] { t.sockets.Post(s2, kFdClose); });
+    t.loop.After(4, [&] {
+      t.login.field2 = "pw";
+      t.client.prompts.Answer();
+    });
     t.client.prompts.AccountPrompt(s1, "login", "One");
-    ASSERT_EQ(t.login.steps.size(), 3u);
-    EXPECT_EQ(t.login.steps[2].caption, "One");
+    ASSERT_EQ(t.login.steps.size(), 1u);
     EXPECT_TRUE(t.SentFrames(s2).empty());
     const auto one = Deciphered(t, s1);
     ASSERT_EQ(one.size(), 1u);

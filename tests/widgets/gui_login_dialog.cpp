@@ -1,6 +1,7 @@
 // The login dialog on screen: keys, steps and what reaches the OV server.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -59,7 +60,7 @@ TEST(LoginDialog, DesignTabOrderAndDefaults) {
   EXPECT_EQ(dlg.objectName(), "PWDlg");
   EXPECT_FALSE(dlg.isModal());
   EXPECT_FALSE(dlg.isVisible());
-  EXPECT_EQ(dlg.size(), QSize(231, 127));
+  EXPECT_EQ(dlg.size(), QSize(231, 127 + 18));  // the designed size and the line naming the server
   EXPECT_TRUE(dlg.OKBtn->isDefault());
   EXPECT_FALSE(dlg.CancelBtn->isDefault());
   EXPECT_EQ(dlg.edPW1->nextInFocusChain(), dlg.edPW2);
@@ -242,6 +243,77 @@ TEST(LoginDialog, EachStepSetsLabelsVisibilityAndEchoModes) {
   EXPECT_EQ(h.Sent(socket).size(), 1u);
   EXPECT_NE(h.client.tables.LiveSlot(socket), -1);
   EXPECT_FALSE(h.dlg.isVisible());
+}
+
+TEST(LoginDialog, NamesTheServerThatAsksAndShowsTheWholeCaption) {
+  struct Case {
+    std::string caption;
+    QString title;  // as the window shows it
+    bool wider;     // than designed, so that the title bar holds it
+  };
+  const std::string longest(200, 'x');
+  const Case cases[] = {
+      {"Arena", "Arena", false},
+      {"Arena login (spoofed by another server, see the end)",
+       "Arena login (spoofed by another server, see the end)", true},
+      {"A\r\nB\tC\x01", "A  B C ", false},
+      {longest, QString(79, 'x') + QChar(0x2026), true},
+  };
+  Harness h;
+  const int socket = h.Connect();
+  for (const Case& c : cases) {
+    h.loop.After(1, [&] {
+      EXPECT_EQ(h.dlg.windowTitle(), c.title);
+      EXPECT_EQ(h.dlg.lServer->text(), "OV server 127.0.0.1:4044");
+      EXPECT_EQ(h.dlg.width() > 231, c.wider) << h.dlg.width();
+      EXPECT_LE(h.dlg.width(), 800);
+      // The controls follow the width: nothing lies beyond the dialog's edge.
+      for (QWidget* w : h.dlg.findChildren<QWidget*>())
+        EXPECT_TRUE(h.dlg.rect().contains(w->geometry())) << w->objectName().toStdString();
+      h.dlg.OKBtn->click();
+    });
+    h.client.prompts.AccountPrompt(socket, "login", c.caption);
+  }
+  EXPECT_EQ(h.Sent(socket).size(), std::size(cases));
+}
+
+TEST(LoginDialog, NoPasswordCharacterReachesAssistiveTechnology) {
+  // The accessibility bridge passes on a text event only for an object that offers a text interface
+  // (the event carries the characters themselves), and answers for text through that interface: a field
+  // hiding its characters offers none.
+  // What a screen reader may ask of a field: nothing of what it hides, all of what it shows.
+  auto expectTold = [](QLineEdit* field, const QString& typed) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(field);
+    ASSERT_NE(iface, nullptr);
+    const std::string what = field->objectName().toStdString();
+    EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty()) << what;
+    if (field->echoMode() == QLineEdit::Normal) {
+      ASSERT_NE(iface->textInterface(), nullptr) << what;
+      EXPECT_EQ(iface->textInterface()->text(0, int(typed.size())), typed) << what;
+      EXPECT_EQ(iface->text(QAccessible::Value), typed) << what;
+    } else {
+      EXPECT_EQ(iface->textInterface(), nullptr) << what;
+      EXPECT_TRUE(iface->state().passwordEdit) << what;
+      EXPECT_EQ(iface->text(QAccessible::Value), "") << what;
+      EXPECT_EQ(iface->text(QAccessible::Name), field->accessibleName()) << what;
+    }
+  };
+  Harness h;
+  const int socket = h.Connect();
+  h.loop.After(1, [&] {
+    Type(h.dlg.edPW1, "bob");
+    Type(h.dlg.edPW2, "Qj7");
+    expectTold(h.dlg.edPW1, "bob");
+    expectTold(h.dlg.edPW2, "Qj7");
+    h.dlg.OKBtn->click();
+  });
+  h.loop.After(2, [&] {
+    Type(h.dlg.edPW1, "Qj7");
+    expectTold(h.dlg.edPW1, "Qj7");
+    h.dlg.OKBtn->click();
+  });
+  h.client.prompts.AccountPrompt(socket, "newuser", "");
+  ASSERT_EQ(h.Sent(socket).size(), 1u);
 }
 
 }  // namespace

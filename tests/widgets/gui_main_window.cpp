@@ -1,6 +1,9 @@
 // The main window, the console windows and the dialogs on the offscreen platform: the real widgets over
 // a faked socket library.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAccessible>
 #include <QApplication>
@@ -34,8 +37,10 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <iostream>
+#include <thread>
 
 #include "protocol/qt/login_dialog.h"
 #include "registry/qt/servers_window.h"
@@ -336,6 +341,56 @@ TEST(MainWindow, ConnectDialogOffersTheRecentServersNewestFirstAndKeepsThemBetwe
   EXPECT_EQ(dlg->cbRecent->count(), 10);
   EXPECT_EQ(dlg->cbRecent->itemText(0), "10.1.0.10:4044, time-out 10");
   EXPECT_EQ(ReadRecentServers(*settings).size(), 10u);
+}
+
+TEST(MainWindow, ASettingsFileThatCannotBeReadSafelyIsLeftAsItIs) {
+  const QString file = UserSettingsPath();
+  ASSERT_EQ(file,
+            QSettings(QSettings::NativeFormat, QSettings::UserScope, "Orvane", "orvane-client").fileName());
+  ASSERT_TRUE(file.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << file.toStdString();
+  QDir().mkpath(QFileInfo(file).path());
+  auto write = [&](const QByteArray& bytes) {
+    QFile f(file);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+  };
+  const std::pair<const char*, std::function<bool()>> cases[] = {
+      {"a FIFO", [&] { return ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0; }},
+      {"a folder", [&] { return QDir().mkdir(file); }},
+      {"a file too large",
+       [&] { return write(QByteArray(kMaxSettingsBytes, '\n') + "[view]\ncolourCodes=1\n"); }},
+      {"a binary file", [&] { return write(QByteArray("[view]\ncolourCodes=1\n\0\x01\xff", 24)); }},
+      {"text not in the settings' shape", [&] { return write("[view\ncolourCodes=1\nsome words\n"); }},
+  };
+  for (const auto& [what, make] : cases) {
+    ASSERT_TRUE(make()) << what;
+    QFile before(file);
+    const QByteArray bytes =
+        QFileInfo(file).isFile() && before.open(QIODevice::ReadOnly) ? before.readAll() : QByteArray();
+    const QDateTime modified = QFileInfo(file).lastModified();
+    // Were the FIFO opened to be read, nothing would ever come: a writer that comes and goes ends the wait.
+    std::atomic<bool> done{false};
+    std::thread unblock([&] {
+      for (int i = 0; i < 300 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!done) ::close(::open(QFile::encodeName(file).constData(), O_WRONLY | O_NONBLOCK));
+    });
+    EXPECT_EQ(CheckSettingsFile(file), SettingsFile::Unreadable) << what;
+    EXPECT_EQ(UserSettings(), nullptr) << what;
+    EXPECT_FALSE(ReadColourCodes()) << what;
+    WriteColourCodes(true);
+    done = true;
+    unblock.join();
+    EXPECT_EQ(QFileInfo(file).lastModified(), modified) << what;
+    QFile after(file);
+    if (QFileInfo(file).isFile() && after.open(QIODevice::ReadOnly))
+      EXPECT_EQ(after.readAll(), bytes) << what;
+    QFileInfo(file).isDir() ? QDir().rmdir(file) : QFile::remove(file);
+  }
+  // No file yet, then the one the client wrote: both are read.
+  EXPECT_EQ(CheckSettingsFile(file), SettingsFile::Missing);
+  WriteColourCodes(true);
+  EXPECT_EQ(CheckSettingsFile(file), SettingsFile::Readable);
+  EXPECT_TRUE(ReadColourCodes());
+  QFile::remove(file);
 }
 
 TEST(MainWindow, HintsReachTheBarThroughTheStatusLine) {
@@ -688,9 +743,9 @@ TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAn
   ASSERT_TRUE(file.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << file.toStdString();
   QDir().mkpath(QFileInfo(file).path());
   {
-    QFile broken(file);  // a damaged settings file gives the default, without a word
+    QFile broken(file);  // a value the client never wrote gives the default, without a word
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    broken.write("\xFF\x01[view\ncolourCodes=banana\n[[[");
+    broken.write("[view]\ncolourCodes=banana\n");
   }
   Program p;
   QAction* item = p.main().ColourCodesItem();
@@ -929,6 +984,14 @@ QString WindowManagerTitle(QWidget* window) {
   return open < 0 ? out : out.mid(open + 1, out.lastIndexOf('"') - open - 1);
 }
 
+// A property of a top-level window as xprop prints it.
+QString WindowManagerProperty(QWidget* window, const char* name) {
+  QProcess xprop;
+  xprop.start("xprop", {"-id", QString::number(window->winId()), name});
+  if (!xprop.waitForFinished(5000)) return "(xprop did not answer)";
+  return QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+}
+
 bool OnDesktop() { return QGuiApplication::platformName() == "xcb"; }
 
 // Shown, exposed and active, as after the user started it.
@@ -938,7 +1001,8 @@ void Present(MainWindow& main) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(&main, 5000));
 }
 
-// After each of the window commands, every console window has at least its designed log and input line.
+// After each of the window commands, every window lies inside the frame's area (none under its scroll
+// bars), and every console window shows its whole input line and a few lines of its log.
 void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
   {
     Present(p.main());
@@ -954,20 +1018,27 @@ void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
            for (QMdiSubWindow* w : m.MdiArea()->subWindowList()) w->showNormal();
          }},
         {"cascade again", [&] { m.WindowCascadeItem->trigger(); }},
+        {"tile again", [&] { m.WindowTileItem->trigger(); }},
     };
     for (const auto& [name, arrange] : arrangements) {
       arrange();
       QTest::qWait(50);
       int seen = 0;
       for (QMdiSubWindow* w : m.MdiArea()->subWindowList()) {
+        const std::string what = std::string(name) + ", " + std::to_string(consoles) + " console(s) in " +
+                                 std::to_string(m.MdiArea()->width()) + " x " +
+                                 std::to_string(m.MdiArea()->height()) + ": " +
+                                 w->windowTitle().toStdString();
+        // The whole window inside the frame's area, or its title bar's buttons and its input line
+        // cannot be reached.
+        EXPECT_TRUE(m.MdiArea()->viewport()->rect().contains(w->geometry()))
+            << what << " lies outside the frame's area";
         auto* console = qobject_cast<ConsoleWindow*>(w);
         if (!console) continue;
         ++seen;
-        const std::string what = std::string(name) + ", " + std::to_string(consoles) +
-                                 " console(s): " + console->windowTitle().toStdString();
-        EXPECT_GE(console->Log()->width(), 301) << what;  // the designed log, 301 x 153
-        EXPECT_GE(console->Log()->height(), 153) << what;
-        EXPECT_GE(console->Input()->width(), 301) << what;  // and input line, 301 x 21
+        const QFontMetrics font(console->Log()->font());
+        EXPECT_GE(console->Log()->height(), 3 * font.lineSpacing()) << what;         // a few lines of the log
+        EXPECT_GE(console->Input()->width(), 20 * font.averageCharWidth()) << what;  // and an input line
         EXPECT_EQ(console->Input()->height(), 21) << what;
         for (QWidget* part :
              {static_cast<QWidget*>(console->Log()), static_cast<QWidget*>(console->Input())}) {
@@ -975,12 +1046,8 @@ void ExpectUsableAfterEachArrangement(Program& p, int consoles) {
           const QRect inWindow(part->mapTo(console, QPoint(0, 0)), part->size());
           EXPECT_TRUE(console->rect().contains(inWindow)) << what;
         }
-        // The whole window inside the frame's area, or its title bar's buttons and its input line
-        // cannot be reached.
-        EXPECT_TRUE(m.MdiArea()->viewport()->rect().contains(console->geometry()))
-            << what << " lies outside the frame's area";
         // Tiling places the windows without overlap: nothing stacked above covers its input line.
-        if (std::string(name) != "tile") continue;
+        if (!std::string(name).starts_with("tile")) continue;
         const QRect input(console->Input()->mapTo(m.MdiArea()->viewport(), QPoint(0, 0)),
                           console->Input()->size());
         const QList<QMdiSubWindow*> stack = m.MdiArea()->subWindowList(QMdiArea::StackingOrder);
@@ -1003,8 +1070,21 @@ TEST(OnDesktop, EveryArrangementLeavesEachConsoleWindowUsable) {
     one.Connect("alpha");
     ExpectUsableAfterEachArrangement(one, 1);
   }
-  Served three;
-  ExpectUsableAfterEachArrangement(three, 3);
+  {
+    Served three;
+    ExpectUsableAfterEachArrangement(three, 3);
+  }
+  // Four consoles in the frame at its first size, and six with the servers window: seven windows.
+  for (const int consoles : {4, 6}) {
+    Served many;
+    for (int id = 9; id < 9 + consoles - 3; ++id) {
+      const std::string q = std::to_string(id);
+      many.Receive(many.socket,
+                   test::FrameOf("1027", q) +
+                       test::FrameOf("1025", q + kSep + kSep + "Game " + q + kSep + kSep + "1" + kSep + "1"));
+    }
+    ExpectUsableAfterEachArrangement(many, consoles);
+  }
 }
 
 TEST(OnDesktop, TitlesAreTheSystemsOwnAndServerCaptionsShowAsSent) {
@@ -1036,7 +1116,33 @@ TEST(OnDesktop, TitlesAreTheSystemsOwnAndServerCaptionsShowAsSent) {
   dlg->ShowStep(step);
   EXPECT_TRUE(ProcessUntil([&] { return WindowManagerTitle(dlg) == "Login to alpha [*] main"; }))
       << WindowManagerTitle(dlg).toStdString();
+  // Every window carries the program's icon; the dialogs of a fixed size can be neither maximised nor
+  // resized.
+  EXPECT_TRUE(WindowManagerProperty(&p.main(), "_NET_WM_ICON").contains("Icon (48 x 48)"))
+      << WindowManagerProperty(&p.main(), "_NET_WM_ICON").left(200).toStdString();
+  auto expectFixed = [](QWidget* window) {
+    QString actions;
+    ProcessUntil([&] {
+      actions = WindowManagerProperty(window, "_NET_WM_ALLOWED_ACTIONS");
+      return actions.contains("_NET_WM_ACTION_CLOSE");
+    });
+    EXPECT_TRUE(actions.contains("_NET_WM_ACTION_CLOSE")) << actions.toStdString();
+    EXPECT_FALSE(actions.contains("MAXIMIZE"))
+        << window->objectName().toStdString() << ": " << actions.toStdString();
+    EXPECT_FALSE(actions.contains("_NET_WM_ACTION_RESIZE")) << window->objectName().toStdString();
+    EXPECT_TRUE(WindowManagerProperty(window, "_NET_WM_ICON").contains("Icon (48 x 48)"))
+        << window->objectName().toStdString();
+  };
+  expectFixed(dlg);
   dlg->HideDialog();
+  for (QDialog* fixed : std::initializer_list<QDialog*>{p.ui.ConnDlg, p.ui.fStart}) {
+    WhenModal([&](QWidget* modal) {
+      expectFixed(modal);
+      fixed->reject();
+    });
+    fixed->exec();
+  }
+
   const int socket = p.Socket(p.Connect("alpha"));
 
   // A console window's caption too, in the frame's window list.

@@ -1,5 +1,5 @@
-// The client's options beside the debug switch: --help, --version, and a clear refusal of an option that
-// neither the client nor Qt knows.
+// The client's options beside the debug switch: --help, --version, and a warning for an option that
+// neither the client nor Qt knows (it is ignored, and the program goes on).
 #pragma once
 
 #include <QCommandLineParser>
@@ -63,17 +63,15 @@ inline void AnswerHelpOrVersion(int argc, char** argv) {
 }
 
 // Once QApplication has taken Qt's options out of the arguments: an option left that the client does not
-// know is reported on standard error; the program's exit code then, else -1 and the program runs on.
-inline int RefuseUnknownOptions() {
+// know, or one without its value, is named on standard error and ignored; the program goes on.
+inline void WarnOfUnknownOptions() {
   QCommandLineParser parser;
   AddOptions(parser);
   const QStringList arguments = WithoutDebugSwitch(QCoreApplication::arguments());
   if (!parser.parse(arguments)) {
-    std::fprintf(stderr, "orvane-client: %s\n", qPrintable(parser.errorText()));
-    return 1;
+    std::fprintf(stderr, "orvane-client: %s It is ignored.\n", qPrintable(parser.errorText()));
   }
   if (parser.isSet("help-all")) parser.process(arguments);  // prints the help with Qt's options and exits
-  return -1;
 }
 
 // The servers to connect to at start-up, in the order given (once Qt has taken its own options).

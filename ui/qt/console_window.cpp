@@ -210,10 +210,12 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area) {
   QPointer<QWidget> focus = QApplication::focusWidget();
   area.addSubWindow(this);
   const QMargins m = contentsMargins();
-  // The window system's arrangements (cascade, tiling) never make it smaller than designed.
   const QSize designed(designWidth_ - kFrameWidth + m.left() + m.right(),
                        236 - kFrameHeight + m.top() + m.bottom());
-  setMinimumSize(designed);
+  // Smaller than designed, by hand or by the frame's arrangements, but never without its whole input
+  // line and three lines of its log (the designed log is 153 pixels high).
+  setMinimumSize(designed.width() * 2 / 3,
+                 designed.height() - 153 + 3 * log_->fontMetrics().lineSpacing() + 8);
   resize(designed);
   // The frame placed it by its size before this one: it goes back inside the frame's area where it can.
   const QRect inside = area.viewport()->rect();

@@ -1,6 +1,7 @@
 // The program's entry: the application title, the windows in their order, the client composed on the
 // real sockets and event loop, and the message loop.
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <string>
 #include <vector>
@@ -25,7 +26,10 @@ int main(int argc, char** argv) {
 
   ov::command_line::AnswerHelpOrVersion(argc, argv);
   QApplication app(argc, argv);
-  if (const int refused = ov::command_line::RefuseUnknownOptions(); refused >= 0) return refused;
+  // The accessibility bridge warns of every key typed in a field that hides its characters, since such a
+  // field offers it no text (see PasswordField); QT_LOGGING_RULES can still turn the warnings on.
+  QLoggingCategory::setFilterRules("qt.accessibility.atspi.warning=false");
+  ov::command_line::WarnOfUnknownOptions();
 
   ov::PosixSocketApi sockets;
   ov::QtEventLoop loop;
@@ -35,6 +39,11 @@ int main(int argc, char** argv) {
   if (!ui.Start(client, commandLine)) {
     ui.DestroyWidgets();
     return 1;
+  }
+  if (!settings) {
+    client.status.ShowStatus(
+        "Settings not read - " + ov::FromQt(ov::UserSettingsPath()) + " is left as it is and not written",
+        10000, 1);
   }
 
   ui.fMain->show();

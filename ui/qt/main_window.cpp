@@ -390,48 +390,46 @@ void MainWindow::WindowCascadeItemClick() { mdi_->cascadeSubWindows(); }
 
 void MainWindow::WindowTileItemClick() {
   // Horizontal tiling: the windows that are not minimised stacked one above another, above the row of
-  // minimised windows. A console window is not usable below its designed size, so as many as fit one
-  // above another make a column, and the columns stand side by side; a window of fixed size keeps it.
-  // What still does not fit lies beyond the frame's edge, reached by its scroll bars, never overlapped.
+  // minimised windows. Where they do not fit one above another at their minimum height, they make
+  // columns side by side, as few as fit; a window of fixed size keeps it in its place. Only when even
+  // that does not fit do windows lie beyond the frame's edge, reached by its scroll bars.
   QList<QMdiSubWindow*> tiled;
   int iconRow = 0;
-  int tallest = 1;
+  QSize least(1, 1);  // what every place must hold
   for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder)) {
     if (!w->isVisible()) continue;
     if (w->isMinimized()) {
       iconRow = std::max(iconRow, w->height());
     } else {
       tiled.append(w);
-      tallest = std::max(tallest, w->minimumHeight());
+      const bool fixed = w->minimumSize() == w->maximumSize();
+      least = least.expandedTo(fixed ? w->size() : w->minimumSize());
     }
   }
   if (tiled.isEmpty()) return;
-  // Tiles are laid from the frame's corner, not from where the scroll bars were left.
+  // Tiles are laid from the frame's corner, in the whole of its area: the scroll bars go once all fits.
   mdi_->horizontalScrollBar()->setValue(0);
   mdi_->verticalScrollBar()->setValue(0);
-  const QRect area = mdi_->viewport()->rect();
+  const QSize area = mdi_->contentsRect().size();
   const int height = std::max(1, area.height() - iconRow);
   const int count = static_cast<int>(tiled.size());
-  const int rows = std::min(count, std::max(1, height / tallest));
-  const int columns = (count + rows - 1) / rows;
-  const int columnWidth = std::max(1, area.width() / columns);
-  int left = 0;
+  int columns = 1;
+  while (columns < count && height / ((count + columns - 1) / columns) < least.height()) ++columns;
+  if (area.width() / columns < least.width()) columns = std::clamp(area.width() / least.width(), 1, columns);
+  const int rows = (count + columns - 1) / columns;
+  const int columnWidth = std::max(area.width() / columns, least.width());
   for (int c = 0; c < columns; ++c) {
     const int first = c * rows;
     const int inColumn = std::min(rows, count - first);
-    const int each = height / inColumn;
-    int width = columnWidth;
-    for (int r = 0; r < inColumn; ++r) width = std::max(width, tiled[first + r]->minimumWidth());
+    if (inColumn <= 0) break;
+    const int each = std::max(height / inColumn, least.height());
     for (int r = 0; r < inColumn; ++r) {
       QMdiSubWindow* w = tiled[first + r];
       if (w->isMaximized()) w->showNormal();
-      const int top = r * each;
-      const int h = r + 1 == inColumn ? std::max(each, height - top) : each;
       const bool fixed = w->minimumSize() == w->maximumSize();
-      w->setGeometry(
-          QRect(QPoint(left, top), fixed ? w->size() : QSize(width, h).expandedTo(w->minimumSize())));
+      const int h = r + 1 == inColumn ? std::max(each, height - r * each) : each;
+      w->setGeometry(QRect(QPoint(c * columnWidth, r * each), fixed ? w->size() : QSize(columnWidth, h)));
     }
-    left += width;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDateTime>
+#include <QIcon>
 #include <QMdiArea>
 #include <QMessageBox>
 #include <QPushButton>
@@ -110,6 +111,9 @@ QtFrontEnd::QtFrontEnd(QSettings* settings) : settings_(settings) {
   // The application title. Not as the display name: on X11 Qt would append that to every window's
   // title, and titles are the system's own.
   QApplication::setApplicationName("Orvane Client");
+  QIcon icon;
+  for (const char* size : {"48", "256"}) icon.addFile(QString(":/icons/%1/orvane-client.png").arg(size));
+  QApplication::setWindowIcon(icon);
   fMain = new MainWindow;
   desktop_ = std::make_unique<QtDesktop>(*fMain);
   windows_ = std::make_unique<QtWindowSystem>(*fMain);

@@ -1,7 +1,10 @@
 #pragma once
 // What the client keeps between runs, in the user's configuration folder
-// (~/.config/Orvane/orvane-client.conf). A missing or unreadable file reads as nothing kept.
+// (~/.config/Orvane/orvane-client.conf). A missing file reads as nothing kept. A file that cannot be read
+// safely (not a regular file, too large, not text, or not in the settings' format) is left as it is: the
+// client then keeps nothing for the run and never writes over it.
 #include <QSettings>
+#include <QString>
 #include <memory>
 #include <vector>
 
@@ -9,6 +12,12 @@
 
 namespace ov {
 
+enum class SettingsFile { Missing, Readable, Unreadable };
+constexpr qint64 kMaxSettingsBytes = 64 * 1024;  // far beyond what the client ever writes
+// Looks at the file without waiting on it: a FIFO or a device is never read.
+SettingsFile CheckSettingsFile(const QString& path);
+QString UserSettingsPath();
+// The user's settings, or none when the file is there but cannot be read.
 std::unique_ptr<QSettings> UserSettings();
 
 std::vector<Endpoint> ReadRecentServers(QSettings& settings);
