@@ -303,6 +303,99 @@ TEST(Connect, AWaitWhoseSlotWasTakenOverEndsWithoutTouchingIt) {
   EXPECT_EQ(t.desktop.connectEnabled, (std::vector<bool>{false, false, true, true}));
 }
 
+TEST(Connect, EveryConnectionShowsInTheTreeFromItsAttemptAndTheUserCanEndIt) {
+  TestClient t;
+  int waiting = 0;
+  // A server that takes the connection and never says a word; the node is there while the attempt
+  // still waits, and Disconnect on it ends the attempt.
+  t.loop.After(100, [&] {
+    ASSERT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]127.0.0.1:4044"});
+    t.tree.Select(t.tree.top[0]);
+    waiting = t.client.selection.Selected().ovIndex;
+    EXPECT_TRUE(t.desktop.commands[Command::mnuDis]);
+    t.client.connections.Disconnect(waiting, 1);
+  });
+  EXPECT_FALSE(t.client.connections.ConnectToServer("127.0.0.1", 4044, 10));
+  EXPECT_EQ(waiting, 1);
+  EXPECT_TRUE(t.tree.nodes.empty());
+  EXPECT_EQ(SlotsInUse(t), 0);
+
+  const int silent = t.Connect("10.0.0.9", 4045);
+  ASSERT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]10.0.0.9:4045"});
+  t.tree.Select(t.tree.top[0]);
+  EXPECT_EQ(t.client.selection.Selected().ovIndex, silent);
+  t.client.connections.Disconnect(silent, 1);
+  EXPECT_TRUE(t.tree.nodes.empty());
+  EXPECT_EQ(SlotsInUse(t), 0);
+
+  t.Connect("no address");  // refused before any connection: never shown
+  EXPECT_TRUE(t.tree.nodes.empty());
+}
+
+TEST(Connect, ReconnectMakesOneConnectionToAPlaceAtATime) {
+  TestClient t;
+  const Endpoint where{"127.0.0.1", 4044, 10};
+  int presses = 0;
+  // A held key: the presses come while the first attempt waits, and after it has connected.
+  for (int ms : {5, 10, 15, 50}) {
+    t.loop.After(ms, [&] {
+      ++presses;
+      EXPECT_FALSE(t.client.connections.Reconnect(where));
+    });
+  }
+  t.sockets.connectDelayMs = 20;
+  t.sockets.autoConnectError = 0;
+  EXPECT_TRUE(t.client.connections.Reconnect(where));
+  t.loop.Advance(100);
+  EXPECT_EQ(presses, 4);
+  EXPECT_EQ(SlotsInUse(t), 1);
+  EXPECT_EQ(t.desktop.Bar(), "Already connected to 127.0.0.1:4044");
+  // Elsewhere, or once the connection has ended, it connects.
+  EXPECT_TRUE(t.client.connections.Reconnect(Endpoint{"127.0.0.1", 4045, 10}));
+  t.client.connections.Disconnect(1, 1);
+  EXPECT_TRUE(t.client.connections.Reconnect(where));
+  EXPECT_EQ(SlotsInUse(t), 2);
+}
+
+TEST(Connect, StartUpConnectionsReportEveryFailureInOneBox) {
+  TestClient t;
+  std::vector<Endpoint> targets = {{"127.0.0.1", 4044, 10}, {"bad name", 4044, 10}, {"127.0.0.1", 70000, 10}};
+  for (int i = 0; i < 25; ++i) targets.push_back({"10.0.0." + std::to_string(i), 4044, 10});
+  t.sockets.autoConnectError = 0;
+  t.client.connections.ConnectAtStart(targets);
+  EXPECT_EQ(SlotsInUse(t), 20);
+  EXPECT_EQ(t.desktop.boxes,
+            std::vector<std::string>{
+                "Could not connect to 8 of the 28 servers named at start-up:\n"
+                "Can't connect - Invalid IP address: bad name:4044\n"
+                "Can't connect - Invalid Port number: 127.0.0.1:70000\n"
+                "Maximum servers connected already: 10.0.0.19:4044, 10.0.0.20:4044, 10.0.0.21:4044, "
+                "10.0.0.22:4044, 10.0.0.23:4044 and 1 more"});
+  const auto& lines = t.client.debug.Lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.starts_with("Start-up connection to "); }),
+            8);
+  EXPECT_EQ(lines.back(), "Start-up connection to 10.0.0.24:4044 failed: Maximum servers connected already");
+
+  // A thousand refusals: still one box, every reason in it, and the attempts report as they go.
+  TestClient many;
+  many.sockets.autoConnectError = 10061;
+  many.client.connections.ConnectAtStart(std::vector<Endpoint>(1000, Endpoint{"127.0.0.1", 4044, 10}));
+  ASSERT_EQ(many.desktop.boxes.size(), 1u);
+  EXPECT_EQ(many.desktop.boxes[0],
+            "Could not connect to 1000 of the 1000 servers named at start-up:\n"
+            " Connection refused by remote host (Server may not be running): 127.0.0.1:4044, 127.0.0.1:4044, "
+            "127.0.0.1:4044, 127.0.0.1:4044, 127.0.0.1:4044 and 995 more");
+  EXPECT_EQ(many.desktop.Bar(), " Connection refused by remote host (Server may not be running)");
+
+  // All well: no box.
+  TestClient fine;
+  fine.sockets.autoConnectError = 0;
+  fine.client.connections.ConnectAtStart({{"127.0.0.1", 4044, 10}});
+  EXPECT_TRUE(fine.desktop.boxes.empty());
+  EXPECT_EQ(SlotsInUse(fine), 1);
+}
+
 TEST(Events, CloseReasonsAndWhatEachDisconnectSays) {
   struct Case {
     int reason;
