@@ -324,31 +324,6 @@ TEST(Connect, EveryConnectionShowsInTheTreeFromItsAttemptAndTheUserCanEndIt) {
   EXPECT_TRUE(t.tree.nodes.empty());
 }
 
-TEST(Connect, ReconnectMakesOneConnectionToAPlaceAtATime) {
-  TestClient t;
-  const Endpoint where{"127.0.0.1", 4044, 10};
-  int presses = 0;
-  // A held key: the presses come while the first attempt waits, and after it has connected.
-  for (int ms : {5, 10, 15, 50}) {
-    t.loop.After(ms, [&] {
-      ++presses;
-      EXPECT_FALSE(t.client.connections.Reconnect(where));
-    });
-  }
-  t.sockets.connectDelayMs = 20;
-  t.sockets.autoConnectError = 0;
-  EXPECT_TRUE(t.client.connections.Reconnect(where));
-  t.loop.Advance(100);
-  EXPECT_EQ(presses, 4);
-  EXPECT_EQ(SlotsInUse(t), 1);
-  EXPECT_EQ(t.desktop.Bar(), "Already connected to 127.0.0.1:4044");
-  // Elsewhere, or once the connection has ended, it connects.
-  EXPECT_TRUE(t.client.connections.Reconnect(Endpoint{"127.0.0.1", 4045, 10}));
-  t.client.connections.Disconnect(1, 1);
-  EXPECT_TRUE(t.client.connections.Reconnect(where));
-  EXPECT_EQ(SlotsInUse(t), 2);
-}
-
 TEST(Connect, StartUpConnectionsReportEveryFailureInOneBox) {
   TestClient t;
   std::vector<Endpoint> targets = {{"127.0.0.1", 4044, 10}, {"bad name", 4044, 10}, {"127.0.0.1", 70000, 10}};
