@@ -184,7 +184,7 @@ bool Connections::Reconnect(const Endpoint& where) {
   for (int s = 1; s < kSlotCount; ++s) {
     const OVIrec& rec = tables_.OVServers[s];
     if (rec.InUse == 1 && rec.Where.address == where.address && rec.Where.port == where.port) {
-      status_.ShowStatus("Already connected to " + where.Text(), 3000, 0);
+      status_.ShowStatus("Already connecting or connected to " + where.Text(), 3000, 0);
       return false;
     }
   }
