@@ -9,6 +9,7 @@
 #include "net/socket_api.h"
 #include "net/winsock_errors.h"
 #include "registry/server_tables.h"
+#include "ui/debug_log.h"
 #include "ui/desktop.h"
 #include "ui/status_line.h"
 
@@ -62,6 +63,7 @@ bool Connections::InitSockets() {
 }
 
 void Connections::ShutdownSockets() {
+  shutDown_ = true;
   for (int i = 0; i < kSlotCount; ++i) {
     const OVIrec& slot = tables_.OVServers[i];
     if (slot.InUse != 1) continue;
@@ -73,77 +75,94 @@ void Connections::ShutdownSockets() {
   sockets_.Cleanup();
 }
 
-int Connections::NewSocket() {
-  const int slot = tables_.AllocOVSlot();
-  if (slot == -1) {
-    desktop_.MessageBox("Maximum servers connected already");
+int Connections::NewSocket() { return TakeSlot(nullptr); }
+
+int Connections::TakeSlot(std::string* failure) {
+  auto fail = [&](const std::string& text) {
+    if (failure != nullptr) {
+      *failure = text;
+    } else {
+      desktop_.MessageBox(text);
+    }
     return -1;
-  }
+  };
+  const int slot = tables_.AllocOVSlot();
+  if (slot == -1) return fail("Maximum servers connected already");
   // A failed creation or registration gives the slot (and the socket) back, so failures cannot use up
   // the slots. The error text is read before anything else can change the last error.
   const int socket = sockets_.Socket(kAfInet, kSockStream, kIpProtoTcp);
   if (socket == -1) {
     const std::string text = LastErrorText();
     tables_.ReleaseOVSlot(slot);
-    desktop_.MessageBox("New socket init failure - error " + text);
-    return -1;
+    return fail("New socket init failure - error " + text);
   }
   if (sockets_.AsyncSelect(socket, kEventMask) == -1) {
     const std::string text = LastErrorText();
     sockets_.CloseSocket(socket);
     tables_.ReleaseOVSlot(slot);
-    desktop_.MessageBox("New socket AS failure - error " + text);
-    return -1;
+    return fail("New socket AS failure - error " + text);
   }
   tables_.AssignSocket(slot, socket);
   return slot;
 }
 
 bool Connections::ConnectToServer(const std::string& address, int port, int count) {
+  return Attempt(Endpoint{address, port, count}, nullptr);
+}
+
+bool Connections::Attempt(const Endpoint& where, std::string* failure) {
   ConnectCommandGuard guard(desktop_);
+  auto fail = [&](const std::string& text, int time, int beeps) {
+    status_.ShowStatus(text, time, beeps);
+    if (failure != nullptr) *failure = text;
+    return false;
+  };
 
-  const int slot = NewSocket();
+  const int slot = TakeSlot(failure);
   if (slot == -1) return false;
-  tables_.SetEndpoint(slot, Endpoint{address, port, count});
+  tables_.SetEndpoint(slot, where);
 
-  const uint32_t inetAddress = InetAddr(address);
+  const uint32_t inetAddress = InetAddr(where.address);
   if (inetAddress == kInaddrNone) {
-    status_.ShowStatus("Can't connect - Invalid IP address", 3000, 2);
+    fail("Can't connect - Invalid IP address", 3000, 2);
     Disconnect(slot, 1);
     return false;
   }
-  if (port > 65535 || port < 0) {
-    status_.ShowStatus("Can't connect - Invalid Port number", 3000, 2);
+  if (where.port > 65535 || where.port < 0) {
+    fail("Can't connect - Invalid Port number", 3000, 2);
     Disconnect(slot, 1);
     return false;
   }
-
+  // From here the connection shows in the servers tree, where the user can end it.
   const int socket = tables_.OVServers[slot].Socket;
-  if (sockets_.Connect(socket, inetAddress, Htons(static_cast<uint16_t>(port))) == 0) {
+  if (onOpened_) onOpened_(slot);
+
+  if (sockets_.Connect(socket, inetAddress, Htons(static_cast<uint16_t>(where.port))) == 0) {
     status_.ShowStatus("Connect (I)", 2000, 0);
     return true;
   }
   const int error = sockets_.LastError();
   if (error != kWsaeWouldBlock) {
     Disconnect(slot, 1);
-    status_.ShowStatus("Connect error " + ErrorText(error), 5000, 2);
-    return false;
+    return fail("Connect error " + ErrorText(error), 5000, 2);
   }
 
-  status_.ShowStatus("Attempting to connect", AttemptingTime(count), 0);
-  const Clock::time_point deadline = ConnectDeadline(loop_.Now(), count);
+  status_.ShowStatus("Attempting to connect", AttemptingTime(where.count), 0);
+  const Clock::time_point deadline = ConnectDeadline(loop_.Now(), where.count);
   for (;;) {
     if (loop_.Now() >= deadline) {
       Disconnect(slot, 1);
-      status_.ShowStatus("Connection failed - Timed out", 5000, 2);
-      return false;
+      return fail("Connection failed - Timed out", 5000, 2);
     }
     loop_.WaitForEvents(deadline);
 
     // Everything may have run meanwhile: the connection closed, its slot perhaps taken by another
     // attempt. Then this attempt is over and the slot is no longer ours to touch.
     const OVIrec& rec = tables_.OVServers[slot];
-    if (rec.InUse != 1 || rec.Socket != socket) return false;
+    if (rec.InUse != 1 || rec.Socket != socket) {
+      if (failure != nullptr) *failure = "Disconnected before the connection was made";
+      return false;
+    }
     if (rec.Connected != 1) continue;
 
     const int connectError = rec.ConnectError;
@@ -152,14 +171,70 @@ bool Connections::ConnectToServer(const std::string& address, int port, int coun
       return true;
     }
     tables_.MarkNotConnected(slot);
-    if (connectError == kWsaeConnRefused) {
-      status_.ShowStatus(" Connection refused by remote host (Server may not be running)", 5000, 1);
-    } else {
-      status_.ShowStatus("Connect error " + ErrorText(connectError), 5000, 2);
-    }
+    const bool refused = connectError == kWsaeConnRefused;
+    fail(refused ? " Connection refused by remote host (Server may not be running)"
+                 : "Connect error " + ErrorText(connectError),
+         5000, refused ? 1 : 2);
     Disconnect(slot, 1);
     return false;
   }
+}
+
+bool Connections::Reconnect(const Endpoint& where) {
+  for (int s = 1; s < kSlotCount; ++s) {
+    const OVIrec& rec = tables_.OVServers[s];
+    if (rec.InUse == 1 && rec.Where.address == where.address && rec.Where.port == where.port) {
+      status_.ShowStatus("Already connecting or connected to " + where.Text(), 3000, 0);
+      return false;
+    }
+  }
+  return ConnectToServer(where.address, where.port, where.count);
+}
+
+void Connections::ConnectAtStart(const std::vector<Endpoint>& targets) {
+  // The reasons in the order they first came, each with the servers it stopped.
+  constexpr size_t kNamedPerReason = 5;
+  constexpr size_t kMaxReasons = 20;
+  struct Failed {
+    std::string reason;
+    std::vector<std::string> where;
+    size_t count = 0;
+  };
+  std::vector<Failed> failed;
+  size_t failures = 0;
+  size_t tried = 0;
+  for (const Endpoint& where : targets) {
+    if (shutDown_) return;  // the program ends: nothing more is tried or told
+    ++tried;
+    std::string reason;
+    if (Attempt(where, &reason)) continue;
+    if (shutDown_) return;
+    ++failures;
+    debug_.Append("Start-up connection to " + where.Text() + " failed: " + reason);
+    auto it = std::find_if(failed.begin(), failed.end(), [&](const Failed& f) { return f.reason == reason; });
+    if (it == failed.end()) {
+      if (failed.size() == kMaxReasons) continue;  // counted above, named in the debug log
+      failed.push_back({reason, {}, 0});
+      it = failed.end() - 1;
+    }
+    if (it->where.size() < kNamedPerReason) it->where.push_back(where.Text());
+    ++it->count;
+  }
+  if (failures == 0) return;
+
+  std::string text = "Could not connect to " + std::to_string(failures) + " of the " + std::to_string(tried) +
+                     " servers named at start-up:";
+  size_t listed = 0;
+  for (const Failed& f : failed) {
+    text += "\n" + f.reason + ": ";
+    for (size_t i = 0; i < f.where.size(); ++i) text += (i > 0 ? ", " : "") + f.where[i];
+    if (f.count > f.where.size()) text += " and " + std::to_string(f.count - f.where.size()) + " more";
+    listed += f.count;
+  }
+  if (listed < failures) {
+    text += "\n" + std::to_string(failures - listed) + " more for other reasons, named in the debug log";
+  }
+  desktop_.MessageBox(text);
 }
 
 void Connections::HandleSocketEvent(int message, int socket, uint32_t eventWord) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace ov {
 
@@ -12,26 +13,31 @@ class Desktop;
 class ServerTables;
 class StatusLine;
 class FrameSender;
+class DebugLog;
+struct Endpoint;
 
 class Connections {
  public:
   Connections(SocketApi& sockets, EventLoop& loop, Desktop& desktop, ServerTables& tables, StatusLine& status,
-              FrameSender& sender)
+              DebugLog& debug, FrameSender& sender)
       : sockets_(sockets),
         loop_(loop),
         desktop_(desktop),
         tables_(tables),
         status_(status),
+        debug_(debug),
         sender_(sender) {}
 
   // What a connection's events go on to, set by the root: a readable socket, a closed socket whose kept
-  // bytes go, and a disconnected slot whose servers leave the tables and the tree, with the line that
-  // tells when and why the connection ended and where it went.
+  // bytes go, a disconnected slot whose servers leave the tables and the tree, with the line that tells
+  // when and why the connection ended and where it went, and a slot that a new connection has taken.
   void SetHandlers(std::function<void(int socket)> onReadable, std::function<void(int socket)> onForget,
-                   std::function<void(int slot, const std::string& endLine)> onRemoved) {
+                   std::function<void(int slot, const std::string& endLine)> onRemoved,
+                   std::function<void(int slot)> onOpened) {
     onReadable_ = std::move(onReadable);
     onForget_ = std::move(onForget);
     onRemoved_ = std::move(onRemoved);
+    onOpened_ = std::move(onOpened);
   }
 
   bool InitSockets();  // false after the failure box; the program then ends
@@ -39,20 +45,34 @@ class Connections {
   int NewSocket();  // slot index or -1
   // True when the connection was made (the connect event came without error, or connect succeeded at once).
   bool ConnectToServer(const std::string& address, int port, int count);
+  // A dead OV server's window connects again to where its connection went, unless a connection to that
+  // address and port is open or under way: then the status line says so and nothing else happens.
+  bool Reconnect(const Endpoint& where);
+  // The servers named at start-up, one after another. Each failure goes to the debug log as it comes;
+  // when all have been tried, one box lists every reason with the servers it stopped.
+  void ConnectAtStart(const std::vector<Endpoint>& targets);
   void HandleSocketEvent(int message, int socket, uint32_t eventWord);
   void Disconnect(int slot, int reason);
   std::string LastErrorText() const;
 
  private:
+  // One attempt. With failure given, a failure's text goes there, and in place of a box when the
+  // attempt could not take a slot or a socket.
+  bool Attempt(const Endpoint& where, std::string* failure);
+  int TakeSlot(std::string* failure);
+
   SocketApi& sockets_;
   EventLoop& loop_;
   Desktop& desktop_;
   ServerTables& tables_;
   StatusLine& status_;
+  DebugLog& debug_;
   FrameSender& sender_;
+  bool shutDown_ = false;
   std::function<void(int socket)> onReadable_;
   std::function<void(int socket)> onForget_;
   std::function<void(int slot, const std::string& endLine)> onRemoved_;
+  std::function<void(int slot)> onOpened_;
 };
 
 }  // namespace ov

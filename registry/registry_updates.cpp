@@ -19,6 +19,16 @@ constexpr int kErrorBeeps = 2;
 
 bool IsSlotIndex(int index) { return index >= 1 && index < kSlotCount; }
 
+// A server has one node: shown again, it gets the new text in place of a second node.
+template <typename Record>
+void ShowNode(ServersTreeView& tree, Record& record, int parent, const std::string& text) {
+  if (record.TreeNode != 0) {
+    tree.SetNodeText(record.TreeNode, text);
+  } else {
+    ServerTables::SetTreeNode(record, tree.AddNode(parent, text));
+  }
+}
+
 // The live Quake slot of a server, or -1. A released slot still holds its pair but no longer names a
 // server: writing to it would leave nodes and windows that nothing ever removes.
 int LiveQServer(const ServerTables& tables, int ovIndex, int serverId) {
@@ -30,13 +40,31 @@ int LiveQServer(const ServerTables& tables, int ovIndex, int serverId) {
 // cleared before the node goes: deleting a selected node runs UpdateSelection at once, and it must not
 // find a node that no longer exists.
 template <typename Record>
-void ReleaseSlot(ServersTreeView& tree, Consoles& consoles, Record& record) {
-  if (const int node = ServerTables::TakeTreeNode(record); node != 0) tree.DeleteNode(node);
+void ReleaseSlot(Selection& selection, Consoles& consoles, Record& record) {
+  if (const int node = ServerTables::TakeTreeNode(record); node != 0) selection.DeleteNode(node);
   if (Console* window = ServerTables::TakeWindow(record); window != nullptr) consoles.MarkDead(*window);
   ServerTables::Release(record);
 }
 
 }  // namespace
+
+std::string KeptName(std::string_view field) {
+  // Only what is kept is looked at: the cost stays the same however long the field.
+  std::string kept(field.substr(0, kMaxNameChars));
+  for (char& c : kept) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || (byte >= 0x7F && byte < 0xA0)) c = ' ';
+  }
+  if (field.size() > kMaxNameChars) kept += kCutMark;
+  return kept;
+}
+
+void Registry::OnConnectionOpened(int slot) {
+  if (!IsSlotIndex(slot)) return;
+  OVIrec& ov = tables_.OVServers[slot];
+  ShowNode(tree_, ov, 0, "[OV]" + ov.Where.Text());
+  tree_.SetNodeTip(ov.TreeNode, ov.Where.Text());
+}
 
 void Registry::OnOVInfo(int socket, const std::string& payload) {
   const int slot = tables_.LiveSlot(socket);
@@ -44,15 +72,20 @@ void Registry::OnOVInfo(int socket, const std::string& payload) {
 
   const std::vector<std::string> fields = SplitFields(payload);
   OVIrec& ov = tables_.OVServers[slot];
-  ov.Info1 = fields[0];
-  if (fields.size() > 1) ov.Name = fields[1];
-  // A repeated 21 appends another node; the older one stays behind, matched by no slot.
-  ServerTables::SetTreeNode(ov, tree_.AddNode(0, "[OV]" + ov.Name));
-  tree_.SetNodeTip(ov.TreeNode, ov.Where.Text());
+  ov.Info1 = KeptName(fields[0]);
+  if (fields.size() > 1) ov.Name = KeptName(fields[1]);
+  // The connection's node (shown by its address until now) takes the name; a repeated 21 renames it
+  // and the server's window, rather than leaving an older node behind.
+  if (ov.TreeNode == 0) OnConnectionOpened(slot);
+  ShowNode(tree_, ov, 0, "[OV]" + ov.Name);
+  if (ov.Window != nullptr) consoles_.SetCaption(*ov.Window, "OV Server on " + ov.Name);
+  const bool first = ov.Introduced == 0;
+  ov.Introduced = 1;
 
   selection_.OpenServerWindow(slot, 0);
   sender_.SendControl(socket, 29, "");
   sender_.SendControl(socket, 22, "");
+  if (first && onIntroduced_) onIntroduced_(slot);
 }
 
 void Registry::OnServerInfo(int socket, const std::string& payload) {
@@ -73,14 +106,16 @@ void Registry::OnServerInfo(int socket, const std::string& payload) {
   if (q == -1) return;
 
   QSIrec& server = tables_.QServers[q];
-  if (fields.size() > 1) server.Info2 = fields[1];
-  if (fields.size() > 2) server.Title = fields[2];
-  if (fields.size() > 3) server.Info4 = fields[3];
+  if (fields.size() > 1) server.Info2 = KeptName(fields[1]);
+  if (fields.size() > 2) server.Title = KeptName(fields[2]);
+  if (fields.size() > 3) server.Info4 = KeptName(fields[3]);
   if (fields.size() > 4) server.Info5 = ParseInt(fields[4], 1);
   if (fields.size() > 5) server.ConsoleMode = ParseInt(fields[5], 1);
 
-  // Under the OV server's node, or at the top level while the OV server has none.
-  ServerTables::SetTreeNode(server, tree_.AddNode(tables_.OVServers[slot].TreeNode, "[G]" + server.Title));
+  // Under the OV server's node, or at the top level while the OV server has none; a repeated 25 renames
+  // the node and the window the server already has.
+  ShowNode(tree_, server, tables_.OVServers[slot].TreeNode, "[G]" + server.Title);
+  if (server.Window != nullptr) consoles_.SetCaption(*server.Window, server.Title);
   selection_.OpenServerWindow(slot, id);
 }
 
@@ -126,7 +161,7 @@ void Registry::RemoveQServer(int socket, const std::string& payload) {
     return;
   }
   const int q = LiveQServer(tables_, slot, id);
-  if (q != -1) ReleaseSlot(tree_, consoles_, tables_.QServers[q]);
+  if (q != -1) ReleaseSlot(selection_, consoles_, tables_.QServers[q]);
 }
 
 void Registry::OnServerTypes(int socket, const std::string& payload) {
@@ -136,14 +171,15 @@ void Registry::OnServerTypes(int socket, const std::string& payload) {
   OVIrec& ov = tables_.OVServers[slot];
   for (OVIst& type : ov.Types) type.TypeName.clear();
   const std::vector<std::string> fields = SplitFields(payload);
-  for (size_t n = 0; n < fields.size() && n < ov.Types.size(); ++n) ov.Types[n].TypeName = fields[n];
+  for (size_t n = 0; n < fields.size() && n < ov.Types.size(); ++n)
+    ov.Types[n].TypeName = KeptName(fields[n]);
 }
 
 void Registry::RemoveOVServer(int slot, const std::string& endLine) {
   if (!IsSlotIndex(slot)) return;
   Console* window = tables_.OVServers[slot].Window;
   RemoveAllQServers(slot);
-  ReleaseSlot(tree_, consoles_, tables_.OVServers[slot]);
+  ReleaseSlot(selection_, consoles_, tables_.OVServers[slot]);
   // The dead window keeps the model: its log ends with the connection's last word.
   if (window != nullptr && !endLine.empty()) consoles_.AppendLine(*window, endLine);
 }
@@ -153,7 +189,7 @@ void Registry::RemoveAllQServers(int slot) {
   // Each server is removed by its own slot, so every one of them goes, whatever ids they hold.
   for (int q = 1; q < kSlotCount; ++q) {
     if (tables_.QServers[q].InUse == 1 && tables_.QServers[q].OVIndex == slot)
-      ReleaseSlot(tree_, consoles_, tables_.QServers[q]);
+      ReleaseSlot(selection_, consoles_, tables_.QServers[q]);
   }
 }
 

@@ -1,8 +1,17 @@
 #pragma once
 // The registry messages of an OV server (21, 25, 27, 28, 31) and the removal of an OV server.
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace ov {
+
+// What a server names or titles (its name, its Quake servers' titles, its server types, and the fields
+// kept beside them) is kept to kMaxNameChars characters, followed by kCutMark when it was longer, and
+// with control characters as blanks: a caption, a tree node or a menu line stays one short line.
+constexpr size_t kMaxNameChars = 200;
+constexpr std::string_view kCutMark = " [...]";
+std::string KeptName(std::string_view field);
 
 class ServerTables;
 class StatusLine;
@@ -27,9 +36,16 @@ class Registry {
   void OnNewServer(int socket, const std::string& payload);    // 27
   void RemoveQServer(int socket, const std::string& payload);  // 28
   void OnServerTypes(int socket, const std::string& payload);  // 31
+  // A connection has taken its slot: it shows in the tree from now on, by its address until its OV
+  // server names itself, so that the user can see and end every connection the client holds.
+  void OnConnectionOpened(int slot);
   // endLine, when given, is appended to the OV server's window once it is dead.
   void RemoveOVServer(int slot, const std::string& endLine = {});
   void RemoveAllQServers(int slot);
+  // The first 21 on a connection: the OV server accepted the client (a login it asked for succeeded).
+  void SetIntroducedHandler(std::function<void(int slot)> onIntroduced) {
+    onIntroduced_ = std::move(onIntroduced);
+  }
 
  private:
   ServerTables& tables_;
@@ -38,6 +54,7 @@ class Registry {
   ServersTreeView& tree_;
   Selection& selection_;
   Consoles& consoles_;
+  std::function<void(int slot)> onIntroduced_;
 };
 
 }  // namespace ov

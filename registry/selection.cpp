@@ -44,6 +44,21 @@ void Selection::UpdateSelection() {
   d.SetCommandEnabled(Command::tbDis, ov);
 }
 
+void Selection::DeleteNode(int node) {
+  const int before = tree_.SelectedNode();
+  tree_.DeleteNode(node);
+  const int after = tree_.SelectedNode();
+  if (after != 0 && after != before) {
+    movedTo_ = after;
+    movedAt_ = loop_.Now();
+  }
+}
+
+bool Selection::MayAct() {
+  const int node = tree_.SelectedNode();
+  return node == 0 || node != movedTo_ || loop_.Now() - movedAt_ >= doubleClick_;
+}
+
 void Selection::OpenServerWindow(int slot, int serverId, Opener opener) {
   Console* window = OpenWindow(slot, serverId);
   if (window != nullptr && window->view != nullptr && opener == Opener::User) window->view->TakeFocus();

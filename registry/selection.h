@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "net/event_loop.h"
+
 namespace ov {
 
 class ServerTables;
@@ -20,6 +22,7 @@ class ServersTreeView {
   virtual void DeleteNode(int node) = 0;
   virtual int SelectedNode() const = 0;
   virtual void SetNodeTip(int node, const std::string& tip) = 0;  // shown when the pointer rests on it
+  virtual void SetNodeText(int node, const std::string& text) = 0;
 };
 
 struct SelectedServer {
@@ -35,11 +38,18 @@ enum class SelectionKind { None, OVServer, QuakeServer };
 
 class Selection {
  public:
-  Selection(ServerTables& tables, Desktop& desktop, ServersTreeView& tree, Consoles& consoles,
-            FrameSender& sender)
-      : tables_(tables), desktop_(desktop), tree_(tree), consoles_(consoles), sender_(sender) {}
+  Selection(ServerTables& tables, EventLoop& loop, Desktop& desktop, ServersTreeView& tree,
+            Consoles& consoles, FrameSender& sender)
+      : tables_(tables), loop_(loop), desktop_(desktop), tree_(tree), consoles_(consoles), sender_(sender) {}
 
   void UpdateSelection();
+  // Deletes a server's node; when that moves the selection to another node, the commands leave the
+  // new selection alone for a double-click interval (see MayAct).
+  void DeleteNode(int node);
+  // False while the selection is one that a removal made less than the double-click interval ago: the
+  // second click of a double click on Disconnect meant the server that has just gone, not its neighbour.
+  bool MayAct();
+  void SetDoubleClickInterval(int ms) { doubleClick_ = std::chrono::milliseconds(ms); }
   void OpenServerWindow(int slot, int serverId, Opener opener = Opener::Server);
   void CleanupDeadWindows();
   const SelectedServer& Selected() const { return selected_; }
@@ -49,12 +59,16 @@ class Selection {
   Console* OpenWindow(int slot, int serverId);  // the window shown, or none
 
   ServerTables& tables_;
+  EventLoop& loop_;
   Desktop& desktop_;
   ServersTreeView& tree_;
   Consoles& consoles_;
   FrameSender& sender_;
   SelectedServer selected_;
   SelectionKind kind_ = SelectionKind::None;
+  std::chrono::milliseconds doubleClick_{400};
+  int movedTo_ = 0;  // the node a removal last moved the selection to, and when
+  Clock::time_point movedAt_{};
 };
 
 }  // namespace ov

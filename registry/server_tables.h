@@ -35,6 +35,7 @@ struct OVIrec {
   int ConnectError = 0;
   int Reserved1 = 0;
   int Reserved2 = 0;
+  int Introduced = 0;  // 1 once the OV server has sent 21 on this connection
   std::string Info1;
   std::string Name;
   Endpoint Where;
@@ -75,9 +76,15 @@ class ServerTables {
   static void Release(Record& record) {
     record.InUse = 0;
   }
+  // A new connection in the slot: what the slot's last OV server said of itself is not this one's.
   void AssignSocket(int slot, int socket) {
-    OVServers[slot].Socket = socket;
-    OVServers[slot].Connected = 0;
+    OVIrec& ov = OVServers[slot];
+    ov.Socket = socket;
+    ov.Connected = 0;
+    ov.Introduced = 0;
+    ov.Info1.clear();
+    ov.Name.clear();
+    for (OVIst& type : ov.Types) type.TypeName.clear();
   }
   void SetEndpoint(int slot, const Endpoint& where) { OVServers[slot].Where = where; }
   void MarkWritable(int slot) { OVServers[slot].Writable = 1; }

@@ -15,11 +15,11 @@ Client::Client(const Platform& p)
       status(p.desktop),
       sender(p.sockets, tables, status, debug, cipher),
       receiver(p.sockets, tables, status, debug),
-      connections(p.sockets, p.loop, p.desktop, tables, status, sender),
+      connections(p.sockets, p.loop, p.desktop, tables, status, debug, sender),
       dispatch(p.desktop, status, debug, cipher, sender, prompts, registry),
       prompts(p.loop, tables, status, debug, sender, p.loginDialog, connections, consoles),
       registry(tables, status, sender, p.tree, selection, consoles),
-      selection(tables, p.desktop, p.tree, consoles, sender),
+      selection(tables, p.loop, p.desktop, p.tree, consoles, sender),
       consoles(tables, status, sender, p.windows),
       start(tables, status, sender) {
   // Upwards, each layer hands on through a handler: the socket's events to the frames, the frames to the
@@ -29,7 +29,8 @@ Client::Client(const Platform& p)
                           [this](int slot, const std::string& endLine) {
                             registry.RemoveOVServer(slot, endLine);
                             selection.UpdateSelection();
-                          });
+                          },
+                          [this](int slot) { registry.OnConnectionOpened(slot); });
   receiver.SetHandlers(
       [this](int socket, int n, const std::string& payload) { dispatch.DispatchControl(socket, n, payload); },
       [this](int socket, int serverId, std::string_view text) {

@@ -59,7 +59,35 @@ void Consoles::MarkDead(Console& window) {
   window.caption += "[Dead]";
   window.OVIndex = -1;
   window.ServerId = -1;
+  window.diedAt = ++deaths_;
   if (window.view) window.view->CaptionChanged();
+  CloseOldestDead();
+}
+
+void Consoles::SetCaption(Console& window, const std::string& caption) {
+  if (window.caption == caption) return;
+  window.caption = caption;
+  if (window.view) window.view->CaptionChanged();
+}
+
+void Consoles::CloseOldestDead() {
+  // Each window that dies brings at most one beyond the bound.
+  Console* oldest = nullptr;
+  size_t dead = 0;
+  for (const auto& window : windows_) {
+    if (!window->IsDead()) continue;
+    ++dead;
+    if (oldest == nullptr || window->diedAt < oldest->diedAt) oldest = window.get();
+  }
+  if (dead <= kMaxDeadWindows) return;
+  // Closed at once, as Clean up closes it: a dead window sends nothing and touches no record.
+  if (oldest->view != nullptr) {
+    oldest->view->Close();
+  } else {
+    CloseWindow(*oldest);
+  }
+  status_.ShowStatus(
+      "Closed the oldest dead window: at most " + std::to_string(kMaxDeadWindows) + " are kept", 5000, 0);
 }
 
 void Consoles::CloseWindow(Console& window) {

@@ -58,6 +58,10 @@ ServersWindow::ServersWindow(QWidget* parent) : QMdiSubWindow(parent) {
   tree_->setSelectionMode(QAbstractItemView::SingleSelection);
   tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tree_->setExpandsOnDoubleClick(false);  // a double click opens the server's window instead
+  // Told once that the current node is none, the view no longer makes the first node current when it
+  // gains the focus: a node drawn as chosen is then always the one selected, and nothing is before the
+  // user chooses.
+  tree_->setCurrentIndex(QModelIndex());
   // The selection stays visible while another window has the focus.
   QPalette palette = tree_->palette();
   for (auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
@@ -161,6 +165,13 @@ int ServersWindow::SelectedNode() const {
 
 void ServersWindow::SetNodeTip(int node, const std::string& tip) {
   if (const auto found = items_.find(node); found != items_.end()) found->second->setToolTip(0, ToQt(tip));
+}
+
+void ServersWindow::SetNodeText(int node, const std::string& text) {
+  const auto found = items_.find(node);
+  if (found == items_.end()) return;
+  found->second->setData(0, kExactTextRole, ToQt(text));
+  found->second->setText(0, ToQt(hideColourCodes_ ? StripColourCodes(text) : text));
 }
 
 int ServersWindow::NodeOf(const QTreeWidgetItem* item) const { return item->data(0, kNodeRole).toInt(); }

@@ -31,6 +31,7 @@ class ServersWindow : public QMdiSubWindow, public ServersTreeView {
   // Colour codes on: the nodes show their text without the codes; off, exactly as given.
   void SetColourCodes(bool hidden);
   void SetNodeTip(int node, const std::string& tip) override;
+  void SetNodeText(int node, const std::string& text) override;
 
   QTreeWidget* Tree() const { return tree_; }  // trSvrs
 

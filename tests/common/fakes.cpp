@@ -152,10 +152,13 @@ void FakeTree::DeleteNode(int node) {
   };
   const int parent = nodes.at(node).parent;
   auto& siblings = parent == 0 ? top : nodes.at(parent).children;
-  siblings.erase(std::find(siblings.begin(), siblings.end(), node));
+  const auto at = std::find(siblings.begin(), siblings.end(), node);
+  // As a tree control moves it: to the next sibling, else the previous one, else the parent.
+  const int successor = at + 1 != siblings.end() ? *(at + 1) : at != siblings.begin() ? *(at - 1) : parent;
+  siblings.erase(at);
   erase(node);
   if (selectionGone) {
-    selected = 0;
+    selected = successor;
     if (onSelectionChanged) onSelectionChanged();
   }
 }
@@ -175,6 +178,7 @@ std::vector<std::string> FakeTree::Texts(int parent) const {
 
 ConsoleView* FakeWindowSystem::CreateConsoleView(Console& window) {
   views.push_back(std::make_unique<FakeConsoleView>(window));
+  views.back()->onClose = onClose;
   return views.back().get();
 }
 
@@ -182,6 +186,7 @@ ConsoleView* FakeWindowSystem::CreateConsoleView(Console& window) {
 
 TestClient::TestClient(const std::string& commandLine) {
   tree.onSelectionChanged = [this] { client.selection.UpdateSelection(); };
+  windows.onClose = [this](Console& window) { client.consoles.CloseWindow(window); };
   client.InitClient(commandLine);
 }
 

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/client.h"
@@ -156,6 +157,7 @@ class FakeTree : public ServersTreeView {
   void DeleteNode(int node) override;
   int SelectedNode() const override { return selected; }
   void SetNodeTip(int node, const std::string& tip) override { nodes.at(node).tip = tip; }
+  void SetNodeText(int node, const std::string& text) override { nodes.at(node).text = text; }
 
   void Select(int node);  // as the user would: the change runs onSelectionChanged
   std::vector<std::string> Texts(int parent = 0) const;  // children of parent, in order
@@ -185,14 +187,20 @@ class FakeConsoleView : public ConsoleView {
   void BringToFront() override { ++broughtToFront; }
   void TakeFocus() override { ++focusTaken; }
   void CloseLater() override { ++closeRequests; }
+  void Close() override {  // the close handling runs now, as the frame's would
+    ++closes;
+    if (Console* w = std::exchange(window, nullptr); w != nullptr && onClose) onClose(*w);
+  }
   Console* window;
-  int captionChanges = 0, logChanges = 0, broughtToFront = 0, focusTaken = 0, closeRequests = 0;
+  std::function<void(Console&)> onClose;
+  int captionChanges = 0, logChanges = 0, broughtToFront = 0, focusTaken = 0, closeRequests = 0, closes = 0;
 };
 
 class FakeWindowSystem : public WindowSystem {
  public:
   ConsoleView* CreateConsoleView(Console& window) override;
   std::vector<std::unique_ptr<FakeConsoleView>> views;  // every view ever created, in order
+  std::function<void(Console&)> onClose;                // what a view's Close runs
 };
 
 class FakeLoginDialog : public LoginDialogView {

@@ -260,13 +260,25 @@ TEST_F(OvServerEndToEnd, ADeadOVServerWindowSaysWhereItWasAndReconnects) {
 // Servers named on the command line are connected to at start-up as the dialog would, with its error texts.
 TEST_F(OvServerEndToEnd, ConnectAtStartUpLogsInAndReportsAsTheDialog) {
   LiveProgram& p = *program;
-  p.ui.ConnectAtStart(p.client, {"127.0.0.1:70000"});
-  EXPECT_EQ(p.StatusText(), "Can't connect - Invalid Port number");
-  p.ui.ConnectAtStart(p.client, {"ov.example"});
-  EXPECT_EQ(p.StatusText(), "Can't connect - Invalid IP address");
+  // Every failure is told, each with its reason, in one box once all have been tried.
+  QString box;
+  p.When(
+      "the box of failed start-up connections",
+      [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+      [&box] {
+        auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        box = shown->text();
+        shown->accept();
+      });
   p.AnswerPrompt("Login:", "admin", "secret");
-  p.ui.ConnectAtStart(p.client, {"127.0.0.1:" + std::to_string(server.port)});
+  p.ui.ConnectAtStart(p.client,
+                      {"127.0.0.1:70000", "127.0.0.1:" + std::to_string(server.port), "ov.example"});
   ASSERT_TRUE(p.LogShows(kOvWindow, "Logged in to Test OV as admin."));
+  EXPECT_EQ(box,
+            "Could not connect to 2 of the 3 servers named at start-up:\n"
+            "Can't connect - Invalid Port number: 127.0.0.1:70000\n"
+            "Can't connect - Invalid IP address: ov.example:4044");
+  EXPECT_EQ(p.StatusText(), "Can't connect - Invalid IP address");
   // Remembered for the connect dialog, with the default count.
   ASSERT_EQ(p.ui.Recent().Entries().size(), 1u);
   EXPECT_EQ(p.ui.Recent().Entries().front(), (Endpoint{"127.0.0.1", server.port, 10}));

@@ -303,6 +303,55 @@ TEST(Connect, AWaitWhoseSlotWasTakenOverEndsWithoutTouchingIt) {
   EXPECT_EQ(t.desktop.connectEnabled, (std::vector<bool>{false, false, true, true}));
 }
 
+TEST(Connect, EveryConnectionShowsInTheTreeFromItsAttemptAndTheUserCanEndIt) {
+  TestClient t;
+  int waiting = 0;
+  // A server that takes the connection and never says a word; the node is there while the attempt
+  // still waits, and Disconnect on it ends the attempt.
+  t.loop.After(100, [&] {
+    ASSERT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]127.0.0.1:4044"});
+    t.tree.Select(t.tree.top[0]);
+    waiting = t.client.selection.Selected().ovIndex;
+    EXPECT_TRUE(t.desktop.commands[Command::mnuDis]);
+    t.client.connections.Disconnect(waiting, 1);
+  });
+  EXPECT_FALSE(t.client.connections.ConnectToServer("127.0.0.1", 4044, 10));
+  EXPECT_EQ(waiting, 1);
+  EXPECT_TRUE(t.tree.nodes.empty());
+  EXPECT_EQ(SlotsInUse(t), 0);
+
+  t.Connect("no address");  // refused before any connection: never shown
+  EXPECT_TRUE(t.tree.nodes.empty());
+}
+
+TEST(Connect, StartUpConnectionsReportEveryFailureInOneBox) {
+  TestClient t;
+  std::vector<Endpoint> targets = {{"127.0.0.1", 4044, 10}, {"bad name", 4044, 10}, {"127.0.0.1", 70000, 10}};
+  for (int i = 0; i < 25; ++i) targets.push_back({"10.0.0." + std::to_string(i), 4044, 10});
+  t.sockets.autoConnectError = 0;
+  t.client.connections.ConnectAtStart(targets);
+  EXPECT_EQ(SlotsInUse(t), 20);
+  EXPECT_EQ(t.desktop.boxes,
+            std::vector<std::string>{
+                "Could not connect to 8 of the 28 servers named at start-up:\n"
+                "Can't connect - Invalid IP address: bad name:4044\n"
+                "Can't connect - Invalid Port number: 127.0.0.1:70000\n"
+                "Maximum servers connected already: 10.0.0.19:4044, 10.0.0.20:4044, 10.0.0.21:4044, "
+                "10.0.0.22:4044, 10.0.0.23:4044 and 1 more"});
+  EXPECT_EQ(t.client.debug.Lines().back(),
+            "Start-up connection to 10.0.0.24:4044 failed: Maximum servers connected already");
+
+  // A thousand refusals: still one box, every reason in it, and the attempts report as they go.
+  TestClient many;
+  many.sockets.autoConnectError = 10061;
+  many.client.connections.ConnectAtStart(std::vector<Endpoint>(1000, Endpoint{"127.0.0.1", 4044, 10}));
+  ASSERT_EQ(many.desktop.boxes.size(), 1u);
+  EXPECT_EQ(many.desktop.boxes[0],
+            "Could not connect to 1000 of the 1000 servers named at start-up:\n"
+            " Connection refused by remote host (Server may not be running): 127.0.0.1:4044, 127.0.0.1:4044, "
+            "127.0.0.1:4044, 127.0.0.1:4044, 127.0.0.1:4044 and 995 more");
+}
+
 TEST(Events, CloseReasonsAndWhatEachDisconnectSays) {
   struct Case {
     int reason;

@@ -1,6 +1,8 @@
 // Console text reaching the console windows, lines typed into them, and their close handling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/common/fakes.h"
 
 namespace ov {
@@ -102,6 +104,51 @@ TEST(Consoles, ClosingAQuakeWindowSends41AndADeadOneNothing) {
   s.Close(old);
   EXPECT_TRUE(s.Sent().empty());
   EXPECT_EQ(s.client.tables.QServers[q].Window, fresh);
+}
+
+TEST(Consoles, AtMostFiftyDeadWindowsStayOpenAndTheLongestDeadClosesFirst) {
+  Served s;
+  auto churn = [&](int id) {  // a server announced, described, heard from and removed
+    const std::string n = std::to_string(id);
+    s.Receive(s.socket, FrameOf("1027", n) + FrameOf("1025", n + kSep + kSep + "G" + n) + FrameOf(n, "hi") +
+                            FrameOf("1028", n));
+  };
+  auto captions = [&] {
+    std::vector<std::string> out;
+    for (const auto& w : s.client.consoles.Windows()) out.push_back(w->caption);
+    return out;
+  };
+  s.desktop.Clear();
+  for (int id = 2000; id < 2000 + static_cast<int>(Consoles::kMaxDeadWindows); ++id) churn(id);
+  EXPECT_EQ(s.client.consoles.Windows().size(), 2 + Consoles::kMaxDeadWindows);
+  EXPECT_TRUE(s.desktop.bar.empty());
+  s.Sent();
+
+  churn(3000);
+  EXPECT_EQ(s.client.consoles.Windows().size(), 2 + Consoles::kMaxDeadWindows);
+  EXPECT_EQ(s.windows.views[2]->closes, 1);  // G2000's, the first to die
+  std::vector<std::string> shown = captions();
+  EXPECT_EQ(std::vector<std::string>(shown.begin(), shown.begin() + 3),
+            (std::vector<std::string>{"OV Server on alpha", "Duel", "G2001[Dead]"}));
+  EXPECT_EQ(shown.back(), "G3000[Dead]");
+  EXPECT_EQ(s.desktop.Bar(), "Closed the oldest dead window: at most 50 are kept");
+  EXPECT_EQ(s.desktop.timerStarts.back(), 5000);
+  EXPECT_EQ(s.desktop.Beeps(), 0);
+  EXPECT_EQ(s.Sent(), (std::vector<std::string>{"1024 3000", "1042 3000"}));  // no 41 for a dead window
+
+  // The longest dead goes first, not the first made: Duel, made before them all, dies after G3000.
+  s.Receive(s.socket, FrameOf("1028", "7"));
+  auto has = [&](const std::string& caption) {
+    shown = captions();
+    return std::find(shown.begin(), shown.end(), caption) != shown.end();
+  };
+  for (int id = 4000; id <= 4048; ++id) churn(id);
+  EXPECT_FALSE(has("G3000[Dead]"));
+  EXPECT_TRUE(has("Duel[Dead]"));
+  churn(4049);
+  EXPECT_FALSE(has("Duel[Dead]"));
+  EXPECT_EQ(shown.front(), "OV Server on alpha");
+  EXPECT_EQ(shown.size(), 1 + Consoles::kMaxDeadWindows);
 }
 
 TEST(Consoles, ClosingAnOVServerWindowSendsNothingAndKeepsTheConnection) {

@@ -71,24 +71,70 @@ TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) 
   const int slot = t.Connect();
   const int socket = t.Socket(slot);
   const OVIrec& ov = t.client.tables.OVServers[slot];
+  std::vector<int> introduced;  // a server that names itself has accepted the client: once per connection
+  t.client.registry.SetIntroducedHandler([&](int s) { introduced.push_back(s); });
+  // Until it names itself, the connection shows by its address, where the user can end it.
+  EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]127.0.0.1:4044"});
+  EXPECT_EQ(t.tree.nodes.at(ov.TreeNode).tip, "127.0.0.1:4044");
   Message(t, socket, 21, "");
   EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]"});
   EXPECT_EQ(ov.Window->caption, "OV Server on ");
   EXPECT_EQ(Sent(t, socket), (std::vector<std::string>{"1029 ", "1022 "}));
 
-  // A repeated 21 appends a node and leaves the old one behind; the existing window comes forward.
+  // A repeated 21 renames the node and the window it already has; no second node, no second window.
+  const int node = ov.TreeNode;
   Message(t, socket, 21, "i" + kSep + "Beta" + kSep + "ignored");
   EXPECT_EQ(ov.Info1 + "/" + ov.Name, "i/Beta");
-  EXPECT_EQ(t.tree.Texts(), (std::vector<std::string>{"[OV]", "[OV]Beta"}));
-  EXPECT_EQ(ov.TreeNode, t.tree.top.back());
+  EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]Beta"});
+  EXPECT_EQ(ov.TreeNode, node);
+  EXPECT_EQ(ov.Window->caption, "OV Server on Beta");
   EXPECT_EQ(t.windows.views.size(), 1u);
   EXPECT_EQ(t.windows.views[0]->broughtToFront, 1);
 
   Message(t, socket, 21, "only");  // a field not carried keeps its value
   EXPECT_EQ(ov.Info1 + "/" + ov.Name, "only/Beta");
+  EXPECT_EQ(t.tree.nodes.size(), 1u);
 
   t.client.registry.OnOVInfo(9999, "x" + kSep + "Ghost");  // no connection
-  EXPECT_EQ(t.tree.Texts().size(), 3u);
+  EXPECT_EQ(t.tree.nodes.size(), 1u);
+
+  // The next connection in the slot starts without what the last one's server said of itself.
+  t.client.connections.Disconnect(slot, 1);
+  ASSERT_EQ(t.Connect(), slot);
+  EXPECT_EQ(ov.Name + ov.Info1, "");
+  EXPECT_EQ(introduced, std::vector<int>{slot});
+  Message(t, t.Socket(slot), 21, "i" + kSep + "Gamma");
+  EXPECT_EQ(introduced, (std::vector<int>{slot, slot}));
+}
+
+TEST(Registry, NamesAndTitlesAreKeptShortAndOnOneLine) {
+  const std::string longName(10'000, 'n');
+  const std::string cut = std::string(kMaxNameChars, 'n') + " [...]";
+  struct Case {
+    std::string sent;
+    std::string kept;
+  };
+  const std::vector<Case> cases = {
+      {"Alpha", "Alpha"},
+      {"two\r\nlines\tand\x7F\x85", "two  lines and  "},
+      {std::string(kMaxNameChars, 'n'), std::string(kMaxNameChars, 'n')},
+      {longName, cut},
+      {"\r\n" + longName, "  " + std::string(kMaxNameChars - 2, 'n') + " [...]"},
+      {"Caf\xE9 ^1red", "Caf\xE9 ^1red"},  // Latin-1 letters and colour codes stay as sent
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sent.substr(0, 20));
+    Named n("x");
+    Message(n.t, n.socket, 21, c.sent + kSep + c.sent);
+    n.Quake(4, "i2" + kSep + c.sent);
+    Message(n.t, n.socket, 31, c.sent + kSep + "b");
+    EXPECT_EQ(n.ov().Info1, c.kept);
+    EXPECT_EQ(n.t.tree.Texts(), std::vector<std::string>{"[OV]" + c.kept});
+    EXPECT_EQ(n.ov().Window->caption, "OV Server on " + c.kept);
+    EXPECT_EQ(n.t.tree.Texts(n.ov().TreeNode), std::vector<std::string>{"[G]" + c.kept});
+    EXPECT_EQ(n.q(4).Window->caption, c.kept);
+    EXPECT_EQ(n.ov().Types[0].TypeName, c.kept);
+  }
 }
 
 TEST(Registry, NewServerTakesASlotAndAnswers24WithThePayloadUnchanged) {
@@ -138,12 +184,20 @@ TEST(Registry, ServerInfoDescribesTheServerAddsItsNodeAndOpensItsWindow) {
   EXPECT_EQ(n.q(9).Info5, 1);
   EXPECT_EQ(n.q(9).ConsoleMode, 1);
 
-  // Before the OV server has a node, the Quake server's node goes to the top level.
+  // Before the OV server names itself, its Quake servers go under its connection's node.
   TestClient t;
   const int socket = t.Socket(t.Connect());
   Message(t, socket, 27, "3");
   Message(t, socket, 25, "3" + kSep + kSep + "Early");
-  EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[G]Early"});
+  EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]127.0.0.1:4044"});
+  EXPECT_EQ(t.tree.Texts(t.tree.top[0]), std::vector<std::string>{"[G]Early"});
+
+  // A repeated 25 renames the node and the window the server has: however often, one of each.
+  for (int i = 0; i < 3; ++i) Message(n.t, n.socket, 25, "9" + kSep + kSep + "Renamed" + std::to_string(i));
+  EXPECT_EQ(n.t.tree.Texts(n.ov().TreeNode),
+            (std::vector<std::string>{"[G]Deathmatch", "[G]", "[G]Renamed2"}));
+  EXPECT_EQ(n.q(9).Window->caption, "Renamed2");
+  EXPECT_EQ(n.t.windows.views.size(), 4u);
 }
 
 TEST(Registry, ServerInfoThatNamesNoLiveServerChangesNothing) {

@@ -33,17 +33,19 @@ TEST(Selection, TheSelectedNodeDecidesTheServerAndTheSevenCommands) {
   EXPECT_EQ(selection.Selected().serverId, 12);
   EXPECT_EQ(Commands(n.t), "0111110");
 
-  // The node a repeated 21 left behind maps to no server: all off, the last server kept.
-  const int orphan = n.ov().TreeNode;
-  Message(n.t, n.socket, 21, "i" + kSep + "Again");
+  // A node that no server holds maps to none: all off, the last server kept.
+  const int orphan = n.t.tree.AddNode(0, "[OV]stray");
   n.t.tree.Select(orphan);
   EXPECT_EQ(selection.Kind(), SelectionKind::None);
   EXPECT_EQ(Commands(n.t), "0000000");
   EXPECT_EQ(selection.Selected().serverId, 12);
 
-  // The selected node goes: the selection follows at once, inside the removal.
+  // The selected node goes: the selection follows at once, inside the removal, to the parent here.
   n.t.tree.Select(n.q(12).TreeNode);
   Message(n.t, n.socket, 28, "12");
+  EXPECT_EQ(selection.Kind(), SelectionKind::OVServer);
+  EXPECT_EQ(Commands(n.t), "1110111");
+  n.t.client.connections.Disconnect(n.slot, 1);  // and with the last node, to nothing
   EXPECT_EQ(selection.Kind(), SelectionKind::None);
   EXPECT_EQ(Commands(n.t), "0000000");
 }

@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
@@ -288,7 +289,9 @@ TEST(MainWindow, ConnectDialogOffersTheRecentServersNewestFirstAndKeepsThemBetwe
   auto settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
   auto p = std::make_unique<Program>("orvane-client", true, settings.get());
   ConnectDialog* dlg = p->ui.ConnDlg;
-  auto connectWith = [&](const QString& address, const QString& port, const QString& count, int error = 0) {
+  // A server that takes the connection names itself once the login it asked for succeeded.
+  auto connectWith = [&](const QString& address, const QString& port, const QString& count, int error = 0,
+                         bool named = true) {
     WhenModal([&, address, port, count](QWidget*) {
       dlg->edIP->setText(address);
       dlg->edPort->setText(port);
@@ -297,6 +300,9 @@ TEST(MainWindow, ConnectDialogOffersTheRecentServersNewestFirstAndKeepsThemBetwe
     });
     p->sockets.autoConnectError = error;
     p->main().mnuConClick();
+    const int socket = p->sockets.lastSocket;
+    if (named && p->client.tables.LiveSlot(socket) != -1)
+      p->Receive(socket, test::FrameOf("1021", "i" + kSep + "named"));
   };
   QStringList seen;
   WhenModal([&](QWidget*) {
@@ -309,15 +315,16 @@ TEST(MainWindow, ConnectDialogOffersTheRecentServersNewestFirstAndKeepsThemBetwe
 
   connectWith("10.0.0.1", "4044", "10");
   connectWith("10.0.0.2", "5000", "3");
-  connectWith("name.example", "4044", "10");     // refused before any connection: not remembered
-  connectWith("10.0.0.3", "4044", "10", 10061);  // refused: not remembered either
+  connectWith("name.example", "4044", "10");        // refused before any connection: not remembered
+  connectWith("10.0.0.3", "4044", "10", 10061);     // refused: not remembered either
+  connectWith("10.0.0.4", "4044", "10", 0, false);  // connected, but its login was refused
   QStringList listed;
   for (int i = 0; i < dlg->cbRecent->count(); ++i) listed << dlg->cbRecent->itemText(i);
   EXPECT_EQ(listed, (QStringList{"10.0.0.2:5000, time-out 3", "10.0.0.1:4044, time-out 10"}));
 
   // Choosing one fills all three fields; what the user typed is never completed from the list.
   WhenModal([&](QWidget*) {
-    EXPECT_EQ(dlg->edIP->text(), "10.0.0.3");  // the fields keep what was last typed
+    EXPECT_EQ(dlg->edIP->text(), "10.0.0.4");  // the fields keep what was last typed
     dlg->cbRecent->setFocus();
     QTest::keyClick(dlg->cbRecent, Qt::Key_Down);  // the newest
     seen = {dlg->edIP->text(), dlg->edPort->text(), dlg->edTimeOut->text()};
@@ -629,11 +636,53 @@ TEST(Console, ADeadOVServerWindowTellsWhereItWasAndReconnects) {
   ASSERT_NE(p.sockets.lastSocket, before);
   EXPECT_EQ(p.sockets.sockets.at(p.sockets.lastSocket).port, Htons(4044));
   EXPECT_EQ(p.main().StatusText->text(), "Connected to server");
+  p.Receive(p.sockets.lastSocket, test::FrameOf("1021", "i" + kSep + "alpha"));
   ASSERT_FALSE(p.ui.Recent().Entries().empty());
   EXPECT_EQ(p.ui.Recent().Entries().front(), (Endpoint{"127.0.0.1", 4044, 10}));
+  // Still dead, but its server has a connection again: pressed again, nothing more is opened.
   const int second = p.sockets.lastSocket;
-  ov->ReconnectItem()->trigger();  // still dead: it may connect again
+  area->setActiveSubWindow(ov);
+  for (int i = 0; i < 5; ++i) p.main().mnuReconnect->trigger();
+  ov->ReconnectItem()->trigger();
+  EXPECT_EQ(p.sockets.lastSocket, second);
+  EXPECT_EQ(p.main().StatusText->text(), "Already connecting or connected to 127.0.0.1:4044");
+  // Once that connection has gone too, it may connect again.
+  p.client.connections.Disconnect(p.client.tables.LiveSlot(second), 1);
+  ov->ReconnectItem()->trigger();
   EXPECT_NE(p.sockets.lastSocket, second);
+}
+
+TEST(MainWindow, ADoubleClickOnDisconnectDropsOnlyTheServerItWasMeantFor) {
+  Program p;
+  const int alpha = p.Connect("alpha");
+  const int beta = p.Connect("beta");
+  QTreeWidget* tree = p.ui.fSvrs->Tree();
+  tree->setCurrentItem(tree->topLevelItem(0));
+  ASSERT_EQ(p.client.selection.Selected().ovIndex, alpha);
+  int clicks = 0;
+  QObject::connect(p.main().tbDis, &QPushButton::clicked, [&] { ++clicks; });
+
+  // The first click drops alpha and the selection moves on to beta; the second click leaves beta be.
+  ASSERT_TRUE(p.main().tbDis->isEnabled());
+  const QPointF at = p.main().tbDis->rect().center();
+  for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                    QEvent::MouseButtonRelease}) {
+    QMouseEvent event(type, at, p.main().tbDis->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(p.main().tbDis, &event);
+  }
+  EXPECT_EQ(clicks, 2);
+  EXPECT_EQ(p.client.tables.OVServers[alpha].InUse, 0);
+  EXPECT_EQ(p.client.tables.OVServers[beta].InUse, 1);
+  EXPECT_EQ(p.client.selection.Selected().ovIndex, beta);
+  EXPECT_TRUE(p.main().tbDis->isEnabled());
+  p.main().mnuWnd->trigger();  // nor does any other command act on it yet
+  EXPECT_EQ(p.main().MdiArea()->activeSubWindow(), p.ui.fSvrs);
+
+  // Once the double-click interval has passed, the selection is the user's to act on.
+  p.loop.Advance(QApplication::doubleClickInterval());
+  p.main().tbDis->click();
+  EXPECT_EQ(p.client.tables.OVServers[beta].InUse, 0);
 }
 
 // ---- Console windows
@@ -1154,6 +1203,38 @@ TEST(OnDesktop, TitlesAreTheSystemsOwnAndServerCaptionsShowAsSent) {
     if (!a->isSeparator() && a->objectName().isEmpty()) listed << a->text();
   }
   EXPECT_TRUE(listed.contains("&3 Duel [*]")) << listed.join(", ").toStdString();
+}
+
+TEST(OnDesktop, WhatTheTreeDrawsSelectedIsWhatTheCommandsActOn) {
+  if (!OnDesktop()) GTEST_SKIP() << "needs a window manager: scripts/with_desktop.sh";
+  Program p;
+  Present(p.main());
+  QTreeWidget* tree = p.ui.fSvrs->Tree();
+  p.ui.fSvrs->ShowServers();
+  tree->setFocus();
+  ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == tree; }));
+
+  // The first server's window opens and the focus comes back to the tree: its node is not made the
+  // current one, which the tree would draw as chosen while nothing is.
+  p.Connect("alpha");
+  ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == tree; }));
+  EXPECT_EQ(tree->currentItem(), nullptr);
+  EXPECT_TRUE(tree->selectedItems().isEmpty());
+  EXPECT_FALSE(p.main().tbDis->isEnabled());
+  QMdiSubWindow* active = p.main().MdiArea()->activeSubWindow();
+  QTest::keyClick(tree, Qt::Key_Return);
+  EXPECT_EQ(p.main().MdiArea()->activeSubWindow(), active);
+
+  // From the keyboard: Down chooses the node, which is then drawn selected, current and acted on.
+  QTest::keyClick(tree, Qt::Key_Down);
+  ASSERT_EQ(tree->selectedItems().size(), 1);
+  EXPECT_EQ(tree->currentItem(), tree->selectedItems().front());
+  EXPECT_TRUE(p.main().tbDis->isEnabled());
+  QTest::keyClick(tree, Qt::Key_Return);
+  EXPECT_TRUE(ProcessUntil([&] {
+    return p.main().MdiArea()->activeSubWindow() ==
+           dynamic_cast<QMdiSubWindow*>(p.client.tables.OVServers[1].Window->view);
+  }));
 }
 
 TEST(OnDesktop, TypingStaysInTheWindowTheUserTypesIn) {

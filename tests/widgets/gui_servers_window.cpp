@@ -179,8 +179,11 @@ TEST(ServersWindow, DoubleClickOpensTheWindowOfTheSelectedServerOnly) {
   const int slot = h.Connect();
   const int socket = h.client.tables.OVServers[slot].Socket;
   h.client.registry.OnOVInfo(socket, "i" + kSep + "Old");
-  QTreeWidgetItem* orphan = h.fSvrs->Tree()->topLevelItem(0);
-  h.client.registry.OnOVInfo(socket, "i" + kSep + "New");
+  h.client.registry.OnOVInfo(socket, "i" + kSep + "New");  // renames the node it has
+  ASSERT_EQ(h.fSvrs->Tree()->topLevelItemCount(), 1);
+  EXPECT_EQ(h.fSvrs->Tree()->topLevelItem(0)->text(0), "[OV]New");
+  h.fSvrs->AddNode(0, "[OV]stray");
+  QTreeWidgetItem* orphan = h.fSvrs->Tree()->topLevelItem(1);
   h.Quake(socket, "7" + kSep + kSep + "Duel");
   const QSIrec& duel = h.client.tables.QServers[h.client.tables.FindQServer(slot, 7)];
   std::string& sent = h.sockets.sockets.at(socket).sent;
@@ -189,7 +192,7 @@ TEST(ServersWindow, DoubleClickOpensTheWindowOfTheSelectedServerOnly) {
   // Closed by the user, opened again by a double click on its node.
   h.client.consoles.CloseWindow(*duel.Window);
   sent.clear();
-  h.DoubleClick(h.fSvrs->Tree()->topLevelItem(1)->child(0));
+  h.DoubleClick(h.fSvrs->Tree()->topLevelItem(0)->child(0));
   ASSERT_NE(duel.Window, nullptr);
   EXPECT_EQ(sent, FrameOf("1042", "7"));
 
@@ -201,7 +204,7 @@ TEST(ServersWindow, DoubleClickOpensTheWindowOfTheSelectedServerOnly) {
   ASSERT_NE(duel.Window, nullptr);
   EXPECT_EQ(sent, FrameOf("1042", "7"));
   // The node tells where its OV server's connection goes.
-  EXPECT_EQ(h.fSvrs->Tree()->topLevelItem(1)->toolTip(0), "127.0.0.1:4044");
+  EXPECT_EQ(h.fSvrs->Tree()->topLevelItem(0)->toolTip(0), "127.0.0.1:4044");
 
   // A node of no server opens nothing, though a server was selected just before.
   h.client.consoles.CloseWindow(*duel.Window);

@@ -295,6 +295,8 @@ void ConsoleWindow::CloseLater() {
   QTimer::singleShot(0, this, [this] { close(); });
 }
 
+void ConsoleWindow::Close() { close(); }
+
 void ConsoleWindow::Detach() {
   if (window_) window_->view = nullptr;
   window_ = nullptr;

@@ -91,6 +91,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   void BringToFront() override;
   void TakeFocus() override;
   void CloseLater() override;
+  void Close() override;
 
   // The program ends: the window goes with the frame, without its close handling.
   void Detach();

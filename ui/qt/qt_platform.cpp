@@ -125,17 +125,20 @@ QtFrontEnd::QtFrontEnd(QSettings* settings) : settings_(settings) {
 }
 
 void QtFrontEnd::ConnectTo(Client& client, const Endpoint& where) {
-  if (!client.connections.ConnectToServer(where.address, where.port, where.count)) return;
+  client.connections.ConnectToServer(where.address, where.port, where.count);
+}
+
+void QtFrontEnd::Remember(const Endpoint& where) {
   recent_.Remember(where);
   if (settings_) WriteRecentServers(*settings_, recent_.Entries());
   if (ConnDlg) ConnDlg->SetRecent(recent_.Entries());
 }
 
 void QtFrontEnd::ConnectAtStart(Client& client, const std::vector<std::string>& targets) {
-  for (const std::string& target : targets) {
-    if (!fMain || fMain->ShuttingDown()) return;
-    ConnectTo(client, recent_.TargetFor(target));
-  }
+  std::vector<Endpoint> endpoints;
+  endpoints.reserve(targets.size());
+  for (const std::string& target : targets) endpoints.push_back(recent_.TargetFor(target));
+  client.connections.ConnectAtStart(endpoints);
 }
 
 QtFrontEnd::~QtFrontEnd() { DestroyWidgets(); }
@@ -163,8 +166,8 @@ void ConnectServersWindow(ServersWindow& window, Selection& selection) {
   QObject::connect(&window, &ServersWindow::selectionChanged, &window,
                    [&selection] { selection.UpdateSelection(); });
   QObject::connect(&window, &ServersWindow::openRequested, &window, [&selection] {
-    // A node that belongs to no server (left behind by a repeated announcement) opens nothing.
-    if (selection.Kind() == SelectionKind::None) return;
+    // A node that belongs to no server opens nothing.
+    if (selection.Kind() == SelectionKind::None || !selection.MayAct()) return;
     const SelectedServer selected = selection.Selected();
     selection.OpenServerWindow(selected.ovIndex, selected.serverId, Opener::User);
   });
@@ -183,7 +186,7 @@ bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
     QObject::connect(&view, &ConsoleWindow::notLatin1, &view,
                      [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
     QObject::connect(&view, &ConsoleWindow::reconnectRequested, &view,
-                     [this, &client](const Endpoint& where) { ConnectTo(client, where); });
+                     [&client](const Endpoint& where) { client.connections.Reconnect(where); });
   });
 
   // FormCreate: the frame hears of the debug log and of its own closing before InitClient runs.
@@ -203,12 +206,19 @@ bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
                    [this, &client](const std::string& address, int port, int count) {
                      ConnectTo(client, Endpoint{address, port, count});
                    });
+  // The commands on the selection leave alone a server that a removal has only just selected.
+  client.selection.SetDoubleClickInterval(QApplication::doubleClickInterval());
   QObject::connect(&main, &MainWindow::openWindowRequested, &main, [&client] {
+    if (!client.selection.MayAct()) return;
     const SelectedServer s = client.selection.Selected();
     client.selection.OpenServerWindow(s.ovIndex, s.serverId, Opener::User);
   });
-  QObject::connect(&main, &MainWindow::disconnectRequested, &main,
-                   [&client] { client.connections.Disconnect(client.selection.Selected().ovIndex, 1); });
+  QObject::connect(&main, &MainWindow::disconnectRequested, &main, [&client] {
+    if (client.selection.MayAct()) client.connections.Disconnect(client.selection.Selected().ovIndex, 1);
+  });
+  // An OV server that names itself has taken the client in: it joins the recent servers.
+  client.registry.SetIntroducedHandler(
+      [this, &client](int slot) { Remember(client.tables.OVServers[slot].Where); });
   QObject::connect(&main, &MainWindow::killRequested, &main, [&client] {
     client.desktop.MessageBox("not yet implemented - use QUIT in server consoles");
     client.selection.UpdateSelection();

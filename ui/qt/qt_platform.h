@@ -103,9 +103,11 @@ class QtFrontEnd {
   // widget asks for to the client's services. False when the program ends.
   bool Start(Client& client, const std::string& commandLine);
   void DestroyWidgets();
-  // Connects as the connect dialog does; a connection made joins the recent servers.
+  // Connects as the connect dialog does. A server joins the recent servers once it has named itself
+  // (a login it asked for succeeded), not when it only took the connection.
   void ConnectTo(Client& client, const Endpoint& where);
-  // The servers named on the command line ("ADDRESS[:PORT]"), one after another.
+  // The servers named on the command line ("ADDRESS[:PORT]"), one after another; one box at the end
+  // lists every failure.
   void ConnectAtStart(Client& client, const std::vector<std::string>& targets);
   const RecentServers& Recent() const { return recent_; }
 
@@ -116,6 +118,7 @@ class QtFrontEnd {
   StartServerDialog* fStart = nullptr;
 
  private:
+  void Remember(const Endpoint& where);
   QSettings* settings_;
   RecentServers recent_;
   std::unique_ptr<QtDesktop> desktop_;
