@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "bench/flood_stream.h"
+#include "bench/real_client.h"
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
 #include "ui/client.h"
@@ -275,20 +276,6 @@ bool RunUntil(Done done, int timeoutMs, int pollMs = 10) {
   loop.exec();
   return ok;
 }
-
-// The client as the program composes it, on the offscreen platform.
-struct RealClient {
-  ov::PosixSocketApi sockets;
-  ov::QtEventLoop loop;
-  ov::QtFrontEnd ui;
-  ov::Client client{ui.PlatformWith(sockets, loop)};
-
-  RealClient() {
-    if (!ui.Start(client, "orvane-client")) std::exit(1);
-    ui.fMain->show();
-  }
-  ~RealClient() { ui.DestroyWidgets(); }
-};
 
 int AppArgc = 1;
 char AppName[] = "orvane-client";

@@ -49,8 +49,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/qt/posix_socket_api.h"
-#include "net/qt/qt_event_loop.h"
+#include "bench/real_client.h"
 #include "ui/client.h"
 #include "ui/qt/console_window.h"
 #include "ui/qt/main_window.h"
@@ -80,18 +79,6 @@ std::string Fields(std::initializer_list<std::string_view> fields) {
 
 // ---------------------------------------------------------------- the client, in the child process
 
-struct RealClient {
-  ov::PosixSocketApi sockets;
-  ov::QtEventLoop loop;
-  ov::QtFrontEnd ui;
-  ov::Client client{ui.PlatformWith(sockets, loop)};
-  RealClient() {
-    if (!ui.Start(client, "orvane-client")) std::exit(1);
-    ui.fMain->resize(1280, 900);
-    ui.fMain->show();
-  }
-};
-
 template <typename Done>
 bool RunUntil(Done done, int timeoutMs) {
   QElapsedTimer since;
@@ -115,7 +102,7 @@ int ClientMain(int port, bool colours, int presses) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Orvane Client");
   ov::WriteColourCodes(colours);  // into this run's own configuration directory
-  auto real = std::make_unique<RealClient>();
+  auto real = std::make_unique<RealClient>(1280, 900);
   ov::Client& client = real->client;
   const ov::Endpoint where{"127.0.0.1", port, 10};
   real->ui.ConnectTo(client, where);

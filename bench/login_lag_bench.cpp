@@ -35,6 +35,19 @@ bool PumpUntil(const std::function<bool()>& done, int patienceMs = 60000) {
   return done();
 }
 
+// The port the OV server says it listens on, once it has said so; 0, with its log, when it did not start.
+int ListeningPort(const QProcess& server, const std::string& log) {
+  int port = 0;
+  static const QRegularExpression listening("listening on [^ ]*:(\\d+)");
+  PumpUntil([&] {
+    const auto m = listening.match(QString::fromStdString(log));
+    if (m.hasMatch()) port = m.captured(1).toInt();
+    return port > 0 || server.state() == QProcess::NotRunning;
+  });
+  if (port == 0) std::fprintf(stderr, "the OV server did not start:\n%s", log.c_str());
+  return port;
+}
+
 struct Peer {
   QTcpSocket socket;
   ov::FrameAssembler assembler;
@@ -102,17 +115,8 @@ int main(int argc, char** argv) {
   // An older server may not know the settings above: it is run without them then.
   server.start(args[1],
                {"--config", config.fileName(), "--accounts", dir.filePath("accounts"), "--port", "0"});
-  int port = 0;
-  static const QRegularExpression listening("listening on [^ ]*:(\\d+)");
-  PumpUntil([&] {
-    const auto m = listening.match(QString::fromStdString(log));
-    if (m.hasMatch()) port = m.captured(1).toInt();
-    return port > 0 || server.state() == QProcess::NotRunning;
-  });
-  if (port == 0) {
-    std::fprintf(stderr, "the OV server did not start:\n%s", log.c_str());
-    return 1;
-  }
+  const int port = ListeningPort(server, log);
+  if (port == 0) return 1;
   ov::MessageCipher cipher;
   cipher.BuildMessageKey();
   const auto login = [&](const std::string& name, const std::string& password) {
@@ -249,17 +253,8 @@ int Fair(const QString& program, const QString& scenario, int seconds) {
     if (log.size() < 100000) log += data.toStdString();
   });
   server.start(program, {"--config", conf, "--accounts", accounts, "--port", "0"});
-  int port = 0;
-  static const QRegularExpression listening("listening on [^ ]*:(\\d+)");
-  PumpUntil([&] {
-    const auto m = listening.match(QString::fromStdString(log));
-    if (m.hasMatch()) port = m.captured(1).toInt();
-    return port > 0 || server.state() == QProcess::NotRunning;
-  });
-  if (port == 0) {
-    std::fprintf(stderr, "the OV server did not start:\n%s", log.c_str());
-    return 1;
-  }
+  const int port = ListeningPort(server, log);
+  if (port == 0) return 1;
   ov::MessageCipher cipher;
   cipher.BuildMessageKey();
   const auto seal = [&](int n, const std::string& plain) {

@@ -22,7 +22,7 @@ struct LoginStep {
   bool secondVisible = true;  // edPW2 and lPW2
   bool field1Masked = false;  // edPW1 shows "*" for each character
   bool field2Masked = true;
-  std::string server;  // the address and port of the OV server that asks, which it cannot choose
+  std::string server{};  // the address and port of the OV server that asks, which it cannot choose
 };
 
 // The login dialog on screen (LoginDialog). Its OK, Cancel and close go to AccountPrompts.

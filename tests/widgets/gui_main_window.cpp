@@ -388,8 +388,9 @@ TEST(MainWindow, ASettingsFileThatCannotBeReadSafelyIsLeftAsItIs) {
     unblock.join();
     EXPECT_EQ(QFileInfo(file).lastModified(), modified) << what;
     QFile after(file);
-    if (QFileInfo(file).isFile() && after.open(QIODevice::ReadOnly))
+    if (QFileInfo(file).isFile() && after.open(QIODevice::ReadOnly)) {
       EXPECT_EQ(after.readAll(), bytes) << what;
+    }
     QFileInfo(file).isDir() ? QDir().rmdir(file) : QFile::remove(file);
   }
   // No file yet, then the one the client wrote: both are read.
