@@ -223,21 +223,21 @@ void OvServer::Serve(QTcpSocket* socket) {
   const auto timeOut = [this, number](int seconds, bool silentOnly) {
     QTimer::singleShot(std::chrono::seconds(seconds), this, [this, number, seconds, silentOnly] {
       Session* open = Find(number);
-      if (!open || open->state != State::LoggingIn || (silentOnly && open->heard)) return;
+      if (!open || open->state != State::LoggingIn) return;
       // The client says nothing until its user has answered the login dialog: the connection that has
       // waited longest from its address is such a user's, and keeps the whole time to log in.
       if (silentOnly && !WaitsBehind(*open)) return;
       PeerLog(open, Who(*open) + (open->heard ? "" : " from " + open->peer) +
-                        (silentOnly ? ": no whole frame in " : ": no login within ") +
-                        std::to_string(seconds) + " s, closed");
+                        (silentOnly ? ": no login in " : ": no login within ") + std::to_string(seconds) +
+                        " s, closed");
       SendControl(*open, 3, "Login timed out");
       open->state = State::Refused;
       CloseGently(*open);
     });
   };
   timeOut(config_.loginTimeoutSeconds, false);
-  // A connection that sends no whole frame holds a place for no one, however many bytes it drips: it
-  // goes sooner.
+  // A connection that sends no login holds a place for no one, however many bytes or frames it sends
+  // (a client's first frame is its login): it goes sooner.
   if (config_.silentTimeoutSeconds < config_.loginTimeoutSeconds) timeOut(config_.silentTimeoutSeconds, true);
 }
 
@@ -377,10 +377,10 @@ bool OvServer::MakeRoom(const std::string& group) {
   const auto now = Clock::now();
   for (auto& [number, other] : sessions_) {  // in the order they came: the oldest first
     Session& old = *other;
-    if (old.closed || old.state != State::LoggingIn || old.heard || old.group != group ||
+    if (old.closed || old.state != State::LoggingIn || old.group != group ||
         now - old.since < std::chrono::seconds(config_.silentTimeoutSeconds))
       continue;
-    PeerLog(nullptr, Who(old) + " from " + old.peer + ": no whole frame in " +
+    PeerLog(nullptr, Who(old) + " from " + old.peer + ": no login in " +
                          std::to_string(config_.silentTimeoutSeconds) + " s, closed to make room");
     SendControl(old, 3, "Login timed out");
     old.socket->flush();

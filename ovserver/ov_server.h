@@ -146,8 +146,8 @@ class OvServer : public QObject {
   // The lock-out keys of a name: from this address group, and from everywhere.
   static std::string GuardKey(const std::string& name);
   size_t LoggingInFrom(const std::string& group) const;
-  // Closes the connection from group that has been idle longest (no whole frame within the silent
-  // time-out), if any, to make room for a new one.
+  // Closes the connection from group that has been idle longest (no login within the silent time-out),
+  // if any, to make room for a new one.
   bool MakeRoom(const std::string& group);
   bool MayType(const Session& session, int id) const;
   // Another connection from the same address has waited longer to log in.
