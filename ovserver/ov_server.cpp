@@ -651,6 +651,22 @@ void OvServer::Checked(const Check& check, bool ok, std::chrono::milliseconds wa
     Refuse(*session, "Login failed: wrong login name or password", check.since);
     return;
   }
+  // One user's connections cannot take every place of the server.
+  if (!accounts_.IsAdmin(check.name)) {
+    const auto already = std::count_if(sessions_.begin(), sessions_.end(), [&](const auto& entry) {
+      return !entry.second->closed && entry.second->state == State::LoggedIn &&
+             entry.second->user == check.name;
+    });
+    if (already >= config_.maxConnectionsPerUser) {
+      PeerLog(session, Who(*session) + ": login as " + check.name + " refused: logged in " +
+                           std::to_string(already) + " times already");
+      Refuse(*session,
+             "Login refused: " + check.name + " is logged in " + std::to_string(already) +
+                 " times already, as often as one user may here",
+             check.since);
+      return;
+    }
+  }
   session->state = State::LoggedIn;
   session->user = check.name;
   PeerLog(session, Who(*session) + " logged in");

@@ -773,6 +773,7 @@ TEST_F(OvsServerTest, OnlyAdministratorsCreateAccountsOrStopAnotherUsersGameServ
 // and every line typed is logged with the user's name. Everyone logged in may read every console.
 TEST_F(OvsServerTest, ConsolesTakeInputFromTheirStarterAndAdministratorsOnlyAndUsersRunABoundedNumber) {
   config.maxServersPerUser = 2;
+  config.maxConnectionsPerUser = 2;
   std::string error;
   ASSERT_EQ(accounts->Add("guest", "guest", false, error), AccountStore::Outcome::Done);
   StartServer();
@@ -814,6 +815,18 @@ TEST_F(OvsServerTest, ConsolesTakeInputFromTheirStarterAndAdministratorsOnlyAndU
   admin->Control(26, "standin\x80+map e2m1");  // administrators are exempt
   admin->Control(26, "standin\x80+map e2m2");
   EXPECT_TRUE(Pump([&] { return server->Games().Count() == 5; }));
+
+  // Nor does a user hold more than two of the server's connections; administrators are exempt.
+  Peer again(server->Port()), third(server->Port());
+  for (Peer* peer : {&again, &third}) peer->Expect("1900");
+  again.Login("guest", "guest");
+  again.Expect("1031");
+  third.Login("guest", "guest");
+  EXPECT_EQ(third.Expect("1003"),
+            "Login refused: guest is logged in 2 times already, as often as one user may here");
+  EXPECT_TRUE(third.WaitClosed());
+  const auto secondAdmin = LoggedIn(), thirdAdmin = LoggedIn();  // each expects its welcome
+  EXPECT_EQ(thirdAdmin->Count("1003", ""), 0u);
 }
 
 // Hashing a new password takes as long as checking one: it runs on the workers too, and a password
