@@ -272,7 +272,9 @@ TEST_F(OvsUnderAttack, MalformedFramesFromManyPeersBreakNothing) {
 }
 
 TEST_F(OvsUnderAttack, TwoHundredClientsAtOnceAreAllAcceptedAndServed) {
-  // All come from one address here: the limits per address are lifted as if each had its own.
+  // All come from one address as two users here: the limits per address and per user are lifted as if
+  // each had their own.
+  config.maxConnectionsPerUser = 256;
   config.maxLoginsPerAddress = 256;
   config.maxWaitingChecks = 256;
   config.maxWaitingChecksPerAddress = 256;
