@@ -229,7 +229,7 @@ int Fair(const QString& program, const QString& scenario, int seconds) {
     return file.fileName();
   };
   const QString cheap = write("cheap.conf", "hash-iterations 1000\n");
-  // Drippers are idle once they have sent no whole frame for the silent time-out: five seconds here,
+  // Drippers are idle once they have sent no login for the silent time-out: five seconds here,
   // so that some are by the time the administrator logs in again.
   const QString conf = write("conf", scenario == "chpwd"  ? "hash-iterations 1000000\n"
                                      : scenario == "drip" ? "silent-timeout-seconds 5\n"

@@ -223,21 +223,21 @@ void OvServer::Serve(QTcpSocket* socket) {
   const auto timeOut = [this, number](int seconds, bool silentOnly) {
     QTimer::singleShot(std::chrono::seconds(seconds), this, [this, number, seconds, silentOnly] {
       Session* open = Find(number);
-      if (!open || open->state != State::LoggingIn || (silentOnly && open->heard)) return;
+      if (!open || open->state != State::LoggingIn) return;
       // The client says nothing until its user has answered the login dialog: the connection that has
       // waited longest from its address is such a user's, and keeps the whole time to log in.
       if (silentOnly && !WaitsBehind(*open)) return;
       PeerLog(open, Who(*open) + (open->heard ? "" : " from " + open->peer) +
-                        (silentOnly ? ": no whole frame in " : ": no login within ") +
-                        std::to_string(seconds) + " s, closed");
+                        (silentOnly ? ": no login in " : ": no login within ") + std::to_string(seconds) +
+                        " s, closed");
       SendControl(*open, 3, "Login timed out");
       open->state = State::Refused;
       CloseGently(*open);
     });
   };
   timeOut(config_.loginTimeoutSeconds, false);
-  // A connection that sends no whole frame holds a place for no one, however many bytes it drips: it
-  // goes sooner.
+  // A connection that sends no login holds a place for no one, however many bytes or frames it sends
+  // (a client's first frame is its login): it goes sooner.
   if (config_.silentTimeoutSeconds < config_.loginTimeoutSeconds) timeOut(config_.silentTimeoutSeconds, true);
 }
 
@@ -377,10 +377,10 @@ bool OvServer::MakeRoom(const std::string& group) {
   const auto now = Clock::now();
   for (auto& [number, other] : sessions_) {  // in the order they came: the oldest first
     Session& old = *other;
-    if (old.closed || old.state != State::LoggingIn || old.heard || old.group != group ||
+    if (old.closed || old.state != State::LoggingIn || old.group != group ||
         now - old.since < std::chrono::seconds(config_.silentTimeoutSeconds))
       continue;
-    PeerLog(nullptr, Who(old) + " from " + old.peer + ": no whole frame in " +
+    PeerLog(nullptr, Who(old) + " from " + old.peer + ": no login in " +
                          std::to_string(config_.silentTimeoutSeconds) + " s, closed to make room");
     SendControl(old, 3, "Login timed out");
     old.socket->flush();
@@ -523,15 +523,14 @@ void OvServer::HandleLogin(Session& session, const std::string& payload) {
   std::string stale;
   if (!accounts_.Refresh(stale)) Log("accounts file not read again: " + stale);
   int& fromHere = waitingChecksFrom_[session.group];
-  if (waitingChecks_ >= config_.maxWaitingChecks || fromHere >= config_.maxWaitingChecksPerAddress) {
+  if (checksOnWorkers_ >= config_.maxWaitingChecks || fromHere >= config_.maxWaitingChecksPerAddress) {
     PeerLog(&session, Who(session) + ": login as \"" + Printable(name) +
-                          "\" refused: " + std::to_string(waitingChecks_) + " password checks wait, " +
-                          std::to_string(fromHere) + " of them from " + session.group);
+                          "\" refused: " + std::to_string(checksOnWorkers_) + " password checks run, " +
+                          std::to_string(fromHere) + " wait from " + session.group);
     if (fromHere == 0) waitingChecksFrom_.erase(session.group);
     Refuse(session, "The server is busy with other logins: try again later", since);
     return;
   }
-  ++waitingChecks_;
   ++fromHere;
   session.state = State::Checking;
   Check check;
@@ -551,12 +550,16 @@ void OvServer::Queue(Check check) {
     if (Session* session = Find(check.number))
       SendNote(*session, "Recent failed logins for " + Blanked(check.name) + ": checked in " +
                              std::to_string(std::chrono::ceil<std::chrono::seconds>(wait).count()) + " s");
-  turns_[key].waiting.push_back(std::move(check));
+  Turn& turn = turns_[key];
+  // A group with nothing waiting joins the rotation behind every group that has.
+  const bool joins = std::none_of(turn.waiting.begin(), turn.waiting.end(),
+                                  [&](const Check& queued) { return queued.group == check.group; });
+  if (joins) turn.servedAt[check.group] = ++turn.rounds;
+  turn.waiting.push_back(std::move(check));
   NextTurn(key);
 }
 
 void OvServer::Release(const Check& check) {
-  --waitingChecks_;
   if (--waitingChecksFrom_[check.group] <= 0) waitingChecksFrom_.erase(check.group);
 }
 
@@ -566,9 +569,13 @@ void OvServer::NextTurn(const std::string& key) {
   Turn& turn = found->second;
   if (turn.busy || turn.timer) return;
   // Nobody waits for the answer of a connection that has gone: it is not checked.
-  while (!turn.waiting.empty() && !Find(turn.waiting.front().number)) {
-    Release(turn.waiting.front());
-    turn.waiting.pop_front();
+  for (auto it = turn.waiting.begin(); it != turn.waiting.end();) {
+    if (Find(it->number)) {
+      ++it;
+      continue;
+    }
+    Release(*it);
+    it = turn.waiting.erase(it);
   }
   if (turn.waiting.empty()) {
     turns_.erase(found);
@@ -588,8 +595,21 @@ void OvServer::NextTurn(const std::string& key) {
     return;
   }
   turn.busy = true;
-  Check check = std::move(turn.waiting.front());
-  turn.waiting.pop_front();
+  ++checksOnWorkers_;
+  // The oldest check of the group whose turn came longest ago.
+  auto next = turn.waiting.begin();
+  for (auto it = turn.waiting.begin(); it != turn.waiting.end(); ++it)
+    if (turn.servedAt[it->group] < turn.servedAt[next->group]) next = it;
+  Check check = std::move(*next);
+  turn.waiting.erase(next);
+  turn.servedAt[check.group] = ++turn.rounds;
+  // Groups with nothing left waiting leave the rotation (and join it again at its end).
+  for (auto it = turn.servedAt.begin(); it != turn.servedAt.end();) {
+    const std::string& group = it->first;
+    const bool waits = std::any_of(turn.waiting.begin(), turn.waiting.end(),
+                                   [&](const Check& queued) { return queued.group == group; });
+    it = waits ? std::next(it) : turn.servedAt.erase(it);
+  }
   // The check runs on a worker; its answer comes back to this thread, to a session that may be gone. A
   // change hashes its new password there too, for an unknown name as well: every name costs the same.
   const PasswordCheck verified = accounts_.CheckFor(check.name);
@@ -606,6 +626,7 @@ void OvServer::NextTurn(const std::string& key) {
 
 void OvServer::Finished(const Check& check, bool ok, const AccountStore::Entry& entry,
                         const PasswordCheck& verified) {
+  --checksOnWorkers_;
   Release(check);
   const std::string key = GuardKey(check.name);
   std::chrono::milliseconds wait{0};
@@ -629,6 +650,22 @@ void OvServer::Checked(const Check& check, bool ok, std::chrono::milliseconds wa
                          session->address + ", its next check waits " + std::to_string(wait.count()) + " ms");
     Refuse(*session, "Login failed: wrong login name or password", check.since);
     return;
+  }
+  // One user's connections cannot take every place of the server.
+  if (!accounts_.IsAdmin(check.name)) {
+    const auto already = std::count_if(sessions_.begin(), sessions_.end(), [&](const auto& entry) {
+      return !entry.second->closed && entry.second->state == State::LoggedIn &&
+             entry.second->user == check.name;
+    });
+    if (already >= config_.maxConnectionsPerUser) {
+      PeerLog(session, Who(*session) + ": login as " + check.name + " refused: logged in " +
+                           std::to_string(already) + " times already");
+      Refuse(*session,
+             "Login refused: " + check.name + " is logged in " + std::to_string(already) +
+                 " times already, as often as one user may here",
+             check.since);
+      return;
+    }
   }
   session->state = State::LoggedIn;
   session->user = check.name;
@@ -782,12 +819,12 @@ void OvServer::HandleNewUser(Session& session, const std::string& payload) {
   if (!AccountStore::ValidName(name)) return refuse(AccountStore::Outcome::BadName, name, "");
   if (ov::PadTo16(password) == std::string(16, ' '))
     return refuse(AccountStore::Outcome::EmptyPassword, name, "");
-  if (waitingChecks_ >= config_.maxWaitingChecks) {
+  if (checksOnWorkers_ >= config_.maxWaitingChecks) {
     SendNote(session, "New user refused: the server is busy with other logins: try again later");
     return;
   }
   // The hash is made on a worker, as logins are checked there.
-  ++waitingChecks_;
+  ++checksOnWorkers_;
   const int number = session.number;
   const AccountStore* accounts = &accounts_;
   checks_.start([this, number, name, password, accounts] {
@@ -795,7 +832,7 @@ void OvServer::HandleNewUser(Session& session, const std::string& payload) {
     QMetaObject::invokeMethod(
         this,
         [this, number, name, entry] {
-          --waitingChecks_;
+          --checksOnWorkers_;
           WriteAccounts(
               [this, name, entry](std::string& error) {
                 return accounts_.AddEntry(name, entry, error, AccountStore::Lock::Try);
@@ -851,12 +888,11 @@ void OvServer::HandleChangePassword(Session& session, const std::string& payload
     return;
   }
   int& fromHere = waitingChecksFrom_[session.group];
-  if (waitingChecks_ >= config_.maxWaitingChecks || fromHere >= config_.maxWaitingChecksPerAddress) {
+  if (checksOnWorkers_ >= config_.maxWaitingChecks || fromHere >= config_.maxWaitingChecksPerAddress) {
     if (fromHere == 0) waitingChecksFrom_.erase(session.group);
     SendNote(session, "Password change refused: the server is busy with other logins: try again later");
     return;
   }
-  ++waitingChecks_;
   ++fromHere;
   // The old password is a guess at the name's like any login: it waits for the name's turn.
   Check check;

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QThreadPool>
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -73,11 +74,15 @@ class OvServer : public QObject {
     std::string newPassword;
     Clock::time_point since;
   };
-  // The checks of one name: one at a time, in the order they came, each after the name's wait.
+  // The checks of one name: one at a time, each after the name's wait. Address groups take turns (each
+  // group's own in the order they came), so that a guesser's queue from one address does not put the
+  // owner from another behind every one of its guesses.
   struct Turn {
     bool busy = false;
     bool timer = false;
     std::deque<Check> waiting;
+    uint64_t rounds = 0;
+    std::map<std::string, uint64_t> servedAt;  // per group with checks waiting: when it last had its turn
   };
   struct Session {
     int number = 0;
@@ -141,8 +146,8 @@ class OvServer : public QObject {
   // The lock-out keys of a name: from this address group, and from everywhere.
   static std::string GuardKey(const std::string& name);
   size_t LoggingInFrom(const std::string& group) const;
-  // Closes the connection from group that has been idle longest (no whole frame within the silent
-  // time-out), if any, to make room for a new one.
+  // Closes the connection from group that has been idle longest (no login within the silent time-out),
+  // if any, to make room for a new one.
   bool MakeRoom(const std::string& group);
   bool MayType(const Session& session, int id) const;
   // Another connection from the same address has waited longer to log in.
@@ -184,7 +189,10 @@ class OvServer : public QObject {
   std::map<int, std::unique_ptr<Session>> sessions_;
   std::map<int, int> startedBy_;       // game server id -> the session that asked for it, until it runs
   std::map<int, std::string> owners_;  // game server id -> the user who started it
-  int waitingChecks_ = 0;
+  // Password checks and hashes on the workers (at most one per name): what max-waiting-checks bounds. A
+  // check waiting for its name's turn costs nothing and holds a place of its address only, so guesses
+  // queued for one name from a few addresses cannot get every other login refused as too busy.
+  int checksOnWorkers_ = 0;
   size_t unloggedRefusals_ = 0;  // refused connections not in the log yet (its rate limit)
   Clock::time_point lastRefusalLog_;
   size_t quietCloses_ = 0;  // connections closed without a word, not in the log yet

@@ -41,6 +41,7 @@ constexpr NumberSetting kNumbers[] = {
     {"max-servers", &ServerConfig::maxServers, 1, 1000},
     {"max-servers-per-user", &ServerConfig::maxServersPerUser, 1, 1000},
     {"max-connections", &ServerConfig::maxConnections, 1, 100000},
+    {"max-connections-per-user", &ServerConfig::maxConnectionsPerUser, 1, 100000},
     {"login-delay-ms", &ServerConfig::loginDelayMs, 0, 60000},
     {"guess-delay-ms", &ServerConfig::guessDelayMs, 0, 60000},
     {"guess-delay-max-seconds", &ServerConfig::guessDelayMaxSeconds, 0, 600},

@@ -34,13 +34,14 @@ struct ServerConfig {
   int maxServers = 20;        // the clients keep twenty game servers at most
   int maxServersPerUser = 5;  // administrators are exempt
   int maxConnections = 256;
+  int maxConnectionsPerUser = 8;  // logged in at once as one user; administrators are exempt
   int loginDelayMs = 1000;
   int guessDelayMs = 500;         // the wait after a name's first failed check, doubling with each further
   int guessDelayMaxSeconds = 30;  // the longest
   int loginTimeoutSeconds = 60;
   int silentTimeoutSeconds = 20;  // a connection that has sent nothing at all (the client waits for its user)
   int maxLoginsPerAddress = 8;    // connections not logged in from one address
-  int maxWaitingChecks = 32;      // password checks queued or running, in all
+  int maxWaitingChecks = 32;      // password checks and hashes on the workers, in all
   int maxWaitingChecksPerAddress = 4;
   int logLinesPerSecond = 20;      // lines peers can cause, all together (five seconds' worth at once)
   int logLinesPerConnection = 30;  // lines one connection can cause per minute (all of them at once)

@@ -272,7 +272,9 @@ TEST_F(OvsUnderAttack, MalformedFramesFromManyPeersBreakNothing) {
 }
 
 TEST_F(OvsUnderAttack, TwoHundredClientsAtOnceAreAllAcceptedAndServed) {
-  // All come from one address here: the limits per address are lifted as if each had its own.
+  // All come from one address as two users here: the limits per address and per user are lifted as if
+  // each had their own.
+  config.maxConnectionsPerUser = 256;
   config.maxLoginsPerAddress = 256;
   config.maxWaitingChecks = 256;
   config.maxWaitingChecksPerAddress = 256;
@@ -404,19 +406,21 @@ TEST_F(OvsUnderAttack, TheAdminLogsInWhileAStrangerGuessesTheirPasswordAndWhileS
   ASSERT_TRUE(Pump([&] {
     return std::none_of(strangers.begin(), strangers.end(), [](const auto& s) { return s->Open(); });
   }));
-  // Eight local connections that drip a byte now and then and never finish a frame hold no place: the
-  // admin gets through, closing the one idle longest.
+  // Eight local connections that drip a byte now and then, half of them after a whole frame that is
+  // not a login, hold no place: the admin gets through, closing the one idle longest.
   std::vector<std::unique_ptr<Peer>> drippers;
-  for (int i = 0; i < config.maxLoginsPerAddress; ++i)
+  for (int i = 0; i < config.maxLoginsPerAddress; ++i) {
     drippers.push_back(
         std::make_unique<Peer>(server->Port(), QHostAddress("127.0.0." + QString::number(10 + i))));
+    if (i % 2) drippers.back()->Control(20, "");
+  }
   QTimer drip;
   QObject::connect(&drip, &QTimer::timeout, [&] {
     for (auto& dripper : drippers)
       if (dripper->Open()) dripper->Send("\xFD");
   });
   drip.start(200);
-  ASSERT_TRUE(Pump([&] { return Logged("no whole frame in 1 s, closed") + 1 >= drippers.size(); }));
+  ASSERT_TRUE(Pump([&] { return Logged("no login in 1 s, closed") + 1 >= drippers.size(); }));
   ASSERT_TRUE(Pump([&] {
     return std::count_if(drippers.begin(), drippers.end(), [](const auto& d) { return !d->Open(); }) + 1 >=
            long(drippers.size());

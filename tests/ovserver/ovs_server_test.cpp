@@ -42,13 +42,16 @@ class Peer {
   // From a loopback address of its own when from is given.
   explicit Peer(quint16 port, const QString& from = {}) {
     cipher_.BuildMessageKey();
-    if (!from.isEmpty()) socket_.bind(QHostAddress(from));
+    const QHostAddress source(from);
+    if (!from.isEmpty()) socket_.bind(source);
     QObject::connect(&socket_, &QTcpSocket::readyRead, [this] {
       const QByteArray data = socket_.readAll();
       auto result = assembler_.Feed(std::string_view(data.constData(), size_t(data.size())));
       frames.insert(frames.end(), result.frames.begin(), result.frames.end());
     });
-    socket_.connectToHost(QHostAddress::LocalHost, port);
+    socket_.connectToHost(source.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::LocalHostIPv6
+                                                                             : QHostAddress::LocalHost,
+                          port);
   }
 
   void Send(const std::string& bytes) { socket_.write(bytes.data(), qint64(bytes.size())); }
@@ -475,6 +478,38 @@ TEST_F(OvsServerTest, EachFailedCheckOfANameDelaysItsNextAndTheRightPasswordGets
   told.ExpectText("0000", "Logged in");
 }
 
+TEST_F(OvsServerTest, AGuessersQueueFromOneAddressNeitherFillsTheServerNorPutsTheOwnerBehindAllOfIt) {
+  // The guesser's address alone may take as many places as the whole server has.
+  config.maxWaitingChecks = config.maxWaitingChecksPerAddress;
+  config.guessDelayMs = 300;
+  StartServer();
+  std::string error;
+  if (!server->Listen(QHostAddress::LocalHostIPv6, 0, error)) GTEST_SKIP() << "no IPv6 loopback: " << error;
+  std::vector<std::unique_ptr<Peer>> guesses;
+  const auto guess = [&] {
+    guesses.push_back(std::make_unique<Peer>(server->Port(), "127.0.0.2"));
+    guesses.back()->Expect("1900");
+    guesses.back()->Login("admin", "guess" + std::to_string(guesses.size()));
+  };
+  for (int i = 0; i < config.maxWaitingChecksPerAddress; ++i) guess();
+  Peer owner(server->Port(), "::1");
+  owner.Expect("1900");
+  ASSERT_TRUE(Pump([&] { return Logged("its next check waits 300 ms"); }));
+  guess();  // the place the first guess left: every place is taken, all of them waiting for admin's turn
+  owner.Login("admin", "secret");
+  owner.Expect("1031");
+  for (auto& peer : guesses) EXPECT_EQ(peer->Expect("1003"), "Login failed: wrong login name or password");
+  // The guess checked before the owner came, then one more from its address: the owner's turn.
+  const auto in = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+    return line.find("logged in") != std::string::npos;
+  });
+  ASSERT_NE(in, log.end());
+  EXPECT_EQ(std::count_if(
+                log.begin(), in,
+                [](const std::string& line) { return line.find("failed login as") != std::string::npos; }),
+            2);
+}
+
 TEST_F(OvsServerTest, PasswordChecksRunBesideTheEventLoopAreBoundedAndCostTheSameForEveryName) {
   // An account whose check is slow: half a million iterations, the better part of a second.
   accounts = std::make_unique<AccountStore>(dir.filePath("slow").toStdString(), 500000);
@@ -738,6 +773,7 @@ TEST_F(OvsServerTest, OnlyAdministratorsCreateAccountsOrStopAnotherUsersGameServ
 // and every line typed is logged with the user's name. Everyone logged in may read every console.
 TEST_F(OvsServerTest, ConsolesTakeInputFromTheirStarterAndAdministratorsOnlyAndUsersRunABoundedNumber) {
   config.maxServersPerUser = 2;
+  config.maxConnectionsPerUser = 2;
   std::string error;
   ASSERT_EQ(accounts->Add("guest", "guest", false, error), AccountStore::Outcome::Done);
   StartServer();
@@ -779,6 +815,18 @@ TEST_F(OvsServerTest, ConsolesTakeInputFromTheirStarterAndAdministratorsOnlyAndU
   admin->Control(26, "standin\x80+map e2m1");  // administrators are exempt
   admin->Control(26, "standin\x80+map e2m2");
   EXPECT_TRUE(Pump([&] { return server->Games().Count() == 5; }));
+
+  // Nor does a user hold more than two of the server's connections; administrators are exempt.
+  Peer again(server->Port()), third(server->Port());
+  for (Peer* peer : {&again, &third}) peer->Expect("1900");
+  again.Login("guest", "guest");
+  again.Expect("1031");
+  third.Login("guest", "guest");
+  EXPECT_EQ(third.Expect("1003"),
+            "Login refused: guest is logged in 2 times already, as often as one user may here");
+  EXPECT_TRUE(third.WaitClosed());
+  const auto secondAdmin = LoggedIn(), thirdAdmin = LoggedIn();  // each expects its welcome
+  EXPECT_EQ(thirdAdmin->Count("1003", ""), 0u);
 }
 
 // Hashing a new password takes as long as checking one: it runs on the workers too, and a password
