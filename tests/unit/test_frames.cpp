@@ -260,6 +260,44 @@ TEST(Receiving, FramesAfterTheirConnectionClosedInAWaitAreDropped) {
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "in_code: 1001"), 0);
 }
 
+TEST(Receiving, AReadOfManyFramesIsHandedOverInTurnsWithoutLosingOrReordering) {
+  const size_t count = 5 * kFramesPerTurn + 3;
+  std::string read;
+  std::vector<std::string> expected;
+  for (size_t i = 0; i < count; ++i) {
+    read += FrameOf("1001", "n" + std::to_string(i));
+    expected.push_back("n" + std::to_string(i));
+  }
+  // How many frames the first turn handed over, seen by an event queued behind the read; that event
+  // also sends more, which must wait for the rest of the first read.
+  for (const bool closeMidway : {false, true}) {
+    SCOPED_TRACE(closeMidway ? "closed after the first turn" : "left open");
+    TestClient t;
+    const int slot = t.Connect();
+    const int socket = t.Socket(slot);
+    size_t firstTurn = 0;
+    t.desktop.Clear();
+    t.sockets.Deliver(socket, read);
+    t.loop.Post([&] {
+      firstTurn = t.desktop.bar.size();
+      if (closeMidway) {
+        t.client.connections.Disconnect(slot, 1);
+      } else {
+        t.sockets.Deliver(socket, FrameOf("1001", "later"));
+      }
+    });
+    t.loop.RunPending();
+    EXPECT_EQ(firstTurn, kFramesPerTurn);
+    if (closeMidway) {
+      EXPECT_EQ(t.desktop.bar, std::vector<std::string>(expected.begin(), expected.begin() + kFramesPerTurn));
+    } else {
+      std::vector<std::string> all = expected;
+      all.push_back("later");
+      EXPECT_EQ(t.desktop.bar, all);
+    }
+  }
+}
+
 TEST(Sending, CodesPayloadsAndTheAccountCipher) {
   TestClient t("orvane-client -DEBUG");
   const int slot = t.Connect();
