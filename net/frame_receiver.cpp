@@ -78,8 +78,20 @@ void FrameReceiver::Resume(int socket) {
     Park(socket, std::move(read));
     return;
   }
+  if (auto close = closeWaiting_.find(socket); close != closeWaiting_.end()) {
+    const std::function<void()> run = std::move(close->second);
+    closeWaiting_.erase(close);
+    run();
+    return;
+  }
   // The read event that came meanwhile was not answered: its bytes are read now.
   if (readWanted_.erase(socket) != 0 && tables_.LiveSlot(socket) != -1) ReceiveFrames(socket);
+}
+
+bool FrameReceiver::CloseAfterFrames(int socket, std::function<void()> close) {
+  if (parked_.count(socket) == 0) return false;
+  closeWaiting_[socket] = std::move(close);
+  return true;
 }
 
 void FrameReceiver::HandOver(int socket, const FrameView& frame) {
@@ -101,6 +113,7 @@ void FrameReceiver::Forget(int socket) {
   assemblers_.erase(socket);
   parked_.erase(socket);
   readWanted_.erase(socket);
+  closeWaiting_.erase(socket);
 }
 
 }  // namespace ov

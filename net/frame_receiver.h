@@ -46,6 +46,9 @@ class FrameReceiver {
 
   void ReceiveFrames(int socket);  // the socket is readable
   void Forget(int socket);         // the connection closed: drop its kept bytes and waiting frames
+  // The peer closed: when frames of its last read wait for their turn, keeps close to run once they
+  // have been handed over, and says so; otherwise false, and close is the caller's to run.
+  bool CloseAfterFrames(int socket, std::function<void()> close);
 
  private:
   // The frames of one read. They point into text, or into joined for one completed from bytes kept
@@ -75,7 +78,8 @@ class FrameReceiver {
   std::unordered_map<int, std::unique_ptr<Read>> parked_;  // frames left for a later turn
   std::unordered_map<int, int> handingOver_;  // hand-overs under way, per socket (a wait nests them)
   std::unordered_set<int> readWanted_;        // a read event came while frames were parked
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // a posted turn finds the receiver gone
+  std::unordered_map<int, std::function<void()>> closeWaiting_;  // the peer's close, after the frames
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);   // a posted turn finds the receiver gone
 };
 
 }  // namespace ov

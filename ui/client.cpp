@@ -31,6 +31,9 @@ Client::Client(const Platform& p)
                             selection.UpdateSelection();
                           },
                           [this](int slot) { registry.OnConnectionOpened(slot); });
+  connections.SetCloseGate([this](int socket, std::function<void()> close) {
+    return receiver.CloseAfterFrames(socket, std::move(close));
+  });
   receiver.SetHandlers(
       [this](int socket, int n, const std::string& payload) { dispatch.DispatchControl(socket, n, payload); },
       [this](int socket, int serverId, std::string_view text) {

@@ -268,10 +268,21 @@ TEST(Receiving, AReadOfManyFramesIsHandedOverInTurnsWithoutLosingOrReordering) {
     read += FrameOf("1001", "n" + std::to_string(i));
     expected.push_back("n" + std::to_string(i));
   }
-  // How many frames the first turn handed over, seen by an event queued behind the read; that event
-  // also sends more, which must wait for the rest of the first read.
-  for (const bool closeMidway : {false, true}) {
-    SCOPED_TRACE(closeMidway ? "closed after the first turn" : "left open");
+  // How many frames the first turn handed over is seen by an event queued behind the read, which then
+  // goes on as the case says.
+  enum class Then { MoreBytes, UserDisconnects, PeerCloses };
+  const struct {
+    Then then;
+    std::vector<std::string> after;  // the statuses after the first read's frames
+    bool allFrames;
+    bool open;
+  } cases[] = {
+      {Then::MoreBytes, {"later"}, true, true},   // read only after the first read's frames
+      {Then::UserDisconnects, {}, false, false},  // the rest is void
+      {Then::PeerCloses, {"Server closed connection"}, true, false},  // what came before the close counts
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.then));
     TestClient t;
     const int slot = t.Connect();
     const int socket = t.Socket(slot);
@@ -280,21 +291,17 @@ TEST(Receiving, AReadOfManyFramesIsHandedOverInTurnsWithoutLosingOrReordering) {
     t.sockets.Deliver(socket, read);
     t.loop.Post([&] {
       firstTurn = t.desktop.bar.size();
-      if (closeMidway) {
-        t.client.connections.Disconnect(slot, 1);
-      } else {
-        t.sockets.Deliver(socket, FrameOf("1001", "later"));
-      }
+      if (c.then == Then::MoreBytes) t.sockets.Deliver(socket, FrameOf("1001", "later"));
+      if (c.then == Then::UserDisconnects) t.client.connections.Disconnect(slot, 1);
+      if (c.then == Then::PeerCloses) t.sockets.Post(socket, kFdClose);
     });
     t.loop.RunPending();
     EXPECT_EQ(firstTurn, kFramesPerTurn);
-    if (closeMidway) {
-      EXPECT_EQ(t.desktop.bar, std::vector<std::string>(expected.begin(), expected.begin() + kFramesPerTurn));
-    } else {
-      std::vector<std::string> all = expected;
-      all.push_back("later");
-      EXPECT_EQ(t.desktop.bar, all);
-    }
+    std::vector<std::string> want(expected.begin(),
+                                  c.allFrames ? expected.end() : expected.begin() + kFramesPerTurn);
+    want.insert(want.end(), c.after.begin(), c.after.end());
+    EXPECT_EQ(t.desktop.bar, want);
+    EXPECT_EQ(t.client.tables.LiveSlot(socket) != -1, c.open);
   }
 }
 
