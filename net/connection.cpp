@@ -256,6 +256,11 @@ void Connections::HandleSocketEvent(int message, int socket, uint32_t eventWord)
       tables_.MarkConnected(slot, error);
       break;
     case kFdClose:
+      // What the peer sent before it closed is handed over first.
+      if (closeGate_ &&
+          closeGate_(socket, [this, socket, error] { Disconnect(tables_.LiveSlot(socket), error); })) {
+        break;
+      }
       Disconnect(slot, error);
       break;
     default:

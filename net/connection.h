@@ -39,6 +39,11 @@ class Connections {
     onRemoved_ = std::move(onRemoved);
     onOpened_ = std::move(onOpened);
   }
+  // Asked when the peer closes: true when frames it sent before closing still wait to be handed over;
+  // the close then runs the given function once they have been.
+  void SetCloseGate(std::function<bool(int socket, std::function<void()> close)> gate) {
+    closeGate_ = std::move(gate);
+  }
 
   bool InitSockets();  // false after the failure box; the program then ends
   void ShutdownSockets();
@@ -73,6 +78,7 @@ class Connections {
   std::function<void(int socket)> onForget_;
   std::function<void(int slot, const std::string& endLine)> onRemoved_;
   std::function<void(int slot)> onOpened_;
+  std::function<bool(int socket, std::function<void()> close)> closeGate_;
 };
 
 }  // namespace ov

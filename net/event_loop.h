@@ -13,6 +13,8 @@ class EventLoop {
   virtual Clock::time_point Now() = 0;
   // Handles every pending event; when none is pending, sleeps until one arrives or the deadline passes.
   virtual void WaitForEvents(Clock::time_point deadline) = 0;
+  // Runs the function at a later turn of the loop, after the events already waiting.
+  virtual void Post(std::function<void()> run) = 0;
 
   // Keeps handling events until done() holds.
   void WaitUntil(const std::function<bool()>& done) {

@@ -1,12 +1,20 @@
 #pragma once
 // The receiving half of a connection's frames: each read is split into frames, and each frame is handed
 // to the handler the root sets for its kind (a control message or console text).
+//
+// One read can hold hundreds of frames, each of which may open or close a window. So that one read never
+// holds the event loop for long, a turn of the loop hands over at most kFramesPerTurn frames and stops
+// after kTimePerTurn; the rest of the read waits, in order, for a later turn, and the socket is not read
+// again before they are all handed over.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "wire/frames.h"
 
@@ -16,16 +24,20 @@ class SocketApi;
 class ServerTables;
 class StatusLine;
 class DebugLog;
+class EventLoop;
 
 constexpr size_t kReceiveBufferSize = 32768;
+constexpr size_t kFramesPerTurn = 16;
+constexpr std::chrono::milliseconds kTimePerTurn{16};
 
 class FrameReceiver {
  public:
   using ControlHandler = std::function<void(int socket, int n, const std::string& payload)>;
   using ConsoleHandler = std::function<void(int socket, int serverId, std::string_view text)>;
 
-  FrameReceiver(SocketApi& sockets, const ServerTables& tables, StatusLine& status, DebugLog& debug)
-      : sockets_(sockets), tables_(tables), status_(status), debug_(debug) {}
+  FrameReceiver(SocketApi& sockets, EventLoop& loop, const ServerTables& tables, StatusLine& status,
+                DebugLog& debug)
+      : sockets_(sockets), loop_(loop), tables_(tables), status_(status), debug_(debug) {}
 
   void SetHandlers(ControlHandler onControl, ConsoleHandler onConsole) {
     onControl_ = std::move(onControl);
@@ -33,18 +45,41 @@ class FrameReceiver {
   }
 
   void ReceiveFrames(int socket);  // the socket is readable
-  void Forget(int socket);         // the connection closed: drop its kept bytes
+  void Forget(int socket);         // the connection closed: drop its kept bytes and waiting frames
+  // The peer closed: when frames of its last read wait for their turn, keeps close to run once they
+  // have been handed over, and says so; otherwise false, and close is the caller's to run.
+  bool CloseAfterFrames(int socket, std::function<void()> close);
 
  private:
+  // The frames of one read. They point into text, or into joined for one completed from bytes kept
+  // from earlier reads; the read owns both, so a nested read of the same socket cannot change them.
+  struct Read {
+    std::string text;
+    std::string joined;
+    std::vector<FrameView> frames;
+    size_t next = 0;  // the first frame not yet handed over
+  };
+
+  // Hands over the read's frames from next on; a bounded turn stops at the bound. False when frames
+  // are left for a later turn.
+  bool HandOverFrames(int socket, Read& read, bool bounded);
+  void Park(int socket, std::unique_ptr<Read> read);
+  void Resume(int socket);  // a later turn of the loop: the parked frames go on
   void HandOver(int socket, const FrameView& frame);
 
   SocketApi& sockets_;
+  EventLoop& loop_;
   const ServerTables& tables_;
   StatusLine& status_;
   DebugLog& debug_;
   ControlHandler onControl_;
   ConsoleHandler onConsole_;
   std::unordered_map<int, FrameAssembler> assemblers_;
+  std::unordered_map<int, std::unique_ptr<Read>> parked_;  // frames left for a later turn
+  std::unordered_map<int, int> handingOver_;  // hand-overs under way, per socket (a wait nests them)
+  std::unordered_set<int> readWanted_;        // a read event came while frames were parked
+  std::unordered_map<int, std::function<void()>> closeWaiting_;  // the peer's close, after the frames
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);   // a posted turn finds the receiver gone
 };
 
 }  // namespace ov

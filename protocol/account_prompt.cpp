@@ -1,6 +1,7 @@
 #include "protocol/account_prompt.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "net/connection.h"
@@ -30,6 +31,9 @@ struct AccountPrompts::Step {
   // The fields as they were when the user answered, so a later prompt cannot change them.
   std::string field1;
   std::string field2;
+  // What the last step of a prompt does with its answer, run as the user answers: the wait of a prompt
+  // that came meanwhile (nested in this one's) must not hold the answer back.
+  std::function<void(Step&)> onAnswer;
 };
 
 bool AccountPrompts::StillLive(const Step& step) const { return tables_.LiveSlot(step.socket) == step.slot; }
@@ -104,12 +108,14 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
 
 void AccountPrompts::Login(int socket, int slot, const std::string& caption) {
   Step step{socket, slot, {caption, "Login:", "Password:", true, false, true}};
-  const int answer = RunStep(step);
-  if (answer == 2) {
-    connections_.Disconnect(slot, 1);
-  } else if (answer == 1) {
-    sender_.SendControl(socket, 905, PadTo8(step.field1) + PadTo16(step.field2));
-  }
+  step.onAnswer = [this](Step& s) {
+    if (s.result == 2) {
+      connections_.Disconnect(s.slot, 1);
+    } else {
+      sender_.SendControl(s.socket, 905, PadTo8(s.field1) + PadTo16(s.field2));
+    }
+  };
+  RunStep(step);
 }
 
 void AccountPrompts::NewUser(int socket, int slot) {
@@ -120,12 +126,15 @@ void AccountPrompts::NewUser(int socket, int slot) {
 
   Step confirm{
       socket, slot, {"New User", "Confirm new user Password:", "New user Password:", false, true, true}};
-  if (RunStep(confirm) != 1) return;
-  if (PadTo16(confirm.field1) == password) {
-    sender_.SendControl(socket, 906, name + password);
-  } else {
-    consoles_.RouteConsoleText(socket, 0, "\r\nNewUser error - passwords do not match");
-  }
+  confirm.onAnswer = [this, name, password](Step& s) {
+    if (s.result != 1) return;
+    if (PadTo16(s.field1) == password) {
+      sender_.SendControl(s.socket, 906, name + password);
+    } else {
+      consoles_.RouteConsoleText(s.socket, 0, "\r\nNewUser error - passwords do not match");
+    }
+  };
+  RunStep(confirm);
 }
 
 void AccountPrompts::ChangePassword(int socket, int slot) {
@@ -135,15 +144,18 @@ void AccountPrompts::ChangePassword(int socket, int slot) {
   const std::string old = PadTo16(first.field2);
 
   Step second{socket, slot, {"Change Password", "New password:", "Confirm new password:", true, true, true}};
-  if (RunStep(second) != 1) return;
-  const std::string fresh = PadTo16(second.field1);
-  if (fresh != PadTo16(second.field2)) {
-    consoles_.RouteConsoleText(socket, 0, "\r\nChPwd error - new passwords do not match");
-    return;
-  }
-  sender_.SendControl(socket, 907, name + old + fresh);
-  // The debug pane is a plain window that anyone may read: the passwords stay masked there.
-  debug_.Append("[" + name + std::string(32, '*') + "]");
+  second.onAnswer = [this, name, old](Step& s) {
+    if (s.result != 1) return;
+    const std::string fresh = PadTo16(s.field1);
+    if (fresh != PadTo16(s.field2)) {
+      consoles_.RouteConsoleText(s.socket, 0, "\r\nChPwd error - new passwords do not match");
+      return;
+    }
+    sender_.SendControl(s.socket, 907, name + old + fresh);
+    // The debug pane is a plain window that anyone may read: the passwords stay masked there.
+    debug_.Append("[" + name + std::string(32, '*') + "]");
+  };
+  RunStep(second);
 }
 
 void AccountPrompts::Answered(int result) {
@@ -155,6 +167,7 @@ void AccountPrompts::Answered(int result) {
       step->field1 = loginDialog_.Field1();
       step->field2 = loginDialog_.Field2();
     }
+    if (step->onAnswer && StillLive(*step)) step->onAnswer(*step);
   }
   ShowWaitingStep();
 }

@@ -14,7 +14,7 @@ Client::Client(const Platform& p)
       loginDialog(p.loginDialog),
       status(p.desktop),
       sender(p.sockets, tables, status, debug, cipher),
-      receiver(p.sockets, tables, status, debug),
+      receiver(p.sockets, p.loop, tables, status, debug),
       connections(p.sockets, p.loop, p.desktop, tables, status, debug, sender),
       dispatch(p.desktop, status, debug, cipher, sender, prompts, registry),
       prompts(p.loop, tables, status, debug, sender, p.loginDialog, connections, consoles),
@@ -31,6 +31,9 @@ Client::Client(const Platform& p)
                             selection.UpdateSelection();
                           },
                           [this](int slot) { registry.OnConnectionOpened(slot); });
+  connections.SetCloseGate([this](int socket, std::function<void()> close) {
+    return receiver.CloseAfterFrames(socket, std::move(close));
+  });
   receiver.SetHandlers(
       [this](int socket, int n, const std::string& payload) { dispatch.DispatchControl(socket, n, payload); },
       [this](int socket, int serverId, std::string_view text) {

@@ -27,4 +27,9 @@ void QtEventLoop::WaitForEvents(Clock::time_point deadline) {
   QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+void QtEventLoop::Post(std::function<void()> run) {
+  // A zero timer, not a posted event: the turn comes after the input and socket events already waiting.
+  QTimer::singleShot(0, QCoreApplication::instance(), std::move(run));
+}
+
 }  // namespace ov

@@ -8,6 +8,7 @@ class QtEventLoop : public EventLoop {
  public:
   Clock::time_point Now() override { return Clock::now(); }
   void WaitForEvents(Clock::time_point deadline) override;
+  void Post(std::function<void()> run) override;
 };
 
 }  // namespace ov

@@ -20,7 +20,7 @@ class FakeEventLoop : public EventLoop {
   // deadline. Throws when it would wait forever with nothing scheduled (a test that forgot an answer).
   void WaitForEvents(Clock::time_point deadline) override;
 
-  void Post(std::function<void()> event) { At(now_, std::move(event)); }
+  void Post(std::function<void()> event) override { At(now_, std::move(event)); }
   void After(int ms, std::function<void()> event) {
     At(now_ + std::chrono::milliseconds(ms), std::move(event));
   }

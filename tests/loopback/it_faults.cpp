@@ -204,6 +204,32 @@ TEST(ClientUnderFaults, APeerResetInTheMiddleOfAFrameLeavesNothingHalfDone) {
     EXPECT_EQ(window->log.Text().find("half"), std::string::npos);
 }
 
+TEST(ClientUnderFaults, EveryFrameOfAReadHandedOverInTurnsCountsThoughThePeerClosesAtOnce) {
+  LiveClient c;
+  uint16_t port = 0;
+  Fd listener = Listener(&port);
+  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
+  Fd peer = Accept(listener);
+  ASSERT_EQ(c.SlotsInUse(), 1);
+
+  // Many cheap frames in one write, and the close right behind them: more than one turn's worth.
+  const size_t count = 8 * kFramesPerTurn;
+  std::string burst;
+  for (size_t i = 0; i < count; ++i) burst += MakeFrame(1001, "n" + std::to_string(i));
+  ASSERT_LT(burst.size(), kReceiveBufferSize);
+  ASSERT_TRUE(SendAll(peer, burst));
+  peer.Close();
+  ASSERT_TRUE(c.Pump([&] { return c.SlotsInUse() == 0; }));
+  std::vector<std::string> want;
+  for (size_t i = 0; i < count; ++i) want.push_back("n" + std::to_string(i));
+  want.push_back("Server closed connection");
+  std::vector<std::string> shown;
+  for (const std::string& text : c.desktop.bar) {
+    if (text.rfind("n", 0) == 0 || text == "Server closed connection") shown.push_back(text);
+  }
+  EXPECT_EQ(shown, want);
+}
+
 TEST(ClientUnderFaults, APeerThatGoesWhileTheLoginDialogWaitsGetsNoAnswerAndWedgesNothing) {
   LiveClient c;
   uint16_t port = 0;

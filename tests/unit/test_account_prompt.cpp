@@ -201,6 +201,8 @@ TEST(AccountPrompt, ASecondPromptWaitsItsTurnAndEachAnswerGoesToTheServerItNames
     t.client.prompts.Answer();
   });
   t.loop.After(3, [&] {
+    // One's answer has gone already, though Two's prompt still waits (in a wait nested in One's).
+    EXPECT_EQ(Deciphered(t, s1).size(), 1u);
     ASSERT_EQ(t.login.steps.size(), 2u);
     EXPECT_EQ(t.login.steps[1].caption, "One's login");
     EXPECT_EQ(t.login.steps[0].server, "127.0.0.1:4044");

@@ -260,6 +260,51 @@ TEST(Receiving, FramesAfterTheirConnectionClosedInAWaitAreDropped) {
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "in_code: 1001"), 0);
 }
 
+TEST(Receiving, AReadOfManyFramesIsHandedOverInTurnsWithoutLosingOrReordering) {
+  const size_t count = 5 * kFramesPerTurn + 3;
+  std::string read;
+  std::vector<std::string> expected;
+  for (size_t i = 0; i < count; ++i) {
+    read += FrameOf("1001", "n" + std::to_string(i));
+    expected.push_back("n" + std::to_string(i));
+  }
+  // How many frames the first turn handed over is seen by an event queued behind the read, which then
+  // goes on as the case says.
+  enum class Then { MoreBytes, UserDisconnects, PeerCloses };
+  const struct {
+    Then then;
+    std::vector<std::string> after;  // the statuses after the first read's frames
+    bool allFrames;
+    bool open;
+  } cases[] = {
+      {Then::MoreBytes, {"later"}, true, true},   // read only after the first read's frames
+      {Then::UserDisconnects, {}, false, false},  // the rest is void
+      {Then::PeerCloses, {"Server closed connection"}, true, false},  // what came before the close counts
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.then));
+    TestClient t;
+    const int slot = t.Connect();
+    const int socket = t.Socket(slot);
+    size_t firstTurn = 0;
+    t.desktop.Clear();
+    t.sockets.Deliver(socket, read);
+    t.loop.Post([&] {
+      firstTurn = t.desktop.bar.size();
+      if (c.then == Then::MoreBytes) t.sockets.Deliver(socket, FrameOf("1001", "later"));
+      if (c.then == Then::UserDisconnects) t.client.connections.Disconnect(slot, 1);
+      if (c.then == Then::PeerCloses) t.sockets.Post(socket, kFdClose);
+    });
+    t.loop.RunPending();
+    EXPECT_EQ(firstTurn, kFramesPerTurn);
+    std::vector<std::string> want(expected.begin(),
+                                  c.allFrames ? expected.end() : expected.begin() + kFramesPerTurn);
+    want.insert(want.end(), c.after.begin(), c.after.end());
+    EXPECT_EQ(t.desktop.bar, want);
+    EXPECT_EQ(t.client.tables.LiveSlot(socket) != -1, c.open);
+  }
+}
+
 TEST(Sending, CodesPayloadsAndTheAccountCipher) {
   TestClient t("orvane-client -DEBUG");
   const int slot = t.Connect();
