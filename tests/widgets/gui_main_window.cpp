@@ -594,6 +594,9 @@ TEST(MainWindow, TheWindowListMarksWindowsWithTextNotYetSeen) {
   EXPECT_EQ(area->activeSubWindow(), p.view(8));
   EXPECT_EQ(listed(),
             (QStringList{"&1 Servers", "&2 " + mark + "OV Server on alpha", "&3 Duel", "&4 Arena"}));
+  // A long title is listed by its start, so the menu keeps a sane width.
+  p.view(8)->setWindowTitle(QString(200, 'A'));
+  EXPECT_EQ(listed().last(), "&4 " + QString(63, 'A') + QChar(0x2026));
 }
 
 TEST(Console, ADeadOVServerWindowTellsWhereItWasAndReconnects) {

@@ -498,6 +498,9 @@ void MainWindow::FillWindowMenu() {
     if (number == 0) windowListActions_.append(mnuWindow->addSeparator());
     ++number;
     QString caption = ShownTitle(w->windowTitle());
+    // A server's long title would make the menu as wide as the screen: the list shows its start.
+    constexpr int kListedTitle = 64;
+    if (caption.size() > kListedTitle) caption = caption.left(kListedTitle - 1) + QChar(0x2026);
     caption.replace(QLatin1Char('&'), QLatin1String("&&"));
     // Text arrived since the window was last active: marked in the list, never in its caption.
     if (const auto* console = qobject_cast<ConsoleWindow*>(w); console && console->HasUnseenText())
