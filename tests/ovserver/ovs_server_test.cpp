@@ -134,10 +134,10 @@ class OvsServerTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(server->Listen(QHostAddress::LocalHost, 0, error)) << error;
   }
-  std::unique_ptr<Peer> LoggedIn() {
+  std::unique_ptr<Peer> LoggedIn(const std::string& name = "admin", const std::string& password = "secret") {
     auto peer = std::make_unique<Peer>(server->Port());
     peer->Expect("1900");
-    peer->Login("admin", "secret");
+    peer->Login(name, password);
     peer->Expect("1031");
     return peer;
   }
@@ -736,10 +736,8 @@ TEST_F(OvsServerTest, OnlyAdministratorsCreateAccountsOrStopAnotherUsersGameServ
   ASSERT_EQ(accounts->Add("guest", "guest", false, error), AccountStore::Outcome::Done);
   StartServer();
   auto admin = LoggedIn();
-  Peer guest(server->Port());
-  guest.Expect("1900");
-  guest.Login("guest", "guest");
-  guest.Expect("1031");
+  auto guestPeer = LoggedIn("guest", "guest");
+  Peer& guest = *guestPeer;
 
   guest.Console(0, "newuser");
   guest.ExpectText("0000", "Only an administrator can create accounts.");
@@ -778,10 +776,8 @@ TEST_F(OvsServerTest, ConsolesTakeInputFromTheirStarterAndAdministratorsOnlyAndU
   ASSERT_EQ(accounts->Add("guest", "guest", false, error), AccountStore::Outcome::Done);
   StartServer();
   auto admin = LoggedIn();
-  Peer guest(server->Port());
-  guest.Expect("1900");
-  guest.Login("guest", "guest");
-  guest.Expect("1031");
+  auto guestPeer = LoggedIn("guest", "guest");
+  Peer& guest = *guestPeer;
 
   const int adminsGame = StartStandin(*admin, "+map e1m1");
   const std::string adminsCode = ov::FormatCode(adminsGame);
