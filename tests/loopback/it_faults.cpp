@@ -145,6 +145,11 @@ struct LiveClient {
       });
     };
   }
+  // Connects to a peer that listens on port: its end of the connection.
+  Fd ConnectTo(const Fd& listener, uint16_t port) {
+    client.connections.ConnectToServer("127.0.0.1", port, 10);
+    return Accept(listener);
+  }
   int SlotsInUse() const {
     int n = 0;
     for (const OVIrec& s : client.tables.OVServers) n += s.InUse;
@@ -182,8 +187,7 @@ TEST(ClientUnderFaults, APeerResetInTheMiddleOfAFrameLeavesNothingHalfDone) {
   LiveClient c;
   uint16_t port = 0;
   Fd listener = Listener(&port);
-  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-  Fd peer = Accept(listener);
+  Fd peer = c.ConnectTo(listener, port);
   ASSERT_EQ(c.SlotsInUse(), 1);
 
   ASSERT_TRUE(SendAll(peer, MakeFrame(1001, "before") + kStart + "0000half a li"));
@@ -194,8 +198,7 @@ TEST(ClientUnderFaults, APeerResetInTheMiddleOfAFrameLeavesNothingHalfDone) {
   EXPECT_EQ(c.sockets.OpenSockets(), 0);
 
   // The next connection takes the same slot: the rest of the old frame is not glued to its head.
-  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-  Fd next = Accept(listener);
+  Fd next = c.ConnectTo(listener, port);
   ASSERT_TRUE(SendAll(next, "ne\r\n\xFE" + MakeFrame(1001, "after")));
   ASSERT_TRUE(c.Pump([&] { return c.Showed("after"); }));
   EXPECT_EQ(c.LogCount("in_code: 0000"), 0u);
@@ -208,8 +211,7 @@ TEST(ClientUnderFaults, EveryFrameOfAReadHandedOverInTurnsCountsThoughThePeerClo
   LiveClient c;
   uint16_t port = 0;
   Fd listener = Listener(&port);
-  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-  Fd peer = Accept(listener);
+  Fd peer = c.ConnectTo(listener, port);
   ASSERT_EQ(c.SlotsInUse(), 1);
 
   // Many cheap frames in one write, and the close right behind them: more than one turn's worth.
@@ -265,8 +267,7 @@ TEST(ClientUnderFaults, APeerThatGoesWhileTheLoginDialogWaitsGetsNoAnswerAndWedg
 
   // Nothing of the abandoned prompts lingers: the next login is shown and answered as usual.
   c.AnswerLogins("admin", "pw");
-  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-  Fd peer = Accept(listener);
+  Fd peer = c.ConnectTo(listener, port);
   ASSERT_TRUE(SendAll(peer, Enciphered(900, "Again")));
   const std::string login = Enciphered(905, PadTo8("admin") + PadTo16("pw"));
   std::string got;
@@ -324,8 +325,7 @@ TEST(ClientUnderFaults, AFrameThatNeverEndsIsDroppedInBoundedMemoryAndTheConnect
   LiveClient c;
   uint16_t port = 0;
   Fd listener = Listener(&port);
-  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-  Fd s = Accept(listener);
+  Fd s = c.ConnectTo(listener, port);
   const int socket = c.client.tables.OVServers[1].Socket;
 
   constexpr size_t kFlood = 16 << 20;
@@ -358,8 +358,7 @@ TEST(ClientUnderFaults, TenThousandServerAnnouncementsAreEachAnsweredWithOneWind
   LiveClient c;
   uint16_t port = 0;
   Fd listener = Listener(&port);
-  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-  Fd s = Accept(listener);
+  Fd s = c.ConnectTo(listener, port);
 
   constexpr int kCount = 10000;
   std::string flood;
@@ -439,10 +438,8 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   LiveClient c;
   uint16_t port = 0;
   Fd listener = Listener(&port);
-  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-  Fd stuck = Accept(listener);
-  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-  Fd lively = Accept(listener);
+  Fd stuck = c.ConnectTo(listener, port);
+  Fd lively = c.ConnectTo(listener, port);
   ASSERT_EQ(c.SlotsInUse(), 2);
   const int socket = c.client.tables.OVServers[1].Socket;
 
@@ -602,8 +599,7 @@ TEST(ClientUnderFaults, HugePayloadsThatDoNothingLeaveTheDebugLogBounded) {
   LiveClient c;
   uint16_t port = 0;
   Fd listener = Listener(&port);
-  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-  Fd s = Accept(listener);
+  Fd s = c.ConnectTo(listener, port);
 
   constexpr int kFrames = 200;
   constexpr size_t kPayload = 1000000;
@@ -643,8 +639,7 @@ void WaitForALoginThatNeverComes() {
   LiveClient c;
   uint16_t port = 0;
   Fd listener = Listener(&port);
-  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-  Fd s = Accept(listener);
+  Fd s = c.ConnectTo(listener, port);
   PumpUntil(
       c.loop, [&] { return c.login.visible; }, nullptr, 200);
 }
