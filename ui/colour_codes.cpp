@@ -5,31 +5,6 @@
 
 namespace ov {
 
-std::vector<ColourRun> ColourRuns(std::string_view line) {
-  std::vector<ColourRun> runs;
-  int colour = kNoColour;
-  size_t begin = 0, i = 0;
-  auto close = [&](size_t end) {
-    if (end > begin) runs.push_back({begin, end, colour});
-  };
-  while (i < line.size()) {
-    if (line[i] != '^') {
-      ++i;
-    } else if (i + 1 < line.size() && line[i + 1] == '^') {
-      i += 2;  // a caret pair stays text, and its second caret starts no code
-    } else if (IsColourCode(line, i)) {
-      close(i);
-      colour = line[i + 1] - '0';
-      i += 2;
-      begin = i;
-    } else {
-      ++i;
-    }
-  }
-  close(line.size());
-  return runs;
-}
-
 std::string StripColourCodes(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -45,23 +20,6 @@ std::string StripColourCodes(std::string_view text) {
     }
   }
   return out;
-}
-
-size_t ShownLength(std::string_view line) {
-  size_t codes = 0, i = 0;
-  while (i < line.size()) {
-    if (line[i] != '^') {
-      ++i;
-    } else if (i + 1 < line.size() && line[i + 1] == '^') {
-      i += 2;
-    } else if (IsColourCode(line, i)) {
-      ++codes;
-      i += 2;
-    } else {
-      ++i;
-    }
-  }
-  return line.size() - 2 * codes;
 }
 
 uint32_t QuakeColour(int index) {

@@ -7,33 +7,18 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace ov {
 
 constexpr int kNoColour = -1;  // the view's own text colour: before the first code of a line
-
-// A stretch of text shown in one colour: bytes [begin, end) of the line, codes excluded.
-struct ColourRun {
-  size_t begin, end;
-  int colour;  // 0-7, or kNoColour
-  bool operator==(const ColourRun&) const = default;
-};
 
 // Whether a code starts at line[at]: a caret followed by a digit 0-7.
 inline bool IsColourCode(std::string_view line, size_t at) {
   return at + 1 < line.size() && line[at] == '^' && line[at + 1] >= '0' && line[at + 1] <= '7';
 }
 
-// The runs of one line (no line breaks inside); empty runs are left out. The colour starts as
-// kNoColour at every line's start and runs on until the next code, as engines draw it.
-std::vector<ColourRun> ColourRuns(std::string_view line);
-
 // The text without its codes: for captions and tree nodes.
 std::string StripColourCodes(std::string_view text);
-
-// The number of characters a line shows with its codes hidden.
-size_t ShownLength(std::string_view line);
 
 // The colours as the engines define them, 0xRRGGBB: black, red, green, yellow, blue, cyan, magenta, white.
 uint32_t QuakeColour(int index);

@@ -147,12 +147,19 @@ TEST(ColourCodes, RunsShownTextAndStripping) {
       {std::string("\xFF^4\x80", 4), {{"\xFF", kNoColour}, {"\x80", 4}}, "\xFF\x80"},
   };
   for (const Case& c : cases) {
+    // The line laid out in one row as the log view shows it: its cells, grouped by colour where they
+    // follow each other in the line.
+    std::vector<LaidCell> cells;
+    LineLayout(c.line, true, c.line.size() + 1).Row(RowStart{}, &cells);
     std::vector<std::pair<std::string, int>> runs;
-    for (const ColourRun& r : ColourRuns(c.line))
-      runs.emplace_back(c.line.substr(r.begin, r.end - r.begin), r.colour);
+    for (size_t i = 0; i < cells.size(); ++i) {
+      if (i == 0 || cells[i].colour != runs.back().second || cells[i].byte != cells[i - 1].byte + 1)
+        runs.emplace_back("", cells[i].colour);
+      runs.back().first += c.line[cells[i].byte];
+    }
     EXPECT_EQ(runs, c.runs) << c.line;
     EXPECT_EQ(StripColourCodes(c.line), c.stripped) << c.line;
-    EXPECT_EQ(ShownLength(c.line), c.stripped.size()) << c.line;
+    EXPECT_EQ(cells.size(), c.stripped.size()) << c.line;
   }
 }
 
