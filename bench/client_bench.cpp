@@ -41,11 +41,11 @@
 #include "bench/real_client.h"
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
-#include "ui/client.h"
-#include "ui/qt/console_window.h"
-#include "ui/qt/log_view.h"
-#include "ui/qt/main_window.h"
-#include "ui/qt/qt_platform.h"
+#include "app/client.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_view.h"
+#include "app/qt/main_window.h"
+#include "app/qt/qt_platform.h"
 
 extern char** environ;
 

@@ -50,11 +50,11 @@
 #include <vector>
 
 #include "bench/real_client.h"
-#include "ui/client.h"
-#include "ui/qt/console_window.h"
-#include "ui/qt/main_window.h"
-#include "ui/qt/qt_platform.h"
-#include "ui/qt/settings.h"
+#include "app/client.h"
+#include "consoles/qt/console_window.h"
+#include "app/qt/main_window.h"
+#include "app/qt/qt_platform.h"
+#include "app/qt/settings.h"
 #include "wire/frames.h"
 #include "wire/payload.h"
 

@@ -6,9 +6,9 @@
 
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
-#include "ui/client.h"
-#include "ui/qt/main_window.h"
-#include "ui/qt/qt_platform.h"
+#include "app/client.h"
+#include "app/qt/main_window.h"
+#include "app/qt/qt_platform.h"
 
 struct RealClient {
   ov::PosixSocketApi sockets;

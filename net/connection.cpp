@@ -8,10 +8,10 @@
 #include "net/frame_sender.h"
 #include "net/socket_api.h"
 #include "net/winsock_errors.h"
-#include "registry/server_tables.h"
-#include "ui/debug_log.h"
-#include "ui/desktop.h"
-#include "ui/status_line.h"
+#include "core/server_tables.h"
+#include "core/debug_log.h"
+#include "core/desktop.h"
+#include "core/status_line.h"
 
 namespace ov {
 

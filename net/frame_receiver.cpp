@@ -3,9 +3,9 @@
 #include "net/event_loop.h"
 #include "net/socket_api.h"
 #include "net/winsock_errors.h"
-#include "registry/server_tables.h"
-#include "ui/debug_log.h"
-#include "ui/status_line.h"
+#include "core/server_tables.h"
+#include "core/debug_log.h"
+#include "core/status_line.h"
 
 namespace ov {
 

@@ -7,10 +7,10 @@
 #include "net/connection.h"
 #include "net/event_loop.h"
 #include "net/frame_sender.h"
-#include "registry/server_tables.h"
-#include "ui/consoles.h"
-#include "ui/debug_log.h"
-#include "ui/status_line.h"
+#include "core/server_tables.h"
+#include "consoles/consoles.h"
+#include "core/debug_log.h"
+#include "core/status_line.h"
 #include "wire/payload.h"
 
 namespace ov {

@@ -5,9 +5,9 @@
 #include "net/frame_sender.h"
 #include "protocol/account_prompt.h"
 #include "registry/registry_updates.h"
-#include "ui/debug_log.h"
-#include "ui/desktop.h"
-#include "ui/status_line.h"
+#include "core/debug_log.h"
+#include "core/desktop.h"
+#include "core/status_line.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 

@@ -5,9 +5,9 @@
 
 #include "net/frame_sender.h"
 #include "registry/selection.h"
-#include "registry/server_tables.h"
-#include "ui/consoles.h"
-#include "ui/status_line.h"
+#include "core/server_tables.h"
+#include "consoles/consoles.h"
+#include "core/status_line.h"
 #include "wire/payload.h"
 
 namespace ov {

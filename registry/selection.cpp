@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "net/frame_sender.h"
-#include "registry/server_tables.h"
-#include "ui/consoles.h"
-#include "ui/desktop.h"
+#include "core/server_tables.h"
+#include "consoles/consoles.h"
+#include "core/desktop.h"
 
 namespace ov {
 

@@ -13,8 +13,8 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "ui/qt/latin1_text.h"
-#include "ui/qt/qt_platform.h"
+#include "core/qt/latin1_text.h"
+#include "core/qt/window_title.h"
 
 namespace ov {
 

@@ -7,8 +7,8 @@
 #include <QSignalBlocker>
 #include <QTreeWidget>
 
-#include "ui/colour_codes.h"
-#include "ui/qt/latin1_text.h"
+#include "consoles/colour_codes.h"
+#include "core/qt/latin1_text.h"
 
 namespace ov {
 

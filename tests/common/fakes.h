@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/client.h"
+#include "app/client.h"
 
 namespace ov::test {
 

@@ -14,9 +14,9 @@
 
 #include "protocol/qt/login_dialog.h"
 #include "tests/loopback/it_ui.h"
-#include "ui/qt/console_window.h"
-#include "ui/qt/main_window.h"
-#include "ui/qt/start_server_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "app/qt/main_window.h"
+#include "app/qt/start_server_dialog.h"
 
 namespace ov::it {
 namespace {

@@ -23,10 +23,10 @@
 
 #include "registry/qt/servers_window.h"
 #include "tests/loopback/it_ui.h"
-#include "ui/qt/connect_dialog.h"
-#include "ui/qt/console_window.h"
-#include "ui/qt/log_view.h"
-#include "ui/qt/main_window.h"
+#include "app/qt/connect_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_view.h"
+#include "app/qt/main_window.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 

@@ -18,11 +18,11 @@
 
 #include "protocol/qt/login_dialog.h"
 #include "registry/qt/servers_window.h"
-#include "ui/qt/connect_dialog.h"
-#include "ui/qt/console_window.h"
-#include "ui/qt/log_view.h"
-#include "ui/qt/main_window.h"
-#include "ui/qt/start_server_dialog.h"
+#include "app/qt/connect_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_view.h"
+#include "app/qt/main_window.h"
+#include "app/qt/start_server_dialog.h"
 
 namespace ov::it {
 

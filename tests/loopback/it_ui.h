@@ -13,8 +13,8 @@
 
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
-#include "ui/client.h"
-#include "ui/qt/qt_platform.h"
+#include "app/client.h"
+#include "app/qt/qt_platform.h"
 
 namespace ov {
 class ConsoleWindow;

@@ -26,10 +26,10 @@
 #include "ovserver/log.h"
 #include "ovserver/ov_server.h"
 #include "protocol/qt/login_dialog.h"
-#include "ui/client.h"
-#include "ui/qt/console_window.h"
-#include "ui/qt/main_window.h"
-#include "ui/qt/qt_platform.h"
+#include "app/client.h"
+#include "consoles/qt/console_window.h"
+#include "app/qt/main_window.h"
+#include "app/qt/qt_platform.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define OV_ASAN 1

@@ -34,7 +34,7 @@
 #include "ovserver/ov_server.h"
 #include "protocol/account_prompt.h"
 #include "tests/common/memory_figures.h"
-#include "ui/start_server.h"
+#include "app/start_server.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 

@@ -17,7 +17,7 @@
 #include "ovserver/log.h"
 #include "ovserver/ov_server.h"
 #include "protocol/account_prompt.h"
-#include "ui/start_server.h"
+#include "app/start_server.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 

@@ -10,7 +10,7 @@
 
 #include "net/winsock_errors.h"
 #include "tests/common/fakes.h"
-#include "ui/recent_servers.h"
+#include "app/recent_servers.h"
 
 namespace ov {
 namespace {

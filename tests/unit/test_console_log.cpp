@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "ui/colour_codes.h"
-#include "ui/console_log.h"
-#include "ui/log_layout.h"
+#include "consoles/colour_codes.h"
+#include "consoles/console_log.h"
+#include "consoles/log_layout.h"
 
 namespace ov {
 namespace {

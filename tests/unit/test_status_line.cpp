@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/common/fakes.h"
-#include "ui/status_line.h"
+#include "core/status_line.h"
 
 namespace ov {
 namespace {

@@ -8,10 +8,10 @@
 #include <functional>
 
 #include "tests/common/fakes.h"
-#include "ui/qt/console_window.h"
-#include "ui/qt/log_view.h"
-#include "ui/qt/main_window.h"
-#include "ui/qt/qt_platform.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_view.h"
+#include "app/qt/main_window.h"
+#include "app/qt/qt_platform.h"
 
 namespace ov {
 namespace {

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/console_log.h"
-#include "ui/qt/log_view.h"
+#include "consoles/console_log.h"
+#include "consoles/qt/log_view.h"
 
 namespace ov {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "protocol/qt/login_dialog.h"
 #include "tests/common/fakes.h"
-#include "ui/qt/qt_platform.h"
+#include "app/qt/qt_platform.h"
 
 namespace ov {
 namespace {

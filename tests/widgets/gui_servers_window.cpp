@@ -11,7 +11,7 @@
 
 #include "registry/qt/servers_window.h"
 #include "tests/common/fakes.h"
-#include "ui/qt/qt_platform.h"
+#include "app/qt/qt_platform.h"
 
 namespace ov {
 namespace {

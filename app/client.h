@@ -1,0 +1,71 @@
+#pragma once
+// The composition root: owns the tables and every service of the client, gives each the parts it uses and
+// connects the handlers through which lower layers hand things upwards. One per program run (and one per
+// test).
+#include <string>
+
+#include "net/connection.h"
+#include "net/event_loop.h"
+#include "net/frame_receiver.h"
+#include "net/frame_sender.h"
+#include "net/socket_api.h"
+#include "protocol/account_prompt.h"
+#include "protocol/control_dispatch.h"
+#include "registry/registry_updates.h"
+#include "registry/selection.h"
+#include "core/server_tables.h"
+#include "consoles/consoles.h"
+#include "core/debug_log.h"
+#include "core/desktop.h"
+#include "app/start_server.h"
+#include "core/status_line.h"
+#include "wire/cipher.h"
+
+namespace ov {
+
+struct Platform {
+  SocketApi& sockets;
+  EventLoop& loop;
+  Desktop& desktop;
+  ServersTreeView& tree;
+  WindowSystem& windows;
+  LoginDialogView& loginDialog;
+};
+
+class Client {
+ public:
+  explicit Client(const Platform& platform);
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  // Start-up of the main window: sockets, tables, the debug switch, the key. False when the socket
+  // library did not start (the program then ends).
+  bool InitClient(const std::string& commandLine);
+  void ShutdownClient();
+
+  // "-DEBUG" anywhere in the command line, in any letter case.
+  static bool HasDebugSwitch(const std::string& commandLine);
+
+  SocketApi& sockets;
+  EventLoop& loop;
+  Desktop& desktop;
+  ServersTreeView& tree;
+  WindowSystem& windows;
+  LoginDialogView& loginDialog;
+
+  ServerTables tables;
+  StatusLine status;
+  DebugLog debug;
+  MessageCipher cipher;
+  FrameSender sender;
+  FrameReceiver receiver;
+  Connections connections;
+  ControlDispatcher dispatch;
+  AccountPrompts prompts;
+  Registry registry;
+  Selection selection;
+  Consoles consoles;
+  StartServer start;
+};
+
+}  // namespace ov

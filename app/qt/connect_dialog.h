@@ -1,0 +1,43 @@
+#pragma once
+// The connect dialog ConnDlg: address, port and time-out count of an OV server. It has no behaviour of
+// its own: the Connect command fills its defaults, shows it and reads it.
+#include <QDialog>
+#include <vector>
+
+#include "core/server_tables.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace ov {
+
+// The form TConnDlg.
+class ConnectDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  enum Result { OK = 1, Cancel = 2 };
+
+  explicit ConnectDialog(QWidget* parent = nullptr);
+  int ShowModal();  // OK or Cancel
+  // The servers connected to last, newest first, offered in the address's list; the fields keep their text.
+  void SetRecent(const std::vector<Endpoint>& entries);
+
+  QComboBox* cbRecent;  // the address field with its list of recent servers
+  QLineEdit* edIP;      // cbRecent's editing line
+  QLineEdit* edPort;
+  QLineEdit* edTimeOut;
+  QPushButton* OKBtn;
+  QPushButton* CancelBtn;
+
+ private:
+  void ChooseRecent(int index);  // fills the three fields from a recent server
+  std::vector<Endpoint> recent_;
+  QLabel* addressLabel_;  // Label1
+  QLabel* portLabel_;     // Label2
+  QLabel* timeoutLabel_;  // Label3
+};
+
+}  // namespace ov

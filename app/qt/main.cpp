@@ -1,0 +1,57 @@
+// The program's entry: the application title, the windows in their order, the client composed on the
+// real sockets and event loop, and the message loop.
+#include <QApplication>
+#include <QLoggingCategory>
+#include <QTimer>
+#include <string>
+#include <vector>
+
+#include "net/qt/posix_socket_api.h"
+#include "net/qt/qt_event_loop.h"
+#include "app/client.h"
+#include "app/qt/command_line.h"
+#include "core/qt/latin1_text.h"
+#include "app/qt/main_window.h"
+#include "app/qt/qt_platform.h"
+#include "app/qt/settings.h"
+
+int main(int argc, char** argv) {
+  // The debug switch is looked for in the whole command line, the program's own path included, before
+  // Qt takes its own options out of it.
+  std::string commandLine;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) commandLine += ' ';
+    commandLine += argv[i];
+  }
+
+  ov::command_line::AnswerHelpOrVersion(argc, argv);
+  QApplication app(argc, argv);
+  // The accessibility bridge warns of every key typed in a field that hides its characters, since such a
+  // field offers it no text (see PasswordField); QT_LOGGING_RULES can still turn the warnings on.
+  QLoggingCategory::setFilterRules("qt.accessibility.atspi.warning=false");
+  ov::command_line::WarnOfUnknownOptions();
+
+  ov::PosixSocketApi sockets;
+  ov::QtEventLoop loop;
+  const std::unique_ptr<QSettings> settings = ov::UserSettings();
+  ov::QtFrontEnd ui(settings.get());
+  ov::Client client(ui.PlatformWith(sockets, loop));
+  if (!ui.Start(client, commandLine)) {
+    ui.DestroyWidgets();
+    return 1;
+  }
+  if (!settings) {
+    client.status.ShowStatus(
+        "Settings not read - " + ov::FromQt(ov::UserSettingsPath()) + " is left as it is and not written",
+        10000, 1);
+  }
+
+  ui.fMain->show();
+  std::vector<std::string> targets;
+  for (const QString& target : ov::command_line::ConnectTargets()) targets.push_back(ov::FromQt(target));
+  // From the running loop, as the user's own Connect would be.
+  if (!targets.empty()) QTimer::singleShot(0, ui.fMain, [&] { ui.ConnectAtStart(client, targets); });
+  const int result = QApplication::exec();
+  ui.DestroyWidgets();  // before the client: they hold references into it
+  return result;
+}

@@ -1,0 +1,30 @@
+#pragma once
+// What the client keeps between runs, in the user's configuration folder
+// (~/.config/Orvane/orvane-client.conf). A missing file reads as nothing kept. A file that cannot be read
+// safely (not a regular file, too large, not text, or not in the settings' format) is left as it is: the
+// client then keeps nothing for the run and never writes over it.
+#include <QSettings>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "core/server_tables.h"
+
+namespace ov {
+
+enum class SettingsFile { Missing, Readable, Unreadable };
+constexpr qint64 kMaxSettingsBytes = 64 * 1024;  // far beyond what the client ever writes
+// Looks at the file without waiting on it: a FIFO or a device is never read.
+SettingsFile CheckSettingsFile(const QString& path);
+QString UserSettingsPath();
+// The user's settings, or none when the file is there but cannot be read.
+std::unique_ptr<QSettings> UserSettings();
+
+std::vector<Endpoint> ReadRecentServers(QSettings& settings);
+void WriteRecentServers(QSettings& settings, const std::vector<Endpoint>& entries);
+
+// Whether colour codes are drawn as colours and hidden in logs, captions and tree nodes. Off by default.
+bool ReadColourCodes();
+void WriteColourCodes(bool on);
+
+}  // namespace ov

@@ -1,0 +1,65 @@
+#include "app/start_server.h"
+
+#include "net/frame_sender.h"
+#include "core/status_line.h"
+#include "wire/payload.h"
+
+namespace ov {
+
+std::string BuildStartPayload(const std::string& type, const std::string& title,
+                              const std::string& commandLine) {
+  std::string payload = type;
+  payload += kFieldSeparator;
+  if (!title.empty()) {
+    payload += title;
+    payload += kFieldSeparator;
+  }
+  payload += commandLine;
+  return payload;
+}
+
+std::vector<std::string> StartServer::RefillHosts() {
+  hostSlots_.fill(-1);
+  std::vector<std::string> names;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    const OVIrec& ov = tables_.OVServers[slot];
+    if (ov.InUse != 1) continue;
+    hostSlots_[names.size()] = slot;
+    hostSockets_[names.size()] = ov.Socket;
+    names.push_back(ov.Name);
+  }
+  return names;
+}
+
+std::vector<std::string> StartServer::TypesForHost(int hostLine) const {
+  std::vector<std::string> types;
+  if (hostLine < 0 || hostLine >= kSlotCount || hostSlots_[hostLine] == -1) return types;
+  for (const OVIst& type : tables_.OVServers[hostSlots_[hostLine]].Types) {
+    if (!type.TypeName.empty()) types.push_back(type.TypeName);
+  }
+  return types;
+}
+
+int StartServer::Go(int hostLine, int typeLine, const std::string& typeText, const std::string& title,
+                    const std::string& commandLine) {
+  const bool hostChosen = hostLine >= 0 && hostLine < kSlotCount && hostSlots_[hostLine] != -1;
+  if (!hostChosen || typeLine < 0) {
+    status_.ShowStatus("START ERROR: Host or Type not selected", 3000, 1);
+    return -1;
+  }
+  if (typeText.empty()) {
+    status_.ShowStatus("START ERROR: Couldn't start - invalid servertype", 2000, 1);
+    return -1;
+  }
+  // The list is not refreshed while the dialog is open: when the chosen connection has closed, and
+  // perhaps another has taken its slot since, the request goes nowhere rather than to another server.
+  const OVIrec& ov = tables_.OVServers[hostSlots_[hostLine]];
+  if (ov.InUse != 1 || ov.Socket != hostSockets_[hostLine] || ov.Connected != 1) {
+    status_.ShowStatus("START ERROR: Couldn't start - host no longer connected", 3000, 1);
+    return -1;
+  }
+  sender_.SendControl(ov.Socket, 26, BuildStartPayload(typeText, title, commandLine));
+  return 1;
+}
+
+}  // namespace ov

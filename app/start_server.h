@@ -1,0 +1,40 @@
+#pragma once
+// The start-server dialog's rules: the host list, the type list and the start request (26).
+#include <array>
+#include <string>
+#include <vector>
+
+#include "core/server_tables.h"
+
+namespace ov {
+
+class StatusLine;
+class FrameSender;
+
+// type, 0x80, [title, 0x80,] command line.
+std::string BuildStartPayload(const std::string& type, const std::string& title,
+                              const std::string& commandLine);
+
+class StartServer {
+ public:
+  StartServer(const ServerTables& tables, StatusLine& status, FrameSender& sender)
+      : tables_(tables), status_(status), sender_(sender) {}
+
+  // Rebuilds HostSlots; the names of the OV servers in use, one per line of the host list.
+  std::vector<std::string> RefillHosts();
+  // cbHostsChange: the non-empty types of the host on that line (the first is then selected).
+  std::vector<std::string> TypesForHost(int hostLine) const;
+  // bGoClick: hostLine/typeLine -1 when nothing is selected. The dialog's result: 1 sent, -1 refused.
+  int Go(int hostLine, int typeLine, const std::string& typeText, const std::string& title,
+         const std::string& commandLine);
+  const std::array<int, kSlotCount>& HostSlots() const { return hostSlots_; }
+
+ private:
+  const ServerTables& tables_;
+  StatusLine& status_;
+  FrameSender& sender_;
+  std::array<int, kSlotCount> hostSlots_{};
+  std::array<int, kSlotCount> hostSockets_{};  // the connection each line stood for when listed
+};
+
+}  // namespace ov

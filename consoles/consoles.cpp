@@ -1,0 +1,112 @@
+#include "consoles/consoles.h"
+
+#include <algorithm>
+
+#include "net/frame_sender.h"
+#include "core/server_tables.h"
+#include "core/status_line.h"
+
+namespace ov {
+
+Console& Consoles::Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
+                          const std::string& caption, const Endpoint& where) {
+  auto window = std::make_unique<Console>();
+  window->kind = kind;
+  window->OVIndex = ovIndex;
+  window->ServerId = serverId;
+  window->ConsoleMode = consoleMode;
+  window->caption = caption;
+  window->where = where;
+  Console& created = *window;
+  windows_.push_back(std::move(window));
+  // The key is set before the window shows, so the view sees its caption from the start.
+  created.view = windowSystem_.CreateConsoleView(created);
+  return created;
+}
+
+void Consoles::RouteConsoleText(int socket, int serverId, std::string_view text) {
+  const int slot = tables_.LiveSlot(socket);
+  if (slot == -1) {
+    status_.ShowStatus("Error - msg received from nonexistant server [" + std::string(text) + "]", 2000, 1);
+    return;
+  }
+  if (serverId == 0) {
+    if (Console* w = tables_.OVServers[slot].Window) AppendConsole(*w, text);
+    return;
+  }
+  const int q = tables_.FindQServer(slot, serverId);
+  if (q == -1) return;
+  if (Console* w = tables_.QServers[q].Window) AppendConsole(*w, text);
+}
+
+void Consoles::AppendConsole(Console& window, std::string_view text) {
+  window.log.Append(text, window.ConsoleMode);
+  if (window.view) window.view->LogChanged();
+}
+
+void Consoles::AppendLine(Console& window, const std::string& line) {
+  const std::string& text = window.log.Text();
+  const bool atLineStart = text.empty() || text.ends_with("\r\n");
+  AppendConsole(window, (atLineStart ? "" : "\r\n") + line + "\r\n");
+}
+
+void Consoles::SendLine(Console& window, const std::string& line) {
+  // A dead window holds -1 in both ids, for which nothing is sent.
+  sender_.SendConsole(window.OVIndex, window.ServerId, line);
+}
+
+void Consoles::MarkDead(Console& window) {
+  window.caption += "[Dead]";
+  window.OVIndex = -1;
+  window.ServerId = -1;
+  window.diedAt = ++deaths_;
+  if (window.view) window.view->CaptionChanged();
+  CloseOldestDead();
+}
+
+void Consoles::SetCaption(Console& window, const std::string& caption) {
+  if (window.caption == caption) return;
+  window.caption = caption;
+  if (window.view) window.view->CaptionChanged();
+}
+
+void Consoles::CloseOldestDead() {
+  // Each window that dies brings at most one beyond the bound.
+  Console* oldest = nullptr;
+  size_t dead = 0;
+  for (const auto& window : windows_) {
+    if (!window->IsDead()) continue;
+    ++dead;
+    if (oldest == nullptr || window->diedAt < oldest->diedAt) oldest = window.get();
+  }
+  if (dead <= kMaxDeadWindows) return;
+  // Closed at once, as Clean up closes it: a dead window sends nothing and touches no record.
+  if (oldest->view != nullptr) {
+    oldest->view->Close();
+  } else {
+    CloseWindow(*oldest);
+  }
+  status_.ShowStatus(
+      "Closed the oldest dead window: at most " + std::to_string(kMaxDeadWindows) + " are kept", 5000, 0);
+}
+
+void Consoles::CloseWindow(Console& window) {
+  auto& t = tables_;
+  const bool live = window.OVIndex != -1 && window.ServerId != -1;
+  const bool slotValid = window.OVIndex >= 0 && window.OVIndex < kSlotCount;
+  if (live && slotValid) {
+    OVIrec& ov = t.OVServers[window.OVIndex];
+    if (window.kind == ConsoleKind::OVServer) {
+      ServerTables::ForgetWindow(ov, window);
+    } else {
+      const int q = t.FindQServer(window.OVIndex, window.ServerId);
+      if (q != -1) ServerTables::ForgetWindow(t.QServers[q], window);
+      sender_.SendControl(ov.Socket, 41, std::to_string(window.ServerId));
+    }
+  }
+  // The window goes; whoever called holds no reference to it afterwards.
+  auto it = std::find_if(windows_.begin(), windows_.end(), [&](const auto& w) { return w.get() == &window; });
+  if (it != windows_.end()) windows_.erase(it);
+}
+
+}  // namespace ov

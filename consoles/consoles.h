@@ -1,0 +1,93 @@
+#pragma once
+// The console windows as the logic knows them: one per OV server or Quake server, tied to it by
+// OVIndex and ServerId (both -1 once the server is gone: a dead window).
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/server_tables.h"
+#include "consoles/console_log.h"
+
+namespace ov {
+
+class ServerTables;
+class StatusLine;
+class FrameSender;
+class WindowSystem;
+
+enum class ConsoleKind { OVServer, QuakeServer };  // OVConsoleWindow, QuakeConsoleWindow
+
+// The window on screen.
+class ConsoleView {
+ public:
+  virtual ~ConsoleView() = default;
+  virtual void CaptionChanged() = 0;
+  virtual void LogChanged() = 0;    // the log's text changed; the view redraws when it likes
+  virtual void BringToFront() = 0;  // raise it and set it to its normal state, leaving the focus be
+  virtual void TakeFocus() = 0;     // the user asked for it: the active window, focus in its input line
+  virtual void CloseLater() = 0;    // closes it, as the user would, after the current event
+  virtual void Close() = 0;         // closes it now, as the user would
+};
+
+// One console window as the logic knows it: its server, caption and log; the widget is its view.
+class Console {
+ public:
+  ConsoleKind kind = ConsoleKind::OVServer;
+  int OVIndex = 0;
+  int ServerId = 0;
+  int ConsoleMode = 1;
+  std::string caption;
+  Endpoint where;  // an OV server's window: where its connection went
+  ConsoleLog log;
+  ConsoleView* view = nullptr;
+  uint64_t diedAt = 0;  // the order in which windows died; 0 while alive
+  bool IsDead() const { return OVIndex == -1 && ServerId == -1; }
+};
+
+// Creates the on-screen window of a console window, shown at once without taking the keyboard focus.
+class WindowSystem {
+ public:
+  virtual ~WindowSystem() = default;
+  virtual ConsoleView* CreateConsoleView(Console& window) = 0;
+};
+
+class Consoles {
+ public:
+  // Dead windows beyond this many are closed, the longest dead first: however many servers come and
+  // go, the frame holds a bounded number of windows, and a message costs the same at the last step as
+  // at the first.
+  static constexpr size_t kMaxDeadWindows = 50;
+
+  Consoles(ServerTables& tables, StatusLine& status, FrameSender& sender, WindowSystem& windows)
+      : tables_(tables), status_(status), sender_(sender), windowSystem_(windows) {}
+
+  Console& Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode, const std::string& caption,
+                  const Endpoint& where = {});
+  void RouteConsoleText(int socket, int serverId, std::string_view text);
+  void AppendConsole(Console& window, std::string_view text);
+  // A line of the client's own, on a line of its own whatever the log ended with.
+  void AppendLine(Console& window, const std::string& line);
+  void SendLine(Console& window, const std::string& line);  // Enter in ConCed
+  // "[Dead]" after the caption, both ids -1; then the longest dead window closes if that makes more
+  // than kMaxDeadWindows.
+  void MarkDead(Console& window);
+  void SetCaption(Console& window, const std::string& caption);
+  // The user (or CleanupDeadWindows) closed the window: the close handling runs, then the window goes.
+  void CloseWindow(Console& window);
+  // In the frame's order: the order of creation.
+  const std::vector<std::unique_ptr<Console>>& Windows() const { return windows_; }
+
+ private:
+  void CloseOldestDead();
+
+  ServerTables& tables_;
+  StatusLine& status_;
+  FrameSender& sender_;
+  WindowSystem& windowSystem_;
+  std::vector<std::unique_ptr<Console>> windows_;
+  uint64_t deaths_ = 0;
+};
+
+}  // namespace ov

@@ -1,0 +1,395 @@
+#include "consoles/qt/console_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMenu>
+#include <QPointer>
+#include <QTabWidget>
+#include <algorithm>
+
+#include "consoles/colour_codes.h"
+#include "consoles/qt/log_tools.h"
+#include "consoles/qt/log_view.h"
+#include "core/qt/latin1_text.h"
+#include "core/qt/window_title.h"
+
+namespace ov {
+
+// ---- InputHistory
+
+void InputHistory::Add(const QString& line) {
+  if (!line.isEmpty() && (lines_.isEmpty() || lines_.back() != line)) {
+    lines_.append(line);
+    if (lines_.size() > kMaxLines) lines_.removeFirst();
+  }
+  pos_ = lines_.size();
+  draft_.clear();
+}
+
+bool InputHistory::Up(const QString& current, QString& shown) {
+  if (pos_ == 0) return false;
+  if (pos_ == lines_.size()) draft_ = current;
+  shown = lines_.at(--pos_);
+  return true;
+}
+
+bool InputHistory::Down(QString& shown) {
+  if (pos_ >= lines_.size()) return false;
+  ++pos_;
+  shown = pos_ == lines_.size() ? draft_ : lines_.at(pos_);
+  return true;
+}
+
+// ---- Layout
+
+ConsoleLayout FormResize(int width, int height) {
+  ConsoleLayout l{};
+  l.pageWidth = std::max(0, width - 15);
+  l.logWidth = std::max(0, l.pageWidth - 8);
+  l.inputWidth = std::max(0, l.pageWidth - 8);
+  l.pageHeight = std::max(0, height - 31);
+  l.logHeight = std::max(0, l.pageHeight - 52);
+  // The input line keeps its designed height; its top sits 49 pixels above the page's bottom.
+  l.inputHeight = 21;
+  l.inputTop = std::max(0, l.pageHeight - 49);
+  return l;
+}
+
+// ---- RedrawPacer
+
+RedrawPacer::RedrawPacer() {
+  timer_.setSingleShot(true);
+  connect(&timer_, &QTimer::timeout, this, &RedrawPacer::Turn);
+  clock_.start();
+}
+
+void RedrawPacer::Request(ConsoleWindow& view) {
+  waiting_.push_back(&view);
+  Schedule();
+}
+
+void RedrawPacer::Forget(ConsoleWindow& view) {
+  waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), &view), waiting_.end());
+  drawnAt_.erase(&view);
+}
+
+int RedrawPacer::IntervalMs() const {
+  return std::max(kRedrawMs, static_cast<int>(drawnAt_.size()) * kBusyMsPerWindow);
+}
+
+qint64 RedrawPacer::DueAt(ConsoleWindow* view) const {
+  const auto drawn = drawnAt_.find(view);
+  return drawn == drawnAt_.end() ? 0 : drawn->second + IntervalMs();
+}
+
+void RedrawPacer::Schedule() {
+  if (waiting_.empty()) return;
+  qint64 due = DueAt(waiting_.front());
+  for (ConsoleWindow* view : waiting_) due = std::min(due, DueAt(view));
+  const qint64 wait = std::max<qint64>(0, due - clock_.elapsed());
+  // A turn already set to come earlier takes this window too.
+  if (timer_.isActive() && timer_.remainingTime() <= wait) return;
+  timer_.start(static_cast<int>(wait));
+}
+
+void RedrawPacer::Turn() {
+  const qint64 now = clock_.elapsed();
+  for (auto it = drawnAt_.begin(); it != drawnAt_.end();)
+    it = now - it->second > kBusySpanMs ? drawnAt_.erase(it) : std::next(it);
+  // Windows due within a few milliseconds go in this turn with the others, so turns are few.
+  const qint64 horizon = now + kBudgetMs;
+  QElapsedTimer spent;
+  spent.start();
+  std::deque<ConsoleWindow*> later;
+  while (!waiting_.empty()) {
+    ConsoleWindow* view = waiting_.front();
+    waiting_.pop_front();
+    if (DueAt(view) > horizon) {
+      later.push_back(view);
+      continue;
+    }
+    // A covered window costs only the look at what of it can be seen: it does not count.
+    if (view->RedrawIfSeen()) {
+      drawnAt_[view] = now;
+      if (spent.elapsed() >= kBudgetMs) break;
+    }
+  }
+  // Those not yet due, then those the budget left, keep their order of asking; a window that asked
+  // again during the turn is already at the back.
+  waiting_.insert(waiting_.begin(), later.begin(), later.end());
+  Schedule();
+}
+
+// ---- ConsoleWindow
+
+ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidth, QWidget* parent)
+    : QMdiSubWindow(parent), pacer_(pacer), window_(&window), designWidth_(designWidth) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  clientArea_ = new QWidget;
+  pView = new QTabWidget(clientArea_);
+  pView->setObjectName("pView");
+  tsCon = new QWidget;
+  tsCon->setObjectName("tsCon");
+  pView->addTab(tsCon, "Console");
+
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (!QFontInfo(fixed).fixedPitch()) {
+    // Some platforms name no fixed font of their own: ask for any monospaced one.
+    fixed.setFamily("monospace");
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setFixedPitch(true);
+  }
+  log_ = new LogView(tsCon);
+  log_->setObjectName("ConTxt");
+  log_->setAccessibleName("Console");
+  log_->setFont(fixed);
+  input_ = new QLineEdit(tsCon);
+  input_->setObjectName("ConCed");
+  input_->setAccessibleName("Console input");
+  input_->setFont(fixed);
+  input_->installEventFilter(this);
+  setTabOrder(input_, log_);
+  tools_ = new LogTools(*this, *log_, *input_);
+
+  setWidget(clientArea_);
+  clientArea_->installEventFilter(this);
+  setFocusProxy(input_);
+  setWindowTitle(ShownCaption());
+
+  log_->viewport()->installEventFilter(this);
+  SetUpServerExtras();
+}
+
+void ConsoleWindow::SetUpServerExtras() {
+  // Two servers of one name are told apart by where their connections go.
+  if (!window_->where.address.empty()) setToolTip(ToQt(window_->where.Text()));
+  reconnect_ = new QAction("&Reconnect", this);
+  reconnect_->setObjectName("mnuReconnect");
+  reconnect_->setStatusTip("Connect again to this OV server");
+  reconnect_->setVisible(false);
+  systemMenu()->addSeparator();
+  systemMenu()->addAction(reconnect_);
+  connect(reconnect_, &QAction::triggered, this, &ConsoleWindow::RequestReconnect);
+  // What the log had taken when the window last became active or stopped being so: text beyond it,
+  // while not active, has not been seen.
+  connect(this, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates old, Qt::WindowStates now) {
+    if ((old ^ now) & Qt::WindowActive) seenUpTo_ = LogCount();
+  });
+}
+
+uint64_t ConsoleWindow::LogCount() const {
+  return window_ ? window_->log.Appended() + window_->log.Cuts() : 0;
+}
+
+bool ConsoleWindow::HasUnseenText() const {
+  return !(windowState() & Qt::WindowActive) && LogCount() != seenUpTo_;
+}
+
+bool ConsoleWindow::CanReconnect() const {
+  return window_ && window_->kind == ConsoleKind::OVServer && window_->IsDead() &&
+         !window_->where.address.empty();
+}
+
+void ConsoleWindow::RequestReconnect() {
+  if (!CanReconnect()) return;
+  const Endpoint where = window_->where;  // the window may go while the connection is made
+  emit reconnectRequested(where);
+}
+
+ConsoleWindow::~ConsoleWindow() {
+  pacer_.Forget(*this);
+  if (window_) window_->view = nullptr;
+}
+
+void ConsoleWindow::ShowInFrame(QMdiArea& area) {
+  QPointer<QMdiSubWindow> active = area.activeSubWindow();
+  QPointer<QWidget> focus = QApplication::focusWidget();
+  area.addSubWindow(this);
+  const QMargins m = contentsMargins();
+  const QSize designed(designWidth_ - kFrameWidth + m.left() + m.right(),
+                       236 - kFrameHeight + m.top() + m.bottom());
+  // Smaller than designed, by hand or by the frame's arrangements, but never without its whole input
+  // line and three lines of its log (the designed log is 153 pixels high).
+  setMinimumSize(designed.width() * 2 / 3,
+                 designed.height() - 153 + 3 * log_->fontMetrics().lineSpacing() + 8);
+  resize(designed);
+  // The frame placed it by its size before this one: it goes back inside the frame's area where it can.
+  const QRect inside = area.viewport()->rect();
+  move(std::clamp(x(), 0, std::max(0, inside.width() - width())),
+       std::clamp(y(), 0, std::max(0, inside.height() - height())));
+  show();
+  if (active && active != this) {
+    area.setActiveSubWindow(active);
+  } else if (!active && area.activeSubWindow() == this) {
+    // Nothing else in the frame was active: this one may be, with the focus in its input line.
+    input_->setFocus();
+    return;
+  }
+  if (focus) focus->setFocus();
+}
+
+void ConsoleWindow::CaptionChanged() {
+  if (window_) setWindowTitle(ShownCaption());
+  reconnect_->setVisible(CanReconnect());
+}
+
+QString ConsoleWindow::ShownCaption() const {
+  return LiteralTitle(ToQt(colourCodes_ ? StripColourCodes(window_->caption) : window_->caption));
+}
+
+void ConsoleWindow::SetColourCodes(bool on) {
+  colourCodes_ = on;
+  log_->SetColours(on);
+  CaptionChanged();
+}
+
+bool ConsoleWindow::CanDraw() const { return isVisible() && !isMinimized(); }
+
+void ConsoleWindow::LogChanged() {
+  dirty_ = true;
+  // A hidden or covered log catches up when it shows again.
+  if (requested_ || waitingForSight_ || !CanDraw()) return;
+  requested_ = true;
+  pacer_.Request(*this);
+}
+
+bool ConsoleWindow::RedrawIfSeen() {
+  requested_ = false;
+  if (!dirty_ || !CanDraw()) return false;
+  if (window()->isMinimized() || log_->viewport()->visibleRegion().isEmpty()) {
+    waitingForSight_ = true;
+    return false;
+  }
+  RedrawNow();
+  return true;
+}
+
+void ConsoleWindow::RedrawNow() {
+  if (requested_) {
+    requested_ = false;
+    pacer_.Forget(*this);
+  }
+  waitingForSight_ = false;
+  if (!window_ || !dirty_) return;
+  dirty_ = false;
+  log_->CatchUp(window_->log);
+}
+
+void ConsoleWindow::BringToFront() {
+  if (isMinimized() || isMaximized()) showNormal();
+  show();
+  raise();
+}
+
+void ConsoleWindow::TakeFocus() {
+  if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
+  raise();
+  input_->setFocus();
+}
+
+void ConsoleWindow::CloseLater() {
+  QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void ConsoleWindow::Close() { close(); }
+
+void ConsoleWindow::Detach() {
+  if (window_) window_->view = nullptr;
+  window_ = nullptr;
+}
+
+void ConsoleWindow::closeEvent(QCloseEvent* event) {
+  if (Console* window = window_) {
+    Detach();
+    emit closing(window);  // the model is gone after this
+  }
+  QMdiSubWindow::closeEvent(event);
+  event->accept();  // a console window is destroyed when closed, never hidden
+}
+
+void ConsoleWindow::changeEvent(QEvent* event) {
+  QMdiSubWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && dirty_) {
+    waitingForSight_ = false;
+    LogChanged();
+  }
+}
+
+void ConsoleWindow::showEvent(QShowEvent* event) {
+  QMdiSubWindow::showEvent(event);
+  if (dirty_) {
+    waitingForSight_ = false;
+    LogChanged();
+  }
+}
+
+void ConsoleWindow::ApplyLayout() {
+  const ConsoleLayout l =
+      FormResize(clientArea_->width() + kFrameWidth, clientArea_->height() + kFrameHeight);
+  pView->setGeometry(3, 1, l.pageWidth, l.pageHeight);
+  log_->setGeometry(0, 0, l.logWidth, l.logHeight);
+  input_->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
+}
+
+bool ConsoleWindow::ConCedKeyPress(int key) {
+  QString shown;
+  switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+      const QString line = input_->text();
+      if (!IsLatin1(line)) {
+        emit notLatin1();  // the line stays for the user to change
+        return true;
+      }
+      QPointer<ConsoleWindow> self(this);
+      // Whatever the line holds, an empty line too; a dead window sends nothing.
+      if (window_) emit lineEntered(window_, FromQt(line));
+      if (!self) return true;
+      history_.Add(line);
+      input_->clear();
+      return true;
+    }
+    case Qt::Key_Up:
+      if (history_.Up(input_->text(), shown)) input_->setText(shown);
+      return true;
+    case Qt::Key_Down:
+      if (history_.Down(shown)) input_->setText(shown);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == log_->viewport() && event->type() == QEvent::Paint && waitingForSight_) {
+    // Uncovered: this paint shows the old text, the next turn the log as it is.
+    waitingForSight_ = false;
+    LogChanged();
+  } else if (watched == clientArea_ && event->type() == QEvent::Resize) {
+    ApplyLayout();
+  } else if (watched == input_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
+    return ConCedKeyPress(key->key());
+  }
+  return QMdiSubWindow::eventFilter(watched, event);
+}
+
+// ---- OVConsoleWindow, QuakeConsoleWindow
+
+OVConsoleWindow::OVConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* parent)
+    : ConsoleWindow(pacer, window, 328, parent) {
+  setObjectName("TfOVServ");
+}
+
+QuakeConsoleWindow::QuakeConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* parent)
+    : ConsoleWindow(pacer, window, 324, parent) {
+  setObjectName("TfQServ");
+}
+
+}  // namespace ov
