@@ -411,12 +411,14 @@ TEST_F(OvServerEndToEnd, PlayersPanelShowsTheMapAndPlayersKicksOneAndSaysNoAnswe
   EXPECT_FALSE(panel->Querying());
 
   // The query address, through the panel's field; then the window's own menu item shows the panel.
-  p.When("the query address dialog", [] { return qobject_cast<QInputDialog*>(QApplication::activeModalWidget()); },
-         [port] {
-           auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-           dialog->setTextValue(QString("127.0.0.1:%1").arg(port));
-           dialog->accept();
-         });
+  p.When(
+      "the query address dialog",
+      [] { return qobject_cast<QInputDialog*>(QApplication::activeModalWidget()); },
+      [port] {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        dialog->setTextValue(QString("127.0.0.1:%1").arg(port));
+        dialog->accept();
+      });
   panel->AskTarget();
   EXPECT_EQ(panel->Target(), (StatusTarget{"127.0.0.1", port}));
   duel->PlayersItem()->trigger();
@@ -426,13 +428,17 @@ TEST_F(OvServerEndToEnd, PlayersPanelShowsTheMapAndPlayersKicksOneAndSaysNoAnswe
   QTreeWidgetItem* first = panel->List()->topLevelItem(0);
   EXPECT_EQ(QStringList({first->text(0), first->text(1), first->text(2)}),
             QStringList({"^1Red^7Baron", "12", "48"}));
-  QTreeWidgetItem* node = p.ui.fSvrs->Tree()->findItems("Duel", Qt::MatchRecursive | Qt::MatchEndsWith).value(0);
+  QTreeWidgetItem* node =
+      p.ui.fSvrs->Tree()->findItems("Duel", Qt::MatchRecursive | Qt::MatchEndsWith).value(0);
   ASSERT_NE(node, nullptr);
   EXPECT_EQ(node->toolTip(0), "2/8 players on q3dm17");
 
   // Kick, confirmed: the line goes as a typed one, shows in the console, and the player leaves.
-  p.When("the kick confirmation", [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
-         [] { qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->button(QMessageBox::Yes)->click(); });
+  p.When(
+      "the kick confirmation", [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+      [] {
+        qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->button(QMessageBox::Yes)->click();
+      });
   panel->AskKick(1);
   ASSERT_TRUE(p.LogShows("Duel", "kick \"^4Blue ^3Wolf\"\n"));
   ASSERT_TRUE(p.LogShows("Duel", "^4Blue ^3Wolf^7 was kicked."));
