@@ -117,12 +117,14 @@ PlayersPanel::PlayersPanel(QWidget* parent) : QWidget(parent) {
   connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     QTreeWidgetItem* item = list_->itemAt(at);
     if (!item) return;
-    const int row = list_->indexOfTopLevelItem(item);
-    QMenu menu(this);
+    // The list may change while the menu is open: the kick is for the player it was opened on.
+    const std::string name = FromQt(item->data(0, kNameRole).toString());
+    QMenu menu;  // not the panel's: the panel may go while the menu is open
     QAction* kick = menu.addAction("&Kick");
     kick->setObjectName("mnuKickPlayer");
-    kick->setEnabled(KickLine(FromQt(item->data(0, kNameRole).toString())).has_value());
-    if (menu.exec(list_->viewport()->mapToGlobal(at)) == kick) AskKick(row);
+    kick->setEnabled(KickLine(name).has_value());
+    QPointer<PlayersPanel> self(this);
+    if (menu.exec(list_->viewport()->mapToGlobal(at)) == kick && self) AskKick(name);
   });
 }
 
@@ -260,10 +262,7 @@ void PlayersPanel::SetSummary(const QString& text) {
   emit summaryChanged(text);
 }
 
-void PlayersPanel::AskKick(int row) {
-  QTreeWidgetItem* item = list_->topLevelItem(row);
-  if (!item) return;
-  const std::string name = FromQt(item->data(0, kNameRole).toString());
+void PlayersPanel::AskKick(const std::string& name) {
   const std::optional<std::string> line = KickLine(name);
   if (!line) return;
   QMessageBox box(QMessageBox::Question, "Kick", QString("Kick %1 from the server?").arg(ToQt(name)),

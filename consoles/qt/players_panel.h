@@ -31,8 +31,9 @@ class PlayersPanel : public QWidget {
   QString Summary() const;
   QTreeWidget* List() const { return list_; }
   bool Querying() const { return socket_ != nullptr; }
-  // Kick from the player's context menu: asks, then emits kickRequested.
-  void AskKick(int row);
+  // Kick from a player's context menu, for the name the row held when the menu opened: asks, then emits
+  // kickRequested.
+  void AskKick(const std::string& name);
   // The query address field: asks for HOST or HOST:PORT.
   void AskTarget();
 

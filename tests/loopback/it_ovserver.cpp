@@ -439,7 +439,7 @@ TEST_F(OvServerEndToEnd, PlayersPanelShowsTheMapAndPlayersKicksOneAndSaysNoAnswe
       [] {
         qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->button(QMessageBox::Yes)->click();
       });
-  panel->AskKick(1);
+  panel->AskKick("^4Blue ^3Wolf");
   ASSERT_TRUE(p.LogShows("Duel", "kick \"^4Blue ^3Wolf\"\n"));
   ASSERT_TRUE(p.LogShows("Duel", "^4Blue ^3Wolf^7 was kicked."));
   ASSERT_TRUE(PumpUntil([&] { return panel->Summary() == "1/8 players on q3dm17"; }))
