@@ -57,7 +57,8 @@ bool Command(State& state, std::string line) {
   if (command.empty()) return true;
   if (command == "status") {
     Say("map:     " + state.map);
-    Say("players: 0 active (" + std::to_string(state.maxPlayers) + " max)");
+    Say("players: " + std::to_string(state.players.size()) + " active (" + std::to_string(state.maxPlayers) +
+        " max)");
     Say("uptime:  " + std::to_string(Uptime(state)) + " s");
   } else if (command == "map") {
     if (rest.empty()) {
@@ -180,7 +181,7 @@ int main(int argc, char** argv) {
       std::time_t now = std::time(nullptr);
       char stamp[16];
       std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
-      Say(std::string("[") + stamp + "] " + state.map + ": 0 players, up " + std::to_string(Uptime(state)) +
+      Say(std::string("[") + stamp + "] " + state.map + ": " + std::to_string(state.players.size()) + " players, up " + std::to_string(Uptime(state)) +
           " s");
       nextLog = Clock::now() + std::chrono::seconds(interval);
       continue;

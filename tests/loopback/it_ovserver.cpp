@@ -194,7 +194,7 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
   // A typed line reaches the game server's console and its answer comes back.
   LiveProgram::Enter(p.Window("Duel"), "status");
   ASSERT_TRUE(p.LogShows("Duel", "map:     e1m1"));
-  ASSERT_TRUE(p.LogShows("Duel", "players: 0 active (8 max)"));
+  ASSERT_TRUE(p.LogShows("Duel", "players: 2 active (8 max)"));
   LiveProgram::Enter(p.Window(kOvWindow), "who");
   ASSERT_TRUE(p.LogShows(kOvWindow, "(you)"));
   EXPECT_NE(AnswerTo(p.Log(p.Window(kOvWindow)), "who").find(", watching "), std::string::npos);
