@@ -2,7 +2,7 @@
 // banner that lists its arguments one by one, a log line now and then, and answers a few console
 // commands on its standard input: status, map NAME, say TEXT, lines N, kick NAME and quit. Like the
 // game servers it stands in for, it answers the status query "getstatus" on a UDP port: --status-port N,
-// else the first free of 27960 to 27969 (0: one the system picks), with its map and two players.
+// else the first free of 27960 to 27969 (0: one the system picks; off: none), with its map and two players.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,6 +20,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr int kNoStatus = -2;  // --status-port off
 
 struct Player {
   std::string name;
@@ -142,14 +143,16 @@ int main(int argc, char** argv) {
         "[ARGUMENT...]");
     Say("A stand-in game server: it lists its arguments, logs a line every SECONDS (10; 0 for never),");
     Say("answers status, map NAME, say TEXT, lines N, kick NAME and quit on its standard input, and the");
-    Say("status query on UDP port PORT (else the first free of 27960 to 27969; 0: any free port).");
+    Say("status query on UDP port PORT (else the first free of 27960 to 27969; 0: any free port; off: "
+        "none).");
     return 0;
   }
   for (size_t i = 0; i + 1 < args.size(); ++i) {
     if (args[i] == "--interval") interval = std::atoi(args[i + 1].c_str());
     if (args[i] == "+map") state.map = args[i + 1];
     if (args[i] == "+maxplayers") state.maxPlayers = std::atoi(args[i + 1].c_str());
-    if (args[i] == "--status-port") statusPort = std::atoi(args[i + 1].c_str());
+    if (args[i] == "--status-port")
+      statusPort = args[i + 1] == "off" ? kNoStatus : std::atoi(args[i + 1].c_str());
   }
   Say("Console initialized.");
   Say("Orvane stand-in dedicated server 1.0 (no game data needed)");
@@ -158,9 +161,12 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < args.size(); ++i) Say("  [" + std::to_string(i + 1) + "] " + args[i]);
   Spawn(state.map);
   int port = 0;
-  const int status = OpenStatusSocket(statusPort, port);
-  Say(status >= 0 ? "Status query on UDP port " + std::to_string(port)
-                  : std::string("No status query: no free UDP port"));
+  const int status = statusPort == kNoStatus ? -1 : OpenStatusSocket(statusPort, port);
+  if (status >= 0) {
+    Say("Status query on UDP port " + std::to_string(port));
+  } else {
+    Say(statusPort == kNoStatus ? "No status query" : "No status query: no free UDP port");
+  }
   Say("-------------------------------------");
   Say("Type status, map NAME, say TEXT or quit.");
   Say("^3Orvane ^1stand-in^7 ready on ^2" + state.map);  // in colour codes, as game servers greet
@@ -181,8 +187,8 @@ int main(int argc, char** argv) {
       std::time_t now = std::time(nullptr);
       char stamp[16];
       std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
-      Say(std::string("[") + stamp + "] " + state.map + ": " + std::to_string(state.players.size()) + " players, up " + std::to_string(Uptime(state)) +
-          " s");
+      Say(std::string("[") + stamp + "] " + state.map + ": " + std::to_string(state.players.size()) +
+          " players, up " + std::to_string(Uptime(state)) + " s");
       nextLog = Clock::now() + std::chrono::seconds(interval);
       continue;
     }
