@@ -84,3 +84,11 @@ write("ovserver_requests_fuzzer", "wrong_password", b"\x00\x00" + control(905, p
 write("ovserver_requests_fuzzer", "before_login", b"\x00\x00" + frame("0000", b"help") * 10)
 write("ovserver_requests_fuzzer", "short_and_stray",
       b"\x02\x01" + b"abc" + b"\xfd12\xfe" + b"\xfd\xfe" + frame("1905", b"\x07\x05" + b"\xfe" * 24) + frame("0000", b"list"))
+
+# A game server's answer to the status query, as any UDP peer may send it.
+status = b"\xff\xff\xff\xffstatusResponse\n"
+write("status_answer_fuzzer", "good",
+      status + b"\\sv_hostname\\Box\\mapname\\oa_dm1\\sv_maxclients\\16\n12 48 \"^1Red^7Baron\"\n7 95 \"Blue Wolf\"\n")
+write("status_answer_fuzzer", "empty", status + b"\\mapname\\q3dm17\\sv_maxclients\\8")
+write("status_answer_fuzzer", "hostile",
+      status + b"\\sv_maxclients\\-99999999999\\mapname\\a\rb\\x\n-3 0 \"x;quit\"\n1 \"b\"\n0 0 \"\x1b\x7f\"\n1 2 \"")

@@ -78,6 +78,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   connect(mnuSrv, &QMenu::aboutToShow, this, &MainWindow::UpdateReconnectItem);
 
   AddViewMenu();
+  AddPlayersItem();
   mnuWindow = menuBar()->addMenu("&Window");
   mnuWindow->setObjectName("mnuWindow");
   mnuWindow->menuAction()->setObjectName("mnuWindow");
@@ -221,6 +222,18 @@ void MainWindow::AddViewMenu() {
   connect(colourCodesItem_, &QAction::toggled, this, [this](bool on) {
     WriteColourCodes(on);
     emit colourCodesChanged(on);
+  });
+}
+
+void MainWindow::AddPlayersItem() {
+  QMenu* view = menuBar()->findChild<QMenu*>("mnuView");
+  playersItem_ = AddItem(view, "mnuPlayers", "&Players and Map",
+                         "Show the map and the players beside each game server's console");
+  playersItem_->setCheckable(true);
+  playersItem_->setChecked(ReadPlayersPanel());
+  connect(playersItem_, &QAction::toggled, this, [this](bool on) {
+    WritePlayersPanel(on);
+    emit playersShownChanged(on);
   });
 }
 

@@ -77,6 +77,8 @@ class MainWindow : public QMainWindow {
   // nodes. Remembered between runs.
   QAction* ColourCodesItem() const { return colourCodesItem_; }
   bool ColourCodes() const;
+  // View > Players and Map: Quake servers' console windows show their players and map. Remembered.
+  QAction* PlayersItem() const { return playersItem_; }
 
  signals:
   // The user's requests and the frame's moments, which the root connects to the client.
@@ -90,6 +92,7 @@ class MainWindow : public QMainWindow {
   void closing();           // the frame closes: the program shuts down
   void debugLinesWanted();  // AppendDebugLines, please
   void colourCodesChanged(bool on);
+  void playersShownChanged(bool on);
 
  public:
   QMenu* mnuSys;
@@ -131,6 +134,7 @@ class MainWindow : public QMainWindow {
   QPushButton* AddButton(const char* name, const QString& caption);
   void FillWindowMenu();
   void AddViewMenu();
+  void AddPlayersItem();
   void ElideStatusText();
 
   QMdiArea* mdi_;
@@ -147,6 +151,7 @@ class MainWindow : public QMainWindow {
   QAction* separator_;       // N1, in the System menu
   QAction* cleanupItem_;     // Cleanup1: close the dead console windows
   QAction* colourCodesItem_ = nullptr;
+  QAction* playersItem_ = nullptr;
   QWidget* toolBar_;           // SpeedPanel
   QPlainTextEdit* debugPane_;  // Memo1
 };

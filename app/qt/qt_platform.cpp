@@ -14,6 +14,7 @@
 #include "registry/qt/servers_window.h"
 #include "app/qt/connect_dialog.h"
 #include "consoles/qt/console_window.h"
+#include "consoles/qt/players_panel.h"
 #include "app/qt/main_window.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
@@ -162,6 +163,35 @@ void ConnectColourCodes(MainWindow& main, ServersWindow& servers) {
   });
 }
 
+void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client) {
+  PlayersPanel* panel = view.Players();
+  const Console* window = view.Window();
+  if (!panel || !window || window->OVIndex < 0 || window->OVIndex >= kSlotCount) return;
+  const OVIrec& ov = client.tables.OVServers[window->OVIndex];
+  const int q = client.tables.FindQServer(window->OVIndex, window->ServerId);
+  const QString server = ToQt(ov.Where.Text());
+  const QString title = q == -1 ? QString() : ToQt(client.tables.QServers[q].Title);
+  const std::optional<StatusTarget> kept = ParseStatusTarget(FromQt(ReadStatusQuery(server, title)));
+  panel->SetTarget(kept ? *kept : StatusTarget{ov.Where.address, kDefaultStatusPort});
+  QObject::connect(panel, &PlayersPanel::targetChosen, panel, [server, title](const StatusTarget& target) {
+    WriteStatusQuery(server, title, ToQt(target.Text()));
+  });
+  QObject::connect(&view, &ConsoleWindow::playersToggled, &main,
+                   [&main](bool on) { main.PlayersItem()->setChecked(on); });
+  QObject::connect(panel, &PlayersPanel::summaryChanged, &servers,
+                   [&view, &servers, &client](const QString& summary) {
+                     const Console* w = view.Window();
+                     const int found = w ? client.tables.FindQServer(w->OVIndex, w->ServerId) : -1;
+                     if (found != -1 && client.tables.QServers[found].InUse)
+                       servers.SetNodeTip(client.tables.QServers[found].TreeNode, FromQt(summary));
+                   });
+  QObject::connect(panel, &PlayersPanel::kickRequested, &view, [&view, &client](const std::string& line) {
+    if (Console* w = view.Window(); w && !w->IsDead()) client.consoles.AppendLine(*w, line);
+    view.EnterLine(ToQt(line));
+  });
+  view.SetPlayersShown(main.PlayersItem()->isChecked());
+}
+
 void ConnectServersWindow(ServersWindow& window, Selection& selection) {
   QObject::connect(&window, &ServersWindow::selectionChanged, &window,
                    [&selection] { selection.UpdateSelection(); });
@@ -187,6 +217,11 @@ bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
                      [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
     QObject::connect(&view, &ConsoleWindow::reconnectRequested, &view,
                      [&client](const Endpoint& where) { client.connections.Reconnect(where); });
+    ConnectPlayersPanel(view, frame, *fSvrs, client);
+  });
+  QObject::connect(fMain, &MainWindow::playersShownChanged, fMain, [this](bool on) {
+    for (QMdiSubWindow* w : fMain->MdiArea()->subWindowList())
+      if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->SetPlayersShown(on);
   });
 
   // FormCreate: the frame hears of the debug log and of its own closing before InitClient runs.

@@ -32,6 +32,10 @@ void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts);
 void ConnectServersWindow(ServersWindow& window, Selection& selection);
 // View > Colour Codes reaches the tree and every console window, open or opened later.
 void ConnectColourCodes(MainWindow& main, ServersWindow& servers);
+// A Quake server's players panel: shown as View > Players and Map says, querying the address the user
+// set for that server (else its OV server's host, port 27960), its summary as the server node's tooltip,
+// and Kick typed into its console.
+void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client);
 
 class QtDesktop : public Desktop {
  public:

@@ -17,6 +17,8 @@ namespace ov {
 namespace {
 constexpr const char* kRecentServers = "RecentServers";
 constexpr const char* kColourCodes = "view/colourCodes";
+constexpr const char* kPlayersPanel = "view/playersPanel";
+constexpr const char* kStatusQueries = "StatusQueries";
 }  // namespace
 
 SettingsFile CheckSettingsFile(const QString& path) {
@@ -115,6 +117,62 @@ bool ReadColourCodes() {
 
 void WriteColourCodes(bool on) {
   if (const std::unique_ptr<QSettings> settings = UserSettings()) settings->setValue(kColourCodes, on);
+}
+
+bool ReadPlayersPanel() {
+  const std::unique_ptr<QSettings> settings = UserSettings();
+  if (!settings) return false;
+  const QString value = settings->value(kPlayersPanel).toString().trimmed().toLower();
+  return value == "true" || value == "1";
+}
+
+void WritePlayersPanel(bool on) {
+  if (const std::unique_ptr<QSettings> settings = UserSettings()) settings->setValue(kPlayersPanel, on);
+}
+
+namespace {
+struct StatusQuery {
+  QString server, title, query;
+};
+
+std::vector<StatusQuery> ReadStatusQueries(QSettings& settings) {
+  std::vector<StatusQuery> entries;
+  const int size = settings.beginReadArray(kStatusQueries);
+  for (int i = 0; i < size && i < kMaxStatusQueries; ++i) {
+    settings.setArrayIndex(i);
+    entries.push_back({settings.value("server").toString(), settings.value("title").toString(),
+                       settings.value("query").toString()});
+  }
+  settings.endArray();
+  return entries;
+}
+}  // namespace
+
+QString ReadStatusQuery(const QString& ovServer, const QString& title) {
+  const std::unique_ptr<QSettings> settings = UserSettings();
+  if (!settings) return QString();
+  for (const StatusQuery& e : ReadStatusQueries(*settings))
+    if (e.server == ovServer && e.title == title) return e.query;
+  return QString();
+}
+
+void WriteStatusQuery(const QString& ovServer, const QString& title, const QString& query) {
+  const std::unique_ptr<QSettings> settings = UserSettings();
+  if (!settings) return;
+  std::vector<StatusQuery> entries{{ovServer, title, query}};
+  for (StatusQuery& e : ReadStatusQueries(*settings)) {
+    if ((e.server != ovServer || e.title != title) && entries.size() < size_t(kMaxStatusQueries))
+      entries.push_back(std::move(e));
+  }
+  settings->remove(kStatusQueries);
+  settings->beginWriteArray(kStatusQueries, int(entries.size()));
+  for (int i = 0; i < int(entries.size()); ++i) {
+    settings->setArrayIndex(i);
+    settings->setValue("server", entries[i].server);
+    settings->setValue("title", entries[i].title);
+    settings->setValue("query", entries[i].query);
+  }
+  settings->endArray();
 }
 
 }  // namespace ov

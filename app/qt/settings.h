@@ -27,4 +27,13 @@ void WriteRecentServers(QSettings& settings, const std::vector<Endpoint>& entrie
 bool ReadColourCodes();
 void WriteColourCodes(bool on);
 
+// Whether Quake servers' console windows show their players and map. Off by default.
+bool ReadPlayersPanel();
+void WritePlayersPanel(bool on);
+// The status query address the user set for a Quake server, by its OV server's address and its title
+// ("HOST:PORT"), or empty; at most kMaxStatusQueries are kept, the latest set first.
+constexpr int kMaxStatusQueries = 100;
+QString ReadStatusQuery(const QString& ovServer, const QString& title);
+void WriteStatusQuery(const QString& ovServer, const QString& title, const QString& query);
+
 }  // namespace ov

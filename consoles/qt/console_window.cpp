@@ -15,6 +15,7 @@
 #include "consoles/colour_codes.h"
 #include "consoles/qt/log_tools.h"
 #include "consoles/qt/log_view.h"
+#include "consoles/qt/players_panel.h"
 #include "core/qt/latin1_text.h"
 #include "core/qt/window_title.h"
 
@@ -217,7 +218,7 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area) {
   // line and three lines of its log (the designed log is 153 pixels high).
   setMinimumSize(designed.width() * 2 / 3,
                  designed.height() - 153 + 3 * log_->fontMetrics().lineSpacing() + 8);
-  resize(designed);
+  resize(designed + QSize(players_ && !players_->isHidden() ? kPlayersWidth : 0, 0));
   // The frame placed it by its size before this one: it goes back inside the frame's area where it can.
   const QRect inside = area.viewport()->rect();
   move(std::clamp(x(), 0, std::max(0, inside.width() - width())),
@@ -245,6 +246,7 @@ QString ConsoleWindow::ShownCaption() const {
 void ConsoleWindow::SetColourCodes(bool on) {
   colourCodes_ = on;
   log_->SetColours(on);
+  if (players_) players_->SetColourCodes(on);
   CaptionChanged();
 }
 
@@ -329,9 +331,11 @@ void ConsoleWindow::showEvent(QShowEvent* event) {
 }
 
 void ConsoleWindow::ApplyLayout() {
+  const int panel = players_ && !players_->isHidden() ? kPlayersWidth : 0;
   const ConsoleLayout l =
-      FormResize(clientArea_->width() + kFrameWidth, clientArea_->height() + kFrameHeight);
+      FormResize(clientArea_->width() - panel + kFrameWidth, clientArea_->height() + kFrameHeight);
   pView->setGeometry(3, 1, l.pageWidth, l.pageHeight);
+  if (panel) players_->setGeometry(l.pageWidth + 6, 4, panel - 9, l.pageHeight - 4);
   log_->setGeometry(0, 0, l.logWidth, l.logHeight);
   input_->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
 }
@@ -390,6 +394,37 @@ OVConsoleWindow::OVConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* p
 QuakeConsoleWindow::QuakeConsoleWindow(RedrawPacer& pacer, Console& window, QWidget* parent)
     : ConsoleWindow(pacer, window, 324, parent) {
   setObjectName("TfQServ");
+  AddPlayersPanel();
+}
+
+// ---- The players panel
+
+void ConsoleWindow::AddPlayersPanel() {
+  players_ = new PlayersPanel(clientArea_);
+  players_->hide();
+  playersItem_ = new QAction("&Players and Map", this);
+  playersItem_->setObjectName("mnuWindowPlayers");
+  playersItem_->setStatusTip("Show the map and the players of the game server beside its console");
+  playersItem_->setCheckable(true);
+  systemMenu()->addAction(playersItem_);
+  connect(playersItem_, &QAction::triggered, this, &ConsoleWindow::playersToggled);
+}
+
+void ConsoleWindow::SetPlayersShown(bool shown) {
+  if (!players_ || shown == !players_->isHidden()) return;
+  playersItem_->setChecked(shown);
+  players_->setVisible(shown);
+  // The window widens by the panel, so that its log keeps its width.
+  if (!isMaximized() && !isMinimized()) resize(width() + (shown ? kPlayersWidth : -kPlayersWidth), height());
+  ApplyLayout();
+}
+
+void ConsoleWindow::EnterLine(const QString& line) {
+  const QString draft = input_->text();
+  input_->setText(line);
+  QPointer<ConsoleWindow> self(this);
+  ConCedKeyPress(Qt::Key_Return);
+  if (self && input_->text().isEmpty()) input_->setText(draft);
 }
 
 }  // namespace ov

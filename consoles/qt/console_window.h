@@ -21,6 +21,7 @@ namespace ov {
 
 class LogTools;
 class LogView;
+class PlayersPanel;
 
 // The lines sent from one input line, walked with Up and Down as in any console.
 class InputHistory {
@@ -82,6 +83,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   // The designed sizes count a frame of 8 pixels across and 27 down (borders and caption).
   static constexpr int kFrameWidth = 8;
   static constexpr int kFrameHeight = 27;
+  static constexpr int kPlayersWidth = 230;  // the players panel, with its margin
 
   ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidth, QWidget* parent = nullptr);
   ~ConsoleWindow() override;
@@ -115,6 +117,13 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   // Text arrived since the window was last the active one; cleared when it becomes active.
   bool HasUnseenText() const;
 
+  // A Quake server's players and map, beside the log while shown; none in an OV server's window.
+  PlayersPanel* Players() const { return players_; }
+  QAction* PlayersItem() const { return playersItem_; }  // in the window's own menu
+  void SetPlayersShown(bool shown);
+  // The line goes as if typed into the input line and sent with Enter; what was being typed stays.
+  void EnterLine(const QString& line);
+
   QTabWidget* pView;
   QWidget* tsCon;
   LogView* Log() const { return log_; }        // ConTxt
@@ -126,8 +135,10 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   void closing(ov::Console* window);  // the user closed it: the model goes after this
   void notLatin1();                   // a line was refused: it holds a character beyond Latin-1
   void reconnectRequested(const ov::Endpoint& where);
+  void playersToggled(bool shown);  // the window's own Players and Map item
 
  protected:
+  void AddPlayersPanel();  // a Quake server's window has one
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -151,6 +162,8 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   int designWidth_;
   InputHistory history_;
   QAction* reconnect_ = nullptr;
+  PlayersPanel* players_ = nullptr;
+  QAction* playersItem_ = nullptr;
   uint64_t seenUpTo_ = 0;  // LogCount when the window last became active or inactive
   bool dirty_ = false;
   bool requested_ = false;        // waiting for a turn of the pacer

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QInputDialog>
 #include <QMdiArea>
 #include <QMessageBox>
 #include <QProcess>
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <QUdpSocket>
 #include <csignal>
 #include <memory>
 #include <string>
@@ -26,6 +28,7 @@
 #include "app/qt/connect_dialog.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/log_view.h"
+#include "consoles/qt/players_panel.h"
 #include "app/qt/main_window.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
@@ -191,7 +194,7 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
   // A typed line reaches the game server's console and its answer comes back.
   LiveProgram::Enter(p.Window("Duel"), "status");
   ASSERT_TRUE(p.LogShows("Duel", "map:     e1m1"));
-  ASSERT_TRUE(p.LogShows("Duel", "players: 0 active (8 max)"));
+  ASSERT_TRUE(p.LogShows("Duel", "players: 2 active (8 max)"));
   LiveProgram::Enter(p.Window(kOvWindow), "who");
   ASSERT_TRUE(p.LogShows(kOvWindow, "(you)"));
   EXPECT_NE(AnswerTo(p.Log(p.Window(kOvWindow)), "who").find(", watching "), std::string::npos);
@@ -388,6 +391,72 @@ TEST_F(OvServerEndToEnd, ShellMetacharactersReachTheGameServerAsPlainArguments) 
   ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
   EXPECT_EQ(p.StatusText(), "Server closed connection");
   EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers", "OV Server on Test OV[Dead]", "Meta[Dead]"}));
+}
+
+// The players panel over real UDP against the stand-in's status query: its map and players, the count as
+// the server node's tooltip, Kick typed into the console, and "no answer" where nothing answers. Hidden,
+// it holds no socket.
+TEST_F(OvServerEndToEnd, PlayersPanelShowsTheMapAndPlayersKicksOneAndSaysNoAnswer) {
+  LiveProgram& p = *program;
+  ASSERT_TRUE(LogIn("admin", "secret"));
+  p.StartServer("Test OV", "standin", "Duel", "--status-port 0 +map q3dm17");
+  ASSERT_TRUE(p.LogShows("Duel", "Type status, map NAME, say TEXT or quit."));
+  ConsoleWindow* duel = p.Window("Duel");
+  const std::string banner = duel->Window()->log.Text();
+  const size_t at = banner.find("Status query on UDP port ");
+  ASSERT_NE(at, std::string::npos) << banner;
+  const int port = std::stoi(banner.substr(at + 25));
+  PlayersPanel* panel = duel->Players();
+  EXPECT_TRUE(panel->isHidden());
+  EXPECT_FALSE(panel->Querying());
+
+  // The query address, through the panel's field; then the window's own menu item shows the panel.
+  p.When(
+      "the query address dialog",
+      [] { return qobject_cast<QInputDialog*>(QApplication::activeModalWidget()); },
+      [port] {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        dialog->setTextValue(QString("127.0.0.1:%1").arg(port));
+        dialog->accept();
+      });
+  panel->AskTarget();
+  EXPECT_EQ(panel->Target(), (StatusTarget{"127.0.0.1", port}));
+  duel->PlayersItem()->trigger();
+  EXPECT_TRUE(p.Main().PlayersItem()->isChecked());
+  ASSERT_TRUE(PumpUntil([&] { return panel->Summary() == "2/8 players on q3dm17"; }))
+      << panel->Summary().toStdString();
+  QTreeWidgetItem* first = panel->List()->topLevelItem(0);
+  EXPECT_EQ(QStringList({first->text(0), first->text(1), first->text(2)}),
+            QStringList({"^1Red^7Baron", "12", "48"}));
+  QTreeWidgetItem* node =
+      p.ui.fSvrs->Tree()->findItems("Duel", Qt::MatchRecursive | Qt::MatchEndsWith).value(0);
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(node->toolTip(0), "2/8 players on q3dm17");
+
+  // Kick, confirmed: the line goes as a typed one, shows in the console, and the player leaves.
+  p.When(
+      "the kick confirmation", [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+      [] {
+        qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->button(QMessageBox::Yes)->click();
+      });
+  panel->AskKick("^4Blue ^3Wolf");
+  ASSERT_TRUE(p.LogShows("Duel", "kick \"^4Blue ^3Wolf\"\n"));
+  ASSERT_TRUE(p.LogShows("Duel", "^4Blue ^3Wolf^7 was kicked."));
+  ASSERT_TRUE(PumpUntil([&] { return panel->Summary() == "1/8 players on q3dm17"; }))
+      << panel->Summary().toStdString();
+
+  // A port where something listens but never answers.
+  QUdpSocket silent;
+  ASSERT_TRUE(silent.bind(QHostAddress::LocalHost, 0));
+  panel->SetTarget({"127.0.0.1", silent.localPort()});
+  ASSERT_TRUE(PumpUntil([&] { return panel->Summary() == PlayersPanel::kNoAnswer; }))
+      << panel->Summary().toStdString();
+  EXPECT_EQ(panel->List()->topLevelItemCount(), 0);
+
+  p.Main().PlayersItem()->trigger();
+  EXPECT_FALSE(panel->Querying());
+  EXPECT_EQ(node->toolTip(0), "");
+  EXPECT_TRUE(p.AllActed());
 }
 
 // The programs' command lines as a user types them: help and version need no display; an unknown option

@@ -821,7 +821,8 @@ class OvsProgram : public ::testing::Test {
     peer.Expect("1900");
     peer.Login("admin", "secret");
     peer.Expect("1031");
-    peer.Control(26, ov::BuildStartPayload("standin", "", "+map e1m1"));
+    // Without its status query's socket: every descriptor it holds is then one it was given.
+    peer.Control(26, ov::BuildStartPayload("standin", "", "+map e1m1 --status-port off"));
     peer.Expect("1027");
     peer.Console(0, "list");
     const std::string line = peer.Expect("0000", "pid ");

@@ -1,0 +1,130 @@
+#include "consoles/server_status.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace ov {
+
+namespace {
+
+constexpr std::string_view kAnswerHead = "\xFF\xFF\xFF\xFFstatusResponse\n";
+
+// The first kept bytes of a field, control bytes as blanks: a value never draws a line of its own.
+std::string Kept(std::string_view text, size_t limit) {
+  std::string out(text.substr(0, limit));
+  for (char& c : out) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) c = ' ';
+  }
+  return out;
+}
+
+// A decimal number with an optional minus sign, at most 9 digits, then a blank or the end; moves past it.
+bool TakeNumber(std::string_view& text, int& value) {
+  size_t digits = text.starts_with('-') ? 1 : 0;
+  const size_t first = digits;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == first || digits - first > 9) return false;
+  std::from_chars(text.data(), text.data() + digits, value);
+  text.remove_prefix(digits);
+  if (!text.empty() && text.front() != ' ') return false;
+  while (text.starts_with(' ')) text.remove_prefix(1);
+  return true;
+}
+
+std::optional<PlayerStatus> ParsePlayerLine(std::string_view line) {
+  PlayerStatus player;
+  if (!TakeNumber(line, player.score) || !TakeNumber(line, player.ping)) return std::nullopt;
+  const size_t close = line.rfind('"');
+  if (!line.starts_with('"') || close == 0 || close == std::string_view::npos) return std::nullopt;
+  player.name = Kept(line.substr(1, close - 1), kMaxPlayerNameBytes);
+  return player;
+}
+
+void ParseInfo(std::string_view info, ServerStatus& status) {
+  // \key\value\key\value...; a key without its value ends the pairs.
+  if (info.starts_with('\\')) info.remove_prefix(1);
+  while (!info.empty()) {
+    const size_t keyEnd = info.find('\\');
+    if (keyEnd == std::string_view::npos) return;
+    const std::string_view key = info.substr(0, keyEnd);
+    info.remove_prefix(keyEnd + 1);
+    const size_t valueEnd = std::min(info.find('\\'), info.size());
+    const std::string_view value = info.substr(0, valueEnd);
+    info.remove_prefix(std::min(valueEnd + 1, info.size()));
+    if (key == "mapname") {
+      status.map = Kept(value, kMaxStatusValueBytes);
+    } else if (key == "sv_hostname") {
+      status.hostName = Kept(value, kMaxStatusValueBytes);
+    } else if (key == "sv_maxclients") {
+      int n = -1;
+      std::string_view digits = value;
+      if (!digits.starts_with('-') && TakeNumber(digits, n) && digits.empty()) status.maxClients = n;
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<ServerStatus> ParseStatusResponse(std::string_view packet) {
+  if (packet.size() > kMaxStatusPacket || !packet.starts_with(kAnswerHead)) return std::nullopt;
+  packet.remove_prefix(kAnswerHead.size());
+  ServerStatus status;
+  size_t lineEnd = std::min(packet.find('\n'), packet.size());
+  ParseInfo(packet.substr(0, lineEnd), status);
+  while (lineEnd < packet.size()) {
+    packet.remove_prefix(lineEnd + 1);
+    lineEnd = std::min(packet.find('\n'), packet.size());
+    std::optional<PlayerStatus> player = ParsePlayerLine(packet.substr(0, lineEnd));
+    if (!player) continue;
+    ++status.playerCount;
+    if (status.players.size() < kMaxStatusPlayers) status.players.push_back(std::move(*player));
+  }
+  return status;
+}
+
+std::string PlayerCountText(const ServerStatus& status) {
+  std::string text = std::to_string(status.playerCount);
+  if (status.maxClients >= 0) text += "/" + std::to_string(status.maxClients);
+  text += status.playerCount == 1 && status.maxClients < 0 ? " player" : " players";
+  if (!status.map.empty()) text += " on " + status.map;
+  return text;
+}
+
+std::optional<std::string> KickLine(std::string_view name) {
+  if (name.empty()) return std::nullopt;
+  bool quote = false;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == '"' || c == ';') return std::nullopt;
+    quote = quote || c == ' ' || c == '/';
+  }
+  return quote ? "kick \"" + std::string(name) + "\"" : "kick " + std::string(name);
+}
+
+std::optional<StatusTarget> ParseStatusTarget(std::string_view text) {
+  while (text.starts_with(' ')) text.remove_prefix(1);
+  while (text.ends_with(' ')) text.remove_suffix(1);
+  StatusTarget target;
+  const size_t colon = text.rfind(':');
+  if (colon != std::string_view::npos) {
+    const std::string_view digits = text.substr(colon + 1);
+    int port = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || port < 1 ||
+        port > 65535)
+      return std::nullopt;
+    target.port = port;
+    text = text.substr(0, colon);
+  }
+  if (text.empty() || text.size() > 255) return std::nullopt;
+  for (const char c : text) {
+    const bool hostByte = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                          c == '.' || c == '-' || c == '_';
+    if (!hostByte) return std::nullopt;
+  }
+  target.host = std::string(text);
+  return target;
+}
+
+}  // namespace ov

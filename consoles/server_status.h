@@ -1,0 +1,59 @@
+#pragma once
+// A game server's own status query over UDP, as Quake III-engine servers answer it: the out-of-band
+// packet "getstatus" is answered by "statusResponse", a line of \key\value info pairs, then one line per
+// player: score ping "name". Answers are untrusted bytes: what is kept of one is bounded, whatever it holds.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ov {
+
+inline constexpr std::string_view kStatusRequest = "\xFF\xFF\xFF\xFFgetstatus\n";
+inline constexpr int kDefaultStatusPort = 27960;
+
+// The largest answer read; a longer datagram is not an answer (the engines send at most 16 KiB).
+constexpr size_t kMaxStatusPacket = 16384;
+constexpr size_t kMaxStatusPlayers = 64;     // players kept of one answer; the rest are only counted
+constexpr size_t kMaxPlayerNameBytes = 64;   // a longer name is cut
+constexpr size_t kMaxStatusValueBytes = 64;  // the map's name, the host's name
+
+struct PlayerStatus {
+  std::string name;  // as sent, colour codes included
+  int score = 0;
+  int ping = 0;
+  bool operator==(const PlayerStatus&) const = default;
+};
+
+struct ServerStatus {
+  std::string map;
+  std::string hostName;
+  int maxClients = -1;                // -1 when the answer did not say
+  size_t playerCount = 0;             // every player line of the answer, kept or not
+  std::vector<PlayerStatus> players;  // the first kMaxStatusPlayers of them
+};
+
+// The answer's fields, or nothing when the packet is not a statusResponse (or is larger than
+// kMaxStatusPacket). Malformed player lines are passed over; control bytes in names and values become
+// blanks.
+std::optional<ServerStatus> ParseStatusResponse(std::string_view packet);
+
+// "3/16 players on oa_dm1": the player count, the limit when known, and the map.
+std::string PlayerCountText(const ServerStatus& status);
+
+// The console line that kicks a player by name: kick NAME, the name quoted when it holds a blank or a
+// slash. Nothing for a name no console would read as one word: empty, or holding a quote, a semicolon or
+// a control byte.
+std::optional<std::string> KickLine(std::string_view name);
+
+// Where to query, as the user gives it: "HOST" or "HOST:PORT" (port 1 to 65535, 27960 when not given).
+struct StatusTarget {
+  std::string host;
+  int port = kDefaultStatusPort;
+  std::string Text() const { return host + ":" + std::to_string(port); }
+  bool operator==(const StatusTarget&) const = default;
+};
+std::optional<StatusTarget> ParseStatusTarget(std::string_view text);
+
+}  // namespace ov

@@ -1,0 +1,67 @@
+// The players panel's rules that a stand-in cannot break: an answer counts only from where the query
+// went; what the user chose is kept between runs, within its bound.
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QUdpSocket>
+
+#include "app/qt/main_window.h"
+#include "app/qt/settings.h"
+#include "consoles/qt/players_panel.h"
+
+namespace ov {
+namespace {
+
+QByteArray Answer(const char* map) {
+  return QByteArray("\xFF\xFF\xFF\xFFstatusResponse\n\\mapname\\") + map + "\\sv_maxclients\\4\n1 2 \"x\"\n";
+}
+
+TEST(PlayersPanel, AnswersFromAnyOtherAddressOrPortAreIgnored) {
+  QUdpSocket server;  // where the query goes
+  QUdpSocket other;   // anyone else on the machine
+  ASSERT_TRUE(server.bind(QHostAddress::LocalHost, 0));
+  ASSERT_TRUE(other.bind(QHostAddress::LocalHost, 0));
+  PlayersPanel panel;
+  panel.SetTarget({"127.0.0.1", server.localPort()});
+  panel.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return server.hasPendingDatagrams(); }, 5000)) << "no query came";
+  QByteArray query(64, '\0');
+  QHostAddress from;
+  quint16 port = 0;
+  query.resize(server.readDatagram(query.data(), query.size(), &from, &port));
+  EXPECT_EQ(query, QByteArray("\xFF\xFF\xFF\xFFgetstatus\n"));
+
+  other.writeDatagram(Answer("forged"), from, port);
+  server.writeDatagram(Answer("dm6"), from, port);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !panel.Summary().isEmpty(); }, 5000));
+  EXPECT_EQ(panel.Summary().toStdString(), "1/4 players on dm6");
+  // The forged answer, read before the true one, was dropped: a later read holds nothing of it.
+  other.writeDatagram(Answer("forged"), from, port);
+  QTest::qWait(100);
+  EXPECT_EQ(panel.Summary().toStdString(), "1/4 players on dm6");
+  panel.hide();
+  EXPECT_FALSE(panel.Querying());
+}
+
+TEST(PlayersPanel, ShownStateAndQueryAddressesAreRemembered) {
+  {
+    MainWindow first;
+    EXPECT_FALSE(first.PlayersItem()->isChecked());  // off by default
+    first.PlayersItem()->trigger();
+  }
+  MainWindow second;
+  EXPECT_TRUE(second.PlayersItem()->isChecked());
+  second.PlayersItem()->trigger();
+
+  for (int i = 0; i <= kMaxStatusQueries; ++i)
+    WriteStatusQuery("127.0.0.1:4044", QString("title %1").arg(i), QString("10.0.0.%1:27960").arg(i % 250));
+  WriteStatusQuery("127.0.0.1:4044", "title 5", "game:27961");  // set again: the latest wins
+  EXPECT_EQ(ReadStatusQuery("127.0.0.1:4044", "title 5").toStdString(), "game:27961");
+  EXPECT_EQ(ReadStatusQuery("127.0.0.1:4045", "title 5").toStdString(), "");
+  EXPECT_EQ(ReadStatusQuery("127.0.0.1:4044", "title 0").toStdString(),
+            "");  // the oldest went beyond the bound
+  EXPECT_EQ(ReadStatusQuery("127.0.0.1:4044", "title 1").toStdString(), "10.0.0.1:27960");
+}
+
+}  // namespace
+}  // namespace ov
