@@ -481,7 +481,7 @@ void OvServer::HandleControl(Session& session, int n, const std::string& payload
     case ov::ControlMessage::NewServerAccepted: {
       const int id = ov::ParseInt(payload, -1);
       if (session.awaiting.erase(id) == 0) {
-        Malformed(session, "unexpected 24 for \"" + Printable(payload) + "\" ignored");
+        Malformed(session, "unexpected " + std::to_string(n) + " for \"" + Printable(payload) + "\" ignored");
         return;
       }
       SendServerInfo(session, id);
@@ -700,7 +700,8 @@ void OvServer::CloseGently(Session& session) {
 }
 
 void OvServer::Welcome(Session& session) {
-  SendControl(session, ov::ControlMessage::OvInfo, FieldSafe(config_.info) + ov::kFieldSeparator + FieldSafe(config_.name));
+  SendControl(session, ov::ControlMessage::OvInfo,
+              FieldSafe(config_.info) + ov::kFieldSeparator + FieldSafe(config_.name));
   std::string types;
   for (size_t i = 0; i < config_.types.size(); ++i)
     types += (i ? std::string(1, ov::kFieldSeparator) : "") + FieldSafe(config_.types[i].name);
@@ -778,7 +779,8 @@ void OvServer::HandleStart(Session& session, const std::string& payload) {
 void OvServer::HandleWatch(Session& session, ov::ControlMessage message, const std::string& payload) {
   const int id = ov::ParseInt(payload, -1);
   if (!session.known.count(id)) {
-    Malformed(session, std::to_string(ov::Number(message)) + " for unknown server \"" + Printable(payload) + "\" ignored");
+    Malformed(session, std::to_string(ov::Number(message)) + " for unknown server \"" + Printable(payload) +
+                           "\" ignored");
     return;
   }
   if (message == ov::ControlMessage::ConsoleClosed) {
