@@ -66,9 +66,7 @@ FrameAssembler::Scan FrameAssembler::ScanFrame(const Span& frame, size_t searche
   const auto unfinished = [&](size_t searchedTo) {
     return frame.size() > limits_.maxKept ? Scan{Scan::TooLong} : Scan{Scan::More, kNone, searchedTo};
   };
-  // An end byte inside the code ends the frame there.
-  for (size_t i = 1; i < std::min<size_t>(5, frame.size()); ++i)
-    if (frame[i] == kFrameEnd) return ended(i);
+  // A code that holds an end byte names no account answer: the frame ends at that byte, as any other.
   if (limits_.accountAnswerSizes && frame.size() >= 7 && frame[5] == kCipherMarker[0] &&
       frame[6] == kCipherMarker[1]) {
     const CodeClass code = ClassifyCode(frame.Code());
@@ -177,6 +175,15 @@ bool FrameAssembler::Split(std::string_view bytes, std::vector<FrameView>& frame
       break;
     }
     bytes.remove_prefix(start);
+    if (!limits_.accountAnswerSizes) {
+      // The common case, a whole frame that ends at its first end byte, without the scan's bookkeeping.
+      const size_t end = bytes.find(kFrameEnd, 1);
+      if (end != kNone && end < limits_.maxFrame) {
+        emit(bytes.substr(0, end));
+        bytes.remove_prefix(end + 1);
+        continue;
+      }
+    }
     const Span frame({}, bytes);
     const Scan scan = ScanFrame(frame, 0);
     if (scan.what == Scan::More) {
