@@ -58,7 +58,8 @@ int StartServer::Go(int hostLine, int typeLine, const std::string& typeText, con
     status_.ShowStatus("START ERROR: Couldn't start - host no longer connected", 3000, 1);
     return -1;
   }
-  sender_.SendControl(ov.Socket, 26, BuildStartPayload(typeText, title, commandLine));
+  sender_.SendControl(ov.Socket, ControlMessage::StartServer,
+                      BuildStartPayload(typeText, title, commandLine));
   return 1;
 }
 

@@ -101,7 +101,7 @@ void Consoles::CloseWindow(Console& window) {
     } else {
       const int q = t.FindQServer(window.OVIndex, window.ServerId);
       if (q != -1) ServerTables::ForgetWindow(t.QServers[q], window);
-      sender_.SendControl(ov.Socket, 41, std::to_string(window.ServerId));
+      sender_.SendControl(ov.Socket, ControlMessage::ConsoleClosed, std::to_string(window.ServerId));
     }
   }
   // The window goes; whoever called holds no reference to it afterwards.

@@ -40,7 +40,7 @@ void FrameSender::SendFrame(int socket, int32_t code, std::string_view payload) 
   }
   if (debug_.DebugMode() == 1) {
     // Account messages carry passwords, and their cipher's key is no secret: their payload is not shown.
-    const bool account = code >= 1900 && code <= 1999;
+    const bool account = IsAccountCode(code);
     debug_.Append("OUT: [" + std::to_string(code) + "] " +
                   (account ? MakeFrame(code, std::string(payload.size(), '*')) : frame));
   }
@@ -84,9 +84,9 @@ void FrameSender::OnWritable(int socket) {
 
 void FrameSender::Forget(int socket) { connections_.erase(socket); }
 
-void FrameSender::SendControl(int socket, int32_t n, std::string_view payload) {
-  const int32_t code = static_cast<int32_t>(static_cast<uint32_t>(n) + 1000u);
-  if (n >= 900 && n <= 999) {
+void FrameSender::SendControl(int socket, ControlMessage message, std::string_view payload) {
+  const int32_t code = ControlCode(message);
+  if (IsAccountMessage(Number(message))) {
     SendFrame(socket, code, cipher_.EncryptMsg(payload));
   } else {
     SendFrame(socket, code, payload);

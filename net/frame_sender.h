@@ -9,6 +9,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "wire/codes.h"
+
 namespace ov {
 
 class SocketApi;
@@ -29,7 +31,7 @@ class FrameSender {
   void SetStalledHandler(std::function<void(int socket)> onStalled) { onStalled_ = std::move(onStalled); }
 
   void SendFrame(int socket, int32_t code, std::string_view payload);
-  void SendControl(int socket, int32_t n, std::string_view payload);  // 900-999 go enciphered
+  void SendControl(int socket, ControlMessage message, std::string_view payload);  // account ones enciphered
   void SendConsole(int slot, int32_t serverId, std::string_view text);
   void OnWritable(int socket);  // flushes what the socket did not take earlier
   void Forget(int socket);      // the connection closed: drop its unsent frames

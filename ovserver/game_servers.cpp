@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "wire/codes.h"
+
 namespace ovs {
 namespace {
 
@@ -41,9 +43,6 @@ QStringList ToArguments(const std::vector<std::string>& words) {
   return list;
 }
 
-// Ids 1000 to 1999 would read as control messages on the wire; 0 is the OV server's own console.
-bool UsableId(int id) { return (id >= 1 && id <= 999) || (id >= 2000 && id <= 9999); }
-
 }  // namespace
 
 std::string ConsoleSafe(std::string_view text) {
@@ -61,7 +60,7 @@ int NextServerId(int last, const std::function<bool(int)>& taken) {
   int id = last;
   for (int tries = 0; tries < 10000; ++tries) {
     id = id >= 9999 || id < 0 ? 1 : id + 1;
-    if (UsableId(id) && !taken(id)) return id;
+    if (ov::IsGameServerId(id) && !taken(id)) return id;
   }
   return -1;
 }

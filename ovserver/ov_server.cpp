@@ -179,7 +179,7 @@ void OvServer::Serve(QTcpSocket* socket) {
       unloggedRefusals_ = 0;
       lastRefusalLog_ = now;
     }
-    const std::string note = ov::MakeFrame(1003, full);
+    const std::string note = ov::MakeFrame(ov::ControlCode(ov::ControlMessage::MessageBox), full);
     socket->write(note.data(), qint64(note.size()));
     socket->disconnectFromHost();
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -219,7 +219,7 @@ void OvServer::Serve(QTcpSocket* socket) {
   sessions_[number] = std::move(session);
   // Its arrival is logged when it says something: a peer that connects and hangs up in a loop
   // would otherwise write two lines a time, without end.
-  SendControl(added, 900, config_.caption);
+  SendControl(added, ov::ControlMessage::LoginRequest, config_.caption);
   const auto timeOut = [this, number](int seconds, bool silentOnly) {
     QTimer::singleShot(std::chrono::seconds(seconds), this, [this, number, seconds, silentOnly] {
       Session* open = Find(number);
@@ -230,7 +230,7 @@ void OvServer::Serve(QTcpSocket* socket) {
       PeerLog(open, Who(*open) + (open->heard ? "" : " from " + open->peer) +
                         (silentOnly ? ": no login in " : ": no login within ") + std::to_string(seconds) +
                         " s, closed");
-      SendControl(*open, 3, "Login timed out");
+      SendControl(*open, ov::ControlMessage::MessageBox, "Login timed out");
       open->state = State::Refused;
       CloseGently(*open);
     });
@@ -382,7 +382,7 @@ bool OvServer::MakeRoom(const std::string& group) {
       continue;
     PeerLog(nullptr, Who(old) + " from " + old.peer + ": no login in " +
                          std::to_string(config_.silentTimeoutSeconds) + " s, closed to make room");
-    SendControl(old, 3, "Login timed out");
+    SendControl(old, ov::ControlMessage::MessageBox, "Login timed out");
     old.socket->flush();
     old.socket->abort();
     Closed(number);
@@ -443,7 +443,7 @@ void OvServer::PeerLog(Session* session, const std::string& line) {
 void OvServer::HandleFrame(Session& session, const ov::Frame& frame) {
   const ov::CodeClass code = ov::ClassifyCode(frame.code);
   if (session.state != State::LoggedIn) {
-    if (code.kind == ov::CodeKind::Control && code.number == 905) {
+    if (code.kind == ov::CodeKind::Control && code.number == ov::Number(ov::ControlMessage::Login)) {
       HandleLogin(session, frame.payload);
       return;
     }
@@ -473,34 +473,34 @@ void OvServer::HandleFrame(Session& session, const ov::Frame& frame) {
 }
 
 void OvServer::HandleControl(Session& session, int n, const std::string& payload) {
-  switch (n) {
-    case 20:  // answers to our own messages: nothing to do
-    case 22:
-    case 29:
+  switch (static_cast<ov::ControlMessage>(n)) {
+    case ov::ControlMessage::Answer:  // answers to our own messages: nothing to do
+    case ov::ControlMessage::OvConsoleOpened:
+    case ov::ControlMessage::OvInfoRecorded:
       return;
-    case 24: {
+    case ov::ControlMessage::NewServerAccepted: {
       const int id = ov::ParseInt(payload, -1);
       if (session.awaiting.erase(id) == 0) {
-        Malformed(session, "unexpected 24 for \"" + Printable(payload) + "\" ignored");
+        Malformed(session, "unexpected " + std::to_string(n) + " for \"" + Printable(payload) + "\" ignored");
         return;
       }
       SendServerInfo(session, id);
       return;
     }
-    case 26:
+    case ov::ControlMessage::StartServer:
       HandleStart(session, payload);
       return;
-    case 41:
-    case 42:
-      HandleWatch(session, n, payload);
+    case ov::ControlMessage::ConsoleClosed:
+    case ov::ControlMessage::ConsoleOpened:
+      HandleWatch(session, static_cast<ov::ControlMessage>(n), payload);
       return;
-    case 905:
+    case ov::ControlMessage::Login:
       SendNote(session, "Already logged in");
       return;
-    case 906:
+    case ov::ControlMessage::NewUser:
       HandleNewUser(session, payload);
       return;
-    case 907:
+    case ov::ControlMessage::ChangePassword:
       HandleChangePassword(session, payload);
       return;
     default:
@@ -685,7 +685,7 @@ void OvServer::Refuse(Session& session, const std::string& reason, Clock::time_p
     auto found = sessions_.find(number);
     if (found == sessions_.end() || found->second->closed) return;
     // A message box: a status note would be replaced at once by the client's note of the close.
-    SendControl(*found->second, 3, ConsoleSafe(reason));
+    SendControl(*found->second, ov::ControlMessage::MessageBox, ConsoleSafe(reason));
     CloseGently(*found->second);
   });
 }
@@ -700,11 +700,12 @@ void OvServer::CloseGently(Session& session) {
 }
 
 void OvServer::Welcome(Session& session) {
-  SendControl(session, 21, FieldSafe(config_.info) + ov::kFieldSeparator + FieldSafe(config_.name));
+  SendControl(session, ov::ControlMessage::OvInfo,
+              FieldSafe(config_.info) + ov::kFieldSeparator + FieldSafe(config_.name));
   std::string types;
   for (size_t i = 0; i < config_.types.size(); ++i)
     types += (i ? std::string(1, ov::kFieldSeparator) : "") + FieldSafe(config_.types[i].name);
-  SendControl(session, 31, types);
+  SendControl(session, ov::ControlMessage::ServerTypes, types);
   Say(session, "Logged in to " + config_.name + " as " + session.user + ". Type help for the commands.");
   for (const GameServers::Server* server : games_.List())
     if (server->running) Announce(session, server->id);
@@ -713,14 +714,14 @@ void OvServer::Welcome(Session& session) {
 void OvServer::Announce(Session& session, int id) {
   session.known.insert(id);
   session.awaiting.insert(id);
-  SendControl(session, 27, std::to_string(id));
+  SendControl(session, ov::ControlMessage::NewServer, std::to_string(id));
 }
 
 void OvServer::SendServerInfo(Session& session, int id) {
   const GameServers::Server* server = games_.Find(id);
   if (!server) return;
   const char sep = ov::kFieldSeparator;
-  SendControl(session, 25,
+  SendControl(session, ov::ControlMessage::ServerInfo,
               std::to_string(id) + sep + FieldSafe(server->type) + sep + FieldSafe(server->title) + sep +
                   FieldSafe(server->commandLine) + sep + "1" + sep + "1");
 }
@@ -775,13 +776,14 @@ void OvServer::HandleStart(Session& session, const std::string& payload) {
   Say(session, "Starting server " + std::to_string(id) + " (" + type->name + ")");
 }
 
-void OvServer::HandleWatch(Session& session, int n, const std::string& payload) {
+void OvServer::HandleWatch(Session& session, ov::ControlMessage message, const std::string& payload) {
   const int id = ov::ParseInt(payload, -1);
   if (!session.known.count(id)) {
-    Malformed(session, std::to_string(n) + " for unknown server \"" + Printable(payload) + "\" ignored");
+    Malformed(session, std::to_string(ov::Number(message)) + " for unknown server \"" + Printable(payload) +
+                           "\" ignored");
     return;
   }
-  if (n == 41) {
+  if (message == ov::ControlMessage::ConsoleClosed) {
     session.watching.erase(id);
     return;
   }
@@ -1017,10 +1019,10 @@ void OvServer::RunCommand(Session& session, const std::string& line) {
       return;
     }
     session.newUserAsked = true;
-    SendControl(session, 902, "newuser");
+    SendControl(session, ov::ControlMessage::PromptRequest, "newuser");
   } else if (command == "chpwd") {
     session.chpwdAsked = true;
-    SendControl(session, 902, "chpwd");
+    SendControl(session, ov::ControlMessage::PromptRequest, "chpwd");
   } else if (command == "kill" && words.size() == 2) {
     const int id = ov::ParseInt(words[1], -1);
     const auto owner = owners_.find(id);
@@ -1081,7 +1083,7 @@ void OvServer::OnGameExited(int id, const std::string& how) {
     if (session->closed || !session->known.erase(id)) continue;
     session->awaiting.erase(id);
     session->watching.erase(id);
-    SendControl(*session, 28, std::to_string(id));
+    SendControl(*session, ov::ControlMessage::ServerRemoved, std::to_string(id));
   }
   SayToAll("Server " + std::to_string(id) + " ended: " + how);
 }
@@ -1100,15 +1102,15 @@ void OvServer::SendFrame(Session& session, int code, std::string_view payload) {
   session.socket->write(frame.data(), qint64(frame.size()));
 }
 
-void OvServer::SendControl(Session& session, int n, std::string_view payload) {
-  if (n >= 900 && n <= 999)
-    SendFrame(session, 1000 + n, EncipherForFrame(cipher_, std::string(payload)));
+void OvServer::SendControl(Session& session, ov::ControlMessage message, std::string_view payload) {
+  if (ov::IsAccountMessage(ov::Number(message)))
+    SendFrame(session, ov::ControlCode(message), EncipherForFrame(cipher_, std::string(payload)));
   else
-    SendFrame(session, 1000 + n, payload);
+    SendFrame(session, ov::ControlCode(message), payload);
 }
 
 void OvServer::SendNote(Session& session, const std::string& text) {
-  SendControl(session, 1, ConsoleSafe(text));
+  SendControl(session, ov::ControlMessage::StatusNote, ConsoleSafe(text));
 }
 
 void OvServer::SendConsoleLine(Session& session, int id, const std::string& line) {

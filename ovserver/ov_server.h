@@ -158,7 +158,7 @@ class OvServer : public QObject {
   void SendServerInfo(Session& session, int id);
   void HandleStart(Session& session, const std::string& payload);
   void RefuseStart(Session& session, const std::string& why);
-  void HandleWatch(Session& session, int n, const std::string& payload);
+  void HandleWatch(Session& session, ov::ControlMessage message, const std::string& payload);
   void HandleNewUser(Session& session, const std::string& payload);
   void HandleChangePassword(Session& session, const std::string& payload);
   void HandleConsole(Session& session, int id, const std::string& text);
@@ -170,7 +170,7 @@ class OvServer : public QObject {
   void OnGameExited(int id, const std::string& how);
 
   void SendFrame(Session& session, int code, std::string_view payload);
-  void SendControl(Session& session, int n, std::string_view payload);
+  void SendControl(Session& session, ov::ControlMessage message, std::string_view payload);
   void SendNote(Session& session, const std::string& text);
   void SendConsoleLine(Session& session, int id, const std::string& line);
   void Say(Session& session, const std::string& line) { SendConsoleLine(session, 0, line); }

@@ -1,125 +1,35 @@
 #include "ovserver/request_reader.h"
 
-#include <algorithm>
-
 #include "ovserver/log.h"
 
 namespace ovs {
 namespace {
-constexpr char kMarker[] = "\x07\x05";
+
+std::string Describe(const ov::FrameFlaw& flaw) {
+  switch (flaw.kind) {
+    case ov::FrameFlaw::Kind::Outside:
+      return "skipped " + std::to_string(flaw.bytes.size()) + " bytes outside frames: \"" +
+             Printable(flaw.bytes) + "\"";
+    case ov::FrameFlaw::Kind::ShortCode:
+      return "malformed frame with a short code: \"" + Printable(flaw.bytes) + "\"";
+    case ov::FrameFlaw::Kind::Oversized:
+      break;
+  }
+  return "dropped an oversized frame (more than " + std::to_string(kMaxRequestSize) + " bytes) with code \"" +
+         Printable(flaw.bytes) + "\"";
 }
 
-size_t RequestReader::AccountPayloadSize(std::string_view code) {
-  if (code == "1905" || code == "1906") return 2 + 24;
-  if (code == "1907") return 2 + 40;
-  return 0;
-}
-
-void RequestReader::Problem(Result& result, const std::function<std::string()>& words) {
-  if (result.malformed++ < kMaxProblemTexts) result.problems.push_back(words());
-}
-
-void RequestReader::Oversized(Result& result, std::string_view code) {
-  Problem(result, [&] {
-    return "dropped an oversized frame (more than " + std::to_string(kMaxRequestSize) +
-           " bytes) with code \"" + Printable(code) + "\"";
-  });
-}
+}  // namespace
 
 RequestReader::Result RequestReader::Feed(std::string_view bytes) {
+  ov::FrameAssembler::Result split = frames_.Feed(bytes);
   Result result;
-  buffer_.append(bytes);
-  // The unfinished frame kept at the front was searched for its end byte this far already: a frame
-  // that comes a byte at a time is not searched again from its start each time.
-  size_t searched = searched_;
-  searched_ = 0;
-  size_t pos = 0;  // what is consumed; erased once at the end
-  while (pos < buffer_.size()) {
-    std::string_view rest(buffer_.data() + pos, buffer_.size() - pos);
-    if (discarding_) {
-      const size_t end = rest.find(ov::kFrameEnd);
-      if (end == std::string_view::npos) {
-        pos = buffer_.size();
-        break;
-      }
-      pos += end + 1;
-      discarding_ = false;
-      continue;
-    }
-    const size_t start = rest.find(ov::kFrameStart);
-    if (start != 0) {
-      const size_t stray = start == std::string_view::npos ? rest.size() : start;
-      Problem(result, [&] {
-        return "skipped " + std::to_string(stray) + " bytes outside frames: \"" +
-               Printable(rest.substr(0, stray)) + "\"";
-      });
-      pos += stray;
-      searched = 0;
-      continue;
-    }
-    // rest starts with 0xFD.
-    const size_t end = rest.find(ov::kFrameEnd, std::max<size_t>(1, searched));
-    searched = 0;
-    if (end != std::string_view::npos && end < 5) {
-      Problem(result, [&] {
-        return "malformed frame with a short code: \"" + Printable(rest.substr(0, end + 1)) + "\"";
-      });
-      pos += end + 1;
-      continue;
-    }
-    const std::string_view code = rest.substr(1, std::min<size_t>(4, rest.size() - 1));
-    // One bound for every frame, start and end bytes included, however its bytes arrived: a frame that
-    // cannot end within it is dropped as soon as that shows, without keeping its bytes.
-    if (end == std::string_view::npos && rest.size() >= kMaxRequestSize) {
-      Oversized(result, code);
-      pos = buffer_.size();
-      discarding_ = true;
-      break;
-    }
-    if (rest.size() < 5) break;
-    if (const size_t width = AccountPayloadSize(code); width != 0) {
-      // An enciphered account payload: wait for all of it, then expect the end byte right after it.
-      if (rest.size() < 7 && end == std::string_view::npos) break;
-      if (rest.substr(5, 2) == kMarker) {
-        if (rest.size() < 5 + width + 1) break;
-        if (rest[5 + width] == ov::kFrameEnd) {
-          // The end byte right after the fixed width ends the frame unless more payload follows it
-          // (anything but the next frame's start): an over-long one is read to its own end and refused.
-          const size_t next = 5 + width + 1;
-          const size_t last = rest.size() > next && rest[next] != ov::kFrameStart
-                                  ? rest.find(ov::kFrameEnd, next)
-                                  : 5 + width;
-          if (last == std::string_view::npos || last >= kMaxRequestSize) {
-            if (last == std::string_view::npos && rest.size() < kMaxRequestSize) break;
-            Oversized(result, code);
-            if (last == std::string_view::npos) {
-              pos = buffer_.size();
-              discarding_ = true;
-              break;
-            }
-            pos += last + 1;
-            continue;
-          }
-          result.frames.push_back({std::string(code), std::string(rest.substr(5, last - 5))});
-          pos += last + 1;
-          continue;
-        }
-      }
-      // Not the fixed layout: read it as any other frame.
-    }
-    if (end == std::string_view::npos) {
-      searched_ = rest.size();
-      break;
-    }
-    if (end >= kMaxRequestSize) {
-      Oversized(result, code);
-      pos += end + 1;
-      continue;
-    }
-    result.frames.push_back({std::string(code), std::string(rest.substr(5, end - 5))});
-    pos += end + 1;
-  }
-  buffer_.erase(0, pos);
+  // Bytes outside frames and frames with a short code are flaws here, not requests.
+  for (ov::Frame& frame : split.frames)
+    if (!frame.outside && frame.code.size() == 4) result.frames.push_back(std::move(frame));
+  result.malformed = split.flaws.size();
+  for (size_t i = 0; i < split.flaws.size() && i < kMaxProblemTexts; ++i)
+    result.problems.push_back(Describe(split.flaws[i]));
   return result;
 }
 

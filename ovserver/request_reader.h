@@ -1,9 +1,7 @@
 #pragma once
-// Splits a client's byte stream into frames, keeping unfinished frames for the next read.
-//
-// The account messages 905, 906 and 907 are read by their fixed widths: their enciphered payloads may
-// hold the byte 0xFE, which would otherwise end the frame early and lose the login.
-#include <functional>
+// A client's byte stream split into requests by the wire library's splitter, with the server's own
+// limits: requests are small, and account answers are read by their fixed sizes, since their enciphered
+// payloads may hold the end byte. What is not a well-formed frame is counted and described.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,16 +23,11 @@ class RequestReader {
     std::vector<std::string> problems;
   };
   Result Feed(std::string_view bytes);
-  size_t Pending() const { return buffer_.size(); }
+  size_t Pending() const { return frames_.Pending(); }
 
  private:
-  // Length of the enciphered payload of an account message with this code, 0 for other codes.
-  static size_t AccountPayloadSize(std::string_view code);
-  static void Problem(Result& result, const std::function<std::string()>& words);
-  static void Oversized(Result& result, std::string_view code);
-  std::string buffer_;
-  size_t searched_ = 0;      // bytes of the unfinished frame at the front known to hold no end byte
-  bool discarding_ = false;  // skipping the rest of an oversized frame
+  ov::FrameAssembler frames_{
+      {.maxKept = kMaxRequestSize - 1, .maxFrame = kMaxRequestSize, .accountAnswerSizes = true}};
 };
 
 }  // namespace ovs

@@ -112,7 +112,7 @@ void AccountPrompts::Login(int socket, int slot, const std::string& caption) {
     if (s.result == 2) {
       connections_.Disconnect(s.slot, 1);
     } else {
-      sender_.SendControl(s.socket, 905, PadTo8(s.field1) + PadTo16(s.field2));
+      sender_.SendControl(s.socket, ControlMessage::Login, PadTo8(s.field1) + PadTo16(s.field2));
     }
   };
   RunStep(step);
@@ -129,7 +129,7 @@ void AccountPrompts::NewUser(int socket, int slot) {
   confirm.onAnswer = [this, name, password](Step& s) {
     if (s.result != 1) return;
     if (PadTo16(s.field1) == password) {
-      sender_.SendControl(s.socket, 906, name + password);
+      sender_.SendControl(s.socket, ControlMessage::NewUser, name + password);
     } else {
       consoles_.RouteConsoleText(s.socket, 0, "\r\nNewUser error - passwords do not match");
     }
@@ -151,7 +151,7 @@ void AccountPrompts::ChangePassword(int socket, int slot) {
       consoles_.RouteConsoleText(s.socket, 0, "\r\nChPwd error - new passwords do not match");
       return;
     }
-    sender_.SendControl(s.socket, 907, name + old + fresh);
+    sender_.SendControl(s.socket, ControlMessage::ChangePassword, name + old + fresh);
     // The debug pane is a plain window that anyone may read: the passwords stay masked there.
     debug_.Append("[" + name + std::string(32, '*') + "]");
   };

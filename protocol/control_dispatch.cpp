@@ -9,6 +9,7 @@
 #include "core/desktop.h"
 #include "core/status_line.h"
 #include "wire/cipher.h"
+#include "wire/codes.h"
 #include "wire/payload.h"
 
 namespace ov {
@@ -25,45 +26,45 @@ void ControlDispatcher::DispatchControl(int socket, int n, const std::string& pa
   debug_.Append("ramsg called code " + std::to_string(n) + " msg: " + payload);
   // Kept by value: the handlers below may wait in nested loops while the caller's frames change.
   std::string text = payload;
-  if (n >= 900 && n <= 998) text = cipher_.DecryptMsg(text);
+  if (IsDecipheredOnReceipt(n)) text = cipher_.DecryptMsg(text);
   debug_.Append("decrypted msg: " + text);
 
-  switch (n) {
-    case 1:
+  switch (static_cast<ControlMessage>(n)) {
+    case ControlMessage::StatusNote:
       status_.ShowStatus(text, 5000, 0);
       break;
-    case 2: {
+    case ControlMessage::Beep: {
       const int count = std::min(ParseInt(text, 1), kMaxBeeps);
       if (count > 0 && desktop_.BeepsAllowed()) {
         for (int i = 0; i < count; ++i) desktop_.Beep();
       }
       break;
     }
-    case 3:
+    case ControlMessage::MessageBox:
       ShowServerMessage(std::move(text));
       break;
-    case 21:
+    case ControlMessage::OvInfo:
       registry_.OnOVInfo(socket, text);
       break;
-    case 25:
+    case ControlMessage::ServerInfo:
       registry_.OnServerInfo(socket, text);
       break;
-    case 27:
+    case ControlMessage::NewServer:
       registry_.OnNewServer(socket, text);
       break;
-    case 28:
+    case ControlMessage::ServerRemoved:
       registry_.RemoveQServer(socket, text);
       break;
-    case 31:
+    case ControlMessage::ServerTypes:
       registry_.OnServerTypes(socket, text);
       break;
-    case 900:
+    case ControlMessage::LoginRequest:
       prompts_.AccountPrompt(socket, "login", text);
       break;
-    case 901:
-      sender_.SendControl(socket, 20, "");
+    case ControlMessage::AnswerRequest:
+      sender_.SendControl(socket, ControlMessage::Answer, "");
       break;
-    case 902:
+    case ControlMessage::PromptRequest:
       prompts_.AccountPrompt(socket, text, "");
       break;
     default:

@@ -83,8 +83,8 @@ void Registry::OnOVInfo(int socket, const std::string& payload) {
   ov.Introduced = 1;
 
   selection_.OpenServerWindow(slot, 0);
-  sender_.SendControl(socket, 29, "");
-  sender_.SendControl(socket, 22, "");
+  sender_.SendControl(socket, ControlMessage::OvInfoRecorded, "");
+  sender_.SendControl(socket, ControlMessage::OvConsoleOpened, "");
   if (first && onIntroduced_) onIntroduced_(slot);
 }
 
@@ -128,7 +128,7 @@ void Registry::OnNewServer(int socket, const std::string& payload) {
   if (id != -1 && LiveQServer(tables_, slot, id) != -1) {
     // Announced again: a second slot for the same pair would never be found, and its window pointer
     // would outlive the window. The server is known, so it is simply acknowledged.
-    sender_.SendControl(socket, 24, payload);
+    sender_.SendControl(socket, ControlMessage::NewServerAccepted, payload);
     return;
   }
 
@@ -146,7 +146,7 @@ void Registry::OnNewServer(int socket, const std::string& payload) {
   QSIrec& server = tables_.QServers[q];
   server.OVIndex = slot;
   server.ServerId = id;
-  sender_.SendControl(socket, 24, payload);
+  sender_.SendControl(socket, ControlMessage::NewServerAccepted, payload);
 }
 
 void Registry::RemoveQServer(int socket, const std::string& payload) {

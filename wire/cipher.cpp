@@ -10,8 +10,6 @@ namespace {
 // The constant shared with every OV server; the key is each byte plus 128.
 constexpr std::array<uint8_t, 16> kStoredKey = {0x3A, 0xC5, 0x17, 0x6E, 0x92, 0x0B, 0xF4, 0x58,
                                                 0x21, 0xAD, 0x7C, 0x03, 0xE9, 0x46, 0xB8, 0x5F};
-constexpr char kMarker0 = '\x07';
-constexpr char kMarker1 = '\x05';
 
 char FlipTopBit(char c) { return static_cast<char>(static_cast<uint8_t>(c) ^ 0x80u); }
 
@@ -30,7 +28,7 @@ void MessageCipher::BuildMessageKey() {
 }
 
 std::string MessageCipher::EncryptMsg(std::string_view payload) const {
-  std::string out{kMarker0, kMarker1};
+  std::string out{kCipherMarker[0], kCipherMarker[1]};
   out.reserve(payload.size() + 2);
   for (char c : XorWithKey(payload, key_)) out.push_back(FlipTopBit(c));
   return out;
@@ -38,7 +36,7 @@ std::string MessageCipher::EncryptMsg(std::string_view payload) const {
 
 std::string MessageCipher::DecryptMsg(std::string_view payload) const {
   if (payload.size() < 2) return {};
-  const bool enciphered = payload[0] == kMarker0 && payload[1] == kMarker1;
+  const bool enciphered = payload[0] == kCipherMarker[0] && payload[1] == kCipherMarker[1];
   payload.remove_prefix(2);
   // Without the marker the OV server sent plain text behind two bytes of its choice.
   if (!enciphered) return std::string(payload);

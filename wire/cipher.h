@@ -5,6 +5,9 @@
 
 namespace ov {
 
+// Every enciphered payload starts with these two bytes.
+constexpr char kCipherMarker[2] = {'\x07', '\x05'};
+
 std::string XorWithKey(std::string_view text, std::string_view key);
 
 class MessageCipher {

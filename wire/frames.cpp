@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
-#include "wire/payload.h"
+#include "wire/cipher.h"
 
 namespace ov {
 
 namespace {
+
+constexpr size_t kNone = std::string_view::npos;
 
 // The frame from its 0xFD up to, not including, its 0xFE. A 0xFE ends the code early.
 FrameView FrameFrom(std::string_view bytes) {
@@ -26,11 +28,64 @@ FrameView OutsideBytes(std::string_view bytes) {
 
 }  // namespace
 
-std::string FormatCode(int32_t number) {
-  const uint32_t value = static_cast<uint32_t>(number);
-  if (value > 9999) return "XXXX";
-  std::string digits = std::to_string(value);
-  return std::string(4 - digits.size(), '0') + digits;
+// A frame's bytes so far, from its start byte: those kept from earlier reads, then those of this read.
+class FrameAssembler::Span {
+ public:
+  Span(std::string_view kept, std::string_view read) : kept_(kept), read_(read) {}
+  size_t size() const { return kept_.size() + read_.size(); }
+  char operator[](size_t i) const { return i < kept_.size() ? kept_[i] : read_[i - kept_.size()]; }
+  size_t Find(char c, size_t from) const {
+    if (from < kept_.size()) {
+      if (const size_t at = kept_.find(c, from); at != kNone) return at;
+      from = kept_.size();
+    }
+    const size_t at = read_.find(c, from - kept_.size());
+    return at == kNone ? kNone : at + kept_.size();
+  }
+  std::string Code() const {
+    std::string code;
+    for (size_t i = 1; i < std::min<size_t>(5, size()); ++i) code += (*this)[i];
+    return code;
+  }
+
+ private:
+  std::string_view kept_;
+  std::string_view read_;
+};
+
+struct FrameAssembler::Scan {
+  enum What { More, Whole, TooLong } what;
+  size_t end = kNone;   // the frame's end byte; none for a frame dropped before its end came
+  size_t searched = 0;  // More: how far the frame is known to hold no end of its own
+};
+
+FrameAssembler::Scan FrameAssembler::ScanFrame(const Span& frame, size_t searched) const {
+  const auto ended = [&](size_t end) {
+    return Scan{end + 1 > limits_.maxFrame ? Scan::TooLong : Scan::Whole, end};
+  };
+  const auto unfinished = [&](size_t searchedTo) {
+    return frame.size() > limits_.maxKept ? Scan{Scan::TooLong} : Scan{Scan::More, kNone, searchedTo};
+  };
+  // A code that holds an end byte names no account answer: the frame ends at that byte, as any other.
+  if (limits_.accountAnswerSizes && frame.size() >= 7 && frame[5] == kCipherMarker[0] &&
+      frame[6] == kCipherMarker[1]) {
+    const CodeClass code = ClassifyCode(frame.Code());
+    if (const size_t size = code.kind == CodeKind::Control ? AccountAnswerSize(code.number) : 0; size != 0) {
+      const size_t fixedEnd = 5 + size;
+      if (frame.size() <= fixedEnd) return Scan{Scan::More, kNone, searched};
+      if (frame[fixedEnd] == kFrameEnd) {
+        // The end byte right after the fixed size ends the frame unless more payload follows it (anything
+        // but the next frame's start).
+        const size_t next = fixedEnd + 1;
+        if (frame.size() == next || frame[next] == kFrameStart) return ended(fixedEnd);
+        const size_t last = frame.Find(kFrameEnd, std::max(next, searched));
+        return last == kNone ? unfinished(frame.size()) : ended(last);
+      }
+      // Not the fixed layout: read as any other frame.
+    }
+  }
+  const size_t end = frame.Find(kFrameEnd, std::max<size_t>(1, searched));
+  return end == kNone ? unfinished(frame.size()) : ended(end);
 }
 
 std::string MakeFrame(int32_t code, std::string_view payload) {
@@ -43,71 +98,106 @@ std::string MakeFrame(int32_t code, std::string_view payload) {
   return frame;
 }
 
-CodeClass ClassifyCode(std::string_view code) {
-  if (!code.empty() && code[0] == '1') {
-    const int control = ParseInt(code.substr(1, 3), -1);
-    if (control != -1) return {CodeKind::Control, control};
-  }
-  const int id = ParseInt(code, -1);
-  if (id != -1) return {CodeKind::Console, id};
-  return {CodeKind::Unknown, -1};
-}
-
 FrameAssembler::Result FrameAssembler::Feed(std::string_view bytes) {
   Result result;
   std::vector<FrameView> frames;
   std::string joined;
-  result.overflowed = Split(bytes, frames, joined);
+  result.overflowed = Split(bytes, frames, joined, &result.flaws);
   result.frames.reserve(frames.size());
   for (const FrameView& f : frames)
     result.frames.push_back({std::string(f.code), std::string(f.payload), f.outside});
   return result;
 }
 
-bool FrameAssembler::Split(std::string_view bytes, std::vector<FrameView>& frames, std::string& joined) {
+bool FrameAssembler::Split(std::string_view bytes, std::vector<FrameView>& frames, std::string& joined,
+                           std::vector<FrameFlaw>* flaws) {
   bool overflowed = false;
-  auto keep = [&](std::string_view unfinished) {
-    partial_ += unfinished;
-    if (partial_.size() > kMaxFrameSize) {
-      std::string().swap(partial_);
-      discarding_ = true;
-      overflowed = true;
-    }
+  const auto flaw = [&](FrameFlaw::Kind kind, std::string_view what) {
+    if (flaws) flaws->push_back({kind, std::string(what)});
+  };
+  const auto tooLong = [&](const Span& frame) {
+    overflowed = true;
+    if (flaws) flaws->push_back({FrameFlaw::Kind::Oversized, frame.Code()});
+  };
+  const auto emit = [&](std::string_view frame) {  // from the start byte, without the end byte
+    frames.push_back(FrameFrom(frame));
+    if (frame.size() < 5) flaw(FrameFlaw::Kind::ShortCode, std::string(frame) + kFrameEnd);
   };
 
   if (discarding_) {
     const size_t end = bytes.find(kFrameEnd);
-    if (end == std::string_view::npos) return overflowed;
+    if (end == kNone) return overflowed;
     discarding_ = false;
     bytes.remove_prefix(end + 1);
   }
   if (!partial_.empty()) {
-    // Only the new bytes can hold the end of the kept frame: the kept ones were searched already.
-    const size_t end = bytes.find(kFrameEnd);
-    if (end == std::string_view::npos) {
-      keep(bytes);
+    const Span frame(partial_, bytes);
+    const Scan scan = ScanFrame(frame, searched_);
+    if (scan.what == Scan::More) {
+      partial_ += bytes;
+      searched_ = scan.searched;
       return overflowed;
     }
-    partial_ += bytes.substr(0, end);
-    // The caller's string takes the frame, and a big frame's room goes with it.
-    joined.clear();
-    joined.swap(partial_);
-    frames.push_back(FrameFrom(joined));
-    bytes.remove_prefix(end + 1);
+    searched_ = 0;
+    if (scan.what == Scan::TooLong) tooLong(frame);
+    if (scan.end == kNone) {
+      std::string().swap(partial_);
+      discarding_ = true;
+      return overflowed;
+    }
+    if (scan.end < partial_.size()) {
+      // An account answer that waited for its size: the kept bytes hold its end, and what followed it
+      // is read again with this read behind it.
+      partial_ += bytes;
+      joined.clear();
+      joined.swap(partial_);
+      if (scan.what == Scan::Whole) emit(std::string_view(joined).substr(0, scan.end));
+      bytes = std::string_view(joined).substr(scan.end + 1);
+    } else {
+      const size_t inRead = scan.end - partial_.size();
+      if (scan.what == Scan::Whole) {
+        partial_ += bytes.substr(0, inRead);
+        // The caller's string takes the frame, and a big frame's room goes with it.
+        joined.clear();
+        joined.swap(partial_);
+        emit(joined);
+      } else {
+        std::string().swap(partial_);
+      }
+      bytes.remove_prefix(inRead + 1);
+    }
   }
   while (!bytes.empty()) {
     const size_t start = bytes.find(kFrameStart);
-    if (start == std::string_view::npos) {
+    if (start != 0) flaw(FrameFlaw::Kind::Outside, bytes.substr(0, start));
+    if (start == kNone) {
       frames.push_back(OutsideBytes(bytes));
       break;
     }
-    const size_t end = bytes.find(kFrameEnd, start + 1);
-    if (end == std::string_view::npos) {
-      keep(bytes.substr(start));
+    bytes.remove_prefix(start);
+    if (!limits_.accountAnswerSizes) {
+      // The common case, a whole frame that ends at its first end byte, without the scan's bookkeeping.
+      const size_t end = bytes.find(kFrameEnd, 1);
+      if (end != kNone && end < limits_.maxFrame) {
+        emit(bytes.substr(0, end));
+        bytes.remove_prefix(end + 1);
+        continue;
+      }
+    }
+    const Span frame({}, bytes);
+    const Scan scan = ScanFrame(frame, 0);
+    if (scan.what == Scan::More) {
+      partial_ += bytes;
+      searched_ = scan.searched;
       break;
     }
-    frames.push_back(FrameFrom(bytes.substr(start, end - start)));
-    bytes.remove_prefix(end + 1);
+    if (scan.what == Scan::TooLong) tooLong(frame);
+    if (scan.end == kNone) {
+      discarding_ = true;
+      break;
+    }
+    if (scan.what == Scan::Whole) emit(bytes.substr(0, scan.end));
+    bytes.remove_prefix(scan.end + 1);
   }
   return overflowed;
 }

@@ -6,13 +6,14 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/codes.h"
+
 namespace ov {
 
 constexpr char kFrameStart = '\xFD';
 constexpr char kFrameEnd = '\xFE';
-constexpr size_t kMaxFrameSize = 1 << 20;  // an unfinished frame longer than this is dropped
+constexpr size_t kMaxFrameSize = 1 << 20;  // the client drops an unfinished frame longer than this
 
-std::string FormatCode(int32_t number);
 std::string MakeFrame(int32_t code, std::string_view payload);
 
 struct Frame {
@@ -28,30 +29,53 @@ struct FrameView {
   bool outside = false;
 };
 
-enum class CodeKind { Control, Console, Unknown };
-struct CodeClass {
-  CodeKind kind;
-  int number;  // control message number or server id
+// What one splitter keeps and how it reads, chosen by the program it serves.
+struct FrameLimits {
+  size_t maxKept = kMaxFrameSize;  // an unfinished frame that holds more bytes than this is dropped
+  size_t maxFrame = SIZE_MAX;      // a frame longer than this, start and end bytes included, is dropped
+  // An account answer that starts with the cipher's marker ends after its fixed size (AccountAnswerSize),
+  // since its enciphered payload may hold the end byte; one whose end byte follows more payload is read
+  // to that end byte whole, so that it shows as too long.
+  bool accountAnswerSizes = false;
 };
-CodeClass ClassifyCode(std::string_view code);
+
+// What a stream held besides well-formed frames, for a program that reports it.
+struct FrameFlaw {
+  enum class Kind { Outside, ShortCode, Oversized };
+  Kind kind;
+  // Outside: the bytes outside frames; ShortCode: the frame, start and end bytes included (it is handed
+  // out as a frame as well); Oversized: the dropped frame's code.
+  std::string bytes;
+};
 
 // Splits one connection's byte stream into frames. Bytes of an unfinished frame are kept until a later
 // Feed completes it, so frames come out whole, once and in order however the stream was cut.
 class FrameAssembler {
  public:
+  explicit FrameAssembler(FrameLimits limits = {}) : limits_(limits) {}
+
   struct Result {
     std::vector<Frame> frames;
-    bool overflowed = false;  // an unfinished frame grew past kMaxFrameSize and was dropped
+    std::vector<FrameFlaw> flaws;
+    bool overflowed = false;  // a frame grew past the limits and was dropped
   };
   Result Feed(std::string_view bytes);
   // The same frames without copying them out: each points into bytes, or into joined, which takes over
   // the frame that bytes completed from kept ones. Both must stay unchanged while the frames are used.
-  // True when an unfinished frame grew past kMaxFrameSize and was dropped.
-  bool Split(std::string_view bytes, std::vector<FrameView>& frames, std::string& joined);
+  // True when a frame grew past the limits and was dropped. What was not a well-formed frame goes to
+  // flaws, in the order of the stream, when flaws is given.
+  bool Split(std::string_view bytes, std::vector<FrameView>& frames, std::string& joined,
+             std::vector<FrameFlaw>* flaws = nullptr);
   size_t Pending() const { return partial_.size(); }
 
  private:
-  std::string partial_;
+  struct Scan;
+  class Span;
+  Scan ScanFrame(const Span& frame, size_t searched) const;
+
+  FrameLimits limits_;
+  std::string partial_;      // the unfinished frame, from its start byte
+  size_t searched_ = 0;      // how far partial_ is known to hold no end of its frame
   bool discarding_ = false;  // skipping the rest of a dropped, oversized frame
 };
 

@@ -56,6 +56,30 @@ TEST(Codes, FormattingAndClassification) {
   }
 }
 
+TEST(Codes, AccountMessagesAndGameServerIds) {
+  struct Case {
+    int32_t n;
+    bool account;
+    bool deciphered;
+    size_t answerSize;
+  };
+  const Case cases[] = {{899, false, false, 0}, {900, true, true, 0},    {905, true, true, 26},
+                        {906, true, true, 26},  {907, true, true, 42},   {998, true, true, 0},
+                        {999, true, false, 0},  {1000, false, false, 0}, {-1, false, false, 0}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsAccountMessage(c.n), c.account) << c.n;
+    EXPECT_EQ(IsAccountCode(ControlCode(c.n)), c.account) << c.n;
+    EXPECT_EQ(IsDecipheredOnReceipt(c.n), c.deciphered) << c.n;
+    EXPECT_EQ(AccountAnswerSize(c.n), c.answerSize) << c.n;
+  }
+  EXPECT_EQ(FormatCode(ControlCode(ControlMessage::Login)), "1905");
+
+  const std::pair<int32_t, bool> ids[] = {{0, false},    {1, true},      {999, true},
+                                          {1000, false}, {1999, false},  {2000, true},
+                                          {9999, true},  {10000, false}, {-1, false}};
+  for (const auto& [id, usable] : ids) EXPECT_EQ(IsGameServerId(id), usable) << id;
+}
+
 TEST(Splitting, FramesOfOneReadComeOutWholeAndInOrder) {
   FrameAssembler a;
   EXPECT_EQ(Show(a.Feed(FrameOf("1001", "one") + FrameOf("0000", "") + FrameOf("0007", "seven")).frames),
@@ -311,14 +335,14 @@ TEST(Sending, CodesPayloadsAndTheAccountCipher) {
   const int socket = t.Socket(slot);
 
   const uint64_t mark = t.client.debug.TotalAppended();
-  t.client.sender.SendControl(socket, 20, "");
+  t.client.sender.SendControl(socket, ControlMessage::Answer, "");
   EXPECT_EQ(LinesSince(t.client, mark), std::vector<std::string>{"OUT: [1020] " + FrameOf("1020", "")});
 
-  t.client.sender.SendControl(socket, 905, "secret");
+  t.client.sender.SendControl(socket, ControlMessage::Login, "secret");
   // Account payloads are enciphered with a well-known key, so the debug pane shows them masked.
   EXPECT_EQ(t.client.debug.Lines().back(), "OUT: [1905] " + FrameOf("1905", std::string(8, '*')));
-  t.client.sender.SendControl(socket, 899, "plain");
-  t.client.sender.SendControl(socket, 999, "last");
+  t.client.sender.SendControl(socket, ControlMessage{899}, "plain");
+  t.client.sender.SendControl(socket, ControlMessage{999}, "last");
   t.client.sender.SendConsole(slot, 0, "say hi");
   t.client.sender.SendConsole(slot, 12, "status");
   t.client.sender.SendFrame(socket, 10000, "big");
@@ -341,9 +365,9 @@ TEST(Sending, CodesPayloadsAndTheAccountCipher) {
   u.sockets.connectResult = 0;
   u.client.connections.ConnectToServer("127.0.0.1", 4044, 10);  // connected at once, event not yet in
   const int pending = u.sockets.lastSocket;
-  u.client.sender.SendControl(pending, 20, "");
+  u.client.sender.SendControl(pending, ControlMessage::Answer, "");
   u.client.connections.Disconnect(u.client.tables.FindBySocket(pending), 1);
-  u.client.sender.SendControl(pending, 20, "");
+  u.client.sender.SendControl(pending, ControlMessage::Answer, "");
   EXPECT_TRUE(u.sockets.sockets.at(pending).sent.empty());
   EXPECT_EQ(u.desktop.bar, std::vector<std::string>{"Connect (I)"});
 }
@@ -356,9 +380,9 @@ TEST(Sending, WhatTheSocketDoesNotTakeGoesOutLaterWholeAndInOrder) {
   t.desktop.Clear();
 
   t.sockets.sendLimit = 3;
-  t.client.sender.SendControl(socket, 1, "first");
+  t.client.sender.SendControl(socket, ControlMessage{1}, "first");
   t.sockets.sendLimit = 0;  // would block
-  t.client.sender.SendControl(socket, 2, "second");
+  t.client.sender.SendControl(socket, ControlMessage{2}, "second");
   t.sockets.sendLimit = -1;
   t.client.sender.SendConsole(slot, 5, "third");  // must wait behind the others
   EXPECT_EQ(sent, FrameOf("1001", "first").substr(0, 3));
@@ -375,7 +399,7 @@ TEST(Sending, WhatTheSocketDoesNotTakeGoesOutLaterWholeAndInOrder) {
   EXPECT_EQ(t.client.tables.OVServers[slot].Writable, 1);
 
   // Once the queue is empty frames go straight out again.
-  t.client.sender.SendControl(socket, 3, "");
+  t.client.sender.SendControl(socket, ControlMessage{3}, "");
   EXPECT_EQ(Sent(t, socket).back(), "1003|");
 }
 
@@ -385,7 +409,7 @@ TEST(Sending, SendErrorsAreReportedAndAPeerThatStopsReadingIsDropped) {
   const int socket = t.Socket(slot);
   t.desktop.Clear();
   t.sockets.sendError = 10053;
-  t.client.sender.SendControl(socket, 1, "x");
+  t.client.sender.SendControl(socket, ControlMessage{1}, "x");
   t.sockets.sendError = 0;
   EXPECT_EQ(t.desktop.bar, std::vector<std::string>{"Socket Send error 10053 (WSAECONNABORTED)"});
   EXPECT_EQ(t.desktop.Beeps(), 2);
