@@ -25,14 +25,14 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "registry/qt/servers_window.h"
-#include "core/debug_log.h"
 #include "app/qt/connect_dialog.h"
-#include "consoles/qt/console_window.h"
-#include "core/qt/latin1_text.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "core/debug_log.h"
+#include "core/qt/latin1_text.h"
+#include "registry/qt/servers_window.h"
 #include "wire/payload.h"
 
 namespace ov {
@@ -222,6 +222,22 @@ void MainWindow::AddViewMenu() {
     WriteColourCodes(on);
     emit colourCodesChanged(on);
   });
+  AddLogItems(view);
+}
+
+void MainWindow::AddLogItems(QMenu* view) {
+  view->addSeparator();
+  keepLogsItem_ = AddItem(view, "mnuKeepLogs", "&Keep Logs",
+                          "Also append every console's text to a file per server and day");
+  keepLogsItem_->setCheckable(true);
+  keepLogsItem_->setChecked(ReadKeepLogs());
+  connect(keepLogsItem_, &QAction::toggled, this, [this](bool on) {
+    WriteKeepLogs(on);
+    emit keepLogsChanged(on);
+  });
+  openLogFolderItem_ =
+      AddItem(view, "mnuOpenLogFolder", "Open &Log Folder", "Open the folder the kept logs are written to");
+  connect(openLogFolderItem_, &QAction::triggered, this, &MainWindow::openLogFolderRequested);
 }
 
 bool MainWindow::ColourCodes() const { return colourCodesItem_->isChecked(); }

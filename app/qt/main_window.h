@@ -77,6 +77,9 @@ class MainWindow : public QMainWindow {
   // nodes. Remembered between runs.
   QAction* ColourCodesItem() const { return colourCodesItem_; }
   bool ColourCodes() const;
+  // View > Keep Logs (remembered) and View > Open Log Folder.
+  QAction* KeepLogsItem() const { return keepLogsItem_; }
+  QAction* OpenLogFolderItem() const { return openLogFolderItem_; }
 
  signals:
   // The user's requests and the frame's moments, which the root connects to the client.
@@ -90,6 +93,8 @@ class MainWindow : public QMainWindow {
   void closing();           // the frame closes: the program shuts down
   void debugLinesWanted();  // AppendDebugLines, please
   void colourCodesChanged(bool on);
+  void keepLogsChanged(bool on);
+  void openLogFolderRequested();
 
  public:
   QMenu* mnuSys;
@@ -131,6 +136,7 @@ class MainWindow : public QMainWindow {
   QPushButton* AddButton(const char* name, const QString& caption);
   void FillWindowMenu();
   void AddViewMenu();
+  void AddLogItems(QMenu* view);
   void ElideStatusText();
 
   QMdiArea* mdi_;
@@ -147,6 +153,8 @@ class MainWindow : public QMainWindow {
   QAction* separator_;       // N1, in the System menu
   QAction* cleanupItem_;     // Cleanup1: close the dead console windows
   QAction* colourCodesItem_ = nullptr;
+  QAction* keepLogsItem_ = nullptr;
+  QAction* openLogFolderItem_ = nullptr;
   QWidget* toolBar_;           // SpeedPanel
   QPlainTextEdit* debugPane_;  // Memo1
 };

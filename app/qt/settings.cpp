@@ -17,6 +17,7 @@ namespace ov {
 namespace {
 constexpr const char* kRecentServers = "RecentServers";
 constexpr const char* kColourCodes = "view/colourCodes";
+constexpr const char* kKeepLogs = "view/keepLogs";
 }  // namespace
 
 SettingsFile CheckSettingsFile(const QString& path) {
@@ -105,16 +106,28 @@ void WriteRecentServers(QSettings& settings, const std::vector<Endpoint>& entrie
   settings.sync();
 }
 
-bool ReadColourCodes() {
+namespace {
+
+bool ReadSwitch(const char* key) {
   const std::unique_ptr<QSettings> settings = UserSettings();
   if (!settings) return false;
   // Only a value written as on counts: anything else a hand or a damaged file left is the default.
-  const QString value = settings->value(kColourCodes).toString().trimmed().toLower();
+  const QString value = settings->value(key).toString().trimmed().toLower();
   return value == "true" || value == "1";
 }
 
-void WriteColourCodes(bool on) {
-  if (const std::unique_ptr<QSettings> settings = UserSettings()) settings->setValue(kColourCodes, on);
+void WriteSwitch(const char* key, bool on) {
+  if (const std::unique_ptr<QSettings> settings = UserSettings()) settings->setValue(key, on);
 }
+
+}  // namespace
+
+bool ReadColourCodes() { return ReadSwitch(kColourCodes); }
+
+void WriteColourCodes(bool on) { WriteSwitch(kColourCodes, on); }
+
+bool ReadKeepLogs() { return ReadSwitch(kKeepLogs); }
+
+void WriteKeepLogs(bool on) { WriteSwitch(kKeepLogs, on); }
 
 }  // namespace ov
