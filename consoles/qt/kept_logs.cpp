@@ -166,7 +166,7 @@ bool KeptLogs::WaitWritten(int ms) {
 KeptLogs::~KeptLogs() {
   note_ = nullptr;  // what it would tell has no one left to tell it to
   Flush();
-  WaitWritten(3000);
+  WaitWritten(2000);
   const std::lock_guard<std::mutex> lock(shared_->mutex);
   shared_->context = nullptr;
   shared_->stop = true;

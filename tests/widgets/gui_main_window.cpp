@@ -893,7 +893,8 @@ TEST(Console, KeepLogsIsRememberedWritesFromItsOwnThreadAndTellsOfADiskThatRefus
   const QString refused = "Keep Logs: cannot write " + blocker.fileName() +
                           "/Orvane/logs/127.0.0.1_4044/OV Server on alpha/" + day + ".log - Not a directory";
   auto* bar = p.main().findChild<QLabel*>("StatusText");
-  EXPECT_TRUE(ProcessUntil([&] { return bar->accessibleName() == refused; })) << bar->accessibleName();
+  EXPECT_TRUE(ProcessUntil([&] { return bar->accessibleName() == refused; }))
+      << bar->accessibleName().toStdString();
   keep->trigger();
   EXPECT_FALSE(ReadKeepLogs());
   qunsetenv("XDG_DATA_HOME");
