@@ -39,15 +39,15 @@
 #include <string>
 #include <vector>
 
-#include "app/client.h"
-#include "app/qt/main_window.h"
-#include "app/qt/qt_platform.h"
 #include "bench/flood_stream.h"
 #include "bench/real_client.h"
-#include "consoles/qt/console_window.h"
-#include "consoles/qt/log_view.h"
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
+#include "app/client.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_view.h"
+#include "app/qt/main_window.h"
+#include "app/qt/qt_platform.h"
 
 extern char** environ;
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "consoles/log_files.h"
+#include "net/frame_sender.h"
 #include "core/server_tables.h"
 #include "core/status_line.h"
-#include "net/frame_sender.h"
+#include "consoles/log_files.h"
 
 namespace ov {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "consoles/console_log.h"
 #include "core/server_tables.h"
+#include "consoles/console_log.h"
 
 namespace ov {
 

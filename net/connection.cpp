@@ -6,14 +6,14 @@
 #include <memory>
 #include <optional>
 
-#include "core/debug_log.h"
-#include "core/desktop.h"
-#include "core/server_tables.h"
-#include "core/status_line.h"
 #include "net/event_loop.h"
 #include "net/frame_sender.h"
 #include "net/socket_api.h"
 #include "net/winsock_errors.h"
+#include "core/server_tables.h"
+#include "core/debug_log.h"
+#include "core/desktop.h"
+#include "core/status_line.h"
 
 namespace ov {
 

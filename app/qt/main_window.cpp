@@ -25,14 +25,14 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "registry/qt/servers_window.h"
+#include "core/debug_log.h"
 #include "app/qt/connect_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "core/qt/latin1_text.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
-#include "consoles/qt/console_window.h"
-#include "core/debug_log.h"
-#include "core/qt/latin1_text.h"
-#include "registry/qt/servers_window.h"
 #include "wire/payload.h"
 
 namespace ov {

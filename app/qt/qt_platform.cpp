@@ -13,13 +13,13 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "protocol/qt/login_dialog.h"
+#include "registry/qt/servers_window.h"
 #include "app/qt/connect_dialog.h"
+#include "consoles/qt/console_window.h"
 #include "app/qt/main_window.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
-#include "consoles/qt/console_window.h"
-#include "protocol/qt/login_dialog.h"
-#include "registry/qt/servers_window.h"
 
 namespace ov {
 

@@ -24,12 +24,12 @@
 #include <memory>
 #include <string>
 
-#include "app/qt/connect_dialog.h"
-#include "app/qt/main_window.h"
-#include "consoles/qt/console_window.h"
-#include "consoles/qt/log_view.h"
 #include "registry/qt/servers_window.h"
 #include "tests/loopback/it_ui.h"
+#include "app/qt/connect_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_view.h"
+#include "app/qt/main_window.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 

@@ -8,9 +8,9 @@
 #include <climits>
 #include <random>
 
-#include "app/recent_servers.h"
 #include "net/winsock_errors.h"
 #include "tests/common/fakes.h"
+#include "app/recent_servers.h"
 
 namespace ov {
 namespace {

@@ -44,17 +44,17 @@
 #include <iostream>
 #include <thread>
 
+#include "protocol/qt/login_dialog.h"
+#include "registry/qt/servers_window.h"
+#include "tests/common/fakes.h"
 #include "app/qt/connect_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_tools.h"
+#include "consoles/qt/log_view.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
-#include "consoles/qt/console_window.h"
-#include "consoles/qt/log_tools.h"
-#include "consoles/qt/log_view.h"
-#include "protocol/qt/login_dialog.h"
-#include "registry/qt/servers_window.h"
-#include "tests/common/fakes.h"
 
 static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
