@@ -30,7 +30,7 @@ struct LogBatch {
 
 class LogKeeper {
  public:
-  static constexpr size_t kFlushBytes = 256 * 1024;            // batches this large ask to be written now
+  static constexpr size_t kFlushBytes = 1024 * 1024;            // batches this large ask to be written now
   static constexpr size_t kMaxPendingBytes = 8 * 1024 * 1024;  // beyond it, bytes are dropped and counted
 
   // root: the logs' folder; today: the local date, YYYY-MM-DD.
