@@ -31,9 +31,9 @@ std::vector<SocketAddress> HostLookups::Lookup(const std::string& host, bool num
   hints.ai_flags = AI_ADDRCONFIG | (numericOnly ? AI_NUMERICHOST : 0);
   addrinfo* list = nullptr;
   int error = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
-  if (error == EAI_BADFLAGS || (error != 0 && numericOnly)) {
-    // AI_ADDRCONFIG hides ::1 on a machine whose only IPv6 is the loopback: an address typed in full
-    // is taken as given.
+  if (error != 0 && error != EAI_AGAIN) {
+    // AI_ADDRCONFIG counts no loopback address: on a machine whose only addresses are the loopback
+    // ones it finds neither localhost nor ::1. Asked again without it, they are found as given.
     hints.ai_flags &= ~AI_ADDRCONFIG;
     error = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
   }
