@@ -33,7 +33,16 @@ Endpoint RecentServers::TargetFor(std::string_view text) const {
   Endpoint target;
   target.port = kDefaultPort;
   target.count = kDefaultCount;
-  const size_t colon = text.rfind(':');
+  // [IPv6]:PORT keeps its brackets; a bare IPv6 address, with colons of its own, takes no port.
+  size_t colon = text.rfind(':');
+  if (text.starts_with('[')) {
+    const size_t close = text.find(']');
+    colon = close != std::string_view::npos && close + 1 < text.size() && text[close + 1] == ':'
+                ? close + 1
+                : std::string_view::npos;
+  } else if (colon != std::string_view::npos && text.find(':') != colon) {
+    colon = std::string_view::npos;
+  }
   target.address = std::string(text.substr(0, colon));
   if (colon != std::string_view::npos) target.port = ParseInt(text.substr(colon + 1), 0);
   for (const Endpoint& e : entries_) {

@@ -2,6 +2,7 @@
 // loop) on Qt's offscreen platform:
 //
 //   ov-bench-client flood [--rate R] [--lines N] [--size S] [--ov 20] [--quake 1] [--grid] [--colours]
+//                         [--keep-logs]
 //       the client connects to the flood driver's OV servers, opens their consoles and takes the flood:
 //       lines/s and MB/s taken, how late a 10 ms timer fires meanwhile, CPU time, peak memory, and
 //       whether every window (its log and the text box on screen) ends with what trimming leaves
@@ -26,6 +27,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QMdiArea>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -62,7 +64,8 @@ struct Options {
   int quakePerOv = 1;
   int seconds = 10;
   bool grid = false;
-  bool colours = false;  // the logs draw colour codes
+  bool colours = false;   // the logs draw colour codes
+  bool keepLogs = false;  // View > Keep Logs, into a folder of the run's own
   int runs = 5;
 };
 
@@ -75,8 +78,8 @@ Options Parse(int argc, char** argv) {
   o.mode = argv[1];
   for (int i = 2; i < argc; i += 2) {
     const std::string a = argv[i];
-    if (a == "--grid" || a == "--colours") {
-      (a == "--grid" ? o.grid : o.colours) = true;
+    if (a == "--grid" || a == "--colours" || a == "--keep-logs") {
+      (a == "--grid" ? o.grid : a == "--colours" ? o.colours : o.keepLogs) = true;
       --i;
       continue;
     }
@@ -293,8 +296,15 @@ int Flood(const Options& o) {
   QApplication app(AppArgc, AppArgv);
   MakeApplicationNames();
   Driver driver = StartDriver(o, false);
+  // Kept logs and the setting that keeps them go to a folder of the run's own.
+  QTemporaryDir keptIn;
+  if (o.keepLogs) {
+    qputenv("XDG_DATA_HOME", keptIn.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", keptIn.path().toLocal8Bit());
+  }
   auto real = std::make_unique<RealClient>();
   ov::Client& client = real->client;
+  if (o.keepLogs) real->ui.fMain->KeepLogsItem()->setChecked(true);
   Settle(50);
 
   for (int i = 0; i < o.ovCount; ++i) client.connections.ConnectToServer("127.0.0.1", driver.port, 10);
@@ -393,11 +403,11 @@ int Flood(const Options& o) {
       "lines_per_s=%.0f "
       "window_lines_per_s=%.0f mb_per_s=%.2f cpu_s=%.3f cpu_us_per_line=%.3f lag_med_ms=%.2f "
       "lag_p99_ms=%.2f lag_max_ms=%.2f lag_samples=%zu rss_before_mb=%.1f peak_mb=%.1f bad_logs=%d "
-      "bad_views=%d stalled=%d driver_cpu_s=%s vcsw=%ld\n",
+      "bad_views=%d stalled=%d driver_cpu_s=%s vcsw=%ld keep_logs=%d\n",
       o.rate, windows, seen, o.grid ? 1 : 0, o.colours ? 1 : 0, lines, o.size, secs, lines / secs,
       lines / secs / windows, lines * (o.size + 6) / secs / 1e6, cpu, cpu * 1e6 / lines, l.median, l.p99,
       l.max, l.samples, rssBefore / 1024.0, peak / 1024.0, badLogs, badViews, stalled ? 1 : 0,
-      DriverValue(d, "cpu_s").c_str(), u1.ru_nvcsw - u0.ru_nvcsw);
+      DriverValue(d, "cpu_s").c_str(), u1.ru_nvcsw - u0.ru_nvcsw, o.keepLogs ? 1 : 0);
   return badLogs + badViews + (stalled ? 1 : 0) == 0 ? 0 : 1;
 }
 

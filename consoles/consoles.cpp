@@ -5,6 +5,7 @@
 #include "net/frame_sender.h"
 #include "core/server_tables.h"
 #include "core/status_line.h"
+#include "consoles/log_files.h"
 
 namespace ov {
 
@@ -30,13 +31,15 @@ void Consoles::RouteConsoleText(int socket, int serverId, std::string_view text)
     status_.ShowStatus("Error - msg received from nonexistant server [" + std::string(text) + "]", 2000, 1);
     return;
   }
+  Console* w = nullptr;
   if (serverId == 0) {
-    if (Console* w = tables_.OVServers[slot].Window) AppendConsole(*w, text);
-    return;
+    w = tables_.OVServers[slot].Window;
+  } else if (const int q = tables_.FindQServer(slot, serverId); q != -1) {
+    w = tables_.QServers[q].Window;
   }
-  const int q = tables_.FindQServer(slot, serverId);
-  if (q == -1) return;
-  if (Console* w = tables_.QServers[q].Window) AppendConsole(*w, text);
+  if (w == nullptr) return;
+  if (keeper_ != nullptr) keeper_->Keep(*w, tables_.OVServers[slot].Where, text);
+  AppendConsole(*w, text);
 }
 
 void Consoles::AppendConsole(Console& window, std::string_view text) {

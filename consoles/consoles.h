@@ -16,6 +16,7 @@ class ServerTables;
 class StatusLine;
 class FrameSender;
 class WindowSystem;
+class LogKeeper;
 
 enum class ConsoleKind { OVServer, QuakeServer };  // OVConsoleWindow, QuakeConsoleWindow
 
@@ -76,6 +77,8 @@ class Consoles {
   void SetCaption(Console& window, const std::string& caption);
   // The user (or CleanupDeadWindows) closed the window: the close handling runs, then the window goes.
   void CloseWindow(Console& window);
+  // Keep Logs: the text every window receives also goes to the keeper, as received; none keeps nothing.
+  void SetLogKeeper(LogKeeper* keeper) { keeper_ = keeper; }
   // In the frame's order: the order of creation.
   const std::vector<std::unique_ptr<Console>>& Windows() const { return windows_; }
 
@@ -88,6 +91,7 @@ class Consoles {
   WindowSystem& windowSystem_;
   std::vector<std::unique_ptr<Console>> windows_;
   uint64_t deaths_ = 0;
+  LogKeeper* keeper_ = nullptr;
 };
 
 }  // namespace ov

@@ -17,7 +17,11 @@ struct Endpoint {
   std::string address;
   int port = 0;
   int count = 0;  // the connection time-out count
-  std::string Text() const { return address + ":" + std::to_string(port); }
+  // A bare IPv6 address shows in brackets, so that its port stands apart: [::1]:4044.
+  std::string Text() const {
+    const bool bare6 = address.find(':') != std::string::npos && !address.starts_with('[');
+    return (bare6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
+  }
   bool operator==(const Endpoint&) const = default;
 };
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <memory>
+#include <optional>
 
 #include "net/event_loop.h"
 #include "net/frame_sender.h"
@@ -121,12 +123,23 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
   const int slot = TakeSlot(failure);
   if (slot == -1) return false;
   tables_.SetEndpoint(slot, where);
+  const int socket = tables_.OVServers[slot].Socket;
 
+  // Dotted IPv4 connects as it always did; a host name or an IPv6 literal is looked up first, and a
+  // name that finds no address is an invalid address like any other.
   const uint32_t inetAddress = InetAddr(where.address);
+  std::vector<SocketAddress> found;
   if (inetAddress == kInaddrNone) {
-    fail("Can't connect - Invalid IP address", 3000, 2);
-    Disconnect(slot, 1);
-    return false;
+    const AddressParts parts = ClassifyAddress(where.address);
+    if (parts.form != AddressForm::Refused && !LookUp(slot, socket, parts, found)) {
+      if (failure != nullptr) *failure = "Disconnected before the connection was made";
+      return false;
+    }
+    if (found.empty()) {
+      fail("Can't connect - Invalid IP address", 3000, 2);
+      Disconnect(slot, 1);
+      return false;
+    }
   }
   if (where.port > 65535 || where.port < 0) {
     fail("Can't connect - Invalid Port number", 3000, 2);
@@ -134,43 +147,57 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
     return false;
   }
   // From here the connection shows in the servers tree, where the user can end it.
-  const int socket = tables_.OVServers[slot].Socket;
   if (onOpened_) onOpened_(slot);
 
-  if (sockets_.Connect(socket, inetAddress, Htons(static_cast<uint16_t>(where.port))) == 0) {
-    status_.ShowStatus("Connect (I)", 2000, 0);
-    return true;
-  }
-  const int error = sockets_.LastError();
-  if (error != kWsaeWouldBlock) {
-    Disconnect(slot, 1);
-    return fail("Connect error " + ErrorText(error), 5000, 2);
-  }
-
-  status_.ShowStatus("Attempting to connect", AttemptingTime(where.count), 0);
-  const Clock::time_point deadline = ConnectDeadline(loop_.Now(), where.count);
+  // A name's addresses are tried in turn, within the one deadline, until one takes the connection.
+  const uint16_t port = Htons(static_cast<uint16_t>(where.port));
+  size_t next = 0;
+  bool waiting = false;
+  Clock::time_point deadline;
   for (;;) {
-    if (loop_.Now() >= deadline) {
+    const int result = found.empty() ? sockets_.Connect(socket, inetAddress, port)
+                                     : sockets_.ConnectTo(socket, found[next++], port);
+    const bool more = next < found.size();
+    if (result == 0) {
+      status_.ShowStatus("Connect (I)", 2000, 0);
+      return true;
+    }
+    const int error = sockets_.LastError();
+    if (error != kWsaeWouldBlock) {
+      if (more) continue;
       Disconnect(slot, 1);
-      return fail("Connection failed - Timed out", 5000, 2);
+      return fail("Connect error " + ErrorText(error), 5000, 2);
     }
-    loop_.WaitForEvents(deadline);
 
-    // Everything may have run meanwhile: the connection closed, its slot perhaps taken by another
-    // attempt. Then this attempt is over and the slot is no longer ours to touch.
-    const OVIrec& rec = tables_.OVServers[slot];
-    if (rec.InUse != 1 || rec.Socket != socket) {
-      if (failure != nullptr) *failure = "Disconnected before the connection was made";
-      return false;
+    if (!waiting) {
+      waiting = true;
+      status_.ShowStatus("Attempting to connect", AttemptingTime(where.count), 0);
+      deadline = ConnectDeadline(loop_.Now(), where.count);
     }
-    if (rec.Connected != 1) continue;
+    for (;;) {
+      if (loop_.Now() >= deadline) {
+        Disconnect(slot, 1);
+        return fail("Connection failed - Timed out", 5000, 2);
+      }
+      loop_.WaitForEvents(deadline);
 
-    const int connectError = rec.ConnectError;
+      // Everything may have run meanwhile: the connection closed, its slot perhaps taken by another
+      // attempt. Then this attempt is over and the slot is no longer ours to touch.
+      const OVIrec& rec = tables_.OVServers[slot];
+      if (rec.InUse != 1 || rec.Socket != socket) {
+        if (failure != nullptr) *failure = "Disconnected before the connection was made";
+        return false;
+      }
+      if (rec.Connected == 1) break;
+    }
+
+    const int connectError = tables_.OVServers[slot].ConnectError;
     if (connectError == 0) {
       status_.ShowStatus("Connected to server", 5000, 0);
       return true;
     }
     tables_.MarkNotConnected(slot);
+    if (more) continue;
     const bool refused = connectError == kWsaeConnRefused;
     fail(refused ? " Connection refused by remote host (Server may not be running)"
                  : "Connect error " + ErrorText(connectError),
@@ -178,6 +205,35 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
     Disconnect(slot, 1);
     return false;
   }
+}
+
+bool Connections::LookUp(int slot, int socket, const AddressParts& parts, std::vector<SocketAddress>& found) {
+  // One look-up per attempt, waited for at most kLookupWaitMs while every other event flows; an answer
+  // that comes after the attempt gave up on it is dropped.
+  auto answer = std::make_shared<std::optional<std::vector<SocketAddress>>>();
+  const int id = sockets_.AsyncGetHostByName(
+      parts.lookup, parts.form == AddressForm::Ipv6,
+      [answer](std::vector<SocketAddress> addresses) { *answer = std::move(addresses); });
+  if (id == -1) return true;
+  status_.ShowStatus("Looking up " + parts.lookup, kLookupWaitMs, 0);
+  const Clock::time_point deadline = loop_.Now() + std::chrono::milliseconds(kLookupWaitMs);
+  while (!answer->has_value()) {
+    if (loop_.Now() >= deadline) {
+      sockets_.CancelLookup(id);
+      debug_.Append("No answer looking up " + parts.lookup + " within " +
+                    std::to_string(kLookupWaitMs / 1000) + " s");
+      return true;
+    }
+    loop_.WaitForEvents(deadline);
+    const OVIrec& rec = tables_.OVServers[slot];
+    if (rec.InUse != 1 || rec.Socket != socket) {
+      sockets_.CancelLookup(id);
+      return false;
+    }
+  }
+  found = std::move(**answer);
+  if (found.empty()) debug_.Append("No address found for " + parts.lookup);
+  return true;
 }
 
 bool Connections::Reconnect(const Endpoint& where) {

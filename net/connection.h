@@ -15,6 +15,11 @@ class StatusLine;
 class FrameSender;
 class DebugLog;
 struct Endpoint;
+struct AddressParts;
+struct SocketAddress;
+
+// How long a connection attempt waits for a host name to be looked up.
+constexpr int kLookupWaitMs = 10000;
 
 class Connections {
  public:
@@ -65,6 +70,9 @@ class Connections {
   // attempt could not take a slot or a socket.
   bool Attempt(const Endpoint& where, std::string* failure);
   int TakeSlot(std::string* failure);
+  // Looks a name or an IPv6 literal up for the attempt in the slot; found stays empty when it finds
+  // nothing. False when the slot's connection went while it waited.
+  bool LookUp(int slot, int socket, const AddressParts& parts, std::vector<SocketAddress>& found);
 
   SocketApi& sockets_;
   EventLoop& loop_;

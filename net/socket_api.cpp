@@ -1,6 +1,8 @@
 #include "net/socket_api.h"
 
+#include <algorithm>
 #include <bit>
+#include <string_view>
 
 namespace ov {
 
@@ -65,6 +67,54 @@ uint32_t InetAddr(const std::string& text) {
   uint32_t host = static_cast<uint32_t>(value);
   for (int i = 0; i < count; ++i) host |= parts[i] << (24 - 8 * i);
   return ToNetworkOrder(host);
+}
+
+AddressParts ClassifyAddress(const std::string& text) {
+  if (InetAddr(text) != kInaddrNone) return {AddressForm::Dotted, {}};
+  // A last part of digits (or 0x and hex digits) makes it a dotted address that inet_addr refused, such
+  // as 255.255.255.255 or 1.2.3.4.5: refused, never looked up as a name.
+  std::string_view last(text);
+  if (const size_t dot = last.rfind('.'); dot != std::string_view::npos) last.remove_prefix(dot + 1);
+  const bool hex = last.size() > 2 && last[0] == '0' && (last[1] == 'x' || last[1] == 'X');
+  if (!last.empty() && std::all_of(last.begin() + (hex ? 2 : 0), last.end(),
+                                   [&](char c) { return DigitValue(c) < (hex ? 16 : 10); }))
+    return {};
+
+  std::string_view inner(text);
+  const bool bracketed = inner.size() > 2 && inner.front() == '[' && inner.back() == ']';
+  if (bracketed) inner = inner.substr(1, inner.size() - 2);
+  if (inner.find(':') != std::string_view::npos) {
+    // Hex groups, colons, an IPv4 tail and a zone after %: the look-up takes it as a number only.
+    const size_t zone = inner.find('%');
+    const std::string_view address = inner.substr(0, zone);
+    const bool ok =
+        address.size() <= 45 && inner.size() <= 64 &&
+        std::all_of(address.begin(), address.end(),
+                    [](char c) { return c == ':' || c == '.' || DigitValue(c) < 16; }) &&
+        (zone == std::string_view::npos || std::all_of(inner.begin() + zone + 1, inner.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' ||
+                  c == '_' || c == '.';
+         }));
+    if (ok) return {AddressForm::Ipv6, std::string(inner)};
+    return {};
+  }
+  if (bracketed || text.empty() || text.size() > 253) return {};
+  // Labels of letters, digits, '-' and '_', 1 to 63 each, with a final dot allowed.
+  std::string_view name(text);
+  if (name.back() == '.') name.remove_suffix(1);
+  size_t label = 0;
+  for (const char c : name) {
+    if (c == '.') {
+      if (label == 0) return {};
+      label = 0;
+      continue;
+    }
+    const bool allowed =
+        (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+    if (!allowed || ++label > 63) return {};
+  }
+  if (label == 0) return {};
+  return {AddressForm::Name, text};
 }
 
 uint16_t Htons(uint16_t port) {

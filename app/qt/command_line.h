@@ -24,7 +24,8 @@ inline void AddOptions(QCommandLineParser& parser) {
   parser.addVersionOption();
   parser.addOption(QCommandLineOption(
       "connect",
-      "Connects at start-up to the OV server at ADDRESS, on PORT (4044 when not given). Repeatable.",
+      "Connects at start-up to the OV server at ADDRESS (dotted IPv4, a host name, or IPv6 as [::1] or "
+      "bare), on PORT (4044 when not given). Repeatable.",
       "ADDRESS[:PORT]"));
   for (const char* name : {"display", "geometry", "title", "name", "visual"}) {
     QCommandLineOption option(name, "", "value");

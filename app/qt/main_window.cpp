@@ -223,6 +223,22 @@ void MainWindow::AddViewMenu() {
     WriteColourCodes(on);
     emit colourCodesChanged(on);
   });
+  AddLogItems(view);
+}
+
+void MainWindow::AddLogItems(QMenu* view) {
+  view->addSeparator();
+  keepLogsItem_ = AddItem(view, "mnuKeepLogs", "&Keep Logs",
+                          "Also append every console's text to a file per server and day");
+  keepLogsItem_->setCheckable(true);
+  keepLogsItem_->setChecked(ReadKeepLogs());
+  connect(keepLogsItem_, &QAction::toggled, this, [this](bool on) {
+    WriteKeepLogs(on);
+    emit keepLogsChanged(on);
+  });
+  openLogFolderItem_ =
+      AddItem(view, "mnuOpenLogFolder", "Open &Log Folder", "Open the folder the kept logs are written to");
+  connect(openLogFolderItem_, &QAction::triggered, this, &MainWindow::openLogFolderRequested);
 }
 
 void MainWindow::AddPlayersItem() {

@@ -79,6 +79,9 @@ class MainWindow : public QMainWindow {
   bool ColourCodes() const;
   // View > Players and Map: Quake servers' console windows show their players and map. Remembered.
   QAction* PlayersItem() const { return playersItem_; }
+  // View > Keep Logs (remembered) and View > Open Log Folder.
+  QAction* KeepLogsItem() const { return keepLogsItem_; }
+  QAction* OpenLogFolderItem() const { return openLogFolderItem_; }
 
  signals:
   // The user's requests and the frame's moments, which the root connects to the client.
@@ -93,6 +96,8 @@ class MainWindow : public QMainWindow {
   void debugLinesWanted();  // AppendDebugLines, please
   void colourCodesChanged(bool on);
   void playersShownChanged(bool on);
+  void keepLogsChanged(bool on);
+  void openLogFolderRequested();
 
  public:
   QMenu* mnuSys;
@@ -135,6 +140,7 @@ class MainWindow : public QMainWindow {
   void FillWindowMenu();
   void AddViewMenu();
   void AddPlayersItem();
+  void AddLogItems(QMenu* view);
   void ElideStatusText();
 
   QMdiArea* mdi_;
@@ -152,6 +158,8 @@ class MainWindow : public QMainWindow {
   QAction* cleanupItem_;     // Cleanup1: close the dead console windows
   QAction* colourCodesItem_ = nullptr;
   QAction* playersItem_ = nullptr;
+  QAction* keepLogsItem_ = nullptr;
+  QAction* openLogFolderItem_ = nullptr;
   QWidget* toolBar_;           // SpeedPanel
   QPlainTextEdit* debugPane_;  // Memo1
 };

@@ -3,11 +3,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
 #include <QIcon>
 #include <QMdiArea>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
+#include <QUrl>
 #include <algorithm>
 
 #include "protocol/qt/login_dialog.h"
@@ -279,7 +282,34 @@ bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
   QObject::connect(&start, &StartServerDialog::notLatin1, &start,
                    [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
   fMain->SetWindows(ConnDlg, fSvrs, fStart);
+
+  KeepLogs(client, fMain->KeepLogsItem()->isChecked());
+  QObject::connect(&main, &MainWindow::keepLogsChanged, &main,
+                   [this, &client](bool on) { KeepLogs(client, on); });
+  QObject::connect(&main, &MainWindow::openLogFolderRequested, &main,
+                   [this, &client] { OpenLogFolder(client); });
+  // What is kept reaches the disk before the program ends.
+  QObject::connect(&main, &MainWindow::closing, &main, [this, &client] { KeepLogs(client, false); });
   return true;
+}
+
+void QtFrontEnd::KeepLogs(Client& client, bool on) {
+  if (on == (keptLogs_ != nullptr)) return;
+  client.consoles.SetLogKeeper(nullptr);
+  keptLogs_.reset();
+  if (!on) return;
+  keptLogs_ = std::make_unique<KeptLogs>(
+      FromQt(LogRoot()), [&client](const std::string& note) { client.status.ShowStatus(note, 10000, 1); });
+  client.consoles.SetLogKeeper(&keptLogs_->Keeper());
+}
+
+void QtFrontEnd::OpenLogFolder(Client& client) {
+  const QString root = LogRoot();
+  if (!QDir().mkpath(root)) {
+    client.status.ShowStatus("Open Log Folder: cannot create " + FromQt(root), 5000, 1);
+  } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(root))) {
+    client.status.ShowStatus("Open Log Folder: no program opens " + FromQt(root), 5000, 1);
+  }
 }
 
 void QtFrontEnd::DestroyWidgets() {

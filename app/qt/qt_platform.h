@@ -15,6 +15,7 @@ class QSettings;
 
 #include "app/client.h"
 #include "consoles/qt/console_window.h"
+#include "consoles/qt/kept_logs.h"
 #include "core/qt/latin1_text.h"
 #include "core/qt/window_title.h"
 #include "app/recent_servers.h"
@@ -103,6 +104,8 @@ class QtFrontEnd {
   // lists every failure.
   void ConnectAtStart(Client& client, const std::vector<std::string>& targets);
   const RecentServers& Recent() const { return recent_; }
+  // View > Keep Logs: the files being written while it is on, none while off.
+  KeptLogs* Logs() const { return keptLogs_.get(); }
 
   MainWindow* fMain = nullptr;
   ConnectDialog* ConnDlg = nullptr;
@@ -112,10 +115,13 @@ class QtFrontEnd {
 
  private:
   void Remember(const Endpoint& where);
+  void KeepLogs(Client& client, bool on);
+  void OpenLogFolder(Client& client);
   QSettings* settings_;
   RecentServers recent_;
   std::unique_ptr<QtDesktop> desktop_;
   std::unique_ptr<QtWindowSystem> windows_;
+  std::unique_ptr<KeptLogs> keptLogs_;
 };
 
 }  // namespace ov

@@ -19,6 +19,7 @@ constexpr const char* kRecentServers = "RecentServers";
 constexpr const char* kColourCodes = "view/colourCodes";
 constexpr const char* kPlayersPanel = "view/playersPanel";
 constexpr const char* kStatusQueries = "StatusQueries";
+constexpr const char* kKeepLogs = "view/keepLogs";
 }  // namespace
 
 SettingsFile CheckSettingsFile(const QString& path) {
@@ -107,28 +108,33 @@ void WriteRecentServers(QSettings& settings, const std::vector<Endpoint>& entrie
   settings.sync();
 }
 
-bool ReadColourCodes() {
+namespace {
+
+bool ReadSwitch(const char* key) {
   const std::unique_ptr<QSettings> settings = UserSettings();
   if (!settings) return false;
   // Only a value written as on counts: anything else a hand or a damaged file left is the default.
-  const QString value = settings->value(kColourCodes).toString().trimmed().toLower();
+  const QString value = settings->value(key).toString().trimmed().toLower();
   return value == "true" || value == "1";
 }
 
-void WriteColourCodes(bool on) {
-  if (const std::unique_ptr<QSettings> settings = UserSettings()) settings->setValue(kColourCodes, on);
+void WriteSwitch(const char* key, bool on) {
+  if (const std::unique_ptr<QSettings> settings = UserSettings()) settings->setValue(key, on);
 }
 
-bool ReadPlayersPanel() {
-  const std::unique_ptr<QSettings> settings = UserSettings();
-  if (!settings) return false;
-  const QString value = settings->value(kPlayersPanel).toString().trimmed().toLower();
-  return value == "true" || value == "1";
-}
+}  // namespace
 
-void WritePlayersPanel(bool on) {
-  if (const std::unique_ptr<QSettings> settings = UserSettings()) settings->setValue(kPlayersPanel, on);
-}
+bool ReadColourCodes() { return ReadSwitch(kColourCodes); }
+
+void WriteColourCodes(bool on) { WriteSwitch(kColourCodes, on); }
+
+bool ReadKeepLogs() { return ReadSwitch(kKeepLogs); }
+
+void WriteKeepLogs(bool on) { WriteSwitch(kKeepLogs, on); }
+
+bool ReadPlayersPanel() { return ReadSwitch(kPlayersPanel); }
+
+void WritePlayersPanel(bool on) { WriteSwitch(kPlayersPanel, on); }
 
 namespace {
 struct StatusQuery {
@@ -174,5 +180,4 @@ void WriteStatusQuery(const QString& ovServer, const QString& title, const QStri
   }
   settings->endArray();
 }
-
 }  // namespace ov

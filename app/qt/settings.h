@@ -26,6 +26,9 @@ void WriteRecentServers(QSettings& settings, const std::vector<Endpoint>& entrie
 // Whether colour codes are drawn as colours and hidden in logs, captions and tree nodes. Off by default.
 bool ReadColourCodes();
 void WriteColourCodes(bool on);
+// Whether every console's text is also kept in files under the user's data folder. Off by default.
+bool ReadKeepLogs();
+void WriteKeepLogs(bool on);
 
 // Whether Quake servers' console windows show their players and map. Off by default.
 bool ReadPlayersPanel();

@@ -7,6 +7,7 @@
 
 #include <QSocketNotifier>
 #include <cerrno>
+#include <cstring>
 
 #include "net/winsock_errors.h"
 
@@ -58,15 +59,19 @@ int PosixSocketApi::Socket(int family, int type, int protocol) {
   const int handle = nextHandle_++;
   Entry& entry = sockets_[handle];
   entry.fd = fd;
-  entry.readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+  Watch(handle, entry);
+  return handle;
+}
+
+void PosixSocketApi::Watch(int socket, Entry& entry) {
+  entry.readNotifier = new QSocketNotifier(entry.fd, QSocketNotifier::Read);
   entry.readNotifier->setEnabled(false);
   QObject::connect(entry.readNotifier, &QSocketNotifier::activated, &context_,
-                   [this, handle] { OnReadable(handle); });
-  entry.writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write);
+                   [this, socket] { OnReadable(socket); });
+  entry.writeNotifier = new QSocketNotifier(entry.fd, QSocketNotifier::Write);
   entry.writeNotifier->setEnabled(false);
   QObject::connect(entry.writeNotifier, &QSocketNotifier::activated, &context_,
-                   [this, handle] { OnWritable(handle); });
-  return handle;
+                   [this, socket] { OnWritable(socket); });
 }
 
 int PosixSocketApi::AsyncSelect(int socket, long events) {
@@ -84,12 +89,43 @@ int PosixSocketApi::Connect(int socket, uint32_t address, uint16_t port) {
   target.sin_family = AF_INET;
   target.sin_port = port;
   target.sin_addr.s_addr = address;
-  const int result = ::connect(entry->fd, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+  return ConnectFd(*entry, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+}
+
+int PosixSocketApi::ConnectTo(int socket, const SocketAddress& address, uint16_t port) {
+  Entry* entry = Find(socket);
+  if (entry == nullptr) return Fail(kWsaeNotSock);
+  // Each address of a name is tried on a fresh socket of its family, under the same handle.
+  const int fd = ::socket(address.v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return Fail(WinsockFromErrno(errno));
+  Close(*entry, false);
+  entry->fd = fd;
+  entry->connecting = entry->connected = entry->waitingForRoom = entry->closeReported = false;
+  Watch(socket, *entry);
+  ArmRead(*entry);
+  sockaddr_storage target{};
+  if (address.v6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&target);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = port;
+    std::memcpy(&in6->sin6_addr, address.bytes.data(), 16);
+    in6->sin6_scope_id = address.scopeId;
+    return ConnectFd(*entry, reinterpret_cast<const sockaddr*>(&target), sizeof(sockaddr_in6));
+  }
+  auto* in4 = reinterpret_cast<sockaddr_in*>(&target);
+  in4->sin_family = AF_INET;
+  in4->sin_port = port;
+  std::memcpy(&in4->sin_addr, address.bytes.data(), 4);
+  return ConnectFd(*entry, reinterpret_cast<const sockaddr*>(&target), sizeof(sockaddr_in));
+}
+
+int PosixSocketApi::ConnectFd(Entry& entry, const sockaddr* target, unsigned length) {
+  const int result = ::connect(entry.fd, target, length);
   const int err = errno;
   if (result != 0 && err != EINPROGRESS) return Fail(WinsockFromErrno(err));
   // Connected at once or under way: either way the connect event follows, once the socket is writable.
-  entry->connecting = true;
-  entry->writeNotifier->setEnabled(true);
+  entry.connecting = true;
+  entry.writeNotifier->setEnabled(true);
   return result == 0 ? 0 : Fail(kWsaeWouldBlock);
 }
 

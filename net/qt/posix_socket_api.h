@@ -5,9 +5,11 @@
 #include <QObject>
 #include <unordered_map>
 
+#include "net/qt/host_lookup.h"
 #include "net/socket_api.h"
 
 class QSocketNotifier;
+struct sockaddr;
 
 namespace ov {
 
@@ -28,6 +30,11 @@ class PosixSocketApi : public SocketApi {
   int CloseSocket(int socket) override;
   int LastError() const override { return lastError_; }
   void SetEventHandler(EventHandler handler) override { handler_ = std::move(handler); }
+  int AsyncGetHostByName(const std::string& host, bool numericOnly, LookupDone done) override {
+    return lookups_.Start(host, numericOnly, std::move(done));
+  }
+  void CancelLookup(int id) override { lookups_.Cancel(id); }
+  int ConnectTo(int socket, const SocketAddress& address, uint16_t port) override;
 
   int OpenSockets() const { return static_cast<int>(sockets_.size()); }
 
@@ -44,6 +51,8 @@ class PosixSocketApi : public SocketApi {
   };
 
   Entry* Find(int socket);
+  void Watch(int socket, Entry& entry);  // the entry's notifiers, disabled until wanted
+  int ConnectFd(Entry& entry, const sockaddr* target, unsigned length);
   int Fail(int error);
   void ArmRead(Entry& entry);
   void OnReadable(int socket);
@@ -56,6 +65,7 @@ class PosixSocketApi : public SocketApi {
   int nextHandle_ = 1;  // handles are never reused, so a closed one never names a newer socket
   int lastError_ = 0;
   EventHandler handler_;
+  HostLookups lookups_;
 };
 
 }  // namespace ov

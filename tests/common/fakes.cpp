@@ -92,6 +92,30 @@ int FakeSocketApi::Connect(int socket, uint32_t address, uint16_t port) {
   return Fail(connectError);
 }
 
+int FakeSocketApi::AsyncGetHostByName(const std::string& host, bool numericOnly, LookupDone done) {
+  lookedUp.push_back(numericOnly ? host + " numeric" : host);
+  const int id = static_cast<int>(lookedUp.size());
+  if (lookupDelayMs >= 0) {
+    auto it = hosts.find(host);
+    std::vector<SocketAddress> found = it == hosts.end() ? std::vector<SocketAddress>{} : it->second;
+    loop_.After(lookupDelayMs, [this, id, found, done = std::move(done)] {
+      if (std::find(cancelledLookups.begin(), cancelledLookups.end(), id) == cancelledLookups.end())
+        done(found);
+    });
+  }
+  return id;
+}
+
+int FakeSocketApi::ConnectTo(int socket, const SocketAddress& address, uint16_t port) {
+  connectedTo.push_back(address);
+  if (connectToErrors.empty()) return Connect(socket, 0, port);
+  const int saved = std::exchange(autoConnectError, connectToErrors.front());
+  connectToErrors.pop_front();
+  const int result = Connect(socket, 0, port);
+  autoConnectError = saved;
+  return result;
+}
+
 int FakeSocketApi::Send(int socket, const char* data, int length) {
   if (sendError != 0) return Fail(sendError);
   if (sendLimit == 0) return Fail(kWsaeWouldBlock);

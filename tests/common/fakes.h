@@ -66,8 +66,18 @@ class FakeSocketApi : public SocketApi {
   int CloseSocket(int socket) override;
   int LastError() const override { return lastError_; }
   void SetEventHandler(EventHandler handler) override { handler_ = std::move(handler); }
+  // Answers from hosts after lookupDelayMs (none for a name it lacks); lookupDelayMs < 0 never answers.
+  int AsyncGetHostByName(const std::string& host, bool numericOnly, LookupDone done) override;
+  void CancelLookup(int id) override { cancelledLookups.push_back(id); }
+  int ConnectTo(int socket, const SocketAddress& address, uint16_t port) override;
 
   // Script.
+  std::map<std::string, std::vector<SocketAddress>> hosts;
+  int lookupDelayMs = 5;
+  std::vector<std::string> lookedUp;  // "host" or "host numeric", in order
+  std::vector<int> cancelledLookups;
+  std::vector<SocketAddress> connectedTo;  // what ConnectTo was given, in order
+  std::deque<int> connectToErrors;         // when not empty, each ConnectTo's autoConnectError in turn
   int startupError = 0;
   int socketError = 0;     // Socket() fails with it when not 0
   int selectError = 0;     // AsyncSelect() fails with it when not 0

@@ -2,7 +2,10 @@
 // runs as a child process on a free port with a configuration and an accounts file made for the test,
 // and the client is driven through its widgets as a user drives it.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -81,8 +84,9 @@ class OvServerProcess {
     process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     QObject::connect(&process, &QProcess::readyReadStandardError,
                      [this] { log += process.readAllStandardError().toStdString(); });
-    process.start(OVSERVER_PROGRAM, {"--config", ConfigPath(), "--accounts", AccountsPath(), "--listen",
-                                     "127.0.0.1", "--port", "0"});
+    QStringList arguments = {"--config", ConfigPath(), "--accounts", AccountsPath(), "--port", "0"};
+    for (const QString& address : listen) arguments << "--listen" << address;
+    process.start(OVSERVER_PROGRAM, arguments);
     static const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
     const bool up = PumpUntil([&] {
       const QRegularExpressionMatch m = listening.match(QString::fromStdString(log));
@@ -102,6 +106,7 @@ class OvServerProcess {
     }
   }
 
+  QStringList listen = {"127.0.0.1"};  // the first listens on a free port, the others on the same
   QTemporaryDir dir{QDir::tempPath() + "/orvane-e2e-XXXXXX"};  // no blank in its paths
   QProcess process;
   std::string log;  // what it wrote on standard error
@@ -286,6 +291,46 @@ TEST_F(OvServerEndToEnd, ConnectAtStartUpLogsInAndReportsAsTheDialog) {
   ASSERT_EQ(p.ui.Recent().Entries().size(), 1u);
   EXPECT_EQ(p.ui.Recent().Entries().front(), (Endpoint{"127.0.0.1", server.port, 10}));
   EXPECT_EQ(p.ui.ConnDlg->cbRecent->itemText(0), QString("127.0.0.1:%1, time-out 10").arg(server.port));
+}
+
+// Whether this machine can listen on the IPv6 loopback.
+bool HasIpv6Loopback() {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in6 any{};
+  any.sin6_family = AF_INET6;
+  any.sin6_addr = in6addr_loopback;
+  const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) == 0;
+  ::close(fd);
+  return ok;
+}
+
+class OvServerEndToEndByName : public OvServerEndToEnd {
+ protected:
+  OvServerEndToEndByName() {
+    if (HasIpv6Loopback()) server.listen << "::1";
+  }
+};
+
+// A host name and an IPv6 address reach the server, and the connection keeps the name the user gave.
+TEST_F(OvServerEndToEndByName, LocalhostAndTheIpv6LoopbackConnectUnderTheNameGiven) {
+  LiveProgram& p = *program;
+  p.AnswerPrompt("Login:", "admin", "secret");
+  p.Connect("localhost", server.port);
+  ASSERT_TRUE(p.LogShows(kOvWindow, "Logged in to Test OV as admin."));
+  EXPECT_EQ(p.Window(kOvWindow)->toolTip(), QString("localhost:%1").arg(server.port));
+  ASSERT_EQ(p.ui.Recent().Entries().size(), 1u);
+  EXPECT_EQ(p.ui.Recent().Entries().front(), (Endpoint{"localhost", server.port, 10}));
+
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback";
+  p.SelectNode("[OV]Test OV");
+  p.Main().tbDis->click();
+  ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
+  p.AnswerPrompt("Login:", "admin", "secret");
+  p.Connect("[::1]", server.port);
+  ASSERT_TRUE(p.LogShows(kOvWindow, "Logged in to Test OV as admin."));
+  EXPECT_EQ(p.Window(kOvWindow)->toolTip(), QString("[::1]:%1").arg(server.port));
+  EXPECT_NE(server.log.find("from ::1"), std::string::npos) << server.log;
 }
 
 class OvServerEndToEndDebug : public OvServerEndToEnd {

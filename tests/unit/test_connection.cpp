@@ -146,6 +146,78 @@ TEST(Connect, AddressAndPortAreCheckedAndARefusalGivesTheSlotBack) {
   }
 }
 
+TEST(Connect, NamesAndIpv6AreLookedUpWhileDottedAddressesNeverAre) {
+  SocketAddress loop6;
+  loop6.v6 = true;
+  loop6.bytes[15] = 1;
+  SocketAddress loop4;
+  loop4.bytes = {127, 0, 0, 1};
+  struct Case {
+    std::string address;
+    std::string lookup;  // what was looked up; empty: nothing
+    bool connects;
+  };
+  const std::vector<Case> cases = {
+      {"127.0.0.1", "", true},
+      {"0x7f.1", "", true},
+      {"255.255.255.255", "", false},  // dotted forms inet_addr refuses are never names
+      {"10.0.0.256", "", false},
+      {"1.2.3.4.5", "", false},
+      {"", "", false},
+      {"localhost", "localhost", true},
+      {"ovserver.example", "ovserver.example", false},  // found nothing
+      {"[::1]", "::1 numeric", true},
+      {"::1", "::1 numeric", true},
+      {"[::1", "", false},
+      {"[localhost]", "", false},
+      {"two words", "", false},
+      {"a..example", "", false},
+      {std::string(64, 'a') + ".example", "", false},
+  };
+  for (const Case& c : cases) {
+    TestClient t;
+    t.sockets.hosts = {{"localhost", {loop4}}, {"::1", {loop6}}};
+    const int slot = t.Connect(c.address);
+    EXPECT_EQ(t.sockets.lookedUp, c.lookup.empty() ? std::vector<std::string>{} : std::vector{c.lookup})
+        << c.address;
+    if (!c.connects) {
+      ExpectStatus(t, "Can't connect - Invalid IP address", 3000, 2);
+      EXPECT_EQ(SlotsInUse(t), 0) << c.address;
+      continue;
+    }
+    ASSERT_NE(slot, -1) << c.address;
+    EXPECT_EQ(t.desktop.Bar(), "Connected to server") << c.address;
+    EXPECT_EQ(t.sockets.connectedTo.size(), c.lookup.empty() ? 0u : 1u) << c.address;
+    // The name the user gave stays the connection's, for the tree, the recent list and Reconnect.
+    EXPECT_EQ(t.client.tables.OVServers[slot].Where.address, c.address);
+  }
+}
+
+TEST(Connect, ANamesAddressesAreTriedInTurnAndALateAnswerIsDropped) {
+  SocketAddress first;
+  first.v6 = true;
+  SocketAddress second;
+  second.bytes = {10, 0, 0, 9};
+  {  // The first address refuses: the next one takes the connection.
+    TestClient t;
+    t.sockets.hosts = {{"ov.example", {first, second}}};
+    t.sockets.connectToErrors = {kWsaeConnRefused, 0};
+    ASSERT_NE(t.Connect("ov.example"), -1);
+    EXPECT_EQ(t.sockets.connectedTo, (std::vector<SocketAddress>{first, second}));
+    EXPECT_EQ(t.desktop.Bar(), "Connected to server");
+  }
+  {  // No answer within the bound: the attempt ends, and the look-up is cancelled.
+    TestClient t;
+    t.sockets.lookupDelayMs = -1;
+    t.Connect("slow.example");
+    EXPECT_EQ(SlotsInUse(t), 0);
+    EXPECT_EQ(t.desktop.bar.front(), "Looking up slow.example");
+    ExpectStatus(t, "Can't connect - Invalid IP address", 3000, 2);
+    EXPECT_EQ(t.sockets.cancelledLookups, std::vector<int>{1});
+    EXPECT_EQ(t.loop.Now() - Clock::time_point(std::chrono::hours(1000)), 10s);
+  }
+}
+
 TEST(Connect, EveryOutcomeOfTheAttemptIsReported) {
   {  // Under way, then connected.
     TestClient t;
@@ -483,9 +555,15 @@ TEST(RecentServers, ACommandLineTargetReadsAsTheDialogWouldTakeIt) {
       {"10.0.0.1:port", {"10.0.0.1", 0, 10}},
       {"10.0.0.1:70000", {"10.0.0.1", 70000, 10}},  // refused by the attempt, as from the dialog
       {"name.example", {"name.example", 4044, 10}},
+      {"name.example:5000", {"name.example", 5000, 10}},
+      {"[::1]:5000", {"[::1]", 5000, 10}},
+      {"[::1]", {"[::1]", 4044, 10}},
+      {"::1", {"::1", 4044, 10}},  // a bare IPv6 address takes no port
+      {"[::1]x", {"[::1]x", 4044, 10}},
       {"", {"", 4044, 10}},
   };
   for (const Case& c : cases) EXPECT_EQ(recent.TargetFor(c.text), c.target) << c.text;
+  EXPECT_EQ((Endpoint{"::1", 4044, 10}).Text(), "[::1]:4044");
 }
 
 }  // namespace

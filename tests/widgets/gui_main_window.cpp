@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -855,6 +856,48 @@ TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAn
   EXPECT_TRUE(TreeTexts(p.ui.fSvrs->Tree()).contains("[OV]^1Red^7alpha"));
   EXPECT_TRUE(duel->Log()->VisibleRows().contains("^1Red ^2green^7 white"));
   QFile::remove(file);
+}
+
+TEST(Console, KeepLogsIsRememberedWritesFromItsOwnThreadAndTellsOfADiskThatRefuses) {
+  QTemporaryDir data;
+  ASSERT_TRUE(data.isValid());
+  qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+  Served p;
+  QAction* keep = p.main().KeepLogsItem();
+  EXPECT_FALSE(keep->isChecked());
+  EXPECT_EQ(p.ui.Logs(), nullptr);
+  keep->trigger();
+  EXPECT_TRUE(ReadKeepLogs());
+  ASSERT_NE(p.ui.Logs(), nullptr);
+
+  // The text waits for the flush timer, which hands it to the writer thread.
+  p.Receive(p.socket, test::FrameOf("0007", "duel\nsays\r"));
+  EXPECT_EQ(p.ui.Logs()->Keeper().PendingBytes(), 10u);
+  p.ui.Logs()->Flush();
+  ASSERT_TRUE(p.ui.Logs()->WaitWritten(5000));
+  const QString day = QDate::currentDate().toString(Qt::ISODate);
+  QFile file(data.path() + "/Orvane/logs/127.0.0.1_4044/Duel/" + day + ".log");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), "duel\nsays\r");
+
+  // A data folder that cannot hold folders: the status line says so once, and nothing hangs.
+  keep->trigger();
+  EXPECT_EQ(p.ui.Logs(), nullptr);
+  QFile blocker(data.path() + "/file");
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  qputenv("XDG_DATA_HOME", blocker.fileName().toLocal8Bit());
+  keep->trigger();
+  p.Receive(p.socket, test::FrameOf("0000", "ov says"));
+  p.ui.Logs()->Flush();
+  ASSERT_TRUE(p.ui.Logs()->WaitWritten(5000));
+  const QString refused = "Keep Logs: cannot write " + blocker.fileName() +
+                          "/Orvane/logs/127.0.0.1_4044/OV Server on alpha/" + day + ".log - Not a directory";
+  auto* bar = p.main().findChild<QLabel*>("StatusText");
+  EXPECT_TRUE(ProcessUntil([&] { return bar->accessibleName() == refused; }))
+      << bar->accessibleName().toStdString();
+  keep->trigger();
+  EXPECT_FALSE(ReadKeepLogs());
+  qunsetenv("XDG_DATA_HOME");
 }
 
 // Opens the log's context menu as a right click does and picks the item with this text.

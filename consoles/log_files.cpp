@@ -1,0 +1,105 @@
+#include "consoles/log_files.h"
+
+#include <algorithm>
+
+#include "consoles/consoles.h"
+#include "core/server_tables.h"
+
+namespace ov {
+
+std::string SafeFileName(std::string_view text) {
+  std::string name;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    std::string part;
+    if (byte < 0x20 || byte == 0x7F || c == '/') {
+      part = "_";
+    } else if (byte >= 0x80) {
+      part = {static_cast<char>(0xC0 | byte >> 6), static_cast<char>(0x80 | (byte & 0x3F))};
+    } else {
+      part = std::string(1, c);
+    }
+    if (name.size() + part.size() > kMaxFileNameBytes) break;  // never half a character
+    name += part;
+  }
+  if (name.empty()) return "_";
+  if (name.front() == '.') name.front() = '_';  // no hidden files, no "." nor ".."
+  return name;
+}
+
+size_t LogKeeper::BatchFor(const Console& window, const Endpoint& where) {
+  // A flood goes to a few windows: their batch is found without building its path again.
+  auto it = recent_.find(&window);
+  if (it != recent_.end() && it->second.caption == window.caption && it->second.port == where.port &&
+      it->second.address == where.address)
+    return it->second.batch;
+  const std::string folder = root_ + "/" + SafeFileName(where.address + "_" + std::to_string(where.port)) +
+                             "/" + SafeFileName(window.caption);
+  const std::string file = folder + "/" + today_ + ".log";
+  size_t batch = 0;
+  while (batch < batches_.size() && batches_[batch].file != file) ++batch;
+  if (batch == batches_.size()) batches_.push_back({folder, file, {}});
+  recent_[&window] = {batch, window.caption, where.address, where.port};
+  return batch;
+}
+
+void LogKeeper::Keep(const Console& window, const Endpoint& where, std::string_view bytes) {
+  if (bytes.empty()) return;
+  if (pending_ + bytes.size() > kMaxPendingBytes) {
+    dropped_ += bytes.size();
+    if (flushWanted_) flushWanted_(true);
+    return;
+  }
+  const bool first = pending_ == 0;
+  batches_[BatchFor(window, where)].bytes.append(bytes);
+  const bool full = pending_ < kFlushBytes && pending_ + bytes.size() >= kFlushBytes;
+  pending_ += bytes.size();
+  if (flushWanted_ && (first || full)) flushWanted_(full);
+}
+
+std::vector<LogBatch> LogKeeper::TakeBatches() {
+  recent_.clear();
+  pending_ = 0;
+  return std::exchange(batches_, {});
+}
+
+std::vector<std::string> LogWriter::Write(const std::vector<LogBatch>& batches) {
+  std::vector<std::string> notes;
+  if (files_.size() > kMaxFilesKnown) files_.clear();  // days and servers come and go
+  for (const LogBatch& batch : batches) {
+    File& file = files_[batch.file];
+    if (file.stopped || batch.bytes.empty()) continue;
+    auto refuse = [&](const std::string& why) {
+      file.stopped = true;
+      notes.push_back("Keep Logs: cannot write " + batch.file + " - " + why);
+    };
+    if (file.size < 0) {
+      if (const std::string why = disk_.MakeFolders(batch.folder); !why.empty()) {
+        refuse(why);
+        continue;
+      }
+      file.size = disk_.FileSize(batch.file);
+    }
+    const int64_t room = std::max<int64_t>(0, maxFileBytes_ - file.size);
+    const std::string_view fits =
+        std::string_view(batch.bytes)
+            .substr(0, static_cast<size_t>(std::min<int64_t>(room, batch.bytes.size())));
+    if (!fits.empty()) {
+      if (const std::string why = disk_.Append(batch.file, fits); !why.empty()) {
+        refuse(why);
+        continue;
+      }
+      file.size += static_cast<int64_t>(fits.size());
+    }
+    if (fits.size() < batch.bytes.size()) {
+      file.stopped = true;
+      constexpr int64_t kMiB = 1024 * 1024;
+      const std::string bound = maxFileBytes_ % kMiB == 0 ? std::to_string(maxFileBytes_ / kMiB) + " MiB"
+                                                          : std::to_string(maxFileBytes_) + " bytes";
+      notes.push_back("Keep Logs: " + batch.file + " reached " + bound + "; the rest of the day is not kept");
+    }
+  }
+  return notes;
+}
+
+}  // namespace ov
