@@ -16,11 +16,11 @@ Client::Client(const Platform& p)
       sender(p.sockets, sessions, tables, status, debug, cipher),
       receiver(p.sockets, p.loop, sessions, status, debug),
       connections(p.sockets, p.loop, p.desktop, tables, status, debug, sessions, sender),
-      dispatch(p.desktop, status, debug, cipher, sender, prompts, registry),
-      prompts(p.loop, sessions, tables, status, debug, sender, p.loginDialog, connections, consoles),
-      registry(tables, status, sender, p.tree, selection, consoles),
-      selection(tables, p.loop, p.desktop, p.tree, consoles, sender),
       consoles(tables, status, sender, p.windows),
+      selection(tables, p.loop, p.desktop, p.tree, consoles, sender),
+      registry(tables, status, sender, p.tree, selection, consoles),
+      prompts(p.loop, sessions, tables, status, debug, sender, p.loginDialog, connections, consoles),
+      dispatch(p.desktop, status, debug, cipher, sender, prompts, registry),
       start(tables, status, sender) {
   // Upwards, each layer hands on through a handler: the socket's events to the frames, the frames to the
   // dispatcher and the consoles, a closed connection to the tables and the tree.

@@ -54,6 +54,8 @@ class Client {
   WindowSystem& windows;
   LoginDialogView& loginDialog;
 
+  // Each service is declared after everything it is given, so it is built after them and destroyed
+  // before them.
   ServerTables tables;
   StatusLine status;
   DebugLog debug;
@@ -62,11 +64,11 @@ class Client {
   FrameSender sender;
   FrameReceiver receiver;
   Connections connections;
-  ControlDispatcher dispatch;
-  AccountPrompts prompts;
-  Registry registry;
-  Selection selection;
   Consoles consoles;
+  Selection selection;
+  Registry registry;
+  AccountPrompts prompts;
+  ControlDispatcher dispatch;
   StartServer start;
 };
 
