@@ -95,7 +95,8 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
   if (slot == -1 || session == nullptr) return;
   // A server that asks again while its prompt waits would stack one nested wait on another without
   // end: it has one prompt at a time, and the newer one is refused.
-  if (session->Attached<ConnectionPrompt>().waiting) {
+  ConnectionPrompt& prompt = session->Attached<ConnectionPrompt>();
+  if (prompt.waiting) {
     status_.ShowStatus("Account prompt refused - the server already has one waiting", 5000, 1);
     return;
   }
@@ -106,7 +107,7 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
   }
 
   // The mark goes with the connection if it closes first.
-  session->Attached<ConnectionPrompt>().waiting = true;
+  prompt.waiting = true;
   struct Done {
     std::weak_ptr<Session> session;
     ~Done() {
