@@ -13,19 +13,18 @@ Client::Client(const Platform& p)
       windows(p.windows),
       loginDialog(p.loginDialog),
       status(p.desktop),
-      sender(p.sockets, tables, status, debug, cipher),
-      receiver(p.sockets, p.loop, tables, status, debug),
-      connections(p.sockets, p.loop, p.desktop, tables, status, debug, sender),
-      dispatch(p.desktop, status, debug, cipher, sender, prompts, registry),
-      prompts(p.loop, tables, status, debug, sender, p.loginDialog, connections, consoles),
-      registry(tables, status, sender, p.tree, selection, consoles),
-      selection(tables, p.loop, p.desktop, p.tree, consoles, sender),
+      sender(p.sockets, sessions, tables, status, debug, cipher),
+      receiver(p.sockets, p.loop, sessions, status, debug),
+      connections(p.sockets, p.loop, p.desktop, tables, status, debug, sessions, sender),
       consoles(tables, status, sender, p.windows),
+      selection(tables, p.loop, p.desktop, p.tree, consoles, sender),
+      registry(tables, status, sender, p.tree, selection, consoles),
+      prompts(p.loop, sessions, tables, status, debug, sender, p.loginDialog, connections, consoles),
+      dispatch(p.desktop, status, debug, cipher, sender, prompts, registry),
       start(tables, status, sender) {
   // Upwards, each layer hands on through a handler: the socket's events to the frames, the frames to the
   // dispatcher and the consoles, a closed connection to the tables and the tree.
   connections.SetHandlers([this](int socket) { receiver.ReceiveFrames(socket); },
-                          [this](int socket) { receiver.Forget(socket); },
                           [this](int slot, const std::string& endLine) {
                             registry.RemoveOVServer(slot, endLine);
                             selection.UpdateSelection();

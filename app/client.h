@@ -4,21 +4,22 @@
 // test).
 #include <string>
 
+#include "app/start_server.h"
+#include "consoles/consoles.h"
+#include "core/debug_log.h"
+#include "core/desktop.h"
+#include "core/server_tables.h"
+#include "core/status_line.h"
 #include "net/connection.h"
 #include "net/event_loop.h"
 #include "net/frame_receiver.h"
 #include "net/frame_sender.h"
+#include "net/session.h"
 #include "net/socket_api.h"
 #include "protocol/account_prompt.h"
 #include "protocol/control_dispatch.h"
 #include "registry/registry_updates.h"
 #include "registry/selection.h"
-#include "core/server_tables.h"
-#include "consoles/consoles.h"
-#include "core/debug_log.h"
-#include "core/desktop.h"
-#include "app/start_server.h"
-#include "core/status_line.h"
 #include "wire/cipher.h"
 
 namespace ov {
@@ -53,18 +54,21 @@ class Client {
   WindowSystem& windows;
   LoginDialogView& loginDialog;
 
+  // Each service is declared after everything it is given, so it is built after them and destroyed
+  // before them.
   ServerTables tables;
   StatusLine status;
   DebugLog debug;
   MessageCipher cipher;
+  Sessions sessions;
   FrameSender sender;
   FrameReceiver receiver;
   Connections connections;
-  ControlDispatcher dispatch;
-  AccountPrompts prompts;
-  Registry registry;
-  Selection selection;
   Consoles consoles;
+  Selection selection;
+  Registry registry;
+  AccountPrompts prompts;
+  ControlDispatcher dispatch;
   StartServer start;
 };
 

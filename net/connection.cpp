@@ -6,14 +6,15 @@
 #include <memory>
 #include <optional>
 
-#include "net/event_loop.h"
-#include "net/frame_sender.h"
-#include "net/socket_api.h"
-#include "net/winsock_errors.h"
-#include "core/server_tables.h"
 #include "core/debug_log.h"
 #include "core/desktop.h"
+#include "core/server_tables.h"
 #include "core/status_line.h"
+#include "net/event_loop.h"
+#include "net/frame_sender.h"
+#include "net/session.h"
+#include "net/socket_api.h"
+#include "net/winsock_errors.h"
 
 namespace ov {
 
@@ -69,9 +70,7 @@ void Connections::ShutdownSockets() {
   for (int i = 0; i < kSlotCount; ++i) {
     const OVIrec& slot = tables_.OVServers[i];
     if (slot.InUse != 1) continue;
-    sockets_.CloseSocket(slot.Socket);
-    sender_.Forget(slot.Socket);
-    onForget_(slot.Socket);
+    CloseConnection(slot.Socket);
     tables_.ReleaseOVSlot(i);
   }
   sockets_.Cleanup();
@@ -105,7 +104,13 @@ int Connections::TakeSlot(std::string* failure) {
     return fail("New socket AS failure - error " + text);
   }
   tables_.AssignSocket(slot, socket);
+  sessions_.Open(socket);
   return slot;
+}
+
+void Connections::CloseConnection(int socket) {
+  sockets_.CloseSocket(socket);
+  sessions_.Close(socket);
 }
 
 bool Connections::ConnectToServer(const std::string& address, int port, int count) {
@@ -352,10 +357,7 @@ void Connections::Disconnect(int slot, int reason) {
   }
   const std::string endLine =
       "Connection to " + rec.Where.Text() + " ended at " + desktop_.LocalTime() + ": " + why;
-  const int socket = rec.Socket;
-  sockets_.CloseSocket(socket);
-  sender_.Forget(socket);
-  onForget_(socket);
+  CloseConnection(rec.Socket);
   onRemoved_(slot, endLine);
 }
 

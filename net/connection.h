@@ -13,6 +13,7 @@ class Desktop;
 class ServerTables;
 class StatusLine;
 class FrameSender;
+class Sessions;
 class DebugLog;
 struct Endpoint;
 struct AddressParts;
@@ -24,23 +25,23 @@ constexpr int kLookupWaitMs = 10000;
 class Connections {
  public:
   Connections(SocketApi& sockets, EventLoop& loop, Desktop& desktop, ServerTables& tables, StatusLine& status,
-              DebugLog& debug, FrameSender& sender)
+              DebugLog& debug, Sessions& sessions, FrameSender& sender)
       : sockets_(sockets),
         loop_(loop),
         desktop_(desktop),
         tables_(tables),
         status_(status),
         debug_(debug),
+        sessions_(sessions),
         sender_(sender) {}
 
-  // What a connection's events go on to, set by the root: a readable socket, a closed socket whose kept
-  // bytes go, a disconnected slot whose servers leave the tables and the tree, with the line that tells
-  // when and why the connection ended and where it went, and a slot that a new connection has taken.
-  void SetHandlers(std::function<void(int socket)> onReadable, std::function<void(int socket)> onForget,
+  // What a connection's events go on to, set by the root: a readable socket, a disconnected slot whose
+  // servers leave the tables and the tree, with the line that tells when and why the connection ended and
+  // where it went, and a slot that a new connection has taken.
+  void SetHandlers(std::function<void(int socket)> onReadable,
                    std::function<void(int slot, const std::string& endLine)> onRemoved,
                    std::function<void(int slot)> onOpened) {
     onReadable_ = std::move(onReadable);
-    onForget_ = std::move(onForget);
     onRemoved_ = std::move(onRemoved);
     onOpened_ = std::move(onOpened);
   }
@@ -69,7 +70,8 @@ class Connections {
   // One attempt. With failure given, a failure's text goes there, and in place of a box when the
   // attempt could not take a slot or a socket.
   bool Attempt(const Endpoint& where, std::string* failure);
-  int TakeSlot(std::string* failure);
+  int TakeSlot(std::string* failure);  // opens the connection's session
+  void CloseConnection(int socket);    // the socket, and the session with all it held
   // Looks a name or an IPv6 literal up for the attempt in the slot; found stays empty when it finds
   // nothing. False when the slot's connection went while it waited.
   bool LookUp(int slot, int socket, const AddressParts& parts, std::vector<SocketAddress>& found);
@@ -80,10 +82,10 @@ class Connections {
   ServerTables& tables_;
   StatusLine& status_;
   DebugLog& debug_;
+  Sessions& sessions_;
   FrameSender& sender_;
   bool shutDown_ = false;
   std::function<void(int socket)> onReadable_;
-  std::function<void(int socket)> onForget_;
   std::function<void(int slot, const std::string& endLine)> onRemoved_;
   std::function<void(int slot)> onOpened_;
   std::function<bool(int socket, std::function<void()> close)> closeGate_;

@@ -1,20 +1,22 @@
 #include "net/frame_receiver.h"
 
+#include <utility>
+
+#include "core/debug_log.h"
+#include "core/status_line.h"
 #include "net/event_loop.h"
 #include "net/socket_api.h"
 #include "net/winsock_errors.h"
-#include "core/server_tables.h"
-#include "core/debug_log.h"
-#include "core/status_line.h"
 
 namespace ov {
 
 void FrameReceiver::ReceiveFrames(int socket) {
+  Session* session = sessions_.Find(socket);
   // Frames of an earlier read still wait for their turn: what follows them on the wire stays unread
   // until they are handed over, so nothing overtakes them. A hand-over under way (a wait) is another
   // matter: the reads that come during it are handled during it.
-  if (parked_.count(socket) != 0 && handingOver_.count(socket) == 0) {
-    readWanted_.insert(socket);
+  if (session != nullptr && session->receiving.parked && session->receiving.handingOver == 0) {
+    session->receiving.readWanted = true;
     return;
   }
   auto read = std::make_unique<Read>();
@@ -29,26 +31,28 @@ void FrameReceiver::ReceiveFrames(int socket) {
   text.resize(n);
   if (debug_.DebugMode() == 1) debug_.Append("IN(" + std::to_string(socket) + ") : " + text);
   debug_.Append("len is " + std::to_string(n));
+  // A connection that has closed hands nothing over.
+  if (session == nullptr) return;
 
   if (n == 0) {
     read->frames.emplace_back();  // an empty read still makes its one pass, with an empty code
-  } else if (tables_.LiveSlot(socket) != -1) {
-    if (assemblers_[socket].Split(text, read->frames, read->joined)) {
-      status_.ShowStatus("Socket (" + std::to_string(socket) + ") Oversized frame dropped", 5000, 2);
-    }
+  } else if (session->receiving.assembler.Split(text, read->frames, read->joined)) {
+    status_.ShowStatus("Socket (" + std::to_string(socket) + ") Oversized frame dropped", 5000, 2);
   }
   // Only the outermost hand-over of a socket is bounded: reads that come during a wait are handed over
   // whole, before the frames that followed the waiting one.
-  if (!HandOverFrames(socket, *read, handingOver_.count(socket) == 0)) Park(socket, std::move(read));
+  if (!HandOverFrames(*session, *read, session->receiving.handingOver == 0)) Park(*session, std::move(read));
 }
 
-bool FrameReceiver::HandOverFrames(int socket, Read& read, bool bounded) {
+bool FrameReceiver::HandOverFrames(Session& session, Read& read, bool bounded) {
+  const std::weak_ptr<Session> open = session.weak_from_this();
+  const int socket = session.Socket();
   const Clock::time_point start = loop_.Now();
   size_t handed = 0;
-  ++handingOver_[socket];
+  ++session.receiving.handingOver;
   while (read.next < read.frames.size()) {
     // A frame handed over earlier may have waited while the connection closed; what followed it is void.
-    if (tables_.LiveSlot(socket) == -1) {
+    if (open.expired()) {
       read.next = read.frames.size();
       break;
     }
@@ -58,39 +62,43 @@ bool FrameReceiver::HandOverFrames(int socket, Read& read, bool bounded) {
     HandOver(socket, frame);
     ++handed;
   }
-  if (--handingOver_[socket] == 0) handingOver_.erase(socket);
+  if (open.expired()) return true;
+  --session.receiving.handingOver;
   return read.next == read.frames.size();
 }
 
-void FrameReceiver::Park(int socket, std::unique_ptr<Read> read) {
-  parked_[socket] = std::move(read);
-  loop_.Post([this, alive = std::weak_ptr<bool>(alive_), socket] {
-    if (!alive.expired()) Resume(socket);
+void FrameReceiver::Park(Session& session, std::unique_ptr<Read> read) {
+  session.receiving.parked = std::move(read);
+  loop_.Post([this, alive = std::weak_ptr<bool>(alive_), open = session.weak_from_this()] {
+    // Null when the connection closed meanwhile; an open session is kept by the sessions, not here.
+    Session* session = open.lock().get();
+    if (!alive.expired() && session != nullptr) Resume(*session);
   });
 }
 
-void FrameReceiver::Resume(int socket) {
-  auto it = parked_.find(socket);
-  if (it == parked_.end()) return;  // the connection closed meanwhile
-  std::unique_ptr<Read> read = std::move(it->second);
-  parked_.erase(it);
-  if (!HandOverFrames(socket, *read, true)) {
-    Park(socket, std::move(read));
+void FrameReceiver::Resume(Session& session) {
+  Session::Receiving& receiving = session.receiving;
+  if (!receiving.parked) return;
+  std::unique_ptr<Read> read = std::move(receiving.parked);
+  const std::weak_ptr<Session> open = session.weak_from_this();
+  if (!HandOverFrames(session, *read, true)) {
+    Park(session, std::move(read));
     return;
   }
-  if (auto close = closeWaiting_.find(socket); close != closeWaiting_.end()) {
-    const std::function<void()> run = std::move(close->second);
-    closeWaiting_.erase(close);
-    run();
+  if (open.expired()) return;  // the connection closed during the hand-over
+  if (receiving.closeWaiting) {
+    const std::function<void()> close = std::exchange(receiving.closeWaiting, nullptr);
+    close();
     return;
   }
   // The read event that came meanwhile was not answered: its bytes are read now.
-  if (readWanted_.erase(socket) != 0 && tables_.LiveSlot(socket) != -1) ReceiveFrames(socket);
+  if (std::exchange(receiving.readWanted, false)) ReceiveFrames(session.Socket());
 }
 
 bool FrameReceiver::CloseAfterFrames(int socket, std::function<void()> close) {
-  if (parked_.count(socket) == 0) return false;
-  closeWaiting_[socket] = std::move(close);
+  Session* session = sessions_.Find(socket);
+  if (session == nullptr || !session->receiving.parked) return false;
+  session->receiving.closeWaiting = std::move(close);
   return true;
 }
 
@@ -107,13 +115,6 @@ void FrameReceiver::HandOver(int socket, const FrameView& frame) {
     }
   }
   status_.ShowStatus("Unknown code received - " + std::string(frame.code), 1500, 1);
-}
-
-void FrameReceiver::Forget(int socket) {
-  assemblers_.erase(socket);
-  parked_.erase(socket);
-  readWanted_.erase(socket);
-  closeWaiting_.erase(socket);
 }
 
 }  // namespace ov

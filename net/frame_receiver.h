@@ -13,15 +13,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
-#include "wire/frames.h"
+#include "net/session.h"
 
 namespace ov {
 
 class SocketApi;
-class ServerTables;
+class Sessions;
 class StatusLine;
 class DebugLog;
 class EventLoop;
@@ -35,9 +33,8 @@ class FrameReceiver {
   using ControlHandler = std::function<void(int socket, int n, const std::string& payload)>;
   using ConsoleHandler = std::function<void(int socket, int serverId, std::string_view text)>;
 
-  FrameReceiver(SocketApi& sockets, EventLoop& loop, const ServerTables& tables, StatusLine& status,
-                DebugLog& debug)
-      : sockets_(sockets), loop_(loop), tables_(tables), status_(status), debug_(debug) {}
+  FrameReceiver(SocketApi& sockets, EventLoop& loop, Sessions& sessions, StatusLine& status, DebugLog& debug)
+      : sockets_(sockets), loop_(loop), sessions_(sessions), status_(status), debug_(debug) {}
 
   void SetHandlers(ControlHandler onControl, ConsoleHandler onConsole) {
     onControl_ = std::move(onControl);
@@ -45,41 +42,27 @@ class FrameReceiver {
   }
 
   void ReceiveFrames(int socket);  // the socket is readable
-  void Forget(int socket);         // the connection closed: drop its kept bytes and waiting frames
   // The peer closed: when frames of its last read wait for their turn, keeps close to run once they
   // have been handed over, and says so; otherwise false, and close is the caller's to run.
   bool CloseAfterFrames(int socket, std::function<void()> close);
 
  private:
-  // The frames of one read. They point into text, or into joined for one completed from bytes kept
-  // from earlier reads; the read owns both, so a nested read of the same socket cannot change them.
-  struct Read {
-    std::string text;
-    std::string joined;
-    std::vector<FrameView> frames;
-    size_t next = 0;  // the first frame not yet handed over
-  };
-
+  using Read = Session::Read;
   // Hands over the read's frames from next on; a bounded turn stops at the bound. False when frames
-  // are left for a later turn.
-  bool HandOverFrames(int socket, Read& read, bool bounded);
-  void Park(int socket, std::unique_ptr<Read> read);
-  void Resume(int socket);  // a later turn of the loop: the parked frames go on
+  // are left for a later turn (the session is then still open).
+  bool HandOverFrames(Session& session, Read& read, bool bounded);
+  void Park(Session& session, std::unique_ptr<Read> read);
+  void Resume(Session& session);  // a later turn of the loop: the parked frames go on
   void HandOver(int socket, const FrameView& frame);
 
   SocketApi& sockets_;
   EventLoop& loop_;
-  const ServerTables& tables_;
+  Sessions& sessions_;
   StatusLine& status_;
   DebugLog& debug_;
   ControlHandler onControl_;
   ConsoleHandler onConsole_;
-  std::unordered_map<int, FrameAssembler> assemblers_;
-  std::unordered_map<int, std::unique_ptr<Read>> parked_;  // frames left for a later turn
-  std::unordered_map<int, int> handingOver_;  // hand-overs under way, per socket (a wait nests them)
-  std::unordered_set<int> readWanted_;        // a read event came while frames were parked
-  std::unordered_map<int, std::function<void()>> closeWaiting_;  // the peer's close, after the frames
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);   // a posted turn finds the receiver gone
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // a posted turn finds the receiver gone
 };
 
 }  // namespace ov

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <climits>
 
+#include "core/debug_log.h"
+#include "core/server_tables.h"
+#include "core/status_line.h"
+#include "net/session.h"
 #include "net/socket_api.h"
 #include "net/winsock_errors.h"
-#include "core/server_tables.h"
-#include "core/debug_log.h"
-#include "core/status_line.h"
 #include "wire/cipher.h"
 #include "wire/frames.h"
 
@@ -22,12 +23,14 @@ int SendLength(size_t size) { return static_cast<int>(std::min<size_t>(size, INT
 void FrameSender::SendFrame(int socket, int32_t code, std::string_view payload) {
   const int slot = tables_.LiveSlot(socket);
   if (slot == -1 || tables_.OVServers[slot].Connected != 1) return;
+  Session* session = sessions_.Find(socket);
+  if (session == nullptr) return;
   const std::string frame = MakeFrame(code, payload);
-  Unsent& connection = connections_[socket];
+  const Session::Sending& sending = session->sending;
 
   size_t taken = 0;
   // Frames go out whole and in order: behind frames still waiting, a new one waits too.
-  if (connection.unsentHead == connection.unsent.size()) {
+  if (sending.unsentHead == sending.unsent.size()) {
     const int n = sockets_.Send(socket, frame.data(), SendLength(frame.size()));
     if (n == -1) {
       if (sockets_.LastError() != kWsaeWouldBlock) {
@@ -44,21 +47,23 @@ void FrameSender::SendFrame(int socket, int32_t code, std::string_view payload) 
     debug_.Append("OUT: [" + std::to_string(code) + "] " +
                   (account ? MakeFrame(code, std::string(payload.size(), '*')) : frame));
   }
-  if (taken < frame.size()) Queue(socket, connection, std::string_view(frame).substr(taken));
+  if (taken < frame.size()) Queue(*session, std::string_view(frame).substr(taken));
 }
 
-void FrameSender::Queue(int socket, Unsent& connection, std::string_view bytes) {
-  connection.unsent += bytes;
-  if (connection.unsent.size() - connection.unsentHead <= kMaxUnsent) return;
+void FrameSender::Queue(Session& session, std::string_view bytes) {
+  Session::Sending& sending = session.sending;
+  sending.unsent += bytes;
+  if (sending.unsent.size() - sending.unsentHead <= kMaxUnsent) return;
   // The peer has stopped reading; holding more would only grow without end.
+  const int socket = session.Socket();
   status_.ShowStatus("Socket (" + std::to_string(socket) + ") Server not reading - disconnecting", 5000, 2);
-  onStalled_(socket);  // disconnects, which forgets the connection
+  onStalled_(socket);  // disconnects, which closes the session with its unsent frames
 }
 
 void FrameSender::OnWritable(int socket) {
-  auto it = connections_.find(socket);
-  if (it == connections_.end()) return;
-  Unsent& c = it->second;
+  Session* session = sessions_.Find(socket);
+  if (session == nullptr) return;
+  Session::Sending& c = session->sending;
   while (c.unsentHead < c.unsent.size()) {
     const int chunk = SendLength(c.unsent.size() - c.unsentHead);
     const int n = sockets_.Send(socket, c.unsent.data() + c.unsentHead, chunk);
@@ -81,8 +86,6 @@ void FrameSender::OnWritable(int socket) {
     c.unsentHead = 0;
   }
 }
-
-void FrameSender::Forget(int socket) { connections_.erase(socket); }
 
 void FrameSender::SendControl(int socket, ControlMessage message, std::string_view payload) {
   const int32_t code = ControlCode(message);

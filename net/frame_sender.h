@@ -7,13 +7,14 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "wire/codes.h"
 
 namespace ov {
 
 class SocketApi;
+class Sessions;
+class Session;
 class ServerTables;
 class StatusLine;
 class DebugLog;
@@ -23,9 +24,14 @@ constexpr size_t kMaxUnsent = 16 << 20;  // a peer that leaves this much unread 
 
 class FrameSender {
  public:
-  FrameSender(SocketApi& sockets, const ServerTables& tables, StatusLine& status, DebugLog& debug,
-              const MessageCipher& cipher)
-      : sockets_(sockets), tables_(tables), status_(status), debug_(debug), cipher_(cipher) {}
+  FrameSender(SocketApi& sockets, Sessions& sessions, const ServerTables& tables, StatusLine& status,
+              DebugLog& debug, const MessageCipher& cipher)
+      : sockets_(sockets),
+        sessions_(sessions),
+        tables_(tables),
+        status_(status),
+        debug_(debug),
+        cipher_(cipher) {}
 
   // The peer of socket left more than kMaxUnsent unread; the handler disconnects it.
   void SetStalledHandler(std::function<void(int socket)> onStalled) { onStalled_ = std::move(onStalled); }
@@ -34,22 +40,17 @@ class FrameSender {
   void SendControl(int socket, ControlMessage message, std::string_view payload);  // account ones enciphered
   void SendConsole(int slot, int32_t serverId, std::string_view text);
   void OnWritable(int socket);  // flushes what the socket did not take earlier
-  void Forget(int socket);      // the connection closed: drop its unsent frames
 
  private:
-  struct Unsent {
-    std::string unsent;
-    size_t unsentHead = 0;  // bytes at the front of unsent that have gone out already
-  };
-  void Queue(int socket, Unsent& connection, std::string_view bytes);
+  void Queue(Session& session, std::string_view bytes);  // into the session's unsent frames
 
   SocketApi& sockets_;
+  Sessions& sessions_;
   const ServerTables& tables_;
   StatusLine& status_;
   DebugLog& debug_;
   const MessageCipher& cipher_;
   std::function<void(int socket)> onStalled_;
-  std::unordered_map<int, Unsent> connections_;
 };
 
 }  // namespace ov

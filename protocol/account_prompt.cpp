@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <utility>
 
+#include "consoles/consoles.h"
+#include "core/debug_log.h"
+#include "core/server_tables.h"
+#include "core/status_line.h"
 #include "net/connection.h"
 #include "net/event_loop.h"
 #include "net/frame_sender.h"
-#include "core/server_tables.h"
-#include "consoles/consoles.h"
-#include "core/debug_log.h"
-#include "core/status_line.h"
+#include "net/session.h"
 #include "wire/payload.h"
 
 namespace ov {
@@ -20,12 +22,19 @@ namespace {
 // Prompts that may wait at once, the one on screen included; each is a nested loop on the stack.
 constexpr size_t kMaxWaitingPrompts = 20;
 
+// What a connection keeps of the account prompts: it has one prompt at a time.
+struct ConnectionPrompt : SessionAttachment {
+  bool waiting = false;
+};
+
 }  // namespace
 
 struct AccountPrompts::Step {
-  Step(int socket, int slot, LoginStep view) : socket(socket), slot(slot), view(std::move(view)) {}
+  Step(Session& session, int slot, LoginStep view)
+      : socket(session.Socket()), slot(slot), session(session.weak_from_this()), view(std::move(view)) {}
   int socket;
-  int slot;  // the connection's slot when the prompt began
+  int slot;                        // the connection's slot when the prompt began
+  std::weak_ptr<Session> session;  // expires when the connection closes
   LoginStep view;
   int result = 0;  // PWResult of this step
   // The fields as they were when the user answered, so a later prompt cannot change them.
@@ -36,7 +45,7 @@ struct AccountPrompts::Step {
   std::function<void(Step&)> onAnswer;
 };
 
-bool AccountPrompts::StillLive(const Step& step) const { return tables_.LiveSlot(step.socket) == step.slot; }
+bool AccountPrompts::StillLive(const Step& step) const { return !step.session.expired(); }
 
 void AccountPrompts::Show(Step& step) {
   step.result = 0;
@@ -82,11 +91,12 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
   if (kind != "login" && kind != "newuser" && kind != "chpwd") return;
   // A connection that is already gone has nobody to answer to.
   const int slot = tables_.LiveSlot(socket);
-  if (slot == -1) return;
+  Session* session = sessions_.Find(socket);
+  if (slot == -1 || session == nullptr) return;
   // A server that asks again while its prompt waits would stack one nested wait on another without
   // end: it has one prompt at a time, and the newer one is refused.
-  if (std::any_of(waiting_.begin(), waiting_.end(),
-                  [&](const Step* step) { return step->socket == socket; })) {
+  ConnectionPrompt& prompt = session->Attached<ConnectionPrompt>();
+  if (prompt.waiting) {
     status_.ShowStatus("Account prompt refused - the server already has one waiting", 5000, 1);
     return;
   }
@@ -96,18 +106,26 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
     return;
   }
 
+  // The mark goes with the connection if it closes first.
+  prompt.waiting = true;
+  struct Done {
+    std::weak_ptr<Session> session;
+    ~Done() {
+      if (const auto open = session.lock()) open->Attached<ConnectionPrompt>().waiting = false;
+    }
+  } done{session->weak_from_this()};
   if (kind == "login") {
-    Login(socket, slot, caption);
+    Login(*session, slot, caption);
   } else if (kind == "newuser") {
-    NewUser(socket, slot);
+    NewUser(*session, slot);
   } else {
-    ChangePassword(socket, slot);
+    ChangePassword(*session, slot);
   }
   ShowWaitingStep();
 }
 
-void AccountPrompts::Login(int socket, int slot, const std::string& caption) {
-  Step step{socket, slot, {caption, "Login:", "Password:", true, false, true}};
+void AccountPrompts::Login(Session& session, int slot, const std::string& caption) {
+  Step step{session, slot, {caption, "Login:", "Password:", true, false, true}};
   step.onAnswer = [this](Step& s) {
     if (s.result == 2) {
       connections_.Disconnect(s.slot, 1);
@@ -118,14 +136,16 @@ void AccountPrompts::Login(int socket, int slot, const std::string& caption) {
   RunStep(step);
 }
 
-void AccountPrompts::NewUser(int socket, int slot) {
-  Step first{socket, slot, {"New User", "New user login name:", "New user Password:", true, false, true}};
+// A step's wait gives an answer only while the connection is open, so the session is still there for
+// the next step.
+void AccountPrompts::NewUser(Session& session, int slot) {
+  Step first{session, slot, {"New User", "New user login name:", "New user Password:", true, false, true}};
   if (RunStep(first) != 1) return;
   const std::string name = PadTo8(first.field1);
   const std::string password = PadTo16(first.field2);
 
   Step confirm{
-      socket, slot, {"New User", "Confirm new user Password:", "New user Password:", false, true, true}};
+      session, slot, {"New User", "Confirm new user Password:", "New user Password:", false, true, true}};
   confirm.onAnswer = [this, name, password](Step& s) {
     if (s.result != 1) return;
     if (PadTo16(s.field1) == password) {
@@ -137,13 +157,13 @@ void AccountPrompts::NewUser(int socket, int slot) {
   RunStep(confirm);
 }
 
-void AccountPrompts::ChangePassword(int socket, int slot) {
-  Step first{socket, slot, {"Change Password", "Login name:", "Old password:", true, false, true}};
+void AccountPrompts::ChangePassword(Session& session, int slot) {
+  Step first{session, slot, {"Change Password", "Login name:", "Old password:", true, false, true}};
   if (RunStep(first) != 1) return;
   const std::string name = PadTo8(first.field1);
   const std::string old = PadTo16(first.field2);
 
-  Step second{socket, slot, {"Change Password", "New password:", "Confirm new password:", true, true, true}};
+  Step second{session, slot, {"Change Password", "New password:", "Confirm new password:", true, true, true}};
   second.onAnswer = [this, name, old](Step& s) {
     if (s.result != 1) return;
     const std::string fresh = PadTo16(s.field1);

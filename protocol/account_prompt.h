@@ -7,6 +7,8 @@
 namespace ov {
 
 class EventLoop;
+class Sessions;
+class Session;
 class ServerTables;
 class StatusLine;
 class DebugLog;
@@ -38,10 +40,11 @@ class LoginDialogView {
 
 class AccountPrompts {
  public:
-  AccountPrompts(EventLoop& loop, const ServerTables& tables, StatusLine& status, DebugLog& debug,
-                 FrameSender& sender, LoginDialogView& loginDialog, Connections& connections,
+  AccountPrompts(EventLoop& loop, Sessions& sessions, const ServerTables& tables, StatusLine& status,
+                 DebugLog& debug, FrameSender& sender, LoginDialogView& loginDialog, Connections& connections,
                  Consoles& consoles)
       : loop_(loop),
+        sessions_(sessions),
         tables_(tables),
         status_(status),
         debug_(debug),
@@ -64,9 +67,9 @@ class AccountPrompts {
   // Waits for the step's answer, showing it once the dialog is free: 1 OK, 2 Cancel, 0 when the
   // connection closed meanwhile.
   int RunStep(Step& step);
-  void Login(int socket, int slot, const std::string& caption);
-  void NewUser(int socket, int slot);
-  void ChangePassword(int socket, int slot);
+  void Login(Session& session, int slot, const std::string& caption);
+  void NewUser(Session& session, int slot);
+  void ChangePassword(Session& session, int slot);
   bool StillLive(const Step& step) const;
   void Show(Step& step);
   // The dialog shows the prompt that has waited longest and is still unanswered, or hides.
@@ -74,6 +77,7 @@ class AccountPrompts {
   void Answered(int result);
 
   EventLoop& loop_;
+  Sessions& sessions_;
   const ServerTables& tables_;
   StatusLine& status_;
   DebugLog& debug_;

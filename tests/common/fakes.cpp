@@ -67,7 +67,9 @@ int FakeSocketApi::Startup(uint16_t version) {
 
 int FakeSocketApi::Socket(int, int, int) {
   if (socketError != 0) return Fail(socketError);
-  lastSocket = nextHandle_++;
+  const auto closed =
+      std::find_if(sockets.begin(), sockets.end(), [](const auto& s) { return !s.second.open; });
+  lastSocket = reuseHandles && closed != sockets.end() ? closed->first : nextHandle_++;
   sockets[lastSocket] = Sock{};
   return lastSocket;
 }

@@ -83,9 +83,10 @@ class FakeSocketApi : public SocketApi {
   int selectError = 0;     // AsyncSelect() fails with it when not 0
   int connectResult = -1;  // Connect(): 0 at once, or -1 with connectError
   int connectError = kWsaeWouldBlock;
-  int recvError = 0;   // Recv() fails with it when not 0
-  int sendError = 0;   // Send() fails with it when not 0
-  int sendLimit = -1;  // at most this many bytes per Send; 0 = would block; -1 = all
+  int recvError = 0;          // Recv() fails with it when not 0
+  int sendError = 0;          // Send() fails with it when not 0
+  int sendLimit = -1;         // at most this many bytes per Send; 0 = would block; -1 = all
+  bool reuseHandles = false;  // Socket() gives the lowest closed handle again, as descriptors are
   // When set, a connect under way completes with this error (0 = success) after connectDelayMs.
   int autoConnectError = -1;
   int connectDelayMs = 10;

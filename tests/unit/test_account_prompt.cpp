@@ -385,5 +385,38 @@ TEST(AccountPrompt, APromptWhoseConnectionClosedEndsWithoutSending) {
   }
 }
 
+TEST(AccountPrompt, AServerOnAClosedOnesSocketNumberIsAskedAsANewServer) {
+  // One closes while its login waits under Two's; Three then gets One's socket number and asks. Three's
+  // prompt is its own: not refused as One's, and One's dead step is never shown again.
+  TestClient t;
+  t.sockets.reuseHandles = true;
+  const int s1 = ConnectedOV(t, "One");
+  const int s2 = ConnectedOV(t, "Two", 5000);
+  int s3 = -1;
+  t.loop.After(1, [&] { t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("Two"))); });
+  t.loop.After(2, [&] {
+    t.sockets.Post(s1, kFdClose);
+    t.loop.After(1, [&] {
+      s3 = ConnectedOV(t, "Three", 6000);
+      t.Receive(s3, FrameOf("1900", t.client.cipher.EncryptMsg("Three")));
+    });
+  });
+  t.AnswerLogin(true, "two", "pw2", 4);
+  t.AnswerLogin(true, "three", "pw3", 30);  // after Three's connect wait
+  t.client.prompts.AccountPrompt(s1, "login", "One");
+
+  ASSERT_EQ(s3, s1);
+  EXPECT_EQ(std::count(t.desktop.bar.begin(), t.desktop.bar.end(),
+                       "Account prompt refused - the server already has one waiting"),
+            0);
+  std::vector<std::string> captions;
+  for (const LoginStep& step : t.login.steps) captions.push_back(step.caption);
+  EXPECT_EQ(captions, (std::vector<std::string>{"One", "Two", "Three"}));
+  const auto three = Deciphered(t, s3);
+  ASSERT_EQ(three.size(), 1u);
+  EXPECT_EQ(three[0].payload, "three   pw3             ");
+  EXPECT_FALSE(t.login.visible);
+}
+
 }  // namespace
 }  // namespace ov

@@ -428,5 +428,26 @@ TEST(Sending, SendErrorsAreReportedAndAPeerThatStopsReadingIsDropped) {
   EXPECT_EQ(t.sockets.closed, std::vector<int>{socket});
 }
 
+TEST(Sessions, AConnectionOnAClosedOnesSocketNumberStartsClean) {
+  // The first connection closes with a frame half read and a frame unsent; the next one gets the same
+  // socket number, and neither reaches it.
+  TestClient t;
+  t.sockets.reuseHandles = true;
+  const int first = t.Socket(t.Connect());
+  t.Receive(first, Bytes({0xFD}) + "1021info\x80" + "Al");
+  t.sockets.sendLimit = 0;
+  t.client.sender.SendControl(first, 1, "unsent");
+  t.client.connections.Disconnect(t.client.tables.LiveSlot(first), 1);
+  t.sockets.sendLimit = -1;
+
+  const int slot = t.Connect();
+  ASSERT_EQ(t.Socket(slot), first);
+  t.Receive(first, "pha" + Bytes({0xFE}));
+  t.sockets.Post(first, kFdWrite);
+  t.loop.RunPending();
+  EXPECT_EQ(t.client.tables.OVServers[slot].Name, "");
+  EXPECT_TRUE(Sent(t, first).empty());
+}
+
 }  // namespace
 }  // namespace ov
