@@ -25,14 +25,14 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "registry/qt/servers_window.h"
-#include "core/debug_log.h"
 #include "app/qt/connect_dialog.h"
-#include "consoles/qt/console_window.h"
-#include "core/qt/latin1_text.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "core/debug_log.h"
+#include "core/qt/latin1_text.h"
+#include "registry/qt/servers_window.h"
 #include "wire/payload.h"
 
 namespace ov {
@@ -41,6 +41,18 @@ namespace {
 constexpr int kDebugRedrawMs = 50;
 // The pane holds no more than the log it mirrors: its bytes, a line break after each line, the header.
 constexpr int kDebugPaneChars = static_cast<int>(DebugLog::kMaxBytes + DebugLog::kMaxLines + 16);
+
+// A tool-bar button stands for its command's action: a click triggers it, and it is enabled and shown
+// with it.
+void FollowAction(QPushButton* button, QAction* action) {
+  auto follow = [button, action] {
+    button->setEnabled(action->isEnabled());
+    button->setVisible(action->isVisible());
+  };
+  follow();
+  QObject::connect(action, &QAction::changed, button, follow);
+  QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+}
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
@@ -69,6 +81,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   mnuKill = AddItem(mnuSrv, "mnuKill", "Kill", "Kill the selected quake server");
   mnuEKill = AddItem(mnuSrv, "mnuEKill", "Evil Kill", QString());
   mnuKill->setVisible(false);
+  mnuKill->setEnabled(false);
   mnuEKill->setVisible(false);
   mnuSrv->addSeparator();
   mnuReconnect = AddItem(mnuSrv, "mnuReconnect", "&Reconnect",
@@ -140,14 +153,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   row->addWidget(tbDis);
   row->addWidget(tbKill);
   row->addStretch(1);
-  tbKill->setVisible(false);
-  tbKill->setEnabled(false);
+  // A connection attempt disables Connect in the menu only: from the tool bar a second attempt can start
+  // while the first one waits (for its login dialog, say).
   connect(tbConnect, &QPushButton::clicked, this, &MainWindow::mnuConClick);
-  connect(tbStart, &QPushButton::clicked, this, &MainWindow::mnuStartClick);
-  connect(tbSvrs, &QPushButton::clicked, this, &MainWindow::mnuSrvWinClick);
-  connect(tbWnd, &QPushButton::clicked, this, &MainWindow::mnuWndClick);
-  connect(tbDis, &QPushButton::clicked, this, &MainWindow::mnuDisClick);
-  connect(tbKill, &QPushButton::clicked, this, &MainWindow::mnuKillClick);
+  FollowAction(tbStart, mnuStart);
+  FollowAction(tbSvrs, mnuSrvWin);
+  FollowAction(tbWnd, mnuWnd);
+  FollowAction(tbDis, mnuDis);
+  FollowAction(tbKill, mnuKill);
+  commands_ = {mnuCon, mnuWnd, mnuDis, mnuKill, mnuEKill};  // in the order of Command
   column->addWidget(toolBar_);
 
   auto* split = new QSplitter(Qt::Vertical, central);
@@ -279,32 +293,8 @@ void MainWindow::ElideStatusText() {
       StatusText->fontMetrics().elidedText(statusLine_, Qt::ElideRight, std::max(0, StatusText->width())));
 }
 
-QAction* MainWindow::ActionFor(Command command) const {
-  switch (command) {
-    case Command::mnuDis:
-      return mnuDis;
-    case Command::mnuKill:
-      return mnuKill;
-    case Command::mnuWnd:
-      return mnuWnd;
-    case Command::mnuEKill:
-      return mnuEKill;
-    default:
-      return nullptr;
-  }
-}
-
-QPushButton* MainWindow::ButtonFor(Command command) const {
-  switch (command) {
-    case Command::tbWnd:
-      return tbWnd;
-    case Command::tbKill:
-      return tbKill;
-    case Command::tbDis:
-      return tbDis;
-    default:
-      return nullptr;
-  }
+void MainWindow::SetCommandEnabled(Command command, bool enabled) {
+  commands_.at(static_cast<size_t>(command))->setEnabled(enabled);
 }
 
 void MainWindow::AddConsoleWindow(QMdiSubWindow* window) {

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -47,8 +48,9 @@ class MainWindow : public QMainWindow {
 
   QMdiArea* MdiArea() const { return mdi_; }
   void SetStatusText(std::string_view text);  // one line, elided to the bar's width
-  QAction* ActionFor(Command command) const;
-  QPushButton* ButtonFor(Command command) const;
+  // The one place the logic's commands are enabled and disabled: each is one action, shared by its menu
+  // item and its tool-bar button.
+  void SetCommandEnabled(Command command, bool enabled);
   void AddConsoleWindow(QMdiSubWindow* window);  // a new child of the frame, shown at once
   bool ShuttingDown() const { return shuttingDown_; }
 
@@ -147,8 +149,9 @@ class MainWindow : public QMainWindow {
   QAction* separator_;       // N1, in the System menu
   QAction* cleanupItem_;     // Cleanup1: close the dead console windows
   QAction* colourCodesItem_ = nullptr;
-  QWidget* toolBar_;           // SpeedPanel
-  QPlainTextEdit* debugPane_;  // Memo1
+  std::array<QAction*, 5> commands_{};  // by Command
+  QWidget* toolBar_;                    // SpeedPanel
+  QPlainTextEdit* debugPane_;           // Memo1
 };
 
 }  // namespace ov

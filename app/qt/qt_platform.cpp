@@ -1,22 +1,20 @@
 #include "app/qt/qt_platform.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDateTime>
 #include <QIcon>
 #include <QMdiArea>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QThread>
 #include <algorithm>
 
-#include "protocol/qt/login_dialog.h"
-#include "registry/qt/servers_window.h"
 #include "app/qt/connect_dialog.h"
-#include "consoles/qt/console_window.h"
 #include "app/qt/main_window.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "protocol/qt/login_dialog.h"
+#include "registry/qt/servers_window.h"
 
 namespace ov {
 
@@ -73,13 +71,11 @@ void QtDesktop::MessageBox(const std::string& text) {
 }
 
 void QtDesktop::SetCommandEnabled(Command command, bool enabled) {
-  if (!main_) return;
-  if (QAction* action = main_->ActionFor(command)) action->setEnabled(enabled);
-  if (QPushButton* button = main_->ButtonFor(command)) button->setEnabled(enabled);
+  if (main_) main_->SetCommandEnabled(command, enabled);
 }
 
 void QtDesktop::SetConnectEnabled(bool enabled) {
-  if (main_) main_->mnuCon->setEnabled(enabled);
+  if (main_) main_->SetCommandEnabled(Command::Connect, enabled);
 }
 
 void QtDesktop::Quit() {
