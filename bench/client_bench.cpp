@@ -37,15 +37,15 @@
 #include <string>
 #include <vector>
 
-#include "bench/flood_stream.h"
-#include "bench/real_client.h"
-#include "net/qt/posix_socket_api.h"
-#include "net/qt/qt_event_loop.h"
 #include "app/client.h"
-#include "consoles/qt/console_window.h"
-#include "consoles/qt/log_view.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "bench/flood_stream.h"
+#include "bench/real_client.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_view.h"
+#include "net/qt/posix_socket_api.h"
+#include "net/qt/qt_event_loop.h"
 
 extern char** environ;
 
@@ -520,7 +520,8 @@ int Wait(const Options&) {
   const rusage u1 = Usage();
   const double secs = Seconds(Clock::now() - t0);
   const double cpu = CpuSeconds(u1) - CpuSeconds(u0);
-  const bool timedOut = real.ui.fMain->StatusText->text() == "Connection failed - Timed out";
+  const bool timedOut =
+      real.ui.fMain->findChild<QLabel*>("StatusText")->text() == "Connection failed - Timed out";
   std::printf("RESULT wait seconds=%.2f cpu_ms=%.2f cpu_pct=%.4f wakeups_per_s=%.2f timed_out=%d\n", secs,
               cpu * 1e3, cpu * 100 / secs, (u1.ru_nvcsw - u0.ru_nvcsw) / secs, timedOut ? 1 : 0);
   for (int fd : keep) close(fd);

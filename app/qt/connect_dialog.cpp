@@ -102,6 +102,15 @@ void ConnectDialog::ChooseRecent(int index) {
   edTimeOut->setText(QString::number(e.count));
 }
 
+ConnectDialog::Fields ConnectDialog::Entered() const {
+  return {edIP->text(), edPort->text(), edTimeOut->text()};
+}
+
+void ConnectDialog::SetPortAndCount(const QString& port, const QString& count) {
+  edPort->setText(port);
+  edTimeOut->setText(count);
+}
+
 int ConnectDialog::ShowModal() {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect frame = frameGeometry();

@@ -24,7 +24,14 @@ class ConnectDialog : public QDialog {
   int ShowModal();  // OK or Cancel
   // The servers connected to last, newest first, offered in the address's list; the fields keep their text.
   void SetRecent(const std::vector<Endpoint>& entries);
+  // The three fields as the user left them.
+  struct Fields {
+    QString address, port, count;
+  };
+  Fields Entered() const;
+  void SetPortAndCount(const QString& port, const QString& count);
 
+ private:
   QComboBox* cbRecent;  // the address field with its list of recent servers
   QLineEdit* edIP;      // cbRecent's editing line
   QLineEdit* edPort;
@@ -32,7 +39,6 @@ class ConnectDialog : public QDialog {
   QPushButton* OKBtn;
   QPushButton* CancelBtn;
 
- private:
   void ChooseRecent(int index);  // fills the three fields from a recent server
   std::vector<Endpoint> recent_;
   QLabel* addressLabel_;  // Label1

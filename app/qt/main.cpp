@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "net/qt/posix_socket_api.h"
-#include "net/qt/qt_event_loop.h"
 #include "app/client.h"
 #include "app/qt/command_line.h"
-#include "core/qt/latin1_text.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/settings.h"
+#include "core/qt/latin1_text.h"
+#include "net/qt/posix_socket_api.h"
+#include "net/qt/qt_event_loop.h"
 
 int main(int argc, char** argv) {
   // The debug switch is looked for in the whole command line, the program's own path included, before

@@ -353,13 +353,13 @@ void MainWindow::mnuConClick() {
   if (!connDlg_) return;
   if (!ConnDefaultsSet) {
     ConnDefaultsSet = true;
-    connDlg_->edTimeOut->setText("10");
-    connDlg_->edPort->setText("4044");
+    connDlg_->SetPortAndCount("4044", "10");
   }
   if (connDlg_->ShowModal() != ConnectDialog::OK) return;
-  const int count = ParseInt(FromQt(connDlg_->edTimeOut->text()), 10);
-  const int port = ParseInt(FromQt(connDlg_->edPort->text()), 0);
-  emit connectRequested(FromQt(connDlg_->edIP->text()), port, count);
+  const ConnectDialog::Fields entered = connDlg_->Entered();
+  const int count = ParseInt(FromQt(entered.count), 10);
+  const int port = ParseInt(FromQt(entered.port), 0);
+  emit connectRequested(FromQt(entered.address), port, count);
 }
 
 void MainWindow::mnuStartClick() {

@@ -53,7 +53,32 @@ class MainWindow : public QMainWindow {
   void SetCommandEnabled(Command command, bool enabled);
   void AddConsoleWindow(QMdiSubWindow* window);  // a new child of the frame, shown at once
   bool ShuttingDown() const { return shuttingDown_; }
+  // Asks for the debug pane to be brought up to the log now (a timer does it otherwise).
+  void FlushDebugPane();
+  // View > Colour Codes: on, colour codes are drawn as colours in the logs and hidden in captions and tree
+  // nodes. Remembered between runs.
+  bool ColourCodes() const;
 
+ signals:
+  // The user's requests and the frame's moments, which the root connects to the client.
+  void connectRequested(const std::string& address, int port, int count);
+  void openWindowRequested();  // for the selected server
+  void disconnectRequested();  // the selected OV server
+  void killRequested();
+  void cleanupRequested();  // close the dead console windows
+  void hintShown(const std::string& hint);
+  void firstShown();
+  void closing();           // the frame closes: the program shuts down
+  void debugLinesWanted();  // AppendDebugLines, please
+  void colourCodesChanged(bool on);
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
   // Commands, shared by the menu items and their tool-bar buttons.
   void mnuConClick();
   void mnuStartClick();
@@ -71,29 +96,7 @@ class MainWindow : public QMainWindow {
   void UpdateMenuItems();
   void mnuReconnectClick();    // the active console window connects again
   void UpdateReconnectItem();  // enabled while the active window is a dead OV server's
-  void
-  FlushDebugPane();  // asks for the debug pane to be brought up to the log now (a timer does it otherwise)
-  QPlainTextEdit* DebugPane() const { return debugPane_; }  // Memo1
-  QAction* CleanupItem() const { return cleanupItem_; }     // Cleanup1
-  // View > Colour Codes: on, colour codes are drawn as colours in the logs and hidden in captions and tree
-  // nodes. Remembered between runs.
-  QAction* ColourCodesItem() const { return colourCodesItem_; }
-  bool ColourCodes() const;
 
- signals:
-  // The user's requests and the frame's moments, which the root connects to the client.
-  void connectRequested(const std::string& address, int port, int count);
-  void openWindowRequested();  // for the selected server
-  void disconnectRequested();  // the selected OV server
-  void killRequested();
-  void cleanupRequested();  // close the dead console windows
-  void hintShown(const std::string& hint);
-  void firstShown();
-  void closing();           // the frame closes: the program shuts down
-  void debugLinesWanted();  // AppendDebugLines, please
-  void colourCodesChanged(bool on);
-
- public:
   QMenu* mnuSys;
   QAction* mnuCon;
   QAction* mnuStart;
@@ -122,13 +125,6 @@ class MainWindow : public QMainWindow {
 
   QLabel* StatusText;  // the status bar's one text
 
- protected:
-  bool event(QEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-
- private:
   QAction* AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint);
   QPushButton* AddButton(const char* name, const QString& caption);
   void FillWindowMenu();

@@ -14,10 +14,10 @@ class QSettings;
 #include <string_view>
 
 #include "app/client.h"
+#include "app/recent_servers.h"
 #include "consoles/qt/console_window.h"
 #include "core/qt/latin1_text.h"
 #include "core/qt/window_title.h"
-#include "app/recent_servers.h"
 
 namespace ov {
 

@@ -35,7 +35,11 @@ class StartServerDialog : public QDialog {
                    const std::string& commandLine);
   void notLatin1();  // Go refused: a field holds a character beyond Latin-1
 
- public:
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
   QLabel* lHost;
   QLabel* lType;
   QLabel* lCmd;
@@ -47,11 +51,6 @@ class StartServerDialog : public QDialog {
   QPushButton* bGo;
   QPushButton* bCancel;
 
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-
- private:
   void cbHostsChange();
   void bGoClick();
   void bCancelClick();

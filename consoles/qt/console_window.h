@@ -115,8 +115,6 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   // Text arrived since the window was last the active one; cleared when it becomes active.
   bool HasUnseenText() const;
 
-  QTabWidget* pView;
-  QWidget* tsCon;
   LogView* Log() const { return log_; }        // ConTxt
   QLineEdit* Input() const { return input_; }  // ConCed
 
@@ -134,6 +132,8 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  QTabWidget* pView;
+  QWidget* tsCon;
   bool CanDraw() const;
   void ApplyLayout();
   void SetUpServerExtras();   // the address tooltip, Reconnect, the unseen-text mark

@@ -31,14 +31,6 @@ class LoginDialog : public QDialog, public LoginDialogView {
   std::string Field1() const override;
   std::string Field2() const override;
 
-  QLabel* lPW1;
-  QLineEdit* edPW1;
-  QLabel* lPW2;
-  QLineEdit* edPW2;
-  QPushButton* OKBtn;
-  QPushButton* CancelBtn;
-  QLabel* lServer;  // the OV server that asks, which it cannot choose
-
  signals:
   // The user's answer to the step shown; the root hands each to the account prompts.
   void answered();   // OK
@@ -52,6 +44,14 @@ class LoginDialog : public QDialog, public LoginDialogView {
   void closeEvent(QCloseEvent* event) override;  // the close box: FormClose
 
  private:
+  QLabel* lPW1;
+  QLineEdit* edPW1;
+  QLabel* lPW2;
+  QLineEdit* edPW2;
+  QPushButton* OKBtn;
+  QPushButton* CancelBtn;
+  QLabel* lServer;  // the OV server that asks, which it cannot choose
+
   void OKBtnClick();
   void CancelBtnClick();
   void CentreOnScreen();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -21,12 +22,12 @@
 #include <memory>
 #include <string>
 
-#include "registry/qt/servers_window.h"
-#include "tests/loopback/it_ui.h"
 #include "app/qt/connect_dialog.h"
+#include "app/qt/main_window.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/log_view.h"
-#include "app/qt/main_window.h"
+#include "registry/qt/servers_window.h"
+#include "tests/loopback/it_ui.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 
@@ -158,7 +159,7 @@ TEST_F(OvServerEndToEnd, ANameOrPasswordThatEnciphersToTheFrameEndStillLogsIn) {
     ASSERT_TRUE(server.AddUser(QString::fromStdString(name), QString::fromStdString(password)));
     ASSERT_TRUE(LogIn(QString::fromStdString(name), QString::fromStdString(password)));
     program->SelectNode("[OV]Test OV");
-    program->Main().tbDis->click();
+    program->Button("tbDis")->click();
     ASSERT_TRUE(program->Tree().empty());
   }
 }
@@ -181,12 +182,12 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
   ASSERT_TRUE(p.LogShows("Duel", "^3Orvane ^1stand-in^7 ready on ^2e1m1"));
   EXPECT_NE(p.Window("Duel")->Window()->log.Text().find("^3Orvane ^1stand-in^7 ready on ^2e1m1\r\n"),
             std::string::npos);
-  p.Main().ColourCodesItem()->trigger();
+  p.Action("mnuColourCodes")->trigger();
   p.Window("Duel")->RedrawNow();
   EXPECT_TRUE(p.Window("Duel")->Log()->VisibleRows().contains("Orvane stand-in ready on e1m1"))
       << p.Window("Duel")->Log()->VisibleRows().join("|").toStdString();
   EXPECT_TRUE(p.Log(p.Window("Duel")).find("^3Orvane ^1stand-in^7 ready on ^2e1m1\n") != std::string::npos);
-  p.Main().ColourCodesItem()->trigger();
+  p.Action("mnuColourCodes")->trigger();
 
   // A typed line reaches the game server's console and its answer comes back.
   LiveProgram::Enter(p.Window("Duel"), "status");
@@ -206,7 +207,7 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
 
   // Reopened from the tree (42), the new window gets what the server said before: banner and answer.
   p.SelectNode("[G]Duel");
-  p.Main().tbWnd->click();
+  p.Button("tbWnd")->click();
   ASSERT_NE(p.Window("Duel"), nullptr);
   ASSERT_TRUE(p.LogShows("Duel", "Orvane stand-in dedicated server 1.0"));
   ASSERT_TRUE(p.LogShows("Duel", "map:     e1m1"));
@@ -227,18 +228,18 @@ TEST_F(OvServerEndToEnd, ADeadOVServerWindowSaysWhereItWasAndReconnects) {
   const QString where = QString("127.0.0.1:%1").arg(server.port);
   ConsoleWindow* first = p.Window(kOvWindow);
   EXPECT_EQ(first->toolTip(), where);
-  EXPECT_EQ(p.ui.fSvrs->Tree()->topLevelItem(0)->toolTip(0), where);
+  EXPECT_EQ(p.Control<QTreeWidget>("trSvrs")->topLevelItem(0)->toolTip(0), where);
 
   p.SelectNode("[OV]Test OV");
-  p.Main().tbDis->click();
+  p.Button("tbDis")->click();
   ASSERT_TRUE(PumpUntil([&] { return p.Window("OV Server on Test OV[Dead]") != nullptr; }));
   ASSERT_TRUE(p.LogShows("OV Server on Test OV[Dead]", "Connection to " + where + " ended at "));
   ASSERT_TRUE(p.LogShows("OV Server on Test OV[Dead]", ": Disconnected by the client"));
 
   p.Main().MdiArea()->setActiveSubWindow(first);
-  ASSERT_TRUE(p.Main().mnuReconnect->isEnabled());
+  ASSERT_TRUE(p.Action("mnuReconnect")->isEnabled());
   p.AnswerPrompt("Login:", "admin", "secret");
-  p.Main().mnuReconnect->trigger();
+  p.Action("mnuReconnect")->trigger();
   ASSERT_TRUE(p.LogShows(kOvWindow, "Logged in to Test OV as admin."));
   EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV"}));
   EXPECT_NE(p.Window("OV Server on Test OV[Dead]"), nullptr);  // the dead one stays as it was
@@ -282,7 +283,8 @@ TEST_F(OvServerEndToEnd, ConnectAtStartUpLogsInAndReportsAsTheDialog) {
   // Remembered for the connect dialog, with the default count.
   ASSERT_EQ(p.ui.Recent().Entries().size(), 1u);
   EXPECT_EQ(p.ui.Recent().Entries().front(), (Endpoint{"127.0.0.1", server.port, 10}));
-  EXPECT_EQ(p.ui.ConnDlg->cbRecent->itemText(0), QString("127.0.0.1:%1, time-out 10").arg(server.port));
+  EXPECT_EQ(p.Control<QComboBox>("cbRecent")->itemText(0),
+            QString("127.0.0.1:%1, time-out 10").arg(server.port));
 }
 
 class OvServerEndToEndDebug : public OvServerEndToEnd {
@@ -311,7 +313,7 @@ TEST_F(OvServerEndToEndDebug, AWrongPasswordIsRefusedAndTheConnectionClosed) {
       << p.DebugPane();
   EXPECT_TRUE(p.Tree().empty());
   EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers"}));
-  EXPECT_TRUE(p.Main().mnuCon->isEnabled());
+  EXPECT_TRUE(p.Action("mnuCon")->isEnabled());
 
   // The right password on a new connection is let in.
   ASSERT_TRUE(LogIn("admin", "secret"));
@@ -342,7 +344,7 @@ TEST_F(OvServerEndToEndDebug, NewUserAndPasswordChangeThroughThePrompts) {
 
   // Disconnected, carol's old password is refused and the new one lets her in.
   p.SelectNode("[OV]Test OV");
-  p.Main().tbDis->click();
+  p.Button("tbDis")->click();
   ASSERT_TRUE(p.Tree().empty());
   p.AnswerPrompt("Login:", "carol", "pw-one");
   p.When(

@@ -11,10 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "net/qt/posix_socket_api.h"
-#include "net/qt/qt_event_loop.h"
 #include "app/client.h"
 #include "app/qt/qt_platform.h"
+#include "net/qt/posix_socket_api.h"
+#include "net/qt/qt_event_loop.h"
+#include "tests/common/controls.h"
+
+class QAction;
+class QPushButton;
 
 namespace ov {
 class ConsoleWindow;
@@ -55,6 +59,13 @@ class LiveProgram {
   void StartServer(const QString& host, const QString& type, const QString& title, const QString& command);
 
   MainWindow& Main() const;
+  // The controls, found by the names their windows give them.
+  template <class T>
+  T* Control(const char* name) const {
+    return test::Find<T>(Main(), name);
+  }
+  QAction* Action(const char* name) const;      // in the menu bar
+  QPushButton* Button(const char* name) const;  // on the tool bar
   // What the user reads, as bytes (comparisons of std::string print readably when they fail).
   std::string StatusText() const;
   std::string DebugPane() const;  // Memo1 as it stands now

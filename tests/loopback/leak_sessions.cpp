@@ -20,16 +20,17 @@
 #include <memory>
 #include <vector>
 
+#include "app/client.h"
+#include "app/qt/main_window.h"
+#include "app/qt/qt_platform.h"
+#include "consoles/qt/console_window.h"
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
 #include "ovserver/accounts.h"
 #include "ovserver/log.h"
 #include "ovserver/ov_server.h"
 #include "protocol/qt/login_dialog.h"
-#include "app/client.h"
-#include "consoles/qt/console_window.h"
-#include "app/qt/main_window.h"
-#include "app/qt/qt_platform.h"
+#include "tests/common/controls.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define OV_ASAN 1
@@ -103,10 +104,11 @@ class LeakSessions : public ::testing::Test {
     ui->fMain->show();
     // The user at the login dialog: answers whenever it shows.
     QObject::connect(&answer, &QTimer::timeout, [this] {
-      if (!ui->PWDlg->isVisible()) return;
-      ui->PWDlg->edPW1->setText("admin");
-      ui->PWDlg->edPW2->setText("secret");
-      ui->PWDlg->OKBtn->click();
+      auto* login = test::Find<LoginDialog>(*ui->fMain, "PWDlg");
+      if (!login->isVisible()) return;
+      test::Find<QLineEdit>(*login, "edPW1")->setText("admin");
+      test::Find<QLineEdit>(*login, "edPW2")->setText("secret");
+      test::Find<QPushButton>(*login, "OKBtn")->click();
       ++logins;
     });
     answer.start(5);
