@@ -119,7 +119,7 @@ int ClientMain(int port, bool colours, int presses) {
     int ovWindows = 0;
     for (const auto& w : client.consoles.Windows()) {
       if (w->kind != ov::ConsoleKind::OVServer || ++ovWindows < 2) continue;
-      if (ov::ConsoleWindow* v = ViewOf(*w)) real->ui.fMain->MdiArea()->setActiveSubWindow(v);
+      if (ov::ConsoleWindow* v = ViewOf(*w)) real->ui.Main().MdiArea()->setActiveSubWindow(v);
       look.stop();
       return;
     }
@@ -151,9 +151,9 @@ int ClientMain(int port, bool colours, int presses) {
       std::fflush(stdout);
     } else {
       // Ctrl+R held on the dead window: the frame's Reconnect, on the active window, press after press.
-      real->ui.fMain->MdiArea()->setActiveSubWindow(dead);
+      real->ui.Main().MdiArea()->setActiveSubWindow(dead);
       QCoreApplication::processEvents();
-      QAction* reconnect = real->ui.fMain->menuBar()->findChild<QAction*>("mnuReconnect");
+      QAction* reconnect = real->ui.Main().menuBar()->findChild<QAction*>("mnuReconnect");
       for (int i = 0; i < presses; ++i) {
         reconnect->trigger();
         QCoreApplication::processEvents();

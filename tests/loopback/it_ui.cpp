@@ -58,18 +58,17 @@ void Type(QWidget* target, const QString& text) {
   }
 }
 
-LiveProgram::LiveProgram(const std::string& commandLine) {
-  started = ui.Start(client, commandLine);
+LiveProgram::LiveProgram(const std::string& commandLine) : session(ui, client, commandLine) {
+  started = session.Started();
   if (started) {
-    ui.fMain->show();
+    Main().show();
     QApplication::processEvents();
   }
 }
 
 LiveProgram::~LiveProgram() {
   for (QObject* timer : scope_.children()) delete timer;
-  if (ui.fMain) ui.fMain->close();  // as the user closes it: every connection goes
-  ui.DestroyWidgets();
+  Main().close();  // as the user closes it: every connection goes
 }
 
 void LiveProgram::When(const std::string& what, std::function<bool()> ready, std::function<void()> act,
@@ -161,7 +160,7 @@ void LiveProgram::StartServer(const QString& host, const QString& type, const QS
   Button("tbStart")->click();
 }
 
-MainWindow& LiveProgram::Main() const { return *ui.fMain; }
+MainWindow& LiveProgram::Main() const { return main_; }
 
 QAction* LiveProgram::Action(const char* name) const { return test::Find<QAction>(*Main().menuBar(), name); }
 

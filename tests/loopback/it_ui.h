@@ -40,7 +40,7 @@ void Type(QWidget* target, const QString& text);
 class LiveProgram {
  public:
   explicit LiveProgram(const std::string& commandLine = "/usr/bin/orvane-client");
-  ~LiveProgram();  // closes the main window (the connections go) and destroys the widgets
+  ~LiveProgram();  // closes the main window: the connections go
   LiveProgram(const LiveProgram&) = delete;
   LiveProgram& operator=(const LiveProgram&) = delete;
 
@@ -87,10 +87,12 @@ class LiveProgram {
   QSettings settings{settingsDir.filePath("orvane-client.conf"), QSettings::IniFormat};
   QtFrontEnd ui{&settings};
   Client client{ui.PlatformWith(sockets, loop)};
+  QtSession session;
   bool started = false;
 
  private:
   void CancelDialogs();
+  MainWindow& main_{ui.Main()};
   QObject scope_;  // owns the pending When timers: none outlives the program
   int pending_ = 0;
 };

@@ -37,7 +37,7 @@ struct Harness {
   QLabel* lServer = test::Find<QLabel>(dlg, "lServer");
 
   Harness() {
-    ConnectLoginDialog(dlg, client.prompts);
+    ConnectLoginDialog(dlg, client.prompts, dlg);
     client.InitClient("orvane-client");
   }
   int Connect() {

@@ -70,16 +70,16 @@ struct Program {
   test::FakeEventLoop loop;
   test::FakeSocketApi sockets{loop};
   Client client{ui.PlatformWith(sockets, loop)};
+  QtSession session;
   bool started = false;
 
   explicit Program(const std::string& commandLine = "orvane-client", bool show = true,
                    QSettings* settings = nullptr)
-      : ui(settings) {
-    started = ui.Start(client, commandLine);
-    if (show) ui.fMain->show();
+      : ui(settings), session(ui, client, commandLine) {
+    started = session.Started();
+    if (show) ui.Main().show();
   }
-  ~Program() { ui.DestroyWidgets(); }  // they hold references into the client
-  MainWindow& main() { return *ui.fMain; }
+  MainWindow& main() { return ui.Main(); }
   // The controls, found by the names their windows give them.
   QAction* action(const char* name) { return test::Find<QAction>(*main().menuBar(), name); }
   QMenu* menu(const char* name) { return test::Find<QMenu>(*main().menuBar(), name); }
@@ -225,10 +225,10 @@ TEST(MainWindow, AFailedSocketStartEndsTheProgramAfterItsBox) {
   Client client{ui.PlatformWith(sockets, loop)};
   QString text;
   WhenModal([&](QWidget* modal) { text = BoxText(modal); });
-  EXPECT_FALSE(ui.Start(client, "orvane-client"));
+  const QtSession session(ui, client, "orvane-client");
+  EXPECT_FALSE(session.Started());
   EXPECT_EQ(text, "Winsock init error 10091 - OV client terminating");
   EXPECT_FALSE(sockets.cleanedUp);  // the library never started
-  ui.DestroyWidgets();
 }
 
 TEST(MainWindow, DebugSwitchShowsThePaneWithTheLogsLines) {

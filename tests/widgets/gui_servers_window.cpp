@@ -9,9 +9,9 @@
 #include <QMouseEvent>
 #include <QTreeWidget>
 
+#include "app/qt/qt_platform.h"
 #include "registry/qt/servers_window.h"
 #include "tests/common/fakes.h"
-#include "app/qt/qt_platform.h"
 
 namespace ov {
 namespace {
@@ -36,7 +36,7 @@ struct Harness {
     frame.setCentralWidget(area);
     frame.resize(800, 600);
     area->addSubWindow(fSvrs);
-    ConnectServersWindow(*fSvrs, client.selection);
+    ConnectServersWindow(*fSvrs, client.selection, *fSvrs);
     frame.show();
     fSvrs->show();
     client.InitClient("orvane-client");
