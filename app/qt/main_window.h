@@ -1,6 +1,6 @@
 #pragma once
-// The main window fMain: the multiple-document frame with the menu, the tool bar SpeedPanel, the debug
-// pane Memo1 and the status bar. It runs the client's start-up and shut-down and the menu commands.
+// The main window: the multiple-document frame with the menu, the tool bar, the debug pane and the status
+// bar. It runs the client's start-up and shut-down and the menu commands.
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
@@ -30,7 +30,6 @@ class ServersWindow;
 constexpr size_t kMaxStatusChars = 1024;
 QString StatusBarLine(std::string_view text);
 
-// The form TfMain.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -44,7 +43,7 @@ class MainWindow : public QMainWindow {
   void DebugLogGrew();                         // the debug log appended a line
   void AppendDebugLines(const DebugLog& log);  // brings the debug pane up to the log
   // The windows created after the main window, which its commands show.
-  void SetWindows(ConnectDialog* connDlg, ServersWindow* servers, StartServerDialog* start);
+  void SetWindows(ConnectDialog* connectDialog, ServersWindow* servers, StartServerDialog* start);
 
   QMdiArea* MdiArea() const { return mdi_; }
   void SetStatusText(std::string_view text);  // one line, elided to the bar's width
@@ -80,50 +79,50 @@ class MainWindow : public QMainWindow {
 
  private:
   // Commands, shared by the menu items and their tool-bar buttons.
-  void mnuConClick();
-  void mnuStartClick();
-  void mnuSrvWinClick();
-  void mnuWndClick();
-  void mnuDisClick();
-  void mnuKillClick();
-  void WindowCascadeItemClick();
-  void WindowTileItemClick();
-  void WindowArrangeItemClick();
-  void WindowMinimizeItemClick();
-  void Cleanup1Click();
-  void HelpAboutItemClick();
-  void mnuExitClick();
-  void UpdateMenuItems();
-  void mnuReconnectClick();    // the active console window connects again
-  void UpdateReconnectItem();  // enabled while the active window is a dead OV server's
+  void Connect();
+  void StartServer();
+  void ShowServers();
+  void OpenWindow();
+  void Disconnect();
+  void Kill();
+  void Cascade();
+  void Tile();
+  void ArrangeIcons();
+  void MinimizeAll();
+  void CleanUp();
+  void ShowAbout();
+  void Exit();
+  void EnableArrangeItems();
+  void Reconnect();        // the active console window connects again
+  void EnableReconnect();  // enabled while the active window is a dead OV server's
 
-  QMenu* mnuSys;
-  QAction* mnuCon;
-  QAction* mnuStart;
-  QAction* mnuSrvWin;
-  QAction* mnuExit;
-  QMenu* mnuSrv;
-  QAction* mnuWnd;
-  QAction* mnuDis;
-  QAction* mnuKill;
-  QAction* mnuEKill;
-  QAction* mnuReconnect;
-  QMenu* mnuWindow;
-  QAction* WindowCascadeItem;
-  QAction* WindowTileItem;
-  QAction* WindowArrangeItem;
-  QAction* WindowMinimizeItem;
-  QMenu* mnuHelp;
-  QAction* HelpAboutItem;
+  QMenu* systemMenu_;
+  QAction* connectItem_;
+  QAction* startItem_;
+  QAction* showServersItem_;
+  QAction* exitItem_;
+  QMenu* serverMenu_;
+  QAction* openWindowItem_;
+  QAction* disconnectItem_;
+  QAction* killItem_;
+  QAction* evilKillItem_;
+  QAction* reconnectItem_;
+  QMenu* windowMenu_;
+  QAction* cascadeItem_;
+  QAction* tileItem_;
+  QAction* arrangeItem_;
+  QAction* minimizeItem_;
+  QMenu* helpMenu_;
+  QAction* aboutItem_;
 
-  QPushButton* tbConnect;
-  QPushButton* tbStart;
-  QPushButton* tbSvrs;
-  QPushButton* tbWnd;
-  QPushButton* tbDis;
-  QPushButton* tbKill;
+  QPushButton* connectButton_;
+  QPushButton* startButton_;
+  QPushButton* serversButton_;
+  QPushButton* windowButton_;
+  QPushButton* disconnectButton_;
+  QPushButton* killButton_;
 
-  QLabel* StatusText;  // the status bar's one text
+  QLabel* statusText_;  // the status bar's one text
 
   QAction* AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint);
   QPushButton* AddButton(const char* name, const QString& caption);
@@ -132,22 +131,22 @@ class MainWindow : public QMainWindow {
   void ElideStatusText();
 
   QMdiArea* mdi_;
-  ConnectDialog* connDlg_ = nullptr;
+  ConnectDialog* connectDialog_ = nullptr;
   ServersWindow* servers_ = nullptr;
   StartServerDialog* start_ = nullptr;
-  bool ConnDefaultsSet = false;
+  bool connectDefaultsSet_ = false;
   bool shown_ = false;
   bool shuttingDown_ = false;
   QList<QAction*> windowListActions_;
   QString statusLine_;  // what the bar shows, before eliding
   QTimer debugTimer_;
   uint64_t debugShown_ = 0;  // debug lines ever appended that the debug pane shows
-  QAction* separator_;       // N1, in the System menu
-  QAction* cleanupItem_;     // Cleanup1: close the dead console windows
+  QAction* separator_;       // in the System menu
+  QAction* cleanupItem_;     // close the dead console windows
   QAction* colourCodesItem_ = nullptr;
   std::array<QAction*, 5> commands_{};  // by Command
-  QWidget* toolBar_;                    // SpeedPanel
-  QPlainTextEdit* debugPane_;           // Memo1
+  QWidget* toolBar_;
+  QPlainTextEdit* debugPane_;
 };
 
 }  // namespace ov
