@@ -24,7 +24,7 @@ class StartServer {
   std::vector<std::string> RefillHosts();
   // cbHostsChange: the non-empty types of the host on that line (the first is then selected).
   std::vector<std::string> TypesForHost(int hostLine) const;
-  // bGoClick: hostLine/typeLine -1 when nothing is selected. The dialog's result: 1 sent, -1 refused.
+  // Start: hostLine/typeLine -1 when nothing is selected. The dialog's result: 1 sent, -1 refused.
   int Go(int hostLine, int typeLine, const std::string& typeText, const std::string& title,
          const std::string& commandLine);
   const std::array<int, kSlotCount>& HostSlots() const { return hostSlots_; }

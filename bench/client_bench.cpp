@@ -39,15 +39,15 @@
 #include <string>
 #include <vector>
 
-#include "bench/flood_stream.h"
-#include "bench/real_client.h"
-#include "net/qt/posix_socket_api.h"
-#include "net/qt/qt_event_loop.h"
 #include "app/client.h"
-#include "consoles/qt/console_window.h"
-#include "consoles/qt/log_view.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "bench/flood_stream.h"
+#include "bench/real_client.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_view.h"
+#include "net/qt/posix_socket_api.h"
+#include "net/qt/qt_event_loop.h"
 
 extern char** environ;
 
@@ -319,9 +319,9 @@ int Flood(const Options& o) {
   if (o.grid) {
     const int columns = 8;
     const int rows = static_cast<int>((windows + columns - 1) / columns);
-    QMdiArea* area = real->ui.fMain->MdiArea();
-    const QSize frame = real->ui.fMain->size() - area->size();
-    real->ui.fMain->resize(frame.width() + columns * 330, frame.height() + rows * 238);
+    QMdiArea* area = real->ui.Main().MdiArea();
+    const QSize frame = real->ui.Main().size() - area->size();
+    real->ui.Main().resize(frame.width() + columns * 330, frame.height() + rows * 238);
     Settle(50);
     int i = 0;
     for (const auto& w : client.consoles.Windows()) {
@@ -530,7 +530,8 @@ int Wait(const Options&) {
   const rusage u1 = Usage();
   const double secs = Seconds(Clock::now() - t0);
   const double cpu = CpuSeconds(u1) - CpuSeconds(u0);
-  const bool timedOut = real.ui.fMain->StatusText->text() == "Connection failed - Timed out";
+  const bool timedOut =
+      real.ui.Main().findChild<QLabel*>("StatusText")->text() == "Connection failed - Timed out";
   std::printf("RESULT wait seconds=%.2f cpu_ms=%.2f cpu_pct=%.4f wakeups_per_s=%.2f timed_out=%d\n", secs,
               cpu * 1e3, cpu * 100 / secs, (u1.ru_nvcsw - u0.ru_nvcsw) / secs, timedOut ? 1 : 0);
   for (int fd : keep) close(fd);
@@ -560,7 +561,7 @@ int StartupChild() {
   MakeApplicationNames();
   FirstPaint paint;
   RealClient real;
-  real.ui.fMain->installEventFilter(&paint);
+  real.ui.Main().installEventFilter(&paint);
   RunUntil([&] { return paint.at != 0; }, 10000, 1);
   std::printf("SHOWN %lld %.4f\n", static_cast<long long>(paint.at), paint.cpu);
   std::fflush(stdout);

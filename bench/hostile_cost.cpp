@@ -30,10 +30,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMdiArea>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QTimer>
 #include <algorithm>
@@ -49,12 +51,12 @@
 #include <thread>
 #include <vector>
 
-#include "bench/real_client.h"
 #include "app/client.h"
-#include "consoles/qt/console_window.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/settings.h"
+#include "bench/real_client.h"
+#include "consoles/qt/console_window.h"
 #include "wire/frames.h"
 #include "wire/payload.h"
 
@@ -117,7 +119,7 @@ int ClientMain(int port, bool colours, int presses) {
     int ovWindows = 0;
     for (const auto& w : client.consoles.Windows()) {
       if (w->kind != ov::ConsoleKind::OVServer || ++ovWindows < 2) continue;
-      if (ov::ConsoleWindow* v = ViewOf(*w)) real->ui.fMain->MdiArea()->setActiveSubWindow(v);
+      if (ov::ConsoleWindow* v = ViewOf(*w)) real->ui.Main().MdiArea()->setActiveSubWindow(v);
       look.stop();
       return;
     }
@@ -149,9 +151,9 @@ int ClientMain(int port, bool colours, int presses) {
       std::fflush(stdout);
     } else {
       // Ctrl+R held on the dead window: the frame's Reconnect, on the active window, press after press.
-      real->ui.fMain->MdiArea()->setActiveSubWindow(dead);
+      real->ui.Main().MdiArea()->setActiveSubWindow(dead);
       QCoreApplication::processEvents();
-      QAction* reconnect = real->ui.fMain->mnuReconnect;
+      QAction* reconnect = real->ui.Main().menuBar()->findChild<QAction*>("mnuReconnect");
       for (int i = 0; i < presses; ++i) {
         reconnect->trigger();
         QCoreApplication::processEvents();

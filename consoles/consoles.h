@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/server_tables.h"
 #include "consoles/console_log.h"
+#include "core/server_tables.h"
 
 namespace ov {
 
@@ -70,7 +70,7 @@ class Consoles {
   void AppendConsole(Console& window, std::string_view text);
   // A line of the client's own, on a line of its own whatever the log ended with.
   void AppendLine(Console& window, const std::string& line);
-  void SendLine(Console& window, const std::string& line);  // Enter in ConCed
+  void SendLine(Console& window, const std::string& line);  // Enter in the input line
   // "[Dead]" after the caption, both ids -1; then the longest dead window closes if that makes more
   // than kMaxDeadWindows.
   void MarkDead(Console& window);

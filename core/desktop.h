@@ -5,8 +5,9 @@
 
 namespace ov {
 
-// The commands whose enabled state follows the servers tree's selection.
-enum class Command { mnuDis, mnuKill, mnuWnd, mnuEKill, tbWnd, tbKill, tbDis };
+// The commands whose enabled state the logic sets: Connect, disabled while a connection attempt runs, and
+// those that act on the servers tree's selection.
+enum class Command { Connect, OpenWindow, Disconnect, Kill, EvilKill };
 
 class Desktop {
  public:
@@ -23,7 +24,7 @@ class Desktop {
   // Modal, captioned with the application title, one OK button; returns when dismissed.
   virtual void MessageBox(const std::string& text) = 0;
   virtual void SetCommandEnabled(Command command, bool enabled) = 0;
-  virtual void SetConnectEnabled(bool enabled) = 0;  // the menu item mnuCon only
+  virtual void SetConnectEnabled(bool enabled) = 0;  // Command::Connect
   virtual void Quit() = 0;                           // closes the main window: the program ends
   virtual std::string LocalTime() = 0;               // the wall clock, for the user to read in a log
 };

@@ -32,7 +32,7 @@ struct OVIst {
 struct OVIrec {
   int InUse = 0;
   Console* Window = nullptr;
-  int TreeNode = 0;  // node id of trSvrs, 0 = none
+  int TreeNode = 0;  // node id in the servers tree, 0 = none
   int Socket = 0;    // handles start at 1, so 0 never matches a socket
   int Writable = 0;
   int Connected = 0;

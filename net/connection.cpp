@@ -23,7 +23,7 @@ namespace {
 // One unit of the time-out count is 1/100000 day.
 constexpr int64_t kMsPerCountUnit = 864;
 
-// Enables mnuCon again on every way out of a connection attempt.
+// Enables Connect again on every way out of a connection attempt.
 class ConnectCommandGuard {
  public:
   explicit ConnectCommandGuard(Desktop& desktop) : desktop_(desktop) { desktop_.SetConnectEnabled(false); }

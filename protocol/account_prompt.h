@@ -21,8 +21,8 @@ struct LoginStep {
   std::string caption;
   std::string label1;         // lPW1
   std::string label2;         // lPW2
-  bool secondVisible = true;  // edPW2 and lPW2
-  bool field1Masked = false;  // edPW1 shows "*" for each character
+  bool secondVisible = true;  // the second field and its label
+  bool field1Masked = false;  // the first field shows "*" for each character
   bool field2Masked = true;
   std::string server{};  // the address and port of the OV server that asks, which it cannot choose
 };
@@ -32,10 +32,10 @@ class LoginDialogView {
  public:
   virtual ~LoginDialogView() = default;
   virtual void ShowStep(
-      const LoginStep& step) = 0;  // sets the texts, empties the fields, shows, focuses edPW1
+      const LoginStep& step) = 0;  // sets the texts, empties the fields, shows, focuses the first field
   virtual void HideDialog() = 0;
-  virtual std::string Field1() const = 0;  // edPW1
-  virtual std::string Field2() const = 0;  // edPW2
+  virtual std::string Field1() const = 0;  // the first field
+  virtual std::string Field2() const = 0;  // the second field
 };
 
 class AccountPrompts {

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "net/frame_sender.h"
-#include "core/server_tables.h"
 #include "consoles/consoles.h"
 #include "core/desktop.h"
+#include "core/server_tables.h"
+#include "net/frame_sender.h"
 
 namespace ov {
 
@@ -35,13 +35,10 @@ void Selection::UpdateSelection() {
   const bool ov = kind_ == SelectionKind::OVServer;
   const bool quake = kind_ == SelectionKind::QuakeServer;
   Desktop& d = desktop_;
-  d.SetCommandEnabled(Command::mnuDis, ov);
-  d.SetCommandEnabled(Command::mnuKill, ov || quake);
-  d.SetCommandEnabled(Command::mnuWnd, ov || quake);
-  d.SetCommandEnabled(Command::mnuEKill, quake);
-  d.SetCommandEnabled(Command::tbWnd, ov || quake);
-  d.SetCommandEnabled(Command::tbKill, ov || quake);
-  d.SetCommandEnabled(Command::tbDis, ov);
+  d.SetCommandEnabled(Command::Disconnect, ov);
+  d.SetCommandEnabled(Command::Kill, ov || quake);
+  d.SetCommandEnabled(Command::OpenWindow, ov || quake);
+  d.SetCommandEnabled(Command::EvilKill, quake);
 }
 
 void Selection::DeleteNode(int node) {

@@ -13,7 +13,7 @@ class Consoles;
 class FrameSender;
 class Console;
 
-// The tree trSvrs on screen. Nodes are known by ids that are never reused; 0 is none.
+// The servers tree on screen. Nodes are known by ids that are never reused; 0 is none.
 class ServersTreeView {
  public:
   virtual ~ServersTreeView() = default;

@@ -41,65 +41,74 @@ ConnectDialog::ConnectDialog(QWidget* parent) : QDialog(parent) {
   setFixedSize(285, 146);
 
   // Created in tab order, so the Connect button holds the focus when the dialog opens.
-  OKBtn = new QPushButton("Connect", this);
-  OKBtn->setObjectName("OKBtn");
-  OKBtn->setGeometry(111, 110, 75, 25);
-  OKBtn->setDefault(true);
-  CancelBtn = new QPushButton("Cancel", this);
-  CancelBtn->setObjectName("CancelBtn");
-  CancelBtn->setGeometry(195, 110, 75, 25);
-  CancelBtn->setAutoDefault(false);
+  connectButton_ = new QPushButton("Connect", this);
+  connectButton_->setObjectName("OKBtn");
+  connectButton_->setGeometry(111, 110, 75, 25);
+  connectButton_->setDefault(true);
+  cancelButton_ = new QPushButton("Cancel", this);
+  cancelButton_->setObjectName("CancelBtn");
+  cancelButton_->setGeometry(195, 110, 75, 25);
+  cancelButton_->setAutoDefault(false);
 
   addressLabel_ = MakeLabel(this, "Label1", "IP Address", 12);
   portLabel_ = MakeLabel(this, "Label2", "Port:", 44);
   timeoutLabel_ = MakeLabel(this, "Label3", "Timeout", 76);
-  edIP = MakeField(this, "edIP", addressLabel_, 12);
+  addressField_ = MakeField(this, "edIP", addressLabel_, 12);
   // The address field drops down the recent servers. Only a choice from the list fills the fields:
   // typing is never completed or added to it, so what is typed is what connects.
-  cbRecent = new QComboBox(this);
-  cbRecent->setObjectName("cbRecent");
-  cbRecent->setGeometry(edIP->geometry());
-  cbRecent->setEditable(true);
-  cbRecent->setLineEdit(edIP);
-  cbRecent->setCompleter(nullptr);
-  cbRecent->setInsertPolicy(QComboBox::NoInsert);
-  cbRecent->setAccessibleName(addressLabel_->text());
-  addressLabel_->setBuddy(cbRecent);
-  edPort = MakeField(this, "edPort", portLabel_, 44);
-  edTimeOut = MakeField(this, "edTimeOut", timeoutLabel_, 76);
+  addressList_ = new QComboBox(this);
+  addressList_->setObjectName("cbRecent");
+  addressList_->setGeometry(addressField_->geometry());
+  addressList_->setEditable(true);
+  addressList_->setLineEdit(addressField_);
+  addressList_->setCompleter(nullptr);
+  addressList_->setInsertPolicy(QComboBox::NoInsert);
+  addressList_->setAccessibleName(addressLabel_->text());
+  addressLabel_->setBuddy(addressList_);
+  portField_ = MakeField(this, "edPort", portLabel_, 44);
+  countField_ = MakeField(this, "edTimeOut", timeoutLabel_, 76);
 
-  setTabOrder(OKBtn, CancelBtn);
-  setTabOrder(CancelBtn, cbRecent);
-  setTabOrder(cbRecent, edPort);
-  setTabOrder(edPort, edTimeOut);
+  setTabOrder(connectButton_, cancelButton_);
+  setTabOrder(cancelButton_, addressList_);
+  setTabOrder(addressList_, portField_);
+  setTabOrder(portField_, countField_);
 
-  connect(OKBtn, &QPushButton::clicked, this, [this] { done(OK); });
-  connect(CancelBtn, &QPushButton::clicked, this, [this] { done(Cancel); });
-  connect(cbRecent, &QComboBox::activated, this, &ConnectDialog::ChooseRecent);
+  connect(connectButton_, &QPushButton::clicked, this, [this] { done(OK); });
+  connect(cancelButton_, &QPushButton::clicked, this, [this] { done(Cancel); });
+  connect(addressList_, &QComboBox::activated, this, &ConnectDialog::ChooseRecent);
 }
 
 void ConnectDialog::SetRecent(const std::vector<Endpoint>& entries) {
   recent_ = entries;
-  const QString typed = edIP->text();
-  cbRecent->clear();
+  const QString typed = addressField_->text();
+  addressList_->clear();
   int widest = 0;
   for (const Endpoint& e : entries) {
     const QString item = QString("%1, time-out %2").arg(ToQt(e.Text())).arg(e.count);
-    cbRecent->addItem(item);
-    widest = std::max(widest, cbRecent->view()->fontMetrics().horizontalAdvance(item));
+    addressList_->addItem(item);
+    widest = std::max(widest, addressList_->view()->fontMetrics().horizontalAdvance(item));
   }
   // The list may be wider than the field: its entries show whole.
-  cbRecent->view()->setMinimumWidth(widest + 2 * cbRecent->view()->frameWidth() + 24);
-  cbRecent->setCurrentIndex(-1);
-  edIP->setText(typed);
+  addressList_->view()->setMinimumWidth(widest + 2 * addressList_->view()->frameWidth() + 24);
+  addressList_->setCurrentIndex(-1);
+  addressField_->setText(typed);
 }
 
 void ConnectDialog::ChooseRecent(int index) {
   if (index < 0 || index >= static_cast<int>(recent_.size())) return;
   const Endpoint& e = recent_[static_cast<size_t>(index)];
-  edIP->setText(ToQt(e.address));
-  edPort->setText(QString::number(e.port));
-  edTimeOut->setText(QString::number(e.count));
+  addressField_->setText(ToQt(e.address));
+  portField_->setText(QString::number(e.port));
+  countField_->setText(QString::number(e.count));
+}
+
+ConnectDialog::Fields ConnectDialog::Entered() const {
+  return {addressField_->text(), portField_->text(), countField_->text()};
+}
+
+void ConnectDialog::SetPortAndCount(const QString& port, const QString& count) {
+  portField_->setText(port);
+  countField_->setText(count);
 }
 
 int ConnectDialog::ShowModal() {
@@ -108,7 +117,7 @@ int ConnectDialog::ShowModal() {
     frame.moveCenter(screen->availableGeometry().center());
     move(frame.topLeft());
   }
-  OKBtn->setFocus();
+  connectButton_->setFocus();
   // Escape and the close box reject the dialog: both are Cancel.
   return exec() == OK ? OK : Cancel;
 }

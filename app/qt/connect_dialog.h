@@ -1,5 +1,5 @@
 #pragma once
-// The connect dialog ConnDlg: address, port and time-out count of an OV server. It has no behaviour of
+// The connect dialog: address, port and time-out count of an OV server. It has no behaviour of
 // its own: the Connect command fills its defaults, shows it and reads it.
 #include <QDialog>
 #include <vector>
@@ -13,7 +13,6 @@ class QPushButton;
 
 namespace ov {
 
-// The form TConnDlg.
 class ConnectDialog : public QDialog {
   Q_OBJECT
 
@@ -24,20 +23,26 @@ class ConnectDialog : public QDialog {
   int ShowModal();  // OK or Cancel
   // The servers connected to last, newest first, offered in the address's list; the fields keep their text.
   void SetRecent(const std::vector<Endpoint>& entries);
-
-  QComboBox* cbRecent;  // the address field with its list of recent servers
-  QLineEdit* edIP;      // cbRecent's editing line
-  QLineEdit* edPort;
-  QLineEdit* edTimeOut;
-  QPushButton* OKBtn;
-  QPushButton* CancelBtn;
+  // The three fields as the user left them.
+  struct Fields {
+    QString address, port, count;
+  };
+  Fields Entered() const;
+  void SetPortAndCount(const QString& port, const QString& count);
 
  private:
+  QComboBox* addressList_;   // the address field with its list of recent servers
+  QLineEdit* addressField_;  // addressList_'s editing line
+  QLineEdit* portField_;
+  QLineEdit* countField_;
+  QPushButton* connectButton_;
+  QPushButton* cancelButton_;
+
   void ChooseRecent(int index);  // fills the three fields from a recent server
   std::vector<Endpoint> recent_;
-  QLabel* addressLabel_;  // Label1
-  QLabel* portLabel_;     // Label2
-  QLabel* timeoutLabel_;  // Label3
+  QLabel* addressLabel_;
+  QLabel* portLabel_;
+  QLabel* timeoutLabel_;
 };
 
 }  // namespace ov

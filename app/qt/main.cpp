@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "net/qt/posix_socket_api.h"
-#include "net/qt/qt_event_loop.h"
 #include "app/client.h"
 #include "app/qt/command_line.h"
-#include "core/qt/latin1_text.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/settings.h"
+#include "core/qt/latin1_text.h"
+#include "net/qt/posix_socket_api.h"
+#include "net/qt/qt_event_loop.h"
 
 int main(int argc, char** argv) {
   // The debug switch is looked for in the whole command line, the program's own path included, before
@@ -34,24 +34,21 @@ int main(int argc, char** argv) {
   ov::PosixSocketApi sockets;
   ov::QtEventLoop loop;
   const std::unique_ptr<QSettings> settings = ov::UserSettings();
+  // Each is built on those before it and destroyed before them.
   ov::QtFrontEnd ui(settings.get());
   ov::Client client(ui.PlatformWith(sockets, loop));
-  if (!ui.Start(client, commandLine)) {
-    ui.DestroyWidgets();
-    return 1;
-  }
+  const ov::QtSession session(ui, client, commandLine);
+  if (!session.Started()) return 1;
   if (!settings) {
     client.status.ShowStatus(
         "Settings not read - " + ov::FromQt(ov::UserSettingsPath()) + " is left as it is and not written",
         10000, 1);
   }
 
-  ui.fMain->show();
+  ui.Main().show();
   std::vector<std::string> targets;
   for (const QString& target : ov::command_line::ConnectTargets()) targets.push_back(ov::FromQt(target));
   // From the running loop, as the user's own Connect would be.
-  if (!targets.empty()) QTimer::singleShot(0, ui.fMain, [&] { ui.ConnectAtStart(client, targets); });
-  const int result = QApplication::exec();
-  ui.DestroyWidgets();  // before the client: they hold references into it
-  return result;
+  if (!targets.empty()) QTimer::singleShot(0, &ui.Main(), [&] { ui.ConnectAtStart(client, targets); });
+  return QApplication::exec();
 }

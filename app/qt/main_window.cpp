@@ -25,14 +25,14 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "registry/qt/servers_window.h"
-#include "core/debug_log.h"
 #include "app/qt/connect_dialog.h"
-#include "consoles/qt/console_window.h"
-#include "core/qt/latin1_text.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "core/debug_log.h"
+#include "core/qt/latin1_text.h"
+#include "registry/qt/servers_window.h"
 #include "wire/payload.h"
 
 namespace ov {
@@ -41,6 +41,18 @@ namespace {
 constexpr int kDebugRedrawMs = 50;
 // The pane holds no more than the log it mirrors: its bytes, a line break after each line, the header.
 constexpr int kDebugPaneChars = static_cast<int>(DebugLog::kMaxBytes + DebugLog::kMaxLines + 16);
+
+// A tool-bar button stands for its command's action: a click triggers it, and it is enabled and shown
+// with it.
+void FollowAction(QPushButton* button, QAction* action) {
+  auto follow = [button, action] {
+    button->setEnabled(action->isEnabled());
+    button->setVisible(action->isVisible());
+  };
+  follow();
+  QObject::connect(action, &QAction::changed, button, follow);
+  QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+}
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
@@ -49,68 +61,69 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
   // The menu MainMenu1.
   menuBar()->setObjectName("MainMenu1");
-  mnuSys = menuBar()->addMenu("S&ystem");
-  mnuSys->setObjectName("mnuSys");
-  mnuSys->menuAction()->setObjectName("mnuSys");
-  mnuSys->menuAction()->setStatusTip("Startup commands");
-  mnuCon = AddItem(mnuSys, "mnuCon", "&Connect", "Connect to a OV server");
-  mnuStart = AddItem(mnuSys, "mnuStart", "&Start", "Start a quake server");
-  mnuSrvWin = AddItem(mnuSys, "mnuSrvWin", "Show S&ervers", QString());
-  separator_ = mnuSys->addSeparator();
+  systemMenu_ = menuBar()->addMenu("S&ystem");
+  systemMenu_->setObjectName("mnuSys");
+  systemMenu_->menuAction()->setObjectName("mnuSys");
+  systemMenu_->menuAction()->setStatusTip("Startup commands");
+  connectItem_ = AddItem(systemMenu_, "mnuCon", "&Connect", "Connect to a OV server");
+  startItem_ = AddItem(systemMenu_, "mnuStart", "&Start", "Start a quake server");
+  showServersItem_ = AddItem(systemMenu_, "mnuSrvWin", "Show S&ervers", QString());
+  separator_ = systemMenu_->addSeparator();
   separator_->setObjectName("N1");
-  mnuExit = AddItem(mnuSys, "mnuExit", "E&xit OV client", "Quit Orvane Client");
+  exitItem_ = AddItem(systemMenu_, "mnuExit", "E&xit OV client", "Quit Orvane Client");
 
-  mnuSrv = menuBar()->addMenu("&Server");
-  mnuSrv->setObjectName("mnuSrv");
-  mnuSrv->menuAction()->setObjectName("mnuSrv");
-  mnuSrv->menuAction()->setStatusTip("OV and Quake server related commands");
-  mnuWnd = AddItem(mnuSrv, "mnuWnd", "&Open window", "Open the selected server's window");
-  mnuDis = AddItem(mnuSrv, "mnuDis", "&Disconnect", "Disconnect from the selected OV server");
-  mnuKill = AddItem(mnuSrv, "mnuKill", "Kill", "Kill the selected quake server");
-  mnuEKill = AddItem(mnuSrv, "mnuEKill", "Evil Kill", QString());
-  mnuKill->setVisible(false);
-  mnuEKill->setVisible(false);
-  mnuSrv->addSeparator();
-  mnuReconnect = AddItem(mnuSrv, "mnuReconnect", "&Reconnect",
-                         "Connect again to the active dead OV server window's server");
-  mnuReconnect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
-  connect(mnuReconnect, &QAction::triggered, this, &MainWindow::mnuReconnectClick);
-  connect(mnuSrv, &QMenu::aboutToShow, this, &MainWindow::UpdateReconnectItem);
+  serverMenu_ = menuBar()->addMenu("&Server");
+  serverMenu_->setObjectName("mnuSrv");
+  serverMenu_->menuAction()->setObjectName("mnuSrv");
+  serverMenu_->menuAction()->setStatusTip("OV and Quake server related commands");
+  openWindowItem_ = AddItem(serverMenu_, "mnuWnd", "&Open window", "Open the selected server's window");
+  disconnectItem_ = AddItem(serverMenu_, "mnuDis", "&Disconnect", "Disconnect from the selected OV server");
+  killItem_ = AddItem(serverMenu_, "mnuKill", "Kill", "Kill the selected quake server");
+  evilKillItem_ = AddItem(serverMenu_, "mnuEKill", "Evil Kill", QString());
+  killItem_->setVisible(false);
+  killItem_->setEnabled(false);
+  evilKillItem_->setVisible(false);
+  serverMenu_->addSeparator();
+  reconnectItem_ = AddItem(serverMenu_, "mnuReconnect", "&Reconnect",
+                           "Connect again to the active dead OV server window's server");
+  reconnectItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  connect(reconnectItem_, &QAction::triggered, this, &MainWindow::Reconnect);
+  connect(serverMenu_, &QMenu::aboutToShow, this, &MainWindow::EnableReconnect);
 
   AddViewMenu();
   AddPlayersItem();
-  mnuWindow = menuBar()->addMenu("&Window");
-  mnuWindow->setObjectName("mnuWindow");
-  mnuWindow->menuAction()->setObjectName("mnuWindow");
-  mnuWindow->menuAction()->setStatusTip("Window related commands");
-  WindowCascadeItem = AddItem(mnuWindow, "WindowCascadeItem", "&Cascade", "Arrange windows to overlap");
-  WindowTileItem = AddItem(mnuWindow, "WindowTileItem", "&Tile", "Arrange windows without overlap");
-  WindowArrangeItem = AddItem(mnuWindow, "WindowArrangeItem", "&Arrange Icons",
-                              "Arrange window icons at bottom of main window");
-  WindowMinimizeItem = AddItem(mnuWindow, "WindowMinimizeItem", "&Minimize All", "Minimize all windows");
-  cleanupItem_ = AddItem(mnuWindow, "Cleanup1", "C&lean up", "Closes all dead windows");
-  connect(mnuWindow, &QMenu::aboutToShow, this, &MainWindow::FillWindowMenu);
+  windowMenu_ = menuBar()->addMenu("&Window");
+  windowMenu_->setObjectName("mnuWindow");
+  windowMenu_->menuAction()->setObjectName("mnuWindow");
+  windowMenu_->menuAction()->setStatusTip("Window related commands");
+  cascadeItem_ = AddItem(windowMenu_, "WindowCascadeItem", "&Cascade", "Arrange windows to overlap");
+  tileItem_ = AddItem(windowMenu_, "WindowTileItem", "&Tile", "Arrange windows without overlap");
+  arrangeItem_ = AddItem(windowMenu_, "WindowArrangeItem", "&Arrange Icons",
+                         "Arrange window icons at bottom of main window");
+  minimizeItem_ = AddItem(windowMenu_, "WindowMinimizeItem", "&Minimize All", "Minimize all windows");
+  cleanupItem_ = AddItem(windowMenu_, "Cleanup1", "C&lean up", "Closes all dead windows");
+  connect(windowMenu_, &QMenu::aboutToShow, this, &MainWindow::FillWindowMenu);
 
-  mnuHelp = menuBar()->addMenu("&Help");
-  mnuHelp->setObjectName("mnuHelp");
-  mnuHelp->menuAction()->setObjectName("mnuHelp");
-  mnuHelp->menuAction()->setStatusTip("Help topics");
-  HelpAboutItem = AddItem(mnuHelp, "HelpAboutItem", "&About", QString());
+  helpMenu_ = menuBar()->addMenu("&Help");
+  helpMenu_->setObjectName("mnuHelp");
+  helpMenu_->menuAction()->setObjectName("mnuHelp");
+  helpMenu_->menuAction()->setStatusTip("Help topics");
+  aboutItem_ = AddItem(helpMenu_, "HelpAboutItem", "&About", QString());
 
-  connect(mnuCon, &QAction::triggered, this, &MainWindow::mnuConClick);
-  connect(mnuStart, &QAction::triggered, this, &MainWindow::mnuStartClick);
-  connect(mnuSrvWin, &QAction::triggered, this, &MainWindow::mnuSrvWinClick);
-  connect(mnuExit, &QAction::triggered, this, &MainWindow::mnuExitClick);
-  connect(mnuWnd, &QAction::triggered, this, &MainWindow::mnuWndClick);
-  connect(mnuDis, &QAction::triggered, this, &MainWindow::mnuDisClick);
-  connect(mnuKill, &QAction::triggered, this, &MainWindow::mnuKillClick);
-  connect(mnuEKill, &QAction::triggered, this, &MainWindow::mnuKillClick);
-  connect(WindowCascadeItem, &QAction::triggered, this, &MainWindow::WindowCascadeItemClick);
-  connect(WindowTileItem, &QAction::triggered, this, &MainWindow::WindowTileItemClick);
-  connect(WindowArrangeItem, &QAction::triggered, this, &MainWindow::WindowArrangeItemClick);
-  connect(WindowMinimizeItem, &QAction::triggered, this, &MainWindow::WindowMinimizeItemClick);
-  connect(cleanupItem_, &QAction::triggered, this, &MainWindow::Cleanup1Click);
-  connect(HelpAboutItem, &QAction::triggered, this, &MainWindow::HelpAboutItemClick);
+  connect(connectItem_, &QAction::triggered, this, &MainWindow::Connect);
+  connect(startItem_, &QAction::triggered, this, &MainWindow::StartServer);
+  connect(showServersItem_, &QAction::triggered, this, &MainWindow::ShowServers);
+  connect(exitItem_, &QAction::triggered, this, &MainWindow::Exit);
+  connect(openWindowItem_, &QAction::triggered, this, &MainWindow::OpenWindow);
+  connect(disconnectItem_, &QAction::triggered, this, &MainWindow::Disconnect);
+  connect(killItem_, &QAction::triggered, this, &MainWindow::Kill);
+  connect(evilKillItem_, &QAction::triggered, this, &MainWindow::Kill);
+  connect(cascadeItem_, &QAction::triggered, this, &MainWindow::Cascade);
+  connect(tileItem_, &QAction::triggered, this, &MainWindow::Tile);
+  connect(arrangeItem_, &QAction::triggered, this, &MainWindow::ArrangeIcons);
+  connect(minimizeItem_, &QAction::triggered, this, &MainWindow::MinimizeAll);
+  connect(cleanupItem_, &QAction::triggered, this, &MainWindow::CleanUp);
+  connect(aboutItem_, &QAction::triggered, this, &MainWindow::ShowAbout);
 
   // The central area: the tool bar toolBar_ over the frame's client area and the debug pane.
   auto* central = new QWidget(this);
@@ -127,28 +140,30 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   auto* row = new QHBoxLayout(toolBar_);
   row->setContentsMargins(4, 4, 4, 4);
   row->setSpacing(0);
-  tbConnect = AddButton("tbConnect", "Connect");
-  tbStart = AddButton("tbStart", "Start");
-  tbSvrs = AddButton("tbSvrs", "Servers");
-  row->addWidget(tbConnect);
-  row->addWidget(tbStart);
-  row->addWidget(tbSvrs);
+  connectButton_ = AddButton("tbConnect", "Connect");
+  startButton_ = AddButton("tbStart", "Start");
+  serversButton_ = AddButton("tbSvrs", "Servers");
+  row->addWidget(connectButton_);
+  row->addWidget(startButton_);
+  row->addWidget(serversButton_);
   row->addSpacing(12);
-  tbWnd = AddButton("tbWnd", "Window");
-  tbDis = AddButton("tbDis", "Disconnect");
-  tbKill = AddButton("tbKill", "Kill");
-  row->addWidget(tbWnd);
-  row->addWidget(tbDis);
-  row->addWidget(tbKill);
+  windowButton_ = AddButton("tbWnd", "Window");
+  disconnectButton_ = AddButton("tbDis", "Disconnect");
+  killButton_ = AddButton("tbKill", "Kill");
+  row->addWidget(windowButton_);
+  row->addWidget(disconnectButton_);
+  row->addWidget(killButton_);
   row->addStretch(1);
-  tbKill->setVisible(false);
-  tbKill->setEnabled(false);
-  connect(tbConnect, &QPushButton::clicked, this, &MainWindow::mnuConClick);
-  connect(tbStart, &QPushButton::clicked, this, &MainWindow::mnuStartClick);
-  connect(tbSvrs, &QPushButton::clicked, this, &MainWindow::mnuSrvWinClick);
-  connect(tbWnd, &QPushButton::clicked, this, &MainWindow::mnuWndClick);
-  connect(tbDis, &QPushButton::clicked, this, &MainWindow::mnuDisClick);
-  connect(tbKill, &QPushButton::clicked, this, &MainWindow::mnuKillClick);
+  // A connection attempt disables Connect in the menu only: from the tool bar a second attempt can start
+  // while the first one waits (for its login dialog, say).
+  connect(connectButton_, &QPushButton::clicked, this, &MainWindow::Connect);
+  FollowAction(startButton_, startItem_);
+  FollowAction(serversButton_, showServersItem_);
+  FollowAction(windowButton_, openWindowItem_);
+  FollowAction(disconnectButton_, disconnectItem_);
+  FollowAction(killButton_, killItem_);
+  commands_ = {connectItem_, openWindowItem_, disconnectItem_, killItem_,
+               evilKillItem_};  // in the order of Command
   column->addWidget(toolBar_);
 
   auto* split = new QSplitter(Qt::Vertical, central);
@@ -179,20 +194,20 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   // The status bar: one text across the whole width, written only by the status line.
   statusBar()->setObjectName("StatusBar");
   // Whatever it is given, the bar stays one line as wide as the window: its text never sizes it.
-  StatusText = new QLabel(statusBar());
-  StatusText->setObjectName("StatusText");
-  StatusText->setTextFormat(Qt::PlainText);
-  StatusText->setWordWrap(false);
-  StatusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-  StatusText->installEventFilter(this);
-  statusBar()->addWidget(StatusText, 1);
+  statusText_ = new QLabel(statusBar());
+  statusText_->setObjectName("StatusText");
+  statusText_->setTextFormat(Qt::PlainText);
+  statusText_->setWordWrap(false);
+  statusText_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  statusText_->installEventFilter(this);
+  statusBar()->addWidget(statusText_, 1);
 
   debugTimer_.setSingleShot(true);
   connect(&debugTimer_, &QTimer::timeout, this, &MainWindow::FlushDebugPane);
-  connect(mdi_, &QMdiArea::subWindowActivated, this, &MainWindow::UpdateMenuItems);
-  connect(mdi_, &QMdiArea::subWindowActivated, this, &MainWindow::UpdateReconnectItem);
-  UpdateMenuItems();
-  UpdateReconnectItem();
+  connect(mdi_, &QMdiArea::subWindowActivated, this, &MainWindow::EnableArrangeItems);
+  connect(mdi_, &QMdiArea::subWindowActivated, this, &MainWindow::EnableReconnect);
+  EnableArrangeItems();
+  EnableReconnect();
 }
 
 MainWindow::~MainWindow() {
@@ -236,9 +251,9 @@ void MainWindow::AddLogItems(QMenu* view) {
     WriteKeepLogs(on);
     emit keepLogsChanged(on);
   });
-  openLogFolderItem_ =
+  QAction* openLogFolder =
       AddItem(view, "mnuOpenLogFolder", "Open &Log Folder", "Open the folder the kept logs are written to");
-  connect(openLogFolderItem_, &QAction::triggered, this, &MainWindow::openLogFolderRequested);
+  connect(openLogFolder, &QAction::triggered, this, &MainWindow::openLogFolderRequested);
 }
 
 void MainWindow::AddPlayersItem() {
@@ -254,6 +269,12 @@ void MainWindow::AddPlayersItem() {
 }
 
 bool MainWindow::ColourCodes() const { return colourCodesItem_->isChecked(); }
+
+bool MainWindow::PlayersShown() const { return playersItem_->isChecked(); }
+
+void MainWindow::SetPlayersShown(bool shown) { playersItem_->setChecked(shown); }
+
+bool MainWindow::KeepLogs() const { return keepLogsItem_->isChecked(); }
 
 QPushButton* MainWindow::AddButton(const char* name, const QString& caption) {
   auto* button = new QPushButton(caption, toolBar_);
@@ -275,11 +296,11 @@ void MainWindow::ShowDebugPane(const DebugLog& log, bool shown) {
   }
 }
 
-void MainWindow::SetWindows(ConnectDialog* connDlg, ServersWindow* servers, StartServerDialog* start) {
-  connDlg_ = connDlg;
+void MainWindow::SetWindows(ConnectDialog* connectDialog, ServersWindow* servers, StartServerDialog* start) {
+  connectDialog_ = connectDialog;
   servers_ = servers;
   start_ = start;
-  UpdateMenuItems();
+  EnableArrangeItems();
 }
 
 QString StatusBarLine(std::string_view text) {
@@ -297,43 +318,19 @@ QString StatusBarLine(std::string_view text) {
 void MainWindow::SetStatusText(std::string_view text) {
   statusLine_ = StatusBarLine(text);
   // Assistive technology reads the whole line, not the part that fits, and hears of each change.
-  StatusText->setAccessibleName(statusLine_);
+  statusText_->setAccessibleName(statusLine_);
   ElideStatusText();
-  QAccessibleEvent changed(StatusText, QAccessible::NameChanged);
+  QAccessibleEvent changed(statusText_, QAccessible::NameChanged);
   QAccessible::updateAccessibility(&changed);
 }
 
 void MainWindow::ElideStatusText() {
-  StatusText->setText(
-      StatusText->fontMetrics().elidedText(statusLine_, Qt::ElideRight, std::max(0, StatusText->width())));
+  statusText_->setText(
+      statusText_->fontMetrics().elidedText(statusLine_, Qt::ElideRight, std::max(0, statusText_->width())));
 }
 
-QAction* MainWindow::ActionFor(Command command) const {
-  switch (command) {
-    case Command::mnuDis:
-      return mnuDis;
-    case Command::mnuKill:
-      return mnuKill;
-    case Command::mnuWnd:
-      return mnuWnd;
-    case Command::mnuEKill:
-      return mnuEKill;
-    default:
-      return nullptr;
-  }
-}
-
-QPushButton* MainWindow::ButtonFor(Command command) const {
-  switch (command) {
-    case Command::tbWnd:
-      return tbWnd;
-    case Command::tbKill:
-      return tbKill;
-    case Command::tbDis:
-      return tbDis;
-    default:
-      return nullptr;
-  }
+void MainWindow::SetCommandEnabled(Command command, bool enabled) {
+  commands_.at(static_cast<size_t>(command))->setEnabled(enabled);
 }
 
 void MainWindow::AddConsoleWindow(QMdiSubWindow* window) {
@@ -344,16 +341,16 @@ void MainWindow::AddConsoleWindow(QMdiSubWindow* window) {
     window->show();
   }
   connect(window, &QObject::destroyed, this,
-          [this] { QTimer::singleShot(0, this, &MainWindow::UpdateMenuItems); });
+          [this] { QTimer::singleShot(0, this, &MainWindow::EnableArrangeItems); });
   // A window that dies while active can be reconnected from then on: its caption tells.
-  connect(window, &QWidget::windowTitleChanged, this, &MainWindow::UpdateReconnectItem);
-  UpdateMenuItems();
+  connect(window, &QWidget::windowTitleChanged, this, &MainWindow::EnableReconnect);
+  EnableArrangeItems();
 }
 
 // ---- Events
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == StatusText && event->type() == QEvent::Resize) ElideStatusText();
+  if (watched == statusText_ && event->type() == QEvent::Resize) ElideStatusText();
   return QMainWindow::eventFilter(watched, event);
 }
 
@@ -388,36 +385,36 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 // ---- Commands
 
-void MainWindow::mnuConClick() {
-  if (!connDlg_) return;
-  if (!ConnDefaultsSet) {
-    ConnDefaultsSet = true;
-    connDlg_->edTimeOut->setText("10");
-    connDlg_->edPort->setText("4044");
+void MainWindow::Connect() {
+  if (!connectDialog_) return;
+  if (!connectDefaultsSet_) {
+    connectDefaultsSet_ = true;
+    connectDialog_->SetPortAndCount("4044", "10");
   }
-  if (connDlg_->ShowModal() != ConnectDialog::OK) return;
-  const int count = ParseInt(FromQt(connDlg_->edTimeOut->text()), 10);
-  const int port = ParseInt(FromQt(connDlg_->edPort->text()), 0);
-  emit connectRequested(FromQt(connDlg_->edIP->text()), port, count);
+  if (connectDialog_->ShowModal() != ConnectDialog::OK) return;
+  const ConnectDialog::Fields entered = connectDialog_->Entered();
+  const int count = ParseInt(FromQt(entered.count), 10);
+  const int port = ParseInt(FromQt(entered.port), 0);
+  emit connectRequested(FromQt(entered.address), port, count);
 }
 
-void MainWindow::mnuStartClick() {
+void MainWindow::StartServer() {
   if (start_) start_->ShowStartDialog();
 }
 
-void MainWindow::mnuSrvWinClick() {
+void MainWindow::ShowServers() {
   if (servers_) servers_->ShowServers();
 }
 
-void MainWindow::mnuWndClick() { emit openWindowRequested(); }
+void MainWindow::OpenWindow() { emit openWindowRequested(); }
 
-void MainWindow::mnuDisClick() { emit disconnectRequested(); }
+void MainWindow::Disconnect() { emit disconnectRequested(); }
 
-void MainWindow::mnuKillClick() { emit killRequested(); }
+void MainWindow::Kill() { emit killRequested(); }
 
-void MainWindow::WindowCascadeItemClick() { mdi_->cascadeSubWindows(); }
+void MainWindow::Cascade() { mdi_->cascadeSubWindows(); }
 
-void MainWindow::WindowTileItemClick() {
+void MainWindow::Tile() {
   // Horizontal tiling: the windows that are not minimised stacked one above another, above the row of
   // minimised windows. Where they do not fit one above another at their minimum height, they make
   // columns side by side, as few as fit; a window of fixed size keeps it in its place. Only when even
@@ -462,7 +459,7 @@ void MainWindow::WindowTileItemClick() {
   }
 }
 
-void MainWindow::WindowArrangeItemClick() {
+void MainWindow::ArrangeIcons() {
   // The minimised windows lined up along the bottom, left to right, rows going upwards.
   const QRect area = mdi_->viewport()->rect();
   int x = 0;
@@ -482,41 +479,40 @@ void MainWindow::WindowArrangeItemClick() {
   }
 }
 
-void MainWindow::WindowMinimizeItemClick() {
+void MainWindow::MinimizeAll() {
   const QList<QMdiSubWindow*> children = mdi_->subWindowList(QMdiArea::CreationOrder);
   for (qsizetype i = children.size() - 1; i >= 0; --i) children[i]->showMinimized();
 }
 
-void MainWindow::Cleanup1Click() { emit cleanupRequested(); }
+void MainWindow::CleanUp() { emit cleanupRequested(); }
 
-void MainWindow::HelpAboutItemClick() {
+void MainWindow::ShowAbout() {
   QMessageBox box(QMessageBox::Information, "Information",
                   "OV Client, v0.95 BETA\nRemote administration of Quake servers through OV servers.",
                   QMessageBox::Ok, this);
   box.exec();
 }
 
-void MainWindow::mnuExitClick() { close(); }
+void MainWindow::Exit() { close(); }
 
-void MainWindow::UpdateMenuItems() {
+void MainWindow::EnableArrangeItems() {
   const bool any = !mdi_->subWindowList().isEmpty();
-  for (QAction* a : {WindowCascadeItem, WindowTileItem, WindowArrangeItem, WindowMinimizeItem})
-    a->setEnabled(any);
+  for (QAction* a : {cascadeItem_, tileItem_, arrangeItem_, minimizeItem_}) a->setEnabled(any);
 }
 
-void MainWindow::UpdateReconnectItem() {
+void MainWindow::EnableReconnect() {
   auto* console = qobject_cast<ConsoleWindow*>(mdi_->activeSubWindow());
-  mnuReconnect->setEnabled(console != nullptr && console->CanReconnect());
+  reconnectItem_->setEnabled(console != nullptr && console->CanReconnect());
 }
 
-void MainWindow::mnuReconnectClick() {
+void MainWindow::Reconnect() {
   if (auto* console = qobject_cast<ConsoleWindow*>(mdi_->activeSubWindow())) console->RequestReconnect();
 }
 
 void MainWindow::FillWindowMenu() {
-  UpdateMenuItems();
+  EnableArrangeItems();
   for (QAction* a : windowListActions_) {
-    mnuWindow->removeAction(a);
+    windowMenu_->removeAction(a);
     a->deleteLater();
   }
   windowListActions_.clear();
@@ -524,7 +520,7 @@ void MainWindow::FillWindowMenu() {
   int number = 0;
   for (QMdiSubWindow* w : children) {
     if (!w->isVisible()) continue;
-    if (number == 0) windowListActions_.append(mnuWindow->addSeparator());
+    if (number == 0) windowListActions_.append(windowMenu_->addSeparator());
     ++number;
     QString caption = ShownTitle(w->windowTitle());
     // A server's long title would make the menu as wide as the screen: the list shows its start.
@@ -534,8 +530,8 @@ void MainWindow::FillWindowMenu() {
     // Text arrived since the window was last active: marked in the list, never in its caption.
     if (const auto* console = qobject_cast<ConsoleWindow*>(w); console && console->HasUnseenText())
       caption.prepend(QChar(0x2022) + QLatin1Char(' '));
-    QAction* item = mnuWindow->addAction(number < 10 ? QString("&%1 %2").arg(number).arg(caption)
-                                                     : QString("%1 %2").arg(number).arg(caption));
+    QAction* item = windowMenu_->addAction(number < 10 ? QString("&%1 %2").arg(number).arg(caption)
+                                                       : QString("%1 %2").arg(number).arg(caption));
     item->setCheckable(true);
     item->setChecked(w == mdi_->activeSubWindow());
     QPointer<QMdiSubWindow> target(w);

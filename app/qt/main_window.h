@@ -1,9 +1,10 @@
 #pragma once
-// The main window fMain: the multiple-document frame with the menu, the tool bar SpeedPanel, the debug
-// pane Memo1 and the status bar. It runs the client's start-up and shut-down and the menu commands.
+// The main window: the multiple-document frame with the menu, the tool bar, the debug pane and the status
+// bar. It runs the client's start-up and shut-down and the menu commands.
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,7 +30,6 @@ class ServersWindow;
 constexpr size_t kMaxStatusChars = 1024;
 QString StatusBarLine(std::string_view text);
 
-// The form TfMain.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -43,45 +43,25 @@ class MainWindow : public QMainWindow {
   void DebugLogGrew();                         // the debug log appended a line
   void AppendDebugLines(const DebugLog& log);  // brings the debug pane up to the log
   // The windows created after the main window, which its commands show.
-  void SetWindows(ConnectDialog* connDlg, ServersWindow* servers, StartServerDialog* start);
+  void SetWindows(ConnectDialog* connectDialog, ServersWindow* servers, StartServerDialog* start);
 
   QMdiArea* MdiArea() const { return mdi_; }
   void SetStatusText(std::string_view text);  // one line, elided to the bar's width
-  QAction* ActionFor(Command command) const;
-  QPushButton* ButtonFor(Command command) const;
+  // The one place the logic's commands are enabled and disabled: each is one action, shared by its menu
+  // item and its tool-bar button.
+  void SetCommandEnabled(Command command, bool enabled);
   void AddConsoleWindow(QMdiSubWindow* window);  // a new child of the frame, shown at once
   bool ShuttingDown() const { return shuttingDown_; }
-
-  // Commands, shared by the menu items and their tool-bar buttons.
-  void mnuConClick();
-  void mnuStartClick();
-  void mnuSrvWinClick();
-  void mnuWndClick();
-  void mnuDisClick();
-  void mnuKillClick();
-  void WindowCascadeItemClick();
-  void WindowTileItemClick();
-  void WindowArrangeItemClick();
-  void WindowMinimizeItemClick();
-  void Cleanup1Click();
-  void HelpAboutItemClick();
-  void mnuExitClick();
-  void UpdateMenuItems();
-  void mnuReconnectClick();    // the active console window connects again
-  void UpdateReconnectItem();  // enabled while the active window is a dead OV server's
-  void
-  FlushDebugPane();  // asks for the debug pane to be brought up to the log now (a timer does it otherwise)
-  QPlainTextEdit* DebugPane() const { return debugPane_; }  // Memo1
-  QAction* CleanupItem() const { return cleanupItem_; }     // Cleanup1
+  // Asks for the debug pane to be brought up to the log now (a timer does it otherwise).
+  void FlushDebugPane();
   // View > Colour Codes: on, colour codes are drawn as colours in the logs and hidden in captions and tree
   // nodes. Remembered between runs.
-  QAction* ColourCodesItem() const { return colourCodesItem_; }
   bool ColourCodes() const;
   // View > Players and Map: Quake servers' console windows show their players and map. Remembered.
-  QAction* PlayersItem() const { return playersItem_; }
-  // View > Keep Logs (remembered) and View > Open Log Folder.
-  QAction* KeepLogsItem() const { return keepLogsItem_; }
-  QAction* OpenLogFolderItem() const { return openLogFolderItem_; }
+  bool PlayersShown() const;
+  void SetPlayersShown(bool shown);
+  // View > Keep Logs: every console's text is also written to disk. Remembered.
+  bool KeepLogs() const;
 
  signals:
   // The user's requests and the frame's moments, which the root connects to the client.
@@ -99,35 +79,6 @@ class MainWindow : public QMainWindow {
   void keepLogsChanged(bool on);
   void openLogFolderRequested();
 
- public:
-  QMenu* mnuSys;
-  QAction* mnuCon;
-  QAction* mnuStart;
-  QAction* mnuSrvWin;
-  QAction* mnuExit;
-  QMenu* mnuSrv;
-  QAction* mnuWnd;
-  QAction* mnuDis;
-  QAction* mnuKill;
-  QAction* mnuEKill;
-  QAction* mnuReconnect;
-  QMenu* mnuWindow;
-  QAction* WindowCascadeItem;
-  QAction* WindowTileItem;
-  QAction* WindowArrangeItem;
-  QAction* WindowMinimizeItem;
-  QMenu* mnuHelp;
-  QAction* HelpAboutItem;
-
-  QPushButton* tbConnect;
-  QPushButton* tbStart;
-  QPushButton* tbSvrs;
-  QPushButton* tbWnd;
-  QPushButton* tbDis;
-  QPushButton* tbKill;
-
-  QLabel* StatusText;  // the status bar's one text
-
  protected:
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -135,6 +86,52 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // Commands, shared by the menu items and their tool-bar buttons.
+  void Connect();
+  void StartServer();
+  void ShowServers();
+  void OpenWindow();
+  void Disconnect();
+  void Kill();
+  void Cascade();
+  void Tile();
+  void ArrangeIcons();
+  void MinimizeAll();
+  void CleanUp();
+  void ShowAbout();
+  void Exit();
+  void EnableArrangeItems();
+  void Reconnect();        // the active console window connects again
+  void EnableReconnect();  // enabled while the active window is a dead OV server's
+
+  QMenu* systemMenu_;
+  QAction* connectItem_;
+  QAction* startItem_;
+  QAction* showServersItem_;
+  QAction* exitItem_;
+  QMenu* serverMenu_;
+  QAction* openWindowItem_;
+  QAction* disconnectItem_;
+  QAction* killItem_;
+  QAction* evilKillItem_;
+  QAction* reconnectItem_;
+  QMenu* windowMenu_;
+  QAction* cascadeItem_;
+  QAction* tileItem_;
+  QAction* arrangeItem_;
+  QAction* minimizeItem_;
+  QMenu* helpMenu_;
+  QAction* aboutItem_;
+
+  QPushButton* connectButton_;
+  QPushButton* startButton_;
+  QPushButton* serversButton_;
+  QPushButton* windowButton_;
+  QPushButton* disconnectButton_;
+  QPushButton* killButton_;
+
+  QLabel* statusText_;  // the status bar's one text
+
   QAction* AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint);
   QPushButton* AddButton(const char* name, const QString& caption);
   void FillWindowMenu();
@@ -144,24 +141,24 @@ class MainWindow : public QMainWindow {
   void ElideStatusText();
 
   QMdiArea* mdi_;
-  ConnectDialog* connDlg_ = nullptr;
+  ConnectDialog* connectDialog_ = nullptr;
   ServersWindow* servers_ = nullptr;
   StartServerDialog* start_ = nullptr;
-  bool ConnDefaultsSet = false;
+  bool connectDefaultsSet_ = false;
   bool shown_ = false;
   bool shuttingDown_ = false;
   QList<QAction*> windowListActions_;
   QString statusLine_;  // what the bar shows, before eliding
   QTimer debugTimer_;
   uint64_t debugShown_ = 0;  // debug lines ever appended that the debug pane shows
-  QAction* separator_;       // N1, in the System menu
-  QAction* cleanupItem_;     // Cleanup1: close the dead console windows
+  QAction* separator_;       // in the System menu
+  QAction* cleanupItem_;     // close the dead console windows
   QAction* colourCodesItem_ = nullptr;
   QAction* playersItem_ = nullptr;
   QAction* keepLogsItem_ = nullptr;
-  QAction* openLogFolderItem_ = nullptr;
-  QWidget* toolBar_;           // SpeedPanel
-  QPlainTextEdit* debugPane_;  // Memo1
+  std::array<QAction*, 5> commands_{};  // by Command
+  QWidget* toolBar_;
+  QPlainTextEdit* debugPane_;
 };
 
 }  // namespace ov

@@ -1,6 +1,5 @@
 #include "app/qt/qt_platform.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -8,19 +7,19 @@
 #include <QIcon>
 #include <QMdiArea>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QThread>
 #include <QUrl>
 #include <algorithm>
 
-#include "protocol/qt/login_dialog.h"
-#include "registry/qt/servers_window.h"
 #include "app/qt/connect_dialog.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/players_panel.h"
 #include "app/qt/main_window.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "protocol/qt/login_dialog.h"
+#include "registry/qt/servers_window.h"
 
 namespace ov {
 
@@ -77,13 +76,11 @@ void QtDesktop::MessageBox(const std::string& text) {
 }
 
 void QtDesktop::SetCommandEnabled(Command command, bool enabled) {
-  if (!main_) return;
-  if (QAction* action = main_->ActionFor(command)) action->setEnabled(enabled);
-  if (QPushButton* button = main_->ButtonFor(command)) button->setEnabled(enabled);
+  if (main_) main_->SetCommandEnabled(command, enabled);
 }
 
 void QtDesktop::SetConnectEnabled(bool enabled) {
-  if (main_) main_->mnuCon->setEnabled(enabled);
+  if (main_) main_->SetCommandEnabled(Command::Connect, enabled);
 }
 
 void QtDesktop::Quit() {
@@ -96,7 +93,7 @@ std::string QtDesktop::LocalTime() {
 
 // ---- QtWindowSystem
 
-QtWindowSystem::QtWindowSystem(MainWindow& main) : main_(&main) {}
+QtWindowSystem::QtWindowSystem(MainWindow& main, RedrawPacer& pacer) : main_(&main), pacer_(pacer) {}
 
 ConsoleView* QtWindowSystem::CreateConsoleView(Console& window) {
   if (!main_ || main_->ShuttingDown()) return nullptr;
@@ -110,22 +107,18 @@ ConsoleView* QtWindowSystem::CreateConsoleView(Console& window) {
 
 // ---- QtFrontEnd
 
-QtFrontEnd::QtFrontEnd(QSettings* settings) : settings_(settings) {
-  if (settings_) recent_.Load(ReadRecentServers(*settings_));
+ApplicationLook::ApplicationLook() {
   // The application title. Not as the display name: on X11 Qt would append that to every window's
   // title, and titles are the system's own.
   QApplication::setApplicationName("Orvane Client");
   QIcon icon;
   for (const char* size : {"48", "256"}) icon.addFile(QString(":/icons/%1/orvane-client.png").arg(size));
   QApplication::setWindowIcon(icon);
-  fMain = new MainWindow;
-  desktop_ = std::make_unique<QtDesktop>(*fMain);
-  windows_ = std::make_unique<QtWindowSystem>(*fMain);
-  ConnDlg = new ConnectDialog(fMain);
-  PWDlg = new LoginDialog(fMain);
-  fSvrs = new ServersWindow;
-  fStart = new StartServerDialog(fMain);
-  ConnDlg->SetRecent(recent_.Entries());
+}
+
+QtFrontEnd::QtFrontEnd(QSettings* settings) : settings_(settings) {
+  if (settings_) recent_.Load(ReadRecentServers(*settings_));
+  connectDialog_.SetRecent(recent_.Entries());
 }
 
 void QtFrontEnd::ConnectTo(Client& client, const Endpoint& where) {
@@ -135,7 +128,7 @@ void QtFrontEnd::ConnectTo(Client& client, const Endpoint& where) {
 void QtFrontEnd::Remember(const Endpoint& where) {
   recent_.Remember(where);
   if (settings_) WriteRecentServers(*settings_, recent_.Entries());
-  if (ConnDlg) ConnDlg->SetRecent(recent_.Entries());
+  connectDialog_.SetRecent(recent_.Entries());
 }
 
 void QtFrontEnd::ConnectAtStart(Client& client, const std::vector<std::string>& targets) {
@@ -145,16 +138,14 @@ void QtFrontEnd::ConnectAtStart(Client& client, const std::vector<std::string>& 
   client.connections.ConnectAtStart(endpoints);
 }
 
-QtFrontEnd::~QtFrontEnd() { DestroyWidgets(); }
-
 Platform QtFrontEnd::PlatformWith(SocketApi& sockets, EventLoop& loop) {
-  return Platform{sockets, loop, *desktop_, *fSvrs, *windows_, *PWDlg};
+  return Platform{sockets, loop, desktop_, servers_, windows_, loginDialog_};
 }
 
-void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts) {
-  QObject::connect(&dialog, &LoginDialog::answered, &dialog, [&prompts] { prompts.Answer(); });
-  QObject::connect(&dialog, &LoginDialog::cancelled, &dialog, [&prompts] { prompts.Cancel(); });
-  QObject::connect(&dialog, &LoginDialog::dismissed, &dialog, [&prompts] { prompts.Dismiss(); });
+void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts, const QObject& context) {
+  QObject::connect(&dialog, &LoginDialog::answered, &context, [&prompts] { prompts.Answer(); });
+  QObject::connect(&dialog, &LoginDialog::cancelled, &context, [&prompts] { prompts.Cancel(); });
+  QObject::connect(&dialog, &LoginDialog::dismissed, &context, [&prompts] { prompts.Dismiss(); });
 }
 
 void ConnectColourCodes(MainWindow& main, ServersWindow& servers) {
@@ -166,7 +157,8 @@ void ConnectColourCodes(MainWindow& main, ServersWindow& servers) {
   });
 }
 
-void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client) {
+void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client,
+                         const QObject& context) {
   PlayersPanel* panel = view.Players();
   const Console* window = view.Window();
   if (!panel || !window || window->OVIndex < 0 || window->OVIndex >= kSlotCount) return;
@@ -180,25 +172,25 @@ void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& s
     WriteStatusQuery(server, title, ToQt(target.Text()));
   });
   QObject::connect(&view, &ConsoleWindow::playersToggled, &main,
-                   [&main](bool on) { main.PlayersItem()->setChecked(on); });
-  QObject::connect(panel, &PlayersPanel::summaryChanged, &servers,
+                   [&main](bool on) { main.SetPlayersShown(on); });
+  QObject::connect(panel, &PlayersPanel::summaryChanged, &context,
                    [&view, &servers, &client](const QString& summary) {
                      const Console* w = view.Window();
                      const int found = w ? client.tables.FindQServer(w->OVIndex, w->ServerId) : -1;
                      if (found != -1 && client.tables.QServers[found].InUse)
                        servers.SetNodeTip(client.tables.QServers[found].TreeNode, FromQt(summary));
                    });
-  QObject::connect(panel, &PlayersPanel::kickRequested, &view, [&view, &client](const std::string& line) {
+  QObject::connect(panel, &PlayersPanel::kickRequested, &context, [&view, &client](const std::string& line) {
     if (Console* w = view.Window(); w && !w->IsDead()) client.consoles.AppendLine(*w, line);
     view.EnterLine(ToQt(line));
   });
-  view.SetPlayersShown(main.PlayersItem()->isChecked());
+  view.SetPlayersShown(main.PlayersShown());
 }
 
-void ConnectServersWindow(ServersWindow& window, Selection& selection) {
-  QObject::connect(&window, &ServersWindow::selectionChanged, &window,
+void ConnectServersWindow(ServersWindow& window, Selection& selection, const QObject& context) {
+  QObject::connect(&window, &ServersWindow::selectionChanged, &context,
                    [&selection] { selection.UpdateSelection(); });
-  QObject::connect(&window, &ServersWindow::openRequested, &window, [&selection] {
+  QObject::connect(&window, &ServersWindow::openRequested, &context, [&selection] {
     // A node that belongs to no server opens nothing.
     if (selection.Kind() == SelectionKind::None || !selection.MayAct()) return;
     const SelectedServer selected = selection.Selected();
@@ -206,90 +198,107 @@ void ConnectServersWindow(ServersWindow& window, Selection& selection) {
   });
 }
 
-bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
-  desktop_->SetTimerHandler([&client] { client.status.OnTimer(); });
-  MainWindow& frame = *fMain;
-  windows_->SetViewHandler([this, &client, &frame](ConsoleWindow& view) {
-    view.SetColourCodes(frame.ColourCodes());
+// ---- QtSession
+
+QtSession::QtSession(QtFrontEnd& ui, Client& client, const std::string& commandLine)
+    : ui_(ui), client_(client), started_(Start(client, commandLine)) {}
+
+QtSession::~QtSession() {
+  // The console windows stay with the frame, but no longer show the client's consoles.
+  for (QMdiSubWindow* w : ui_.main_.MdiArea()->subWindowList()) {
+    if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->Detach();
+  }
+  ui_.desktop_.SetTimerHandler(nullptr);
+  ui_.windows_.SetViewHandler(nullptr);
+  ui_.KeepLogs(client_, false);  // what is kept reaches the disk, and the client's consoles let go of it
+}
+
+bool QtSession::Start(Client& client, const std::string& commandLine) {
+  QtFrontEnd& ui = ui_;
+  MainWindow& main = ui.main_;
+  const QObject* context = &context_;
+  ui.desktop_.SetTimerHandler([&client] { client.status.OnTimer(); });
+  ui.windows_.SetViewHandler([&ui, &client, &main, context](ConsoleWindow& view) {
+    view.SetColourCodes(main.ColourCodes());
     QObject::connect(
-        &view, &ConsoleWindow::lineEntered, &view,
+        &view, &ConsoleWindow::lineEntered, context,
         [&client](Console* window, const std::string& line) { client.consoles.SendLine(*window, line); });
-    QObject::connect(&view, &ConsoleWindow::closing, &view,
+    QObject::connect(&view, &ConsoleWindow::closing, context,
                      [&client](Console* window) { client.consoles.CloseWindow(*window); });
-    QObject::connect(&view, &ConsoleWindow::notLatin1, &view,
+    QObject::connect(&view, &ConsoleWindow::notLatin1, context,
                      [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
-    QObject::connect(&view, &ConsoleWindow::reconnectRequested, &view,
+    QObject::connect(&view, &ConsoleWindow::reconnectRequested, context,
                      [&client](const Endpoint& where) { client.connections.Reconnect(where); });
-    ConnectPlayersPanel(view, frame, *fSvrs, client);
+    ConnectPlayersPanel(view, main, ui.servers_, client, *context);
   });
-  QObject::connect(fMain, &MainWindow::playersShownChanged, fMain, [this](bool on) {
-    for (QMdiSubWindow* w : fMain->MdiArea()->subWindowList())
+  QObject::connect(&main, &MainWindow::playersShownChanged, context, [&main](bool on) {
+    for (QMdiSubWindow* w : main.MdiArea()->subWindowList())
       if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->SetPlayersShown(on);
   });
 
-  // FormCreate: the frame hears of the debug log and of its own closing before InitClient runs.
-  MainWindow& main = *fMain;
+  // The frame hears of the debug log and of its own closing before InitClient runs.
   client.debug.SetListener([&main] { main.DebugLogGrew(); });
-  QObject::connect(&main, &MainWindow::debugLinesWanted, &main,
+  QObject::connect(&main, &MainWindow::debugLinesWanted, context,
                    [&main, &client] { main.AppendDebugLines(client.debug); });
-  QObject::connect(&main, &MainWindow::closing, &main, [&client] { client.debug.SetListener(nullptr); });
+  QObject::connect(&main, &MainWindow::closing, context, [&client] { client.debug.SetListener(nullptr); });
   if (!client.InitClient(commandLine)) return false;
   // Only a client that started has sockets to shut down.
-  QObject::connect(&main, &MainWindow::closing, &main, [&client] { client.ShutdownClient(); });
+  QObject::connect(&main, &MainWindow::closing, context, [&client] { client.ShutdownClient(); });
   main.ShowDebugPane(client.debug, client.debug.DebugMode() == 1);
-  QObject::connect(&main, &MainWindow::hintShown, &main,
+  QObject::connect(&main, &MainWindow::hintShown, context,
                    [&client](const std::string& hint) { client.status.ShowAppHint(hint); });
-  QObject::connect(&main, &MainWindow::firstShown, &main, [&client] { client.selection.UpdateSelection(); });
-  QObject::connect(&main, &MainWindow::connectRequested, &main,
-                   [this, &client](const std::string& address, int port, int count) {
-                     ConnectTo(client, Endpoint{address, port, count});
+  QObject::connect(&main, &MainWindow::firstShown, context,
+                   [&client] { client.selection.UpdateSelection(); });
+  QObject::connect(&main, &MainWindow::connectRequested, context,
+                   [&ui, &client](const std::string& address, int port, int count) {
+                     ui.ConnectTo(client, Endpoint{address, port, count});
                    });
   // The commands on the selection leave alone a server that a removal has only just selected.
   client.selection.SetDoubleClickInterval(QApplication::doubleClickInterval());
-  QObject::connect(&main, &MainWindow::openWindowRequested, &main, [&client] {
+  QObject::connect(&main, &MainWindow::openWindowRequested, context, [&client] {
     if (!client.selection.MayAct()) return;
     const SelectedServer s = client.selection.Selected();
     client.selection.OpenServerWindow(s.ovIndex, s.serverId, Opener::User);
   });
-  QObject::connect(&main, &MainWindow::disconnectRequested, &main, [&client] {
+  QObject::connect(&main, &MainWindow::disconnectRequested, context, [&client] {
     if (client.selection.MayAct()) client.connections.Disconnect(client.selection.Selected().ovIndex, 1);
   });
   // An OV server that names itself has taken the client in: it joins the recent servers.
   client.registry.SetIntroducedHandler(
-      [this, &client](int slot) { Remember(client.tables.OVServers[slot].Where); });
-  QObject::connect(&main, &MainWindow::killRequested, &main, [&client] {
+      [&ui, &client](int slot) { ui.Remember(client.tables.OVServers[slot].Where); });
+  QObject::connect(&main, &MainWindow::killRequested, context, [&client] {
     client.desktop.MessageBox("not yet implemented - use QUIT in server consoles");
     client.selection.UpdateSelection();
   });
-  QObject::connect(&main, &MainWindow::cleanupRequested, &main,
+  QObject::connect(&main, &MainWindow::cleanupRequested, context,
                    [&client] { client.selection.CleanupDeadWindows(); });
 
-  ConnectLoginDialog(*PWDlg, client.prompts);
-  ConnectServersWindow(*fSvrs, client.selection);
-  fMain->AddConsoleWindow(fSvrs);  // a child of the frame, visible at once
-  ConnectColourCodes(*fMain, *fSvrs);
+  ConnectLoginDialog(ui.loginDialog_, client.prompts, context_);
+  ConnectServersWindow(ui.servers_, client.selection, context_);
+  main.AddConsoleWindow(&ui.servers_);  // a child of the frame, visible at once
+  ConnectColourCodes(main, ui.servers_);
 
-  StartServerDialog& start = *fStart;
-  QObject::connect(&start, &StartServerDialog::hostsRequested, &start,
+  StartServerDialog& start = ui.startDialog_;
+  QObject::connect(&start, &StartServerDialog::hostsRequested, context,
                    [&start, &client] { start.SetHosts(client.start.RefillHosts()); });
-  QObject::connect(&start, &StartServerDialog::typesRequested, &start,
+  QObject::connect(&start, &StartServerDialog::typesRequested, context,
                    [&start, &client](int hostLine) { start.SetTypes(client.start.TypesForHost(hostLine)); });
-  QObject::connect(&start, &StartServerDialog::goRequested, &start,
+  QObject::connect(&start, &StartServerDialog::goRequested, context,
                    [&start, &client](int hostLine, int typeLine, const std::string& typeText,
                                      const std::string& title, const std::string& commandLine) {
                      start.done(client.start.Go(hostLine, typeLine, typeText, title, commandLine));
                    });
-  QObject::connect(&start, &StartServerDialog::notLatin1, &start,
+  QObject::connect(&start, &StartServerDialog::notLatin1, context,
                    [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
-  fMain->SetWindows(ConnDlg, fSvrs, fStart);
+  main.SetWindows(&ui.connectDialog_, &ui.servers_, &ui.startDialog_);
 
-  KeepLogs(client, fMain->KeepLogsItem()->isChecked());
-  QObject::connect(&main, &MainWindow::keepLogsChanged, &main,
-                   [this, &client](bool on) { KeepLogs(client, on); });
-  QObject::connect(&main, &MainWindow::openLogFolderRequested, &main,
-                   [this, &client] { OpenLogFolder(client); });
+  ui.KeepLogs(client, main.KeepLogs());
+  QObject::connect(&main, &MainWindow::keepLogsChanged, context,
+                   [&ui, &client](bool on) { ui.KeepLogs(client, on); });
+  QObject::connect(&main, &MainWindow::openLogFolderRequested, context,
+                   [&ui, &client] { ui.OpenLogFolder(client); });
   // What is kept reaches the disk before the program ends.
-  QObject::connect(&main, &MainWindow::closing, &main, [this, &client] { KeepLogs(client, false); });
+  QObject::connect(&main, &MainWindow::closing, context, [&ui, &client] { ui.KeepLogs(client, false); });
   return true;
 }
 
@@ -310,22 +319,6 @@ void QtFrontEnd::OpenLogFolder(Client& client) {
   } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(root))) {
     client.status.ShowStatus("Open Log Folder: no program opens " + FromQt(root), 5000, 1);
   }
-}
-
-void QtFrontEnd::DestroyWidgets() {
-  // The dialogs, the servers window and the console windows are children of the main window.
-  if (fMain && !fMain->ShuttingDown()) {
-    for (QMdiSubWindow* w : fMain->MdiArea()->subWindowList()) {
-      if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->Detach();
-    }
-  }
-  if (fSvrs && !fSvrs->parent()) delete fSvrs;  // never added to the frame
-  delete fMain;
-  fMain = nullptr;
-  ConnDlg = nullptr;
-  PWDlg = nullptr;
-  fSvrs = nullptr;
-  fStart = nullptr;
 }
 
 }  // namespace ov

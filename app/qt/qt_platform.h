@@ -14,29 +14,29 @@ class QSettings;
 #include <string_view>
 
 #include "app/client.h"
+#include "app/qt/connect_dialog.h"
+#include "app/qt/main_window.h"
+#include "app/qt/start_server_dialog.h"
+#include "app/recent_servers.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/kept_logs.h"
 #include "core/qt/latin1_text.h"
 #include "core/qt/window_title.h"
-#include "app/recent_servers.h"
+#include "protocol/qt/login_dialog.h"
+#include "registry/qt/servers_window.h"
 
 namespace ov {
 
-class MainWindow;
-class ConnectDialog;
-class LoginDialog;
-class ServersWindow;
-class StartServerDialog;
-
-// What the login dialog's answers and the servers window's requests go to.
-void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts);
-void ConnectServersWindow(ServersWindow& window, Selection& selection);
+// What the login dialog's answers and the servers window's requests go to, for as long as context lives.
+void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts, const QObject& context);
+void ConnectServersWindow(ServersWindow& window, Selection& selection, const QObject& context);
 // View > Colour Codes reaches the tree and every console window, open or opened later.
 void ConnectColourCodes(MainWindow& main, ServersWindow& servers);
 // A Quake server's players panel: shown as View > Players and Map says, querying the address the user
 // set for that server (else its OV server's host, port 27960), its summary as the server node's tooltip,
 // and Kick typed into its console.
-void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client);
+void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client,
+                         const QObject& context);
 
 class QtDesktop : public Desktop {
  public:
@@ -71,7 +71,7 @@ class QtDesktop : public Desktop {
 
 class QtWindowSystem : public WindowSystem {
  public:
-  explicit QtWindowSystem(MainWindow& main);
+  QtWindowSystem(MainWindow& main, RedrawPacer& pacer);
   // Each new console window is handed to the root, which connects what it asks for.
   void SetViewHandler(std::function<void(ConsoleWindow&)> onCreated) { onCreated_ = std::move(onCreated); }
   ConsoleView* CreateConsoleView(Console& window) override;
@@ -79,24 +79,26 @@ class QtWindowSystem : public WindowSystem {
  private:
   QPointer<MainWindow> main_;
   std::function<void(ConsoleWindow&)> onCreated_;
-  RedrawPacer pacer_;  // shared by every console window it creates
+  RedrawPacer& pacer_;  // shared by every console window it creates
 };
 
-// The program's widgets, created in the order the program starts them. They exist before the client
-// that they serve (it is built on them) and must be destroyed before it: they hold references into it.
+// The application's title and icon, set before the first window is created.
+struct ApplicationLook {
+  ApplicationLook();
+};
+
+// The program's widgets and the desktop seams over them, built before the client that is built on them.
+// Members are built in the order they are declared and destroyed in the reverse: a dialog goes before the
+// frame that is its parent, the frame (with the console windows in it) before their redraw pacer.
 class QtFrontEnd {
  public:
   // settings: where the recent servers are kept between runs; none keeps nothing.
   explicit QtFrontEnd(QSettings* settings = nullptr);
-  ~QtFrontEnd();
   QtFrontEnd(const QtFrontEnd&) = delete;
   QtFrontEnd& operator=(const QtFrontEnd&) = delete;
 
   Platform PlatformWith(SocketApi& sockets, EventLoop& loop);
-  // The main window's creation (InitClient), then the other windows join: the root connects what each
-  // widget asks for to the client's services. False when the program ends.
-  bool Start(Client& client, const std::string& commandLine);
-  void DestroyWidgets();
+  MainWindow& Main() { return main_; }
   // Connects as the connect dialog does. A server joins the recent servers once it has named itself
   // (a login it asked for succeeded), not when it only took the connection.
   void ConnectTo(Client& client, const Endpoint& where);
@@ -107,21 +109,46 @@ class QtFrontEnd {
   // View > Keep Logs: the files being written while it is on, none while off.
   KeptLogs* Logs() const { return keptLogs_.get(); }
 
-  MainWindow* fMain = nullptr;
-  ConnectDialog* ConnDlg = nullptr;
-  LoginDialog* PWDlg = nullptr;
-  ServersWindow* fSvrs = nullptr;
-  StartServerDialog* fStart = nullptr;
-
  private:
+  friend class QtSession;
   void Remember(const Endpoint& where);
   void KeepLogs(Client& client, bool on);
   void OpenLogFolder(Client& client);
+
   QSettings* settings_;
   RecentServers recent_;
-  std::unique_ptr<QtDesktop> desktop_;
-  std::unique_ptr<QtWindowSystem> windows_;
-  std::unique_ptr<KeptLogs> keptLogs_;
+  ApplicationLook look_;
+  RedrawPacer pacer_;
+  MainWindow main_;
+  ConnectDialog connectDialog_{&main_};
+  LoginDialog loginDialog_{&main_};
+  ServersWindow servers_;  // a child of the frame once a session has started
+  StartServerDialog startDialog_{&main_};
+  QtDesktop desktop_{main_};
+  QtWindowSystem windows_{main_, pacer_};
+  std::unique_ptr<KeptLogs> keptLogs_;  // while View > Keep Logs is on
+};
+
+// The front end joined to the client built on it: the main window's creation (InitClient), then what each
+// widget asks for is connected to the client's services. Built after both and destroyed before them, it
+// takes every tie from the widgets into the client with it: the connections end with context_, and the
+// console windows let go of the client's consoles.
+class QtSession {
+ public:
+  QtSession(QtFrontEnd& ui, Client& client, const std::string& commandLine);
+  ~QtSession();
+  QtSession(const QtSession&) = delete;
+  QtSession& operator=(const QtSession&) = delete;
+
+  bool Started() const { return started_; }  // false: the program ends
+
+ private:
+  bool Start(Client& client, const std::string& commandLine);
+
+  QtFrontEnd& ui_;
+  Client& client_;
+  QObject context_;  // the receiver of every connection into the client
+  bool started_;
 };
 
 }  // namespace ov

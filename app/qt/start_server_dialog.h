@@ -1,5 +1,5 @@
 #pragma once
-// The start-server dialog fStart: pick an OV server in use and one of its server types, enter a command
+// The start-server dialog: pick an OV server in use and one of its server types, enter a command
 // line and an optional title, and send the start request.
 #include <QDialog>
 #include <string>
@@ -13,7 +13,6 @@ class QPushButton;
 
 namespace ov {
 
-// The form TfStart.
 class StartServerDialog : public QDialog {
   Q_OBJECT
 
@@ -35,26 +34,25 @@ class StartServerDialog : public QDialog {
                    const std::string& commandLine);
   void notLatin1();  // Go refused: a field holds a character beyond Latin-1
 
- public:
-  QLabel* lHost;
-  QLabel* lType;
-  QLabel* lCmd;
-  QLabel* lTitle;
-  QComboBox* cbHosts;
-  QComboBox* cbType;
-  QPlainTextEdit* mCmd;
-  QLineEdit* eTitle;
-  QPushButton* bGo;
-  QPushButton* bCancel;
-
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void cbHostsChange();
-  void bGoClick();
-  void bCancelClick();
+  QLabel* hostLabel_;
+  QLabel* typeLabel_;
+  QLabel* commandLabel_;
+  QLabel* titleLabel_;
+  QComboBox* hosts_;
+  QComboBox* types_;
+  QPlainTextEdit* commandLine_;
+  QLineEdit* title_;
+  QPushButton* startButton_;
+  QPushButton* cancelButton_;
+
+  void HostChosen();
+  void Go();
+  void Cancel();
 
   bool refilling_ = false;
 };

@@ -48,7 +48,7 @@ bool InputHistory::Down(QString& shown) {
 
 // ---- Layout
 
-ConsoleLayout FormResize(int width, int height) {
+ConsoleLayout LayoutFor(int width, int height) {
   ConsoleLayout l{};
   l.pageWidth = std::max(0, width - 15);
   l.logWidth = std::max(0, l.pageWidth - 8);
@@ -132,11 +132,11 @@ ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidt
     : QMdiSubWindow(parent), pacer_(pacer), window_(&window), designWidth_(designWidth) {
   setAttribute(Qt::WA_DeleteOnClose);
   clientArea_ = new QWidget;
-  pView = new QTabWidget(clientArea_);
-  pView->setObjectName("pView");
-  tsCon = new QWidget;
-  tsCon->setObjectName("tsCon");
-  pView->addTab(tsCon, "Console");
+  pages_ = new QTabWidget(clientArea_);
+  pages_->setObjectName("pView");
+  consolePage_ = new QWidget;
+  consolePage_->setObjectName("tsCon");
+  pages_->addTab(consolePage_, "Console");
 
   QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   if (!QFontInfo(fixed).fixedPitch()) {
@@ -145,11 +145,11 @@ ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidt
     fixed.setStyleHint(QFont::TypeWriter);
     fixed.setFixedPitch(true);
   }
-  log_ = new LogView(tsCon);
+  log_ = new LogView(consolePage_);
   log_->setObjectName("ConTxt");
   log_->setAccessibleName("Console");
   log_->setFont(fixed);
-  input_ = new QLineEdit(tsCon);
+  input_ = new QLineEdit(consolePage_);
   input_->setObjectName("ConCed");
   input_->setAccessibleName("Console input");
   input_->setFont(fixed);
@@ -333,14 +333,14 @@ void ConsoleWindow::showEvent(QShowEvent* event) {
 void ConsoleWindow::ApplyLayout() {
   const int panel = players_ && !players_->isHidden() ? kPlayersWidth : 0;
   const ConsoleLayout l =
-      FormResize(clientArea_->width() - panel + kFrameWidth, clientArea_->height() + kFrameHeight);
-  pView->setGeometry(3, 1, l.pageWidth, l.pageHeight);
+      LayoutFor(clientArea_->width() - panel + kFrameWidth, clientArea_->height() + kFrameHeight);
+  pages_->setGeometry(3, 1, l.pageWidth, l.pageHeight);
   if (panel) players_->setGeometry(l.pageWidth + 6, 4, panel - 9, l.pageHeight - 4);
   log_->setGeometry(0, 0, l.logWidth, l.logHeight);
   input_->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
 }
 
-bool ConsoleWindow::ConCedKeyPress(int key) {
+bool ConsoleWindow::InputKey(int key) {
   QString shown;
   switch (key) {
     case Qt::Key_Return:
@@ -379,7 +379,7 @@ bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
   } else if (watched == input_ && event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
-    return ConCedKeyPress(key->key());
+    return InputKey(key->key());
   }
   return QMdiSubWindow::eventFilter(watched, event);
 }
@@ -423,7 +423,7 @@ void ConsoleWindow::EnterLine(const QString& line) {
   const QString draft = input_->text();
   input_->setText(line);
   QPointer<ConsoleWindow> self(this);
-  ConCedKeyPress(Qt::Key_Return);
+  InputKey(Qt::Key_Return);
   if (self && input_->text().isEmpty()) input_->setText(draft);
 }
 

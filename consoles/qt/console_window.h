@@ -38,11 +38,11 @@ class InputHistory {
   QString draft_;
 };
 
-// Where FormResize puts the controls, from the window's outer width and height.
+// Where the controls go, from the window's outer width and height.
 struct ConsoleLayout {
   int pageWidth, pageHeight, logWidth, logHeight, inputWidth, inputHeight, inputTop;
 };
-ConsoleLayout FormResize(int width, int height);
+ConsoleLayout LayoutFor(int width, int height);
 
 class ConsoleWindow;
 
@@ -74,7 +74,7 @@ class RedrawPacer : public QObject {
   std::unordered_map<ConsoleWindow*, qint64> drawnAt_;  // the windows redrawn within kBusySpanMs
 };
 
-// The form TfCustServ, with TfOVServ and TfQServ below.
+// A console window, with the OV server's and the Quake server's below.
 class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   Q_OBJECT
 
@@ -124,10 +124,9 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   // The line goes as if typed into the input line and sent with Enter; what was being typed stays.
   void EnterLine(const QString& line);
 
-  QTabWidget* pView;
-  QWidget* tsCon;
-  LogView* Log() const { return log_; }        // ConTxt
-  QLineEdit* Input() const { return input_; }  // ConCed
+
+  LogView* Log() const { return log_; }
+  QLineEdit* Input() const { return input_; }
 
  signals:
   // Enter in the input line: the whole line, whatever it holds; a dead window sends nothing.
@@ -145,15 +144,17 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  QTabWidget* pages_;
+  QWidget* consolePage_;
   bool CanDraw() const;
   void ApplyLayout();
   void SetUpServerExtras();   // the address tooltip, Reconnect, the unseen-text mark
   uint64_t LogCount() const;  // grows with every text the log takes
-  bool ConCedKeyPress(int key);
+  bool InputKey(int key);
   QString ShownCaption() const;
 
-  LogView* log_;      // ConTxt: the console's text
-  QLineEdit* input_;  // ConCed: the line typed to the server
+  LogView* log_;      // the console's text
+  QLineEdit* input_;  // the line typed to the server
   LogTools* tools_;
   bool colourCodes_ = false;
   RedrawPacer& pacer_;

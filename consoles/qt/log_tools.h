@@ -24,11 +24,6 @@ class LogTools : public QObject {
   // The find bar is a child of bar's parent, laid over the top of the log; input gets the focus back.
   LogTools(ConsoleWindow& window, LogView& log, QLineEdit& input);
 
-  QAction* FindItem() const { return find_; }  // Ctrl+F
-  QAction* SaveItem() const { return save_; }
-  QAction* ClearItem() const { return clear_; }
-  QAction* CopyItem() const { return copy_; }
-  QAction* SelectAllItem() const { return selectAll_; }
   QWidget* FindBar() const { return bar_; }
   QLineEdit* FindText() const { return findText_; }
   QToolButton* MatchCase() const { return matchCase_; }

@@ -117,88 +117,88 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
   // Hidden characters show as "*", whatever the style's own password character is.
   setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
 
-  // Created in tab order: edPW1, edPW2, OKBtn, CancelBtn.
-  edPW1 = new PasswordField(this);
-  edPW1->setObjectName("edPW1");
-  edPW1->setGeometry(8, 24, 213, 21);
+  // Created in tab order: field1_, field2_, okButton_, cancelButton_.
+  field1_ = new PasswordField(this);
+  field1_->setObjectName("edPW1");
+  field1_->setGeometry(8, 24, 213, 21);
 
-  edPW2 = new PasswordField(this);
-  edPW2->setObjectName("edPW2");
-  edPW2->setGeometry(8, 68, 213, 21);
-  edPW2->setEchoMode(QLineEdit::Password);
+  field2_ = new PasswordField(this);
+  field2_->setObjectName("edPW2");
+  field2_->setGeometry(8, 68, 213, 21);
+  field2_->setEchoMode(QLineEdit::Password);
 
-  OKBtn = new QPushButton("OK", this);
-  OKBtn->setObjectName("OKBtn");
-  OKBtn->setGeometry(76, 100, 69, 21);
-  OKBtn->setDefault(true);
-  OKBtn->setAccessibleName("OK");
+  okButton_ = new QPushButton("OK", this);
+  okButton_->setObjectName("OKBtn");
+  okButton_->setGeometry(76, 100, 69, 21);
+  okButton_->setDefault(true);
+  okButton_->setAccessibleName("OK");
 
-  CancelBtn = new QPushButton("Cancel", this);
-  CancelBtn->setObjectName("CancelBtn");
-  CancelBtn->setGeometry(154, 100, 67, 21);
-  CancelBtn->setAccessibleName("Cancel");
+  cancelButton_ = new QPushButton("Cancel", this);
+  cancelButton_->setObjectName("CancelBtn");
+  cancelButton_->setGeometry(154, 100, 67, 21);
+  cancelButton_->setAccessibleName("Cancel");
 
-  lPW1 = new QLabel(this);
-  lPW1->setObjectName("lPW1");
-  PlaceLabel(lPW1, "Login:", 8, 8);
-  lPW1->setBuddy(edPW1);
+  label1_ = new QLabel(this);
+  label1_->setObjectName("lPW1");
+  PlaceLabel(label1_, "Login:", 8, 8);
+  label1_->setBuddy(field1_);
 
-  lPW2 = new QLabel(this);
-  lPW2->setObjectName("lPW2");
+  label2_ = new QLabel(this);
+  label2_->setObjectName("lPW2");
   QFont labelFont = designFont;
   labelFont.setPixelSize(12);
-  lPW2->setFont(labelFont);
-  QPalette black = lPW2->palette();
+  label2_->setFont(labelFont);
+  QPalette black = label2_->palette();
   black.setColor(QPalette::WindowText, Qt::black);
-  lPW2->setPalette(black);
-  PlaceLabel(lPW2, "Password:", 8, 53);
-  lPW2->setBuddy(edPW2);
+  label2_->setPalette(black);
+  PlaceLabel(label2_, "Password:", 8, 53);
+  label2_->setBuddy(field2_);
 
-  setTabOrder(edPW1, edPW2);
-  setTabOrder(edPW2, OKBtn);
-  setTabOrder(OKBtn, CancelBtn);
-  edPW1->setAccessibleName(lPW1->text());
-  edPW2->setAccessibleName(lPW2->text());
+  setTabOrder(field1_, field2_);
+  setTabOrder(field2_, okButton_);
+  setTabOrder(okButton_, cancelButton_);
+  field1_->setAccessibleName(label1_->text());
+  field2_->setAccessibleName(label2_->text());
 
-  lServer = new QLabel(this);
-  lServer->setObjectName("lServer");
-  lServer->setTextFormat(Qt::PlainText);
+  serverLabel_ = new QLabel(this);
+  serverLabel_->setObjectName("lServer");
+  serverLabel_->setTextFormat(Qt::PlainText);
   LayOut(kDesignWidth);
-  connect(OKBtn, &QPushButton::clicked, this, &LoginDialog::OKBtnClick);
-  connect(CancelBtn, &QPushButton::clicked, this, &LoginDialog::CancelBtnClick);
+  connect(okButton_, &QPushButton::clicked, this, &LoginDialog::Answer);
+  connect(cancelButton_, &QPushButton::clicked, this, &LoginDialog::Cancel);
 }
 
 void LoginDialog::LayOut(int width) {
   // The designed places, with the fields and buttons following the right edge when the title widens it,
   // and the line naming the server below.
-  edPW1->setGeometry(8, 24, width - 18, 21);
-  edPW2->setGeometry(8, 68, width - 18, 21);
-  OKBtn->setGeometry(width - 155, 100, 69, 21);
-  CancelBtn->setGeometry(width - 77, 100, 67, 21);
-  lServer->setGeometry(8, kDesignHeight, width - 16, kServerLineHeight - 4);
+  field1_->setGeometry(8, 24, width - 18, 21);
+  field2_->setGeometry(8, 68, width - 18, 21);
+  okButton_->setGeometry(width - 155, 100, 69, 21);
+  cancelButton_->setGeometry(width - 77, 100, 67, 21);
+  serverLabel_->setGeometry(8, kDesignHeight, width - 16, kServerLineHeight - 4);
   setFixedSize(width, kDesignHeight + kServerLineHeight);
 }
 
 void LoginDialog::ShowStep(const LoginStep& step) {
   const QString title = ShownCaption(step.caption);
   setWindowTitle(LiteralTitle(title));  // the OV server's caption
-  lServer->setText(step.server.empty() ? QString() : "OV server " + ToQt(step.server));
+  serverLabel_->setText(step.server.empty() ? QString() : "OV server " + ToQt(step.server));
   // Wide enough for the title bar to show the whole caption beside its buttons.
   // Window managers draw titles bold, often a little larger than the application's font.
   QFont titleFont = QApplication::font();
   titleFont.setBold(true);
   const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(title) * 6 / 5 + 150;
   LayOut(std::clamp(titleWidth, kDesignWidth, kMaxWidth));
-  PlaceLabel(lPW1, ToQt(step.label1), 8, 8);
-  PlaceLabel(lPW2, ToQt(step.label2), 8, 53);
-  edPW1->setAccessibleName(lPW1->text());
-  edPW2->setAccessibleName(lPW2->text());
-  edPW2->setVisible(step.secondVisible);
-  lPW2->setVisible(step.secondVisible);
-  edPW1->clear();
-  edPW2->clear();
-  edPW1->setEchoMode(step.field1Masked ? QLineEdit::Password : QLineEdit::Normal);
-  edPW2->setEchoMode(step.field2Masked ? QLineEdit::Password : QLineEdit::Normal);
+  PlaceLabel(label1_, ToQt(step.label1), 8, 8);
+  PlaceLabel(label2_, ToQt(step.label2), 8, 53);
+  field1_->setAccessibleName(label1_->text());
+  field2_->setAccessibleName(label2_->text());
+  field2_->setVisible(step.secondVisible);
+  label2_->setVisible(step.secondVisible);
+  field1_->clear();
+  field2_->clear();
+  field1_->setEchoMode(step.field1Masked ? QLineEdit::Password : QLineEdit::Normal);
+  field2_->setEchoMode(step.field2Masked ? QLineEdit::Password : QLineEdit::Normal);
   // Where it was, unless a wider title would take it beyond the screen's edge.
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (!isVisible() || (screen != nullptr && !screen->availableGeometry().contains(frameGeometry())))
@@ -206,18 +206,18 @@ void LoginDialog::ShowStep(const LoginStep& step) {
   show();
   raise();
   activateWindow();
-  edPW1->setFocus(Qt::OtherFocusReason);
+  field1_->setFocus(Qt::OtherFocusReason);
 }
 
 void LoginDialog::HideDialog() { hide(); }
 
-std::string LoginDialog::Field1() const { return FromQt(edPW1->text()); }
-std::string LoginDialog::Field2() const { return FromQt(edPW2->text()); }
+std::string LoginDialog::Field1() const { return FromQt(field1_->text()); }
+std::string LoginDialog::Field2() const { return FromQt(field2_->text()); }
 
-void LoginDialog::OKBtnClick() {
+void LoginDialog::Answer() {
   // A character the protocol cannot carry would go out as "?", and any other such character would then
   // match it: the answer waits until the field holds only what can be sent, as typed.
-  for (QLineEdit* field : {edPW1, edPW2}) {
+  for (QLineEdit* field : {field1_, field2_}) {
     if (field->isVisible() && !IsLatin1(field->text())) {
       QMessageBox box(QMessageBox::Warning, windowTitle(),
                       "\"" + field->accessibleName() +
@@ -233,9 +233,9 @@ void LoginDialog::OKBtnClick() {
   emit answered();
 }
 
-void LoginDialog::CancelBtnClick() { emit cancelled(); }
+void LoginDialog::Cancel() { emit cancelled(); }
 
-void LoginDialog::reject() { CancelBtnClick(); }
+void LoginDialog::reject() { Cancel(); }
 
 void LoginDialog::closeEvent(QCloseEvent* event) {
   // Not QDialog's own handling, which would answer through reject(): the close box has its own handler.

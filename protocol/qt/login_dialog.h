@@ -1,5 +1,5 @@
 #pragma once
-// The login dialog (PWDlg): one instance, non-modal, shown only by the account prompts.
+// The login dialog: one instance, non-modal, shown only by the account prompts.
 #include <QDialog>
 #include <QLineEdit>
 
@@ -19,7 +19,6 @@ class PasswordField : public QLineEdit {
   explicit PasswordField(QWidget* parent) : QLineEdit(parent) {}
 };
 
-// The form TPWDlg.
 class LoginDialog : public QDialog, public LoginDialogView {
   Q_OBJECT
 
@@ -31,14 +30,6 @@ class LoginDialog : public QDialog, public LoginDialogView {
   std::string Field1() const override;
   std::string Field2() const override;
 
-  QLabel* lPW1;
-  QLineEdit* edPW1;
-  QLabel* lPW2;
-  QLineEdit* edPW2;
-  QPushButton* OKBtn;
-  QPushButton* CancelBtn;
-  QLabel* lServer;  // the OV server that asks, which it cannot choose
-
  signals:
   // The user's answer to the step shown; the root hands each to the account prompts.
   void answered();   // OK
@@ -49,11 +40,19 @@ class LoginDialog : public QDialog, public LoginDialogView {
   void reject() override;  // Escape: the Cancel button
 
  protected:
-  void closeEvent(QCloseEvent* event) override;  // the close box: FormClose
+  void closeEvent(QCloseEvent* event) override;  // the close box
 
  private:
-  void OKBtnClick();
-  void CancelBtnClick();
+  QLabel* label1_;
+  QLineEdit* field1_;
+  QLabel* label2_;
+  QLineEdit* field2_;
+  QPushButton* okButton_;
+  QPushButton* cancelButton_;
+  QLabel* serverLabel_;  // the OV server that asks, which it cannot choose
+
+  void Answer();
+  void Cancel();
   void CentreOnScreen();
   void LayOut(int width);
 };

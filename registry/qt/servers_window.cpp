@@ -71,9 +71,9 @@ ServersWindow::ServersWindow(QWidget* parent) : QMdiSubWindow(parent) {
 
   setWidget(body_);
   FitToClientArea();
-  connect(tree_, &QTreeWidget::itemSelectionChanged, this, &ServersWindow::trSvrsChange);
-  connect(tree_, &QTreeWidget::itemClicked, this, &ServersWindow::trSvrsClick);
-  connect(tree_, &QTreeWidget::itemDoubleClicked, this, &ServersWindow::trSvrsDblClick);
+  connect(tree_, &QTreeWidget::itemSelectionChanged, this, &ServersWindow::NodeChosen);
+  connect(tree_, &QTreeWidget::itemClicked, this, &ServersWindow::NodeClicked);
+  connect(tree_, &QTreeWidget::itemDoubleClicked, this, &ServersWindow::OpenChosen);
   // Enter on a node does what a double click does, for those who move through the tree by keyboard.
   tree_->installEventFilter(this);
 }
@@ -82,7 +82,7 @@ bool ServersWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == tree_ && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && tree_->currentItem() != nullptr) {
-      trSvrsDblClick();
+      OpenChosen();
       return true;
     }
   }
@@ -97,11 +97,11 @@ void ServersWindow::ShowServers() {
   if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
 }
 
-void ServersWindow::trSvrsChange() { emit selectionChanged(); }
+void ServersWindow::NodeChosen() { emit selectionChanged(); }
 
-void ServersWindow::trSvrsClick() { emit selectionChanged(); }
+void ServersWindow::NodeClicked() { emit selectionChanged(); }
 
-void ServersWindow::trSvrsDblClick() { emit openRequested(); }
+void ServersWindow::OpenChosen() { emit openRequested(); }
 
 int ServersWindow::AddNode(int parent, const std::string& text) {
   const int node = nextNode_++;
@@ -155,7 +155,7 @@ void ServersWindow::DeleteNode(int node) {
       if (!selected.isEmpty()) selected.front()->setSelected(true);
     }
   }
-  if (selectionGoes) trSvrsChange();
+  if (selectionGoes) NodeChosen();
 }
 
 int ServersWindow::SelectedNode() const {

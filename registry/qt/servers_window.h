@@ -1,5 +1,5 @@
 #pragma once
-// The servers window fSvrs: the tree trSvrs of OV servers and the Quake servers they run. It is created
+// The servers window: the tree of OV servers and the Quake servers they run. It is created
 // once, lives until the program ends, and closing it only minimises it.
 #include <QMdiSubWindow>
 #include <string>
@@ -12,7 +12,6 @@ class QTreeWidgetItem;
 
 namespace ov {
 
-// The form TfSvrs.
 class ServersWindow : public QMdiSubWindow, public ServersTreeView {
   Q_OBJECT
 
@@ -33,7 +32,7 @@ class ServersWindow : public QMdiSubWindow, public ServersTreeView {
   void SetNodeTip(int node, const std::string& tip) override;
   void SetNodeText(int node, const std::string& text) override;
 
-  QTreeWidget* Tree() const { return tree_; }  // trSvrs
+  QTreeWidget* Tree() const { return tree_; }
 
  signals:
   void selectionChanged();  // the tree's selection changed, or a node was clicked
@@ -45,10 +44,10 @@ class ServersWindow : public QMdiSubWindow, public ServersTreeView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  QTreeWidget* tree_ = nullptr;  // trSvrs
-  void trSvrsChange();
-  void trSvrsClick();
-  void trSvrsDblClick();
+  QTreeWidget* tree_ = nullptr;
+  void NodeChosen();
+  void NodeClicked();
+  void OpenChosen();
   int NodeOf(const QTreeWidgetItem* item) const;
   void Forget(QTreeWidgetItem* item);
   void FitToClientArea();

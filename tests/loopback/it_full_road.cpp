@@ -3,6 +3,7 @@
 // every byte that reaches it; the test checks what the user sees.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "protocol/qt/login_dialog.h"
-#include "tests/loopback/it_ui.h"
-#include "consoles/qt/console_window.h"
 #include "app/qt/main_window.h"
 #include "app/qt/start_server_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "protocol/qt/login_dialog.h"
+#include "tests/loopback/it_ui.h"
 
 namespace ov::it {
 namespace {
@@ -125,19 +126,20 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
   p.Connect("127.0.0.1", peer.Port());
   EXPECT_EQ(p.StatusText(), "Connected to server");
   ASSERT_TRUE(PumpUntil([&] { return peer.Connected(); }));
-  EXPECT_TRUE(m.mnuCon->isEnabled());
+  EXPECT_TRUE(p.Action("mnuCon")->isEnabled());
 
   // 4. The login request opens the login dialog with the peer's caption; the answer goes back enciphered,
   // the name cut to 8 and the password padded to 16.
   std::string caption, label1, label2;
   bool masked = false;
+  auto* login = p.Control<LoginDialog>("PWDlg");
   p.When(
-      "the login dialog", [&] { return p.ui.PWDlg->isVisible(); },
+      "the login dialog", [&] { return login->isVisible(); },
       [&] {
-        caption = FromQt(p.ui.PWDlg->windowTitle());
-        label1 = FromQt(p.ui.PWDlg->lPW1->text());
-        label2 = FromQt(p.ui.PWDlg->lPW2->text());
-        masked = p.ui.PWDlg->edPW2->echoMode() == QLineEdit::Password;
+        caption = FromQt(login->windowTitle());
+        label1 = FromQt(test::Find<QLabel>(*login, "lPW1")->text());
+        label2 = FromQt(test::Find<QLabel>(*login, "lPW2")->text());
+        masked = test::Find<QLineEdit>(*login, "edPW2")->echoMode() == QLineEdit::Password;
       });
   p.AnswerPrompt("Login:", "administrator", "s3cret");
   peer.Send("1900", Encipher("Log in to the scripted OV server"));
@@ -146,7 +148,7 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
   EXPECT_EQ(label1, "Login:");
   EXPECT_EQ(label2, "Password:");
   EXPECT_TRUE(masked);
-  EXPECT_FALSE(p.ui.PWDlg->isVisible());
+  EXPECT_FALSE(login->isVisible());
 
   // 5. The OV server's information and types: its node and console window, then 29 and 22.
   peer.Send("1021", "OVS 1.0" + kSep + "Scripted");
@@ -180,11 +182,14 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
   // 7. The start-server dialog offers the types that were sent (the empty one leaves no gap).
   std::vector<std::string> offered;
   p.When(
-      "the type list", [&] { return p.ui.fStart->isVisible() && p.ui.fStart->cbHosts->count() > 0; },
+      "the type list",
       [&] {
-        p.ui.fStart->cbHosts->setCurrentIndex(0);
-        for (int i = 0; i < p.ui.fStart->cbType->count(); ++i)
-          offered.push_back(FromQt(p.ui.fStart->cbType->itemText(i)));
+        return p.Control<QWidget>("fStart")->isVisible() && p.Control<QComboBox>("cbHosts")->count() > 0;
+      },
+      [&] {
+        p.Control<QComboBox>("cbHosts")->setCurrentIndex(0);
+        auto* types = p.Control<QComboBox>("cbType");
+        for (int i = 0; i < types->count(); ++i) offered.push_back(FromQt(types->itemText(i)));
       });
   p.StartServer("Scripted", "quake", "Arena", "+map dm4\n+set fraglimit 20");
   EXPECT_EQ(offered, std::vector<std::string>({"standin", "quake"}));
@@ -192,23 +197,24 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
 
   // Reopening the closed window from the tree announces it again; the selection decides the commands.
   p.SelectNode("[G]Duel");
-  EXPECT_TRUE(m.tbWnd->isEnabled());
-  EXPECT_FALSE(m.tbDis->isEnabled());
-  m.tbWnd->click();
+  EXPECT_TRUE(p.Button("tbWnd")->isEnabled());
+  EXPECT_FALSE(p.Button("tbDis")->isEnabled());
+  p.Button("tbWnd")->click();
   EXPECT_EQ(peer.Next(), "1042 7");
   ASSERT_NE(p.Window("Duel"), nullptr);
   p.SelectNode("[OV]Scripted");
-  EXPECT_TRUE(m.tbDis->isEnabled());
+  EXPECT_TRUE(p.Button("tbDis")->isEnabled());
 
   // 8. The peer closes: the servers leave the tree, their windows stay, dead, and say nothing more.
   peer.Close();
   ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
   EXPECT_EQ(p.StatusText(), "Server closed connection");
   EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers", "OV Server on Scripted[Dead]", "Duel[Dead]"}));
-  EXPECT_FALSE(m.tbWnd->isEnabled() || m.tbDis->isEnabled() || m.mnuDis->isEnabled());
+  EXPECT_FALSE(p.Button("tbWnd")->isEnabled() || p.Button("tbDis")->isEnabled() ||
+               p.Action("mnuDis")->isEnabled());
   LiveProgram::Enter(p.Window("Duel[Dead]"), "status");
   EXPECT_TRUE(p.Window("Duel[Dead]")->Input()->text().isEmpty());
-  m.CleanupItem()->trigger();
+  p.Action("Cleanup1")->trigger();
   ASSERT_TRUE(PumpUntil([&] { return p.Captions() == std::vector<std::string>({"Servers"}); }));
   EXPECT_TRUE(p.AllActed());
   // Nothing reached the peer beyond the frames above: no repeated announcement, no stray console text.

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -26,13 +27,15 @@
 #include <memory>
 #include <string>
 
-#include "registry/qt/servers_window.h"
-#include "tests/loopback/it_ui.h"
 #include "app/qt/connect_dialog.h"
+#include "app/qt/main_window.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/log_view.h"
 #include "consoles/qt/players_panel.h"
 #include "app/qt/main_window.h"
+#include "registry/qt/servers_window.h"
+#include "tests/common/controls.h"
+#include "tests/loopback/it_ui.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 
@@ -166,7 +169,7 @@ TEST_F(OvServerEndToEnd, ANameOrPasswordThatEnciphersToTheFrameEndStillLogsIn) {
     ASSERT_TRUE(server.AddUser(QString::fromStdString(name), QString::fromStdString(password)));
     ASSERT_TRUE(LogIn(QString::fromStdString(name), QString::fromStdString(password)));
     program->SelectNode("[OV]Test OV");
-    program->Main().tbDis->click();
+    program->Button("tbDis")->click();
     ASSERT_TRUE(program->Tree().empty());
   }
 }
@@ -189,12 +192,12 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
   ASSERT_TRUE(p.LogShows("Duel", "^3Orvane ^1stand-in^7 ready on ^2e1m1"));
   EXPECT_NE(p.Window("Duel")->Window()->log.Text().find("^3Orvane ^1stand-in^7 ready on ^2e1m1\r\n"),
             std::string::npos);
-  p.Main().ColourCodesItem()->trigger();
+  p.Action("mnuColourCodes")->trigger();
   p.Window("Duel")->RedrawNow();
   EXPECT_TRUE(p.Window("Duel")->Log()->VisibleRows().contains("Orvane stand-in ready on e1m1"))
       << p.Window("Duel")->Log()->VisibleRows().join("|").toStdString();
   EXPECT_TRUE(p.Log(p.Window("Duel")).find("^3Orvane ^1stand-in^7 ready on ^2e1m1\n") != std::string::npos);
-  p.Main().ColourCodesItem()->trigger();
+  p.Action("mnuColourCodes")->trigger();
 
   // A typed line reaches the game server's console and its answer comes back.
   LiveProgram::Enter(p.Window("Duel"), "status");
@@ -214,7 +217,7 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
 
   // Reopened from the tree (42), the new window gets what the server said before: banner and answer.
   p.SelectNode("[G]Duel");
-  p.Main().tbWnd->click();
+  p.Button("tbWnd")->click();
   ASSERT_NE(p.Window("Duel"), nullptr);
   ASSERT_TRUE(p.LogShows("Duel", "Orvane stand-in dedicated server 1.0"));
   ASSERT_TRUE(p.LogShows("Duel", "map:     e1m1"));
@@ -235,18 +238,18 @@ TEST_F(OvServerEndToEnd, ADeadOVServerWindowSaysWhereItWasAndReconnects) {
   const QString where = QString("127.0.0.1:%1").arg(server.port);
   ConsoleWindow* first = p.Window(kOvWindow);
   EXPECT_EQ(first->toolTip(), where);
-  EXPECT_EQ(p.ui.fSvrs->Tree()->topLevelItem(0)->toolTip(0), where);
+  EXPECT_EQ(p.Control<QTreeWidget>("trSvrs")->topLevelItem(0)->toolTip(0), where);
 
   p.SelectNode("[OV]Test OV");
-  p.Main().tbDis->click();
+  p.Button("tbDis")->click();
   ASSERT_TRUE(PumpUntil([&] { return p.Window("OV Server on Test OV[Dead]") != nullptr; }));
   ASSERT_TRUE(p.LogShows("OV Server on Test OV[Dead]", "Connection to " + where + " ended at "));
   ASSERT_TRUE(p.LogShows("OV Server on Test OV[Dead]", ": Disconnected by the client"));
 
   p.Main().MdiArea()->setActiveSubWindow(first);
-  ASSERT_TRUE(p.Main().mnuReconnect->isEnabled());
+  ASSERT_TRUE(p.Action("mnuReconnect")->isEnabled());
   p.AnswerPrompt("Login:", "admin", "secret");
-  p.Main().mnuReconnect->trigger();
+  p.Action("mnuReconnect")->trigger();
   ASSERT_TRUE(p.LogShows(kOvWindow, "Logged in to Test OV as admin."));
   EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV"}));
   EXPECT_NE(p.Window("OV Server on Test OV[Dead]"), nullptr);  // the dead one stays as it was
@@ -290,7 +293,8 @@ TEST_F(OvServerEndToEnd, ConnectAtStartUpLogsInAndReportsAsTheDialog) {
   // Remembered for the connect dialog, with the default count.
   ASSERT_EQ(p.ui.Recent().Entries().size(), 1u);
   EXPECT_EQ(p.ui.Recent().Entries().front(), (Endpoint{"127.0.0.1", server.port, 10}));
-  EXPECT_EQ(p.ui.ConnDlg->cbRecent->itemText(0), QString("127.0.0.1:%1, time-out 10").arg(server.port));
+  EXPECT_EQ(p.Control<QComboBox>("cbRecent")->itemText(0),
+            QString("127.0.0.1:%1, time-out 10").arg(server.port));
 }
 
 // Whether this machine can listen on the IPv6 loopback.
@@ -324,7 +328,7 @@ TEST_F(OvServerEndToEndByName, LocalhostAndTheIpv6LoopbackConnectUnderTheNameGiv
 
   if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback";
   p.SelectNode("[OV]Test OV");
-  p.Main().tbDis->click();
+  test::Find<QPushButton>(p.Main(), "tbDis")->click();
   ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
   p.AnswerPrompt("Login:", "admin", "secret");
   p.Connect("[::1]", server.port);
@@ -359,7 +363,7 @@ TEST_F(OvServerEndToEndDebug, AWrongPasswordIsRefusedAndTheConnectionClosed) {
       << p.DebugPane();
   EXPECT_TRUE(p.Tree().empty());
   EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers"}));
-  EXPECT_TRUE(p.Main().mnuCon->isEnabled());
+  EXPECT_TRUE(p.Action("mnuCon")->isEnabled());
 
   // The right password on a new connection is let in.
   ASSERT_TRUE(LogIn("admin", "secret"));
@@ -390,7 +394,7 @@ TEST_F(OvServerEndToEndDebug, NewUserAndPasswordChangeThroughThePrompts) {
 
   // Disconnected, carol's old password is refused and the new one lets her in.
   p.SelectNode("[OV]Test OV");
-  p.Main().tbDis->click();
+  p.Button("tbDis")->click();
   ASSERT_TRUE(p.Tree().empty());
   p.AnswerPrompt("Login:", "carol", "pw-one");
   p.When(
@@ -466,15 +470,15 @@ TEST_F(OvServerEndToEnd, PlayersPanelShowsTheMapAndPlayersKicksOneAndSaysNoAnswe
       });
   panel->AskTarget();
   EXPECT_EQ(panel->Target(), (StatusTarget{"127.0.0.1", port}));
-  duel->PlayersItem()->trigger();
-  EXPECT_TRUE(p.Main().PlayersItem()->isChecked());
+  test::Find<QAction>(*duel, "mnuWindowPlayers")->trigger();
+  EXPECT_TRUE(test::Find<QAction>(p.Main(), "mnuPlayers")->isChecked());
   ASSERT_TRUE(PumpUntil([&] { return panel->Summary() == "2/8 players on q3dm17"; }))
       << panel->Summary().toStdString();
   QTreeWidgetItem* first = panel->List()->topLevelItem(0);
   EXPECT_EQ(QStringList({first->text(0), first->text(1), first->text(2)}),
             QStringList({"^1Red^7Baron", "12", "48"}));
   QTreeWidgetItem* node =
-      p.ui.fSvrs->Tree()->findItems("Duel", Qt::MatchRecursive | Qt::MatchEndsWith).value(0);
+      test::Find<QTreeWidget>(p.Main(), "trSvrs")->findItems("Duel", Qt::MatchRecursive | Qt::MatchEndsWith).value(0);
   ASSERT_NE(node, nullptr);
   EXPECT_EQ(node->toolTip(0), "2/8 players on q3dm17");
 
@@ -498,7 +502,7 @@ TEST_F(OvServerEndToEnd, PlayersPanelShowsTheMapAndPlayersKicksOneAndSaysNoAnswe
       << panel->Summary().toStdString();
   EXPECT_EQ(panel->List()->topLevelItemCount(), 0);
 
-  p.Main().PlayersItem()->trigger();
+  test::Find<QAction>(p.Main(), "mnuPlayers")->trigger();
   EXPECT_FALSE(panel->Querying());
   EXPECT_EQ(node->toolTip(0), "");
   EXPECT_TRUE(p.AllActed());

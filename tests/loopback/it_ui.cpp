@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -16,13 +17,13 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "protocol/qt/login_dialog.h"
-#include "registry/qt/servers_window.h"
 #include "app/qt/connect_dialog.h"
-#include "consoles/qt/console_window.h"
-#include "consoles/qt/log_view.h"
 #include "app/qt/main_window.h"
 #include "app/qt/start_server_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_view.h"
+#include "protocol/qt/login_dialog.h"
+#include "registry/qt/servers_window.h"
 
 namespace ov::it {
 
@@ -57,18 +58,17 @@ void Type(QWidget* target, const QString& text) {
   }
 }
 
-LiveProgram::LiveProgram(const std::string& commandLine) {
-  started = ui.Start(client, commandLine);
+LiveProgram::LiveProgram(const std::string& commandLine) : session(ui, client, commandLine) {
+  started = session.Started();
   if (started) {
-    ui.fMain->show();
+    Main().show();
     QApplication::processEvents();
   }
 }
 
 LiveProgram::~LiveProgram() {
   for (QObject* timer : scope_.children()) delete timer;
-  if (ui.fMain) ui.fMain->close();  // as the user closes it: every connection goes
-  ui.DestroyWidgets();
+  Main().close();  // as the user closes it: every connection goes
 }
 
 void LiveProgram::When(const std::string& what, std::function<bool()> ready, std::function<void()> act,
@@ -96,36 +96,40 @@ void LiveProgram::When(const std::string& what, std::function<bool()> ready, std
 
 void LiveProgram::CancelDialogs() {
   if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
-  if (ui.PWDlg && ui.PWDlg->isVisible()) ui.PWDlg->reject();
+  auto* login = Control<LoginDialog>("PWDlg");
+  if (login->isVisible()) login->reject();
 }
 
 void LiveProgram::Connect(const QString& address, int port, const QString& timeoutCount) {
-  ConnectDialog* dialog = ui.ConnDlg;
+  auto* dialog = Control<ConnectDialog>("ConnDlg");
   When(
       "the connect dialog", [dialog] { return QApplication::activeModalWidget() == dialog; },
       [dialog, address, port, timeoutCount] {
-        for (auto [field, text] :
-             {std::pair{dialog->edIP, address}, std::pair{dialog->edPort, QString::number(port)},
-              std::pair{dialog->edTimeOut, timeoutCount}}) {
+        for (auto [name, text] : {std::pair{"edIP", address}, std::pair{"edPort", QString::number(port)},
+                                  std::pair{"edTimeOut", timeoutCount}}) {
+          auto* field = test::Find<QLineEdit>(*dialog, name);
           field->clear();
           Type(field, text);
         }
-        dialog->OKBtn->click();
+        test::Find<QPushButton>(*dialog, "OKBtn")->click();
       });
-  Main().tbConnect->click();
+  Button("tbConnect")->click();
 }
 
 void LiveProgram::AnswerPrompt(const QString& label1, const QString& field1, const QString& field2) {
-  LoginDialog* dialog = ui.PWDlg;
+  auto* dialog = Control<LoginDialog>("PWDlg");
+  auto* label = test::Find<QLabel>(*dialog, "lPW1");
+  auto* first = test::Find<QLineEdit>(*dialog, "edPW1");
+  auto* second = test::Find<QLineEdit>(*dialog, "edPW2");
   When(
       "the login dialog asking for " + label1.toStdString(),
-      [dialog, label1] { return dialog->isVisible() && dialog->lPW1->text() == label1; },
-      [dialog, field1, field2] {
-        Type(dialog->edPW1, field1);
-        QWidget* last = dialog->edPW1;
-        if (dialog->edPW2->isVisible()) {
-          Type(dialog->edPW2, field2);
-          last = dialog->edPW2;
+      [dialog, label, label1] { return dialog->isVisible() && label->text() == label1; },
+      [first, second, field1, field2] {
+        Type(first, field1);
+        QWidget* last = first;
+        if (second->isVisible()) {
+          Type(second, field2);
+          last = second;
         }
         Key(last, Qt::Key_Return, "\r");  // Enter answers OK
       });
@@ -133,38 +137,48 @@ void LiveProgram::AnswerPrompt(const QString& label1, const QString& field1, con
 
 void LiveProgram::StartServer(const QString& host, const QString& type, const QString& title,
                               const QString& command) {
-  StartServerDialog* dialog = ui.fStart;
+  auto* dialog = Control<StartServerDialog>("fStart");
   When(
       "the start-server dialog", [dialog] { return QApplication::activeModalWidget() == dialog; },
       [dialog, host, type, title, command] {
-        const int hostLine = dialog->cbHosts->findText(host);
+        auto* hosts = test::Find<QComboBox>(*dialog, "cbHosts");
+        const int hostLine = hosts->findText(host);
         EXPECT_GE(hostLine, 0) << "no host " << host.toStdString();
-        dialog->cbHosts->setCurrentIndex(hostLine);
-        const int typeLine = dialog->cbType->findText(type);
+        hosts->setCurrentIndex(hostLine);
+        auto* types = test::Find<QComboBox>(*dialog, "cbType");
+        const int typeLine = types->findText(type);
         EXPECT_GE(typeLine, 0) << "no server type " << type.toStdString();
-        dialog->cbType->setCurrentIndex(typeLine);
-        dialog->mCmd->clear();
-        Type(dialog->mCmd, command);
-        dialog->eTitle->clear();
-        Type(dialog->eTitle, title);
-        dialog->bGo->click();
+        types->setCurrentIndex(typeLine);
+        auto* commandLine = test::Find<QPlainTextEdit>(*dialog, "mCmd");
+        commandLine->clear();
+        Type(commandLine, command);
+        auto* titleField = test::Find<QLineEdit>(*dialog, "eTitle");
+        titleField->clear();
+        Type(titleField, title);
+        test::Find<QPushButton>(*dialog, "bGo")->click();
       });
-  Main().tbStart->click();
+  Button("tbStart")->click();
 }
 
-MainWindow& LiveProgram::Main() const { return *ui.fMain; }
+MainWindow& LiveProgram::Main() const { return main_; }
+
+QAction* LiveProgram::Action(const char* name) const { return test::Find<QAction>(*Main().menuBar(), name); }
+
+QPushButton* LiveProgram::Button(const char* name) const { return Control<QPushButton>(name); }
 
 // The whole line, as assistive technology reads it: the bar itself may show it cut to its width.
-std::string LiveProgram::StatusText() const { return FromQt(ui.fMain->StatusText->accessibleName()); }
+std::string LiveProgram::StatusText() const {
+  return FromQt(Control<QLabel>("StatusText")->accessibleName());
+}
 
 std::string LiveProgram::DebugPane() const {
-  ui.fMain->FlushDebugPane();
-  return FromQt(ui.fMain->DebugPane()->toPlainText());
+  Main().FlushDebugPane();
+  return FromQt(Control<QPlainTextEdit>("Memo1")->toPlainText());
 }
 
 std::vector<std::string> LiveProgram::Tree() const {
   std::vector<std::string> lines;
-  const QTreeWidget* tree = ui.fSvrs->Tree();
+  const QTreeWidget* tree = Control<QTreeWidget>("trSvrs");
   for (int i = 0; i < tree->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* top = tree->topLevelItem(i);
     lines.push_back(FromQt(top->text(0)));
@@ -174,7 +188,7 @@ std::vector<std::string> LiveProgram::Tree() const {
 }
 
 void LiveProgram::SelectNode(const QString& text) {
-  QTreeWidget* tree = ui.fSvrs->Tree();
+  QTreeWidget* tree = Control<QTreeWidget>("trSvrs");
   const QList<QTreeWidgetItem*> found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
   ASSERT_EQ(found.size(), 1) << "node " << text.toStdString();
   tree->scrollToItem(found[0]);
@@ -189,13 +203,13 @@ void LiveProgram::SelectNode(const QString& text) {
 
 std::vector<std::string> LiveProgram::Captions() const {
   std::vector<std::string> captions;
-  for (const QMdiSubWindow* w : ui.fMain->MdiArea()->subWindowList(QMdiArea::CreationOrder))
+  for (const QMdiSubWindow* w : Main().MdiArea()->subWindowList(QMdiArea::CreationOrder))
     captions.push_back(FromQt(w->windowTitle()));
   return captions;
 }
 
 ConsoleWindow* LiveProgram::Window(const QString& caption) const {
-  for (QMdiSubWindow* w : ui.fMain->MdiArea()->subWindowList()) {
+  for (QMdiSubWindow* w : Main().MdiArea()->subWindowList()) {
     auto* console = qobject_cast<ConsoleWindow*>(w);
     if (console && console->windowTitle() == caption) return console;
   }

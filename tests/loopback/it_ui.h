@@ -11,10 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "net/qt/posix_socket_api.h"
-#include "net/qt/qt_event_loop.h"
 #include "app/client.h"
 #include "app/qt/qt_platform.h"
+#include "net/qt/posix_socket_api.h"
+#include "net/qt/qt_event_loop.h"
+#include "tests/common/controls.h"
+
+class QAction;
+class QPushButton;
 
 namespace ov {
 class ConsoleWindow;
@@ -36,7 +40,7 @@ void Type(QWidget* target, const QString& text);
 class LiveProgram {
  public:
   explicit LiveProgram(const std::string& commandLine = "/usr/bin/orvane-client");
-  ~LiveProgram();  // closes the main window (the connections go) and destroys the widgets
+  ~LiveProgram();  // closes the main window: the connections go
   LiveProgram(const LiveProgram&) = delete;
   LiveProgram& operator=(const LiveProgram&) = delete;
 
@@ -55,6 +59,13 @@ class LiveProgram {
   void StartServer(const QString& host, const QString& type, const QString& title, const QString& command);
 
   MainWindow& Main() const;
+  // The controls, found by the names their windows give them.
+  template <class T>
+  T* Control(const char* name) const {
+    return test::Find<T>(Main(), name);
+  }
+  QAction* Action(const char* name) const;      // in the menu bar
+  QPushButton* Button(const char* name) const;  // on the tool bar
   // What the user reads, as bytes (comparisons of std::string print readably when they fail).
   std::string StatusText() const;
   std::string DebugPane() const;  // Memo1 as it stands now
@@ -76,10 +87,12 @@ class LiveProgram {
   QSettings settings{settingsDir.filePath("orvane-client.conf"), QSettings::IniFormat};
   QtFrontEnd ui{&settings};
   Client client{ui.PlatformWith(sockets, loop)};
+  QtSession session;
   bool started = false;
 
  private:
   void CancelDialogs();
+  MainWindow& main_{ui.Main()};
   QObject scope_;  // owns the pending When timers: none outlives the program
   int pending_ = 0;
 };

@@ -20,16 +20,17 @@
 #include <memory>
 #include <vector>
 
+#include "app/client.h"
+#include "app/qt/main_window.h"
+#include "app/qt/qt_platform.h"
+#include "consoles/qt/console_window.h"
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
 #include "ovserver/accounts.h"
 #include "ovserver/log.h"
 #include "ovserver/ov_server.h"
 #include "protocol/qt/login_dialog.h"
-#include "app/client.h"
-#include "consoles/qt/console_window.h"
-#include "app/qt/main_window.h"
-#include "app/qt/qt_platform.h"
+#include "tests/common/controls.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define OV_ASAN 1
@@ -97,16 +98,16 @@ class LeakSessions : public ::testing::Test {
       return true;
     }));
 
-    ui = std::make_unique<QtFrontEnd>();
-    client = std::make_unique<Client>(ui->PlatformWith(sockets, loop));
-    ASSERT_TRUE(ui->Start(*client, "orvane-client"));
-    ui->fMain->show();
+    program = std::make_unique<Program>(sockets, loop);
+    ASSERT_TRUE(program->session.Started());
+    program->ui.Main().show();
     // The user at the login dialog: answers whenever it shows.
     QObject::connect(&answer, &QTimer::timeout, [this] {
-      if (!ui->PWDlg->isVisible()) return;
-      ui->PWDlg->edPW1->setText("admin");
-      ui->PWDlg->edPW2->setText("secret");
-      ui->PWDlg->OKBtn->click();
+      auto* login = test::Find<LoginDialog>(program->ui.Main(), "PWDlg");
+      if (!login->isVisible()) return;
+      test::Find<QLineEdit>(*login, "edPW1")->setText("admin");
+      test::Find<QLineEdit>(*login, "edPW2")->setText("secret");
+      test::Find<QPushButton>(*login, "OKBtn")->click();
       ++logins;
     });
     answer.start(5);
@@ -114,9 +115,7 @@ class LeakSessions : public ::testing::Test {
 
   void TearDown() override {
     answer.stop();
-    if (ui) ui->DestroyWidgets();
-    client.reset();
-    ui.reset();
+    program.reset();
     server.reset();
     ovs::SetLogSink(nullptr);
   }
@@ -124,15 +123,15 @@ class LeakSessions : public ::testing::Test {
   // The OV server's window and both game servers' windows of the slot, once all are open.
   std::vector<Console*> OpenWindows(int slot) {
     std::vector<Console*> open;
-    if (Console* w = client->tables.OVServers[slot].Window) open.push_back(w);
-    for (const QSIrec& q : client->tables.QServers)
+    if (Console* w = program->client.tables.OVServers[slot].Window) open.push_back(w);
+    for (const QSIrec& q : program->client.tables.QServers)
       if (q.InUse == 1 && q.OVIndex == slot && q.Window != nullptr) open.push_back(q.Window);
     return open;
   }
 
   void Session(int round) {
     SCOPED_TRACE("session " + std::to_string(round));
-    client->connections.ConnectToServer("127.0.0.1", server->Port(), 10);
+    program->client.connections.ConnectToServer("127.0.0.1", server->Port(), 10);
     const int slot = ConnectedSlot();
     ASSERT_NE(slot, -1) << "not connected";
     ASSERT_TRUE(Pump([&] { return OpenWindows(slot).size() == 1 + games.size(); })) << "windows not open";
@@ -147,9 +146,9 @@ class LeakSessions : public ::testing::Test {
     const std::string echo = "Server: round " + std::to_string(round);
     ASSERT_TRUE(Pump([&] { return game->log.Text().find(echo) != std::string::npos; })) << "no echo";
 
-    client->connections.Disconnect(slot, 1);
-    client->selection.CleanupDeadWindows();
-    ASSERT_TRUE(Pump([&] { return client->consoles.Windows().empty(); })) << "dead windows stayed";
+    program->client.connections.Disconnect(slot, 1);
+    program->client.selection.CleanupDeadWindows();
+    ASSERT_TRUE(Pump([&] { return program->client.consoles.Windows().empty(); })) << "dead windows stayed";
     ASSERT_TRUE(Pump([&] { return server->SessionCount() == 0; })) << "the OV server kept the session";
   }
 
@@ -157,7 +156,7 @@ class LeakSessions : public ::testing::Test {
   // grows by design until it is full.
   size_t HeapApartFromDebugLog() const {
     size_t log = 0;
-    for (const std::string& line : client->debug.Lines())
+    for (const std::string& line : program->client.debug.Lines())
       log += sizeof(std::string) + (line.capacity() > 15 ? line.capacity() + 1 : 0);
     QPixmapCache::clear();  // a cache of drawn pixmaps, bounded by its own limit
     return HeapInUse() - log;
@@ -172,7 +171,8 @@ class LeakSessions : public ::testing::Test {
 
   int ConnectedSlot() const {
     for (int slot = 1; slot < kSlotCount; ++slot)
-      if (client->tables.OVServers[slot].InUse == 1 && client->tables.OVServers[slot].Connected == 1)
+      if (program->client.tables.OVServers[slot].InUse == 1 &&
+          program->client.tables.OVServers[slot].Connected == 1)
         return slot;
     return -1;
   }
@@ -183,8 +183,15 @@ class LeakSessions : public ::testing::Test {
   std::vector<int> games;
   PosixSocketApi sockets;
   QtEventLoop loop;
-  std::unique_ptr<QtFrontEnd> ui;
-  std::unique_ptr<Client> client;
+  // The program as its entry composes it: each part is built on those before it and destroyed before them.
+  struct Program {
+    Program(SocketApi& sockets, EventLoop& loop)
+        : client(ui.PlatformWith(sockets, loop)), session(ui, client, "orvane-client") {}
+    QtFrontEnd ui;
+    Client client;
+    QtSession session;
+  };
+  std::unique_ptr<Program> program;
   QTimer answer;
   int logins = 0;
 };

@@ -384,7 +384,7 @@ TEST(Connect, EveryConnectionShowsInTheTreeFromItsAttemptAndTheUserCanEndIt) {
     ASSERT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]127.0.0.1:4044"});
     t.tree.Select(t.tree.top[0]);
     waiting = t.client.selection.Selected().ovIndex;
-    EXPECT_TRUE(t.desktop.commands[Command::mnuDis]);
+    EXPECT_TRUE(t.desktop.commands[Command::Disconnect]);
     t.client.connections.Disconnect(waiting, 1);
   });
   EXPECT_FALSE(t.client.connections.ConnectToServer("127.0.0.1", 4044, 10));

@@ -436,7 +436,7 @@ TEST(Sessions, AConnectionOnAClosedOnesSocketNumberStartsClean) {
   const int first = t.Socket(t.Connect());
   t.Receive(first, Bytes({0xFD}) + "1021info\x80" + "Al");
   t.sockets.sendLimit = 0;
-  t.client.sender.SendControl(first, 1, "unsent");
+  t.client.sender.SendControl(first, ControlMessage::StatusNote, "unsent");
   t.client.connections.Disconnect(t.client.tables.LiveSlot(first), 1);
   t.sockets.sendLimit = -1;
 

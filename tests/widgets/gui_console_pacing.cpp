@@ -7,11 +7,11 @@
 #include <QElapsedTimer>
 #include <functional>
 
-#include "tests/common/fakes.h"
-#include "consoles/qt/console_window.h"
-#include "consoles/qt/log_view.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_view.h"
+#include "tests/common/fakes.h"
 
 namespace ov {
 namespace {
@@ -25,11 +25,11 @@ struct Program {
   test::FakeEventLoop loop;
   test::FakeSocketApi sockets{loop};
   Client client{ui.PlatformWith(sockets, loop)};
+  QtSession session{ui, client, "orvane-client"};
   int slot = 0, socket = 0;
 
   Program() {
-    ui.Start(client, "orvane-client");
-    ui.fMain->show();
+    ui.Main().show();
     sockets.autoConnectError = 0;
     client.connections.ConnectToServer("127.0.0.1", 4044, 10);
     slot = client.tables.FindBySocket(sockets.lastSocket);
@@ -41,7 +41,6 @@ struct Program {
     }
     Receive(hello);
   }
-  ~Program() { ui.DestroyWidgets(); }
   void Receive(const std::string& bytes) {
     sockets.Deliver(socket, bytes);
     loop.RunPending();

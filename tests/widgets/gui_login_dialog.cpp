@@ -10,9 +10,10 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "protocol/qt/login_dialog.h"
-#include "tests/common/fakes.h"
 #include "app/qt/qt_platform.h"
+#include "protocol/qt/login_dialog.h"
+#include "tests/common/controls.h"
+#include "tests/common/fakes.h"
 
 namespace ov {
 namespace {
@@ -26,9 +27,17 @@ struct Harness {
   test::FakeWindowSystem windows;
   LoginDialog dlg;
   Client client{Platform{sockets, loop, desktop, tree, windows, dlg}};
+  // Its controls, found by their names.
+  QLineEdit* edPW1 = test::Find<QLineEdit>(dlg, "edPW1");
+  QLineEdit* edPW2 = test::Find<QLineEdit>(dlg, "edPW2");
+  QPushButton* OKBtn = test::Find<QPushButton>(dlg, "OKBtn");
+  QPushButton* CancelBtn = test::Find<QPushButton>(dlg, "CancelBtn");
+  QLabel* lPW1 = test::Find<QLabel>(dlg, "lPW1");
+  QLabel* lPW2 = test::Find<QLabel>(dlg, "lPW2");
+  QLabel* lServer = test::Find<QLabel>(dlg, "lServer");
 
   Harness() {
-    ConnectLoginDialog(dlg, client.prompts);
+    ConnectLoginDialog(dlg, client.prompts, dlg);
     client.InitClient("orvane-client");
   }
   int Connect() {
@@ -61,13 +70,16 @@ TEST(LoginDialog, DesignTabOrderAndDefaults) {
   EXPECT_FALSE(dlg.isModal());
   EXPECT_FALSE(dlg.isVisible());
   EXPECT_EQ(dlg.size(), QSize(231, 127 + 18));  // the designed size and the line naming the server
-  EXPECT_TRUE(dlg.OKBtn->isDefault());
-  EXPECT_FALSE(dlg.CancelBtn->isDefault());
-  EXPECT_EQ(dlg.edPW1->nextInFocusChain(), dlg.edPW2);
-  EXPECT_EQ(dlg.edPW2->nextInFocusChain(), dlg.OKBtn);
-  EXPECT_EQ(dlg.OKBtn->nextInFocusChain(), dlg.CancelBtn);
-  for (QWidget* w : {static_cast<QWidget*>(dlg.edPW1), static_cast<QWidget*>(dlg.edPW2),
-                     static_cast<QWidget*>(dlg.OKBtn), static_cast<QWidget*>(dlg.CancelBtn)}) {
+  auto* field1 = test::Find<QLineEdit>(dlg, "edPW1");
+  auto* field2 = test::Find<QLineEdit>(dlg, "edPW2");
+  auto* ok = test::Find<QPushButton>(dlg, "OKBtn");
+  auto* cancel = test::Find<QPushButton>(dlg, "CancelBtn");
+  EXPECT_TRUE(ok->isDefault());
+  EXPECT_FALSE(cancel->isDefault());
+  EXPECT_EQ(field1->nextInFocusChain(), field2);
+  EXPECT_EQ(field2->nextInFocusChain(), ok);
+  EXPECT_EQ(ok->nextInFocusChain(), cancel);
+  for (QWidget* w : std::initializer_list<QWidget*>{field1, field2, ok, cancel}) {
     EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
   }
 }
@@ -79,15 +91,15 @@ TEST(LoginDialog, EnterInEitherFieldAnswersOK) {
     h.loop.After(1, [&] {
       ASSERT_TRUE(h.dlg.isVisible());
       EXPECT_EQ(h.dlg.windowTitle(), "Arena");
-      EXPECT_EQ(h.dlg.lPW1->text(), "Login:");
-      EXPECT_EQ(h.dlg.lPW2->text(), "Password:");
-      EXPECT_EQ(h.dlg.focusWidget(), h.dlg.edPW1);
+      EXPECT_EQ(h.lPW1->text(), "Login:");
+      EXPECT_EQ(h.lPW2->text(), "Password:");
+      EXPECT_EQ(h.dlg.focusWidget(), h.edPW1);
       EXPECT_EQ(h.client.prompts.PWResult(), 0);
-      Type(h.dlg.edPW1, "alice");
-      Type(h.dlg.edPW2, "pw");
-      EXPECT_EQ(h.dlg.edPW1->displayText(), "alice");
-      EXPECT_EQ(h.dlg.edPW2->displayText(), "**");
-      Key(inSecond ? h.dlg.edPW2 : h.dlg.edPW1, Qt::Key_Return);
+      Type(h.edPW1, "alice");
+      Type(h.edPW2, "pw");
+      EXPECT_EQ(h.edPW1->displayText(), "alice");
+      EXPECT_EQ(h.edPW2->displayText(), "**");
+      Key(inSecond ? h.edPW2 : h.edPW1, Qt::Key_Return);
     });
     h.client.prompts.AccountPrompt(socket, "login", "Arena");
 
@@ -118,31 +130,31 @@ TEST(LoginDialog, CharactersBeyondLatin1AreRefusedAndStayInTheirField) {
   const int socket = h.Connect();
   QStringList boxes;
   h.loop.After(1, [&] {
-    Type(h.dlg.edPW1, "newbie");
-    Type(h.dlg.edPW2, typed);
+    Type(h.edPW1, "newbie");
+    Type(h.edPW2, typed);
     QString box;
     DismissBox(&box);
-    Key(h.dlg.edPW2, Qt::Key_Return);
+    Key(h.edPW2, Qt::Key_Return);
     boxes << box;
     // Still asking, with what was typed as it was.
     EXPECT_TRUE(h.dlg.isVisible());
     EXPECT_EQ(h.client.prompts.PWResult(), 0);
-    EXPECT_EQ(h.dlg.edPW2->text(), typed);
-    EXPECT_EQ(h.dlg.focusWidget(), h.dlg.edPW2);
-    h.dlg.edPW2->setText("secret");
-    Key(h.dlg.edPW2, Qt::Key_Return);
+    EXPECT_EQ(h.edPW2->text(), typed);
+    EXPECT_EQ(h.dlg.focusWidget(), h.edPW2);
+    h.edPW2->setText("secret");
+    Key(h.edPW2, Qt::Key_Return);
   });
   h.loop.After(2, [&] {
-    ASSERT_EQ(h.dlg.lPW1->text(), "Confirm new user Password:");
-    Type(h.dlg.edPW1, other);
+    ASSERT_EQ(h.lPW1->text(), "Confirm new user Password:");
+    Type(h.edPW1, other);
     QString box;
     DismissBox(&box);
-    h.dlg.OKBtn->click();
+    h.OKBtn->click();
     boxes << box;
-    EXPECT_EQ(h.dlg.edPW1->text(), other);
+    EXPECT_EQ(h.edPW1->text(), other);
     EXPECT_TRUE(h.Sent(socket).empty());
-    h.dlg.edPW1->setText("secret");
-    h.dlg.OKBtn->click();
+    h.edPW1->setText("secret");
+    h.OKBtn->click();
   });
   h.client.prompts.AccountPrompt(socket, "newuser", "");
 
@@ -155,9 +167,9 @@ TEST(LoginDialog, CharactersBeyondLatin1AreRefusedAndStayInTheirField) {
   EXPECT_EQ(sent[0].payload, "newbie  secret          ");
   // Latin-1 beyond ASCII is carried as typed, one byte per character.
   h.loop.After(1, [&] {
-    h.dlg.edPW1->setText(QString::fromLatin1("J\xFCrgen"));
-    h.dlg.edPW2->setText(QString::fromLatin1("\xE9t\xE9"));
-    h.dlg.OKBtn->click();
+    h.edPW1->setText(QString::fromLatin1("J\xFCrgen"));
+    h.edPW2->setText(QString::fromLatin1("\xE9t\xE9"));
+    h.OKBtn->click();
   });
   h.client.prompts.AccountPrompt(socket, "login", "Arena");
   ASSERT_EQ(h.Sent(socket).size(), 2u);
@@ -169,11 +181,11 @@ TEST(LoginDialog, EscapeAndTheCloseBoxCancelTheLogin) {
     Harness h;
     const int socket = h.Connect();
     h.loop.After(1, [&] {
-      Type(h.dlg.edPW1, "alice");
+      Type(h.edPW1, "alice");
       if (closeBox) {
         h.dlg.close();
       } else {
-        Key(h.dlg.edPW1, Qt::Key_Escape);
+        Key(h.edPW1, Qt::Key_Escape);
       }
     });
     h.client.prompts.AccountPrompt(socket, "login", "Arena");
@@ -192,25 +204,25 @@ TEST(LoginDialog, EachStepSetsLabelsVisibilityAndEchoModes) {
 
   h.loop.After(1, [&] {
     EXPECT_EQ(h.dlg.windowTitle(), "New User");
-    EXPECT_EQ(h.dlg.lPW1->text(), "New user login name:");
-    EXPECT_EQ(h.dlg.lPW2->text(), "New user Password:");
-    EXPECT_EQ(h.dlg.edPW1->echoMode(), QLineEdit::Normal);
-    EXPECT_EQ(h.dlg.edPW2->echoMode(), QLineEdit::Password);
-    Type(h.dlg.edPW1, "newbie");
-    Type(h.dlg.edPW2, "secret");
-    h.dlg.OKBtn->click();
+    EXPECT_EQ(h.lPW1->text(), "New user login name:");
+    EXPECT_EQ(h.lPW2->text(), "New user Password:");
+    EXPECT_EQ(h.edPW1->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(h.edPW2->echoMode(), QLineEdit::Password);
+    Type(h.edPW1, "newbie");
+    Type(h.edPW2, "secret");
+    h.OKBtn->click();
   });
   h.loop.After(2, [&] {
     ASSERT_TRUE(h.dlg.isVisible());
     EXPECT_EQ(h.dlg.windowTitle(), "New User");
-    EXPECT_EQ(h.dlg.lPW1->text(), "Confirm new user Password:");
-    EXPECT_TRUE(h.dlg.edPW2->isHidden());
-    EXPECT_TRUE(h.dlg.lPW2->isHidden());
-    EXPECT_EQ(h.dlg.edPW1->text(), "");
-    EXPECT_EQ(h.dlg.edPW1->echoMode(), QLineEdit::Password);
-    Type(h.dlg.edPW1, "secret");
-    EXPECT_EQ(h.dlg.edPW1->displayText(), "******");
-    Key(h.dlg.edPW1, Qt::Key_Enter);
+    EXPECT_EQ(h.lPW1->text(), "Confirm new user Password:");
+    EXPECT_TRUE(h.edPW2->isHidden());
+    EXPECT_TRUE(h.lPW2->isHidden());
+    EXPECT_EQ(h.edPW1->text(), "");
+    EXPECT_EQ(h.edPW1->echoMode(), QLineEdit::Password);
+    Type(h.edPW1, "secret");
+    EXPECT_EQ(h.edPW1->displayText(), "******");
+    Key(h.edPW1, Qt::Key_Enter);
   });
   h.client.prompts.AccountPrompt(socket, "newuser", "");
   auto sent = h.Sent(socket);
@@ -221,23 +233,23 @@ TEST(LoginDialog, EachStepSetsLabelsVisibilityAndEchoModes) {
   // The next prompt brings the lower field back; the change of password hides both passwords.
   h.loop.After(1, [&] {
     EXPECT_EQ(h.dlg.windowTitle(), "Change Password");
-    EXPECT_FALSE(h.dlg.edPW2->isHidden());
-    EXPECT_FALSE(h.dlg.lPW2->isHidden());
-    EXPECT_EQ(h.dlg.lPW2->text(), "Old password:");
-    EXPECT_EQ(h.dlg.edPW1->echoMode(), QLineEdit::Normal);
-    EXPECT_EQ(h.dlg.edPW1->text(), "");
-    Type(h.dlg.edPW1, "newbie");
-    Type(h.dlg.edPW2, "secret");
-    h.dlg.OKBtn->click();
+    EXPECT_FALSE(h.edPW2->isHidden());
+    EXPECT_FALSE(h.lPW2->isHidden());
+    EXPECT_EQ(h.lPW2->text(), "Old password:");
+    EXPECT_EQ(h.edPW1->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(h.edPW1->text(), "");
+    Type(h.edPW1, "newbie");
+    Type(h.edPW2, "secret");
+    h.OKBtn->click();
   });
   h.loop.After(2, [&] {
-    EXPECT_EQ(h.dlg.lPW1->text(), "New password:");
-    EXPECT_EQ(h.dlg.lPW2->text(), "Confirm new password:");
-    EXPECT_EQ(h.dlg.edPW1->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(h.dlg.edPW2->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(h.dlg.edPW2->text(), "");
+    EXPECT_EQ(h.lPW1->text(), "New password:");
+    EXPECT_EQ(h.lPW2->text(), "Confirm new password:");
+    EXPECT_EQ(h.edPW1->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(h.edPW2->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(h.edPW2->text(), "");
     // The user gives up at the second step: nothing goes out.
-    h.dlg.CancelBtn->click();
+    h.CancelBtn->click();
   });
   h.client.prompts.AccountPrompt(socket, "chpwd", "");
   EXPECT_EQ(h.Sent(socket).size(), 1u);
@@ -264,13 +276,13 @@ TEST(LoginDialog, NamesTheServerThatAsksAndShowsTheWholeCaption) {
   for (const Case& c : cases) {
     h.loop.After(1, [&] {
       EXPECT_EQ(h.dlg.windowTitle(), c.title);
-      EXPECT_EQ(h.dlg.lServer->text(), "OV server 127.0.0.1:4044");
+      EXPECT_EQ(h.lServer->text(), "OV server 127.0.0.1:4044");
       EXPECT_EQ(h.dlg.width() > 231, c.wider) << h.dlg.width();
       EXPECT_LE(h.dlg.width(), 800);
       // The controls follow the width: nothing lies beyond the dialog's edge.
       for (QWidget* w : h.dlg.findChildren<QWidget*>())
         EXPECT_TRUE(h.dlg.rect().contains(w->geometry())) << w->objectName().toStdString();
-      h.dlg.OKBtn->click();
+      h.OKBtn->click();
     });
     h.client.prompts.AccountPrompt(socket, "login", c.caption);
   }
@@ -301,16 +313,16 @@ TEST(LoginDialog, NoPasswordCharacterReachesAssistiveTechnology) {
   Harness h;
   const int socket = h.Connect();
   h.loop.After(1, [&] {
-    Type(h.dlg.edPW1, "bob");
-    Type(h.dlg.edPW2, "Qj7");
-    expectTold(h.dlg.edPW1, "bob");
-    expectTold(h.dlg.edPW2, "Qj7");
-    h.dlg.OKBtn->click();
+    Type(h.edPW1, "bob");
+    Type(h.edPW2, "Qj7");
+    expectTold(h.edPW1, "bob");
+    expectTold(h.edPW2, "Qj7");
+    h.OKBtn->click();
   });
   h.loop.After(2, [&] {
-    Type(h.dlg.edPW1, "Qj7");
-    expectTold(h.dlg.edPW1, "Qj7");
-    h.dlg.OKBtn->click();
+    Type(h.edPW1, "Qj7");
+    expectTold(h.edPW1, "Qj7");
+    h.OKBtn->click();
   });
   h.client.prompts.AccountPrompt(socket, "newuser", "");
   ASSERT_EQ(h.Sent(socket).size(), 1u);

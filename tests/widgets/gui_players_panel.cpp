@@ -6,6 +6,7 @@
 #include <QUdpSocket>
 
 #include "app/qt/main_window.h"
+#include "tests/common/controls.h"
 #include "app/qt/settings.h"
 #include "consoles/qt/players_panel.h"
 
@@ -46,12 +47,12 @@ TEST(PlayersPanel, AnswersFromAnyOtherAddressOrPortAreIgnored) {
 TEST(PlayersPanel, ShownStateAndQueryAddressesAreRemembered) {
   {
     MainWindow first;
-    EXPECT_FALSE(first.PlayersItem()->isChecked());  // off by default
-    first.PlayersItem()->trigger();
+    EXPECT_FALSE(test::Find<QAction>(first, "mnuPlayers")->isChecked());  // off by default
+    test::Find<QAction>(first, "mnuPlayers")->trigger();
   }
   MainWindow second;
-  EXPECT_TRUE(second.PlayersItem()->isChecked());
-  second.PlayersItem()->trigger();
+  EXPECT_TRUE(test::Find<QAction>(second, "mnuPlayers")->isChecked());
+  test::Find<QAction>(second, "mnuPlayers")->trigger();
 
   for (int i = 0; i <= kMaxStatusQueries; ++i)
     WriteStatusQuery("127.0.0.1:4044", QString("title %1").arg(i), QString("10.0.0.%1:27960").arg(i % 250));

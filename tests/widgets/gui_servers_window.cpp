@@ -9,9 +9,9 @@
 #include <QMouseEvent>
 #include <QTreeWidget>
 
+#include "app/qt/qt_platform.h"
 #include "registry/qt/servers_window.h"
 #include "tests/common/fakes.h"
-#include "app/qt/qt_platform.h"
 
 namespace ov {
 namespace {
@@ -36,7 +36,7 @@ struct Harness {
     frame.setCentralWidget(area);
     frame.resize(800, 600);
     area->addSubWindow(fSvrs);
-    ConnectServersWindow(*fSvrs, client.selection);
+    ConnectServersWindow(*fSvrs, client.selection, *fSvrs);
     frame.show();
     fSvrs->show();
     client.InitClient("orvane-client");
@@ -117,7 +117,7 @@ TEST(ServersWindow, NodesSelectionAndDeletionReachTheSelection) {
   h.client.connections.Disconnect(slot, 1);
   EXPECT_EQ(tree->topLevelItemCount(), 0);
   EXPECT_EQ(h.client.selection.Kind(), SelectionKind::None);
-  EXPECT_FALSE(h.desktop.commands[Command::mnuWnd]);
+  EXPECT_FALSE(h.desktop.commands[Command::OpenWindow]);
 }
 
 TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgreed) {
@@ -141,12 +141,12 @@ TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgre
     const QList<QTreeWidgetItem*> shown = tree->selectedItems();
     if (shown.isEmpty()) {
       EXPECT_EQ(h.client.selection.Kind(), SelectionKind::None) << when;
-      EXPECT_FALSE(h.desktop.commands[Command::mnuDis]) << when;
+      EXPECT_FALSE(h.desktop.commands[Command::Disconnect]) << when;
     } else {
       ASSERT_EQ(h.client.selection.Kind(), SelectionKind::OVServer) << when;
       const int slot = h.client.selection.Selected().ovIndex;
       EXPECT_EQ(shown.front()->text(0), QString("[OV]OV%1").arg(slot)) << when;
-      EXPECT_TRUE(h.desktop.commands[Command::mnuDis]) << when;
+      EXPECT_TRUE(h.desktop.commands[Command::Disconnect]) << when;
     }
   };
 
