@@ -21,7 +21,8 @@ Client::Client(const Platform& p)
       registry(tables, status, sender, p.tree, selection, consoles),
       selection(tables, p.loop, p.desktop, p.tree, consoles, sender),
       consoles(tables, status, sender, p.windows),
-      start(tables, status, sender) {
+      start(tables, status, sender),
+      sendTo(tables, status, consoles, sender) {
   // Upwards, each layer hands on through a handler: the socket's events to the frames, the frames to the
   // dispatcher and the consoles, a closed connection to the tables and the tree.
   connections.SetHandlers([this](int socket) { receiver.ReceiveFrames(socket); },

@@ -17,6 +17,7 @@
 #include "consoles/consoles.h"
 #include "core/debug_log.h"
 #include "core/desktop.h"
+#include "app/send_to_servers.h"
 #include "app/start_server.h"
 #include "core/status_line.h"
 #include "wire/cipher.h"
@@ -66,6 +67,7 @@ class Client {
   Selection selection;
   Consoles consoles;
   StartServer start;
+  SendToServers sendTo;  // Server > Send to Servers
 };
 
 }  // namespace ov

@@ -76,6 +76,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   mnuReconnect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   connect(mnuReconnect, &QAction::triggered, this, &MainWindow::mnuReconnectClick);
   connect(mnuSrv, &QMenu::aboutToShow, this, &MainWindow::UpdateReconnectItem);
+  // Server > Send to Servers: one line to many Quake servers.
+  QAction* sendToServers = AddItem(mnuSrv, "mnuSendToServers", "Send to Ser&vers\u2026",
+                                   "Send one line to the Quake servers ticked in a list");
+  connect(sendToServers, &QAction::triggered, this, &MainWindow::sendToServersRequested);
 
   AddViewMenu();
   mnuWindow = menuBar()->addMenu("&Window");

@@ -90,6 +90,7 @@ class MainWindow : public QMainWindow {
   void closing();           // the frame closes: the program shuts down
   void debugLinesWanted();  // AppendDebugLines, please
   void colourCodesChanged(bool on);
+  void sendToServersRequested();  // Server > Send to Servers
 
  public:
   QMenu* mnuSys;
