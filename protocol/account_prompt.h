@@ -23,6 +23,7 @@ struct LoginStep {
   bool field1Masked = false;  // edPW1 shows "*" for each character
   bool field2Masked = true;
   std::string server{};  // the address and port of the OV server that asks, which it cannot choose
+  bool offersRemember = false;  // a login: the dialog offers to keep the password in the desktop's keyring
 };
 
 // The login dialog on screen (LoginDialog). Its OK, Cancel and close go to AccountPrompts.

@@ -10,12 +10,14 @@
 #include <QThread>
 #include <algorithm>
 
+#include "protocol/qt/keyring_store.h"
 #include "protocol/qt/login_dialog.h"
 #include "registry/qt/servers_window.h"
 #include "app/qt/connect_dialog.h"
 #include "consoles/qt/console_window.h"
 #include "app/qt/main_window.h"
 #include "app/qt/settings.h"
+#include "app/qt/send_to_servers_dialog.h"
 #include "app/qt/start_server_dialog.h"
 
 namespace ov {
@@ -121,6 +123,7 @@ QtFrontEnd::QtFrontEnd(QSettings* settings) : settings_(settings) {
   PWDlg = new LoginDialog(fMain);
   fSvrs = new ServersWindow;
   fStart = new StartServerDialog(fMain);
+  fSend = new SendToServersDialog(fMain);
   ConnDlg->SetRecent(recent_.Entries());
 }
 
@@ -151,6 +154,17 @@ void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts) {
   QObject::connect(&dialog, &LoginDialog::answered, &dialog, [&prompts] { prompts.Answer(); });
   QObject::connect(&dialog, &LoginDialog::cancelled, &dialog, [&prompts] { prompts.Cancel(); });
   QObject::connect(&dialog, &LoginDialog::dismissed, &dialog, [&prompts] { prompts.Dismiss(); });
+}
+
+void ConnectSavedLogins(LoginDialog& dialog, SavedLogins& logins) {
+  QObject::connect(&dialog, &LoginDialog::stepShown, &dialog,
+                   [&logins](const std::string& server, bool offered) { logins.StepShown(server, offered); });
+  QObject::connect(&dialog, &LoginDialog::loginEdited, &dialog,
+                   [&logins](const std::string& login) { logins.LoginEdited(login); });
+  QObject::connect(&dialog, &LoginDialog::forgetRequested, &dialog, [&logins] { logins.Forget(); });
+  QObject::connect(&dialog, &LoginDialog::loginAnswered, &dialog,
+                   [&logins](const std::string& server, const std::string& login, const std::string& password,
+                             bool remember) { logins.Answered(server, login, password, remember); });
 }
 
 void ConnectColourCodes(MainWindow& main, ServersWindow& servers) {
@@ -217,8 +231,11 @@ bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
     if (client.selection.MayAct()) client.connections.Disconnect(client.selection.Selected().ovIndex, 1);
   });
   // An OV server that names itself has taken the client in: it joins the recent servers.
-  client.registry.SetIntroducedHandler(
-      [this, &client](int slot) { Remember(client.tables.OVServers[slot].Where); });
+  // So has the login it asked for, which the keyring may now keep.
+  client.registry.SetIntroducedHandler([this, &client](int slot) {
+    Remember(client.tables.OVServers[slot].Where);
+    if (logins_) logins_->LoginAccepted(client.tables.OVServers[slot].Where.Text());
+  });
   QObject::connect(&main, &MainWindow::killRequested, &main, [&client] {
     client.desktop.MessageBox("not yet implemented - use QUIT in server consoles");
     client.selection.UpdateSelection();
@@ -227,6 +244,13 @@ bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
                    [&client] { client.selection.CleanupDeadWindows(); });
 
   ConnectLoginDialog(*PWDlg, client.prompts);
+  keyring_ = std::make_unique<KeyringStore>();
+  logins_ = std::make_unique<SavedLogins>(*keyring_, *PWDlg, client.status);
+  if (settings_) logins_->Load(ReadSavedLogins(*settings_));
+  logins_->SetKeptHandler([this](const SavedLogins::Kept& kept) {
+    if (settings_) WriteSavedLogins(*settings_, kept);
+  });
+  ConnectSavedLogins(*PWDlg, *logins_);
   ConnectServersWindow(*fSvrs, client.selection);
   fMain->AddConsoleWindow(fSvrs);  // a child of the frame, visible at once
   ConnectColourCodes(*fMain, *fSvrs);
@@ -244,10 +268,25 @@ bool QtFrontEnd::Start(Client& client, const std::string& commandLine) {
   QObject::connect(&start, &StartServerDialog::notLatin1, &start,
                    [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
   fMain->SetWindows(ConnDlg, fSvrs, fStart);
+
+  // Server > Send to Servers lists the Quake servers, those of the selected OV server ticked.
+  SendToServersDialog& send = *fSend;
+  QObject::connect(&main, &MainWindow::sendToServersRequested, &send, [&send, &client] {
+    const bool selected = client.selection.Kind() != SelectionKind::None;
+    send.ShowSendDialog(client.sendTo.Targets(selected ? client.selection.Selected().ovIndex : -1));
+  });
+  QObject::connect(&send, &SendToServersDialog::sendRequested, &send,
+                   [&client](const std::vector<SendTarget>& targets, const std::string& line) {
+                     client.sendTo.Send(targets, line);
+                   });
+  QObject::connect(&send, &SendToServersDialog::notLatin1, &send,
+                   [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
   return true;
 }
 
 void QtFrontEnd::DestroyWidgets() {
+  logins_.reset();  // a late answer of the keyring finds nobody
+  keyring_.reset();
   // The dialogs, the servers window and the console windows are children of the main window.
   if (fMain && !fMain->ShuttingDown()) {
     for (QMdiSubWindow* w : fMain->MdiArea()->subWindowList()) {
@@ -261,6 +300,7 @@ void QtFrontEnd::DestroyWidgets() {
   PWDlg = nullptr;
   fSvrs = nullptr;
   fStart = nullptr;
+  fSend = nullptr;
 }
 
 }  // namespace ov

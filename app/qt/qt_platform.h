@@ -26,9 +26,14 @@ class ConnectDialog;
 class LoginDialog;
 class ServersWindow;
 class StartServerDialog;
+class SendToServersDialog;
+class KeyringStore;
+class SavedLogins;
 
 // What the login dialog's answers and the servers window's requests go to.
 void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts);
+// Remember password and Forget in the login dialog, with the passwords in the desktop's keyring.
+void ConnectSavedLogins(LoginDialog& dialog, SavedLogins& logins);
 void ConnectServersWindow(ServersWindow& window, Selection& selection);
 // View > Colour Codes reaches the tree and every console window, open or opened later.
 void ConnectColourCodes(MainWindow& main, ServersWindow& servers);
@@ -105,6 +110,7 @@ class QtFrontEnd {
   LoginDialog* PWDlg = nullptr;
   ServersWindow* fSvrs = nullptr;
   StartServerDialog* fStart = nullptr;
+  SendToServersDialog* fSend = nullptr;  // Server > Send to Servers
 
  private:
   void Remember(const Endpoint& where);
@@ -112,6 +118,9 @@ class QtFrontEnd {
   RecentServers recent_;
   std::unique_ptr<QtDesktop> desktop_;
   std::unique_ptr<QtWindowSystem> windows_;
+  // The passwords kept in the keyring; they answer the login dialog, so they go before the widgets.
+  std::unique_ptr<KeyringStore> keyring_;
+  std::unique_ptr<SavedLogins> logins_;
 };
 
 }  // namespace ov

@@ -4,7 +4,9 @@
 #include <QLineEdit>
 
 #include "protocol/account_prompt.h"
+#include "protocol/saved_logins.h"
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 
@@ -20,7 +22,7 @@ class PasswordField : public QLineEdit {
 };
 
 // The form TPWDlg.
-class LoginDialog : public QDialog, public LoginDialogView {
+class LoginDialog : public QDialog, public LoginDialogView, public RememberView {
   Q_OBJECT
 
  public:
@@ -30,6 +32,12 @@ class LoginDialog : public QDialog, public LoginDialogView {
   void HideDialog() override;
   std::string Field1() const override;
   std::string Field2() const override;
+  // The Remember row, shown under a login step.
+  void SetRememberBox(bool enabled, bool checked, const std::string& tip) override;
+  void SetForgetEnabled(bool enabled) override;
+  void FillFields(const std::string& login, const std::string& password) override;
+  QCheckBox* RememberBox() const { return cbRemember_; }
+  QPushButton* ForgetButton() const { return bForget_; }
 
   QLabel* lPW1;
   QLineEdit* edPW1;
@@ -44,6 +52,13 @@ class LoginDialog : public QDialog, public LoginDialogView {
   void answered();   // OK
   void cancelled();  // Cancel or Escape
   void dismissed();  // the close box
+  // For the passwords kept in the keyring: the step shown, the login name typed, Forget, and OK on a
+  // login step (before answered).
+  void stepShown(const std::string& server, bool offersRemember);
+  void loginEdited(const std::string& login);
+  void forgetRequested();
+  void loginAnswered(const std::string& server, const std::string& login, const std::string& password,
+                     bool remember);
 
  public slots:
   void reject() override;  // Escape: the Cancel button
@@ -56,6 +71,11 @@ class LoginDialog : public QDialog, public LoginDialogView {
   void CancelBtnClick();
   void CentreOnScreen();
   void LayOut(int width);
+
+  QCheckBox* cbRemember_;
+  QPushButton* bForget_;
+  std::string shownServer_;
+  bool offersRemember_ = false;
 };
 
 }  // namespace ov
