@@ -114,7 +114,8 @@ void KeyringStore::Run(QKeychain::Job* job, Handler done) {
   timer->setSingleShot(true);
   connect(timer, &QTimer::timeout, this, [handler] {
     if (Handler h = std::exchange(*handler, nullptr))
-      h(Unavailable(QString("The desktop's keyring did not answer within %1 seconds").arg(kAnswerMs / 1000)));
+      h(Unavailable(
+          QString("The desktop's keyring did not answer within %1 seconds").arg(kUnlockWaitMs / 1000)));
   });
   connect(job, &QKeychain::Job::finished, this, [handler](QKeychain::Job* finished) {
     Handler h = std::exchange(*handler, nullptr);
@@ -124,7 +125,7 @@ void KeyringStore::Run(QKeychain::Job* job, Handler done) {
       answer.password = FromQt(read->textData());
     h(answer);
   });
-  timer->start(kAnswerMs);
+  timer->start(kUnlockWaitMs);
   job->start();
 }
 

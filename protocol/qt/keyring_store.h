@@ -1,6 +1,6 @@
 #pragma once
 // The passwords the login dialog remembers, in the desktop's keyring (the Secret Service on the D-Bus
-// session bus) through QtKeychain. Its jobs run asynchronously; each answer comes within kAnswerMs or is
+// session bus) through QtKeychain. Its jobs run asynchronously; each answer comes within its bound or is
 // given up, so that a keyring that never answers holds nothing up.
 #include <QObject>
 #include <QString>
@@ -17,7 +17,9 @@ class KeyringStore : public QObject, public PasswordStore {
   Q_OBJECT
 
  public:
-  static constexpr int kAnswerMs = 5000;
+  static constexpr int kAnswerMs = 5000;  // the bus's answer: is a keyring there
+  // A password's: the keyring may first ask the user to unlock it.
+  static constexpr int kUnlockWaitMs = 60000;
   explicit KeyringStore(QObject* parent = nullptr);
 
   void Probe(Handler done) override;
