@@ -21,7 +21,8 @@ Client::Client(const Platform& p)
       registry(tables, status, sender, p.tree, selection, consoles),
       prompts(p.loop, sessions, tables, status, debug, sender, p.loginDialog, connections, consoles),
       dispatch(p.desktop, status, debug, cipher, sender, prompts, registry),
-      start(tables, status, sender) {
+      start(tables, status, sender),
+      sendTo(tables, status, consoles, sender) {
   // Upwards, each layer hands on through a handler: the socket's events to the frames, the frames to the
   // dispatcher and the consoles, a closed connection to the tables and the tree.
   connections.SetHandlers([this](int socket) { receiver.ReceiveFrames(socket); },

@@ -20,6 +20,7 @@
 #include "protocol/control_dispatch.h"
 #include "registry/registry_updates.h"
 #include "registry/selection.h"
+#include "app/send_to_servers.h"
 #include "wire/cipher.h"
 
 namespace ov {
@@ -70,6 +71,7 @@ class Client {
   AccountPrompts prompts;
   ControlDispatcher dispatch;
   StartServer start;
+  SendToServers sendTo;  // Server > Send to Servers
 };
 
 }  // namespace ov

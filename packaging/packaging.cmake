@@ -92,7 +92,7 @@ if(OV_DPKG_SHLIBDEPS)
   set(ov_client_libs "")
   set(ov_server_libs "")
 else()
-  set(ov_client_libs ", libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4)")
+  set(ov_client_libs ", libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6dbus6 (>= 6.4)")
   set(ov_server_libs ", libqt6core6 (>= 6.4), libqt6network6 (>= 6.4)")
 endif()
 
@@ -104,8 +104,9 @@ game servers of the types an OV server offers.
 .
 The OV server itself is in the package orvane-ovserver.")
 # Qt's libraries only recommend the platform plugins, without which the client opens no window.
-set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "qt6-qpa-plugins${ov_client_libs}")
-set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS "hicolor-icon-theme")
+# QtKeychain loads libsecret when it runs, so no library scan finds it; a keyring daemon is the desktop's.
+set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6keychain1, libsecret-1-0${ov_client_libs}")
+set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS "hicolor-icon-theme, gnome-keyring | kwalletmanager")
 
 set(CPACK_DEBIAN_OVSERVER_PACKAGE_NAME orvane-ovserver)
 set(CPACK_DEBIAN_OVSERVER_DESCRIPTION "reference OV server for Orvane Client, as a system service

@@ -126,6 +126,7 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
 
 void AccountPrompts::Login(Session& session, int slot, const std::string& caption) {
   Step step{session, slot, {caption, "Login:", "Password:", true, false, true}};
+  step.view.offersRemember = true;
   step.onAnswer = [this](Step& s) {
     if (s.result == 2) {
       connections_.Disconnect(s.slot, 1);

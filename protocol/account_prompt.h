@@ -25,6 +25,7 @@ struct LoginStep {
   bool field1Masked = false;  // the first field shows "*" for each character
   bool field2Masked = true;
   std::string server{};  // the address and port of the OV server that asks, which it cannot choose
+  bool offersRemember = false;  // a login: the dialog offers to keep the password in the desktop's keyring
 };
 
 // The login dialog on screen (LoginDialog). Its OK, Cancel and close go to AccountPrompts.

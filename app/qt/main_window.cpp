@@ -89,6 +89,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   reconnectItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   connect(reconnectItem_, &QAction::triggered, this, &MainWindow::Reconnect);
   connect(serverMenu_, &QMenu::aboutToShow, this, &MainWindow::EnableReconnect);
+  // Server > Send to Servers: one line to many Quake servers.
+  QAction* sendToServers = AddItem(serverMenu_, "mnuSendToServers", "Send to Ser&vers\u2026",
+                                   "Send one line to the Quake servers ticked in a list");
+  connect(sendToServers, &QAction::triggered, this, &MainWindow::sendToServersRequested);
 
   AddViewMenu();
   AddPlayersItem();

@@ -78,6 +78,7 @@ class MainWindow : public QMainWindow {
   void playersShownChanged(bool on);
   void keepLogsChanged(bool on);
   void openLogFolderRequested();
+  void sendToServersRequested();  // Server > Send to Servers
 
  protected:
   bool event(QEvent* event) override;

@@ -11,13 +11,14 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "protocol/qt/keyring_store.h"
 #include "app/qt/connect_dialog.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/players_panel.h"
 #include "app/qt/main_window.h"
 #include "app/qt/settings.h"
+#include "app/qt/send_to_servers_dialog.h"
 #include "app/qt/start_server_dialog.h"
-#include "consoles/qt/console_window.h"
 #include "protocol/qt/login_dialog.h"
 #include "registry/qt/servers_window.h"
 
@@ -148,6 +149,17 @@ void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts, const QObj
   QObject::connect(&dialog, &LoginDialog::dismissed, &context, [&prompts] { prompts.Dismiss(); });
 }
 
+void ConnectSavedLogins(LoginDialog& dialog, SavedLogins& logins, const QObject& context) {
+  QObject::connect(&dialog, &LoginDialog::stepShown, &context,
+                   [&logins](const std::string& server, bool offered) { logins.StepShown(server, offered); });
+  QObject::connect(&dialog, &LoginDialog::loginEdited, &context,
+                   [&logins](const std::string& login) { logins.LoginEdited(login); });
+  QObject::connect(&dialog, &LoginDialog::forgetRequested, &context, [&logins] { logins.Forget(); });
+  QObject::connect(&dialog, &LoginDialog::loginAnswered, &context,
+                   [&logins](const std::string& server, const std::string& login, const std::string& password,
+                             bool remember) { logins.Answered(server, login, password, remember); });
+}
+
 void ConnectColourCodes(MainWindow& main, ServersWindow& servers) {
   servers.SetColourCodes(main.ColourCodes());
   QObject::connect(&main, &MainWindow::colourCodesChanged, &servers, [&main, &servers](bool on) {
@@ -264,8 +276,11 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
     if (client.selection.MayAct()) client.connections.Disconnect(client.selection.Selected().ovIndex, 1);
   });
   // An OV server that names itself has taken the client in: it joins the recent servers.
-  client.registry.SetIntroducedHandler(
-      [&ui, &client](int slot) { ui.Remember(client.tables.OVServers[slot].Where); });
+  // So has the login it asked for, which the keyring may now keep.
+  client.registry.SetIntroducedHandler([this, &ui, &client](int slot) {
+    ui.Remember(client.tables.OVServers[slot].Where);
+    if (logins_) logins_->LoginAccepted(client.tables.OVServers[slot].Where.Text());
+  });
   QObject::connect(&main, &MainWindow::killRequested, context, [&client] {
     client.desktop.MessageBox("not yet implemented - use QUIT in server consoles");
     client.selection.UpdateSelection();
@@ -274,6 +289,13 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
                    [&client] { client.selection.CleanupDeadWindows(); });
 
   ConnectLoginDialog(ui.loginDialog_, client.prompts, context_);
+  keyring_ = std::make_unique<KeyringStore>();
+  logins_ = std::make_unique<SavedLogins>(*keyring_, ui.loginDialog_, client.status);
+  if (ui.settings_) logins_->Load(ReadSavedLogins(*ui.settings_));
+  logins_->SetKeptHandler([&ui](const SavedLogins::Kept& kept) {
+    if (ui.settings_) WriteSavedLogins(*ui.settings_, kept);
+  });
+  ConnectSavedLogins(ui.loginDialog_, *logins_, context_);
   ConnectServersWindow(ui.servers_, client.selection, context_);
   main.AddConsoleWindow(&ui.servers_);  // a child of the frame, visible at once
   ConnectColourCodes(main, ui.servers_);
@@ -299,6 +321,19 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
                    [&ui, &client] { ui.OpenLogFolder(client); });
   // What is kept reaches the disk before the program ends.
   QObject::connect(&main, &MainWindow::closing, context, [&ui, &client] { ui.KeepLogs(client, false); });
+
+  // Server > Send to Servers lists the Quake servers, those of the selected OV server ticked.
+  SendToServersDialog& send = ui.sendDialog_;
+  QObject::connect(&main, &MainWindow::sendToServersRequested, context, [&send, &client] {
+    const bool selected = client.selection.Kind() != SelectionKind::None;
+    send.ShowSendDialog(client.sendTo.Targets(selected ? client.selection.Selected().ovIndex : -1));
+  });
+  QObject::connect(&send, &SendToServersDialog::sendRequested, context,
+                   [&client](const std::vector<SendTarget>& targets, const std::string& line) {
+                     client.sendTo.Send(targets, line);
+                   });
+  QObject::connect(&send, &SendToServersDialog::notLatin1, context,
+                   [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
   return true;
 }
 

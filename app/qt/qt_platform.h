@@ -16,6 +16,7 @@ class QSettings;
 #include "app/client.h"
 #include "app/qt/connect_dialog.h"
 #include "app/qt/main_window.h"
+#include "app/qt/send_to_servers_dialog.h"
 #include "app/qt/start_server_dialog.h"
 #include "app/recent_servers.h"
 #include "consoles/qt/console_window.h"
@@ -27,9 +28,14 @@ class QSettings;
 
 namespace ov {
 
+class KeyringStore;
+class SavedLogins;
+
 // What the login dialog's answers and the servers window's requests go to, for as long as context lives.
 void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts, const QObject& context);
 void ConnectServersWindow(ServersWindow& window, Selection& selection, const QObject& context);
+// Remember password and Forget in the login dialog, with the passwords in the desktop's keyring.
+void ConnectSavedLogins(LoginDialog& dialog, SavedLogins& logins, const QObject& context);
 // View > Colour Codes reaches the tree and every console window, open or opened later.
 void ConnectColourCodes(MainWindow& main, ServersWindow& servers);
 // A Quake server's players panel: shown as View > Players and Map says, querying the address the user
@@ -124,6 +130,7 @@ class QtFrontEnd {
   LoginDialog loginDialog_{&main_};
   ServersWindow servers_;  // a child of the frame once a session has started
   StartServerDialog startDialog_{&main_};
+  SendToServersDialog sendDialog_{&main_};  // Server > Send to Servers
   QtDesktop desktop_{main_};
   QtWindowSystem windows_{main_, pacer_};
   std::unique_ptr<KeptLogs> keptLogs_;  // while View > Keep Logs is on
@@ -148,6 +155,10 @@ class QtSession {
   QtFrontEnd& ui_;
   Client& client_;
   QObject context_;  // the receiver of every connection into the client
+  // The passwords kept in the keyring; they answer the login dialog. A late answer of the keyring finds
+  // nobody: the logins go first, then the keyring.
+  std::unique_ptr<KeyringStore> keyring_;
+  std::unique_ptr<SavedLogins> logins_;
   bool started_;
 };
 

@@ -20,6 +20,8 @@ constexpr const char* kColourCodes = "view/colourCodes";
 constexpr const char* kPlayersPanel = "view/playersPanel";
 constexpr const char* kStatusQueries = "StatusQueries";
 constexpr const char* kKeepLogs = "view/keepLogs";
+constexpr const char* kSavedLogins = "SavedLogins";
+constexpr int kMaxSavedLogins = 50;
 }  // namespace
 
 SettingsFile CheckSettingsFile(const QString& path) {
@@ -103,6 +105,32 @@ void WriteRecentServers(QSettings& settings, const std::vector<Endpoint>& entrie
     settings.setValue("address", ToQt(entries[i].address));
     settings.setValue("port", entries[i].port);
     settings.setValue("count", entries[i].count);
+  }
+  settings.endArray();
+  settings.sync();
+}
+
+std::map<std::string, std::string> ReadSavedLogins(QSettings& settings) {
+  std::map<std::string, std::string> logins;
+  const int size = settings.beginReadArray(kSavedLogins);
+  for (int i = 0; i < size && i < kMaxSavedLogins; ++i) {
+    settings.setArrayIndex(i);
+    const QString server = settings.value("server").toString();
+    const QString login = settings.value("login").toString();
+    if (!server.isEmpty() && IsLatin1(server) && IsLatin1(login)) logins[FromQt(server)] = FromQt(login);
+  }
+  settings.endArray();
+  return logins;
+}
+
+void WriteSavedLogins(QSettings& settings, const std::map<std::string, std::string>& logins) {
+  settings.remove(kSavedLogins);
+  settings.beginWriteArray(kSavedLogins, static_cast<int>(logins.size()));
+  int i = 0;
+  for (const auto& [server, login] : logins) {
+    settings.setArrayIndex(i++);
+    settings.setValue("server", ToQt(server));
+    settings.setValue("login", ToQt(login));
   }
   settings.endArray();
   settings.sync();

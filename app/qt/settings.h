@@ -5,7 +5,9 @@
 // client then keeps nothing for the run and never writes over it.
 #include <QSettings>
 #include <QString>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/server_tables.h"
@@ -22,6 +24,11 @@ std::unique_ptr<QSettings> UserSettings();
 
 std::vector<Endpoint> ReadRecentServers(QSettings& settings);
 void WriteRecentServers(QSettings& settings, const std::vector<Endpoint>& entries);
+
+// The login names whose passwords the desktop's keyring keeps, by OV server ("address:port"). Never a
+// password: those are in the keyring only.
+std::map<std::string, std::string> ReadSavedLogins(QSettings& settings);
+void WriteSavedLogins(QSettings& settings, const std::map<std::string, std::string>& logins);
 
 // Whether colour codes are drawn as colours and hidden in logs, captions and tree nodes. Off by default.
 bool ReadColourCodes();

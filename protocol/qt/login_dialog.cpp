@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -23,6 +24,7 @@ namespace {
 constexpr int kDesignWidth = 231;
 constexpr int kDesignHeight = 127;
 constexpr int kServerLineHeight = 18;
+constexpr int kRememberRowHeight = 26;  // under a login step: Remember password and Forget
 constexpr int kMaxWidth = 800;
 // A caption an OV server chose: longer ones are cut, with a mark, so the title bar shows it all.
 constexpr qsizetype kMaxCaption = 80;
@@ -163,6 +165,17 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
   serverLabel_ = new QLabel(this);
   serverLabel_->setObjectName("lServer");
   serverLabel_->setTextFormat(Qt::PlainText);
+  cbRemember_ = new QCheckBox("&Remember password", this);
+  cbRemember_->setObjectName("cbRemember");
+  cbRemember_->setVisible(false);
+  bForget_ = new QPushButton("&Forget", this);
+  bForget_->setObjectName("bForget");
+  bForget_->setToolTip("Remove the password kept in the desktop's keyring for this OV server and login");
+  bForget_->setAutoDefault(false);
+  bForget_->setVisible(false);
+  connect(bForget_, &QPushButton::clicked, this, &LoginDialog::forgetRequested);
+  connect(field1_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { emit loginEdited(FromQt(text)); });
   LayOut(kDesignWidth);
   connect(okButton_, &QPushButton::clicked, this, &LoginDialog::Answer);
   connect(cancelButton_, &QPushButton::clicked, this, &LoginDialog::Cancel);
@@ -176,10 +189,20 @@ void LoginDialog::LayOut(int width) {
   okButton_->setGeometry(width - 155, 100, 69, 21);
   cancelButton_->setGeometry(width - 77, 100, 67, 21);
   serverLabel_->setGeometry(8, kDesignHeight, width - 16, kServerLineHeight - 4);
-  setFixedSize(width, kDesignHeight + kServerLineHeight);
+  const int rowTop = kDesignHeight + kServerLineHeight;
+  cbRemember_->setGeometry(8, rowTop, width - 100, 21);
+  bForget_->setGeometry(width - 77, rowTop, 67, 21);
+  setFixedSize(width, rowTop + (offersRemember_ ? kRememberRowHeight : 0));
 }
 
 void LoginDialog::ShowStep(const LoginStep& step) {
+  shownServer_ = step.server;
+  offersRemember_ = step.offersRemember;
+  cbRemember_->setVisible(offersRemember_);
+  bForget_->setVisible(offersRemember_);
+  cbRemember_->setChecked(false);
+  cbRemember_->setEnabled(false);
+  bForget_->setEnabled(false);
   const QString title = ShownCaption(step.caption);
   setWindowTitle(LiteralTitle(title));  // the OV server's caption
   serverLabel_->setText(step.server.empty() ? QString() : "OV server " + ToQt(step.server));
@@ -207,9 +230,24 @@ void LoginDialog::ShowStep(const LoginStep& step) {
   raise();
   activateWindow();
   field1_->setFocus(Qt::OtherFocusReason);
+  emit stepShown(step.server, step.offersRemember);
 }
 
 void LoginDialog::HideDialog() { hide(); }
+
+void LoginDialog::SetRememberBox(bool enabled, bool checked, const std::string& tip) {
+  cbRemember_->setEnabled(enabled);
+  cbRemember_->setChecked(checked);
+  cbRemember_->setToolTip(QString::fromStdString(tip));
+}
+
+void LoginDialog::SetForgetEnabled(bool enabled) { bForget_->setEnabled(enabled); }
+
+void LoginDialog::FillFields(const std::string& login, const std::string& password) {
+  if (!field1_->text().isEmpty() || !field2_->text().isEmpty()) return;  // the user is typing
+  field1_->setText(ToQt(login));
+  field2_->setText(ToQt(password));
+}
 
 std::string LoginDialog::Field1() const { return FromQt(field1_->text()); }
 std::string LoginDialog::Field2() const { return FromQt(field2_->text()); }
@@ -230,6 +268,7 @@ void LoginDialog::Answer() {
       return;
     }
   }
+  if (offersRemember_) emit loginAnswered(shownServer_, Field1(), Field2(), cbRemember_->isChecked());
   emit answered();
 }
 

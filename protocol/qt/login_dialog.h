@@ -4,7 +4,9 @@
 #include <QLineEdit>
 
 #include "protocol/account_prompt.h"
+#include "protocol/saved_logins.h"
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 
@@ -19,7 +21,7 @@ class PasswordField : public QLineEdit {
   explicit PasswordField(QWidget* parent) : QLineEdit(parent) {}
 };
 
-class LoginDialog : public QDialog, public LoginDialogView {
+class LoginDialog : public QDialog, public LoginDialogView, public RememberView {
   Q_OBJECT
 
  public:
@@ -29,12 +31,23 @@ class LoginDialog : public QDialog, public LoginDialogView {
   void HideDialog() override;
   std::string Field1() const override;
   std::string Field2() const override;
+  // The Remember row, shown under a login step.
+  void SetRememberBox(bool enabled, bool checked, const std::string& tip) override;
+  void SetForgetEnabled(bool enabled) override;
+  void FillFields(const std::string& login, const std::string& password) override;
 
  signals:
   // The user's answer to the step shown; the root hands each to the account prompts.
   void answered();   // OK
   void cancelled();  // Cancel or Escape
   void dismissed();  // the close box
+  // For the passwords kept in the keyring: the step shown, the login name typed, Forget, and OK on a
+  // login step (before answered).
+  void stepShown(const std::string& server, bool offersRemember);
+  void loginEdited(const std::string& login);
+  void forgetRequested();
+  void loginAnswered(const std::string& server, const std::string& login, const std::string& password,
+                     bool remember);
 
  public slots:
   void reject() override;  // Escape: the Cancel button
@@ -55,6 +68,11 @@ class LoginDialog : public QDialog, public LoginDialogView {
   void Cancel();
   void CentreOnScreen();
   void LayOut(int width);
+
+  QCheckBox* cbRemember_;
+  QPushButton* bForget_;
+  std::string shownServer_;
+  bool offersRemember_ = false;
 };
 
 }  // namespace ov

@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
@@ -48,6 +49,7 @@
 #include "app/qt/connect_dialog.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "app/qt/send_to_servers_dialog.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
 #include "consoles/qt/console_window.h"
@@ -1112,6 +1114,65 @@ TEST(StartDialog, ListsHostsAndTypesSendsTheRequestAndKeepsItsFields) {
   WhenModal([&](QWidget*) { test::Find<QPushButton>(*dlg, "bGo")->click(); });  // no host chosen
   EXPECT_EQ(dlg->ShowStartDialog(), -1);
   EXPECT_EQ(p.statusText()->text(), "START ERROR: Host or Type not selected");
+}
+
+TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
+  // With alpha selected the dialog ticks its 7 "Duel" and 8 "Arena", not beta's 9 "Ctf"; the user then
+  // flips the boxes of the ids toggled, types the line and sends.
+  struct Case {
+    const char* name;
+    std::vector<int> toggled;
+    QString line;
+    std::vector<int> reached;
+    QString status;
+  };
+  const Case cases[] = {
+      {"as ticked", {}, "say hi", {7, 8}, "Sent to 2 servers"},
+      {"one off, another OV server's on", {8, 9}, "say hi", {7, 9}, "Sent to 2 servers"},
+      {"not Latin-1", {}, QString::fromUtf8("say \u03b3\u03b5\u03b9\u03b1"), {}, kNotLatin1Note},
+  };
+  for (const Case& c : cases) {
+    Served p;
+    const int beta = p.Socket(p.Connect("beta"));
+    p.Receive(beta, test::FrameOf("1027", "9") +
+                        test::FrameOf("1025", "9" + kSep + kSep + "Ctf" + kSep + kSep + "1" + kSep + "1"));
+    p.Sent(beta);
+    p.servers()->Tree()->setCurrentItem(p.servers()->Tree()->topLevelItem(0));
+    QStringList listed;
+    WhenModal([&](QWidget* modal) {
+      auto* dlg = qobject_cast<SendToServersDialog*>(modal);
+      if (!dlg) {
+        modal->close();
+        return;
+      }
+      auto* list = test::Find<QListWidget>(*dlg, "lbServers");
+      for (int row = 0; row < list->count(); ++row) {
+        QListWidgetItem* item = list->item(row);
+        listed << item->text() + (item->checkState() == Qt::Checked ? " [x]" : "");
+        const int id = 7 + row;
+        if (std::count(c.toggled.begin(), c.toggled.end(), id))
+          item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+      }
+      test::Find<QLineEdit>(*dlg, "eLine")->setText(c.line);
+      test::Find<QPushButton>(*dlg, "bSend")->click();
+      if (dlg->isVisible()) dlg->reject();  // a refused line leaves the dialog up
+    });
+    p.main().findChild<QAction*>("mnuSendToServers")->trigger();
+    EXPECT_EQ(listed, (QStringList{"Duel (alpha) [x]", "Arena (alpha) [x]", "Ctf (beta)"})) << c.name;
+    EXPECT_EQ(p.statusText()->text(), c.status) << c.name;
+    const std::string line = FromQt(c.line);
+    std::vector<std::string> expected;
+    for (const int id : c.reached) expected.push_back("000" + std::to_string(id) + " " + line);
+    std::vector<std::string> sent = p.Sent(p.socket);
+    for (const std::string& frame : p.Sent(beta)) sent.push_back(frame);
+    EXPECT_EQ(sent, expected) << c.name;
+    for (const int id : {7, 8, 9}) {
+      const bool reached = std::count(c.reached.begin(), c.reached.end(), id) > 0;
+      const int slot = p.client.tables.FindBySocket(id == 9 ? beta : p.socket);
+      const Console* window = p.client.tables.QServers[p.client.tables.FindQServer(slot, id)].Window;
+      EXPECT_EQ(window->log.Text().ends_with("> " + line + "\r\n"), reached) << c.name << ", server " << id;
+    }
+  }
 }
 
 // ---- On a real desktop: window geometry, titles and focus are the window system's doing

@@ -1,0 +1,44 @@
+#include "app/send_to_servers.h"
+
+#include "consoles/consoles.h"
+#include "core/server_tables.h"
+#include "core/status_line.h"
+#include "net/frame_sender.h"
+
+namespace ov {
+
+std::vector<SendTarget> SendToServers::Targets(int selectedOv) const {
+  std::vector<SendTarget> targets;
+  for (const QSIrec& q : tables_.QServers) {
+    if (q.InUse != 1 || q.OVIndex < 1 || q.OVIndex >= kSlotCount) continue;
+    const OVIrec& ov = tables_.OVServers[q.OVIndex];
+    if (ov.InUse != 1) continue;
+    targets.push_back({q.OVIndex, ov.Socket, q.ServerId, q.Title, ov.Name, q.OVIndex == selectedOv});
+  }
+  return targets;
+}
+
+int SendToServers::Send(const std::vector<SendTarget>& targets, const std::string& line) {
+  int sent = 0;
+  for (const SendTarget& target : targets) {
+    if (!target.ticked || tables_.LiveSlot(target.socket) != target.ovIndex) continue;
+    const int q = tables_.FindQServer(target.ovIndex, target.serverId);
+    if (q == -1 || tables_.QServers[q].InUse != 1) continue;
+    if (Console* window = tables_.QServers[q].Window) {
+      consoles_.SendLine(*window, line);
+      consoles_.AppendLine(*window, "> " + line);
+    } else {
+      // Its console was closed: the line still reaches the server, with no window to show it in.
+      sender_.SendConsole(target.ovIndex, target.serverId, line);
+    }
+    ++sent;
+  }
+  if (sent == 0) {
+    status_.ShowStatus("Not sent - no ticked server is still there", 5000, 1);
+  } else {
+    status_.ShowStatus("Sent to " + std::to_string(sent) + (sent == 1 ? " server" : " servers"), 5000, 0);
+  }
+  return sent;
+}
+
+}  // namespace ov

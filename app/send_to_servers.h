@@ -1,0 +1,42 @@
+#pragma once
+// Send to Servers: one line, typed once, goes to each ticked Quake server as if typed into its console.
+#include <string>
+#include <vector>
+
+namespace ov {
+
+class ServerTables;
+class StatusLine;
+class Consoles;
+class FrameSender;
+
+// A Quake server on the dialog's list.
+struct SendTarget {
+  int ovIndex = 0;
+  int socket = 0;  // its OV server's connection when listed: a later one in the same slot is not it
+  int serverId = 0;
+  std::string title;     // the Quake server's title
+  std::string ovServer;  // its OV server's name
+  bool ticked = false;
+};
+
+class SendToServers {
+ public:
+  SendToServers(const ServerTables& tables, StatusLine& status, Consoles& consoles, FrameSender& sender)
+      : tables_(tables), status_(status), consoles_(consoles), sender_(sender) {}
+
+  // Every Quake server of every connected OV server, in the table's order (so never more than it holds),
+  // those of the OV server in slot selectedOv ticked.
+  std::vector<SendTarget> Targets(int selectedOv) const;
+  // Sends the line to every ticked target that is still there, as Enter in its console would, and shows
+  // it in the console's log. Returns how many it went to.
+  int Send(const std::vector<SendTarget>& targets, const std::string& line);
+
+ private:
+  const ServerTables& tables_;
+  StatusLine& status_;
+  Consoles& consoles_;
+  FrameSender& sender_;
+};
+
+}  // namespace ov

@@ -1,0 +1,153 @@
+#include "protocol/qt/keyring_store.h"
+
+#include <qt6keychain/keychain.h>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QFileInfo>
+#include <QTimer>
+#include <memory>
+
+#include "core/qt/latin1_text.h"
+
+namespace ov {
+
+namespace {
+
+constexpr const char* kService = "Orvane Client";
+// The keyrings QtKeychain talks to: the Secret Service, or KDE's wallet where it prefers that.
+const QStringList kKeyringNames{"org.freedesktop.secrets", "org.kde.kwalletd5", "org.kde.kwalletd6"};
+
+using Kind = KeyringAnswer::Kind;
+
+KeyringAnswer Unavailable(const QString& why) { return {Kind::Unavailable, {}, why.toStdString()}; }
+
+// Where the session bus would be: its address, or the socket systemd puts in the runtime folder.
+bool SessionBusNamed() {
+  if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  return !runtime.isEmpty() && QFileInfo::exists(runtime + "/bus");
+}
+
+KeyringAnswer AnswerOf(const QKeychain::Job& job) {
+  const QString error = job.errorString().left(200);
+  switch (job.error()) {
+    case QKeychain::NoError:
+      return {Kind::Done, {}, {}};
+    case QKeychain::EntryNotFound:
+      return {Kind::NotFound, {}, {}};
+    case QKeychain::NoBackendAvailable:
+    case QKeychain::NotImplemented:
+      return Unavailable("No keyring answers: " + error);
+    case QKeychain::AccessDeniedByUser:
+    case QKeychain::AccessDenied:
+      return {Kind::Failed, {}, ("the keyring refused: " + error).toStdString()};
+    default:
+      return {Kind::Failed, {}, error.toStdString()};
+  }
+}
+
+}  // namespace
+
+KeyringStore::KeyringStore(QObject* parent) : QObject(parent) {}
+
+void KeyringStore::Later(Handler done, KeyringAnswer answer) {
+  QTimer::singleShot(0, this, [done = std::move(done), answer = std::move(answer)] { done(answer); });
+}
+
+void KeyringStore::Probe(Handler done) {
+  // Without a session bus nothing is asked: libdbus and GLib would otherwise try to start one.
+  if (!SessionBusNamed()) {
+    Later(std::move(done), Unavailable("No D-Bus session bus: the desktop's keyring cannot be reached"));
+    return;
+  }
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    Later(std::move(done),
+          Unavailable("The D-Bus session bus does not answer: " + bus.lastError().message()));
+    return;
+  }
+  // Running, or started when first asked for: either way a keyring answers. Two questions, one answer.
+  struct Asked {
+    Handler done;
+    int pending = 2;
+    bool found = false;
+    bool answered = false;
+  };
+  auto asked = std::make_shared<Asked>();
+  asked->done = std::move(done);
+  auto finish = [asked](const KeyringAnswer& answer) {
+    if (asked->answered) return;
+    asked->answered = true;
+    asked->done(answer);
+  };
+  for (const char* method : {"ListNames", "ListActivatableNames"}) {
+    const QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                             "org.freedesktop.DBus", method);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kAnswerMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [asked, finish](QDBusPendingCallWatcher* w) {
+      w->deleteLater();
+      const QDBusPendingReply<QStringList> reply = *w;
+      if (reply.isValid()) {
+        for (const QString& name : reply.value()) asked->found = asked->found || kKeyringNames.contains(name);
+      }
+      if (asked->found) {
+        finish({Kind::Done, {}, {}});
+      } else if (--asked->pending == 0) {
+        finish(reply.isError() && reply.error().type() == QDBusError::NoReply
+                   ? Unavailable("The D-Bus session bus did not answer in time")
+                   : Unavailable("No keyring on the D-Bus session bus (no Secret Service)"));
+      }
+    });
+  }
+}
+
+void KeyringStore::Run(QKeychain::Job* job, Handler done) {
+  // Never the insecure fallback: a password goes to the keyring or nowhere, never to a settings file.
+  job->setInsecureFallback(false);
+  job->setAutoDelete(true);
+  auto handler = std::make_shared<Handler>(std::move(done));
+  auto* timer = new QTimer(job);
+  timer->setSingleShot(true);
+  connect(timer, &QTimer::timeout, this, [handler] {
+    if (Handler h = std::exchange(*handler, nullptr))
+      h(Unavailable(
+          QString("The desktop's keyring did not answer within %1 seconds").arg(kUnlockWaitMs / 1000)));
+  });
+  connect(job, &QKeychain::Job::finished, this, [handler](QKeychain::Job* finished) {
+    Handler h = std::exchange(*handler, nullptr);
+    if (!h) return;  // given up on already
+    KeyringAnswer answer = AnswerOf(*finished);
+    if (auto* read = qobject_cast<QKeychain::ReadPasswordJob*>(finished); read && answer.kind == Kind::Done)
+      answer.password = FromQt(read->textData());
+    h(answer);
+  });
+  timer->start(kUnlockWaitMs);
+  job->start();
+}
+
+void KeyringStore::Read(const std::string& key, Handler done) {
+  auto* job = new QKeychain::ReadPasswordJob(kService, this);
+  job->setKey(ToQt(key));
+  Run(job, std::move(done));
+}
+
+void KeyringStore::Write(const std::string& key, const std::string& password, Handler done) {
+  auto* job = new QKeychain::WritePasswordJob(kService, this);
+  job->setKey(ToQt(key));
+  job->setTextData(ToQt(password));
+  Run(job, std::move(done));
+}
+
+void KeyringStore::Remove(const std::string& key, Handler done) {
+  auto* job = new QKeychain::DeletePasswordJob(kService, this);
+  job->setKey(ToQt(key));
+  Run(job, [done = std::move(done)](const KeyringAnswer& answer) {
+    done(answer.kind == Kind::NotFound ? KeyringAnswer{Kind::Done, {}, {}} : answer);
+  });
+}
+
+}  // namespace ov

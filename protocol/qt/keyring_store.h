@@ -1,0 +1,35 @@
+#pragma once
+// The passwords the login dialog remembers, in the desktop's keyring (the Secret Service on the D-Bus
+// session bus) through QtKeychain. Its jobs run asynchronously; each answer comes within its bound or is
+// given up, so that a keyring that never answers holds nothing up.
+#include <QObject>
+#include <QString>
+
+#include "protocol/password_store.h"
+
+namespace QKeychain {
+class Job;
+}
+
+namespace ov {
+
+class KeyringStore : public QObject, public PasswordStore {
+  Q_OBJECT
+
+ public:
+  static constexpr int kAnswerMs = 5000;  // the bus's answer: is a keyring there
+  // A password's: the keyring may first ask the user to unlock it.
+  static constexpr int kUnlockWaitMs = 60000;
+  explicit KeyringStore(QObject* parent = nullptr);
+
+  void Probe(Handler done) override;
+  void Read(const std::string& key, Handler done) override;
+  void Write(const std::string& key, const std::string& password, Handler done) override;
+  void Remove(const std::string& key, Handler done) override;
+
+ private:
+  void Run(QKeychain::Job* job, Handler done);
+  void Later(Handler done, KeyringAnswer answer);
+};
+
+}  // namespace ov
