@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "protocol/qt/login_dialog.h"
-#include "tests/loopback/it_ui.h"
-#include "consoles/qt/console_window.h"
 #include "app/qt/main_window.h"
 #include "app/qt/start_server_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "protocol/qt/login_dialog.h"
+#include "tests/loopback/it_ui.h"
 
 namespace ov::it {
 namespace {
@@ -75,7 +75,8 @@ class ScriptedPeer {
 
   // Waits for the frame after the ones seen so far and hands it over.
   std::string Next() {
-    if (!PumpUntil([this] { return frames.size() > taken_; })) return "(nothing came)";
+    if (!PumpUntil("the client's next frame", [this] { return frames.size() > taken_; }))
+      return "(nothing came)";
     return frames[taken_++];
   }
   size_t Taken() const { return taken_; }
@@ -124,7 +125,7 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
   // 1-2. Connect, as the user fills the dialog; the attempt waits for the connection.
   p.Connect("127.0.0.1", peer.Port());
   EXPECT_EQ(p.StatusText(), "Connected to server");
-  ASSERT_TRUE(PumpUntil([&] { return peer.Connected(); }));
+  ASSERT_TRUE(PumpUntil("the client to connect to the peer", [&] { return peer.Connected(); }));
   EXPECT_TRUE(m.mnuCon->isEnabled());
 
   // 4. The login request opens the login dialog with the peer's caption; the answer goes back enciphered,
@@ -175,7 +176,7 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
   // Closing a game server's window tells the OV server to stop sending its console.
   p.Window("Duel")->close();
   EXPECT_EQ(peer.Next(), "1041 7");
-  ASSERT_TRUE(PumpUntil([&] { return p.Window("Duel") == nullptr; }));
+  ASSERT_TRUE(PumpUntil("the Duel window to close", [&] { return p.Window("Duel") == nullptr; }));
 
   // 7. The start-server dialog offers the types that were sent (the empty one leaves no gap).
   std::vector<std::string> offered;
@@ -202,14 +203,15 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
 
   // 8. The peer closes: the servers leave the tree, their windows stay, dead, and say nothing more.
   peer.Close();
-  ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
+  ASSERT_TRUE(PumpUntil("the tree to empty", [&] { return p.Tree().empty(); }));
   EXPECT_EQ(p.StatusText(), "Server closed connection");
   EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers", "OV Server on Scripted[Dead]", "Duel[Dead]"}));
   EXPECT_FALSE(m.tbWnd->isEnabled() || m.tbDis->isEnabled() || m.mnuDis->isEnabled());
   LiveProgram::Enter(p.Window("Duel[Dead]"), "status");
   EXPECT_TRUE(p.Window("Duel[Dead]")->Input()->text().isEmpty());
   m.CleanupItem()->trigger();
-  ASSERT_TRUE(PumpUntil([&] { return p.Captions() == std::vector<std::string>({"Servers"}); }));
+  ASSERT_TRUE(PumpUntil("every console window to close",
+                        [&] { return p.Captions() == std::vector<std::string>({"Servers"}); }));
   EXPECT_TRUE(p.AllActed());
   // Nothing reached the peer beyond the frames above: no repeated announcement, no stray console text.
   EXPECT_EQ(peer.frames.size(), peer.Taken()) << peer.frames.back();

@@ -21,12 +21,12 @@
 #include <memory>
 #include <string>
 
-#include "registry/qt/servers_window.h"
-#include "tests/loopback/it_ui.h"
 #include "app/qt/connect_dialog.h"
+#include "app/qt/main_window.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/log_view.h"
-#include "app/qt/main_window.h"
+#include "registry/qt/servers_window.h"
+#include "tests/loopback/it_ui.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 
@@ -81,7 +81,7 @@ class OvServerProcess {
     process.start(OVSERVER_PROGRAM, {"--config", ConfigPath(), "--accounts", AccountsPath(), "--listen",
                                      "127.0.0.1", "--port", "0"});
     static const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
-    const bool up = PumpUntil([&] {
+    const bool up = PumpUntil("the OV server to listen", [&] {
       const QRegularExpressionMatch m = listening.match(QString::fromStdString(log));
       if (m.hasMatch()) port = m.captured(1).toInt();
       return port > 0 || process.state() == QProcess::NotRunning;
@@ -171,7 +171,7 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
   // The start-server dialog offers the configured type; the server starts and its window opens by itself
   // with the banner, which lists the arguments one by one.
   p.StartServer("Test OV", "standin", "Duel", "+map e1m1");
-  ASSERT_TRUE(PumpUntil([&] { return p.Tree().size() == 2; }));
+  ASSERT_TRUE(PumpUntil("the game server's node in the tree", [&] { return p.Tree().size() == 2; }));
   EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV", "  [G]Duel"}));
   ASSERT_TRUE(p.LogShows("Duel", "Orvane stand-in dedicated server 1.0"));
   ASSERT_TRUE(p.LogShows("Duel", "[4] e1m1"));
@@ -198,9 +198,10 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
 
   // Closing its window stops the relaying to this client (41): the OV server no longer counts it watching.
   p.Window("Duel")->close();
-  ASSERT_TRUE(PumpUntil([&] { return p.Window("Duel") == nullptr; }));
+  ASSERT_TRUE(PumpUntil("the Duel window to close", [&] { return p.Window("Duel") == nullptr; }));
   LiveProgram::Enter(p.Window(kOvWindow), "who");
-  ASSERT_TRUE(PumpUntil([&] { return Count(p.Log(p.Window(kOvWindow)), "(you)") == 2; }));
+  ASSERT_TRUE(PumpUntil("a second \"(you)\" in the OV server's window",
+                        [&] { return Count(p.Log(p.Window(kOvWindow)), "(you)") == 2; }));
   EXPECT_EQ(AnswerTo(p.Log(p.Window(kOvWindow)), "who").find("watching"), std::string::npos)
       << p.Log(p.Window(kOvWindow));
 
@@ -213,7 +214,7 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
 
   // quit ends the game server: it leaves the tree and its window stays, dead.
   LiveProgram::Enter(p.Window("Duel"), "quit");
-  ASSERT_TRUE(PumpUntil([&] { return p.Tree().size() == 1; }));
+  ASSERT_TRUE(PumpUntil("the ended game server's node to go", [&] { return p.Tree().size() == 1; }));
   EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV"}));
   EXPECT_NE(p.Window("Duel[Dead]"), nullptr);
   EXPECT_TRUE(p.LogShows(kOvWindow, "ended"));
@@ -231,7 +232,8 @@ TEST_F(OvServerEndToEnd, ADeadOVServerWindowSaysWhereItWasAndReconnects) {
 
   p.SelectNode("[OV]Test OV");
   p.Main().tbDis->click();
-  ASSERT_TRUE(PumpUntil([&] { return p.Window("OV Server on Test OV[Dead]") != nullptr; }));
+  ASSERT_TRUE(PumpUntil("the dead OV server's window",
+                        [&] { return p.Window("OV Server on Test OV[Dead]") != nullptr; }));
   ASSERT_TRUE(p.LogShows("OV Server on Test OV[Dead]", "Connection to " + where + " ended at "));
   ASSERT_TRUE(p.LogShows("OV Server on Test OV[Dead]", ": Disconnected by the client"));
 
@@ -245,14 +247,14 @@ TEST_F(OvServerEndToEnd, ADeadOVServerWindowSaysWhereItWasAndReconnects) {
 
   // The other side ends it: the status line says what it always said, the window the same and when.
   server.Stop();
-  ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
+  ASSERT_TRUE(PumpUntil("the tree to empty", [&] { return p.Tree().empty(); }));
   EXPECT_EQ(p.StatusText(), "Server closed connection");
   ConsoleWindow* second = nullptr;
   for (QMdiSubWindow* w : p.Main().MdiArea()->subWindowList())
     if (w != first && w->windowTitle() == "OV Server on Test OV[Dead]")
       second = qobject_cast<ConsoleWindow*>(w);
   ASSERT_NE(second, nullptr);
-  ASSERT_TRUE(PumpUntil([&] {
+  ASSERT_TRUE(PumpUntil("the second window to say the server closed the connection", [&] {
     return LiveProgram::Log(second).find(": Server closed connection") != std::string::npos;
   })) << LiveProgram::Log(second);
 }
@@ -303,8 +305,9 @@ TEST_F(OvServerEndToEndDebug, AWrongPasswordIsRefusedAndTheConnectionClosed) {
         shown->accept();
       });
   p.Connect("127.0.0.1", server.port);
-  ASSERT_TRUE(PumpUntil([&] { return p.AllActed() && p.StatusText() == "Server closed connection"; }))
-      << p.StatusText();
+  ASSERT_TRUE(PumpUntil("the refusal's box and the close", [&] {
+    return p.AllActed() && p.StatusText() == "Server closed connection";
+  })) << p.StatusText();
   EXPECT_EQ(box, "Login failed: wrong login name or password");
   EXPECT_NE(p.DebugPane().find("ramsg called code 3 msg: Login failed: wrong login name or password"),
             std::string::npos)
@@ -350,9 +353,12 @@ TEST_F(OvServerEndToEndDebug, NewUserAndPasswordChangeThroughThePrompts) {
       [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
       [] { qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->accept(); });
   p.Connect("127.0.0.1", server.port);
-  ASSERT_TRUE(PumpUntil([&] { return Count(p.DebugPane(), "ramsg called code 3 msg: Login failed") == 1; }))
-      << p.DebugPane();
-  ASSERT_TRUE(PumpUntil([&] { return p.StatusText() == "Server closed connection"; })) << p.StatusText();
+  ASSERT_TRUE(PumpUntil("the refusal in the debug pane", [&] {
+    return Count(p.DebugPane(), "ramsg called code 3 msg: Login failed") == 1;
+  })) << p.DebugPane();
+  ASSERT_TRUE(PumpUntil("the close on the status line", [&] {
+    return p.StatusText() == "Server closed connection";
+  })) << p.StatusText();
   EXPECT_TRUE(p.Tree().empty());
   ASSERT_TRUE(LogIn("carol", "pw-two"));
   EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV"}));
@@ -385,7 +391,7 @@ TEST_F(OvServerEndToEnd, ShellMetacharactersReachTheGameServerAsPlainArguments) 
 
   // The OV server stops: the client sees the connection close, and both windows are left dead.
   server.Stop();
-  ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
+  ASSERT_TRUE(PumpUntil("the tree to empty", [&] { return p.Tree().empty(); }));
   EXPECT_EQ(p.StatusText(), "Server closed connection");
   EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers", "OV Server on Test OV[Dead]", "Meta[Dead]"}));
 }

@@ -16,28 +16,18 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "protocol/qt/login_dialog.h"
-#include "registry/qt/servers_window.h"
 #include "app/qt/connect_dialog.h"
-#include "consoles/qt/console_window.h"
-#include "consoles/qt/log_view.h"
 #include "app/qt/main_window.h"
 #include "app/qt/start_server_dialog.h"
+#include "consoles/qt/console_window.h"
+#include "consoles/qt/log_view.h"
+#include "protocol/qt/login_dialog.h"
+#include "registry/qt/servers_window.h"
 
 namespace ov::it {
 
-bool PumpUntil(const std::function<bool()>& done, int patienceMs) {
-  QElapsedTimer clock;
-  clock.start();
-  QTimer wake;  // sleeps between events, never longer than this
-  wake.setInterval(20);
-  wake.start();
-  while (!done()) {
-    if (clock.elapsed() > patienceMs) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // closed windows really go
-  }
-  return true;
+bool PumpUntil(const std::string& what, const std::function<bool()>& done, int patienceMs) {
+  return test::PumpQt(what, done, patienceMs);
 }
 
 void Key(QWidget* target, int key, const QString& text) {
@@ -80,23 +70,24 @@ void LiveProgram::When(const std::string& what, std::function<bool()> ready, std
   timer->setInterval(10);
   QObject::connect(timer, &QTimer::timeout, &scope_, [=, this] {
     const bool now = ready();
-    if (!now && clock->elapsed() <= patienceMs) return;
+    if (!now && clock->elapsed() <= patienceMs && !test::GaveUp()) return;
     timer->stop();
     timer->deleteLater();
     --pending_;
     if (now) {
       act();
     } else {
-      ADD_FAILURE() << "never happened: " << what;
-      CancelDialogs();
+      test::GiveUp("gave up after " + std::to_string(patienceMs) + " ms waiting for " + what);
     }
   });
   timer->start();
 }
 
-void LiveProgram::CancelDialogs() {
+void LiveProgram::GiveUpWaits() {
   if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
   if (ui.PWDlg && ui.PWDlg->isVisible()) ui.PWDlg->reject();
+  for (int slot = 1; slot < kSlotCount; ++slot)
+    if (client.tables.OVServers[slot].InUse == 1) client.connections.Disconnect(slot, 1);
 }
 
 void LiveProgram::Connect(const QString& address, int port, const QString& timeoutCount) {
@@ -211,6 +202,7 @@ void LiveProgram::Enter(ConsoleWindow* window, const QString& line) {
 
 bool LiveProgram::LogShows(const QString& caption, const QString& text, int patienceMs) {
   const bool shown = PumpUntil(
+      "the window \"" + caption.toStdString() + "\" to show \"" + text.toStdString() + "\"",
       [&] {
         ConsoleWindow* w = Window(caption);
         return w && w->Log()->Text().contains(text);
@@ -218,8 +210,7 @@ bool LiveProgram::LogShows(const QString& caption, const QString& text, int pati
       patienceMs);
   if (!shown) {
     ConsoleWindow* w = Window(caption);
-    ADD_FAILURE() << "the window \"" << caption.toStdString() << "\" never showed \"" << text.toStdString()
-                  << "\"; it shows:\n"
+    ADD_FAILURE() << "the window \"" << caption.toStdString() << "\" shows:\n"
                   << (w ? Log(w) : "(no such window)");
   }
   return shown;
