@@ -561,9 +561,9 @@ TEST_F(OvsUnderAttack, GameServersThatIgnoreStopAreKilledWithEverythingTheyStart
   const qint64 stubbornChild = childOf(stubborn);
   const int wrapper = Start(*peer, "wrapper");
   const qint64 wrapperChild = childOf(wrapper);
-  const qint64 stubbornPid = server->Games().Find(stubborn)->pid;
   ASSERT_GT(stubbornChild, 0);
   ASSERT_GT(wrapperChild, 0);
+  const qint64 stubbornPid = server->Games().Find(stubborn)->pid;
 
   peer->Console(0, "kill " + std::to_string(stubborn));
   peer->Console(0, "kill " + std::to_string(wrapper));
@@ -576,6 +576,7 @@ TEST_F(OvsUnderAttack, GameServersThatIgnoreStopAreKilledWithEverythingTheyStart
   // The OV server shutting down takes them down too.
   const int last = Start(*peer, "stubborn");
   const qint64 lastChild = childOf(last);
+  ASSERT_GT(lastChild, 0);
   const qint64 lastPid = server->Games().Find(last)->pid;
   server.reset();
   for (qint64 pid : {lastPid, lastChild})
