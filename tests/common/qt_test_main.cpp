@@ -43,9 +43,9 @@ class ModalWatch : public QObject {
     // Once the test gave up, no modal window of it is waited for.
     if (since_.elapsed() < ov::test::kPatienceMs && !ov::test::GaveUp()) return;
     since_.invalidate();
-    ov::test::GiveUp("gave up after " + std::to_string(ov::test::kPatienceMs) +
-                     " ms waiting for someone to answer the modal window \"" +
-                     modal->windowTitle().toStdString() + "\"");
+    ov::test::GiveUp("gave up waiting for someone to answer the modal window \"" +
+                     modal->windowTitle().toStdString() + "\" (after " +
+                     std::to_string(ov::test::kPatienceMs) + " ms)");
     if (auto* dialog = qobject_cast<QDialog*>(modal)) {
       dialog->reject();
     } else {

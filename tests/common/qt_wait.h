@@ -29,7 +29,7 @@ inline bool WaitForWatched(const std::string& what, const std::function<bool()>&
       watchdog.start(1);
       return;
     }
-    GiveUp("gave up after " + std::to_string(patienceMs) + " ms waiting for " + what);
+    GiveUp("gave up waiting for " + what + " (after " + std::to_string(patienceMs) + " ms)");
   });
   return WaitFor(
       what, done,

@@ -91,22 +91,23 @@ inline WaitClock::time_point CurrentDeadline() {
 }
 
 // Runs turn(until) until done() holds; each turn handles what is due and returns by `until` at the
-// latest. On giving up, the test fails with "gave up after N ms waiting for <what>" and false is
+// latest. On giving up, the test fails with "gave up waiting for <what> (after N ms)" and false is
 // returned. A flood passes progress (a count that grows while work is being done): its patience then
 // runs from the last time the count grew.
 inline bool WaitFor(const std::string& what, const std::function<bool()>& done,
                     const std::function<void(WaitClock::time_point until)>& turn,
                     int patienceMs = kPatienceMs, const std::function<uint64_t()>& progress = nullptr) {
-  if (done()) return true;
+  const auto start = WaitClock::now();
   const auto message = [&] {
-    return "gave up after " + std::to_string(patienceMs) + " ms waiting for " + what;
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(WaitClock::now() - start).count();
+    return "gave up waiting for " + what + " (after " + std::to_string(took) + " ms)";
   };
   if (GaveUp()) {
+    if (done()) return true;
     GiveUp(message());
     return false;
   }
   auto& state = wait_detail::Current();
-  const auto start = WaitClock::now();
   const auto patience = std::chrono::milliseconds(patienceMs);
   const auto outer = state.deadlines.empty() ? WaitClock::time_point::max() : state.deadlines.back();
   state.deadlines.push_back(std::min(outer, start + patience));

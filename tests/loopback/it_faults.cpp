@@ -4,6 +4,7 @@
 // own thread with plain blocking POSIX calls.
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -94,7 +95,8 @@ class Peer {
     const bool came = changed_.wait_for(lock, std::chrono::milliseconds(test::kPatienceMs),
                                         [&] { return stopped_ || signal_ >= value; });
     if (!came)
-      ADD_FAILURE() << "the peer gave up after " << test::kPatienceMs << " ms waiting for go-ahead " << value;
+      ADD_FAILURE() << "the peer gave up waiting for go-ahead " << value << " (after " << test::kPatienceMs
+                    << " ms)";
     return came && !stopped_;
   }
   std::atomic<bool> done{false};
@@ -661,8 +663,34 @@ void WaitForALoginThatNeverComes() {
 }
 
 TEST(ClientUnderFaults, AWaitForWhatNeverComesFailsWithAMessage) {
-  EXPECT_NONFATAL_FAILURE(WaitForALoginThatNeverComes(),
-                          "gave up after 200 ms waiting for a login that never comes");
+  EXPECT_NONFATAL_FAILURE(WaitForALoginThatNeverComes(), "gave up waiting for a login that never comes");
+}
+
+// A wait nested in another (here in its condition) ends by the outer wait's deadline, however long its
+// own patience; and once a wait of the test gave up, a later one does not wait at all.
+TEST(ClientUnderFaults, NestedWaitsNeverAddUpAndAfterGivingUpNoWaitWaits) {
+  constexpr int kLongMs = 60000;
+  ::testing::TestPartResultArray failures;
+  const auto start = test::WaitClock::now();
+  {
+    ::testing::ScopedFakeTestPartResultReporter intercept(
+        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+    EXPECT_FALSE(test::PumpQt(
+        "the outer condition",
+        [] {
+          return test::PumpQt(
+              "the inner condition", [] { return false; }, kLongMs);
+        },
+        200));
+    EXPECT_FALSE(test::PumpQt(
+        "a later condition", [] { return false; }, kLongMs));
+  }
+  EXPECT_LT(test::WaitClock::now() - start, std::chrono::milliseconds(kLongMs / 2));
+  ASSERT_EQ(failures.size(), 2);
+  EXPECT_THAT(failures.GetTestPartResult(0).message(),
+              ::testing::HasSubstr("waiting for the inner condition"));
+  EXPECT_THAT(failures.GetTestPartResult(1).message(),
+              ::testing::HasSubstr("waiting for a later condition (after 0 ms) (not waited for"));
 }
 
 }  // namespace

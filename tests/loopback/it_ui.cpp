@@ -77,7 +77,7 @@ void LiveProgram::When(const std::string& what, std::function<bool()> ready, std
     if (now) {
       act();
     } else {
-      test::GiveUp("gave up after " + std::to_string(patienceMs) + " ms waiting for " + what);
+      test::GiveUp("gave up waiting for " + what + " (after " + std::to_string(patienceMs) + " ms)");
     }
   });
   timer->start();
