@@ -24,7 +24,10 @@ inline bool WaitForWatched(const std::string& what, const std::function<bool()>&
   watchdog.setSingleShot(true);
   WaitClock::time_point armedFor{};
   QObject::connect(&watchdog, &QTimer::timeout, [&] {
-    if (GaveUp()) return;
+    if (GaveUp()) {  // said already, on another thread perhaps: only the loops are to be freed
+      Rescue();
+      return;
+    }
     if (WaitClock::now() < armedFor) {  // woken early: sleep again for the rest
       watchdog.start(1);
       return;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -30,13 +31,20 @@ namespace wait_detail {
 
 struct State {
   std::vector<WaitClock::time_point> deadlines;  // of the waits under way, outermost first
-  const ::testing::TestInfo* gaveUpIn = nullptr;
   std::vector<std::function<void()>*> rescues;
+  const ::testing::TestInfo* rescuedIn = nullptr;
 };
 
+// Each thread has its own waits and rescues (a peer's thread has its own waits, the test's thread its
+// loops); that the test gave up holds for all its threads.
 inline State& Current() {
   static thread_local State state;
   return state;
+}
+
+inline std::atomic<const ::testing::TestInfo*>& GaveUpIn() {
+  static std::atomic<const ::testing::TestInfo*> test{nullptr};
+  return test;
 }
 
 inline const ::testing::TestInfo* ThisTest() {
@@ -46,7 +54,7 @@ inline const ::testing::TestInfo* ThisTest() {
 }  // namespace wait_detail
 
 // Frees what the code under test waits for in loops of its own (drops the connections, cancels the
-// dialogs) when a wait of the test gives up, so that those loops end. Holds for its scope.
+// dialogs) when the test gives up, so that those loops end. Holds for its scope, on its thread.
 class RescueOnGiveUp {
  public:
   explicit RescueOnGiveUp(std::function<void()> rescue) : rescue_(std::move(rescue)) {
@@ -63,25 +71,31 @@ class RescueOnGiveUp {
   std::function<void()> rescue_;
 };
 
-// Whether a wait of the running test has given up.
+// Whether a wait of the running test, on any of its threads, has given up.
 inline bool GaveUp() {
-  const auto& state = wait_detail::Current();
-  return state.gaveUpIn != nullptr && state.gaveUpIn == wait_detail::ThisTest();
+  const ::testing::TestInfo* test = wait_detail::GaveUpIn().load();
+  return test != nullptr && test == wait_detail::ThisTest();
 }
 
-// Fails the running test with the message (once: later waits only add theirs) and frees the loops of
-// the code under test.
-inline void GiveUp(const std::string& message) {
+// Runs the rescues of this thread, once per test that gave up.
+inline void Rescue() {
   auto& state = wait_detail::Current();
-  const bool first = !GaveUp();
-  state.gaveUpIn = wait_detail::ThisTest();
+  if (!GaveUp() || state.rescuedIn == wait_detail::ThisTest()) return;
+  state.rescuedIn = wait_detail::ThisTest();
+  const std::vector<std::function<void()>*> rescues = state.rescues;
+  for (auto* rescue : rescues) (*rescue)();
+}
+
+// Fails the running test with the message (later waits only add theirs) and frees the loops of the
+// code under test.
+inline void GiveUp(const std::string& message) {
+  const bool first = wait_detail::GaveUpIn().exchange(wait_detail::ThisTest()) != wait_detail::ThisTest();
   if (first) {
     ADD_FAILURE() << message;
-    const std::vector<std::function<void()>*> rescues = state.rescues;
-    for (auto* rescue : rescues) (*rescue)();
   } else {
     ADD_FAILURE() << message << " (not waited for: an earlier wait of the test gave up)";
   }
+  Rescue();
 }
 
 // The deadline of the innermost wait under way; max() when none is.
@@ -117,7 +131,10 @@ inline bool WaitFor(const std::string& what, const std::function<bool()>& done,
   uint64_t seen = progress ? progress() : 0;
   auto moved = start;  // when the wait began, or its work last went on
   while (!done()) {
-    if (GaveUp()) return false;  // a nested wait or a watchdog gave up meanwhile, and said why
+    if (GaveUp()) {  // a nested wait, a watchdog or a peer gave up meanwhile, and said why
+      Rescue();
+      return false;
+    }
     const auto now = WaitClock::now();
     if (progress && progress() != seen) {
       seen = progress();

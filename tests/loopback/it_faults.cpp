@@ -89,15 +89,20 @@ class Peer {
     signal_ = value;
     changed_.notify_all();
   }
-  // Waits until the test signals at least value; false when the test stopped or patience ran out.
+  // Waits until the test signals at least value; false when the test stopped, gave up or patience ran out.
   bool AwaitSignal(int value) {
     std::unique_lock lock(mutex_);
-    const bool came = changed_.wait_for(lock, std::chrono::milliseconds(test::kPatienceMs),
-                                        [&] { return stopped_ || signal_ >= value; });
-    if (!came)
-      ADD_FAILURE() << "the peer gave up waiting for go-ahead " << value << " (after " << test::kPatienceMs
-                    << " ms)";
-    return came && !stopped_;
+    const auto giveUp = test::WaitClock::now() + std::chrono::milliseconds(test::kPatienceMs);
+    while (!stopped_ && signal_ < value) {
+      if (test::GaveUp()) return false;  // the test ended its waits
+      if (test::WaitClock::now() > giveUp) {
+        test::GiveUp("the peer gave up waiting for go-ahead " + std::to_string(value) + " (after " +
+                     std::to_string(test::kPatienceMs) + " ms)");
+        return false;
+      }
+      changed_.wait_for(lock, 50ms);
+    }
+    return !stopped_;
   }
   std::atomic<bool> done{false};
 

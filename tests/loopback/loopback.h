@@ -38,7 +38,7 @@ inline bool Ready(int fd, short events, const char* what) {
     if (::poll(&p, 1, stop ? 0 : 50) == 1) return true;
     if (stop) return false;
     if (WaitClock::now() > giveUp) {
-      ADD_FAILURE() << "gave up waiting for " << what << " (after " << kPatienceMs << " ms)";
+      GiveUp(std::string("gave up waiting for ") + what + " (after " + std::to_string(kPatienceMs) + " ms)");
       return false;
     }
   }
