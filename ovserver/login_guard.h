@@ -27,7 +27,6 @@ class LoginGuard {
   // Counts a failure; the wait it imposes on the next check.
   std::chrono::milliseconds Failed(const std::string& key, Clock::time_point now);
   void Succeeded(const std::string& key) { entries_.erase(key); }
-  size_t Tracked() const { return entries_.size(); }
   int Failures(const std::string& key) const;
 
  private:

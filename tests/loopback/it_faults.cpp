@@ -4,6 +4,7 @@
 // own thread with plain blocking POSIX calls.
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -35,8 +36,6 @@ namespace ov {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr int kPatienceMs = test::kLoopbackPatienceMs;
 
 using test::Accept;
 using test::Fd;
@@ -72,6 +71,7 @@ class Peer {
  public:
   explicit Peer(std::function<void(Peer&)> script)
       : thread_([this, script] {
+          test::peerStopped = &stopped_;
           script(*this);
           done = true;
         }) {}
@@ -89,12 +89,20 @@ class Peer {
     signal_ = value;
     changed_.notify_all();
   }
-  // Waits until the test signals at least value; false when the test stopped or patience ran out.
+  // Waits until the test signals at least value; false when the test stopped, gave up or patience ran out.
   bool AwaitSignal(int value) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(kPatienceMs), [&] {
-      return stopped_ || signal_ >= value;
-    }) && !stopped_;
+    const auto giveUp = test::WaitClock::now() + std::chrono::milliseconds(test::kPatienceMs);
+    while (!stopped_ && signal_ < value) {
+      if (test::GaveUp()) return false;  // the test ended its waits
+      if (test::WaitClock::now() > giveUp) {
+        test::GiveUp("the peer gave up waiting for go-ahead " + std::to_string(value) + " (after " +
+                     std::to_string(test::kPatienceMs) + " ms)");
+        return false;
+      }
+      changed_.wait_for(lock, 50ms);
+    }
+    return !stopped_;
   }
   std::atomic<bool> done{false};
 
@@ -102,7 +110,7 @@ class Peer {
   std::mutex mutex_;
   std::condition_variable changed_;
   int signal_ = 0;
-  bool stopped_ = false;
+  std::atomic<bool> stopped_{false};
   std::thread thread_;
 };
 
@@ -163,9 +171,15 @@ struct LiveClient {
     return size_t(std::count(lines.begin(), lines.end(), line));
   }
   // Waits for done(); a flood keeps the patience going as long as the client keeps reading.
-  bool Pump(const std::function<bool()>& done) {
-    return PumpUntil(loop, done, [this] { return client.debug.TotalAppended(); });
+  bool Pump(const std::string& what, const std::function<bool()>& done) {
+    return PumpUntil(loop, what, done, [this] { return client.debug.TotalAppended(); });
   }
+  // A test that gave up drops every connection: the prompts' waits end with them.
+  void DropConnections() {
+    for (int slot = 1; slot < kSlotCount; ++slot)
+      if (client.tables.OVServers[slot].InUse == 1) client.connections.Disconnect(slot, 1);
+  }
+  test::RescueOnGiveUp rescue{[this] { DropConnections(); }};
   // The recorders keep everything; a test that runs for long clears them so that they do not grow.
   void ForgetRecords() {
     desktop.Clear();
@@ -191,16 +205,16 @@ TEST(ClientUnderFaults, APeerResetInTheMiddleOfAFrameLeavesNothingHalfDone) {
   ASSERT_EQ(c.SlotsInUse(), 1);
 
   ASSERT_TRUE(SendAll(peer, MakeFrame(1001, "before") + kStart + "0000half a li"));
-  ASSERT_TRUE(c.Pump([&] { return c.Showed("before"); }));
+  ASSERT_TRUE(c.Pump("the frame before the reset", [&] { return c.Showed("before"); }));
   peer.Reset();
-  ASSERT_TRUE(c.Pump([&] { return c.SlotsInUse() == 0; }));
+  ASSERT_TRUE(c.Pump("the client to see the reset", [&] { return c.SlotsInUse() == 0; }));
   EXPECT_EQ(c.desktop.Bar(), "Server closed connection");
   EXPECT_EQ(c.sockets.OpenSockets(), 0);
 
   // The next connection takes the same slot: the rest of the old frame is not glued to its head.
   Fd next = c.ConnectTo(listener, port);
   ASSERT_TRUE(SendAll(next, "ne\r\n\xFE" + MakeFrame(1001, "after")));
-  ASSERT_TRUE(c.Pump([&] { return c.Showed("after"); }));
+  ASSERT_TRUE(c.Pump("the frame on the next connection", [&] { return c.Showed("after"); }));
   EXPECT_EQ(c.LogCount("in_code: 0000"), 0u);
   EXPECT_EQ(c.client.tables.OVServers[1].Connected, 1);
   for (const auto& window : c.client.consoles.Windows())
@@ -221,7 +235,7 @@ TEST(ClientUnderFaults, EveryFrameOfAReadHandedOverInTurnsCountsThoughThePeerClo
   ASSERT_LT(burst.size(), kReceiveBufferSize);
   ASSERT_TRUE(SendAll(peer, burst));
   peer.Close();
-  ASSERT_TRUE(c.Pump([&] { return c.SlotsInUse() == 0; }));
+  ASSERT_TRUE(c.Pump("the client to see the close", [&] { return c.SlotsInUse() == 0; }));
   std::vector<std::string> want;
   for (size_t i = 0; i < count; ++i) want.push_back("n" + std::to_string(i));
   want.push_back("Server closed connection");
@@ -257,7 +271,8 @@ TEST(ClientUnderFaults, APeerThatGoesWhileTheLoginDialogWaitsGetsNoAnswerAndWedg
       });
       c.login.onShow = [&] { peer.Signal(1); };
       c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-      ASSERT_TRUE(c.Pump([&] { return c.SlotsInUse() == 0 && !c.login.visible; }));
+      ASSERT_TRUE(c.Pump("the close to end the connection and its prompt",
+                         [&] { return c.SlotsInUse() == 0 && !c.login.visible; }));
     }
     c.login.onShow = nullptr;
     EXPECT_EQ(answered, "");
@@ -271,7 +286,7 @@ TEST(ClientUnderFaults, APeerThatGoesWhileTheLoginDialogWaitsGetsNoAnswerAndWedg
   ASSERT_TRUE(SendAll(peer, Enciphered(900, "Again")));
   const std::string login = Enciphered(905, PadTo8("admin") + PadTo16("pw"));
   std::string got;
-  ASSERT_TRUE(c.Pump([&] {
+  ASSERT_TRUE(c.Pump("the client's login answer", [&] {
     char buffer[256];
     const ssize_t n = ::recv(peer.fd, buffer, sizeof buffer, MSG_DONTWAIT);
     if (n > 0) got.append(buffer, size_t(n));
@@ -305,7 +320,7 @@ TEST(ClientUnderFaults, AServerThatSendsOneByteAtATimeStillLogsInAndFillsTheRegi
   });
   c.client.connections.ConnectToServer("127.0.0.1", port, 10);
   const auto& windows = c.client.consoles.Windows();
-  ASSERT_TRUE(c.Pump([&] {
+  ASSERT_TRUE(c.Pump("the slow server's welcome in its window", [&] {
     return peer.done && windows.size() == 2 && windows[0]->log.Text().find("welcome") != std::string::npos;
   }));
   EXPECT_TRUE(fromClient == login + answers + watch);
@@ -339,7 +354,7 @@ TEST(ClientUnderFaults, AFrameThatNeverEndsIsDroppedInBoundedMemoryAndTheConnect
       for (size_t sent = 0; sent < kFlood; sent += chunk.size()) SendAll(s, chunk);
       SendAll(s, "\xFE" + MakeFrame(1001, "still here"));
     });
-    ASSERT_TRUE(c.Pump([&] { return c.Showed("still here"); }));
+    ASSERT_TRUE(c.Pump("the frame after the endless one", [&] { return c.Showed("still here"); }));
   }
   const long peak = PeakRssKb();
   std::cout << "[ figures  ] " << kFlood / 1024 << " KiB without an end byte: peak RSS " << peak - before
@@ -373,7 +388,7 @@ TEST(ClientUnderFaults, TenThousandServerAnnouncementsAreEachAnsweredWithOneWind
       SendAll(s, flood);
       answers = Receive(s, expected.size());
     });
-    ASSERT_TRUE(c.Pump([&] { return peer.done.load(); }));
+    ASSERT_TRUE(c.Pump("the answers to every announcement", [&] { return peer.done.load(); }));
   }
   std::cout << "[ figures  ] " << kCount << " announcements: peak RSS " << PeakRssKb() - before
             << " KiB above the " << before << " KiB before; debug log " << c.client.debug.Bytes() / 1024
@@ -387,7 +402,7 @@ TEST(ClientUnderFaults, TenThousandServerAnnouncementsAreEachAnsweredWithOneWind
 
   // The close takes the node with it: nothing is left behind.
   s.Close();
-  ASSERT_TRUE(c.Pump([&] { return c.SlotsInUse() == 0; }));
+  ASSERT_TRUE(c.Pump("the client to see the close", [&] { return c.SlotsInUse() == 0; }));
   EXPECT_TRUE(c.tree.nodes.empty());
 }
 
@@ -417,7 +432,8 @@ TEST(ClientUnderFaults, TwentyConnectionsOpenedAndDroppedAThousandTimesGiveEvery
       EXPECT_EQ(c.desktop.boxes, std::vector<std::string>{"Maximum servers connected already"});
     }
     peer.Signal(cycle);
-    ASSERT_TRUE(c.Pump([&] { return c.SlotsInUse() == 0; })) << "cycle " << cycle;
+    ASSERT_TRUE(c.Pump("every connection of the cycle to close", [&] { return c.SlotsInUse() == 0; }))
+        << "cycle " << cycle;
     ASSERT_EQ(std::count(c.desktop.bar.begin(), c.desktop.bar.end(), "Server closed connection"), kAtOnce);
     c.ForgetRecords();
     if (cycle == kWarmUp) warm = RssKb();
@@ -448,11 +464,15 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   const long before = RssKb();
   ResetPeakRss();
   size_t sent = 0;
-  while (c.client.tables.OVServers[1].InUse == 1 && sent < (256u << 20)) {
-    c.client.sender.SendConsole(1, 0, line);
-    sent += line.size();
-    c.loop.WaitForEvents(Clock::now());
-  }
+  test::WaitFor(
+      "the client to drop the server that stopped reading",
+      [&] {
+        if (c.client.tables.OVServers[1].InUse == 0 || sent >= (256u << 20)) return true;
+        c.client.sender.SendConsole(1, 0, line);
+        sent += line.size();
+        return false;
+      },
+      [&](test::WaitClock::time_point) { c.loop.WaitForEvents(Clock::now()); });
   const long peak = PeakRssKb();
   std::cout << "[ figures  ] a server that stopped reading was dropped after " << sent / 1024
             << " KiB typed; peak RSS " << peak - before << " KiB above the " << before
@@ -465,7 +485,7 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
 
   // The other connection never noticed: both ways still work.
   ASSERT_TRUE(SendAll(lively, MakeFrame(1001, "alive")));
-  ASSERT_TRUE(c.Pump([&] { return c.Showed("alive"); }));
+  ASSERT_TRUE(c.Pump("the other connection's frame", [&] { return c.Showed("alive"); }));
   c.client.sender.SendConsole(2, 0, "status");
   EXPECT_TRUE(Receive(lively, 12) == MakeFrame(0, "status"));
 }
@@ -486,8 +506,9 @@ TEST(ClientUnderFaults, AFloodOfFramesToComplainAboutNeverHoldsTheProgramInItsBe
   clock.start();
   ASSERT_TRUE(SendAll(s, flood));
   const auto& lines = program.client.debug.Lines();
-  ASSERT_TRUE(
-      it::PumpUntil([&] { return std::count(lines.begin(), lines.end(), "in_code: ABCD") == kFrames; }));
+  ASSERT_TRUE(it::PumpUntil("every unknown frame in the debug log", [&] {
+    return std::count(lines.begin(), lines.end(), "in_code: ABCD") == kFrames;
+  }));
   EXPECT_EQ(program.StatusText(), "Unknown code received - ABCD");
 
   // Beeps are rationed, four at once and then one per 100 ms of the time it all took, and only a beep
@@ -496,7 +517,8 @@ TEST(ClientUnderFaults, AFloodOfFramesToComplainAboutNeverHoldsTheProgramInItsBe
   EXPECT_GT(sounded, 0);
   EXPECT_LE(sounded, 4 + clock.elapsed() / 100 + 1);
   ASSERT_TRUE(SendAll(s, MakeFrame(1001, "still listening")));
-  ASSERT_TRUE(it::PumpUntil([&] { return program.StatusText() == "still listening"; }));
+  ASSERT_TRUE(
+      it::PumpUntil("the frame after the flood", [&] { return program.StatusText() == "still listening"; }));
 }
 
 // Account requests flood in from one server, or twenty at once, while the user has not answered yet:
@@ -551,12 +573,13 @@ TEST(ClientUnderFaults, FloodsOfLoginRequestsAreRefusedBeyondOnePromptPerServer)
       for (int i = 0; i < k.peers; ++i)
         threads.push_back(
             std::make_unique<Peer>([&, i](Peer&) { SendAll(peers[size_t(i)], floods[size_t(i)]); }));
-      ASSERT_TRUE(c.Pump([&] {
-        refused += int(std::count(c.desktop.bar.begin(), c.desktop.bar.end(), note));
-        c.ForgetRecords();
-        return refused + prompts() == k.peers * k.each && !c.login.visible;
-      })) << refused
-          << " refused, " << prompts() << " prompts";
+      ASSERT_TRUE(c.Pump("every login request to be prompted or refused",
+                         [&] {
+                           refused += int(std::count(c.desktop.bar.begin(), c.desktop.bar.end(), note));
+                           c.ForgetRecords();
+                           return refused + prompts() == k.peers * k.each && !c.login.visible;
+                         }))
+          << refused << " refused, " << prompts() << " prompts";
     }
     const long peak = PeakRssKb();
     const long after = RssKb();
@@ -573,7 +596,7 @@ TEST(ClientUnderFaults, FloodsOfLoginRequestsAreRefusedBeyondOnePromptPerServer)
       return n;
     };
     int answered = 0;
-    c.Pump([&] {
+    c.Pump("an answer to every prompt shown", [&] {
       answered = 0;
       for (size_t i = 0; i < peers.size(); ++i) {
         got[i] += test::ReadAvailable(peers[i]);
@@ -611,7 +634,7 @@ TEST(ClientUnderFaults, HugePayloadsThatDoNothingLeaveTheDebugLogBounded) {
       for (int i = 0; i < kFrames; ++i) SendAll(s, frame);
       SendAll(s, MakeFrame(1001, "done"));
     });
-    ASSERT_TRUE(c.Pump([&] { return c.Showed("done"); }));
+    ASSERT_TRUE(c.Pump("the frame after the payloads", [&] { return c.Showed("done"); }));
   }
   const long peak = PeakRssKb();
   std::cout << "[ figures  ] " << kFrames << " payloads of " << kPayload / 1000 << " kB: debug log "
@@ -641,11 +664,38 @@ void WaitForALoginThatNeverComes() {
   Fd listener = Listener(&port);
   Fd s = c.ConnectTo(listener, port);
   PumpUntil(
-      c.loop, [&] { return c.login.visible; }, nullptr, 200);
+      c.loop, "a login that never comes", [&] { return c.login.visible; }, nullptr, 200);
 }
 
 TEST(ClientUnderFaults, AWaitForWhatNeverComesFailsWithAMessage) {
-  EXPECT_NONFATAL_FAILURE(WaitForALoginThatNeverComes(), "gave up after 200 ms");
+  EXPECT_NONFATAL_FAILURE(WaitForALoginThatNeverComes(), "gave up waiting for a login that never comes");
+}
+
+// A wait nested in another (here in its condition) ends by the outer wait's deadline, however long its
+// own patience; and once a wait of the test gave up, a later one does not wait at all.
+TEST(ClientUnderFaults, NestedWaitsNeverAddUpAndAfterGivingUpNoWaitWaits) {
+  constexpr int kLongMs = 60000;
+  ::testing::TestPartResultArray failures;
+  const auto start = test::WaitClock::now();
+  {
+    ::testing::ScopedFakeTestPartResultReporter intercept(
+        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+    EXPECT_FALSE(test::PumpQt(
+        "the outer condition",
+        [] {
+          return test::PumpQt(
+              "the inner condition", [] { return false; }, kLongMs);
+        },
+        200));
+    EXPECT_FALSE(test::PumpQt(
+        "a later condition", [] { return false; }, kLongMs));
+  }
+  EXPECT_LT(test::WaitClock::now() - start, std::chrono::milliseconds(kLongMs / 2));
+  ASSERT_EQ(failures.size(), 2);
+  EXPECT_THAT(failures.GetTestPartResult(0).message(),
+              ::testing::HasSubstr("waiting for the inner condition"));
+  EXPECT_THAT(failures.GetTestPartResult(1).message(),
+              ::testing::HasSubstr("waiting for a later condition (after 0 ms) (not waited for"));
 }
 
 }  // namespace

@@ -76,7 +76,8 @@ class ScriptedPeer {
 
   // Waits for the frame after the ones seen so far and hands it over.
   std::string Next() {
-    if (!PumpUntil([this] { return frames.size() > taken_; })) return "(nothing came)";
+    if (!PumpUntil("the client's next frame", [this] { return frames.size() > taken_; }))
+      return "(nothing came)";
     return frames[taken_++];
   }
   size_t Taken() const { return taken_; }
@@ -125,7 +126,7 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
   // 1-2. Connect, as the user fills the dialog; the attempt waits for the connection.
   p.Connect("127.0.0.1", peer.Port());
   EXPECT_EQ(p.StatusText(), "Connected to server");
-  ASSERT_TRUE(PumpUntil([&] { return peer.Connected(); }));
+  ASSERT_TRUE(PumpUntil("the client to connect to the peer", [&] { return peer.Connected(); }));
   EXPECT_TRUE(p.Action("mnuCon")->isEnabled());
 
   // 4. The login request opens the login dialog with the peer's caption; the answer goes back enciphered,
@@ -177,7 +178,7 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
   // Closing a game server's window tells the OV server to stop sending its console.
   p.Window("Duel")->close();
   EXPECT_EQ(peer.Next(), "1041 7");
-  ASSERT_TRUE(PumpUntil([&] { return p.Window("Duel") == nullptr; }));
+  ASSERT_TRUE(PumpUntil("the Duel window to close", [&] { return p.Window("Duel") == nullptr; }));
 
   // 7. The start-server dialog offers the types that were sent (the empty one leaves no gap).
   std::vector<std::string> offered;
@@ -207,7 +208,7 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
 
   // 8. The peer closes: the servers leave the tree, their windows stay, dead, and say nothing more.
   peer.Close();
-  ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
+  ASSERT_TRUE(PumpUntil("the tree to empty", [&] { return p.Tree().empty(); }));
   EXPECT_EQ(p.StatusText(), "Server closed connection");
   EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers", "OV Server on Scripted[Dead]", "Duel[Dead]"}));
   EXPECT_FALSE(p.Button("tbWnd")->isEnabled() || p.Button("tbDis")->isEnabled() ||
@@ -215,7 +216,8 @@ TEST(FullRoad, ConnectLoginRegistryConsolesStartAndCloseOverLoopback) {
   LiveProgram::Enter(p.Window("Duel[Dead]"), "status");
   EXPECT_TRUE(p.Window("Duel[Dead]")->Input()->text().isEmpty());
   p.Action("Cleanup1")->trigger();
-  ASSERT_TRUE(PumpUntil([&] { return p.Captions() == std::vector<std::string>({"Servers"}); }));
+  ASSERT_TRUE(PumpUntil("every console window to close",
+                        [&] { return p.Captions() == std::vector<std::string>({"Servers"}); }));
   EXPECT_TRUE(p.AllActed());
   // Nothing reached the peer beyond the frames above: no repeated announcement, no stray console text.
   EXPECT_EQ(peer.frames.size(), peer.Taken()) << peer.frames.back();

@@ -32,7 +32,6 @@
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/log_view.h"
 #include "consoles/qt/players_panel.h"
-#include "app/qt/main_window.h"
 #include "registry/qt/servers_window.h"
 #include "tests/common/controls.h"
 #include "tests/loopback/it_ui.h"
@@ -91,7 +90,7 @@ class OvServerProcess {
     for (const QString& address : listen) arguments << "--listen" << address;
     process.start(OVSERVER_PROGRAM, arguments);
     static const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
-    const bool up = PumpUntil([&] {
+    const bool up = PumpUntil("the OV server to listen", [&] {
       const QRegularExpressionMatch m = listening.match(QString::fromStdString(log));
       if (m.hasMatch()) port = m.captured(1).toInt();
       return port > 0 || process.state() == QProcess::NotRunning;
@@ -182,7 +181,7 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
   // The start-server dialog offers the configured type; the server starts and its window opens by itself
   // with the banner, which lists the arguments one by one.
   p.StartServer("Test OV", "standin", "Duel", "+map e1m1");
-  ASSERT_TRUE(PumpUntil([&] { return p.Tree().size() == 2; }));
+  ASSERT_TRUE(PumpUntil("the game server's node in the tree", [&] { return p.Tree().size() == 2; }));
   EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV", "  [G]Duel"}));
   ASSERT_TRUE(p.LogShows("Duel", "Orvane stand-in dedicated server 1.0"));
   ASSERT_TRUE(p.LogShows("Duel", "[4] e1m1"));
@@ -209,9 +208,10 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
 
   // Closing its window stops the relaying to this client (41): the OV server no longer counts it watching.
   p.Window("Duel")->close();
-  ASSERT_TRUE(PumpUntil([&] { return p.Window("Duel") == nullptr; }));
+  ASSERT_TRUE(PumpUntil("the Duel window to close", [&] { return p.Window("Duel") == nullptr; }));
   LiveProgram::Enter(p.Window(kOvWindow), "who");
-  ASSERT_TRUE(PumpUntil([&] { return Count(p.Log(p.Window(kOvWindow)), "(you)") == 2; }));
+  ASSERT_TRUE(PumpUntil("a second \"(you)\" in the OV server's window",
+                        [&] { return Count(p.Log(p.Window(kOvWindow)), "(you)") == 2; }));
   EXPECT_EQ(AnswerTo(p.Log(p.Window(kOvWindow)), "who").find("watching"), std::string::npos)
       << p.Log(p.Window(kOvWindow));
 
@@ -224,7 +224,7 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
 
   // quit ends the game server: it leaves the tree and its window stays, dead.
   LiveProgram::Enter(p.Window("Duel"), "quit");
-  ASSERT_TRUE(PumpUntil([&] { return p.Tree().size() == 1; }));
+  ASSERT_TRUE(PumpUntil("the ended game server's node to go", [&] { return p.Tree().size() == 1; }));
   EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV"}));
   EXPECT_NE(p.Window("Duel[Dead]"), nullptr);
   EXPECT_TRUE(p.LogShows(kOvWindow, "ended"));
@@ -242,7 +242,8 @@ TEST_F(OvServerEndToEnd, ADeadOVServerWindowSaysWhereItWasAndReconnects) {
 
   p.SelectNode("[OV]Test OV");
   p.Button("tbDis")->click();
-  ASSERT_TRUE(PumpUntil([&] { return p.Window("OV Server on Test OV[Dead]") != nullptr; }));
+  ASSERT_TRUE(PumpUntil("the dead OV server's window",
+                        [&] { return p.Window("OV Server on Test OV[Dead]") != nullptr; }));
   ASSERT_TRUE(p.LogShows("OV Server on Test OV[Dead]", "Connection to " + where + " ended at "));
   ASSERT_TRUE(p.LogShows("OV Server on Test OV[Dead]", ": Disconnected by the client"));
 
@@ -256,14 +257,14 @@ TEST_F(OvServerEndToEnd, ADeadOVServerWindowSaysWhereItWasAndReconnects) {
 
   // The other side ends it: the status line says what it always said, the window the same and when.
   server.Stop();
-  ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
+  ASSERT_TRUE(PumpUntil("the tree to empty", [&] { return p.Tree().empty(); }));
   EXPECT_EQ(p.StatusText(), "Server closed connection");
   ConsoleWindow* second = nullptr;
   for (QMdiSubWindow* w : p.Main().MdiArea()->subWindowList())
     if (w != first && w->windowTitle() == "OV Server on Test OV[Dead]")
       second = qobject_cast<ConsoleWindow*>(w);
   ASSERT_NE(second, nullptr);
-  ASSERT_TRUE(PumpUntil([&] {
+  ASSERT_TRUE(PumpUntil("the second window to say the server closed the connection", [&] {
     return LiveProgram::Log(second).find(": Server closed connection") != std::string::npos;
   })) << LiveProgram::Log(second);
 }
@@ -329,7 +330,7 @@ TEST_F(OvServerEndToEndByName, LocalhostAndTheIpv6LoopbackConnectUnderTheNameGiv
   if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback";
   p.SelectNode("[OV]Test OV");
   test::Find<QPushButton>(p.Main(), "tbDis")->click();
-  ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
+  ASSERT_TRUE(PumpUntil("the tree to empty", [&] { return p.Tree().empty(); }));
   p.AnswerPrompt("Login:", "admin", "secret");
   p.Connect("[::1]", server.port);
   ASSERT_TRUE(p.LogShows(kOvWindow, "Logged in to Test OV as admin."));
@@ -355,8 +356,9 @@ TEST_F(OvServerEndToEndDebug, AWrongPasswordIsRefusedAndTheConnectionClosed) {
         shown->accept();
       });
   p.Connect("127.0.0.1", server.port);
-  ASSERT_TRUE(PumpUntil([&] { return p.AllActed() && p.StatusText() == "Server closed connection"; }))
-      << p.StatusText();
+  ASSERT_TRUE(PumpUntil("the refusal's box and the close", [&] {
+    return p.AllActed() && p.StatusText() == "Server closed connection";
+  })) << p.StatusText();
   EXPECT_EQ(box, "Login failed: wrong login name or password");
   EXPECT_NE(p.DebugPane().find("ramsg called code 3 msg: Login failed: wrong login name or password"),
             std::string::npos)
@@ -402,9 +404,12 @@ TEST_F(OvServerEndToEndDebug, NewUserAndPasswordChangeThroughThePrompts) {
       [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
       [] { qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->accept(); });
   p.Connect("127.0.0.1", server.port);
-  ASSERT_TRUE(PumpUntil([&] { return Count(p.DebugPane(), "ramsg called code 3 msg: Login failed") == 1; }))
-      << p.DebugPane();
-  ASSERT_TRUE(PumpUntil([&] { return p.StatusText() == "Server closed connection"; })) << p.StatusText();
+  ASSERT_TRUE(PumpUntil("the refusal in the debug pane", [&] {
+    return Count(p.DebugPane(), "ramsg called code 3 msg: Login failed") == 1;
+  })) << p.DebugPane();
+  ASSERT_TRUE(PumpUntil("the close on the status line", [&] {
+    return p.StatusText() == "Server closed connection";
+  })) << p.StatusText();
   EXPECT_TRUE(p.Tree().empty());
   ASSERT_TRUE(LogIn("carol", "pw-two"));
   EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV"}));
@@ -437,7 +442,7 @@ TEST_F(OvServerEndToEnd, ShellMetacharactersReachTheGameServerAsPlainArguments) 
 
   // The OV server stops: the client sees the connection close, and both windows are left dead.
   server.Stop();
-  ASSERT_TRUE(PumpUntil([&] { return p.Tree().empty(); }));
+  ASSERT_TRUE(PumpUntil("the tree to empty", [&] { return p.Tree().empty(); }));
   EXPECT_EQ(p.StatusText(), "Server closed connection");
   EXPECT_EQ(p.Captions(), std::vector<std::string>({"Servers", "OV Server on Test OV[Dead]", "Meta[Dead]"}));
 }
@@ -472,13 +477,15 @@ TEST_F(OvServerEndToEnd, PlayersPanelShowsTheMapAndPlayersKicksOneAndSaysNoAnswe
   EXPECT_EQ(panel->Target(), (StatusTarget{"127.0.0.1", port}));
   test::Find<QAction>(*duel, "mnuWindowPlayers")->trigger();
   EXPECT_TRUE(test::Find<QAction>(p.Main(), "mnuPlayers")->isChecked());
-  ASSERT_TRUE(PumpUntil([&] { return panel->Summary() == "2/8 players on q3dm17"; }))
-      << panel->Summary().toStdString();
+  ASSERT_TRUE(PumpUntil("the panel to show both players", [&] {
+    return panel->Summary() == "2/8 players on q3dm17";
+  })) << panel->Summary().toStdString();
   QTreeWidgetItem* first = panel->List()->topLevelItem(0);
   EXPECT_EQ(QStringList({first->text(0), first->text(1), first->text(2)}),
             QStringList({"^1Red^7Baron", "12", "48"}));
-  QTreeWidgetItem* node =
-      test::Find<QTreeWidget>(p.Main(), "trSvrs")->findItems("Duel", Qt::MatchRecursive | Qt::MatchEndsWith).value(0);
+  QTreeWidgetItem* node = test::Find<QTreeWidget>(p.Main(), "trSvrs")
+                              ->findItems("Duel", Qt::MatchRecursive | Qt::MatchEndsWith)
+                              .value(0);
   ASSERT_NE(node, nullptr);
   EXPECT_EQ(node->toolTip(0), "2/8 players on q3dm17");
 
@@ -491,15 +498,17 @@ TEST_F(OvServerEndToEnd, PlayersPanelShowsTheMapAndPlayersKicksOneAndSaysNoAnswe
   panel->AskKick("^4Blue ^3Wolf");
   ASSERT_TRUE(p.LogShows("Duel", "kick \"^4Blue ^3Wolf\"\n"));
   ASSERT_TRUE(p.LogShows("Duel", "^4Blue ^3Wolf^7 was kicked."));
-  ASSERT_TRUE(PumpUntil([&] { return panel->Summary() == "1/8 players on q3dm17"; }))
-      << panel->Summary().toStdString();
+  ASSERT_TRUE(PumpUntil("the panel to show the kicked player gone", [&] {
+    return panel->Summary() == "1/8 players on q3dm17";
+  })) << panel->Summary().toStdString();
 
   // A port where something listens but never answers.
   QUdpSocket silent;
   ASSERT_TRUE(silent.bind(QHostAddress::LocalHost, 0));
   panel->SetTarget({"127.0.0.1", silent.localPort()});
-  ASSERT_TRUE(PumpUntil([&] { return panel->Summary() == PlayersPanel::kNoAnswer; }))
-      << panel->Summary().toStdString();
+  ASSERT_TRUE(PumpUntil("the panel to say no answer", [&] {
+    return panel->Summary() == PlayersPanel::kNoAnswer;
+  })) << panel->Summary().toStdString();
   EXPECT_EQ(panel->List()->topLevelItemCount(), 0);
 
   test::Find<QAction>(p.Main(), "mnuPlayers")->trigger();

@@ -75,31 +75,32 @@ TEST(PosixSockets, ConnectReadCloseAndResetAreToldWithTheirErrors) {
   uint16_t closedPort = 0;
   Fd notListening = Bound(&closedPort);
   const int refused = r.Open(closedPort);
-  ASSERT_TRUE(PumpUntil(r.loop, [&] { return r.Has(refused, kFdConnect); }));
+  ASSERT_TRUE(PumpUntil(r.loop, "the refused connect's event", [&] { return r.Has(refused, kFdConnect); }));
   EXPECT_EQ(r.ErrorOf(refused, kFdConnect), 10061);
 
   uint16_t port = 0;
   Fd listener = Listener(&port, 8);
   const int s = r.Open(port);
-  ASSERT_TRUE(PumpUntil(r.loop, [&] { return r.Has(s, kFdConnect) && r.Has(s, kFdWrite); }));
+  ASSERT_TRUE(PumpUntil(r.loop, "the connect and write events",
+                        [&] { return r.Has(s, kFdConnect) && r.Has(s, kFdWrite); }));
   EXPECT_EQ(r.ErrorOf(s, kFdConnect), 0);
   Fd peer = Accept(listener);
 
   EXPECT_TRUE(SendAll(peer, "abc"));
-  ASSERT_TRUE(PumpUntil(r.loop, [&] { return r.Has(s, kFdRead); }));
+  ASSERT_TRUE(PumpUntil(r.loop, "the read event", [&] { return r.Has(s, kFdRead); }));
   char buffer[16];
   EXPECT_EQ(r.api.Recv(s, buffer, sizeof buffer), 3);
   EXPECT_EQ(std::string(buffer, 3), "abc");
   ::close(peer.fd);
   peer.fd = -1;
-  ASSERT_TRUE(PumpUntil(r.loop, [&] { return r.Has(s, kFdClose); }));
+  ASSERT_TRUE(PumpUntil(r.loop, "the close event", [&] { return r.Has(s, kFdClose); }));
   EXPECT_EQ(r.ErrorOf(s, kFdClose), 0);
 
   const int t = r.Open(port);
-  ASSERT_TRUE(PumpUntil(r.loop, [&] { return r.Has(t, kFdConnect); }));
+  ASSERT_TRUE(PumpUntil(r.loop, "the second connect event", [&] { return r.Has(t, kFdConnect); }));
   Fd peer2 = Accept(listener);
   peer2.Reset();
-  ASSERT_TRUE(PumpUntil(r.loop, [&] { return r.Has(t, kFdClose); }));
+  ASSERT_TRUE(PumpUntil(r.loop, "the reset's close event", [&] { return r.Has(t, kFdClose); }));
   EXPECT_EQ(r.ErrorOf(t, kFdClose), 10054);
   // Writing to a connection that has gone is an error, never a signal that ends the program.
   EXPECT_EQ(r.api.Send(t, "x", 1), -1);
@@ -168,7 +169,7 @@ TEST(LiveConnect, EveryOutcomeAgainstALoopbackPeer) {
   ASSERT_EQ(c.SlotsInUse(), 1);
   Fd peer = Accept(listener);
   peer.Reset();
-  ASSERT_TRUE(PumpUntil(c.loop, [&] { return c.SlotsInUse() == 0; }));
+  ASSERT_TRUE(PumpUntil(c.loop, "the client to see the reset", [&] { return c.SlotsInUse() == 0; }));
   EXPECT_EQ(c.desktop.Bar(), "Server closed connection");
   EXPECT_EQ(c.sockets.OpenSockets(), 0);
   EXPECT_EQ(c.desktop.connectEnabled.back(), true);
@@ -200,11 +201,13 @@ TEST(LiveFrames, SendsTheSocketCannotTakeCompleteInOrderForASlowReader) {
   }
   std::string received = ReadAvailable(k.peer);
   EXPECT_LT(received.size(), expected.size());  // the socket could not take it all at once
-  ASSERT_TRUE(PumpUntil(k.c.loop,
-                        [&] {
-                          received += ReadAvailable(k.peer, 256 * 1024);
-                          return received.size() >= expected.size();
-                        }))
+  ASSERT_TRUE(PumpUntil(
+      k.c.loop, "every frame at the slow reader",
+      [&] {
+        received += ReadAvailable(k.peer, 256 * 1024);
+        return received.size() >= expected.size();
+      },
+      [&] { return received.size(); }))
       << received.size() << " of " << expected.size();
   EXPECT_TRUE(received == expected);
   for (const std::string& text : k.c.desktop.bar) EXPECT_EQ(text.find("error"), std::string::npos) << text;
@@ -215,16 +218,18 @@ TEST(LiveFrames, FramesFromThePeerAreHandedOverOnceHoweverTheyArrive) {
   // A 901 is answered with one empty 1020, and nothing else.
   EXPECT_TRUE(SendAll(k.peer, FrameOf("1901", k.c.client.cipher.EncryptMsg("anything"))));
   std::string answer;
-  ASSERT_TRUE(PumpUntil(k.c.loop, [&] {
+  ASSERT_TRUE(PumpUntil(k.c.loop, "the answer to the 901", [&] {
     answer += ReadAvailable(k.peer);
     return answer.size() >= 6;
   }));
   // A status note cut in two, the second half only after the first was read.
   const std::string note = FrameOf("1001", "hello");
   EXPECT_TRUE(SendAll(k.peer, note.substr(0, 8)));
-  ASSERT_TRUE(PumpUntil(k.c.loop, [&] { return k.c.client.debug.Lines().back().rfind("len is", 0) == 0; }));
+  ASSERT_TRUE(PumpUntil(k.c.loop, "the first half of the note read",
+                        [&] { return k.c.client.debug.Lines().back().rfind("len is", 0) == 0; }));
   EXPECT_TRUE(SendAll(k.peer, note.substr(8)));
-  ASSERT_TRUE(PumpUntil(k.c.loop, [&] { return k.c.desktop.Bar() == "hello"; }));
+  ASSERT_TRUE(
+      PumpUntil(k.c.loop, "the note on the status line", [&] { return k.c.desktop.Bar() == "hello"; }));
   answer += ReadAvailable(k.peer);
   EXPECT_TRUE(answer == FrameOf("1020", ""));
 

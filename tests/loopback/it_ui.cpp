@@ -27,18 +27,8 @@
 
 namespace ov::it {
 
-bool PumpUntil(const std::function<bool()>& done, int patienceMs) {
-  QElapsedTimer clock;
-  clock.start();
-  QTimer wake;  // sleeps between events, never longer than this
-  wake.setInterval(20);
-  wake.start();
-  while (!done()) {
-    if (clock.elapsed() > patienceMs) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // closed windows really go
-  }
-  return true;
+bool PumpUntil(const std::string& what, const std::function<bool()>& done, int patienceMs) {
+  return test::PumpQt(what, done, patienceMs);
 }
 
 void Key(QWidget* target, int key, const QString& text) {
@@ -80,24 +70,25 @@ void LiveProgram::When(const std::string& what, std::function<bool()> ready, std
   timer->setInterval(10);
   QObject::connect(timer, &QTimer::timeout, &scope_, [=, this] {
     const bool now = ready();
-    if (!now && clock->elapsed() <= patienceMs) return;
+    if (!now && clock->elapsed() <= patienceMs && !test::GaveUp()) return;
     timer->stop();
     timer->deleteLater();
     --pending_;
     if (now) {
       act();
     } else {
-      ADD_FAILURE() << "never happened: " << what;
-      CancelDialogs();
+      test::GiveUp("gave up waiting for " + what + " (after " + std::to_string(patienceMs) + " ms)");
     }
   });
   timer->start();
 }
 
-void LiveProgram::CancelDialogs() {
+void LiveProgram::GiveUpWaits() {
   if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
   auto* login = Control<LoginDialog>("PWDlg");
   if (login->isVisible()) login->reject();
+  for (int slot = 1; slot < kSlotCount; ++slot)
+    if (client.tables.OVServers[slot].InUse == 1) client.connections.Disconnect(slot, 1);
 }
 
 void LiveProgram::Connect(const QString& address, int port, const QString& timeoutCount) {
@@ -225,6 +216,7 @@ void LiveProgram::Enter(ConsoleWindow* window, const QString& line) {
 
 bool LiveProgram::LogShows(const QString& caption, const QString& text, int patienceMs) {
   const bool shown = PumpUntil(
+      "the window \"" + caption.toStdString() + "\" to show \"" + text.toStdString() + "\"",
       [&] {
         ConsoleWindow* w = Window(caption);
         return w && w->Log()->Text().contains(text);
@@ -232,8 +224,7 @@ bool LiveProgram::LogShows(const QString& caption, const QString& text, int pati
       patienceMs);
   if (!shown) {
     ConsoleWindow* w = Window(caption);
-    ADD_FAILURE() << "the window \"" << caption.toStdString() << "\" never showed \"" << text.toStdString()
-                  << "\"; it shows:\n"
+    ADD_FAILURE() << "the window \"" << caption.toStdString() << "\" shows:\n"
                   << (w ? Log(w) : "(no such window)");
   }
   return shown;

@@ -16,6 +16,7 @@
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
 #include "tests/common/controls.h"
+#include "tests/common/qt_wait.h"
 
 class QAction;
 class QPushButton;
@@ -27,10 +28,11 @@ class MainWindow;
 
 namespace ov::it {
 
-constexpr int kPatienceMs = 10000;  // ends a test that waits for what never comes within seconds
+using test::kPatienceMs;
 
-// Handles events until done() holds; false when the patience ran out first.
-bool PumpUntil(const std::function<bool()>& done, int patienceMs = kPatienceMs);
+// Handles events until done() holds; false, with a failure that says what it waited for, when the
+// patience runs out first.
+bool PumpUntil(const std::string& what, const std::function<bool()>& done, int patienceMs = kPatienceMs);
 
 // Key presses as the keyboard sends them to the focused widget.
 void Key(QWidget* target, int key, const QString& text = QString());
@@ -45,8 +47,9 @@ class LiveProgram {
   LiveProgram& operator=(const LiveProgram&) = delete;
 
   // Runs act once ready() holds, from a timer: so also inside whatever nested loop runs then (a
-  // modal dialog, the login prompt's wait). When ready() never holds, the test fails and every open
-  // dialog is cancelled, so that the nested loops end instead of hanging the run.
+  // modal dialog, the login prompt's wait). When ready() never holds, the test gives up: every open
+  // dialog is cancelled and every connection dropped, so that the nested loops end instead of hanging
+  // the run.
   void When(const std::string& what, std::function<bool()> ready, std::function<void()> act,
             int patienceMs = kPatienceMs);
   bool AllActed() const { return pending_ == 0; }
@@ -91,10 +94,11 @@ class LiveProgram {
   bool started = false;
 
  private:
-  void CancelDialogs();
+  void GiveUpWaits();
   MainWindow& main_{ui.Main()};
   QObject scope_;  // owns the pending When timers: none outlives the program
   int pending_ = 0;
+  test::RescueOnGiveUp rescue_{[this] { GiveUpWaits(); }};
 };
 
 }  // namespace ov::it

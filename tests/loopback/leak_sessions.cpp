@@ -31,6 +31,7 @@
 #include "ovserver/ov_server.h"
 #include "protocol/qt/login_dialog.h"
 #include "tests/common/controls.h"
+#include "tests/common/qt_wait.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define OV_ASAN 1
@@ -52,7 +53,6 @@ namespace ov {
 namespace {
 
 constexpr int kSessions = 20;
-constexpr int kPatienceMs = 20000;  // only against hangs: every wait ends as soon as its condition holds
 
 size_t HeapInUse() {
 #ifdef OV_ASAN
@@ -62,16 +62,7 @@ size_t HeapInUse() {
 #endif
 }
 
-bool Pump(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > kPatienceMs) return false;
-    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // closed windows really go
-  }
-  return true;
-}
+using test::PumpQt;
 
 class LeakSessions : public ::testing::Test {
  protected:
@@ -92,7 +83,7 @@ class LeakSessions : public ::testing::Test {
       ASSERT_GT(id, 0) << error;
       games.push_back(id);
     }
-    ASSERT_TRUE(Pump([&] {
+    ASSERT_TRUE(PumpQt("both game servers to run", [&] {
       for (int id : games)
         if (!server->Games().Find(id) || !server->Games().Find(id)->running) return false;
       return true;
@@ -134,7 +125,8 @@ class LeakSessions : public ::testing::Test {
     program->client.connections.ConnectToServer("127.0.0.1", server->Port(), 10);
     const int slot = ConnectedSlot();
     ASSERT_NE(slot, -1) << "not connected";
-    ASSERT_TRUE(Pump([&] { return OpenWindows(slot).size() == 1 + games.size(); })) << "windows not open";
+    ASSERT_TRUE(
+        PumpQt("the session's three windows", [&] { return OpenWindows(slot).size() == 1 + games.size(); }));
 
     // A console line typed into a game server's window comes back as its answer.
     Console* game = OpenWindows(slot).back();
@@ -144,12 +136,13 @@ class LeakSessions : public ::testing::Test {
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(view->Input(), &enter);
     const std::string echo = "Server: round " + std::to_string(round);
-    ASSERT_TRUE(Pump([&] { return game->log.Text().find(echo) != std::string::npos; })) << "no echo";
+    ASSERT_TRUE(PumpQt("the echo of the typed line",
+                       [&] { return game->log.Text().find(echo) != std::string::npos; }));
 
     program->client.connections.Disconnect(slot, 1);
     program->client.selection.CleanupDeadWindows();
-    ASSERT_TRUE(Pump([&] { return program->client.consoles.Windows().empty(); })) << "dead windows stayed";
-    ASSERT_TRUE(Pump([&] { return server->SessionCount() == 0; })) << "the OV server kept the session";
+    ASSERT_TRUE(PumpQt("the dead windows to go", [&] { return program->client.consoles.Windows().empty(); }));
+    ASSERT_TRUE(PumpQt("the OV server to end the session", [&] { return server->SessionCount() == 0; }));
   }
 
   // The heap in use apart from the debug log, which keeps its latest lines (several per frame) and so
@@ -194,6 +187,12 @@ class LeakSessions : public ::testing::Test {
   std::unique_ptr<Program> program;
   QTimer answer;
   int logins = 0;
+  // A test that gave up drops the connections, so that no wait of the client outlives it.
+  test::RescueOnGiveUp rescue{[this] {
+    if (!program) return;
+    for (int slot = 1; slot < kSlotCount; ++slot)
+      if (program->client.tables.OVServers[slot].InUse == 1) program->client.connections.Disconnect(slot, 1);
+  }};
 };
 
 TEST_F(LeakSessions, TwentySessionsGiveBackWhatTheyTook) {

@@ -1,6 +1,5 @@
 // A peer on real loopback sockets written with plain blocking POSIX calls, for tests that put the
-// client's (or the OV server's) sockets against something they do not control. Header only, so every
-// test binary can use it whatever it links.
+// client's (or the OV server's) sockets against something they do not control.
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -19,13 +19,30 @@
 #include <utility>
 
 #include "net/event_loop.h"
+#include "tests/common/qt_wait.h"
 
 namespace ov::test {
 
-// How long a wait goes without anything happening before the test gives up: a peer that waits for
-// what never comes fails its test within seconds, never at the runner's time-out. Every wait ends as
-// soon as its condition holds.
-inline constexpr int kLoopbackPatienceMs = 10000;
+// Set on a peer's own thread: its blocking calls end early once the peer is told to stop, so that a
+// test that gave up is not held by a peer still waiting for what will not come.
+inline thread_local const std::atomic<bool>* peerStopped = nullptr;
+
+// Waits until the descriptor is ready for events; false, with a failure that names what was awaited,
+// when the patience runs out; false at once when the peer is stopped or the test gave up already.
+inline bool Ready(int fd, short events, const char* what) {
+  const auto giveUp = WaitClock::now() + std::chrono::milliseconds(kPatienceMs);
+  for (;;) {
+    // A stopped peer still takes what is there already; it only waits no more.
+    const bool stop = (peerStopped && *peerStopped) || GaveUp();
+    pollfd p{fd, events, 0};
+    if (::poll(&p, 1, stop ? 0 : 50) == 1) return true;
+    if (stop) return false;
+    if (WaitClock::now() > giveUp) {
+      GiveUp(std::string("gave up waiting for ") + what + " (after " + std::to_string(kPatienceMs) + " ms)");
+      return false;
+    }
+  }
+}
 
 // Owns one descriptor; closes it when it goes.
 struct Fd {
@@ -71,18 +88,14 @@ inline Fd Listener(uint16_t* port, int backlog = 64) {
 
 // The next connection; an empty Fd (and a failure) when none comes.
 inline Fd Accept(const Fd& listener) {
-  pollfd p{listener.fd, POLLIN, 0};
-  const bool came = ::poll(&p, 1, kLoopbackPatienceMs) == 1;
-  EXPECT_TRUE(came) << "no connection came";
-  if (!came) return Fd();
+  if (!Ready(listener.fd, POLLIN, "a connection to the peer")) return Fd();
   return Fd(::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
 // Waits for room as often as it takes; false when the connection ends or room never comes.
 inline bool SendAll(const Fd& peer, std::string_view bytes) {
   while (!bytes.empty()) {
-    pollfd p{peer.fd, POLLOUT, 0};
-    if (::poll(&p, 1, kLoopbackPatienceMs) != 1) return false;
+    if (!Ready(peer.fd, POLLOUT, "room to send to the other end")) return false;
     const ssize_t n = ::send(peer.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n <= 0) return false;
     bytes.remove_prefix(size_t(n));
@@ -90,13 +103,12 @@ inline bool SendAll(const Fd& peer, std::string_view bytes) {
   return true;
 }
 
-// Reads until n bytes have come, the connection ends or patience runs out.
+// Reads until n bytes have come, the connection ends or patience runs out (a failure then).
 inline std::string Receive(const Fd& peer, size_t n) {
   std::string in;
   char buffer[65536];
   while (in.size() < n) {
-    pollfd p{peer.fd, POLLIN, 0};
-    if (::poll(&p, 1, kLoopbackPatienceMs) != 1) break;
+    if (!Ready(peer.fd, POLLIN, "bytes from the other end")) break;
     const ssize_t got = ::recv(peer.fd, buffer, std::min(sizeof buffer, n - in.size()), 0);
     if (got <= 0) break;
     in.append(buffer, size_t(got));
@@ -112,26 +124,13 @@ inline std::string ReadAvailable(const Fd& peer, size_t most = 1 << 20) {
   return out;
 }
 
-// Runs the event loop until done() holds; false, with a failure that says so, when it never does. A
-// long flood passes progress (a count that grows while work is being done): the patience then runs
-// from the last time it grew, so only a wait that goes nowhere ends the test.
-inline bool PumpUntil(EventLoop& loop, const std::function<bool()>& done,
-                      const std::function<uint64_t()>& progress = nullptr,
-                      int patienceMs = kLoopbackPatienceMs) {
-  auto giveUp = Clock::now() + std::chrono::milliseconds(patienceMs);
-  uint64_t seen = progress ? progress() : 0;
-  while (!done()) {
-    if (progress && progress() != seen) {
-      seen = progress();
-      giveUp = Clock::now() + std::chrono::milliseconds(patienceMs);
-    }
-    if (Clock::now() > giveUp) {
-      ADD_FAILURE() << "gave up after " << patienceMs << " ms without the awaited state";
-      return false;
-    }
-    loop.WaitForEvents(Clock::now() + std::chrono::milliseconds(20));
-  }
-  return true;
+// Runs the event loop until done() holds; false, with a failure that says what it waited for, when it
+// never does. A long flood passes progress (a count that grows while work is being done): the patience
+// then runs from the last time it grew, so only a wait that goes nowhere ends the test.
+inline bool PumpUntil(EventLoop& loop, const std::string& what, const std::function<bool()>& done,
+                      const std::function<uint64_t()>& progress = nullptr, int patienceMs = kPatienceMs) {
+  return WaitForWatched(
+      what, done, [&](WaitClock::time_point until) { loop.WaitForEvents(until); }, patienceMs, progress);
 }
 
 }  // namespace ov::test

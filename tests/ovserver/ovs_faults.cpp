@@ -28,29 +28,27 @@
 #include <map>
 #include <random>
 
+#include "app/start_server.h"
 #include "ovserver/accounts.h"
 #include "ovserver/game_servers.h"
 #include "ovserver/log.h"
 #include "ovserver/ov_server.h"
 #include "protocol/account_prompt.h"
 #include "tests/common/memory_figures.h"
-#include "app/start_server.h"
+#include "tests/common/qt_wait.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 
 namespace ovs {
 namespace {
 
-constexpr int kPatienceMs = 60000;  // only against hangs: every wait ends as soon as its condition holds
+using ov::test::kPatienceMs;
 
-bool Pump(const std::function<bool()>& done, int patienceMs = kPatienceMs) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > patienceMs) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-  }
-  return true;
+// Handles events until done() holds; a failure that says what it waited for when it never does. A flood
+// passes progress, a count that grows while the work goes on.
+bool Pump(const std::string& what, const std::function<bool()>& done, int patienceMs = kPatienceMs,
+          const std::function<uint64_t()>& progress = nullptr) {
+  return ov::test::PumpQt(what, done, patienceMs, progress);
 }
 
 using ov::test::ResetPeakRss;
@@ -95,21 +93,24 @@ class Peer {
   }
 
   // Waits for the next frame with this code (and holding text) from the cursor on; its payload.
-  std::string Expect(const std::string& code, const std::string& text = "") {
+  std::string Expect(const std::string& code, const std::string& text = "", int patienceMs = kPatienceMs) {
     size_t found = frames.size();
-    const bool arrived = Pump([&] {
-      for (size_t i = cursor_; i < frames.size(); ++i)
-        if (frames[i].code == code && frames[i].payload.find(text) != std::string::npos)
-          return (found = i), true;
-      return false;
-    });
-    EXPECT_TRUE(arrived) << "no frame " << code << " with \"" << text << "\"";
+    const bool arrived = Pump(
+        "a frame " + code + " with \"" + text + "\"",
+        [&] {
+          for (size_t i = cursor_; i < frames.size(); ++i)
+            if (frames[i].code == code && frames[i].payload.find(text) != std::string::npos)
+              return (found = i), true;
+          return false;
+        },
+        patienceMs);
     if (!arrived) return "<none>";
     cursor_ = found + 1;
     return frames[found].payload;
   }
   bool WaitClosed() {
-    return Pump([&] { return socket_.state() == QAbstractSocket::UnconnectedState; });
+    return Pump("the server to close the connection",
+                [&] { return socket_.state() == QAbstractSocket::UnconnectedState; });
   }
   bool Open() const { return socket_.state() == QAbstractSocket::ConnectedState; }
   size_t Count(const std::string& code, const std::string& text = "") const {
@@ -325,7 +326,7 @@ TEST_F(OvsUnderAttack, TwoHundredClientsAtOnceAreAllAcceptedAndServed) {
   peers[1]->Expect("0000", std::to_string(kClients) + " connected");
 
   peers.clear();
-  ASSERT_TRUE(Pump([&] { return server->SessionCount() == 0; }));
+  ASSERT_TRUE(Pump("every session to end", [&] { return server->SessionCount() == 0; }));
   EXPECT_EQ(Logged(" closed"), size_t(kClients));
 }
 
@@ -390,7 +391,9 @@ TEST_F(OvsUnderAttack, TheAdminLogsInWhileAStrangerGuessesTheirPasswordAndWhileS
     if (strangers.empty() || !strangers.back()->Open()) guess();
   });
   again.start(5);
-  ASSERT_TRUE(Pump([&] { return Logged("its next check waits 1000 ms") >= 1; }));
+  ASSERT_TRUE(Pump(
+      "the guesses to raise the next check's wait to 1000 ms",
+      [&] { return Logged("its next check waits 1000 ms") >= 1; }, kPatienceMs, [&] { return guesses; }));
   QElapsedTimer clock;
   clock.start();
   Peer admin(server->Port());
@@ -403,7 +406,7 @@ TEST_F(OvsUnderAttack, TheAdminLogsInWhileAStrangerGuessesTheirPasswordAndWhileS
             << " guesses so far (longest wait 1000 ms)\n";
   for (auto& stranger : strangers) EXPECT_EQ(stranger->Count("1031"), 0u);
 
-  ASSERT_TRUE(Pump([&] {
+  ASSERT_TRUE(Pump("every guesser to be closed", [&] {
     return std::none_of(strangers.begin(), strangers.end(), [](const auto& s) { return s->Open(); });
   }));
   // Eight local connections that drip a byte now and then, half of them after a whole frame that is
@@ -420,8 +423,9 @@ TEST_F(OvsUnderAttack, TheAdminLogsInWhileAStrangerGuessesTheirPasswordAndWhileS
       if (dripper->Open()) dripper->Send("\xFD");
   });
   drip.start(200);
-  ASSERT_TRUE(Pump([&] { return Logged("no login in 1 s, closed") + 1 >= drippers.size(); }));
-  ASSERT_TRUE(Pump([&] {
+  ASSERT_TRUE(Pump("the idle drippers to be closed",
+                   [&] { return Logged("no login in 1 s, closed") + 1 >= drippers.size(); }));
+  ASSERT_TRUE(Pump("the closes at the drippers", [&] {
     return std::count_if(drippers.begin(), drippers.end(), [](const auto& d) { return !d->Open(); }) + 1 >=
            long(drippers.size());
   }));
@@ -461,7 +465,7 @@ TEST_F(OvsUnderAttack, PathTricksInAStartRequestNeverRunAnythingButTheConfigured
   EXPECT_EQ(peer->Expect(code, "[7] "), "  [7] /bin/sh\r\n");
   const GameServers::Server* running = server->Games().Find(id);
   ASSERT_NE(running, nullptr);
-  ASSERT_TRUE(Pump([&] { return running->pid > 0; }));
+  ASSERT_TRUE(Pump("the game server to run", [&] { return running->pid > 0; }));
   EXPECT_EQ(QFileInfo(QString("/proc/%1/exe").arg(running->pid)).symLinkTarget(),
             QFileInfo(STANDIN_SERVER).canonicalFilePath());
   EXPECT_EQ(running->title, "$(touch " + marker + ")");
@@ -496,10 +500,11 @@ TEST_F(OvsUnderAttack, GameServersFloodingTheirOutputLeaveTheServerResponsiveInB
     ASSERT_EQ(::send(stalled, watch.data(), watch.size(), 0), ssize_t(watch.size()));
   }
   const std::string linesCode = ov::FormatCode(lines), endlessCode = ov::FormatCode(endless);
-  ASSERT_TRUE(Pump([&] {
-    return watcher->Counted(linesCode) > 100000 && watcher->Counted(endlessCode) > 1000;
-  })) << watcher->Counted(linesCode)
-      << " lines, " << watcher->Counted(endlessCode) << " endless";
+  ASSERT_TRUE(Pump(
+      "the floods of both game servers at the watcher",
+      [&] { return watcher->Counted(linesCode) > 100000 && watcher->Counted(endlessCode) > 1000; },
+      kPatienceMs, [&] { return watcher->Counted(linesCode) + watcher->Counted(endlessCode); }))
+      << watcher->Counted(linesCode) << " lines, " << watcher->Counted(endlessCode) << " endless";
 
   // Meanwhile the server answers anyone at once.
   Peer newcomer(server->Port());
@@ -525,12 +530,19 @@ TEST_F(OvsUnderAttack, GameServersFloodingTheirOutputLeaveTheServerResponsiveInB
   // hears so once it reads again.
   EXPECT_EQ(server->SessionCount(), 3u);
   std::string tail;
-  EXPECT_TRUE(Pump([&] {
-    char buffer[65536];
-    const ssize_t n = ::recv(stalled, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n > 0) tail = tail.substr(tail.size() > 100 ? tail.size() - 100 : 0) + std::string(buffer, size_t(n));
-    return tail.find("console lines dropped: this connection fell behind") != std::string::npos;
-  }));
+  size_t read = 0;
+  EXPECT_TRUE(Pump(
+      "the stalled connection to be told it fell behind",
+      [&] {
+        char buffer[65536];
+        const ssize_t n = ::recv(stalled, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+          tail = tail.substr(tail.size() > 100 ? tail.size() - 100 : 0) + std::string(buffer, size_t(n));
+          read += size_t(n);
+        }
+        return tail.find("console lines dropped: this connection fell behind") != std::string::npos;
+      },
+      kPatienceMs, [&] { return read; }));
   ::close(stalled);
 }
 
@@ -549,23 +561,26 @@ TEST_F(OvsUnderAttack, GameServersThatIgnoreStopAreKilledWithEverythingTheyStart
   const qint64 stubbornChild = childOf(stubborn);
   const int wrapper = Start(*peer, "wrapper");
   const qint64 wrapperChild = childOf(wrapper);
-  const qint64 stubbornPid = server->Games().Find(stubborn)->pid;
   ASSERT_GT(stubbornChild, 0);
   ASSERT_GT(wrapperChild, 0);
+  const qint64 stubbornPid = server->Games().Find(stubborn)->pid;
 
   peer->Console(0, "kill " + std::to_string(stubborn));
   peer->Console(0, "kill " + std::to_string(wrapper));
-  EXPECT_EQ(peer->Expect("1028"), std::to_string(wrapper));   // at once: the wrapper itself obeys
-  EXPECT_EQ(peer->Expect("1028"), std::to_string(stubborn));  // after the grace time, killed
+  EXPECT_EQ(peer->Expect("1028"), std::to_string(wrapper));  // at once: the wrapper itself obeys
+  // After the grace time (five seconds), killed.
+  EXPECT_EQ(peer->Expect("1028", "", kPatienceMs + 5000), std::to_string(stubborn));
   for (qint64 pid : {stubbornPid, stubbornChild, wrapperChild})
-    EXPECT_TRUE(Pump([&] { return Gone(pid); })) << pid;
+    EXPECT_TRUE(Pump("the killed game server's processes to end", [&] { return Gone(pid); })) << pid;
 
   // The OV server shutting down takes them down too.
   const int last = Start(*peer, "stubborn");
   const qint64 lastChild = childOf(last);
+  ASSERT_GT(lastChild, 0);
   const qint64 lastPid = server->Games().Find(last)->pid;
   server.reset();
-  for (qint64 pid : {lastPid, lastChild}) EXPECT_TRUE(Pump([&] { return Gone(pid); })) << pid;
+  for (qint64 pid : {lastPid, lastChild})
+    EXPECT_TRUE(Pump("the game server to end with the OV server", [&] { return Gone(pid); })) << pid;
 }
 
 TEST_F(OvsUnderAttack, ControlCharactersInATitleNeverPrintALineOfTheirOwnOnAnyConsole) {
@@ -622,7 +637,8 @@ TEST_F(OvsUnderAttack, EveryLogLineAPeerCausesIsBoundedPerConnectionAndForTheSer
     stranger.Console(0, "help");
     stranger.Expect("1001", "Log in first");
   }
-  ASSERT_TRUE(Pump([&] { return Logged("caused by clients held back") >= 1; }));
+  ASSERT_TRUE(Pump("the note of the log lines held back",
+                   [&] { return Logged("caused by clients held back") >= 1; }));
   const size_t allowed = size_t(50 + 10 * clock.elapsed() / 1000 + 3);
   EXPECT_LE(log.size() - before, allowed);
   std::cout << "[ figures  ] 180 log lines caused before login: " << log.size() - before << " written in "
@@ -651,19 +667,22 @@ TEST_F(OvsUnderAttack, ACheapRequestFloodGetsItsShareAndItsUnreadAnswersStayBoun
     const ssize_t n = ::send(flooder, pending.data(), pending.size(), MSG_NOSIGNAL);
     if (n > 0) pending.erase(0, size_t(n));
   };
-  ASSERT_TRUE(Pump([&] { return sendSome(), Logged("(guest) logged in") == 1; }));
+  ASSERT_TRUE(Pump("the flooder's login", [&] { return sendSome(), Logged("(guest) logged in") == 1; }));
   const std::string request = ov::MakeFrame(1026, std::string(1000, 'x') + "\x80");
   for (int i = 0; i < kRequests; ++i) pending += request;
   // Sends until the server stops reading it, or all of it; meanwhile the admin is answered.
   QElapsedTimer still;
   still.start();
   size_t left = pending.size();
-  ASSERT_TRUE(Pump([&] {
-    sendSome();
-    if (pending.size() != left) left = pending.size(), still.restart();
-    // Two seconds after the last byte went: time enough to answer all of it, were it all read.
-    return still.elapsed() > 2000;
-  }));
+  ASSERT_TRUE(Pump(
+      "the server to stop reading the flooder",
+      [&] {
+        sendSome();
+        if (pending.size() != left) left = pending.size(), still.restart();
+        // Two seconds after the last byte went: time enough to answer all of it, were it all read.
+        return still.elapsed() > 2000;
+      },
+      kPatienceMs, [&] { return pending.size(); }));
   admin->Console(0, "who");
   admin->Expect("0000", "(you)");
 
@@ -671,16 +690,19 @@ TEST_F(OvsUnderAttack, ACheapRequestFloodGetsItsShareAndItsUnreadAnswersStayBoun
   ov::FrameAssembler assembler;
   size_t answers = 0;
   bool cut = false;
-  EXPECT_TRUE(Pump([&] {
-    sendSome();
-    char buffer[65536];
-    ssize_t n;
-    while ((n = ::recv(flooder, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
-      for (const ov::Frame& frame : assembler.Feed(std::string_view(buffer, size_t(n))).frames)
-        answers += frame.code == "1001" && frame.payload.find("Unknown server type") == 0;
-    cut = n == 0 || (n < 0 && errno != EAGAIN);
-    return answers == size_t(kRequests) || cut;
-  }));
+  EXPECT_TRUE(Pump(
+      "an answer to every request of the flooder",
+      [&] {
+        sendSome();
+        char buffer[65536];
+        ssize_t n;
+        while ((n = ::recv(flooder, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+          for (const ov::Frame& frame : assembler.Feed(std::string_view(buffer, size_t(n))).frames)
+            answers += frame.code == "1001" && frame.payload.find("Unknown server type") == 0;
+        cut = n == 0 || (n < 0 && errno != EAGAIN);
+        return answers == size_t(kRequests) || cut;
+      },
+      kPatienceMs, [&] { return answers; }));
   EXPECT_EQ(answers, size_t(kRequests));
   EXPECT_FALSE(cut);
   ::close(flooder);
@@ -707,7 +729,7 @@ TEST_F(OvsUnderAttack, TheAccountsLockIsNeverWaitedForAndHandEditsMadeMeanwhileA
     admin->Console(0, "who");
     admin->Expect("0000", "(you)");
   }
-  ASSERT_TRUE(Pump([&] { return admin->Count("1001") >= 2; }));
+  ASSERT_TRUE(Pump("both refusals at the admin", [&] { return admin->Count("1001") >= 2; }));
   EXPECT_EQ(admin->Count("1001", "Password change refused: the accounts file could not be written"), 1u);
   EXPECT_EQ(admin->Count("1001", "New user refused: the accounts file could not be written"), 1u);
   {
@@ -802,6 +824,7 @@ class OvsProgram : public ::testing::Test {
     const std::string listening = "listening on 127.0.0.1:";
     quint16 port = 0;
     Pump(
+        "the program to listen",
         [&] {
           const size_t at = log.find(listening);
           if (at != std::string::npos) port = quint16(std::atoi(log.c_str() + at + listening.size()));
@@ -854,7 +877,9 @@ TEST_F(OvsProgram, AGameServerHoldsNoDescriptorOfTheServerAndEndsWithItOnHangUpO
   ASSERT_TRUE(program->waitForFinished(kWaitMs));
   EXPECT_EQ(program->exitStatus(), QProcess::NormalExit) << log;
   EXPECT_NE(log.find("stopping"), std::string::npos) << log;
-  EXPECT_TRUE(Pump([&] { return Gone(game); }, kWaitMs)) << "game server " << game << " still runs";
+  EXPECT_TRUE(Pump(
+      "the game server to end with the program", [&] { return Gone(game); }, kWaitMs))
+      << "game server " << game << " still runs";
 
   // Killed outright, it cannot stop them: they end by themselves as it dies.
   log.clear();
@@ -865,7 +890,9 @@ TEST_F(OvsProgram, AGameServerHoldsNoDescriptorOfTheServerAndEndsWithItOnHangUpO
   ASSERT_GT(orphan, 0);
   ::kill(pid_t(program->processId()), SIGKILL);
   program->waitForFinished(kWaitMs);
-  EXPECT_TRUE(Pump([&] { return Gone(orphan); }, kWaitMs)) << "game server " << orphan << " still runs";
+  EXPECT_TRUE(Pump(
+      "the orphaned game server to end", [&] { return Gone(orphan); }, kWaitMs))
+      << "game server " << orphan << " still runs";
 }
 
 TEST_F(OvsProgram, AConfigurationItCannotUseIsRefusedWithItsNameAndTheReason) {
@@ -984,6 +1011,7 @@ TEST_F(OvsProgram, ListensOnEveryAddressGivenAllOnOnePort) {
     const size_t expected = std::max<size_t>(1, size_t(test.listen.size()));
     std::vector<std::pair<std::string, quint16>> bound;  // address and port of each "listening on" line
     Pump(
+        "every \"listening on\" line",
         [&] {
           bound.clear();
           const std::string listening = "listening on ";
@@ -1010,6 +1038,7 @@ TEST_F(OvsProgram, ListensOnEveryAddressGivenAllOnOnePort) {
       QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll().toStdString(); });
       socket.connectToHost(host, bound[0].second);
       EXPECT_TRUE(Pump(
+          "the greeting or a close",
           [&] {
             return received.find(hello) != std::string::npos ||
                    socket.state() == QAbstractSocket::UnconnectedState;

@@ -154,7 +154,10 @@ TEST(Registry, NewServerTakesASlotAndAnswers24WithThePayloadUnchanged) {
   EXPECT_EQ(QSlotsInUse(n.t), 2);
   EXPECT_TRUE(Sent(n.t, n.socket).empty());
 
-  for (int id = 100; QSlotsInUse(n.t) < 20; ++id) Message(n.t, n.socket, 27, std::to_string(id));
+  // More announcements than there are slots, so that the loop ends though slots are lost.
+  for (int id = 100; id < 100 + kSlotCount && QSlotsInUse(n.t) < 20; ++id)
+    Message(n.t, n.socket, 27, std::to_string(id));
+  ASSERT_EQ(QSlotsInUse(n.t), 20) << "the announced game servers never took every slot";
   Sent(n.t, n.socket);
   Message(n.t, n.socket, 27, "500");
   ExpectError(n.t, "ERROR: Too many servers open");
