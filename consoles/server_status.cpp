@@ -93,6 +93,16 @@ std::string PlayerCountText(const ServerStatus& status) {
 
 std::optional<std::string> KickLine(std::string_view name) {
   if (name.empty()) return std::nullopt;
+  // The server's kick reads an all-digit word as a client slot, and "all" or "allbots" (in any case) as
+  // every player or every bot once no player has that name: such a name may kick someone else.
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  const auto is = [&](std::string_view word) {
+    return name.size() == word.size() &&
+           std::equal(name.begin(), name.end(), word.begin(), [&](char a, char b) { return lower(a) == b; });
+  };
+  if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }) || is("all") ||
+      is("allbots"))
+    return std::nullopt;
   bool quote = false;
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);

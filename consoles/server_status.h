@@ -44,7 +44,8 @@ std::string PlayerCountText(const ServerStatus& status);
 
 // The console line that kicks a player by name: kick NAME, the name quoted when it holds a blank or a
 // slash. Nothing for a name no console would read as one word: empty, or holding a quote, a semicolon or
-// a control byte.
+// a control byte, and a name the server's kick reads as another: all digits (a client slot), "all" or
+// "allbots".
 std::optional<std::string> KickLine(std::string_view name);
 
 // Where to query, as the user gives it: "HOST" or "HOST:PORT" (port 1 to 65535, 27960 when not given).

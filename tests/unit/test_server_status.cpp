@@ -66,8 +66,11 @@ TEST(ServerStatus, KickLineQuotesWhatNeedsItAndRefusesWhatCannotBeOneWord) {
   EXPECT_EQ(KickLine("^1Red^7Baron"), "kick ^1Red^7Baron");
   EXPECT_EQ(KickLine("Blue Wolf"), "kick \"Blue Wolf\"");
   EXPECT_EQ(KickLine("a//b"), "kick \"a//b\"");
+  EXPECT_EQ(KickLine("^1007"), "kick ^1007");
+  EXPECT_EQ(KickLine("allan"), "kick allan");
   for (const std::string& bad : {std::string(), std::string("x;quit"), std::string("say \"hi"),
-                                 std::string("a\nquit"), std::string("a\0b", 3)})
+                                 std::string("a\nquit"), std::string("a\0b", 3), std::string("0"),
+                                 std::string("17"), std::string("All"), std::string("ALLBOTS")})
     EXPECT_EQ(KickLine(bad), std::nullopt) << bad;
 }
 
