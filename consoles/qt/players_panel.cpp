@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 #include <QTimerEvent>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -211,14 +212,17 @@ void PlayersPanel::Query() {
 }
 
 void PlayersPanel::ReadAnswers() {
-  // Every datagram is read, and dropped unless it comes from where the query went; one larger than an
-  // answer can be is read only as far as that.
+  // Every datagram is read, and dropped unless it comes from where the query went and meets a query not
+  // yet answered: one answer per query, however many come. One larger than an answer can be is read only
+  // as far as that. A flood is read a batch at a time: the window's other events run between batches.
+  constexpr int kReadsAtOnce = 64;
   QByteArray buffer(qsizetype(kMaxStatusPacket) + 1, Qt::Uninitialized);
-  while (socket_ && socket_->hasPendingDatagrams()) {
+  for (int read = 0; read < kReadsAtOnce && socket_ && socket_->hasPendingDatagrams(); ++read) {
     QHostAddress from;
     quint16 port = 0;
     const qint64 got = socket_->readDatagram(buffer.data(), buffer.size(), &from, &port);
-    if (got < 0 || port != target_.port || !from.isEqual(resolved_, QHostAddress::ConvertV4MappedToIPv4))
+    if (got < 0 || !asked_ || port != target_.port ||
+        !from.isEqual(resolved_, QHostAddress::ConvertV4MappedToIPv4))
       continue;
     if (std::optional<ServerStatus> status =
             ParseStatusResponse(std::string_view(buffer.constData(), size_t(got)))) {
@@ -256,7 +260,9 @@ void PlayersPanel::ShowNoAnswer() {
 }
 
 void PlayersPanel::SetSummary(const QString& text) {
-  summary_->setToolTip(text);
+  // The map's name is the game server's: a tool tip shows it as plain text, never as markup.
+  summary_->setToolTip(Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap)
+                                                 : text);
   if (text == summary_->text()) return;
   summary_->setText(text);
   emit summaryChanged(text);
