@@ -116,24 +116,38 @@ std::optional<StatusTarget> ParseStatusTarget(std::string_view text) {
   while (text.starts_with(' ')) text.remove_prefix(1);
   while (text.ends_with(' ')) text.remove_suffix(1);
   StatusTarget target;
-  const size_t colon = text.rfind(':');
-  if (colon != std::string_view::npos) {
-    const std::string_view digits = text.substr(colon + 1);
+  // An IPv6 address is bracketed when a port follows it: [::1]:27960; bare, it has more than one colon.
+  const bool bracketed = text.starts_with('[');
+  std::string_view host = text;
+  std::optional<std::string_view> digits;
+  if (bracketed) {
+    const size_t close = text.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    host = text.substr(1, close - 1);
+    const std::string_view rest = text.substr(close + 1);
+    if (!rest.empty() && !rest.starts_with(':')) return std::nullopt;
+    if (!rest.empty()) digits = rest.substr(1);
+  } else if (const size_t colon = text.rfind(':');
+             colon != std::string_view::npos && text.find(':') == colon) {
+    host = text.substr(0, colon);
+    digits = text.substr(colon + 1);
+  }
+  if (digits) {
     int port = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || port < 1 ||
+    const auto [end, error] = std::from_chars(digits->data(), digits->data() + digits->size(), port);
+    if (digits->empty() || error != std::errc() || end != digits->data() + digits->size() || port < 1 ||
         port > 65535)
       return std::nullopt;
     target.port = port;
-    text = text.substr(0, colon);
   }
-  if (text.empty() || text.size() > 255) return std::nullopt;
-  for (const char c : text) {
+  const bool v6 = host.find(':') != std::string_view::npos;
+  if (host.empty() || host.size() > 255 || (bracketed && !v6)) return std::nullopt;
+  for (const char c : host) {
     const bool hostByte = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                          c == '.' || c == '-' || c == '_';
+                          c == '.' || c == '-' || c == '_' || (v6 && (c == ':' || c == '%'));
     if (!hostByte) return std::nullopt;
   }
-  target.host = std::string(text);
+  target.host = std::string(host);
   return target;
 }
 

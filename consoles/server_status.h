@@ -48,11 +48,14 @@ std::string PlayerCountText(const ServerStatus& status);
 // "allbots".
 std::optional<std::string> KickLine(std::string_view name);
 
-// Where to query, as the user gives it: "HOST" or "HOST:PORT" (port 1 to 65535, 27960 when not given).
+// Where to query, as the user gives it: "HOST" or "HOST:PORT" (port 1 to 65535, 27960 when not given),
+// an IPv6 address bare or in brackets, with a port only in brackets: "[::1]:27960".
 struct StatusTarget {
   std::string host;
   int port = kDefaultStatusPort;
-  std::string Text() const { return host + ":" + std::to_string(port); }
+  std::string Text() const {
+    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  }
   bool operator==(const StatusTarget&) const = default;
 };
 std::optional<StatusTarget> ParseStatusTarget(std::string_view text);

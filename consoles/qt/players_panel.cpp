@@ -180,6 +180,7 @@ void PlayersPanel::Start() {
     for (const QHostAddress& a : info.addresses()) {
       if (a.protocol() == QAbstractSocket::IPv4Protocol) return Resolved(a);
     }
+    if (!info.addresses().isEmpty()) return Resolved(info.addresses().front());  // IPv6 only
     ShowNoAnswer();
   });
 }
@@ -195,6 +196,11 @@ void PlayersPanel::Stop() {
 
 void PlayersPanel::Resolved(const QHostAddress& address) {
   resolved_ = address;
+  if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+    // The socket was bound for IPv4, which every machine has: an IPv6 server is asked from IPv6.
+    socket_->close();
+    socket_->bind(QHostAddress(QHostAddress::AnyIPv6), 0);
+  }
   Query();
 }
 

@@ -77,7 +77,12 @@ TEST(ServerStatus, KickLineQuotesWhatNeedsItAndRefusesWhatCannotBeOneWord) {
 TEST(ServerStatus, QueryAddressHostAndPort) {
   EXPECT_EQ(ParseStatusTarget(" 10.0.0.5 "), (StatusTarget{"10.0.0.5", 27960}));
   EXPECT_EQ(ParseStatusTarget("game.example:27961"), (StatusTarget{"game.example", 27961}));
-  for (const char* bad : {"", ":27960", "host:", "host:0", "host:65536", "host:27x", "a b", "h;rm"})
+  EXPECT_EQ(ParseStatusTarget("[::1]:27961"), (StatusTarget{"::1", 27961}));
+  EXPECT_EQ(ParseStatusTarget("[fe80::1%eth0]"), (StatusTarget{"fe80::1%eth0", 27960}));
+  EXPECT_EQ(ParseStatusTarget("::1"), (StatusTarget{"::1", 27960}));
+  EXPECT_EQ((StatusTarget{"::1", 27961}).Text(), "[::1]:27961");  // read back as it was
+  for (const char* bad : {"", ":27960", "host:", "host:0", "host:65536", "host:27x", "a b", "h;rm", "[::1",
+                          "[::1]x", "[::1]:", "[host]:1", "[]:1", "[a;b:c]"})
     EXPECT_EQ(ParseStatusTarget(bad), std::nullopt) << bad;
 }
 

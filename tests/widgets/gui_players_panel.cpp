@@ -50,6 +50,23 @@ TEST(PlayersPanel, AnswersFromAnyOtherAddressOrPortAreIgnored) {
   EXPECT_FALSE(panel.Querying());
 }
 
+TEST(PlayersPanel, AnIpv6ServerIsAskedOverIpv6) {
+  QUdpSocket server;
+  if (!server.bind(QHostAddress::LocalHostIPv6, 0)) GTEST_SKIP() << "this machine has no IPv6 loopback";
+  PlayersPanel panel;
+  const std::optional<StatusTarget> target = ParseStatusTarget("[::1]:" + std::to_string(server.localPort()));
+  ASSERT_TRUE(target.has_value()) << "a bracketed IPv6 address is refused";
+  panel.SetTarget(*target);
+  panel.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return server.hasPendingDatagrams(); }, 5000)) << "no query came";
+  QHostAddress from;
+  quint16 port = 0;
+  server.readDatagram(nullptr, 0, &from, &port);
+  server.writeDatagram(Answer("dm6"), from, port);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !panel.Summary().isEmpty(); }, 5000));
+  EXPECT_EQ(panel.Summary().toStdString(), "1/4 players on dm6");
+}
+
 // What a tool tip holding this text shows: a tip that looks like markup is read as markup.
 QString ShownAsTip(const QString& tip) {
   QTextDocument shown;
