@@ -3,9 +3,17 @@
 #include <algorithm>
 #include <charconv>
 
+#include "consoles/colour_codes.h"
+
 namespace ov {
 
 namespace {
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
 
 constexpr std::string_view kAnswerHead = "\xFF\xFF\xFF\xFFstatusResponse\n";
 
@@ -95,13 +103,8 @@ std::optional<std::string> KickLine(std::string_view name) {
   if (name.empty()) return std::nullopt;
   // The server's kick reads an all-digit word as a client slot, and "all" or "allbots" (in any case) as
   // every player or every bot once no player has that name: such a name may kick someone else.
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-  const auto is = [&](std::string_view word) {
-    return name.size() == word.size() &&
-           std::equal(name.begin(), name.end(), word.begin(), [&](char a, char b) { return lower(a) == b; });
-  };
-  if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }) || is("all") ||
-      is("allbots"))
+  if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+      SameIgnoringCase(name, "all") || SameIgnoringCase(name, "allbots"))
     return std::nullopt;
   bool quote = false;
   for (const char c : name) {
@@ -110,6 +113,13 @@ std::optional<std::string> KickLine(std::string_view name) {
     quote = quote || c == ' ' || c == '/';
   }
   return quote ? "kick \"" + std::string(name) + "\"" : "kick " + std::string(name);
+}
+
+bool KickReachesAnother(std::string_view name, const std::vector<std::string>& names) {
+  size_t matches = 0;
+  for (const std::string& other : names)
+    if (SameIgnoringCase(other, name) || SameIgnoringCase(StripColourCodes(other), name)) ++matches;
+  return matches > 1;
 }
 
 std::optional<StatusTarget> ParseStatusTarget(std::string_view text) {

@@ -47,6 +47,9 @@ std::string PlayerCountText(const ServerStatus& status);
 // a control byte, and a name the server's kick reads as another: all digits (a client slot), "all" or
 // "allbots".
 std::optional<std::string> KickLine(std::string_view name);
+// Whether a kick by name, among the players listed (names as sent), could reach another player: the
+// server kicks the first whose name, or whose name without colour codes, is the word given, in any case.
+bool KickReachesAnother(std::string_view name, const std::vector<std::string>& names);
 
 // Where to query, as the user gives it: "HOST" or "HOST:PORT" (port 1 to 65535, 27960 when not given),
 // an IPv6 address bare or in brackets, with a port only in brackets: "[::1]:27960".

@@ -123,7 +123,10 @@ PlayersPanel::PlayersPanel(QWidget* parent) : QWidget(parent) {
     QMenu menu;  // not the panel's: the panel may go while the menu is open
     QAction* kick = menu.addAction("&Kick");
     kick->setObjectName("mnuKickPlayer");
-    kick->setEnabled(KickLine(name).has_value());
+    std::vector<std::string> names;
+    for (int row = 0; row < list_->topLevelItemCount(); ++row)
+      names.push_back(FromQt(list_->topLevelItem(row)->data(0, kNameRole).toString()));
+    kick->setEnabled(KickLine(name).has_value() && !KickReachesAnother(name, names));
     QPointer<PlayersPanel> self(this);
     if (menu.exec(list_->viewport()->mapToGlobal(at)) == kick && self) AskKick(name);
   });

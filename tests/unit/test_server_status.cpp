@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "consoles/server_status.h"
 
@@ -72,6 +73,24 @@ TEST(ServerStatus, KickLineQuotesWhatNeedsItAndRefusesWhatCannotBeOneWord) {
                                  std::string("a\nquit"), std::string("a\0b", 3), std::string("0"),
                                  std::string("17"), std::string("All"), std::string("ALLBOTS")})
     EXPECT_EQ(KickLine(bad), std::nullopt) << bad;
+}
+
+TEST(ServerStatus, AKickThatCouldReachAnotherPlayerIsKnown) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> listed;  // the name itself among them
+    bool another;
+  };
+  const Case cases[] = {
+      {"Wolf", {"Wolf", "Baron"}, false},
+      {"Wolf", {"Wolf", "wOLF"}, true},       // any case
+      {"Wolf", {"^1Wolf", "Wolf"}, true},     // colour codes
+      {"^1Wolf", {"^1Wolf", "Wolf"}, false},  // the other's name is not the word given
+      {"Wolf", {"Wolf", "Wolf"}, true},       // the same name twice
+      {"Wolf", {"Wolf", "^^Wolf", "Wolfy", "Wol"}, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(KickReachesAnother(c.name, c.listed), c.another) << c.name << " beside " << c.listed[1];
 }
 
 TEST(ServerStatus, QueryAddressHostAndPort) {
