@@ -203,6 +203,8 @@ void ConsoleWindow::RequestReconnect() {
 }
 
 ConsoleWindow::~ConsoleWindow() {
+  // The frame's own destructor still reports a change of state, when this window's members are gone.
+  disconnect(this, &QMdiSubWindow::windowStateChanged, this, nullptr);
   pacer_.Forget(*this);
   if (window_) window_->view = nullptr;
 }
