@@ -22,8 +22,10 @@ int SendToServers::Send(const std::vector<SendTarget>& targets, const std::strin
   int sent = 0;
   for (const SendTarget& target : targets) {
     if (!target.ticked || tables_.LiveSlot(target.socket) != target.ovIndex) continue;
+    // A server removed while the list showed may come back under its id as another: the title ticked
+    // must still be its title.
     const int q = tables_.FindQServer(target.ovIndex, target.serverId);
-    if (q == -1 || tables_.QServers[q].InUse != 1) continue;
+    if (q == -1 || tables_.QServers[q].InUse != 1 || tables_.QServers[q].Title != target.title) continue;
     if (Console* window = tables_.QServers[q].Window) {
       consoles_.SendLine(*window, line);
       consoles_.AppendLine(*window, "> " + line);

@@ -28,8 +28,8 @@ class SendToServers {
   // Every Quake server of every connected OV server, in the table's order (so never more than it holds),
   // those of the OV server in slot selectedOv ticked.
   std::vector<SendTarget> Targets(int selectedOv) const;
-  // Sends the line to every ticked target that is still there, as Enter in its console would, and shows
-  // it in the console's log. Returns how many it went to.
+  // Sends the line to every ticked target that is still there under its title, as Enter in its console
+  // would, and shows it in the console's log. Returns how many it went to.
   int Send(const std::vector<SendTarget>& targets, const std::string& line);
 
  private:

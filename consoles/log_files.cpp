@@ -66,9 +66,23 @@ std::vector<LogBatch> LogKeeper::TakeBatches() {
 std::vector<std::string> LogWriter::Write(const std::vector<LogBatch>& batches) {
   std::vector<std::string> notes;
   if (files_.size() > kMaxFilesKnown) files_.clear();  // days and servers come and go
+  if (begun_.size() > kMaxFilesKnown) begun_.clear();
   for (const LogBatch& batch : batches) {
+    if (batch.bytes.empty()) continue;
+    if (!files_.contains(batch.file)) {
+      // ROOT/ADDRESS_PORT/TITLE/DATE.log counts for ROOT/ADDRESS_PORT/DATE.log.
+      const std::string server = batch.folder.substr(0, batch.folder.rfind('/'));
+      size_t& begun = begun_[server + batch.file.substr(batch.file.rfind('/'))];
+      if (begun >= maxFilesPerServerDay_) {
+        if (begun++ == maxFilesPerServerDay_)
+          notes.push_back("Keep Logs: " + std::to_string(maxFilesPerServerDay_) + " logs begun today under " +
+                          server + "; no more are begun today");
+        continue;
+      }
+      ++begun;
+    }
     File& file = files_[batch.file];
-    if (file.stopped || batch.bytes.empty()) continue;
+    if (file.stopped) continue;
     auto refuse = [&](const std::string& why) {
       file.stopped = true;
       notes.push_back("Keep Logs: cannot write " + batch.file + " - " + why);

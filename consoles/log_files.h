@@ -30,7 +30,7 @@ struct LogBatch {
 
 class LogKeeper {
  public:
-  static constexpr size_t kFlushBytes = 1024 * 1024;            // batches this large ask to be written now
+  static constexpr size_t kFlushBytes = 1024 * 1024;           // batches this large ask to be written now
   static constexpr size_t kMaxPendingBytes = 8 * 1024 * 1024;  // beyond it, bytes are dropped and counted
 
   // root: the logs' folder; today: the local date, YYYY-MM-DD.
@@ -82,9 +82,13 @@ class LogFileSystem {
 class LogWriter {
  public:
   static constexpr int64_t kMaxFileBytes = int64_t{64} * 1024 * 1024;
+  // Files begun per server and day: a server that renames its consoles would otherwise begin file
+  // after file, each within its bound, and the disk without one.
+  static constexpr size_t kMaxFilesPerServerDay = 100;
 
-  explicit LogWriter(LogFileSystem& disk, int64_t maxFileBytes = kMaxFileBytes)
-      : disk_(disk), maxFileBytes_(maxFileBytes) {}
+  explicit LogWriter(LogFileSystem& disk, int64_t maxFileBytes = kMaxFileBytes,
+                     size_t maxFilesPerServerDay = kMaxFilesPerServerDay)
+      : disk_(disk), maxFileBytes_(maxFileBytes), maxFilesPerServerDay_(maxFilesPerServerDay) {}
   // Appends each batch to its file, the part that fits its bound; returns the notes for the status
   // line, once per file.
   std::vector<std::string> Write(const std::vector<LogBatch>& batches);
@@ -97,7 +101,9 @@ class LogWriter {
   static constexpr size_t kMaxFilesKnown = 4096;
   LogFileSystem& disk_;
   int64_t maxFileBytes_;
+  size_t maxFilesPerServerDay_;
   std::unordered_map<std::string, File> files_;
+  std::unordered_map<std::string, size_t> begun_;  // files begun, by ROOT/ADDRESS_PORT and day
 };
 
 }  // namespace ov

@@ -3,9 +3,17 @@
 #include <algorithm>
 #include <charconv>
 
+#include "consoles/colour_codes.h"
+
 namespace ov {
 
 namespace {
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
 
 constexpr std::string_view kAnswerHead = "\xFF\xFF\xFF\xFFstatusResponse\n";
 
@@ -93,6 +101,11 @@ std::string PlayerCountText(const ServerStatus& status) {
 
 std::optional<std::string> KickLine(std::string_view name) {
   if (name.empty()) return std::nullopt;
+  // The server's kick reads an all-digit word as a client slot, and "all" or "allbots" (in any case) as
+  // every player or every bot once no player has that name: such a name may kick someone else.
+  if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+      SameIgnoringCase(name, "all") || SameIgnoringCase(name, "allbots"))
+    return std::nullopt;
   bool quote = false;
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
@@ -102,28 +115,49 @@ std::optional<std::string> KickLine(std::string_view name) {
   return quote ? "kick \"" + std::string(name) + "\"" : "kick " + std::string(name);
 }
 
+bool KickReachesAnother(std::string_view name, const std::vector<std::string>& names) {
+  size_t matches = 0;
+  for (const std::string& other : names)
+    if (SameIgnoringCase(other, name) || SameIgnoringCase(StripColourCodes(other), name)) ++matches;
+  return matches > 1;
+}
+
 std::optional<StatusTarget> ParseStatusTarget(std::string_view text) {
   while (text.starts_with(' ')) text.remove_prefix(1);
   while (text.ends_with(' ')) text.remove_suffix(1);
   StatusTarget target;
-  const size_t colon = text.rfind(':');
-  if (colon != std::string_view::npos) {
-    const std::string_view digits = text.substr(colon + 1);
+  // An IPv6 address is bracketed when a port follows it: [::1]:27960; bare, it has more than one colon.
+  const bool bracketed = text.starts_with('[');
+  std::string_view host = text;
+  std::optional<std::string_view> digits;
+  if (bracketed) {
+    const size_t close = text.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    host = text.substr(1, close - 1);
+    const std::string_view rest = text.substr(close + 1);
+    if (!rest.empty() && !rest.starts_with(':')) return std::nullopt;
+    if (!rest.empty()) digits = rest.substr(1);
+  } else if (const size_t colon = text.rfind(':');
+             colon != std::string_view::npos && text.find(':') == colon) {
+    host = text.substr(0, colon);
+    digits = text.substr(colon + 1);
+  }
+  if (digits) {
     int port = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || port < 1 ||
+    const auto [end, error] = std::from_chars(digits->data(), digits->data() + digits->size(), port);
+    if (digits->empty() || error != std::errc() || end != digits->data() + digits->size() || port < 1 ||
         port > 65535)
       return std::nullopt;
     target.port = port;
-    text = text.substr(0, colon);
   }
-  if (text.empty() || text.size() > 255) return std::nullopt;
-  for (const char c : text) {
+  const bool v6 = host.find(':') != std::string_view::npos;
+  if (host.empty() || host.size() > 255 || (bracketed && !v6)) return std::nullopt;
+  for (const char c : host) {
     const bool hostByte = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                          c == '.' || c == '-' || c == '_';
+                          c == '.' || c == '-' || c == '_' || (v6 && (c == ':' || c == '%'));
     if (!hostByte) return std::nullopt;
   }
-  target.host = std::string(text);
+  target.host = std::string(host);
   return target;
 }
 

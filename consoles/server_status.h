@@ -44,14 +44,21 @@ std::string PlayerCountText(const ServerStatus& status);
 
 // The console line that kicks a player by name: kick NAME, the name quoted when it holds a blank or a
 // slash. Nothing for a name no console would read as one word: empty, or holding a quote, a semicolon or
-// a control byte.
+// a control byte, and a name the server's kick reads as another: all digits (a client slot), "all" or
+// "allbots".
 std::optional<std::string> KickLine(std::string_view name);
+// Whether a kick by name, among the players listed (names as sent), could reach another player: the
+// server kicks the first whose name, or whose name without colour codes, is the word given, in any case.
+bool KickReachesAnother(std::string_view name, const std::vector<std::string>& names);
 
-// Where to query, as the user gives it: "HOST" or "HOST:PORT" (port 1 to 65535, 27960 when not given).
+// Where to query, as the user gives it: "HOST" or "HOST:PORT" (port 1 to 65535, 27960 when not given),
+// an IPv6 address bare or in brackets, with a port only in brackets: "[::1]:27960".
 struct StatusTarget {
   std::string host;
   int port = kDefaultStatusPort;
-  std::string Text() const { return host + ":" + std::to_string(port); }
+  std::string Text() const {
+    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  }
   bool operator==(const StatusTarget&) const = default;
 };
 std::optional<StatusTarget> ParseStatusTarget(std::string_view text);

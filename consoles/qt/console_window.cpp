@@ -178,10 +178,9 @@ void ConsoleWindow::SetUpServerExtras() {
   connect(reconnect_, &QAction::triggered, this, &ConsoleWindow::RequestReconnect);
   // What the log had taken when the window last became active or stopped being so: text beyond it,
   // while not active, has not been seen.
-  stateWatch_ = connect(this, &QMdiSubWindow::windowStateChanged, this,
-                        [this](Qt::WindowStates old, Qt::WindowStates now) {
-                          if ((old ^ now) & Qt::WindowActive) seenUpTo_ = LogCount();
-                        });
+  connect(this, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates old, Qt::WindowStates now) {
+    if ((old ^ now) & Qt::WindowActive) seenUpTo_ = LogCount();
+  });
 }
 
 uint64_t ConsoleWindow::LogCount() const {
@@ -204,8 +203,8 @@ void ConsoleWindow::RequestReconnect() {
 }
 
 ConsoleWindow::~ConsoleWindow() {
-  // The sub-window's own destructor still reports a change of state, when this window is gone.
-  disconnect(stateWatch_);
+  // The frame's own destructor still reports a change of state, when this window's members are gone.
+  disconnect(this, &QMdiSubWindow::windowStateChanged, this, nullptr);
   pacer_.Forget(*this);
   if (window_) window_->view = nullptr;
 }

@@ -166,7 +166,6 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   PlayersPanel* players_ = nullptr;
   QAction* playersItem_ = nullptr;
   uint64_t seenUpTo_ = 0;  // LogCount when the window last became active or inactive
-  QMetaObject::Connection stateWatch_;  // the watch that keeps seenUpTo_
   bool dirty_ = false;
   bool requested_ = false;        // waiting for a turn of the pacer
   bool waitingForSight_ = false;  // covered by other windows at its turn: redrawn when next painted

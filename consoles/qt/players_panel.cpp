@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 #include <QTimerEvent>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -122,7 +123,10 @@ PlayersPanel::PlayersPanel(QWidget* parent) : QWidget(parent) {
     QMenu menu;  // not the panel's: the panel may go while the menu is open
     QAction* kick = menu.addAction("&Kick");
     kick->setObjectName("mnuKickPlayer");
-    kick->setEnabled(KickLine(name).has_value());
+    std::vector<std::string> names;
+    for (int row = 0; row < list_->topLevelItemCount(); ++row)
+      names.push_back(FromQt(list_->topLevelItem(row)->data(0, kNameRole).toString()));
+    kick->setEnabled(KickLine(name).has_value() && !KickReachesAnother(name, names));
     QPointer<PlayersPanel> self(this);
     if (menu.exec(list_->viewport()->mapToGlobal(at)) == kick && self) AskKick(name);
   });
@@ -179,6 +183,7 @@ void PlayersPanel::Start() {
     for (const QHostAddress& a : info.addresses()) {
       if (a.protocol() == QAbstractSocket::IPv4Protocol) return Resolved(a);
     }
+    if (!info.addresses().isEmpty()) return Resolved(info.addresses().front());  // IPv6 only
     ShowNoAnswer();
   });
 }
@@ -194,6 +199,11 @@ void PlayersPanel::Stop() {
 
 void PlayersPanel::Resolved(const QHostAddress& address) {
   resolved_ = address;
+  if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+    // The socket was bound for IPv4, which every machine has: an IPv6 server is asked from IPv6.
+    socket_->close();
+    socket_->bind(QHostAddress(QHostAddress::AnyIPv6), 0);
+  }
   Query();
 }
 
@@ -211,14 +221,17 @@ void PlayersPanel::Query() {
 }
 
 void PlayersPanel::ReadAnswers() {
-  // Every datagram is read, and dropped unless it comes from where the query went; one larger than an
-  // answer can be is read only as far as that.
+  // Every datagram is read, and dropped unless it comes from where the query went and meets a query not
+  // yet answered: one answer per query, however many come. One larger than an answer can be is read only
+  // as far as that. A flood is read a batch at a time: the window's other events run between batches.
+  constexpr int kReadsAtOnce = 64;
   QByteArray buffer(qsizetype(kMaxStatusPacket) + 1, Qt::Uninitialized);
-  while (socket_ && socket_->hasPendingDatagrams()) {
+  for (int read = 0; read < kReadsAtOnce && socket_ && socket_->hasPendingDatagrams(); ++read) {
     QHostAddress from;
     quint16 port = 0;
     const qint64 got = socket_->readDatagram(buffer.data(), buffer.size(), &from, &port);
-    if (got < 0 || port != target_.port || !from.isEqual(resolved_, QHostAddress::ConvertV4MappedToIPv4))
+    if (got < 0 || !asked_ || port != target_.port ||
+        !from.isEqual(resolved_, QHostAddress::ConvertV4MappedToIPv4))
       continue;
     if (std::optional<ServerStatus> status =
             ParseStatusResponse(std::string_view(buffer.constData(), size_t(got)))) {
@@ -256,7 +269,9 @@ void PlayersPanel::ShowNoAnswer() {
 }
 
 void PlayersPanel::SetSummary(const QString& text) {
-  summary_->setToolTip(text);
+  // The map's name is the game server's: a tool tip shows it as plain text, never as markup.
+  summary_->setToolTip(Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap)
+                                                 : text);
   if (text == summary_->text()) return;
   summary_->setText(text);
   emit summaryChanged(text);

@@ -5,6 +5,7 @@
 #include <QMdiArea>
 #include <QPalette>
 #include <QSignalBlocker>
+#include <QTextDocument>
 #include <QTreeWidget>
 
 #include "consoles/colour_codes.h"
@@ -164,7 +165,10 @@ int ServersWindow::SelectedNode() const {
 }
 
 void ServersWindow::SetNodeTip(int node, const std::string& tip) {
-  if (const auto found = items_.find(node); found != items_.end()) found->second->setToolTip(0, ToQt(tip));
+  // A tip may carry a game server's text: shown as plain text, never as markup.
+  QString shown = ToQt(tip);
+  if (Qt::mightBeRichText(shown)) shown = Qt::convertFromPlainText(shown, Qt::WhiteSpaceNoWrap);
+  if (const auto found = items_.find(node); found != items_.end()) found->second->setToolTip(0, shown);
 }
 
 void ServersWindow::SetNodeText(int node, const std::string& text) {

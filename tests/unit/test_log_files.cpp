@@ -113,5 +113,21 @@ TEST(KeptLogs, AFileStopsAtItsBoundAndARefusingDiskIsToldOncePerFile) {
   EXPECT_EQ(disk.files.count("/l/ro/x/d.log"), 0u);
 }
 
+TEST(KeptLogs, AServerThatRenamesItsConsolesBeginsABoundedNumberOfFilesADay) {
+  MemoryDisk disk;
+  LogWriter writer(disk, 10, 2);
+  auto batch = [](const std::string& server, const std::string& title, const std::string& day) {
+    return LogBatch{"/l/" + server + "/" + title, "/l/" + server + "/" + title + "/" + day + ".log", "x"};
+  };
+  EXPECT_TRUE(writer.Write({batch("a", "t1", "d1"), batch("a", "t2", "d1")}).empty());
+  const std::vector<std::string> bound{"Keep Logs: 2 logs begun today under /l/a; no more are begun today"};
+  EXPECT_EQ(writer.Write({batch("a", "t3", "d1"), batch("a", "t4", "d1")}), bound);  // told once
+  // The files begun go on; another server and the next day begin their own.
+  EXPECT_TRUE(writer.Write({batch("a", "t1", "d1"), batch("b", "t3", "d1"), batch("a", "t3", "d2")}).empty());
+  EXPECT_EQ(disk.files.size(), 4u);
+  EXPECT_EQ(disk.files["/l/a/t1/d1.log"], "xx");
+  EXPECT_EQ(disk.files.count("/l/a/t3/d1.log"), 0u);
+}
+
 }  // namespace
 }  // namespace ov

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "consoles/server_status.h"
 
@@ -66,15 +67,41 @@ TEST(ServerStatus, KickLineQuotesWhatNeedsItAndRefusesWhatCannotBeOneWord) {
   EXPECT_EQ(KickLine("^1Red^7Baron"), "kick ^1Red^7Baron");
   EXPECT_EQ(KickLine("Blue Wolf"), "kick \"Blue Wolf\"");
   EXPECT_EQ(KickLine("a//b"), "kick \"a//b\"");
+  EXPECT_EQ(KickLine("^1007"), "kick ^1007");
+  EXPECT_EQ(KickLine("allan"), "kick allan");
   for (const std::string& bad : {std::string(), std::string("x;quit"), std::string("say \"hi"),
-                                 std::string("a\nquit"), std::string("a\0b", 3)})
+                                 std::string("a\nquit"), std::string("a\0b", 3), std::string("0"),
+                                 std::string("17"), std::string("All"), std::string("ALLBOTS")})
     EXPECT_EQ(KickLine(bad), std::nullopt) << bad;
+}
+
+TEST(ServerStatus, AKickThatCouldReachAnotherPlayerIsKnown) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> listed;  // the name itself among them
+    bool another;
+  };
+  const Case cases[] = {
+      {"Wolf", {"Wolf", "Baron"}, false},
+      {"Wolf", {"Wolf", "wOLF"}, true},       // any case
+      {"Wolf", {"^1Wolf", "Wolf"}, true},     // colour codes
+      {"^1Wolf", {"^1Wolf", "Wolf"}, false},  // the other's name is not the word given
+      {"Wolf", {"Wolf", "Wolf"}, true},       // the same name twice
+      {"Wolf", {"Wolf", "^^Wolf", "Wolfy", "Wol"}, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(KickReachesAnother(c.name, c.listed), c.another) << c.name << " beside " << c.listed[1];
 }
 
 TEST(ServerStatus, QueryAddressHostAndPort) {
   EXPECT_EQ(ParseStatusTarget(" 10.0.0.5 "), (StatusTarget{"10.0.0.5", 27960}));
   EXPECT_EQ(ParseStatusTarget("game.example:27961"), (StatusTarget{"game.example", 27961}));
-  for (const char* bad : {"", ":27960", "host:", "host:0", "host:65536", "host:27x", "a b", "h;rm"})
+  EXPECT_EQ(ParseStatusTarget("[::1]:27961"), (StatusTarget{"::1", 27961}));
+  EXPECT_EQ(ParseStatusTarget("[fe80::1%eth0]"), (StatusTarget{"fe80::1%eth0", 27960}));
+  EXPECT_EQ(ParseStatusTarget("::1"), (StatusTarget{"::1", 27960}));
+  EXPECT_EQ((StatusTarget{"::1", 27961}).Text(), "[::1]:27961");  // read back as it was
+  for (const char* bad : {"", ":27960", "host:", "host:0", "host:65536", "host:27x", "a b", "h;rm", "[::1",
+                          "[::1]x", "[::1]:", "[host]:1", "[]:1", "[a;b:c]"})
     EXPECT_EQ(ParseStatusTarget(bad), std::nullopt) << bad;
 }
 
