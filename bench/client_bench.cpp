@@ -22,6 +22,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -304,7 +305,7 @@ int Flood(const Options& o) {
   }
   auto real = std::make_unique<RealClient>();
   ov::Client& client = real->client;
-  if (o.keepLogs) real->ui.fMain->KeepLogsItem()->setChecked(true);
+  if (o.keepLogs) real->ui.Main().findChild<QAction*>("mnuKeepLogs")->setChecked(true);
   Settle(50);
 
   for (int i = 0; i < o.ovCount; ++i) client.connections.ConnectToServer("127.0.0.1", driver.port, 10);
