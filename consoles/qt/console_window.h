@@ -119,7 +119,6 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
 
   // A Quake server's players and map, beside the log while shown; none in an OV server's window.
   PlayersPanel* Players() const { return players_; }
-  QAction* PlayersItem() const { return playersItem_; }  // in the window's own menu
   void SetPlayersShown(bool shown);
   // The line goes as if typed into the input line and sent with Enter; what was being typed stays.
   void EnterLine(const QString& line);
