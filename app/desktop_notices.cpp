@@ -196,8 +196,9 @@ void DesktopNotices::Line(int socket, int serverId, const Console& window, std::
   const std::vector<std::string>* words = KeyOf(window, key) ? watch_.Find(key) : nullptr;
   const std::string* word = words ? FindWatchWord(*words, line) : nullptr;
   if (word == nullptr) return;
-  const std::string name = key.game ? Shown(key.title) : OvName(slot);
-  const std::string where = key.game ? name + " on " + OvName(slot) : "OV server " + name;
+  const std::string ovName = Shown(tables_.OVServers[slot].Name);
+  const std::string name = key.game ? Shown(key.title) : ovName.empty() ? key.ovServer : ovName;
+  const std::string where = key.game ? name + " on " + OvName(slot) : "OV server " + OvName(slot);
   Tell(key, socket, serverId, &window, {name + ": \"" + *word + "\"", Shown(line) + "\n(" + where + ")", 0});
 }
 

@@ -93,8 +93,8 @@ TEST(DesktopNotices, WhatBringsANoticeAndWhatItSays) {
          EXPECT_TRUE(w.notifier.shown.empty()) << "told before the line ended";
          w.Text(0, "in logged in\n");
        },
-       {"alpha (127.0.0.1:4044): \"admin\""},
-       "an admin logged in"},
+       {"alpha: \"admin\""},
+       "an admin logged in\n(OV server alpha (127.0.0.1:4044))"},
       {"another server's watch word",
        [](Watched& w) {
          w.notices.Watch().Set(w.Key("Arena"), {"cheat"});

@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <optional>
 
 #include "app/qt/notifications.h"
 #include "app/qt/qt_platform.h"
@@ -82,6 +84,37 @@ TEST(Notifications, OffByDefaultWatchWordsAndTheSwitchAreRemembered) {
   EXPECT_FALSE(test::Find<QAction>(*dead, "mnuWatchWords")->isEnabled());
   p.SetWatchWords(*p.View(0), "");
   EXPECT_EQ(ReadWatchWords().size(), 1u) << "no words for the OV server keep nothing for it";
+}
+
+TEST(Notifications, NoSessionBusIsStartedForThem) {
+  const QTemporaryDir runtime;
+  QFile(runtime.path() + "/bus").open(QIODevice::WriteOnly);
+  struct Case {
+    const char *named, *runtime;
+    QString address;
+  };
+  const std::vector<Case> cases = {
+      {"unix:path=/run/user/1/bus", nullptr, "unix:path=/run/user/1/bus"},
+      {"autolaunch:", nullptr, ""},
+      {"unix:path=/nowhere;autolaunch:", nullptr, ""},
+      {nullptr, "/nonexistent", ""},
+      {nullptr, nullptr, ""},
+      {nullptr, "RUNTIME", "unix:path=" + runtime.path() + "/bus"},
+  };
+  const auto keep = [](const char* name) {
+    return qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt;
+  };
+  const std::optional<QByteArray> kept = keep("DBUS_SESSION_BUS_ADDRESS"),
+                                  keptRuntime = keep("XDG_RUNTIME_DIR");
+  for (const Case& c : cases) {
+    c.named ? qputenv("DBUS_SESSION_BUS_ADDRESS", c.named) : qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    const QString dir = c.runtime && QString(c.runtime) == "RUNTIME" ? runtime.path() : QString(c.runtime);
+    c.runtime ? qputenv("XDG_RUNTIME_DIR", dir.toUtf8()) : qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(DBusNotifier::SessionBusAddress(), c.address)
+        << (c.named ? c.named : "") << " " << dir.toStdString();
+  }
+  kept ? qputenv("DBUS_SESSION_BUS_ADDRESS", *kept) : qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+  keptRuntime ? qputenv("XDG_RUNTIME_DIR", *keptRuntime) : qunsetenv("XDG_RUNTIME_DIR");
 }
 
 // The notices the daemon received, "summary|body" each.
