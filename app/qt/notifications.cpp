@@ -74,6 +74,7 @@ Notifications::Notifications(MainWindow& main, Client& client, Notifier* notifie
   bus_.SetClickHandler([this](int handle) { Clicked(handle); });
 
   QMenu* view = main.menuBar()->findChild<QMenu*>("mnuView");
+  if (view == nullptr) view = main.menuBar()->addMenu("&View");  // a frame without one gets one
   view->addSeparator();
   item_ = new QAction("&Notifications", view);
   item_->setObjectName("mnuNotifications");
