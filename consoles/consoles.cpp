@@ -40,6 +40,7 @@ void Consoles::RouteConsoleText(int socket, int serverId, std::string_view text)
   if (w == nullptr) return;
   if (keeper_ != nullptr) keeper_->Keep(*w, tables_.OVServers[slot].Where, text);
   AppendConsole(*w, text);
+  if (listener_) listener_(socket, serverId, *w, text);
 }
 
 void Consoles::AppendConsole(Console& window, std::string_view text) {

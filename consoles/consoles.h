@@ -2,6 +2,7 @@
 // The console windows as the logic knows them: one per OV server or Quake server, tied to it by
 // OVIndex and ServerId (both -1 once the server is gone: a dead window).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -79,6 +80,9 @@ class Consoles {
   void CloseWindow(Console& window);
   // Keep Logs: the text every window receives also goes to the keeper, as received; none keeps nothing.
   void SetLogKeeper(LogKeeper* keeper) { keeper_ = keeper; }
+  // Also hands the text every window receives to whoever watches it (the desktop notices); none, nobody.
+  using TextListener = std::function<void(int socket, int serverId, const Console&, std::string_view)>;
+  void SetTextListener(TextListener listener) { listener_ = std::move(listener); }
   // In the frame's order: the order of creation.
   const std::vector<std::unique_ptr<Console>>& Windows() const { return windows_; }
 
@@ -92,6 +96,7 @@ class Consoles {
   std::vector<std::unique_ptr<Console>> windows_;
   uint64_t deaths_ = 0;
   LogKeeper* keeper_ = nullptr;
+  TextListener listener_;
 };
 
 }  // namespace ov

@@ -357,6 +357,7 @@ void Connections::Disconnect(int slot, int reason) {
   }
   const std::string endLine =
       "Connection to " + rec.Where.Text() + " ended at " + desktop_.LocalTime() + ": " + why;
+  if (reason != 1 && onLost_) onLost_(slot, why);
   CloseConnection(rec.Socket);
   onRemoved_(slot, endLine);
 }

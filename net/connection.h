@@ -51,6 +51,12 @@ class Connections {
     closeGate_ = std::move(gate);
   }
 
+  // A connection that ended without the client ending it (the peer closed it, the network failed), told
+  // with the status line's reason while its slot is still filled.
+  void SetLostHandler(std::function<void(int slot, const std::string& why)> onLost) {
+    onLost_ = std::move(onLost);
+  }
+
   bool InitSockets();  // false after the failure box; the program then ends
   void ShutdownSockets();
   int NewSocket();  // slot index or -1
@@ -88,6 +94,7 @@ class Connections {
   std::function<void(int socket)> onReadable_;
   std::function<void(int slot, const std::string& endLine)> onRemoved_;
   std::function<void(int slot)> onOpened_;
+  std::function<void(int slot, const std::string& why)> onLost_;
   std::function<bool(int socket, std::function<void()> close)> closeGate_;
 };
 

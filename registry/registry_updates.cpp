@@ -161,7 +161,9 @@ void Registry::RemoveQServer(int socket, const std::string& payload) {
     return;
   }
   const int q = LiveQServer(tables_, slot, id);
-  if (q != -1) ReleaseSlot(selection_, consoles_, tables_.QServers[q]);
+  if (q == -1) return;
+  if (onRemoving_) onRemoving_(slot, q);
+  ReleaseSlot(selection_, consoles_, tables_.QServers[q]);
 }
 
 void Registry::OnServerTypes(int socket, const std::string& payload) {

@@ -43,6 +43,10 @@ class Registry {
   void RemoveOVServer(int slot, const std::string& endLine = {});
   void RemoveAllQServers(int slot);
   // The first 21 on a connection: the OV server accepted the client (a login it asked for succeeded).
+  // A game server that message 28 is about to remove (its slot still filled).
+  void SetRemovingHandler(std::function<void(int slot, int q)> onRemoving) {
+    onRemoving_ = std::move(onRemoving);
+  }
   void SetIntroducedHandler(std::function<void(int slot)> onIntroduced) {
     onIntroduced_ = std::move(onIntroduced);
   }
@@ -55,6 +59,7 @@ class Registry {
   Selection& selection_;
   Consoles& consoles_;
   std::function<void(int slot)> onIntroduced_;
+  std::function<void(int slot, int q)> onRemoving_;
 };
 
 }  // namespace ov

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev xvfb xauth x11-apps x11-utils openbox imagemagick gnuplot-nox
-  qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon dbus-x11 libsecret-tools)
+  qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon dbus-x11 libsecret-tools dunst)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

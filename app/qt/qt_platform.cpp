@@ -16,6 +16,7 @@
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/players_panel.h"
 #include "app/qt/main_window.h"
+#include "app/qt/notifications.h"
 #include "app/qt/settings.h"
 #include "app/qt/send_to_servers_dialog.h"
 #include "app/qt/start_server_dialog.h"
@@ -232,7 +233,7 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   MainWindow& main = ui.main_;
   const QObject* context = &context_;
   ui.desktop_.SetTimerHandler([&client] { client.status.OnTimer(); });
-  ui.windows_.SetViewHandler([&ui, &client, &main, context](ConsoleWindow& view) {
+  ui.windows_.SetViewHandler([this, &ui, &client, &main, context](ConsoleWindow& view) {
     view.SetColourCodes(main.ColourCodes());
     QObject::connect(
         &view, &ConsoleWindow::lineEntered, context,
@@ -244,6 +245,7 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
     QObject::connect(&view, &ConsoleWindow::reconnectRequested, context,
                      [&client](const Endpoint& where) { client.connections.Reconnect(where); });
     ConnectPlayersPanel(view, main, ui.servers_, client, *context);
+    if (notifications_) notifications_->AddWatchItem(view);
   });
   QObject::connect(&main, &MainWindow::playersShownChanged, context, [&main](bool on) {
     for (QMdiSubWindow* w : main.MdiArea()->subWindowList())
@@ -256,6 +258,7 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
                    [&main, &client] { main.AppendDebugLines(client.debug); });
   QObject::connect(&main, &MainWindow::closing, context, [&client] { client.debug.SetListener(nullptr); });
   if (!client.InitClient(commandLine)) return false;
+  notifications_ = std::make_unique<Notifications>(main, client);
   // Only a client that started has sockets to shut down.
   QObject::connect(&main, &MainWindow::closing, context, [&client] { client.ShutdownClient(); });
   main.ShowDebugPane(client.debug, client.debug.DebugMode() == 1);

@@ -29,6 +29,7 @@ class QSettings;
 namespace ov {
 
 class KeyringStore;
+class Notifications;
 class SavedLogins;
 
 // What the login dialog's answers and the servers window's requests go to, for as long as context lives.
@@ -159,6 +160,7 @@ class QtSession {
   // nobody: the logins go first, then the keyring.
   std::unique_ptr<KeyringStore> keyring_;
   std::unique_ptr<SavedLogins> logins_;
+  std::unique_ptr<Notifications> notifications_;  // View > Notifications, the consoles' Watch Words
   bool started_;
 };
 
