@@ -274,7 +274,8 @@ TEST_F(OvsUnderAttack, MalformedFramesFromManyPeersBreakNothing) {
 
 TEST_F(OvsUnderAttack, TwoHundredClientsAtOnceAreAllAcceptedAndServed) {
   // All come from one address as two users here: the limits per address and per user are lifted as if
-  // each had their own.
+  // each had their own, and all may wait to log in at once.
+  config.maxConnections = 4 * 200 / 3 + 1;
   config.maxConnectionsPerUser = 256;
   config.maxLoginsPerAddress = 256;
   config.maxWaitingChecks = 256;
