@@ -13,7 +13,9 @@ ConnectionManager::ConnectionManager(const ServerConfig& config, const ov::Messa
     : config_(config), cipher_(cipher), log_(log) {}
 
 ConnectionManager::~ConnectionManager() {
+  // A closed connection's socket may be gone already; the others go with this object, unheard.
   for (auto& [number, connection] : connections_) {
+    if (connection->IsClosed()) continue;
     connection->Socket().disconnect(this);
     connection->Socket().abort();
   }
