@@ -30,6 +30,19 @@ LoginGuard::Clock::time_point LoginGuard::NextCheck(const std::string& key) cons
   return found == entries_.end() ? Clock::time_point() : found->second.next;
 }
 
+LoginGuard::Clock::time_point LoginGuard::NextCheckAfter(const std::string& key, size_t ahead,
+                                                         Clock::time_point now) const {
+  Clock::time_point at = std::max(now, NextCheck(key));
+  int failures = Failures(key);
+  for (size_t i = 0; i < ahead; ++i) {
+    std::chrono::milliseconds wait = first_;
+    for (int j = 0; j < failures && wait < most_; ++j) wait *= 2;
+    at += std::min(wait, most_);
+    ++failures;
+  }
+  return at;
+}
+
 int LoginGuard::Failures(const std::string& key) const {
   const auto found = entries_.find(key);
   return found == entries_.end() ? 0 : found->second.failures;
@@ -64,6 +77,21 @@ void LoginGuard::Prune(Clock::time_point now) {
   const Clock::time_point before = *cut;
   for (auto it = entries_.begin(); it != entries_.end();)
     it = it->second.last <= before ? entries_.erase(it) : std::next(it);
+}
+
+void KnownAddresses::Remember(const std::string& name, const std::string& group) {
+  const Key key{name, group};
+  if (const auto found = used_.find(key); found != used_.end()) byTime_.erase(found->second);
+  used_[key] = ++clock_;
+  byTime_[clock_] = key;
+  while (used_.size() > most_) {
+    used_.erase(byTime_.begin()->second);
+    byTime_.erase(byTime_.begin());
+  }
+}
+
+bool KnownAddresses::Knows(const std::string& name, const std::string& group) const {
+  return used_.count(Key{name, group}) != 0;
 }
 
 }  // namespace ovs

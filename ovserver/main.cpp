@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <iostream>
+#include <memory>
 
 #include "ovserver/accounts.h"
 #include "ovserver/log.h"
@@ -39,6 +40,26 @@ int AddUser(ovs::AccountStore& accounts, const std::string& name, bool admin) {
   std::cerr << "ovserver: added " << (admin ? "administrator " : "") << name << " to " << accounts.Path()
             << "\n";
   return 0;
+}
+
+// SIGINT, SIGTERM and SIGHUP (what closing the terminal sends) end the event loop, and with it every
+// game server; null when they cannot be caught.
+std::unique_ptr<QSocketNotifier> CatchStopSignals(QCoreApplication& app) {
+  // Close-on-exec, as every descriptor of this process: a game server that inherited this pair could
+  // stop the OV server with one byte.
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return nullptr;
+  auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, &app, [&app] {
+    char byte;
+    [[maybe_unused]] const ssize_t got = read(signalPipe[0], &byte, 1);
+    ovs::Log("stopping");
+    app.quit();
+  });
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGHUP, OnSignal);
+  std::signal(SIGPIPE, SIG_IGN);
+  return notifier;
 }
 
 }  // namespace
@@ -107,21 +128,8 @@ int main(int argc, char** argv) {
   if (accounts.Size() == 0)
     ovs::Log("no accounts in " + accounts.Path() + ": nobody can log in (add one with --add-user NAME)");
 
-  // Close-on-exec, as every descriptor of this process: a game server that inherited this pair could
-  // stop the OV server with one byte.
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return 2;
-  QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
-    char byte;
-    [[maybe_unused]] const ssize_t got = read(signalPipe[0], &byte, 1);
-    ovs::Log("stopping");
-    app.quit();
-  });
-  // SIGHUP is what closing the terminal sends: the game servers are stopped then too.
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGHUP, OnSignal);
-  std::signal(SIGPIPE, SIG_IGN);
+  const std::unique_ptr<QSocketNotifier> stopSignals = CatchStopSignals(app);
+  if (!stopSignals) return 2;
 
   ovs::OvServer server(std::move(config), accounts);
   // All on one port: with port 0, the one the system picks for the first address.

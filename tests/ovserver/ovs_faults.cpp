@@ -33,6 +33,7 @@
 #include "ovserver/game_servers.h"
 #include "ovserver/log.h"
 #include "ovserver/ov_server.h"
+#include "ovserver/peer_log.h"
 #include "protocol/account_prompt.h"
 #include "tests/common/memory_figures.h"
 #include "tests/common/qt_wait.h"
@@ -274,7 +275,8 @@ TEST_F(OvsUnderAttack, MalformedFramesFromManyPeersBreakNothing) {
 
 TEST_F(OvsUnderAttack, TwoHundredClientsAtOnceAreAllAcceptedAndServed) {
   // All come from one address as two users here: the limits per address and per user are lifted as if
-  // each had their own.
+  // each had their own, and all may wait to log in at once.
+  config.maxConnections = 4 * 200 / 3 + 1;
   config.maxConnectionsPerUser = 256;
   config.maxLoginsPerAddress = 256;
   config.maxWaitingChecks = 256;
@@ -643,6 +645,43 @@ TEST_F(OvsUnderAttack, EveryLogLineAPeerCausesIsBoundedPerConnectionAndForTheSer
   EXPECT_LE(log.size() - before, allowed);
   std::cout << "[ figures  ] 180 log lines caused before login: " << log.size() - before << " written in "
             << clock.elapsed() << " ms\n";
+}
+
+// A connection's share of the log refills a minute at a time: all of it at once, then one line each
+// sixtieth of the minute's lines, never a minute's worth each second.
+TEST_F(OvsUnderAttack, AConnectionsShareOfTheLogRefillsPerMinute) {
+  PeerLog peerLog(1000, 6);  // six a minute; the server's share does not bind here
+  Clock::time_point now = Clock::now();
+  peerLog.now = [&] { return now; };
+  LogBudget own;
+  struct Step {
+    int afterMs;
+    int lines;
+    size_t written;
+  };
+  const std::vector<Step> steps = {{0, 8, 6}, {1000, 6, 0}, {10000, 2, 1}, {60000, 8, 6}};
+  for (const Step& step : steps) {
+    now += std::chrono::milliseconds(step.afterMs);
+    const size_t before = log.size();
+    for (int i = 0; i < step.lines; ++i) peerLog.Line(&own, "line");
+    EXPECT_EQ(log.size() - before, step.written) << step.afterMs << " ms later";
+  }
+  EXPECT_EQ(Logged("earlier log lines of this connection held back"), 2u);
+}
+
+// A damaged accounts file is met by every login: the log tells it once a second at most, and the
+// accounts read before still log in.
+TEST_F(OvsUnderAttack, ADamagedAccountsFileIsToldOnceASecondAtMost) {
+  StartServer();
+  {
+    std::ofstream damaged(accounts->Path(), std::ios::app);
+    damaged << "not an account line\n";
+  }
+  QElapsedTimer clock;
+  clock.start();
+  for (int i = 0; i < 20; ++i) LoggedIn();
+  EXPECT_GE(Logged("accounts file not read again"), 1u);
+  EXPECT_LE(Logged("accounts file not read again"), size_t(1 + clock.elapsed() / 1000));
 }
 
 // A logged-in user sending cheap requests as fast as it can, and reading none of the answers, gets its

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "ovserver/accounts.h"
+#include "ovserver/game_relay.h"
 #include "ovserver/login_guard.h"
 #include "ovserver/ov_server.h"
 #include "ovserver/request_reader.h"
@@ -177,6 +178,48 @@ TEST(OvsCommandLine, SplitsOnBlanksAndQuotesOnly) {
   EXPECT_EQ(args, (std::vector<std::string>{"", ""}));
   EXPECT_FALSE(SplitCommandLine("say 'oops", args, error));
   EXPECT_NE(error.find("single quote"), std::string::npos);
+}
+
+// The login caption travels enciphered: a character whose enciphered byte would end the frame cannot,
+// and the server says which before any client shows a "?" there.
+// The login caption travels enciphered: a character whose enciphered byte would end the frame cannot,
+// and the server says which before any client shows a "?" there.
+TEST(OvsEncipherForFrame, TheCaptionsCharactersThatCannotTravelAreNamed) {
+  ov::MessageCipher cipher;
+  cipher.BuildMessageKey();
+  // A letter somewhere in the caption that enciphers to the frame's end byte.
+  std::string caption(24, ' ');
+  size_t at = 0;
+  for (; at < caption.size(); ++at) {
+    for (char letter = 'A'; letter <= 'z' && uint8_t(cipher.EncryptMsg(caption)[at + 2]) != 0xFE; ++letter)
+      caption[at] = letter;
+    if (uint8_t(cipher.EncryptMsg(caption)[at + 2]) == 0xFE) break;
+    caption[at] = ' ';
+  }
+  ASSERT_LT(at, caption.size()) << "no letter of a 24-character caption ends the frame";
+  std::string shown = caption;
+  shown[at] = '?';
+  EXPECT_EQ(cipher.DecryptMsg(EncipherForFrame(cipher, caption)), shown);
+  EXPECT_EQ(CaptionHoles(cipher, caption), std::vector<size_t>{at});
+  EXPECT_EQ(CaptionHoles(cipher, "Welcome to the test box"), std::vector<size_t>{});
+}
+
+// Values of password-like settings are masked wherever the command line sets them; the rest, blanks and
+// quotes included, is shown as it was.
+TEST(OvsCommandLine, MasksTheValuesOfPasswordLikeSettingsOnly) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"+set rconpassword s3cret +map oa_dm1", "+set rconpassword ******** +map oa_dm1"},
+      {"+SET G_Password 'two words'  +set dedicated 1", "+SET G_Password ********  +set dedicated 1"},
+      {"+seta sv_privatePassword x +sets rcon_password y",
+       "+seta sv_privatePassword ******** +sets rcon_password ********"},
+      {"set spectator_password z", "set spectator_password ********"},
+      {"+rcon_password hunter2 +password \"a b\"", "+rcon_password ******** +password ********"},
+      {"--rcon-password hunter2 --admin-passwd=x y", "--rcon-password ******** --admin-passwd=******** y"},
+      {"--status-port 27960 --name=password", "--status-port 27960 --name=password"},
+      {"+set hostname password +set g_needpass 1", "+set hostname password +set g_needpass 1"},
+      {"+set rconpassword", "+set rconpassword"},
+      {"", ""}};
+  for (const auto& [line, shown] : cases) EXPECT_EQ(MaskSecrets(line), shown) << line;
 }
 
 TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
@@ -371,6 +414,37 @@ TEST(OvsLoginGuard, EachFailureDoublesTheNamesWaitUpToTheMostAndSuccessOrTimeFor
   for (int i = 0; i < 30000; ++i) remembered += guard.Failures("n" + std::to_string(i)) > 0;
   EXPECT_LE(remembered, 10000);
   EXPECT_EQ(guard.Failures("n29999"), 1);
+}
+
+// What a waiting check is told: its wait should every check before it fail, each doubling the next.
+TEST(OvsLoginGuard, TheWaitAfterChecksAheadCountsTheirFailures) {
+  using namespace std::chrono;
+  LoginGuard guard(milliseconds(500), seconds(4));
+  const auto t0 = LoginGuard::Clock::now();
+  const std::vector<std::pair<size_t, milliseconds>> cases = {
+      {0, milliseconds(0)}, {1, milliseconds(500)}, {3, milliseconds(3500)}, {5, milliseconds(11500)}};
+  for (const auto& [ahead, wait] : cases)
+    EXPECT_EQ(guard.NextCheckAfter("admin", ahead, t0), t0 + wait) << ahead;
+  guard.Failed("admin", t0);  // the next waits 500 ms, and one more failure adds 1 s
+  EXPECT_EQ(guard.NextCheckAfter("admin", 0, t0), t0 + milliseconds(500));
+  EXPECT_EQ(guard.NextCheckAfter("admin", 1, t0), t0 + milliseconds(1500));
+}
+
+TEST(OvsLoginGuard, KnownAddressesAreTheMostRecentOnesABoundedNumber) {
+  KnownAddresses known(3);
+  known.Remember("admin", "a");
+  known.Remember("admin", "b");
+  known.Remember("guest", "a");
+  known.Remember("admin", "a");  // used again: now the most recent
+  known.Remember("admin", "c");  // the least recent one, admin from b, goes
+  EXPECT_EQ(known.Size(), 3u);
+  for (const auto& [name, group, knows] :
+       std::vector<std::tuple<std::string, std::string, bool>>{{"admin", "a", true},
+                                                               {"admin", "b", false},
+                                                               {"admin", "c", true},
+                                                               {"guest", "a", true},
+                                                               {"guest", "c", false}})
+    EXPECT_EQ(known.Knows(name, group), knows) << name << " from " << group;
 }
 
 }  // namespace

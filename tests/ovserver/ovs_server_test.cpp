@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <functional>
@@ -14,8 +15,10 @@
 
 #include "app/start_server.h"
 #include "ovserver/accounts.h"
+#include "ovserver/connection_manager.h"
 #include "ovserver/game_servers.h"
 #include "ovserver/log.h"
+#include "ovserver/login_queue.h"
 #include "ovserver/ov_server.h"
 #include "protocol/account_prompt.h"
 #include "tests/common/qt_wait.h"
@@ -163,6 +166,7 @@ TEST_F(OvsServerTest, NothingIsAcceptedBeforeLoginAndAGoodLoginTellsTheWholeStat
   StartServer();
   Peer peer(server->Port());
   EXPECT_EQ(peer.Decipher(peer.Expect("1900")), "Welcome to the test box");
+  EXPECT_FALSE(Logged("warning: the clients show the caption"));
 
   peer.Control(26, "standin\x80+map e1m1");
   peer.Console(0, "newuser");
@@ -187,6 +191,20 @@ TEST_F(OvsServerTest, NothingIsAcceptedBeforeLoginAndAGoodLoginTellsTheWholeStat
   EXPECT_EQ(ov::SplitFields(late->Expect("1025")),
             (std::vector<std::string>{std::to_string(id), "standin", "standin " + std::to_string(id),
                                       "+map e1m1", "1", "1"}));
+}
+
+// A caption the login request cannot carry whole is warned of at start-up, as the clients will show it.
+TEST_F(OvsServerTest, ACaptionTheLoginRequestCannotCarryWholeIsWarnedOf) {
+  ov::MessageCipher cipher;
+  cipher.BuildMessageKey();
+  config.caption = std::string(24, 'x');
+  for (size_t at = 0; CaptionHoles(cipher, config.caption).empty() && at < 24 * 58; ++at)
+    config.caption[at / 58] = char('A' + at % 58);
+  StartServer();
+  Peer peer(server->Port());
+  const std::string shown = peer.Decipher(peer.Expect("1900"));
+  EXPECT_NE(shown, config.caption);
+  EXPECT_TRUE(Logged("warning: the clients show the caption \"" + shown + "\""));
 }
 
 TEST_F(OvsServerTest, WrongPasswordsAreAnsweredLateAndAMalformedLoginIsRefused) {
@@ -347,6 +365,39 @@ TEST_F(OvsServerTest, ConnectionsBeyondTheLimitsAreClosed) {
   EXPECT_EQ(chatty.Count("0000", ""), 0u);
 }
 
+// Connections not logged in hold at most three quarters of the places; when they hold them all, a
+// newcomer takes the place of the newest from the address holding the most, so that a crowd from a few
+// addresses cannot keep anyone else out.
+TEST_F(OvsServerTest, ACrowdNotLoggedInFromAFewAddressesCannotKeepOthersOut) {
+  config.maxConnections = 8;
+  config.maxLoginsPerAddress = 3;
+  ov::MessageCipher cipher;
+  cipher.BuildMessageKey();
+  PeerLog peerLog(1000, 1000);
+  ConnectionManager manager(config, cipher, peerLog);
+  manager.onFrame = [](Connection&, const ov::Frame&) {};
+  QTcpServer listener;
+  ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
+  std::vector<std::unique_ptr<Peer>> peers;
+  const auto arrive = [&](const std::string& group) {
+    peers.push_back(std::make_unique<Peer>(listener.serverPort()));
+    if (Pump("a connection from " + group, [&] { return listener.hasPendingConnections(); }))
+      manager.Serve(listener.nextPendingConnection(), group);
+    return peers.back().get();
+  };
+  for (const char* group : {"a", "a", "a", "b", "b", "b"}) arrive(group)->Expect("1900");
+  const std::string crowded =
+      "Too many connections from your address that have not logged in: try again later";
+  // The first two from c each close the newest of the address holding the most (a, then b); a third,
+  // with every address holding two, finds no room.
+  for (size_t closed : {2u, 5u}) {
+    arrive("c")->Expect("1900");
+    EXPECT_EQ(peers[closed]->Expect("1003"), crowded) << "peer " << closed;
+  }
+  EXPECT_EQ(arrive("c")->Expect("1003"), "Too many connections: try again later");
+  EXPECT_EQ(manager.OpenCount(), 6u);
+}
+
 TEST_F(OvsServerTest, ConnectionsNotLoggedInAreBoundedPerAddressAndSilentOnesGoSoon) {
   config.maxLoginsPerAddress = 3;
   config.silentTimeoutSeconds = 1;
@@ -504,6 +555,50 @@ TEST_F(OvsServerTest, AGuessersQueueFromOneAddressNeitherFillsTheServerNorPutsTh
                 log.begin(), in,
                 [](const std::string& line) { return line.find("failed login as") != std::string::npos; }),
             2);
+}
+
+// Guessers from many addresses share one budget per name: an address that logged in to the name before
+// goes ahead of them on a budget of its own, and one that never did is told how long its turn may take.
+TEST_F(OvsServerTest, AnAddressThatLoggedInBeforeGoesAheadOfGuessersFromManyAddresses) {
+  config.guessDelayMs = 50;
+  LoginQueue queue(config, *accounts);
+  ov::MessageCipher cipher;
+  PeerLog peerLog(1000, 1000);
+  QTcpSocket socket;
+  std::vector<std::shared_ptr<Connection>> connections;
+  std::vector<std::string> answers;
+  const auto check = [&](const std::string& group, const std::string& password) {
+    connections.push_back(std::make_shared<Connection>(0, &socket, group, cipher, peerLog));
+    std::string why;
+    EXPECT_TRUE(queue.TakePlace(group, why)) << why;
+    Check asked{false, connections.back(), group, "admin", password, "", Clock::now()};
+    return queue.Queue(asked, [&](const Check& done, const CheckResult& result) {
+      answers.push_back(done.group + (result.ok ? " in" : " out"));
+    });
+  };
+  const auto answered = [&](const std::string& answer) {
+    return size_t(std::count(answers.begin(), answers.end(), answer));
+  };
+  check("owner", "secret");
+  ASSERT_TRUE(Pump("the owner's first login", [&] { return answered("owner in") == 1; }));
+  for (int i = 0; i < 5; ++i) check("guesser" + std::to_string(i), "guess");
+  ASSERT_TRUE(Pump("a guess to fail", [&] { return answers.size() == 2; }));
+  const LoginQueue::Expected owner = check("owner", "secret");
+  EXPECT_EQ(owner.before, 0u);
+  EXPECT_LT(owner.wait, std::chrono::milliseconds(100));
+  ASSERT_TRUE(Pump("the owner's second login", [&] { return answered("owner in") == 2; }));
+  EXPECT_LE(answers.size(), 4u) << "the owner waited behind the guesses";
+
+  // A newcomer waits behind every guess left, each failure doubling the next wait: its note says so.
+  const auto since = Clock::now();
+  const LoginQueue::Expected newcomer = check("newcomer", "secret");
+  const auto failed = std::count_if(answers.begin(), answers.end(),
+                                    [](const std::string& answer) { return answer.ends_with(" out"); });
+  EXPECT_EQ(newcomer.before, size_t(5 - failed));  // a guess that runs still counts
+  ASSERT_TRUE(Pump("the newcomer's login", [&] { return answered("newcomer in") == 1; }));
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since);
+  EXPECT_LE(took, newcomer.wait + std::chrono::milliseconds(300));
+  EXPECT_GE(took + std::chrono::milliseconds(300), newcomer.wait);
 }
 
 TEST_F(OvsServerTest, PasswordChecksRunBesideTheEventLoopAreBoundedAndCostTheSameForEveryName) {
@@ -821,6 +916,33 @@ TEST_F(OvsServerTest, ConsolesTakeInputFromTheirStarterAndAdministratorsOnlyAndU
   EXPECT_TRUE(third.WaitClosed());
   const auto secondAdmin = LoggedIn(), thirdAdmin = LoggedIn();  // each expects its welcome
   EXPECT_EQ(thirdAdmin->Count("1003", ""), 0u);
+}
+
+// Users together leave a quarter of max-servers to administrators; and a command line goes whole only
+// to who started the server and to administrators, the others see its secrets masked.
+TEST_F(OvsServerTest, UsersLeaveAdministratorsAShareOfTheServersAndSeeOnlyTheirOwnSecrets) {
+  config.maxServers = 4;
+  std::string error;
+  ASSERT_EQ(accounts->Add("guest", "guest", false, error), AccountStore::Outcome::Done);
+  StartServer();
+  auto admin = LoggedIn();
+  auto guest = LoggedIn("guest", "guest");
+  for (const char* map : {"e1m1", "e1m2", "e1m3"})
+    StartStandin(*guest, "+map " + std::string(map) + " +set g_password pw");
+  guest->Control(26, "standin\x80+map e1m4");
+  guest->ExpectText("1001", "Start refused: users run 3 game servers already");
+  for (int i = 0; i < 3; ++i) admin->Expect("1027");
+  const int adminsGame = StartStandin(*admin, "+map e2m1 +set rconpassword s3cret");
+  guest->Expect("1027");
+  guest->Control(24, std::to_string(adminsGame));
+  EXPECT_EQ(ov::SplitFields(guest->Expect("1025"))[3], "+map e2m1 +set rconpassword ********");
+  guest->Console(0, "list");
+  guest->ExpectText("0000", "+map e1m3 +set g_password pw");  // the list goes by id
+  guest->ExpectText("0000", "+map e2m1 +set rconpassword ********");
+  admin->Console(0, "list");
+  admin->ExpectText("0000", "+map e1m3 +set g_password pw");
+  admin->ExpectText("0000", "+map e2m1 +set rconpassword s3cret");
+  EXPECT_EQ(guest->Count("0000", "s3cret") + guest->Count("1025", "s3cret"), 0u);
 }
 
 // Hashing a new password takes as long as checking one: it runs on the workers too, and a password

@@ -1,0 +1,355 @@
+#include "ovserver/game_relay.h"
+
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+#include "ovserver/log.h"
+#include "wire/payload.h"
+
+namespace ovs {
+namespace {
+
+// A field of a registry message: its separator and the frame's end byte cannot appear inside it.
+std::string FieldSafe(std::string_view text) {
+  std::string safe(text);
+  for (char& c : safe)
+    if (c == ov::kFieldSeparator || c == ov::kFrameEnd) c = '?';
+  return safe;
+}
+
+// Arguments for the log, quoted where a blank or quote would make them ambiguous.
+std::string Join(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) {
+    if (!text.empty()) text += ' ';
+    const bool plain = !word.empty() && word.find_first_of(" \t\r\n'\"") == std::string::npos;
+    text += plain ? word : "\"" + word + "\"";
+  }
+  return text;
+}
+
+// The fields of a start request, each one kept: "type, 0x80, title, 0x80" with nothing after it is a
+// title and an empty command line, not a command line made of the title.
+std::vector<std::string> StartFields(std::string_view payload) {
+  std::vector<std::string> fields;
+  for (;;) {
+    const size_t cut = payload.find(ov::kFieldSeparator);
+    fields.emplace_back(payload.substr(0, cut));
+    if (cut == std::string_view::npos) return fields;
+    payload.remove_prefix(cut + 1);
+  }
+}
+
+std::string Uptime(std::chrono::steady_clock::time_point since) {
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - since).count();
+  if (seconds < 120) return std::to_string(seconds) + "s";
+  if (seconds < 7200) return std::to_string(seconds / 60) + "m";
+  return std::to_string(seconds / 3600) + "h";
+}
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  return lower;
+}
+
+bool Secret(std::string_view name) {
+  const std::string lower = Lower(name);
+  return lower.find("password") != std::string::npos || lower.find("passwd") != std::string::npos;
+}
+
+// One argument of a command line: where it stands, and its text with the quotes taken out.
+struct Word {
+  size_t begin = 0, end = 0;
+  std::string text;
+};
+
+std::vector<Word> Words(std::string_view line) {
+  std::vector<Word> words;
+  char quote = 0;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    if (quote == 0 && blank) {
+      if (!words.empty() && words.back().end == 0) words.back().end = i;
+      continue;
+    }
+    if (words.empty() || words.back().end != 0) words.push_back({i, 0, ""});
+    if (quote != 0 ? c == quote : (c == '\'' || c == '"'))
+      quote = quote != 0 ? 0 : c;
+    else
+      words.back().text += c;
+  }
+  if (!words.empty() && words.back().end == 0) words.back().end = line.size();
+  return words;
+}
+
+}  // namespace
+
+std::string MaskSecrets(std::string_view commandLine) {
+  static const std::vector<std::string> kSetCommands = {"set", "seta", "sets", "setu"};
+  const std::vector<Word> words = Words(commandLine);
+  std::vector<std::pair<size_t, size_t>> masked;  // spans of the line, in order
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& text = words[i].text;
+    const std::string command = Lower(text.substr(text.rfind('+', 0) == 0 ? 1 : 0));
+    const bool set = std::find(kSetCommands.begin(), kSetCommands.end(), command) != kSetCommands.end();
+    if (set && i + 2 < words.size() && Secret(words[i + 1].text)) {
+      masked.emplace_back(words[i + 2].begin, words[i + 2].end);
+      i += 2;
+      continue;
+    }
+    if (text.empty() || (text[0] != '+' && text[0] != '-')) continue;
+    const std::string_view name = std::string_view(text).substr(
+        text.find_first_not_of("+-") == std::string::npos ? text.size() : text.find_first_not_of("+-"));
+    const size_t equals = name.find('=');
+    if (!Secret(name.substr(0, equals))) continue;
+    const std::string_view raw = commandLine.substr(words[i].begin, words[i].end - words[i].begin);
+    if (equals != std::string_view::npos && text.rfind("--", 0) == 0) {
+      masked.emplace_back(words[i].begin + raw.find('=') + 1, words[i].end);
+    } else if (equals == std::string_view::npos && i + 1 < words.size()) {
+      masked.emplace_back(words[i + 1].begin, words[i + 1].end);
+      ++i;
+    }
+  }
+  std::string shown;
+  size_t from = 0;
+  for (const auto& [begin, end] : masked) {
+    shown.append(commandLine.substr(from, begin - from));
+    shown += kMasked;
+    from = end;
+  }
+  shown.append(commandLine.substr(from));
+  return shown;
+}
+
+int UsersServerShare(int maxServers) { return maxServers - maxServers / 4; }
+
+GameRelay::GameRelay(const ServerConfig& config, const AccountStore& accounts, GameServers& games,
+                     ConnectionManager& connections)
+    : config_(config), accounts_(accounts), games_(games), connections_(connections) {
+  games_.onStarted = [this](int id) { Started(id); };
+  games_.onFailed = [this](int id, const std::string& error) { Failed(id, error); };
+  games_.onLine = [this](int id, const std::string& line) { Line(id, line); };
+  games_.onExited = [this](int id, const std::string& how) { Exited(id, how); };
+}
+
+GameRelay::~GameRelay() {
+  games_.onStarted = nullptr;
+  games_.onFailed = nullptr;
+  games_.onLine = nullptr;
+  games_.onExited = nullptr;
+}
+
+std::string GameRelay::ShownCommandLine(const Connection& viewer, const GameServers::Server& server) const {
+  const auto owner = owners_.find(server.id);
+  if (accounts_.IsAdmin(viewer.user) || (owner != owners_.end() && owner->second == viewer.user))
+    return server.commandLine;
+  return MaskSecrets(server.commandLine);
+}
+
+bool GameRelay::MayType(const Connection& connection, int id) const {
+  if (accounts_.IsAdmin(connection.user)) return true;
+  const auto owner = owners_.find(id);
+  return owner != owners_.end() && owner->second == connection.user;
+}
+
+void GameRelay::AnnounceAll(Connection& connection) {
+  for (const GameServers::Server* server : games_.List())
+    if (server->running) Announce(connection, server->id);
+}
+
+void GameRelay::Announce(Connection& connection, int id) {
+  connection.known.insert(id);
+  connection.awaiting.insert(id);
+  connection.SendControl(ov::ControlMessage::NewServer, std::to_string(id));
+}
+
+void GameRelay::HandleAccepted(Connection& connection, const std::string& payload) {
+  const int id = ov::ParseInt(payload, -1);
+  if (connection.awaiting.erase(id) == 0) {
+    connection.Malformed("unexpected " + std::to_string(ov::Number(ov::ControlMessage::NewServerAccepted)) +
+                         " for \"" + Printable(payload) + "\" ignored");
+    return;
+  }
+  const GameServers::Server* server = games_.Find(id);
+  if (!server) return;
+  const char sep = ov::kFieldSeparator;
+  connection.SendControl(ov::ControlMessage::ServerInfo,
+                         std::to_string(id) + sep + FieldSafe(server->type) + sep + FieldSafe(server->title) +
+                             sep + FieldSafe(ShownCommandLine(connection, *server)) + sep + "1" + sep + "1");
+}
+
+void GameRelay::RefuseStart(Connection& connection, const std::string& why) {
+  // The status line shows it for a few seconds only: the OV server's console keeps it.
+  connection.Log(connection.Who() + ": " + Printable(why, 200));
+  connection.SendNote(Blanked(why));
+  connection.Say(Blanked(why));
+}
+
+std::string GameRelay::StartLimit(const std::string& user) const {
+  if (accounts_.IsAdmin(user)) return "";
+  const auto mine =
+      std::count_if(owners_.begin(), owners_.end(), [&](const auto& owner) { return owner.second == user; });
+  if (mine >= config_.maxServersPerUser)
+    return "Start refused: you run " + std::to_string(mine) +
+           " game servers already, as many as one user may here; stop one first";
+  const auto users = std::count_if(owners_.begin(), owners_.end(),
+                                   [&](const auto& owner) { return !accounts_.IsAdmin(owner.second); });
+  if (users >= UsersServerShare(config_.maxServers))
+    return "Start refused: users run " + std::to_string(users) +
+           " game servers already, as many as users may here (the rest are kept for administrators)";
+  return "";
+}
+
+void GameRelay::HandleStart(Connection& connection, const std::string& payload) {
+  // type, then the title only when one was given, then the command line (empty, never absent)
+  const std::vector<std::string> fields = StartFields(payload);
+  if (fields.size() > 3)
+    return RefuseStart(connection,
+                       "Start refused: malformed request (" + std::to_string(fields.size()) + " fields)");
+  const std::string& typeName = fields[0];
+  const std::string title = Blanked(fields.size() == 3 ? fields[1] : "");
+  const std::string commandLine = fields.size() >= 2 ? fields.back() : "";
+  const ServerType* type = config_.FindType(typeName);
+  if (!type) return RefuseStart(connection, "Unknown server type \"" + Blanked(typeName) + "\"");
+  if (const std::string limit = StartLimit(connection.user); !limit.empty())
+    return RefuseStart(connection, limit);
+  std::vector<std::string> args;
+  std::string error;
+  if (!SplitCommandLine(commandLine, args, error))
+    return RefuseStart(connection, "Start refused: " + error + " in the command line");
+  const int id = games_.Start(*type, title, commandLine, args, error);
+  if (id < 0) return RefuseStart(connection, "Start refused: " + error);
+  const GameServers::Server* server = games_.Find(id);
+  startedBy_[id] = connection.Handle();
+  owners_[id] = connection.user;
+  connection.Log(connection.Who() + " starts server " + std::to_string(id) + " (" + type->name +
+                 "): " + server->program + " " + Printable(Join(server->arguments), 200));
+  connection.Say("Starting server " + std::to_string(id) + " (" + type->name + ")");
+}
+
+void GameRelay::HandleWatch(Connection& connection, ov::ControlMessage message, const std::string& payload) {
+  const int id = ov::ParseInt(payload, -1);
+  if (!connection.known.count(id)) {
+    connection.Malformed(std::to_string(ov::Number(message)) + " for unknown server \"" + Printable(payload) +
+                         "\" ignored");
+    return;
+  }
+  if (message == ov::ControlMessage::ConsoleClosed) {
+    connection.watching.erase(id);
+    return;
+  }
+  if (!connection.watching.insert(id).second) return;
+  // The window is new: show it what the server said before it opened.
+  if (const GameServers::Server* server = games_.Find(id))
+    for (const std::string& line : server->backlog) connection.SendConsoleLine(id, line);
+}
+
+void GameRelay::HandleInput(Connection& connection, int id, const std::string& text) {
+  if (!connection.known.count(id)) {
+    connection.SendNote("No server with id " + std::to_string(id) + " here");
+    return;
+  }
+  // A game server's console is full control of it: only who started it, and administrators, type there.
+  if (!MayType(connection, id)) {
+    const auto owner = owners_.find(id);
+    connection.Log(connection.Who() + ": input for server " + std::to_string(id) + " refused: started by " +
+                   (owner == owners_.end() ? "nobody here" : owner->second));
+    connection.SendNote("Only the user who started server " + std::to_string(id) +
+                        " or an administrator can type into its console");
+    return;
+  }
+  std::string line = text;
+  while (!line.empty() &&
+         (line.back() == ' ' || line.back() == '\r' || line.back() == '\n' || line.back() == '\t'))
+    line.pop_back();
+  connection.Log(connection.Who() + " to server " + std::to_string(id) + ": " + Printable(line, 200));
+  std::string error;
+  if (!games_.Input(id, text, error)) {
+    connection.Log(connection.Who() + ": input for server " + std::to_string(id) + " dropped: " + error);
+    connection.SendNote("Input dropped: " + error);
+  }
+}
+
+void GameRelay::List(Connection& connection) {
+  const auto servers = games_.List();
+  if (servers.empty()) connection.Say("No game servers are running.");
+  for (const GameServers::Server* server : servers) {
+    connection.Say("  " + std::to_string(server->id) + "  " + server->type + "  \"" + server->title + "\"  " +
+                   (server->running
+                        ? "pid " + std::to_string(server->pid) + ", up " + Uptime(server->startedAt)
+                        : "starting") +
+                   "  " + Blanked(ShownCommandLine(connection, *server)));
+  }
+}
+
+void GameRelay::Kill(Connection& connection, const std::string& which) {
+  const int id = ov::ParseInt(which, -1);
+  const auto owner = owners_.find(id);
+  if (games_.Find(id) && owner != owners_.end() && owner->second != connection.user &&
+      !accounts_.IsAdmin(connection.user)) {
+    connection.Log(connection.Who() + ": kill " + std::to_string(id) + " refused: started by " +
+                   owner->second);
+    connection.Say("Server " + std::to_string(id) + " was started by " + owner->second +
+                   ": only an administrator can stop another user's game server.");
+  } else if (games_.Stop(id)) {
+    connection.Log(connection.Who() + " stops server " + std::to_string(id));
+    connection.Say("Stopping server " + std::to_string(id) + ".");
+  } else {
+    connection.Say("No server with id " + which + ".");
+  }
+}
+
+void GameRelay::SayToAll(const std::string& line) {
+  connections_.ForEach([&](Connection& connection) {
+    if (connection.state == Connection::State::LoggedIn) connection.Say(line);
+  });
+}
+
+void GameRelay::Started(int id) {
+  const GameServers::Server* server = games_.Find(id);
+  if (!server) return;
+  connections_.Log("server " + std::to_string(id) + " (" + server->type + ") started, pid " +
+                   std::to_string(server->pid));
+  startedBy_.erase(id);
+  connections_.ForEach([&](Connection& connection) {
+    if (connection.state == Connection::State::LoggedIn) Announce(connection, id);
+  });
+  SayToAll("Server " + std::to_string(id) + " (" + server->type + ") started: " + server->title);
+}
+
+void GameRelay::Failed(int id, const std::string& error) {
+  connections_.Log("server " + std::to_string(id) + " could not start: " + error);
+  const auto asker = startedBy_.find(id);
+  if (asker == startedBy_.end()) return;
+  if (const auto connection = Open(asker->second)) {
+    connection->SendNote("Could not start the server: " + error);
+    connection->Say(Blanked("Could not start server " + std::to_string(id) + ": " + error));
+  }
+  startedBy_.erase(asker);
+  owners_.erase(id);
+}
+
+void GameRelay::Line(int id, const std::string& line) {
+  connections_.ForEach([&](Connection& connection) {
+    if (connection.watching.count(id)) connection.SendConsoleLine(id, line);
+  });
+}
+
+void GameRelay::Exited(int id, const std::string& how) {
+  connections_.Log("server " + std::to_string(id) + " ended: " + how);
+  startedBy_.erase(id);
+  owners_.erase(id);
+  connections_.ForEach([&](Connection& connection) {
+    if (!connection.known.erase(id)) return;
+    connection.awaiting.erase(id);
+    connection.watching.erase(id);
+    connection.SendControl(ov::ControlMessage::ServerRemoved, std::to_string(id));
+  });
+  SayToAll("Server " + std::to_string(id) + " ended: " + how);
+}
+
+}  // namespace ovs
