@@ -7,6 +7,11 @@
 
 namespace ov {
 
+std::string BuildStartPayload(const std::string& type, const std::string& title,
+                              const std::string& commandLine) {
+  return msg::StartServer{type, title, commandLine}.Encode().value_or("");
+}
+
 std::vector<std::string> StartServer::RefillHosts() {
   hostSlots_.fill(-1);
   std::vector<std::string> names;

@@ -11,6 +11,11 @@ namespace ov {
 class StatusLine;
 class FrameSender;
 
+// The payload of msg::StartServer (type, 0x80, [title, 0x80,] command line); empty when a field cannot
+// travel.
+std::string BuildStartPayload(const std::string& type, const std::string& title,
+                              const std::string& commandLine);
+
 class StartServer {
  public:
   StartServer(const ServerTables& tables, StatusLine& status, FrameSender& sender)

@@ -22,7 +22,6 @@ TEST(Messages, EncodersGiveThePayloadOrRefuseWhatTheWireCannotCarry) {
       {"start without a title", msg::StartServer{"dm", "", "+map e1m1"}.Encode(), "dm" + kSep + "+map e1m1"},
       {"start with a title", msg::StartServer{"dm", "Duel", "a\r\nb"}.Encode(),
        "dm" + kSep + "Duel" + kSep + "a\r\nb"},
-      {"start, nothing else", msg::StartServer{"dm", "", ""}.Encode(), "dm" + kSep},
       {"start, thorn in the title", msg::StartServer{"dm", "a\xFE", ""}.Encode(), std::nullopt},
       {"start, separator in the type", msg::StartServer{"d" + kSep + "m", "", ""}.Encode(), std::nullopt},
       {"server info, all seven", msg::ServerInfo{5, "t", "T", "c", 1, 2, 27961}.Encode(),
@@ -38,8 +37,6 @@ TEST(Messages, EncodersGiveThePayloadOrRefuseWhatTheWireCannotCarry) {
       {"note, past the bound", msg::StatusNote{big + "x"}.Encode(), std::nullopt},
       {"box, end byte", msg::MessageBox{"x\xFE"}.Encode(), std::nullopt},
       {"accepted, as announced", msg::NewServerAccepted{"007"}.Encode(), "007"},
-      {"console opened", msg::ConsoleOpened{12}.Encode(), "12"},
-      {"answer", msg::Answer{}.Encode(), ""},
       // Account answers are enciphered after encoding: any byte may be in them, the widths are fixed.
       {"login", msg::Login{"admin", "p\xFE"}.Encode(), "admin   p\xFE" + std::string(14, ' ')},
       {"login, cut", msg::Login{"longer name", std::string(20, 'p')}.Encode(),
