@@ -20,21 +20,24 @@ std::vector<SendTarget> SendToServers::Targets(int selectedOv) const {
 
 int SendToServers::Send(const std::vector<SendTarget>& targets, const std::string& line) {
   int sent = 0;
+  int refused = 0;
   for (const SendTarget& target : targets) {
     if (!target.ticked || tables_.LiveSlot(target.socket) != target.ovIndex) continue;
     // A server removed while the list showed may come back under its id as another: the title ticked
     // must still be its title.
     const int q = tables_.FindQServer(target.ovIndex, target.serverId);
     if (q == -1 || tables_.QServers[q].InUse != 1 || tables_.QServers[q].Title != target.title) continue;
-    if (Console* window = tables_.QServers[q].Window) {
-      consoles_.SendLine(*window, line);
-      consoles_.AppendLine(*window, "> " + line);
-    } else {
-      // Its console was closed: the line still reaches the server, with no window to show it in.
-      sender_.SendConsole(target.ovIndex, target.serverId, line);
+    // Its console may have been closed: the line still reaches the server, with no window to show it in.
+    Console* window = tables_.QServers[q].Window;
+    if (!(window ? consoles_.SendLine(*window, line)
+                 : sender_.SendConsole(target.ovIndex, target.serverId, line))) {
+      ++refused;
+      continue;
     }
+    if (window) consoles_.AppendLine(*window, "> " + line);
     ++sent;
   }
+  if (sent == 0 && refused > 0) return 0;  // the frame layer's note says why
   if (sent == 0) {
     status_.ShowStatus("Not sent - no ticked server is still there", 5000, 1);
   } else {

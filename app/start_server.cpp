@@ -1,21 +1,15 @@
 #include "app/start_server.h"
 
-#include "net/frame_sender.h"
 #include "core/status_line.h"
-#include "wire/payload.h"
+#include "net/frame_sender.h"
+#include "registry/registry_updates.h"
+#include "wire/messages.h"
 
 namespace ov {
 
 std::string BuildStartPayload(const std::string& type, const std::string& title,
                               const std::string& commandLine) {
-  std::string payload = type;
-  payload += kFieldSeparator;
-  if (!title.empty()) {
-    payload += title;
-    payload += kFieldSeparator;
-  }
-  payload += commandLine;
-  return payload;
+  return msg::StartServer{type, title, commandLine}.Encode().value_or("");
 }
 
 std::vector<std::string> StartServer::RefillHosts() {
@@ -35,7 +29,7 @@ std::vector<std::string> StartServer::TypesForHost(int hostLine) const {
   std::vector<std::string> types;
   if (hostLine < 0 || hostLine >= kSlotCount || hostSlots_[hostLine] == -1) return types;
   for (const OVIst& type : tables_.OVServers[hostSlots_[hostLine]].Types) {
-    if (!type.TypeName.empty()) types.push_back(type.TypeName);
+    if (!type.TypeName.empty()) types.push_back(KeptName(type.TypeName));
   }
   return types;
 }
@@ -47,10 +41,11 @@ int StartServer::Go(int hostLine, int typeLine, const std::string& typeText, con
     status_.ShowStatus("START ERROR: Host or Type not selected", 3000, 1);
     return -1;
   }
-  if (typeText.empty()) {
+  const auto invalidType = [this] {
     status_.ShowStatus("START ERROR: Couldn't start - invalid servertype", 2000, 1);
     return -1;
-  }
+  };
+  if (typeText.empty()) return invalidType();
   // The list is not refreshed while the dialog is open: when the chosen connection has closed, and
   // perhaps another has taken its slot since, the request goes nowhere rather than to another server.
   const OVIrec& ov = tables_.OVServers[hostSlots_[hostLine]];
@@ -58,9 +53,16 @@ int StartServer::Go(int hostLine, int typeLine, const std::string& typeText, con
     status_.ShowStatus("START ERROR: Couldn't start - host no longer connected", 3000, 1);
     return -1;
   }
-  sender_.SendControl(ov.Socket, ControlMessage::StartServer,
-                      BuildStartPayload(typeText, title, commandLine));
-  return 1;
+  // The type goes back as the server offered it; the line must still show it (a later 31 may have
+  // changed the list under the open dialog).
+  const std::string* offered = nullptr;
+  int line = 0;
+  for (const OVIst& type : ov.Types) {
+    if (type.TypeName.empty()) continue;
+    if (line++ == typeLine) offered = &type.TypeName;
+  }
+  if (offered == nullptr || KeptName(*offered) != typeText) return invalidType();
+  return sender_.Send(ov.Socket, msg::StartServer{*offered, title, commandLine}) ? 1 : -1;
 }
 
 }  // namespace ov

@@ -11,7 +11,8 @@ namespace ov {
 class StatusLine;
 class FrameSender;
 
-// type, 0x80, [title, 0x80,] command line.
+// The payload of msg::StartServer (type, 0x80, [title, 0x80,] command line); empty when a field cannot
+// travel.
 std::string BuildStartPayload(const std::string& type, const std::string& title,
                               const std::string& commandLine);
 
@@ -22,9 +23,11 @@ class StartServer {
 
   // Rebuilds HostSlots; the names of the OV servers in use, one per line of the host list.
   std::vector<std::string> RefillHosts();
-  // cbHostsChange: the non-empty types of the host on that line (the first is then selected).
+  // cbHostsChange: the non-empty types of the host on that line as they show (the first is then
+  // selected).
   std::vector<std::string> TypesForHost(int hostLine) const;
-  // Start: hostLine/typeLine -1 when nothing is selected. The dialog's result: 1 sent, -1 refused.
+  // Start: hostLine/typeLine -1 when nothing is selected, typeText the type's line as shown. The
+  // dialog's result: 1 sent, -1 refused.
   int Go(int hostLine, int typeLine, const std::string& typeText, const std::string& title,
          const std::string& commandLine);
   const std::array<int, kSlotCount>& HostSlots() const { return hostSlots_; }

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "net/frame_sender.h"
+#include "consoles/log_files.h"
 #include "core/server_tables.h"
 #include "core/status_line.h"
-#include "consoles/log_files.h"
+#include "net/frame_sender.h"
 
 namespace ov {
 
@@ -54,9 +54,9 @@ void Consoles::AppendLine(Console& window, const std::string& line) {
   AppendConsole(window, (atLineStart ? "" : "\r\n") + line + "\r\n");
 }
 
-void Consoles::SendLine(Console& window, const std::string& line) {
+bool Consoles::SendLine(Console& window, const std::string& line) {
   // A dead window holds -1 in both ids, for which nothing is sent.
-  sender_.SendConsole(window.OVIndex, window.ServerId, line);
+  return sender_.SendConsole(window.OVIndex, window.ServerId, line);
 }
 
 void Consoles::MarkDead(Console& window) {
@@ -105,7 +105,7 @@ void Consoles::CloseWindow(Console& window) {
     } else {
       const int q = t.FindQServer(window.OVIndex, window.ServerId);
       if (q != -1) ServerTables::ForgetWindow(t.QServers[q], window);
-      sender_.SendControl(ov.Socket, ControlMessage::ConsoleClosed, std::to_string(window.ServerId));
+      sender_.Send(ov.Socket, msg::ConsoleClosed{window.ServerId});
     }
   }
   // The window goes; whoever called holds no reference to it afterwards.

@@ -71,7 +71,8 @@ class Consoles {
   void AppendConsole(Console& window, std::string_view text);
   // A line of the client's own, on a line of its own whatever the log ended with.
   void AppendLine(Console& window, const std::string& line);
-  void SendLine(Console& window, const std::string& line);  // Enter in the input line
+  // Enter in the input line; false when it did not go out (a dead window, or a line the wire refuses).
+  bool SendLine(Console& window, const std::string& line);
   // "[Dead]" after the caption, both ids -1; then the longest dead window closes if that makes more
   // than kMaxDeadWindows.
   void MarkDead(Console& window);

@@ -1,4 +1,5 @@
-// The payload field splitter, ParseInt and the code classification, against what they promise.
+// The payload field splitter, ParseInt, the code classification, the typed messages and the plain frame,
+// against what they promise.
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string_view>
 
 #include "wire/frames.h"
+#include "wire/messages.h"
 #include "wire/payload.h"
 
 namespace {
@@ -49,6 +51,55 @@ void CheckSplitFields(std::string_view payload) {
   if (trailing ? joined + ov::kFieldSeparator != payload : joined != payload) abort();
 }
 
+// Kept, every separator stands between two fields: joined again they are the payload itself.
+void CheckKeptFields(std::string_view payload) {
+  std::string joined;
+  for (const std::string& field : ov::SplitFields(payload, ov::TrailingField::Kept)) {
+    joined += field;
+    joined += ov::kFieldSeparator;
+  }
+  joined.pop_back();
+  if (joined != payload) abort();
+}
+
+// A plain frame is refused, or carries its payload whole as one frame: nothing inside it starts another.
+void CheckPlainFrame(std::string_view payload) {
+  const std::optional<std::string> frame = ov::PlainFrame(1026, payload);
+  if (!frame) {
+    if (payload.size() <= ov::kMaxPayload && payload.find_first_of("\xFD\xFE") == std::string_view::npos)
+      abort();
+    return;
+  }
+  const auto split = ov::FrameAssembler().Feed(*frame);
+  if (split.frames.size() != 1 || split.frames[0].code != "1026" || split.frames[0].payload != payload)
+    abort();
+}
+
+// What a decoder read, encoded again, reads back the same, or is refused for a byte the wire cannot carry.
+void CheckMessages(std::string_view payload) {
+  const ov::msg::ServerInfo info = ov::msg::ServerInfo::Decode(payload);
+  if (info.gamePort < 0 || info.gamePort > ov::msg::kMaxPort) abort();
+  if (const auto again = info.Encode()) {
+    const ov::msg::ServerInfo back = ov::msg::ServerInfo::Decode(*again);
+    if (back.id != info.id || back.title.value_or("") != info.title.value_or("") ||
+        back.gamePort != info.gamePort)
+      abort();
+  }
+  if (const auto start = ov::msg::StartServer::Decode(payload)) {
+    const auto again = start->Encode();
+    if (again && !start->title.empty() && *again != payload) abort();
+  }
+  // An empty name offers no type: one at the end is not carried, as a separator there adds no field.
+  const auto offered = [](std::vector<std::string> names) {
+    while (!names.empty() && names.back().empty()) names.pop_back();
+    return names;
+  };
+  const ov::msg::ServerTypes types = ov::msg::ServerTypes::Decode(payload);
+  if (const auto again = types.Encode();
+      again && offered(ov::msg::ServerTypes::Decode(*again).names) != offered(types.names))
+    abort();
+}
+
 void CheckCode(std::string_view code) {
   const ov::CodeClass kind = ov::ClassifyCode(code);
   const int control = code.size() > 1 ? ov::ParseInt(code.substr(1, 3), -1) : -1;
@@ -77,6 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckParseInt(input);
   CheckParseInt(input.substr(0, 12));
   CheckSplitFields(input);
+  CheckKeptFields(input);
+  CheckPlainFrame(input);
+  CheckMessages(input);
   for (const std::string& field : ov::SplitFields(input)) CheckParseInt(field);
   CheckCode(input.substr(0, 4));
   return 0;

@@ -20,12 +20,31 @@ int SendLength(size_t size) { return static_cast<int>(std::min<size_t>(size, INT
 
 }  // namespace
 
-void FrameSender::SendFrame(int socket, int32_t code, std::string_view payload) {
+bool FrameSender::SendFrame(int socket, int32_t code, std::string_view payload) {
+  const std::optional<std::string> frame = PlainFrame(code, payload);
+  if (!frame) {
+    return Refuse(code, payload.size() > kMaxPayload ? "too long for one frame"
+                                                     : "\xFE and \xFD cannot be sent to the server");
+  }
+  return Transmit(socket, code, *frame, payload);
+}
+
+bool FrameSender::SendEnciphered(int socket, int32_t code, std::string_view plain) {
+  const std::string sealed = cipher_.EncryptMsg(plain);
+  return Transmit(socket, code, EncipheredFrame(code, sealed), sealed);
+}
+
+bool FrameSender::Refuse(int32_t code, const std::string& why) {
+  status_.ShowStatus("Not sent - " + why, 5000, 1);
+  debug_.Append("NOT SENT: [" + std::to_string(code) + "] " + why);
+  return false;
+}
+
+bool FrameSender::Transmit(int socket, int32_t code, const std::string& frame, std::string_view payload) {
   const int slot = tables_.LiveSlot(socket);
-  if (slot == -1 || tables_.OVServers[slot].Connected != 1) return;
+  if (slot == -1 || tables_.OVServers[slot].Connected != 1) return false;
   Session* session = sessions_.Find(socket);
-  if (session == nullptr) return;
-  const std::string frame = MakeFrame(code, payload);
+  if (session == nullptr) return false;
   const Session::Sending& sending = session->sending;
 
   size_t taken = 0;
@@ -35,7 +54,7 @@ void FrameSender::SendFrame(int socket, int32_t code, std::string_view payload) 
     if (n == -1) {
       if (sockets_.LastError() != kWsaeWouldBlock) {
         status_.ShowStatus("Socket Send error " + ErrorText(sockets_.LastError()), 5000, 2);
-        return;
+        return false;
       }
     } else {
       taken = static_cast<size_t>(n);
@@ -48,6 +67,7 @@ void FrameSender::SendFrame(int socket, int32_t code, std::string_view payload) 
                   (account ? MakeFrame(code, std::string(payload.size(), '*')) : frame));
   }
   if (taken < frame.size()) Queue(*session, std::string_view(frame).substr(taken));
+  return true;
 }
 
 void FrameSender::Queue(Session& session, std::string_view bytes) {
@@ -87,18 +107,15 @@ void FrameSender::OnWritable(int socket) {
   }
 }
 
-void FrameSender::SendControl(int socket, ControlMessage message, std::string_view payload) {
+bool FrameSender::SendControl(int socket, ControlMessage message, std::string_view payload) {
   const int32_t code = ControlCode(message);
-  if (IsAccountMessage(Number(message))) {
-    SendFrame(socket, code, cipher_.EncryptMsg(payload));
-  } else {
-    SendFrame(socket, code, payload);
-  }
+  if (IsAccountMessage(Number(message))) return SendEnciphered(socket, code, payload);
+  return SendFrame(socket, code, payload);
 }
 
-void FrameSender::SendConsole(int slot, int32_t serverId, std::string_view text) {
-  if (slot < 0 || slot >= kSlotCount || serverId == -1) return;
-  SendFrame(tables_.OVServers[slot].Socket, serverId, text);
+bool FrameSender::SendConsole(int slot, int32_t serverId, std::string_view text) {
+  if (slot < 0 || slot >= kSlotCount || serverId == -1) return false;
+  return SendFrame(tables_.OVServers[slot].Socket, serverId, text);
 }
 
 }  // namespace ov

@@ -131,7 +131,7 @@ void AccountPrompts::Login(Session& session, int slot, const std::string& captio
     if (s.result == 2) {
       connections_.Disconnect(s.slot, 1);
     } else {
-      sender_.SendControl(s.socket, ControlMessage::Login, PadTo8(s.field1) + PadTo16(s.field2));
+      sender_.Send(s.socket, msg::Login{s.field1, s.field2});
     }
   };
   RunStep(step);
@@ -150,7 +150,7 @@ void AccountPrompts::NewUser(Session& session, int slot) {
   confirm.onAnswer = [this, name, password](Step& s) {
     if (s.result != 1) return;
     if (PadTo16(s.field1) == password) {
-      sender_.SendControl(s.socket, ControlMessage::NewUser, name + password);
+      sender_.Send(s.socket, msg::NewUser{name, password});
     } else {
       consoles_.RouteConsoleText(s.socket, 0, "\r\nNewUser error - passwords do not match");
     }
@@ -172,7 +172,7 @@ void AccountPrompts::ChangePassword(Session& session, int slot) {
       consoles_.RouteConsoleText(s.socket, 0, "\r\nChPwd error - new passwords do not match");
       return;
     }
-    sender_.SendControl(s.socket, ControlMessage::ChangePassword, name + old + fresh);
+    sender_.Send(s.socket, msg::ChangePassword{name, old, fresh});
     // The debug pane is a plain window that anyone may read: the passwords stay masked there.
     debug_.Append("[" + name + std::string(32, '*') + "]");
   };

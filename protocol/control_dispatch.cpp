@@ -2,15 +2,15 @@
 
 #include <algorithm>
 
-#include "net/frame_sender.h"
-#include "protocol/account_prompt.h"
-#include "registry/registry_updates.h"
 #include "core/debug_log.h"
 #include "core/desktop.h"
 #include "core/status_line.h"
+#include "net/frame_sender.h"
+#include "protocol/account_prompt.h"
+#include "registry/registry_updates.h"
 #include "wire/cipher.h"
 #include "wire/codes.h"
-#include "wire/payload.h"
+#include "wire/messages.h"
 
 namespace ov {
 
@@ -29,46 +29,50 @@ void ControlDispatcher::DispatchControl(int socket, int n, const std::string& pa
   if (IsDecipheredOnReceipt(n)) text = cipher_.DecryptMsg(text);
   debug_.Append("decrypted msg: " + text);
 
+  // Each handler is given its message decoded, once, here.
   switch (static_cast<ControlMessage>(n)) {
     case ControlMessage::StatusNote:
-      status_.ShowStatus(text, 5000, 0);
+      status_.ShowStatus(msg::StatusNote::Decode(text).text, 5000, 0);
       break;
-    case ControlMessage::Beep: {
-      const int count = std::min(ParseInt(text, 1), kMaxBeeps);
-      if (count > 0 && desktop_.BeepsAllowed()) {
-        for (int i = 0; i < count; ++i) desktop_.Beep();
-      }
+    case ControlMessage::Beep:
+      Beep(msg::Beep::Decode(text));
       break;
-    }
     case ControlMessage::MessageBox:
-      ShowServerMessage(std::move(text));
+      ShowServerMessage(msg::MessageBox::Decode(text).text);
       break;
     case ControlMessage::OvInfo:
-      registry_.OnOVInfo(socket, text);
+      registry_.OnOVInfo(socket, msg::OvInfo::Decode(text));
       break;
     case ControlMessage::ServerInfo:
-      registry_.OnServerInfo(socket, text);
+      registry_.OnServerInfo(socket, msg::ServerInfo::Decode(text));
       break;
     case ControlMessage::NewServer:
-      registry_.OnNewServer(socket, text);
+      registry_.OnNewServer(socket, msg::NewServer::Decode(text));
       break;
     case ControlMessage::ServerRemoved:
-      registry_.RemoveQServer(socket, text);
+      registry_.RemoveQServer(socket, msg::ServerRemoved::Decode(text));
       break;
     case ControlMessage::ServerTypes:
-      registry_.OnServerTypes(socket, text);
+      registry_.OnServerTypes(socket, msg::ServerTypes::Decode(text));
       break;
     case ControlMessage::LoginRequest:
-      prompts_.AccountPrompt(socket, "login", text);
+      prompts_.AccountPrompt(socket, "login", msg::LoginRequest::Decode(text).caption);
       break;
     case ControlMessage::AnswerRequest:
-      sender_.SendControl(socket, ControlMessage::Answer, "");
+      sender_.Send(socket, msg::Answer{});
       break;
     case ControlMessage::PromptRequest:
-      prompts_.AccountPrompt(socket, text, "");
+      prompts_.AccountPrompt(socket, msg::PromptRequest::Decode(text).prompt, "");
       break;
     default:
       break;  // no action: the two log lines are all
+  }
+}
+
+void ControlDispatcher::Beep(const msg::Beep& beep) {
+  const int count = std::min(beep.count, kMaxBeeps);
+  if (count > 0 && desktop_.BeepsAllowed()) {
+    for (int i = 0; i < count; ++i) desktop_.Beep();
   }
 }
 

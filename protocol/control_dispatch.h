@@ -2,6 +2,8 @@
 #include <deque>
 #include <string>
 
+#include "wire/messages.h"
+
 namespace ov {
 
 class Desktop;
@@ -23,9 +25,12 @@ class ControlDispatcher {
         sender_(sender),
         prompts_(prompts),
         registry_(registry) {}
+  // Decodes control message n (deciphered first when it is an account message) into its typed form and
+  // hands it to its handler; numbers without one are only logged.
   void DispatchControl(int socket, int n, const std::string& payload);
 
  private:
+  void Beep(const msg::Beep& beep);
   void ShowServerMessage(std::string text);
 
   Desktop& desktop_;

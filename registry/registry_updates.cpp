@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "consoles/consoles.h"
+#include "core/server_tables.h"
+#include "core/status_line.h"
 #include "net/frame_sender.h"
 #include "registry/selection.h"
-#include "core/server_tables.h"
-#include "consoles/consoles.h"
-#include "core/status_line.h"
-#include "wire/payload.h"
+#include "wire/messages.h"
 
 namespace ov {
 
@@ -66,14 +66,13 @@ void Registry::OnConnectionOpened(int slot) {
   tree_.SetNodeTip(ov.TreeNode, ov.Where.Text());
 }
 
-void Registry::OnOVInfo(int socket, const std::string& payload) {
+void Registry::OnOVInfo(int socket, const msg::OvInfo& info) {
   const int slot = tables_.LiveSlot(socket);
   if (slot == -1) return;
 
-  const std::vector<std::string> fields = SplitFields(payload);
   OVIrec& ov = tables_.OVServers[slot];
-  ov.Info1 = KeptName(fields[0]);
-  if (fields.size() > 1) ov.Name = KeptName(fields[1]);
+  ov.Info1 = KeptName(info.info);
+  if (info.name) ov.Name = KeptName(*info.name);
   // The connection's node (shown by its address until now) takes the name; a repeated 21 renames it
   // and the server's window, rather than leaving an older node behind.
   if (ov.TreeNode == 0) OnConnectionOpened(slot);
@@ -83,20 +82,19 @@ void Registry::OnOVInfo(int socket, const std::string& payload) {
   ov.Introduced = 1;
 
   selection_.OpenServerWindow(slot, 0);
-  sender_.SendControl(socket, ControlMessage::OvInfoRecorded, "");
-  sender_.SendControl(socket, ControlMessage::OvConsoleOpened, "");
+  sender_.Send(socket, msg::OvInfoRecorded{});
+  sender_.Send(socket, msg::OvConsoleOpened{});
   if (first && onIntroduced_) onIntroduced_(slot);
 }
 
-void Registry::OnServerInfo(int socket, const std::string& payload) {
+void Registry::OnServerInfo(int socket, const msg::ServerInfo& info) {
   const int slot = tables_.LiveSlot(socket);
   if (slot == -1) {
     status_.ShowStatus("ERROR: received Serverinfo from nonexistant OV server", kErrorTime, kErrorBeeps);
     return;
   }
 
-  const std::vector<std::string> fields = SplitFields(payload);
-  const int id = ParseInt(fields[0], 0);
+  const int id = info.id;
   if (id == 0) {
     status_.ShowStatus("Error: Bad ServerInfo received (illegible ID)", kErrorTime, kErrorBeeps);
     return;
@@ -106,11 +104,12 @@ void Registry::OnServerInfo(int socket, const std::string& payload) {
   if (q == -1) return;
 
   QSIrec& server = tables_.QServers[q];
-  if (fields.size() > 1) server.Info2 = KeptName(fields[1]);
-  if (fields.size() > 2) server.Title = KeptName(fields[2]);
-  if (fields.size() > 3) server.Info4 = KeptName(fields[3]);
-  if (fields.size() > 4) server.Info5 = ParseInt(fields[4], 1);
-  if (fields.size() > 5) server.ConsoleMode = ParseInt(fields[5], 1);
+  if (info.type) server.Info2 = KeptName(*info.type);
+  if (info.title) server.Title = KeptName(*info.title);
+  if (info.commandLine) server.Info4 = KeptName(*info.commandLine);
+  if (info.info5) server.Info5 = *info.info5;
+  if (info.consoleMode) server.ConsoleMode = *info.consoleMode;
+  server.GamePort = info.gamePort;
 
   // Under the OV server's node, or at the top level while the OV server has none; a repeated 25 renames
   // the node and the window the server already has.
@@ -119,16 +118,17 @@ void Registry::OnServerInfo(int socket, const std::string& payload) {
   selection_.OpenServerWindow(slot, id);
 }
 
-void Registry::OnNewServer(int socket, const std::string& payload) {
+void Registry::OnNewServer(int socket, const msg::NewServer& announced) {
   // Without a live connection there is no OV server to file the Quake server under.
   const int slot = tables_.LiveSlot(socket);
   if (slot == -1) return;
 
-  const int id = ParseInt(payload, -1);
+  const int id = announced.Id();
+  const msg::NewServerAccepted answer{announced.idText};
   if (id != -1 && LiveQServer(tables_, slot, id) != -1) {
     // Announced again: a second slot for the same pair would never be found, and its window pointer
     // would outlive the window. The server is known, so it is simply acknowledged.
-    sender_.SendControl(socket, ControlMessage::NewServerAccepted, payload);
+    sender_.Send(socket, answer);
     return;
   }
 
@@ -146,16 +146,17 @@ void Registry::OnNewServer(int socket, const std::string& payload) {
   QSIrec& server = tables_.QServers[q];
   server.OVIndex = slot;
   server.ServerId = id;
-  sender_.SendControl(socket, ControlMessage::NewServerAccepted, payload);
+  server.GamePort = 0;  // unknown until its ServerInfo tells, whatever the slot held before
+  sender_.Send(socket, answer);
 }
 
-void Registry::RemoveQServer(int socket, const std::string& payload) {
+void Registry::RemoveQServer(int socket, const msg::ServerRemoved& removed) {
   const int slot = tables_.LiveSlot(socket);
   if (slot == -1) {
     status_.ShowStatus("ERROR: received Remove from nonexistant OV Server", kErrorTime, kErrorBeeps);
     return;
   }
-  const int id = ParseInt(payload, -1);
+  const int id = removed.id;
   if (id == -1) {
     status_.ShowStatus("Error: Bad Remove received (illegible ID)", kErrorTime, kErrorBeeps);
     return;
@@ -166,15 +167,15 @@ void Registry::RemoveQServer(int socket, const std::string& payload) {
   ReleaseSlot(selection_, consoles_, tables_.QServers[q]);
 }
 
-void Registry::OnServerTypes(int socket, const std::string& payload) {
+void Registry::OnServerTypes(int socket, const msg::ServerTypes& types) {
   const int slot = tables_.LiveSlot(socket);
   if (slot == -1) return;
 
+  // Kept as offered: a start request names its type with these very bytes. Only what shows is cleaned.
   OVIrec& ov = tables_.OVServers[slot];
   for (OVIst& type : ov.Types) type.TypeName.clear();
-  const std::vector<std::string> fields = SplitFields(payload);
-  for (size_t n = 0; n < fields.size() && n < ov.Types.size(); ++n)
-    ov.Types[n].TypeName = KeptName(fields[n]);
+  for (size_t n = 0; n < types.names.size() && n < ov.Types.size(); ++n)
+    ov.Types[n].TypeName = types.names[n];
 }
 
 void Registry::RemoveOVServer(int slot, const std::string& endLine) {

@@ -4,11 +4,14 @@
 #include <string>
 #include <string_view>
 
+#include "wire/messages.h"
+
 namespace ov {
 
-// What a server names or titles (its name, its Quake servers' titles, its server types, and the fields
-// kept beside them) is kept to kMaxNameChars characters, followed by kCutMark when it was longer, and
-// with control characters as blanks: a caption, a tree node or a menu line stays one short line.
+// What a server names or titles (its name, its Quake servers' titles and the fields kept beside them) is
+// kept to kMaxNameChars characters, followed by kCutMark when it was longer, and with control characters
+// as blanks: a caption, a tree node or a menu line stays one short line. Type names are kept as offered,
+// since the start request sends them back, and shown in this form.
 constexpr size_t kMaxNameChars = 200;
 constexpr std::string_view kCutMark = " [...]";
 std::string KeptName(std::string_view field);
@@ -31,11 +34,11 @@ class Registry {
         selection_(selection),
         consoles_(consoles) {}
 
-  void OnOVInfo(int socket, const std::string& payload);       // 21
-  void OnServerInfo(int socket, const std::string& payload);   // 25
-  void OnNewServer(int socket, const std::string& payload);    // 27
-  void RemoveQServer(int socket, const std::string& payload);  // 28
-  void OnServerTypes(int socket, const std::string& payload);  // 31
+  void OnOVInfo(int socket, const msg::OvInfo& info);
+  void OnServerInfo(int socket, const msg::ServerInfo& info);
+  void OnNewServer(int socket, const msg::NewServer& announced);
+  void RemoveQServer(int socket, const msg::ServerRemoved& removed);
+  void OnServerTypes(int socket, const msg::ServerTypes& types);
   // A connection has taken its slot: it shows in the tree from now on, by its address until its OV
   // server names itself, so that the user can see and end every connection the client holds.
   void OnConnectionOpened(int slot);

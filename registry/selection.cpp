@@ -88,8 +88,7 @@ Console* Selection::OpenWindow(int slot, int serverId) {
   Console& window =
       consoles_.Create(ConsoleKind::QuakeServer, slot, serverId, server.ConsoleMode, server.Title);
   ServerTables::SetWindow(tables_.QServers[q], &window);
-  sender_.SendControl(tables_.OVServers[slot].Socket, ControlMessage::ConsoleOpened,
-                      std::to_string(serverId));
+  sender_.Send(tables_.OVServers[slot].Socket, msg::ConsoleOpened{serverId});
   return &window;
 }
 

@@ -98,6 +98,17 @@ std::string MakeFrame(int32_t code, std::string_view payload) {
   return frame;
 }
 
+bool IsPlainPayload(std::string_view payload) {
+  return payload.size() <= kMaxPayload && payload.find_first_of(std::string_view("\xFD\xFE", 2)) == kNone;
+}
+
+std::optional<std::string> PlainFrame(int32_t code, std::string_view payload) {
+  if (!IsPlainPayload(payload)) return std::nullopt;
+  return MakeFrame(code, payload);
+}
+
+std::string EncipheredFrame(int32_t code, std::string_view sealed) { return MakeFrame(code, sealed); }
+
 FrameAssembler::Result FrameAssembler::Feed(std::string_view bytes) {
   Result result;
   std::vector<FrameView> frames;

@@ -2,6 +2,7 @@
 // Frames on the wire: 0xFD, a four-character code, the payload, 0xFE. Both programs speak them.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,22 @@ constexpr char kFrameStart = '\xFD';
 constexpr char kFrameEnd = '\xFE';
 constexpr size_t kMaxFrameSize = 1 << 20;  // the client drops an unfinished frame longer than this
 
+// The largest payload a frame carries: the client drops a longer frame unread.
+constexpr size_t kMaxPayload = kMaxFrameSize - 6;
+
+// Whether a payload can travel plain: no start or end byte inside it (either would cut the frame in two,
+// and what follows would be read as frames of its own) and within kMaxPayload. Enciphered account
+// answers are the one payload that may hold any byte: their reader knows their size.
+bool IsPlainPayload(std::string_view payload);
+
+// The frame of a plain payload, or nothing when IsPlainPayload refuses it. Every sender makes its frames
+// here or, for an account answer, with EncipheredFrame.
+std::optional<std::string> PlainFrame(int32_t code, std::string_view payload);
+// The frame of an account message's payload as the cipher gave it (marker included), any byte allowed.
+std::string EncipheredFrame(int32_t code, std::string_view sealed);
+
+// The bytes of a frame around any payload, unchecked: for streams built on purpose (tests, fuzzing) and
+// the entry point the OV server still sends through.
 std::string MakeFrame(int32_t code, std::string_view payload);
 
 struct Frame {

@@ -30,20 +30,15 @@ int ParseInt(std::string_view text, int fallback) {
   return value;
 }
 
-std::vector<std::string> SplitFields(std::string_view payload) {
+std::vector<std::string> SplitFields(std::string_view payload, TrailingField trailing) {
   std::vector<std::string> fields;
-  std::string_view rest = payload;
-  do {
-    const size_t cut = rest.find(kFieldSeparator);
-    if (cut == std::string_view::npos) {
-      fields.emplace_back(rest);
-      rest = {};
-    } else {
-      fields.emplace_back(rest.substr(0, cut));
-      rest.remove_prefix(cut + 1);
-    }
-  } while (!rest.empty());
-  return fields;
+  for (;;) {
+    const size_t cut = payload.find(kFieldSeparator);
+    fields.emplace_back(payload.substr(0, cut));
+    if (cut == std::string_view::npos) return fields;
+    payload.remove_prefix(cut + 1);
+    if (payload.empty() && trailing == TrailingField::Dropped) return fields;
+  }
 }
 
 }  // namespace ov

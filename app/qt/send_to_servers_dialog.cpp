@@ -62,7 +62,7 @@ int SendToServersDialog::ShowSendDialog(const std::vector<SendTarget>& targets) 
 
 void SendToServersDialog::SendClick() {
   // As in a console's input line: a character the protocol cannot carry is never sent as "?".
-  if (!IsLatin1(line_->text())) {
+  if (!IsSendable(line_->text())) {
     emit notLatin1();
     return;
   }

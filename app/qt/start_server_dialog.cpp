@@ -120,7 +120,7 @@ void StartServerDialog::Go() {
   QString command = commandLine_->toPlainText();
   for (QWidget* field : {static_cast<QWidget*>(commandLine_), static_cast<QWidget*>(title_)}) {
     const QString text = field == commandLine_ ? command : title_->text();
-    if (!IsLatin1(text)) {
+    if (!IsSendable(text)) {
       // Refused, not sent with "?": the dialog stays open with the text as typed.
       emit notLatin1();
       field->setFocus();

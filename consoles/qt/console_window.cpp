@@ -348,7 +348,7 @@ bool ConsoleWindow::InputKey(int key) {
     case Qt::Key_Return:
     case Qt::Key_Enter: {
       const QString line = input_->text();
-      if (!IsLatin1(line)) {
+      if (!IsSendable(line)) {
         emit notLatin1();  // the line stays for the user to change
         return true;
       }

@@ -1,9 +1,13 @@
 #pragma once
 // Text is bytes; on screen each byte is one Latin-1 character, and typed text goes back the same way.
 // A typed character beyond Latin-1 has no byte: such text is refused, never sent with a "?" for it.
+// Text typed for a server (a console line, Send to Servers, the start dialog) is refused as well when it
+// holds the bytes that start and end frames, 0xFE and 0xFD (thorn and y acute): the wire cannot carry them.
 #include <QString>
 #include <string>
 #include <string_view>
+
+#include "wire/frames.h"
 
 namespace ov {
 
@@ -23,7 +27,12 @@ inline std::string FromQt(const QString& text) {
   return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
-// The status note of a line or field that holds such characters.
-inline constexpr const char* kNotLatin1Note = "Not sent - only Latin-1 characters can be sent to the server";
+// Whether typed text can go to a server as it is.
+inline bool IsSendable(const QString& text) { return IsLatin1(text) && IsPlainPayload(FromQt(text)); }
+
+// The status note of a line or field that IsSendable refuses (bytes, shown as Latin-1).
+inline constexpr const char* kNotLatin1Note =
+    "Not sent - only Latin-1 characters other than \xFE and \xFD"
+    " can be sent to the server";
 
 }  // namespace ov

@@ -8,9 +8,9 @@
 #include <climits>
 #include <random>
 
+#include "app/recent_servers.h"
 #include "net/winsock_errors.h"
 #include "tests/common/fakes.h"
-#include "app/recent_servers.h"
 
 namespace ov {
 namespace {
@@ -227,9 +227,7 @@ TEST(Connect, EveryOutcomeOfTheAttemptIsReported) {
     EXPECT_EQ(t.client.tables.OVServers[slot].Connected, 1);
     EXPECT_EQ(t.client.tables.OVServers[slot].Where, (Endpoint{"127.0.0.1", 4044, 10}));
     // The OV server's node tells where the connection goes.
-    t.client.registry.OnOVInfo(t.Socket(slot),
-                               "i\x80"
-                               "alpha");
+    t.client.registry.OnOVInfo(t.Socket(slot), msg::OvInfo{"i", "alpha"});
     EXPECT_EQ(t.tree.nodes.at(t.client.tables.OVServers[slot].TreeNode).tip, "127.0.0.1:4044");
   }
   {  // A made connection is what the recent servers remember; connected at once counts too.
@@ -442,9 +440,7 @@ TEST(Events, CloseReasonsAndWhatEachDisconnectSays) {
     TestClient t;
     const int slot = t.Connect("127.0.0.1", 4050, 7);
     const int socket = t.Socket(slot);
-    t.client.registry.OnOVInfo(socket,
-                               "i\x80"
-                               "alpha");
+    t.client.registry.OnOVInfo(socket, msg::OvInfo{"i", "alpha"});
     Console* window = t.client.tables.OVServers[slot].Window;
     ASSERT_NE(window, nullptr);
     t.client.consoles.AppendConsole(*window, "half a line");

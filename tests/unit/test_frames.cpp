@@ -2,7 +2,10 @@
 // their log lines, and sending with the queue for what the socket does not take at once.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/common/fakes.h"
+#include "wire/payload.h"
 
 namespace ov {
 namespace {
@@ -46,6 +49,7 @@ TEST(Codes, FormattingAndClassification) {
       {"2000", CodeKind::Console, 2000}, {"0000", CodeKind::Console, 0},  {"0999", CodeKind::Console, 999},
       {"1abc", CodeKind::Unknown, -1},   {"abcd", CodeKind::Unknown, -1}, {"XXXX", CodeKind::Unknown, -1},
       {"", CodeKind::Unknown, -1},       {"\r\n", CodeKind::Unknown, -1}, {"1", CodeKind::Console, 1},
+      {"1+-5", CodeKind::Unknown, -1},   {"1+05", CodeKind::Control, 5},
   };
   for (const Case& c : cases) {
     const CodeClass got = ClassifyCode(c.code);
@@ -372,6 +376,78 @@ TEST(Sending, CodesPayloadsAndTheAccountCipher) {
   EXPECT_EQ(u.desktop.bar, std::vector<std::string>{"Connect (I)"});
 }
 
+TEST(Sending, NoSenderPutsAFrameByteIntoAPlainPayload) {
+  // A player's name, a typed line or a title that would cut its frame and smuggle in frames of its own.
+  const std::string hostile =
+      "Bob\xFE\xFD"
+      "0006say HACKED\xFE";
+  const std::string frameBytes = "Not sent - \xFE and \xFD cannot be sent to the server";
+  const std::string field = "Not sent - a field holds a byte the protocol cannot carry";
+  struct Case {
+    const char* sender;
+    std::function<bool(TestClient&, int slot)> send;
+    std::string note;
+  };
+  const std::vector<Case> cases = {
+      {"frame",
+       [&](TestClient& t, int slot) { return t.client.sender.SendFrame(t.Socket(slot), 6, hostile); },
+       frameBytes},
+      {"control",
+       [&](TestClient& t, int slot) {
+         return t.client.sender.SendControl(t.Socket(slot), ControlMessage::StartServer, hostile);
+       },
+       frameBytes},
+      {"console", [&](TestClient& t, int slot) { return t.client.sender.SendConsole(slot, 7, hostile); },
+       frameBytes},
+      {"typed message",
+       [&](TestClient& t, int slot) {
+         return t.client.sender.Send(t.Socket(slot), msg::OvInfo{hostile, {}});
+       },
+       field},
+      {"typed line",
+       [&](TestClient& t, int slot) {
+         return t.client.consoles.SendLine(
+             *t.client.tables.QServers[t.client.tables.FindQServer(slot, 7)].Window, hostile);
+       },
+       frameBytes},
+      {"send to servers",
+       [&](TestClient& t, int slot) {
+         return t.client.sendTo.Send(t.client.sendTo.Targets(slot), hostile) > 0;
+       },
+       frameBytes},
+      {"start",
+       [&](TestClient& t, int) {
+         t.client.start.RefillHosts();
+         return t.client.start.Go(0, 0, "dm", hostile, "") == 1;
+       },
+       field},
+  };
+  for (const Case& c : cases) {
+    TestClient t("orvane-client -DEBUG");
+    const int slot = t.Connect();
+    const int socket = t.Socket(slot);
+    t.Receive(socket, FrameOf("1031", "dm") + FrameOf("1027", "7") +
+                          FrameOf("1025",
+                                  "7\x80"
+                                  "t\x80"
+                                  "Duel"));
+    const std::string before = t.sockets.sockets.at(socket).sent;
+    t.desktop.Clear();
+    EXPECT_FALSE(c.send(t, slot)) << c.sender;
+    EXPECT_EQ(t.sockets.sockets.at(socket).sent, before) << c.sender;
+    EXPECT_EQ(t.desktop.Bar(), c.note) << c.sender;
+    EXPECT_TRUE(t.client.debug.Lines().back().starts_with("NOT SENT: [")) << c.sender;
+  }
+
+  // The one payload that may hold any byte: an account answer, enciphered, which its reader reads by size.
+  TestClient t;
+  const int socket = t.Socket(t.Connect());
+  const std::string before = t.sockets.sockets.at(socket).sent;
+  EXPECT_TRUE(t.client.sender.Send(socket, msg::Login{"u", "\xFE\xFD"}));
+  EXPECT_EQ(t.sockets.sockets.at(socket).sent,
+            before + EncipheredFrame(1905, t.client.cipher.EncryptMsg(PadTo8("u") + PadTo16("\xFE\xFD"))));
+}
+
 TEST(Sending, WhatTheSocketDoesNotTakeGoesOutLaterWholeAndInOrder) {
   TestClient t;
   const int slot = t.Connect();
@@ -417,8 +493,8 @@ TEST(Sending, SendErrorsAreReportedAndAPeerThatStopsReadingIsDropped) {
 
   t.desktop.Clear();
   t.sockets.sendLimit = 0;
-  const std::string mib(1 << 20, 'm');
-  for (int i = 0; i < 15; ++i) t.client.sender.SendConsole(slot, 1, mib);
+  const std::string mib(kMaxPayload, 'm');  // a frame of 1 MiB, the most one can hold
+  for (int i = 0; i < 16; ++i) t.client.sender.SendConsole(slot, 1, mib);
   EXPECT_TRUE(t.desktop.bar.empty());
   EXPECT_EQ(t.client.tables.OVServers[slot].InUse, 1);
   t.client.sender.SendConsole(slot, 1, mib);

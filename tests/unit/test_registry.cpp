@@ -95,7 +95,7 @@ TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) 
   EXPECT_EQ(ov.Info1 + "/" + ov.Name, "only/Beta");
   EXPECT_EQ(t.tree.nodes.size(), 1u);
 
-  t.client.registry.OnOVInfo(9999, "x" + kSep + "Ghost");  // no connection
+  t.client.registry.OnOVInfo(9999, msg::OvInfo{"x", "Ghost"});  // no connection
   EXPECT_EQ(t.tree.nodes.size(), 1u);
 
   // The next connection in the slot starts without what the last one's server said of itself.
@@ -133,7 +133,12 @@ TEST(Registry, NamesAndTitlesAreKeptShortAndOnOneLine) {
     EXPECT_EQ(n.ov().Window->caption, "OV Server on " + c.kept);
     EXPECT_EQ(n.t.tree.Texts(n.ov().TreeNode), std::vector<std::string>{"[G]" + c.kept});
     EXPECT_EQ(n.q(4).Window->caption, c.kept);
-    EXPECT_EQ(n.ov().Types[0].TypeName, c.kept);
+    // A type name shows in that form and goes back in 26 as it was offered.
+    n.t.client.start.RefillHosts();
+    EXPECT_EQ(n.t.client.start.TypesForHost(0), (std::vector<std::string>{c.kept, "b"}));
+    Sent(n.t, n.socket);
+    EXPECT_EQ(n.t.client.start.Go(0, 0, c.kept, "", ""), 1);
+    EXPECT_EQ(Sent(n.t, n.socket), std::vector<std::string>{"1026 " + c.sent + kSep});
   }
 }
 
@@ -150,7 +155,7 @@ TEST(Registry, NewServerTakesASlotAndAnswers24WithThePayloadUnchanged) {
     Message(n.t, n.socket, 27, bad);
     ExpectError(n.t, "ERROR: Bad server ID");
   }
-  n.t.client.registry.OnNewServer(9999, "8");
+  n.t.client.registry.OnNewServer(9999, msg::NewServer{"8"});
   EXPECT_EQ(QSlotsInUse(n.t), 2);
   EXPECT_TRUE(Sent(n.t, n.socket).empty());
 
@@ -182,10 +187,12 @@ TEST(Registry, ServerInfoDescribesTheServerAddsItsNodeAndOpensItsWindow) {
   EXPECT_EQ(n.q(8).Window->ConsoleMode, 0);
   EXPECT_EQ(n.t.tree.Texts(n.ov().TreeNode), (std::vector<std::string>{"[G]Deathmatch", "[G]"}));
 
-  // Letters in the numeric fields give 1; a seventh field is ignored.
-  n.Quake(9, kSep + "T" + kSep + kSep + "x" + kSep + "x" + kSep + "7");
+  // Letters in the numeric fields give 1; the seventh is the game port, unknown unless it is one.
+  n.Quake(9, kSep + "T" + kSep + kSep + "x" + kSep + "x" + kSep + "27961");
   EXPECT_EQ(n.q(9).Info5, 1);
   EXPECT_EQ(n.q(9).ConsoleMode, 1);
+  EXPECT_EQ(n.q(9).GamePort, 27961);
+  EXPECT_EQ(q7.GamePort, 0);
 
   // Before the OV server names itself, its Quake servers go under its connection's node.
   TestClient t;
@@ -221,7 +228,7 @@ TEST(Registry, ServerInfoThatNamesNoLiveServerChangesNothing) {
   EXPECT_NE(n.q(5).Title, "Back");
   EXPECT_TRUE(n.t.desktop.bar.empty());
 
-  n.t.client.registry.OnServerInfo(9999, "5" + kSep + "i2" + kSep + "T");
+  n.t.client.registry.OnServerInfo(9999, msg::ServerInfo::Decode("5" + kSep + "i2" + kSep + "T"));
   ExpectError(n.t, "ERROR: received Serverinfo from nonexistant OV server");
 }
 
@@ -244,7 +251,7 @@ TEST(Registry, RemoveDeletesTheNodeMarksTheWindowDeadAndFreesTheSlot) {
   EXPECT_TRUE(window->IsDead());
   EXPECT_EQ(n.t.windows.views[1]->closeRequests, 0);
 
-  n.t.client.registry.RemoveQServer(9999, "5");
+  n.t.client.registry.RemoveQServer(9999, msg::ServerRemoved{5});
   ExpectError(n.t, "ERROR: received Remove from nonexistant OV Server");
 }
 

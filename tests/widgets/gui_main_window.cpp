@@ -750,13 +750,16 @@ TEST(Console, InputLineSendsOnEnterAndWalksItsHistory) {
   }
   EXPECT_EQ(walked, (QStringList{accented, "status", "status", accented, "draft", "draft"}));
 
-  // A character with no byte of its own: the line is refused with a note and stays to be changed.
-  const QString greek = QString::fromUtf8("say \u03b3\u03b5\u03b9\u03b1");
-  line->setText(greek);
-  Key(line, Qt::Key_Return);
-  EXPECT_EQ(line->text(), greek);
-  EXPECT_TRUE(p.Sent(p.socket).empty());
-  EXPECT_EQ(p.statusText()->text(), "Not sent - only Latin-1 characters can be sent to the server");
+  // A character with no byte of its own, or one that marks frames (thorn): the line is refused with a
+  // note and stays to be changed.
+  for (const QString& refused :
+       {QString::fromUtf8("say \u03b3\u03b5\u03b9\u03b1"), QString::fromUtf8("say \u00fe")}) {
+    line->setText(refused);
+    Key(line, Qt::Key_Return);
+    EXPECT_EQ(line->text(), refused);
+    EXPECT_TRUE(p.Sent(p.socket).empty());
+    EXPECT_EQ(p.statusText()->text(), ToQt(kNotLatin1Note));
+  }
   line->clear();
 
   ConsoleWindow* duel = p.view(7);
@@ -1093,8 +1096,7 @@ TEST(StartDialog, ListsHostsAndTypesSendsTheRequestAndKeepsItsFields) {
   });
   EXPECT_EQ(dlg->ShowStartDialog(), 1);
   EXPECT_EQ(seen, (QStringList{"alpha", "beta", "", "dm", "ctf", "dm", "2", "ffa", "1",
-                               QString::fromUtf8("\u0414\u0443\u044d\u043b\u044c"),
-                               "Not sent - only Latin-1 characters can be sent to the server"}));
+                               QString::fromUtf8("\u0414\u0443\u044d\u043b\u044c"), ToQt(kNotLatin1Note)}));
   EXPECT_EQ(p.Sent(second),
             std::vector<std::string>{"1026 dm" + kSep + "Duel" + kSep + "+map e1m1\r\n+skill 2"});
   EXPECT_TRUE(p.Sent(first).empty());
@@ -1126,12 +1128,15 @@ TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
     std::vector<int> reached;
     QString status;
     bool replaced = false;  // while the list shows, alpha's 8 goes and another server comes under its id
+    bool closed = false;    // 8's console is closed before the dialog opens
   };
   const Case cases[] = {
       {"as ticked", {}, "say hi", {7, 8}, "Sent to 2 servers"},
       {"one off, another OV server's on", {8, 9}, "say hi", {7, 9}, "Sent to 2 servers"},
-      {"not Latin-1", {}, QString::fromUtf8("say \u03b3\u03b5\u03b9\u03b1"), {}, kNotLatin1Note},
+      {"not Latin-1", {}, QString::fromUtf8("say \u03b3\u03b5\u03b9\u03b1"), {}, ToQt(kNotLatin1Note)},
+      {"a frame byte", {}, QString::fromUtf8("say \u00fe"), {}, ToQt(kNotLatin1Note)},
       {"8 replaced under its id", {}, "say hi", {7}, "Sent to 1 server", true},
+      {"8's console closed", {}, "say hi", {7, 8}, "Sent to 2 servers", false, true},
   };
   for (const Case& c : cases) {
     Served p;
@@ -1139,6 +1144,10 @@ TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
     p.Receive(beta, test::FrameOf("1027", "9") +
                         test::FrameOf("1025", "9" + kSep + kSep + "Ctf" + kSep + kSep + "1" + kSep + "1"));
     p.Sent(beta);
+    if (c.closed) {
+      p.client.tables.QServers[p.client.tables.FindQServer(p.slot, 8)].Window->view->Close();
+      ASSERT_EQ(p.Sent(p.socket), std::vector<std::string>{"1041 8"}) << c.name;
+    }
     p.servers()->Tree()->setCurrentItem(p.servers()->Tree()->topLevelItem(0));
     QStringList listed;
     WhenModal([&](QWidget* modal) {
@@ -1156,9 +1165,9 @@ TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
           item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
       }
       if (c.replaced) {
-        p.Receive(p.socket, test::FrameOf("1028", "8") + test::FrameOf("1027", "8") +
-                                test::FrameOf("1025", "8" + kSep + kSep + "Private" + kSep + kSep + "1" +
-                                                          kSep + "1"));
+        p.Receive(p.socket,
+                  test::FrameOf("1028", "8") + test::FrameOf("1027", "8") +
+                      test::FrameOf("1025", "8" + kSep + kSep + "Private" + kSep + kSep + "1" + kSep + "1"));
         p.Sent(p.socket);
       }
       test::Find<QLineEdit>(*dlg, "eLine")->setText(c.line);
@@ -1178,7 +1187,7 @@ TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
       const bool reached = std::count(c.reached.begin(), c.reached.end(), id) > 0;
       const int slot = p.client.tables.FindBySocket(id == 9 ? beta : p.socket);
       const Console* window = p.client.tables.QServers[p.client.tables.FindQServer(slot, id)].Window;
-      if (c.replaced && id == 8 && window == nullptr) continue;  // the newcomer's window need not be open
+      if ((c.replaced || c.closed) && id == 8 && window == nullptr) continue;  // no window to show it in
       EXPECT_EQ(window->log.Text().ends_with("> " + line + "\r\n"), reached) << c.name << ", server " << id;
     }
   }

@@ -49,8 +49,8 @@ struct Harness {
   }
   // Announces and describes a Quake server; payload: its 25's.
   void Quake(int socket, const std::string& payload) {
-    client.registry.OnNewServer(socket, payload.substr(0, payload.find('\x80')));
-    client.registry.OnServerInfo(socket, payload);
+    client.registry.OnNewServer(socket, msg::NewServer::Decode(payload.substr(0, payload.find('\x80'))));
+    client.registry.OnServerInfo(socket, msg::ServerInfo::Decode(payload));
   }
   void DoubleClick(QTreeWidgetItem* item) {
     QWidget* viewport = fSvrs->Tree()->viewport();
@@ -97,7 +97,7 @@ TEST(ServersWindow, NodesSelectionAndDeletionReachTheSelection) {
   Harness h;
   const int slot = h.Connect();
   const int socket = h.client.tables.OVServers[slot].Socket;
-  h.client.registry.OnOVInfo(socket, "i" + kSep + "Caf\xE9");
+  h.client.registry.OnOVInfo(socket, msg::OvInfo{"i", "Caf\xE9"});
   h.Quake(socket, "5" + kSep + kSep + "Game5");
   h.Quake(socket, "6" + kSep + kSep + "Game6");
   QTreeWidget* tree = h.fSvrs->Tree();
@@ -109,7 +109,7 @@ TEST(ServersWindow, NodesSelectionAndDeletionReachTheSelection) {
   EXPECT_EQ(h.client.selection.Selected().serverId, 5);
 
   // The selected server goes: the selection moves to its sibling and is reported at once.
-  h.client.registry.RemoveQServer(socket, "5");
+  h.client.registry.RemoveQServer(socket, msg::ServerRemoved{5});
   EXPECT_EQ(h.client.selection.Selected().serverId, 6);
   EXPECT_EQ(tree->selectedItems().value(0), tree->topLevelItem(0)->child(0));
 
@@ -127,7 +127,7 @@ TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgre
   const int c = h.Connect();
   for (const int slot : {a, b, c}) {
     const int socket = h.client.tables.OVServers[slot].Socket;
-    h.client.registry.OnOVInfo(socket, "i" + kSep + "OV" + std::to_string(slot));
+    h.client.registry.OnOVInfo(socket, msg::OvInfo{"i", "OV" + std::to_string(slot)});
   }
   QTreeWidget* tree = h.fSvrs->Tree();
   auto node = [&](int slot) { return tree->topLevelItem(slot - a); };
@@ -178,8 +178,8 @@ TEST(ServersWindow, DoubleClickOpensTheWindowOfTheSelectedServerOnly) {
   Harness h;
   const int slot = h.Connect();
   const int socket = h.client.tables.OVServers[slot].Socket;
-  h.client.registry.OnOVInfo(socket, "i" + kSep + "Old");
-  h.client.registry.OnOVInfo(socket, "i" + kSep + "New");  // renames the node it has
+  h.client.registry.OnOVInfo(socket, msg::OvInfo{"i", "Old"});
+  h.client.registry.OnOVInfo(socket, msg::OvInfo{"i", "New"});  // renames the node it has
   ASSERT_EQ(h.fSvrs->Tree()->topLevelItemCount(), 1);
   EXPECT_EQ(h.fSvrs->Tree()->topLevelItem(0)->text(0), "[OV]New");
   h.fSvrs->AddNode(0, "[OV]stray");
