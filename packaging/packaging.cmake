@@ -50,7 +50,7 @@ install(TARGETS standin-server RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/o
 install(FILES ${ov_packaging}/ovserver.sysusers DESTINATION lib/sysusers.d RENAME ovserver.conf
         COMPONENT ovserver)
 install(FILES ${ov_packed}/ovserver.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ovserver)
-install(FILES ${ov_packaging}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+install(FILES ${ov_packaging}/debian/ovserver/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME orvane-ovserver COMPONENT ovserver)
 install(FILES ovserver/README.md ${ov_packed}/copyright ${ov_packed}/changelog.gz DESTINATION ${ov_server_doc}
         COMPONENT ovserver)
