@@ -60,8 +60,6 @@
 #include "tests/common/controls.h"
 #include "tests/common/fakes.h"
 
-static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-
 namespace ov {
 namespace {
 
@@ -415,6 +413,7 @@ TEST(MainWindow, ASettingsFileThatCannotBeReadSafelyIsLeftAsItIs) {
             QSettings(QSettings::NativeFormat, QSettings::UserScope, "Orvane", "orvane-client").fileName());
   ASSERT_TRUE(file.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << file.toStdString();
   QDir().mkpath(QFileInfo(file).path());
+  QFile::remove(file);  // what tests before this one in the same run kept
   auto write = [&](const QByteArray& bytes) {
     QFile f(file);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
