@@ -432,13 +432,20 @@ TEST(MainWindow, ASettingsFileThatCannotBeReadSafelyIsLeftAsItIs) {
     const QByteArray bytes =
         QFileInfo(file).isFile() && before.open(QIODevice::ReadOnly) ? before.readAll() : QByteArray();
     const QDateTime modified = QFileInfo(file).lastModified();
-    // Were the FIFO opened to be read, nothing would ever come: a writer that comes and goes, every
-    // 10 ms and for every open, ends each wait at once, and the checks below then fail.
+    // Were the FIFO opened to be read, the open would wait for a writer: one comes after half a second,
+    // then every 10 ms, ending each such wait, and the test fails at once saying so. A writer's open
+    // only succeeds while a reader has the FIFO open.
     std::atomic<bool> done{false};
+    std::atomic<bool> waited{false};
     std::thread unblock([&] {
+      struct stat st {};
+      const QByteArray path = QFile::encodeName(file);
+      if (::stat(path.constData(), &st) != 0 || !S_ISFIFO(st.st_mode)) return;
       for (int i = 0; i < 1000 && !done; ++i) {
-        ::close(::open(QFile::encodeName(file).constData(), O_WRONLY | O_NONBLOCK));
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 500 : 10));
+        const int fd = done ? -1 : ::open(path.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) waited = true;
+        if (fd >= 0) ::close(fd);
       }
     });
     EXPECT_EQ(CheckSettingsFile(file), SettingsFile::Unreadable) << what;
@@ -447,6 +454,7 @@ TEST(MainWindow, ASettingsFileThatCannotBeReadSafelyIsLeftAsItIs) {
     Settings(UserSettings()).SetColourCodes(true);
     done = true;
     unblock.join();
+    EXPECT_FALSE(waited) << what << ": opened to be read, waiting for a writer";
     EXPECT_EQ(QFileInfo(file).lastModified(), modified) << what;
     QFile after(file);
     if (QFileInfo(file).isFile() && after.open(QIODevice::ReadOnly)) {
