@@ -103,7 +103,7 @@ int ClientMain(int port, bool colours, int presses) {
   char* argv[] = {name, nullptr};
   QApplication app(argc, argv);
   QApplication::setApplicationName("Orvane Client");
-  ov::WriteColourCodes(colours);  // into this run's own configuration directory
+  ov::Settings(ov::UserSettings()).SetColourCodes(colours);  // into this run's own configuration directory
   auto real = std::make_unique<RealClient>(1280, 900);
   ov::Client& client = real->client;
   const ov::Endpoint where{"127.0.0.1", port, 10};

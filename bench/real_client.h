@@ -7,13 +7,15 @@
 #include "app/client.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "app/qt/settings.h"
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
 
 struct RealClient {
   ov::PosixSocketApi sockets;
   ov::QtEventLoop loop;
-  ov::QtFrontEnd ui;
+  ov::Settings settings{ov::UserSettings()};
+  ov::QtFrontEnd ui{settings};
   ov::Client client{ui.PlatformWith(sockets, loop)};
   ov::QtSession session{ui, client, "orvane-client"};
 

@@ -58,13 +58,12 @@ std::string NormaliseLineBreaks(std::string_view text) {
 void ConsoleLog::Append(std::string_view text, int consoleMode) {
   if (consoleMode == 1) {
     // The length test comes before the append, so the log may exceed the limit until the next one. A
-    // text longer than the cut would make the log grow by the difference at every append: before one,
-    // only the cut's length is kept, and a log that such a text left long is cut down to the limit.
+    // text no longer than the cut leaves the log no longer than it was, or than the limit and the cut:
+    // so the rule stands. A longer one would make the log grow by the difference at every append:
+    // before it the log keeps at most the limit.
     size_t cut = 0;
-    if (text.size() > kLogTrimCut) {
-      cut = text_.size() > kLogTrimCut ? text_.size() - kLogTrimCut : 0;
-    } else if (text_.size() > kLogTrimAbove) {
-      cut = std::max(kLogTrimCut, text_.size() - kLogTrimAbove);
+    if (text_.size() > kLogTrimAbove) {
+      cut = text.size() > kLogTrimCut ? std::max(kLogTrimCut, text_.size() - kLogTrimAbove) : kLogTrimCut;
     }
     Cut(cut);
   } else {

@@ -7,9 +7,10 @@
 
 namespace ov {
 
-// An append that finds more than kLogTrimAbove characters first cuts kLogTrimCut from the front; a text
-// longer than kLogTrimCut first cuts the log to its last kLogTrimCut. So a log never holds more than
-// kLogTrimAbove characters plus the latest text.
+// An append that finds more than kLogTrimAbove characters first cuts kLogTrimCut from the front. Before
+// a text longer than kLogTrimCut, which would make the log grow at every append, it cuts the log to its
+// last kLogTrimAbove if that is more. So no append makes a log longer than kLogTrimAbove characters plus
+// the latest text, or than it was.
 constexpr size_t kLogTrimAbove = 15000;
 constexpr size_t kLogTrimCut = 7500;
 

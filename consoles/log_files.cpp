@@ -1,29 +1,48 @@
 #include "consoles/log_files.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "consoles/consoles.h"
 #include "core/server_tables.h"
 
 namespace ov {
 
+namespace {
+
+// The part of a name that stands for one byte of the text.
+std::string NamePart(unsigned char byte, bool first) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  if (byte < 0x20 || byte == 0x7F || byte == '/' || byte == '%' || byte == '~' || (first && byte == '.'))
+    return {'%', kHex[byte >> 4], kHex[byte & 0xF]};
+  if (byte >= 0x80) return {static_cast<char>(0xC0 | byte >> 6), static_cast<char>(0x80 | (byte & 0x3F))};
+  return std::string(1, static_cast<char>(byte));
+}
+
+// FNV-1a: a name cut short ends in the hash of the whole text, so that titles alike in their first
+// hundred bytes still get files of their own.
+uint64_t Hash(std::string_view text) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  return hash;
+}
+
+}  // namespace
+
 std::string SafeFileName(std::string_view text) {
+  if (text.empty()) return "%";  // which no other text gives
+  constexpr size_t kTail = 17;   // "~" and sixteen hex digits
   std::string name;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    std::string part;
-    if (byte < 0x20 || byte == 0x7F || c == '/') {
-      part = "_";
-    } else if (byte >= 0x80) {
-      part = {static_cast<char>(0xC0 | byte >> 6), static_cast<char>(0x80 | (byte & 0x3F))};
-    } else {
-      part = std::string(1, c);
+  size_t head = 0;  // the length of the name that leaves room for the tail, never half a character
+  for (size_t i = 0; i < text.size(); ++i) {
+    name += NamePart(static_cast<unsigned char>(text[i]), i == 0);
+    if (name.size() > kMaxFileNameBytes) {
+      char tail[kTail + 1];
+      std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(Hash(text)));
+      return name.substr(0, head) + tail;
     }
-    if (name.size() + part.size() > kMaxFileNameBytes) break;  // never half a character
-    name += part;
+    if (name.size() <= kMaxFileNameBytes - kTail) head = name.size();
   }
-  if (name.empty()) return "_";
-  if (name.front() == '.') name.front() = '_';  // no hidden files, no "." nor ".."
   return name;
 }
 

@@ -17,8 +17,9 @@ namespace ov {
 class Console;
 struct Endpoint;
 
-// A part of a log's path made safe: no '/', no leading '.', control characters as '_', the Latin-1
-// bytes of a title as UTF-8, at most kMaxFileNameBytes bytes, never empty.
+// A part of a log's path made safe, each text its own name: '/', '%', '~', control characters and a leading
+// '.' as %XX, the Latin-1 bytes of a title as UTF-8, no text as "%". At most kMaxFileNameBytes bytes: a
+// longer name keeps its head and ends in "~" and a hash of the whole text.
 constexpr size_t kMaxFileNameBytes = 120;
 std::string SafeFileName(std::string_view text);
 

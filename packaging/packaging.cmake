@@ -24,6 +24,10 @@ foreach(source orvane-client.1 ovserver.1 debian/changelog)
   list(APPEND ov_compressed ${ov_packed}/${name}.gz)
 endforeach()
 add_custom_target(ov_packaging_files ALL DEPENDS ${ov_compressed})
+# Everything the install and the packages hold, and nothing else: cpack builds nothing itself, so
+# `cmake --build build --target packaged` comes before it (the demo builds this target).
+add_custom_target(packaged)
+add_dependencies(packaged orvane-client ovserver standin-server ov_packaging_files)
 configure_file(${ov_packaging}/debian/copyright.in ${ov_packed}/copyright @ONLY)
 
 install(TARGETS orvane-client RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT client)
@@ -46,7 +50,7 @@ install(TARGETS standin-server RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/o
 install(FILES ${ov_packaging}/ovserver.sysusers DESTINATION lib/sysusers.d RENAME ovserver.conf
         COMPONENT ovserver)
 install(FILES ${ov_packed}/ovserver.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ovserver)
-install(FILES ${ov_packaging}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+install(FILES ${ov_packaging}/debian/ovserver/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME orvane-ovserver COMPONENT ovserver)
 install(FILES ovserver/README.md ${ov_packed}/copyright ${ov_packed}/changelog.gz DESTINATION ${ov_server_doc}
         COMPONENT ovserver)

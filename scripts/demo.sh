@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo: installs what is missing, builds the client, the reference OV server and the stand-in game
-# server into build/ (nothing else, so a first demo waits for no test), starts the OV server on
+# server into build/ with the manual pages and changelog the packages hold (nothing else, so a first
+# demo waits for no test, and cpack can follow it), starts the OV server on
 # 127.0.0.1:4044 (OV_DEMO_PORT sets another port) with the demo configuration, then the client. Closing
 # the client stops the server. Arguments go to the client (for example -DEBUG).
 set -euo pipefail
@@ -8,7 +9,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 build=${OV_DEMO_BUILD:-build}  # the build folder
 cmake -S . -B "$build" -G Ninja >/dev/null
-cmake --build "$build" --target orvane-client ovserver standin-server
+cmake --build "$build" --target packaged
 
 address=127.0.0.1
 port=${OV_DEMO_PORT:-4044}

@@ -14,6 +14,7 @@
 #include "core/qt/latin1_text.h"
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
+#include "protocol/qt/keyring_store.h"
 
 int main(int argc, char** argv) {
   // The debug switch is looked for in the whole command line, the program's own path included, before
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
   }
 
   ov::command_line::AnswerHelpOrVersion(argc, argv);
+  ov::NeverStartASessionBus();
   QApplication app(argc, argv);
   // The accessibility bridge warns of every key typed in a field that hides its characters, since such a
   // field offers it no text (see PasswordField); QT_LOGGING_RULES can still turn the warnings on.
@@ -33,13 +35,13 @@ int main(int argc, char** argv) {
 
   ov::PosixSocketApi sockets;
   ov::QtEventLoop loop;
-  const std::unique_ptr<QSettings> settings = ov::UserSettings();
   // Each is built on those before it and destroyed before them.
-  ov::QtFrontEnd ui(settings.get());
+  ov::Settings settings(ov::UserSettings());
+  ov::QtFrontEnd ui(settings);
   ov::Client client(ui.PlatformWith(sockets, loop));
   const ov::QtSession session(ui, client, commandLine);
   if (!session.Started()) return 1;
-  if (!settings) {
+  if (!settings.Kept()) {
     client.status.ShowStatus(
         "Settings not read - " + ov::FromQt(ov::UserSettingsPath()) + " is left as it is and not written",
         10000, 1);

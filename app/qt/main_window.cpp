@@ -55,7 +55,7 @@ void FollowAction(QPushButton* button, QAction* action) {
 }
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(Settings& settings, QWidget* parent) : QMainWindow(parent), settings_(settings) {
   setObjectName("fMain");
   setWindowTitle("Orvane Client");
 
@@ -237,9 +237,9 @@ void MainWindow::AddViewMenu() {
       AddItem(view, "mnuColourCodes", "&Colour Codes",
               "Show the colour codes ^0 to ^7 as colours in the logs, and hide them in titles");
   colourCodesItem_->setCheckable(true);
-  colourCodesItem_->setChecked(ReadColourCodes());
+  colourCodesItem_->setChecked(settings_.ColourCodes());
   connect(colourCodesItem_, &QAction::toggled, this, [this](bool on) {
-    WriteColourCodes(on);
+    settings_.SetColourCodes(on);
     emit colourCodesChanged(on);
   });
   AddLogItems(view);
@@ -250,9 +250,9 @@ void MainWindow::AddLogItems(QMenu* view) {
   keepLogsItem_ = AddItem(view, "mnuKeepLogs", "&Keep Logs",
                           "Also append every console's text to a file per server and day");
   keepLogsItem_->setCheckable(true);
-  keepLogsItem_->setChecked(ReadKeepLogs());
+  keepLogsItem_->setChecked(settings_.KeepLogs());
   connect(keepLogsItem_, &QAction::toggled, this, [this](bool on) {
-    WriteKeepLogs(on);
+    settings_.SetKeepLogs(on);
     emit keepLogsChanged(on);
   });
   QAction* openLogFolder =
@@ -265,9 +265,9 @@ void MainWindow::AddPlayersItem() {
   playersItem_ = AddItem(view, "mnuPlayers", "&Players and Map",
                          "Show the map and the players beside each game server's console");
   playersItem_->setCheckable(true);
-  playersItem_->setChecked(ReadPlayersPanel());
+  playersItem_->setChecked(settings_.PlayersPanel());
   connect(playersItem_, &QAction::toggled, this, [this](bool on) {
-    WritePlayersPanel(on);
+    settings_.SetPlayersPanel(on);
     emit playersShownChanged(on);
   });
 }

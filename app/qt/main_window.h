@@ -22,6 +22,7 @@ class QPushButton;
 namespace ov {
 
 class DebugLog;
+class Settings;
 class ConnectDialog;
 class StartServerDialog;
 class ServersWindow;
@@ -34,7 +35,8 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit MainWindow(QWidget* parent = nullptr);
+  // settings: where the View menu's switches are remembered.
+  explicit MainWindow(Settings& settings, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   // After a successful start: the debug pane shows from here on what the debug log appends (the root hands on
@@ -87,6 +89,7 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  Settings& settings_;
   // Commands, shared by the menu items and their tool-bar buttons.
   void Connect();
   void StartServer();

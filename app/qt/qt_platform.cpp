@@ -11,15 +11,15 @@
 #include <QUrl>
 #include <algorithm>
 
-#include "protocol/qt/keyring_store.h"
 #include "app/qt/connect_dialog.h"
+#include "app/qt/main_window.h"
+#include "app/qt/send_to_servers_dialog.h"
+#include "app/qt/settings.h"
+#include "app/qt/start_server_dialog.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/players_panel.h"
-#include "app/qt/main_window.h"
 #include "app/qt/notifications.h"
-#include "app/qt/settings.h"
-#include "app/qt/send_to_servers_dialog.h"
-#include "app/qt/start_server_dialog.h"
+#include "protocol/qt/keyring_store.h"
 #include "protocol/qt/login_dialog.h"
 #include "registry/qt/servers_window.h"
 
@@ -118,8 +118,8 @@ ApplicationLook::ApplicationLook() {
   QApplication::setWindowIcon(icon);
 }
 
-QtFrontEnd::QtFrontEnd(QSettings* settings) : settings_(settings) {
-  if (settings_) recent_.Load(ReadRecentServers(*settings_));
+QtFrontEnd::QtFrontEnd(Settings& settings) : settings_(settings) {
+  recent_.Load(settings_.RecentServers());
   connectDialog_.SetRecent(recent_.Entries());
 }
 
@@ -129,7 +129,7 @@ void QtFrontEnd::ConnectTo(Client& client, const Endpoint& where) {
 
 void QtFrontEnd::Remember(const Endpoint& where) {
   recent_.Remember(where);
-  if (settings_) WriteRecentServers(*settings_, recent_.Entries());
+  settings_.SetRecentServers(recent_.Entries());
   connectDialog_.SetRecent(recent_.Entries());
 }
 
@@ -171,21 +171,22 @@ void ConnectColourCodes(MainWindow& main, ServersWindow& servers) {
 }
 
 void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client,
-                         const QObject& context) {
+                         Settings& settings, const QObject& context) {
   PlayersPanel* panel = view.Players();
   const Console* window = view.Window();
   if (!panel || !window || window->OVIndex < 0 || window->OVIndex >= kSlotCount) return;
   const OVIrec& ov = client.tables.OVServers[window->OVIndex];
   const int q = client.tables.FindQServer(window->OVIndex, window->ServerId);
-  const QString server = ToQt(ov.Where.Text());
-  const QString title = q == -1 ? QString() : ToQt(client.tables.QServers[q].Title);
-  const std::optional<StatusTarget> kept = ParseStatusTarget(FromQt(ReadStatusQuery(server, title)));
+  const Endpoint server = ov.Where;
+  const std::string title = q == -1 ? std::string() : client.tables.QServers[q].Title;
+  const std::optional<StatusTarget> kept = ParseStatusTarget(settings.StatusQuery(server, title));
   // By default the OV server's host, an IPv6 address taken out of its brackets.
   const std::optional<StatusTarget> host = ParseStatusTarget(ov.Where.address);
   panel->SetTarget(kept ? *kept : host ? *host : StatusTarget{ov.Where.address, kDefaultStatusPort});
-  QObject::connect(panel, &PlayersPanel::targetChosen, panel, [server, title](const StatusTarget& target) {
-    WriteStatusQuery(server, title, ToQt(target.Text()));
-  });
+  QObject::connect(panel, &PlayersPanel::targetChosen, panel,
+                   [&settings, server, title](const StatusTarget& target) {
+                     settings.SetStatusQuery(server, title, target.Text());
+                   });
   QObject::connect(&view, &ConsoleWindow::playersToggled, &main,
                    [&main](bool on) { main.SetPlayersShown(on); });
   QObject::connect(panel, &PlayersPanel::summaryChanged, &context,
@@ -244,7 +245,7 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
                      [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
     QObject::connect(&view, &ConsoleWindow::reconnectRequested, context,
                      [&client](const Endpoint& where) { client.connections.Reconnect(where); });
-    ConnectPlayersPanel(view, main, ui.servers_, client, *context);
+    ConnectPlayersPanel(view, main, ui.servers_, client, ui.settings_, *context);
     if (notifications_) notifications_->AddWatchItem(view);
   });
   QObject::connect(&main, &MainWindow::playersShownChanged, context, [&main](bool on) {
@@ -296,10 +297,8 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   ConnectLoginDialog(ui.loginDialog_, client.prompts, context_);
   keyring_ = std::make_unique<KeyringStore>();
   logins_ = std::make_unique<SavedLogins>(*keyring_, ui.loginDialog_, client.status);
-  if (ui.settings_) logins_->Load(ReadSavedLogins(*ui.settings_));
-  logins_->SetKeptHandler([&ui](const SavedLogins::Kept& kept) {
-    if (ui.settings_) WriteSavedLogins(*ui.settings_, kept);
-  });
+  logins_->Load(ui.settings_.SavedLogins());
+  logins_->SetKeptHandler([&ui](const SavedLogins::Kept& kept) { ui.settings_.SetSavedLogins(kept); });
   ConnectSavedLogins(ui.loginDialog_, *logins_, context_);
   ConnectServersWindow(ui.servers_, client.selection, context_);
   main.AddConsoleWindow(&ui.servers_);  // a child of the frame, visible at once

@@ -6,12 +6,10 @@
 #include <QString>
 #include <QTimer>
 #include <functional>
-#include <vector>
-
-class QSettings;
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/client.h"
 #include "app/qt/connect_dialog.h"
@@ -31,6 +29,7 @@ namespace ov {
 class KeyringStore;
 class Notifications;
 class SavedLogins;
+class Settings;
 
 // What the login dialog's answers and the servers window's requests go to, for as long as context lives.
 void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts, const QObject& context);
@@ -43,7 +42,7 @@ void ConnectColourCodes(MainWindow& main, ServersWindow& servers);
 // set for that server (else its OV server's host, port 27960), its summary as the server node's tooltip,
 // and Kick typed into its console.
 void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client,
-                         const QObject& context);
+                         Settings& settings, const QObject& context);
 
 class QtDesktop : public Desktop {
  public:
@@ -99,8 +98,8 @@ struct ApplicationLook {
 // frame that is its parent, the frame (with the console windows in it) before their redraw pacer.
 class QtFrontEnd {
  public:
-  // settings: where the recent servers are kept between runs; none keeps nothing.
-  explicit QtFrontEnd(QSettings* settings = nullptr);
+  // settings: what is kept between runs (the recent servers, the saved logins, the View menu's switches).
+  explicit QtFrontEnd(Settings& settings);
   QtFrontEnd(const QtFrontEnd&) = delete;
   QtFrontEnd& operator=(const QtFrontEnd&) = delete;
 
@@ -122,11 +121,11 @@ class QtFrontEnd {
   void KeepLogs(Client& client, bool on);
   void OpenLogFolder(Client& client);
 
-  QSettings* settings_;
+  Settings& settings_;
   RecentServers recent_;
   ApplicationLook look_;
   RedrawPacer pacer_;
-  MainWindow main_;
+  MainWindow main_{settings_};
   ConnectDialog connectDialog_{&main_};
   LoginDialog loginDialog_{&main_};
   ServersWindow servers_;  // a child of the frame once a session has started

@@ -79,100 +79,109 @@ std::unique_ptr<QSettings> UserSettings() {
   return settings;
 }
 
-std::vector<Endpoint> ReadRecentServers(QSettings& settings) {
+Settings::Settings(std::unique_ptr<QSettings> file) : file_(std::move(file)) {}
+
+Settings::~Settings() = default;
+
+std::string Settings::ServerKey(const Endpoint& server) {
+  return Endpoint{server.address, server.port}.Text();
+}
+
+std::vector<Endpoint> Settings::RecentServers() const {
   std::vector<Endpoint> entries;
-  const int size = settings.beginReadArray(kRecentServers);
+  if (!file_) return entries;
+  const int size = file_->beginReadArray(kRecentServers);
   for (int i = 0; i < size && i < 100; ++i) {
-    settings.setArrayIndex(i);
+    file_->setArrayIndex(i);
     bool portOk = false;
     bool countOk = false;
     Endpoint e;
-    e.address = FromQt(settings.value("address").toString());
-    e.port = settings.value("port").toString().toInt(&portOk);
-    e.count = settings.value("count").toString().toInt(&countOk);
+    e.address = FromQt(file_->value("address").toString());
+    e.port = file_->value("port").toString().toInt(&portOk);
+    e.count = file_->value("count").toString().toInt(&countOk);
     // A value that is not a number is a file someone broke: that entry is passed over.
     if (portOk && countOk) entries.push_back(e);
   }
-  settings.endArray();
+  file_->endArray();
   return entries;
 }
 
-void WriteRecentServers(QSettings& settings, const std::vector<Endpoint>& entries) {
-  settings.remove(kRecentServers);
-  settings.beginWriteArray(kRecentServers, static_cast<int>(entries.size()));
+void Settings::SetRecentServers(const std::vector<Endpoint>& entries) {
+  if (!file_) return;
+  file_->remove(kRecentServers);
+  file_->beginWriteArray(kRecentServers, static_cast<int>(entries.size()));
   for (int i = 0; i < static_cast<int>(entries.size()); ++i) {
-    settings.setArrayIndex(i);
-    settings.setValue("address", ToQt(entries[i].address));
-    settings.setValue("port", entries[i].port);
-    settings.setValue("count", entries[i].count);
+    file_->setArrayIndex(i);
+    file_->setValue("address", ToQt(entries[i].address));
+    file_->setValue("port", entries[i].port);
+    file_->setValue("count", entries[i].count);
   }
-  settings.endArray();
-  settings.sync();
+  file_->endArray();
+  file_->sync();
 }
 
-std::map<std::string, std::string> ReadSavedLogins(QSettings& settings) {
+std::map<std::string, std::string> Settings::SavedLogins() const {
   std::map<std::string, std::string> logins;
-  const int size = settings.beginReadArray(kSavedLogins);
+  if (!file_) return logins;
+  const int size = file_->beginReadArray(kSavedLogins);
   for (int i = 0; i < size && i < kMaxSavedLogins; ++i) {
-    settings.setArrayIndex(i);
-    const QString server = settings.value("server").toString();
-    const QString login = settings.value("login").toString();
+    file_->setArrayIndex(i);
+    const QString server = file_->value("server").toString();
+    const QString login = file_->value("login").toString();
     if (!server.isEmpty() && IsLatin1(server) && IsLatin1(login)) logins[FromQt(server)] = FromQt(login);
   }
-  settings.endArray();
+  file_->endArray();
   return logins;
 }
 
-void WriteSavedLogins(QSettings& settings, const std::map<std::string, std::string>& logins) {
-  settings.remove(kSavedLogins);
-  settings.beginWriteArray(kSavedLogins, static_cast<int>(logins.size()));
+void Settings::SetSavedLogins(const std::map<std::string, std::string>& logins) {
+  if (!file_) return;
+  file_->remove(kSavedLogins);
+  file_->beginWriteArray(kSavedLogins, static_cast<int>(logins.size()));
   int i = 0;
   for (const auto& [server, login] : logins) {
-    settings.setArrayIndex(i++);
-    settings.setValue("server", ToQt(server));
-    settings.setValue("login", ToQt(login));
+    file_->setArrayIndex(i++);
+    file_->setValue("server", ToQt(server));
+    file_->setValue("login", ToQt(login));
   }
-  settings.endArray();
-  settings.sync();
+  file_->endArray();
+  file_->sync();
 }
 
-namespace {
-
-bool ReadSwitch(const char* key) {
-  const std::unique_ptr<QSettings> settings = UserSettings();
-  if (!settings) return false;
+bool Settings::Switch(const char* key) const {
+  if (!file_) return false;
   // Only a value written as on counts: anything else a hand or a damaged file left is the default.
-  const QString value = settings->value(key).toString().trimmed().toLower();
+  const QString value = file_->value(key).toString().trimmed().toLower();
   return value == "true" || value == "1";
 }
 
-void WriteSwitch(const char* key, bool on) {
-  if (const std::unique_ptr<QSettings> settings = UserSettings()) settings->setValue(key, on);
+void Settings::SetSwitch(const char* key, bool on) {
+  if (!file_) return;
+  file_->setValue(key, on);
+  file_->sync();
 }
 
-}  // namespace
+bool Settings::ColourCodes() const { return Switch(kColourCodes); }
 
-bool ReadColourCodes() { return ReadSwitch(kColourCodes); }
+void Settings::SetColourCodes(bool on) { SetSwitch(kColourCodes, on); }
 
-void WriteColourCodes(bool on) { WriteSwitch(kColourCodes, on); }
+bool Settings::KeepLogs() const { return Switch(kKeepLogs); }
 
-bool ReadKeepLogs() { return ReadSwitch(kKeepLogs); }
+void Settings::SetKeepLogs(bool on) { SetSwitch(kKeepLogs, on); }
 
-void WriteKeepLogs(bool on) { WriteSwitch(kKeepLogs, on); }
+bool Settings::PlayersPanel() const { return Switch(kPlayersPanel); }
 
-bool ReadPlayersPanel() { return ReadSwitch(kPlayersPanel); }
-
-void WritePlayersPanel(bool on) { WriteSwitch(kPlayersPanel, on); }
+void Settings::SetPlayersPanel(bool on) { SetSwitch(kPlayersPanel, on); }
 
 namespace {
-struct StatusQuery {
+struct StatusQueryEntry {
   QString server, title, query;
 };
 
-std::vector<StatusQuery> ReadStatusQueries(QSettings& settings) {
-  std::vector<StatusQuery> entries;
+std::vector<StatusQueryEntry> ReadStatusQueries(QSettings& settings) {
+  std::vector<StatusQueryEntry> entries;
   const int size = settings.beginReadArray(kStatusQueries);
-  for (int i = 0; i < size && i < kMaxStatusQueries; ++i) {
+  for (int i = 0; i < size && i < Settings::kMaxStatusQueries; ++i) {
     settings.setArrayIndex(i);
     entries.push_back({settings.value("server").toString(), settings.value("title").toString(),
                        settings.value("query").toString()});
@@ -182,30 +191,33 @@ std::vector<StatusQuery> ReadStatusQueries(QSettings& settings) {
 }
 }  // namespace
 
-QString ReadStatusQuery(const QString& ovServer, const QString& title) {
-  const std::unique_ptr<QSettings> settings = UserSettings();
-  if (!settings) return QString();
-  for (const StatusQuery& e : ReadStatusQueries(*settings))
-    if (e.server == ovServer && e.title == title) return e.query;
-  return QString();
+std::string Settings::StatusQuery(const Endpoint& server, const std::string& title) const {
+  if (!file_) return {};
+  const QString key = ToQt(ServerKey(server));
+  const QString name = ToQt(title);
+  for (const StatusQueryEntry& e : ReadStatusQueries(*file_))
+    if (e.server == key && e.title == name && IsLatin1(e.query)) return FromQt(e.query);
+  return {};
 }
 
-void WriteStatusQuery(const QString& ovServer, const QString& title, const QString& query) {
-  const std::unique_ptr<QSettings> settings = UserSettings();
-  if (!settings) return;
-  std::vector<StatusQuery> entries{{ovServer, title, query}};
-  for (StatusQuery& e : ReadStatusQueries(*settings)) {
-    if ((e.server != ovServer || e.title != title) && entries.size() < size_t(kMaxStatusQueries))
+void Settings::SetStatusQuery(const Endpoint& server, const std::string& title, const std::string& query) {
+  if (!file_) return;
+  std::vector<StatusQueryEntry> entries{{ToQt(ServerKey(server)), ToQt(title), ToQt(query)}};
+  for (StatusQueryEntry& e : ReadStatusQueries(*file_)) {
+    if ((e.server != entries[0].server || e.title != entries[0].title) &&
+        entries.size() < size_t(kMaxStatusQueries))
       entries.push_back(std::move(e));
   }
-  settings->remove(kStatusQueries);
-  settings->beginWriteArray(kStatusQueries, int(entries.size()));
+  file_->remove(kStatusQueries);
+  file_->beginWriteArray(kStatusQueries, int(entries.size()));
   for (int i = 0; i < int(entries.size()); ++i) {
-    settings->setArrayIndex(i);
-    settings->setValue("server", entries[i].server);
-    settings->setValue("title", entries[i].title);
-    settings->setValue("query", entries[i].query);
+    file_->setArrayIndex(i);
+    file_->setValue("server", entries[i].server);
+    file_->setValue("title", entries[i].title);
+    file_->setValue("query", entries[i].query);
   }
-  settings->endArray();
+  file_->endArray();
+  file_->sync();
 }
+
 }  // namespace ov

@@ -22,28 +22,50 @@ QString UserSettingsPath();
 // The user's settings, or none when the file is there but cannot be read.
 std::unique_ptr<QSettings> UserSettings();
 
-std::vector<Endpoint> ReadRecentServers(QSettings& settings);
-void WriteRecentServers(QSettings& settings, const std::vector<Endpoint>& entries);
+// Everything the client keeps between runs, typed, in one file opened once. Whatever is kept for an OV
+// server is kept under one key, ServerKey. A store without a file (one that cannot be read safely)
+// reads the defaults and writes nothing.
+class Settings {
+ public:
+  explicit Settings(std::unique_ptr<QSettings> file = nullptr);
+  ~Settings();
+  Settings(const Settings&) = delete;
+  Settings& operator=(const Settings&) = delete;
+  bool Kept() const { return file_ != nullptr; }
 
-// The login names whose passwords the desktop's keyring keeps, by OV server ("address:port"). Never a
-// password: those are in the keyring only.
-std::map<std::string, std::string> ReadSavedLogins(QSettings& settings);
-void WriteSavedLogins(QSettings& settings, const std::map<std::string, std::string>& logins);
+  // An OV server as its settings are keyed, "ADDRESS:PORT" ("[::1]:4044"): its time-out count aside.
+  static std::string ServerKey(const Endpoint& server);
 
-// Whether colour codes are drawn as colours and hidden in logs, captions and tree nodes. Off by default.
-bool ReadColourCodes();
-void WriteColourCodes(bool on);
-// Whether every console's text is also kept in files under the user's data folder. Off by default.
-bool ReadKeepLogs();
-void WriteKeepLogs(bool on);
+  // The Connect dialog's recent servers, the latest first.
+  std::vector<Endpoint> RecentServers() const;
+  void SetRecentServers(const std::vector<Endpoint>& entries);
 
-// Whether Quake servers' console windows show their players and map. Off by default.
-bool ReadPlayersPanel();
-void WritePlayersPanel(bool on);
-// The status query address the user set for a Quake server, by its OV server's address and its title
-// ("HOST:PORT"), or empty; at most kMaxStatusQueries are kept, the latest set first.
-constexpr int kMaxStatusQueries = 100;
-QString ReadStatusQuery(const QString& ovServer, const QString& title);
-void WriteStatusQuery(const QString& ovServer, const QString& title, const QString& query);
+  // The login names whose passwords the desktop's keyring keeps, by ServerKey. Never a password: those
+  // are in the keyring only.
+  std::map<std::string, std::string> SavedLogins() const;
+  void SetSavedLogins(const std::map<std::string, std::string>& logins);
+
+  // Whether colour codes are drawn as colours and hidden in logs, captions and tree nodes. Off by default.
+  bool ColourCodes() const;
+  void SetColourCodes(bool on);
+  // Whether every console's text is also kept in files under the user's data folder. Off by default.
+  bool KeepLogs() const;
+  void SetKeepLogs(bool on);
+  // Whether Quake servers' console windows show their players and map. Off by default.
+  bool PlayersPanel() const;
+  void SetPlayersPanel(bool on);
+
+  // The status query address ("HOST:PORT") the user set for a Quake server, by its OV server and its
+  // title, or empty; at most kMaxStatusQueries are kept, the latest set first.
+  static constexpr int kMaxStatusQueries = 100;
+  std::string StatusQuery(const Endpoint& server, const std::string& title) const;
+  void SetStatusQuery(const Endpoint& server, const std::string& title, const std::string& query);
+
+ private:
+  bool Switch(const char* key) const;
+  void SetSwitch(const char* key, bool on);
+
+  std::unique_ptr<QSettings> file_;
+};
 
 }  // namespace ov

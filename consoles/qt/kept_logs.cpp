@@ -32,29 +32,96 @@ QString LogRoot() {
 
 // ---- PosixLogFileSystem
 
-std::string PosixLogFileSystem::MakeFolders(const std::string& path) {
+namespace {
+
+// An open descriptor, closed when it goes.
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Makes path and the folders above it, links followed: the log folder is where the user's data is.
+std::string MakeRoot(const std::string& path) {
   for (size_t at = 1; at <= path.size(); ++at) {
     if (at < path.size() && path[at] != '/') continue;
-    const std::string part = path.substr(0, at);
-    if (::mkdir(part.c_str(), 0700) == 0 || errno == EEXIST) continue;
+    if (::mkdir(path.substr(0, at).c_str(), 0700) == 0 || errno == EEXIST) continue;
     return Why(errno);
   }
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return Why(errno);
-  if (!S_ISDIR(st.st_mode)) return Why(ENOTDIR);
-  return {};
+  return S_ISDIR(st.st_mode) ? std::string() : Why(ENOTDIR);
+}
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+}  // namespace
+
+PosixLogFileSystem::PosixLogFileSystem(std::string root) : root_(std::move(root)) {
+  while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+}
+
+int PosixLogFileSystem::OpenFolder(const std::string& path, bool make, std::string& why) const {
+  if (path != root_ && !path.starts_with(root_ + "/")) {
+    why = "not inside " + root_;
+    return -1;
+  }
+  if (make) {
+    why = MakeRoot(root_);
+    if (!why.empty()) return -1;
+  }
+  int fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int err = fd < 0 ? errno : 0;
+  // Below the log folder each level is opened on its own, never through a link.
+  for (size_t at = root_.size() + 1; fd >= 0 && at < path.size();) {
+    const size_t end = std::min(path.find('/', at), path.size());
+    const std::string name = path.substr(at, end - at);
+    at = end + 1;
+    if (name.empty()) continue;
+    if (make && ::mkdirat(fd, name.c_str(), 0700) != 0 && errno != EEXIST) {
+      err = errno;
+      ::close(fd);
+      fd = -1;
+      break;
+    }
+    const int next = ::openat(fd, name.c_str(), kFolderFlags);
+    err = next < 0 ? errno : 0;
+    ::close(fd);
+    fd = next;
+  }
+  // A link where a folder should be reads as ELOOP or ENOTDIR: a link is no folder.
+  if (fd < 0) why = Why(err == ELOOP ? ENOTDIR : err);
+  return fd;
+}
+
+std::string PosixLogFileSystem::MakeFolders(const std::string& path) {
+  std::string why;
+  const Fd folder(OpenFolder(path, true, why));
+  return why;
 }
 
 int64_t PosixLogFileSystem::FileSize(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  std::string why;
+  const Fd folder(OpenFolder(path.substr(0, slash), false, why));
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+  if (folder.fd < 0 || ::fstatat(folder.fd, path.c_str() + slash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return 0;
+  return static_cast<int64_t>(st.st_size);
 }
 
 std::string PosixLogFileSystem::Append(const std::string& path, std::string_view bytes) {
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-  if (fd < 0) return Why(errno);
+  const size_t slash = path.rfind('/');
   std::string why;
+  const Fd folder(OpenFolder(path.substr(0, slash), false, why));
+  if (folder.fd < 0) return why;
+  const int fd = ::openat(folder.fd, path.c_str() + slash + 1,
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (fd < 0) return Why(errno);
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -82,12 +149,13 @@ struct KeptLogs::Shared {
   bool stop = false;
   QObject* context = nullptr;  // where notes go; none once KeptLogs is gone
   std::function<void(const std::string&)> note;
+  explicit Shared(const std::string& root) : disk(root) {}
   PosixLogFileSystem disk;
   LogWriter writer{disk};
 };
 
 KeptLogs::KeptLogs(const std::string& root, std::function<void(const std::string&)> note)
-    : keeper_(root, Today()), shared_(std::make_shared<Shared>()), note_(std::move(note)) {
+    : keeper_(root, Today()), shared_(std::make_shared<Shared>(root)), note_(std::move(note)) {
   shared_->context = &context_;
   shared_->note = note_;
   flushTimer_.setSingleShot(true);

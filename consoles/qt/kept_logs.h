@@ -14,12 +14,20 @@ namespace ov {
 // The log files' folder: $XDG_DATA_HOME/Orvane/logs, else ~/.local/share/Orvane/logs.
 QString LogRoot();
 
-// The disk through POSIX calls: folders 0700, files 0600, appended with O_APPEND, links not followed.
+// The disk through POSIX calls: folders 0700, files 0600, appended with O_APPEND. The log folder is
+// taken as the user's data folder gives it; below it no link is followed, a folder's nor a file's, so
+// that nothing is written outside it.
 class PosixLogFileSystem : public LogFileSystem {
  public:
+  explicit PosixLogFileSystem(std::string root);
   std::string MakeFolders(const std::string& path) override;
   int64_t FileSize(const std::string& path) override;
   std::string Append(const std::string& path, std::string_view bytes) override;
+
+ private:
+  // The folder path, inside the root, opened level by level (made first when make); -1 with why.
+  int OpenFolder(const std::string& path, bool make, std::string& why) const;
+  std::string root_;
 };
 
 class KeptLogs {

@@ -138,7 +138,9 @@ bool LogTools::SaveTo(const QString& path, QString& error) const {
   const Console* console = window_.Window();
   const std::string text = console ? console->log.Text() : std::string();
   QSaveFile file(path);
+  // Only the user reads a log, as with the logs kept on disk: 0600, whatever the file was before.
   if (!file.open(QIODevice::WriteOnly) ||
+      !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
       file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
       !file.commit()) {
     error = file.errorString();

@@ -32,7 +32,7 @@ class LogTools : public QObject {
   void OpenFindBar();
   void CloseFindBar();  // the focus goes back to the input line
   bool FindNext(bool backward);
-  // Writes the log's exact bytes to path; false with the reason in error.
+  // Writes the log's exact bytes to path, readable by the user only; false with the reason in error.
   bool SaveTo(const QString& path, QString& error) const;
   void SaveAs();  // asks for the file, reports a failure in a box
   void ClearLog();

@@ -1,13 +1,14 @@
 #include "protocol/qt/keyring_store.h"
 
 #include <qt6keychain/keychain.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QFileInfo>
 #include <QTimer>
 #include <memory>
 
@@ -18,6 +19,10 @@ namespace ov {
 namespace {
 
 constexpr const char* kService = "Orvane Client";
+
+// The keyring shows an entry's service as its label: each names its login and OV server
+// ("Orvane Client: alice@127.0.0.1:4044"). Earlier runs kept every password under kService alone.
+QString ServiceOf(const std::string& key) { return QString(kService) + ": " + ToQt(key); }
 // The keyrings QtKeychain talks to: the Secret Service, or KDE's wallet where it prefers that.
 const QStringList kKeyringNames{"org.freedesktop.secrets", "org.kde.kwalletd5", "org.kde.kwalletd6"};
 
@@ -25,11 +30,18 @@ using Kind = KeyringAnswer::Kind;
 
 KeyringAnswer Unavailable(const QString& why) { return {Kind::Unavailable, {}, why.toStdString()}; }
 
-// Where the session bus would be: its address, or the socket systemd puts in the runtime folder.
+// The address named when there is no session bus: one no D-Bus library can reach, nor start.
+constexpr const char* kNoSessionBus = "disabled:";
+
+// Where the session bus would be: its address, or the user's socket that systemd puts in the runtime
+// folder, which the D-Bus libraries take only when it is a socket of the user's own.
 bool SessionBusNamed() {
-  if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
-  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  return !runtime.isEmpty() && QFileInfo::exists(runtime + "/bus");
+  const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+  if (!address.isEmpty()) return address != kNoSessionBus;
+  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+  struct stat st {};
+  return !runtime.isEmpty() && ::stat((runtime + "/bus").constData(), &st) == 0 && S_ISSOCK(st.st_mode) &&
+         st.st_uid == ::getuid();
 }
 
 KeyringAnswer AnswerOf(const QKeychain::Job& job) {
@@ -52,6 +64,10 @@ KeyringAnswer AnswerOf(const QKeychain::Job& job) {
 
 }  // namespace
 
+void NeverStartASessionBus() {
+  if (!SessionBusNamed()) qputenv("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus);
+}
+
 KeyringStore::KeyringStore(QObject* parent) : QObject(parent) {}
 
 void KeyringStore::Later(Handler done, KeyringAnswer answer) {
@@ -59,7 +75,7 @@ void KeyringStore::Later(Handler done, KeyringAnswer answer) {
 }
 
 void KeyringStore::Probe(Handler done) {
-  // Without a session bus nothing is asked: libdbus and GLib would otherwise try to start one.
+  // Without a session bus nothing is asked.
   if (!SessionBusNamed()) {
     Later(std::move(done), Unavailable("No D-Bus session bus: the desktop's keyring cannot be reached"));
     return;
@@ -129,24 +145,49 @@ void KeyringStore::Run(QKeychain::Job* job, Handler done) {
   job->start();
 }
 
-void KeyringStore::Read(const std::string& key, Handler done) {
-  auto* job = new QKeychain::ReadPasswordJob(kService, this);
+void KeyringStore::ReadFrom(const QString& service, const std::string& key, Handler done) {
+  auto* job = new QKeychain::ReadPasswordJob(service, this);
   job->setKey(ToQt(key));
   Run(job, std::move(done));
 }
 
-void KeyringStore::Write(const std::string& key, const std::string& password, Handler done) {
-  auto* job = new QKeychain::WritePasswordJob(kService, this);
-  job->setKey(ToQt(key));
-  job->setTextData(ToQt(password));
-  Run(job, std::move(done));
-}
-
-void KeyringStore::Remove(const std::string& key, Handler done) {
-  auto* job = new QKeychain::DeletePasswordJob(kService, this);
+void KeyringStore::RemoveFrom(const QString& service, const std::string& key, Handler done) {
+  auto* job = new QKeychain::DeletePasswordJob(service, this);
   job->setKey(ToQt(key));
   Run(job, [done = std::move(done)](const KeyringAnswer& answer) {
     done(answer.kind == Kind::NotFound ? KeyringAnswer{Kind::Done, {}, {}} : answer);
+  });
+}
+
+void KeyringStore::Read(const std::string& key, Handler done) {
+  // A password an earlier run kept is found where it was kept.
+  ReadFrom(ServiceOf(key), key, [this, key, done = std::move(done)](const KeyringAnswer& answer) {
+    if (answer.kind == Kind::NotFound) {
+      ReadFrom(kService, key, done);
+    } else {
+      done(answer);
+    }
+  });
+}
+
+void KeyringStore::Write(const std::string& key, const std::string& password, Handler done) {
+  auto* job = new QKeychain::WritePasswordJob(ServiceOf(key), this);
+  job->setKey(ToQt(key));
+  job->setTextData(ToQt(password));
+  Run(job, [this, key, done = std::move(done)](const KeyringAnswer& answer) {
+    // Kept under its own label now: an earlier run's entry for the same key goes.
+    if (answer.kind == Kind::Done) RemoveFrom(kService, key, [](const KeyringAnswer&) {});
+    done(answer);
+  });
+}
+
+void KeyringStore::Remove(const std::string& key, Handler done) {
+  RemoveFrom(ServiceOf(key), key, [this, key, done = std::move(done)](const KeyringAnswer& answer) {
+    if (answer.kind == Kind::Done) {
+      RemoveFrom(kService, key, done);
+    } else {
+      done(answer);
+    }
   });
 }
 

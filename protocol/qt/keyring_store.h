@@ -13,6 +13,13 @@ class Job;
 
 namespace ov {
 
+// With no session bus named (no DBUS_SESSION_BUS_ADDRESS, no bus socket in the runtime folder), the
+// D-Bus libraries start a bus of their own when first asked for one, which outlives the program: Qt's
+// accessibility and desktop integration ask at start-up. Called before the application object is made,
+// this names an address that cannot be reached instead, so nothing is started; the keyring then reads
+// as unavailable. Programs the client starts inherit it.
+void NeverStartASessionBus();
+
 class KeyringStore : public QObject, public PasswordStore {
   Q_OBJECT
 
@@ -29,6 +36,8 @@ class KeyringStore : public QObject, public PasswordStore {
 
  private:
   void Run(QKeychain::Job* job, Handler done);
+  void ReadFrom(const QString& service, const std::string& key, Handler done);
+  void RemoveFrom(const QString& service, const std::string& key, Handler done);
   void Later(Handler done, KeyringAnswer answer);
 };
 

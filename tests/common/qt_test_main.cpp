@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "protocol/qt/keyring_store.h"
 #include "tests/common/qt_wait.h"
 
 namespace {
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
   QTemporaryDir config;
   if (!config.isValid()) return 2;
   qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  ov::NeverStartASessionBus();  // as the program does: a test on a display leaves no bus behind
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   ModalWatch watch;

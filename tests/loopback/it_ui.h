@@ -13,6 +13,7 @@
 
 #include "app/client.h"
 #include "app/qt/qt_platform.h"
+#include "app/qt/settings.h"
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
 #include "tests/common/controls.h"
@@ -87,8 +88,9 @@ class LiveProgram {
   QtEventLoop loop;
   // Settings of its own, never the user's.
   QTemporaryDir settingsDir;
-  QSettings settings{settingsDir.filePath("orvane-client.conf"), QSettings::IniFormat};
-  QtFrontEnd ui{&settings};
+  Settings settings{
+      std::make_unique<QSettings>(settingsDir.filePath("orvane-client.conf"), QSettings::IniFormat)};
+  QtFrontEnd ui{settings};
   Client client{ui.PlatformWith(sockets, loop)};
   QtSession session;
   bool started = false;

@@ -23,6 +23,7 @@
 #include "app/client.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "app/qt/settings.h"
 #include "consoles/qt/console_window.h"
 #include "net/qt/posix_socket_api.h"
 #include "net/qt/qt_event_loop.h"
@@ -180,7 +181,8 @@ class LeakSessions : public ::testing::Test {
   struct Program {
     Program(SocketApi& sockets, EventLoop& loop)
         : client(ui.PlatformWith(sockets, loop)), session(ui, client, "orvane-client") {}
-    QtFrontEnd ui;
+    Settings settings;
+    QtFrontEnd ui{settings};
     Client client;
     QtSession session;
   };

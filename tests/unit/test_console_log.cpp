@@ -2,6 +2,7 @@
 // the colour codes in its lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -41,9 +42,9 @@ TEST(ConsoleLog, TrimsOnlyWhenAnAppendFindsMoreThan15000) {
   EXPECT_EQ(split.Text(), "\n" + std::string(7600, 'b') + "c");
 }
 
-// Texts longer than the cut: before one, only the log's last 7,500 characters stay; and a log that such
-// a text left long is cut to its last 15,000 before the next short one. A log never holds more than
-// 15,000 characters plus the latest text, and every cut is counted.
+// Texts longer than the cut: before one, a log above 15,000 keeps at most its last 15,000; before a
+// shorter text the first 7,500 go, however long the log. No append leaves the log longer than it was or
+// than 15,000 characters plus the text, and every cut is counted.
 TEST(ConsoleLog, LongTextsKeepTheLogBounded) {
   struct Case {
     std::vector<size_t> before;  // lengths of the texts appended first, each in a letter of its own
@@ -51,13 +52,13 @@ TEST(ConsoleLog, LongTextsKeepTheLogBounded) {
     size_t kept;                 // characters of the log that stay before it
   };
   const Case cases[] = {
-      {{10000}, 7501, 7500},            // longer than the cut: down to the cut
-      {{5000}, 20000, 5000},            // the log is shorter than the cut: nothing goes
-      {{10000}, 7500, 10000},           // up to the cut, the old rule: 10,000 is not above 15,000
-      {{15001}, 7500, 7501},            // ... and above, 7,500 go
-      {{2000, 1000000}, 1, 15000},      // a long text left the log long: cut to the limit
-      {{2000, 1000000}, 100000, 7500},  // long after long
-      {{20000, 16000}, 10, 15000},      // more than 7,500 over the limit: still down to the limit
+      {{8000}, 8000, 8000},              // 8,000 is not above 15,000: 16,000 after
+      {{5000}, 20000, 5000},             // nothing goes from a short log
+      {{15001}, 7500, 7501},             // above it 7,500 go
+      {{15001}, 7501, 7501},             // ... as for a longer text, while that leaves at most 15,000
+      {{20000, 16000}, 7501, 15000},     // 28,500: down to the limit before a long text
+      {{2000, 1000000}, 100000, 15000},  // long after long
+      {{2000, 1000000}, 1, 994500},      // before a short text 7,500 go, however long the log
   };
   for (const Case& c : cases) {
     ConsoleLog log;
@@ -69,7 +70,7 @@ TEST(ConsoleLog, LongTextsKeepTheLogBounded) {
     const std::string expected = all.substr(all.size() - c.kept) + std::string(c.text, 'z');
     EXPECT_EQ(log.Text(), expected) << c.before.back() << " then " << c.text;
     EXPECT_EQ(log.Cuts() - cutsBefore, all.size() - c.kept) << c.text;
-    EXPECT_LE(log.Text().size(), kLogTrimAbove + c.text);
+    EXPECT_LE(log.Text().size(), std::max(all.size(), kLogTrimAbove + c.text));
   }
 }
 

@@ -29,24 +29,29 @@ struct MemoryDisk : LogFileSystem {
   }
 };
 
-TEST(KeptLogs, TitlesBecomeSafeFileNames) {
+TEST(KeptLogs, TitlesBecomeSafeFileNamesEachItsOwn) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"Duel", "Duel"},
-      {"", "_"},
-      {".", "_"},
-      {"..", "_."},
-      {".hidden", "_hidden"},
-      {"../../etc/passwd", "_._.._etc_passwd"},
-      {"a/b", "a_b"},
-      {std::string("tab\tnl\ncr\rdel\x7fnul") + '\0', "tab_nl_cr_del_nul_"},
+      {"", "%"},
+      {".", "%2E"},
+      {"..", "%2E."},
+      {".hidden", "%2Ehidden"},
+      {"../../etc/passwd", "%2E.%2F..%2Fetc%2Fpasswd"},
+      {"a/b", "a%2Fb"},
+      {"a_b", "a_b"},
+      {"a%2Fb", "a%252Fb"},
+      {"~x~", "%7Ex%7E"},
+      {std::string("tab\tnl\ncr\rdel\x7fnul") + '\0', "tab%09nl%0Acr%0Ddel%7Fnul%00"},
       {"caf\xe9 ^1red", "caf\xc3\xa9 ^1red"},  // Latin-1 bytes as UTF-8
   };
   for (const auto& [title, name] : cases) EXPECT_EQ(SafeFileName(title), name) << title;
-  // Long titles are cut, never inside a character.
-  EXPECT_EQ(SafeFileName(std::string(500, 'x')).size(), kMaxFileNameBytes);
+  // Long titles keep their head, never half a character, and end in a hash of the whole title.
+  const std::string x = SafeFileName(std::string(500, 'x'));
+  EXPECT_EQ(x.size(), kMaxFileNameBytes);
+  EXPECT_NE(x, SafeFileName(std::string(499, 'x') + 'y'));
   const std::string cut = SafeFileName(std::string(500, '\xe9'));
-  EXPECT_EQ(cut.size(), kMaxFileNameBytes);
-  EXPECT_EQ(cut.substr(cut.size() - 2), "\xc3\xa9");
+  ASSERT_LE(cut.size(), kMaxFileNameBytes);
+  EXPECT_EQ(cut.substr(cut.size() - 19, 3), "\xc3\xa9~");
 }
 
 TEST(KeptLogs, EveryWindowsBytesGoAsReceivedAcrossBatchesAndDays) {
@@ -82,7 +87,7 @@ TEST(KeptLogs, EveryWindowsBytesGoAsReceivedAcrossBatchesAndDays) {
   EXPECT_TRUE(writer.Write(keeper.TakeBatches()).empty());
 
   const std::string ov = "/logs/127.0.0.1_4044/OV Server on alpha/";
-  const std::string duel = "/logs/127.0.0.1_4044/Du_el/";
+  const std::string duel = "/logs/127.0.0.1_4044/Du%2Fel/";
   ASSERT_EQ(disk.files.size(), 3u);
   EXPECT_TRUE(disk.files[ov + "2026-12-08.log"] == "ov\nsays\r" + big);  // not printed: 270 kB
   EXPECT_EQ(disk.files[duel + "2026-12-08.log"], std::string("^1duel\r\ntail\0\xff", 14));

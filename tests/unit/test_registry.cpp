@@ -88,7 +88,7 @@ TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) 
   EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]Beta"});
   EXPECT_EQ(ov.TreeNode, node);
   EXPECT_EQ(ov.Window->caption, "OV Server on Beta");
-  EXPECT_EQ(t.windows.views.size(), 1u);
+  ASSERT_EQ(t.windows.views.size(), 1u);
   EXPECT_EQ(t.windows.views[0]->broughtToFront, 1);
 
   Message(t, socket, 21, "only");  // a field not carried keeps its value

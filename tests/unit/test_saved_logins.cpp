@@ -114,6 +114,12 @@ TEST(SavedLogins, KeptOnlyOnceTheServerAcceptsTheLoginAndForgottenWhenUnticked) 
   l.Login("10.0.0.1:4044", "alice", "", false, true);
   EXPECT_TRUE(l.store.held.empty());
   EXPECT_TRUE(l.logins.KeptLogins().empty());
+
+  // Another login kept for a server takes the place of the one before, in the keyring too.
+  l.Login("10.0.0.1:4044", "alice", "s3cret", true, true);
+  l.Login("10.0.0.1:4044", "bob", "b0b", true, true);
+  EXPECT_EQ(l.store.held, (std::map<std::string, std::string>{{"bob@10.0.0.1:4044", "b0b"}}));
+  EXPECT_EQ(l.logins.KeptLogins(), (SavedLogins::Kept{{"10.0.0.1:4044", "bob"}}));
 }
 
 TEST(SavedLogins, AnAnswerForAStepNoLongerShownAndAMissingKeyringChangeNothing) {
@@ -137,6 +143,16 @@ TEST(SavedLogins, AnAnswerForAStepNoLongerShownAndAMissingKeyringChangeNothing) 
   l.store.AnswerAll();
   EXPECT_EQ(l.store.held.size(), 1u);
   EXPECT_EQ(l.logins.KeptLogins().size(), 1u);
+
+  // An answer for a server other than the one shown is not kept, even once that server accepts it.
+  l.store.available = true;
+  l.logins.StepShown("10.0.0.1:4044", true);
+  l.store.AnswerAll();
+  l.logins.Answered("10.0.0.2:4044", "carol", "pw", true);
+  l.logins.LoginAccepted("10.0.0.2:4044");
+  l.store.AnswerAll();
+  EXPECT_EQ(l.store.held.count("carol@10.0.0.2:4044"), 0u);
+  EXPECT_EQ(l.logins.KeptLogins().count("10.0.0.2:4044"), 0u);
 }
 
 }  // namespace

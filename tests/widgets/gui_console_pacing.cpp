@@ -9,6 +9,7 @@
 
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "app/qt/settings.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/log_view.h"
 #include "tests/common/fakes.h"
@@ -21,7 +22,8 @@ const std::string kSep(1, '\x80');
 // The program's widgets around a client on fakes: OV server "alpha" with Quake servers 7 and 8, all
 // three windows open.
 struct Program {
-  QtFrontEnd ui;
+  Settings settings;
+  QtFrontEnd ui{settings};
   test::FakeEventLoop loop;
   test::FakeSocketApi sockets{loop};
   Client client{ui.PlatformWith(sockets, loop)};

@@ -60,8 +60,6 @@
 #include "tests/common/controls.h"
 #include "tests/common/fakes.h"
 
-static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-
 namespace ov {
 namespace {
 
@@ -69,7 +67,8 @@ const std::string kSep(1, '\x80');
 
 // The program's widgets around a client whose sockets and event loop are faked.
 struct Program {
-  QtFrontEnd ui;
+  Settings settings;
+  QtFrontEnd ui{settings};
   test::FakeEventLoop loop;
   test::FakeSocketApi sockets{loop};
   Client client{ui.PlatformWith(sockets, loop)};
@@ -77,8 +76,8 @@ struct Program {
   bool started = false;
 
   explicit Program(const std::string& commandLine = "orvane-client", bool show = true,
-                   QSettings* settings = nullptr)
-      : ui(settings), session(ui, client, commandLine) {
+                   std::unique_ptr<QSettings> file = UserSettings())
+      : settings(std::move(file)), session(ui, client, commandLine) {
     started = session.Started();
     if (show) ui.Main().show();
   }
@@ -221,7 +220,8 @@ TEST(MainWindow, StartsWithTheServersWindowAndTheServerCommandsDisabled) {
 }
 
 TEST(MainWindow, AFailedSocketStartEndsTheProgramAfterItsBox) {
-  QtFrontEnd ui;
+  Settings settings;
+  QtFrontEnd ui{settings};
   test::FakeEventLoop loop;
   test::FakeSocketApi sockets{loop};
   sockets.startupError = 10091;
@@ -265,6 +265,8 @@ TEST(MainWindow, DebugSwitchShowsThePaneWithTheLogsLines) {
             << pane->document()->blockCount() << " lines; the log keeps " << p.client.debug.Bytes()
             << " bytes in " << p.client.debug.Lines().size() << " lines\n";
   EXPECT_LE(chars, static_cast<int>(DebugLog::kMaxBytes + DebugLog::kMaxLines + 16));
+  // As many of the latest lines as the bound holds, not the latest alone.
+  EXPECT_GE(p.client.debug.Lines().size(), DebugLog::kMaxBytes / (DebugLog::kMaxLineBytes + 64));
   EXPECT_GE(pane->document()->blockCount(), static_cast<int>(p.client.debug.Lines().size()));
   EXPECT_TRUE(pane->document()->lastBlock().text().startsWith("1999:xxx"));
 }
@@ -318,8 +320,8 @@ TEST(MainWindow, ConnectDialogOffersTheRecentServersNewestFirstAndKeepsThemBetwe
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
     broken.write("\x01\xff[RecentServers\nsize=zz\n1\\address=\n1\\port=x\n");
   }
-  auto settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
-  auto p = std::make_unique<Program>("orvane-client", true, settings.get());
+  auto p = std::make_unique<Program>("orvane-client", true,
+                                     std::make_unique<QSettings>(file, QSettings::IniFormat));
   ConnectDialog* dlg = p->connectDialog();
   // A server that takes the connection names itself once the login it asked for succeeded.
   auto connectWith = [&](const QString& address, const QString& port, const QString& count, int error = 0,
@@ -374,8 +376,8 @@ TEST(MainWindow, ConnectDialogOffersTheRecentServersNewestFirstAndKeepsThemBetwe
 
   // The next run offers them again, and more than ten keep the ten newest.
   p.reset();
-  settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
-  p = std::make_unique<Program>("orvane-client", true, settings.get());
+  p = std::make_unique<Program>("orvane-client", true,
+                                std::make_unique<QSettings>(file, QSettings::IniFormat));
   dlg = p->connectDialog();
   ASSERT_EQ(test::Find<QComboBox>(*dlg, "cbRecent")->count(), 2);
   EXPECT_EQ(test::Find<QComboBox>(*dlg, "cbRecent")->itemText(0), "10.0.0.2:5000, time-out 3");
@@ -383,7 +385,26 @@ TEST(MainWindow, ConnectDialogOffersTheRecentServersNewestFirstAndKeepsThemBetwe
   for (int i = 0; i < 11; ++i) connectWith("10.1.0." + QString::number(i), "4044", "10");
   EXPECT_EQ(test::Find<QComboBox>(*dlg, "cbRecent")->count(), 10);
   EXPECT_EQ(test::Find<QComboBox>(*dlg, "cbRecent")->itemText(0), "10.1.0.10:4044, time-out 10");
-  EXPECT_EQ(ReadRecentServers(*settings).size(), 10u);
+  EXPECT_EQ(p->settings.RecentServers().size(), 10u);
+}
+
+TEST(MainWindow, WhatEarlierRunsKeptIsRead) {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("orvane-client.conf");
+  {
+    QFile earlier(file);
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    earlier.write(
+        "[RecentServers]\n1\\address=10.0.0.1\n1\\count=3\n1\\port=5000\nsize=1\n\n"
+        "[SavedLogins]\n1\\login=alice\n1\\server=\"[::1]:4044\"\nsize=1\n\n"
+        "[StatusQueries]\n1\\query=game:27961\n1\\server=127.0.0.1:4044\n1\\title=Duel\nsize=1\n\n"
+        "[view]\ncolourCodes=true\nkeepLogs=true\nplayersPanel=true\n");
+  }
+  const Settings settings(std::make_unique<QSettings>(file, QSettings::IniFormat));
+  EXPECT_EQ(settings.RecentServers(), (std::vector<Endpoint>{{"10.0.0.1", 5000, 3}}));
+  EXPECT_EQ(settings.SavedLogins(), (std::map<std::string, std::string>{{"[::1]:4044", "alice"}}));
+  EXPECT_EQ(settings.StatusQuery({"127.0.0.1", 4044, 10}, "Duel"), "game:27961");
+  EXPECT_TRUE(settings.ColourCodes() && settings.KeepLogs() && settings.PlayersPanel());
 }
 
 TEST(MainWindow, ASettingsFileThatCannotBeReadSafelyIsLeftAsItIs) {
@@ -392,6 +413,7 @@ TEST(MainWindow, ASettingsFileThatCannotBeReadSafelyIsLeftAsItIs) {
             QSettings(QSettings::NativeFormat, QSettings::UserScope, "Orvane", "orvane-client").fileName());
   ASSERT_TRUE(file.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << file.toStdString();
   QDir().mkpath(QFileInfo(file).path());
+  QFile::remove(file);  // what tests before this one in the same run kept
   auto write = [&](const QByteArray& bytes) {
     QFile f(file);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
@@ -410,18 +432,29 @@ TEST(MainWindow, ASettingsFileThatCannotBeReadSafelyIsLeftAsItIs) {
     const QByteArray bytes =
         QFileInfo(file).isFile() && before.open(QIODevice::ReadOnly) ? before.readAll() : QByteArray();
     const QDateTime modified = QFileInfo(file).lastModified();
-    // Were the FIFO opened to be read, nothing would ever come: a writer that comes and goes ends the wait.
+    // Were the FIFO opened to be read, the open would wait for a writer: one comes after half a second,
+    // then every 10 ms, ending each such wait, and the test fails at once saying so. A writer's open
+    // only succeeds while a reader has the FIFO open.
     std::atomic<bool> done{false};
+    std::atomic<bool> waited{false};
     std::thread unblock([&] {
-      for (int i = 0; i < 300 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (!done) ::close(::open(QFile::encodeName(file).constData(), O_WRONLY | O_NONBLOCK));
+      struct stat st {};
+      const QByteArray path = QFile::encodeName(file);
+      if (::stat(path.constData(), &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+      for (int i = 0; i < 1000 && !done; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 500 : 10));
+        const int fd = done ? -1 : ::open(path.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) waited = true;
+        if (fd >= 0) ::close(fd);
+      }
     });
     EXPECT_EQ(CheckSettingsFile(file), SettingsFile::Unreadable) << what;
     EXPECT_EQ(UserSettings(), nullptr) << what;
-    EXPECT_FALSE(ReadColourCodes()) << what;
-    WriteColourCodes(true);
+    EXPECT_FALSE(Settings(UserSettings()).ColourCodes()) << what;
+    Settings(UserSettings()).SetColourCodes(true);
     done = true;
     unblock.join();
+    EXPECT_FALSE(waited) << what << ": opened to be read, waiting for a writer";
     EXPECT_EQ(QFileInfo(file).lastModified(), modified) << what;
     QFile after(file);
     if (QFileInfo(file).isFile() && after.open(QIODevice::ReadOnly)) {
@@ -431,9 +464,9 @@ TEST(MainWindow, ASettingsFileThatCannotBeReadSafelyIsLeftAsItIs) {
   }
   // No file yet, then the one the client wrote: both are read.
   EXPECT_EQ(CheckSettingsFile(file), SettingsFile::Missing);
-  WriteColourCodes(true);
+  Settings(UserSettings()).SetColourCodes(true);
   EXPECT_EQ(CheckSettingsFile(file), SettingsFile::Readable);
-  EXPECT_TRUE(ReadColourCodes());
+  EXPECT_TRUE(Settings(UserSettings()).ColourCodes());
   QFile::remove(file);
 }
 
@@ -866,7 +899,7 @@ TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAn
 
   item->trigger();
   QApplication::processEvents();
-  EXPECT_TRUE(ReadColourCodes());
+  EXPECT_TRUE(Settings(UserSettings()).ColourCodes());
   EXPECT_EQ(duel->windowTitle(), "Duel");
   EXPECT_EQ(TreeTexts(p.servers()->Tree()), (QStringList{"[OV]Redalpha", "[G]Duel"}));
   EXPECT_EQ(WindowList(p.main()), (QStringList{"&1 Servers", "&2 OV Server on Redalpha", "&3 • Duel"}));
@@ -886,12 +919,13 @@ TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAn
   EXPECT_EQ(arena->windowTitle(), "Arena");
   EXPECT_TRUE(arena->Log()->Colours());
   {
-    MainWindow next;  // the next run starts with it on
+    Settings nextRun(UserSettings());
+    MainWindow next(nextRun);  // the next run starts with it on
     EXPECT_TRUE(next.ColourCodes());
   }
 
   item->trigger();
-  EXPECT_FALSE(ReadColourCodes());
+  EXPECT_FALSE(Settings(UserSettings()).ColourCodes());
   EXPECT_EQ(duel->windowTitle(), "^3Duel");
   EXPECT_EQ(arena->windowTitle(), "^5Arena");
   EXPECT_TRUE(TreeTexts(p.servers()->Tree()).contains("[OV]^1Red^7alpha"));
@@ -908,7 +942,7 @@ TEST(Console, KeepLogsIsRememberedWritesFromItsOwnThreadAndTellsOfADiskThatRefus
   EXPECT_FALSE(keep->isChecked());
   EXPECT_EQ(p.ui.Logs(), nullptr);
   keep->trigger();
-  EXPECT_TRUE(ReadKeepLogs());
+  EXPECT_TRUE(Settings(UserSettings()).KeepLogs());
   ASSERT_NE(p.ui.Logs(), nullptr);
 
   // The text waits for the flush timer, which hands it to the writer thread.
@@ -920,10 +954,42 @@ TEST(Console, KeepLogsIsRememberedWritesFromItsOwnThreadAndTellsOfADiskThatRefus
   QFile file(data.path() + "/Orvane/logs/127.0.0.1_4044/Duel/" + day + ".log");
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_EQ(file.readAll(), "duel\nsays\r");
-
-  // A data folder that cannot hold folders: the status line says so once, and nothing hangs.
+  file.close();
+  // Switched off, it first writes what it gathered.
+  p.Receive(p.socket, test::FrameOf("0007", "last words"));
   keep->trigger();
   EXPECT_EQ(p.ui.Logs(), nullptr);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), "duel\nsays\rlast words");
+  file.close();
+  auto* bar = p.main().findChild<QLabel*>("StatusText");
+
+  // A link below the log folder, in a folder's place or a file's, is not followed.
+  QTemporaryDir outside;
+  const QString server = data.path() + "/Orvane/logs/127.0.0.1_4044/";
+  ASSERT_TRUE(QDir(server + "OV Server on alpha").removeRecursively());
+  ASSERT_TRUE(QFile::link(outside.path(), server + "OV Server on alpha"));
+  ASSERT_TRUE(QFile::remove(file.fileName()));
+  ASSERT_TRUE(QFile::link(outside.filePath("file"), file.fileName()));
+  const struct {
+    const char* id;
+    QString note;
+  } links[] = {
+      {"0000", "Keep Logs: cannot write " + server + "OV Server on alpha/" + day + ".log - Not a directory"},
+      {"0007", "Keep Logs: cannot write " + file.fileName() + " - Too many levels of symbolic links"},
+  };
+  for (const auto& link : links) {
+    keep->trigger();  // on again: the writer looks at the disk afresh
+    p.Receive(p.socket, test::FrameOf(link.id, "through a link"));
+    p.ui.Logs()->Flush();
+    ASSERT_TRUE(p.ui.Logs()->WaitWritten(5000));
+    EXPECT_TRUE(ProcessUntil([&] { return bar->accessibleName() == link.note; }))
+        << bar->accessibleName().toStdString();
+    keep->trigger();
+  }
+  EXPECT_TRUE(QDir(outside.path()).isEmpty());
+
+  // A data folder that cannot hold folders: the status line says so once, and nothing hangs.
   QFile blocker(data.path() + "/file");
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   qputenv("XDG_DATA_HOME", blocker.fileName().toLocal8Bit());
@@ -933,11 +999,10 @@ TEST(Console, KeepLogsIsRememberedWritesFromItsOwnThreadAndTellsOfADiskThatRefus
   ASSERT_TRUE(p.ui.Logs()->WaitWritten(5000));
   const QString refused = "Keep Logs: cannot write " + blocker.fileName() +
                           "/Orvane/logs/127.0.0.1_4044/OV Server on alpha/" + day + ".log - Not a directory";
-  auto* bar = p.main().findChild<QLabel*>("StatusText");
   EXPECT_TRUE(ProcessUntil([&] { return bar->accessibleName() == refused; }))
       << bar->accessibleName().toStdString();
   keep->trigger();
-  EXPECT_FALSE(ReadKeepLogs());
+  EXPECT_FALSE(Settings(UserSettings()).KeepLogs());
   qunsetenv("XDG_DATA_HOME");
 }
 
@@ -1016,7 +1081,18 @@ TEST(Console, FindBarSaveAndClearFromTheKeysAndTheLogsMenu) {
   QFile saved(path);
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
   EXPECT_EQ(saved.readAll().toStdString(), "alpha one\r\nBeta two\r\nALPHA three\r\n");
+  // Readable by the user only, as kept logs are, a file written over included.
+  const QString shared = dir.filePath("shared.log");
+  ASSERT_TRUE(QFile(shared).open(QIODevice::WriteOnly));
+  ASSERT_TRUE(QFile::setPermissions(shared, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadGroup | QFileDevice::ReadOther));
   QString error;
+  for (const QString& file : {path, shared}) {
+    EXPECT_TRUE(file == path || tools->SaveTo(file, error)) << error.toStdString();
+    EXPECT_EQ(QFile::permissions(file), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ReadUser | QFileDevice::WriteUser)
+        << file.toStdString();
+  }
   EXPECT_FALSE(tools->SaveTo(dir.filePath("missing/duel.log"), error));
   EXPECT_FALSE(error.isEmpty());
 

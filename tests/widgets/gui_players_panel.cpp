@@ -105,22 +105,25 @@ TEST(PlayersPanel, TipsShowTheGameServersTextAsSent) {
 
 TEST(PlayersPanel, ShownStateAndQueryAddressesAreRemembered) {
   {
-    MainWindow first;
+    Settings firstRun(UserSettings());
+    MainWindow first(firstRun);
     EXPECT_FALSE(test::Find<QAction>(first, "mnuPlayers")->isChecked());  // off by default
     test::Find<QAction>(first, "mnuPlayers")->trigger();
+    const Endpoint server{"127.0.0.1", 4044, 10};
+    for (int i = 0; i <= Settings::kMaxStatusQueries; ++i)
+      firstRun.SetStatusQuery(server, "title " + std::to_string(i),
+                              "10.0.0." + std::to_string(i % 250) + ":27960");
+    firstRun.SetStatusQuery(server, "title 5", "game:27961");  // set again: the latest wins
   }
-  MainWindow second;
+  Settings settings(UserSettings());
+  MainWindow second(settings);
   EXPECT_TRUE(test::Find<QAction>(second, "mnuPlayers")->isChecked());
   test::Find<QAction>(second, "mnuPlayers")->trigger();
-
-  for (int i = 0; i <= kMaxStatusQueries; ++i)
-    WriteStatusQuery("127.0.0.1:4044", QString("title %1").arg(i), QString("10.0.0.%1:27960").arg(i % 250));
-  WriteStatusQuery("127.0.0.1:4044", "title 5", "game:27961");  // set again: the latest wins
-  EXPECT_EQ(ReadStatusQuery("127.0.0.1:4044", "title 5").toStdString(), "game:27961");
-  EXPECT_EQ(ReadStatusQuery("127.0.0.1:4045", "title 5").toStdString(), "");
-  EXPECT_EQ(ReadStatusQuery("127.0.0.1:4044", "title 0").toStdString(),
-            "");  // the oldest went beyond the bound
-  EXPECT_EQ(ReadStatusQuery("127.0.0.1:4044", "title 1").toStdString(), "10.0.0.1:27960");
+  // Whatever the time-out count the server was reached with.
+  EXPECT_EQ(settings.StatusQuery({"127.0.0.1", 4044, 3}, "title 5"), "game:27961");
+  EXPECT_EQ(settings.StatusQuery({"127.0.0.1", 4045, 10}, "title 5"), "");
+  EXPECT_EQ(settings.StatusQuery({"127.0.0.1", 4044, 10}, "title 0"), "");  // beyond the bound
+  EXPECT_EQ(settings.StatusQuery({"127.0.0.1", 4044, 10}, "title 1"), "10.0.0.1:27960");
 }
 
 }  // namespace

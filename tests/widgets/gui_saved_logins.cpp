@@ -11,14 +11,16 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <csignal>
 #include <functional>
 
 #include "app/qt/qt_platform.h"
-#include "tests/common/controls.h"
 #include "core/status_line.h"
 #include "protocol/qt/keyring_store.h"
 #include "protocol/qt/login_dialog.h"
+#include "tests/common/controls.h"
 #include "tests/common/fakes.h"
+#include "tests/common/qt_wait.h"
 
 namespace ov {
 namespace {
@@ -51,23 +53,71 @@ TEST(SavedLogins, WithoutASessionBusTheBoxIsDisabledAndSaysWhy) {
   qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
   Remembering r;
   r.ShowLogin();
-  const bool answered = ProcessUntil([&] { return !test::Find<QCheckBox>(r.dlg, "cbRemember")->toolTip().contains("Asking"); });
+  const bool answered =
+      ProcessUntil([&] { return !test::Find<QCheckBox>(r.dlg, "cbRemember")->toolTip().contains("Asking"); });
   if (!address.isEmpty()) qputenv("DBUS_SESSION_BUS_ADDRESS", address);
   qputenv("XDG_RUNTIME_DIR", folder);
   ASSERT_TRUE(answered);
   EXPECT_TRUE(test::Find<QCheckBox>(r.dlg, "cbRemember")->isVisible());
   EXPECT_FALSE(test::Find<QCheckBox>(r.dlg, "cbRemember")->isEnabled());
   EXPECT_FALSE(test::Find<QCheckBox>(r.dlg, "cbRemember")->isChecked());
-  EXPECT_EQ(test::Find<QCheckBox>(r.dlg, "cbRemember")->toolTip(), "No D-Bus session bus: the desktop's keyring cannot be reached");
+  EXPECT_EQ(test::Find<QCheckBox>(r.dlg, "cbRemember")->toolTip(),
+            "No D-Bus session bus: the desktop's keyring cannot be reached");
   EXPECT_FALSE(test::Find<QPushButton>(r.dlg, "bForget")->isEnabled());
 }
 
-// What the keyring holds for a key, asked of it by another program.
+#ifdef CLIENT_PROGRAM
+// On a real display Qt asks for the session bus as the program starts; without one, the D-Bus library
+// would start a bus (and write where to find it under ~/.dbus) that outlives the program.
+TEST(OnDesktop, WithoutASessionBusTheClientStartsNone) {
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove("DBUS_SESSION_BUS_ADDRESS");
+  for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+    ASSERT_TRUE(QDir().mkpath(home.filePath(name)));
+    QFile::setPermissions(home.filePath(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    env.insert(name, home.filePath(name));
+  }
+  QProcess client;
+  client.setProcessEnvironment(env);
+  client.start(CLIENT_PROGRAM, {});
+  ASSERT_TRUE(client.waitForStarted(5000)) << "the client did not start";
+  // Up once its frame shows on the display.
+  auto shown = [&] {
+    QProcess xprop;
+    xprop.start("xprop", {"-name", "Orvane Client", "_NET_WM_PID"});
+    return xprop.waitForFinished(2000) &&
+           xprop.readAllStandardOutput().trimmed().endsWith(" " + QByteArray::number(client.processId()));
+  };
+  const bool up = test::PumpQt("the client's frame on the display", shown, 10000);
+  client.terminate();
+  EXPECT_TRUE(client.waitForFinished(5000)) << "the client did not end";
+  ASSERT_TRUE(up);
+  // A bus started for it: named in a file under its home, and ended here.
+  const QDir buses(home.filePath("HOME/.dbus/session-bus"));
+  for (const QString& name : buses.entryList(QDir::Files)) {
+    QFile file(buses.filePath(name));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    const int at = text.indexOf("DBUS_SESSION_BUS_PID=");
+    const int bus = at < 0 ? 0 : text.mid(at + 21).split('\n').first().toInt();
+    if (bus > 1) ::kill(bus, SIGTERM);
+    ADD_FAILURE() << "a session bus was started: " << text.toStdString();
+  }
+}
+#endif
+
+// What the keyring holds for a key, asked of it by another program: each entry's label and password.
 QString Lookup(const std::string& key) {
   QProcess tool;
-  tool.start("secret-tool", {"lookup", "server", "Orvane Client", "user", QString::fromStdString(key)});
+  tool.start("secret-tool", {"search", "--all", "user", QString::fromStdString(key)});
   if (!tool.waitForFinished(10000)) return "(no answer)";
-  return QString::fromUtf8(tool.readAllStandardOutput());
+  QStringList found;
+  for (const QString& line : QString::fromUtf8(tool.readAllStandardOutput()).split('\n')) {
+    if (line.startsWith("label = ") || line.startsWith("secret = ")) found << line.mid(line.indexOf('=') + 2);
+  }
+  return found.join(" / ");
 }
 
 TEST(SavedLogins, AKeyringOnAPrivateBusKeepsFillsAndForgetsThePassword) {
@@ -124,11 +174,12 @@ TEST(SavedLogins, AKeyringOnAPrivateBusKeepsFillsAndForgetsThePassword) {
   test::Find<QPushButton>(r.dlg, "OKBtn")->click();
   r.logins.LoginAccepted(kServer);
   ASSERT_TRUE(ProcessUntil([&] { return r.logins.KeptLogins().count(kServer) > 0; })) << r.desktop.Bar();
-  EXPECT_EQ(Lookup("alice@" + kServer), "s3cret");
+  EXPECT_EQ(Lookup("alice@" + kServer), "Orvane Client: alice@127.0.0.1:4044 / s3cret");
 
   // The next prompt from there is filled and waits for the user.
   r.ShowLogin();
-  ASSERT_TRUE(ProcessUntil([&] { return test::Find<QLineEdit>(r.dlg, "edPW2")->text() == "s3cret"; })) << r.desktop.Bar();
+  ASSERT_TRUE(ProcessUntil([&] { return test::Find<QLineEdit>(r.dlg, "edPW2")->text() == "s3cret"; }))
+      << r.desktop.Bar();
   EXPECT_EQ(test::Find<QLineEdit>(r.dlg, "edPW1")->text(), "alice");
   EXPECT_TRUE(r.dlg.isVisible());
   EXPECT_TRUE(test::Find<QCheckBox>(r.dlg, "cbRemember")->isChecked());
