@@ -2,19 +2,27 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <fstream>
+#include <iostream>
 
 #include "ovserver/accounts.h"
 #include "ovserver/login_guard.h"
 #include "ovserver/ov_server.h"
 #include "ovserver/request_reader.h"
 #include "ovserver/server_config.h"
+#include "tests/ovserver/full_disk.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 
 namespace ovs {
 namespace {
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 std::vector<std::pair<std::string, std::string>> Pairs(const std::vector<ov::Frame>& frames) {
   std::vector<std::pair<std::string, std::string>> pairs;
@@ -285,6 +293,9 @@ TEST(OvsAccounts, EveryWriteKeepsWhatOthersWroteMeanwhileAndOldFilesKeepTheirAdm
   // second never saw alice: its own changes must not write her away, nor take a name she took.
   ASSERT_EQ(second.Add("bob", "pw", false, error), AccountStore::Outcome::Done);
   EXPECT_EQ(second.Add("Alice", "pw", false, error), AccountStore::Outcome::Exists);
+  // Refused, second knows the file as it is now: alice logs in through it (a login refreshes first).
+  EXPECT_TRUE(second.Refresh(error));
+  EXPECT_TRUE(second.Verify("alice", "pw"));
   ASSERT_EQ(first.ChangePassword("alice", "pw", "new", error), AccountStore::Outcome::Done);
   AccountStore reread(path, 1000);
   ASSERT_TRUE(reread.Load(error)) << error;
@@ -345,6 +356,34 @@ TEST(OvsAccounts, AFailedWriteLeavesTheAccountsAsTheyWere) {
   EXPECT_EQ(store.Add("admin", "pw", true, error), AccountStore::Outcome::SaveFailed);
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(store.Has("admin"));
+
+  using test::FullDisk;
+  for (const FullDisk::Kind kind : {FullDisk::Kind::Tmpfs, FullDisk::Kind::SizeLimit}) {
+    QTemporaryDir folder;
+    const std::string path = folder.path().toStdString() + "/accounts";
+    FullDisk disk(kind, folder.path().toStdString());
+    if (!disk.Unavailable().empty()) {
+      std::cout << "[ SKIPPED  ] " << disk.Name() << ": " << disk.Unavailable() << "\n";
+      continue;
+    }
+    AccountStore full(path, 1000), elsewhere(path, 1000);
+    ASSERT_EQ(full.Add("admin", "pw", true, error), AccountStore::Outcome::Done) << error;
+    ASSERT_TRUE(elsewhere.Load(error));
+    ASSERT_EQ(elsewhere.Add("bob", "pw", false, error), AccountStore::Outcome::Done);  // full never saw bob
+    const std::string before = FileText(path);
+    ASSERT_TRUE(disk.Fill()) << disk.Name();
+    EXPECT_EQ(full.Add("carol", "pw", false, error), AccountStore::Outcome::SaveFailed) << disk.Name();
+    EXPECT_NE(error.find("cannot write " + path), std::string::npos) << error;
+    EXPECT_EQ(full.ChangePassword("admin", "pw", "new", error), AccountStore::Outcome::SaveFailed)
+        << disk.Name();
+    EXPECT_EQ(FileText(path), before) << disk.Name();
+    EXPECT_TRUE(full.Refresh(error));
+    EXPECT_TRUE(full.Verify("bob", "pw")) << disk.Name();
+    EXPECT_TRUE(full.Verify("admin", "pw")) << disk.Name();
+    EXPECT_FALSE(full.Has("carol")) << disk.Name();
+    const QStringList left = QDir(folder.path()).entryList({"accounts.new*"}, QDir::Files);
+    EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
+  }
 }
 
 TEST(OvsLoginGuard, EachFailureDoublesTheNamesWaitUpToTheMostAndSuccessOrTimeForgetsThem) {
