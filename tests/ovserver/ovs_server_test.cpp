@@ -19,6 +19,7 @@
 #include "ovserver/ov_server.h"
 #include "protocol/account_prompt.h"
 #include "tests/common/qt_wait.h"
+#include "tests/ovserver/full_disk.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 
@@ -598,6 +599,22 @@ TEST_F(OvsServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
   guest.Expect("1900");
   guest.Login("guest", "second");
   guest.Expect("1031");
+
+  // A change the disk cannot take is answered as failed, and the file is left as it was.
+  test::FullDisk disk(test::FullDisk::Kind::SizeLimit, dir.path().toStdString());
+  ASSERT_TRUE(disk.Fill());
+  peer->Console(0, "chpwd");
+  peer->Expect("1902");
+  peer->Control(907, ov::PadTo8("guest") + ov::PadTo16("second") + ov::PadTo16("third"));
+  EXPECT_EQ(peer->Expect("1001"), "Password change refused: the accounts file could not be written");
+  peer->Console(0, "newuser");
+  peer->Expect("1902");
+  peer->Control(906, ov::PadTo8("late") + ov::PadTo16("pw"));
+  EXPECT_EQ(peer->Expect("1001"), "New user refused: the accounts file could not be written");
+  disk.Release();
+  ASSERT_TRUE(onDisk.Load(error)) << error;
+  EXPECT_TRUE(onDisk.Verify("guest", "second"));
+  EXPECT_FALSE(onDisk.Has("late"));
 }
 
 TEST_F(OvsServerTest, ALoginWhoseCipherTextHoldsTheFrameEndStillLogsIn) {
