@@ -82,7 +82,7 @@ OvServer::OvServer(ServerConfig config, AccountStore& accounts)
       accounts_(accounts),
       guard_(std::chrono::milliseconds(config_.guessDelayMs),
              std::chrono::seconds(config_.guessDelayMaxSeconds)),
-      games_(size_t(config_.backlogLines), config_.maxServers) {
+      games_(size_t(config_.backlogLines), config_.maxServers, config_.gamePorts) {
   cipher_.BuildMessageKey();
   games_.onStarted = [this](int id) { OnGameStarted(id); };
   games_.onFailed = [this](int id, const std::string& error) { OnGameFailed(id, error); };
@@ -723,7 +723,8 @@ void OvServer::SendServerInfo(Session& session, int id) {
   const char sep = ov::kFieldSeparator;
   SendControl(session, ov::ControlMessage::ServerInfo,
               std::to_string(id) + sep + FieldSafe(server->type) + sep + FieldSafe(server->title) + sep +
-                  FieldSafe(server->commandLine) + sep + "1" + sep + "1");
+                  FieldSafe(server->commandLine) + sep + "1" + sep + "1" + sep +
+                  (server->gamePort > 0 ? std::to_string(server->gamePort) : ""));
 }
 
 void OvServer::RefuseStart(Session& session, const std::string& why) {

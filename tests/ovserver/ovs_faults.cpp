@@ -460,10 +460,10 @@ TEST_F(OvsUnderAttack, PathTricksInAStartRequestNeverRunAnythingButTheConfigured
   const int id = Start(
       *peer, "standin\x80$(touch " + marker + ")\x80../../../../bin/sh -c 'touch " + marker + "' ; /bin/sh");
   const std::string code = ov::FormatCode(id);
-  peer->Expect(code, "[1] --interval");
-  EXPECT_EQ(peer->Expect(code, "[3] "), "  [3] ../../../../bin/sh\r\n");
-  EXPECT_EQ(peer->Expect(code, "[5] "), "  [5] touch " + marker + "\r\n");
-  EXPECT_EQ(peer->Expect(code, "[7] "), "  [7] /bin/sh\r\n");
+  EXPECT_EQ(peer->Expect(code, "[1] "), "  [1] ../../../../bin/sh\r\n");
+  EXPECT_EQ(peer->Expect(code, "[3] "), "  [3] touch " + marker + "\r\n");
+  EXPECT_EQ(peer->Expect(code, "[5] "), "  [5] /bin/sh\r\n");
+  peer->Expect(code, "[6] --interval");
   const GameServers::Server* running = server->Games().Find(id);
   ASSERT_NE(running, nullptr);
   ASSERT_TRUE(Pump("the game server to run", [&] { return running->pid > 0; }));

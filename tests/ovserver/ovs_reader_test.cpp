@@ -187,6 +187,57 @@ TEST(OvsCommandLine, SplitsOnBlanksAndQuotesOnly) {
   EXPECT_NE(error.find("single quote"), std::string::npos);
 }
 
+// What a type's arguments set, a user's command line cannot set again, in whatever form it tries.
+TEST(OvsCommandLine, TheTypesArgumentsComeLastAndCannotBeSetAgainByTheUser) {
+  const ServerType arena{"arena", "/bin/true", {"+set", "dedicated", "1", "+set", "net_port", "%PORT%"}};
+  const ServerType standin{
+      "standin", "/bin/true", {"--interval", "15", "--status-port", "off", "-Port=%PORT%"}};
+  using Args = std::vector<std::string>;
+  struct Case {
+    const ServerType& type;
+    Args user;
+    Args composed;  // empty: refused with why
+    std::string why;
+  };
+  const Case cases[] = {
+      {arena,
+       {"+map", "oa_dm1"},
+       {"+map", "oa_dm1", "+set", "dedicated", "1", "+set", "net_port", "27961"},
+       ""},
+      {arena, {"+set", "dedicated", "2"}, {}, "dedicated is set by the server type arena"},
+      {arena, {"+seta", "NET_PORT", "27941"}, {}, "net_port is set by the server type arena"},
+      {arena, {"+net_port", "27941"}, {}, "net_port"},
+      {arena, {"+toggle", "dedicated"}, {}, "dedicated"},
+      {arena, {"+set\tdedicated\t2"}, {}, "dedicated"},
+      {arena, {"+set", "sv_hostname", "dedicated fun"}, {}, "dedicated"},
+      {arena, {"+set", "sv_hostname", "\"", "+set"}, {}, "an unpaired double quote"},
+      {arena,
+       {"+set", "sv_hostname", "say \"hi\""},
+       {"+set", "sv_hostname", "say \"hi\"", "+set", "dedicated", "1", "+set", "net_port", "27961"},
+       ""},
+      {standin, {"--status-port", "27955"}, {}, "status-port is set by the server type standin"},
+      {standin, {"--Interval=1"}, {}, "interval"},
+      {standin, {"--port", "27955"}, {}, "port is set"},
+      {standin,
+       {"+map", "e1m1", "-5"},
+       {"+map", "e1m1", "-5", "--interval", "15", "--status-port", "off", "-Port=27961"},
+       ""},
+  };
+  for (const Case& test : cases) {
+    Args composed;
+    std::string error;
+    const bool ok = ComposeArguments(test.type, test.user, 27961, composed, error);
+    const std::string shown =
+        test.type.name + ": " + test.user[0] + (test.user.size() > 1 ? " " + test.user[1] : "");
+    EXPECT_EQ(ok, !test.composed.empty()) << shown << ": " << error;
+    if (ok) {
+      EXPECT_EQ(composed, test.composed) << shown;
+    } else {
+      EXPECT_NE(error.find(test.why), std::string::npos) << shown << ": " << error;
+    }
+  }
+}
+
 TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   QTemporaryDir dir;
   const std::string base = dir.path().toStdString();
@@ -200,7 +251,7 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   std::vector<std::string> notes;
   ASSERT_TRUE(
       ParseConfig("# demo\nname  Test box \ntype dm tool --fast 'a b'\noptional-type oa /nonexistent/oa\n"
-                  "backlog 20\n",
+                  "backlog 20\ngame-ports 28000-28009\n",
                   base, config, error, notes))
       << error;
   EXPECT_EQ(config.name, "Test box");
@@ -208,6 +259,8 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   EXPECT_EQ(config.types[0].executable, base + "/tool");
   EXPECT_EQ(config.types[0].arguments, (std::vector<std::string>{"--fast", "a b"}));
   EXPECT_EQ(config.backlogLines, 20);
+  EXPECT_EQ(config.gamePorts.first, 28000);
+  EXPECT_EQ(config.gamePorts.last, 28009);
 
   // Control characters in what the consoles show become blanks.
   ServerConfig withControls;
@@ -231,7 +284,10 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
       {"name a\x80"
        "b\n",
        "reserved"},
-      {"hash-iterations 1000001\n", "hash-iterations must be a number from 1000 to 1000000"}};
+      {"hash-iterations 1000001\n", "hash-iterations must be a number from 1000 to 1000000"},
+      {"game-ports 27999-27960\n", "game-ports must be FIRST-LAST"},
+      {"game-ports 80-90\n", "game-ports must be FIRST-LAST"},
+      {"game-ports 27960\n", "game-ports must be FIRST-LAST"}};
   for (const auto& [text, why] : bad) {
     ServerConfig other;
     EXPECT_FALSE(ParseConfig(text, base, other, error, notes)) << text;
