@@ -94,9 +94,9 @@ std::string EndedHow(bool stopAsked, bool crashed, int codeOrSignal) {
 int GameServers::NextPort() {
   // In turn, as ids are, so that a port just given up is not handed out again at once.
   const int count = ports_.last - ports_.first + 1;
+  int port = lastPort_;
   for (int tries = 0; tries < count; ++tries) {
-    lastPort_ = lastPort_ < ports_.first || lastPort_ >= ports_.last ? ports_.first : lastPort_ + 1;
-    const int port = lastPort_;
+    port = port < ports_.first || port >= ports_.last ? ports_.first : port + 1;
     const bool ours = std::any_of(servers_.begin(), servers_.end(),
                                   [port](const auto& entry) { return entry.second->gamePort == port; });
     if (!ours && UdpPortFree(port)) return port;
@@ -124,6 +124,7 @@ int GameServers::Start(const ServerType& type, const std::string& title, const s
   }
   std::vector<std::string> arguments;
   if (!ComposeArguments(type, args, port, arguments, error)) return -1;
+  if (port != 0) lastPort_ = port;
   const int id = NextId();
   if (id < 0) {
     error = "no free server id";

@@ -80,7 +80,9 @@ class GameServers : public QObject {
 
  private:
   int NextId();
-  int NextPort();  // 0 when every port of the range is taken, by a game server or another program
+  // The port after the last one given that is free, or 0 when a game server or another program holds
+  // every port of the range.
+  int NextPort();
   void ReadOutput(int id);
   void EmitLine(Server& server, std::string_view line);
   void Finish(int id, const std::string& how);

@@ -696,26 +696,40 @@ TEST_F(OvsServerTest, BeforeLoginTheFirstMalformedFrameEndsTheConnection) {
   EXPECT_FALSE(Logged(" logged in"));
 }
 
+// Two at once, each on a game port of its own, which the user's command line cannot change.
 TEST_F(OvsServerTest, DebiansOpenArenaServerRunsAndRelaysWhereInstalled) {
   std::string error;
   std::vector<std::string> notes;
   ServerConfig withArena;
-  ASSERT_TRUE(ParseConfig("optional-type openarena /usr/games/openarena-server +set dedicated 1\n", "/",
-                          withArena, error, notes));
+  ASSERT_TRUE(
+      ParseConfig("optional-type openarena /usr/games/openarena-server +set dedicated 1 "
+                  "+set net_port %PORT%\ngame-ports 43270-43279\n",
+                  "/", withArena, error, notes));
   if (withArena.types.empty()) GTEST_SKIP() << "openarena-server is not installed";
   config.types = withArena.types;
+  config.gamePorts = withArena.gamePorts;
   StartServer();
   auto peer = LoggedIn();
   peer->Control(26, "openarena\x80+set net_port 27990 +map oa_dm1");
-  const std::string id = peer->Expect("1027");
-  peer->Control(24, id);
-  peer->Expect("1025");
-  peer->Control(42, id);
-  const int number = ov::ParseInt(id, -1);
-  peer->Console(number, "status");
-  peer->ExpectText(ov::FormatCode(number), "map: oa_dm1");
-  peer->Console(number, "quit");
-  EXPECT_EQ(peer->Expect("1028"), id);
+  EXPECT_EQ(peer->Expect("1001"),
+            "Start refused: net_port is set by the server type openarena and cannot be set again");
+  std::vector<int> ids;
+  for (const char* port : {"43270", "43271"}) {
+    peer->Control(26, "openarena\x80+map oa_dm1");
+    const std::string id = peer->Expect("1027");
+    peer->Control(24, id);
+    const std::string info = peer->Expect("1025");
+    EXPECT_EQ(info.substr(info.rfind('\x80') + 1), port);
+    peer->Control(42, id);
+    ids.push_back(ov::ParseInt(id, -1));
+    peer->ExpectText(ov::FormatCode(ids.back()), std::string("Opening IP socket: 0.0.0.0:") + port);
+  }
+  for (const int number : ids) {
+    peer->Console(number, "status");
+    peer->ExpectText(ov::FormatCode(number), "map: oa_dm1");
+    peer->Console(number, "quit");
+    EXPECT_EQ(peer->Expect("1028"), std::to_string(number));
+  }
 }
 
 TEST_F(OvsServerTest, ATitleWithAnEmptyCommandLineStaysATitle) {
