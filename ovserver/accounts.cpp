@@ -10,11 +10,11 @@
 #include <QFile>
 #include <QPasswordDigestor>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "ovserver/file_store.h"
 #include "wire/payload.h"
 
 namespace ovs {
@@ -292,28 +292,18 @@ AccountStore::Outcome AccountStore::Replace(std::string_view name, const Passwor
 bool AccountStore::Save(const Map& accounts, const FileStamp& stamp, bool& changed,
                         std::string& error) const {
   changed = false;
-  QSaveFile file(QString::fromStdString(path_));
-  if (!file.open(QIODevice::WriteOnly)) {
-    error = "cannot write " + path_ + ": " + file.errorString().toStdString();
-    return false;
-  }
-  file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
   std::string text = "# Orvane OV server accounts: name:scheme:iterations:salt:hash:role\n";
   for (const auto& [name, entry] : accounts)
     text += name + ":" + kScheme + ":" + std::to_string(entry.iterations) + ":" + ToHex(entry.salt) + ":" +
             ToHex(entry.hash) + ":" + (entry.admin ? "admin" : "user") + "\n";
-  file.write(text.data(), qint64(text.size()));
-  if (beforeReplace) beforeReplace();
-  if (Stamp() != stamp) {
-    changed = true;
-    file.cancelWriting();
-    return false;
-  }
-  if (!file.commit()) {
-    error = "cannot write " + path_ + ": " + file.errorString().toStdString();
-    return false;
-  }
-  return true;
+  // Checked at the last moment, once the new file is on the disk: a hand edit takes no lock, and one
+  // that lands while the new file is written would otherwise be renamed away.
+  const WriteOutcome outcome = WriteWholeFile(path_, text, 0600, error, [&] {
+    if (beforeReplace) beforeReplace();
+    changed = Stamp() != stamp;
+    return !changed;
+  });
+  return outcome == WriteOutcome::Written;
 }
 
 }  // namespace ovs

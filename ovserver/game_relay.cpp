@@ -179,7 +179,8 @@ void GameRelay::HandleAccepted(Connection& connection, const std::string& payloa
   const char sep = ov::kFieldSeparator;
   connection.SendControl(ov::ControlMessage::ServerInfo,
                          std::to_string(id) + sep + FieldSafe(server->type) + sep + FieldSafe(server->title) +
-                             sep + FieldSafe(ShownCommandLine(connection, *server)) + sep + "1" + sep + "1");
+                             sep + FieldSafe(ShownCommandLine(connection, *server)) + sep + "1" + sep + "1" + sep +
+                             (server->gamePort > 0 ? std::to_string(server->gamePort) : ""));
 }
 
 void GameRelay::RefuseStart(Connection& connection, const std::string& why) {

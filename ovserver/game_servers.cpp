@@ -1,12 +1,17 @@
 #include "ovserver/game_servers.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QTimer>
+#include <algorithm>
+#include <cstring>
 
 #include "wire/codes.h"
 
@@ -43,6 +48,19 @@ QStringList ToArguments(const std::vector<std::string>& words) {
   return list;
 }
 
+// Whether another program holds the UDP port (a game server started by hand, another OV server's).
+bool UdpPortFree(int port) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return true;  // cannot tell: the game server will say
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_ANY);
+  at.sin_port = htons(uint16_t(port));
+  const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+  ::close(fd);
+  return free;
+}
+
 }  // namespace
 
 std::string ConsoleSafe(std::string_view text) {
@@ -65,6 +83,27 @@ int NextServerId(int last, const std::function<bool(int)>& taken) {
   return -1;
 }
 
+std::string EndedHow(bool stopAsked, bool crashed, int codeOrSignal) {
+  if (stopAsked) return "stopped";
+  if (crashed)
+    return "crashed: signal " + std::to_string(codeOrSignal) + " (" + std::string(::strsignal(codeOrSignal)) +
+           ")";
+  return codeOrSignal == 0 ? "exit code 0" : "crashed: exit code " + std::to_string(codeOrSignal);
+}
+
+int GameServers::NextPort() {
+  // In turn, as ids are, so that a port just given up is not handed out again at once.
+  const int count = ports_.last - ports_.first + 1;
+  int port = lastPort_;
+  for (int tries = 0; tries < count; ++tries) {
+    port = port < ports_.first || port >= ports_.last ? ports_.first : port + 1;
+    const bool ours = std::any_of(servers_.begin(), servers_.end(),
+                                  [port](const auto& entry) { return entry.second->gamePort == port; });
+    if (!ours && UdpPortFree(port)) return port;
+  }
+  return 0;
+}
+
 int GameServers::NextId() {
   const int id = NextServerId(lastId_, [this](int candidate) { return servers_.count(candidate) != 0; });
   if (id > 0) lastId_ = id;
@@ -77,14 +116,15 @@ int GameServers::Start(const ServerType& type, const std::string& title, const s
     error = std::to_string(servers_.size()) + " servers are running already";
     return -1;
   }
-  std::vector<std::string> arguments = type.arguments;
-  arguments.insert(arguments.end(), args.begin(), args.end());
-  for (const std::string& argument : arguments) {
-    if (argument.find('\0') != std::string::npos) {
-      error = "an argument holds a zero byte";
-      return -1;
-    }
+  int port = 0;
+  if (UsesGamePort(type) && (port = NextPort()) == 0) {
+    error = "no free game port (" + std::to_string(ports_.first) + "-" + std::to_string(ports_.last) +
+            " are all taken)";
+    return -1;
   }
+  std::vector<std::string> arguments;
+  if (!ComposeArguments(type, args, port, arguments, error)) return -1;
+  if (port != 0) lastPort_ = port;
   const int id = NextId();
   if (id < 0) {
     error = "no free server id";
@@ -97,6 +137,7 @@ int GameServers::Start(const ServerType& type, const std::string& title, const s
   server->commandLine = commandLine;
   server->program = type.executable;
   server->arguments = arguments;
+  server->gamePort = port;
   auto* process = new QProcess(this);
   server->process = process;
   process->setProcessChannelMode(QProcess::MergedChannels);
@@ -138,7 +179,9 @@ int GameServers::Start(const ServerType& type, const std::string& title, const s
   connect(
       process, &QProcess::finished, this,
       [this, id](int code, QProcess::ExitStatus status) {
-        Finish(id, status == QProcess::CrashExit ? "crashed" : "exit code " + std::to_string(code));
+        const auto found = servers_.find(id);
+        const bool asked = found != servers_.end() && found->second->stopAsked;
+        Finish(id, EndedHow(asked, status == QProcess::CrashExit, code));
       },
       Qt::QueuedConnection);
   servers_[id] = std::move(server);
@@ -227,6 +270,7 @@ bool GameServers::Stop(int id) {
   if (found == servers_.end()) return false;
   QProcess* process = found->second->process;
   const qint64 pid = found->second->pid;
+  found->second->stopAsked = true;
   SignalGroup(pid, SIGTERM);
   QTimer::singleShot(kKillAfterMs, process, [process, pid] {
     if (process->state() != QProcess::NotRunning) SignalGroup(pid, SIGKILL);

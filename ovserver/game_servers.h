@@ -28,6 +28,10 @@ std::string ConsoleSafe(std::string_view text);
 // control messages and 0 is the OV server's own console; -1 when every id is taken.
 int NextServerId(int last, const std::function<bool(int)>& taken);
 
+// How a game server's end is told: "stopped" when it was asked to stop, else "exit code 0", or "crashed:"
+// with the exit code or the signal that ended it.
+std::string EndedHow(bool stopAsked, bool crashed, int codeOrSignal);
+
 class GameServers : public QObject {
   Q_OBJECT
  public:
@@ -38,7 +42,9 @@ class GameServers : public QObject {
     std::string commandLine;
     std::string program;
     std::vector<std::string> arguments;
-    bool running = false;  // started and not yet ended
+    bool running = false;    // started and not yet ended
+    bool stopAsked = false;  // by Stop: its end is then "stopped", whatever the exit
+    int gamePort = 0;        // the game port it was given, 0 for none (its type asks for none)
     qint64 pid = 0;
     std::chrono::steady_clock::time_point startedAt;
     std::deque<std::string> backlog;
@@ -46,11 +52,13 @@ class GameServers : public QObject {
     QProcess* process = nullptr;
   };
 
-  GameServers(size_t backlogLines, int maxServers) : backlogLines_(backlogLines), maxServers_(maxServers) {}
+  GameServers(size_t backlogLines, int maxServers, PortRange ports = {})
+      : backlogLines_(backlogLines), maxServers_(maxServers), ports_(ports) {}
   ~GameServers() override;
 
-  // Starts the type's executable with its fixed arguments and then args; the id or -1 with error. An
-  // empty title becomes the type's name and the id.
+  // Starts the type's executable with args and then the type's own (see ComposeArguments), with a game
+  // port of its own when the type asks for one; the id or -1 with error. An empty title becomes the
+  // type's name and the id.
   // What follows arrives through the callbacks, never from within this call.
   int Start(const ServerType& type, const std::string& title, const std::string& commandLine,
             const std::vector<std::string>& args, std::string& error);
@@ -66,17 +74,24 @@ class GameServers : public QObject {
   std::function<void(int id)> onStarted;
   std::function<void(int id, const std::string& error)> onFailed;  // never started; the id is gone
   std::function<void(int id, const std::string& line)> onLine;
-  std::function<void(int id, const std::string& how)> onExited;  // the id is gone after this
+  // how: "stopped" (by Stop), "exit code 0", or "crashed: " with the exit code or signal; the id and its
+  // game port are free after this.
+  std::function<void(int id, const std::string& how)> onExited;
 
  private:
   int NextId();
+  // The port after the last one given that is free, or 0 when a game server or another program holds
+  // every port of the range.
+  int NextPort();
   void ReadOutput(int id);
   void EmitLine(Server& server, std::string_view line);
   void Finish(int id, const std::string& how);
 
   size_t backlogLines_;
   int maxServers_;
+  PortRange ports_;
   int lastId_ = 0;
+  int lastPort_ = 0;
   std::map<int, std::unique_ptr<Server>> servers_;
 };
 

@@ -28,7 +28,7 @@ OvServer::OvServer(ServerConfig config, AccountStore& accounts)
     : config_(std::move(config)),
       cipher_(MessageCipher()),
       log_(config_.logLinesPerSecond, config_.logLinesPerConnection),
-      games_(size_t(config_.backlogLines), config_.maxServers),
+      games_(size_t(config_.backlogLines), config_.maxServers, config_.gamePorts),
       connections_(config_, cipher_, log_),
       logins_(config_, accounts),
       relay_(config_, accounts, games_, connections_),

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -56,7 +57,95 @@ constexpr NumberSetting kNumbers[] = {
     {"hash-iterations", &ServerConfig::hashIterations, 1000, kMaxHashIterations},
 };
 
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return text;
+}
+
+bool IsNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
+// The word an option names: "--status-port=5" and "-Port" name status-port and port; "" for no option.
+std::string OptionName(std::string_view argument) {
+  const size_t start = argument.find_first_not_of('-');
+  if (start == 0 || start == std::string_view::npos) return "";
+  const char first = argument[start];
+  if (!((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z'))) return "";  // -5 is a value
+  return Lower(std::string(argument.substr(start, argument.find('=') - start)));
+}
+
+// The settings a type's arguments set, in lower case.
+std::vector<std::string> FixedSettings(const std::vector<std::string>& arguments) {
+  std::vector<std::string> names;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string word = Lower(arguments[i]);
+    const bool set = word == "+set" || word == "+seta" || word == "+sets" || word == "+setu";
+    if (set && i + 1 < arguments.size()) {
+      names.push_back(Lower(arguments[++i]));
+    } else if (const std::string option = OptionName(word); !option.empty()) {
+      names.push_back(option);
+    }
+  }
+  return names;
+}
+
+// The first of names that argument names as a word of its own (letters, digits, "_" and "-", leading
+// dashes aside), in any letter case: "+set NET_PORT 1", "+net_port", "--status-port=5". "" for none.
+std::string NamedIn(std::string_view argument, const std::vector<std::string>& names) {
+  for (size_t at = 0; at < argument.size();) {
+    if (!IsNameChar(argument[at])) {
+      ++at;
+      continue;
+    }
+    size_t end = at;
+    while (end < argument.size() && IsNameChar(argument[end])) ++end;
+    std::string word = Lower(std::string(argument.substr(at, end - at)));
+    word.erase(0, word.find_first_not_of('-'));
+    for (const std::string& name : names)
+      if (!word.empty() && word == name) return name;
+    at = end;
+  }
+  return "";
+}
+
 }  // namespace
+
+bool UsesGamePort(const ServerType& type) {
+  for (const std::string& argument : type.arguments)
+    if (argument.find(kPortMark) != std::string::npos) return true;
+  return false;
+}
+
+bool ComposeArguments(const ServerType& type, const std::vector<std::string>& userArgs, int port,
+                      std::vector<std::string>& arguments, std::string& error) {
+  const std::vector<std::string> fixed = FixedSettings(type.arguments);
+  for (const std::string& argument : userArgs) {
+    if (const std::string name = NamedIn(argument, fixed); !name.empty()) {
+      error = name + " is set by the server type " + type.name + " and cannot be set again";
+      return false;
+    }
+    if (std::count(argument.begin(), argument.end(), '"') % 2 != 0) {
+      error = "an unpaired double quote in the command line";
+      return false;
+    }
+  }
+  arguments = userArgs;
+  const std::string mark = kPortMark;
+  for (std::string argument : type.arguments) {
+    for (size_t at; (at = argument.find(mark)) != std::string::npos;)
+      argument.replace(at, mark.size(), std::to_string(port));
+    arguments.push_back(std::move(argument));
+  }
+  for (const std::string& argument : arguments) {
+    if (argument.find('\0') != std::string::npos) {
+      error = "an argument holds a zero byte";
+      return false;
+    }
+  }
+  return true;
+}
 
 std::string Blanked(std::string_view text) {
   std::string blanked(text);
@@ -145,6 +234,15 @@ bool ParseConfig(std::string_view text, const std::string& baseDir, ServerConfig
       if (config.types.size() == kMaxServerTypes)
         return fail("more than " + std::to_string(kMaxServerTypes) + " server types");
       config.types.push_back(std::move(type));
+      continue;
+    }
+    if (key == "game-ports") {
+      const size_t dash = value.find('-');
+      const int first = ov::ParseInt(value.substr(0, dash), 0);
+      const int last = dash == std::string::npos ? 0 : ov::ParseInt(value.substr(dash + 1), 0);
+      if (first < 1024 || last > 65535 || last < first)
+        return fail("game-ports must be FIRST-LAST, ports from 1024 to 65535 (27960-27999)");
+      config.gamePorts = {first, last};
       continue;
     }
     // Settings of the lock-out that the rate bound on guesses replaced: an older file still runs.

@@ -11,6 +11,7 @@
 //   silent-timeout-seconds N, max-logins-per-address N, max-waiting-checks N,
 //   max-waiting-checks-per-address N, log-lines-per-second N, log-lines-per-connection N,
 //   accounts-lock-wait-ms N
+//   game-ports FIRST-LAST         the game ports handed out where a type's arguments say %PORT%
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,13 @@ struct ServerType {
   std::string executable;  // absolute path
   std::vector<std::string> arguments;
 };
+
+// The game ports handed out, one per game server whose type's arguments hold kPortMark.
+struct PortRange {
+  int first = 27960;
+  int last = 27999;
+};
+constexpr char kPortMark[] = "%PORT%";
 
 struct ServerConfig {
   std::string name = "Orvane OV server";
@@ -47,6 +55,7 @@ struct ServerConfig {
   int logLinesPerConnection = 30;  // lines one connection can cause per minute (all of them at once)
   int accountsLockWaitMs = 2000;   // how long a change waits for another process's lock on the file
   int hashIterations = 20000;
+  PortRange gamePorts;
 
   const ServerType* FindType(std::string_view typeName) const;
 };
@@ -63,6 +72,18 @@ bool LoadConfig(const std::string& path, ServerConfig& config, std::string& erro
 // Text with every control character (below 0x20, and 0x7F) made a blank: a CR LF in a title or name
 // would otherwise print a line of its own choosing on the consoles that show it.
 std::string Blanked(std::string_view text);
+
+// Whether the type's arguments ask for a game port of its own.
+bool UsesGamePort(const ServerType& type);
+
+// The arguments a game server runs with: the user's, then the type's, kPortMark in them made port. What
+// the type sets, the user cannot set again: an argument of the user's that names a setting the type's
+// arguments set ("+set NAME", "+seta NAME", "--NAME", "-NAME", in any letter case) is refused, and the
+// type's come last, where programs that take the last of a setting take the type's. An unpaired double
+// quote is refused too: a program that reads its arguments as one line, as Quake-engine servers do,
+// would read the type's arguments after it as part of the user's.
+bool ComposeArguments(const ServerType& type, const std::vector<std::string>& userArgs, int port,
+                      std::vector<std::string>& arguments, std::string& error);
 
 // Splits a command line into arguments: blanks, tabs and line breaks separate them; '...' and "..." keep
 // what they enclose together, quotes removed. Nothing else is special: no shell ever sees the result.

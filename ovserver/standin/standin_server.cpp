@@ -1,8 +1,9 @@
 // standin-server: a stand-in dedicated game server for the demo and the tests. It prints a start-up
 // banner that lists its arguments one by one, a log line now and then, and answers a few console
 // commands on its standard input: status, map NAME, say TEXT, lines N, kick NAME and quit. Like the
-// game servers it stands in for, it answers the status query "getstatus" on a UDP port: --status-port N,
-// else the first free of 27960 to 27969 (0: one the system picks; off: none), with its map and two players.
+// game servers it stands in for, it answers the status query "getstatus" on its game port, with its map and
+// two players: --port N (or --status-port N; the last given counts), else the first free of 27960 to
+// 27969 (0: one the system picks; off: none).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -139,19 +140,19 @@ int main(int argc, char** argv) {
   int statusPort = -1;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (std::find(args.begin(), args.end(), "--help") != args.end()) {
-    Say("usage: standin-server [--interval SECONDS] [--status-port PORT] [+map NAME] [+maxplayers N] "
+    Say("usage: standin-server [--interval SECONDS] [--port PORT] [+map NAME] [+maxplayers N] "
         "[ARGUMENT...]");
     Say("A stand-in game server: it lists its arguments, logs a line every SECONDS (10; 0 for never),");
     Say("answers status, map NAME, say TEXT, lines N, kick NAME and quit on its standard input, and the");
-    Say("status query on UDP port PORT (else the first free of 27960 to 27969; 0: any free port; off: "
-        "none).");
+    Say("status query on UDP port PORT (--status-port PORT too; else the first free of 27960 to 27969;");
+    Say("0: any free port; off: none).");
     return 0;
   }
   for (size_t i = 0; i + 1 < args.size(); ++i) {
     if (args[i] == "--interval") interval = std::atoi(args[i + 1].c_str());
     if (args[i] == "+map") state.map = args[i + 1];
     if (args[i] == "+maxplayers") state.maxPlayers = std::atoi(args[i + 1].c_str());
-    if (args[i] == "--status-port")
+    if (args[i] == "--port" || args[i] == "--status-port")
       statusPort = args[i + 1] == "off" ? kNoStatus : std::atoi(args[i + 1].c_str());
   }
   Say("Console initialized.");

@@ -184,7 +184,7 @@ TEST_F(OvServerEndToEnd, StartAGameServerTalkToItCloseAndReopenItsWindowAndQuitI
   ASSERT_TRUE(PumpUntil("the game server's node in the tree", [&] { return p.Tree().size() == 2; }));
   EXPECT_EQ(p.Tree(), std::vector<std::string>({"[OV]Test OV", "  [G]Duel"}));
   ASSERT_TRUE(p.LogShows("Duel", "Orvane stand-in dedicated server 1.0"));
-  ASSERT_TRUE(p.LogShows("Duel", "[4] e1m1"));
+  ASSERT_TRUE(p.LogShows("Duel", "[2] e1m1"));
 
   // Its greeting in colour codes: kept exactly in the log, drawn as colours with the codes hidden when
   // View > Colour Codes is on.
@@ -425,12 +425,12 @@ TEST_F(OvServerEndToEnd, ShellMetacharactersReachTheGameServerAsPlainArguments) 
       "+map e1m1 ; touch " + pwned + " && echo $(id) | cat > " + out + " 'two words' \"$HOME\" `x`");
   ASSERT_TRUE(p.LogShows("Meta", "Type status, map NAME, say TEXT or quit."));
   const std::string banner = p.Log(p.Window("Meta"));
-  // The configured arguments first, then the command line's, each word as typed: nothing was expanded,
+  // The command line's arguments, each word as typed, then the configured ones: nothing was expanded,
   // redirected or run by a shell.
   const std::vector<std::string> expected = {
-      "--interval", "3600",  "+map",  "e1m1", ";",   "touch", pwned.toStdString(),
-      "&&",         "echo",  "$(id)", "|",    "cat", ">",     out.toStdString(),
-      "two words",  "$HOME", "`x`"};
+      "+map",  "e1m1",       ";",   "touch", pwned.toStdString(), "&&",        "echo",
+      "$(id)", "|",          "cat", ">",     out.toStdString(),   "two words", "$HOME",
+      "`x`",   "--interval", "3600"};
   EXPECT_NE(banner.find("Arguments: " + std::to_string(expected.size()) + "\n"), std::string::npos) << banner;
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_NE(banner.find("  [" + std::to_string(i + 1) + "] " + expected[i] + "\n"), std::string::npos)

@@ -37,6 +37,7 @@
 #include "protocol/account_prompt.h"
 #include "tests/common/memory_figures.h"
 #include "tests/common/qt_wait.h"
+#include "tests/ovserver/full_disk.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 
@@ -461,10 +462,10 @@ TEST_F(OvsUnderAttack, PathTricksInAStartRequestNeverRunAnythingButTheConfigured
   const int id = Start(
       *peer, "standin\x80$(touch " + marker + ")\x80../../../../bin/sh -c 'touch " + marker + "' ; /bin/sh");
   const std::string code = ov::FormatCode(id);
-  peer->Expect(code, "[1] --interval");
-  EXPECT_EQ(peer->Expect(code, "[3] "), "  [3] ../../../../bin/sh\r\n");
-  EXPECT_EQ(peer->Expect(code, "[5] "), "  [5] touch " + marker + "\r\n");
-  EXPECT_EQ(peer->Expect(code, "[7] "), "  [7] /bin/sh\r\n");
+  EXPECT_EQ(peer->Expect(code, "[1] "), "  [1] ../../../../bin/sh\r\n");
+  EXPECT_EQ(peer->Expect(code, "[3] "), "  [3] touch " + marker + "\r\n");
+  EXPECT_EQ(peer->Expect(code, "[5] "), "  [5] /bin/sh\r\n");
+  peer->Expect(code, "[6] --interval");
   const GameServers::Server* running = server->Games().Find(id);
   ASSERT_NE(running, nullptr);
   ASSERT_TRUE(Pump("the game server to run", [&] { return running->pid > 0; }));
@@ -1021,6 +1022,32 @@ TEST_F(OvsProgram, AccountsAddedByOtherProcessesSurviveTheServersOwnWrites) {
                 "pw\n", output),
             1);
   EXPECT_NE(output.find("that login name is taken"), std::string::npos) << output;
+}
+
+// --add-user on a disk that cannot take the new file says so, fails, and leaves the file as it was.
+TEST_F(OvsProgram, AddingAUserToAFullDiskFailsAndSaysSo) {
+  using test::FullDisk;
+  for (const FullDisk::Kind kind : {FullDisk::Kind::Tmpfs, FullDisk::Kind::SizeLimit}) {
+    QTemporaryDir folder;
+    FullDisk disk(kind, folder.path().toStdString());
+    if (!disk.Unavailable().empty()) {
+      std::cout << "[ SKIPPED  ] " << disk.Name() << ": " << disk.Unavailable() << "\n";
+      continue;
+    }
+    const QString accounts = folder.filePath("accounts");
+    std::string output;
+    ASSERT_EQ(Run({"--accounts", accounts, "--add-user", "first"}, "pw\n", output), 0) << output;
+    std::ifstream in(accounts.toStdString());
+    const std::string before((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_TRUE(disk.Fill());
+    EXPECT_EQ(Run({"--accounts", accounts, "--add-user", "second"}, "pw\n", output), 1) << disk.Name();
+    EXPECT_NE(output.find("cannot add second: the accounts file could not be written (cannot write " +
+                          accounts.toStdString()),
+              std::string::npos)
+        << output;
+    std::ifstream after(accounts.toStdString());
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), before) << disk.Name();
+  }
 }
 
 TEST_F(OvsProgram, ListensOnEveryAddressGivenAllOnOnePort) {

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <fstream>
+#include <iostream>
 
 #include "ovserver/accounts.h"
 #include "ovserver/game_relay.h"
@@ -11,11 +13,17 @@
 #include "ovserver/ov_server.h"
 #include "ovserver/request_reader.h"
 #include "ovserver/server_config.h"
+#include "tests/ovserver/full_disk.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 
 namespace ovs {
 namespace {
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 std::vector<std::pair<std::string, std::string>> Pairs(const std::vector<ov::Frame>& frames) {
   std::vector<std::pair<std::string, std::string>> pairs;
@@ -182,8 +190,6 @@ TEST(OvsCommandLine, SplitsOnBlanksAndQuotesOnly) {
 
 // The login caption travels enciphered: a character whose enciphered byte would end the frame cannot,
 // and the server says which before any client shows a "?" there.
-// The login caption travels enciphered: a character whose enciphered byte would end the frame cannot,
-// and the server says which before any client shows a "?" there.
 TEST(OvsEncipherForFrame, TheCaptionsCharactersThatCannotTravelAreNamed) {
   ov::MessageCipher cipher;
   cipher.BuildMessageKey();
@@ -220,6 +226,56 @@ TEST(OvsCommandLine, MasksTheValuesOfPasswordLikeSettingsOnly) {
       {"+set rconpassword", "+set rconpassword"},
       {"", ""}};
   for (const auto& [line, shown] : cases) EXPECT_EQ(MaskSecrets(line), shown) << line;
+
+// What a type's arguments set, a user's command line cannot set again, in whatever form it tries.
+TEST(OvsCommandLine, TheTypesArgumentsComeLastAndCannotBeSetAgainByTheUser) {
+  const ServerType arena{"arena", "/bin/true", {"+set", "dedicated", "1", "+set", "net_port", "%PORT%"}};
+  const ServerType standin{
+      "standin", "/bin/true", {"--interval", "15", "--status-port", "off", "-Port=%PORT%"}};
+  using Args = std::vector<std::string>;
+  struct Case {
+    const ServerType& type;
+    Args user;
+    Args composed;  // empty: refused with why
+    std::string why;
+  };
+  const Case cases[] = {
+      {arena,
+       {"+map", "oa_dm1"},
+       {"+map", "oa_dm1", "+set", "dedicated", "1", "+set", "net_port", "27961"},
+       ""},
+      {arena, {"+set", "dedicated", "2"}, {}, "dedicated is set by the server type arena"},
+      {arena, {"+seta", "NET_PORT", "27941"}, {}, "net_port is set by the server type arena"},
+      {arena, {"+net_port", "27941"}, {}, "net_port"},
+      {arena, {"+toggle", "dedicated"}, {}, "dedicated"},
+      {arena, {"+set\tdedicated\t2"}, {}, "dedicated"},
+      {arena, {"+set", "sv_hostname", "dedicated fun"}, {}, "dedicated"},
+      {arena, {"+set", "sv_hostname", "\"", "+set"}, {}, "an unpaired double quote"},
+      {arena,
+       {"+set", "sv_hostname", "say \"hi\""},
+       {"+set", "sv_hostname", "say \"hi\"", "+set", "dedicated", "1", "+set", "net_port", "27961"},
+       ""},
+      {standin, {"--status-port", "27955"}, {}, "status-port is set by the server type standin"},
+      {standin, {"--Interval=1"}, {}, "interval"},
+      {standin, {"--port", "27955"}, {}, "port is set"},
+      {standin,
+       {"+map", "e1m1", "-5"},
+       {"+map", "e1m1", "-5", "--interval", "15", "--status-port", "off", "-Port=27961"},
+       ""},
+  };
+  for (const Case& test : cases) {
+    Args composed;
+    std::string error;
+    const bool ok = ComposeArguments(test.type, test.user, 27961, composed, error);
+    const std::string shown =
+        test.type.name + ": " + test.user[0] + (test.user.size() > 1 ? " " + test.user[1] : "");
+    EXPECT_EQ(ok, !test.composed.empty()) << shown << ": " << error;
+    if (ok) {
+      EXPECT_EQ(composed, test.composed) << shown;
+    } else {
+      EXPECT_NE(error.find(test.why), std::string::npos) << shown << ": " << error;
+    }
+  }
 }
 
 TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
@@ -235,7 +291,7 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   std::vector<std::string> notes;
   ASSERT_TRUE(
       ParseConfig("# demo\nname  Test box \ntype dm tool --fast 'a b'\noptional-type oa /nonexistent/oa\n"
-                  "backlog 20\n",
+                  "backlog 20\ngame-ports 28000-28009\n",
                   base, config, error, notes))
       << error;
   EXPECT_EQ(config.name, "Test box");
@@ -243,6 +299,8 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   EXPECT_EQ(config.types[0].executable, base + "/tool");
   EXPECT_EQ(config.types[0].arguments, (std::vector<std::string>{"--fast", "a b"}));
   EXPECT_EQ(config.backlogLines, 20);
+  EXPECT_EQ(config.gamePorts.first, 28000);
+  EXPECT_EQ(config.gamePorts.last, 28009);
 
   // Control characters in what the consoles show become blanks.
   ServerConfig withControls;
@@ -266,7 +324,10 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
       {"name a\x80"
        "b\n",
        "reserved"},
-      {"hash-iterations 1000001\n", "hash-iterations must be a number from 1000 to 1000000"}};
+      {"hash-iterations 1000001\n", "hash-iterations must be a number from 1000 to 1000000"},
+      {"game-ports 27999-27960\n", "game-ports must be FIRST-LAST"},
+      {"game-ports 80-90\n", "game-ports must be FIRST-LAST"},
+      {"game-ports 27960\n", "game-ports must be FIRST-LAST"}};
   for (const auto& [text, why] : bad) {
     ServerConfig other;
     EXPECT_FALSE(ParseConfig(text, base, other, error, notes)) << text;
@@ -328,6 +389,9 @@ TEST(OvsAccounts, EveryWriteKeepsWhatOthersWroteMeanwhileAndOldFilesKeepTheirAdm
   // second never saw alice: its own changes must not write her away, nor take a name she took.
   ASSERT_EQ(second.Add("bob", "pw", false, error), AccountStore::Outcome::Done);
   EXPECT_EQ(second.Add("Alice", "pw", false, error), AccountStore::Outcome::Exists);
+  // Refused, second knows the file as it is now: alice logs in through it (a login refreshes first).
+  EXPECT_TRUE(second.Refresh(error));
+  EXPECT_TRUE(second.Verify("alice", "pw"));
   ASSERT_EQ(first.ChangePassword("alice", "pw", "new", error), AccountStore::Outcome::Done);
   AccountStore reread(path, 1000);
   ASSERT_TRUE(reread.Load(error)) << error;
@@ -388,6 +452,34 @@ TEST(OvsAccounts, AFailedWriteLeavesTheAccountsAsTheyWere) {
   EXPECT_EQ(store.Add("admin", "pw", true, error), AccountStore::Outcome::SaveFailed);
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(store.Has("admin"));
+
+  using test::FullDisk;
+  for (const FullDisk::Kind kind : {FullDisk::Kind::Tmpfs, FullDisk::Kind::SizeLimit}) {
+    QTemporaryDir folder;
+    const std::string path = folder.path().toStdString() + "/accounts";
+    FullDisk disk(kind, folder.path().toStdString());
+    if (!disk.Unavailable().empty()) {
+      std::cout << "[ SKIPPED  ] " << disk.Name() << ": " << disk.Unavailable() << "\n";
+      continue;
+    }
+    AccountStore full(path, 1000), elsewhere(path, 1000);
+    ASSERT_EQ(full.Add("admin", "pw", true, error), AccountStore::Outcome::Done) << error;
+    ASSERT_TRUE(elsewhere.Load(error));
+    ASSERT_EQ(elsewhere.Add("bob", "pw", false, error), AccountStore::Outcome::Done);  // full never saw bob
+    const std::string before = FileText(path);
+    ASSERT_TRUE(disk.Fill()) << disk.Name();
+    EXPECT_EQ(full.Add("carol", "pw", false, error), AccountStore::Outcome::SaveFailed) << disk.Name();
+    EXPECT_NE(error.find("cannot write " + path), std::string::npos) << error;
+    EXPECT_EQ(full.ChangePassword("admin", "pw", "new", error), AccountStore::Outcome::SaveFailed)
+        << disk.Name();
+    EXPECT_EQ(FileText(path), before) << disk.Name();
+    EXPECT_TRUE(full.Refresh(error));
+    EXPECT_TRUE(full.Verify("bob", "pw")) << disk.Name();
+    EXPECT_TRUE(full.Verify("admin", "pw")) << disk.Name();
+    EXPECT_FALSE(full.Has("carol")) << disk.Name();
+    const QStringList left = QDir(folder.path()).entryList({"accounts.new*"}, QDir::Files);
+    EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
+  }
 }
 
 TEST(OvsLoginGuard, EachFailureDoublesTheNamesWaitUpToTheMostAndSuccessOrTimeForgetsThem) {

@@ -10,7 +10,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QUdpSocket>
+#include <csignal>
 #include <functional>
+#include <map>
 #include <regex>
 
 #include "app/start_server.h"
@@ -22,6 +25,7 @@
 #include "ovserver/ov_server.h"
 #include "protocol/account_prompt.h"
 #include "tests/common/qt_wait.h"
+#include "tests/ovserver/full_disk.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 
@@ -285,17 +289,9 @@ TEST_F(OvsServerTest, ShellMetacharactersReachTheProgramAsPlainArguments) {
   const std::string code = ov::FormatCode(id);
   peer->Control(41, std::to_string(id));
   peer->Control(42, std::to_string(id));
-  const std::vector<std::string> expected = {"--interval",
-                                             "3600",
-                                             "+map",
-                                             "e1 m1;",
-                                             "touch",
-                                             marker,
-                                             "|",
-                                             "cat",
-                                             "&&",
-                                             "`id`",
-                                             "$(touch " + marker + ")"};
+  const std::vector<std::string> expected = {
+      "+map",       "e1 m1;", "touch", marker, "|", "cat", "&&", "`id`", "$(touch " + marker + ")",
+      "--interval", "3600"};
   peer->ExpectText(code, "Arguments: " + std::to_string(expected.size()));
   for (size_t i = 0; i < expected.size(); ++i)
     EXPECT_EQ(peer->Expect(code), "  [" + std::to_string(i + 1) + "] " + expected[i] + "\r\n");
@@ -329,10 +325,9 @@ TEST_F(OvsServerTest, EightBitBytesReachTheProgramByteForByte) {
   const std::string code = ov::FormatCode(id);
   peer->Control(41, std::to_string(id));
   peer->Control(42, std::to_string(id));
-  const std::vector<std::string> expected = {"--interval", "3600",
-                                             "\xE9\xFF",   "+set",
-                                             "name",       "caf\xC3\xA9 \xE9",
-                                             "\xC3",       "\x81\xF0\x9F\x8E\xAE\x7F"};
+  const std::vector<std::string> expected = {
+      "+set",       "name", "caf\xC3\xA9 \xE9", "\xC3", "\x81\xF0\x9F\x8E\xAE\x7F",
+      "--interval", "3600", "\xE9\xFF"};
   peer->ExpectText(code, "Arguments: " + std::to_string(expected.size()));
   for (size_t i = 0; i < expected.size(); ++i)
     EXPECT_EQ(peer->Expect(code), "  [" + std::to_string(i + 1) + "] " + expected[i] + "\r\n");
@@ -693,6 +688,22 @@ TEST_F(OvsServerTest, NewUsersAndPasswordChangesGoThroughThePromptsAndTheFile) {
   guest.Expect("1900");
   guest.Login("guest", "second");
   guest.Expect("1031");
+
+  // A change the disk cannot take is answered as failed, and the file is left as it was.
+  test::FullDisk disk(test::FullDisk::Kind::SizeLimit, dir.path().toStdString());
+  ASSERT_TRUE(disk.Fill());
+  peer->Console(0, "chpwd");
+  peer->Expect("1902");
+  peer->Control(907, ov::PadTo8("guest") + ov::PadTo16("second") + ov::PadTo16("third"));
+  EXPECT_EQ(peer->Expect("1001"), "Password change refused: the accounts file could not be written");
+  peer->Console(0, "newuser");
+  peer->Expect("1902");
+  peer->Control(906, ov::PadTo8("late") + ov::PadTo16("pw"));
+  EXPECT_EQ(peer->Expect("1001"), "New user refused: the accounts file could not be written");
+  disk.Release();
+  ASSERT_TRUE(onDisk.Load(error)) << error;
+  EXPECT_TRUE(onDisk.Verify("guest", "second"));
+  EXPECT_FALSE(onDisk.Has("late"));
 }
 
 TEST_F(OvsServerTest, ALoginWhoseCipherTextHoldsTheFrameEndStillLogsIn) {
@@ -780,26 +791,40 @@ TEST_F(OvsServerTest, BeforeLoginTheFirstMalformedFrameEndsTheConnection) {
   EXPECT_FALSE(Logged(" logged in"));
 }
 
+// Two at once, each on a game port of its own, which the user's command line cannot change.
 TEST_F(OvsServerTest, DebiansOpenArenaServerRunsAndRelaysWhereInstalled) {
   std::string error;
   std::vector<std::string> notes;
   ServerConfig withArena;
-  ASSERT_TRUE(ParseConfig("optional-type openarena /usr/games/openarena-server +set dedicated 1\n", "/",
-                          withArena, error, notes));
+  ASSERT_TRUE(
+      ParseConfig("optional-type openarena /usr/games/openarena-server +set dedicated 1 "
+                  "+set net_port %PORT%\ngame-ports 43270-43279\n",
+                  "/", withArena, error, notes));
   if (withArena.types.empty()) GTEST_SKIP() << "openarena-server is not installed";
   config.types = withArena.types;
+  config.gamePorts = withArena.gamePorts;
   StartServer();
   auto peer = LoggedIn();
   peer->Control(26, "openarena\x80+set net_port 27990 +map oa_dm1");
-  const std::string id = peer->Expect("1027");
-  peer->Control(24, id);
-  peer->Expect("1025");
-  peer->Control(42, id);
-  const int number = ov::ParseInt(id, -1);
-  peer->Console(number, "status");
-  peer->ExpectText(ov::FormatCode(number), "map: oa_dm1");
-  peer->Console(number, "quit");
-  EXPECT_EQ(peer->Expect("1028"), id);
+  EXPECT_EQ(peer->Expect("1001"),
+            "Start refused: net_port is set by the server type openarena and cannot be set again");
+  std::vector<int> ids;
+  for (const char* port : {"43270", "43271"}) {
+    peer->Control(26, "openarena\x80+map oa_dm1");
+    const std::string id = peer->Expect("1027");
+    peer->Control(24, id);
+    const std::string info = peer->Expect("1025");
+    EXPECT_EQ(info.substr(info.rfind('\x80') + 1), port);
+    peer->Control(42, id);
+    ids.push_back(ov::ParseInt(id, -1));
+    peer->ExpectText(ov::FormatCode(ids.back()), std::string("Opening IP socket: 0.0.0.0:") + port);
+  }
+  for (const int number : ids) {
+    peer->Console(number, "status");
+    peer->ExpectText(ov::FormatCode(number), "map: oa_dm1");
+    peer->Console(number, "quit");
+    EXPECT_EQ(peer->Expect("1028"), std::to_string(number));
+  }
 }
 
 TEST_F(OvsServerTest, ATitleWithAnEmptyCommandLineStaysATitle) {
@@ -1007,7 +1032,7 @@ TEST(OvsGameOutput, LinesAreCutSafeForFramesAndTheLastOnesKept) {
   const int id = games.Start(printf, "", "", {"a\\376b\\375c\\r\\n%05000d\\nlast", "0"}, error);
   ASSERT_GT(id, 0) << error;
   ASSERT_TRUE(Pump("the game server to end", [&] { return !ended.empty(); }));
-  EXPECT_EQ(ended, "exit code 0");
+  EXPECT_EQ(ended, "exit code 0");  // the end of a server that stopped by itself
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "a~b}c");
   EXPECT_EQ(lines[1], std::string(kMaxLineLength, '0'));
@@ -1028,6 +1053,78 @@ TEST(OvsGameOutput, LinesAreCutSafeForFramesAndTheLastOnesKept) {
     EXPECT_EQ(games.Count(), 0u);
     EXPECT_EQ(ended, "exit code 0");  // and nothing ran
   }
+}
+
+// How a game server ended is told as the users need it: stopped here, or crashed, with the exit code or
+// the signal.
+TEST(OvsGameOutput, AServerStoppedHereIsStoppedAndACrashSaysItsCodeOrSignal) {
+  GameServers games(3, 20);
+  std::map<int, std::string> ended;
+  games.onExited = [&](int id, const std::string& how) { ended[id] = how; };
+  const ServerType sleeper{"sleeper", "/bin/sleep", {"30"}};
+  const ServerType failing{"failing", "/bin/sh", {"-c", "exit 3"}};
+  std::string error;
+  const int stopped = games.Start(sleeper, "", "", {}, error);
+  const int killed = games.Start(sleeper, "", "", {}, error);
+  const int failed = games.Start(failing, "", "", {}, error);
+  ASSERT_TRUE(Pump("the servers to run", [&] {
+    return games.Find(stopped)->pid > 0 && games.Find(killed)->pid > 0 && games.Find(stopped)->running &&
+           games.Find(killed)->running;
+  }));
+  ASSERT_TRUE(games.Stop(stopped));
+  ::kill(pid_t(games.Find(killed)->pid), SIGKILL);
+  ASSERT_TRUE(Pump("all three to end", [&] { return ended.size() == 3; }));
+  EXPECT_EQ(ended[stopped], "stopped");
+  EXPECT_EQ(ended[killed], "crashed: signal 9 (Killed)");
+  EXPECT_EQ(ended[failed], "crashed: exit code 3");
+}
+
+// Each game server whose type asks for one gets a game port of its own, skipping ports another program
+// holds, and gives it back as it ends; the clients learn it as the seventh field of its description.
+TEST_F(OvsServerTest, EachGameServerGetsAGamePortOfItsOwnAndTheClientsLearnIt) {
+  QUdpSocket squatter;  // another program on the range's second port
+  config.gamePorts = {43260, 43263};
+  ASSERT_TRUE(squatter.bind(QHostAddress::AnyIPv4, 43261));
+  config.types[0].arguments = {"--interval", "3600", "--port", "%PORT%"};
+  config.types.push_back({"portless", STANDIN_SERVER, {"--interval", "3600", "--status-port", "off"}});
+  StartServer();
+  auto peer = LoggedIn();
+  std::vector<int> ids;
+  std::vector<std::string> infos;
+  for (const char* type : {"standin", "standin", "portless", "standin", "standin"}) {
+    peer->Control(26, std::string(type) + "\x80+map e1m1");
+    const std::string answer = peer->Expect(ids.size() < 4 ? "1027" : "1001");
+    if (ids.size() == 4) {
+      EXPECT_EQ(answer, "Start refused: no free game port (43260-43263 are all taken)");
+      break;
+    }
+    ids.push_back(ov::ParseInt(answer, -1));
+    peer->Control(24, std::to_string(ids.back()));
+    infos.push_back(peer->Expect("1025"));
+  }
+  ASSERT_EQ(infos.size(), 4u);
+  const std::string ports[] = {"43260", "43262", "", "43263"};
+  const char* types[] = {"standin", "standin", "portless", "standin"};
+  for (size_t i = 0; i < infos.size(); ++i) {
+    const std::string id = std::to_string(ids[i]), title = std::string(types[i]) + " " + id;
+    EXPECT_EQ(infos[i], id + "\x80" + types[i] + "\x80" + title +
+                            "\x80+map e1m1\x80"
+                            "1\x80"
+                            "1\x80" +
+                            ports[i]);
+  }
+  // The stand-in answers its status query on the port it was given.
+  peer->Control(42, std::to_string(ids[0]));
+  peer->ExpectText(ov::FormatCode(ids[0]), "Status query on UDP port 43260");
+  // Its port is free again once it ends.
+  peer->Console(0, "kill " + std::to_string(ids[1]));
+  EXPECT_EQ(peer->Expect("1028"), std::to_string(ids[1]));
+  peer->ExpectText("0000", "Server " + std::to_string(ids[1]) + " ended: stopped");
+  peer->Control(26, "standin\x80+map e1m1");
+  const int again = ov::ParseInt(peer->Expect("1027"), -1);
+  peer->Control(24, std::to_string(again));
+  const std::string info = peer->Expect("1025");
+  EXPECT_EQ(info.substr(info.rfind('\x80') + 1), "43262");
 }
 
 }  // namespace
