@@ -111,6 +111,10 @@ void Registry::OnServerInfo(int socket, const std::string& payload) {
   if (fields.size() > 3) server.Info4 = KeptName(fields[3]);
   if (fields.size() > 4) server.Info5 = ParseInt(fields[4], 1);
   if (fields.size() > 5) server.ConsoleMode = ParseInt(fields[5], 1);
+  if (fields.size() > 6) {
+    const int port = ParseInt(fields[6], 0);
+    server.GamePort = port >= 1 && port <= 65535 ? port : 0;
+  }
 
   // Under the OV server's node, or at the top level while the OV server has none; a repeated 25 renames
   // the node and the window the server already has.

@@ -179,9 +179,10 @@ void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& s
   const QString server = ToQt(ov.Where.Text());
   const QString title = q == -1 ? QString() : ToQt(client.tables.QServers[q].Title);
   const std::optional<StatusTarget> kept = ParseStatusTarget(FromQt(ReadStatusQuery(server, title)));
-  // By default the OV server's host, an IPv6 address taken out of its brackets.
-  const std::optional<StatusTarget> host = ParseStatusTarget(ov.Where.address);
-  panel->SetTarget(kept ? *kept : host ? *host : StatusTarget{ov.Where.address, kDefaultStatusPort});
+  // By default the OV server's host, at the game port it announced for this server.
+  const int port = q == -1 ? 0 : client.tables.QServers[q].GamePort;
+  panel->SetTarget(kept ? *kept : DefaultStatusTarget(ov.Where.address, port));
+  panel->Attach(client.statusQueries.Open());
   QObject::connect(panel, &PlayersPanel::targetChosen, panel, [server, title](const StatusTarget& target) {
     WriteStatusQuery(server, title, ToQt(target.Text()));
   });

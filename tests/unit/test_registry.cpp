@@ -182,10 +182,17 @@ TEST(Registry, ServerInfoDescribesTheServerAddsItsNodeAndOpensItsWindow) {
   EXPECT_EQ(n.q(8).Window->ConsoleMode, 0);
   EXPECT_EQ(n.t.tree.Texts(n.ov().TreeNode), (std::vector<std::string>{"[G]Deathmatch", "[G]"}));
 
-  // Letters in the numeric fields give 1; a seventh field is ignored.
+  // Letters in the numeric fields give 1; a seventh field is the game port, 0 when not one.
   n.Quake(9, kSep + "T" + kSep + kSep + "x" + kSep + "x" + kSep + "7");
   EXPECT_EQ(n.q(9).Info5, 1);
   EXPECT_EQ(n.q(9).ConsoleMode, 1);
+  EXPECT_EQ(n.q(9).GamePort, 7);
+  for (const char* bad : {"0", "65536", "-1", "x"}) {
+    Message(n.t, n.socket, 25, "9" + kSep + kSep + "T" + kSep + kSep + kSep + kSep + "65535");
+    EXPECT_EQ(n.q(9).GamePort, 65535);
+    Message(n.t, n.socket, 25, "9" + kSep + kSep + "T" + kSep + kSep + kSep + kSep + bad);
+    EXPECT_EQ(n.q(9).GamePort, 0) << bad;
+  }
 
   // Before the OV server names itself, its Quake servers go under its connection's node.
   TestClient t;
