@@ -23,7 +23,10 @@ std::string ChallengeText(uint64_t value) {
 }  // namespace
 
 StatusQuery::StatusQuery(SocketApi& sockets, EventLoop& loop, Random random)
-    : sockets_(sockets), loop_(loop), random_(std::move(random)), alive_(std::make_shared<StatusQuery*>(this)) {
+    : sockets_(sockets),
+      loop_(loop),
+      random_(std::move(random)),
+      alive_(std::make_shared<StatusQuery*>(this)) {
   if (random_) return;
   // Unguessable from outside: a spoofer who cannot see the query cannot echo its challenge.
   random_ = [device = std::make_shared<std::random_device>()] {
@@ -94,12 +97,12 @@ void StatusQuery::Resolve() {
   std::weak_ptr<StatusQuery*> alive = alive_;
   const uint64_t round = round_;
   lookup_ = sockets_.AsyncGetHostByName(parts.lookup, parts.form == AddressForm::Ipv6,
-                                         [alive, round](std::vector<SocketAddress> found) {
-                                           const auto self = alive.lock();
-                                           if (!self || !*self || (*self)->round_ != round) return;
-                                           (*self)->lookup_ = -1;
-                                           (*self)->Resolved(found);
-                                         });
+                                        [alive, round](std::vector<SocketAddress> found) {
+                                          const auto self = alive.lock();
+                                          if (!self || !*self || (*self)->round_ != round) return;
+                                          (*self)->lookup_ = -1;
+                                          (*self)->Resolved(found);
+                                        });
 }
 
 void StatusQuery::Resolved(const std::vector<SocketAddress>& found) {

@@ -60,7 +60,7 @@ class StatusQuery {
   int socket_ = -1;
   int lookup_ = -1;
   std::optional<SocketAddress> address_;
-  uint16_t port_ = 0;     // network byte order
+  uint16_t port_ = 0;      // network byte order
   std::string challenge_;  // of the query not yet answered; empty once answered
   uint64_t round_ = 0;     // a tick of an older start finds another round and does nothing
   Shown shown_ = Shown::Nothing;

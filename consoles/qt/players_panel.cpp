@@ -1,8 +1,8 @@
 #include "consoles/qt/players_panel.h"
 
-#include <QHBoxLayout>
 #include <QAccessible>
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QInputDialog>
@@ -238,12 +238,13 @@ void PlayersPanel::OpenMenu(const QPoint& at) {
     why->setEnabled(false);
   }
   QPointer<PlayersPanel> self(this);
-  if (menu.exec(list_->viewport()->mapToGlobal(at)) == kick && self && verdict.line) Confirm(player, *verdict.line);
+  if (menu.exec(list_->viewport()->mapToGlobal(at)) == kick && self && verdict.line)
+    Confirm(player, *verdict.line);
 }
 
 void PlayersPanel::AskKick(const std::string& name) {
-  const auto player = std::find_if(players_.begin(), players_.end(),
-                                   [&](const PlayerStatus& p) { return p.name == name; });
+  const auto player =
+      std::find_if(players_.begin(), players_.end(), [&](const PlayerStatus& p) { return p.name == name; });
   if (player == players_.end()) return;
   const KickVerdict verdict = KickPlayer(*player, players_);
   if (verdict.line) Confirm(*player, *verdict.line);

@@ -64,7 +64,7 @@ class PlayersPanel : public QWidget {
   void Confirm(const PlayerStatus& player, const std::string& line);  // asks, then emits kickRequested
 
   std::unique_ptr<StatusQuery> query_;
-  StatusTarget target_;  // while no query is attached
+  StatusTarget target_;                // while no query is attached
   std::vector<PlayerStatus> players_;  // as listed, row by row
   QLabel* summary_;
   QToolButton* address_;

@@ -6,8 +6,8 @@
 
 #include <QMetaObject>
 #include <algorithm>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>

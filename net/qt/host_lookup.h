@@ -6,8 +6,8 @@
 #include <QObject>
 #include <functional>
 #include <memory>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 
 #include "net/socket_api.h"
 

@@ -250,7 +250,8 @@ void PosixSocketApi::Close(Entry& entry, bool deleteNow) {
 }
 
 void PosixSocketApi::ArmRead(Entry& entry) {
-  const bool wanted = entry.readable || entry.connected && !entry.closeReported && (entry.events & (kFdRead | kFdClose)) != 0;
+  const bool wanted =
+      entry.readable || entry.connected && !entry.closeReported && (entry.events & (kFdRead | kFdClose)) != 0;
   entry.readNotifier->setEnabled(wanted);
 }
 

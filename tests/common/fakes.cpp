@@ -181,7 +181,8 @@ void FakeSocketApi::TellReadable(int socket) {
 }
 
 int FakeSocketApi::OpenDatagrams() const {
-  return static_cast<int>(std::count_if(datagrams.begin(), datagrams.end(), [](const auto& d) { return d.second.open; }));
+  return static_cast<int>(
+      std::count_if(datagrams.begin(), datagrams.end(), [](const auto& d) { return d.second.open; }));
 }
 
 int FakeSocketApi::CloseSocket(int socket) {

@@ -75,7 +75,9 @@ TEST(ServerStatus, KickLineQuotesWhatNeedsItAndRefusesWhatCannotBeOneWord) {
   for (const std::string& bad : {std::string(), std::string("x;quit"), std::string("say \"hi"),
                                  std::string("a\nquit"), std::string("a\0b", 3), std::string("0"),
                                  std::string("17"), std::string("All"), std::string("ALLBOTS"),
-                                 std::string("Bob\xFE\xFD" "0006say HACKED\xFE"), std::string("x\xFDy")})
+                                 std::string("Bob\xFE\xFD"
+                                             "0006say HACKED\xFE"),
+                                 std::string("x\xFDy")})
     EXPECT_EQ(KickLine(bad), std::nullopt) << bad;
 }
 
@@ -84,12 +86,12 @@ TEST(ServerStatus, KickWorksFromTheNameAsReceivedOrSaysWhyNot) {
     return ParseStatusResponse(kHead + "\\mapname\\m\n1 2 \"" + name + "\"\n3 4 \"Sarge\"\n")->players;
   };
   struct Case {
-    std::string name;                // as the server sent it
+    std::string name;                 // as the server sent it
     std::optional<std::string> line;  // none: refused
   };
   const Case cases[] = {
       {"Vic tim", "kick \"Vic tim\""},
-      {"Vic\x01tim", std::nullopt},           // listed as "Vic tim": never kicked by the altered name
+      {"Vic\x01tim", std::nullopt},  // listed as "Vic tim": never kicked by the altered name
       {std::string(64, 'n'), "kick " + std::string(64, 'n')},
       {std::string(70, 'n'), std::nullopt},  // shown cut to 64: not kicked by the first 64
       {"sarge", std::nullopt},               // another player's name in another case
@@ -169,7 +171,9 @@ struct QueryRig {
   uint64_t next = 0;
   StatusQuery query{sockets, loop, [this] { return ++next; }};
   int changes = 0;
-  QueryRig() { query.SetChangedHandler([this] { ++changes; }); }
+  QueryRig() {
+    query.SetChangedHandler([this] { ++changes; });
+  }
 
   static SocketAddress V4(uint8_t last) {
     SocketAddress a;
