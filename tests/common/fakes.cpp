@@ -138,7 +138,9 @@ int FakeSocketApi::Recv(int socket, char* buffer, int length) {
 int FakeSocketApi::OpenDatagram(bool v6, Readable readable) {
   if (datagramError != 0) return Fail(datagramError);
   lastSocket = nextHandle_++;
-  datagrams[lastSocket] = DatagramSock{true, v6, std::move(readable)};
+  DatagramSock& made = datagrams[lastSocket];
+  made.v6 = v6;
+  made.readable = std::move(readable);
   return lastSocket;
 }
 
