@@ -428,9 +428,11 @@ void ConsoleWindow::SetPlayersShown(bool shown) {
   // The window widens by the panel as far as the frame has room, so that its log keeps its width; what
   // is left of the panel's place is taken from the log, in a share the user can drag.
   if (!isMaximized() && !isMinimized()) {
-    const int room = mdiArea() ? mdiArea()->viewport()->width() - geometry().right() - 1 : kPlayersWidth;
+    // Moved left where the frame has room there but not to the right.
+    const int room = mdiArea() ? mdiArea()->viewport()->width() - width() : kPlayersWidth;
     const int grow = shown ? std::clamp(room, 0, kPlayersWidth) : -std::exchange(grownBy_, 0);
     if (shown) grownBy_ = grow;
+    if (mdiArea()) move(std::clamp(x(), 0, std::max(0, room - grow)), y());
     resize(width() + grow, height());
   }
   ApplyLayout();

@@ -195,6 +195,7 @@ TEST(PlayersPanel, FitsInsideItsWindowAndKeepsTheLogReadableWhenTiled) {
   test::Find<QAction>(p.ui.Main(), "mnuPlayers")->trigger();
   QApplication::processEvents();
   EXPECT_LE(duel->geometry().right(), area->viewport()->width() - 1) << "the panel widened it past the frame";
+  EXPECT_GE(duel->x(), 0);
   auto* split = test::Find<PlayersSplit>(*duel, "PlayersSplit");
   const int charWidth = duel->Log()->fontMetrics().horizontalAdvance('x');
   EXPECT_GE(duel->Log()->width(), 30 * charWidth);
