@@ -17,6 +17,7 @@ Client::Client(const Platform& p)
       receiver(p.sockets, p.loop, sessions, status, debug),
       connections(p.sockets, p.loop, p.desktop, tables, status, debug, sessions, sender),
       consoles(tables, status, sender, p.windows),
+      statusQueries(p.sockets, p.loop),
       selection(tables, p.loop, p.desktop, p.tree, consoles, sender),
       registry(tables, status, sender, p.tree, selection, consoles),
       prompts(p.loop, sessions, tables, status, debug, sender, p.loginDialog, connections, consoles),

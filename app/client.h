@@ -6,6 +6,7 @@
 
 #include "app/start_server.h"
 #include "consoles/consoles.h"
+#include "consoles/status_query.h"
 #include "core/debug_log.h"
 #include "core/desktop.h"
 #include "core/server_tables.h"
@@ -66,6 +67,7 @@ class Client {
   FrameReceiver receiver;
   Connections connections;
   Consoles consoles;
+  StatusQueries statusQueries;  // the players panels' queries of the game servers
   Selection selection;
   Registry registry;
   AccountPrompts prompts;

@@ -17,13 +17,21 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 
 constexpr std::string_view kAnswerHead = "\xFF\xFF\xFF\xFFstatusResponse\n";
 
+bool IsControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
 // The first kept bytes of a field, control bytes as blanks: a value never draws a line of its own.
-std::string Kept(std::string_view text, size_t limit) {
+std::string Kept(std::string_view text, size_t limit, bool* altered = nullptr) {
   std::string out(text.substr(0, limit));
+  bool changed = text.size() > limit;
   for (char& c : out) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) c = ' ';
+    if (!IsControl(c)) continue;
+    c = ' ';
+    changed = true;
   }
+  if (altered) *altered = changed;
   return out;
 }
 
@@ -45,7 +53,7 @@ std::optional<PlayerStatus> ParsePlayerLine(std::string_view line) {
   if (!TakeNumber(line, player.score) || !TakeNumber(line, player.ping)) return std::nullopt;
   const size_t close = line.rfind('"');
   if (!line.starts_with('"') || close == 0 || close == std::string_view::npos) return std::nullopt;
-  player.name = Kept(line.substr(1, close - 1), kMaxPlayerNameBytes);
+  player.name = Kept(line.substr(1, close - 1), kMaxPlayerNameBytes, &player.altered);
   return player;
 }
 
@@ -62,6 +70,8 @@ void ParseInfo(std::string_view info, ServerStatus& status) {
     info.remove_prefix(std::min(valueEnd + 1, info.size()));
     if (key == "mapname") {
       status.map = Kept(value, kMaxStatusValueBytes);
+    } else if (key == "challenge") {
+      status.challenge = Kept(value, kMaxStatusValueBytes);
     } else if (key == "sv_hostname") {
       status.hostName = Kept(value, kMaxStatusValueBytes);
     } else if (key == "sv_maxclients") {
@@ -73,6 +83,10 @@ void ParseInfo(std::string_view info, ServerStatus& status) {
 }
 
 }  // namespace
+
+std::string StatusRequest(std::string_view challenge) {
+  return "\xFF\xFF\xFF\xFFgetstatus " + std::string(challenge) + "\n";
+}
 
 std::optional<ServerStatus> ParseStatusResponse(std::string_view packet) {
   if (packet.size() > kMaxStatusPacket || !packet.starts_with(kAnswerHead)) return std::nullopt;
@@ -109,7 +123,7 @@ std::optional<std::string> KickLine(std::string_view name) {
   bool quote = false;
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || c == '"' || c == ';') return std::nullopt;
+    if (IsControl(c) || byte == 0xFD || byte == 0xFE || c == '"' || c == ';') return std::nullopt;
     quote = quote || c == ' ' || c == '/';
   }
   return quote ? "kick \"" + std::string(name) + "\"" : "kick " + std::string(name);
@@ -120,6 +134,27 @@ bool KickReachesAnother(std::string_view name, const std::vector<std::string>& n
   for (const std::string& other : names)
     if (SameIgnoringCase(other, name) || SameIgnoringCase(StripColourCodes(other), name)) ++matches;
   return matches > 1;
+}
+
+KickVerdict KickPlayer(const PlayerStatus& player, const std::vector<PlayerStatus>& listed) {
+  if (player.altered)
+    return {std::nullopt, "Not by name: the name is shown changed (cut, or a control character as a blank)"};
+  std::optional<std::string> line = KickLine(player.name);
+  if (!line) {
+    return {std::nullopt, "Not by name: the server would read this name as another or as more than a name"};
+  }
+  std::vector<std::string> names;
+  for (const PlayerStatus& p : listed) names.push_back(p.name);
+  if (KickReachesAnother(player.name, names))
+    return {std::nullopt, "Not by name: another player's name matches it (in another case or colours)"};
+  return {std::move(line), {}};
+}
+
+StatusTarget DefaultStatusTarget(const std::string& ovAddress, int gamePort) {
+  const std::optional<StatusTarget> host = ParseStatusTarget(ovAddress);
+  StatusTarget target{host ? host->host : ovAddress, kDefaultStatusPort};
+  if (gamePort >= 1 && gamePort <= 65535) target.port = gamePort;
+  return target;
 }
 
 std::optional<StatusTarget> ParseStatusTarget(std::string_view text) {

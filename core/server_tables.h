@@ -57,7 +57,7 @@ struct QSIrec {
   std::string Info4;
   int Info5 = 0;
   int ConsoleMode = 0;
-  int GamePort = 0;  // the game server's UDP port, 0 = unknown
+  int GamePort = 0;  // where the game server answers (its status query too), 0 = unknown
 };
 
 class ServerTables {

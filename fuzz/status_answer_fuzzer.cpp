@@ -1,5 +1,6 @@
 // The status query's answer, as any UDP peer may send it, against what its parser promises: bounded,
-// names and values without control bytes, and every kept player counted.
+// names and values without control bytes, every kept player counted, and no kick of a name shown altered
+// nor one holding a byte no frame can carry.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -31,11 +32,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(status->players.size() <= ov::kMaxStatusPlayers && status->players.size() <= status->playerCount);
   Require(status->map.size() <= ov::kMaxStatusValueBytes && Printable(status->map));
   Require(status->hostName.size() <= ov::kMaxStatusValueBytes && Printable(status->hostName));
+  Require(status->challenge.size() <= ov::kMaxStatusValueBytes && Printable(status->challenge));
   for (const ov::PlayerStatus& player : status->players) {
     Require(player.name.size() <= ov::kMaxPlayerNameBytes && Printable(player.name));
-    // A name the kick line takes is one word to a console: no line break, quote or semicolon gets through.
-    if (const std::optional<std::string> line = ov::KickLine(player.name))
-      Require(line->find_first_of("\n\r;") == std::string::npos);
+    // A name the kick line takes is one word to a console: no line break, quote, semicolon or frame byte
+    // gets through, and a name the list shows changed is never kicked by what it shows.
+    const ov::KickVerdict verdict = ov::KickPlayer(player, status->players);
+    Require(verdict.line.has_value() != !verdict.refusal.empty());
+    if (verdict.line) {
+      Require(!player.altered);
+      Require(verdict.line->find_first_of("\n\r;\xFD\xFE") == std::string::npos);
+    }
   }
   Require(!ov::PlayerCountText(*status).empty());
   return 0;

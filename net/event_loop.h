@@ -15,6 +15,9 @@ class EventLoop {
   virtual void WaitForEvents(Clock::time_point deadline) = 0;
   // Runs the function at a later turn of the loop, after the events already waiting.
   virtual void Post(std::function<void()> run) = 0;
+  // Runs the function once, ms milliseconds from now (a timer that cannot be stopped: what it runs
+  // checks that it is still wanted).
+  virtual void After(int ms, std::function<void()> run) = 0;
 
   // Keeps handling events until done() holds.
   void WaitUntil(const std::function<bool()>& done) {

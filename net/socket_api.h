@@ -66,6 +66,23 @@ class SocketApi {
     return -1;
   }
   virtual void CancelLookup(int /*id*/) {}
+  // Datagrams, for the game servers' status query. A UDP socket of the family of the addresses it will
+  // send to, bound to a free port; readable runs from the event loop when a datagram waits, once until
+  // the next RecvFrom. A handle from the same space as Socket's, closed with CloseSocket; -1 on failure.
+  using Readable = std::function<void()>;
+  virtual int OpenDatagram(bool /*v6*/, Readable /*readable*/) { return -1; }
+  // port in network byte order, as ConnectTo's. The bytes sent, or -1.
+  virtual int SendTo(int /*socket*/, const char* /*data*/, int /*length*/, const SocketAddress& /*to*/,
+                     uint16_t /*port*/) {
+    return -1;
+  }
+  // One waiting datagram into buffer: its whole length (one longer than length is cut to it, so the
+  // caller sees by the length that it was), or -1 (10035 when none waits).
+  virtual int RecvFrom(int /*socket*/, char* /*buffer*/, int /*length*/, SocketAddress& /*from*/,
+                       uint16_t& /*port*/) {
+    return -1;
+  }
+
   // connect to a looked-up address, over IPv6 when it is one; as Connect otherwise.
   virtual int ConnectTo(int socket, const SocketAddress& address, uint16_t port) {
     if (address.v6) return -1;

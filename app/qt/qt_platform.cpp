@@ -180,9 +180,10 @@ void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& s
   const Endpoint server = ov.Where;
   const std::string title = q == -1 ? std::string() : client.tables.QServers[q].Title;
   const std::optional<StatusTarget> kept = ParseStatusTarget(settings.StatusQuery(server, title));
-  // By default the OV server's host, an IPv6 address taken out of its brackets.
-  const std::optional<StatusTarget> host = ParseStatusTarget(ov.Where.address);
-  panel->SetTarget(kept ? *kept : host ? *host : StatusTarget{ov.Where.address, kDefaultStatusPort});
+  // By default the OV server's host, at the game port it announced for this server.
+  const int port = q == -1 ? 0 : client.tables.QServers[q].GamePort;
+  panel->SetTarget(kept ? *kept : DefaultStatusTarget(ov.Where.address, port));
+  panel->Attach(client.statusQueries.Open());
   QObject::connect(panel, &PlayersPanel::targetChosen, panel,
                    [&settings, server, title](const StatusTarget& target) {
                      settings.SetStatusQuery(server, title, target.Text());

@@ -16,6 +16,7 @@
 #include "consoles/qt/log_tools.h"
 #include "consoles/qt/log_view.h"
 #include "consoles/qt/players_panel.h"
+#include "consoles/qt/players_split.h"
 #include "core/qt/latin1_text.h"
 #include "core/qt/window_title.h"
 
@@ -220,7 +221,7 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area) {
   // line and three lines of its log (the designed log is 153 pixels high).
   setMinimumSize(designed.width() * 2 / 3,
                  designed.height() - 153 + 3 * log_->fontMetrics().lineSpacing() + 8);
-  resize(designed + QSize(players_ && !players_->isHidden() ? kPlayersWidth : 0, 0));
+  resize(designed + QSize(players_ && !players_->isHidden() ? grownBy_ : 0, 0));
   // The frame placed it by its size before this one: it goes back inside the frame's area where it can.
   const QRect inside = area.viewport()->rect();
   move(std::clamp(x(), 0, std::max(0, inside.width() - width())),
@@ -238,6 +239,8 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area) {
 
 void ConsoleWindow::CaptionChanged() {
   if (window_) setWindowTitle(ShownCaption());
+  // A dead server's panel asks no more: a later server on that port is not this one.
+  if (players_ && window_ && window_->IsDead()) players_->End();
   reconnect_->setVisible(CanReconnect());
 }
 
@@ -303,6 +306,7 @@ void ConsoleWindow::CloseLater() {
 void ConsoleWindow::Close() { close(); }
 
 void ConsoleWindow::Detach() {
+  if (players_) players_->Detach();
   if (window_) window_->view = nullptr;
   window_ = nullptr;
 }
@@ -333,11 +337,14 @@ void ConsoleWindow::showEvent(QShowEvent* event) {
 }
 
 void ConsoleWindow::ApplyLayout() {
-  const int panel = players_ && !players_->isHidden() ? kPlayersWidth : 0;
-  const ConsoleLayout l =
-      LayoutFor(clientArea_->width() - panel + kFrameWidth, clientArea_->height() + kFrameHeight);
-  pages_->setGeometry(3, 1, l.pageWidth, l.pageHeight);
-  if (panel) players_->setGeometry(l.pageWidth + 6, 4, panel - 9, l.pageHeight - 4);
+  const ConsoleLayout l = LayoutFor(clientArea_->width() + kFrameWidth, clientArea_->height() + kFrameHeight);
+  // A Quake server's page shares its place with the players panel: the page's width is the split's.
+  (split_ ? static_cast<QWidget*>(split_) : pages_)->setGeometry(3, 1, l.pageWidth, l.pageHeight);
+  LayOutPage();
+}
+
+void ConsoleWindow::LayOutPage() {
+  const ConsoleLayout l = LayoutFor(pages_->width() + 15, clientArea_->height() + kFrameHeight);
   log_->setGeometry(0, 0, l.logWidth, l.logHeight);
   input_->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
 }
@@ -378,6 +385,8 @@ bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
     LogChanged();
   } else if (watched == clientArea_ && event->type() == QEvent::Resize) {
     ApplyLayout();
+  } else if (watched == pages_ && event->type() == QEvent::Resize) {
+    LayOutPage();
   } else if (watched == input_ && event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
@@ -402,8 +411,9 @@ QuakeConsoleWindow::QuakeConsoleWindow(RedrawPacer& pacer, Console& window, QWid
 // ---- The players panel
 
 void ConsoleWindow::AddPlayersPanel() {
-  players_ = new PlayersPanel(clientArea_);
-  players_->hide();
+  players_ = new PlayersPanel;
+  split_ = new PlayersSplit(pages_, players_, clientArea_);
+  pages_->installEventFilter(this);
   playersItem_ = new QAction("&Players and Map", this);
   playersItem_->setObjectName("mnuWindowPlayers");
   playersItem_->setStatusTip("Show the map and the players of the game server beside its console");
@@ -415,10 +425,18 @@ void ConsoleWindow::AddPlayersPanel() {
 void ConsoleWindow::SetPlayersShown(bool shown) {
   if (!players_ || shown == !players_->isHidden()) return;
   playersItem_->setChecked(shown);
-  players_->setVisible(shown);
-  // The window widens by the panel, so that its log keeps its width.
-  if (!isMaximized() && !isMinimized()) resize(width() + (shown ? kPlayersWidth : -kPlayersWidth), height());
+  // The window widens by the panel as far as the frame has room, so that its log keeps its width; what
+  // is left of the panel's place is taken from the log, in a share the user can drag.
+  if (!isMaximized() && !isMinimized()) {
+    // Moved left where the frame has room there but not to the right.
+    const int room = mdiArea() ? mdiArea()->viewport()->width() - width() : kPlayersWidth;
+    const int grow = shown ? std::clamp(room, 0, kPlayersWidth) : -std::exchange(grownBy_, 0);
+    if (shown) grownBy_ = grow;
+    if (mdiArea()) move(std::clamp(x(), 0, std::max(0, room - grow)), y());
+    resize(width() + grow, height());
+  }
   ApplyLayout();
+  split_->ShowPanel(shown, grownBy_, LayoutFor(width(), height()).pageWidth);
 }
 
 void ConsoleWindow::EnterLine(const QString& line) {

@@ -22,6 +22,7 @@ namespace ov {
 class LogTools;
 class LogView;
 class PlayersPanel;
+class PlayersSplit;
 
 // The lines sent from one input line, walked with Up and Down as in any console.
 class InputHistory {
@@ -147,6 +148,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   QWidget* consolePage_;
   bool CanDraw() const;
   void ApplyLayout();
+  void LayOutPage();  // the log and input line, by the page's width
   void SetUpServerExtras();   // the address tooltip, Reconnect, the unseen-text mark
   uint64_t LogCount() const;  // grows with every text the log takes
   bool InputKey(int key);
@@ -163,6 +165,8 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   InputHistory history_;
   QAction* reconnect_ = nullptr;
   PlayersPanel* players_ = nullptr;
+  PlayersSplit* split_ = nullptr;  // the page and the panel, in a Quake server's window
+  int grownBy_ = 0;                // what the window widened by when the panel showed
   QAction* playersItem_ = nullptr;
   uint64_t seenUpTo_ = 0;  // LogCount when the window last became active or inactive
   bool dirty_ = false;

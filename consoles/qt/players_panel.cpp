@@ -1,8 +1,10 @@
 #include "consoles/qt/players_panel.h"
 
+#include <QAccessible>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QHostInfo>
+#include <QHelpEvent>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
@@ -11,10 +13,9 @@
 #include <QPointer>
 #include <QStyledItemDelegate>
 #include <QTextDocument>
-#include <QTimerEvent>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
-#include <QUdpSocket>
 #include <QVBoxLayout>
 #include <vector>
 
@@ -112,36 +113,45 @@ PlayersPanel::PlayersPanel(QWidget* parent) : QWidget(parent) {
   list_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
   list_->setItemDelegateForColumn(0, new ColourNameDelegate(list_));
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
+  list_->setMinimumWidth(0);
   column->addWidget(list_, 1);
+  plot_ = new PlayersPlot(this);
+  column->addWidget(plot_);
 
   connect(address_, &QToolButton::clicked, this, &PlayersPanel::AskTarget);
-  connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-    QTreeWidgetItem* item = list_->itemAt(at);
-    if (!item) return;
-    // The list may change while the menu is open: the kick is for the player it was opened on.
-    const std::string name = FromQt(item->data(0, kNameRole).toString());
-    QMenu menu;  // not the panel's: the panel may go while the menu is open
-    QAction* kick = menu.addAction("&Kick");
-    kick->setObjectName("mnuKickPlayer");
-    std::vector<std::string> names;
-    for (int row = 0; row < list_->topLevelItemCount(); ++row)
-      names.push_back(FromQt(list_->topLevelItem(row)->data(0, kNameRole).toString()));
-    kick->setEnabled(KickLine(name).has_value() && !KickReachesAnother(name, names));
-    QPointer<PlayersPanel> self(this);
-    if (menu.exec(list_->viewport()->mapToGlobal(at)) == kick && self) AskKick(name);
-  });
+  connect(list_, &QWidget::customContextMenuRequested, this, &PlayersPanel::OpenMenu);
 }
 
 PlayersPanel::~PlayersPanel() = default;
 
-void PlayersPanel::SetTarget(const StatusTarget& target) {
-  if (target == target_) return;
-  target_ = target;
-  if (Querying()) {
-    Stop();
-    Start();
-  }
+void PlayersPanel::Attach(std::unique_ptr<StatusQuery> query) {
+  Detach();
+  query_ = std::move(query);
+  if (!query_) return;
+  query_->SetTarget(target_);
+  query_->SetChangedHandler([this] { Refresh(); });
+  plot_->SetQuery(query_.get());
+  if (isVisible()) query_->Start();
 }
+
+void PlayersPanel::Detach() {
+  if (!query_) return;
+  target_ = query_->Target();
+  plot_->SetQuery(nullptr);
+  query_.reset();
+  Refresh();
+}
+
+void PlayersPanel::End() {
+  if (query_) query_->End();
+}
+
+void PlayersPanel::SetTarget(const StatusTarget& target) {
+  target_ = target;
+  if (query_) query_->SetTarget(target);
+}
+
+const StatusTarget& PlayersPanel::Target() const { return query_ ? query_->Target() : target_; }
 
 void PlayersPanel::SetColourCodes(bool on) {
   colours_ = on;
@@ -153,102 +163,37 @@ QString PlayersPanel::Summary() const { return summary_->text(); }
 
 void PlayersPanel::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (!Querying()) Start();
+  address_->setToolTip("Status query to " + ToQt(Target().Text()));
+  if (query_) query_->Start();
 }
 
 void PlayersPanel::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
-  Stop();
-  SetSummary(QString());
+  if (query_) query_->Stop();
+  Refresh();
+}
+
+void PlayersPanel::Refresh() {
+  const StatusQuery::Shown shown = query_ ? query_->State() : StatusQuery::Shown::Nothing;
+  if (shown == StatusQuery::Shown::Answer) {
+    SetSummary(ToQt(PlayerCountText(query_->Status())));
+    ShowPlayers(query_->Status());
+    plot_->Changed();
+    return;
+  }
+  SetSummary(shown == StatusQuery::Shown::NoAnswer ? kNoAnswer : QString());
+  players_.clear();
   list_->clear();
 }
 
-void PlayersPanel::Start() {
-  socket_ = new QUdpSocket(this);
-  socket_->bind(QHostAddress(QHostAddress::AnyIPv4), 0);
-  connect(socket_, &QUdpSocket::readyRead, this, &PlayersPanel::ReadAnswers);
-  timer_ = startTimer(kRefreshMs);
-  asked_ = false;
-  resolved_.clear();
-  address_->setToolTip("Status query to " + ToQt(target_.Text()));
-  const QHostAddress literal(ToQt(target_.host));
-  if (!literal.isNull()) {
-    Resolved(literal);
-    return;
-  }
-  // A host name is looked up without holding the window; the query goes once it is known.
-  lookup_ = QHostInfo::lookupHost(ToQt(target_.host), this, [this](const QHostInfo& info) {
-    if (info.lookupId() != lookup_) return;
-    lookup_ = -1;
-    for (const QHostAddress& a : info.addresses()) {
-      if (a.protocol() == QAbstractSocket::IPv4Protocol) return Resolved(a);
-    }
-    if (!info.addresses().isEmpty()) return Resolved(info.addresses().front());  // IPv6 only
-    ShowNoAnswer();
-  });
-}
-
-void PlayersPanel::Stop() {
-  if (lookup_ != -1) QHostInfo::abortHostLookup(lookup_);
-  lookup_ = -1;
-  if (timer_ != 0) killTimer(timer_);
-  timer_ = 0;
-  delete socket_;
-  socket_ = nullptr;
-}
-
-void PlayersPanel::Resolved(const QHostAddress& address) {
-  resolved_ = address;
-  if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-    // The socket was bound for IPv4, which every machine has: an IPv6 server is asked from IPv6.
-    socket_->close();
-    socket_->bind(QHostAddress(QHostAddress::AnyIPv6), 0);
-  }
-  Query();
-}
-
-void PlayersPanel::timerEvent(QTimerEvent* event) {
-  if (event->timerId() != timer_) return QWidget::timerEvent(event);
-  if (asked_ || resolved_.isNull()) ShowNoAnswer();
-  Query();
-}
-
-void PlayersPanel::Query() {
-  if (!socket_ || resolved_.isNull()) return;
-  socket_->writeDatagram(kStatusRequest.data(), qint64(kStatusRequest.size()), resolved_,
-                         quint16(target_.port));
-  asked_ = true;
-}
-
-void PlayersPanel::ReadAnswers() {
-  // Every datagram is read, and dropped unless it comes from where the query went and meets a query not
-  // yet answered: one answer per query, however many come. One larger than an answer can be is read only
-  // as far as that. A flood is read a batch at a time: the window's other events run between batches.
-  constexpr int kReadsAtOnce = 64;
-  QByteArray buffer(qsizetype(kMaxStatusPacket) + 1, Qt::Uninitialized);
-  for (int read = 0; read < kReadsAtOnce && socket_ && socket_->hasPendingDatagrams(); ++read) {
-    QHostAddress from;
-    quint16 port = 0;
-    const qint64 got = socket_->readDatagram(buffer.data(), buffer.size(), &from, &port);
-    if (got < 0 || !asked_ || port != target_.port ||
-        !from.isEqual(resolved_, QHostAddress::ConvertV4MappedToIPv4))
-      continue;
-    if (std::optional<ServerStatus> status =
-            ParseStatusResponse(std::string_view(buffer.constData(), size_t(got)))) {
-      asked_ = false;
-      Show(*status);
-    }
-  }
-}
-
-void PlayersPanel::Show(const ServerStatus& status) {
-  SetSummary(ToQt(PlayerCountText(status)));
+void PlayersPanel::ShowPlayers(const ServerStatus& status) {
+  players_ = status.players;
   list_->setUpdatesEnabled(false);
   // The rows are kept where the same players stay, so a selection and an open menu keep their place.
-  while (list_->topLevelItemCount() > int(status.players.size()))
+  while (list_->topLevelItemCount() > int(players_.size()))
     delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
-  for (size_t i = 0; i < status.players.size(); ++i) {
-    const PlayerStatus& p = status.players[i];
+  for (size_t i = 0; i < players_.size(); ++i) {
+    const PlayerStatus& p = players_[i];
     QTreeWidgetItem* item = list_->topLevelItem(int(i));
     if (!item) {
       item = new QTreeWidgetItem(list_);
@@ -263,11 +208,6 @@ void PlayersPanel::Show(const ServerStatus& status) {
   list_->setUpdatesEnabled(true);
 }
 
-void PlayersPanel::ShowNoAnswer() {
-  SetSummary(kNoAnswer);
-  list_->clear();
-}
-
 void PlayersPanel::SetSummary(const QString& text) {
   // The map's name is the game server's: a tool tip shows it as plain text, never as markup.
   summary_->setToolTip(Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap)
@@ -277,23 +217,55 @@ void PlayersPanel::SetSummary(const QString& text) {
   emit summaryChanged(text);
 }
 
+void PlayersPanel::OpenMenu(const QPoint& at) {
+  QTreeWidgetItem* item = list_->itemAt(at);
+  const int row = item ? list_->indexOfTopLevelItem(item) : -1;
+  if (row < 0 || row >= int(players_.size())) return;
+  // The list may change while the menu is open: the kick is for the player it was opened on.
+  const PlayerStatus player = players_[size_t(row)];
+  const KickVerdict verdict = KickPlayer(player, players_);
+  QMenu menu;  // not the panel's: the panel may go while the menu is open
+  menu.setToolTipsVisible(true);
+  QAction* kick = menu.addAction("&Kick");
+  kick->setObjectName("mnuKickPlayer");
+  kick->setEnabled(verdict.line.has_value());
+  if (!verdict.line) {
+    // Why not, where the eye and a screen reader both find it: on the item and as a line of its own.
+    kick->setToolTip(ToQt(verdict.refusal));
+    kick->setStatusTip(ToQt(verdict.refusal));
+    QAction* why = menu.addAction(ToQt(verdict.refusal));
+    why->setObjectName("mnuKickRefusal");
+    why->setEnabled(false);
+  }
+  QPointer<PlayersPanel> self(this);
+  if (menu.exec(list_->viewport()->mapToGlobal(at)) == kick && self && verdict.line)
+    Confirm(player, *verdict.line);
+}
+
 void PlayersPanel::AskKick(const std::string& name) {
-  const std::optional<std::string> line = KickLine(name);
-  if (!line) return;
-  QMessageBox box(QMessageBox::Question, "Kick", QString("Kick %1 from the server?").arg(ToQt(name)),
+  const auto player =
+      std::find_if(players_.begin(), players_.end(), [&](const PlayerStatus& p) { return p.name == name; });
+  if (player == players_.end()) return;
+  const KickVerdict verdict = KickPlayer(*player, players_);
+  if (verdict.line) Confirm(*player, *verdict.line);
+}
+
+void PlayersPanel::Confirm(const PlayerStatus& player, const std::string& line) {
+  const std::string shown = colours_ ? StripColourCodes(player.name) : player.name;
+  QMessageBox box(QMessageBox::Question, "Kick", QString("Kick %1 from the server?").arg(ToQt(shown)),
                   QMessageBox::Yes | QMessageBox::No, this);
   box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(QMessageBox::No);
   QPointer<PlayersPanel> self(this);
   if (box.exec() != QMessageBox::Yes || !self) return;
-  emit kickRequested(*line);
+  emit kickRequested(line);
 }
 
 void PlayersPanel::AskTarget() {
   QInputDialog dialog(this);
   dialog.setWindowTitle("Status query");
   dialog.setLabelText("The game server's status query, HOST or HOST:PORT:");
-  dialog.setTextValue(ToQt(target_.Text()));
+  dialog.setTextValue(ToQt(Target().Text()));
   QPointer<PlayersPanel> self(this);
   if (dialog.exec() != QDialog::Accepted || !self) return;
   const std::optional<StatusTarget> target = ParseStatusTarget(FromQt(dialog.textValue()));
@@ -303,6 +275,65 @@ void PlayersPanel::AskTarget() {
   }
   SetTarget(*target);
   emit targetChosen(*target);
+}
+
+// ---- PlayersPlot
+
+PlayersPlot::PlayersPlot(QWidget* parent) : QWidget(parent) {
+  setObjectName("PlayersPlot");
+  setAccessibleName("Players over the last 24 hours");
+  setFixedHeight(36);
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+}
+
+QString PlayersPlot::Figures() const {
+  if (!query_ || query_->History().Empty()) return "Last 24 hours: no player count heard yet";
+  const PlayerHistory::Figures f = query_->History().Over24Hours(query_->Now());
+  if (f.samples == 0) return "Last 24 hours: no player count heard yet";
+  return QString("Last 24 hours: peak %1, average %2 players").arg(f.peak).arg(f.average, 0, 'f', 1);
+}
+
+void PlayersPlot::Changed() {
+  if (!isVisible()) return;
+  update();
+  setAccessibleDescription(Figures());
+}
+
+bool PlayersPlot::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), Figures(), this);
+    return true;
+  }
+  return QWidget::event(event);
+}
+
+void PlayersPlot::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QRect frame = rect().adjusted(0, 0, -1, -1);
+  painter.fillRect(frame, palette().color(QPalette::Base));
+  painter.setPen(palette().color(QPalette::Mid));
+  painter.drawRect(frame);
+  if (!query_ || query_->History().Empty() || frame.width() < 3) return;
+  const PlayerHistory& history = query_->History();
+  const Clock::time_point now = query_->Now();
+  const int columns = frame.width() - 1;
+  const int height = frame.height() - 2;
+  // Each column the peak of its minutes, the oldest at the left; the scale is the limit when known.
+  std::vector<int> peaks(size_t(columns), -1);
+  int top = std::max(1, query_->Status().maxClients);
+  for (int ago = 0; ago < PlayerHistory::kMinutes; ++ago) {
+    const PlayerHistory::Minute m = history.At(now, ago);
+    if (m.samples == 0) continue;
+    const int column = columns - 1 - ago * columns / PlayerHistory::kMinutes;
+    peaks[size_t(column)] = std::max<int>(peaks[size_t(column)], m.peak);
+    top = std::max<int>(top, m.peak);
+  }
+  painter.setPen(palette().color(QPalette::Highlight));
+  for (int x = 0; x < columns; ++x) {
+    if (peaks[size_t(x)] < 0) continue;
+    const int bar = std::max(1, peaks[size_t(x)] * height / top);
+    painter.drawLine(frame.left() + 1 + x, frame.bottom() - 1, frame.left() + 1 + x, frame.bottom() - bar);
+  }
 }
 
 }  // namespace ov

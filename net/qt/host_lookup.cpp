@@ -6,22 +6,80 @@
 
 #include <QMetaObject>
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 
 namespace ov {
 
 struct HostLookups::Shared {
+  struct Job {
+    int id;
+    std::string host;
+    bool numericOnly;
+  };
+  Resolver resolver;
   std::mutex mutex;
-  QObject* context = nullptr;  // cleared when the owner goes: a late thread then posts nothing
+  std::condition_variable wake;
+  QObject* context = nullptr;  // cleared when the owner goes: the threads then post nothing and end
+  std::deque<Job> waiting;
+  int threads = 0;
+  int idle = 0;
+  std::function<void(int, std::vector<SocketAddress>)> deliver;  // runs on the UI thread
+
+  void Work(std::shared_ptr<Shared> self);
 };
 
-HostLookups::HostLookups() : shared_(std::make_shared<Shared>()) { shared_->context = &context_; }
+void HostLookups::Shared::Work(std::shared_ptr<Shared> self) {
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    ++idle;
+    wake.wait(lock, [&] { return context == nullptr || !waiting.empty(); });
+    --idle;
+    if (context == nullptr) break;
+    Job job = std::move(waiting.front());
+    waiting.pop_front();
+    lock.unlock();
+    std::vector<SocketAddress> found = resolver(job.host, job.numericOnly);
+    lock.lock();
+    if (context == nullptr) break;
+    QMetaObject::invokeMethod(
+        context,
+        [self, id = job.id, found = std::move(found)]() mutable {
+          if (self->deliver) self->deliver(id, std::move(found));
+        },
+        Qt::QueuedConnection);
+  }
+  --threads;
+}
+
+HostLookups::HostLookups(Resolver resolver) : shared_(std::make_shared<Shared>()) {
+  shared_->resolver = std::move(resolver);
+  shared_->context = &context_;
+}
 
 HostLookups::~HostLookups() {
+  {
+    const std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->context = nullptr;
+    shared_->waiting.clear();
+  }
+  shared_->wake.notify_all();
+  // A thread inside getaddrinfo cannot be stopped: it ends on its own once the look-up returns.
+  shared_->deliver = nullptr;
+}
+
+int HostLookups::Threads() const {
   const std::lock_guard<std::mutex> lock(shared_->mutex);
-  shared_->context = nullptr;
+  return shared_->threads;
+}
+
+void HostLookups::Cancel(int id) {
+  dones_.erase(id);
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  std::erase_if(shared_->waiting, [id](const Shared::Job& job) { return job.id == id; });
 }
 
 std::vector<SocketAddress> HostLookups::Lookup(const std::string& host, bool numericOnly) {
@@ -59,22 +117,27 @@ std::vector<SocketAddress> HostLookups::Lookup(const std::string& host, bool num
 }
 
 int HostLookups::Start(const std::string& host, bool numericOnly, SocketApi::LookupDone done) {
+  if (!shared_->deliver) {
+    // The answer is handed over on the UI thread, and only while the look-up is still wanted.
+    shared_->deliver = [this](int id, std::vector<SocketAddress> found) {
+      const auto it = dones_.find(id);
+      if (it == dones_.end()) return;
+      SocketApi::LookupDone run = std::move(it->second);
+      dones_.erase(it);
+      run(std::move(found));
+    };
+  }
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  if (shared_->waiting.size() >= kMaxWaiting) return -1;
   const int id = nextId_++;
-  pending_.insert(id);
-  // The answer is handed over on the UI thread, and only while the look-up is still wanted.
-  auto deliver = [this, id, done = std::move(done)](std::vector<SocketAddress> found) {
-    if (pending_.erase(id) == 0) return;
-    done(std::move(found));
-  };
-  std::thread([shared = shared_, host, numericOnly, deliver = std::move(deliver)]() mutable {
-    std::vector<SocketAddress> found = Lookup(host, numericOnly);
-    const std::lock_guard<std::mutex> lock(shared->mutex);
-    if (shared->context == nullptr) return;
-    QMetaObject::invokeMethod(
-        shared->context,
-        [deliver = std::move(deliver), found = std::move(found)]() mutable { deliver(std::move(found)); },
-        Qt::QueuedConnection);
-  }).detach();
+  dones_[id] = std::move(done);
+  shared_->waiting.push_back({id, host, numericOnly});
+  if (shared_->idle == 0 && shared_->threads < kWorkers) {
+    ++shared_->threads;
+    std::thread([shared = shared_] { shared->Work(shared); }).detach();
+  } else {
+    shared_->wake.notify_one();
+  }
   return id;
 }
 

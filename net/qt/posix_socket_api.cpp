@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "net/winsock_errors.h"
@@ -119,6 +121,76 @@ int PosixSocketApi::ConnectTo(int socket, const SocketAddress& address, uint16_t
   return ConnectFd(*entry, reinterpret_cast<const sockaddr*>(&target), sizeof(sockaddr_in));
 }
 
+int PosixSocketApi::OpenDatagram(bool v6, Readable readable) {
+  const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return Fail(WinsockFromErrno(errno));
+  const int handle = nextHandle_++;
+  Entry& entry = sockets_[handle];
+  entry.fd = fd;
+  entry.readable = std::move(readable);
+  Watch(handle, entry);
+  ArmRead(entry);
+  return handle;
+}
+
+namespace {
+
+socklen_t ToSockaddr(const SocketAddress& address, uint16_t port, sockaddr_storage& out) {
+  out = {};
+  if (address.v6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&out);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = port;
+    std::memcpy(&in6->sin6_addr, address.bytes.data(), 16);
+    in6->sin6_scope_id = address.scopeId;
+    return sizeof(sockaddr_in6);
+  }
+  auto* in4 = reinterpret_cast<sockaddr_in*>(&out);
+  in4->sin_family = AF_INET;
+  in4->sin_port = port;
+  std::memcpy(&in4->sin_addr, address.bytes.data(), 4);
+  return sizeof(sockaddr_in);
+}
+
+}  // namespace
+
+int PosixSocketApi::SendTo(int socket, const char* data, int length, const SocketAddress& to, uint16_t port) {
+  Entry* entry = Find(socket);
+  if (entry == nullptr || !entry->readable) return Fail(kWsaeNotSock);
+  sockaddr_storage target;
+  const socklen_t size = ToSockaddr(to, port, target);
+  const ssize_t n = ::sendto(entry->fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL,
+                             reinterpret_cast<const sockaddr*>(&target), size);
+  if (n < 0) return Fail(WouldBlock(errno) ? kWsaeWouldBlock : WinsockFromErrno(errno));
+  return static_cast<int>(n);
+}
+
+int PosixSocketApi::RecvFrom(int socket, char* buffer, int length, SocketAddress& from, uint16_t& port) {
+  Entry* entry = Find(socket);
+  if (entry == nullptr || !entry->readable) return Fail(kWsaeNotSock);
+  sockaddr_storage peer{};
+  socklen_t size = sizeof peer;
+  // MSG_TRUNC: the datagram's whole length, so that one longer than the buffer is known for one.
+  const ssize_t n = ::recvfrom(entry->fd, buffer, length, MSG_DONTWAIT | MSG_TRUNC,
+                               reinterpret_cast<sockaddr*>(&peer), &size);
+  const int err = errno;
+  ArmRead(*entry);
+  if (n < 0) return Fail(WouldBlock(err) ? kWsaeWouldBlock : WinsockFromErrno(err));
+  from = {};
+  if (peer.ss_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&peer);
+    from.v6 = true;
+    std::memcpy(from.bytes.data(), &in6->sin6_addr, 16);
+    from.scopeId = in6->sin6_scope_id;
+    port = in6->sin6_port;
+  } else {
+    const auto* in4 = reinterpret_cast<const sockaddr_in*>(&peer);
+    std::memcpy(from.bytes.data(), &in4->sin_addr, 4);
+    port = in4->sin_port;
+  }
+  return static_cast<int>(std::min<ssize_t>(n, INT_MAX));
+}
+
 int PosixSocketApi::ConnectFd(Entry& entry, const sockaddr* target, unsigned length) {
   const int result = ::connect(entry.fd, target, length);
   const int err = errno;
@@ -178,7 +250,8 @@ void PosixSocketApi::Close(Entry& entry, bool deleteNow) {
 }
 
 void PosixSocketApi::ArmRead(Entry& entry) {
-  const bool wanted = entry.connected && !entry.closeReported && (entry.events & (kFdRead | kFdClose)) != 0;
+  const bool wanted =
+      entry.readable || entry.connected && !entry.closeReported && (entry.events & (kFdRead | kFdClose)) != 0;
   entry.readNotifier->setEnabled(wanted);
 }
 
@@ -187,6 +260,16 @@ void PosixSocketApi::OnReadable(int socket) {
   if (entry == nullptr) return;
   // Quiet until the handler reads: one notification per read, as the socket library gives them.
   entry->readNotifier->setEnabled(false);
+  if (entry->readable) {
+    QMetaObject::invokeMethod(
+        &context_,
+        [this, socket] {
+          // A copy: the handler may close the socket, and its entry with it.
+          if (Entry* still = Find(socket)) Readable(still->readable)();
+        },
+        Qt::QueuedConnection);
+    return;
+  }
   char byte;
   const ssize_t n = ::recv(entry->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   const int err = errno;

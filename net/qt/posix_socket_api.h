@@ -35,6 +35,9 @@ class PosixSocketApi : public SocketApi {
   }
   void CancelLookup(int id) override { lookups_.Cancel(id); }
   int ConnectTo(int socket, const SocketAddress& address, uint16_t port) override;
+  int OpenDatagram(bool v6, Readable readable) override;
+  int SendTo(int socket, const char* data, int length, const SocketAddress& to, uint16_t port) override;
+  int RecvFrom(int socket, char* buffer, int length, SocketAddress& from, uint16_t& port) override;
 
   int OpenSockets() const { return static_cast<int>(sockets_.size()); }
 
@@ -48,6 +51,7 @@ class PosixSocketApi : public SocketApi {
     bool connected = false;
     bool waitingForRoom = false;  // a send would have blocked: the write notifier tells of room
     bool closeReported = false;
+    Readable readable;  // a datagram socket's: told of every datagram waiting, once until read
   };
 
   Entry* Find(int socket);

@@ -32,4 +32,8 @@ void QtEventLoop::Post(std::function<void()> run) {
   QTimer::singleShot(0, QCoreApplication::instance(), std::move(run));
 }
 
+void QtEventLoop::After(int ms, std::function<void()> run) {
+  QTimer::singleShot(ms, QCoreApplication::instance(), std::move(run));
+}
+
 }  // namespace ov

@@ -9,6 +9,7 @@ class QtEventLoop : public EventLoop {
   Clock::time_point Now() override { return Clock::now(); }
   void WaitForEvents(Clock::time_point deadline) override;
   void Post(std::function<void()> run) override;
+  void After(int ms, std::function<void()> run) override;
 };
 
 }  // namespace ov

@@ -1,9 +1,9 @@
 // standin-server: a stand-in dedicated game server for the demo and the tests. It prints a start-up
 // banner that lists its arguments one by one, a log line now and then, and answers a few console
 // commands on its standard input: status, map NAME, say TEXT, lines N, kick NAME and quit. Like the
-// game servers it stands in for, it answers the status query "getstatus" on its game port, with its map and
-// two players: --port N (or --status-port N; the last given counts), else the first free of 27960 to
-// 27969 (0: one the system picks; off: none).
+// game servers it stands in for, it answers the status query "getstatus [CHALLENGE]" on its game port,
+// echoing the challenge in its info string, with its map and two players: --port N (or --status-port N;
+// the last given counts), else the first free of 27960 to 27969 (0: one the system picks; off: none).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -116,17 +116,21 @@ int OpenStatusSocket(int asked, int& port) {
   return -1;
 }
 
-// Answers one datagram if it is the status query.
+// Answers one datagram if it is the status query; a challenge after it is echoed, as the engines do.
 void AnswerStatus(const State& state, int fd) {
-  char query[64];
+  char query[200];
   sockaddr_in from{};
   socklen_t size = sizeof from;
   const ssize_t got = recvfrom(fd, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&from), &size);
   const std::string asked = "\xFF\xFF\xFF\xFFgetstatus";
   if (got < ssize_t(asked.size()) || std::string(query, asked.size()) != asked) return;
+  std::string challenge(query + asked.size(), size_t(got) - asked.size());
+  challenge.erase(0, challenge.find_first_not_of(' '));
+  challenge.erase(std::min(challenge.find_first_of(" \n\\\";"), challenge.size()));
   std::string answer = "\xFF\xFF\xFF\xFFstatusResponse\n\\sv_hostname\\Orvane stand-in\\mapname\\" +
-                       state.map + "\\sv_maxclients\\" + std::to_string(state.maxPlayers) +
-                       "\\g_gametype\\0\n";
+                       state.map + "\\sv_maxclients\\" + std::to_string(state.maxPlayers) + "\\g_gametype\\0";
+  if (!challenge.empty()) answer += "\\challenge\\" + challenge.substr(0, 128);
+  answer += "\n";
   for (const Player& p : state.players)
     answer += std::to_string(p.score) + " " + std::to_string(p.ping) + " \"" + p.name + "\"\n";
   sendto(fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), size);

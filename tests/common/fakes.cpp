@@ -135,7 +135,64 @@ int FakeSocketApi::Recv(int socket, char* buffer, int length) {
   return n;
 }
 
+int FakeSocketApi::OpenDatagram(bool v6, Readable readable) {
+  if (datagramError != 0) return Fail(datagramError);
+  lastSocket = nextHandle_++;
+  DatagramSock& made = datagrams[lastSocket];
+  made.v6 = v6;
+  made.readable = std::move(readable);
+  return lastSocket;
+}
+
+int FakeSocketApi::SendTo(int socket, const char* data, int length, const SocketAddress& to, uint16_t port) {
+  auto it = datagrams.find(socket);
+  if (it == datagrams.end() || !it->second.open || to.v6 != it->second.v6) return Fail(10038);
+  it->second.sent.push_back({to, port, std::string(data, size_t(length))});
+  return length;
+}
+
+int FakeSocketApi::RecvFrom(int socket, char* buffer, int length, SocketAddress& from, uint16_t& port) {
+  auto it = datagrams.find(socket);
+  if (it == datagrams.end() || !it->second.open) return Fail(10038);
+  DatagramSock& s = it->second;
+  s.told = false;
+  if (s.incoming.empty()) return Fail(kWsaeWouldBlock);
+  const Datagram d = std::move(s.incoming.front());
+  s.incoming.pop_front();
+  std::memcpy(buffer, d.bytes.data(), std::min<size_t>(size_t(length), d.bytes.size()));
+  from = d.peer;
+  port = d.port;
+  // What is left is told again, as the real one re-arms its notifier.
+  if (!s.incoming.empty()) TellReadable(socket);
+  return static_cast<int>(d.bytes.size());
+}
+
+void FakeSocketApi::DeliverDatagram(int socket, const Datagram& datagram) {
+  DatagramSock& s = datagrams.at(socket);
+  if (!s.open) return;
+  s.incoming.push_back(datagram);
+  TellReadable(socket);
+}
+
+void FakeSocketApi::TellReadable(int socket) {
+  if (std::exchange(datagrams.at(socket).told, true)) return;
+  loop_.Post([this, socket] {
+    DatagramSock& d = datagrams.at(socket);
+    if (d.open && d.told) Readable(d.readable)();
+  });
+}
+
+int FakeSocketApi::OpenDatagrams() const {
+  return static_cast<int>(
+      std::count_if(datagrams.begin(), datagrams.end(), [](const auto& d) { return d.second.open; }));
+}
+
 int FakeSocketApi::CloseSocket(int socket) {
+  if (auto d = datagrams.find(socket); d != datagrams.end() && d->second.open) {
+    d->second.open = false;
+    closed.push_back(socket);
+    return 0;
+  }
   auto it = sockets.find(socket);
   if (it == sockets.end() || !it->second.open) return Fail(10038);
   it->second.open = false;

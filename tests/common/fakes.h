@@ -21,7 +21,7 @@ class FakeEventLoop : public EventLoop {
   void WaitForEvents(Clock::time_point deadline) override;
 
   void Post(std::function<void()> event) override { At(now_, std::move(event)); }
-  void After(int ms, std::function<void()> event) {
+  void After(int ms, std::function<void()> event) override {
     At(now_ + std::chrono::milliseconds(ms), std::move(event));
   }
   void At(Clock::time_point when, std::function<void()> event);
@@ -70,6 +70,29 @@ class FakeSocketApi : public SocketApi {
   int AsyncGetHostByName(const std::string& host, bool numericOnly, LookupDone done) override;
   void CancelLookup(int id) override { cancelledLookups.push_back(id); }
   int ConnectTo(int socket, const SocketAddress& address, uint16_t port) override;
+  int OpenDatagram(bool v6, Readable readable) override;
+  int SendTo(int socket, const char* data, int length, const SocketAddress& to, uint16_t port) override;
+  int RecvFrom(int socket, char* buffer, int length, SocketAddress& from, uint16_t& port) override;
+
+  // Datagram sockets: what each sent, and what waits to be read.
+  struct Datagram {
+    SocketAddress peer;
+    uint16_t port = 0;  // network byte order
+    std::string bytes;
+  };
+  struct DatagramSock {
+    bool open = true;
+    bool v6 = false;
+    Readable readable;
+    bool told = false;  // readable posted and not read since
+    std::vector<Datagram> sent;
+    std::deque<Datagram> incoming;
+  };
+  std::map<int, DatagramSock> datagrams;
+  int datagramError = 0;  // OpenDatagram() fails with it when not 0
+  // A datagram arrives at a socket (one closed since takes nothing): readable is posted.
+  void DeliverDatagram(int socket, const Datagram& datagram);
+  int OpenDatagrams() const;  // open now
 
   // Script.
   std::map<std::string, std::vector<SocketAddress>> hosts;
@@ -107,6 +130,7 @@ class FakeSocketApi : public SocketApi {
     lastError_ = error;
     return -1;
   }
+  void TellReadable(int socket);  // posts readable once until the next RecvFrom
   FakeEventLoop& loop_;
   EventHandler handler_;
   int nextHandle_ = 100;

@@ -1,10 +1,13 @@
-// The status query's answer, read as untrusted bytes; the kick line and the query address a user gives.
+// The status query's answer, read as untrusted bytes; the kick line and the query address a user gives;
+// the query itself on the fake sockets: its challenge, whom it believes, when it stops.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "consoles/server_status.h"
+#include "consoles/status_query.h"
+#include "tests/common/fakes.h"
 
 namespace ov {
 namespace {
@@ -71,8 +74,37 @@ TEST(ServerStatus, KickLineQuotesWhatNeedsItAndRefusesWhatCannotBeOneWord) {
   EXPECT_EQ(KickLine("allan"), "kick allan");
   for (const std::string& bad : {std::string(), std::string("x;quit"), std::string("say \"hi"),
                                  std::string("a\nquit"), std::string("a\0b", 3), std::string("0"),
-                                 std::string("17"), std::string("All"), std::string("ALLBOTS")})
+                                 std::string("17"), std::string("All"), std::string("ALLBOTS"),
+                                 std::string("Bob\xFE\xFD"
+                                             "0006say HACKED\xFE"),
+                                 std::string("x\xFDy")})
     EXPECT_EQ(KickLine(bad), std::nullopt) << bad;
+}
+
+TEST(ServerStatus, KickWorksFromTheNameAsReceivedOrSaysWhyNot) {
+  const auto listed = [](const std::string& name) {
+    return ParseStatusResponse(kHead + "\\mapname\\m\n1 2 \"" + name + "\"\n3 4 \"Sarge\"\n")->players;
+  };
+  struct Case {
+    std::string name;                 // as the server sent it
+    std::optional<std::string> line;  // none: refused
+  };
+  const Case cases[] = {
+      {"Vic tim", "kick \"Vic tim\""},
+      {"Vic\x01tim", std::nullopt},  // listed as "Vic tim": never kicked by the altered name
+      {std::string(64, 'n'), "kick " + std::string(64, 'n')},
+      {std::string(70, 'n'), std::nullopt},  // shown cut to 64: not kicked by the first 64
+      {"sarge", std::nullopt},               // another player's name in another case
+      {"Bob\xFE\xFDx", std::nullopt},        // bytes no frame carries
+  };
+  for (const Case& c : cases) {
+    const std::vector<PlayerStatus> players = listed(c.name);
+    ASSERT_EQ(players.size(), 2u) << c.name;
+    const KickVerdict verdict = KickPlayer(players[0], players);
+    EXPECT_EQ(verdict.line, c.line) << c.name;
+    EXPECT_EQ(verdict.refusal.empty(), c.line.has_value()) << "a refused kick says why: " << c.name;
+  }
+  EXPECT_EQ(listed("Vic\x01tim")[0].name, "Vic tim");
 }
 
 TEST(ServerStatus, AKickThatCouldReachAnotherPlayerIsKnown) {
@@ -103,6 +135,136 @@ TEST(ServerStatus, QueryAddressHostAndPort) {
   for (const char* bad : {"", ":27960", "host:", "host:0", "host:65536", "host:27x", "a b", "h;rm", "[::1",
                           "[::1]x", "[::1]:", "[host]:1", "[]:1", "[a;b:c]"})
     EXPECT_EQ(ParseStatusTarget(bad), std::nullopt) << bad;
+}
+
+TEST(ServerStatus, DefaultTargetIsTheOvHostAtTheAnnouncedGamePort) {
+  EXPECT_EQ(DefaultStatusTarget("10.0.0.5", 27961), (StatusTarget{"10.0.0.5", 27961}));
+  EXPECT_EQ(DefaultStatusTarget("[::1]", 27962), (StatusTarget{"::1", 27962}));
+  EXPECT_EQ(DefaultStatusTarget("ov.example", 0), (StatusTarget{"ov.example", kDefaultStatusPort}));
+  EXPECT_EQ(DefaultStatusTarget("ov.example", 70000), (StatusTarget{"ov.example", kDefaultStatusPort}));
+}
+
+TEST(PlayerHistory, KeepsADayOfCountsAMinuteToASlot) {
+  PlayerHistory history;
+  EXPECT_TRUE(history.Empty());
+  const Clock::time_point start{std::chrono::hours(1000)};
+  history.Record(start, 2);
+  history.Record(start + std::chrono::seconds(3), 6);  // the same minute: its peak and both counts
+  history.Record(start + std::chrono::hours(1), 1);
+  PlayerHistory::Figures f = history.Over24Hours(start + std::chrono::hours(1));
+  EXPECT_EQ(f.peak, 6);
+  EXPECT_EQ(f.samples, 3);
+  EXPECT_DOUBLE_EQ(f.average, 3.0);
+  EXPECT_EQ(history.At(start + std::chrono::hours(1), 60).peak, 6);
+  // A day later the first minute's slot is out of date, though the slot is the same one.
+  f = history.Over24Hours(start + std::chrono::hours(24) + std::chrono::seconds(30));
+  EXPECT_EQ(f.peak, 1);
+  EXPECT_EQ(f.samples, 1);
+  history.Record(start + std::chrono::hours(24), 3);
+  EXPECT_EQ(history.At(start + std::chrono::hours(24), 0).samples, 1);
+}
+
+// A status query on the fake sockets, with challenges counted up from 1.
+struct QueryRig {
+  test::FakeEventLoop loop;
+  test::FakeSocketApi sockets{loop};
+  uint64_t next = 0;
+  StatusQuery query{sockets, loop, [this] { return ++next; }};
+  int changes = 0;
+  QueryRig() {
+    query.SetChangedHandler([this] { ++changes; });
+  }
+
+  static SocketAddress V4(uint8_t last) {
+    SocketAddress a;
+    a.bytes = {10, 0, 0, last};
+    return a;
+  }
+  int Socket() const { return sockets.lastSocket; }
+  const std::vector<test::FakeSocketApi::Datagram>& Sent() { return sockets.datagrams.at(Socket()).sent; }
+  static std::string Challenge(uint64_t n) {  // as the query writes it: 16 hex digits, lowest first
+    std::string text(16, '0');
+    for (char& c : text) {
+      c = "0123456789abcdef"[n & 15];
+      n >>= 4;
+    }
+    return text;
+  }
+  void Answer(const SocketAddress& from, int port, const std::string& challenge, int players) {
+    std::string packet = kHead + "\\mapname\\dm6\\challenge\\" + challenge + "\n";
+    for (int i = 0; i < players; ++i) packet += "1 2 \"p" + std::to_string(i) + "\"\n";
+    sockets.DeliverDatagram(Socket(), {from, Htons(uint16_t(port)), packet});
+    loop.RunPending();
+  }
+};
+
+TEST(StatusQuery, TakesOnlyTheAnswerFromTheServerThatEchoesThisQuerysChallenge) {
+  QueryRig r;
+  r.query.SetTarget({"10.0.0.7", 27961});
+  r.query.Start();
+  ASSERT_EQ(r.Sent().size(), 1u) << "no query went at the start";
+  EXPECT_EQ(r.Sent()[0].bytes, "\xFF\xFF\xFF\xFFgetstatus " + QueryRig::Challenge(1) + "\n");
+  EXPECT_EQ(r.Sent()[0].peer, QueryRig::V4(7));
+  EXPECT_EQ(r.Sent()[0].port, Htons(27961));
+  r.loop.Advance(StatusQuery::kRefreshMs);  // the next query, with a fresh challenge
+  ASSERT_EQ(r.Sent().size(), 2u);
+  EXPECT_EQ(r.query.State(), StatusQuery::Shown::NoAnswer);
+  struct Forged {
+    const char* what;
+    SocketAddress from;
+    int port;
+    std::string challenge;
+  };
+  const Forged forged[] = {
+      {"another host", QueryRig::V4(8), 27961, QueryRig::Challenge(2)},
+      {"another port", QueryRig::V4(7), 27960, QueryRig::Challenge(2)},
+      {"no challenge", QueryRig::V4(7), 27961, ""},
+      {"a guessed challenge", QueryRig::V4(7), 27961, QueryRig::Challenge(3)},
+      {"the last query's challenge", QueryRig::V4(7), 27961, QueryRig::Challenge(1)},
+  };
+  for (const Forged& f : forged) {
+    r.Answer(f.from, f.port, f.challenge, 5);
+    EXPECT_EQ(r.query.State(), StatusQuery::Shown::NoAnswer) << f.what;
+  }
+  r.Answer(QueryRig::V4(7), 27961, QueryRig::Challenge(2), 3);
+  ASSERT_EQ(r.query.State(), StatusQuery::Shown::Answer);
+  EXPECT_EQ(r.query.Status().playerCount, 3u);
+  // One answer per query: the same answer again changes nothing, nor counts twice.
+  const int changes = r.changes;
+  r.Answer(QueryRig::V4(7), 27961, QueryRig::Challenge(2), 9);
+  EXPECT_EQ(r.query.Status().playerCount, 3u);
+  EXPECT_EQ(r.changes, changes);
+  EXPECT_EQ(r.query.History().Over24Hours(r.loop.Now()).samples, 1);
+}
+
+TEST(StatusQuery, LooksANameUpPrefersIpv4AndStoppedHoldsNothing) {
+  QueryRig r;
+  SocketAddress v6;
+  v6.v6 = true;
+  v6.bytes[15] = 1;
+  r.sockets.hosts["game.example"] = {v6, QueryRig::V4(9)};
+  r.query.SetTarget({"game.example", 27960});
+  r.query.Start();
+  r.loop.Advance(r.sockets.lookupDelayMs);
+  ASSERT_EQ(r.sockets.OpenDatagrams(), 1);
+  ASSERT_EQ(r.Sent().size(), 1u);
+  EXPECT_EQ(r.Sent()[0].peer, QueryRig::V4(9));
+
+  r.query.Stop();
+  EXPECT_EQ(r.sockets.OpenDatagrams(), 0);
+  EXPECT_EQ(r.query.State(), StatusQuery::Shown::Nothing);
+  r.loop.Advance(10 * StatusQuery::kRefreshMs);
+  EXPECT_EQ(r.Sent().size(), 1u) << "a stopped query went on asking";
+
+  // A look-up under way when it stops is cancelled; a name that finds nothing is "no answer".
+  r.sockets.hosts.clear();
+  r.query.Start();
+  r.query.Stop();
+  EXPECT_EQ(r.sockets.cancelledLookups.size(), 1u);
+  r.query.Start();
+  r.loop.Advance(StatusQuery::kRefreshMs);
+  EXPECT_EQ(r.query.State(), StatusQuery::Shown::NoAnswer);
+  EXPECT_EQ(r.sockets.OpenDatagrams(), 0);
 }
 
 }  // namespace

@@ -765,7 +765,8 @@ TEST(MainWindow, ADoubleClickOnDisconnectDropsOnlyTheServerItWasMeantFor) {
 TEST(Console, InputLineSendsOnEnterAndWalksItsHistory) {
   Served p;
   ConsoleWindow* ov = p.view(0);
-  EXPECT_EQ(test::Find<QTabWidget>(*p.view(7), "pView")->geometry(),
+  const QTabWidget* page = test::Find<QTabWidget>(*p.view(7), "pView");
+  EXPECT_EQ(QRect(page->mapTo(p.view(7)->widget(), QPoint()), page->size()),
             QRect(3, 1, 309, 205));  // the designed layout at the designed size
   QLineEdit* line = ov->Input();
   const QString accented = QString::fromLatin1("say \xE9t\xE9");
