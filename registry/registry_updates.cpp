@@ -82,7 +82,8 @@ void Registry::OnOVInfo(int socket, const std::string& payload) {
   const bool first = ov.Introduced == 0;
   ov.Introduced = 1;
 
-  selection_.OpenServerWindow(slot, 0);
+  // The first 21 answers the user's own Connect (and login): its console is where the user goes next.
+  selection_.OpenServerWindow(slot, 0, first ? Opener::User : Opener::Server);
   sender_.SendControl(socket, ControlMessage::OvInfoRecorded, "");
   sender_.SendControl(socket, ControlMessage::OvConsoleOpened, "");
   if (first && onIntroduced_) onIntroduced_(slot);

@@ -3,9 +3,11 @@
 // bar. It runs the client's start-up and shut-down and the menu commands.
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -21,6 +23,7 @@ class QPushButton;
 
 namespace ov {
 
+class ConsoleWindow;
 class DebugLog;
 class ConnectDialog;
 class StartServerDialog;
@@ -50,7 +53,10 @@ class MainWindow : public QMainWindow {
   // The one place the logic's commands are enabled and disabled: each is one action, shared by its menu
   // item and its tool-bar button.
   void SetCommandEnabled(Command command, bool enabled);
-  void AddConsoleWindow(QMdiSubWindow* window);  // a new child of the frame, shown at once
+  // A new child of the frame, shown at once, or a console window, in one of the next turns when many open
+  // at once.
+  void AddConsoleWindow(QMdiSubWindow* window);
+  static constexpr int kOpenedPerTurn = 8;
   bool ShuttingDown() const { return shuttingDown_; }
   // Asks for the debug pane to be brought up to the log now (a timer does it otherwise).
   void FlushDebugPane();
@@ -96,6 +102,10 @@ class MainWindow : public QMainWindow {
   void Kill();
   void Cascade();
   void Tile();
+  void Arrange(bool cascade);
+  int WindowStep() const;  // the offset between two windows of a cascade
+  void Open(ConsoleWindow* console);
+  void NextTurn();
   void ArrangeIcons();
   void MinimizeAll();
   void CleanUp();
@@ -135,6 +145,8 @@ class MainWindow : public QMainWindow {
 
   QAction* AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint);
   QPushButton* AddButton(const char* name, const QString& caption);
+  void AddServerMenu();
+  void AddCentralArea();  // the tool bar over the frame's client area and the debug pane
   void FillWindowMenu();
   void AddViewMenu();
   void AddPlayersItem();
@@ -160,6 +172,9 @@ class MainWindow : public QMainWindow {
   std::array<QAction*, 5> commands_{};  // by Command
   QWidget* toolBar_;
   QPlainTextEdit* debugPane_;
+  QPointer<ConsoleWindow> lastOpened_;
+  std::deque<QPointer<ConsoleWindow>> waitingToOpen_;
+  int openedThisTurn_ = 0;
 };
 
 }  // namespace ov
