@@ -1393,9 +1393,11 @@ TEST(OnDesktop, WhatTheTreeDrawsSelectedIsWhatTheCommandsActOn) {
   tree->setFocus();
   ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == tree; }));
 
-  // The first server's window opens and the focus comes back to the tree: its node is not made the
-  // current one, which the tree would draw as chosen while nothing is.
+  // The first server's window opens with the focus; back in the tree, its node is not made the current
+  // one, which the tree would draw as chosen while nothing is.
   p.Connect("alpha");
+  p.servers()->ShowServers();
+  tree->setFocus();
   ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == tree; }));
   EXPECT_EQ(tree->currentItem(), nullptr);
   EXPECT_TRUE(tree->selectedItems().isEmpty());
@@ -1427,6 +1429,13 @@ TEST(OnDesktop, TypingStaysInTheWindowTheUserTypesIn) {
   auto type = [&](const QString& text) {
     for (QChar c : text) QTest::keyClick(p.main().windowHandle(), c.toLatin1());
   };
+
+  // An OV server accepts a connection the user made: its console takes the focus, ready for a command.
+  const int beta = p.Connect("beta");
+  auto* betaView = dynamic_cast<ConsoleWindow*>(p.client.tables.OVServers[beta].Window->view);
+  ASSERT_NE(betaView, nullptr);
+  EXPECT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == betaView->Input(); }))
+      << "the focus on beta's console";
 
   // The user opens Duel's window from the tool bar: it comes to the front, ready for typing.
   ASSERT_NE(node("Duel"), nullptr) << "tree";
