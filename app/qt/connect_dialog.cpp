@@ -1,8 +1,6 @@
 #include "app/qt/connect_dialog.h"
 
 #include <QAbstractItemView>
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -14,6 +12,7 @@
 #include <algorithm>
 
 #include "core/qt/latin1_text.h"
+#include "core/qt/named_combo_box.h"
 
 namespace ov {
 
@@ -34,45 +33,9 @@ QLineEdit* MakeField(QWidget* parent, const char* name, QLabel* label) {
   return field;
 }
 
-// The address box as assistive technology reads it: named by its label, its text as its value. (An
-// editable combo box is otherwise named by the text it holds, so that a screen reader would announce
-// "localhost" where the user needs to hear what the box is for.)
-class AddressBox : public QComboBox {
- public:
-  using QComboBox::QComboBox;
-};
-
-class AddressBoxAccessible : public QAccessibleWidget {
- public:
-  explicit AddressBoxAccessible(QWidget* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
-  QString text(QAccessible::Text t) const override {
-    if (t == QAccessible::Name) return widget()->accessibleName();
-    if (t == QAccessible::Value) return static_cast<QComboBox*>(widget())->currentText();
-    return QAccessibleWidget::text(t);
-  }
-  QStringList actionNames() const override {
-    return QAccessibleWidget::actionNames() << QAccessibleActionInterface::showMenuAction();
-  }
-  void doAction(const QString& action) override {
-    if (action == QAccessibleActionInterface::showMenuAction()) {
-      static_cast<QComboBox*>(widget())->showPopup();
-    } else {
-      QAccessibleWidget::doAction(action);
-    }
-  }
-};
-
-QAccessibleInterface* AddressBoxFactory(const QString& className, QObject* object) {
-  if (className == QLatin1String("QComboBox") && dynamic_cast<AddressBox*>(object) != nullptr)
-    return new AddressBoxAccessible(static_cast<QWidget*>(object));
-  return nullptr;
-}
-
 }  // namespace
 
 ConnectDialog::ConnectDialog(QWidget* parent) : QDialog(parent) {
-  static const bool factoryInstalled = (QAccessible::installFactory(AddressBoxFactory), true);
-  (void)factoryInstalled;
   setObjectName("ConnDlg");
   setWindowTitle("Connect to OV Server");
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -93,7 +56,7 @@ ConnectDialog::ConnectDialog(QWidget* parent) : QDialog(parent) {
   addressField_ = MakeField(this, "edIP", addressLabel_);
   // The address field drops down the recent servers. Only a choice from the list fills the fields:
   // typing is never completed or added to it, so what is typed is what connects.
-  addressList_ = new AddressBox(this);
+  addressList_ = new NamedComboBox(this);
   addressList_->setObjectName("cbRecent");
   addressList_->setMinimumWidth(169);
   addressList_->setEditable(true);

@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "app/qt/qt_platform.h"
+#include "core/qt/named_combo_box.h"
 
 namespace ov {
 
@@ -46,10 +47,10 @@ StartServerDialog::StartServerDialog(QWidget* parent) : QDialog(parent) {
                  Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
   // Created in tab order: hosts_, types_, commandLine_, startButton_, cancelButton_, title_.
-  hosts_ = new QComboBox(this);
+  hosts_ = new NamedComboBox(this);  // read by its label, "Host:", not by the host it shows
   hosts_->setObjectName("cbHosts");
   hosts_->setEditable(false);
-  types_ = new QComboBox(this);
+  types_ = new NamedComboBox(this);
   types_->setObjectName("cbType");
   types_->setEditable(false);
   commandLine_ = new CommandBox(this);

@@ -66,6 +66,11 @@ TEST(Accessibility, TheAddressBoxAndTheServersTreeAreNamedForWhatTheyAre) {
   EXPECT_EQ(address->role(), QAccessible::ComboBox);
   EXPECT_EQ(address->text(QAccessible::Name), "IP Address");  // not what it holds
   EXPECT_EQ(address->text(QAccessible::Value), "localhost");
+  StartServerDialog start;
+  test::Find<QComboBox>(start, "cbHosts")->addItem("alpha");
+  QAccessibleInterface* host = QAccessible::queryAccessibleInterface(test::Find<QComboBox>(start, "cbHosts"));
+  ASSERT_NE(host, nullptr);
+  EXPECT_EQ(host->text(QAccessible::Name), "Host:");
 
   ServersWindow servers;
   QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(servers.Tree());
