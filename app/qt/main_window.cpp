@@ -347,19 +347,11 @@ void MainWindow::SetCommandEnabled(Command command, bool enabled) {
 }
 
 void MainWindow::AddConsoleWindow(QMdiSubWindow* window) {
-  auto* console = qobject_cast<ConsoleWindow*>(window);
-  if (!console) {
-    mdi_->addSubWindow(window);
-    window->show();
-  } else if (openedThisTurn_ < kOpenedPerTurn) {
+  if (auto* console = qobject_cast<ConsoleWindow*>(window)) {
     Open(console);
   } else {
-    // Windows opened by the dozen between two paints would hold the program for as long as all of them
-    // take: beyond a few per turn of the event loop, the others open in the turns that follow.
-    // Meanwhile it is the frame's, hidden, and goes with it.
-    console->setParent(this, console->windowFlags());
-    console->hide();
-    waitingToOpen_.push_back(console);
+    mdi_->addSubWindow(window);
+    window->show();
   }
   connect(window, &QObject::destroyed, this,
           [this] { QTimer::singleShot(0, this, &MainWindow::EnableArrangeItems); });
@@ -369,7 +361,6 @@ void MainWindow::AddConsoleWindow(QMdiSubWindow* window) {
 }
 
 void MainWindow::Open(ConsoleWindow* console) {
-  if (openedThisTurn_++ == 0) QTimer::singleShot(0, this, &MainWindow::NextTurn);
   // Each new window a step down and right of the last one opened, as desktops place them; the first at
   // the frame's own choice.
   std::optional<QPoint> place;
@@ -384,15 +375,6 @@ void MainWindow::Open(ConsoleWindow* console) {
   }
   console->ShowInFrame(*mdi_, place);
   lastOpened_ = console;
-}
-
-void MainWindow::NextTurn() {
-  openedThisTurn_ = 0;
-  while (!waitingToOpen_.empty() && openedThisTurn_ < kOpenedPerTurn) {
-    QPointer<ConsoleWindow> next = waitingToOpen_.front();
-    waitingToOpen_.pop_front();
-    if (next && !shuttingDown_) Open(next);  // a window closed while it waited is gone
-  }
 }
 
 // ---- Events
@@ -426,8 +408,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     for (QMdiSubWindow* w : mdi_->subWindowList()) {
       if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->Detach();
     }
-    for (const QPointer<ConsoleWindow>& waiting : waitingToOpen_)
-      if (waiting) waiting->Detach();
     emit closing();
   }
   event->accept();

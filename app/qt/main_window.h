@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
 
@@ -53,10 +52,7 @@ class MainWindow : public QMainWindow {
   // The one place the logic's commands are enabled and disabled: each is one action, shared by its menu
   // item and its tool-bar button.
   void SetCommandEnabled(Command command, bool enabled);
-  // A new child of the frame, shown at once, or a console window, in one of the next turns when many open
-  // at once.
-  void AddConsoleWindow(QMdiSubWindow* window);
-  static constexpr int kOpenedPerTurn = 8;
+  void AddConsoleWindow(QMdiSubWindow* window);  // a new child of the frame, shown at once
   bool ShuttingDown() const { return shuttingDown_; }
   // Asks for the debug pane to be brought up to the log now (a timer does it otherwise).
   void FlushDebugPane();
@@ -103,9 +99,8 @@ class MainWindow : public QMainWindow {
   void Cascade();
   void Tile();
   void Arrange(bool cascade);
-  int WindowStep() const;  // the offset between two windows of a cascade
-  void Open(ConsoleWindow* console);
-  void NextTurn();
+  int WindowStep() const;             // the offset between two windows of a cascade
+  void Open(ConsoleWindow* console);  // a step from the last one opened
   void ArrangeIcons();
   void MinimizeAll();
   void CleanUp();
@@ -173,8 +168,6 @@ class MainWindow : public QMainWindow {
   QWidget* toolBar_;
   QPlainTextEdit* debugPane_;
   QPointer<ConsoleWindow> lastOpened_;
-  std::deque<QPointer<ConsoleWindow>> waitingToOpen_;
-  int openedThisTurn_ = 0;
 };
 
 }  // namespace ov

@@ -293,16 +293,13 @@ void ConsoleWindow::RedrawNow() {
 }
 
 void ConsoleWindow::BringToFront() {
-  if (!mdiArea()) return;  // not yet in the frame: it opens in front
   if (isMinimized() || isMaximized()) showNormal();
   show();
   raise();
 }
 
 void ConsoleWindow::TakeFocus() {
-  QMdiArea* area = mdiArea();
-  if (!area) return;  // not yet in the frame
-  area->setActiveSubWindow(this);
+  if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
   raise();
   input_->setFocus();
 }
