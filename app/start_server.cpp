@@ -25,6 +25,15 @@ std::vector<std::string> StartServer::RefillHosts() {
   return names;
 }
 
+int StartServer::PreselectedLine(int selectedSlot) const {
+  int lines = 0;
+  for (int line = 0; line < kSlotCount && hostSlots_[line] != -1; ++line) {
+    if (selectedSlot > 0 && hostSlots_[line] == selectedSlot) return line;
+    ++lines;
+  }
+  return lines == 1 ? 0 : -1;
+}
+
 std::vector<std::string> StartServer::TypesForHost(int hostLine) const {
   std::vector<std::string> types;
   if (hostLine < 0 || hostLine >= kSlotCount || hostSlots_[hostLine] == -1) return types;

@@ -23,6 +23,9 @@ class StartServer {
 
   // Rebuilds HostSlots; the names of the OV servers in use, one per line of the host list.
   std::vector<std::string> RefillHosts();
+  // The line the list opens on: the OV server of the selection (0 for none), else the only one; -1 when
+  // the user must choose.
+  int PreselectedLine(int selectedSlot) const;
   // cbHostsChange: the non-empty types of the host on that line as they show (the first is then
   // selected).
   std::vector<std::string> TypesForHost(int hostLine) const;

@@ -19,8 +19,8 @@ class Desktop {
   // Asked once per request for beeps (a status message's, a server's beep message), before its beeps:
   // false drops the whole request, which is how a flood of requests is rationed.
   virtual bool BeepsAllowed() = 0;
+  // Returns at once: beeps asked for together sound one after another, each heard on its own.
   virtual void Beep() = 0;
-  virtual void Pause(int ms) = 0;
   // Modal, captioned with the application title, one OK button; returns when dismissed.
   virtual void MessageBox(const std::string& text) = 0;
   virtual void SetCommandEnabled(Command command, bool enabled) = 0;

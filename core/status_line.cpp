@@ -25,10 +25,7 @@ void StatusLine::ShowStatus(const std::string& text, int time, int beeps) {
     desktop_.SetStatusBarText(text);
   }
   if (beeps <= 0 || !desktop_.BeepsAllowed()) return;
-  for (int i = 0; i < beeps; ++i) {
-    desktop_.Beep();
-    desktop_.Pause(10);
-  }
+  for (int i = 0; i < beeps; ++i) desktop_.Beep();
 }
 
 void StatusLine::OnTimer() {

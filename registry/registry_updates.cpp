@@ -81,7 +81,8 @@ void Registry::OnOVInfo(int socket, const msg::OvInfo& info) {
   const bool first = ov.Introduced == 0;
   ov.Introduced = 1;
 
-  selection_.OpenServerWindow(slot, 0);
+  // The first 21 answers the user's own Connect (and login): its console is where the user goes next.
+  selection_.OpenServerWindow(slot, 0, first ? Opener::User : Opener::Server);
   sender_.Send(socket, msg::OvInfoRecorded{});
   sender_.Send(socket, msg::OvConsoleOpened{});
   if (first && onIntroduced_) onIntroduced_(slot);

@@ -30,6 +30,10 @@ struct SelectedServer {
   int serverId = 0;
 };
 
+// Said when a command leaves alone a selection that a removal has only just made (see MayAct).
+inline constexpr const char* kSelectionMovedNote =
+    "Not done - the selection has just moved to another server: choose again to act on it";
+
 // Who opens a console window: only the user's own request takes the keyboard focus to it.
 enum class Opener { Server, User };
 

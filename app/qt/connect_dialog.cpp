@@ -2,7 +2,9 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,25 +12,25 @@
 #include <algorithm>
 
 #include "core/qt/latin1_text.h"
+#include "core/qt/named_combo_box.h"
 
 namespace ov {
 
 namespace {
 
-QLineEdit* MakeField(QWidget* parent, const char* name, QLabel* label, int top) {
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  return label;
+}
+
+QLineEdit* MakeField(QWidget* parent, const char* name, QLabel* label) {
   auto* field = new QLineEdit(parent);
   field->setObjectName(name);
-  field->setGeometry(100, top, 169, 21);
+  field->setMinimumWidth(169);
   field->setAccessibleName(label->text());
   label->setBuddy(field);
   return field;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int top) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(name);
-  label->setGeometry(16, top + 3, 80, 16);
-  return label;
 }
 
 }  // namespace
@@ -38,35 +40,54 @@ ConnectDialog::ConnectDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Connect to OV Server");
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(285, 146);
 
   // Created in tab order, so the Connect button holds the focus when the dialog opens.
   connectButton_ = new QPushButton("Connect", this);
   connectButton_->setObjectName("OKBtn");
-  connectButton_->setGeometry(111, 110, 75, 25);
   connectButton_->setDefault(true);
   cancelButton_ = new QPushButton("Cancel", this);
   cancelButton_->setObjectName("CancelBtn");
-  cancelButton_->setGeometry(195, 110, 75, 25);
   cancelButton_->setAutoDefault(false);
+  for (QPushButton* b : {connectButton_, cancelButton_}) b->setMinimumSize(75, 25);
 
-  addressLabel_ = MakeLabel(this, "Label1", "IP Address", 12);
-  portLabel_ = MakeLabel(this, "Label2", "Port:", 44);
-  timeoutLabel_ = MakeLabel(this, "Label3", "Timeout", 76);
-  addressField_ = MakeField(this, "edIP", addressLabel_, 12);
+  addressLabel_ = MakeLabel(this, "Label1", "IP Address");
+  portLabel_ = MakeLabel(this, "Label2", "Port:");
+  timeoutLabel_ = MakeLabel(this, "Label3", "Timeout");
+  addressField_ = MakeField(this, "edIP", addressLabel_);
   // The address field drops down the recent servers. Only a choice from the list fills the fields:
   // typing is never completed or added to it, so what is typed is what connects.
-  addressList_ = new QComboBox(this);
+  addressList_ = new NamedComboBox(this);
   addressList_->setObjectName("cbRecent");
-  addressList_->setGeometry(addressField_->geometry());
+  addressList_->setMinimumWidth(169);
   addressList_->setEditable(true);
   addressList_->setLineEdit(addressField_);
   addressList_->setCompleter(nullptr);
   addressList_->setInsertPolicy(QComboBox::NoInsert);
   addressList_->setAccessibleName(addressLabel_->text());
   addressLabel_->setBuddy(addressList_);
-  portField_ = MakeField(this, "edPort", portLabel_, 44);
-  countField_ = MakeField(this, "edTimeOut", timeoutLabel_, 76);
+  portField_ = MakeField(this, "edPort", portLabel_);
+  countField_ = MakeField(this, "edTimeOut", timeoutLabel_);
+
+  // The designed places at the default font: labels from the left margin, fields 32 pixels apart, the
+  // buttons at the bottom right. A larger font makes it all larger.
+  auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(16, 12, 15, 11);
+  grid->setHorizontalSpacing(4);
+  grid->setVerticalSpacing(11);
+  grid->setColumnMinimumWidth(0, 80);
+  const std::pair<QLabel*, QWidget*> rows[] = {
+      {addressLabel_, addressList_}, {portLabel_, portField_}, {timeoutLabel_, countField_}};
+  for (int row = 0; row < 3; ++row) {
+    grid->addWidget(rows[row].first, row, 0);
+    grid->addWidget(rows[row].second, row, 1);
+  }
+  auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(9);
+  buttons->addStretch(1);
+  buttons->addWidget(connectButton_);
+  buttons->addWidget(cancelButton_);
+  grid->addLayout(buttons, 3, 0, 1, 2);
+  grid->setSizeConstraint(QLayout::SetFixedSize);
 
   setTabOrder(connectButton_, cancelButton_);
   setTabOrder(cancelButton_, addressList_);
@@ -112,6 +133,7 @@ void ConnectDialog::SetPortAndCount(const QString& port, const QString& count) {
 }
 
 int ConnectDialog::ShowModal() {
+  adjustSize();  // the layout's size, before it is centred
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect frame = frameGeometry();
     frame.moveCenter(screen->availableGeometry().center());

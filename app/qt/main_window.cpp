@@ -24,11 +24,13 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <optional>
 
 #include "app/qt/connect_dialog.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
+#include "app/window_arrangement.h"
 #include "consoles/qt/console_window.h"
 #include "core/debug_log.h"
 #include "core/qt/latin1_text.h"
@@ -72,28 +74,7 @@ MainWindow::MainWindow(Settings& settings, QWidget* parent) : QMainWindow(parent
   separator_->setObjectName("N1");
   exitItem_ = AddItem(systemMenu_, "mnuExit", "E&xit OV client", "Quit Orvane Client");
 
-  serverMenu_ = menuBar()->addMenu("&Server");
-  serverMenu_->setObjectName("mnuSrv");
-  serverMenu_->menuAction()->setObjectName("mnuSrv");
-  serverMenu_->menuAction()->setStatusTip("OV and Quake server related commands");
-  openWindowItem_ = AddItem(serverMenu_, "mnuWnd", "&Open window", "Open the selected server's window");
-  disconnectItem_ = AddItem(serverMenu_, "mnuDis", "&Disconnect", "Disconnect from the selected OV server");
-  killItem_ = AddItem(serverMenu_, "mnuKill", "Kill", "Kill the selected quake server");
-  evilKillItem_ = AddItem(serverMenu_, "mnuEKill", "Evil Kill", QString());
-  killItem_->setVisible(false);
-  killItem_->setEnabled(false);
-  evilKillItem_->setVisible(false);
-  serverMenu_->addSeparator();
-  reconnectItem_ = AddItem(serverMenu_, "mnuReconnect", "&Reconnect",
-                           "Connect again to the active dead OV server window's server");
-  reconnectItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
-  connect(reconnectItem_, &QAction::triggered, this, &MainWindow::Reconnect);
-  connect(serverMenu_, &QMenu::aboutToShow, this, &MainWindow::EnableReconnect);
-  // Server > Send to Servers: one line to many Quake servers.
-  QAction* sendToServers = AddItem(serverMenu_, "mnuSendToServers", "Send to Ser&vers\u2026",
-                                   "Send one line to the Quake servers ticked in a list");
-  connect(sendToServers, &QAction::triggered, this, &MainWindow::sendToServersRequested);
-
+  AddServerMenu();
   AddViewMenu();
   AddPlayersItem();
   windowMenu_ = menuBar()->addMenu("&Window");
@@ -129,6 +110,52 @@ MainWindow::MainWindow(Settings& settings, QWidget* parent) : QMainWindow(parent
   connect(cleanupItem_, &QAction::triggered, this, &MainWindow::CleanUp);
   connect(aboutItem_, &QAction::triggered, this, &MainWindow::ShowAbout);
 
+  AddCentralArea();
+
+  // The status bar: one text across the whole width, written only by the status line.
+  statusBar()->setObjectName("StatusBar");
+  // Whatever it is given, the bar stays one line as wide as the window: its text never sizes it.
+  statusText_ = new QLabel(statusBar());
+  statusText_->setObjectName("StatusText");
+  statusText_->setTextFormat(Qt::PlainText);
+  statusText_->setWordWrap(false);
+  statusText_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  statusText_->installEventFilter(this);
+  statusBar()->addWidget(statusText_, 1);
+
+  debugTimer_.setSingleShot(true);
+  connect(&debugTimer_, &QTimer::timeout, this, &MainWindow::FlushDebugPane);
+  connect(mdi_, &QMdiArea::subWindowActivated, this, &MainWindow::EnableArrangeItems);
+  connect(mdi_, &QMdiArea::subWindowActivated, this, &MainWindow::EnableReconnect);
+  EnableArrangeItems();
+  EnableReconnect();
+}
+
+void MainWindow::AddServerMenu() {
+  serverMenu_ = menuBar()->addMenu("&Server");
+  serverMenu_->setObjectName("mnuSrv");
+  serverMenu_->menuAction()->setObjectName("mnuSrv");
+  serverMenu_->menuAction()->setStatusTip("OV and Quake server related commands");
+  openWindowItem_ = AddItem(serverMenu_, "mnuWnd", "&Open window", "Open the selected server's window");
+  disconnectItem_ = AddItem(serverMenu_, "mnuDis", "&Disconnect", "Disconnect from the selected OV server");
+  killItem_ = AddItem(serverMenu_, "mnuKill", "Kill", "Kill the selected quake server");
+  evilKillItem_ = AddItem(serverMenu_, "mnuEKill", "Evil Kill", QString());
+  killItem_->setVisible(false);
+  killItem_->setEnabled(false);
+  evilKillItem_->setVisible(false);
+  serverMenu_->addSeparator();
+  reconnectItem_ = AddItem(serverMenu_, "mnuReconnect", "&Reconnect",
+                           "Connect again to the active dead OV server window's server");
+  reconnectItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  connect(reconnectItem_, &QAction::triggered, this, &MainWindow::Reconnect);
+  connect(serverMenu_, &QMenu::aboutToShow, this, &MainWindow::EnableReconnect);
+  // Server > Send to Servers: one line to many Quake servers.
+  QAction* sendToServers = AddItem(serverMenu_, "mnuSendToServers", "Send to Ser&vers\u2026",
+                                   "Send one line to the Quake servers ticked in a list");
+  connect(sendToServers, &QAction::triggered, this, &MainWindow::sendToServersRequested);
+}
+
+void MainWindow::AddCentralArea() {
   // The central area: the tool bar toolBar_ over the frame's client area and the debug pane.
   auto* central = new QWidget(this);
   auto* column = new QVBoxLayout(central);
@@ -194,24 +221,6 @@ MainWindow::MainWindow(Settings& settings, QWidget* parent) : QMainWindow(parent
   split->setSizes({400, 113});
   column->addWidget(split, 1);
   setCentralWidget(central);
-
-  // The status bar: one text across the whole width, written only by the status line.
-  statusBar()->setObjectName("StatusBar");
-  // Whatever it is given, the bar stays one line as wide as the window: its text never sizes it.
-  statusText_ = new QLabel(statusBar());
-  statusText_->setObjectName("StatusText");
-  statusText_->setTextFormat(Qt::PlainText);
-  statusText_->setWordWrap(false);
-  statusText_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-  statusText_->installEventFilter(this);
-  statusBar()->addWidget(statusText_, 1);
-
-  debugTimer_.setSingleShot(true);
-  connect(&debugTimer_, &QTimer::timeout, this, &MainWindow::FlushDebugPane);
-  connect(mdi_, &QMdiArea::subWindowActivated, this, &MainWindow::EnableArrangeItems);
-  connect(mdi_, &QMdiArea::subWindowActivated, this, &MainWindow::EnableReconnect);
-  EnableArrangeItems();
-  EnableReconnect();
 }
 
 MainWindow::~MainWindow() {
@@ -339,7 +348,7 @@ void MainWindow::SetCommandEnabled(Command command, bool enabled) {
 
 void MainWindow::AddConsoleWindow(QMdiSubWindow* window) {
   if (auto* console = qobject_cast<ConsoleWindow*>(window)) {
-    console->ShowInFrame(*mdi_);
+    Open(console);
   } else {
     mdi_->addSubWindow(window);
     window->show();
@@ -349,6 +358,23 @@ void MainWindow::AddConsoleWindow(QMdiSubWindow* window) {
   // A window that dies while active can be reconnected from then on: its caption tells.
   connect(window, &QWidget::windowTitleChanged, this, &MainWindow::EnableReconnect);
   EnableArrangeItems();
+}
+
+void MainWindow::Open(ConsoleWindow* console) {
+  // Each new window a step down and right of the last one opened, as desktops place them; the first at
+  // the frame's own choice.
+  std::optional<QPoint> place;
+  if (lastOpened_) {
+    const QRect last = lastOpened_->geometry();
+    const QSize size = console->DesignedSize();
+    const QSize area = mdi_->viewport()->size();
+    const Box next =
+        NextWindowPlace({area.width(), area.height()}, WindowStep(),
+                        {last.x(), last.y(), last.width(), last.height()}, {size.width(), size.height()});
+    place = QPoint(next.x, next.y);
+  }
+  console->ShowInFrame(*mdi_, place);
+  lastOpened_ = console;
 }
 
 // ---- Events
@@ -416,51 +442,53 @@ void MainWindow::Disconnect() { emit disconnectRequested(); }
 
 void MainWindow::Kill() { emit killRequested(); }
 
-void MainWindow::Cascade() { mdi_->cascadeSubWindows(); }
+void MainWindow::Cascade() { Arrange(true); }
 
-void MainWindow::Tile() {
-  // Horizontal tiling: the windows that are not minimised stacked one above another, above the row of
-  // minimised windows. Where they do not fit one above another at their minimum height, they make
-  // columns side by side, as few as fit; a window of fixed size keeps it in its place. Only when even
-  // that does not fit do windows lie beyond the frame's edge, reached by its scroll bars.
-  QList<QMdiSubWindow*> tiled;
+void MainWindow::Tile() { Arrange(false); }
+
+int MainWindow::WindowStep() const {
+  // A window's caption bar and the frame above it: the next window's caption shows just below.
+  const QList<QMdiSubWindow*> children = mdi_->subWindowList();
+  const int top = children.isEmpty() ? 0 : children.front()->contentsMargins().top();
+  return top > 0 ? top : 24;
+}
+
+void MainWindow::Arrange(bool cascade) {
+  // The windows that are not minimised, above the row of minimised ones; a window of fixed size keeps it.
+  // Only when they do not fit even so do windows lie beyond the frame's edge, reached by its scroll bars.
+  QList<QMdiSubWindow*> arranged;
+  std::vector<ArrangedWindow> windows;
   int iconRow = 0;
-  QSize least(1, 1);  // what every place must hold
   for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder)) {
     if (!w->isVisible()) continue;
     if (w->isMinimized()) {
       iconRow = std::max(iconRow, w->height());
-    } else {
-      tiled.append(w);
-      const bool fixed = w->minimumSize() == w->maximumSize();
-      least = least.expandedTo(fixed ? w->size() : w->minimumSize());
+      continue;
     }
+    if (w->isMaximized()) w->showNormal();
+    const auto* console = qobject_cast<ConsoleWindow*>(w);
+    const QSize designed = console ? console->DesignedSize() : w->size();
+    arranged.append(w);
+    windows.push_back({{w->width(), w->height()},
+                       {designed.width(), designed.height()},
+                       {w->minimumWidth(), w->minimumHeight()},
+                       w->minimumSize() == w->maximumSize()});
   }
-  if (tiled.isEmpty()) return;
-  // Tiles are laid from the frame's corner, in the whole of its area: the scroll bars go once all fits.
+  if (arranged.isEmpty()) return;
+  // Laid from the frame's corner, in the whole of its area: the scroll bars go once all fits.
   mdi_->horizontalScrollBar()->setValue(0);
   mdi_->verticalScrollBar()->setValue(0);
-  const QSize area = mdi_->contentsRect().size();
-  const int height = std::max(1, area.height() - iconRow);
-  const int count = static_cast<int>(tiled.size());
-  int columns = 1;
-  while (columns < count && height / ((count + columns - 1) / columns) < least.height()) ++columns;
-  if (area.width() / columns < least.width()) columns = std::clamp(area.width() / least.width(), 1, columns);
-  const int rows = (count + columns - 1) / columns;
-  const int columnWidth = std::max(area.width() / columns, least.width());
-  for (int c = 0; c < columns; ++c) {
-    const int first = c * rows;
-    const int inColumn = std::min(rows, count - first);
-    if (inColumn <= 0) break;
-    const int each = std::max(height / inColumn, least.height());
-    for (int r = 0; r < inColumn; ++r) {
-      QMdiSubWindow* w = tiled[first + r];
-      if (w->isMaximized()) w->showNormal();
-      const bool fixed = w->minimumSize() == w->maximumSize();
-      const int h = r + 1 == inColumn ? std::max(each, height - r * each) : each;
-      w->setGeometry(QRect(QPoint(c * columnWidth, r * each), fixed ? w->size() : QSize(columnWidth, h)));
-    }
+  const QSize size = mdi_->contentsRect().size();
+  const Extent area{size.width(), std::max(1, size.height() - iconRow)};
+  const std::vector<Box> boxes =
+      cascade ? CascadeWindows(area, WindowStep(), windows) : TileWindows(area, windows);
+  QMdiSubWindow* active = mdi_->activeSubWindow();
+  for (qsizetype i = 0; i < arranged.size(); ++i) {
+    const Box& b = boxes[static_cast<size_t>(i)];
+    arranged[i]->setGeometry(b.x, b.y, b.width, b.height);
+    if (cascade) arranged[i]->raise();  // each caption shows above the one before
   }
+  if (active && cascade) active->raise();
 }
 
 void MainWindow::ArrangeIcons() {

@@ -3,6 +3,7 @@
 // bar. It runs the client's start-up and shut-down and the menu commands.
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <cstdint>
@@ -21,6 +22,7 @@ class QPushButton;
 
 namespace ov {
 
+class ConsoleWindow;
 class DebugLog;
 class Settings;
 class ConnectDialog;
@@ -99,6 +101,9 @@ class MainWindow : public QMainWindow {
   void Kill();
   void Cascade();
   void Tile();
+  void Arrange(bool cascade);
+  int WindowStep() const;             // the offset between two windows of a cascade
+  void Open(ConsoleWindow* console);  // a step from the last one opened
   void ArrangeIcons();
   void MinimizeAll();
   void CleanUp();
@@ -138,6 +143,8 @@ class MainWindow : public QMainWindow {
 
   QAction* AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint);
   QPushButton* AddButton(const char* name, const QString& caption);
+  void AddServerMenu();
+  void AddCentralArea();  // the tool bar over the frame's client area and the debug pane
   void FillWindowMenu();
   void AddViewMenu();
   void AddPlayersItem();
@@ -163,6 +170,7 @@ class MainWindow : public QMainWindow {
   std::array<QAction*, 5> commands_{};  // by Command
   QWidget* toolBar_;
   QPlainTextEdit* debugPane_;
+  QPointer<ConsoleWindow> lastOpened_;
 };
 
 }  // namespace ov

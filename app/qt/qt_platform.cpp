@@ -32,6 +32,8 @@ QtDesktop::QtDesktop(MainWindow& main) : main_(&main) {
   QObject::connect(&statusTimer_, &QTimer::timeout, [this] {
     if (onTimer_) onTimer_();
   });
+  beepGap_.setSingleShot(true);
+  QObject::connect(&beepGap_, &QTimer::timeout, [this] { NextBeep(); });
 }
 
 void QtDesktop::SetStatusBarText(const std::string& text) {
@@ -63,12 +65,28 @@ bool QtDesktop::BeepsAllowed() {
   return true;
 }
 
+// A beep asked for while another sounds waits its turn on a timer, so that two beeps are heard as two
+// and the window's thread never sleeps between them.
+constexpr int kBeepGapMs = 120;
+constexpr int kMaxBeepsDue = kBeepBurst * 10;  // what the rationed requests can ask for at once
+
 void QtDesktop::Beep() {
+  if (beepsDue_ >= kMaxBeepsDue) return;
   ++soundedBeeps_;
+  if (beepGap_.isActive()) {
+    ++beepsDue_;
+    return;
+  }
   QApplication::beep();
+  beepGap_.start(kBeepGapMs);
 }
 
-void QtDesktop::Pause(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+void QtDesktop::NextBeep() {
+  if (beepsDue_ == 0) return;
+  --beepsDue_;
+  QApplication::beep();
+  beepGap_.start(kBeepGapMs);
+}
 
 void QtDesktop::MessageBox(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), ToQt(text), QMessageBox::Ok,
@@ -204,12 +222,22 @@ void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& s
   view.SetPlayersShown(main.PlayersShown());
 }
 
-void ConnectServersWindow(ServersWindow& window, Selection& selection, const QObject& context) {
+namespace {
+// A command on a selection that a removal has only just made is not carried out, and the user is told.
+bool MayAct(Selection& selection, StatusLine& status) {
+  if (selection.MayAct()) return true;
+  status.ShowStatus(kSelectionMovedNote, 5000, 0);
+  return false;
+}
+}  // namespace
+
+void ConnectServersWindow(ServersWindow& window, Selection& selection, StatusLine& status,
+                          const QObject& context) {
   QObject::connect(&window, &ServersWindow::selectionChanged, &context,
                    [&selection] { selection.UpdateSelection(); });
-  QObject::connect(&window, &ServersWindow::openRequested, &context, [&selection] {
+  QObject::connect(&window, &ServersWindow::openRequested, &context, [&selection, &status] {
     // A node that belongs to no server opens nothing.
-    if (selection.Kind() == SelectionKind::None || !selection.MayAct()) return;
+    if (selection.Kind() == SelectionKind::None || !MayAct(selection, status)) return;
     const SelectedServer selected = selection.Selected();
     selection.OpenServerWindow(selected.ovIndex, selected.serverId, Opener::User);
   });
@@ -275,12 +303,13 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   // The commands on the selection leave alone a server that a removal has only just selected.
   client.selection.SetDoubleClickInterval(QApplication::doubleClickInterval());
   QObject::connect(&main, &MainWindow::openWindowRequested, context, [&client] {
-    if (!client.selection.MayAct()) return;
+    if (!MayAct(client.selection, client.status)) return;
     const SelectedServer s = client.selection.Selected();
     client.selection.OpenServerWindow(s.ovIndex, s.serverId, Opener::User);
   });
   QObject::connect(&main, &MainWindow::disconnectRequested, context, [&client] {
-    if (client.selection.MayAct()) client.connections.Disconnect(client.selection.Selected().ovIndex, 1);
+    if (MayAct(client.selection, client.status))
+      client.connections.Disconnect(client.selection.Selected().ovIndex, 1);
   });
   // An OV server that names itself has taken the client in: it joins the recent servers.
   // So has the login it asked for, which the keyring may now keep.
@@ -301,13 +330,16 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   logins_->Load(ui.settings_.SavedLogins());
   logins_->SetKeptHandler([&ui](const SavedLogins::Kept& kept) { ui.settings_.SetSavedLogins(kept); });
   ConnectSavedLogins(ui.loginDialog_, *logins_, context_);
-  ConnectServersWindow(ui.servers_, client.selection, context_);
+  ConnectServersWindow(ui.servers_, client.selection, client.status, context_);
   main.AddConsoleWindow(&ui.servers_);  // a child of the frame, visible at once
   ConnectColourCodes(main, ui.servers_);
 
   StartServerDialog& start = ui.startDialog_;
-  QObject::connect(&start, &StartServerDialog::hostsRequested, context,
-                   [&start, &client] { start.SetHosts(client.start.RefillHosts()); });
+  QObject::connect(&start, &StartServerDialog::hostsRequested, context, [&start, &client] {
+    const std::vector<std::string> hosts = client.start.RefillHosts();
+    const bool any = client.selection.Kind() != SelectionKind::None;
+    start.SetHosts(hosts, client.start.PreselectedLine(any ? client.selection.Selected().ovIndex : 0));
+  });
   QObject::connect(&start, &StartServerDialog::typesRequested, context,
                    [&start, &client](int hostLine) { start.SetTypes(client.start.TypesForHost(hostLine)); });
   QObject::connect(&start, &StartServerDialog::goRequested, context,

@@ -33,7 +33,8 @@ class Settings;
 
 // What the login dialog's answers and the servers window's requests go to, for as long as context lives.
 void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts, const QObject& context);
-void ConnectServersWindow(ServersWindow& window, Selection& selection, const QObject& context);
+void ConnectServersWindow(ServersWindow& window, Selection& selection, StatusLine& status,
+                          const QObject& context);
 // Remember password and Forget in the login dialog, with the passwords in the desktop's keyring.
 void ConnectSavedLogins(LoginDialog& dialog, SavedLogins& logins, const QObject& context);
 // View > Colour Codes reaches the tree and every console window, open or opened later.
@@ -55,14 +56,14 @@ class QtDesktop : public Desktop {
   void StopStatusTimer() override;
   bool BeepsAllowed() override;
   void Beep() override;
-  void Pause(int ms) override;
   void MessageBox(const std::string& text) override;
   void SetCommandEnabled(Command command, bool enabled) override;
   void SetConnectEnabled(bool enabled) override;
   void Quit() override;
   std::string LocalTime() override;
 
-  int SoundedBeeps() const { return soundedBeeps_; }
+  int SoundedBeeps() const { return soundedBeeps_; }  // sounded or waiting their turn
+  int BeepsDue() const { return beepsDue_; }          // waiting their turn
 
  private:
   QPointer<MainWindow> main_;
@@ -73,6 +74,9 @@ class QtDesktop : public Desktop {
   qint64 refilledAt_ = 0;
   int requestsLeft_ = 0;
   int soundedBeeps_ = 0;
+  QTimer beepGap_;  // running while a beep sounds
+  int beepsDue_ = 0;
+  void NextBeep();
 };
 
 class QtWindowSystem : public WindowSystem {

@@ -2,27 +2,40 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <algorithm>
 
 #include "app/qt/qt_platform.h"
+#include "core/qt/named_combo_box.h"
 
 namespace ov {
 
 namespace {
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QWidget* buddy, QRect where) {
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QWidget* buddy) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(name);
-  label->setGeometry(where);
   label->setBuddy(buddy);
   buddy->setAccessibleName(text);
   return label;
 }
+
+// The command line's box: four lines high at the dialog's font (76 pixels at the default one).
+class CommandBox : public QPlainTextEdit {
+ public:
+  using QPlainTextEdit::QPlainTextEdit;
+  QSize sizeHint() const override {
+    const int lines = 4 * fontMetrics().lineSpacing() + 2 * frameWidth() +
+                      2 * static_cast<int>(document()->documentMargin());
+    return {QPlainTextEdit::sizeHint().width(), std::max(76, lines)};
+  }
+};
 
 }  // namespace
 
@@ -32,46 +45,57 @@ StartServerDialog::StartServerDialog(QWidget* parent) : QDialog(parent) {
   // A fixed frame with only a close box.
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                  Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-  setFixedSize(438, 188);
 
   // Created in tab order: hosts_, types_, commandLine_, startButton_, cancelButton_, title_.
-  hosts_ = new QComboBox(this);
+  hosts_ = new NamedComboBox(this);  // read by its label, "Host:", not by the host it shows
   hosts_->setObjectName("cbHosts");
   hosts_->setEditable(false);
-  types_ = new QComboBox(this);
+  types_ = new NamedComboBox(this);
   types_->setObjectName("cbType");
   types_->setEditable(false);
-  commandLine_ = new QPlainTextEdit(this);
+  commandLine_ = new CommandBox(this);
   commandLine_->setObjectName("mCmd");
   commandLine_->setTabChangesFocus(true);  // Enter makes a new line; Tab leaves the box
   startButton_ = new QPushButton("Start", this);
   startButton_->setObjectName("bGo");
-  startButton_->setGeometry(320, 8, 105, 25);
   cancelButton_ = new QPushButton("Cancel", this);
   cancelButton_->setObjectName("bCancel");
-  cancelButton_->setGeometry(320, 38, 105, 25);
   title_ = new QLineEdit(this);
   title_->setObjectName("eTitle");
   // Neither button is the default: Enter in the command line must make a new line, never start.
   for (QPushButton* b : {startButton_, cancelButton_}) {
     b->setAutoDefault(false);
     b->setDefault(false);
+    b->setMinimumSize(105, 25);
   }
 
-  hostLabel_ = MakeLabel(this, "lHost", "Host:", hosts_, QRect(8, 11, 90, 16));
-  typeLabel_ = MakeLabel(this, "lType", "Server Type:", types_, QRect(8, 41, 90, 16));
-  commandLabel_ = MakeLabel(this, "lCmd", "Command Line:", commandLine_, QRect(8, 70, 90, 16));
-  titleLabel_ = MakeLabel(this, "lTitle", "Window Title", title_, QRect(8, 155, 90, 16));
-  // The fields start right of the widest label, whatever the font.
+  hostLabel_ = MakeLabel(this, "lHost", "Host:", hosts_);
+  typeLabel_ = MakeLabel(this, "lType", "Server Type:", types_);
+  commandLabel_ = MakeLabel(this, "lCmd", "Command Line:", commandLine_);
+  titleLabel_ = MakeLabel(this, "lTitle", "Window Title", title_);
+
+  // The designed places at the default font: the labels' column, the lists beside them with the buttons
+  // at their right, the command line and the title across both. A larger font makes it all larger.
+  auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(8, 8, 13, 17);
+  grid->setHorizontalSpacing(8);
+  grid->setVerticalSpacing(5);
+  grid->addWidget(hostLabel_, 0, 0);
+  grid->addWidget(hosts_, 0, 1);
+  grid->addWidget(startButton_, 0, 2);
+  grid->addWidget(typeLabel_, 1, 0);
+  grid->addWidget(types_, 1, 1);
+  grid->addWidget(cancelButton_, 1, 2);
+  grid->addWidget(commandLabel_, 2, 0, Qt::AlignTop);
+  grid->addWidget(commandLine_, 2, 1, 1, 2);
+  grid->addWidget(titleLabel_, 3, 0);
+  grid->addWidget(title_, 3, 1, 1, 2);
+  // The lists take what the designed width of 438 leaves beside the labels and the buttons.
   int labelWidth = 0;
   for (QLabel* l : {hostLabel_, typeLabel_, commandLabel_, titleLabel_})
     labelWidth = std::max(labelWidth, l->sizeHint().width());
-  for (QLabel* l : {hostLabel_, typeLabel_, commandLabel_, titleLabel_}) l->resize(labelWidth, l->height());
-  const int left = 8 + labelWidth + 8;
-  hosts_->setGeometry(left, 8, 312 - left, 22);
-  types_->setGeometry(left, 38, 312 - left, 22);
-  commandLine_->setGeometry(left, 68, 425 - left, 76);
-  title_->setGeometry(left, 154, 425 - left, 22);
+  for (QComboBox* list : {hosts_, types_}) list->setMinimumWidth(std::max(120, 296 - labelWidth));
+  grid->setSizeConstraint(QLayout::SetFixedSize);
 
   setTabOrder(hosts_, types_);
   setTabOrder(types_, commandLine_);
@@ -93,15 +117,19 @@ StartServerDialog::StartServerDialog(QWidget* parent) : QDialog(parent) {
 int StartServerDialog::ShowStartDialog() {
   refilling_ = true;
   hosts_->clear();
+  preselected_ = -1;
   emit hostsRequested();
   hosts_->setCurrentIndex(-1);
   refilling_ = false;
+  // The host the user has in mind is chosen already, and its types listed.
+  if (preselected_ >= 0 && preselected_ < hosts_->count()) hosts_->setCurrentIndex(preselected_);
   hosts_->setFocus();
   return exec();
 }
 
-void StartServerDialog::SetHosts(const std::vector<std::string>& names) {
+void StartServerDialog::SetHosts(const std::vector<std::string>& names, int preselected) {
   for (const std::string& name : names) hosts_->addItem(ToQt(name));
+  preselected_ = preselected;
 }
 
 void StartServerDialog::HostChosen() {

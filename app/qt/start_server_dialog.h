@@ -23,7 +23,8 @@ class StartServerDialog : public QDialog {
   // or Cancel, 2 when closed with the close box.
   int ShowStartDialog();
   // The root's answers to the dialog's requests below.
-  void SetHosts(const std::vector<std::string>& names);
+  // preselected: the line the list opens on, -1 for none.
+  void SetHosts(const std::vector<std::string>& names, int preselected = -1);
   void SetTypes(const std::vector<std::string>& types);
 
  signals:
@@ -55,6 +56,7 @@ class StartServerDialog : public QDialog {
   void Cancel();
 
   bool refilling_ = false;
+  int preselected_ = -1;
 };
 
 }  // namespace ov

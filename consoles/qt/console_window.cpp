@@ -210,9 +210,17 @@ ConsoleWindow::~ConsoleWindow() {
   if (window_) window_->view = nullptr;
 }
 
-void ConsoleWindow::ShowInFrame(QMdiArea& area) {
+QSize ConsoleWindow::DesignedSize() const {
+  const QMargins m = contentsMargins();
+  return QSize(designWidth_ - kFrameWidth + m.left() + m.right() +
+                   (players_ && !players_->isHidden() ? grownBy_ : 0),
+               236 - kFrameHeight + m.top() + m.bottom());
+}
+
+void ConsoleWindow::ShowInFrame(QMdiArea& area, std::optional<QPoint> place) {
   QPointer<QMdiSubWindow> active = area.activeSubWindow();
   QPointer<QWidget> focus = QApplication::focusWidget();
+  if (place) move(*place);  // before joining the frame, which then leaves it there
   area.addSubWindow(this);
   const QMargins m = contentsMargins();
   const QSize designed(designWidth_ - kFrameWidth + m.left() + m.right(),
@@ -221,11 +229,11 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area) {
   // line and three lines of its log (the designed log is 153 pixels high).
   setMinimumSize(designed.width() * 2 / 3,
                  designed.height() - 153 + 3 * log_->fontMetrics().lineSpacing() + 8);
-  resize(designed + QSize(players_ && !players_->isHidden() ? grownBy_ : 0, 0));
-  // The frame placed it by its size before this one: it goes back inside the frame's area where it can.
+  resize(DesignedSize());
+  // Where the frame placed it: it goes back inside the frame's area where it can.
   const QRect inside = area.viewport()->rect();
-  move(std::clamp(x(), 0, std::max(0, inside.width() - width())),
-       std::clamp(y(), 0, std::max(0, inside.height() - height())));
+  move(std::clamp(place ? place->x() : x(), 0, std::max(0, inside.width() - width())),
+       std::clamp(place ? place->y() : y(), 0, std::max(0, inside.height() - height())));
   show();
   if (active && active != this) {
     area.setActiveSubWindow(active);

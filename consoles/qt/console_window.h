@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <unordered_map>
 
 #include "consoles/consoles.h"
@@ -100,7 +101,9 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   void Detach();
   // Adds the window to the frame at its designed size and shows it, leaving the keyboard focus where
   // it was: a window a server opens must not catch the rest of a line being typed elsewhere.
-  void ShowInFrame(QMdiArea& area);
+  // place: where it opens, else where the frame puts it.
+  void ShowInFrame(QMdiArea& area, std::optional<QPoint> place = std::nullopt);
+  QSize DesignedSize() const;  // with its frame, and its players panel while shown
   // Brings log_ up to the log at once; the pacer's turns do it otherwise.
   void RedrawNow();
   // A turn of the pacer: redraws unless no part of the log can be seen, which then catches up when it
@@ -123,7 +126,6 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   void SetPlayersShown(bool shown);
   // The line goes as if typed into the input line and sent with Enter; what was being typed stays.
   void EnterLine(const QString& line);
-
 
   LogView* Log() const { return log_; }
   QLineEdit* Input() const { return input_; }

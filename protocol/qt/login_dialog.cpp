@@ -7,11 +7,13 @@
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "core/qt/latin1_text.h"
@@ -22,9 +24,6 @@ namespace ov {
 namespace {
 
 constexpr int kDesignWidth = 231;
-constexpr int kDesignHeight = 127;
-constexpr int kServerLineHeight = 18;
-constexpr int kRememberRowHeight = 26;  // under a login step: Remember password and Forget
 constexpr int kMaxWidth = 800;
 // A caption an OV server chose: longer ones are cut, with a mark, so the title bar shows it all.
 constexpr qsizetype kMaxCaption = 80;
@@ -95,13 +94,6 @@ QString ShownCaption(const std::string& caption) {
   return title;
 }
 
-// Labels size themselves to their text from their design position.
-void PlaceLabel(QLabel* label, const QString& text, int left, int top) {
-  label->setText(text);
-  label->adjustSize();
-  label->move(left, top);
-}
-
 }  // namespace
 
 LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
@@ -122,30 +114,26 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
   // Created in tab order: field1_, field2_, okButton_, cancelButton_.
   field1_ = new PasswordField(this);
   field1_->setObjectName("edPW1");
-  field1_->setGeometry(8, 24, 213, 21);
-
   field2_ = new PasswordField(this);
   field2_->setObjectName("edPW2");
-  field2_->setGeometry(8, 68, 213, 21);
   field2_->setEchoMode(QLineEdit::Password);
 
   okButton_ = new QPushButton("OK", this);
   okButton_->setObjectName("OKBtn");
-  okButton_->setGeometry(76, 100, 69, 21);
   okButton_->setDefault(true);
   okButton_->setAccessibleName("OK");
+  okButton_->setMinimumSize(69, 21);
 
   cancelButton_ = new QPushButton("Cancel", this);
   cancelButton_->setObjectName("CancelBtn");
-  cancelButton_->setGeometry(154, 100, 67, 21);
   cancelButton_->setAccessibleName("Cancel");
+  cancelButton_->setMinimumSize(67, 21);
 
-  label1_ = new QLabel(this);
+  label1_ = new QLabel("Login:", this);
   label1_->setObjectName("lPW1");
-  PlaceLabel(label1_, "Login:", 8, 8);
   label1_->setBuddy(field1_);
 
-  label2_ = new QLabel(this);
+  label2_ = new QLabel("Password:", this);
   label2_->setObjectName("lPW2");
   QFont labelFont = designFont;
   labelFont.setPixelSize(12);
@@ -153,8 +141,13 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
   QPalette black = label2_->palette();
   black.setColor(QPalette::WindowText, Qt::black);
   label2_->setPalette(black);
-  PlaceLabel(label2_, "Password:", 8, 53);
   label2_->setBuddy(field2_);
+  // A step with one field keeps the dialog's size, with a blank where the second one was.
+  for (QWidget* w : {static_cast<QWidget*>(label2_), static_cast<QWidget*>(field2_)}) {
+    QSizePolicy policy = w->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    w->setSizePolicy(policy);
+  }
 
   setTabOrder(field1_, field2_);
   setTabOrder(field2_, okButton_);
@@ -172,27 +165,52 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
   bForget_->setObjectName("bForget");
   bForget_->setToolTip("Remove the password kept in the desktop's keyring for this OV server and login");
   bForget_->setAutoDefault(false);
+  bForget_->setMinimumSize(67, 21);
   bForget_->setVisible(false);
+  LayOut();
+  SetWidth(kDesignWidth);
   connect(bForget_, &QPushButton::clicked, this, &LoginDialog::forgetRequested);
   connect(field1_, &QLineEdit::textChanged, this,
           [this](const QString& text) { emit loginEdited(FromQt(text)); });
-  LayOut(kDesignWidth);
   connect(okButton_, &QPushButton::clicked, this, &LoginDialog::Answer);
   connect(cancelButton_, &QPushButton::clicked, this, &LoginDialog::Cancel);
 }
 
-void LoginDialog::LayOut(int width) {
-  // The designed places, with the fields and buttons following the right edge when the title widens it,
-  // and the line naming the server below.
-  field1_->setGeometry(8, 24, width - 18, 21);
-  field2_->setGeometry(8, 68, width - 18, 21);
-  okButton_->setGeometry(width - 155, 100, 69, 21);
-  cancelButton_->setGeometry(width - 77, 100, 67, 21);
-  serverLabel_->setGeometry(8, kDesignHeight, width - 16, kServerLineHeight - 4);
-  const int rowTop = kDesignHeight + kServerLineHeight;
-  cbRemember_->setGeometry(8, rowTop, width - 100, 21);
-  bForget_->setGeometry(width - 77, rowTop, 67, 21);
-  setFixedSize(width, rowTop + (offersRemember_ ? kRememberRowHeight : 0));
+void LoginDialog::LayOut() {
+  // The designed places at the default font, one control under another, the buttons at the right; below
+  // them the line naming the server and, under a login step, the Remember row. A larger font makes it
+  // all larger.
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(8, 8, 10, 0);
+  column->setSpacing(0);
+  column->addWidget(label1_);
+  column->addSpacing(3);
+  column->addWidget(field1_);
+  column->addSpacing(8);
+  column->addWidget(label2_);
+  column->addWidget(field2_);
+  column->addSpacing(11);
+  auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(9);
+  buttons->addStretch(1);
+  buttons->addWidget(okButton_);
+  buttons->addWidget(cancelButton_);
+  column->addLayout(buttons);
+  column->addSpacing(5);
+  column->addWidget(serverLabel_);
+  column->addSpacing(5);
+  rememberRow_ = new QHBoxLayout;  // takes no room while hidden
+  rememberRow_->setContentsMargins(0, 0, 0, 0);
+  rememberRow_->addWidget(cbRemember_, 1);
+  rememberRow_->addWidget(bForget_);
+  column->addLayout(rememberRow_);
+  column->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void LoginDialog::SetWidth(int width) {
+  // The fields span the dialog: their width sets the dialog's.
+  for (QLineEdit* field : {field1_, field2_}) field->setMinimumWidth(width - 18);
+  layout()->activate();
 }
 
 void LoginDialog::ShowStep(const LoginStep& step) {
@@ -200,6 +218,7 @@ void LoginDialog::ShowStep(const LoginStep& step) {
   offersRemember_ = step.offersRemember;
   cbRemember_->setVisible(offersRemember_);
   bForget_->setVisible(offersRemember_);
+  rememberRow_->setContentsMargins(0, 0, 0, offersRemember_ ? 5 : 0);
   cbRemember_->setChecked(false);
   cbRemember_->setEnabled(false);
   bForget_->setEnabled(false);
@@ -211,9 +230,9 @@ void LoginDialog::ShowStep(const LoginStep& step) {
   QFont titleFont = QApplication::font();
   titleFont.setBold(true);
   const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(title) * 6 / 5 + 150;
-  LayOut(std::clamp(titleWidth, kDesignWidth, kMaxWidth));
-  PlaceLabel(label1_, ToQt(step.label1), 8, 8);
-  PlaceLabel(label2_, ToQt(step.label2), 8, 53);
+  label1_->setText(ToQt(step.label1));
+  label2_->setText(ToQt(step.label2));
+  SetWidth(std::clamp(titleWidth, kDesignWidth, kMaxWidth));
   field1_->setAccessibleName(label1_->text());
   field2_->setAccessibleName(label2_->text());
   field2_->setVisible(step.secondVisible);

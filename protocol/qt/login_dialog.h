@@ -7,6 +7,7 @@
 #include "protocol/saved_logins.h"
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 
@@ -67,8 +68,10 @@ class LoginDialog : public QDialog, public LoginDialogView, public RememberView 
   void Answer();
   void Cancel();
   void CentreOnScreen();
-  void LayOut(int width);
+  void LayOut();
+  void SetWidth(int width);  // the designed width, or wider for a long caption
 
+  QHBoxLayout* rememberRow_;  // Remember password and Forget, under a login step
   QCheckBox* cbRemember_;
   QPushButton* bForget_;
   std::string shownServer_;

@@ -7,6 +7,7 @@
 #include <QSignalBlocker>
 #include <QTextDocument>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 #include "consoles/colour_codes.h"
 #include "core/qt/latin1_text.h"
@@ -52,7 +53,11 @@ ServersWindow::ServersWindow(QWidget* parent) : QMdiSubWindow(parent) {
   tree_ = new QTreeWidget(body_);
   tree_->setObjectName("trSvrs");
   tree_->setAccessibleName("Servers");
-  tree_->setGeometry(0, 4, 233, 149);
+  auto* column = new QVBoxLayout(body_);
+  column->setContentsMargins(0, 4, 2, 3);
+  column->addWidget(tree_);
+  // The header is not shown, but assistive technology reads its one column's name.
+  tree_->setHeaderLabel("Servers");
   tree_->setHeaderHidden(true);
   tree_->setColumnCount(1);
   tree_->setIndentation(19);

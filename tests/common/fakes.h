@@ -153,7 +153,6 @@ class RecordingDesktop : public Desktop {
     return allowBeeps;
   }
   void Beep() override { events.push_back("beep"); }
-  void Pause(int ms) override { events.push_back("pause " + std::to_string(ms)); }
   void MessageBox(const std::string& text) override {
     boxes.push_back(text);
     if (onMessageBox) onMessageBox();
@@ -177,7 +176,7 @@ class RecordingDesktop : public Desktop {
   int beepRequests = 0;
   bool allowBeeps = true;
   bool timerRunning = false;
-  std::vector<std::string> events;  // "beep", "pause 10"
+  std::vector<std::string> events;  // "beep"
   std::vector<std::string> boxes;
   std::function<void()> onMessageBox;  // runs inside the modal box, as its nested loop would
   std::map<Command, bool> commands;

@@ -80,6 +80,7 @@ TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) 
   EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]"});
   EXPECT_EQ(ov.Window->caption, "OV Server on ");
   EXPECT_EQ(Sent(t, socket), (std::vector<std::string>{"1029 ", "1022 "}));
+  EXPECT_EQ(t.windows.views[0]->focusTaken, 1);  // the user connected: the console takes the focus
 
   // A repeated 21 renames the node and the window it already has; no second node, no second window.
   const int node = ov.TreeNode;
@@ -90,6 +91,7 @@ TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) 
   EXPECT_EQ(ov.Window->caption, "OV Server on Beta");
   ASSERT_EQ(t.windows.views.size(), 1u);
   EXPECT_EQ(t.windows.views[0]->broughtToFront, 1);
+  EXPECT_EQ(t.windows.views[0]->focusTaken, 1);  // the server's own renaming leaves the focus alone
 
   Message(t, socket, 21, "only");  // a field not carried keeps its value
   EXPECT_EQ(ov.Info1 + "/" + ov.Name, "only/Beta");

@@ -30,6 +30,24 @@ TEST(StartServer, HostsAreTheSlotsInUseAndTypesTheirNonEmptyEntries) {
   EXPECT_EQ(slots[1], -1);
 }
 
+TEST(StartServer, TheListOpensOnTheSelectedOVServerOrTheOnlyOne) {
+  struct Case {
+    std::vector<int> inUse;
+    int selectedSlot;
+    int line;
+  };
+  const Case cases[] = {
+      {{2, 5}, 5, 1}, {{2, 5}, 2, 0}, {{2, 5}, 0, -1}, {{2, 5}, 7, -1}, {{5}, 0, 0}, {{5}, 3, 0}, {{}, 0, -1},
+  };
+  for (const Case& c : cases) {
+    test::TestClient t;
+    for (int slot : c.inUse) t.client.tables.OVServers[slot].InUse = 1;
+    t.client.start.RefillHosts();
+    EXPECT_EQ(t.client.start.PreselectedLine(c.selectedSlot), c.line)
+        << c.inUse.size() << " hosts, slot " << c.selectedSlot << " selected";
+  }
+}
+
 TEST(StartServer, GoRefusesWithoutHostOrTypeAndSendsOtherwise) {
   test::TestClient t;
   const int socket = t.Socket(t.Connect());

@@ -1,5 +1,5 @@
 // The status line: what the bar shows through timed, lasting and remembered texts, hints and the
-// timer's expiry, and the beeps with their pauses.
+// timer's expiry, and the beeps.
 #include <gtest/gtest.h>
 
 #include "tests/common/fakes.h"
@@ -23,7 +23,7 @@ struct Case {
   std::vector<Step> steps;
   std::string bar;  // what it shows at the end
   bool timerOn;
-  std::vector<std::string> events;  // beeps and pauses
+  std::vector<std::string> events;  // beeps
 };
 
 TEST(StatusLine, TimedUntimedAndHintTextsFollowTheirRules) {
@@ -55,12 +55,8 @@ TEST(StatusLine, TimedUntimedAndHintTextsFollowTheirRules) {
        "remembered",
        true,
        {}},
-      {"below -1 only the beeps sound, each followed by its pause",
-       {{"shown", 0}, {"ignored", -2, 2}},
-       "shown",
-       false,
-       {"beep", "pause 10", "beep", "pause 10"}},
-      {"no beeps, no pauses", {{"quiet", 5000, 0}, {"negative", 0, -3}}, "negative", false, {}},
+      {"below -1 only the beeps sound", {{"shown", 0}, {"ignored", -2, 2}}, "shown", false, {"beep", "beep"}},
+      {"no beeps", {{"quiet", 5000, 0}, {"negative", 0, -3}}, "negative", false, {}},
   };
   for (const Case& c : cases) {
     test::RecordingDesktop desktop;
@@ -93,7 +89,7 @@ TEST(StatusLine, EachTimedTextRestartsTheOneTimerWithItsFullTime) {
   EXPECT_FALSE(desktop.timerRunning);
 }
 
-TEST(StatusLine, ARationedRequestSoundsNothingAndIsNotPausedAfter) {
+TEST(StatusLine, ARationedRequestSoundsNothing) {
   test::RecordingDesktop desktop;
   StatusLine status(desktop);
   status.ShowStatus("a", 5000, 0);

@@ -571,6 +571,7 @@ TEST(MainWindow, OneBeepMessageSoundsAllItsBeepsAndAFloodIsRationedByMessages) {
   const int before = desktop.SoundedBeeps();
   p.Receive(socket, test::FrameOf("1002", "10"));
   EXPECT_EQ(desktop.SoundedBeeps() - before, 10);
+  EXPECT_EQ(desktop.BeepsDue(), 9);  // the first sounds; the others wait their turn, nothing sleeps
   p.Receive(socket, test::FrameOf("1002", "7"));
   EXPECT_EQ(desktop.SoundedBeeps() - before, 17);
   std::string flood;
@@ -606,15 +607,18 @@ TEST(MainWindow, WindowCommandsTileMinimiseArrangeAndList) {
   const QList<QMdiSubWindow*> children = area->subWindowList(QMdiArea::CreationOrder);
   ASSERT_EQ(children.size(), 4);
   const QSize serversSize = children[0]->size();
+  // A console opened a caption's height down and right of the one opened before it.
+  const int step = children[3]->contentsMargins().top();
+  EXPECT_EQ(children[3]->pos() - children[2]->pos(), QPoint(step, step));
   p.action("WindowTileItem")->trigger();
-  // Two fit one above another: two columns side by side, the servers window at its fixed size, the
-  // console windows filling their half of the width, none over another.
+  // The servers window at its fixed size in the corner, a console under it and two beside it, one above
+  // the other: none over another, and no part of the frame left empty.
   const QRect view = area->viewport()->rect();
   EXPECT_EQ(children[0]->geometry(), QRect(QPoint(0, 0), serversSize));
-  EXPECT_EQ(children[1]->x(), 0);
-  EXPECT_EQ(children[1]->y(), view.height() / 2);
-  EXPECT_EQ(children[2]->pos(), QPoint(view.width() / 2, 0));
-  EXPECT_EQ(children[3]->pos(), QPoint(view.width() / 2, view.height() / 2));
+  EXPECT_EQ(children[1]->geometry(),
+            QRect(0, serversSize.height(), serversSize.width(), view.height() - serversSize.height()));
+  EXPECT_EQ(children[2]->pos(), QPoint(serversSize.width(), 0));
+  EXPECT_EQ(children[3]->pos(), QPoint(serversSize.width(), view.height() / 2));
   for (int i = 0; i < 4; ++i) {
     EXPECT_TRUE(view.contains(children[i]->geometry())) << i;
     EXPECT_GE(children[i]->width(), children[i]->minimumWidth()) << i;
@@ -751,6 +755,8 @@ TEST(MainWindow, ADoubleClickOnDisconnectDropsOnlyTheServerItWasMeantFor) {
   EXPECT_EQ(p.client.tables.OVServers[beta].InUse, 1);
   EXPECT_EQ(p.client.selection.Selected().ovIndex, beta);
   EXPECT_TRUE(p.button("tbDis")->isEnabled());
+  EXPECT_EQ(p.statusText()->text(), kSelectionMovedNote);  // the second click was not lost unseen
+  p.servers()->ShowServers();
   p.action("mnuWnd")->trigger();  // nor does any other command act on it yet
   EXPECT_EQ(p.main().MdiArea()->activeSubWindow(), p.servers());
 
@@ -1193,6 +1199,16 @@ TEST(StartDialog, ListsHostsAndTypesSendsTheRequestAndKeepsItsFields) {
   WhenModal([&](QWidget*) { test::Find<QPushButton>(*dlg, "bGo")->click(); });  // no host chosen
   EXPECT_EQ(dlg->ShowStartDialog(), -1);
   EXPECT_EQ(p.statusText()->text(), "START ERROR: Host or Type not selected");
+
+  // With beta's node selected the list opens on beta, its types listed.
+  p.servers()->Tree()->setCurrentItem(p.servers()->Tree()->topLevelItem(1));
+  WhenModal([&](QWidget*) {
+    seen = {test::Find<QComboBox>(*dlg, "cbHosts")->currentText(),
+            test::Find<QComboBox>(*dlg, "cbType")->currentText()};
+    Key(dlg, Qt::Key_Escape);
+  });
+  dlg->ShowStartDialog();
+  EXPECT_EQ(seen, (QStringList{"beta", "ffa"}));
 }
 
 TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
@@ -1463,9 +1479,11 @@ TEST(OnDesktop, WhatTheTreeDrawsSelectedIsWhatTheCommandsActOn) {
   tree->setFocus();
   ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == tree; }));
 
-  // The first server's window opens and the focus comes back to the tree: its node is not made the
-  // current one, which the tree would draw as chosen while nothing is.
+  // The first server's window opens with the focus; back in the tree, its node is not made the current
+  // one, which the tree would draw as chosen while nothing is.
   p.Connect("alpha");
+  p.servers()->ShowServers();
+  tree->setFocus();
   ASSERT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == tree; }));
   EXPECT_EQ(tree->currentItem(), nullptr);
   EXPECT_TRUE(tree->selectedItems().isEmpty());
@@ -1497,6 +1515,13 @@ TEST(OnDesktop, TypingStaysInTheWindowTheUserTypesIn) {
   auto type = [&](const QString& text) {
     for (QChar c : text) QTest::keyClick(p.main().windowHandle(), c.toLatin1());
   };
+
+  // An OV server accepts a connection the user made: its console takes the focus, ready for a command.
+  const int beta = p.Connect("beta");
+  auto* betaView = dynamic_cast<ConsoleWindow*>(p.client.tables.OVServers[beta].Window->view);
+  ASSERT_NE(betaView, nullptr);
+  EXPECT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == betaView->Input(); }))
+      << "the focus on beta's console";
 
   // The user opens Duel's window from the tool bar: it comes to the front, ready for typing.
   ASSERT_NE(node("Duel"), nullptr) << "tree";

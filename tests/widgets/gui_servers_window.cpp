@@ -36,7 +36,7 @@ struct Harness {
     frame.setCentralWidget(area);
     frame.resize(800, 600);
     area->addSubWindow(fSvrs);
-    ConnectServersWindow(*fSvrs, client.selection, *fSvrs);
+    ConnectServersWindow(*fSvrs, client.selection, client.status, *fSvrs);
     frame.show();
     fSvrs->show();
     client.InitClient("orvane-client");
