@@ -226,6 +226,7 @@ TEST(OvsCommandLine, MasksTheValuesOfPasswordLikeSettingsOnly) {
       {"+set rconpassword", "+set rconpassword"},
       {"", ""}};
   for (const auto& [line, shown] : cases) EXPECT_EQ(MaskSecrets(line), shown) << line;
+}
 
 // What a type's arguments set, a user's command line cannot set again, in whatever form it tries.
 TEST(OvsCommandLine, TheTypesArgumentsComeLastAndCannotBeSetAgainByTheUser) {

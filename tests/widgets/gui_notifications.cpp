@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "app/qt/notifications.h"
+#include "app/qt/settings.h"
 #include "app/qt/qt_platform.h"
 #include "consoles/qt/console_window.h"
 #include "tests/common/controls.h"
@@ -26,7 +27,8 @@ const std::string kSep(1, '\x80');
 
 // The program over faked sockets, with OV server "alpha" running game server 7 "Duel", both windows open.
 struct Program {
-  QtFrontEnd ui;
+  Settings settings;
+  QtFrontEnd ui{settings};
   test::FakeEventLoop loop;
   test::FakeSocketApi sockets{loop};
   Client client{ui.PlatformWith(sockets, loop)};

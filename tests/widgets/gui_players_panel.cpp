@@ -41,7 +41,8 @@ const std::string kSep(1, '\x80');
 
 // An OV server "alpha" on the fakes, running Quake server 7 "Duel", whose game port it announced.
 struct Served {
-  QtFrontEnd ui;
+  Settings settings;
+  QtFrontEnd ui{settings};
   test::FakeEventLoop loop;
   test::FakeSocketApi sockets{loop};
   Client client{ui.PlatformWith(sockets, loop)};
