@@ -11,14 +11,14 @@
 #include <QUrl>
 #include <algorithm>
 
-#include "protocol/qt/keyring_store.h"
 #include "app/qt/connect_dialog.h"
+#include "app/qt/main_window.h"
+#include "app/qt/send_to_servers_dialog.h"
+#include "app/qt/settings.h"
+#include "app/qt/start_server_dialog.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/players_panel.h"
-#include "app/qt/main_window.h"
-#include "app/qt/settings.h"
-#include "app/qt/send_to_servers_dialog.h"
-#include "app/qt/start_server_dialog.h"
+#include "protocol/qt/keyring_store.h"
 #include "protocol/qt/login_dialog.h"
 #include "registry/qt/servers_window.h"
 
@@ -123,7 +123,7 @@ QtFrontEnd::QtFrontEnd(QSettings* settings) : settings_(settings) {
 }
 
 void QtFrontEnd::ConnectTo(Client& client, const Endpoint& where) {
-  client.connections.ConnectToServer(where.address, where.port, where.count);
+  client.Controller().Connect(where.address, where.port, where.count);
 }
 
 void QtFrontEnd::Remember(const Endpoint& where) {
@@ -136,17 +136,19 @@ void QtFrontEnd::ConnectAtStart(Client& client, const std::vector<std::string>& 
   std::vector<Endpoint> endpoints;
   endpoints.reserve(targets.size());
   for (const std::string& target : targets) endpoints.push_back(recent_.TargetFor(target));
-  client.connections.ConnectAtStart(endpoints);
+  client.Connections().ConnectAtStart(endpoints);
 }
 
 Platform QtFrontEnd::PlatformWith(SocketApi& sockets, EventLoop& loop) {
   return Platform{sockets, loop, desktop_, servers_, windows_, loginDialog_};
 }
 
-void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts, const QObject& context) {
-  QObject::connect(&dialog, &LoginDialog::answered, &context, [&prompts] { prompts.Answer(); });
-  QObject::connect(&dialog, &LoginDialog::cancelled, &context, [&prompts] { prompts.Cancel(); });
-  QObject::connect(&dialog, &LoginDialog::dismissed, &context, [&prompts] { prompts.Dismiss(); });
+void ConnectLoginDialog(LoginDialog& dialog, ClientController& controller, const QObject& context) {
+  QObject::connect(&dialog, &LoginDialog::answered, &context, [&controller] { controller.LoginAnswered(); });
+  QObject::connect(&dialog, &LoginDialog::cancelled, &context,
+                   [&controller] { controller.LoginCancelled(); });
+  QObject::connect(&dialog, &LoginDialog::dismissed, &context,
+                   [&controller] { controller.LoginDismissed(); });
 }
 
 void ConnectSavedLogins(LoginDialog& dialog, SavedLogins& logins, const QObject& context) {
@@ -169,47 +171,42 @@ void ConnectColourCodes(MainWindow& main, ServersWindow& servers) {
   });
 }
 
-void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client,
-                         const QObject& context) {
+void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers,
+                         ClientController& controller, const QObject& context) {
   PlayersPanel* panel = view.Players();
   const Console* window = view.Window();
-  if (!panel || !window || window->OVIndex < 0 || window->OVIndex >= kSlotCount) return;
-  const OVIrec& ov = client.tables.OVServers[window->OVIndex];
-  const int q = client.tables.FindQServer(window->OVIndex, window->ServerId);
-  const QString server = ToQt(ov.Where.Text());
-  const QString title = q == -1 ? QString() : ToQt(client.tables.QServers[q].Title);
+  const std::optional<PlayersSource> source = window ? controller.PlayersSourceOf(*window) : std::nullopt;
+  if (!panel || !source) return;
+  const QString server = ToQt(source->server);
+  const QString title = ToQt(source->title);
   const std::optional<StatusTarget> kept = ParseStatusTarget(FromQt(ReadStatusQuery(server, title)));
   // By default the OV server's host, an IPv6 address taken out of its brackets.
-  const std::optional<StatusTarget> host = ParseStatusTarget(ov.Where.address);
-  panel->SetTarget(kept ? *kept : host ? *host : StatusTarget{ov.Where.address, kDefaultStatusPort});
+  const std::optional<StatusTarget> host = ParseStatusTarget(source->host);
+  panel->SetTarget(kept ? *kept : host ? *host : StatusTarget{source->host, kDefaultStatusPort});
   QObject::connect(panel, &PlayersPanel::targetChosen, panel, [server, title](const StatusTarget& target) {
     WriteStatusQuery(server, title, ToQt(target.Text()));
   });
   QObject::connect(&view, &ConsoleWindow::playersToggled, &main,
                    [&main](bool on) { main.SetPlayersShown(on); });
   QObject::connect(panel, &PlayersPanel::summaryChanged, &context,
-                   [&view, &servers, &client](const QString& summary) {
+                   [&view, &servers, &controller](const QString& summary) {
                      const Console* w = view.Window();
-                     const int found = w ? client.tables.FindQServer(w->OVIndex, w->ServerId) : -1;
-                     if (found != -1 && client.tables.QServers[found].InUse)
-                       servers.SetNodeTip(client.tables.QServers[found].TreeNode, FromQt(summary));
+                     const int node = w ? controller.TreeNodeOf(*w) : 0;
+                     if (node != 0) servers.SetNodeTip(node, FromQt(summary));
                    });
-  QObject::connect(panel, &PlayersPanel::kickRequested, &context, [&view, &client](const std::string& line) {
-    if (Console* w = view.Window(); w && !w->IsDead()) client.consoles.AppendLine(*w, line);
-    view.EnterLine(ToQt(line));
-  });
+  QObject::connect(panel, &PlayersPanel::kickRequested, &context,
+                   [&view, &controller](const std::string& line) {
+                     if (Console* w = view.Window()) controller.Kick(*w, line);
+                     view.EnterLine(ToQt(line));
+                   });
   view.SetPlayersShown(main.PlayersShown());
 }
 
-void ConnectServersWindow(ServersWindow& window, Selection& selection, const QObject& context) {
+void ConnectServersWindow(ServersWindow& window, ClientController& controller, const QObject& context) {
   QObject::connect(&window, &ServersWindow::selectionChanged, &context,
-                   [&selection] { selection.UpdateSelection(); });
-  QObject::connect(&window, &ServersWindow::openRequested, &context, [&selection] {
-    // A node that belongs to no server opens nothing.
-    if (selection.Kind() == SelectionKind::None || !selection.MayAct()) return;
-    const SelectedServer selected = selection.Selected();
-    selection.OpenServerWindow(selected.ovIndex, selected.serverId, Opener::User);
-  });
+                   [&controller] { controller.SelectionChanged(); });
+  QObject::connect(&window, &ServersWindow::openRequested, &context,
+                   [&controller] { controller.OpenSelectedWindow(); });
 }
 
 // ---- QtSession
@@ -224,26 +221,26 @@ QtSession::~QtSession() {
   }
   ui_.desktop_.SetTimerHandler(nullptr);
   ui_.windows_.SetViewHandler(nullptr);
-  ui_.KeepLogs(client_, false);  // what is kept reaches the disk, and the client's consoles let go of it
+  ui_.KeepLogs(client_.Controller(),
+               false);  // what is kept reaches the disk, and the client's consoles let go of it
 }
 
 bool QtSession::Start(Client& client, const std::string& commandLine) {
   QtFrontEnd& ui = ui_;
   MainWindow& main = ui.main_;
+  ClientController& c = client.Controller();
   const QObject* context = &context_;
-  ui.desktop_.SetTimerHandler([&client] { client.status.OnTimer(); });
-  ui.windows_.SetViewHandler([&ui, &client, &main, context](ConsoleWindow& view) {
+  ui.desktop_.SetTimerHandler([&c] { c.StatusTimerExpired(); });
+  ui.windows_.SetViewHandler([&ui, &c, &main, context](ConsoleWindow& view) {
     view.SetColourCodes(main.ColourCodes());
-    QObject::connect(
-        &view, &ConsoleWindow::lineEntered, context,
-        [&client](Console* window, const std::string& line) { client.consoles.SendLine(*window, line); });
+    QObject::connect(&view, &ConsoleWindow::lineEntered, context,
+                     [&c](Console* window, const std::string& line) { c.LineEntered(*window, line); });
     QObject::connect(&view, &ConsoleWindow::closing, context,
-                     [&client](Console* window) { client.consoles.CloseWindow(*window); });
-    QObject::connect(&view, &ConsoleWindow::notLatin1, context,
-                     [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
+                     [&c](Console* window) { c.WindowClosing(*window); });
+    QObject::connect(&view, &ConsoleWindow::notLatin1, context, [&c] { c.Refused(kNotLatin1Note); });
     QObject::connect(&view, &ConsoleWindow::reconnectRequested, context,
-                     [&client](const Endpoint& where) { client.connections.Reconnect(where); });
-    ConnectPlayersPanel(view, main, ui.servers_, client, *context);
+                     [&c](const Endpoint& where) { c.Reconnect(where); });
+    ConnectPlayersPanel(view, main, ui.servers_, c, *context);
   });
   QObject::connect(&main, &MainWindow::playersShownChanged, context, [&main](bool on) {
     for (QMdiSubWindow* w : main.MdiArea()->subWindowList())
@@ -251,110 +248,92 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   });
 
   // The frame hears of the debug log and of its own closing before InitClient runs.
-  client.debug.SetListener([&main] { main.DebugLogGrew(); });
+  c.SetDebugListener([&main] { main.DebugLogGrew(); });
   QObject::connect(&main, &MainWindow::debugLinesWanted, context,
-                   [&main, &client] { main.AppendDebugLines(client.debug); });
-  QObject::connect(&main, &MainWindow::closing, context, [&client] { client.debug.SetListener(nullptr); });
+                   [&main, &client] { main.AppendDebugLines(client.Debug()); });
+  QObject::connect(&main, &MainWindow::closing, context, [&c] { c.SetDebugListener(nullptr); });
   if (!client.InitClient(commandLine)) return false;
   // Only a client that started has sockets to shut down.
   QObject::connect(&main, &MainWindow::closing, context, [&client] { client.ShutdownClient(); });
-  main.ShowDebugPane(client.debug, client.debug.DebugMode() == 1);
+  main.ShowDebugPane(client.Debug(), client.Debug().DebugMode() == 1);
   QObject::connect(&main, &MainWindow::hintShown, context,
-                   [&client](const std::string& hint) { client.status.ShowAppHint(hint); });
-  QObject::connect(&main, &MainWindow::firstShown, context,
-                   [&client] { client.selection.UpdateSelection(); });
-  QObject::connect(&main, &MainWindow::connectRequested, context,
-                   [&ui, &client](const std::string& address, int port, int count) {
-                     ui.ConnectTo(client, Endpoint{address, port, count});
-                   });
+                   [&c](const std::string& hint) { c.ShowHint(hint); });
+  QObject::connect(&main, &MainWindow::firstShown, context, [&c] { c.FirstShown(); });
+  QObject::connect(
+      &main, &MainWindow::connectRequested, context,
+      [&c](const std::string& address, int port, int count) { c.Connect(address, port, count); });
   // The commands on the selection leave alone a server that a removal has only just selected.
-  client.selection.SetDoubleClickInterval(QApplication::doubleClickInterval());
-  QObject::connect(&main, &MainWindow::openWindowRequested, context, [&client] {
-    if (!client.selection.MayAct()) return;
-    const SelectedServer s = client.selection.Selected();
-    client.selection.OpenServerWindow(s.ovIndex, s.serverId, Opener::User);
-  });
-  QObject::connect(&main, &MainWindow::disconnectRequested, context, [&client] {
-    if (client.selection.MayAct()) client.connections.Disconnect(client.selection.Selected().ovIndex, 1);
-  });
+  c.SetDoubleClickInterval(QApplication::doubleClickInterval());
+  QObject::connect(&main, &MainWindow::openWindowRequested, context, [&c] { c.OpenSelectedWindow(); });
+  QObject::connect(&main, &MainWindow::disconnectRequested, context, [&c] { c.DisconnectSelected(); });
   // An OV server that names itself has taken the client in: it joins the recent servers.
   // So has the login it asked for, which the keyring may now keep.
-  client.registry.SetIntroducedHandler([this, &ui, &client](int slot) {
-    ui.Remember(client.tables.OVServers[slot].Where);
-    if (logins_) logins_->LoginAccepted(client.tables.OVServers[slot].Where.Text());
+  c.SetIntroducedHandler([this, &ui](const Endpoint& where) {
+    ui.Remember(where);
+    if (logins_) logins_->LoginAccepted(where.Text());
   });
-  QObject::connect(&main, &MainWindow::killRequested, context, [&client] {
-    client.desktop.MessageBox("not yet implemented - use QUIT in server consoles");
-    client.selection.UpdateSelection();
-  });
-  QObject::connect(&main, &MainWindow::cleanupRequested, context,
-                   [&client] { client.selection.CleanupDeadWindows(); });
+  QObject::connect(&main, &MainWindow::killRequested, context, [&c] { c.KillSelected(); });
+  QObject::connect(&main, &MainWindow::cleanupRequested, context, [&c] { c.CleanupDeadWindows(); });
 
-  ConnectLoginDialog(ui.loginDialog_, client.prompts, context_);
+  ConnectLoginDialog(ui.loginDialog_, c, context_);
   keyring_ = std::make_unique<KeyringStore>();
-  logins_ = std::make_unique<SavedLogins>(*keyring_, ui.loginDialog_, client.status);
+  logins_ = std::make_unique<SavedLogins>(*keyring_, ui.loginDialog_, client.Status());
   if (ui.settings_) logins_->Load(ReadSavedLogins(*ui.settings_));
   logins_->SetKeptHandler([&ui](const SavedLogins::Kept& kept) {
     if (ui.settings_) WriteSavedLogins(*ui.settings_, kept);
   });
   ConnectSavedLogins(ui.loginDialog_, *logins_, context_);
-  ConnectServersWindow(ui.servers_, client.selection, context_);
+  ConnectServersWindow(ui.servers_, c, context_);
   main.AddConsoleWindow(&ui.servers_);  // a child of the frame, visible at once
   ConnectColourCodes(main, ui.servers_);
 
   StartServerDialog& start = ui.startDialog_;
   QObject::connect(&start, &StartServerDialog::hostsRequested, context,
-                   [&start, &client] { start.SetHosts(client.start.RefillHosts()); });
+                   [&start, &c] { start.SetHosts(c.StartHosts()); });
   QObject::connect(&start, &StartServerDialog::typesRequested, context,
-                   [&start, &client](int hostLine) { start.SetTypes(client.start.TypesForHost(hostLine)); });
+                   [&start, &c](int hostLine) { start.SetTypes(c.StartTypes(hostLine)); });
   QObject::connect(&start, &StartServerDialog::goRequested, context,
-                   [&start, &client](int hostLine, int typeLine, const std::string& typeText,
-                                     const std::string& title, const std::string& commandLine) {
-                     start.done(client.start.Go(hostLine, typeLine, typeText, title, commandLine));
+                   [&start, &c](int hostLine, int typeLine, const std::string& typeText,
+                                const std::string& title, const std::string& commandLine) {
+                     start.done(c.StartGo(hostLine, typeLine, typeText, title, commandLine));
                    });
-  QObject::connect(&start, &StartServerDialog::notLatin1, context,
-                   [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
+  QObject::connect(&start, &StartServerDialog::notLatin1, context, [&c] { c.Refused(kNotLatin1Note); });
   main.SetWindows(&ui.connectDialog_, &ui.servers_, &ui.startDialog_);
 
-  ui.KeepLogs(client, main.KeepLogs());
-  QObject::connect(&main, &MainWindow::keepLogsChanged, context,
-                   [&ui, &client](bool on) { ui.KeepLogs(client, on); });
-  QObject::connect(&main, &MainWindow::openLogFolderRequested, context,
-                   [&ui, &client] { ui.OpenLogFolder(client); });
+  ui.KeepLogs(c, main.KeepLogs());
+  QObject::connect(&main, &MainWindow::keepLogsChanged, context, [&ui, &c](bool on) { ui.KeepLogs(c, on); });
+  QObject::connect(&main, &MainWindow::openLogFolderRequested, context, [&ui, &c] { ui.OpenLogFolder(c); });
   // What is kept reaches the disk before the program ends.
-  QObject::connect(&main, &MainWindow::closing, context, [&ui, &client] { ui.KeepLogs(client, false); });
+  QObject::connect(&main, &MainWindow::closing, context, [&ui, &c] { ui.KeepLogs(c, false); });
 
   // Server > Send to Servers lists the Quake servers, those of the selected OV server ticked.
   SendToServersDialog& send = ui.sendDialog_;
-  QObject::connect(&main, &MainWindow::sendToServersRequested, context, [&send, &client] {
-    const bool selected = client.selection.Kind() != SelectionKind::None;
-    send.ShowSendDialog(client.sendTo.Targets(selected ? client.selection.Selected().ovIndex : -1));
-  });
+  QObject::connect(&main, &MainWindow::sendToServersRequested, context,
+                   [&send, &c] { send.ShowSendDialog(c.SendTargets()); });
   QObject::connect(&send, &SendToServersDialog::sendRequested, context,
-                   [&client](const std::vector<SendTarget>& targets, const std::string& line) {
-                     client.sendTo.Send(targets, line);
+                   [&c](const std::vector<SendTarget>& targets, const std::string& line) {
+                     c.SendToServers(targets, line);
                    });
-  QObject::connect(&send, &SendToServersDialog::notLatin1, context,
-                   [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
+  QObject::connect(&send, &SendToServersDialog::notLatin1, context, [&c] { c.Refused(kNotLatin1Note); });
   return true;
 }
 
-void QtFrontEnd::KeepLogs(Client& client, bool on) {
+void QtFrontEnd::KeepLogs(ClientController& controller, bool on) {
   if (on == (keptLogs_ != nullptr)) return;
-  client.consoles.SetLogKeeper(nullptr);
+  controller.SetLogKeeper(nullptr);
   keptLogs_.reset();
   if (!on) return;
   keptLogs_ = std::make_unique<KeptLogs>(
-      FromQt(LogRoot()), [&client](const std::string& note) { client.status.ShowStatus(note, 10000, 1); });
-  client.consoles.SetLogKeeper(&keptLogs_->Keeper());
+      FromQt(LogRoot()), [&controller](const std::string& note) { controller.ShowNote(note); });
+  controller.SetLogKeeper(&keptLogs_->Keeper());
 }
 
-void QtFrontEnd::OpenLogFolder(Client& client) {
+void QtFrontEnd::OpenLogFolder(ClientController& controller) {
   const QString root = LogRoot();
   if (!QDir().mkpath(root)) {
-    client.status.ShowStatus("Open Log Folder: cannot create " + FromQt(root), 5000, 1);
+    controller.Refused("Open Log Folder: cannot create " + FromQt(root));
   } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(root))) {
-    client.status.ShowStatus("Open Log Folder: no program opens " + FromQt(root), 5000, 1);
+    controller.Refused("Open Log Folder: no program opens " + FromQt(root));
   }
 }
 

@@ -32,8 +32,8 @@ class KeyringStore;
 class SavedLogins;
 
 // What the login dialog's answers and the servers window's requests go to, for as long as context lives.
-void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts, const QObject& context);
-void ConnectServersWindow(ServersWindow& window, Selection& selection, const QObject& context);
+void ConnectLoginDialog(LoginDialog& dialog, ClientController& controller, const QObject& context);
+void ConnectServersWindow(ServersWindow& window, ClientController& controller, const QObject& context);
 // Remember password and Forget in the login dialog, with the passwords in the desktop's keyring.
 void ConnectSavedLogins(LoginDialog& dialog, SavedLogins& logins, const QObject& context);
 // View > Colour Codes reaches the tree and every console window, open or opened later.
@@ -41,8 +41,8 @@ void ConnectColourCodes(MainWindow& main, ServersWindow& servers);
 // A Quake server's players panel: shown as View > Players and Map says, querying the address the user
 // set for that server (else its OV server's host, port 27960), its summary as the server node's tooltip,
 // and Kick typed into its console.
-void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client,
-                         const QObject& context);
+void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers,
+                         ClientController& controller, const QObject& context);
 
 class QtDesktop : public Desktop {
  public:
@@ -105,6 +105,7 @@ class QtFrontEnd {
 
   Platform PlatformWith(SocketApi& sockets, EventLoop& loop);
   MainWindow& Main() { return main_; }
+  QtDesktop& DesktopSeam() { return desktop_; }
   // Connects as the connect dialog does. A server joins the recent servers once it has named itself
   // (a login it asked for succeeded), not when it only took the connection.
   void ConnectTo(Client& client, const Endpoint& where);
@@ -118,8 +119,8 @@ class QtFrontEnd {
  private:
   friend class QtSession;
   void Remember(const Endpoint& where);
-  void KeepLogs(Client& client, bool on);
-  void OpenLogFolder(Client& client);
+  void KeepLogs(ClientController& controller, bool on);
+  void OpenLogFolder(ClientController& controller);
 
   QSettings* settings_;
   RecentServers recent_;

@@ -16,30 +16,30 @@ TEST(StartServer, PayloadHasATitleFieldOnlyWhenATitleIsGiven) {
 
 TEST(StartServer, HostsAreTheSlotsInUseAndTypesTheirNonEmptyEntries) {
   test::TestClient t;
-  auto& ov = t.client.tables.OVServers;
+  auto& ov = t.client.Tables().OVServers;
   ov[5].InUse = ov[2].InUse = 1;
   ov[5].Name = "five";
   ov[2].Name = "two";
   ov[3].Name = "not in use";
   ov[5].Types[0].TypeName = "dm";
   ov[5].Types[2].TypeName = "ctf";
-  EXPECT_EQ(t.client.start.RefillHosts(), (std::vector<std::string>{"two", "five"}));
-  const auto& slots = t.client.start.HostSlots();
+  EXPECT_EQ(t.client.Start().RefillHosts(), (std::vector<std::string>{"two", "five"}));
+  const auto& slots = t.client.Start().HostSlots();
   EXPECT_EQ(std::vector<int>(slots.begin(), slots.begin() + 3), (std::vector<int>{2, 5, -1}));
   EXPECT_EQ(std::count(slots.begin(), slots.end(), -1), 19);
-  EXPECT_EQ(t.client.start.TypesForHost(1), (std::vector<std::string>{"dm", "ctf"}));
-  EXPECT_TRUE(t.client.start.TypesForHost(2).empty());
+  EXPECT_EQ(t.client.Start().TypesForHost(1), (std::vector<std::string>{"dm", "ctf"}));
+  EXPECT_TRUE(t.client.Start().TypesForHost(2).empty());
 
   // Rebuilt at every opening: a slot that has gone leaves no stale line behind.
   ov[2].InUse = 0;
-  EXPECT_EQ(t.client.start.RefillHosts(), std::vector<std::string>{"five"});
+  EXPECT_EQ(t.client.Start().RefillHosts(), std::vector<std::string>{"five"});
   EXPECT_EQ(slots[1], -1);
 }
 
 TEST(StartServer, GoRefusesWithoutHostOrTypeAndSendsOtherwise) {
   test::TestClient t;
   const int socket = t.Socket(t.Connect());
-  t.client.start.RefillHosts();
+  t.client.Start().RefillHosts();
   struct Refusal {
     int host, type;
     std::string typeText, bar;
@@ -50,13 +50,13 @@ TEST(StartServer, GoRefusesWithoutHostOrTypeAndSendsOtherwise) {
                            Refusal{1, 0, "dm", "START ERROR: Host or Type not selected", 3000},
                            Refusal{0, 0, "", "START ERROR: Couldn't start - invalid servertype", 2000}}) {
     t.desktop.Clear();
-    EXPECT_EQ(t.client.start.Go(r.host, r.type, r.typeText, "", "+map e1m1"), -1);
+    EXPECT_EQ(t.client.Start().Go(r.host, r.type, r.typeText, "", "+map e1m1"), -1);
     EXPECT_EQ(t.desktop.Bar(), r.bar);
     EXPECT_EQ(t.desktop.timerStarts.back(), r.ms);
     EXPECT_EQ(t.desktop.Beeps(), 1);
   }
   EXPECT_TRUE(t.SentFrames(socket).empty());
-  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "Duel", "+map e1m1"), 1);
+  EXPECT_EQ(t.client.Start().Go(0, 0, "dm", "Duel", "+map e1m1"), 1);
   ASSERT_EQ(t.SentFrames(socket).size(), 1u);
   EXPECT_EQ(t.SentFrames(socket)[0].code, "1026");
   EXPECT_EQ(t.SentFrames(socket)[0].payload, "dm" + kSep + "Duel" + kSep + "+map e1m1");
@@ -67,22 +67,22 @@ TEST(StartServer, ARequestThatCannotGoOutIsRefusedWithANote) {
   // The chosen connection closes while the dialog is open; then another takes the same slot.
   test::TestClient t;
   const int slot = t.Connect();
-  t.client.start.RefillHosts();  // the dialog opens, listing the first connection
-  t.client.connections.Disconnect(slot, 1);
+  t.client.Start().RefillHosts();  // the dialog opens, listing the first connection
+  t.client.Connections().Disconnect(slot, 1);
   t.desktop.Clear();
-  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "", "+map e1m1"), -1);
+  EXPECT_EQ(t.client.Start().Go(0, 0, "dm", "", "+map e1m1"), -1);
   EXPECT_EQ(t.desktop.Bar(), note);
   EXPECT_EQ(t.desktop.timerStarts.back(), 3000);
   EXPECT_EQ(t.desktop.Beeps(), 1);
   ASSERT_EQ(t.Connect(), slot);
   t.desktop.Clear();
-  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "", "+map e1m1"), -1);
+  EXPECT_EQ(t.client.Start().Go(0, 0, "dm", "", "+map e1m1"), -1);
   EXPECT_EQ(t.desktop.Bar(), note);
   EXPECT_TRUE(t.SentFrames(t.Socket(slot)).empty());
 
   // Listed again, the new connection is the one asked.
-  t.client.start.RefillHosts();
-  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "", "+map e1m1"), 1);
+  t.client.Start().RefillHosts();
+  EXPECT_EQ(t.client.Start().Go(0, 0, "dm", "", "+map e1m1"), 1);
   EXPECT_EQ(t.SentFrames(t.Socket(slot)).size(), 1u);
 }
 
