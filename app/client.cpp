@@ -35,7 +35,9 @@ Client::Client(const Platform& p)
                         [this](int socket, int serverId, std::string_view text) {
                           consoles_.RouteConsoleText(socket, serverId, text);
                         });
-  sender_.SetStalledHandler([this](int socket) { connections_.Disconnect(tables_.LiveSlot(socket), 1); });
+  sender_.SetStalledHandler([this](int socket) {
+    if (const Session* connection = sessions_.Find(socket)) connections_.Disconnect(connection->Slot(), 1);
+  });
 }
 
 bool Client::HasDebugSwitch(const std::string& commandLine) {

@@ -34,11 +34,8 @@ struct OVIrec {
   Console* Window = nullptr;
   int TreeNode = 0;  // node id in the servers tree, 0 = none
   int Socket = 0;    // handles start at 1, so 0 never matches a socket
-  int Writable = 0;
   int Connected = 0;
   int ConnectError = 0;
-  int Reserved1 = 0;
-  int Reserved2 = 0;
   int Introduced = 0;  // 1 once the OV server has sent 21 on this connection
   std::string Info1;
   std::string Name;
@@ -91,7 +88,6 @@ class ServerTables {
     for (OVIst& type : ov.Types) type.TypeName.clear();
   }
   void SetEndpoint(int slot, const Endpoint& where) { OVServers[slot].Where = where; }
-  void MarkWritable(int slot) { OVServers[slot].Writable = 1; }
   // FD_CONNECT came: Connected is set whatever the outcome, which ConnectError then tells.
   void MarkConnected(int slot, int connectError) {
     OVServers[slot].Connected = 1;
@@ -122,11 +118,7 @@ class ServerTables {
   static void ForgetWindow(Record& record, const Console& window) {
     if (record.Window == &window) record.Window = nullptr;
   }
-  void MarkClosed(int slot) {
-    OVServers[slot].Connected = 0;
-    OVServers[slot].Reserved1 = 0;
-    OVServers[slot].Reserved2 = 0;
-  }
+  void MarkClosed(int slot) { OVServers[slot].Connected = 0; }
 };
 
 }  // namespace ov

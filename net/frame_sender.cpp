@@ -21,10 +21,8 @@ int SendLength(size_t size) { return static_cast<int>(std::min<size_t>(size, INT
 }  // namespace
 
 void FrameSender::SendFrame(int socket, int32_t code, std::string_view payload) {
-  const int slot = tables_.LiveSlot(socket);
-  if (slot == -1 || tables_.OVServers[slot].Connected != 1) return;
   Session* session = sessions_.Find(socket);
-  if (session == nullptr) return;
+  if (session == nullptr || tables_.OVServers[session->Slot()].Connected != 1) return;
   const std::string frame = MakeFrame(code, payload);
   const Session::Sending& sending = session->sending;
 

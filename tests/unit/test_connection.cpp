@@ -518,10 +518,6 @@ TEST(Events, StrayNotificationsAndDisconnectsTouchNothing) {
   EXPECT_TRUE(t.desktop.bar.empty());
   EXPECT_EQ(SlotsInUse(t), 2);
 
-  // Writable is set by the write event; the connect event records its error.
-  conn.HandleSocketEvent(kSocketMessage, socket, MakeEventWord(kFdWrite, 0));
-  EXPECT_EQ(t.client.Tables().OVServers[slot].Writable, 1);
-
   // Events queued before a connection closed arrive afterwards and must not revive or close anything.
   conn.Disconnect(slot, 1);
   conn.HandleSocketEvent(kSocketMessage, socket, MakeEventWord(kFdConnect, 0));

@@ -396,7 +396,6 @@ TEST(Sending, WhatTheSocketDoesNotTakeGoesOutLaterWholeAndInOrder) {
   t.loop.RunPending();
   EXPECT_EQ(sent, FrameOf("1001", "first") + FrameOf("1002", "second") + FrameOf("0005", "third"));
   EXPECT_TRUE(t.desktop.bar.empty());
-  EXPECT_EQ(t.client.Tables().OVServers[slot].Writable, 1);
 
   // Once the queue is empty frames go straight out again.
   t.client.Sender().SendControl(socket, ControlMessage{3}, "");
