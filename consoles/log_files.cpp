@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "consoles/consoles.h"
-#include "core/server_tables.h"
+#include "core/endpoint.h"
 
 namespace ov {
 

@@ -38,6 +38,16 @@ TEST(Selection, TheSelectedNodeDecidesTheServerAndTheFourCommands) {
   EXPECT_EQ(selection.Kind(), SelectionKind::None);
   EXPECT_EQ(Commands(n.t), "0000");
   EXPECT_EQ(selection.Selected().serverId, 12);
+  // What the windows ask on it acts on none, not on the server kept.
+  auto openedOrFocused = [&] {
+    int count = static_cast<int>(n.t.windows.views.size());
+    for (const auto& view : n.t.windows.views) count += view->focusTaken;
+    return count;
+  };
+  const int before = openedOrFocused();
+  n.t.client.Controller().OpenSelectedWindow();
+  EXPECT_EQ(openedOrFocused(), before);
+  for (const SendTarget& target : n.t.client.Controller().SendTargets()) EXPECT_FALSE(target.ticked);
 
   // The selected node goes: the selection follows at once, inside the removal, to the parent here.
   n.t.tree.Select(n.q(12).TreeNode);
