@@ -6,41 +6,40 @@
 namespace ov {
 
 Client::Client(const Platform& p)
-    : sockets(p.sockets),
-      loop(p.loop),
-      desktop(p.desktop),
-      tree(p.tree),
-      windows(p.windows),
-      loginDialog(p.loginDialog),
-      status(p.desktop),
-      sender(p.sockets, sessions, tables, status, debug, cipher),
-      receiver(p.sockets, p.loop, sessions, status, debug),
-      connections(p.sockets, p.loop, p.desktop, tables, status, debug, sessions, sender),
-      consoles(tables, status, sender, p.windows),
-      statusQueries(p.sockets, p.loop),
-      selection(tables, p.loop, p.desktop, p.tree, consoles, sender),
-      registry(tables, status, sender, p.tree, selection, consoles),
-      prompts(p.loop, sessions, tables, status, debug, sender, p.loginDialog, connections, consoles),
-      dispatch(p.desktop, status, debug, cipher, sender, prompts, registry),
-      start(tables, status, sender),
-      sendTo(tables, status, consoles, sender) {
+    : loop_(p.loop),
+      status_(p.desktop),
+      sender_(p.sockets, sessions_, tables_, status_, debug_, cipher_),
+      receiver_(p.sockets, p.loop, sessions_, status_, debug_),
+      connections_(p.sockets, p.loop, p.desktop, tables_, status_, debug_, sessions_, sender_),
+      consoles_(tables_, status_, sender_, p.windows),
+      statusQueries_(p.sockets, p.loop),
+      selection_(tables_, p.loop, p.desktop, p.tree, consoles_, sender_),
+      registry_(tables_, status_, sender_, p.tree, selection_, consoles_),
+      prompts_(p.loop, sessions_, tables_, status_, debug_, sender_, p.loginDialog, connections_, consoles_),
+      dispatch_(p.desktop, status_, debug_, cipher_, sender_, prompts_, registry_),
+      start_(tables_, status_, sender_),
+      sendTo_(tables_, status_, consoles_, sender_),
+      controller_({tables_, p.desktop, status_, debug_, connections_, consoles_, selection_, registry_,
+                   prompts_, start_, sendTo_}) {
   // Upwards, each layer hands on through a handler: the socket's events to the frames, the frames to the
   // dispatcher and the consoles, a closed connection to the tables and the tree.
-  connections.SetHandlers([this](int socket) { receiver.ReceiveFrames(socket); },
-                          [this](int slot, const std::string& endLine) {
-                            registry.RemoveOVServer(slot, endLine);
-                            selection.UpdateSelection();
-                          },
-                          [this](int slot) { registry.OnConnectionOpened(slot); });
-  connections.SetCloseGate([this](int socket, std::function<void()> close) {
-    return receiver.CloseAfterFrames(socket, std::move(close));
+  connections_.SetHandlers([this](int socket) { receiver_.ReceiveFrames(socket); },
+                           [this](int slot, const std::string& endLine) {
+                             registry_.RemoveOVServer(slot, endLine);
+                             selection_.UpdateSelection();
+                           },
+                           [this](int slot) { registry_.OnConnectionOpened(slot); });
+  connections_.SetCloseGate([this](int socket, std::function<void()> close) {
+    return receiver_.CloseAfterFrames(socket, std::move(close));
   });
-  receiver.SetHandlers(
-      [this](int socket, int n, const std::string& payload) { dispatch.DispatchControl(socket, n, payload); },
-      [this](int socket, int serverId, std::string_view text) {
-        consoles.RouteConsoleText(socket, serverId, text);
-      });
-  sender.SetStalledHandler([this](int socket) { connections.Disconnect(tables.LiveSlot(socket), 1); });
+  receiver_.SetHandlers([this](int socket, int n,
+                               const std::string& payload) { dispatch_.DispatchControl(socket, n, payload); },
+                        [this](int socket, int serverId, std::string_view text) {
+                          consoles_.RouteConsoleText(socket, serverId, text);
+                        });
+  sender_.SetStalledHandler([this](int socket) {
+    if (const Session* connection = sessions_.Find(socket)) connections_.Disconnect(connection->Slot(), 1);
+  });
 }
 
 bool Client::HasDebugSwitch(const std::string& commandLine) {
@@ -51,13 +50,13 @@ bool Client::HasDebugSwitch(const std::string& commandLine) {
 }
 
 bool Client::InitClient(const std::string& commandLine) {
-  if (!connections.InitSockets()) return false;
-  tables.InitTables();
-  debug.SetDebugMode(HasDebugSwitch(commandLine) ? 1 : 0);
-  cipher.BuildMessageKey();
+  if (!connections_.InitSockets()) return false;
+  tables_.InitTables();
+  debug_.SetDebugMode(HasDebugSwitch(commandLine) ? 1 : 0);
+  cipher_.BuildMessageKey();
   return true;
 }
 
-void Client::ShutdownClient() { connections.ShutdownSockets(); }
+void Client::ShutdownClient() { connections_.ShutdownSockets(); }
 
 }  // namespace ov

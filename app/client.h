@@ -4,6 +4,8 @@
 // test).
 #include <string>
 
+#include "app/client_controller.h"
+#include "app/send_to_servers.h"
 #include "app/start_server.h"
 #include "consoles/consoles.h"
 #include "consoles/status_query.h"
@@ -21,7 +23,6 @@
 #include "protocol/control_dispatch.h"
 #include "registry/registry_updates.h"
 #include "registry/selection.h"
-#include "app/send_to_servers.h"
 #include "wire/cipher.h"
 
 namespace ov {
@@ -49,31 +50,49 @@ class Client {
   // "-DEBUG" anywhere in the command line, in any letter case.
   static bool HasDebugSwitch(const std::string& commandLine);
 
-  SocketApi& sockets;
-  EventLoop& loop;
-  Desktop& desktop;
-  ServersTreeView& tree;
-  WindowSystem& windows;
-  LoginDialogView& loginDialog;
+  // The client's parts, for the Qt layer and the tests. The widgets' requests go to Controller().
+  ClientController& Controller() { return controller_; }
+  EventLoop& Loop() { return loop_; }
+  ServerTables& Tables() { return tables_; }
+  const ServerTables& Tables() const { return tables_; }
+  StatusLine& Status() { return status_; }
+  DebugLog& Debug() { return debug_; }
+  const DebugLog& Debug() const { return debug_; }
+  MessageCipher& Cipher() { return cipher_; }
+  ov::Sessions& Sessions() { return sessions_; }
+  FrameSender& Sender() { return sender_; }
+  FrameReceiver& Receiver() { return receiver_; }
+  ov::Connections& Connections() { return connections_; }
+  ov::Consoles& Consoles() { return consoles_; }
+  ov::StatusQueries& StatusQueries() { return statusQueries_; }
+  ov::Selection& Selection() { return selection_; }
+  ov::Registry& Registry() { return registry_; }
+  AccountPrompts& Prompts() { return prompts_; }
+  ControlDispatcher& Dispatch() { return dispatch_; }
+  StartServer& Start() { return start_; }
+  SendToServers& SendTo() { return sendTo_; }
 
+ private:
   // Each service is declared after everything it is given, so it is built after them and destroyed
   // before them.
-  ServerTables tables;
-  StatusLine status;
-  DebugLog debug;
-  MessageCipher cipher;
-  Sessions sessions;
-  FrameSender sender;
-  FrameReceiver receiver;
-  Connections connections;
-  Consoles consoles;
-  StatusQueries statusQueries;  // the players panels' queries of the game servers
-  Selection selection;
-  Registry registry;
-  AccountPrompts prompts;
-  ControlDispatcher dispatch;
-  StartServer start;
-  SendToServers sendTo;  // Server > Send to Servers
+  EventLoop& loop_;
+  ServerTables tables_;
+  StatusLine status_;
+  DebugLog debug_;
+  MessageCipher cipher_;
+  ov::Sessions sessions_;
+  FrameSender sender_;
+  FrameReceiver receiver_;
+  ov::Connections connections_;
+  ov::Consoles consoles_;
+  ov::StatusQueries statusQueries_;  // the players panels' queries of the game servers
+  ov::Selection selection_;
+  ov::Registry registry_;
+  AccountPrompts prompts_;
+  ControlDispatcher dispatch_;
+  StartServer start_;
+  SendToServers sendTo_;  // Server > Send to Servers
+  ClientController controller_;
 };
 
 }  // namespace ov

@@ -309,17 +309,17 @@ void DesktopNotices::Clicked(int handle) {
 
 void AttachNotices(Client& client, DesktopNotices* notices) {
   if (notices == nullptr) {
-    client.consoles.SetTextListener(nullptr);
-    client.registry.SetRemovingHandler(nullptr);
-    client.connections.SetLostHandler(nullptr);
+    client.Consoles().SetTextListener(nullptr);
+    client.Registry().SetRemovingHandler(nullptr);
+    client.Connections().SetLostHandler(nullptr);
     return;
   }
-  client.consoles.SetTextListener(
+  client.Consoles().SetTextListener(
       [notices](int socket, int serverId, const Console& window, std::string_view text) {
         notices->ConsoleText(socket, serverId, window, text);
       });
-  client.registry.SetRemovingHandler([notices](int slot, int q) { notices->ServerRemoved(slot, q); });
-  client.connections.SetLostHandler(
+  client.Registry().SetRemovingHandler([notices](int slot, int q) { notices->ServerRemoved(slot, q); });
+  client.Connections().SetLostHandler(
       [notices](int slot, const std::string& why) { notices->ConnectionLost(slot, why); });
 }
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/server_tables.h"
+#include "core/endpoint.h"
 
 namespace ov {
 

@@ -308,10 +308,10 @@ int Flood(const Options& o) {
   if (o.keepLogs) real->ui.Main().findChild<QAction*>("mnuKeepLogs")->setChecked(true);
   Settle(50);
 
-  for (int i = 0; i < o.ovCount; ++i) client.connections.ConnectToServer("127.0.0.1", driver.port, 10);
+  for (int i = 0; i < o.ovCount; ++i) client.Connections().ConnectToServer("127.0.0.1", driver.port, 10);
   const size_t windows = static_cast<size_t>(o.ovCount) * (o.quakePerOv + 1);
-  if (!RunUntil([&] { return client.consoles.Windows().size() >= windows; }, 30000)) {
-    std::fprintf(stderr, "only %zu of %zu windows opened\n", client.consoles.Windows().size(), windows);
+  if (!RunUntil([&] { return client.Consoles().Windows().size() >= windows; }, 30000)) {
+    std::fprintf(stderr, "only %zu of %zu windows opened\n", client.Consoles().Windows().size(), windows);
     return 1;
   }
   const long rssBefore = StatusKb("VmRSS");
@@ -325,7 +325,7 @@ int Flood(const Options& o) {
     real->ui.Main().resize(frame.width() + columns * 330, frame.height() + rows * 238);
     Settle(50);
     int i = 0;
-    for (const auto& w : client.consoles.Windows()) {
+    for (const auto& w : client.Consoles().Windows()) {
       if (auto* v = dynamic_cast<ov::ConsoleWindow*>(w->view)) {
         v->move((i % columns) * 330, (i / columns) * 238);
         v->raise();
@@ -334,12 +334,12 @@ int Flood(const Options& o) {
     }
   }
   if (o.colours) {
-    for (const auto& w : client.consoles.Windows())
+    for (const auto& w : client.Consoles().Windows())
       if (auto* v = dynamic_cast<ov::ConsoleWindow*>(w->view)) v->Log()->SetColours(true);
   }
   Settle(100);
   int seen = 0;
-  for (const auto& w : client.consoles.Windows()) {
+  for (const auto& w : client.Consoles().Windows()) {
     if (auto* v = dynamic_cast<ov::ConsoleWindow*>(w->view))
       seen += !v->Log()->viewport()->visibleRegion().isEmpty();
   }
@@ -348,7 +348,7 @@ int Flood(const Options& o) {
   const uint64_t perWindow = o.lines * (o.size + 1);
   auto taken = [&] {
     uint64_t sum = 0;
-    for (const auto& w : client.consoles.Windows()) sum += std::min(w->log.Appended(), perWindow);
+    for (const auto& w : client.Consoles().Windows()) sum += std::min(w->log.Appended(), perWindow);
     return sum;
   };
   LagProbe lag;
@@ -379,8 +379,8 @@ int Flood(const Options& o) {
 
   // Nothing lost: the log, and the text box once redrawn, end with what trimming leaves of the stream.
   int badLogs = 0, badViews = 0;
-  for (const auto& w : client.consoles.Windows()) {
-    const std::string& name = client.tables.OVServers[w->OVIndex].Name;
+  for (const auto& w : client.Consoles().Windows()) {
+    const std::string& name = client.Tables().OVServers[w->OVIndex].Name;
     const int ov = std::atoi(name.c_str() + std::strlen("Flood OV "));
     const std::string expected = ov::flood::ExpectedText(ov, w->ServerId, o.lines, o.size);
     if (w->log.Text() != expected) ++badLogs;
@@ -527,7 +527,7 @@ int Wait(const Options&) {
   Settle(1000);
   const rusage u0 = Usage();
   const auto t0 = Clock::now();
-  real.client.connections.ConnectToServer("127.0.0.1", port, 10);
+  real.client.Connections().ConnectToServer("127.0.0.1", port, 10);
   const rusage u1 = Usage();
   const double secs = Seconds(Clock::now() - t0);
   const double cpu = CpuSeconds(u1) - CpuSeconds(u0);

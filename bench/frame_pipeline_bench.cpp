@@ -144,7 +144,7 @@ void BM_ReceiveFrames(benchmark::State& state) {
   const int payload = static_cast<int>(state.range(0));
   const Stream& s = StreamOf(payload);
   ConnectedClient c;
-  if (c.t.client.consoles.Windows().size() != 2) {
+  if (c.t.client.Consoles().Windows().size() != 2) {
     state.SkipWithError("the windows did not open");
     return;
   }
@@ -152,11 +152,11 @@ void BM_ReceiveFrames(benchmark::State& state) {
   for (auto _ : state) {
     for (std::string_view read : s.reads) {
       incoming.assign(read);
-      c.t.client.receiver.ReceiveFrames(c.socket);
+      c.t.client.Receiver().ReceiveFrames(c.socket);
       c.t.loop.RunPending();  // the later turns that hand over the rest of the read
     }
   }
-  benchmark::DoNotOptimize(c.t.client.consoles.Windows().front()->log.Appended());
+  benchmark::DoNotOptimize(c.t.client.Consoles().Windows().front()->log.Appended());
   Label(state, payload, s);
 }
 

@@ -108,7 +108,7 @@ int ClientMain(int port, bool colours, int presses) {
   ov::Client& client = real->client;
   const ov::Endpoint where{"127.0.0.1", port, 10};
   real->ui.ConnectTo(client, where);
-  RunUntil([&] { return !client.consoles.Windows().empty(); }, 20000);
+  RunUntil([&] { return !client.Consoles().Windows().empty(); }, 20000);
   real->ui.ConnectTo(client, where);
   std::printf("READY\n");
   std::fflush(stdout);
@@ -117,7 +117,7 @@ int ClientMain(int port, bool colours, int presses) {
   QTimer look;
   QObject::connect(&look, &QTimer::timeout, [&] {
     int ovWindows = 0;
-    for (const auto& w : client.consoles.Windows()) {
+    for (const auto& w : client.Consoles().Windows()) {
       if (w->kind != ov::ConsoleKind::OVServer || ++ovWindows < 2) continue;
       if (ov::ConsoleWindow* v = ViewOf(*w)) real->ui.Main().MdiArea()->setActiveSubWindow(v);
       look.stop();
@@ -141,7 +141,7 @@ int ClientMain(int port, bool colours, int presses) {
     ov::ConsoleWindow* dead = nullptr;
     RunUntil(
         [&] {
-          for (const auto& w : client.consoles.Windows())
+          for (const auto& w : client.Consoles().Windows())
             if (ov::ConsoleWindow* v = ViewOf(*w); v && v->CanReconnect()) dead = v;
           return dead != nullptr;
         },

@@ -1,50 +1,52 @@
-# Fails when a file of the product includes a header of a layer above its own. Run by the build (the
-# target layer_check, which every library waits for), so such an include stops the build with the file and
-# line that made it. Usage: cmake -DSOURCE_DIR=<root> -P check_layers.cmake
-#
-# The layers, from the bottom: what each folder may include is its own and everything listed before it.
-set(layers wire core net consoles registry protocol app core/qt net/qt consoles/qt registry/qt protocol/qt app/qt)
-# The OV server is a program of its own on top of the wire format.
-set(ovserver_may_include wire ovserver)
+# Fails when a file of the product includes a header of a folder that cmake/layers.txt does not allow its
+# own folder to include. Run by the build (the target layer_check, which every library waits for), so such
+# an include stops the build with the file and the header that made it.
+# Usage: cmake -DSOURCE_DIR=<root> -P check_layers.cmake
+file(STRINGS "${SOURCE_DIR}/cmake/layers.txt" rules REGEX "^[a-z/]+:")
+set(folders "")
+foreach(rule IN LISTS rules)
+  string(REGEX MATCH "^[^:]+" folder "${rule}")
+  string(REGEX REPLACE "^[^:]+:[ ]*" "" allowed "${rule}")
+  string(REPLACE " " ";" allowed "${allowed}")
+  string(REPLACE "/" "_" key "${folder}")
+  set(may_${key} ${folder} ${allowed})
+  list(APPEND folders ${folder})
+endforeach()
 
-function(layer_of path out)
+# The folder a path lies in: the longest listed folder it starts with (consoles/qt over consoles).
+function(folder_of path out)
   set(found "")
-  foreach(layer IN LISTS layers)
-    string(LENGTH "${layer}/" n)
+  foreach(folder IN LISTS folders)
+    string(LENGTH "${folder}/" n)
     string(SUBSTRING "${path}" 0 ${n} head)
-    if(head STREQUAL "${layer}/")
-      set(found "${layer}")  # the longest match wins: consoles/qt over consoles
+    if(head STREQUAL "${folder}/")
+      set(found "${folder}")
     endif()
   endforeach()
   set(${out} "${found}" PARENT_SCOPE)
 endfunction()
 
-set(faults "")
-file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}"
-     "${SOURCE_DIR}/wire/*" "${SOURCE_DIR}/core/*" "${SOURCE_DIR}/net/*" "${SOURCE_DIR}/consoles/*"
-     "${SOURCE_DIR}/registry/*" "${SOURCE_DIR}/protocol/*" "${SOURCE_DIR}/app/*" "${SOURCE_DIR}/ovserver/*")
+set(globs "")
+foreach(folder IN LISTS folders)
+  list(APPEND globs "${SOURCE_DIR}/${folder}/*")
+endforeach()
+file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}" ${globs})
 list(FILTER sources INCLUDE REGEX "\\.(h|cpp)$")
+list(REMOVE_DUPLICATES sources)
+set(faults "")
 foreach(source IN LISTS sources)
   file(STRINGS "${SOURCE_DIR}/${source}" includes REGEX "^#include \"")
-  layer_of("${source}" own)
-  list(FIND layers "${own}" ownRank)
+  folder_of("${source}" own)
+  string(REPLACE "/" "_" key "${own}")
   foreach(line IN LISTS includes)
     string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" header "${line}")
-    if(source MATCHES "^ovserver/")
-      string(REGEX MATCH "^[^/]+" top "${header}")
-      list(FIND ovserver_may_include "${top}" allowed)
-      if(allowed EQUAL -1)
-        string(APPEND faults "  ${source}: ${header} (the OV server may include only wire/ and its own)\n")
-      endif()
-      continue()
-    endif()
-    layer_of("${header}" theirs)
-    list(FIND layers "${theirs}" theirRank)
-    if(theirRank EQUAL -1 OR theirRank GREATER ownRank)
-      string(APPEND faults "  ${source} (${own}): ${header} (${theirs})\n")
+    folder_of("${header}" theirs)
+    list(FIND may_${key} "${theirs}" allowed)
+    if(theirs STREQUAL "" OR allowed EQUAL -1)
+      string(APPEND faults "  ${source} (${own}: ${may_${key}}): ${header}\n")
     endif()
   endforeach()
 endforeach()
 if(faults)
-  message(FATAL_ERROR "Includes that run up the layers (${layers}):\n${faults}")
+  message(FATAL_ERROR "Includes that cmake/layers.txt does not allow (file (folder: what it may include)):\n${faults}")
 endif()

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "consoles/consoles.h"
-#include "core/server_tables.h"
+#include "core/endpoint.h"
 
 namespace ov {
 

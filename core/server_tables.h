@@ -4,26 +4,14 @@
 #include <string>
 #include <utility>
 
+#include "core/endpoint.h"
+
 namespace ov {
 
 constexpr int kSlotCount = 21;
 constexpr int kTypeCount = 6;
 
 class Console;
-
-// Where a connection goes, as the user gave it: the OV server and its window keep it, so that servers of
-// the same name can be told apart and a dead window can connect again.
-struct Endpoint {
-  std::string address;
-  int port = 0;
-  int count = 0;  // the connection time-out count
-  // A bare IPv6 address shows in brackets, so that its port stands apart: [::1]:4044.
-  std::string Text() const {
-    const bool bare6 = address.find(':') != std::string::npos && !address.starts_with('[');
-    return (bare6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
-  }
-  bool operator==(const Endpoint&) const = default;
-};
 
 struct OVIst {
   std::string TypeName;
@@ -34,11 +22,8 @@ struct OVIrec {
   Console* Window = nullptr;
   int TreeNode = 0;  // node id in the servers tree, 0 = none
   int Socket = 0;    // handles start at 1, so 0 never matches a socket
-  int Writable = 0;
   int Connected = 0;
   int ConnectError = 0;
-  int Reserved1 = 0;
-  int Reserved2 = 0;
   int Introduced = 0;  // 1 once the OV server has sent 21 on this connection
   std::string Info1;
   std::string Name;
@@ -92,7 +77,6 @@ class ServerTables {
     for (OVIst& type : ov.Types) type.TypeName.clear();
   }
   void SetEndpoint(int slot, const Endpoint& where) { OVServers[slot].Where = where; }
-  void MarkWritable(int slot) { OVServers[slot].Writable = 1; }
   // FD_CONNECT came: Connected is set whatever the outcome, which ConnectError then tells.
   void MarkConnected(int slot, int connectError) {
     OVServers[slot].Connected = 1;
@@ -123,11 +107,7 @@ class ServerTables {
   static void ForgetWindow(Record& record, const Console& window) {
     if (record.Window == &window) record.Window = nullptr;
   }
-  void MarkClosed(int slot) {
-    OVServers[slot].Connected = 0;
-    OVServers[slot].Reserved1 = 0;
-    OVServers[slot].Reserved2 = 0;
-  }
+  void MarkClosed(int slot) { OVServers[slot].Connected = 0; }
 };
 
 }  // namespace ov

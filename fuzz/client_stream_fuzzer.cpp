@@ -79,9 +79,9 @@ class Session {
         tc_.login.field1 = "admin";
         tc_.login.field2 = same ? "admin" : "secret";
         if (ok) {
-          tc_.client.prompts.Answer();
+          tc_.client.Prompts().Answer();
         } else {
-          tc_.client.prompts.Cancel();
+          tc_.client.Prompts().Cancel();
         }
       }
       Tick();
@@ -92,7 +92,7 @@ class Session {
   void CloseWindow(ov::Console& window) {
     for (auto& view : tc_.windows.views)
       if (view->window == &window) view->window = nullptr;
-    tc_.client.consoles.CloseWindow(window);
+    tc_.client.Consoles().CloseWindow(window);
   }
 
   // Whatever the stream built, the user's own steps work on it and clean it all up.

@@ -76,16 +76,19 @@ void Connections::ShutdownSockets() {
   sockets_.Cleanup();
 }
 
-int Connections::NewSocket() { return TakeSlot(nullptr); }
+int Connections::NewSocket() {
+  const Session* connection = TakeSlot(nullptr);
+  return connection != nullptr ? connection->Slot() : -1;
+}
 
-int Connections::TakeSlot(std::string* failure) {
-  auto fail = [&](const std::string& text) {
+Session* Connections::TakeSlot(std::string* failure) {
+  auto fail = [&](const std::string& text) -> Session* {
     if (failure != nullptr) {
       *failure = text;
     } else {
       desktop_.MessageBox(text);
     }
-    return -1;
+    return nullptr;
   };
   const int slot = tables_.AllocOVSlot();
   if (slot == -1) return fail("Maximum servers connected already");
@@ -104,8 +107,7 @@ int Connections::TakeSlot(std::string* failure) {
     return fail("New socket AS failure - error " + text);
   }
   tables_.AssignSocket(slot, socket);
-  sessions_.Open(socket);
-  return slot;
+  return &sessions_.Open(socket, slot);
 }
 
 void Connections::CloseConnection(int socket) {
@@ -125,10 +127,14 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
     return false;
   };
 
-  const int slot = TakeSlot(failure);
-  if (slot == -1) return false;
+  Session* taken = TakeSlot(failure);
+  if (taken == nullptr) return false;
+  // Every wait below may see the connection end and its slot and socket number go to another; the
+  // handle tells.
+  const ConnectionHandle connection(*taken);
+  const int slot = taken->Slot();
+  const int socket = taken->Socket();
   tables_.SetEndpoint(slot, where);
-  const int socket = tables_.OVServers[slot].Socket;
 
   // Dotted IPv4 connects as it always did; a host name or an IPv6 literal is looked up first, and a
   // name that finds no address is an invalid address like any other.
@@ -136,7 +142,7 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
   std::vector<SocketAddress> found;
   if (inetAddress == kInaddrNone) {
     const AddressParts parts = ClassifyAddress(where.address);
-    if (parts.form != AddressForm::Refused && !LookUp(slot, socket, parts, found)) {
+    if (parts.form != AddressForm::Refused && !LookUp(connection, parts, found)) {
       if (failure != nullptr) *failure = "Disconnected before the connection was made";
       return false;
     }
@@ -188,12 +194,11 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
 
       // Everything may have run meanwhile: the connection closed, its slot perhaps taken by another
       // attempt. Then this attempt is over and the slot is no longer ours to touch.
-      const OVIrec& rec = tables_.OVServers[slot];
-      if (rec.InUse != 1 || rec.Socket != socket) {
+      if (!connection.Lives()) {
         if (failure != nullptr) *failure = "Disconnected before the connection was made";
         return false;
       }
-      if (rec.Connected == 1) break;
+      if (tables_.OVServers[slot].Connected == 1) break;
     }
 
     const int connectError = tables_.OVServers[slot].ConnectError;
@@ -212,7 +217,8 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
   }
 }
 
-bool Connections::LookUp(int slot, int socket, const AddressParts& parts, std::vector<SocketAddress>& found) {
+bool Connections::LookUp(const ConnectionHandle& connection, const AddressParts& parts,
+                         std::vector<SocketAddress>& found) {
   // One look-up per attempt, waited for at most kLookupWaitMs while every other event flows; an answer
   // that comes after the attempt gave up on it is dropped.
   auto answer = std::make_shared<std::optional<std::vector<SocketAddress>>>();
@@ -230,8 +236,7 @@ bool Connections::LookUp(int slot, int socket, const AddressParts& parts, std::v
       return true;
     }
     loop_.WaitForEvents(deadline);
-    const OVIrec& rec = tables_.OVServers[slot];
-    if (rec.InUse != 1 || rec.Socket != socket) {
+    if (!connection.Lives()) {
       sockets_.CancelLookup(id);
       return false;
     }
@@ -302,15 +307,15 @@ void Connections::HandleSocketEvent(int message, int socket, uint32_t eventWord)
   if (message != kSocketMessage) return;
   const uint16_t event = eventWord & 0xFFFF;
   const uint16_t error = eventWord >> 16;
-  // A notification still queued when its connection closed finds no live slot and is dropped.
-  const int slot = tables_.LiveSlot(socket);
-  if (slot == -1) return;
+  // A notification still queued when its connection closed finds no connection and is dropped.
+  Session* connection = sessions_.Find(socket);
+  if (connection == nullptr) return;
+  const int slot = connection->Slot();
   switch (event) {
     case kFdRead:
       onReadable_(socket);
       break;
     case kFdWrite:
-      tables_.MarkWritable(slot);
       sender_.OnWritable(socket);
       break;
     case kFdConnect:
@@ -318,8 +323,11 @@ void Connections::HandleSocketEvent(int message, int socket, uint32_t eventWord)
       break;
     case kFdClose:
       // What the peer sent before it closed is handed over first.
-      if (closeGate_ &&
-          closeGate_(socket, [this, socket, error] { Disconnect(tables_.LiveSlot(socket), error); })) {
+      if (closeGate_ && closeGate_(socket, [this, handle = ConnectionHandle(*connection), error] {
+            int live = -1;
+            if (const auto open = handle.Lock()) live = open->Slot();
+            Disconnect(live, error);
+          })) {
         break;
       }
       Disconnect(slot, error);

@@ -14,6 +14,8 @@ class ServerTables;
 class StatusLine;
 class FrameSender;
 class Sessions;
+class Session;
+class ConnectionHandle;
 class DebugLog;
 struct Endpoint;
 struct AddressParts;
@@ -76,11 +78,12 @@ class Connections {
   // One attempt. With failure given, a failure's text goes there, and in place of a box when the
   // attempt could not take a slot or a socket.
   bool Attempt(const Endpoint& where, std::string* failure);
-  int TakeSlot(std::string* failure);  // opens the connection's session
-  void CloseConnection(int socket);    // the socket, and the session with all it held
-  // Looks a name or an IPv6 literal up for the attempt in the slot; found stays empty when it finds
-  // nothing. False when the slot's connection went while it waited.
-  bool LookUp(int slot, int socket, const AddressParts& parts, std::vector<SocketAddress>& found);
+  Session* TakeSlot(std::string* failure);  // opens the connection's session; nullptr on failure
+  void CloseConnection(int socket);         // the socket, and the session with all it held
+  // Looks a name or an IPv6 literal up for the connection's attempt; found stays empty when it finds
+  // nothing. False when the connection went while it waited.
+  bool LookUp(const ConnectionHandle& connection, const AddressParts& parts,
+              std::vector<SocketAddress>& found);
 
   SocketApi& sockets_;
   EventLoop& loop_;

@@ -41,10 +41,8 @@ bool FrameSender::Refuse(int32_t code, const std::string& why) {
 }
 
 bool FrameSender::Transmit(int socket, int32_t code, const std::string& frame, std::string_view payload) {
-  const int slot = tables_.LiveSlot(socket);
-  if (slot == -1 || tables_.OVServers[slot].Connected != 1) return false;
   Session* session = sessions_.Find(socket);
-  if (session == nullptr) return false;
+  if (session == nullptr || tables_.OVServers[session->Slot()].Connected != 1) return false;
   const Session::Sending& sending = session->sending;
 
   size_t taken = 0;

@@ -2,9 +2,9 @@
 
 namespace ov {
 
-Session& Sessions::Open(int socket) {
+Session& Sessions::Open(int socket, int slot) {
   std::shared_ptr<Session>& session = open_[socket];
-  session = std::make_shared<Session>(socket);
+  session = std::make_shared<Session>(socket, slot);
   return *session;
 }
 

@@ -26,11 +26,12 @@ class SessionAttachment {
 
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  explicit Session(int socket) : socket_(socket) {}
+  Session(int socket, int slot) : socket_(socket), slot_(slot) {}
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
   int Socket() const { return socket_; }
+  int Slot() const { return slot_; }  // the lowest of 1..20 that was free when it began
 
   // The frames of one read. They point into text, or into joined for one completed from bytes kept from
   // earlier reads; the read owns both, so a nested read of the same socket cannot change them.
@@ -68,13 +69,27 @@ class Session : public std::enable_shared_from_this<Session> {
 
  private:
   int socket_;
+  int slot_;
   std::vector<std::unique_ptr<SessionAttachment>> attached_;
+};
+
+// Names one connection across a wait: Lock() gives it while it lives, and nullptr once it has ended,
+// even if a newer connection took its slot and socket number meanwhile.
+class ConnectionHandle {
+ public:
+  ConnectionHandle() = default;
+  explicit ConnectionHandle(Session& session) : session_(session.weak_from_this()) {}
+  std::shared_ptr<Session> Lock() const { return session_.lock(); }
+  bool Lives() const { return !session_.expired(); }
+
+ private:
+  std::weak_ptr<Session> session_;
 };
 
 // The sessions of the open connections, by socket.
 class Sessions {
  public:
-  Session& Open(int socket);
+  Session& Open(int socket, int slot);
   void Close(int socket);           // destroys the session and everything it holds
   Session* Find(int socket) const;  // nullptr when no connection is open on the socket
 

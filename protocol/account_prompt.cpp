@@ -30,11 +30,11 @@ struct ConnectionPrompt : SessionAttachment {
 }  // namespace
 
 struct AccountPrompts::Step {
-  Step(Session& session, int slot, LoginStep view)
-      : socket(session.Socket()), slot(slot), session(session.weak_from_this()), view(std::move(view)) {}
+  Step(Session& session, LoginStep view)
+      : socket(session.Socket()), slot(session.Slot()), connection(session), view(std::move(view)) {}
   int socket;
-  int slot;                        // the connection's slot when the prompt began
-  std::weak_ptr<Session> session;  // expires when the connection closes
+  int slot;
+  ConnectionHandle connection;  // no longer lives once the connection closes
   LoginStep view;
   int result = 0;  // PWResult of this step
   // The fields as they were when the user answered, so a later prompt cannot change them.
@@ -45,7 +45,7 @@ struct AccountPrompts::Step {
   std::function<void(Step&)> onAnswer;
 };
 
-bool AccountPrompts::StillLive(const Step& step) const { return !step.session.expired(); }
+bool AccountPrompts::StillLive(const Step& step) const { return step.connection.Lives(); }
 
 void AccountPrompts::Show(Step& step) {
   step.result = 0;
@@ -90,9 +90,8 @@ void AccountPrompts::ShowWaitingStep() {
 void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const std::string& caption) {
   if (kind != "login" && kind != "newuser" && kind != "chpwd") return;
   // A connection that is already gone has nobody to answer to.
-  const int slot = tables_.LiveSlot(socket);
   Session* session = sessions_.Find(socket);
-  if (slot == -1 || session == nullptr) return;
+  if (session == nullptr) return;
   // A server that asks again while its prompt waits would stack one nested wait on another without
   // end: it has one prompt at a time, and the newer one is refused.
   ConnectionPrompt& prompt = session->Attached<ConnectionPrompt>();
@@ -109,23 +108,23 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
   // The mark goes with the connection if it closes first.
   prompt.waiting = true;
   struct Done {
-    std::weak_ptr<Session> session;
+    ConnectionHandle connection;
     ~Done() {
-      if (const auto open = session.lock()) open->Attached<ConnectionPrompt>().waiting = false;
+      if (const auto open = connection.Lock()) open->Attached<ConnectionPrompt>().waiting = false;
     }
-  } done{session->weak_from_this()};
+  } done{ConnectionHandle(*session)};
   if (kind == "login") {
-    Login(*session, slot, caption);
+    Login(*session, caption);
   } else if (kind == "newuser") {
-    NewUser(*session, slot);
+    NewUser(*session);
   } else {
-    ChangePassword(*session, slot);
+    ChangePassword(*session);
   }
   ShowWaitingStep();
 }
 
-void AccountPrompts::Login(Session& session, int slot, const std::string& caption) {
-  Step step{session, slot, {caption, "Login:", "Password:", true, false, true}};
+void AccountPrompts::Login(Session& session, const std::string& caption) {
+  Step step{session, {caption, "Login:", "Password:", true, false, true}};
   step.view.offersRemember = true;
   step.onAnswer = [this](Step& s) {
     if (s.result == 2) {
@@ -139,14 +138,13 @@ void AccountPrompts::Login(Session& session, int slot, const std::string& captio
 
 // A step's wait gives an answer only while the connection is open, so the session is still there for
 // the next step.
-void AccountPrompts::NewUser(Session& session, int slot) {
-  Step first{session, slot, {"New User", "New user login name:", "New user Password:", true, false, true}};
+void AccountPrompts::NewUser(Session& session) {
+  Step first{session, {"New User", "New user login name:", "New user Password:", true, false, true}};
   if (RunStep(first) != 1) return;
   const std::string name = PadTo8(first.field1);
   const std::string password = PadTo16(first.field2);
 
-  Step confirm{
-      session, slot, {"New User", "Confirm new user Password:", "New user Password:", false, true, true}};
+  Step confirm{session, {"New User", "Confirm new user Password:", "New user Password:", false, true, true}};
   confirm.onAnswer = [this, name, password](Step& s) {
     if (s.result != 1) return;
     if (PadTo16(s.field1) == password) {
@@ -158,13 +156,13 @@ void AccountPrompts::NewUser(Session& session, int slot) {
   RunStep(confirm);
 }
 
-void AccountPrompts::ChangePassword(Session& session, int slot) {
-  Step first{session, slot, {"Change Password", "Login name:", "Old password:", true, false, true}};
+void AccountPrompts::ChangePassword(Session& session) {
+  Step first{session, {"Change Password", "Login name:", "Old password:", true, false, true}};
   if (RunStep(first) != 1) return;
   const std::string name = PadTo8(first.field1);
   const std::string old = PadTo16(first.field2);
 
-  Step second{session, slot, {"Change Password", "New password:", "Confirm new password:", true, true, true}};
+  Step second{session, {"Change Password", "New password:", "Confirm new password:", true, true, true}};
   second.onAnswer = [this, name, old](Step& s) {
     if (s.result != 1) return;
     const std::string fresh = PadTo16(s.field1);

@@ -24,7 +24,7 @@ struct LoginStep {
   bool secondVisible = true;  // the second field and its label
   bool field1Masked = false;  // the first field shows "*" for each character
   bool field2Masked = true;
-  std::string server{};  // the address and port of the OV server that asks, which it cannot choose
+  std::string server{};         // the address and port of the OV server that asks, which it cannot choose
   bool offersRemember = false;  // a login: the dialog offers to keep the password in the desktop's keyring
 };
 
@@ -68,9 +68,9 @@ class AccountPrompts {
   // Waits for the step's answer, showing it once the dialog is free: 1 OK, 2 Cancel, 0 when the
   // connection closed meanwhile.
   int RunStep(Step& step);
-  void Login(Session& session, int slot, const std::string& caption);
-  void NewUser(Session& session, int slot);
-  void ChangePassword(Session& session, int slot);
+  void Login(Session& session, const std::string& caption);
+  void NewUser(Session& session);
+  void ChangePassword(Session& session);
   bool StillLive(const Step& step) const;
   void Show(Step& step);
   // The dialog shows the prompt that has waited longest and is still unanswered, or hides.

@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "core/server_tables.h"
+#include "core/endpoint.h"
 
 class QComboBox;
 class QLabel;

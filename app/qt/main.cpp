@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   const ov::QtSession session(ui, client, commandLine);
   if (!session.Started()) return 1;
   if (!settings.Kept()) {
-    client.status.ShowStatus(
+    client.Status().ShowStatus(
         "Settings not read - " + ov::FromQt(ov::UserSettingsPath()) + " is left as it is and not written",
         10000, 1);
   }

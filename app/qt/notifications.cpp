@@ -67,7 +67,7 @@ void WriteWatchWords(const WatchList& list) {
 Notifications::Notifications(MainWindow& main, Client& client, Notifier* notifier)
     : main_(main),
       client_(client),
-      notices_(client.tables, client.selection, client.consoles, notifier ? *notifier : bus_, client.loop) {
+      notices_(client.Tables(), client.Selection(), client.Consoles(), notifier ? *notifier : bus_, client.Loop()) {
   auto entries = ReadWatchWords();
   // Set oldest first, so that the latest set stays first.
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) notices_.Watch().Set(it->first, it->second);
@@ -138,7 +138,7 @@ void Notifications::EditWatchWords(const ServerKey& key, const QString& name) {
   dialog->setTextValue(words ? ToQt(JoinWatchWords(*words)) : QString());
   connect(dialog, &QInputDialog::textValueSelected, this, [this, key](const QString& text) {
     if (!IsLatin1(text)) {
-      client_.status.ShowStatus("Watch words: only Latin-1 characters can match a server's text", 5000, 1);
+      client_.Status().ShowStatus("Watch words: only Latin-1 characters can match a server's text", 5000, 1);
       return;
     }
     notices_.Watch().Set(key, ParseWatchWords(FromQt(text)));

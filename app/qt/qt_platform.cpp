@@ -142,7 +142,7 @@ QtFrontEnd::QtFrontEnd(Settings& settings) : settings_(settings) {
 }
 
 void QtFrontEnd::ConnectTo(Client& client, const Endpoint& where) {
-  client.connections.ConnectToServer(where.address, where.port, where.count);
+  client.Controller().Connect(where.address, where.port, where.count);
 }
 
 void QtFrontEnd::Remember(const Endpoint& where) {
@@ -155,17 +155,19 @@ void QtFrontEnd::ConnectAtStart(Client& client, const std::vector<std::string>& 
   std::vector<Endpoint> endpoints;
   endpoints.reserve(targets.size());
   for (const std::string& target : targets) endpoints.push_back(recent_.TargetFor(target));
-  client.connections.ConnectAtStart(endpoints);
+  client.Connections().ConnectAtStart(endpoints);
 }
 
 Platform QtFrontEnd::PlatformWith(SocketApi& sockets, EventLoop& loop) {
   return Platform{sockets, loop, desktop_, servers_, windows_, loginDialog_};
 }
 
-void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts, const QObject& context) {
-  QObject::connect(&dialog, &LoginDialog::answered, &context, [&prompts] { prompts.Answer(); });
-  QObject::connect(&dialog, &LoginDialog::cancelled, &context, [&prompts] { prompts.Cancel(); });
-  QObject::connect(&dialog, &LoginDialog::dismissed, &context, [&prompts] { prompts.Dismiss(); });
+void ConnectLoginDialog(LoginDialog& dialog, ClientController& controller, const QObject& context) {
+  QObject::connect(&dialog, &LoginDialog::answered, &context, [&controller] { controller.LoginAnswered(); });
+  QObject::connect(&dialog, &LoginDialog::cancelled, &context,
+                   [&controller] { controller.LoginCancelled(); });
+  QObject::connect(&dialog, &LoginDialog::dismissed, &context,
+                   [&controller] { controller.LoginDismissed(); });
 }
 
 void ConnectSavedLogins(LoginDialog& dialog, SavedLogins& logins, const QObject& context) {
@@ -188,59 +190,42 @@ void ConnectColourCodes(MainWindow& main, ServersWindow& servers) {
   });
 }
 
-void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client,
-                         Settings& settings, const QObject& context) {
+void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers,
+                         ClientController& controller, StatusQueries& queries, Settings& settings,
+                         const QObject& context) {
   PlayersPanel* panel = view.Players();
   const Console* window = view.Window();
-  if (!panel || !window || window->OVIndex < 0 || window->OVIndex >= kSlotCount) return;
-  const OVIrec& ov = client.tables.OVServers[window->OVIndex];
-  const int q = client.tables.FindQServer(window->OVIndex, window->ServerId);
-  const Endpoint server = ov.Where;
-  const std::string title = q == -1 ? std::string() : client.tables.QServers[q].Title;
-  const std::optional<StatusTarget> kept = ParseStatusTarget(settings.StatusQuery(server, title));
+  const std::optional<PlayersSource> source = window ? controller.PlayersSourceOf(*window) : std::nullopt;
+  if (!panel || !source) return;
+  const std::optional<StatusTarget> kept = ParseStatusTarget(settings.StatusQuery(source->server, source->title));
   // By default the OV server's host, at the game port it announced for this server.
-  const int port = q == -1 ? 0 : client.tables.QServers[q].GamePort;
-  panel->SetTarget(kept ? *kept : DefaultStatusTarget(ov.Where.address, port));
-  panel->Attach(client.statusQueries.Open());
+  panel->SetTarget(kept ? *kept : DefaultStatusTarget(source->server.address, source->gamePort));
+  panel->Attach(queries.Open());
   QObject::connect(panel, &PlayersPanel::targetChosen, panel,
-                   [&settings, server, title](const StatusTarget& target) {
+                   [&settings, server = source->server, title = source->title](const StatusTarget& target) {
                      settings.SetStatusQuery(server, title, target.Text());
                    });
   QObject::connect(&view, &ConsoleWindow::playersToggled, &main,
                    [&main](bool on) { main.SetPlayersShown(on); });
   QObject::connect(panel, &PlayersPanel::summaryChanged, &context,
-                   [&view, &servers, &client](const QString& summary) {
+                   [&view, &servers, &controller](const QString& summary) {
                      const Console* w = view.Window();
-                     const int found = w ? client.tables.FindQServer(w->OVIndex, w->ServerId) : -1;
-                     if (found != -1 && client.tables.QServers[found].InUse)
-                       servers.SetNodeTip(client.tables.QServers[found].TreeNode, FromQt(summary));
+                     const int node = w ? controller.TreeNodeOf(*w) : 0;
+                     if (node != 0) servers.SetNodeTip(node, FromQt(summary));
                    });
-  QObject::connect(panel, &PlayersPanel::kickRequested, &context, [&view, &client](const std::string& line) {
-    if (Console* w = view.Window(); w && !w->IsDead()) client.consoles.AppendLine(*w, line);
-    view.EnterLine(ToQt(line));
-  });
+  QObject::connect(panel, &PlayersPanel::kickRequested, &context,
+                   [&view, &controller](const std::string& line) {
+                     if (Console* w = view.Window()) controller.Kick(*w, line);
+                     view.EnterLine(ToQt(line));
+                   });
   view.SetPlayersShown(main.PlayersShown());
 }
 
-namespace {
-// A command on a selection that a removal has only just made is not carried out, and the user is told.
-bool MayAct(Selection& selection, StatusLine& status) {
-  if (selection.MayAct()) return true;
-  status.ShowStatus(kSelectionMovedNote, 5000, 0);
-  return false;
-}
-}  // namespace
-
-void ConnectServersWindow(ServersWindow& window, Selection& selection, StatusLine& status,
-                          const QObject& context) {
+void ConnectServersWindow(ServersWindow& window, ClientController& controller, const QObject& context) {
   QObject::connect(&window, &ServersWindow::selectionChanged, &context,
-                   [&selection] { selection.UpdateSelection(); });
-  QObject::connect(&window, &ServersWindow::openRequested, &context, [&selection, &status] {
-    // A node that belongs to no server opens nothing.
-    if (selection.Kind() == SelectionKind::None || !MayAct(selection, status)) return;
-    const SelectedServer selected = selection.Selected();
-    selection.OpenServerWindow(selected.ovIndex, selected.serverId, Opener::User);
-  });
+                   [&controller] { controller.SelectionChanged(); });
+  QObject::connect(&window, &ServersWindow::openRequested, &context,
+                   [&controller] { controller.OpenSelectedWindow(); });
 }
 
 // ---- QtSession
@@ -255,26 +240,26 @@ QtSession::~QtSession() {
   }
   ui_.desktop_.SetTimerHandler(nullptr);
   ui_.windows_.SetViewHandler(nullptr);
-  ui_.KeepLogs(client_, false);  // what is kept reaches the disk, and the client's consoles let go of it
+  ui_.KeepLogs(client_.Controller(),
+               false);  // what is kept reaches the disk, and the client's consoles let go of it
 }
 
 bool QtSession::Start(Client& client, const std::string& commandLine) {
   QtFrontEnd& ui = ui_;
   MainWindow& main = ui.main_;
+  ClientController& c = client.Controller();
   const QObject* context = &context_;
-  ui.desktop_.SetTimerHandler([&client] { client.status.OnTimer(); });
-  ui.windows_.SetViewHandler([this, &ui, &client, &main, context](ConsoleWindow& view) {
+  ui.desktop_.SetTimerHandler([&c] { c.StatusTimerExpired(); });
+  ui.windows_.SetViewHandler([this, &ui, &c, &client, &main, context](ConsoleWindow& view) {
     view.SetColourCodes(main.ColourCodes());
-    QObject::connect(
-        &view, &ConsoleWindow::lineEntered, context,
-        [&client](Console* window, const std::string& line) { client.consoles.SendLine(*window, line); });
+    QObject::connect(&view, &ConsoleWindow::lineEntered, context,
+                     [&c](Console* window, const std::string& line) { c.LineEntered(*window, line); });
     QObject::connect(&view, &ConsoleWindow::closing, context,
-                     [&client](Console* window) { client.consoles.CloseWindow(*window); });
-    QObject::connect(&view, &ConsoleWindow::notLatin1, context,
-                     [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
+                     [&c](Console* window) { c.WindowClosing(*window); });
+    QObject::connect(&view, &ConsoleWindow::notLatin1, context, [&c] { c.Refused(kNotLatin1Note); });
     QObject::connect(&view, &ConsoleWindow::reconnectRequested, context,
-                     [&client](const Endpoint& where) { client.connections.Reconnect(where); });
-    ConnectPlayersPanel(view, main, ui.servers_, client, ui.settings_, *context);
+                     [&c](const Endpoint& where) { c.Reconnect(where); });
+    ConnectPlayersPanel(view, main, ui.servers_, c, client.StatusQueries(), ui.settings_, *context);
     if (notifications_) notifications_->AddWatchItem(view);
   });
   QObject::connect(&main, &MainWindow::playersShownChanged, context, [&main](bool on) {
@@ -283,113 +268,91 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   });
 
   // The frame hears of the debug log and of its own closing before InitClient runs.
-  client.debug.SetListener([&main] { main.DebugLogGrew(); });
+  c.SetDebugListener([&main] { main.DebugLogGrew(); });
   QObject::connect(&main, &MainWindow::debugLinesWanted, context,
-                   [&main, &client] { main.AppendDebugLines(client.debug); });
-  QObject::connect(&main, &MainWindow::closing, context, [&client] { client.debug.SetListener(nullptr); });
+                   [&main, &client] { main.AppendDebugLines(client.Debug()); });
+  QObject::connect(&main, &MainWindow::closing, context, [&c] { c.SetDebugListener(nullptr); });
   if (!client.InitClient(commandLine)) return false;
   notifications_ = std::make_unique<Notifications>(main, client);
   // Only a client that started has sockets to shut down.
   QObject::connect(&main, &MainWindow::closing, context, [&client] { client.ShutdownClient(); });
-  main.ShowDebugPane(client.debug, client.debug.DebugMode() == 1);
+  main.ShowDebugPane(client.Debug(), client.Debug().DebugMode() == 1);
   QObject::connect(&main, &MainWindow::hintShown, context,
-                   [&client](const std::string& hint) { client.status.ShowAppHint(hint); });
-  QObject::connect(&main, &MainWindow::firstShown, context,
-                   [&client] { client.selection.UpdateSelection(); });
-  QObject::connect(&main, &MainWindow::connectRequested, context,
-                   [&ui, &client](const std::string& address, int port, int count) {
-                     ui.ConnectTo(client, Endpoint{address, port, count});
-                   });
+                   [&c](const std::string& hint) { c.ShowHint(hint); });
+  QObject::connect(&main, &MainWindow::firstShown, context, [&c] { c.FirstShown(); });
+  QObject::connect(
+      &main, &MainWindow::connectRequested, context,
+      [&c](const std::string& address, int port, int count) { c.Connect(address, port, count); });
   // The commands on the selection leave alone a server that a removal has only just selected.
-  client.selection.SetDoubleClickInterval(QApplication::doubleClickInterval());
-  QObject::connect(&main, &MainWindow::openWindowRequested, context, [&client] {
-    if (!MayAct(client.selection, client.status)) return;
-    const SelectedServer s = client.selection.Selected();
-    client.selection.OpenServerWindow(s.ovIndex, s.serverId, Opener::User);
-  });
-  QObject::connect(&main, &MainWindow::disconnectRequested, context, [&client] {
-    if (MayAct(client.selection, client.status))
-      client.connections.Disconnect(client.selection.Selected().ovIndex, 1);
-  });
+  c.SetDoubleClickInterval(QApplication::doubleClickInterval());
+  QObject::connect(&main, &MainWindow::openWindowRequested, context, [&c] { c.OpenSelectedWindow(); });
+  QObject::connect(&main, &MainWindow::disconnectRequested, context, [&c] { c.DisconnectSelected(); });
   // An OV server that names itself has taken the client in: it joins the recent servers.
   // So has the login it asked for, which the keyring may now keep.
-  client.registry.SetIntroducedHandler([this, &ui, &client](int slot) {
-    ui.Remember(client.tables.OVServers[slot].Where);
-    if (logins_) logins_->LoginAccepted(client.tables.OVServers[slot].Where.Text());
+  c.SetIntroducedHandler([this, &ui](const Endpoint& where) {
+    ui.Remember(where);
+    if (logins_) logins_->LoginAccepted(where.Text());
   });
-  QObject::connect(&main, &MainWindow::killRequested, context, [&client] {
-    client.desktop.MessageBox("not yet implemented - use QUIT in server consoles");
-    client.selection.UpdateSelection();
-  });
-  QObject::connect(&main, &MainWindow::cleanupRequested, context,
-                   [&client] { client.selection.CleanupDeadWindows(); });
+  QObject::connect(&main, &MainWindow::killRequested, context, [&c] { c.KillSelected(); });
+  QObject::connect(&main, &MainWindow::cleanupRequested, context, [&c] { c.CleanupDeadWindows(); });
 
-  ConnectLoginDialog(ui.loginDialog_, client.prompts, context_);
+  ConnectLoginDialog(ui.loginDialog_, c, context_);
   keyring_ = std::make_unique<KeyringStore>();
-  logins_ = std::make_unique<SavedLogins>(*keyring_, ui.loginDialog_, client.status);
+  logins_ = std::make_unique<SavedLogins>(*keyring_, ui.loginDialog_, client.Status());
   logins_->Load(ui.settings_.SavedLogins());
   logins_->SetKeptHandler([&ui](const SavedLogins::Kept& kept) { ui.settings_.SetSavedLogins(kept); });
   ConnectSavedLogins(ui.loginDialog_, *logins_, context_);
-  ConnectServersWindow(ui.servers_, client.selection, client.status, context_);
+  ConnectServersWindow(ui.servers_, c, context_);
   main.AddConsoleWindow(&ui.servers_);  // a child of the frame, visible at once
   ConnectColourCodes(main, ui.servers_);
 
   StartServerDialog& start = ui.startDialog_;
-  QObject::connect(&start, &StartServerDialog::hostsRequested, context, [&start, &client] {
-    const std::vector<std::string> hosts = client.start.RefillHosts();
-    const bool any = client.selection.Kind() != SelectionKind::None;
-    start.SetHosts(hosts, client.start.PreselectedLine(any ? client.selection.Selected().ovIndex : 0));
-  });
+  QObject::connect(&start, &StartServerDialog::hostsRequested, context,
+                   [&start, &c] { start.SetHosts(c.StartHosts(), c.StartPreselectedLine()); });
   QObject::connect(&start, &StartServerDialog::typesRequested, context,
-                   [&start, &client](int hostLine) { start.SetTypes(client.start.TypesForHost(hostLine)); });
+                   [&start, &c](int hostLine) { start.SetTypes(c.StartTypes(hostLine)); });
   QObject::connect(&start, &StartServerDialog::goRequested, context,
-                   [&start, &client](int hostLine, int typeLine, const std::string& typeText,
-                                     const std::string& title, const std::string& commandLine) {
-                     start.done(client.start.Go(hostLine, typeLine, typeText, title, commandLine));
+                   [&start, &c](int hostLine, int typeLine, const std::string& typeText,
+                                const std::string& title, const std::string& commandLine) {
+                     start.done(c.StartGo(hostLine, typeLine, typeText, title, commandLine));
                    });
-  QObject::connect(&start, &StartServerDialog::notLatin1, context,
-                   [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
+  QObject::connect(&start, &StartServerDialog::notLatin1, context, [&c] { c.Refused(kNotLatin1Note); });
   main.SetWindows(&ui.connectDialog_, &ui.servers_, &ui.startDialog_);
 
-  ui.KeepLogs(client, main.KeepLogs());
-  QObject::connect(&main, &MainWindow::keepLogsChanged, context,
-                   [&ui, &client](bool on) { ui.KeepLogs(client, on); });
-  QObject::connect(&main, &MainWindow::openLogFolderRequested, context,
-                   [&ui, &client] { ui.OpenLogFolder(client); });
+  ui.KeepLogs(c, main.KeepLogs());
+  QObject::connect(&main, &MainWindow::keepLogsChanged, context, [&ui, &c](bool on) { ui.KeepLogs(c, on); });
+  QObject::connect(&main, &MainWindow::openLogFolderRequested, context, [&ui, &c] { ui.OpenLogFolder(c); });
   // What is kept reaches the disk before the program ends.
-  QObject::connect(&main, &MainWindow::closing, context, [&ui, &client] { ui.KeepLogs(client, false); });
+  QObject::connect(&main, &MainWindow::closing, context, [&ui, &c] { ui.KeepLogs(c, false); });
 
   // Server > Send to Servers lists the Quake servers, those of the selected OV server ticked.
   SendToServersDialog& send = ui.sendDialog_;
-  QObject::connect(&main, &MainWindow::sendToServersRequested, context, [&send, &client] {
-    const bool selected = client.selection.Kind() != SelectionKind::None;
-    send.ShowSendDialog(client.sendTo.Targets(selected ? client.selection.Selected().ovIndex : -1));
-  });
+  QObject::connect(&main, &MainWindow::sendToServersRequested, context,
+                   [&send, &c] { send.ShowSendDialog(c.SendTargets()); });
   QObject::connect(&send, &SendToServersDialog::sendRequested, context,
-                   [&client](const std::vector<SendTarget>& targets, const std::string& line) {
-                     client.sendTo.Send(targets, line);
+                   [&c](const std::vector<SendTarget>& targets, const std::string& line) {
+                     c.SendToServers(targets, line);
                    });
-  QObject::connect(&send, &SendToServersDialog::notLatin1, context,
-                   [&client] { client.status.ShowStatus(kNotLatin1Note, 5000, 1); });
+  QObject::connect(&send, &SendToServersDialog::notLatin1, context, [&c] { c.Refused(kNotLatin1Note); });
   return true;
 }
 
-void QtFrontEnd::KeepLogs(Client& client, bool on) {
+void QtFrontEnd::KeepLogs(ClientController& controller, bool on) {
   if (on == (keptLogs_ != nullptr)) return;
-  client.consoles.SetLogKeeper(nullptr);
+  controller.SetLogKeeper(nullptr);
   keptLogs_.reset();
   if (!on) return;
   keptLogs_ = std::make_unique<KeptLogs>(
-      FromQt(LogRoot()), [&client](const std::string& note) { client.status.ShowStatus(note, 10000, 1); });
-  client.consoles.SetLogKeeper(&keptLogs_->Keeper());
+      FromQt(LogRoot()), [&controller](const std::string& note) { controller.ShowNote(note); });
+  controller.SetLogKeeper(&keptLogs_->Keeper());
 }
 
-void QtFrontEnd::OpenLogFolder(Client& client) {
+void QtFrontEnd::OpenLogFolder(ClientController& controller) {
   const QString root = LogRoot();
   if (!QDir().mkpath(root)) {
-    client.status.ShowStatus("Open Log Folder: cannot create " + FromQt(root), 5000, 1);
+    controller.Refused("Open Log Folder: cannot create " + FromQt(root));
   } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(root))) {
-    client.status.ShowStatus("Open Log Folder: no program opens " + FromQt(root), 5000, 1);
+    controller.Refused("Open Log Folder: no program opens " + FromQt(root));
   }
 }
 

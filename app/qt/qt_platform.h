@@ -32,9 +32,8 @@ class SavedLogins;
 class Settings;
 
 // What the login dialog's answers and the servers window's requests go to, for as long as context lives.
-void ConnectLoginDialog(LoginDialog& dialog, AccountPrompts& prompts, const QObject& context);
-void ConnectServersWindow(ServersWindow& window, Selection& selection, StatusLine& status,
-                          const QObject& context);
+void ConnectLoginDialog(LoginDialog& dialog, ClientController& controller, const QObject& context);
+void ConnectServersWindow(ServersWindow& window, ClientController& controller, const QObject& context);
 // Remember password and Forget in the login dialog, with the passwords in the desktop's keyring.
 void ConnectSavedLogins(LoginDialog& dialog, SavedLogins& logins, const QObject& context);
 // View > Colour Codes reaches the tree and every console window, open or opened later.
@@ -42,8 +41,9 @@ void ConnectColourCodes(MainWindow& main, ServersWindow& servers);
 // A Quake server's players panel: shown as View > Players and Map says, querying the address the user
 // set for that server (else its OV server's host, port 27960), its summary as the server node's tooltip,
 // and Kick typed into its console.
-void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers, Client& client,
-                         Settings& settings, const QObject& context);
+void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& servers,
+                         ClientController& controller, StatusQueries& queries, Settings& settings,
+                         const QObject& context);
 
 class QtDesktop : public Desktop {
  public:
@@ -109,6 +109,7 @@ class QtFrontEnd {
 
   Platform PlatformWith(SocketApi& sockets, EventLoop& loop);
   MainWindow& Main() { return main_; }
+  QtDesktop& DesktopSeam() { return desktop_; }
   // Connects as the connect dialog does. A server joins the recent servers once it has named itself
   // (a login it asked for succeeded), not when it only took the connection.
   void ConnectTo(Client& client, const Endpoint& where);
@@ -122,8 +123,8 @@ class QtFrontEnd {
  private:
   friend class QtSession;
   void Remember(const Endpoint& where);
-  void KeepLogs(Client& client, bool on);
-  void OpenLogFolder(Client& client);
+  void KeepLogs(ClientController& controller, bool on);
+  void OpenLogFolder(ClientController& controller);
 
   Settings& settings_;
   RecentServers recent_;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/server_tables.h"
+#include "core/endpoint.h"
 
 namespace ov {
 

@@ -111,8 +111,10 @@ int FakeSocketApi::AsyncGetHostByName(const std::string& host, bool numericOnly,
 int FakeSocketApi::ConnectTo(int socket, const SocketAddress& address, uint16_t port) {
   connectedTo.push_back(address);
   if (connectToErrors.empty()) return Connect(socket, 0, port);
-  const int saved = std::exchange(autoConnectError, connectToErrors.front());
+  const int error = connectToErrors.front();
   connectToErrors.pop_front();
+  if (error < 0) return Fail(-error);
+  const int saved = std::exchange(autoConnectError, error);
   const int result = Connect(socket, 0, port);
   autoConnectError = saved;
   return result;
@@ -268,17 +270,17 @@ ConsoleView* FakeWindowSystem::CreateConsoleView(Console& window) {
 // ---- TestClient
 
 TestClient::TestClient(const std::string& commandLine) {
-  tree.onSelectionChanged = [this] { client.selection.UpdateSelection(); };
-  windows.onClose = [this](Console& window) { client.consoles.CloseWindow(window); };
+  tree.onSelectionChanged = [this] { client.Selection().UpdateSelection(); };
+  windows.onClose = [this](Console& window) { client.Consoles().CloseWindow(window); };
   client.InitClient(commandLine);
 }
 
 int TestClient::Connect(const std::string& address, int port, int count) {
   const int saved = sockets.autoConnectError;
   if (saved < 0) sockets.autoConnectError = 0;
-  client.connections.ConnectToServer(address, port, count);
+  client.Connections().ConnectToServer(address, port, count);
   sockets.autoConnectError = saved;
-  return client.tables.FindBySocket(sockets.lastSocket);
+  return client.Tables().FindBySocket(sockets.lastSocket);
 }
 
 void TestClient::Receive(int socket, const std::string& bytes) {
@@ -296,9 +298,9 @@ void TestClient::AnswerLogin(bool ok, const std::string& f1, const std::string& 
     login.field1 = f1;
     login.field2 = f2;
     if (ok) {
-      client.prompts.Answer();
+      client.Prompts().Answer();
     } else {
-      client.prompts.Cancel();
+      client.Prompts().Cancel();
     }
   });
 }
@@ -309,7 +311,7 @@ void TestClient::ProcessCloseRequests() {
       Console* w = v->window;
       v->window = nullptr;
       v->closeRequests = 0;
-      client.consoles.CloseWindow(*w);
+      client.Consoles().CloseWindow(*w);
     }
   }
 }

@@ -100,7 +100,8 @@ class FakeSocketApi : public SocketApi {
   std::vector<std::string> lookedUp;  // "host" or "host numeric", in order
   std::vector<int> cancelledLookups;
   std::vector<SocketAddress> connectedTo;  // what ConnectTo was given, in order
-  std::deque<int> connectToErrors;         // when not empty, each ConnectTo's autoConnectError in turn
+  // When not empty, each ConnectTo's autoConnectError in turn; -e fails that ConnectTo at once with e.
+  std::deque<int> connectToErrors;
   int startupError = 0;
   int socketError = 0;     // Socket() fails with it when not 0
   int selectError = 0;     // AsyncSelect() fails with it when not 0
@@ -261,7 +262,7 @@ class TestClient {
 
   // Connects a new slot (the fake completes the connect) and returns it; its socket is Socket(slot).
   int Connect(const std::string& address = "127.0.0.1", int port = 4044, int count = 10);
-  int Socket(int slot) const { return client.tables.OVServers[slot].Socket; }
+  int Socket(int slot) const { return client.Tables().OVServers[slot].Socket; }
   // Feeds bytes to a socket as one read and handles it.
   void Receive(int socket, const std::string& bytes);
   // Frames that the client sent on a socket, each as "code payload" with the payload as it went out.

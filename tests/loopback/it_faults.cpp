@@ -138,7 +138,7 @@ struct LiveClient {
   QObject context;
 
   LiveClient() {
-    tree.onSelectionChanged = [this] { client.selection.UpdateSelection(); };
+    tree.onSelectionChanged = [this] { client.Selection().UpdateSelection(); };
     EXPECT_TRUE(client.InitClient("orvane-client"));
   }
   ~LiveClient() { client.ShutdownClient(); }
@@ -149,35 +149,35 @@ struct LiveClient {
       QTimer::singleShot(0, &context, [this, name, password] {
         login.field1 = name;
         login.field2 = password;
-        client.prompts.Answer();
+        client.Prompts().Answer();
       });
     };
   }
   // Connects to a peer that listens on port: its end of the connection.
   Fd ConnectTo(const Fd& listener, uint16_t port) {
-    client.connections.ConnectToServer("127.0.0.1", port, 10);
+    client.Connections().ConnectToServer("127.0.0.1", port, 10);
     return Accept(listener);
   }
   int SlotsInUse() const {
     int n = 0;
-    for (const OVIrec& s : client.tables.OVServers) n += s.InUse;
+    for (const OVIrec& s : client.Tables().OVServers) n += s.InUse;
     return n;
   }
   bool Showed(const std::string& text) const {
     return std::find(desktop.bar.begin(), desktop.bar.end(), text) != desktop.bar.end();
   }
   size_t LogCount(const std::string& line) const {
-    const auto& lines = client.debug.Lines();
+    const auto& lines = client.Debug().Lines();
     return size_t(std::count(lines.begin(), lines.end(), line));
   }
   // Waits for done(); a flood keeps the patience going as long as the client keeps reading.
   bool Pump(const std::string& what, const std::function<bool()>& done) {
-    return PumpUntil(loop, what, done, [this] { return client.debug.TotalAppended(); });
+    return PumpUntil(loop, what, done, [this] { return client.Debug().TotalAppended(); });
   }
   // A test that gave up drops every connection: the prompts' waits end with them.
   void DropConnections() {
     for (int slot = 1; slot < kSlotCount; ++slot)
-      if (client.tables.OVServers[slot].InUse == 1) client.connections.Disconnect(slot, 1);
+      if (client.Tables().OVServers[slot].InUse == 1) client.Connections().Disconnect(slot, 1);
   }
   test::RescueOnGiveUp rescue{[this] { DropConnections(); }};
   // The recorders keep everything; a test that runs for long clears them so that they do not grow.
@@ -216,8 +216,8 @@ TEST(ClientUnderFaults, APeerResetInTheMiddleOfAFrameLeavesNothingHalfDone) {
   ASSERT_TRUE(SendAll(next, "ne\r\n\xFE" + MakeFrame(1001, "after")));
   ASSERT_TRUE(c.Pump("the frame on the next connection", [&] { return c.Showed("after"); }));
   EXPECT_EQ(c.LogCount("in_code: 0000"), 0u);
-  EXPECT_EQ(c.client.tables.OVServers[1].Connected, 1);
-  for (const auto& window : c.client.consoles.Windows())
+  EXPECT_EQ(c.client.Tables().OVServers[1].Connected, 1);
+  for (const auto& window : c.client.Consoles().Windows())
     EXPECT_EQ(window->log.Text().find("half"), std::string::npos);
 }
 
@@ -270,7 +270,7 @@ TEST(ClientUnderFaults, APeerThatGoesWhileTheLoginDialogWaitsGetsNoAnswerAndWedg
         }
       });
       c.login.onShow = [&] { peer.Signal(1); };
-      c.client.connections.ConnectToServer("127.0.0.1", port, 10);
+      c.client.Connections().ConnectToServer("127.0.0.1", port, 10);
       ASSERT_TRUE(c.Pump("the close to end the connection and its prompt",
                          [&] { return c.SlotsInUse() == 0 && !c.login.visible; }));
     }
@@ -318,8 +318,8 @@ TEST(ClientUnderFaults, AServerThatSendsOneByteAtATimeStillLogsInAndFillsTheRegi
                       MakeFrame(5, "hello\r\n") + MakeFrame(0, "welcome\r\n"));
     fromClient += Receive(s, watch.size());
   });
-  c.client.connections.ConnectToServer("127.0.0.1", port, 10);
-  const auto& windows = c.client.consoles.Windows();
+  c.client.Connections().ConnectToServer("127.0.0.1", port, 10);
+  const auto& windows = c.client.Consoles().Windows();
   ASSERT_TRUE(c.Pump("the slow server's welcome in its window", [&] {
     return peer.done && windows.size() == 2 && windows[0]->log.Text().find("welcome") != std::string::npos;
   }));
@@ -327,7 +327,7 @@ TEST(ClientUnderFaults, AServerThatSendsOneByteAtATimeStillLogsInAndFillsTheRegi
 
   EXPECT_EQ(c.tree.Texts(), std::vector<std::string>{"[OV]Slow"});
   EXPECT_EQ(c.tree.Texts(c.tree.top[0]), std::vector<std::string>{"[G]Duel"});
-  const OVIrec& ov = c.client.tables.OVServers[1];
+  const OVIrec& ov = c.client.Tables().OVServers[1];
   EXPECT_EQ(ov.Types[0].TypeName, "standin");
   EXPECT_EQ(ov.Types[1].TypeName, "quake");
   EXPECT_EQ(windows[0]->log.Text(), "welcome\r\n");
@@ -341,7 +341,7 @@ TEST(ClientUnderFaults, AFrameThatNeverEndsIsDroppedInBoundedMemoryAndTheConnect
   uint16_t port = 0;
   Fd listener = Listener(&port);
   Fd s = c.ConnectTo(listener, port);
-  const int socket = c.client.tables.OVServers[1].Socket;
+  const int socket = c.client.Tables().OVServers[1].Socket;
 
   constexpr size_t kFlood = 16 << 20;
   const long before = RssKb();
@@ -358,7 +358,7 @@ TEST(ClientUnderFaults, AFrameThatNeverEndsIsDroppedInBoundedMemoryAndTheConnect
   }
   const long peak = PeakRssKb();
   std::cout << "[ figures  ] " << kFlood / 1024 << " KiB without an end byte: peak RSS " << peak - before
-            << " KiB above the " << before << " KiB before; debug log " << c.client.debug.Bytes() / 1024
+            << " KiB above the " << before << " KiB before; debug log " << c.client.Debug().Bytes() / 1024
             << " KiB\n";
   if (OV_MEMORY_MEASURED) {
     EXPECT_LT(peak - before, long(kMaxFrameSize / 1024) * 4);
@@ -366,7 +366,7 @@ TEST(ClientUnderFaults, AFrameThatNeverEndsIsDroppedInBoundedMemoryAndTheConnect
   const std::string dropped = "Socket (" + std::to_string(socket) + ") Oversized frame dropped";
   EXPECT_EQ(std::count(c.desktop.bar.begin(), c.desktop.bar.end(), dropped), 1);
   EXPECT_EQ(c.LogCount("in_code: 0000"), 0u);
-  EXPECT_EQ(c.client.tables.OVServers[1].Connected, 1);
+  EXPECT_EQ(c.client.Tables().OVServers[1].Connected, 1);
 }
 
 TEST(ClientUnderFaults, TenThousandServerAnnouncementsAreEachAnsweredWithOneWindow) {
@@ -391,14 +391,14 @@ TEST(ClientUnderFaults, TenThousandServerAnnouncementsAreEachAnsweredWithOneWind
     ASSERT_TRUE(c.Pump("the answers to every announcement", [&] { return peer.done.load(); }));
   }
   std::cout << "[ figures  ] " << kCount << " announcements: peak RSS " << PeakRssKb() - before
-            << " KiB above the " << before << " KiB before; debug log " << c.client.debug.Bytes() / 1024
+            << " KiB above the " << before << " KiB before; debug log " << c.client.Debug().Bytes() / 1024
             << " KiB\n";
   EXPECT_TRUE(answers == expected);
   // One node and one window serve them all: each repeat renames what the connection has.
   EXPECT_EQ(c.tree.Texts(), std::vector<std::string>{"[OV]Flood"});
-  ASSERT_EQ(c.client.consoles.Windows().size(), 1u);
+  ASSERT_EQ(c.client.Consoles().Windows().size(), 1u);
   EXPECT_EQ(c.windows.views[0]->broughtToFront, kCount - 1);
-  EXPECT_LE(c.client.debug.Lines().size(), DebugLog::kMaxLines);
+  EXPECT_LE(c.client.Debug().Lines().size(), DebugLog::kMaxLines);
 
   // The close takes the node with it: nothing is left behind.
   s.Close();
@@ -425,10 +425,10 @@ TEST(ClientUnderFaults, TwentyConnectionsOpenedAndDroppedAThousandTimesGiveEvery
   const int fds = OpenFds();
   long warm = 0;
   for (int cycle = 1; cycle <= kCycles; ++cycle) {
-    for (int i = 0; i < kAtOnce; ++i) c.client.connections.ConnectToServer("127.0.0.1", port, 10);
+    for (int i = 0; i < kAtOnce; ++i) c.client.Connections().ConnectToServer("127.0.0.1", port, 10);
     ASSERT_EQ(c.SlotsInUse(), kAtOnce) << "cycle " << cycle;
     if (cycle == 1) {
-      c.client.connections.ConnectToServer("127.0.0.1", port, 10);
+      c.client.Connections().ConnectToServer("127.0.0.1", port, 10);
       EXPECT_EQ(c.desktop.boxes, std::vector<std::string>{"Maximum servers connected already"});
     }
     peer.Signal(cycle);
@@ -441,13 +441,13 @@ TEST(ClientUnderFaults, TwentyConnectionsOpenedAndDroppedAThousandTimesGiveEvery
   const long end = RssKb();
   std::cout << "[ figures  ] " << kCycles * kAtOnce << " connections survived; RSS " << warm << " KiB after "
             << kWarmUp << " cycles, " << end << " KiB after " << kCycles << "; debug log "
-            << c.client.debug.Bytes() / 1024 << " KiB\n";
+            << c.client.Debug().Bytes() / 1024 << " KiB\n";
   EXPECT_EQ(c.sockets.OpenSockets(), 0);
   EXPECT_EQ(OpenFds(), fds);
   if (OV_MEMORY_MEASURED) {
     EXPECT_LT(end - warm, 2048);
   }
-  for (const OVIrec& slot : c.client.tables.OVServers) EXPECT_EQ(slot.InUse, 0);
+  for (const OVIrec& slot : c.client.Tables().OVServers) EXPECT_EQ(slot.InUse, 0);
 }
 
 TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTheOthersGoOn) {
@@ -457,7 +457,7 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   Fd stuck = c.ConnectTo(listener, port);
   Fd lively = c.ConnectTo(listener, port);
   ASSERT_EQ(c.SlotsInUse(), 2);
-  const int socket = c.client.tables.OVServers[1].Socket;
+  const int socket = c.client.Tables().OVServers[1].Socket;
 
   // The user keeps typing long lines into the console of a server that reads nothing.
   const std::string line(60000, 'y');
@@ -467,8 +467,8 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   test::WaitFor(
       "the client to drop the server that stopped reading",
       [&] {
-        if (c.client.tables.OVServers[1].InUse == 0 || sent >= (256u << 20)) return true;
-        c.client.sender.SendConsole(1, 0, line);
+        if (c.client.Tables().OVServers[1].InUse == 0 || sent >= (256u << 20)) return true;
+        c.client.Sender().SendConsole(1, 0, line);
         sent += line.size();
         return false;
       },
@@ -476,8 +476,8 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   const long peak = PeakRssKb();
   std::cout << "[ figures  ] a server that stopped reading was dropped after " << sent / 1024
             << " KiB typed; peak RSS " << peak - before << " KiB above the " << before
-            << " KiB before; debug log " << c.client.debug.Bytes() / 1024 << " KiB\n";
-  EXPECT_EQ(c.client.tables.OVServers[1].InUse, 0);
+            << " KiB before; debug log " << c.client.Debug().Bytes() / 1024 << " KiB\n";
+  EXPECT_EQ(c.client.Tables().OVServers[1].InUse, 0);
   EXPECT_TRUE(c.Showed("Socket (" + std::to_string(socket) + ") Server not reading - disconnecting"));
   if (OV_MEMORY_MEASURED) {
     EXPECT_LT(peak - before, long(kMaxUnsent / 1024) * 4);
@@ -486,7 +486,7 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   // The other connection never noticed: both ways still work.
   ASSERT_TRUE(SendAll(lively, MakeFrame(1001, "alive")));
   ASSERT_TRUE(c.Pump("the other connection's frame", [&] { return c.Showed("alive"); }));
-  c.client.sender.SendConsole(2, 0, "status");
+  c.client.Sender().SendConsole(2, 0, "status");
   EXPECT_TRUE(Receive(lively, 12) == MakeFrame(0, "status"));
 }
 
@@ -496,7 +496,7 @@ TEST(ClientUnderFaults, AFloodOfFramesToComplainAboutNeverHoldsTheProgramInItsBe
   ASSERT_TRUE(program.started);
   uint16_t port = 0;
   Fd listener = Listener(&port);
-  program.client.connections.ConnectToServer("127.0.0.1", port, 10);
+  program.client.Connections().ConnectToServer("127.0.0.1", port, 10);
   Fd s = Accept(listener);
 
   constexpr int kFrames = 2000;
@@ -505,7 +505,7 @@ TEST(ClientUnderFaults, AFloodOfFramesToComplainAboutNeverHoldsTheProgramInItsBe
   QElapsedTimer clock;
   clock.start();
   ASSERT_TRUE(SendAll(s, flood));
-  const auto& lines = program.client.debug.Lines();
+  const auto& lines = program.client.Debug().Lines();
   ASSERT_TRUE(it::PumpUntil("every unknown frame in the debug log", [&] {
     return std::count(lines.begin(), lines.end(), "in_code: ABCD") == kFrames;
   }));
@@ -513,7 +513,7 @@ TEST(ClientUnderFaults, AFloodOfFramesToComplainAboutNeverHoldsTheProgramInItsBe
 
   // Beeps are rationed, four at once and then one per 100 ms of the time it all took; none holds the
   // program up.
-  const int sounded = dynamic_cast<QtDesktop&>(program.client.desktop).SoundedBeeps();
+  const int sounded = dynamic_cast<QtDesktop&>(program.ui.DesktopSeam()).SoundedBeeps();
   EXPECT_GT(sounded, 0);
   EXPECT_LE(sounded, 4 + clock.elapsed() / 100 + 1);
   ASSERT_TRUE(SendAll(s, MakeFrame(1001, "still listening")));
@@ -534,7 +534,7 @@ TEST(ClientUnderFaults, FloodsOfLoginRequestsAreRefusedBeyondOnePromptPerServer)
     LiveClient c;
     uint16_t port = 0;
     Fd listener = Listener(&port, 32);
-    for (int i = 0; i < k.peers; ++i) c.client.connections.ConnectToServer("127.0.0.1", port, 10);
+    for (int i = 0; i < k.peers; ++i) c.client.Connections().ConnectToServer("127.0.0.1", port, 10);
     ASSERT_EQ(c.SlotsInUse(), k.peers);
     std::vector<Fd> peers;
     for (int i = 0; i < k.peers; ++i) peers.push_back(Accept(listener));
@@ -563,7 +563,7 @@ TEST(ClientUnderFaults, FloodsOfLoginRequestsAreRefusedBeyondOnePromptPerServer)
         --unanswered;
         c.login.field1 = "admin";
         c.login.field2 = "pw";
-        c.client.prompts.Answer();
+        c.client.Prompts().Answer();
       });
     };
     const long before = RssKb();
@@ -586,8 +586,8 @@ TEST(ClientUnderFaults, FloodsOfLoginRequestsAreRefusedBeyondOnePromptPerServer)
     std::cout << "[ figures  ] " << k.peers * k.each << " login requests from " << k.peers
               << " peer(s): " << prompts() << " prompts, " << refused << " refused; peak RSS "
               << peak - before << " KiB above the " << before << " KiB before, " << after - before
-              << " KiB after; debug log " << c.client.debug.Bytes() / 1024 << " KiB in "
-              << c.client.debug.Lines().size() << " lines\n";
+              << " KiB after; debug log " << c.client.Debug().Bytes() / 1024 << " KiB in "
+              << c.client.Debug().Lines().size() << " lines\n";
     // Every prompt shown was answered to its own server, once (the last answers may still be on the way).
     std::vector<std::string> got(peers.size());
     auto logins = [&](const std::string& bytes) {
@@ -611,7 +611,7 @@ TEST(ClientUnderFaults, FloodsOfLoginRequestsAreRefusedBeyondOnePromptPerServer)
     EXPECT_EQ(answered, prompts());
     EXPECT_EQ(nested, 0);
     EXPECT_EQ(c.SlotsInUse(), k.peers);
-    EXPECT_LE(c.client.debug.Bytes(), DebugLog::kMaxBytes);
+    EXPECT_LE(c.client.Debug().Bytes(), DebugLog::kMaxBytes);
     if (OV_MEMORY_MEASURED) {
       EXPECT_LT(after - before, 8 * 1024);
     }
@@ -638,12 +638,12 @@ TEST(ClientUnderFaults, HugePayloadsThatDoNothingLeaveTheDebugLogBounded) {
   }
   const long peak = PeakRssKb();
   std::cout << "[ figures  ] " << kFrames << " payloads of " << kPayload / 1000 << " kB: debug log "
-            << c.client.debug.Bytes() / 1024 << " KiB in " << c.client.debug.Lines().size()
+            << c.client.Debug().Bytes() / 1024 << " KiB in " << c.client.Debug().Lines().size()
             << " lines; peak RSS " << peak - before << " KiB above the " << before << " KiB before, "
             << RssKb() - before << " KiB after\n";
-  EXPECT_LE(c.client.debug.Bytes(), DebugLog::kMaxBytes);
+  EXPECT_LE(c.client.Debug().Bytes(), DebugLog::kMaxBytes);
   size_t cut = 0;
-  for (const std::string& line : c.client.debug.Lines()) {
+  for (const std::string& line : c.client.Debug().Lines()) {
     EXPECT_LE(line.size(), DebugLog::kMaxLineBytes + 40);
     if (line.rfind("decrypted msg: ppp", 0) == 0) {
       ++cut;

@@ -124,13 +124,13 @@ struct LiveClient {
   test::FakeLoginDialog login;
   Client client{Platform{sockets, loop, desktop, tree, windows, login}};
   LiveClient() {
-    tree.onSelectionChanged = [this] { client.selection.UpdateSelection(); };
+    tree.onSelectionChanged = [this] { client.Selection().UpdateSelection(); };
     EXPECT_TRUE(client.InitClient("orvane-client"));
   }
   ~LiveClient() { client.ShutdownClient(); }
   int SlotsInUse() const {
     int n = 0;
-    for (const OVIrec& s : client.tables.OVServers) n += s.InUse;
+    for (const OVIrec& s : client.Tables().OVServers) n += s.InUse;
     return n;
   }
 };
@@ -139,7 +139,7 @@ TEST(LiveConnect, EveryOutcomeAgainstALoopbackPeer) {
   LiveClient c;
   uint16_t closedPort = 0;
   Fd notListening = Bound(&closedPort);
-  c.client.connections.ConnectToServer("127.0.0.1", closedPort, 10);
+  c.client.Connections().ConnectToServer("127.0.0.1", closedPort, 10);
   EXPECT_EQ(c.desktop.Bar(), " Connection refused by remote host (Server may not be running)");
   EXPECT_EQ(c.SlotsInUse(), 0);
 
@@ -156,7 +156,7 @@ TEST(LiveConnect, EveryOutcomeAgainstALoopbackPeer) {
     ::connect(fillers.back().fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
   const auto start = Clock::now();
-  c.client.connections.ConnectToServer("127.0.0.1", fullPort, 1);
+  c.client.Connections().ConnectToServer("127.0.0.1", fullPort, 1);
   EXPECT_GE(Clock::now() - start, 864ms);
   EXPECT_EQ(c.desktop.Bar(), "Connection failed - Timed out");
   EXPECT_EQ(c.SlotsInUse(), 0);
@@ -164,7 +164,7 @@ TEST(LiveConnect, EveryOutcomeAgainstALoopbackPeer) {
   uint16_t port = 0;
   Fd listener = Listener(&port, 8);
   c.desktop.Clear();
-  c.client.connections.ConnectToServer("127.1", port, 10);
+  c.client.Connections().ConnectToServer("127.1", port, 10);
   EXPECT_EQ(c.desktop.Bar(), "Connected to server");
   ASSERT_EQ(c.SlotsInUse(), 1);
   Fd peer = Accept(listener);
@@ -183,11 +183,11 @@ struct Connected {
   int slot = -1;
   int socket = -1;
   Connected() : listener(Listener(&port, 8)) {
-    c.client.connections.ConnectToServer("127.0.0.1", port, 10);
+    c.client.Connections().ConnectToServer("127.0.0.1", port, 10);
     peer = Accept(listener);
     slot = 1;
-    socket = c.client.tables.OVServers[slot].Socket;
-    EXPECT_EQ(c.client.tables.OVServers[slot].Connected, 1);
+    socket = c.client.Tables().OVServers[slot].Socket;
+    EXPECT_EQ(c.client.Tables().OVServers[slot].Connected, 1);
   }
 };
 
@@ -196,7 +196,7 @@ TEST(LiveFrames, SendsTheSocketCannotTakeCompleteInOrderForASlowReader) {
   std::string expected;
   for (int i = 0; i < 192; ++i) {  // 12 MiB: more than the kernel holds for a peer that is not reading
     const std::string payload(64 * 1024 - 6, static_cast<char>('A' + i % 26));
-    k.c.client.sender.SendConsole(k.slot, i, payload);
+    k.c.client.Sender().SendConsole(k.slot, i, payload);
     expected += FrameOf(FormatCode(i), payload);
   }
   std::string received = ReadAvailable(k.peer);
@@ -216,7 +216,7 @@ TEST(LiveFrames, SendsTheSocketCannotTakeCompleteInOrderForASlowReader) {
 TEST(LiveFrames, FramesFromThePeerAreHandedOverOnceHoweverTheyArrive) {
   Connected k;
   // A 901 is answered with one empty 1020, and nothing else.
-  EXPECT_TRUE(SendAll(k.peer, FrameOf("1901", k.c.client.cipher.EncryptMsg("anything"))));
+  EXPECT_TRUE(SendAll(k.peer, FrameOf("1901", k.c.client.Cipher().EncryptMsg("anything"))));
   std::string answer;
   ASSERT_TRUE(PumpUntil(k.c.loop, "the answer to the 901", [&] {
     answer += ReadAvailable(k.peer);
@@ -226,14 +226,14 @@ TEST(LiveFrames, FramesFromThePeerAreHandedOverOnceHoweverTheyArrive) {
   const std::string note = FrameOf("1001", "hello");
   EXPECT_TRUE(SendAll(k.peer, note.substr(0, 8)));
   ASSERT_TRUE(PumpUntil(k.c.loop, "the first half of the note read",
-                        [&] { return k.c.client.debug.Lines().back().rfind("len is", 0) == 0; }));
+                        [&] { return k.c.client.Debug().Lines().back().rfind("len is", 0) == 0; }));
   EXPECT_TRUE(SendAll(k.peer, note.substr(8)));
   ASSERT_TRUE(
       PumpUntil(k.c.loop, "the note on the status line", [&] { return k.c.desktop.Bar() == "hello"; }));
   answer += ReadAvailable(k.peer);
   EXPECT_TRUE(answer == FrameOf("1020", ""));
 
-  const auto& lines = k.c.client.debug.Lines();
+  const auto& lines = k.c.client.Debug().Lines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "in_code: 1001"), 1);
   EXPECT_EQ(std::count(k.c.desktop.bar.begin(), k.c.desktop.bar.end(), "hello"), 1);
   for (const std::string& text : k.c.desktop.bar) EXPECT_EQ(text.find("Unknown code"), std::string::npos);

@@ -115,15 +115,15 @@ class LeakSessions : public ::testing::Test {
   // The OV server's window and both game servers' windows of the slot, once all are open.
   std::vector<Console*> OpenWindows(int slot) {
     std::vector<Console*> open;
-    if (Console* w = program->client.tables.OVServers[slot].Window) open.push_back(w);
-    for (const QSIrec& q : program->client.tables.QServers)
+    if (Console* w = program->client.Tables().OVServers[slot].Window) open.push_back(w);
+    for (const QSIrec& q : program->client.Tables().QServers)
       if (q.InUse == 1 && q.OVIndex == slot && q.Window != nullptr) open.push_back(q.Window);
     return open;
   }
 
   void Session(int round) {
     SCOPED_TRACE("session " + std::to_string(round));
-    program->client.connections.ConnectToServer("127.0.0.1", server->Port(), 10);
+    program->client.Connections().ConnectToServer("127.0.0.1", server->Port(), 10);
     const int slot = ConnectedSlot();
     ASSERT_NE(slot, -1) << "not connected";
     ASSERT_TRUE(
@@ -140,9 +140,10 @@ class LeakSessions : public ::testing::Test {
     ASSERT_TRUE(PumpQt("the echo of the typed line",
                        [&] { return game->log.Text().find(echo) != std::string::npos; }));
 
-    program->client.connections.Disconnect(slot, 1);
-    program->client.selection.CleanupDeadWindows();
-    ASSERT_TRUE(PumpQt("the dead windows to go", [&] { return program->client.consoles.Windows().empty(); }));
+    program->client.Connections().Disconnect(slot, 1);
+    program->client.Selection().CleanupDeadWindows();
+    ASSERT_TRUE(
+        PumpQt("the dead windows to go", [&] { return program->client.Consoles().Windows().empty(); }));
     ASSERT_TRUE(PumpQt("the OV server to end the session", [&] { return server->SessionCount() == 0; }));
   }
 
@@ -150,7 +151,7 @@ class LeakSessions : public ::testing::Test {
   // grows by design until it is full.
   size_t HeapApartFromDebugLog() const {
     size_t log = 0;
-    for (const std::string& line : program->client.debug.Lines())
+    for (const std::string& line : program->client.Debug().Lines())
       log += sizeof(std::string) + (line.capacity() > 15 ? line.capacity() + 1 : 0);
     QPixmapCache::clear();  // a cache of drawn pixmaps, bounded by its own limit
     return HeapInUse() - log;
@@ -165,8 +166,8 @@ class LeakSessions : public ::testing::Test {
 
   int ConnectedSlot() const {
     for (int slot = 1; slot < kSlotCount; ++slot)
-      if (program->client.tables.OVServers[slot].InUse == 1 &&
-          program->client.tables.OVServers[slot].Connected == 1)
+      if (program->client.Tables().OVServers[slot].InUse == 1 &&
+          program->client.Tables().OVServers[slot].Connected == 1)
         return slot;
     return -1;
   }
@@ -193,7 +194,8 @@ class LeakSessions : public ::testing::Test {
   test::RescueOnGiveUp rescue{[this] {
     if (!program) return;
     for (int slot = 1; slot < kSlotCount; ++slot)
-      if (program->client.tables.OVServers[slot].InUse == 1) program->client.connections.Disconnect(slot, 1);
+      if (program->client.Tables().OVServers[slot].InUse == 1)
+        program->client.Connections().Disconnect(slot, 1);
   }};
 };
 

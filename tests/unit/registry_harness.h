@@ -36,8 +36,10 @@ struct Named {
     for (int i = 0; i < taken; ++i) t.Connect();
     return t.Connect();
   }
-  const OVIrec& ov() const { return t.client.tables.OVServers[slot]; }
-  const QSIrec& q(int id) const { return t.client.tables.QServers[t.client.tables.FindQServer(slot, id)]; }
+  const OVIrec& ov() const { return t.client.Tables().OVServers[slot]; }
+  const QSIrec& q(int id) const {
+    return t.client.Tables().QServers[t.client.Tables().FindQServer(slot, id)];
+  }
   // Announces and describes a Quake server: 27, then 25 with the given fields after the id.
   void Quake(int id, const std::string& fields) {
     Message(t, socket, 27, std::to_string(id));

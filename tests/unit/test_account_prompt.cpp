@@ -18,7 +18,7 @@ std::vector<Frame> Deciphered(TestClient& t, int socket) {
   std::vector<Frame> frames = t.SentFrames(socket);
   for (Frame& f : frames) {
     EXPECT_EQ(f.payload.substr(0, 2), "\x07\x05") << f.code;
-    f.payload = t.client.cipher.DecryptMsg(f.payload);
+    f.payload = t.client.Cipher().DecryptMsg(f.payload);
   }
   return frames;
 }
@@ -26,28 +26,28 @@ std::vector<Frame> Deciphered(TestClient& t, int socket) {
 // A connected OV server with its console window, as after its information message.
 int ConnectedOV(TestClient& t, const std::string& name, int port = 4044) {
   const int socket = t.Socket(t.Connect("127.0.0.1", port));
-  t.client.dispatch.DispatchControl(socket, 21, "v1\x80" + name);
+  t.client.Dispatch().DispatchControl(socket, 21, "v1\x80" + name);
   t.sockets.sockets.at(socket).sent.clear();
   return socket;
 }
 
 std::string ConsoleText(TestClient& t, int socket) {
-  const int slot = t.client.tables.LiveSlot(socket);
-  return slot == -1 || t.client.tables.OVServers[slot].Window == nullptr
+  const int slot = t.client.Tables().LiveSlot(socket);
+  return slot == -1 || t.client.Tables().OVServers[slot].Window == nullptr
              ? std::string()
-             : t.client.tables.OVServers[slot].Window->log.Text();
+             : t.client.Tables().OVServers[slot].Window->log.Text();
 }
 
 TEST(AccountPrompt, LoginSendsNameAndPasswordAtFixedWidths) {
   TestClient t;
   const int socket = ConnectedOV(t, "Arena");
   t.AnswerLogin(true, "administrator", "a password longer than sixteen");
-  t.client.prompts.AccountPrompt(socket, "login", "Arena login");
+  t.client.Prompts().AccountPrompt(socket, "login", "Arena login");
 
   ASSERT_EQ(t.login.steps.size(), 1u);
   EXPECT_EQ(t.login.steps[0].caption, "Arena login");
   EXPECT_FALSE(t.login.visible);
-  EXPECT_EQ(t.client.prompts.PWResult(), 1);
+  EXPECT_EQ(t.client.Prompts().PWResult(), 1);
 
   auto sent = Deciphered(t, socket);
   ASSERT_EQ(sent.size(), 1u);
@@ -56,11 +56,11 @@ TEST(AccountPrompt, LoginSendsNameAndPasswordAtFixedWidths) {
 
   // Short and empty fields are sent as blanks.
   t.AnswerLogin(true, "bob", "");
-  t.client.prompts.AccountPrompt(socket, "login", "");
+  t.client.Prompts().AccountPrompt(socket, "login", "");
   sent = Deciphered(t, socket);
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[1].payload, "bob     " + std::string(16, ' '));
-  EXPECT_EQ(t.client.tables.LiveSlot(socket), t.client.tables.FindBySocket(socket));
+  EXPECT_EQ(t.client.Tables().LiveSlot(socket), t.client.Tables().FindBySocket(socket));
 }
 
 TEST(AccountPrompt, CancelOrCloseBoxAtLoginClosesTheConnection) {
@@ -70,16 +70,16 @@ TEST(AccountPrompt, CancelOrCloseBoxAtLoginClosesTheConnection) {
     ASSERT_EQ(t.tree.Texts().size(), 1u);
     t.desktop.Clear();
     if (closeBox) {
-      t.loop.After(1, [&] { t.client.prompts.Dismiss(); });
+      t.loop.After(1, [&] { t.client.Prompts().Dismiss(); });
     } else {
       t.AnswerLogin(false, "typed", "but cancelled");
     }
-    t.client.prompts.AccountPrompt(socket, "login", "Arena");
+    t.client.Prompts().AccountPrompt(socket, "login", "Arena");
 
-    EXPECT_EQ(t.client.prompts.PWResult(), 2);
+    EXPECT_EQ(t.client.Prompts().PWResult(), 2);
     EXPECT_TRUE(t.SentFrames(socket).empty());
     EXPECT_EQ(t.sockets.closed, std::vector<int>{socket});
-    EXPECT_EQ(t.client.tables.LiveSlot(socket), -1);
+    EXPECT_EQ(t.client.Tables().LiveSlot(socket), -1);
     EXPECT_TRUE(t.tree.Texts().empty());
     EXPECT_FALSE(t.login.visible);
     // The user chose to go: no note of its own, and nothing that a closing connection would report.
@@ -105,7 +105,7 @@ TEST(AccountPrompt, NewUserSendsOnlyWhenBothPasswordsAgree) {
     const int socket = ConnectedOV(t, "Arena");
     t.AnswerLogin(true, "newbie", c.password);
     t.AnswerLogin(true, c.confirmation, "ignored", 2);
-    t.client.prompts.AccountPrompt(socket, "newuser", "");
+    t.client.Prompts().AccountPrompt(socket, "newuser", "");
 
     ASSERT_EQ(t.login.steps.size(), 2u);
 
@@ -129,10 +129,10 @@ TEST(AccountPrompt, NewUserSendsOnlyWhenBothPasswordsAgree) {
 TEST(AccountPrompt, ChangePasswordSendsFortyCharactersAndLogsNoPassword) {
   TestClient t;
   const int socket = ConnectedOV(t, "Arena");
-  const uint64_t mark = t.client.debug.TotalAppended();
+  const uint64_t mark = t.client.Debug().TotalAppended();
   t.AnswerLogin(true, "alice", "oldpass");
   t.AnswerLogin(true, "newpass", "newpass", 2);
-  t.client.prompts.AccountPrompt(socket, "chpwd", "");
+  t.client.Prompts().AccountPrompt(socket, "chpwd", "");
 
   ASSERT_EQ(t.login.steps.size(), 2u);
   auto sent = Deciphered(t, socket);
@@ -140,10 +140,10 @@ TEST(AccountPrompt, ChangePasswordSendsFortyCharactersAndLogsNoPassword) {
   EXPECT_EQ(sent[0].code, "1907");
   EXPECT_EQ(sent[0].payload, "alice   oldpass         newpass         ");
 
-  const auto& lines = t.client.debug.Lines();
-  ASSERT_GT(t.client.debug.TotalAppended(), mark);
+  const auto& lines = t.client.Debug().Lines();
+  ASSERT_GT(t.client.Debug().TotalAppended(), mark);
   bool found = false;
-  for (auto it = lines.end() - static_cast<std::ptrdiff_t>(t.client.debug.TotalAppended() - mark);
+  for (auto it = lines.end() - static_cast<std::ptrdiff_t>(t.client.Debug().TotalAppended() - mark);
        it != lines.end(); ++it) {
     EXPECT_EQ(it->find("oldpass"), std::string::npos) << *it;
     EXPECT_EQ(it->find("newpass"), std::string::npos) << *it;
@@ -154,7 +154,7 @@ TEST(AccountPrompt, ChangePasswordSendsFortyCharactersAndLogsNoPassword) {
   // Differing new passwords: reported in the OV server's console, nothing sent.
   t.AnswerLogin(true, "alice", "oldpass");
   t.AnswerLogin(true, "newpass", "newpas", 2);
-  t.client.prompts.AccountPrompt(socket, "chpwd", "");
+  t.client.Prompts().AccountPrompt(socket, "chpwd", "");
   EXPECT_EQ(Deciphered(t, socket).size(), 1u);
   const std::string text = ConsoleText(t, socket);
   const std::string report = "\r\nChPwd error - new passwords do not match";
@@ -170,12 +170,12 @@ TEST(AccountPrompt, CancelInNewUserOrChangePasswordSendsAndReportsNothing) {
       const std::string consoleBefore = ConsoleText(t, socket);
       if (cancelAt == 2) t.AnswerLogin(true, "alice", "pw");
       t.AnswerLogin(false, "x", "x", cancelAt);
-      t.client.prompts.AccountPrompt(socket, kind, "");
+      t.client.Prompts().AccountPrompt(socket, kind, "");
 
       EXPECT_EQ(t.login.steps.size(), static_cast<size_t>(cancelAt)) << kind;
       EXPECT_TRUE(t.SentFrames(socket).empty()) << kind;
       EXPECT_TRUE(t.sockets.closed.empty()) << kind;
-      EXPECT_NE(t.client.tables.LiveSlot(socket), -1) << kind;
+      EXPECT_NE(t.client.Tables().LiveSlot(socket), -1) << kind;
       EXPECT_EQ(ConsoleText(t, socket), consoleBefore) << kind;
       EXPECT_FALSE(t.login.visible);
     }
@@ -192,13 +192,13 @@ TEST(AccountPrompt, ASecondPromptWaitsItsTurnAndEachAnswerGoesToTheServerItNames
   t.loop.After(1, [&] {
     t.login.field1 = "one";
     t.login.field2 = "onepw";
-    t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("One's login")));
+    t.Receive(s2, FrameOf("1900", t.client.Cipher().EncryptMsg("One's login")));
   });
   t.loop.After(2, [&] {
     EXPECT_EQ(t.login.steps.size(), 1u);
     EXPECT_EQ(t.login.field2, "onepw");
-    EXPECT_EQ(t.client.prompts.PWResult(), 0);
-    t.client.prompts.Answer();
+    EXPECT_EQ(t.client.Prompts().PWResult(), 0);
+    t.client.Prompts().Answer();
   });
   t.loop.After(3, [&] {
     // One's answer has gone already, though Two's prompt still waits (in a wait nested in One's).
@@ -211,7 +211,7 @@ TEST(AccountPrompt, ASecondPromptWaitsItsTurnAndEachAnswerGoesToTheServerItNames
     EXPECT_TRUE(t.login.visible);
   });
   t.AnswerLogin(true, "two", "twopw", 4);
-  t.client.prompts.AccountPrompt(s1, "login", "One's login");
+  t.client.Prompts().AccountPrompt(s1, "login", "One's login");
 
   auto one = Deciphered(t, s1);
   ASSERT_EQ(one.size(), 1u);
@@ -224,11 +224,11 @@ TEST(AccountPrompt, ASecondPromptWaitsItsTurnAndEachAnswerGoesToTheServerItNames
   // A two-step prompt answered at its first step waits behind the one that came meanwhile, then asks
   // its second step.
   t.login.steps.clear();
-  t.loop.After(1, [&] { t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("Two"))); });
+  t.loop.After(1, [&] { t.Receive(s2, FrameOf("1900", t.client.Cipher().EncryptMsg("Two"))); });
   t.AnswerLogin(true, "newbie", "secret", 2);
   t.AnswerLogin(true, "two", "later", 3);
   t.AnswerLogin(true, "secret", "", 4);
-  t.client.prompts.AccountPrompt(s1, "newuser", "");
+  t.client.Prompts().AccountPrompt(s1, "newuser", "");
   ASSERT_EQ(t.login.steps.size(), 3u);
   EXPECT_EQ(t.login.steps[1].caption, "Two");
   EXPECT_EQ(t.login.steps[2].label1, "Confirm new user Password:");
@@ -249,23 +249,23 @@ TEST(AccountPrompt, AServerAskingAgainWhileItsPromptWaitsIsRefusedWithANote) {
   // While One's login waits, One asks for a login, a new user and a password change again: each is
   // refused at once, without a step of its own. Two's request waits its turn.
   t.loop.After(1, [&] {
-    t.Receive(s1, FrameOf("1900", t.client.cipher.EncryptMsg("One again")) +
-                      FrameOf("1902", t.client.cipher.EncryptMsg("newuser")) +
-                      FrameOf("1902", t.client.cipher.EncryptMsg("chpwd")));
+    t.Receive(s1, FrameOf("1900", t.client.Cipher().EncryptMsg("One again")) +
+                      FrameOf("1902", t.client.Cipher().EncryptMsg("newuser")) +
+                      FrameOf("1902", t.client.Cipher().EncryptMsg("chpwd")));
   });
   t.loop.After(2, [&] {
     EXPECT_EQ(std::count(t.desktop.bar.begin(), t.desktop.bar.end(), refused), 3);
     EXPECT_EQ(t.desktop.Beeps(), 3);
     EXPECT_EQ(t.login.steps.size(), 1u);
-    t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("Two")));
+    t.Receive(s2, FrameOf("1900", t.client.Cipher().EncryptMsg("Two")));
   });
   t.loop.After(3, [&] {
     // Two asking again while its own prompt waits is refused too.
-    t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("Two again")));
+    t.Receive(s2, FrameOf("1900", t.client.Cipher().EncryptMsg("Two again")));
   });
   t.AnswerLogin(true, "one", "pw1", 4);
   t.AnswerLogin(true, "two", "pw2", 5);
-  t.client.prompts.AccountPrompt(s1, "login", "One");
+  t.client.Prompts().AccountPrompt(s1, "login", "One");
 
   EXPECT_EQ(std::count(t.desktop.bar.begin(), t.desktop.bar.end(), refused), 4);
   ASSERT_EQ(t.login.steps.size(), 2u);
@@ -280,8 +280,8 @@ TEST(AccountPrompt, AServerAskingAgainWhileItsPromptWaitsIsRefusedWithANote) {
   t.desktop.Clear();
   t.AnswerLogin(true, "one", "pw3", 1);
   t.AnswerLogin(true, "one", "pw4", 2);
-  t.Receive(s1, FrameOf("1900", t.client.cipher.EncryptMsg("First")) +
-                    FrameOf("1900", t.client.cipher.EncryptMsg("Second")));
+  t.Receive(s1, FrameOf("1900", t.client.Cipher().EncryptMsg("First")) +
+                    FrameOf("1900", t.client.Cipher().EncryptMsg("Second")));
   EXPECT_EQ(std::count(t.desktop.bar.begin(), t.desktop.bar.end(), refused), 0);
   ASSERT_EQ(t.login.steps.size(), 4u);
   EXPECT_EQ(t.login.steps[3].caption, "Second");
@@ -297,7 +297,7 @@ TEST(AccountPrompt, BeyondTwentyWaitingPromptsOneIsRefusedWithANote) {
   for (int i = 0; i < kSlotCount - 1; ++i) sockets.push_back(ConnectedOV(t, "S" + std::to_string(i)));
   for (int i = 1; i < kSlotCount - 1; ++i) {
     t.loop.After(i, [&, i] {
-      t.Receive(sockets[size_t(i)], FrameOf("1900", t.client.cipher.EncryptMsg("S" + std::to_string(i))));
+      t.Receive(sockets[size_t(i)], FrameOf("1900", t.client.Cipher().EncryptMsg("S" + std::to_string(i))));
     });
   }
   int late = -1;
@@ -307,12 +307,12 @@ TEST(AccountPrompt, BeyondTwentyWaitingPromptsOneIsRefusedWithANote) {
   });
   t.loop.After(kSlotCount + 1, [&] {
     late = ConnectedOV(t, "Late");
-    t.Receive(late, FrameOf("1900", t.client.cipher.EncryptMsg("Late")));
+    t.Receive(late, FrameOf("1900", t.client.Cipher().EncryptMsg("Late")));
     EXPECT_EQ(t.desktop.bar.back(), "Too many account prompts waiting - one was refused");
   });
   for (int i = 1; i < kSlotCount - 1; ++i)
     t.AnswerLogin(true, "u" + std::to_string(i), "pw", kSlotCount + 1 + i);
-  t.client.prompts.AccountPrompt(sockets[0], "login", "S0");
+  t.client.Prompts().AccountPrompt(sockets[0], "login", "S0");
 
   // The dialog went from the closed server to the next, and every answer reached its own server.
   ASSERT_EQ(t.login.steps.size(), size_t(kSlotCount - 1));
@@ -334,8 +334,8 @@ TEST(AccountPrompt, APromptWhoseConnectionClosedEndsWithoutSending) {
     const int s1 = ConnectedOV(t, "One");
     t.loop.After(1, [&] { t.sockets.Post(s1, kFdClose); });
     t.AnswerLogin(true, "late", "answer", 50);  // the user answers after the close
-    t.client.prompts.AccountPrompt(s1, "login", "One");
-    EXPECT_EQ(t.client.tables.LiveSlot(s1), -1);
+    t.client.Prompts().AccountPrompt(s1, "login", "One");
+    EXPECT_EQ(t.client.Tables().LiveSlot(s1), -1);
     EXPECT_TRUE(t.SentFrames(s1).empty());
     EXPECT_EQ(t.sockets.closed, std::vector<int>{s1});
     EXPECT_FALSE(t.login.visible);
@@ -346,10 +346,10 @@ TEST(AccountPrompt, APromptWhoseConnectionClosedEndsWithoutSending) {
     TestClient t;
     const int s1 = ConnectedOV(t, "One");
     const int s2 = ConnectedOV(t, "Two");
-    t.loop.After(1, [&] { t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("Two"))); });
+    t.loop.After(1, [&] { t.Receive(s2, FrameOf("1900", t.client.Cipher().EncryptMsg("Two"))); });
     t.loop.After(2, [&] { t.sockets.Post(s1, kFdClose); });
     t.AnswerLogin(true, "two", "pw", 3);
-    t.client.prompts.AccountPrompt(s1, "login", "One");
+    t.client.Prompts().AccountPrompt(s1, "login", "One");
     EXPECT_EQ(t.login.steps.size(), 2u);
     EXPECT_TRUE(t.SentFrames(s1).empty());
     ASSERT_EQ(Deciphered(t, s2).size(), 1u);
@@ -362,13 +362,13 @@ TEST(AccountPrompt, APromptWhoseConnectionClosedEndsWithoutSending) {
     const int s1 = ConnectedOV(t, "One");
     const int s2 = ConnectedOV(t, "Two");
     t.loop.After(1, [&] { t.login.field1 = "one"; });
-    t.loop.After(2, [&] { t.Receive(s2, FrameOf("1902", t.client.cipher.EncryptMsg("chpwd"))); });
+    t.loop.After(2, [&] { t.Receive(s2, FrameOf("1902", t.client.Cipher().EncryptMsg("chpwd"))); });
     t.loop.After(3, [&] { t.sockets.Post(s2, kFdClose); });
     t.loop.After(4, [&] {
       t.login.field2 = "pw";
-      t.client.prompts.Answer();
+      t.client.Prompts().Answer();
     });
-    t.client.prompts.AccountPrompt(s1, "login", "One");
+    t.client.Prompts().AccountPrompt(s1, "login", "One");
     ASSERT_EQ(t.login.steps.size(), 1u);
     EXPECT_TRUE(t.SentFrames(s2).empty());
     const auto one = Deciphered(t, s1);
@@ -379,8 +379,8 @@ TEST(AccountPrompt, APromptWhoseConnectionClosedEndsWithoutSending) {
   {
     TestClient t;
     const int s1 = ConnectedOV(t, "One");
-    t.client.connections.Disconnect(t.client.tables.LiveSlot(s1), 1);
-    t.client.prompts.AccountPrompt(s1, "login", "One");
+    t.client.Connections().Disconnect(t.client.Tables().LiveSlot(s1), 1);
+    t.client.Prompts().AccountPrompt(s1, "login", "One");
     EXPECT_TRUE(t.login.steps.empty());
   }
 }
@@ -393,17 +393,17 @@ TEST(AccountPrompt, AServerOnAClosedOnesSocketNumberIsAskedAsANewServer) {
   const int s1 = ConnectedOV(t, "One");
   const int s2 = ConnectedOV(t, "Two", 5000);
   int s3 = -1;
-  t.loop.After(1, [&] { t.Receive(s2, FrameOf("1900", t.client.cipher.EncryptMsg("Two"))); });
+  t.loop.After(1, [&] { t.Receive(s2, FrameOf("1900", t.client.Cipher().EncryptMsg("Two"))); });
   t.loop.After(2, [&] {
     t.sockets.Post(s1, kFdClose);
     t.loop.After(1, [&] {
       s3 = ConnectedOV(t, "Three", 6000);
-      t.Receive(s3, FrameOf("1900", t.client.cipher.EncryptMsg("Three")));
+      t.Receive(s3, FrameOf("1900", t.client.Cipher().EncryptMsg("Three")));
     });
   });
   t.AnswerLogin(true, "two", "pw2", 4);
   t.AnswerLogin(true, "three", "pw3", 30);  // after Three's connect wait
-  t.client.prompts.AccountPrompt(s1, "login", "One");
+  t.client.Prompts().AccountPrompt(s1, "login", "One");
 
   ASSERT_EQ(s3, s1);
   EXPECT_EQ(std::count(t.desktop.bar.begin(), t.desktop.bar.end(),

@@ -22,8 +22,8 @@ struct Served : test::TestClient {
     Receive(socket, FrameOf("1025", "7" + kSep + kSep + "Duel" + kSep + kSep + "1" + kSep + quakeMode));
     sockets.sockets.at(socket).sent.clear();
   }
-  Console* ovWindow() { return client.tables.OVServers[slot].Window; }
-  Console* duel() { return client.tables.QServers[client.tables.FindQServer(slot, 7)].Window; }
+  Console* ovWindow() { return client.Tables().OVServers[slot].Window; }
+  Console* duel() { return client.Tables().QServers[client.Tables().FindQServer(slot, 7)].Window; }
   std::vector<std::string> Sent() {
     std::vector<std::string> out;
     for (const Frame& f : SentFrames(socket)) out.push_back(f.code + " " + f.payload);
@@ -34,7 +34,7 @@ struct Served : test::TestClient {
     for (auto& v : windows.views) {
       if (v->window == w) v->window = nullptr;
     }
-    client.consoles.CloseWindow(*w);
+    client.Consoles().CloseWindow(*w);
   }
 };
 
@@ -49,7 +49,7 @@ TEST(Consoles, TextReachesTheOpenWindowOfItsServerOnly) {
   // Text for a closed window is dropped without a word; reopened, the window starts empty.
   s.Close(s.duel());
   s.Receive(s.socket, FrameOf("0007", "unseen"));
-  s.client.selection.OpenServerWindow(s.slot, 7);
+  s.client.Selection().OpenServerWindow(s.slot, 7);
   EXPECT_EQ(s.duel()->log.Text(), "");
   EXPECT_EQ(s.desktop.Beeps(), 0);
 
@@ -61,9 +61,9 @@ TEST(Consoles, TextReachesTheOpenWindowOfItsServerOnly) {
 TEST(Consoles, TextFromASocketWithoutALiveSlotIsReported) {
   Served s;
   for (int socket : {4242, s.socket}) {
-    if (socket == s.socket) s.client.connections.Disconnect(s.slot, 1);
+    if (socket == s.socket) s.client.Connections().Disconnect(s.slot, 1);
     s.desktop.Clear();
-    s.client.consoles.RouteConsoleText(socket, 0, "stray");
+    s.client.Consoles().RouteConsoleText(socket, 0, "stray");
     EXPECT_EQ(s.desktop.Bar(), "Error - msg received from nonexistant server [stray]");
     EXPECT_EQ(s.desktop.timerStarts.back(), 2000);
     EXPECT_EQ(s.desktop.Beeps(), 1);
@@ -72,38 +72,38 @@ TEST(Consoles, TextFromASocketWithoutALiveSlotIsReported) {
 
 TEST(Consoles, EnterSendsTheLineToTheWindowsServerAndNothingOnceDead) {
   Served s;
-  s.client.consoles.SendLine(*s.ovWindow(), "status");
-  s.client.consoles.SendLine(*s.duel(), "map e1m1");
-  s.client.consoles.SendLine(*s.duel(), "");
+  s.client.Consoles().SendLine(*s.ovWindow(), "status");
+  s.client.Consoles().SendLine(*s.duel(), "map e1m1");
+  s.client.Consoles().SendLine(*s.duel(), "");
   EXPECT_EQ(s.Sent(), (std::vector<std::string>{"0000 status", "0007 map e1m1", "0007 "}));
   EXPECT_EQ(s.ovWindow()->log.Text(), "");  // typed lines are not copied into the log
 
   Console* duel = s.duel();
   s.Receive(s.socket, FrameOf("1028", "7"));
   ASSERT_EQ(duel->caption, "Duel[Dead]");
-  s.client.consoles.SendLine(*duel, "anyone?");
+  s.client.Consoles().SendLine(*duel, "anyone?");
   EXPECT_TRUE(s.Sent().empty());
 }
 
 TEST(Consoles, ClosingAQuakeWindowSends41AndADeadOneNothing) {
   Served s;
-  const int q = s.client.tables.FindQServer(s.slot, 7);
+  const int q = s.client.Tables().FindQServer(s.slot, 7);
   s.Close(s.duel());
   EXPECT_EQ(s.Sent(), std::vector<std::string>{"1041 7"});
-  EXPECT_EQ(s.client.tables.QServers[q].Window, nullptr);
-  EXPECT_EQ(s.client.consoles.Windows().size(), 1u);
+  EXPECT_EQ(s.client.Tables().QServers[q].Window, nullptr);
+  EXPECT_EQ(s.client.Consoles().Windows().size(), 1u);
 
   // A dead window closes without sending and leaves the record of the server's newer window alone.
-  s.client.selection.OpenServerWindow(s.slot, 7);
+  s.client.Selection().OpenServerWindow(s.slot, 7);
   Console* old = s.duel();
-  s.client.tables.QServers[q].Window = nullptr;
-  s.client.consoles.MarkDead(*old);
-  s.client.selection.OpenServerWindow(s.slot, 7);
+  s.client.Tables().QServers[q].Window = nullptr;
+  s.client.Consoles().MarkDead(*old);
+  s.client.Selection().OpenServerWindow(s.slot, 7);
   Console* fresh = s.duel();
   s.Sent();
   s.Close(old);
   EXPECT_TRUE(s.Sent().empty());
-  EXPECT_EQ(s.client.tables.QServers[q].Window, fresh);
+  EXPECT_EQ(s.client.Tables().QServers[q].Window, fresh);
 }
 
 TEST(Consoles, AtMostFiftyDeadWindowsStayOpenAndTheLongestDeadClosesFirst) {
@@ -115,17 +115,17 @@ TEST(Consoles, AtMostFiftyDeadWindowsStayOpenAndTheLongestDeadClosesFirst) {
   };
   auto captions = [&] {
     std::vector<std::string> out;
-    for (const auto& w : s.client.consoles.Windows()) out.push_back(w->caption);
+    for (const auto& w : s.client.Consoles().Windows()) out.push_back(w->caption);
     return out;
   };
   s.desktop.Clear();
   for (int id = 2000; id < 2000 + static_cast<int>(Consoles::kMaxDeadWindows); ++id) churn(id);
-  EXPECT_EQ(s.client.consoles.Windows().size(), 2 + Consoles::kMaxDeadWindows);
+  EXPECT_EQ(s.client.Consoles().Windows().size(), 2 + Consoles::kMaxDeadWindows);
   EXPECT_TRUE(s.desktop.bar.empty());
   s.Sent();
 
   churn(3000);
-  EXPECT_EQ(s.client.consoles.Windows().size(), 2 + Consoles::kMaxDeadWindows);
+  EXPECT_EQ(s.client.Consoles().Windows().size(), 2 + Consoles::kMaxDeadWindows);
   EXPECT_EQ(s.windows.views[2]->closes, 1);  // G2000's, the first to die
   std::vector<std::string> shown = captions();
   EXPECT_EQ(std::vector<std::string>(shown.begin(), shown.begin() + 3),
@@ -157,7 +157,7 @@ TEST(Consoles, ClosingAnOVServerWindowSendsNothingAndKeepsTheConnection) {
   EXPECT_TRUE(s.Sent().empty());
   EXPECT_EQ(s.ovWindow(), nullptr);
   EXPECT_TRUE(s.sockets.sockets.at(s.socket).open);
-  s.client.selection.OpenServerWindow(s.slot, 0);
+  s.client.Selection().OpenServerWindow(s.slot, 0);
   EXPECT_EQ(s.ovWindow()->caption, "OV Server on alpha");
 }
 

@@ -25,7 +25,7 @@ class FakeNotifier : public Notifier {
 // OV server "alpha" at 127.0.0.1:4044 running game servers 7 "Duel" and 8 "Arena", notices on.
 struct Watched : test::Named {
   FakeNotifier notifier;
-  DesktopNotices notices{t.client.tables, t.client.selection, t.client.consoles, notifier, t.loop};
+  DesktopNotices notices{t.client.Tables(), t.client.Selection(), t.client.Consoles(), notifier, t.loop};
   Watched() : Named("alpha") {
     Quake(7, kSep + "Duel" + kSep + kSep + "1" + kSep + "1");
     Quake(8, kSep + "Arena" + kSep + kSep + "1" + kSep + "1");
@@ -74,11 +74,11 @@ TEST(DesktopNotices, WhatBringsANoticeAndWhatItSays) {
        "Server 99 ended: exit code 1"},
       {"the OV server closed the connection",
        [](Watched& w) {
-         w.t.client.connections.HandleSocketEvent(kSocketMessage, w.socket, MakeEventWord(kFdClose, 0));
+         w.t.client.Connections().HandleSocketEvent(kSocketMessage, w.socket, MakeEventWord(kFdClose, 0));
        },
        {"Connection to alpha lost"},
        "alpha (127.0.0.1:4044): Server closed connection"},
-      {"the user disconnected", [](Watched& w) { w.t.client.connections.Disconnect(w.slot, 1); }, {}, ""},
+      {"the user disconnected", [](Watched& w) { w.t.client.Connections().Disconnect(w.slot, 1); }, {}, ""},
       {"a watch word, in another letter case, colour codes aside",
        [](Watched& w) {
          w.notices.Watch().Set(w.Key("Duel"), {"cheat"});

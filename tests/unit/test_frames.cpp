@@ -21,8 +21,8 @@ std::vector<std::string> Show(const std::vector<Frame>& frames) {
 }
 
 std::vector<std::string> LinesSince(const Client& client, uint64_t mark) {
-  const auto& lines = client.debug.Lines();
-  const uint64_t added = client.debug.TotalAppended() - mark;
+  const auto& lines = client.Debug().Lines();
+  const uint64_t added = client.Debug().TotalAppended() - mark;
   return std::vector<std::string>(lines.end() - static_cast<std::ptrdiff_t>(added), lines.end());
 }
 
@@ -182,10 +182,10 @@ TEST(Receiving, EachReadIsLoggedAndItsFramesHandedOverInOrder) {
   t.Receive(socket, FrameOf("1021",
                             "info\x80"
                             "Alpha"));
-  ASSERT_NE(t.client.tables.OVServers[slot].Window, nullptr);
+  ASSERT_NE(t.client.Tables().OVServers[slot].Window, nullptr);
 
   const std::string read = FrameOf("1001", "hello") + FrameOf("0000", "zero") + FrameOf("0007", "seven");
-  const uint64_t mark = t.client.debug.TotalAppended();
+  const uint64_t mark = t.client.Debug().TotalAppended();
   t.Receive(socket, read);
   const std::string s = std::to_string(socket);
   EXPECT_EQ(LinesSince(t.client, mark),
@@ -193,14 +193,14 @@ TEST(Receiving, EachReadIsLoggedAndItsFramesHandedOverInOrder) {
                                       "in_code: 1001", "ramsg called code 1 msg: hello",
                                       "decrypted msg: hello", "in_code: 0000", "in_code: 0007"}));
   EXPECT_EQ(t.desktop.Bar(), "hello");
-  const std::string& log = t.client.tables.OVServers[slot].Window->log.Text();
+  const std::string& log = t.client.Tables().OVServers[slot].Window->log.Text();
   EXPECT_NE(log.find("zero"), std::string::npos);
   EXPECT_EQ(log.find("seven"), std::string::npos);
 
   // Without debug mode the read's own text is not logged; the rest is.
   TestClient quiet;
   const int q = quiet.Socket(quiet.Connect());
-  const uint64_t quietMark = quiet.client.debug.TotalAppended();
+  const uint64_t quietMark = quiet.client.Debug().TotalAppended();
   quiet.Receive(q, FrameOf("1000", ""));
   EXPECT_EQ(LinesSince(quiet.client, quietMark),
             (std::vector<std::string>{"len is 6", "in_code: 1000",
@@ -212,7 +212,7 @@ TEST(Receiving, EmptyReadsReadErrorsAndUnknownCodesAreReported) {
   const int slot = t.Connect();
   const int socket = t.Socket(slot);
 
-  uint64_t mark = t.client.debug.TotalAppended();
+  uint64_t mark = t.client.Debug().TotalAppended();
   t.sockets.Post(socket, kFdRead);  // nothing to read
   t.loop.RunPending();
   EXPECT_EQ(LinesSince(t.client, mark), (std::vector<std::string>{"len is 0", "in_code: "}));
@@ -228,7 +228,7 @@ TEST(Receiving, EmptyReadsReadErrorsAndUnknownCodesAreReported) {
   EXPECT_EQ(t.desktop.Bar(), "Socket (" + std::to_string(socket) + ") Receive error 10054 (WSAECONNRESET)");
   EXPECT_EQ(t.desktop.timerStarts.back(), 5000);
   EXPECT_EQ(t.desktop.Beeps(), 2);
-  EXPECT_EQ(t.client.tables.OVServers[slot].InUse, 1);
+  EXPECT_EQ(t.client.Tables().OVServers[slot].InUse, 1);
 
   for (const std::string code : {"1abc", "abcd", "XXXX"}) {
     t.desktop.Clear();
@@ -246,7 +246,7 @@ TEST(Receiving, AFrameCutAcrossReadsIsHandedOverOnceAndWhole) {
   TestClient t;
   const int socket = t.Socket(t.Connect());
   const std::string frame = FrameOf("1001", std::string("split\0note", 10));
-  const uint64_t mark = t.client.debug.TotalAppended();
+  const uint64_t mark = t.client.Debug().TotalAppended();
   t.Receive(socket, frame.substr(0, 7));
   t.Receive(socket, frame.substr(7));
   EXPECT_EQ(
@@ -273,8 +273,8 @@ TEST(Receiving, FramesAfterTheirConnectionClosedInAWaitAreDropped) {
   const int slot = t.Connect();
   const int socket = t.Socket(slot);
   // The message box of 3 waits; meanwhile the user disconnects.
-  t.desktop.onMessageBox = [&] { t.client.connections.Disconnect(slot, 1); };
-  const uint64_t mark = t.client.debug.TotalAppended();
+  t.desktop.onMessageBox = [&] { t.client.Connections().Disconnect(slot, 1); };
+  const uint64_t mark = t.client.Debug().TotalAppended();
   t.Receive(socket, FrameOf("1003", "going down") +
                         FrameOf("1021",
                                 "info\x80"
@@ -282,7 +282,7 @@ TEST(Receiving, FramesAfterTheirConnectionClosedInAWaitAreDropped) {
                         FrameOf("1001", "late"));
   EXPECT_EQ(t.desktop.boxes, std::vector<std::string>{"going down"});
   EXPECT_TRUE(t.tree.top.empty());
-  EXPECT_EQ(t.client.consoles.Windows().size(), 0u);
+  EXPECT_EQ(t.client.Consoles().Windows().size(), 0u);
   const auto lines = LinesSince(t.client, mark);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "in_code: 1021"), 0);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "in_code: 1001"), 0);
@@ -320,7 +320,7 @@ TEST(Receiving, AReadOfManyFramesIsHandedOverInTurnsWithoutLosingOrReordering) {
     t.loop.Post([&] {
       firstTurn = t.desktop.bar.size();
       if (c.then == Then::MoreBytes) t.sockets.Deliver(socket, FrameOf("1001", "later"));
-      if (c.then == Then::UserDisconnects) t.client.connections.Disconnect(slot, 1);
+      if (c.then == Then::UserDisconnects) t.client.Connections().Disconnect(slot, 1);
       if (c.then == Then::PeerCloses) t.sockets.Post(socket, kFdClose);
     });
     t.loop.RunPending();
@@ -329,7 +329,7 @@ TEST(Receiving, AReadOfManyFramesIsHandedOverInTurnsWithoutLosingOrReordering) {
                                   c.allFrames ? expected.end() : expected.begin() + kFramesPerTurn);
     want.insert(want.end(), c.after.begin(), c.after.end());
     EXPECT_EQ(t.desktop.bar, want);
-    EXPECT_EQ(t.client.tables.LiveSlot(socket) != -1, c.open);
+    EXPECT_EQ(t.client.Tables().LiveSlot(socket) != -1, c.open);
   }
 }
 
@@ -338,28 +338,28 @@ TEST(Sending, CodesPayloadsAndTheAccountCipher) {
   const int slot = t.Connect();
   const int socket = t.Socket(slot);
 
-  const uint64_t mark = t.client.debug.TotalAppended();
-  t.client.sender.SendControl(socket, ControlMessage::Answer, "");
+  const uint64_t mark = t.client.Debug().TotalAppended();
+  t.client.Sender().SendControl(socket, ControlMessage::Answer, "");
   EXPECT_EQ(LinesSince(t.client, mark), std::vector<std::string>{"OUT: [1020] " + FrameOf("1020", "")});
 
-  t.client.sender.SendControl(socket, ControlMessage::Login, "secret");
+  t.client.Sender().SendControl(socket, ControlMessage::Login, "secret");
   // Account payloads are enciphered with a well-known key, so the debug pane shows them masked.
-  EXPECT_EQ(t.client.debug.Lines().back(), "OUT: [1905] " + FrameOf("1905", std::string(8, '*')));
-  t.client.sender.SendControl(socket, ControlMessage{899}, "plain");
-  t.client.sender.SendControl(socket, ControlMessage{999}, "last");
-  t.client.sender.SendConsole(slot, 0, "say hi");
-  t.client.sender.SendConsole(slot, 12, "status");
-  t.client.sender.SendFrame(socket, 10000, "big");
-  t.client.sender.SendConsole(-1, 0, "dead window");
-  t.client.sender.SendConsole(slot, -1, "dead window");
+  EXPECT_EQ(t.client.Debug().Lines().back(), "OUT: [1905] " + FrameOf("1905", std::string(8, '*')));
+  t.client.Sender().SendControl(socket, ControlMessage{899}, "plain");
+  t.client.Sender().SendControl(socket, ControlMessage{999}, "last");
+  t.client.Sender().SendConsole(slot, 0, "say hi");
+  t.client.Sender().SendConsole(slot, 12, "status");
+  t.client.Sender().SendFrame(socket, 10000, "big");
+  t.client.Sender().SendConsole(-1, 0, "dead window");
+  t.client.Sender().SendConsole(slot, -1, "dead window");
   const auto frames = t.SentFrames(socket);
   ASSERT_EQ(frames.size(), 7u);
   EXPECT_EQ(Show(frames)[0], "1020|");
   EXPECT_EQ(frames[1].code, "1905");
   EXPECT_NE(frames[1].payload, "secret");
-  EXPECT_EQ(t.client.cipher.DecryptMsg(frames[1].payload), "secret");
+  EXPECT_EQ(t.client.Cipher().DecryptMsg(frames[1].payload), "secret");
   EXPECT_EQ(Show(frames)[2], "1899|plain");
-  EXPECT_EQ(t.client.cipher.DecryptMsg(frames[3].payload), "last");
+  EXPECT_EQ(t.client.Cipher().DecryptMsg(frames[3].payload), "last");
   EXPECT_EQ(Show(frames)[4], "0000|say hi");
   EXPECT_EQ(Show(frames)[5], "0012|status");
   EXPECT_EQ(Show(frames)[6], "XXXX|big");
@@ -367,11 +367,11 @@ TEST(Sending, CodesPayloadsAndTheAccountCipher) {
   // Nothing goes out, and nothing is said, while a connection is not open.
   TestClient u;
   u.sockets.connectResult = 0;
-  u.client.connections.ConnectToServer("127.0.0.1", 4044, 10);  // connected at once, event not yet in
+  u.client.Connections().ConnectToServer("127.0.0.1", 4044, 10);  // connected at once, event not yet in
   const int pending = u.sockets.lastSocket;
-  u.client.sender.SendControl(pending, ControlMessage::Answer, "");
-  u.client.connections.Disconnect(u.client.tables.FindBySocket(pending), 1);
-  u.client.sender.SendControl(pending, ControlMessage::Answer, "");
+  u.client.Sender().SendControl(pending, ControlMessage::Answer, "");
+  u.client.Connections().Disconnect(u.client.Tables().FindBySocket(pending), 1);
+  u.client.Sender().SendControl(pending, ControlMessage::Answer, "");
   EXPECT_TRUE(u.sockets.sockets.at(pending).sent.empty());
   EXPECT_EQ(u.desktop.bar, std::vector<std::string>{"Connect (I)"});
 }
@@ -390,35 +390,35 @@ TEST(Sending, NoSenderPutsAFrameByteIntoAPlainPayload) {
   };
   const std::vector<Case> cases = {
       {"frame",
-       [&](TestClient& t, int slot) { return t.client.sender.SendFrame(t.Socket(slot), 6, hostile); },
+       [&](TestClient& t, int slot) { return t.client.Sender().SendFrame(t.Socket(slot), 6, hostile); },
        frameBytes},
       {"control",
        [&](TestClient& t, int slot) {
-         return t.client.sender.SendControl(t.Socket(slot), ControlMessage::StartServer, hostile);
+         return t.client.Sender().SendControl(t.Socket(slot), ControlMessage::StartServer, hostile);
        },
        frameBytes},
-      {"console", [&](TestClient& t, int slot) { return t.client.sender.SendConsole(slot, 7, hostile); },
+      {"console", [&](TestClient& t, int slot) { return t.client.Sender().SendConsole(slot, 7, hostile); },
        frameBytes},
       {"typed message",
        [&](TestClient& t, int slot) {
-         return t.client.sender.Send(t.Socket(slot), msg::OvInfo{hostile, {}});
+         return t.client.Sender().Send(t.Socket(slot), msg::OvInfo{hostile, {}});
        },
        field},
       {"typed line",
        [&](TestClient& t, int slot) {
-         return t.client.consoles.SendLine(
-             *t.client.tables.QServers[t.client.tables.FindQServer(slot, 7)].Window, hostile);
+         return t.client.Consoles().SendLine(
+             *t.client.Tables().QServers[t.client.Tables().FindQServer(slot, 7)].Window, hostile);
        },
        frameBytes},
       {"send to servers",
        [&](TestClient& t, int slot) {
-         return t.client.sendTo.Send(t.client.sendTo.Targets(slot), hostile) > 0;
+         return t.client.SendTo().Send(t.client.SendTo().Targets(slot), hostile) > 0;
        },
        frameBytes},
       {"start",
        [&](TestClient& t, int) {
-         t.client.start.RefillHosts();
-         return t.client.start.Go(0, 0, "dm", hostile, "") == 1;
+         t.client.Start().RefillHosts();
+         return t.client.Start().Go(0, 0, "dm", hostile, "") == 1;
        },
        field},
   };
@@ -436,16 +436,16 @@ TEST(Sending, NoSenderPutsAFrameByteIntoAPlainPayload) {
     EXPECT_FALSE(c.send(t, slot)) << c.sender;
     EXPECT_EQ(t.sockets.sockets.at(socket).sent, before) << c.sender;
     EXPECT_EQ(t.desktop.Bar(), c.note) << c.sender;
-    EXPECT_TRUE(t.client.debug.Lines().back().starts_with("NOT SENT: [")) << c.sender;
+    EXPECT_TRUE(t.client.Debug().Lines().back().starts_with("NOT SENT: [")) << c.sender;
   }
 
   // The one payload that may hold any byte: an account answer, enciphered, which its reader reads by size.
   TestClient t;
   const int socket = t.Socket(t.Connect());
   const std::string before = t.sockets.sockets.at(socket).sent;
-  EXPECT_TRUE(t.client.sender.Send(socket, msg::Login{"u", "\xFE\xFD"}));
+  EXPECT_TRUE(t.client.Sender().Send(socket, msg::Login{"u", "\xFE\xFD"}));
   EXPECT_EQ(t.sockets.sockets.at(socket).sent,
-            before + EncipheredFrame(1905, t.client.cipher.EncryptMsg(PadTo8("u") + PadTo16("\xFE\xFD"))));
+            before + EncipheredFrame(1905, t.client.Cipher().EncryptMsg(PadTo8("u") + PadTo16("\xFE\xFD"))));
 }
 
 TEST(Sending, WhatTheSocketDoesNotTakeGoesOutLaterWholeAndInOrder) {
@@ -456,11 +456,11 @@ TEST(Sending, WhatTheSocketDoesNotTakeGoesOutLaterWholeAndInOrder) {
   t.desktop.Clear();
 
   t.sockets.sendLimit = 3;
-  t.client.sender.SendControl(socket, ControlMessage{1}, "first");
+  t.client.Sender().SendControl(socket, ControlMessage{1}, "first");
   t.sockets.sendLimit = 0;  // would block
-  t.client.sender.SendControl(socket, ControlMessage{2}, "second");
+  t.client.Sender().SendControl(socket, ControlMessage{2}, "second");
   t.sockets.sendLimit = -1;
-  t.client.sender.SendConsole(slot, 5, "third");  // must wait behind the others
+  t.client.Sender().SendConsole(slot, 5, "third");  // must wait behind the others
   EXPECT_EQ(sent, FrameOf("1001", "first").substr(0, 3));
 
   t.sockets.sendLimit = 4;
@@ -472,10 +472,9 @@ TEST(Sending, WhatTheSocketDoesNotTakeGoesOutLaterWholeAndInOrder) {
   t.loop.RunPending();
   EXPECT_EQ(sent, FrameOf("1001", "first") + FrameOf("1002", "second") + FrameOf("0005", "third"));
   EXPECT_TRUE(t.desktop.bar.empty());
-  EXPECT_EQ(t.client.tables.OVServers[slot].Writable, 1);
 
   // Once the queue is empty frames go straight out again.
-  t.client.sender.SendControl(socket, ControlMessage{3}, "");
+  t.client.Sender().SendControl(socket, ControlMessage{3}, "");
   EXPECT_EQ(Sent(t, socket).back(), "1003|");
 }
 
@@ -485,22 +484,22 @@ TEST(Sending, SendErrorsAreReportedAndAPeerThatStopsReadingIsDropped) {
   const int socket = t.Socket(slot);
   t.desktop.Clear();
   t.sockets.sendError = 10053;
-  t.client.sender.SendControl(socket, ControlMessage{1}, "x");
+  t.client.Sender().SendControl(socket, ControlMessage{1}, "x");
   t.sockets.sendError = 0;
   EXPECT_EQ(t.desktop.bar, std::vector<std::string>{"Socket Send error 10053 (WSAECONNABORTED)"});
   EXPECT_EQ(t.desktop.Beeps(), 2);
-  EXPECT_EQ(t.client.tables.OVServers[slot].InUse, 1);
+  EXPECT_EQ(t.client.Tables().OVServers[slot].InUse, 1);
 
   t.desktop.Clear();
   t.sockets.sendLimit = 0;
   const std::string mib(kMaxPayload, 'm');  // a frame of 1 MiB, the most one can hold
-  for (int i = 0; i < 16; ++i) t.client.sender.SendConsole(slot, 1, mib);
+  for (int i = 0; i < 16; ++i) t.client.Sender().SendConsole(slot, 1, mib);
   EXPECT_TRUE(t.desktop.bar.empty());
-  EXPECT_EQ(t.client.tables.OVServers[slot].InUse, 1);
-  t.client.sender.SendConsole(slot, 1, mib);
+  EXPECT_EQ(t.client.Tables().OVServers[slot].InUse, 1);
+  t.client.Sender().SendConsole(slot, 1, mib);
   EXPECT_EQ(t.desktop.bar, std::vector<std::string>{"Socket (" + std::to_string(socket) +
                                                     ") Server not reading - disconnecting"});
-  EXPECT_EQ(t.client.tables.OVServers[slot].InUse, 0);
+  EXPECT_EQ(t.client.Tables().OVServers[slot].InUse, 0);
   EXPECT_EQ(t.sockets.closed, std::vector<int>{socket});
 }
 
@@ -512,8 +511,8 @@ TEST(Sessions, AConnectionOnAClosedOnesSocketNumberStartsClean) {
   const int first = t.Socket(t.Connect());
   t.Receive(first, Bytes({0xFD}) + "1021info\x80" + "Al");
   t.sockets.sendLimit = 0;
-  t.client.sender.SendControl(first, ControlMessage::StatusNote, "unsent");
-  t.client.connections.Disconnect(t.client.tables.LiveSlot(first), 1);
+  t.client.Sender().SendControl(first, ControlMessage::StatusNote, "unsent");
+  t.client.Connections().Disconnect(t.client.Tables().LiveSlot(first), 1);
   t.sockets.sendLimit = -1;
 
   const int slot = t.Connect();
@@ -521,7 +520,7 @@ TEST(Sessions, AConnectionOnAClosedOnesSocketNumberStartsClean) {
   t.Receive(first, "pha" + Bytes({0xFE}));
   t.sockets.Post(first, kFdWrite);
   t.loop.RunPending();
-  EXPECT_EQ(t.client.tables.OVServers[slot].Name, "");
+  EXPECT_EQ(t.client.Tables().OVServers[slot].Name, "");
   EXPECT_TRUE(Sent(t, first).empty());
 }
 

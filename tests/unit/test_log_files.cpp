@@ -67,7 +67,7 @@ TEST(KeptLogs, EveryWindowsBytesGoAsReceivedAcrossBatchesAndDays) {
   keeper.SetFlushWanted([&](bool now) { wanted.push_back(now); });
   MemoryDisk disk;
   LogWriter writer(disk);
-  t.client.consoles.SetLogKeeper(&keeper);
+  t.client.Consoles().SetLogKeeper(&keeper);
 
   // Line breaks of every kind and colour codes stay as they came; only the window's log is normalised.
   t.Receive(socket, FrameOf("0000", "ov\nsays\r") + FrameOf("0007", "^1duel\r\n"));
@@ -92,8 +92,9 @@ TEST(KeptLogs, EveryWindowsBytesGoAsReceivedAcrossBatchesAndDays) {
   EXPECT_TRUE(disk.files[ov + "2026-12-08.log"] == "ov\nsays\r" + big);  // not printed: 270 kB
   EXPECT_EQ(disk.files[duel + "2026-12-08.log"], std::string("^1duel\r\ntail\0\xff", 14));
   EXPECT_EQ(disk.files[duel + "2026-12-09.log"], "next day");
-  EXPECT_EQ(t.client.tables.QServers[t.client.tables.FindQServer(slot, 7)].Window->log.Text().substr(0, 10),
-            "^1duel\r\nta");
+  EXPECT_EQ(
+      t.client.Tables().QServers[t.client.Tables().FindQServer(slot, 7)].Window->log.Text().substr(0, 10),
+      "^1duel\r\nta");
 }
 
 TEST(KeptLogs, AFileStopsAtItsBoundAndARefusingDiskIsToldOncePerFile) {

@@ -14,7 +14,7 @@ void ExpectError(TestClient& t, const std::string& text) {
 
 int QSlotsInUse(const TestClient& t) {
   int n = 0;
-  for (const QSIrec& q : t.client.tables.QServers) n += q.InUse;
+  for (const QSIrec& q : t.client.Tables().QServers) n += q.InUse;
   return n;
 }
 
@@ -44,35 +44,35 @@ TEST(ServerTables, AllocationTakesTheLowestFreeSlotAndNeverSlotZero) {
 TEST(ServerTables, APairOrSocketHeldOnlyByAReleasedSlotIsNotLive) {
   Named n;
   n.Quake(5, kSep + "alpha");
-  const int q = n.t.client.tables.FindQServer(n.slot, 5);
+  const int q = n.t.client.Tables().FindQServer(n.slot, 5);
   ASSERT_NE(q, -1);
   Message(n.t, n.socket, 28, "5");
   Sent(n.t, n.socket);
   // The released slot keeps its pair, so the look-up still finds it, but as nothing in use: text for
   // the pair and a request for its window reach nothing.
-  EXPECT_EQ(n.t.client.tables.FindQServer(n.slot, 5), q);
-  EXPECT_EQ(n.t.client.tables.QServers[q].InUse, 0);
-  const size_t windows = n.t.client.consoles.Windows().size();
-  n.t.client.selection.OpenServerWindow(n.slot, 5);
-  EXPECT_EQ(n.t.client.consoles.Windows().size(), windows);
+  EXPECT_EQ(n.t.client.Tables().FindQServer(n.slot, 5), q);
+  EXPECT_EQ(n.t.client.Tables().QServers[q].InUse, 0);
+  const size_t windows = n.t.client.Consoles().Windows().size();
+  n.t.client.Selection().OpenServerWindow(n.slot, 5);
+  EXPECT_EQ(n.t.client.Consoles().Windows().size(), windows);
   EXPECT_TRUE(Sent(n.t, n.socket).empty());
-  n.t.client.consoles.RouteConsoleText(n.socket, 5, "to nobody");
-  for (const auto& window : n.t.client.consoles.Windows())
+  n.t.client.Consoles().RouteConsoleText(n.socket, 5, "to nobody");
+  for (const auto& window : n.t.client.Consoles().Windows())
     EXPECT_EQ(window->log.Text().find("to nobody"), std::string::npos);
 
   // The same for a connection: its released slot keeps the socket, which no longer counts as live.
-  n.t.client.connections.Disconnect(n.slot, 1);
-  EXPECT_EQ(n.t.client.tables.FindBySocket(n.socket), n.slot);
-  EXPECT_EQ(n.t.client.tables.LiveSlot(n.socket), -1);
+  n.t.client.Connections().Disconnect(n.slot, 1);
+  EXPECT_EQ(n.t.client.Tables().FindBySocket(n.socket), n.slot);
+  EXPECT_EQ(n.t.client.Tables().LiveSlot(n.socket), -1);
 }
 
 TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) {
   TestClient t;
   const int slot = t.Connect();
   const int socket = t.Socket(slot);
-  const OVIrec& ov = t.client.tables.OVServers[slot];
+  const OVIrec& ov = t.client.Tables().OVServers[slot];
   std::vector<int> introduced;  // a server that names itself has accepted the client: once per connection
-  t.client.registry.SetIntroducedHandler([&](int s) { introduced.push_back(s); });
+  t.client.Registry().SetIntroducedHandler([&](int s) { introduced.push_back(s); });
   // Until it names itself, the connection shows by its address, where the user can end it.
   EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]127.0.0.1:4044"});
   EXPECT_EQ(t.tree.nodes.at(ov.TreeNode).tip, "127.0.0.1:4044");
@@ -97,11 +97,11 @@ TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) 
   EXPECT_EQ(ov.Info1 + "/" + ov.Name, "only/Beta");
   EXPECT_EQ(t.tree.nodes.size(), 1u);
 
-  t.client.registry.OnOVInfo(9999, msg::OvInfo{"x", "Ghost"});  // no connection
+  t.client.Registry().OnOVInfo(9999, msg::OvInfo{"x", "Ghost"});  // no connection
   EXPECT_EQ(t.tree.nodes.size(), 1u);
 
   // The next connection in the slot starts without what the last one's server said of itself.
-  t.client.connections.Disconnect(slot, 1);
+  t.client.Connections().Disconnect(slot, 1);
   ASSERT_EQ(t.Connect(), slot);
   EXPECT_EQ(ov.Name + ov.Info1, "");
   EXPECT_EQ(introduced, std::vector<int>{slot});
@@ -136,10 +136,10 @@ TEST(Registry, NamesAndTitlesAreKeptShortAndOnOneLine) {
     EXPECT_EQ(n.t.tree.Texts(n.ov().TreeNode), std::vector<std::string>{"[G]" + c.kept});
     EXPECT_EQ(n.q(4).Window->caption, c.kept);
     // A type name shows in that form and goes back in 26 as it was offered.
-    n.t.client.start.RefillHosts();
-    EXPECT_EQ(n.t.client.start.TypesForHost(0), (std::vector<std::string>{c.kept, "b"}));
+    n.t.client.Start().RefillHosts();
+    EXPECT_EQ(n.t.client.Start().TypesForHost(0), (std::vector<std::string>{c.kept, "b"}));
     Sent(n.t, n.socket);
-    EXPECT_EQ(n.t.client.start.Go(0, 0, c.kept, "", ""), 1);
+    EXPECT_EQ(n.t.client.Start().Go(0, 0, c.kept, "", ""), 1);
     EXPECT_EQ(Sent(n.t, n.socket), std::vector<std::string>{"1026 " + c.sent + kSep});
   }
 }
@@ -157,7 +157,7 @@ TEST(Registry, NewServerTakesASlotAndAnswers24WithThePayloadUnchanged) {
     Message(n.t, n.socket, 27, bad);
     ExpectError(n.t, "ERROR: Bad server ID");
   }
-  n.t.client.registry.OnNewServer(9999, msg::NewServer{"8"});
+  n.t.client.Registry().OnNewServer(9999, msg::NewServer{"8"});
   EXPECT_EQ(QSlotsInUse(n.t), 2);
   EXPECT_TRUE(Sent(n.t, n.socket).empty());
 
@@ -230,7 +230,7 @@ TEST(Registry, ServerInfoThatNamesNoLiveServerChangesNothing) {
   EXPECT_NE(n.q(5).Title, "Back");
   EXPECT_TRUE(n.t.desktop.bar.empty());
 
-  n.t.client.registry.OnServerInfo(9999, msg::ServerInfo::Decode("5" + kSep + "i2" + kSep + "T"));
+  n.t.client.Registry().OnServerInfo(9999, msg::ServerInfo::Decode("5" + kSep + "i2" + kSep + "T"));
   ExpectError(n.t, "ERROR: received Serverinfo from nonexistant OV server");
 }
 
@@ -253,7 +253,7 @@ TEST(Registry, RemoveDeletesTheNodeMarksTheWindowDeadAndFreesTheSlot) {
   EXPECT_TRUE(window->IsDead());
   EXPECT_EQ(n.t.windows.views[1]->closeRequests, 0);
 
-  n.t.client.registry.RemoveQServer(9999, msg::ServerRemoved{5});
+  n.t.client.Registry().RemoveQServer(9999, msg::ServerRemoved{5});
   ExpectError(n.t, "ERROR: received Remove from nonexistant OV Server");
 }
 
@@ -281,10 +281,10 @@ TEST(Registry, DisconnectRemovesTheQuakeServersThenTheOVServerAndLeavesDeadWindo
   n.t.tree.Select(n.q(6).TreeNode);
   n.t.desktop.Clear();
 
-  n.t.client.connections.Disconnect(n.slot, 1);
+  n.t.client.Connections().Disconnect(n.slot, 1);
   EXPECT_TRUE(n.t.tree.nodes.empty());
   std::vector<std::string> captions;
-  for (const auto& w : n.t.client.consoles.Windows()) {
+  for (const auto& w : n.t.client.Consoles().Windows()) {
     captions.push_back(w->caption);
     EXPECT_TRUE(w->IsDead());
   }
@@ -297,8 +297,8 @@ TEST(Registry, DisconnectRemovesTheQuakeServersThenTheOVServerAndLeavesDeadWindo
 
   // A connection that never got as far as 21 only frees its slot.
   const int slot = n.t.Connect();
-  n.t.client.connections.Disconnect(slot, 1);
-  EXPECT_EQ(n.t.client.tables.OVServers[slot].InUse, 0);
+  n.t.client.Connections().Disconnect(slot, 1);
+  EXPECT_EQ(n.t.client.Tables().OVServers[slot].InUse, 0);
   EXPECT_EQ(n.t.windows.views.size(), 3u);
 }
 

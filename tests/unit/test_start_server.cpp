@@ -10,23 +10,23 @@ const std::string kSep(1, '\x80');
 
 TEST(StartServer, HostsAreTheSlotsInUseAndTypesTheirNonEmptyEntries) {
   test::TestClient t;
-  auto& ov = t.client.tables.OVServers;
+  auto& ov = t.client.Tables().OVServers;
   ov[5].InUse = ov[2].InUse = 1;
   ov[5].Name = "five";
   ov[2].Name = "two";
   ov[3].Name = "not in use";
   ov[5].Types[0].TypeName = "dm";
   ov[5].Types[2].TypeName = "ctf";
-  EXPECT_EQ(t.client.start.RefillHosts(), (std::vector<std::string>{"two", "five"}));
-  const auto& slots = t.client.start.HostSlots();
+  EXPECT_EQ(t.client.Start().RefillHosts(), (std::vector<std::string>{"two", "five"}));
+  const auto& slots = t.client.Start().HostSlots();
   EXPECT_EQ(std::vector<int>(slots.begin(), slots.begin() + 3), (std::vector<int>{2, 5, -1}));
   EXPECT_EQ(std::count(slots.begin(), slots.end(), -1), 19);
-  EXPECT_EQ(t.client.start.TypesForHost(1), (std::vector<std::string>{"dm", "ctf"}));
-  EXPECT_TRUE(t.client.start.TypesForHost(2).empty());
+  EXPECT_EQ(t.client.Start().TypesForHost(1), (std::vector<std::string>{"dm", "ctf"}));
+  EXPECT_TRUE(t.client.Start().TypesForHost(2).empty());
 
   // Rebuilt at every opening: a slot that has gone leaves no stale line behind.
   ov[2].InUse = 0;
-  EXPECT_EQ(t.client.start.RefillHosts(), std::vector<std::string>{"five"});
+  EXPECT_EQ(t.client.Start().RefillHosts(), std::vector<std::string>{"five"});
   EXPECT_EQ(slots[1], -1);
 }
 
@@ -41,9 +41,9 @@ TEST(StartServer, TheListOpensOnTheSelectedOVServerOrTheOnlyOne) {
   };
   for (const Case& c : cases) {
     test::TestClient t;
-    for (int slot : c.inUse) t.client.tables.OVServers[slot].InUse = 1;
-    t.client.start.RefillHosts();
-    EXPECT_EQ(t.client.start.PreselectedLine(c.selectedSlot), c.line)
+    for (int slot : c.inUse) t.client.Tables().OVServers[slot].InUse = 1;
+    t.client.Start().RefillHosts();
+    EXPECT_EQ(t.client.Start().PreselectedLine(c.selectedSlot), c.line)
         << c.inUse.size() << " hosts, slot " << c.selectedSlot << " selected";
   }
 }
@@ -52,7 +52,7 @@ TEST(StartServer, GoRefusesWithoutHostOrTypeAndSendsOtherwise) {
   test::TestClient t;
   const int socket = t.Socket(t.Connect());
   t.Receive(socket, test::FrameOf("1031", "dm"));
-  t.client.start.RefillHosts();
+  t.client.Start().RefillHosts();
   struct Refusal {
     int host, type;
     std::string typeText, bar;
@@ -65,13 +65,13 @@ TEST(StartServer, GoRefusesWithoutHostOrTypeAndSendsOtherwise) {
                            // the line no longer shows that type: a later 31 changed the list
                            Refusal{0, 0, "ctf", "START ERROR: Couldn't start - invalid servertype", 2000}}) {
     t.desktop.Clear();
-    EXPECT_EQ(t.client.start.Go(r.host, r.type, r.typeText, "", "+map e1m1"), -1);
+    EXPECT_EQ(t.client.Start().Go(r.host, r.type, r.typeText, "", "+map e1m1"), -1);
     EXPECT_EQ(t.desktop.Bar(), r.bar);
     EXPECT_EQ(t.desktop.timerStarts.back(), r.ms);
     EXPECT_EQ(t.desktop.Beeps(), 1);
   }
   EXPECT_TRUE(t.SentFrames(socket).empty());
-  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "Duel", "+map e1m1"), 1);
+  EXPECT_EQ(t.client.Start().Go(0, 0, "dm", "Duel", "+map e1m1"), 1);
   ASSERT_EQ(t.SentFrames(socket).size(), 1u);
   EXPECT_EQ(t.SentFrames(socket)[0].code, "1026");
   EXPECT_EQ(t.SentFrames(socket)[0].payload, "dm" + kSep + "Duel" + kSep + "+map e1m1");
@@ -82,23 +82,23 @@ TEST(StartServer, ARequestThatCannotGoOutIsRefusedWithANote) {
   // The chosen connection closes while the dialog is open; then another takes the same slot.
   test::TestClient t;
   const int slot = t.Connect();
-  t.client.start.RefillHosts();  // the dialog opens, listing the first connection
-  t.client.connections.Disconnect(slot, 1);
+  t.client.Start().RefillHosts();  // the dialog opens, listing the first connection
+  t.client.Connections().Disconnect(slot, 1);
   t.desktop.Clear();
-  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "", "+map e1m1"), -1);
+  EXPECT_EQ(t.client.Start().Go(0, 0, "dm", "", "+map e1m1"), -1);
   EXPECT_EQ(t.desktop.Bar(), note);
   EXPECT_EQ(t.desktop.timerStarts.back(), 3000);
   EXPECT_EQ(t.desktop.Beeps(), 1);
   ASSERT_EQ(t.Connect(), slot);
   t.desktop.Clear();
-  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "", "+map e1m1"), -1);
+  EXPECT_EQ(t.client.Start().Go(0, 0, "dm", "", "+map e1m1"), -1);
   EXPECT_EQ(t.desktop.Bar(), note);
   EXPECT_TRUE(t.SentFrames(t.Socket(slot)).empty());
 
   // Listed again, the new connection is the one asked.
   t.Receive(t.Socket(slot), test::FrameOf("1031", "dm"));
-  t.client.start.RefillHosts();
-  EXPECT_EQ(t.client.start.Go(0, 0, "dm", "", "+map e1m1"), 1);
+  t.client.Start().RefillHosts();
+  EXPECT_EQ(t.client.Start().Go(0, 0, "dm", "", "+map e1m1"), 1);
   EXPECT_EQ(t.SentFrames(t.Socket(slot)).size(), 1u);
 }
 

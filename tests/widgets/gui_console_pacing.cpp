@@ -33,9 +33,9 @@ struct Program {
   Program() {
     ui.Main().show();
     sockets.autoConnectError = 0;
-    client.connections.ConnectToServer("127.0.0.1", 4044, 10);
-    slot = client.tables.FindBySocket(sockets.lastSocket);
-    socket = client.tables.OVServers[slot].Socket;
+    client.Connections().ConnectToServer("127.0.0.1", 4044, 10);
+    slot = client.Tables().FindBySocket(sockets.lastSocket);
+    socket = client.Tables().OVServers[slot].Socket;
     std::string hello = test::FrameOf("1021", "i" + kSep + "alpha");
     for (const std::string q : {"7", "8"}) {
       hello += test::FrameOf("1027", q) +
@@ -48,8 +48,8 @@ struct Program {
     loop.RunPending();
   }
   Console* window(int id) {
-    return id == 0 ? client.tables.OVServers[slot].Window
-                   : client.tables.QServers[client.tables.FindQServer(slot, id)].Window;
+    return id == 0 ? client.Tables().OVServers[slot].Window
+                   : client.Tables().QServers[client.Tables().FindQServer(slot, id)].Window;
   }
   ConsoleWindow* view(int id) { return dynamic_cast<ConsoleWindow*>(window(id)->view); }
   QString Shown(int id) { return view(id)->Log()->Text(); }

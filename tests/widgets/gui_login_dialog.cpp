@@ -37,18 +37,18 @@ struct Harness {
   QLabel* lServer = test::Find<QLabel>(dlg, "lServer");
 
   Harness() {
-    ConnectLoginDialog(dlg, client.prompts, dlg);
+    ConnectLoginDialog(dlg, client.Controller(), dlg);
     client.InitClient("orvane-client");
   }
   int Connect() {
     sockets.autoConnectError = 0;
-    client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+    client.Connections().ConnectToServer("127.0.0.1", 4044, 10);
     return sockets.lastSocket;
   }
   std::vector<Frame> Sent(int socket) {
     FrameAssembler assembler;
     std::vector<Frame> frames = assembler.Feed(sockets.sockets.at(socket).sent).frames;
-    for (Frame& f : frames) f.payload = client.cipher.DecryptMsg(f.payload);
+    for (Frame& f : frames) f.payload = client.Cipher().DecryptMsg(f.payload);
     return frames;
   }
 };
@@ -94,17 +94,17 @@ TEST(LoginDialog, EnterInEitherFieldAnswersOK) {
       EXPECT_EQ(h.lPW1->text(), "Login:");
       EXPECT_EQ(h.lPW2->text(), "Password:");
       EXPECT_EQ(h.dlg.focusWidget(), h.edPW1);
-      EXPECT_EQ(h.client.prompts.PWResult(), 0);
+      EXPECT_EQ(h.client.Prompts().PWResult(), 0);
       Type(h.edPW1, "alice");
       Type(h.edPW2, "pw");
       EXPECT_EQ(h.edPW1->displayText(), "alice");
       EXPECT_EQ(h.edPW2->displayText(), "**");
       Key(inSecond ? h.edPW2 : h.edPW1, Qt::Key_Return);
     });
-    h.client.prompts.AccountPrompt(socket, "login", "Arena");
+    h.client.Prompts().AccountPrompt(socket, "login", "Arena");
 
     EXPECT_FALSE(h.dlg.isVisible());
-    EXPECT_EQ(h.client.prompts.PWResult(), 1);
+    EXPECT_EQ(h.client.Prompts().PWResult(), 1);
     const auto sent = h.Sent(socket);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].code, "1905");
@@ -138,7 +138,7 @@ TEST(LoginDialog, CharactersBeyondLatin1AreRefusedAndStayInTheirField) {
     boxes << box;
     // Still asking, with what was typed as it was.
     EXPECT_TRUE(h.dlg.isVisible());
-    EXPECT_EQ(h.client.prompts.PWResult(), 0);
+    EXPECT_EQ(h.client.Prompts().PWResult(), 0);
     EXPECT_EQ(h.edPW2->text(), typed);
     EXPECT_EQ(h.dlg.focusWidget(), h.edPW2);
     h.edPW2->setText("secret");
@@ -156,7 +156,7 @@ TEST(LoginDialog, CharactersBeyondLatin1AreRefusedAndStayInTheirField) {
     h.edPW1->setText("secret");
     h.OKBtn->click();
   });
-  h.client.prompts.AccountPrompt(socket, "newuser", "");
+  h.client.Prompts().AccountPrompt(socket, "newuser", "");
 
   ASSERT_EQ(boxes.size(), 2);
   for (const QString& box : boxes) EXPECT_TRUE(box.contains("Latin-1")) << box.toStdString();
@@ -171,7 +171,7 @@ TEST(LoginDialog, CharactersBeyondLatin1AreRefusedAndStayInTheirField) {
     h.edPW2->setText(QString::fromLatin1("\xE9t\xE9"));
     h.OKBtn->click();
   });
-  h.client.prompts.AccountPrompt(socket, "login", "Arena");
+  h.client.Prompts().AccountPrompt(socket, "login", "Arena");
   ASSERT_EQ(h.Sent(socket).size(), 2u);
   EXPECT_EQ(h.Sent(socket)[1].payload, "J\xFCrgen  " + std::string("\xE9t\xE9") + std::string(13, ' '));
 }
@@ -188,13 +188,13 @@ TEST(LoginDialog, EscapeAndTheCloseBoxCancelTheLogin) {
         Key(h.edPW1, Qt::Key_Escape);
       }
     });
-    h.client.prompts.AccountPrompt(socket, "login", "Arena");
+    h.client.Prompts().AccountPrompt(socket, "login", "Arena");
 
     EXPECT_FALSE(h.dlg.isVisible());
-    EXPECT_EQ(h.client.prompts.PWResult(), 2);
+    EXPECT_EQ(h.client.Prompts().PWResult(), 2);
     EXPECT_TRUE(h.Sent(socket).empty());
     EXPECT_EQ(h.sockets.closed, std::vector<int>{socket});
-    EXPECT_EQ(h.client.tables.LiveSlot(socket), -1);
+    EXPECT_EQ(h.client.Tables().LiveSlot(socket), -1);
   }
 }
 
@@ -224,7 +224,7 @@ TEST(LoginDialog, EachStepSetsLabelsVisibilityAndEchoModes) {
     EXPECT_EQ(h.edPW1->displayText(), "******");
     Key(h.edPW1, Qt::Key_Enter);
   });
-  h.client.prompts.AccountPrompt(socket, "newuser", "");
+  h.client.Prompts().AccountPrompt(socket, "newuser", "");
   auto sent = h.Sent(socket);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].code, "1906");
@@ -251,9 +251,9 @@ TEST(LoginDialog, EachStepSetsLabelsVisibilityAndEchoModes) {
     // The user gives up at the second step: nothing goes out.
     h.CancelBtn->click();
   });
-  h.client.prompts.AccountPrompt(socket, "chpwd", "");
+  h.client.Prompts().AccountPrompt(socket, "chpwd", "");
   EXPECT_EQ(h.Sent(socket).size(), 1u);
-  EXPECT_NE(h.client.tables.LiveSlot(socket), -1);
+  EXPECT_NE(h.client.Tables().LiveSlot(socket), -1);
   EXPECT_FALSE(h.dlg.isVisible());
 }
 
@@ -286,7 +286,7 @@ TEST(LoginDialog, NamesTheServerThatAsksAndShowsTheWholeCaption) {
         EXPECT_TRUE(h.dlg.rect().contains(w->geometry())) << w->objectName().toStdString();
       h.OKBtn->click();
     });
-    h.client.prompts.AccountPrompt(socket, "login", c.caption);
+    h.client.Prompts().AccountPrompt(socket, "login", c.caption);
   }
   EXPECT_EQ(h.Sent(socket).size(), std::size(cases));
 }
@@ -326,7 +326,7 @@ TEST(LoginDialog, NoPasswordCharacterReachesAssistiveTechnology) {
     expectTold(h.edPW1, "Qj7");
     h.OKBtn->click();
   });
-  h.client.prompts.AccountPrompt(socket, "newuser", "");
+  h.client.Prompts().AccountPrompt(socket, "newuser", "");
   ASSERT_EQ(h.Sent(socket).size(), 1u);
 }
 

@@ -94,13 +94,13 @@ struct Program {
   LoginDialog* loginDialog() { return test::Find<LoginDialog>(main(), "PWDlg"); }
   int Connect(const std::string& name) {
     sockets.autoConnectError = 0;
-    client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+    client.Connections().ConnectToServer("127.0.0.1", 4044, 10);
     sockets.autoConnectError = -1;
-    const int slot = client.tables.FindBySocket(sockets.lastSocket);
+    const int slot = client.Tables().FindBySocket(sockets.lastSocket);
     Receive(Socket(slot), test::FrameOf("1021", "i" + kSep + name));
     return slot;
   }
-  int Socket(int slot) const { return client.tables.OVServers[slot].Socket; }
+  int Socket(int slot) const { return client.Tables().OVServers[slot].Socket; }
   void Receive(int socket, const std::string& bytes) {
     sockets.Deliver(socket, bytes);
     loop.RunPending();
@@ -129,10 +129,10 @@ struct Served : Program {
     Sent(socket);
   }
   Console* window(int id) {
-    const int q = id == 0 ? -1 : client.tables.FindQServer(slot, id);
-    return id == 0   ? client.tables.OVServers[slot].Window
+    const int q = id == 0 ? -1 : client.Tables().FindQServer(slot, id);
+    return id == 0   ? client.Tables().OVServers[slot].Window
            : q == -1 ? nullptr
-                     : client.tables.QServers[q].Window;
+                     : client.Tables().QServers[q].Window;
   }
   ConsoleWindow* view(int id) { return dynamic_cast<ConsoleWindow*>(window(id)->view); }
 };
@@ -213,7 +213,7 @@ TEST(MainWindow, StartsWithTheServersWindowAndTheServerCommandsDisabled) {
     inMenu = p.action("mnuCon")->isEnabled();
     onToolBar = p.button("tbConnect")->isEnabled();
   });
-  p.client.connections.ConnectToServer("127.0.0.1", 4044, 1);
+  p.client.Connections().ConnectToServer("127.0.0.1", 4044, 1);
   EXPECT_FALSE(inMenu);
   EXPECT_TRUE(onToolBar);
   EXPECT_TRUE(p.action("mnuCon")->isEnabled());
@@ -245,11 +245,11 @@ TEST(MainWindow, DebugSwitchShowsThePaneWithTheLogsLines) {
   }
   Program p("orvane-client -debug");
   QPlainTextEdit* pane = p.debugPane();
-  p.client.debug.Append("first");
-  p.client.debug.Append("second");
+  p.client.Debug().Append("first");
+  p.client.Debug().Append("second");
   EXPECT_TRUE(ProcessUntil([&] { return pane->toPlainText() == "[Debug]\nfirst\nsecond"; }));
   // More lines than the log keeps arrive between two redraws: the pane shows what the log holds.
-  for (size_t i = 0; i < DebugLog::kMaxLines + 5; ++i) p.client.debug.Append("n" + std::to_string(i));
+  for (size_t i = 0; i < DebugLog::kMaxLines + 5; ++i) p.client.Debug().Append("n" + std::to_string(i));
   p.main().FlushDebugPane();
   EXPECT_EQ(pane->document()->findBlockByNumber(1).text(), "n5");
   EXPECT_EQ(pane->document()->lastBlock().text(), QString("n%1").arg(DebugLog::kMaxLines + 4));
@@ -257,17 +257,17 @@ TEST(MainWindow, DebugSwitchShowsThePaneWithTheLogsLines) {
   // Lines of kilobytes each (frames logged whole in debug mode): the pane is bounded by characters as
   // the log is by bytes, and still ends with the latest line.
   for (int i = 0; i < 2000; ++i) {
-    p.client.debug.Append(std::to_string(i) + ":" + std::string(5000, 'x'));
+    p.client.Debug().Append(std::to_string(i) + ":" + std::string(5000, 'x'));
     if (i % 250 == 249) p.main().FlushDebugPane();
   }
   const int chars = pane->document()->characterCount();
   std::cout << "[ figure ] debug pane after 2000 lines of 5000 bytes: " << chars << " characters in "
-            << pane->document()->blockCount() << " lines; the log keeps " << p.client.debug.Bytes()
-            << " bytes in " << p.client.debug.Lines().size() << " lines\n";
+            << pane->document()->blockCount() << " lines; the log keeps " << p.client.Debug().Bytes()
+            << " bytes in " << p.client.Debug().Lines().size() << " lines\n";
   EXPECT_LE(chars, static_cast<int>(DebugLog::kMaxBytes + DebugLog::kMaxLines + 16));
   // As many of the latest lines as the bound holds, not the latest alone.
-  EXPECT_GE(p.client.debug.Lines().size(), DebugLog::kMaxBytes / (DebugLog::kMaxLineBytes + 64));
-  EXPECT_GE(pane->document()->blockCount(), static_cast<int>(p.client.debug.Lines().size()));
+  EXPECT_GE(p.client.Debug().Lines().size(), DebugLog::kMaxBytes / (DebugLog::kMaxLineBytes + 64));
+  EXPECT_GE(pane->document()->blockCount(), static_cast<int>(p.client.Debug().Lines().size()));
   EXPECT_TRUE(pane->document()->lastBlock().text().startsWith("1999:xxx"));
 }
 
@@ -335,7 +335,7 @@ TEST(MainWindow, ConnectDialogOffersTheRecentServersNewestFirstAndKeepsThemBetwe
     p->sockets.autoConnectError = error;
     p->action("mnuCon")->trigger();
     const int socket = p->sockets.lastSocket;
-    if (named && p->client.tables.LiveSlot(socket) != -1)
+    if (named && p->client.Tables().LiveSlot(socket) != -1)
       p->Receive(socket, test::FrameOf("1021", "i" + kSep + "named"));
   };
   QStringList seen;
@@ -473,14 +473,14 @@ TEST(MainWindow, ASettingsFileThatCannotBeReadSafelyIsLeftAsItIs) {
 TEST(MainWindow, HintsReachTheBarThroughTheStatusLine) {
   Program p;
   QLabel* bar = p.statusText();
-  p.client.status.ShowStatus("remembered", -1, 0);
-  p.client.status.ShowStatus("timed", 60000, 0);
+  p.client.Status().ShowStatus("remembered", -1, 0);
+  p.client.Status().ShowStatus("timed", 60000, 0);
   p.action("mnuCon")->showStatusText(p.main().menuBar());  // the item being highlighted
   EXPECT_EQ(bar->text(), "Connect to a OV server");
   QStatusTipEvent none{QString()};
   QApplication::sendEvent(&p.main(), &none);
   EXPECT_EQ(bar->text(), "remembered");  // not the timed text
-  p.client.status.ShowStatus("brief", 20, 0);
+  p.client.Status().ShowStatus("brief", 20, 0);
   EXPECT_TRUE(ProcessUntil([&] { return bar->text() == "remembered"; }));  // the timer expires
 }
 
@@ -509,7 +509,7 @@ TEST(MainWindow, TheStatusBarShowsOneLineAndNeverSizesTheWindow) {
       {"short", "short"},
   };
   for (const auto& c : cases) {
-    p.client.status.ShowStatus(c.text, 5000, 0);
+    p.client.Status().ShowStatus(c.text, 5000, 0);
     for (int i = 0; i < 3; ++i) QApplication::processEvents();
     const std::string start = c.text.substr(0, 20);
     EXPECT_EQ(m.size(), window) << start;
@@ -527,7 +527,7 @@ TEST(MainWindow, TheStatusBarShowsOneLineAndNeverSizesTheWindow) {
   // The cost of a long text does not grow with it.
   QElapsedTimer clock;
   clock.start();
-  for (int i = 0; i < 100; ++i) p.client.status.ShowStatus(i % 2 ? huge : forty, 5000, 0);
+  for (int i = 0; i < 100; ++i) p.client.Status().ShowStatus(i % 2 ? huge : forty, 5000, 0);
   std::cout << "[ figures  ] 100 status notes of 1 MB and 40 lines: " << clock.elapsed() << " ms\n";
 }
 
@@ -539,7 +539,7 @@ TEST(MainWindow, TheStatusTextIsWhatAssistiveTechnologyReads) {
   for (const char* text : {"Connected",
                            "Connection closed - a longer note than the bar is wide, on and on and on "
                            "until no status bar of any window shows it whole"}) {
-    p.client.status.ShowStatus(text, 5000, 0);
+    p.client.Status().ShowStatus(text, 5000, 0);
     EXPECT_EQ(read->text(QAccessible::Name), text);  // the whole text, not the part the bar shows
   }
   p.main().resize(200, p.main().height());
@@ -567,7 +567,7 @@ TEST(MainWindow, AServersMessageBoxShowsItsTextAsPlainText) {
 TEST(MainWindow, OneBeepMessageSoundsAllItsBeepsAndAFloodIsRationedByMessages) {
   Program p;
   const int socket = p.Socket(p.Connect("alpha"));
-  auto& desktop = dynamic_cast<QtDesktop&>(p.client.desktop);
+  auto& desktop = dynamic_cast<QtDesktop&>(p.ui.DesktopSeam());
   const int before = desktop.SoundedBeeps();
   p.Receive(socket, test::FrameOf("1002", "10"));
   EXPECT_EQ(desktop.SoundedBeeps() - before, 10);
@@ -726,7 +726,7 @@ TEST(Console, ADeadOVServerWindowTellsWhereItWasAndReconnects) {
   EXPECT_EQ(p.sockets.lastSocket, second);
   EXPECT_EQ(p.statusText()->text(), "Already connecting or connected to 127.0.0.1:4044");
   // Once that connection has gone too, it may connect again.
-  p.client.connections.Disconnect(p.client.tables.LiveSlot(second), 1);
+  p.client.Connections().Disconnect(p.client.Tables().LiveSlot(second), 1);
   ov->ReconnectItem()->trigger();
   EXPECT_NE(p.sockets.lastSocket, second);
 }
@@ -737,7 +737,7 @@ TEST(MainWindow, ADoubleClickOnDisconnectDropsOnlyTheServerItWasMeantFor) {
   const int beta = p.Connect("beta");
   QTreeWidget* tree = p.servers()->Tree();
   tree->setCurrentItem(tree->topLevelItem(0));
-  ASSERT_EQ(p.client.selection.Selected().ovIndex, alpha);
+  ASSERT_EQ(p.client.Selection().Selected().ovIndex, alpha);
   int clicks = 0;
   QObject::connect(p.button("tbDis"), &QPushButton::clicked, [&] { ++clicks; });
 
@@ -751,9 +751,9 @@ TEST(MainWindow, ADoubleClickOnDisconnectDropsOnlyTheServerItWasMeantFor) {
     QApplication::sendEvent(p.button("tbDis"), &event);
   }
   EXPECT_EQ(clicks, 2);
-  EXPECT_EQ(p.client.tables.OVServers[alpha].InUse, 0);
-  EXPECT_EQ(p.client.tables.OVServers[beta].InUse, 1);
-  EXPECT_EQ(p.client.selection.Selected().ovIndex, beta);
+  EXPECT_EQ(p.client.Tables().OVServers[alpha].InUse, 0);
+  EXPECT_EQ(p.client.Tables().OVServers[beta].InUse, 1);
+  EXPECT_EQ(p.client.Selection().Selected().ovIndex, beta);
   EXPECT_TRUE(p.button("tbDis")->isEnabled());
   EXPECT_EQ(p.statusText()->text(), kSelectionMovedNote);  // the second click was not lost unseen
   p.servers()->ShowServers();
@@ -763,7 +763,7 @@ TEST(MainWindow, ADoubleClickOnDisconnectDropsOnlyTheServerItWasMeantFor) {
   // Once the double-click interval has passed, the selection is the user's to act on.
   p.loop.Advance(QApplication::doubleClickInterval());
   p.button("tbDis")->click();
-  EXPECT_EQ(p.client.tables.OVServers[beta].InUse, 0);
+  EXPECT_EQ(p.client.Tables().OVServers[beta].InUse, 0);
 }
 
 // ---- Console windows
@@ -892,7 +892,7 @@ TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAn
   const std::string line = "^1Red ^2green^7 white\r\n";
   p.Receive(socket, test::FrameOf("0007", "^1Red ^2green^7 white\n"));
   auto* duel = dynamic_cast<ConsoleWindow*>(
-      p.client.tables.QServers[p.client.tables.FindQServer(slot, 7)].Window->view);
+      p.client.Tables().QServers[p.client.Tables().FindQServer(slot, 7)].Window->view);
   ASSERT_NE(duel, nullptr);
   duel->RedrawNow();
   QApplication::processEvents();
@@ -921,7 +921,7 @@ TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAn
   p.Receive(socket, test::FrameOf("1027", "8") + test::FrameOf("1025", "8" + kSep + kSep + "^5Arena" + kSep +
                                                                            kSep + "1" + kSep + "1"));
   auto* arena = dynamic_cast<ConsoleWindow*>(
-      p.client.tables.QServers[p.client.tables.FindQServer(slot, 8)].Window->view);
+      p.client.Tables().QServers[p.client.Tables().FindQServer(slot, 8)].Window->view);
   ASSERT_NE(arena, nullptr);
   EXPECT_EQ(arena->windowTitle(), "Arena");
   EXPECT_TRUE(arena->Log()->Colours());
@@ -1122,10 +1122,10 @@ TEST(Console, ClosingSends41ButTheProgramsEndSendsNothing) {
 
   p.Receive(p.socket, test::FrameOf("1028", "8"));  // Clean up closes the dead Arena only
   p.action("Cleanup1")->trigger();
-  EXPECT_TRUE(ProcessUntil([&] { return p.client.consoles.Windows().size() == 1; }));
+  EXPECT_TRUE(ProcessUntil([&] { return p.client.Consoles().Windows().size() == 1; }));
   EXPECT_TRUE(p.Sent(p.socket).empty());
 
-  p.client.selection.OpenServerWindow(p.slot, 7);
+  p.client.Selection().OpenServerWindow(p.slot, 7);
   p.Sent(p.socket);
   p.action("mnuExit")->trigger();
   EXPECT_TRUE(p.Sent(p.socket).empty());
@@ -1238,7 +1238,7 @@ TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
                         test::FrameOf("1025", "9" + kSep + kSep + "Ctf" + kSep + kSep + "1" + kSep + "1"));
     p.Sent(beta);
     if (c.closed) {
-      p.client.tables.QServers[p.client.tables.FindQServer(p.slot, 8)].Window->view->Close();
+      p.client.Tables().QServers[p.client.Tables().FindQServer(p.slot, 8)].Window->view->Close();
       ASSERT_EQ(p.Sent(p.socket), std::vector<std::string>{"1041 8"}) << c.name;
     }
     p.servers()->Tree()->setCurrentItem(p.servers()->Tree()->topLevelItem(0));
@@ -1278,8 +1278,8 @@ TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
     EXPECT_EQ(sent, expected) << c.name;
     for (const int id : {7, 8, 9}) {
       const bool reached = std::count(c.reached.begin(), c.reached.end(), id) > 0;
-      const int slot = p.client.tables.FindBySocket(id == 9 ? beta : p.socket);
-      const Console* window = p.client.tables.QServers[p.client.tables.FindQServer(slot, id)].Window;
+      const int slot = p.client.Tables().FindBySocket(id == 9 ? beta : p.socket);
+      const Console* window = p.client.Tables().QServers[p.client.Tables().FindQServer(slot, id)].Window;
       if ((c.replaced || c.closed) && id == 8 && window == nullptr) continue;  // no window to show it in
       EXPECT_EQ(window->log.Text().ends_with("> " + line + "\r\n"), reached) << c.name << ", server " << id;
     }
@@ -1420,7 +1420,7 @@ TEST(OnDesktop, TitlesAreTheSystemsOwnAndServerCaptionsShowAsSent) {
     title = WindowManagerTitle(modal);
     BoxText(modal);
   });
-  p.client.desktop.MessageBox("not yet implemented - use QUIT in server consoles");  // as Kill shows it
+  p.ui.DesktopSeam().MessageBox("not yet implemented - use QUIT in server consoles");  // as Kill shows it
   EXPECT_EQ(title, "Orvane Client");
 
   // The login dialog is captioned by the OV server asking, "[*]" and all.
@@ -1500,7 +1500,7 @@ TEST(OnDesktop, WhatTheTreeDrawsSelectedIsWhatTheCommandsActOn) {
   QTest::keyClick(tree, Qt::Key_Return);
   EXPECT_TRUE(ProcessUntil([&] {
     return p.main().MdiArea()->activeSubWindow() ==
-           dynamic_cast<QMdiSubWindow*>(p.client.tables.OVServers[1].Window->view);
+           dynamic_cast<QMdiSubWindow*>(p.client.Tables().OVServers[1].Window->view);
   }));
 }
 
@@ -1518,7 +1518,7 @@ TEST(OnDesktop, TypingStaysInTheWindowTheUserTypesIn) {
 
   // An OV server accepts a connection the user made: its console takes the focus, ready for a command.
   const int beta = p.Connect("beta");
-  auto* betaView = dynamic_cast<ConsoleWindow*>(p.client.tables.OVServers[beta].Window->view);
+  auto* betaView = dynamic_cast<ConsoleWindow*>(p.client.Tables().OVServers[beta].Window->view);
   ASSERT_NE(betaView, nullptr);
   EXPECT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == betaView->Input(); }))
       << "the focus on beta's console";

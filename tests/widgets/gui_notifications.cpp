@@ -38,7 +38,7 @@ struct Program {
   Program() {
     ui.Main().show();
     sockets.autoConnectError = 0;
-    client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+    client.Connections().ConnectToServer("127.0.0.1", 4044, 10);
     socket = sockets.lastSocket;
     Receive("1021", "i" + kSep + "alpha");
     Receive("1027", "7");
@@ -51,9 +51,9 @@ struct Program {
   }
   QAction* Switch() { return test::Find<QAction>(*ui.Main().menuBar(), "mnuNotifications"); }
   ConsoleWindow* View(int id) {
-    const int slot = client.tables.FindBySocket(socket);
-    Console* w = id == 0 ? client.tables.OVServers[slot].Window
-                         : client.tables.QServers[client.tables.FindQServer(slot, id)].Window;
+    const int slot = client.Tables().FindBySocket(socket);
+    Console* w = id == 0 ? client.Tables().OVServers[slot].Window
+                         : client.Tables().QServers[client.Tables().FindQServer(slot, id)].Window;
     return dynamic_cast<ConsoleWindow*>(w->view);
   }
   // As the user sets them: the window's menu item, then the dialog.

@@ -53,7 +53,7 @@ struct Served {
     ui.Main().resize(900, 700);
     ui.Main().show();
     sockets.autoConnectError = 0;
-    client.connections.ConnectToServer("127.0.0.1", 4044, 10);
+    client.Connections().ConnectToServer("127.0.0.1", 4044, 10);
     socket = sockets.lastSocket;
     Receive(test::FrameOf("1021", "i" + kSep + "alpha") + test::FrameOf("1027", "7") +
             test::FrameOf("1025", "7" + kSep + kSep + "Duel" + kSep + kSep + "1" + kSep + "1" + kSep +
@@ -67,8 +67,8 @@ struct Served {
     loop.RunPending();
   }
   ConsoleWindow* Duel() {
-    const int q = client.tables.FindQServer(client.tables.FindBySocket(socket), 7);
-    return q == -1 ? nullptr : dynamic_cast<ConsoleWindow*>(client.tables.QServers[q].Window->view);
+    const int q = client.Tables().FindQServer(client.Tables().FindBySocket(socket), 7);
+    return q == -1 ? nullptr : dynamic_cast<ConsoleWindow*>(client.Tables().QServers[q].Window->view);
   }
   PlayersPanel* Panel() { return Duel()->Players(); }
   // The game server answers the last query sent, echoing its challenge.

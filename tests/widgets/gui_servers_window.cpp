@@ -36,7 +36,7 @@ struct Harness {
     frame.setCentralWidget(area);
     frame.resize(800, 600);
     area->addSubWindow(fSvrs);
-    ConnectServersWindow(*fSvrs, client.selection, client.status, *fSvrs);
+    ConnectServersWindow(*fSvrs, client.Controller(), *fSvrs);
     frame.show();
     fSvrs->show();
     client.InitClient("orvane-client");
@@ -44,13 +44,13 @@ struct Harness {
   }
   int Connect() {
     sockets.autoConnectError = 0;
-    client.connections.ConnectToServer("127.0.0.1", 4044, 10);
-    return client.tables.FindBySocket(sockets.lastSocket);
+    client.Connections().ConnectToServer("127.0.0.1", 4044, 10);
+    return client.Tables().FindBySocket(sockets.lastSocket);
   }
   // Announces and describes a Quake server; payload: its 25's.
   void Quake(int socket, const std::string& payload) {
-    client.registry.OnNewServer(socket, msg::NewServer::Decode(payload.substr(0, payload.find('\x80'))));
-    client.registry.OnServerInfo(socket, msg::ServerInfo::Decode(payload));
+    client.Registry().OnNewServer(socket, msg::NewServer::Decode(payload.substr(0, payload.find('\x80'))));
+    client.Registry().OnServerInfo(socket, msg::ServerInfo::Decode(payload));
   }
   void DoubleClick(QTreeWidgetItem* item) {
     QWidget* viewport = fSvrs->Tree()->viewport();
@@ -96,8 +96,8 @@ TEST(ServersWindow, FixedFrameAroundTheTreeAndClosingOnlyMinimises) {
 TEST(ServersWindow, NodesSelectionAndDeletionReachTheSelection) {
   Harness h;
   const int slot = h.Connect();
-  const int socket = h.client.tables.OVServers[slot].Socket;
-  h.client.registry.OnOVInfo(socket, msg::OvInfo{"i", "Caf\xE9"});
+  const int socket = h.client.Tables().OVServers[slot].Socket;
+  h.client.Registry().OnOVInfo(socket, msg::OvInfo{"i", "Caf\xE9"});
   h.Quake(socket, "5" + kSep + kSep + "Game5");
   h.Quake(socket, "6" + kSep + kSep + "Game6");
   QTreeWidget* tree = h.fSvrs->Tree();
@@ -106,17 +106,17 @@ TEST(ServersWindow, NodesSelectionAndDeletionReachTheSelection) {
   EXPECT_EQ(tree->topLevelItem(0)->child(1)->text(0), "[G]Game6");
 
   tree->setCurrentItem(tree->topLevelItem(0)->child(0));
-  EXPECT_EQ(h.client.selection.Selected().serverId, 5);
+  EXPECT_EQ(h.client.Selection().Selected().serverId, 5);
 
   // The selected server goes: the selection moves to its sibling and is reported at once.
-  h.client.registry.RemoveQServer(socket, msg::ServerRemoved{5});
-  EXPECT_EQ(h.client.selection.Selected().serverId, 6);
+  h.client.Registry().RemoveQServer(socket, msg::ServerRemoved{5});
+  EXPECT_EQ(h.client.Selection().Selected().serverId, 6);
   EXPECT_EQ(tree->selectedItems().value(0), tree->topLevelItem(0)->child(0));
 
   // With its parent going, the selection moves on to nothing: every command off.
-  h.client.connections.Disconnect(slot, 1);
+  h.client.Connections().Disconnect(slot, 1);
   EXPECT_EQ(tree->topLevelItemCount(), 0);
-  EXPECT_EQ(h.client.selection.Kind(), SelectionKind::None);
+  EXPECT_EQ(h.client.Selection().Kind(), SelectionKind::None);
   EXPECT_FALSE(h.desktop.commands[Command::OpenWindow]);
 }
 
@@ -126,8 +126,8 @@ TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgre
   const int b = h.Connect();
   const int c = h.Connect();
   for (const int slot : {a, b, c}) {
-    const int socket = h.client.tables.OVServers[slot].Socket;
-    h.client.registry.OnOVInfo(socket, msg::OvInfo{"i", "OV" + std::to_string(slot)});
+    const int socket = h.client.Tables().OVServers[slot].Socket;
+    h.client.Registry().OnOVInfo(socket, msg::OvInfo{"i", "OV" + std::to_string(slot)});
   }
   QTreeWidget* tree = h.fSvrs->Tree();
   auto node = [&](int slot) { return tree->topLevelItem(slot - a); };
@@ -140,11 +140,11 @@ TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgre
   auto agreed = [&](const char* when) {
     const QList<QTreeWidgetItem*> shown = tree->selectedItems();
     if (shown.isEmpty()) {
-      EXPECT_EQ(h.client.selection.Kind(), SelectionKind::None) << when;
+      EXPECT_EQ(h.client.Selection().Kind(), SelectionKind::None) << when;
       EXPECT_FALSE(h.desktop.commands[Command::Disconnect]) << when;
     } else {
-      ASSERT_EQ(h.client.selection.Kind(), SelectionKind::OVServer) << when;
-      const int slot = h.client.selection.Selected().ovIndex;
+      ASSERT_EQ(h.client.Selection().Kind(), SelectionKind::OVServer) << when;
+      const int slot = h.client.Selection().Selected().ovIndex;
       EXPECT_EQ(shown.front()->text(0), QString("[OV]OV%1").arg(slot)) << when;
       EXPECT_TRUE(h.desktop.commands[Command::Disconnect]) << when;
     }
@@ -152,15 +152,15 @@ TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgre
 
   // Nothing selected; the current node goes: nothing becomes selected.
   makeCurrentOnly(node(a));
-  h.client.connections.Disconnect(a, 1);
+  h.client.Connections().Disconnect(a, 1);
   EXPECT_TRUE(tree->selectedItems().isEmpty());
   agreed("current node deleted, none selected");
 
   // b selected, c current but not selected; c goes: b stays the selection, in the tree and the commands.
   tree->setCurrentItem(tree->topLevelItem(0));
-  ASSERT_EQ(h.client.selection.Selected().ovIndex, b);
+  ASSERT_EQ(h.client.Selection().Selected().ovIndex, b);
   makeCurrentOnly(tree->topLevelItem(1));
-  h.client.connections.Disconnect(c, 1);
+  h.client.Connections().Disconnect(c, 1);
   ASSERT_EQ(tree->selectedItems().size(), 1);
   EXPECT_EQ(tree->selectedItems().front()->text(0), QString("[OV]OV%1").arg(b));
   agreed("current node deleted, another selected");
@@ -169,7 +169,7 @@ TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgre
   tree->clearSelection();
   agreed("selection cleared");
   makeCurrentOnly(tree->topLevelItem(0));
-  h.client.connections.Disconnect(b, 1);
+  h.client.Connections().Disconnect(b, 1);
   EXPECT_EQ(tree->topLevelItemCount(), 0);
   agreed("last node deleted");
 }
@@ -177,27 +177,27 @@ TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgre
 TEST(ServersWindow, DoubleClickOpensTheWindowOfTheSelectedServerOnly) {
   Harness h;
   const int slot = h.Connect();
-  const int socket = h.client.tables.OVServers[slot].Socket;
-  h.client.registry.OnOVInfo(socket, msg::OvInfo{"i", "Old"});
-  h.client.registry.OnOVInfo(socket, msg::OvInfo{"i", "New"});  // renames the node it has
+  const int socket = h.client.Tables().OVServers[slot].Socket;
+  h.client.Registry().OnOVInfo(socket, msg::OvInfo{"i", "Old"});
+  h.client.Registry().OnOVInfo(socket, msg::OvInfo{"i", "New"});  // renames the node it has
   ASSERT_EQ(h.fSvrs->Tree()->topLevelItemCount(), 1);
   EXPECT_EQ(h.fSvrs->Tree()->topLevelItem(0)->text(0), "[OV]New");
   h.fSvrs->AddNode(0, "[OV]stray");
   QTreeWidgetItem* orphan = h.fSvrs->Tree()->topLevelItem(1);
   h.Quake(socket, "7" + kSep + kSep + "Duel");
-  const QSIrec& duel = h.client.tables.QServers[h.client.tables.FindQServer(slot, 7)];
+  const QSIrec& duel = h.client.Tables().QServers[h.client.Tables().FindQServer(slot, 7)];
   std::string& sent = h.sockets.sockets.at(socket).sent;
   h.fSvrs->Tree()->expandAll();  // as the user would, to reach the Quake server
 
   // Closed by the user, opened again by a double click on its node.
-  h.client.consoles.CloseWindow(*duel.Window);
+  h.client.Consoles().CloseWindow(*duel.Window);
   sent.clear();
   h.DoubleClick(h.fSvrs->Tree()->topLevelItem(0)->child(0));
   ASSERT_NE(duel.Window, nullptr);
   EXPECT_EQ(sent, FrameOf("1042", "7"));
 
   // Enter on the node does the same, from the keyboard.
-  h.client.consoles.CloseWindow(*duel.Window);
+  h.client.Consoles().CloseWindow(*duel.Window);
   sent.clear();
   QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
   QApplication::sendEvent(h.fSvrs->Tree(), &enter);
@@ -207,10 +207,10 @@ TEST(ServersWindow, DoubleClickOpensTheWindowOfTheSelectedServerOnly) {
   EXPECT_EQ(h.fSvrs->Tree()->topLevelItem(0)->toolTip(0), "127.0.0.1:4044");
 
   // A node of no server opens nothing, though a server was selected just before.
-  h.client.consoles.CloseWindow(*duel.Window);
+  h.client.Consoles().CloseWindow(*duel.Window);
   sent.clear();
   h.DoubleClick(orphan);
-  EXPECT_EQ(h.client.selection.Kind(), SelectionKind::None);
+  EXPECT_EQ(h.client.Selection().Kind(), SelectionKind::None);
   EXPECT_EQ(duel.Window, nullptr);
   EXPECT_TRUE(sent.empty());
 }
