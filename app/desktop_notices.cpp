@@ -89,7 +89,7 @@ const std::string* FindWatchWord(const std::vector<std::string>& words, std::str
   return nullptr;
 }
 
-void WatchList::Set(const ServerKey& key, std::vector<std::string> words) {
+void WatchList::Set(const NoticeKey& key, std::vector<std::string> words) {
   std::erase_if(entries_, [&](const auto& e) { return e.first == key; });
   if (words.empty()) return;
   if (words.size() > kMaxWatchWords) words.resize(kMaxWatchWords);
@@ -97,7 +97,7 @@ void WatchList::Set(const ServerKey& key, std::vector<std::string> words) {
   if (entries_.size() > kMaxWatchedServers) entries_.pop_back();
 }
 
-const std::vector<std::string>* WatchList::Find(const ServerKey& key) const {
+const std::vector<std::string>* WatchList::Find(const NoticeKey& key) const {
   for (const auto& [k, words] : entries_)
     if (k == key) return &words;
   return nullptr;
@@ -112,7 +112,7 @@ void DesktopNotices::SetEnabled(bool on) {
   removed_.clear();
 }
 
-bool DesktopNotices::KeyOf(const Console& window, ServerKey& key) const {
+bool DesktopNotices::KeyOf(const Console& window, NoticeKey& key) const {
   if (window.IsDead() || window.OVIndex < 1 || window.OVIndex >= kSlotCount) return false;
   const OVIrec& ov = tables_.OVServers[window.OVIndex];
   if (ov.InUse != 1) return false;
@@ -138,7 +138,7 @@ void DesktopNotices::ServerRemoved(int slot, int q) {
   const QSIrec& server = tables_.QServers[q];
   const std::string title =
       Shown(server.Title).empty() ? "Server " + std::to_string(server.ServerId) : Shown(server.Title);
-  const ServerKey key{ov.Where.Text(), server.Title, true};
+  const NoticeKey key{ov.Where.Text(), server.Title, true};
   const int handle = Tell(key, ov.Socket, server.ServerId, server.Window,
                           {title + " ended", title + " on " + OvName(slot) + " has ended.", 0});
   if (handle == 0) return;
@@ -160,7 +160,7 @@ void DesktopNotices::ConnectionLost(int slot, const std::string& why) {
 void DesktopNotices::ConsoleText(int socket, int serverId, const Console& window, std::string_view text) {
   if (!enabled_) return;
   // A game server's text is split into lines only while it has words to watch for.
-  ServerKey key;
+  NoticeKey key;
   if (serverId != 0 && (!KeyOf(window, key) || watch_.Find(key) == nullptr)) return;
   const std::pair<int, int> source{socket, serverId};
   auto it = partial_.find(source);
@@ -192,7 +192,7 @@ void DesktopNotices::Line(int socket, int serverId, const Console& window, std::
     ServerEndedLine(socket, slot, line);
     return;
   }
-  ServerKey key;
+  NoticeKey key;
   const std::vector<std::string>* words = KeyOf(window, key) ? watch_.Find(key) : nullptr;
   const std::string* word = words ? FindWatchWord(*words, line) : nullptr;
   if (word == nullptr) return;
@@ -230,7 +230,7 @@ void DesktopNotices::ServerEndedLine(int socket, int slot, std::string_view line
        {"Server " + std::to_string(id) + how, OvName(slot) + ": " + Shown(line), 0});
 }
 
-int DesktopNotices::Tell(const ServerKey& key, int socket, int serverId, const Console* window,
+int DesktopNotices::Tell(const NoticeKey& key, int socket, int serverId, const Console* window,
                          Notice notice) {
   int dropped = 0;
   if (!Allowed(key, dropped)) return 0;
@@ -243,7 +243,7 @@ int DesktopNotices::Tell(const ServerKey& key, int socket, int serverId, const C
   return handle;
 }
 
-bool DesktopNotices::Allowed(const ServerKey& key, int& dropped) {
+bool DesktopNotices::Allowed(const NoticeKey& key, int& dropped) {
   const Clock::time_point now = clock_.Now();
   auto it = rates_.find(key);
   if (it == rates_.end()) {
@@ -267,7 +267,7 @@ bool DesktopNotices::Allowed(const ServerKey& key, int& dropped) {
   return true;
 }
 
-void DesktopNotices::Remember(int handle, const ServerKey& key, int socket, int serverId,
+void DesktopNotices::Remember(int handle, const NoticeKey& key, int socket, int serverId,
                               const Console* window) {
   if (clickable_.size() == kMaxClickable) clickable_.pop_front();
   clickable_.push_back({handle, key, socket, serverId, window, window ? window->caption : std::string()});

@@ -26,11 +26,11 @@ class ServerTables;
 
 // Whose console a notice or a list of watch words belongs to: an OV server by its "address:port", a game
 // server also by its title, as the other settings of a server are kept.
-struct ServerKey {
+struct NoticeKey {
   std::string ovServer;
   std::string title;  // empty for the OV server's own console
   bool game = false;
-  auto operator<=>(const ServerKey&) const = default;
+  auto operator<=>(const NoticeKey&) const = default;
 };
 
 struct Notice {
@@ -62,12 +62,12 @@ const std::string* FindWatchWord(const std::vector<std::string>& words, std::str
 class WatchList {
  public:
   // No words forgets the server; a server beyond kMaxWatchedServers pushes out the longest unchanged.
-  void Set(const ServerKey& key, std::vector<std::string> words);
-  const std::vector<std::string>* Find(const ServerKey& key) const;
-  const std::deque<std::pair<ServerKey, std::vector<std::string>>>& Entries() const { return entries_; }
+  void Set(const NoticeKey& key, std::vector<std::string> words);
+  const std::vector<std::string>* Find(const NoticeKey& key) const;
+  const std::deque<std::pair<NoticeKey, std::vector<std::string>>>& Entries() const { return entries_; }
 
  private:
-  std::deque<std::pair<ServerKey, std::vector<std::string>>> entries_;  // latest set first
+  std::deque<std::pair<NoticeKey, std::vector<std::string>>> entries_;  // latest set first
 };
 
 class DesktopNotices {
@@ -88,7 +88,7 @@ class DesktopNotices {
   bool Enabled() const { return enabled_; }
   WatchList& Watch() { return watch_; }
   // The key of a console window's server; false for a dead window, whose server is gone.
-  bool KeyOf(const Console& window, ServerKey& key) const;
+  bool KeyOf(const Console& window, NoticeKey& key) const;
 
   // What the client tells: a game server about to be removed (message 28), a connection that ended
   // without the user asking (why: the reason the status line gave), text a console window received.
@@ -101,7 +101,7 @@ class DesktopNotices {
  private:
   struct Clickable {
     int handle;
-    ServerKey key;
+    NoticeKey key;
     int socket, serverId;   // the server's connection and id when told
     const Console* window;  // its window then, compared by address and caption only
     std::string caption;
@@ -112,15 +112,15 @@ class DesktopNotices {
   };
   struct Removed {  // a game server removed just now: its OV server's word on it updates that notice
     int socket, serverId, handle;
-    ServerKey key;
+    NoticeKey key;
     std::string title;
     Clock::time_point at;
   };
 
   // Shows the notice unless the server's rate is spent; returns its handle, or 0.
-  int Tell(const ServerKey& key, int socket, int serverId, const Console* window, Notice notice);
-  bool Allowed(const ServerKey& key, int& dropped);
-  void Remember(int handle, const ServerKey& key, int socket, int serverId, const Console* window);
+  int Tell(const NoticeKey& key, int socket, int serverId, const Console* window, Notice notice);
+  bool Allowed(const NoticeKey& key, int& dropped);
+  void Remember(int handle, const NoticeKey& key, int socket, int serverId, const Console* window);
   void Line(int socket, int serverId, const Console& window, std::string_view line);
   void ServerEndedLine(int socket, int slot, std::string_view line);
   bool OpenLive(const Clickable& c);
@@ -134,7 +134,7 @@ class DesktopNotices {
   bool enabled_ = false;
   WatchList watch_;
   int nextHandle_ = 1;
-  std::map<ServerKey, Rate> rates_;                     // bounded: see Allowed
+  std::map<NoticeKey, Rate> rates_;                     // bounded: see Allowed
   std::deque<Clickable> clickable_;                     // at most kMaxClickable
   std::deque<Removed> removed_;                         // at most a few, for a few seconds
   std::map<std::pair<int, int>, std::string> partial_;  // by socket and server id: a line not yet ended

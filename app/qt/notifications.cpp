@@ -13,62 +13,13 @@
 
 namespace ov {
 
-namespace {
-constexpr const char* kSwitch = "view/notifications";
-constexpr const char* kWatchWords = "WatchWords";
-}  // namespace
-
-bool ReadNotifications() {
-  const std::unique_ptr<QSettings> settings = UserSettings();
-  if (!settings) return false;
-  const QString value = settings->value(kSwitch).toString().trimmed().toLower();
-  return value == "true" || value == "1";
-}
-
-void WriteNotifications(bool on) {
-  if (const std::unique_ptr<QSettings> settings = UserSettings()) settings->setValue(kSwitch, on);
-}
-
-std::deque<std::pair<ServerKey, std::vector<std::string>>> ReadWatchWords() {
-  std::deque<std::pair<ServerKey, std::vector<std::string>>> entries;
-  const std::unique_ptr<QSettings> settings = UserSettings();
-  if (!settings) return entries;
-  const int size = settings->beginReadArray(kWatchWords);
-  for (int i = 0; i < size && entries.size() < kMaxWatchedServers; ++i) {
-    settings->setArrayIndex(i);
-    const QString server = settings->value("server").toString();
-    const QString title = settings->value("title").toString();
-    const QString words = settings->value("words").toString();
-    if (server.isEmpty() || !IsLatin1(server) || !IsLatin1(title) || !IsLatin1(words)) continue;
-    ServerKey key{FromQt(server), FromQt(title), settings->value("console").toString() == "game"};
-    std::vector<std::string> parsed = ParseWatchWords(FromQt(words));
-    if (!parsed.empty()) entries.emplace_back(std::move(key), std::move(parsed));
-  }
-  settings->endArray();
-  return entries;
-}
-
-void WriteWatchWords(const WatchList& list) {
-  const std::unique_ptr<QSettings> settings = UserSettings();
-  if (!settings) return;
-  settings->remove(kWatchWords);
-  settings->beginWriteArray(kWatchWords, int(list.Entries().size()));
-  int i = 0;
-  for (const auto& [key, words] : list.Entries()) {
-    settings->setArrayIndex(i++);
-    settings->setValue("server", ToQt(key.ovServer));
-    settings->setValue("title", ToQt(key.title));
-    settings->setValue("console", key.game ? "game" : "ov");
-    settings->setValue("words", ToQt(JoinWatchWords(words)));
-  }
-  settings->endArray();
-}
-
-Notifications::Notifications(MainWindow& main, Client& client, Notifier* notifier)
+Notifications::Notifications(MainWindow& main, Client& client, Settings& settings, Notifier* notifier)
     : main_(main),
+      settings_(settings),
       client_(client),
-      notices_(client.Tables(), client.Selection(), client.Consoles(), notifier ? *notifier : bus_, client.Loop()) {
-  auto entries = ReadWatchWords();
+      notices_(client.Tables(), client.Selection(), client.Consoles(), notifier ? *notifier : bus_,
+               client.Loop()) {
+  auto entries = settings_.WatchWords();
   // Set oldest first, so that the latest set stays first.
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) notices_.Watch().Set(it->first, it->second);
   bus_.SetClickHandler([this](int handle) { Clicked(handle); });
@@ -80,10 +31,10 @@ Notifications::Notifications(MainWindow& main, Client& client, Notifier* notifie
   item_->setObjectName("mnuNotifications");
   item_->setStatusTip("Tell the desktop when a game server ends, a connection is lost or a watch word shows");
   item_->setCheckable(true);
-  item_->setChecked(ReadNotifications());
+  item_->setChecked(settings_.NotificationsOn());
   view->addAction(item_);
   connect(item_, &QAction::toggled, this, [this](bool on) {
-    WriteNotifications(on);
+    settings_.SetNotificationsOn(on);
     SetEnabled(on);
   });
   SetEnabled(item_->isChecked());
@@ -115,17 +66,17 @@ void Notifications::AddWatchItem(ConsoleWindow& view) {
   view.systemMenu()->addAction(item);
   // A dead window's server is gone: it has no words to set.
   connect(view.systemMenu(), &QMenu::aboutToShow, item, [this, &view, item] {
-    ServerKey key;
+    NoticeKey key;
     item->setEnabled(view.Window() != nullptr && notices_.KeyOf(*view.Window(), key));
   });
   connect(item, &QAction::triggered, this, [this, &view] {
-    ServerKey key;
+    NoticeKey key;
     if (view.Window() == nullptr || !notices_.KeyOf(*view.Window(), key)) return;
     EditWatchWords(key, ToQt(key.game ? key.title : view.Window()->caption));
   });
 }
 
-void Notifications::EditWatchWords(const ServerKey& key, const QString& name) {
+void Notifications::EditWatchWords(const NoticeKey& key, const QString& name) {
   // Not modal to the program: the servers go on being served while the user types.
   auto* dialog = new QInputDialog(&main_);
   dialog->setObjectName("WatchWordsDlg");
@@ -142,7 +93,7 @@ void Notifications::EditWatchWords(const ServerKey& key, const QString& name) {
       return;
     }
     notices_.Watch().Set(key, ParseWatchWords(FromQt(text)));
-    WriteWatchWords(notices_.Watch());
+    settings_.SetWatchWords(notices_.Watch());
   });
   dialog->open();
 }

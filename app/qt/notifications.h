@@ -19,17 +19,12 @@ namespace ov {
 class Client;
 class ConsoleWindow;
 class MainWindow;
-
-// The switch and the watch words in the user's settings; words of at most kMaxWatchedServers servers.
-bool ReadNotifications();
-void WriteNotifications(bool on);
-std::deque<std::pair<ServerKey, std::vector<std::string>>> ReadWatchWords();
-void WriteWatchWords(const WatchList& list);
+class Settings;
 
 class Notifications : public QObject {
  public:
   // Built once the client has started, destroyed before it: it lets go of the client's handlers.
-  Notifications(MainWindow& main, Client& client, Notifier* notifier = nullptr);
+  Notifications(MainWindow& main, Client& client, Settings& settings, Notifier* notifier = nullptr);
   ~Notifications() override;
   Notifications(const Notifications&) = delete;
   Notifications& operator=(const Notifications&) = delete;
@@ -42,9 +37,10 @@ class Notifications : public QObject {
 
  private:
   void SetEnabled(bool on);
-  void EditWatchWords(const ServerKey& key, const QString& name);
+  void EditWatchWords(const NoticeKey& key, const QString& name);
 
   MainWindow& main_;
+  Settings& settings_;  // the switch and the watch words
   Client& client_;
   DBusNotifier bus_;
   DesktopNotices notices_;

@@ -18,6 +18,8 @@ namespace {
 constexpr const char* kRecentServers = "RecentServers";
 constexpr const char* kColourCodes = "view/colourCodes";
 constexpr const char* kPlayersPanel = "view/playersPanel";
+constexpr const char* kNotifications = "view/notifications";
+constexpr const char* kWatchWords = "WatchWords";
 constexpr const char* kStatusQueries = "StatusQueries";
 constexpr const char* kKeepLogs = "view/keepLogs";
 constexpr const char* kSavedLogins = "SavedLogins";
@@ -172,6 +174,44 @@ void Settings::SetKeepLogs(bool on) { SetSwitch(kKeepLogs, on); }
 bool Settings::PlayersPanel() const { return Switch(kPlayersPanel); }
 
 void Settings::SetPlayersPanel(bool on) { SetSwitch(kPlayersPanel, on); }
+
+bool Settings::NotificationsOn() const { return Switch(kNotifications); }
+
+void Settings::SetNotificationsOn(bool on) { SetSwitch(kNotifications, on); }
+
+std::vector<std::pair<NoticeKey, std::vector<std::string>>> Settings::WatchWords() const {
+  std::vector<std::pair<NoticeKey, std::vector<std::string>>> entries;
+  if (!file_) return entries;
+  const int size = file_->beginReadArray(kWatchWords);
+  for (int i = 0; i < size && entries.size() < kMaxWatchedServers; ++i) {
+    file_->setArrayIndex(i);
+    const QString server = file_->value("server").toString();
+    const QString title = file_->value("title").toString();
+    const QString words = file_->value("words").toString();
+    if (server.isEmpty() || !IsLatin1(server) || !IsLatin1(title) || !IsLatin1(words)) continue;
+    NoticeKey key{FromQt(server), FromQt(title), file_->value("console").toString() == "game"};
+    std::vector<std::string> parsed = ParseWatchWords(FromQt(words));
+    if (!parsed.empty()) entries.emplace_back(std::move(key), std::move(parsed));
+  }
+  file_->endArray();
+  return entries;
+}
+
+void Settings::SetWatchWords(const WatchList& list) {
+  if (!file_) return;
+  file_->remove(kWatchWords);
+  file_->beginWriteArray(kWatchWords, int(list.Entries().size()));
+  int i = 0;
+  for (const auto& [key, words] : list.Entries()) {
+    file_->setArrayIndex(i++);
+    file_->setValue("server", ToQt(key.ovServer));
+    file_->setValue("title", ToQt(key.title));
+    file_->setValue("console", key.game ? "game" : "ov");
+    file_->setValue("words", ToQt(JoinWatchWords(words)));
+  }
+  file_->endArray();
+  file_->sync();
+}
 
 namespace {
 struct StatusQueryEntry {

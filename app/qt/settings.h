@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/desktop_notices.h"
 #include "core/endpoint.h"
 
 namespace ov {
@@ -54,6 +55,13 @@ class Settings {
   // Whether Quake servers' console windows show their players and map. Off by default.
   bool PlayersPanel() const;
   void SetPlayersPanel(bool on);
+
+  // Whether the desktop is told of ended servers, lost connections and watch words. Off by default.
+  bool NotificationsOn() const;
+  void SetNotificationsOn(bool on);
+  // Each server's watch words, the latest set first; at most kMaxWatchedServers servers are read.
+  std::vector<std::pair<NoticeKey, std::vector<std::string>>> WatchWords() const;
+  void SetWatchWords(const WatchList& list);
 
   // The status query address ("HOST:PORT") the user set for a Quake server, by its OV server and its
   // title, or empty; at most kMaxStatusQueries are kept, the latest set first.

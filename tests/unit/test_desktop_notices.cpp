@@ -37,7 +37,7 @@ struct Watched : test::Named {
   static std::string FormatId(int id) {
     return std::string(4 - std::to_string(id).size(), '0') + std::to_string(id);
   }
-  ServerKey Key(const std::string& title) const { return {"127.0.0.1:4044", title, !title.empty()}; }
+  NoticeKey Key(const std::string& title) const { return {"127.0.0.1:4044", title, !title.empty()}; }
   std::vector<std::string> Summaries() const {
     std::vector<std::string> out;
     for (const Shown& s : notifier.shown) out.push_back(s.notice.summary);

@@ -27,7 +27,7 @@ const std::string kSep(1, '\x80');
 
 // The program over faked sockets, with OV server "alpha" running game server 7 "Duel", both windows open.
 struct Program {
-  Settings settings;
+  Settings settings{UserSettings()};
   QtFrontEnd ui{settings};
   test::FakeEventLoop loop;
   test::FakeSocketApi sockets{loop};
@@ -73,19 +73,19 @@ TEST(Notifications, OffByDefaultWatchWordsAndTheSwitchAreRemembered) {
   Program p;
   EXPECT_FALSE(p.Switch()->isChecked());
   p.SetWatchWords(*p.View(7), " Admin, CHEAT ");
-  const auto kept = ReadWatchWords();
+  const auto kept = p.settings.WatchWords();
   ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(kept[0].first, (ServerKey{"127.0.0.1:4044", "Duel", true}));
+  EXPECT_EQ(kept[0].first, (NoticeKey{"127.0.0.1:4044", "Duel", true}));
   EXPECT_EQ(kept[0].second, (std::vector<std::string>{"admin", "cheat"}));
   p.Switch()->setChecked(true);
-  EXPECT_TRUE(ReadNotifications());
+  EXPECT_TRUE(p.settings.NotificationsOn());
   // A dead window's server is gone: it has no words to set.
   ConsoleWindow* dead = p.View(7);
   p.Receive("1028", "7");
   emit dead->systemMenu()->aboutToShow();
   EXPECT_FALSE(test::Find<QAction>(*dead, "mnuWatchWords")->isEnabled());
   p.SetWatchWords(*p.View(0), "");
-  EXPECT_EQ(ReadWatchWords().size(), 1u) << "no words for the OV server keep nothing for it";
+  EXPECT_EQ(p.settings.WatchWords().size(), 1u) << "no words for the OV server keep nothing for it";
 }
 
 TEST(Notifications, NoSessionBusIsStartedForThem) {
