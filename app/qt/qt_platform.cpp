@@ -229,6 +229,29 @@ void ConnectServersWindow(ServersWindow& window, ClientController& controller, c
                    [&controller] { controller.OpenSelectedWindow(); });
 }
 
+void ConnectServerDialogs(StartServerDialog& start, SendToServersDialog& send, MainWindow& main,
+                          ClientController& c, const QObject& context) {
+  QObject::connect(&start, &StartServerDialog::hostsRequested, &context,
+                   [&start, &c] { start.SetHosts(c.StartHosts(), c.StartPreselectedLine()); });
+  QObject::connect(&start, &StartServerDialog::typesRequested, &context,
+                   [&start, &c](int hostLine) { start.SetTypes(c.StartTypes(hostLine)); });
+  QObject::connect(&start, &StartServerDialog::goRequested, &context,
+                   [&start, &c](int hostLine, int typeLine, const std::string& typeText,
+                                const std::string& title, const std::string& commandLine) {
+                     start.done(c.StartGo(hostLine, typeLine, typeText, title, commandLine));
+                   });
+  QObject::connect(&start, &StartServerDialog::notLatin1, &context, [&c] { c.Refused(kNotLatin1Note); });
+
+  // Server > Send to Servers lists the Quake servers, those of the selected OV server ticked.
+  QObject::connect(&main, &MainWindow::sendToServersRequested, &context,
+                   [&send, &c] { send.ShowSendDialog(c.SendTargets()); });
+  QObject::connect(&send, &SendToServersDialog::sendRequested, &context,
+                   [&c](const std::vector<SendTarget>& targets, const std::string& line) {
+                     c.SendToServers(targets, line);
+                   });
+  QObject::connect(&send, &SendToServersDialog::notLatin1, &context, [&c] { c.Refused(kNotLatin1Note); });
+}
+
 // ---- QtSession
 
 QtSession::QtSession(QtFrontEnd& ui, Client& client, const std::string& commandLine)
@@ -307,17 +330,7 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   main.AddConsoleWindow(&ui.servers_);  // a child of the frame, visible at once
   ConnectColourCodes(main, ui.servers_);
 
-  StartServerDialog& start = ui.startDialog_;
-  QObject::connect(&start, &StartServerDialog::hostsRequested, context,
-                   [&start, &c] { start.SetHosts(c.StartHosts(), c.StartPreselectedLine()); });
-  QObject::connect(&start, &StartServerDialog::typesRequested, context,
-                   [&start, &c](int hostLine) { start.SetTypes(c.StartTypes(hostLine)); });
-  QObject::connect(&start, &StartServerDialog::goRequested, context,
-                   [&start, &c](int hostLine, int typeLine, const std::string& typeText,
-                                const std::string& title, const std::string& commandLine) {
-                     start.done(c.StartGo(hostLine, typeLine, typeText, title, commandLine));
-                   });
-  QObject::connect(&start, &StartServerDialog::notLatin1, context, [&c] { c.Refused(kNotLatin1Note); });
+  ConnectServerDialogs(ui.startDialog_, ui.sendDialog_, main, c, context_);
   main.SetWindows(&ui.connectDialog_, &ui.servers_, &ui.startDialog_);
 
   ui.KeepLogs(c, main.KeepLogs());
@@ -326,15 +339,6 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   // What is kept reaches the disk before the program ends.
   QObject::connect(&main, &MainWindow::closing, context, [&ui, &c] { ui.KeepLogs(c, false); });
 
-  // Server > Send to Servers lists the Quake servers, those of the selected OV server ticked.
-  SendToServersDialog& send = ui.sendDialog_;
-  QObject::connect(&main, &MainWindow::sendToServersRequested, context,
-                   [&send, &c] { send.ShowSendDialog(c.SendTargets()); });
-  QObject::connect(&send, &SendToServersDialog::sendRequested, context,
-                   [&c](const std::vector<SendTarget>& targets, const std::string& line) {
-                     c.SendToServers(targets, line);
-                   });
-  QObject::connect(&send, &SendToServersDialog::notLatin1, context, [&c] { c.Refused(kNotLatin1Note); });
   return true;
 }
 

@@ -34,6 +34,9 @@ class Settings;
 // What the login dialog's answers and the servers window's requests go to, for as long as context lives.
 void ConnectLoginDialog(LoginDialog& dialog, ClientController& controller, const QObject& context);
 void ConnectServersWindow(ServersWindow& window, ClientController& controller, const QObject& context);
+// Server > Start Server and Server > Send to Servers.
+void ConnectServerDialogs(StartServerDialog& start, SendToServersDialog& send, MainWindow& main,
+                          ClientController& controller, const QObject& context);
 // Remember password and Forget in the login dialog, with the passwords in the desktop's keyring.
 void ConnectSavedLogins(LoginDialog& dialog, SavedLogins& logins, const QObject& context);
 // View > Colour Codes reaches the tree and every console window, open or opened later.
