@@ -292,7 +292,7 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   std::vector<std::string> notes;
   ASSERT_TRUE(
       ParseConfig("# demo\nname  Test box \ntype dm tool --fast 'a b'\noptional-type oa /nonexistent/oa\n"
-                  "backlog 20\ngame-ports 28000-28009\n",
+                  "backlog 20\ngame-ports 28000-28009\nrestart dm on-crash 3/600\nrestart oa on-crash 1/60\n",
                   base, config, error, notes))
       << error;
   EXPECT_EQ(config.name, "Test box");
@@ -302,6 +302,8 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   EXPECT_EQ(config.backlogLines, 20);
   EXPECT_EQ(config.gamePorts.first, 28000);
   EXPECT_EQ(config.gamePorts.last, 28009);
+  EXPECT_EQ(config.types[0].restart.maxRestarts, 3);  // the skipped type's restart is skipped with it
+  EXPECT_EQ(config.types[0].restart.windowSeconds, 600);
 
   // Control characters in what the consoles show become blanks.
   ServerConfig withControls;
@@ -328,7 +330,11 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
       {"hash-iterations 1000001\n", "hash-iterations must be a number from 1000 to 1000000"},
       {"game-ports 27999-27960\n", "game-ports must be FIRST-LAST"},
       {"game-ports 80-90\n", "game-ports must be FIRST-LAST"},
-      {"game-ports 27960\n", "game-ports must be FIRST-LAST"}};
+      {"game-ports 27960\n", "game-ports must be FIRST-LAST"},
+      {"restart dm on-crash 3/600\ntype dm tool\n", "line 1: restart names \"dm\", which no type line"},
+      {"type dm tool\nrestart dm on-crash 0/600\n", "line 2: restart must be TYPE on-crash N/SECONDS"},
+      {"type dm tool\nrestart dm on-crash 3\n", "restart must be"},
+      {"type dm tool\nrestart dm always 3/600\n", "restart must be"}};
   for (const auto& [text, why] : bad) {
     ServerConfig other;
     EXPECT_FALSE(ParseConfig(text, base, other, error, notes)) << text;

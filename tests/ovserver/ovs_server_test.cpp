@@ -1127,5 +1127,71 @@ TEST_F(OvsServerTest, EachGameServerGetsAGamePortOfItsOwnAndTheClientsLearnIt) {
   EXPECT_EQ(info.substr(info.rfind('\x80') + 1), "43262");
 }
 
+// A type that asks for restarts gets them after a crash only, under the same id, until its limit; an
+// end from within (exit code 0), a stop signal from the host or a stop asked here is final.
+TEST(OvsRestarts, OnlyACrashRestartsAndTheLimitEndsIt) {
+  struct Case {
+    const char* script;
+    std::vector<std::string> notices;  // what the consoles are told, in order
+    std::string ended;
+  };
+  const Case cases[] = {
+      {"echo up; ulimit -c 0; kill -SEGV $$",
+       {"crashed (signal 11): restarting in 1 s, 1 of 2", "crashed (signal 11): restarting in 5 s, 2 of 2",
+        "crashed (signal 11): not restarted, 2 restarts in 600 s already"},
+       "crashed: signal 11 (Segmentation fault)"},
+      {"echo up; exit 2",
+       {"crashed (exit code 2): restarting in 1 s, 1 of 2",
+        "crashed (exit code 2): restarting in 5 s, 2 of 2",
+        "crashed (exit code 2): not restarted, 2 restarts in 600 s already"},
+       "crashed: exit code 2"},
+      {"echo up; exit 0", {}, "exit code 0"},
+      {"echo up; kill -TERM $$", {}, "crashed: signal 15 (Terminated)"},
+  };
+  for (const Case& test : cases) {
+    GameServers games(50, 20);
+    games.SetRestartDelayScale(10);
+    std::vector<std::string> notices, ended;
+    int restarted = 0;
+    games.onCrashed = [&](int id, const CrashReport& report) { notices.push_back(CrashNotice(id, report)); };
+    games.onRestarted = [&](int) { ++restarted; };
+    games.onExited = [&](int, const std::string& how) { ended.push_back(how); };
+    std::string error;
+    const int id = games.Start({"sh", "/bin/sh", {"-c", test.script}, {2, 600}}, "", "", {}, error);
+    ASSERT_TRUE(Pump(std::string("the end of ") + test.script, [&] { return !ended.empty(); }));
+    std::vector<std::string> expected;
+    for (const std::string& notice : test.notices) expected.push_back("Server " + std::to_string(id) + " " + notice);
+    EXPECT_EQ(notices, expected) << test.script;
+    EXPECT_EQ(ended, std::vector<std::string>{test.ended}) << test.script;
+    EXPECT_EQ(restarted, int(expected.empty() ? 0 : expected.size() - 1)) << test.script;
+  }
+}
+
+// Killed with SIGSEGV, the game server starts again under its id: the client keeps its window, which
+// stays live and takes input, and nobody is told of a new server or of an end. A user's kill is final.
+TEST_F(OvsServerTest, ACrashedGameServerStartsAgainUnderItsIdAndAKillStopsItForGood) {
+  config.types[0].restart = {3, 600};
+  StartServer();
+  server->Games().SetRestartDelayScale(20);
+  auto peer = LoggedIn();
+  const int id = StartStandin(*peer, "+map e1m1");
+  const std::string code = ov::FormatCode(id), name = "Server " + std::to_string(id);
+  ::kill(pid_t(server->Games().Find(id)->pid), SIGSEGV);
+  peer->ExpectText(code, name + " crashed (signal 11)");  // its own console, then every console
+  peer->ExpectText("0000", name + " crashed (signal 11): restarting in 1 s, 1 of 3");
+  peer->ExpectText("0000", name + " (standin) started again");
+  peer->ExpectText(code, "Server spawned.");
+  peer->Console(id, "say still here");
+  peer->ExpectText(code, "Server: still here");
+  EXPECT_EQ(peer->Count("1027", ""), 1u);
+  EXPECT_EQ(peer->Count("1028", ""), 0u);
+
+  peer->Console(0, "kill " + std::to_string(id));
+  EXPECT_EQ(peer->Expect("1028"), std::to_string(id));
+  peer->ExpectText("0000", name + " ended: stopped");
+  EXPECT_EQ(server->Games().Count(), 0u);
+  EXPECT_EQ(peer->Count("0000", "restarting in"), 1u);
+}
+
 }  // namespace
 }  // namespace ovs
