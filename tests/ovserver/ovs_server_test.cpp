@@ -798,7 +798,7 @@ TEST_F(OvsServerTest, DebiansOpenArenaServerRunsAndRelaysWhereInstalled) {
   ServerConfig withArena;
   ASSERT_TRUE(
       ParseConfig("optional-type openarena /usr/games/openarena-server +set dedicated 1 "
-                  "+set net_port %PORT%\ngame-ports 43270-43279\n",
+                  "+set net_port %PORT%\ngame-ports 43270-43279\nrestart openarena on-crash 1/600\n",
                   "/", withArena, error, notes));
   if (withArena.types.empty()) GTEST_SKIP() << "openarena-server is not installed";
   config.types = withArena.types;
@@ -819,6 +819,11 @@ TEST_F(OvsServerTest, DebiansOpenArenaServerRunsAndRelaysWhereInstalled) {
     ids.push_back(ov::ParseInt(id, -1));
     peer->ExpectText(ov::FormatCode(ids.back()), std::string("Opening IP socket: 0.0.0.0:") + port);
   }
+  // A crash starts it again on its port, in the same console.
+  server->Games().SetRestartDelayScale(20);
+  ::kill(pid_t(server->Games().Find(ids[0])->pid), SIGSEGV);
+  peer->ExpectText("0000", "Server " + std::to_string(ids[0]) + " (openarena) started again");
+  peer->ExpectText(ov::FormatCode(ids[0]), "Opening IP socket: 0.0.0.0:43270");
   for (const int number : ids) {
     peer->Console(number, "status");
     peer->ExpectText(ov::FormatCode(number), "map: oa_dm1");
@@ -1160,7 +1165,8 @@ TEST(OvsRestarts, OnlyACrashRestartsAndTheLimitEndsIt) {
     const int id = games.Start({"sh", "/bin/sh", {"-c", test.script}, {2, 600}}, "", "", {}, error);
     ASSERT_TRUE(Pump(std::string("the end of ") + test.script, [&] { return !ended.empty(); }));
     std::vector<std::string> expected;
-    for (const std::string& notice : test.notices) expected.push_back("Server " + std::to_string(id) + " " + notice);
+    for (const std::string& notice : test.notices)
+      expected.push_back("Server " + std::to_string(id) + " " + notice);
     EXPECT_EQ(notices, expected) << test.script;
     EXPECT_EQ(ended, std::vector<std::string>{test.ended}) << test.script;
     EXPECT_EQ(restarted, int(expected.empty() ? 0 : expected.size() - 1)) << test.script;
