@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ovserver/log.h"
+#include "ovserver/process_figures.h"
 #include "wire/payload.h"
 
 namespace ovs {
@@ -282,13 +283,23 @@ void GameRelay::HandleInput(Connection& connection, int id, const std::string& t
 void GameRelay::List(Connection& connection) {
   const auto servers = games_.List();
   if (servers.empty()) connection.Say("No game servers are running.");
+  // What each costs is read now, once for all, and never otherwise.
+  std::vector<long long> leaders;
+  for (const GameServers::Server* server : servers)
+    if (server->running) leaders.push_back(server->pid);
+  const auto figures = ReadSessionFigures(leaders);
+  const auto now = std::chrono::steady_clock::now();
   for (const GameServers::Server* server : servers) {
+    std::string state = server->restarting ? "restarting after a crash" : "starting";
+    if (server->running) {
+      state = "pid " + std::to_string(server->pid) + ", up " + Uptime(server->startedAt);
+      const auto found = figures.find(server->pid);
+      if (found != figures.end())
+        state += ", " + DescribeFigures(found->second,
+                                        std::chrono::duration<double>(now - server->startedAt).count());
+    }
     connection.Say("  " + std::to_string(server->id) + "  " + server->type + "  \"" + server->title + "\"  " +
-                   (server->running
-                        ? "pid " + std::to_string(server->pid) + ", up " + Uptime(server->startedAt)
-                    : server->restarting ? "restarting after a crash"
-                                         : "starting") +
-                   "  " + Blanked(ShownCommandLine(connection, *server)));
+                   state + "  " + Blanked(ShownCommandLine(connection, *server)));
   }
 }
 

@@ -11,6 +11,7 @@
 #include "ovserver/game_relay.h"
 #include "ovserver/login_guard.h"
 #include "ovserver/ov_server.h"
+#include "ovserver/process_figures.h"
 #include "ovserver/request_reader.h"
 #include "ovserver/server_config.h"
 #include "tests/ovserver/full_disk.h"
@@ -277,6 +278,34 @@ TEST(OvsCommandLine, TheTypesArgumentsComeLastAndCannotBeSetAgainByTheUser) {
       EXPECT_NE(error.find(test.why), std::string::npos) << shown << ": " << error;
     }
   }
+}
+
+// The fields of /proc/PID/stat that tell a game server's cost, after a command name that may hold
+// anything, parentheses and blanks among them.
+TEST(OvsProcessFigures, StatLinesAreReadPastTheCommandNameAndFiguresTold) {
+  const std::string tail =
+      " R 100 200 300 0 -1 4194304 101 0 0 0 7 3 2 1 20 0 1 0 572758 3133440 379 1 2 3\n";
+  struct Case {
+    std::string line;
+    bool read;
+  };
+  const Case cases[] = {
+      {"18925 (cat)" + tail, true},
+      {"18925 (a) b (c))" + tail, true},
+      {"18925 (cat) R 100 200 300 0 -1 4194304 101 0 0 0 7 3 2 1 20 0 1 0 572758\n", false},  // cut short
+      {"18925 (cat) R 100 200 300 0 -1 4194304 101 0 0 0 7 x 2 1 20 0 1 0 572758 3133440 379\n", false},
+      {"18925 cat" + tail, false},
+  };
+  for (const Case& test : cases) {
+    StatLine line;
+    ASSERT_EQ(ParseStatLine(test.line, line), test.read) << test.line;
+    if (!test.read) continue;
+    EXPECT_EQ(line.session, 300);
+    EXPECT_EQ(line.ticks, 13);
+    EXPECT_EQ(line.residentPages, 379);
+  }
+  EXPECT_EQ(DescribeFigures({2.5, 50LL << 20}, 100), "cpu 2.5%, 50.0 MiB");
+  EXPECT_EQ(DescribeFigures({0.2, 0}, 0), "cpu 0.0%, 0.0 MiB");  // read in its first instant
 }
 
 TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {

@@ -23,6 +23,7 @@
 #include "ovserver/log.h"
 #include "ovserver/login_queue.h"
 #include "ovserver/ov_server.h"
+#include "ovserver/process_figures.h"
 #include "protocol/account_prompt.h"
 #include "tests/common/qt_wait.h"
 #include "tests/ovserver/full_disk.h"
@@ -1197,6 +1198,33 @@ TEST_F(OvsServerTest, ACrashedGameServerStartsAgainUnderItsIdAndAKillStopsItForG
   peer->ExpectText("0000", name + " ended: stopped");
   EXPECT_EQ(server->Games().Count(), 0u);
   EXPECT_EQ(peer->Count("0000", "restarting in"), 1u);
+}
+
+// What a game server costs is read from its session's processes (a shell and the loop it runs) and shown
+// by list.
+TEST_F(OvsServerTest, ListShowsWhatEachGameServerCosts) {
+  config.types.push_back({"busy", "/bin/sh", {"-c", "while :; do :; done & while :; do :; done"}});
+  StartServer();
+  auto peer = LoggedIn();
+  peer->Control(26, "busy\x80");
+  const int id = ov::ParseInt(peer->Expect("1027"), -1);
+  const qint64 pid = server->Games().Find(id)->pid;
+  ProcessFigures figures;
+  ASSERT_TRUE(Pump("a third of a second of CPU time in the busy server's session", [&] {
+    const auto read = ReadSessionFigures({pid});
+    return read.count(pid) && (figures = read.at(pid)).cpuSeconds >= 0.3;
+  }));
+  EXPECT_GT(figures.residentBytes, 100 << 10);
+  EXPECT_LT(figures.residentBytes, 1LL << 30);
+  peer->Console(0, "list");
+  const std::string shown = "pid " + std::to_string(pid);
+  peer->ExpectText("0000", shown);
+  EXPECT_EQ(peer->Count("0000", shown), 1u);
+  const std::regex listed(shown + ", up \\d+s, cpu [1-9]\\d*\\.\\d%, \\d+\\.\\d MiB");
+  for (const ov::Frame& frame : peer->frames) {
+    if (frame.payload.find(shown) == std::string::npos) continue;
+    EXPECT_TRUE(std::regex_search(frame.payload, listed)) << frame.payload;
+  }
 }
 
 }  // namespace
