@@ -1174,6 +1174,29 @@ TEST(OvsRestarts, OnlyACrashRestartsAndTheLimitEndsIt) {
   }
 }
 
+// A server waiting to start again stays down when stopped, and one still waiting as the OV server ends
+// is simply gone.
+TEST(OvsRestarts, AStopWhileWaitingToStartAgainIsFinal) {
+  for (const bool stop : {true, false}) {
+    GameServers games(50, 20);
+    std::vector<std::string> ended;
+    int crashes = 0, restarted = 0;
+    games.onCrashed = [&](int, const CrashReport&) { ++crashes; };
+    games.onRestarted = [&](int) { ++restarted; };
+    games.onExited = [&](int, const std::string& how) { ended.push_back(how); };
+    std::string error;
+    const int id = games.Start({"sh", "/bin/sh", {"-c", "exit 1"}, {3, 600}}, "", "", {}, error);
+    ASSERT_TRUE(Pump("the crash", [&] { return crashes == 1; }));
+    EXPECT_EQ(games.Find(id)->restarting, true);
+    if (!stop) continue;  // destroyed while waiting
+    ASSERT_TRUE(games.Stop(id));
+    ASSERT_TRUE(Pump("the stop", [&] { return !ended.empty(); }));
+    EXPECT_EQ(ended, std::vector<std::string>{"stopped"});
+    EXPECT_EQ(games.Count(), 0u);
+    EXPECT_EQ(restarted, 0);
+  }
+}
+
 // Killed with SIGSEGV, the game server starts again under its id: the client keeps its window, which
 // stays live and takes input, and nobody is told of a new server or of an end. A user's kill is final.
 TEST_F(OvsServerTest, ACrashedGameServerStartsAgainUnderItsIdAndAKillStopsItForGood) {
