@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ovserver/log.h"
+#include "ovserver/process_figures.h"
 #include "wire/payload.h"
 
 namespace ovs {
@@ -134,6 +135,8 @@ GameRelay::GameRelay(const ServerConfig& config, const AccountStore& accounts, G
   games_.onFailed = [this](int id, const std::string& error) { Failed(id, error); };
   games_.onLine = [this](int id, const std::string& line) { Line(id, line); };
   games_.onExited = [this](int id, const std::string& how) { Exited(id, how); };
+  games_.onCrashed = [this](int id, const CrashReport& report) { Crashed(id, report); };
+  games_.onRestarted = [this](int id) { Restarted(id); };
 }
 
 GameRelay::~GameRelay() {
@@ -141,6 +144,8 @@ GameRelay::~GameRelay() {
   games_.onFailed = nullptr;
   games_.onLine = nullptr;
   games_.onExited = nullptr;
+  games_.onCrashed = nullptr;
+  games_.onRestarted = nullptr;
 }
 
 std::string GameRelay::ShownCommandLine(const Connection& viewer, const GameServers::Server& server) const {
@@ -179,8 +184,8 @@ void GameRelay::HandleAccepted(Connection& connection, const std::string& payloa
   const char sep = ov::kFieldSeparator;
   connection.SendControl(ov::ControlMessage::ServerInfo,
                          std::to_string(id) + sep + FieldSafe(server->type) + sep + FieldSafe(server->title) +
-                             sep + FieldSafe(ShownCommandLine(connection, *server)) + sep + "1" + sep + "1" + sep +
-                             (server->gamePort > 0 ? std::to_string(server->gamePort) : ""));
+                             sep + FieldSafe(ShownCommandLine(connection, *server)) + sep + "1" + sep + "1" +
+                             sep + (server->gamePort > 0 ? std::to_string(server->gamePort) : ""));
 }
 
 void GameRelay::RefuseStart(Connection& connection, const std::string& why) {
@@ -278,12 +283,23 @@ void GameRelay::HandleInput(Connection& connection, int id, const std::string& t
 void GameRelay::List(Connection& connection) {
   const auto servers = games_.List();
   if (servers.empty()) connection.Say("No game servers are running.");
+  // What each costs is read now, once for all, and never otherwise.
+  std::vector<long long> leaders;
+  for (const GameServers::Server* server : servers)
+    if (server->running) leaders.push_back(server->pid);
+  const auto figures = ReadSessionFigures(leaders);
+  const auto now = std::chrono::steady_clock::now();
   for (const GameServers::Server* server : servers) {
+    std::string state = server->restarting ? "restarting after a crash" : "starting";
+    if (server->running) {
+      state = "pid " + std::to_string(server->pid) + ", up " + Uptime(server->startedAt);
+      const auto found = figures.find(server->pid);
+      if (found != figures.end())
+        state += ", " + DescribeFigures(found->second,
+                                        std::chrono::duration<double>(now - server->startedAt).count());
+    }
     connection.Say("  " + std::to_string(server->id) + "  " + server->type + "  \"" + server->title + "\"  " +
-                   (server->running
-                        ? "pid " + std::to_string(server->pid) + ", up " + Uptime(server->startedAt)
-                        : "starting") +
-                   "  " + Blanked(ShownCommandLine(connection, *server)));
+                   state + "  " + Blanked(ShownCommandLine(connection, *server)));
   }
 }
 
@@ -338,6 +354,21 @@ void GameRelay::Line(int id, const std::string& line) {
   connections_.ForEach([&](Connection& connection) {
     if (connection.watching.count(id)) connection.SendConsoleLine(id, line);
   });
+}
+
+// A restart keeps the id: the clients keep their windows, so only the consoles hear of it.
+void GameRelay::Crashed(int id, const CrashReport& report) {
+  const std::string notice = CrashNotice(id, report);
+  connections_.Log(notice);
+  SayToAll(notice);
+}
+
+void GameRelay::Restarted(int id) {
+  const GameServers::Server* server = games_.Find(id);
+  if (!server) return;
+  connections_.Log("server " + std::to_string(id) + " (" + server->type + ") started again, pid " +
+                   std::to_string(server->pid));
+  SayToAll("Server " + std::to_string(id) + " (" + server->type + ") started again: " + server->title);
 }
 
 void GameRelay::Exited(int id, const std::string& how) {

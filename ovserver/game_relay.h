@@ -57,6 +57,8 @@ class GameRelay {
   void Failed(int id, const std::string& error);
   void Line(int id, const std::string& line);
   void Exited(int id, const std::string& how);
+  void Crashed(int id, const CrashReport& report);
+  void Restarted(int id);
 
   const ServerConfig& config_;
   const AccountStore& accounts_;

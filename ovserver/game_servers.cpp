@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "wire/codes.h"
 
@@ -91,6 +93,25 @@ std::string EndedHow(bool stopAsked, bool crashed, int codeOrSignal) {
   return codeOrSignal == 0 ? "exit code 0" : "crashed: exit code " + std::to_string(codeOrSignal);
 }
 
+bool IsCrash(bool signalled, int codeOrSignal) {
+  if (!signalled) return codeOrSignal != 0;
+  return codeOrSignal != SIGTERM && codeOrSignal != SIGINT && codeOrSignal != SIGHUP;
+}
+
+int RestartDelaySeconds(int attempt) {
+  constexpr int kDelays[] = {1, 5, 25, 60};
+  return kDelays[std::clamp(attempt, 1, int(std::size(kDelays))) - 1];
+}
+
+std::string CrashNotice(int id, const CrashReport& report) {
+  const std::string head = "Server " + std::to_string(id) + " crashed (" + report.cause + "): ";
+  if (report.attempt == 0)
+    return head + "not restarted, " + std::to_string(report.policy.maxRestarts) + " restarts in " +
+           std::to_string(report.policy.windowSeconds) + " s already";
+  return head + "restarting in " + std::to_string(report.delaySeconds) + " s, " +
+         std::to_string(report.attempt) + " of " + std::to_string(report.policy.maxRestarts);
+}
+
 int GameServers::NextPort() {
   // In turn, as ids are, so that a port just given up is not handed out again at once.
   const int count = ports_.last - ports_.first + 1;
@@ -138,61 +159,121 @@ int GameServers::Start(const ServerType& type, const std::string& title, const s
   server->program = type.executable;
   server->arguments = arguments;
   server->gamePort = port;
+  server->restart = type.restart;
+  Server& entry = *server;
+  servers_[id] = std::move(server);
+  Spawn(entry);
+  return id;
+}
+
+void GameServers::Spawn(Server& server) {
+  const int id = server.id;
   auto* process = new QProcess(this);
-  server->process = process;
+  server.process = process;
   process->setProcessChannelMode(QProcess::MergedChannels);
-  process->setProgram(QString::fromStdString(type.executable));
-  process->setArguments(ToArguments(arguments));
+  process->setProgram(QString::fromStdString(server.program));
+  process->setArguments(ToArguments(server.arguments));
   // The game server ends with the OV server, however that ends: nobody else would ever stop it. Should
   // the OV server have died before the signal was asked for, the parent is another already.
   const pid_t parent = ::getpid();
-  auto exec = std::make_shared<const ExecArguments>(type.executable, arguments);
+  auto exec = std::make_shared<const ExecArguments>(server.program, server.arguments);
   process->setChildProcessModifier([parent, exec] {
     ::setsid();
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
     ::execv(exec->pointers[0], exec->pointers.data());
   });
-  // Queued, so that nothing is reported from within Start and every report finds the server's entry.
+  // Each report finds the entry through its id and is dropped when the entry runs another process now
+  // (one started again after a crash). Queued, so that nothing is reported from within Start.
+  const auto current = [this, id, process]() -> Server* {
+    auto found = servers_.find(id);
+    return found != servers_.end() && found->second->process == process ? found->second.get() : nullptr;
+  };
   connect(
       process, &QProcess::started, this,
-      [this, id] {
-        auto found = servers_.find(id);
-        if (found == servers_.end()) return;
-        found->second->running = true;
-        found->second->pid = found->second->process->processId();
-        found->second->startedAt = std::chrono::steady_clock::now();
-        if (onStarted) onStarted(id);
+      [this, id, current] {
+        Server* entry = current();
+        if (!entry) return;
+        entry->running = true;
+        entry->pid = entry->process->processId();
+        entry->startedAt = std::chrono::steady_clock::now();
+        const bool again = std::exchange(entry->restarting, false);
+        if (again && onRestarted) onRestarted(id);
+        if (!again && onStarted) onStarted(id);
       },
       Qt::QueuedConnection);
   connect(process, &QProcess::readyReadStandardOutput, this, [this, id] { ReadOutput(id); });
   connect(
       process, &QProcess::errorOccurred, this,
-      [this, id](QProcess::ProcessError failure) {
-        auto found = servers_.find(id);
-        if (failure != QProcess::FailedToStart || found == servers_.end() || found->second->running) return;
-        const std::string why = found->second->process->errorString().toStdString();
-        found->second->process->deleteLater();
-        servers_.erase(found);
+      [this, id, current](QProcess::ProcessError failure) {
+        Server* entry = current();
+        if (failure != QProcess::FailedToStart || !entry || entry->running) return;
+        const std::string why = entry->process->errorString().toStdString();
+        if (entry->restarting) return Finish(id, "could not start again: " + why);
+        entry->process->deleteLater();
+        servers_.erase(id);
         if (onFailed) onFailed(id, why);
       },
       Qt::QueuedConnection);
   connect(
       process, &QProcess::finished, this,
-      [this, id](int code, QProcess::ExitStatus status) {
-        const auto found = servers_.find(id);
-        const bool asked = found != servers_.end() && found->second->stopAsked;
-        Finish(id, EndedHow(asked, status == QProcess::CrashExit, code));
+      [this, id, current](int code, QProcess::ExitStatus status) {
+        if (current()) Ended(id, code, status == QProcess::CrashExit);
       },
       Qt::QueuedConnection);
-  servers_[id] = std::move(server);
   process->start();
-  servers_[id]->pid = process->processId();
-  return id;
+  server.pid = process->processId();
+}
+
+void GameServers::Ended(int id, int code, bool signalled) {
+  Server& server = *servers_.at(id);
+  const bool asked = server.stopAsked;
+  if (!asked && server.restart.maxRestarts > 0 && IsCrash(signalled, code) &&
+      ScheduleRestart(server, code, signalled))
+    return;
+  Finish(id, EndedHow(asked, signalled, code));
+}
+
+bool GameServers::ScheduleRestart(Server& server, int code, bool signalled) {
+  const int id = server.id;
+  ReadOutput(id);  // what it said last, before the notice
+  if (!server.partialLine.empty()) {
+    EmitLine(server, server.partialLine);
+    server.partialLine.clear();
+  }
+  const auto now = std::chrono::steady_clock::now();
+  while (!server.restarts.empty() &&
+         now - server.restarts.front() >= std::chrono::seconds(server.restart.windowSeconds))
+    server.restarts.pop_front();
+  CrashReport report{(signalled ? "signal " : "exit code ") + std::to_string(code), 0, 0, server.restart};
+  const bool again = int(server.restarts.size()) < server.restart.maxRestarts;
+  if (again) {
+    report.attempt = int(server.restarts.size()) + 1;
+    report.delaySeconds = RestartDelaySeconds(report.attempt);
+    server.restarts.push_back(now);
+    // What it started and left behind would hold its ports against its successor.
+    SignalGroup(server.pid, SIGKILL);
+    server.process->disconnect(this);
+    server.process->deleteLater();
+    server.process = nullptr;
+    server.running = false;
+    server.restarting = true;
+    server.pid = 0;
+    QTimer::singleShot(report.delaySeconds * restartDelayScale_, this, [this, id] { Restart(id); });
+  }
+  EmitLine(server, CrashNotice(id, report));
+  if (onCrashed) onCrashed(id, report);
+  return again;
+}
+
+void GameServers::Restart(int id) {
+  auto found = servers_.find(id);
+  if (found == servers_.end() || !found->second->restarting || found->second->process) return;
+  Spawn(*found->second);
 }
 
 void GameServers::ReadOutput(int id) {
   auto found = servers_.find(id);
-  if (found == servers_.end()) return;
+  if (found == servers_.end() || !found->second->process) return;
   Server& server = *found->second;
   const QByteArray data = server.process->readAllStandardOutput();
   size_t start = 0;
@@ -242,7 +323,7 @@ void GameServers::Finish(int id, const std::string& how) {
   }
   // What the server started and left behind would run on unseen, holding its ports.
   SignalGroup(server.pid, SIGKILL);
-  server.process->deleteLater();
+  if (server.process) server.process->deleteLater();
   servers_.erase(found);
   if (onExited) onExited(id, how);
 }
@@ -268,6 +349,14 @@ bool GameServers::Input(int id, std::string_view line, std::string& error) {
 bool GameServers::Stop(int id) {
   auto found = servers_.find(id);
   if (found == servers_.end()) return false;
+  if (!found->second->process) {  // crashed and waiting to start again: it stays down
+    found->second->stopAsked = true;
+    QTimer::singleShot(0, this, [this, id] {
+      auto waiting = servers_.find(id);
+      if (waiting != servers_.end() && !waiting->second->process) Finish(id, "stopped");
+    });
+    return true;
+  }
   QProcess* process = found->second->process;
   const qint64 pid = found->second->pid;
   found->second->stopAsked = true;
@@ -280,6 +369,7 @@ bool GameServers::Stop(int id) {
 
 void GameServers::StopAll() {
   // All are asked at once and share one grace time, so that stubborn servers do not add up.
+  std::erase_if(servers_, [](const auto& entry) { return entry.second->process == nullptr; });
   for (auto& [id, server] : servers_) {
     server->process->disconnect();
     SignalGroup(server->pid, SIGTERM);

@@ -32,6 +32,24 @@ int NextServerId(int last, const std::function<bool(int)>& taken);
 // with the exit code or the signal that ended it.
 std::string EndedHow(bool stopAsked, bool crashed, int codeOrSignal);
 
+// Whether an end not asked for here counts as a crash, which a type's restart policy answers: any
+// signal but SIGTERM, SIGINT and SIGHUP (with which the host's administrator stops a program), or a
+// non-zero exit code. Exit code 0 is a stop from within (a quit typed into its console).
+bool IsCrash(bool signalled, int codeOrSignal);
+
+// Seconds before the attempt-th restart (from 1) within the window: 1, 5, 25, then 60.
+int RestartDelaySeconds(int attempt);
+
+// What the consoles are told of a crash: "Server 3 crashed (signal 11): restarting in 5 s, 2 of 3", or
+// with the limit reached "Server 3 crashed (exit code 2): not restarted, 3 restarts in 600 s already".
+struct CrashReport {
+  std::string cause;  // "signal 11" or "exit code 2"
+  int delaySeconds = 0;
+  int attempt = 0;  // 0 when the limit is reached
+  RestartPolicy policy;
+};
+std::string CrashNotice(int id, const CrashReport& report);
+
 class GameServers : public QObject {
   Q_OBJECT
  public:
@@ -42,9 +60,12 @@ class GameServers : public QObject {
     std::string commandLine;
     std::string program;
     std::vector<std::string> arguments;
-    bool running = false;    // started and not yet ended
-    bool stopAsked = false;  // by Stop: its end is then "stopped", whatever the exit
-    int gamePort = 0;        // the game port it was given, 0 for none (its type asks for none)
+    bool running = false;     // started and not yet ended
+    bool stopAsked = false;   // by Stop: its end is then "stopped", whatever the exit
+    bool restarting = false;  // crashed, and waiting to start again or starting
+    RestartPolicy restart;    // its type's
+    std::deque<std::chrono::steady_clock::time_point> restarts;  // within the policy's window
+    int gamePort = 0;  // the game port it was given, 0 for none (its type asks for none)
     qint64 pid = 0;
     std::chrono::steady_clock::time_point startedAt;
     std::deque<std::string> backlog;
@@ -58,7 +79,9 @@ class GameServers : public QObject {
 
   // Starts the type's executable with args and then the type's own (see ComposeArguments), with a game
   // port of its own when the type asks for one; the id or -1 with error. An empty title becomes the
-  // type's name and the id.
+  // type's name and the id. When the type's policy asks for it, a crash (IsCrash) starts the same
+  // command line again under the same id, game port and backlog, told through onCrashed; onExited comes
+  // only once no restart follows.
   // What follows arrives through the callbacks, never from within this call.
   int Start(const ServerType& type, const std::string& title, const std::string& commandLine,
             const std::vector<std::string>& args, std::string& error);
@@ -70,9 +93,13 @@ class GameServers : public QObject {
   const Server* Find(int id) const;
   std::vector<const Server*> List() const;
   size_t Count() const { return servers_.size(); }
+  // Shorter restart delays for tests: milliseconds per second of delay.
+  void SetRestartDelayScale(int msPerSecond) { restartDelayScale_ = msPerSecond; }
 
   std::function<void(int id)> onStarted;
-  std::function<void(int id, const std::string& error)> onFailed;  // never started; the id is gone
+  std::function<void(int id)> onRestarted;                           // running again after a crash
+  std::function<void(int id, const CrashReport& report)> onCrashed;  // with a restart policy only
+  std::function<void(int id, const std::string& error)> onFailed;    // never started; the id is gone
   std::function<void(int id, const std::string& line)> onLine;
   // how: "stopped" (by Stop), "exit code 0", or "crashed: " with the exit code or signal; the id and its
   // game port are free after this.
@@ -85,6 +112,12 @@ class GameServers : public QObject {
   int NextPort();
   void ReadOutput(int id);
   void EmitLine(Server& server, std::string_view line);
+  // Creates and starts the server's process; every report comes through the callbacks.
+  void Spawn(Server& server);
+  void Ended(int id, int code, bool signalled);
+  // Whether the crashed server starts again: schedules it and tells onCrashed either way.
+  bool ScheduleRestart(Server& server, int code, bool signalled);
+  void Restart(int id);
   void Finish(int id, const std::string& how);
 
   size_t backlogLines_;
@@ -92,6 +125,7 @@ class GameServers : public QObject {
   PortRange ports_;
   int lastId_ = 0;
   int lastPort_ = 0;
+  int restartDelayScale_ = 1000;  // ms per second of RestartDelaySeconds
   std::map<int, std::unique_ptr<Server>> servers_;
 };
 

@@ -61,6 +61,8 @@ OvServer::~OvServer() {
   games_.onFailed = nullptr;
   games_.onLine = nullptr;
   games_.onExited = nullptr;
+  games_.onCrashed = nullptr;
+  games_.onRestarted = nullptr;
   games_.StopAll();
 }
 

@@ -110,6 +110,29 @@ std::string NamedIn(std::string_view argument, const std::vector<std::string>& n
   return "";
 }
 
+// "TYPE on-crash N/SECONDS" for a type named before; the reason it is refused, or "".
+// A restart for an optional type that is not installed is left out with it.
+std::string ParseRestart(const std::string& value, const std::vector<std::string>& skipped,
+                         ServerConfig& config) {
+  std::istringstream words(value);
+  std::string typeName, when, limit, rest;
+  words >> typeName >> when >> limit >> rest;
+  const std::string form =
+      "restart must be TYPE on-crash N/SECONDS, N from 1 to 100, SECONDS from 1 to 86400";
+  if (when != "on-crash" || !rest.empty()) return form;
+  const size_t slash = limit.find('/');
+  const int count = ov::ParseInt(limit.substr(0, slash), 0);
+  const int seconds = slash == std::string::npos ? 0 : ov::ParseInt(limit.substr(slash + 1), 0);
+  if (count < 1 || count > 100 || seconds < 1 || seconds > 86400) return form;
+  auto type = std::find_if(config.types.begin(), config.types.end(),
+                           [&](const ServerType& candidate) { return candidate.name == typeName; });
+  if (type == config.types.end() && std::count(skipped.begin(), skipped.end(), typeName) != 0) return "";
+  if (type == config.types.end())
+    return "restart names \"" + Blanked(typeName) + "\", which no type line before it defines";
+  type->restart = {count, seconds};
+  return "";
+}
+
 }  // namespace
 
 bool UsesGamePort(const ServerType& type) {
@@ -196,6 +219,7 @@ bool ParseConfig(std::string_view text, const std::string& baseDir, ServerConfig
   std::istringstream in{std::string(text)};
   std::string raw;
   int lineNumber = 0;
+  std::vector<std::string> skipped;  // optional types that are not installed
   auto fail = [&](const std::string& why) {
     error = "line " + std::to_string(lineNumber) + ": " + why;
     return false;
@@ -225,6 +249,7 @@ bool ParseConfig(std::string_view text, const std::string& baseDir, ServerConfig
       if (type.executable[0] != '/') type.executable = baseDir + "/" + type.executable;
       if (access(type.executable.c_str(), X_OK) != 0) {
         if (key == "optional-type") {
+          skipped.push_back(type.name);
           notes.push_back("server type \"" + type.name + "\" skipped: " + type.executable +
                           " is not installed");
           continue;
@@ -243,6 +268,10 @@ bool ParseConfig(std::string_view text, const std::string& baseDir, ServerConfig
       if (first < 1024 || last > 65535 || last < first)
         return fail("game-ports must be FIRST-LAST, ports from 1024 to 65535 (27960-27999)");
       config.gamePorts = {first, last};
+      continue;
+    }
+    if (key == "restart") {
+      if (const std::string why = ParseRestart(value, skipped, config); !why.empty()) return fail(why);
       continue;
     }
     // Settings of the lock-out that the rate bound on guesses replaced: an older file still runs.

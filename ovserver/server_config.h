@@ -12,6 +12,7 @@
 //   max-waiting-checks-per-address N, log-lines-per-second N, log-lines-per-connection N,
 //   accounts-lock-wait-ms N
 //   game-ports FIRST-LAST         the game ports handed out where a type's arguments say %PORT%
+//   restart TYPE on-crash N/SECONDS  a crashed game server of TYPE starts again, N times in SECONDS at most
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,10 +21,18 @@ namespace ovs {
 
 constexpr size_t kMaxServerTypes = 6;  // the clients list six types at most
 
+// How often a crashed game server of a type starts again: at most maxRestarts times within
+// windowSeconds; none when maxRestarts is 0.
+struct RestartPolicy {
+  int maxRestarts = 0;
+  int windowSeconds = 0;
+};
+
 struct ServerType {
   std::string name;
   std::string executable;  // absolute path
   std::vector<std::string> arguments;
+  RestartPolicy restart{};
 };
 
 // The game ports handed out, one per game server whose type's arguments hold kPortMark.

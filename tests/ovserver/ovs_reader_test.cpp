@@ -11,6 +11,7 @@
 #include "ovserver/game_relay.h"
 #include "ovserver/login_guard.h"
 #include "ovserver/ov_server.h"
+#include "ovserver/process_figures.h"
 #include "ovserver/request_reader.h"
 #include "ovserver/server_config.h"
 #include "tests/ovserver/full_disk.h"
@@ -279,6 +280,34 @@ TEST(OvsCommandLine, TheTypesArgumentsComeLastAndCannotBeSetAgainByTheUser) {
   }
 }
 
+// The fields of /proc/PID/stat that tell a game server's cost, after a command name that may hold
+// anything, parentheses and blanks among them.
+TEST(OvsProcessFigures, StatLinesAreReadPastTheCommandNameAndFiguresTold) {
+  const std::string tail =
+      " R 100 200 300 0 -1 4194304 101 0 0 0 7 3 2 1 20 0 1 0 572758 3133440 379 1 2 3\n";
+  struct Case {
+    std::string line;
+    bool read;
+  };
+  const Case cases[] = {
+      {"18925 (cat)" + tail, true},
+      {"18925 (a) b (c))" + tail, true},
+      {"18925 (cat) R 100 200 300 0 -1 4194304 101 0 0 0 7 3 2 1 20 0 1 0 572758\n", false},  // cut short
+      {"18925 (cat) R 100 200 300 0 -1 4194304 101 0 0 0 7 x 2 1 20 0 1 0 572758 3133440 379\n", false},
+      {"18925 cat" + tail, false},
+  };
+  for (const Case& test : cases) {
+    StatLine line;
+    ASSERT_EQ(ParseStatLine(test.line, line), test.read) << test.line;
+    if (!test.read) continue;
+    EXPECT_EQ(line.session, 300);
+    EXPECT_EQ(line.ticks, 13);
+    EXPECT_EQ(line.residentPages, 379);
+  }
+  EXPECT_EQ(DescribeFigures({2.5, 50LL << 20}, 100), "cpu 2.5%, 50.0 MiB");
+  EXPECT_EQ(DescribeFigures({0.2, 0}, 0), "cpu 0.0%, 0.0 MiB");  // read in its first instant
+}
+
 TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   QTemporaryDir dir;
   const std::string base = dir.path().toStdString();
@@ -292,7 +321,7 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   std::vector<std::string> notes;
   ASSERT_TRUE(
       ParseConfig("# demo\nname  Test box \ntype dm tool --fast 'a b'\noptional-type oa /nonexistent/oa\n"
-                  "backlog 20\ngame-ports 28000-28009\n",
+                  "backlog 20\ngame-ports 28000-28009\nrestart dm on-crash 3/600\nrestart oa on-crash 1/60\n",
                   base, config, error, notes))
       << error;
   EXPECT_EQ(config.name, "Test box");
@@ -302,6 +331,8 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   EXPECT_EQ(config.backlogLines, 20);
   EXPECT_EQ(config.gamePorts.first, 28000);
   EXPECT_EQ(config.gamePorts.last, 28009);
+  EXPECT_EQ(config.types[0].restart.maxRestarts, 3);  // the skipped type's restart is skipped with it
+  EXPECT_EQ(config.types[0].restart.windowSeconds, 600);
 
   // Control characters in what the consoles show become blanks.
   ServerConfig withControls;
@@ -328,7 +359,11 @@ TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
       {"hash-iterations 1000001\n", "hash-iterations must be a number from 1000 to 1000000"},
       {"game-ports 27999-27960\n", "game-ports must be FIRST-LAST"},
       {"game-ports 80-90\n", "game-ports must be FIRST-LAST"},
-      {"game-ports 27960\n", "game-ports must be FIRST-LAST"}};
+      {"game-ports 27960\n", "game-ports must be FIRST-LAST"},
+      {"restart dm on-crash 3/600\ntype dm tool\n", "line 1: restart names \"dm\", which no type line"},
+      {"type dm tool\nrestart dm on-crash 0/600\n", "line 2: restart must be TYPE on-crash N/SECONDS"},
+      {"type dm tool\nrestart dm on-crash 3\n", "restart must be"},
+      {"type dm tool\nrestart dm always 3/600\n", "restart must be"}};
   for (const auto& [text, why] : bad) {
     ServerConfig other;
     EXPECT_FALSE(ParseConfig(text, base, other, error, notes)) << text;

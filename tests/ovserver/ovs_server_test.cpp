@@ -23,6 +23,7 @@
 #include "ovserver/log.h"
 #include "ovserver/login_queue.h"
 #include "ovserver/ov_server.h"
+#include "ovserver/process_figures.h"
 #include "protocol/account_prompt.h"
 #include "tests/common/qt_wait.h"
 #include "tests/ovserver/full_disk.h"
@@ -798,7 +799,7 @@ TEST_F(OvsServerTest, DebiansOpenArenaServerRunsAndRelaysWhereInstalled) {
   ServerConfig withArena;
   ASSERT_TRUE(
       ParseConfig("optional-type openarena /usr/games/openarena-server +set dedicated 1 "
-                  "+set net_port %PORT%\ngame-ports 43270-43279\n",
+                  "+set net_port %PORT%\ngame-ports 43270-43279\nrestart openarena on-crash 1/600\n",
                   "/", withArena, error, notes));
   if (withArena.types.empty()) GTEST_SKIP() << "openarena-server is not installed";
   config.types = withArena.types;
@@ -819,6 +820,11 @@ TEST_F(OvsServerTest, DebiansOpenArenaServerRunsAndRelaysWhereInstalled) {
     ids.push_back(ov::ParseInt(id, -1));
     peer->ExpectText(ov::FormatCode(ids.back()), std::string("Opening IP socket: 0.0.0.0:") + port);
   }
+  // A crash starts it again on its port, in the same console.
+  server->Games().SetRestartDelayScale(20);
+  ::kill(pid_t(server->Games().Find(ids[0])->pid), SIGSEGV);
+  peer->ExpectText("0000", "Server " + std::to_string(ids[0]) + " (openarena) started again");
+  peer->ExpectText(ov::FormatCode(ids[0]), "Opening IP socket: 0.0.0.0:43270");
   for (const int number : ids) {
     peer->Console(number, "status");
     peer->ExpectText(ov::FormatCode(number), "map: oa_dm1");
@@ -1125,6 +1131,123 @@ TEST_F(OvsServerTest, EachGameServerGetsAGamePortOfItsOwnAndTheClientsLearnIt) {
   peer->Control(24, std::to_string(again));
   const std::string info = peer->Expect("1025");
   EXPECT_EQ(info.substr(info.rfind('\x80') + 1), "43262");
+}
+
+// A type that asks for restarts gets them after a crash only, under the same id, until its limit; an
+// end from within (exit code 0), a stop signal from the host or a stop asked here is final.
+TEST(OvsRestarts, OnlyACrashRestartsAndTheLimitEndsIt) {
+  struct Case {
+    const char* script;
+    std::vector<std::string> notices;  // what the consoles are told, in order
+    std::string ended;
+  };
+  const Case cases[] = {
+      {"echo up; ulimit -c 0; kill -SEGV $$",
+       {"crashed (signal 11): restarting in 1 s, 1 of 2", "crashed (signal 11): restarting in 5 s, 2 of 2",
+        "crashed (signal 11): not restarted, 2 restarts in 600 s already"},
+       "crashed: signal 11 (Segmentation fault)"},
+      {"echo up; exit 2",
+       {"crashed (exit code 2): restarting in 1 s, 1 of 2",
+        "crashed (exit code 2): restarting in 5 s, 2 of 2",
+        "crashed (exit code 2): not restarted, 2 restarts in 600 s already"},
+       "crashed: exit code 2"},
+      {"echo up; exit 0", {}, "exit code 0"},
+      {"echo up; kill -TERM $$", {}, "crashed: signal 15 (Terminated)"},
+  };
+  for (const Case& test : cases) {
+    GameServers games(50, 20);
+    games.SetRestartDelayScale(10);
+    std::vector<std::string> notices, ended;
+    int restarted = 0;
+    games.onCrashed = [&](int id, const CrashReport& report) { notices.push_back(CrashNotice(id, report)); };
+    games.onRestarted = [&](int) { ++restarted; };
+    games.onExited = [&](int, const std::string& how) { ended.push_back(how); };
+    std::string error;
+    const int id = games.Start({"sh", "/bin/sh", {"-c", test.script}, {2, 600}}, "", "", {}, error);
+    ASSERT_TRUE(Pump(std::string("the end of ") + test.script, [&] { return !ended.empty(); }));
+    std::vector<std::string> expected;
+    for (const std::string& notice : test.notices)
+      expected.push_back("Server " + std::to_string(id) + " " + notice);
+    EXPECT_EQ(notices, expected) << test.script;
+    EXPECT_EQ(ended, std::vector<std::string>{test.ended}) << test.script;
+    EXPECT_EQ(restarted, int(expected.empty() ? 0 : expected.size() - 1)) << test.script;
+  }
+}
+
+// A server waiting to start again stays down when stopped, and one still waiting as the OV server ends
+// is simply gone.
+TEST(OvsRestarts, AStopWhileWaitingToStartAgainIsFinal) {
+  for (const bool stop : {true, false}) {
+    GameServers games(50, 20);
+    std::vector<std::string> ended;
+    int crashes = 0, restarted = 0;
+    games.onCrashed = [&](int, const CrashReport&) { ++crashes; };
+    games.onRestarted = [&](int) { ++restarted; };
+    games.onExited = [&](int, const std::string& how) { ended.push_back(how); };
+    std::string error;
+    const int id = games.Start({"sh", "/bin/sh", {"-c", "exit 1"}, {3, 600}}, "", "", {}, error);
+    ASSERT_TRUE(Pump("the crash", [&] { return crashes == 1; }));
+    EXPECT_EQ(games.Find(id)->restarting, true);
+    if (!stop) continue;  // destroyed while waiting
+    ASSERT_TRUE(games.Stop(id));
+    ASSERT_TRUE(Pump("the stop", [&] { return !ended.empty(); }));
+    EXPECT_EQ(ended, std::vector<std::string>{"stopped"});
+    EXPECT_EQ(games.Count(), 0u);
+    EXPECT_EQ(restarted, 0);
+  }
+}
+
+// Killed with SIGSEGV, the game server starts again under its id: the client keeps its window, which
+// stays live and takes input, and nobody is told of a new server or of an end. A user's kill is final.
+TEST_F(OvsServerTest, ACrashedGameServerStartsAgainUnderItsIdAndAKillStopsItForGood) {
+  config.types[0].restart = {3, 600};
+  StartServer();
+  server->Games().SetRestartDelayScale(20);
+  auto peer = LoggedIn();
+  const int id = StartStandin(*peer, "+map e1m1");
+  const std::string code = ov::FormatCode(id), name = "Server " + std::to_string(id);
+  ::kill(pid_t(server->Games().Find(id)->pid), SIGSEGV);
+  peer->ExpectText(code, name + " crashed (signal 11)");  // its own console, then every console
+  peer->ExpectText("0000", name + " crashed (signal 11): restarting in 1 s, 1 of 3");
+  peer->ExpectText("0000", name + " (standin) started again");
+  peer->ExpectText(code, "Server spawned.");
+  peer->Console(id, "say still here");
+  peer->ExpectText(code, "Server: still here");
+  EXPECT_EQ(peer->Count("1027", ""), 1u);
+  EXPECT_EQ(peer->Count("1028", ""), 0u);
+
+  peer->Console(0, "kill " + std::to_string(id));
+  EXPECT_EQ(peer->Expect("1028"), std::to_string(id));
+  peer->ExpectText("0000", name + " ended: stopped");
+  EXPECT_EQ(server->Games().Count(), 0u);
+  EXPECT_EQ(peer->Count("0000", "restarting in"), 1u);
+}
+
+// What a game server costs is read from its session's processes (a shell and the loop it runs) and shown
+// by list.
+TEST_F(OvsServerTest, ListShowsWhatEachGameServerCosts) {
+  config.types.push_back({"busy", "/bin/sh", {"-c", "while :; do :; done & while :; do :; done"}});
+  StartServer();
+  auto peer = LoggedIn();
+  peer->Control(26, "busy\x80");
+  const int id = ov::ParseInt(peer->Expect("1027"), -1);
+  const qint64 pid = server->Games().Find(id)->pid;
+  ProcessFigures figures;
+  ASSERT_TRUE(Pump("a third of a second of CPU time in the busy server's session", [&] {
+    const auto read = ReadSessionFigures({pid});
+    return read.count(pid) && (figures = read.at(pid)).cpuSeconds >= 0.3;
+  }));
+  EXPECT_GT(figures.residentBytes, 100 << 10);
+  EXPECT_LT(figures.residentBytes, 1LL << 30);
+  peer->Console(0, "list");
+  const std::string shown = "pid " + std::to_string(pid);
+  peer->ExpectText("0000", shown);
+  EXPECT_EQ(peer->Count("0000", shown), 1u);
+  const std::regex listed(shown + ", up \\d+s, cpu [1-9]\\d*\\.\\d%, \\d+\\.\\d MiB");
+  for (const ov::Frame& frame : peer->frames) {
+    if (frame.payload.find(shown) == std::string::npos) continue;
+    EXPECT_TRUE(std::regex_search(frame.payload, listed)) << frame.payload;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+#pragma once
+// What a game server costs, read from /proc only when someone asks (the console's list): its CPU time and
+// resident memory, summed over the processes of its session (a wrapper script and the real server it
+// starts among them).
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ovs {
+
+// The fields of one /proc/PID/stat line that count here.
+struct StatLine {
+  long long session = 0;
+  long long ticks = 0;          // user and system time, its own and that of the children it reaped
+  long long residentPages = 0;  // rss
+};
+// False for a line that is not one (the command name may hold blanks and parentheses).
+bool ParseStatLine(std::string_view text, StatLine& line);
+
+struct ProcessFigures {
+  double cpuSeconds = 0;
+  long long residentBytes = 0;
+};
+
+// The figures of each session whose leader is one of leaders; a leader whose session has no process
+// left is missing from the result.
+std::map<long long, ProcessFigures> ReadSessionFigures(const std::vector<long long>& leaders);
+
+// "cpu 2.5%, 48.1 MiB": the CPU time as a share of one core over its uptime, and the resident memory.
+std::string DescribeFigures(const ProcessFigures& figures, double uptimeSeconds);
+
+}  // namespace ovs
