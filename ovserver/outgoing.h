@@ -1,8 +1,9 @@
 #pragma once
-// What the OV server sends, made into frames one way: a control message through its typed encoder, then
-// ov::PlainFrame, which refuses a frame byte (0xFE, 0xFD) inside a plain payload, or, for an account
-// message, enciphered, the one payload that may hold any byte. Nothing the server sends is framed
-// anywhere else, so no path of it can cut a frame in two.
+// What the OV server sends, made into frames one way. A control message goes through its typed encoder
+// here (ControlFrame), then ov::PlainFrame, which refuses a frame byte (0xFE, 0xFD) inside a plain
+// payload, or, for an account message, enciphered, the one payload that may hold any byte; console text
+// goes through ov::PlainFrame in Connection::SendConsoleLine. The server frames nothing any other way, so
+// no path of it can cut a frame in two.
 //
 // A text of the server's that cannot travel where it goes is sent changed rather than not at all:
 // - console text, status notes and message boxes: a frame byte loses its high bit (0xFD '}', 0xFE '~'),
