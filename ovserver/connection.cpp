@@ -10,18 +10,6 @@
 
 namespace ovs {
 
-std::string EncipherForFrame(const ov::MessageCipher& cipher, std::string plain) {
-  std::string sealed = cipher.EncryptMsg(plain);
-  bool replaced = false;
-  for (size_t i = 2; i < sealed.size(); ++i) {
-    if (sealed[i] == ov::kFrameEnd || sealed[i] == '\0') {
-      plain[i - 2] = '?';
-      replaced = true;
-    }
-  }
-  return replaced ? cipher.EncryptMsg(plain) : sealed;
-}
-
 Connection::Connection(int number, QTcpSocket* socket, std::string group, const ov::MessageCipher& cipher,
                        PeerLog& log)
     : number_(number),
@@ -38,28 +26,22 @@ std::string Connection::Who() const {
   return who;
 }
 
-void Connection::SendFrame(int code, std::string_view payload) {
+void Connection::Write(const std::optional<std::string>& frame, int32_t code) {
   if (closed_) return;
+  if (!frame) {
+    Log(Who() + ": frame " + ov::FormatCode(code) + " not sent: it cannot carry what it was given");
+    return;
+  }
   if (socket_->bytesToWrite() > kMaxUnreadOutput) {
     Log(Who() + ": closed, " + std::to_string(socket_->bytesToWrite()) +
         " bytes sent to it are still unread");
     socket_->abort();
     return;
   }
-  const std::string frame = ov::MakeFrame(code, payload);
-  socket_->write(frame.data(), qint64(frame.size()));
+  socket_->write(frame->data(), qint64(frame->size()));
 }
 
-void Connection::SendControl(ov::ControlMessage message, std::string_view payload) {
-  if (ov::IsAccountMessage(ov::Number(message)))
-    SendFrame(ov::ControlCode(message), EncipherForFrame(cipher_, std::string(payload)));
-  else
-    SendFrame(ov::ControlCode(message), payload);
-}
-
-void Connection::SendNote(const std::string& text) {
-  SendControl(ov::ControlMessage::StatusNote, ConsoleSafe(text));
-}
+void Connection::SendNote(const std::string& text) { Send(ov::msg::StatusNote{ConsoleSafe(text)}); }
 
 void Connection::SendConsoleLine(int id, const std::string& line) {
   // A client that does not keep up loses console text, never control messages.
@@ -67,7 +49,7 @@ void Connection::SendConsoleLine(int id, const std::string& line) {
     ++droppedLines_;
     return;
   }
-  SendFrame(id, ConsoleSafe(line) + "\r\n");
+  Write(ov::PlainFrame(id, ConsoleSafe(line) + "\r\n"), id);
 }
 
 void Connection::CaughtUp() {
@@ -106,7 +88,7 @@ void Connection::Refuse(const std::string& reason, Clock::time_point since, std:
     const auto open = Open(self);
     if (!open) return;
     // A message box: a status note would be replaced at once by the client's note of the close.
-    open->SendControl(ov::ControlMessage::MessageBox, ConsoleSafe(reason));
+    open->Send(ov::msg::MessageBox{ConsoleSafe(reason)});
     open->CloseGently();
   });
 }

@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include "ovserver/outgoing.h"
 #include "ovserver/peer_log.h"
 #include "ovserver/request_reader.h"
 #include "wire/cipher.h"
-#include "wire/codes.h"
 #include "wire/frames.h"
 
 class QTcpSocket;
@@ -48,9 +48,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // "connection N (user)", for the log.
   std::string Who() const;
 
-  // Sending. A peer that reads nothing loses console text first and is cut off far behind.
-  void SendFrame(int code, std::string_view payload);
-  void SendControl(ov::ControlMessage message, std::string_view payload);
+  // Sending, every frame made in outgoing.h. A peer that reads nothing loses console text first and is
+  // cut off far behind.
+  template <typename Message>
+  void Send(const Message& message) {
+    Write(ControlFrame(message, cipher_), ov::ControlCode(Message::kId));
+  }
   void SendNote(const std::string& text);
   void SendConsoleLine(int id, const std::string& line);
   void Say(const std::string& line) { SendConsoleLine(0, line); }
@@ -88,6 +91,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::set<int> watching;
 
  private:
+  // Writes a frame; for one that was refused, nothing but a log line naming its code.
+  void Write(const std::optional<std::string>& frame, int32_t code);
+
   int number_;
   QTcpSocket* socket_;
   std::string peer_;
@@ -110,9 +116,5 @@ inline std::shared_ptr<Connection> Open(const ConnectionHandle& handle) {
   std::shared_ptr<Connection> connection = handle.lock();
   return connection && !connection->IsClosed() ? connection : nullptr;
 }
-
-// Enciphers an account-range payload so that the frame can carry it: a character whose enciphered byte
-// would be 0xFE (end of frame) or 0x00 is replaced by "?" first.
-std::string EncipherForFrame(const ov::MessageCipher& cipher, std::string plain);
 
 }  // namespace ovs

@@ -75,8 +75,8 @@ void ConnectionManager::Serve(QTcpSocket* socket, const std::string& group) {
           "refused a connection from " + socket->peerAddress().toString().toStdString() + ":" +
               std::to_string(socket->peerPort()) + ": " + why +
               (count > 1 ? " (" + std::to_string(count - 1) + " more refused since the last line)" : ""));
-    const std::string note = ov::MakeFrame(ov::ControlCode(ov::ControlMessage::MessageBox), full);
-    socket->write(note.data(), qint64(note.size()));
+    if (const auto note = ControlFrame(ov::msg::MessageBox{full}, cipher_))
+      socket->write(note->data(), qint64(note->size()));
     socket->disconnectFromHost();
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     if (socket->state() == QAbstractSocket::UnconnectedState) socket->deleteLater();
@@ -90,7 +90,7 @@ void ConnectionManager::Serve(QTcpSocket* socket, const std::string& group) {
   Watch(connection);
   // Its arrival is logged when it says something: a peer that connects and hangs up in a loop
   // would otherwise write two lines a time, without end.
-  connection->SendControl(ov::ControlMessage::LoginRequest, config_.caption);
+  connection->Send(ov::msg::LoginRequest{config_.caption});
   TimeOut(connection, config_.loginTimeoutSeconds, false);
   // A connection that sends no login holds a place for no one, however many bytes or frames it sends
   // (a client's first frame is its login): it goes sooner.
@@ -128,7 +128,7 @@ void ConnectionManager::TimeOut(const ConnectionHandle& handle, int seconds, boo
     open->Log(open->Who() + (open->heard ? "" : " from " + open->Peer()) +
               (silentOnly ? ": no login in " : ": no login within ") + std::to_string(seconds) +
               " s, closed");
-    open->SendControl(ov::ControlMessage::MessageBox, "Login timed out");
+    open->Send(ov::msg::MessageBox{"Login timed out"});
     open->state = Connection::State::Refused;
     open->CloseGently();
   });
@@ -259,7 +259,7 @@ bool ConnectionManager::TakeFairShare(const std::string& group) {
 void ConnectionManager::CloseToMakeRoom(Connection& connection, const std::string& why,
                                         const std::string& note) {
   log_.Line(nullptr, connection.Who() + " from " + connection.Peer() + ": " + why + ", closed to make room");
-  connection.SendControl(ov::ControlMessage::MessageBox, note);
+  connection.Send(ov::msg::MessageBox{note});
   connection.Socket().flush();
   connection.Socket().abort();
   Closed(connection.Handle());

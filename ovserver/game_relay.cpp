@@ -6,18 +6,11 @@
 
 #include "ovserver/log.h"
 #include "ovserver/process_figures.h"
+#include "ovserver/outgoing.h"
 #include "wire/payload.h"
 
 namespace ovs {
 namespace {
-
-// A field of a registry message: its separator and the frame's end byte cannot appear inside it.
-std::string FieldSafe(std::string_view text) {
-  std::string safe(text);
-  for (char& c : safe)
-    if (c == ov::kFieldSeparator || c == ov::kFrameEnd) c = '?';
-  return safe;
-}
 
 // Arguments for the log, quoted where a blank or quote would make them ambiguous.
 std::string Join(const std::vector<std::string>& words) {
@@ -28,18 +21,6 @@ std::string Join(const std::vector<std::string>& words) {
     text += plain ? word : "\"" + word + "\"";
   }
   return text;
-}
-
-// The fields of a start request, each one kept: "type, 0x80, title, 0x80" with nothing after it is a
-// title and an empty command line, not a command line made of the title.
-std::vector<std::string> StartFields(std::string_view payload) {
-  std::vector<std::string> fields;
-  for (;;) {
-    const size_t cut = payload.find(ov::kFieldSeparator);
-    fields.emplace_back(payload.substr(0, cut));
-    if (cut == std::string_view::npos) return fields;
-    payload.remove_prefix(cut + 1);
-  }
 }
 
 std::string Uptime(std::chrono::steady_clock::time_point since) {
@@ -169,23 +150,22 @@ void GameRelay::AnnounceAll(Connection& connection) {
 void GameRelay::Announce(Connection& connection, int id) {
   connection.known.insert(id);
   connection.awaiting.insert(id);
-  connection.SendControl(ov::ControlMessage::NewServer, std::to_string(id));
+  connection.Send(ov::msg::NewServer{std::to_string(id)});
 }
 
-void GameRelay::HandleAccepted(Connection& connection, const std::string& payload) {
-  const int id = ov::ParseInt(payload, -1);
+void GameRelay::HandleAccepted(Connection& connection, const ov::msg::NewServerAccepted& accepted) {
+  const int id = ov::ParseInt(accepted.idText, -1);
   if (connection.awaiting.erase(id) == 0) {
-    connection.Malformed("unexpected " + std::to_string(ov::Number(ov::ControlMessage::NewServerAccepted)) +
-                         " for \"" + Printable(payload) + "\" ignored");
+    connection.Malformed("unexpected " + std::to_string(ov::Number(accepted.kId)) + " for \"" +
+                         Printable(accepted.idText) + "\" ignored");
     return;
   }
   const GameServers::Server* server = games_.Find(id);
   if (!server) return;
-  const char sep = ov::kFieldSeparator;
-  connection.SendControl(ov::ControlMessage::ServerInfo,
-                         std::to_string(id) + sep + FieldSafe(server->type) + sep + FieldSafe(server->title) +
-                             sep + FieldSafe(ShownCommandLine(connection, *server)) + sep + "1" + sep + "1" +
-                             sep + (server->gamePort > 0 ? std::to_string(server->gamePort) : ""));
+  // Info 5 and the console mode are always 1: the client's console takes the server's lines as they are.
+  connection.Send(ov::msg::ServerInfo{id, FieldSafe(server->type), FieldSafe(server->title),
+                                      FieldSafe(ShownCommandLine(connection, *server)), 1, 1,
+                                      server->gamePort});
 }
 
 void GameRelay::RefuseStart(Connection& connection, const std::string& why) {
@@ -210,15 +190,11 @@ std::string GameRelay::StartLimit(const std::string& user) const {
   return "";
 }
 
-void GameRelay::HandleStart(Connection& connection, const std::string& payload) {
-  // type, then the title only when one was given, then the command line (empty, never absent)
-  const std::vector<std::string> fields = StartFields(payload);
-  if (fields.size() > 3)
-    return RefuseStart(connection,
-                       "Start refused: malformed request (" + std::to_string(fields.size()) + " fields)");
-  const std::string& typeName = fields[0];
-  const std::string title = Blanked(fields.size() == 3 ? fields[1] : "");
-  const std::string commandLine = fields.size() >= 2 ? fields.back() : "";
+void GameRelay::HandleStart(Connection& connection, const std::optional<ov::msg::StartServer>& request) {
+  if (!request) return RefuseStart(connection, "Start refused: malformed request (more than three fields)");
+  const std::string& typeName = request->type;
+  const std::string title = Blanked(request->title);
+  const std::string& commandLine = request->commandLine;
   const ServerType* type = config_.FindType(typeName);
   if (!type) return RefuseStart(connection, "Unknown server type \"" + Blanked(typeName) + "\"");
   if (const std::string limit = StartLimit(connection.user); !limit.empty())
@@ -237,11 +213,10 @@ void GameRelay::HandleStart(Connection& connection, const std::string& payload) 
   connection.Say("Starting server " + std::to_string(id) + " (" + type->name + ")");
 }
 
-void GameRelay::HandleWatch(Connection& connection, ov::ControlMessage message, const std::string& payload) {
-  const int id = ov::ParseInt(payload, -1);
+void GameRelay::HandleWatch(Connection& connection, ov::ControlMessage message, int id) {
   if (!connection.known.count(id)) {
-    connection.Malformed(std::to_string(ov::Number(message)) + " for unknown server \"" + Printable(payload) +
-                         "\" ignored");
+    connection.Malformed(std::to_string(ov::Number(message)) + " for unknown server " + std::to_string(id) +
+                         " ignored");
     return;
   }
   if (message == ov::ControlMessage::ConsoleClosed) {
@@ -379,7 +354,7 @@ void GameRelay::Exited(int id, const std::string& how) {
     if (!connection.known.erase(id)) return;
     connection.awaiting.erase(id);
     connection.watching.erase(id);
-    connection.SendControl(ov::ControlMessage::ServerRemoved, std::to_string(id));
+    connection.Send(ov::msg::ServerRemoved{id});
   });
   SayToAll("Server " + std::to_string(id) + " ended: " + how);
 }

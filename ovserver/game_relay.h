@@ -11,6 +11,7 @@
 #include "ovserver/connection_manager.h"
 #include "ovserver/game_servers.h"
 #include "ovserver/server_config.h"
+#include "wire/messages.h"
 
 namespace ovs {
 
@@ -38,9 +39,12 @@ class GameRelay {
   // through here.
   std::string ShownCommandLine(const Connection& viewer, const GameServers::Server& server) const;
 
-  void HandleStart(Connection& connection, const std::string& payload);
-  void HandleAccepted(Connection& connection, const std::string& payload);  // 24: the client took a 27
-  void HandleWatch(Connection& connection, ov::ControlMessage message, const std::string& payload);
+  // A start request; nothing for one of more fields than it has.
+  void HandleStart(Connection& connection, const std::optional<ov::msg::StartServer>& request);
+  void HandleAccepted(Connection& connection,
+                      const ov::msg::NewServerAccepted& accepted);  // the client took a 27
+  // ConsoleOpened or ConsoleClosed for game server id.
+  void HandleWatch(Connection& connection, ov::ControlMessage message, int id);
   void HandleInput(Connection& connection, int id, const std::string& text);
   // The commands of the OV server's console that concern game servers.
   void List(Connection& connection);

@@ -5,6 +5,8 @@
 #include <cctype>
 
 #include "ovserver/log.h"
+#include "ovserver/outgoing.h"
+#include "wire/messages.h"
 #include "wire/payload.h"
 
 namespace ovs {
@@ -20,12 +22,13 @@ std::string TrimRight(std::string_view text) {
   return std::string(text.substr(0, end));
 }
 
-// A field of a registry message: its separator and the frame's end byte cannot appear inside it.
-std::string FieldSafe(std::string_view text) {
-  std::string safe(text);
-  for (char& c : safe)
-    if (c == ov::kFieldSeparator || c == ov::kFrameEnd) c = '?';
-  return safe;
+// An account answer deciphered and read, or nothing when it is not its fixed size; size tells its size.
+template <typename Message>
+std::optional<Message> Deciphered(const ov::MessageCipher& cipher, std::string_view payload, size_t& size) {
+  const std::string plain = cipher.DecryptMsg(payload);
+  size = plain.size();
+  if (size + sizeof ov::kCipherMarker != ov::AccountAnswerSize(ov::Number(Message::kId))) return std::nullopt;
+  return Message::Decode(plain);
 }
 
 std::string Refused(const char* what, AccountStore::Outcome outcome, const std::string& name,
@@ -88,14 +91,18 @@ void RequestHandler::HandleControl(Connection& connection, int n, const std::str
     case ov::ControlMessage::OvInfoRecorded:
       return;
     case ov::ControlMessage::NewServerAccepted:
-      relay_.HandleAccepted(connection, payload);
+      relay_.HandleAccepted(connection, ov::msg::NewServerAccepted::Decode(payload));
       return;
     case ov::ControlMessage::StartServer:
-      relay_.HandleStart(connection, payload);
+      relay_.HandleStart(connection, ov::msg::StartServer::Decode(payload));
       return;
     case ov::ControlMessage::ConsoleClosed:
+      relay_.HandleWatch(connection, ov::msg::ConsoleClosed::kId,
+                         ov::msg::ConsoleClosed::Decode(payload).serverId);
+      return;
     case ov::ControlMessage::ConsoleOpened:
-      relay_.HandleWatch(connection, static_cast<ov::ControlMessage>(n), payload);
+      relay_.HandleWatch(connection, ov::msg::ConsoleOpened::kId,
+                         ov::msg::ConsoleOpened::Decode(payload).serverId);
       return;
     case ov::ControlMessage::Login:
       connection.SendNote("Already logged in");
@@ -118,14 +125,14 @@ void RequestHandler::Refuse(Connection& connection, const std::string& reason, C
 
 void RequestHandler::HandleLogin(Connection& connection, const std::string& payload) {
   const auto since = Clock::now();
-  const std::string plain = cipher_.DecryptMsg(payload);
-  if (plain.size() != 24) {
-    connection.Log(connection.Who() + ": malformed login (" + std::to_string(plain.size()) +
-                   " bytes instead of 24)");
+  size_t size = 0;
+  const std::optional<ov::msg::Login> login = Deciphered<ov::msg::Login>(cipher_, payload, size);
+  if (!login) {
+    connection.Log(connection.Who() + ": malformed login (" + std::to_string(size) + " bytes instead of 24)");
     Refuse(connection, "Login failed: malformed login", since);
     return;
   }
-  const std::string name = TrimRight(plain.substr(0, 8));
+  const std::string name = TrimRight(login->name);
   // Accounts added meanwhile with --add-user or by hand can log in without a restart. A damaged file
   // is met by every login: it is told once a second at most.
   std::string stale;
@@ -144,7 +151,7 @@ void RequestHandler::HandleLogin(Connection& connection, const std::string& payl
   check.connection = connection.Handle();
   check.group = connection.Group();
   check.name = name;
-  check.password = plain.substr(8, 16);
+  check.password = login->password;
   check.since = since;
   const LoginQueue::Expected expected = logins_.Queue(
       std::move(check), [this](const Check& done, const CheckResult& result) { LoginChecked(done, result); });
@@ -189,12 +196,10 @@ void RequestHandler::LoginChecked(const Check& check, const CheckResult& result)
 }
 
 void RequestHandler::Welcome(Connection& connection) {
-  connection.SendControl(ov::ControlMessage::OvInfo,
-                         FieldSafe(config_.info) + ov::kFieldSeparator + FieldSafe(config_.name));
-  std::string types;
-  for (size_t i = 0; i < config_.types.size(); ++i)
-    types += (i ? std::string(1, ov::kFieldSeparator) : "") + FieldSafe(config_.types[i].name);
-  connection.SendControl(ov::ControlMessage::ServerTypes, types);
+  connection.Send(ov::msg::OvInfo{FieldSafe(config_.info), FieldSafe(config_.name)});
+  ov::msg::ServerTypes types;
+  for (const ServerType& type : config_.types) types.names.push_back(FieldSafe(type.name));
+  connection.Send(types);
   connection.Say("Logged in to " + config_.name + " as " + connection.user + ". Type help for the commands.");
   relay_.AnnounceAll(connection);
 }
@@ -227,10 +232,10 @@ void RequestHandler::RunCommand(Connection& connection, const std::string& line)
       return;
     }
     connection.newUserAsked = true;
-    connection.SendControl(ov::ControlMessage::PromptRequest, "newuser");
+    connection.Send(ov::msg::PromptRequest{"newuser"});
   } else if (command == "chpwd") {
     connection.chpwdAsked = true;
-    connection.SendControl(ov::ControlMessage::PromptRequest, "chpwd");
+    connection.Send(ov::msg::PromptRequest{"chpwd"});
   } else if (command == "kill" && words.size() == 2) {
     relay_.Kill(connection, words[1]);
   } else {
@@ -262,18 +267,19 @@ void RequestHandler::HandleNewUser(Connection& connection, const std::string& pa
     connection.SendNote(kAdminsCreateAccounts);
     return;
   }
-  const std::string plain = cipher_.DecryptMsg(payload);
   const auto refuse = [&](AccountStore::Outcome outcome, const std::string& name) {
     connection.Log(connection.Who() + Refused("new user", outcome, name, ""));
     connection.SendNote(std::string("New user refused: ") + OutcomeText(outcome));
   };
-  if (plain.size() != 24) {
-    connection.Log(connection.Who() + ": malformed new user (" + std::to_string(plain.size()) + " bytes)");
+  size_t size = 0;
+  const std::optional<ov::msg::NewUser> user = Deciphered<ov::msg::NewUser>(cipher_, payload, size);
+  if (!user) {
+    connection.Log(connection.Who() + ": malformed new user (" + std::to_string(size) + " bytes)");
     connection.SendNote("New user refused: malformed request");
     return;
   }
-  const std::string name = TrimRight(plain.substr(0, 8));
-  const std::string password = plain.substr(8, 16);
+  const std::string name = TrimRight(user->name);
+  const std::string& password = user->password;
   if (!AccountStore::ValidName(name)) return refuse(AccountStore::Outcome::BadName, name);
   if (ov::PadTo16(password) == std::string(16, ' '))
     return refuse(AccountStore::Outcome::EmptyPassword, name);
@@ -329,10 +335,11 @@ void RequestHandler::HandleChangePassword(Connection& connection, const std::str
     return;
   }
   connection.chpwdAsked = false;
-  const std::string plain = cipher_.DecryptMsg(payload);
-  if (plain.size() != 40) {
-    connection.Log(connection.Who() + ": malformed password change (" + std::to_string(plain.size()) +
-                   " bytes)");
+  size_t size = 0;
+  const std::optional<ov::msg::ChangePassword> change =
+      Deciphered<ov::msg::ChangePassword>(cipher_, payload, size);
+  if (!change) {
+    connection.Log(connection.Who() + ": malformed password change (" + std::to_string(size) + " bytes)");
     connection.SendNote("Password change refused: malformed request");
     return;
   }
@@ -346,9 +353,9 @@ void RequestHandler::HandleChangePassword(Connection& connection, const std::str
   check.change = true;
   check.connection = connection.Handle();
   check.group = connection.Group();
-  check.name = TrimRight(plain.substr(0, 8));
-  check.password = plain.substr(8, 16);
-  check.newPassword = plain.substr(24, 16);
+  check.name = TrimRight(change->name);
+  check.password = change->oldPassword;
+  check.newPassword = change->newPassword;
   check.since = since;
   logins_.Queue(std::move(check),
                 [this](const Check& done, const CheckResult& result) { ChangeChecked(done, result); });

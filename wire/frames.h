@@ -29,8 +29,8 @@ std::optional<std::string> PlainFrame(int32_t code, std::string_view payload);
 // The frame of an account message's payload as the cipher gave it (marker included), any byte allowed.
 std::string EncipheredFrame(int32_t code, std::string_view sealed);
 
-// The bytes of a frame around any payload, unchecked: for streams built on purpose (tests, fuzzing) and
-// the entry point the OV server still sends through.
+// The bytes of a frame around any payload, unchecked: for streams built on purpose (tests, fuzzing); no
+// program sends through it.
 std::string MakeFrame(int32_t code, std::string_view payload);
 
 struct Frame {

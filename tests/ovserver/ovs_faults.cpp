@@ -610,6 +610,42 @@ TEST_F(OvsUnderAttack, ControlCharactersInATitleNeverPrintALineOfTheirOwnOnAnyCo
   }
 }
 
+// Frame bytes in whatever the server sends, from its settings, a peer or a game server, never cut a frame:
+// each sender changes them as outgoing.h says, and the peer reads exactly the frames it was sent.
+TEST_F(OvsUnderAttack, FrameBytesReachingAnySenderNeverCutAFrame) {
+  config.info =
+      "v\xFE"
+      "1";
+  config.name = "Box\xFD\x80x";  // set here: a configuration file holding them is refused
+  config.types.push_back({"odd\xFE\x80\xFD", STANDIN_SERVER, {}});
+  StartServer();
+  auto peer = LoggedIn();
+  peer->Console(0, "bad\xFDword");
+  peer->Control(26, "no\xFDtype");
+  const int id = Start(*peer, "standin\x80T\xFDx\x80+map e1\xFDm1");
+  const std::string code = ov::FormatCode(id);
+  peer->Expect(code, "[2] ");
+  const std::string sep(1, ov::kFieldSeparator);
+  const std::pair<std::string, std::string> sent[] = {
+      // code, payload
+      {"1021", "v?1" + sep + "Box??x"},
+      {"1031", "standin" + sep + "odd???"},
+      {"0000", "> bad}word\r\n"},
+      {"0000", "Unknown command \"bad}word\": type help for the list.\r\n"},
+      {"1001", "Unknown server type \"no}type\""},
+      {"1025",
+       std::to_string(id) + sep + "standin" + sep + "T?x" + sep + "+map e1?m1" + sep + "1" + sep + "1"},
+      {code, "  [2] e1}m1\r\n"},
+  };
+  for (const auto& [code, payload] : sent) EXPECT_EQ(peer->Count(code, payload), 1u) << Printable(payload);
+  for (const ov::Frame& frame : peer->frames) {
+    const ov::CodeClass kind = ov::ClassifyCode(frame.code);
+    ASSERT_TRUE(kind.kind != ov::CodeKind::Unknown && !frame.outside) << Printable(frame.code);
+    if (kind.kind == ov::CodeKind::Control && ov::IsAccountMessage(kind.number)) continue;  // enciphered
+    EXPECT_EQ(frame.payload.find('\xFD'), std::string::npos) << Printable(frame.payload);
+  }
+}
+
 // Whatever a peer makes the server log, before its login or after, goes through one bound per
 // connection and one for the whole server; what is held back is counted in a summary line.
 TEST_F(OvsUnderAttack, EveryLogLineAPeerCausesIsBoundedPerConnectionAndForTheServer) {
