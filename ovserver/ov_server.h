@@ -15,6 +15,7 @@
 #include "ovserver/login_queue.h"
 #include "ovserver/peer_log.h"
 #include "ovserver/request_handler.h"
+#include "ovserver/scheduler.h"
 #include "ovserver/server_config.h"
 #include "wire/cipher.h"
 
@@ -48,6 +49,7 @@ class OvServer : public QObject {
   ConnectionManager connections_;
   LoginQueue logins_;
   GameRelay relay_;
+  Scheduler schedules_;
   RequestHandler handler_;
   Listener listener_;
 };

@@ -38,13 +38,14 @@ std::string Refused(const char* what, AccountStore::Outcome outcome, const std::
 
 RequestHandler::RequestHandler(const ServerConfig& config, AccountStore& accounts,
                                const ov::MessageCipher& cipher, ConnectionManager& connections,
-                               LoginQueue& logins, GameRelay& relay)
+                               LoginQueue& logins, GameRelay& relay, Scheduler& schedules)
     : config_(config),
       accounts_(accounts),
       cipher_(cipher),
       connections_(connections),
       logins_(logins),
-      relay_(relay) {}
+      relay_(relay),
+      schedules_(schedules) {}
 
 void RequestHandler::HandleFrame(Connection& connection, const ov::Frame& frame) {
   const ov::CodeClass code = ov::ClassifyCode(frame.code);
@@ -209,12 +210,15 @@ void RequestHandler::RunCommand(Connection& connection, const std::string& line)
   std::transform(command.begin(), command.end(), command.begin(),
                  [](unsigned char c) { return std::tolower(c); });
   if (command == "help") {
-    for (const char* help : {"Commands of this OV server:", "  help      this list",
-                             "  list      the game servers running here", "  who       who is connected",
-                             "  newuser   create an account (the client asks for its name and password; "
-                             "administrators)",
-                             "  chpwd     change a password (the client asks for the old and the new one)",
-                             "  kill ID   stop game server ID (another user's: administrators only)"})
+    for (const char* help :
+         {"Commands of this OV server:", "  help      this list", "  list      the game servers running here",
+          "  who       who is connected",
+          "  newuser   create an account (the client asks for its name and password; "
+          "administrators)",
+          "  chpwd     change a password (the client asks for the old and the new one)",
+          "  kill ID   stop game server ID (another user's: administrators only)",
+          "  schedule list | add ENTRY | del N   the schedules (administrators); an ENTRY is",
+          "            daily HH:MM|every N  title NAME|type NAME  restart|line TEXT"})
       connection.Say(help);
   } else if (command == "list") {
     relay_.List(connection);
@@ -231,6 +235,8 @@ void RequestHandler::RunCommand(Connection& connection, const std::string& line)
   } else if (command == "chpwd") {
     connection.chpwdAsked = true;
     connection.SendControl(ov::ControlMessage::PromptRequest, "chpwd");
+  } else if (command == "schedule") {
+    schedules_.Command(connection, line);
   } else if (command == "kill" && words.size() == 2) {
     relay_.Kill(connection, words[1]);
   } else {
