@@ -40,6 +40,7 @@ class OvServer : public QObject {
   void Serve(QTcpSocket* socket);
   size_t SessionCount() const { return connections_.Count(); }
   GameServers& Games() { return games_; }
+  Scheduler& Schedules() { return schedules_; }
 
  private:
   ServerConfig config_;

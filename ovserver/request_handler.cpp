@@ -210,14 +210,15 @@ void RequestHandler::RunCommand(Connection& connection, const std::string& line)
   std::transform(command.begin(), command.end(), command.begin(),
                  [](unsigned char c) { return std::tolower(c); });
   if (command == "help") {
+    for (const char* help : {"Commands of this OV server:", "  help      this list",
+                             "  list      the game servers running here", "  who       who is connected",
+                             "  newuser   create an account (the client asks for its name and password; "
+                             "administrators)",
+                             "  chpwd     change a password (the client asks for the old and the new one)",
+                             "  kill ID   stop game server ID (another user's: administrators only)"})
+      connection.Say(help);
     for (const char* help :
-         {"Commands of this OV server:", "  help      this list", "  list      the game servers running here",
-          "  who       who is connected",
-          "  newuser   create an account (the client asks for its name and password; "
-          "administrators)",
-          "  chpwd     change a password (the client asks for the old and the new one)",
-          "  kill ID   stop game server ID (another user's: administrators only)",
-          "  schedule list | add ENTRY | del N   the schedules (administrators); an ENTRY is",
+         {"  schedule list | add ENTRY | del N   the schedules (administrators); an ENTRY is",
           "            daily HH:MM|every N  title NAME|type NAME  restart|line TEXT"})
       connection.Say(help);
   } else if (command == "list") {

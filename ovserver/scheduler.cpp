@@ -57,35 +57,38 @@ Scheduler::Scheduler(std::string path, const AccountStore& accounts, GameServers
         path_);
 }
 
+void Scheduler::SetClock(WallClock clock) {
+  clock_ = std::move(clock);
+  agenda_.Set(schedules_, Now());
+  Arm();
+}
+
 bool Scheduler::Read(std::string& error) {
   std::ifstream in(path_, std::ios::binary);
   std::vector<Schedule> read;
-  if (!in) {
-    if (errno != ENOENT) {
-      error = "cannot read " + path_ + ": " + std::strerror(errno);
-      schedules_.clear();
-      agenda_.Set({}, 0);
-      Arm();
-      return false;
-    }
-  } else {
-    std::string text;
-    text.resize(kMaxFileBytes + 1);
+  const auto damaged = [&](const std::string& why) {
+    error = why;
+    schedules_.clear();
+    agenda_.Set({}, 0);
+    Arm();
+    return false;
+  };
+  if (!in && errno != ENOENT) return damaged("cannot read " + path_ + ": " + std::strerror(errno));
+  if (in) {
+    std::string text(kMaxFileBytes + 1, '\0');
     in.read(text.data(), std::streamsize(text.size()));
     text.resize(size_t(in.gcount()));
     std::string why;
-    if (text.size() > kMaxFileBytes) why = "larger than " + std::to_string(kMaxFileBytes) + " bytes";
-    if (!why.empty() || !ParseScheduleFile(text, read, why)) {
-      error = path_ + ": " + why;
-      schedules_.clear();
-      agenda_.Set({}, 0);
-      Arm();
-      return false;
-    }
+    if (text.size() > kMaxFileBytes)
+      return damaged(path_ + ": larger than " + std::to_string(kMaxFileBytes) + " bytes");
+    if (!ParseScheduleFile(text, read, why)) return damaged(path_ + ": " + why);
   }
-  schedules_ = std::move(read);
-  agenda_.Set(schedules_, std::time(nullptr));
-  Arm();
+  // Unchanged, the agenda stays as it is: set again at the second a schedule is due, it would skip it.
+  if (read != schedules_) {
+    schedules_ = std::move(read);
+    agenda_.Set(schedules_, Now());
+    Arm();
+  }
   return true;
 }
 
@@ -122,7 +125,7 @@ void Scheduler::List(Connection& connection) {
   if (schedules_.empty()) connection.Say("No schedules.");
   for (size_t i = 0; i < schedules_.size(); ++i)
     connection.Say(Blanked("  " + std::to_string(i + 1) + "  " + FormatSchedule(schedules_[i]) + "  (next " +
-                           LocalTime(NextDue(schedules_[i], std::time(nullptr))) + ")"));
+                           LocalTime(NextDue(schedules_[i], Now())) + ")"));
 }
 
 void Scheduler::Add(Connection& connection, const std::string& entry) {
@@ -142,9 +145,8 @@ void Scheduler::Add(Connection& connection, const std::string& entry) {
   if (!Write(connection, schedules)) return;
   connection.Log(connection.Who() + " added schedule " + std::to_string(schedules_.size()) + ": " +
                  Printable(FormatSchedule(schedule), 300));
-  connection.Say(Blanked("Schedule " + std::to_string(schedules_.size()) +
-                         " added: " + FormatSchedule(schedule) + " (next " +
-                         LocalTime(NextDue(schedule, std::time(nullptr))) + ")"));
+  connection.Say(Blanked("Schedule " + std::to_string(schedules_.size()) + " added: " +
+                         FormatSchedule(schedule) + " (next " + LocalTime(NextDue(schedule, Now())) + ")"));
 }
 
 void Scheduler::Delete(Connection& connection, const std::string& which) {
@@ -170,7 +172,7 @@ bool Scheduler::Write(Connection& connection, const std::vector<Schedule>& sched
     return false;
   }
   schedules_ = schedules;
-  agenda_.Set(schedules_, std::time(nullptr));
+  agenda_.Set(schedules_, Now());
   Arm();
   return true;
 }
@@ -178,14 +180,14 @@ bool Scheduler::Write(Connection& connection, const std::vector<Schedule>& sched
 void Scheduler::Arm() {
   if (agenda_.Empty()) return timer_.stop();
   using namespace std::chrono;
-  const auto now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+  const auto now = duration_cast<milliseconds>(clock_().time_since_epoch()).count();
   // A little past the second it is due, so that the clock reads that second when the timer fires.
   const auto wait = std::max<long long>(0, (long long)agenda_.NextWake() * 1000 + 5 - now);
   timer_.start(int(std::min<long long>(wait, 7LL * 24 * 3600 * 1000)));
 }
 
 void Scheduler::Fire() {
-  for (size_t index : agenda_.TakeDue(std::time(nullptr))) Run(index);
+  for (size_t index : agenda_.TakeDue(Now())) Run(index);
   Arm();
 }
 

@@ -3,6 +3,8 @@
 // that keeps them, and the one timer that waits for the next one due.
 #include <QObject>
 #include <QTimer>
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,9 @@ class Scheduler : public QObject {
   // "schedule list", "schedule add ENTRY", "schedule del N": line is the whole command as typed.
   void Command(Connection& connection, const std::string& line);
   bool Armed() const { return timer_.isActive(); }
+  // The wall clock the schedules follow (the system's unless a test sets another); sets the timer again.
+  using WallClock = std::function<std::chrono::system_clock::time_point()>;
+  void SetClock(WallClock clock);
 
  private:
   // Reads the file again; false with error when it is damaged. Sets the agenda from what it holds.
@@ -39,12 +44,14 @@ class Scheduler : public QObject {
   void Fire();
   void Run(size_t index);
   void TellAdministrators(const std::string& line);
+  std::time_t Now() const { return std::chrono::system_clock::to_time_t(clock_()); }
 
   std::string path_;
   const AccountStore& accounts_;
   GameServers& games_;
   GameRelay& relay_;
   ConnectionManager& connections_;
+  WallClock clock_ = [] { return std::chrono::system_clock::now(); };
   std::vector<Schedule> schedules_;
   Agenda agenda_;
   QTimer timer_;
