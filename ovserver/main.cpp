@@ -62,6 +62,17 @@ std::unique_ptr<QSocketNotifier> CatchStopSignals(QCoreApplication& app) {
   return notifier;
 }
 
+// What the server runs with, and what it lacks.
+void LogStartup(const std::vector<std::string>& notes, const ovs::ServerConfig& config,
+                const ovs::AccountStore& accounts) {
+  for (const std::string& note : notes) ovs::Log(note);
+  for (const ovs::ServerType& type : config.types)
+    ovs::Log("server type \"" + type.name + "\": " + type.executable);
+  if (config.types.empty()) ovs::Log("warning: no server types configured: clients can start no game server");
+  if (accounts.Size() == 0)
+    ovs::Log("no accounts in " + accounts.Path() + ": nobody can log in (add one with --add-user NAME)");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -124,13 +135,7 @@ int main(int argc, char** argv) {
     }
     addresses.push_back(address);
   }
-  for (const std::string& note : notes) ovs::Log(note);
-  for (const ovs::ServerType& type : config.types)
-    ovs::Log("server type \"" + type.name + "\": " + type.executable);
-  if (config.types.empty()) ovs::Log("warning: no server types configured: clients can start no game server");
-  if (accounts.Size() == 0)
-    ovs::Log("no accounts in " + accounts.Path() + ": nobody can log in (add one with --add-user NAME)");
-
+  LogStartup(notes, config, accounts);
   config.schedulesPath = parser.isSet(schedulesOption) ? parser.value(schedulesOption).toStdString()
                                                        : accounts.Path() + ".schedules";
   const std::unique_ptr<QSocketNotifier> stopSignals = CatchStopSignals(app);
