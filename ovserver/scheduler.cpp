@@ -1,10 +1,11 @@
 #include "ovserver/scheduler.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include "ovserver/file_store.h"
 #include "ovserver/log.h"
