@@ -357,6 +357,36 @@ void GameRelay::Exited(int id, const std::string& how) {
     connection.Send(ov::msg::ServerRemoved{id});
   });
   SayToAll("Server " + std::to_string(id) + " ended: " + how);
+  if (auto again = restarts_.extract(id)) StartAgain(id, again.mapped());
+}
+
+bool GameRelay::Restart(int id, std::string& error) {
+  const GameServers::Server* server = games_.Find(id);
+  if (!server || !server->running || restarts_.count(id)) {
+    error = "server " + std::to_string(id) + (server ? " is stopping" : " is not running");
+    return false;
+  }
+  const auto owner = owners_.find(id);
+  restarts_[id] = {server->type, server->title, server->commandLine,
+                   owner == owners_.end() ? std::string() : owner->second};
+  games_.Stop(id);
+  return true;
+}
+
+void GameRelay::StartAgain(int id, const Again& again) {
+  const ServerType* type = config_.FindType(again.type);
+  std::vector<std::string> args;
+  std::string error = "its type is gone";
+  const int newId = type && SplitCommandLine(again.commandLine, args, error)
+                        ? games_.Start(*type, again.title, again.commandLine, args, error)
+                        : -1;
+  if (newId < 0) {
+    connections_.Log("server " + std::to_string(id) + " could not start again: " + error);
+    SayToAll(Blanked("Server " + std::to_string(id) + " could not start again: " + error));
+    return;
+  }
+  if (!again.owner.empty()) owners_[newId] = again.owner;
+  connections_.Log("server " + std::to_string(id) + " starts again as server " + std::to_string(newId));
 }
 
 }  // namespace ovs

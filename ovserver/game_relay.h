@@ -49,6 +49,9 @@ class GameRelay {
   // The commands of the OV server's console that concern game servers.
   void List(Connection& connection);
   void Kill(Connection& connection, const std::string& which);
+  // Stops a game server and, once it has ended, starts it again as it was: type, title, command line and
+  // the user who started it (under a new id). False with error when it does not run.
+  bool Restart(int id, std::string& error);
 
  private:
   bool MayType(const Connection& connection, int id) const;
@@ -63,6 +66,10 @@ class GameRelay {
   void Exited(int id, const std::string& how);
   void Crashed(int id, const CrashReport& report);
   void Restarted(int id);
+  struct Again {
+    std::string type, title, commandLine, owner;
+  };
+  void StartAgain(int id, const Again& again);
 
   const ServerConfig& config_;
   const AccountStore& accounts_;
@@ -70,6 +77,7 @@ class GameRelay {
   ConnectionManager& connections_;
   std::map<int, ConnectionHandle> startedBy_;  // game server id -> the connection that asked, until it runs
   std::map<int, std::string> owners_;          // game server id -> the user who started it
+  std::map<int, Again> restarts_;              // game server id -> how to start it again once it ends
 };
 
 }  // namespace ovs

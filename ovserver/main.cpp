@@ -62,6 +62,17 @@ std::unique_ptr<QSocketNotifier> CatchStopSignals(QCoreApplication& app) {
   return notifier;
 }
 
+// What the server runs with, and what it lacks.
+void LogStartup(const std::vector<std::string>& notes, const ovs::ServerConfig& config,
+                const ovs::AccountStore& accounts) {
+  for (const std::string& note : notes) ovs::Log(note);
+  for (const ovs::ServerType& type : config.types)
+    ovs::Log("server type \"" + type.name + "\": " + type.executable);
+  if (config.types.empty()) ovs::Log("warning: no server types configured: clients can start no game server");
+  if (accounts.Size() == 0)
+    ovs::Log("no accounts in " + accounts.Path() + ": nobody can log in (add one with --add-user NAME)");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,12 +89,15 @@ int main(int argc, char** argv) {
   const QCommandLineOption listenOption(
       "listen", "Address to listen on; give it again for more (:: is IPv6 only: add 0.0.0.0 for IPv4).",
       "address", "127.0.0.1");
+  const QCommandLineOption schedulesOption(
+      "schedules", "The schedules file (the accounts file's name with .schedules after it).", "file");
   const QCommandLineOption portOption("port", "TCP port.", "port", "4044");
   const QCommandLineOption addUserOption("add-user", "Add an account (password on standard input) and exit.",
                                          "name");
   const QCommandLineOption adminOption(
       "admin", "With --add-user: the account may create accounts and stop anyone's game servers.");
-  parser.addOptions({configOption, accountsOption, listenOption, portOption, addUserOption, adminOption});
+  parser.addOptions(
+      {configOption, accountsOption, schedulesOption, listenOption, portOption, addUserOption, adminOption});
   parser.process(app);
 
   ovs::ServerConfig config;
@@ -121,13 +135,9 @@ int main(int argc, char** argv) {
     }
     addresses.push_back(address);
   }
-  for (const std::string& note : notes) ovs::Log(note);
-  for (const ovs::ServerType& type : config.types)
-    ovs::Log("server type \"" + type.name + "\": " + type.executable);
-  if (config.types.empty()) ovs::Log("warning: no server types configured: clients can start no game server");
-  if (accounts.Size() == 0)
-    ovs::Log("no accounts in " + accounts.Path() + ": nobody can log in (add one with --add-user NAME)");
-
+  LogStartup(notes, config, accounts);
+  config.schedulesPath = parser.isSet(schedulesOption) ? parser.value(schedulesOption).toStdString()
+                                                       : accounts.Path() + ".schedules";
   const std::unique_ptr<QSocketNotifier> stopSignals = CatchStopSignals(app);
   if (!stopSignals) return 2;
 

@@ -32,7 +32,8 @@ OvServer::OvServer(ServerConfig config, AccountStore& accounts)
       connections_(config_, cipher_, log_),
       logins_(config_, accounts),
       relay_(config_, accounts, games_, connections_),
-      handler_(config_, accounts, cipher_, connections_, logins_, relay_),
+      schedules_(config_.schedulesPath, accounts, games_, relay_, connections_),
+      handler_(config_, accounts, cipher_, connections_, logins_, relay_, schedules_),
       listener_(config_.maxConnections) {
   connections_.onFrame = [this](Connection& connection, const ov::Frame& frame) {
     handler_.HandleFrame(connection, frame);

@@ -15,6 +15,7 @@
 #include "ovserver/login_queue.h"
 #include "ovserver/peer_log.h"
 #include "ovserver/request_handler.h"
+#include "ovserver/scheduler.h"
 #include "ovserver/server_config.h"
 #include "wire/cipher.h"
 
@@ -39,6 +40,7 @@ class OvServer : public QObject {
   void Serve(QTcpSocket* socket);
   size_t SessionCount() const { return connections_.Count(); }
   GameServers& Games() { return games_; }
+  Scheduler& Schedules() { return schedules_; }
 
  private:
   ServerConfig config_;
@@ -48,6 +50,7 @@ class OvServer : public QObject {
   ConnectionManager connections_;
   LoginQueue logins_;
   GameRelay relay_;
+  Scheduler schedules_;
   RequestHandler handler_;
   Listener listener_;
 };

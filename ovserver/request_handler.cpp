@@ -41,13 +41,14 @@ std::string Refused(const char* what, AccountStore::Outcome outcome, const std::
 
 RequestHandler::RequestHandler(const ServerConfig& config, AccountStore& accounts,
                                const ov::MessageCipher& cipher, ConnectionManager& connections,
-                               LoginQueue& logins, GameRelay& relay)
+                               LoginQueue& logins, GameRelay& relay, Scheduler& schedules)
     : config_(config),
       accounts_(accounts),
       cipher_(cipher),
       connections_(connections),
       logins_(logins),
-      relay_(relay) {}
+      relay_(relay),
+      schedules_(schedules) {}
 
 void RequestHandler::HandleFrame(Connection& connection, const ov::Frame& frame) {
   const ov::CodeClass code = ov::ClassifyCode(frame.code);
@@ -221,6 +222,10 @@ void RequestHandler::RunCommand(Connection& connection, const std::string& line)
                              "  chpwd     change a password (the client asks for the old and the new one)",
                              "  kill ID   stop game server ID (another user's: administrators only)"})
       connection.Say(help);
+    for (const char* help :
+         {"  schedule list | add ENTRY | del N   the schedules (administrators); an ENTRY is",
+          "            daily HH:MM|every N  title NAME|type NAME  restart|line TEXT"})
+      connection.Say(help);
   } else if (command == "list") {
     relay_.List(connection);
   } else if (command == "who") {
@@ -236,6 +241,8 @@ void RequestHandler::RunCommand(Connection& connection, const std::string& line)
   } else if (command == "chpwd") {
     connection.chpwdAsked = true;
     connection.Send(ov::msg::PromptRequest{"chpwd"});
+  } else if (command == "schedule") {
+    schedules_.Command(connection, line);
   } else if (command == "kill" && words.size() == 2) {
     relay_.Kill(connection, words[1]);
   } else {

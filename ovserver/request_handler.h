@@ -11,6 +11,7 @@
 #include "ovserver/connection_manager.h"
 #include "ovserver/game_relay.h"
 #include "ovserver/login_queue.h"
+#include "ovserver/scheduler.h"
 #include "ovserver/server_config.h"
 
 namespace ovs {
@@ -19,7 +20,7 @@ class RequestHandler : public QObject {
   Q_OBJECT
  public:
   RequestHandler(const ServerConfig& config, AccountStore& accounts, const ov::MessageCipher& cipher,
-                 ConnectionManager& connections, LoginQueue& logins, GameRelay& relay);
+                 ConnectionManager& connections, LoginQueue& logins, GameRelay& relay, Scheduler& schedules);
 
   void HandleFrame(Connection& connection, const ov::Frame& frame);
 
@@ -50,6 +51,7 @@ class RequestHandler : public QObject {
   ConnectionManager& connections_;
   LoginQueue& logins_;
   GameRelay& relay_;
+  Scheduler& schedules_;
   CountedLine unreadAccounts_{std::chrono::milliseconds(kMalformedLogIntervalMs)};
 };
 

@@ -65,6 +65,7 @@ struct ServerConfig {
   int accountsLockWaitMs = 2000;   // how long a change waits for another process's lock on the file
   int hashIterations = 20000;
   PortRange gamePorts;
+  std::string schedulesPath;  // not a setting: from --schedules; empty for no schedules
 
   const ServerType* FindType(std::string_view typeName) const;
 };

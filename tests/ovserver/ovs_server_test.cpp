@@ -11,8 +11,11 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUdpSocket>
+#include <chrono>
 #include <csignal>
+#include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <regex>
 
@@ -1248,6 +1251,123 @@ TEST_F(OvsServerTest, ListShowsWhatEachGameServerCosts) {
     if (frame.payload.find(shown) == std::string::npos) continue;
     EXPECT_TRUE(std::regex_search(frame.payload, listed)) << frame.payload;
   }
+}
+
+// Schedules are an administrator's: kept in their file, they run on the servers of their title or type at
+// the minute, told to administrators only.
+TEST_F(OvsServerTest, AdministratorsKeepSchedulesInTheirFileAndTheyRunOnTheirServers) {
+  std::string error;
+  ASSERT_EQ(accounts->Add("guest", "guest", false, error), AccountStore::Outcome::Done);
+  const QString path = dir.filePath("schedules");
+  config.schedulesPath = path.toStdString();
+  StartServer();
+  auto admin = LoggedIn();
+  auto guest = LoggedIn("guest", "guest");
+  for (const char* command :
+       {"schedule list", "schedule add every 1 type standin restart", "schedule del 1"}) {
+    guest->Console(0, command);
+    guest->ExpectText("0000", "Only an administrator can use schedules.");
+  }
+  EXPECT_FALSE(QFile::exists(path));
+  const std::string line = "every 1 type standin line say hello";
+  const std::pair<std::string, std::string> steps[] = {
+      {"schedule list", "No schedules."},
+      {"schedule add every 5 title 'My game' line say bye",
+       "Schedule 1 added: every 5 title \"My game\" line say bye"},
+      {"schedule add " + line, "Schedule 2 added: " + line + " (next "},
+      {"schedule add every 1 title Other", "Schedule refused: too short"},
+      {"schedule add every 1 title Other restart", "Schedule 3 added"},
+      {"schedule del 4", "No schedule 4: schedule list shows them."},
+      {"schedule del 1", "Schedule 1 deleted: every 5 title \"My game\" line say bye"},
+      {"schedule list", "  2  every 1 title Other restart  (next "},
+  };
+  for (const auto& [command, answer] : steps) {
+    admin->Console(0, command);
+    admin->ExpectText("0000", answer);
+  }
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(
+      file.readAll().endsWith(QByteArray::fromStdString("\n" + line + "\nevery 1 title Other restart\n")));
+
+  std::map<std::string, int> ids;
+  for (const std::string title : {"My game", "Other"}) {
+    admin->Control(26, "standin\x80" + title + "\x80+map e1m1");
+    ids[title] = ov::ParseInt(admin->Expect("1027"), -1);
+    admin->Control(24, std::to_string(ids[title]));
+    admin->Expect("1025");
+  }
+  admin->Control(42, std::to_string(ids["My game"]));
+  admin->ExpectText(ov::FormatCode(ids["My game"]), "Server spawned.");
+  // The clock the schedules follow is put to just before a minute, so that they run now.
+  using namespace std::chrono;
+  const auto real = system_clock::now();
+  const auto ahead = minutes(1) - real.time_since_epoch() % minutes(1) - milliseconds(300);
+  server->Schedules().SetClock([ahead] { return system_clock::now() + ahead; });
+  admin->ExpectText("0000",
+                    "Schedule 1 sends its line to server " + std::to_string(ids["My game"]) + " (My game)");
+  // The game's answer and the restart of the other come in either order.
+  EXPECT_TRUE(Pump("My game to say hello",
+                   [&] { return admin->Count(ov::FormatCode(ids["My game"]), "Server: hello") > 0; }));
+  EXPECT_EQ(admin->Expect("1028"), std::to_string(ids["Other"]));
+  const int again = ov::ParseInt(admin->Expect("1027"), -1);
+  ASSERT_NE(server->Games().Find(again), nullptr);
+  EXPECT_EQ(server->Games().Find(again)->title, "Other");
+  EXPECT_EQ(server->Games().Find(again)->commandLine, "+map e1m1");
+  EXPECT_TRUE(
+      Logged("schedule 2 (every 1 title Other restart) restarts server " + std::to_string(ids["Other"])));
+  EXPECT_EQ(guest->Count("0000", "Schedule"), 0u);
+  EXPECT_TRUE(server->Schedules().Armed());
+}
+
+TEST_F(OvsServerTest, NeitherADamagedSchedulesFileNorAFullDiskLosesASchedule) {
+  const QString damaged = dir.filePath("damaged");
+  const QByteArray text = "every 5 type standin restart\nevery day type standin restart\n";
+  QFile file(damaged);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+  file.close();
+  config.schedulesPath = damaged.toStdString();
+  StartServer();
+  EXPECT_TRUE(Logged("schedules file not read, no schedule runs: " + damaged.toStdString() + ": line 2:"));
+  EXPECT_FALSE(server->Schedules().Armed());
+  auto admin = LoggedIn();
+  admin->Console(0, "schedule add every 1 type standin restart");
+  admin->ExpectText("0000",
+                    "The schedules file is damaged (" + damaged.toStdString() +
+                        ": line 2: every needs a number of minutes (1 to 1440)): no schedule runs and it "
+                        "is not written over; mend it by hand.");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), text);
+
+  using test::FullDisk;
+  for (const FullDisk::Kind kind : {FullDisk::Kind::Tmpfs, FullDisk::Kind::SizeLimit}) {
+    QTemporaryDir folder;
+    FullDisk disk(kind, folder.path().toStdString());
+    if (!disk.Unavailable().empty()) {
+      std::cout << "[ SKIPPED  ] " << disk.Name() << ": " << disk.Unavailable() << "\n";
+      continue;
+    }
+    admin.reset();
+    server.reset();
+    config.schedulesPath = folder.filePath("schedules").toStdString();
+    StartServer();
+    admin = LoggedIn();
+    admin->Console(0, "schedule add every 5 type standin restart");
+    admin->ExpectText("0000", "Schedule 1 added");
+    ASSERT_TRUE(disk.Fill());
+    admin->Console(0, "schedule add every 1 type standin restart");
+    admin->ExpectText("0000",
+                      "Schedule change refused: the schedules file could not be written (cannot write " +
+                          config.schedulesPath);
+    admin->Console(0, "schedule list");
+    admin->ExpectText("0000", "  1  every 5 type standin restart");
+    EXPECT_EQ(admin->Count("0000", "  2  every"), 0u) << disk.Name();
+    std::ifstream in(config.schedulesPath);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}).find("every 1 "), std::string::npos);
+    disk.Release();
+  }
+  admin.reset();
+  server.reset();
 }
 
 }  // namespace
