@@ -245,10 +245,13 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area, std::optional<QPoint> place) {
   const QRect inside = area.viewport()->rect();
   move(std::clamp(place ? place->x() : x(), 0, std::max(0, inside.width() - width())),
        std::clamp(place ? place->y() : y(), 0, std::max(0, inside.height() - height())));
+  // Shown disabled: the frame makes a window active as it shows it, and an enabled one would hand the
+  // focus to its first control (the players list, say) before it could be given back.
+  setEnabled(false);
   show();
-  if (active && active != this) {
-    area.setActiveSubWindow(active);
-  } else if (!active && area.activeSubWindow() == this) {
+  if (active && active != this) area.setActiveSubWindow(active);
+  setEnabled(true);
+  if (!active && area.activeSubWindow() == this) {
     // Nothing else in the frame was active: this one may be, with the focus in its input line.
     input_->setFocus();
     return;
