@@ -1,6 +1,7 @@
 // The console windows' redraws in turns of the shared pacer, on the offscreen platform over a faked
 // socket library: a covered log waits and catches up once uncovered, yet is heard by assistive technology
-// at once, and a window that goes while it waits for its turn leaves the turn to the others.
+// at once, a new window leaves the focus where it was, and a window that goes while it waits for its turn
+// leaves the turn to the others.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -118,6 +119,23 @@ TEST(ConsolePacing, ACoveredUnfocusedLogIsHeardAtOnce) {
   EXPECT_EQ(heard.front(), "while covered\n");
   EXPECT_FALSE(alpha->Input()->hasFocus());
   EXPECT_EQ(p.Shown(0), "");  // heard, yet still not laid out
+}
+
+// A window the server opens never takes the focus, not even for a moment.
+TEST(ConsolePacing, ANewWindowLeavesTheFocusWhereItWas) {
+  Program p;
+  p.view(0)->TakeFocus();
+  ASSERT_TRUE(Process([&] { return p.view(0)->Input()->hasFocus(); })) << "alpha's input never had the focus";
+  std::vector<QWidget*> focused;
+  QObject::connect(qApp, &QApplication::focusChanged,
+                   [&](QWidget*, QWidget* now) { focused.push_back(now); });
+  p.Receive(test::FrameOf("1027", "9") +
+            test::FrameOf("1025", "9" + kSep + kSep + "Q9" + kSep + kSep + "1" + kSep + "1"));
+  Process(nullptr, 50);
+  EXPECT_TRUE(focused.empty()) << focused.size() << " focus changes, the first to "
+                               << (focused.empty() || !focused[0] ? ""
+                                                                  : focused[0]->objectName().toStdString());
+  EXPECT_TRUE(p.view(0)->Input()->hasFocus());
 }
 
 TEST(ConsolePacing, AWindowThatGoesWhileWaitingLeavesTheTurnToTheOthers) {
