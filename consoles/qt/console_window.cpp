@@ -129,6 +129,23 @@ void RedrawPacer::Turn() {
 
 // ---- ConsoleWindow
 
+namespace {
+// Matched once, not for each window: servers that come and go open many windows.
+QFont FixedFont() {
+  static const QFont fixed = [] {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (!QFontInfo(font).fixedPitch()) {
+      // Some platforms name no fixed font of their own: ask for any monospaced one.
+      font.setFamily("monospace");
+      font.setStyleHint(QFont::TypeWriter);
+      font.setFixedPitch(true);
+    }
+    return font;
+  }();
+  return fixed;
+}
+}  // namespace
+
 ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidth, QWidget* parent)
     : QMdiSubWindow(parent), pacer_(pacer), window_(&window), designWidth_(designWidth) {
   setAttribute(Qt::WA_DeleteOnClose);
@@ -139,13 +156,7 @@ ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidt
   consolePage_->setObjectName("tsCon");
   pages_->addTab(consolePage_, "Console");
 
-  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  if (!QFontInfo(fixed).fixedPitch()) {
-    // Some platforms name no fixed font of their own: ask for any monospaced one.
-    fixed.setFamily("monospace");
-    fixed.setStyleHint(QFont::TypeWriter);
-    fixed.setFixedPitch(true);
-  }
+  const QFont fixed = FixedFont();
   log_ = new LogView(consolePage_);
   log_->setObjectName("ConTxt");
   log_->setAccessibleName("Console");
@@ -212,9 +223,9 @@ ConsoleWindow::~ConsoleWindow() {
 
 QSize ConsoleWindow::DesignedSize() const {
   const QMargins m = contentsMargins();
-  return QSize(designWidth_ - kFrameWidth + m.left() + m.right() +
-                   (players_ && !players_->isHidden() ? grownBy_ : 0),
-               236 - kFrameHeight + m.top() + m.bottom());
+  return QSize(
+      designWidth_ - kFrameWidth + m.left() + m.right() + (players_ && !players_->isHidden() ? grownBy_ : 0),
+      236 - kFrameHeight + m.top() + m.bottom());
 }
 
 void ConsoleWindow::ShowInFrame(QMdiArea& area, std::optional<QPoint> place) {
@@ -234,10 +245,13 @@ void ConsoleWindow::ShowInFrame(QMdiArea& area, std::optional<QPoint> place) {
   const QRect inside = area.viewport()->rect();
   move(std::clamp(place ? place->x() : x(), 0, std::max(0, inside.width() - width())),
        std::clamp(place ? place->y() : y(), 0, std::max(0, inside.height() - height())));
+  // Shown disabled: the frame makes a window active as it shows it, and an enabled one would hand the
+  // focus to its first control (the players list, say) before it could be given back.
+  setEnabled(false);
   show();
-  if (active && active != this) {
-    area.setActiveSubWindow(active);
-  } else if (!active && area.activeSubWindow() == this) {
+  if (active && active != this) area.setActiveSubWindow(active);
+  setEnabled(true);
+  if (!active && area.activeSubWindow() == this) {
     // Nothing else in the frame was active: this one may be, with the focus in its input line.
     input_->setFocus();
     return;
@@ -267,6 +281,8 @@ bool ConsoleWindow::CanDraw() const { return isVisible() && !isMinimized(); }
 
 void ConsoleWindow::LogChanged() {
   dirty_ = true;
+  // Heard at once, drawn or not: a screen reader reads a console the user is not looking at.
+  if (window_) log_->Heard(window_->log);
   // A hidden or covered log catches up when it shows again.
   if (requested_ || waitingForSight_ || !CanDraw()) return;
   requested_ = true;

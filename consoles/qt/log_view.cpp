@@ -31,6 +31,32 @@ QString Latin1WithLineFeeds(std::string_view bytes) {
   return out;
 }
 
+// The glyph of each shown byte in a font, looked up once per font rather than once per window: every
+// console window uses the same one or two fonts.
+struct Glyphs {
+  QRawFont font;  // invalid: drawn as text
+  std::array<quint32, 256> indexes{};
+};
+const Glyphs& GlyphsOf(const QFont& font) {
+  static std::map<QString, Glyphs> known;
+  const QString key = font.key();
+  if (const auto found = known.find(key); found != known.end()) return found->second;
+  if (known.size() >= 8) known.clear();  // fonts changed again and again keep no more than a few
+  Glyphs& glyphs = known[key];
+  glyphs.font = QRawFont::fromFont(font);
+  if (glyphs.font.isValid()) {
+    QString all;
+    for (int c = 0; c < 256; ++c) all += Shown(static_cast<unsigned char>(c));
+    const QList<quint32> indexes = glyphs.font.glyphIndexesForString(all);
+    if (indexes.size() == 256) {
+      std::copy(indexes.begin(), indexes.end(), glyphs.indexes.begin());
+    } else {
+      glyphs.font = QRawFont();
+    }
+  }
+  return glyphs;
+}
+
 QRgb Rgb(uint32_t c) { return qRgb((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF); }
 
 // The view's text for assistive technology: its characters, selection and scrolling.
@@ -179,30 +205,28 @@ void LogView::CatchUp(const ConsoleLog& log) {
   } else {
     return;
   }
-  const uint64_t added = log.Appended() - shownAppended_;
   shownCuts_ = log.Cuts();
   shownAppended_ = log.Appended();
   viewport()->update();
-  if (added > 0) Announce(text_.size() - static_cast<size_t>(std::min<uint64_t>(added, text_.size())));
 }
 
 // ---- announcing new text to assistive technology
 
-void LogView::Announce(size_t from) {
-  // Only the newest characters are read: a flood must not queue minutes of speech.
-  const size_t kept = 4 * static_cast<size_t>(kAnnounceChars);  // codes may hide some of the bytes
-  size_t begin = std::max(from, text_.size() > kept ? text_.size() - kept : 0);
-  // A code whose caret came with the text before: read from the caret, which was read already.
-  const bool caretBefore =
-      colours_ && begin > 0 && text_[begin - 1] == '^' && (begin < 2 || text_[begin - 2] != '^');
-  if (caretBefore) --begin;
-  std::string_view bytes(text_.data() + begin, text_.size() - begin);
-  std::string shown = colours_ ? StripColourCodes(bytes) : std::string(bytes);
-  if (caretBefore && !shown.empty() && shown.front() == '^') shown.erase(0, 1);
-  QString text = Latin1WithLineFeeds(shown);
-  for (QChar& c : text)
-    if (c != QLatin1Char('\n')) c = Shown(static_cast<unsigned char>(c.unicode()));
-  pendingAnnouncement_ = (pendingAnnouncement_ + text).right(kAnnounceChars);
+void LogView::Heard(const ConsoleLog& log) {
+  const std::string& text = log.Text();
+  const uint64_t added = log.Appended() - heardAppended_;
+  heardAppended_ = log.Appended();
+  if (added == 0) return;
+  // Only the newest characters are read: a flood must not queue minutes of speech. Codes may hide
+  // some of the bytes kept.
+  const size_t kept = 4 * static_cast<size_t>(kAnnounceChars);
+  const size_t tail = static_cast<size_t>(std::min<uint64_t>({added, text.size(), kept}));
+  heardBytes_.append(text, text.size() - tail, tail);
+  if (heardBytes_.size() > kept) {
+    const size_t drop = heardBytes_.size() - kept;
+    KeepBeforeHeard(std::string_view(heardBytes_).substr(0, drop));
+    heardBytes_.erase(0, drop);
+  }
   if (announceTimer_.isActive()) return;
   const qint64 since = sinceAnnounced_.isValid() ? sinceAnnounced_.elapsed() : kAnnounceMs;
   if (since >= kAnnounceMs) {
@@ -212,16 +236,38 @@ void LogView::Announce(size_t from) {
   }
 }
 
+void LogView::KeepBeforeHeard(std::string_view gone) {
+  beforeHeard_.append(gone.substr(gone.size() > 2 ? gone.size() - 2 : 0));
+  if (beforeHeard_.size() > 2) beforeHeard_.erase(0, beforeHeard_.size() - 2);
+}
+
+QString LogView::HeardAsShown() {
+  // A code whose caret came with the text before: read from the caret, which was read already.
+  const size_t n = beforeHeard_.size();
+  const bool caretBefore =
+      colours_ && n > 0 && beforeHeard_[n - 1] == '^' && (n < 2 || beforeHeard_[n - 2] != '^');
+  std::string bytes = caretBefore ? "^" + heardBytes_ : heardBytes_;
+  KeepBeforeHeard(heardBytes_);
+  heardBytes_.clear();
+  std::string shown = colours_ ? StripColourCodes(bytes) : bytes;
+  if (caretBefore && !shown.empty() && shown.front() == '^') shown.erase(0, 1);
+  QString text = Latin1WithLineFeeds(shown);
+  for (QChar& c : text)
+    if (c != QLatin1Char('\n')) c = Shown(static_cast<unsigned char>(c.unicode()));
+  return text.right(kAnnounceChars);
+}
+
 void LogView::SendAnnouncement() {
-  if (pendingAnnouncement_.isEmpty()) return;
+  if (heardBytes_.empty()) return;
   sinceAnnounced_.start();
-  const QString text = std::exchange(pendingAnnouncement_, QString());
-  if (QAccessible::isActive()) {
-    // Inserted at the end: the text read is the text shown, so its length may differ from the bytes'.
-    const int end = CharOffset(text_.size());
-    QAccessibleTextInsertEvent event(this, std::max(0, end - static_cast<int>(text.size())), text);
-    QAccessible::updateAccessibility(&event);
-  }
+  const QString text = HeardAsShown();
+  if (text.isEmpty()) return;
+  // Inserted at the end of what the view holds, which a covered view brings up to date only when it is
+  // next drawn: the text read is the text that arrived, as it will be shown. Qt passes it on only while
+  // assistive technology listens.
+  const int end = CharOffset(text_.size());
+  QAccessibleTextInsertEvent event(this, std::max(0, end - static_cast<int>(text.size())), text);
+  QAccessible::updateAccessibility(&event);
   emit announced(text);
 }
 
@@ -505,17 +551,9 @@ void LogView::UpdateMetrics() {
   cellWidth_ = std::max(1, m.horizontalAdvance(QLatin1Char('M')));
   rowHeight_ = std::max(1, m.lineSpacing());
   ascent_ = m.ascent();
-  rawFont_ = QRawFont::fromFont(font());
-  if (rawFont_.isValid()) {
-    QString all;
-    for (int c = 0; c < 256; ++c) all += Shown(static_cast<unsigned char>(c));
-    const QList<quint32> indexes = rawFont_.glyphIndexesForString(all);
-    if (indexes.size() == 256) {
-      std::copy(indexes.begin(), indexes.end(), glyphs_.begin());
-    } else {
-      rawFont_ = QRawFont();  // drawn as text then
-    }
-  }
+  const Glyphs& glyphs = GlyphsOf(font());
+  rawFont_ = glyphs.font;
+  glyphs_ = glyphs.indexes;
   const int columns = std::max(1, viewport()->width() / cellWidth_);
   columns_ = columns;
   Rewrap();

@@ -4,7 +4,7 @@
 // counters (an append indexes the new tail only, a cut re-indexes), and word-wraps lines at the view's
 // width in a monospaced grid (LineLayout), so a redraw costs the visible rows whatever the log holds,
 // however long its lines. Bytes are shown as Latin-1; control characters show as a middle dot, and
-// copies give the exact bytes. New text is announced to assistive technology.
+// copies give the exact bytes. New text is announced to assistive technology as it arrives.
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
 #include <QRawFont>
@@ -38,6 +38,9 @@ class LogView : public QAbstractScrollArea {
 
   // Brings the view up to the log: the new tail when nothing was cut since the last call, else all.
   void CatchUp(const ConsoleLog& log);
+  // Text arrived in the log: told to assistive technology whether or not the view is drawn, so that a
+  // console covered by others or not focused is heard too. Costs the newest kAnnounceChars at most.
+  void Heard(const ConsoleLog& log);
   // Shows the codes "^0".."^7" as colours and hides them, or shows the text as it is.
   void SetColours(bool on);
   bool Colours() const { return colours_; }
@@ -122,7 +125,8 @@ class LogView : public QAbstractScrollArea {
   void SetTopRow(int row);
   void MoveCursor(size_t to, bool extend);
   void UpdateMetrics();
-  void Announce(size_t from);  // the text from this byte on is new
+  void KeepBeforeHeard(std::string_view gone);  // the last two bytes before what is still to be read
+  QString HeardAsShown();                       // what is still to be read, as shown; then nothing is
   void SendAnnouncement();
 
   std::string text_;
@@ -139,7 +143,9 @@ class LogView : public QAbstractScrollArea {
   bool selecting_ = false;
   size_t anchor_ = 0, cursor_ = 0;
   uint64_t shownCuts_ = 0, shownAppended_ = 0;
-  QString pendingAnnouncement_;
+  uint64_t heardAppended_ = 0;
+  std::string heardBytes_;   // arrived and not yet read, the newest 4 * kAnnounceChars bytes at most
+  std::string beforeHeard_;  // the two bytes before them
   QTimer announceTimer_;
   QElapsedTimer sinceAnnounced_;
 };

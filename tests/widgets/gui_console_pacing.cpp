@@ -1,11 +1,14 @@
 // The console windows' redraws in turns of the shared pacer, on the offscreen platform over a faked
-// socket library: a covered log waits and catches up once uncovered, and a window that goes while it
-// waits for its turn leaves the turn to the others.
+// socket library: a covered log waits and catches up once uncovered, yet is heard by assistive technology
+// at once, a new window leaves the focus where it was, and a window that goes while it waits for its turn
+// leaves the turn to the others.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <functional>
+#include <vector>
 
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
@@ -77,6 +80,8 @@ TEST(ConsolePacing, ACoveredLogWaitsAndCatchesUpWhenUncovered) {
   cover->raise();
   Process(nullptr, 50);
   ASSERT_TRUE(alpha->Log()->viewport()->visibleRegion().isEmpty());
+  QObject::connect(alpha->Log(), &LogView::announced,
+                   [](const QString& t) { fprintf(stderr, "ANN %s\n", qPrintable(t)); });
   p.Receive(test::FrameOf("0000", "while covered\n"));
   Process(nullptr, 4 * ConsoleWindow::kRedrawMs);
   EXPECT_EQ(p.Shown(0), "first\n");              // nobody sees it: nothing laid out
@@ -94,6 +99,43 @@ TEST(ConsolePacing, ACoveredLogWaitsAndCatchesUpWhenUncovered) {
   Process(nullptr, 2 * ConsoleWindow::kRedrawMs);
   alpha->BringToFront();
   EXPECT_TRUE(Process([&] { return p.Shown(0) == "first\nwhile covered\nlater\n"; }));
+}
+
+// What is told to assistive technology goes out with LogView::announced (Qt drops the accessibility
+// event itself on a platform with no accessibility bridge, as offscreen is).
+TEST(ConsolePacing, ACoveredUnfocusedLogIsHeardAtOnce) {
+  Program p;
+  ConsoleWindow* alpha = p.view(0);
+  ConsoleWindow* cover = p.view(7);
+  cover->setGeometry(alpha->geometry().adjusted(-4, -4, 4, 4));
+  cover->raise();
+  cover->TakeFocus();
+  Process(nullptr, 50);
+  ASSERT_TRUE(alpha->Log()->viewport()->visibleRegion().isEmpty());
+  std::vector<QString> heard;
+  QObject::connect(alpha->Log(), &LogView::announced, [&](const QString& text) { heard.push_back(text); });
+  p.Receive(test::FrameOf("0000", "while covered\n"));
+  ASSERT_TRUE(Process([&] { return !heard.empty(); })) << "the covered log's text was never announced";
+  EXPECT_EQ(heard.front(), "while covered\n");
+  EXPECT_FALSE(alpha->Input()->hasFocus());
+  EXPECT_EQ(p.Shown(0), "");  // heard, yet still not laid out
+}
+
+// A window the server opens never takes the focus, not even for a moment.
+TEST(ConsolePacing, ANewWindowLeavesTheFocusWhereItWas) {
+  Program p;
+  p.view(0)->TakeFocus();
+  ASSERT_TRUE(Process([&] { return p.view(0)->Input()->hasFocus(); })) << "alpha's input never had the focus";
+  std::vector<QWidget*> focused;
+  QObject::connect(qApp, &QApplication::focusChanged,
+                   [&](QWidget*, QWidget* now) { focused.push_back(now); });
+  p.Receive(test::FrameOf("1027", "9") +
+            test::FrameOf("1025", "9" + kSep + kSep + "Q9" + kSep + kSep + "1" + kSep + "1"));
+  Process(nullptr, 50);
+  EXPECT_TRUE(focused.empty()) << focused.size() << " focus changes, the first to "
+                               << (focused.empty() || !focused[0] ? ""
+                                                                  : focused[0]->objectName().toStdString());
+  EXPECT_TRUE(p.view(0)->Input()->hasFocus());
 }
 
 TEST(ConsolePacing, AWindowThatGoesWhileWaitingLeavesTheTurnToTheOthers) {

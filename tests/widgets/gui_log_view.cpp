@@ -41,6 +41,7 @@ struct Viewed {
   void Append(const std::string& text) {
     log.Append(text, 1);
     view.CatchUp(log);
+    view.Heard(log);
   }
   int CellWidth() const { return QFontMetrics(view.font()).horizontalAdvance(QLatin1Char('M')); }
   int RowHeight() const { return QFontMetrics(view.font()).lineSpacing(); }
