@@ -139,7 +139,9 @@ bool LogTools::SaveTo(const QString& path, QString& error) const {
   const std::string text = console ? console->log.Text() : std::string();
   QSaveFile file(path);
   // Only the user reads a log, as with the logs kept on disk: 0600, whatever the file was before.
-  if (!file.open(QIODevice::WriteOnly) ||
+  // Unbuffered: a write the disk refuses fails here. Buffered, it would fail only in commit's flush,
+  // which commit does not check, and a full disk would put an empty file in place of the old one.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
       !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
       file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
       !file.commit()) {

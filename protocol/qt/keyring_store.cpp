@@ -35,8 +35,16 @@ constexpr const char* kNoSessionBus = "disabled:";
 
 // Where the session bus would be: its address, or the user's socket that systemd puts in the runtime
 // folder, which the D-Bus libraries take only when it is a socket of the user's own.
+// The named address without its "autolaunch:" entries, which start a bus when no other answers.
+QByteArray AddressThatStartsNoBus() {
+  QByteArrayList kept;
+  for (const QByteArray& entry : qgetenv("DBUS_SESSION_BUS_ADDRESS").split(';'))
+    if (!entry.trimmed().isEmpty() && !entry.trimmed().startsWith("autolaunch:")) kept << entry;
+  return kept.join(';');
+}
+
 bool SessionBusNamed() {
-  const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+  const QByteArray address = AddressThatStartsNoBus();
   if (!address.isEmpty()) return address != kNoSessionBus;
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
   struct stat st {};
@@ -65,6 +73,8 @@ KeyringAnswer AnswerOf(const QKeychain::Job& job) {
 }  // namespace
 
 void NeverStartASessionBus() {
+  const QByteArray address = AddressThatStartsNoBus();
+  address.isEmpty() ? qunsetenv("DBUS_SESSION_BUS_ADDRESS") : qputenv("DBUS_SESSION_BUS_ADDRESS", address);
   if (!SessionBusNamed()) qputenv("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus);
 }
 

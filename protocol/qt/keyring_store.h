@@ -17,7 +17,8 @@ namespace ov {
 // D-Bus libraries start a bus of their own when first asked for one, which outlives the program: Qt's
 // accessibility and desktop integration ask at start-up. Called before the application object is made,
 // this names an address that cannot be reached instead, so nothing is started; the keyring then reads
-// as unavailable. Programs the client starts inherit it.
+// as unavailable. An address's "autolaunch:" entries, which would start one too, are dropped. Programs
+// the client starts inherit it.
 void NeverStartASessionBus();
 
 class KeyringStore : public QObject, public PasswordStore {

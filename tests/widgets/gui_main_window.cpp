@@ -59,6 +59,7 @@
 #include "registry/qt/servers_window.h"
 #include "tests/common/controls.h"
 #include "tests/common/fakes.h"
+#include "tests/ovserver/full_disk.h"
 
 namespace ov {
 namespace {
@@ -1102,6 +1103,24 @@ TEST(Console, FindBarSaveAndClearFromTheKeysAndTheLogsMenu) {
   }
   EXPECT_FALSE(tools->SaveTo(dir.filePath("missing/duel.log"), error));
   EXPECT_FALSE(error.isEmpty());
+  {
+    // A full disk leaves the file written before as it was, and says why.
+    const QString folder = dir.filePath("full");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ovs::test::FullDisk disk(
+        ::geteuid() == 0 ? ovs::test::FullDisk::Kind::Tmpfs : ovs::test::FullDisk::Kind::SizeLimit,
+        folder.toStdString());
+    ASSERT_EQ(disk.Unavailable(), "");
+    const QString old = folder + "/old.log";
+    QFile kept(old);
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly) && kept.write("kept\n") == 5);
+    kept.close();
+    ASSERT_TRUE(disk.Fill());
+    error.clear();
+    EXPECT_FALSE(tools->SaveTo(old, error)) << disk.Name();
+    EXPECT_FALSE(error.isEmpty()) << disk.Name();
+    EXPECT_TRUE(kept.open(QIODevice::ReadOnly) && kept.readAll() == "kept\n") << disk.Name();
+  }
 
   // Clear Log empties the view and the model; what comes after shows alone.
   PickFromLogMenu(log, "C&lear Log");

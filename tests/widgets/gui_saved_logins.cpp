@@ -69,41 +69,46 @@ TEST(SavedLogins, WithoutASessionBusTheBoxIsDisabledAndSaysWhy) {
 #ifdef CLIENT_PROGRAM
 // On a real display Qt asks for the session bus as the program starts; without one, the D-Bus library
 // would start a bus (and write where to find it under ~/.dbus) that outlives the program.
+// An address whose only entries start a bus ("autolaunch:") names none either.
 TEST(OnDesktop, WithoutASessionBusTheClientStartsNone) {
-  QTemporaryDir home;
-  ASSERT_TRUE(home.isValid());
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove("DBUS_SESSION_BUS_ADDRESS");
-  for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
-    ASSERT_TRUE(QDir().mkpath(home.filePath(name)));
-    QFile::setPermissions(home.filePath(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    env.insert(name, home.filePath(name));
-  }
-  QProcess client;
-  client.setProcessEnvironment(env);
-  client.start(CLIENT_PROGRAM, {});
-  ASSERT_TRUE(client.waitForStarted(5000)) << "the client did not start";
-  // Up once its frame shows on the display.
-  auto shown = [&] {
-    QProcess xprop;
-    xprop.start("xprop", {"-name", "Orvane Client", "_NET_WM_PID"});
-    return xprop.waitForFinished(2000) &&
-           xprop.readAllStandardOutput().trimmed().endsWith(" " + QByteArray::number(client.processId()));
-  };
-  const bool up = test::PumpQt("the client's frame on the display", shown, 10000);
-  client.terminate();
-  EXPECT_TRUE(client.waitForFinished(5000)) << "the client did not end";
-  ASSERT_TRUE(up);
-  // A bus started for it: named in a file under its home, and ended here.
-  const QDir buses(home.filePath("HOME/.dbus/session-bus"));
-  for (const QString& name : buses.entryList(QDir::Files)) {
-    QFile file(buses.filePath(name));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray text = file.readAll();
-    const int at = text.indexOf("DBUS_SESSION_BUS_PID=");
-    const int bus = at < 0 ? 0 : text.mid(at + 21).split('\n').first().toInt();
-    if (bus > 1) ::kill(bus, SIGTERM);
-    ADD_FAILURE() << "a session bus was started: " << text.toStdString();
+  for (const char* address : {"", "autolaunch:", "unix:path=/nowhere;autolaunch:"}) {
+    SCOPED_TRACE(address);
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DBUS_SESSION_BUS_ADDRESS");
+    if (*address != '\0') env.insert("DBUS_SESSION_BUS_ADDRESS", address);
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+      ASSERT_TRUE(QDir().mkpath(home.filePath(name)));
+      QFile::setPermissions(home.filePath(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+      env.insert(name, home.filePath(name));
+    }
+    QProcess client;
+    client.setProcessEnvironment(env);
+    client.start(CLIENT_PROGRAM, {});
+    ASSERT_TRUE(client.waitForStarted(5000)) << "the client did not start";
+    // Up once its frame shows on the display.
+    auto shown = [&] {
+      QProcess xprop;
+      xprop.start("xprop", {"-name", "Orvane Client", "_NET_WM_PID"});
+      return xprop.waitForFinished(2000) &&
+             xprop.readAllStandardOutput().trimmed().endsWith(" " + QByteArray::number(client.processId()));
+    };
+    const bool up = test::PumpQt("the client's frame on the display", shown, 10000);
+    client.terminate();
+    EXPECT_TRUE(client.waitForFinished(5000)) << "the client did not end";
+    ASSERT_TRUE(up);
+    // A bus started for it: named in a file under its home, and ended here.
+    const QDir buses(home.filePath("HOME/.dbus/session-bus"));
+    for (const QString& name : buses.entryList(QDir::Files)) {
+      QFile file(buses.filePath(name));
+      ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+      const QByteArray text = file.readAll();
+      const int at = text.indexOf("DBUS_SESSION_BUS_PID=");
+      const int bus = at < 0 ? 0 : text.mid(at + 21).split('\n').first().toInt();
+      if (bus > 1) ::kill(bus, SIGTERM);
+      ADD_FAILURE() << "a session bus was started: " << text.toStdString();
+    }
   }
 }
 #endif
