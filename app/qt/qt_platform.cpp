@@ -13,12 +13,12 @@
 
 #include "app/qt/connect_dialog.h"
 #include "app/qt/main_window.h"
+#include "app/qt/notifications.h"
 #include "app/qt/send_to_servers_dialog.h"
 #include "app/qt/settings.h"
 #include "app/qt/start_server_dialog.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/players_panel.h"
-#include "app/qt/notifications.h"
 #include "protocol/qt/keyring_store.h"
 #include "protocol/qt/login_dialog.h"
 #include "registry/qt/servers_window.h"
@@ -197,7 +197,8 @@ void ConnectPlayersPanel(ConsoleWindow& view, MainWindow& main, ServersWindow& s
   const Console* window = view.Window();
   const std::optional<PlayersSource> source = window ? controller.PlayersSourceOf(*window) : std::nullopt;
   if (!panel || !source) return;
-  const std::optional<StatusTarget> kept = ParseStatusTarget(settings.StatusQuery(source->server, source->title));
+  const std::optional<StatusTarget> kept =
+      ParseStatusTarget(settings.StatusQuery(source->server, source->title));
   // By default the OV server's host, at the game port it announced for this server.
   panel->SetTarget(kept ? *kept : DefaultStatusTarget(source->server.address, source->gamePort));
   panel->Attach(queries.Open());
@@ -307,8 +308,11 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   ConnectColourCodes(main, ui.servers_);
 
   StartServerDialog& start = ui.startDialog_;
-  QObject::connect(&start, &StartServerDialog::hostsRequested, context,
-                   [&start, &c] { start.SetHosts(c.StartHosts(), c.StartPreselectedLine()); });
+  QObject::connect(&start, &StartServerDialog::hostsRequested, context, [&start, &c] {
+    // The list is rebuilt first: the preselected line is read from it.
+    std::vector<std::string> hosts = c.StartHosts();
+    start.SetHosts(hosts, c.StartPreselectedLine());
+  });
   QObject::connect(&start, &StartServerDialog::typesRequested, context,
                    [&start, &c](int hostLine) { start.SetTypes(c.StartTypes(hostLine)); });
   QObject::connect(&start, &StartServerDialog::goRequested, context,
