@@ -229,6 +229,23 @@ void ConnectServersWindow(ServersWindow& window, ClientController& controller, c
                    [&controller] { controller.OpenSelectedWindow(); });
 }
 
+void ConnectStartDialog(StartServerDialog& start, ClientController& controller, const QObject& context) {
+  QObject::connect(&start, &StartServerDialog::hostsRequested, &context, [&start, &controller] {
+    // The list is rebuilt first: the preselected line is read from it.
+    std::vector<std::string> hosts = controller.StartHosts();
+    start.SetHosts(hosts, controller.StartPreselectedLine());
+  });
+  QObject::connect(&start, &StartServerDialog::typesRequested, &context,
+                   [&start, &controller](int hostLine) { start.SetTypes(controller.StartTypes(hostLine)); });
+  QObject::connect(&start, &StartServerDialog::goRequested, &context,
+                   [&start, &controller](int hostLine, int typeLine, const std::string& typeText,
+                                         const std::string& title, const std::string& commandLine) {
+                     start.done(controller.StartGo(hostLine, typeLine, typeText, title, commandLine));
+                   });
+  QObject::connect(&start, &StartServerDialog::notLatin1, &context,
+                   [&controller] { controller.Refused(kNotLatin1Note); });
+}
+
 // ---- QtSession
 
 QtSession::QtSession(QtFrontEnd& ui, Client& client, const std::string& commandLine)
@@ -306,21 +323,7 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   ConnectServersWindow(ui.servers_, c, context_);
   main.AddConsoleWindow(&ui.servers_);  // a child of the frame, visible at once
   ConnectColourCodes(main, ui.servers_);
-
-  StartServerDialog& start = ui.startDialog_;
-  QObject::connect(&start, &StartServerDialog::hostsRequested, context, [&start, &c] {
-    // The list is rebuilt first: the preselected line is read from it.
-    std::vector<std::string> hosts = c.StartHosts();
-    start.SetHosts(hosts, c.StartPreselectedLine());
-  });
-  QObject::connect(&start, &StartServerDialog::typesRequested, context,
-                   [&start, &c](int hostLine) { start.SetTypes(c.StartTypes(hostLine)); });
-  QObject::connect(&start, &StartServerDialog::goRequested, context,
-                   [&start, &c](int hostLine, int typeLine, const std::string& typeText,
-                                const std::string& title, const std::string& commandLine) {
-                     start.done(c.StartGo(hostLine, typeLine, typeText, title, commandLine));
-                   });
-  QObject::connect(&start, &StartServerDialog::notLatin1, context, [&c] { c.Refused(kNotLatin1Note); });
+  ConnectStartDialog(ui.startDialog_, c, context_);
   main.SetWindows(&ui.connectDialog_, &ui.servers_, &ui.startDialog_);
 
   ui.KeepLogs(c, main.KeepLogs());
@@ -328,7 +331,6 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   QObject::connect(&main, &MainWindow::openLogFolderRequested, context, [&ui, &c] { ui.OpenLogFolder(c); });
   // What is kept reaches the disk before the program ends.
   QObject::connect(&main, &MainWindow::closing, context, [&ui, &c] { ui.KeepLogs(c, false); });
-
   // Server > Send to Servers lists the Quake servers, those of the selected OV server ticked.
   SendToServersDialog& send = ui.sendDialog_;
   QObject::connect(&main, &MainWindow::sendToServersRequested, context,
