@@ -60,7 +60,7 @@ In the client: System > Connect, address $address, port $port; log in as
     password:   demo
 
 Then System > Start: type "standin" (and "openarena" when Debian's openarena-server is installed),
-command line for example: +map e1m1
+command line for example: +map e1m1 (for openarena a map it ships: +map oa_dm1)
 In the OV server's console window, type help. Closing the client stops the OV server.
 TEXT
 

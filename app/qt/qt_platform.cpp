@@ -231,8 +231,11 @@ void ConnectServersWindow(ServersWindow& window, ClientController& controller, c
 
 void ConnectServerDialogs(StartServerDialog& start, SendToServersDialog& send, MainWindow& main,
                           ClientController& c, const QObject& context) {
-  QObject::connect(&start, &StartServerDialog::hostsRequested, &context,
-                   [&start, &c] { start.SetHosts(c.StartHosts(), c.StartPreselectedLine()); });
+  QObject::connect(&start, &StartServerDialog::hostsRequested, &context, [&start, &c] {
+    // The list is rebuilt first: the preselected line is read from it.
+    const std::vector<std::string> hosts = c.StartHosts();
+    start.SetHosts(hosts, c.StartPreselectedLine());
+  });
   QObject::connect(&start, &StartServerDialog::typesRequested, &context,
                    [&start, &c](int hostLine) { start.SetTypes(c.StartTypes(hostLine)); });
   QObject::connect(&start, &StartServerDialog::goRequested, &context,
@@ -338,7 +341,6 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   QObject::connect(&main, &MainWindow::openLogFolderRequested, context, [&ui, &c] { ui.OpenLogFolder(c); });
   // What is kept reaches the disk before the program ends.
   QObject::connect(&main, &MainWindow::closing, context, [&ui, &c] { ui.KeepLogs(c, false); });
-
   return true;
 }
 

@@ -1230,6 +1230,22 @@ TEST(StartDialog, ListsHostsAndTypesSendsTheRequestAndKeepsItsFields) {
   EXPECT_EQ(seen, (QStringList{"beta", "ffa"}));
 }
 
+TEST(StartDialog, OpensAtOnceOnTheOnlyOVServerWithItsTypes) {
+  // The first opening too: the list the preselection is read from is the one just rebuilt.
+  Program p;
+  const int only = p.Socket(p.Connect("alpha"));
+  p.Receive(only, test::FrameOf("1031", "dm" + kSep + kSep + "ctf"));
+  StartServerDialog* dlg = p.startDialog();
+  QStringList seen;
+  WhenModal([&](QWidget*) {
+    seen = {test::Find<QComboBox>(*dlg, "cbHosts")->currentText(),
+            test::Find<QComboBox>(*dlg, "cbType")->currentText()};
+    Key(dlg, Qt::Key_Escape);
+  });
+  dlg->ShowStartDialog();
+  EXPECT_EQ(seen, (QStringList{"alpha", "dm"}));
+}
+
 TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
   // With alpha selected the dialog ticks its 7 "Duel" and 8 "Arena", not beta's 9 "Ctf"; the user then
   // flips the boxes of the ids toggled, types the line and sends.
