@@ -370,7 +370,10 @@ TEST_F(OvsServerTest, ACrowdNotLoggedInFromAFewAddressesCannotKeepOthersOut) {
   cipher.BuildMessageKey();
   PeerLog peerLog(1000, 1000);
   ConnectionManager manager(config, cipher, peerLog);
-  manager.onFrame = [](Connection&, const ov::Frame&) {};
+  // A login waiting for its name's turn (behind the guesses at that name) holds its place as well.
+  manager.onFrame = [](Connection& connection, const ov::Frame&) {
+    connection.state = Connection::State::Checking;
+  };
   QTcpServer listener;
   ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
   std::vector<std::unique_ptr<Peer>> peers;
@@ -381,6 +384,12 @@ TEST_F(OvsServerTest, ACrowdNotLoggedInFromAFewAddressesCannotKeepOthersOut) {
     return peers.back().get();
   };
   for (const char* group : {"a", "a", "a", "b", "b", "b"}) arrive(group)->Expect("1900");
+  for (size_t checking : {0u, 1u, 2u}) peers[checking]->Login("nobody", "guess");
+  ASSERT_TRUE(Pump("the three logins from a to wait for their checks", [&] {
+    int checking = 0;
+    manager.ForEach([&](Connection& c) { checking += c.state == Connection::State::Checking ? 1 : 0; });
+    return checking == 3;
+  }));
   const std::string crowded =
       "Too many connections from your address that have not logged in: try again later";
   // The first two from c each close the newest of the address holding the most (a, then b); a third,
