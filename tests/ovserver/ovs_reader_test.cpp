@@ -227,7 +227,7 @@ TEST(OvsCommandLine, MasksTheValuesOfPasswordLikeSettingsOnly) {
       // A Quake-engine server takes every word up to the end of the command as the value, and ends a
       // command at "+", ";" or a line break outside quotes; it splits words at control bytes too.
       {"+set rconpassword my secret phrase +map x", "+set rconpassword ******** +map x"},
-      {"+map x;set rconpassword s;map y z", "+map x;set rconpassword ******** z"},
+      {"+map x;set rconpassword s t;map y", "+map x;set rconpassword ********;map y"},
       {"+map x+set rconpassword s", "+map x+set rconpassword ********"},
       {"\"+set rconpassword s t\" +map x", "\"+set rconpassword ******** +map x"},
       {"+set\x01rconpassword\x01s", "+set\x01rconpassword\x01********"},
