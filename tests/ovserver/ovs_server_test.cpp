@@ -966,16 +966,21 @@ TEST_F(OvsServerTest, UsersLeaveAdministratorsAShareOfTheServersAndSeeOnlyTheirO
   guest->Control(26, "standin\x80+map e1m4");
   guest->ExpectText("1001", "Start refused: users run 3 game servers already");
   for (int i = 0; i < 3; ++i) admin->Expect("1027");
-  const int adminsGame = StartStandin(*admin, "+map e2m1 +set rconpassword s3cret");
+  const int adminsGame = StartStandin(*admin, "+map e2m1 +set rconpassword s3cret phrase");
   guest->Expect("1027");
   guest->Control(24, std::to_string(adminsGame));
   EXPECT_EQ(ov::SplitFields(guest->Expect("1025"))[3], "+map e2m1 +set rconpassword ********");
+  // Nor does the stand-in's banner, which anyone may read, show them.
+  guest->Control(42, std::to_string(adminsGame));
+  guest->ExpectText(ov::FormatCode(adminsGame), "[4] rconpassword");
+  EXPECT_EQ(guest->Expect(ov::FormatCode(adminsGame)), "  [5] ********\r\n");
+  EXPECT_EQ(guest->Expect(ov::FormatCode(adminsGame)), "  [6] ********\r\n");
   guest->Console(0, "list");
   guest->ExpectText("0000", "+map e1m3 +set g_password pw");  // the list goes by id
   guest->ExpectText("0000", "+map e2m1 +set rconpassword ********");
   admin->Console(0, "list");
   admin->ExpectText("0000", "+map e1m3 +set g_password pw");
-  admin->ExpectText("0000", "+map e2m1 +set rconpassword s3cret");
+  admin->ExpectText("0000", "+map e2m1 +set rconpassword s3cret phrase");
   EXPECT_EQ(guest->Count("0000", "s3cret") + guest->Count("1025", "s3cret"), 0u);
 }
 
