@@ -238,17 +238,22 @@ bool ConnectionManager::MakeRoom(const std::string* group) {
 }
 
 bool ConnectionManager::TakeFairShare(const std::string& group) {
+  // A login that waits for its check holds its place too, for as long as the guesses at its name before
+  // it take (minutes): a crowd of those counts as any other.
+  const auto holds = [](const Connection& c) {
+    return !c.IsClosed() &&
+           (c.state == Connection::State::LoggingIn || c.state == Connection::State::Checking);
+  };
   std::map<std::string, size_t> held;
   for (const auto& [number, connection] : connections_)
-    if (!connection->IsClosed() && connection->state == Connection::State::LoggingIn)
-      ++held[connection->Group()];
+    if (holds(*connection)) ++held[connection->Group()];
   const auto most = std::max_element(held.begin(), held.end(),
                                      [](const auto& a, const auto& b) { return a.second < b.second; });
   if (most == held.end() || most->second < held[group] + 2) return false;
   const std::string crowded = most->first;
   for (auto it = connections_.rbegin(); it != connections_.rend(); ++it) {  // the newest first
     Connection& c = *it->second;
-    if (c.IsClosed() || c.state != Connection::State::LoggingIn || c.Group() != crowded) continue;
+    if (!holds(c) || c.Group() != crowded) continue;
     CloseToMakeRoom(c, std::to_string(held[crowded]) + " from " + crowded + " are not logged in yet",
                     "Too many connections from your address that have not logged in: try again later");
     return true;

@@ -68,33 +68,79 @@ std::vector<Word> Words(std::string_view line) {
   return words;
 }
 
+bool IsNameByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+         c == '.';
+}
+
+// A Quake-engine server splits a command into words at every byte up to the blank.
+bool Separates(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+// The end of the argument that holds the byte at, or at itself when none does.
+size_t WordEnd(const std::vector<Word>& words, size_t at) {
+  for (const Word& word : words)
+    if (word.begin <= at && at < word.end) return word.end;
+  return at;
+}
+
+// Where a Quake-engine server ends the command that holds the byte at: it joins its arguments into one
+// line and cuts that into commands at "+", ";" and line breaks outside double quotes.
+size_t CommandEnd(std::string_view line, size_t at) {
+  bool quoted = std::count(line.begin(), line.begin() + ptrdiff_t(at), '"') % 2 != 0;
+  for (size_t i = at; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '"')
+      quoted = !quoted;
+    else if (c == '\n' || c == '\r' || (!quoted && (c == '+' || c == ';')))
+      return i;
+  }
+  return line.size();
+}
+
+// The span of the value that a setting named at [name, nameEnd) is given. An option ("--NAME VALUE",
+// "--NAME=VALUE") takes one argument. A Quake-engine server takes every word after the name up to the
+// end of its command ("+set rconpassword two words", "+map x;set rconpassword y", "x+set rconpassword y"
+// and a name cut off by a control byte all set one): that far, and at least to the end of the argument
+// the value starts in, for the programs that read arguments.
+std::pair<size_t, size_t> SecretValue(std::string_view line, const std::vector<Word>& words, size_t name,
+                                      size_t nameEnd) {
+  size_t start = nameEnd;
+  if (line[name] == '-') {
+    const size_t own = WordEnd(words, name);
+    if (start < own && line[start] == '=') ++start;
+    while (start < own && Separates(line[start])) ++start;
+    if (start < own) return {start, own};
+    const auto next =
+        std::find_if(words.begin(), words.end(), [&](const Word& word) { return word.begin >= own; });
+    return next == words.end() ? std::pair{own, own} : std::pair{next->begin, next->end};
+  }
+  while (start < line.size() && Separates(line[start])) ++start;
+  if (start == line.size() || line[start] == '+' || line[start] == ';') return {start, start};
+  size_t end = std::max(CommandEnd(line, start), WordEnd(words, start));
+  while (end > start && Separates(line[end - 1])) --end;
+  return {start, end};
+}
+
 }  // namespace
 
 std::string MaskSecrets(std::string_view commandLine) {
-  static const std::vector<std::string> kSetCommands = {"set", "seta", "sets", "setu"};
   const std::vector<Word> words = Words(commandLine);
   std::vector<std::pair<size_t, size_t>> masked;  // spans of the line, in order
-  for (size_t i = 0; i < words.size(); ++i) {
-    const std::string& text = words[i].text;
-    const std::string command = Lower(text.substr(text.rfind('+', 0) == 0 ? 1 : 0));
-    const bool set = std::find(kSetCommands.begin(), kSetCommands.end(), command) != kSetCommands.end();
-    if (set && i + 2 < words.size() && Secret(words[i + 1].text)) {
-      masked.emplace_back(words[i + 2].begin, words[i + 2].end);
-      i += 2;
+  for (size_t at = 0; at < commandLine.size();) {
+    if (!IsNameByte(commandLine[at])) {
+      ++at;
       continue;
     }
-    if (text.empty() || (text[0] != '+' && text[0] != '-')) continue;
-    const std::string_view name = std::string_view(text).substr(
-        text.find_first_not_of("+-") == std::string::npos ? text.size() : text.find_first_not_of("+-"));
-    const size_t equals = name.find('=');
-    if (!Secret(name.substr(0, equals))) continue;
-    const std::string_view raw = commandLine.substr(words[i].begin, words[i].end - words[i].begin);
-    if (equals != std::string_view::npos && text.rfind("--", 0) == 0) {
-      masked.emplace_back(words[i].begin + raw.find('=') + 1, words[i].end);
-    } else if (equals == std::string_view::npos && i + 1 < words.size()) {
-      masked.emplace_back(words[i + 1].begin, words[i + 1].end);
-      ++i;
+    size_t end = at;
+    while (end < commandLine.size() && IsNameByte(commandLine[end])) ++end;
+    if (Secret(commandLine.substr(at, end - at))) {
+      const auto [begin, until] = SecretValue(commandLine, words, at, end);
+      if (!masked.empty() && begin <= masked.back().second)
+        masked.back().second = std::max(masked.back().second, until);
+      else if (begin < until)
+        masked.emplace_back(begin, until);
     }
+    at = end;
   }
   std::string shown;
   size_t from = 0;

@@ -15,9 +15,10 @@
 
 namespace ovs {
 
-// A command line with the values of password-like settings masked: "+set NAME VALUE" (and set, seta,
-// sets, setu), "+NAME VALUE", "--NAME VALUE" and "--NAME=VALUE" where NAME holds "password" or "passwd"
-// in any letter case.
+// A command line with the values of password-like settings masked: whatever follows a name that holds
+// "password" or "passwd" in any letter case, as far as a Quake-engine server or an option parser would
+// take it as the value ("+set NAME VALUE WORDS", "+NAME VALUE", "x;set NAME VALUE", "--NAME VALUE",
+// "--NAME=VALUE").
 std::string MaskSecrets(std::string_view commandLine);
 constexpr char kMasked[] = "********";
 

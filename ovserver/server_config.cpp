@@ -143,6 +143,21 @@ bool UsesGamePort(const ServerType& type) {
 
 bool ComposeArguments(const ServerType& type, const std::vector<std::string>& userArgs, int port,
                       std::vector<std::string>& arguments, std::string& error) {
+  // A Quake-engine server reads its arguments as one line of at most 1024 bytes, cut into at most 32
+  // commands (its wrapper script takes some of both): the type's arguments, which come last, must not
+  // be pushed beyond either and dropped.
+  size_t bytes = 0, commands = 0;
+  for (const std::string& argument : userArgs) {
+    bytes += argument.size() + 1;
+    commands += size_t(std::count_if(argument.begin(), argument.end(),
+                                     [](char c) { return c == '+' || c == '\n' || c == '\r'; }));
+  }
+  if (bytes > kMaxUserCommandLine || commands > kMaxUserCommands) {
+    error = "the command line is longer than " + std::to_string(kMaxUserCommandLine) +
+            " bytes or holds more than " + std::to_string(kMaxUserCommands) +
+            " commands, so the game server could drop the type's arguments after it";
+    return false;
+  }
   const std::vector<std::string> fixed = FixedSettings(type.arguments);
   for (const std::string& argument : userArgs) {
     if (const std::string name = NamedIn(argument, fixed); !name.empty()) {

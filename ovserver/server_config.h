@@ -91,7 +91,11 @@ bool UsesGamePort(const ServerType& type);
 // arguments set ("+set NAME", "+seta NAME", "--NAME", "-NAME", in any letter case) is refused, and the
 // type's come last, where programs that take the last of a setting take the type's. An unpaired double
 // quote is refused too: a program that reads its arguments as one line, as Quake-engine servers do,
-// would read the type's arguments after it as part of the user's.
+// would read the type's arguments after it as part of the user's. So are user's arguments longer than
+// kMaxUserCommandLine bytes together or holding more than kMaxUserCommands commands ("+", line breaks),
+// beyond which such a program cuts off what follows.
+constexpr size_t kMaxUserCommandLine = 512;
+constexpr size_t kMaxUserCommands = 16;
 bool ComposeArguments(const ServerType& type, const std::vector<std::string>& userArgs, int port,
                       std::vector<std::string>& arguments, std::string& error);
 

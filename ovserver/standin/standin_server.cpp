@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +40,28 @@ void Say(const std::string& line) {
   std::fputs(line.c_str(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
+}
+
+bool Secret(std::string name) {
+  for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return name.find("password") != std::string::npos || name.find("passwd") != std::string::npos;
+}
+
+// The arguments as the banner shows them. Every user of the OV server may read this console: the values
+// of password-like settings are masked, up to the next "+" or "-" argument ("--rconpassword=x", "+set
+// rconpassword two words", "--rcon-password x").
+std::vector<std::string> Shown(std::vector<std::string> args) {
+  bool masking = false;
+  for (std::string& arg : args) {
+    const size_t equals = arg.find('=');
+    if (masking && !arg.empty() && arg[0] != '+' && arg[0] != '-') {
+      arg = "********";
+      continue;
+    }
+    masking = Secret(arg.substr(0, equals));
+    if (masking && equals != std::string::npos) arg = arg.substr(0, equals + 1) + "********";
+  }
+  return args;
 }
 
 long Uptime(const State& state) {
@@ -163,7 +186,8 @@ int main(int argc, char** argv) {
   Say("Orvane stand-in dedicated server 1.0 (no game data needed)");
   Say("------- Server Initialization -------");
   Say("Arguments: " + std::to_string(args.size()));
-  for (size_t i = 0; i < args.size(); ++i) Say("  [" + std::to_string(i + 1) + "] " + args[i]);
+  const std::vector<std::string> shown = Shown(args);
+  for (size_t i = 0; i < shown.size(); ++i) Say("  [" + std::to_string(i + 1) + "] " + shown[i]);
   Spawn(state.map);
   int port = 0;
   const int status = statusPort == kNoStatus ? -1 : OpenStatusSocket(statusPort, port);

@@ -225,6 +225,15 @@ TEST(OvsCommandLine, MasksTheValuesOfPasswordLikeSettingsOnly) {
       {"--status-port 27960 --name=password", "--status-port 27960 --name=password"},
       {"+set hostname password +set g_needpass 1", "+set hostname password +set g_needpass 1"},
       {"+set rconpassword", "+set rconpassword"},
+      // A Quake-engine server takes every word up to the end of the command as the value, and ends a
+      // command at "+", ";" or a line break outside quotes; it splits words at control bytes too.
+      {"+set rconpassword my secret phrase +map x", "+set rconpassword ******** +map x"},
+      {"+map x;set rconpassword s t;map y", "+map x;set rconpassword ********;map y"},
+      {"+map x+set rconpassword s", "+map x+set rconpassword ********"},
+      {"\"+set rconpassword s t\" +map x", "\"+set rconpassword ******** +map x"},
+      {"+set\x01rconpassword\x01s", "+set\x01rconpassword\x01********"},
+      {"+set rconpassword a+b --rconpassword c+d", "+set rconpassword ******** --rconpassword ********"},
+      {"\"--rconpassword s\" x", "\"--rconpassword ******** x"},
       {"", ""}};
   for (const auto& [line, shown] : cases) EXPECT_EQ(MaskSecrets(line), shown) << line;
 }
@@ -256,6 +265,13 @@ TEST(OvsCommandLine, TheTypesArgumentsComeLastAndCannotBeSetAgainByTheUser) {
       {arena,
        {"+set", "sv_hostname", "say \"hi\""},
        {"+set", "sv_hostname", "say \"hi\"", "+set", "dedicated", "1", "+set", "net_port", "27961"},
+       ""},
+      // A Quake-engine server cuts its command line at 1024 bytes and 32 commands: the type's would go.
+      {arena, {"+set", "sv_hostname", std::string(kMaxUserCommandLine, 'x')}, {}, "longer than 512 bytes"},
+      {arena, {"+a", "'x\ny'", std::string(kMaxUserCommands - 1, '+')}, {}, "more than 16 commands"},
+      {arena,
+       {"+a", std::string(kMaxUserCommands - 1, '+')},
+       {"+a", std::string(kMaxUserCommands - 1, '+'), "+set", "dedicated", "1", "+set", "net_port", "27961"},
        ""},
       {standin, {"--status-port", "27955"}, {}, "status-port is set by the server type standin"},
       {standin, {"--Interval=1"}, {}, "interval"},

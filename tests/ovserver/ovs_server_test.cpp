@@ -374,7 +374,10 @@ TEST_F(OvsServerTest, ACrowdNotLoggedInFromAFewAddressesCannotKeepOthersOut) {
   cipher.BuildMessageKey();
   PeerLog peerLog(1000, 1000);
   ConnectionManager manager(config, cipher, peerLog);
-  manager.onFrame = [](Connection&, const ov::Frame&) {};
+  // A login waiting for its name's turn (behind the guesses at that name) holds its place as well.
+  manager.onFrame = [](Connection& connection, const ov::Frame&) {
+    connection.state = Connection::State::Checking;
+  };
   QTcpServer listener;
   ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
   std::vector<std::unique_ptr<Peer>> peers;
@@ -385,6 +388,12 @@ TEST_F(OvsServerTest, ACrowdNotLoggedInFromAFewAddressesCannotKeepOthersOut) {
     return peers.back().get();
   };
   for (const char* group : {"a", "a", "a", "b", "b", "b"}) arrive(group)->Expect("1900");
+  for (size_t checking : {0u, 1u, 2u}) peers[checking]->Login("nobody", "guess");
+  ASSERT_TRUE(Pump("the three logins from a to wait for their checks", [&] {
+    int checking = 0;
+    manager.ForEach([&](Connection& c) { checking += c.state == Connection::State::Checking ? 1 : 0; });
+    return checking == 3;
+  }));
   const std::string crowded =
       "Too many connections from your address that have not logged in: try again later";
   // The first two from c each close the newest of the address holding the most (a, then b); a third,
@@ -966,16 +975,21 @@ TEST_F(OvsServerTest, UsersLeaveAdministratorsAShareOfTheServersAndSeeOnlyTheirO
   guest->Control(26, "standin\x80+map e1m4");
   guest->ExpectText("1001", "Start refused: users run 3 game servers already");
   for (int i = 0; i < 3; ++i) admin->Expect("1027");
-  const int adminsGame = StartStandin(*admin, "+map e2m1 +set rconpassword s3cret");
+  const int adminsGame = StartStandin(*admin, "+map e2m1 +set rconpassword s3cret phrase");
   guest->Expect("1027");
   guest->Control(24, std::to_string(adminsGame));
   EXPECT_EQ(ov::SplitFields(guest->Expect("1025"))[3], "+map e2m1 +set rconpassword ********");
+  // Nor does the stand-in's banner, which anyone may read, show them.
+  guest->Control(42, std::to_string(adminsGame));
+  guest->ExpectText(ov::FormatCode(adminsGame), "[4] rconpassword");
+  EXPECT_EQ(guest->Expect(ov::FormatCode(adminsGame)), "  [5] ********\r\n");
+  EXPECT_EQ(guest->Expect(ov::FormatCode(adminsGame)), "  [6] ********\r\n");
   guest->Console(0, "list");
   guest->ExpectText("0000", "+map e1m3 +set g_password pw");  // the list goes by id
   guest->ExpectText("0000", "+map e2m1 +set rconpassword ********");
   admin->Console(0, "list");
   admin->ExpectText("0000", "+map e1m3 +set g_password pw");
-  admin->ExpectText("0000", "+map e2m1 +set rconpassword s3cret");
+  admin->ExpectText("0000", "+map e2m1 +set rconpassword s3cret phrase");
   EXPECT_EQ(guest->Count("0000", "s3cret") + guest->Count("1025", "s3cret"), 0u);
 }
 
