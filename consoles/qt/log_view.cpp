@@ -1,7 +1,6 @@
 #include "consoles/qt/log_view.h"
 
 #include <QAccessible>
-#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QGlyphRun>
@@ -16,6 +15,8 @@
 
 #include "consoles/colour_codes.h"
 #include "consoles/console_log.h"
+#include "consoles/qt/log_view_accessible.h"
+#include "consoles/qt/quiet_scroll_bar.h"
 
 namespace ov {
 
@@ -58,96 +59,6 @@ const Glyphs& GlyphsOf(const QFont& font) {
 }
 
 QRgb Rgb(uint32_t c) { return qRgb((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF); }
-
-// The view's text for assistive technology: its characters, selection and scrolling.
-class LogViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
- public:
-  explicit LogViewAccessible(LogView* view) : QAccessibleWidget(view, QAccessible::EditableText) {}
-  LogView* View() const { return static_cast<LogView*>(widget()); }
-
-  void* interface_cast(QAccessible::InterfaceType t) override {
-    if (t == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
-    return QAccessibleWidget::interface_cast(t);
-  }
-  QAccessible::State state() const override {
-    QAccessible::State s = QAccessibleWidget::state();
-    s.readOnly = true;
-    s.multiLine = true;
-    s.selectableText = true;
-    return s;
-  }
-  QString text(QAccessible::Text t) const override {
-    if (t == QAccessible::Value) return View()->Text();
-    return QAccessibleWidget::text(t);
-  }
-
-  void selection(int index, int* start, int* end) const override {
-    *start = *end = 0;
-    if (index != 0 || View()->SelectionBegin() == View()->SelectionEnd()) return;
-    *start = View()->CharOffset(View()->SelectionBegin());
-    *end = View()->CharOffset(View()->SelectionEnd());
-  }
-  int selectionCount() const override { return View()->SelectionBegin() == View()->SelectionEnd() ? 0 : 1; }
-  void addSelection(int start, int end) override { setSelection(0, start, end); }
-  void removeSelection(int) override { View()->Select(View()->SelectionEnd(), View()->SelectionEnd()); }
-  void setSelection(int, int start, int end) override {
-    View()->Select(View()->ByteOffset(start), View()->ByteOffset(end));
-  }
-  int cursorPosition() const override { return View()->CharOffset(View()->SelectionEnd()); }
-  void setCursorPosition(int position) override {
-    const size_t b = View()->ByteOffset(position);
-    View()->Select(b, b);
-  }
-  QString text(int start, int end) const override { return View()->Text().mid(start, end - start); }
-  int characterCount() const override { return static_cast<int>(View()->Text().size()); }
-  QRect characterRect(int) const override { return QRect(); }
-  int offsetAtPoint(const QPoint&) const override { return -1; }
-  void scrollToSubstring(int start, int) override { View()->ScrollToByte(View()->ByteOffset(start)); }
-  QString attributes(int offset, int* start, int* end) const override {
-    *start = *end = offset;
-    return QString();
-  }
-};
-
-// A scroll bar that repaints only when what it draws changes. A log that follows its end changes its
-// range and value at every redraw, yet the slider (shortest, at the bottom) mostly stays where it was;
-// repainting a styled bar each time cost more than drawing the log. Between Hold and Release the changes
-// are taken without repainting, and Release repaints once if the bar looks different.
-class QuietScrollBar : public QScrollBar {
- public:
-  QuietScrollBar() : QScrollBar(Qt::Vertical) {}
-  void Hold() { held_ = true; }
-  void Release() {
-    held_ = false;
-    if (Look() != drawn_) update();
-  }
-
- protected:
-  void sliderChange(SliderChange change) override {
-    if (!held_) QScrollBar::sliderChange(change);
-  }
-  void paintEvent(QPaintEvent* event) override {
-    drawn_ = Look();
-    QScrollBar::paintEvent(event);
-  }
-
- private:
-  // The slider's rectangle, and whether the bar is at either end (the arrows' look may depend on it).
-  std::array<int, 6> Look() const {
-    QStyleOptionSlider option;
-    initStyleOption(&option);
-    const QRect r = style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
-    return {r.y(), r.height(), r.x(), r.width(), value() == minimum(), value() == maximum()};
-  }
-  bool held_ = false;
-  std::array<int, 6> drawn_{};
-};
-
-QAccessibleInterface* LogViewFactory(const QString& className, QObject* object) {
-  if (className == QLatin1String("ov::LogView") && object && object->isWidgetType())
-    return new LogViewAccessible(static_cast<LogView*>(object));
-  return nullptr;
-}
 
 }  // namespace
 
