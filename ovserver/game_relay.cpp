@@ -167,12 +167,7 @@ GameRelay::GameRelay(const ServerConfig& config, const AccountStore& accounts, G
 }
 
 GameRelay::~GameRelay() {
-  games_.onStarted = nullptr;
-  games_.onFailed = nullptr;
-  games_.onLine = nullptr;
-  games_.onExited = nullptr;
-  games_.onCrashed = nullptr;
-  games_.onRestarted = nullptr;
+  games_.ClearHandlers();
 }
 
 std::string GameRelay::ShownCommandLine(const Connection& viewer, const GameServers::Server& server) const {

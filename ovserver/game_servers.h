@@ -104,6 +104,15 @@ class GameServers : public QObject {
   // how: "stopped" (by Stop), "exit code 0", or "crashed: " with the exit code or signal; the id and its
   // game port are free after this.
   std::function<void(int id, const std::string& how)> onExited;
+  // Lets go of every handler above, for whoever set them and is going away.
+  void ClearHandlers() {
+    onStarted = nullptr;
+    onFailed = nullptr;
+    onLine = nullptr;
+    onExited = nullptr;
+    onCrashed = nullptr;
+    onRestarted = nullptr;
+  }
 
  private:
   int NextId();

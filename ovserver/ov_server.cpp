@@ -58,12 +58,7 @@ OvServer::OvServer(ServerConfig config, AccountStore& accounts)
 }
 
 OvServer::~OvServer() {
-  games_.onStarted = nullptr;
-  games_.onFailed = nullptr;
-  games_.onLine = nullptr;
-  games_.onExited = nullptr;
-  games_.onCrashed = nullptr;
-  games_.onRestarted = nullptr;
+  games_.ClearHandlers();
   games_.StopAll();
 }
 
