@@ -273,24 +273,33 @@ void DesktopNotices::Remember(int handle, const NoticeKey& key, int socket, int 
   clickable_.push_back({handle, key, socket, serverId, window, window ? window->caption : std::string()});
 }
 
-bool DesktopNotices::OpenLive(const Clickable& c) {
+bool DesktopNotices::OpenLive(Clickable& c) {
   // The same connection, or one made since to the same OV server; the same game server by its title.
   for (int slot = 1; slot < kSlotCount; ++slot) {
     const OVIrec& ov = tables_.OVServers[slot];
     if (ov.InUse != 1 || (ov.Socket != c.socket && ov.Where.Text() != c.key.ovServer)) continue;
     if (!c.key.game) {
       selection_.OpenServerWindow(slot, 0, Opener::User);
+      Follow(c, ov.Window);
       return true;
     }
     for (int q = 1; q < kSlotCount; ++q) {
       const QSIrec& server = tables_.QServers[q];
       if (server.InUse == 1 && server.OVIndex == slot && server.Title == c.key.title) {
         selection_.OpenServerWindow(slot, server.ServerId, Opener::User);
+        Follow(c, server.Window);
         return true;
       }
     }
   }
   return false;
+}
+
+void DesktopNotices::Follow(Clickable& c, const Console* window) {
+  // A window opened again is another window: a later click on a gone server finds this one.
+  if (window == nullptr) return;
+  c.window = window;
+  c.caption = window->caption;
 }
 
 void DesktopNotices::Clicked(int handle) {

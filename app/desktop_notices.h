@@ -123,7 +123,8 @@ class DesktopNotices {
   void Remember(int handle, const NoticeKey& key, int socket, int serverId, const Console* window);
   void Line(int socket, int serverId, const Console& window, std::string_view line);
   void ServerEndedLine(int socket, int slot, std::string_view line);
-  bool OpenLive(const Clickable& c);
+  static void Follow(Clickable& c, const Console* window);
+  bool OpenLive(Clickable& c);  // and then follows the window opened, should it be closed again
   std::string OvName(int slot) const;
 
   ServerTables& tables_;

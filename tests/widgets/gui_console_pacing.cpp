@@ -127,7 +127,8 @@ TEST(ConsolePacing, ANewWindowLeavesTheFocusWhereItWas) {
   p.view(0)->TakeFocus();
   ASSERT_TRUE(Process([&] { return p.view(0)->Input()->hasFocus(); })) << "alpha's input never had the focus";
   std::vector<QWidget*> focused;
-  QObject::connect(qApp, &QApplication::focusChanged,
+  const QObject listening;  // the connection ends with the test, before focused does
+  QObject::connect(qApp, &QApplication::focusChanged, &listening,
                    [&](QWidget*, QWidget* now) { focused.push_back(now); });
   p.Receive(test::FrameOf("1027", "9") +
             test::FrameOf("1025", "9" + kSep + kSep + "Q9" + kSep + kSep + "1" + kSep + "1"));
