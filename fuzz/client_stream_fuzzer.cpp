@@ -103,23 +103,23 @@ class Session {
     for (int node : nodes) {
       if (!tc_.tree.Exists(node)) continue;
       tc_.tree.Select(node);
-      const ov::SelectedServer sel = c.selection.Selected();
-      if (c.selection.Kind() != ov::SelectionKind::None)
-        c.selection.OpenServerWindow(sel.ovIndex, sel.serverId, ov::Opener::User);
+      const ov::SelectedServer sel = c.Selection().Selected();
+      if (c.Selection().Kind() != ov::SelectionKind::None)
+        c.Selection().OpenServerWindow(sel.ovIndex, sel.serverId, ov::Opener::User);
       tc_.loop.RunPending();
     }
     std::vector<ov::Console*> windows;
-    for (const auto& w : c.consoles.Windows()) windows.push_back(w.get());
-    for (ov::Console* w : windows) c.consoles.SendLine(*w, "status");
+    for (const auto& w : c.Consoles().Windows()) windows.push_back(w.get());
+    for (ov::Console* w : windows) c.Consoles().SendLine(*w, "status");
     // Half the windows are closed by the user, the rest go as dead ones after the disconnect.
     for (size_t i = 0; i < windows.size(); i += 2) CloseWindow(*windows[i]);
-    for (int slot : slots_) c.connections.Disconnect(slot, 1);
-    c.selection.CleanupDeadWindows();
+    for (int slot : slots_) c.Connections().Disconnect(slot, 1);
+    c.Selection().CleanupDeadWindows();
     tc_.ProcessCloseRequests();
     tc_.loop.Advance(10);
     for (int slot : slots_)
-      if (c.tables.OVServers[slot].InUse != 0) abort();
-    for (const auto& q : c.tables.QServers)
+      if (c.Tables().OVServers[slot].InUse != 0) abort();
+    for (const auto& q : c.Tables().QServers)
       if (q.InUse != 0) abort();  // every Quake server went with its OV server
   }
 
