@@ -10,10 +10,10 @@ namespace ov {
 
 namespace {
 
-// One connection's figures and when they were last asked for.
+// One connection's figures, and when they were last asked for or heard.
 struct KeptFigures : SessionAttachment {
   std::map<int, msg::Figures::Server> byId;
-  Clock::time_point askedAt;
+  Clock::time_point lastAt;
   bool asked = false;
   bool waiting = false;  // asked, and no answer yet
 };
@@ -42,11 +42,11 @@ void ServerFigures::Ask(int socket) {
   if (!session) return;
   KeptFigures& kept = session->Attached<KeptFigures>();
   const Clock::time_point now = loop_.Now();
-  if (kept.waiting || (kept.asked && now - kept.askedAt < kAskEvery)) return;
+  if (kept.waiting || (kept.asked && now - kept.lastAt < kAskEvery)) return;
   if (!sender_.Send(socket, msg::FiguresRequest{})) return;
   kept.asked = true;
   kept.waiting = true;
-  kept.askedAt = now;
+  kept.lastAt = now;
 }
 
 void ServerFigures::OnFigures(int socket, const msg::Figures& figures) {
@@ -54,6 +54,7 @@ void ServerFigures::OnFigures(int socket, const msg::Figures& figures) {
   if (!session) return;
   KeptFigures& kept = session->Attached<KeptFigures>();
   kept.waiting = false;
+  kept.lastAt = loop_.Now();  // figures this fresh are not asked for again
   // The answer names every server the OV server runs for us: one missing from it has ended.
   kept.byId.clear();
   for (const msg::Figures::Server& server : figures.servers) kept.byId[server.id] = server;

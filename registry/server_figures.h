@@ -1,9 +1,9 @@
 #pragma once
 // What each Quake server costs on its OV server's machine (message 33), kept per connection beside the
 // tables: it goes with the connection, and a server's figures with the server. The client asks only while
-// someone looks (a server's tooltip, the Send to Servers list), and at most once every kAskEvery per OV
-// server; an OV server that did not answer is not asked again on that connection, so one that does not
-// know the request hears it once.
+// someone looks (a server's tooltip, the Send to Servers list), at most once every kAskEvery per OV server
+// (counted from the last request or answer), and not again on a connection whose OV server left the last
+// request unanswered: one that does not know the request hears it once.
 #include <chrono>
 #include <functional>
 #include <optional>
