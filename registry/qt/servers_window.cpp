@@ -1,6 +1,7 @@
 #include "registry/qt/servers_window.h"
 
 #include <QCloseEvent>
+#include <QCursor>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMdiArea>
@@ -97,7 +98,8 @@ bool ServersWindow::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
   }
-  if (watched == tree_->viewport() && event->type() == QEvent::ToolTip) {
+  // Filtered from construction on, before the tree is made.
+  if (tree_ != nullptr && watched == tree_->viewport() && event->type() == QEvent::ToolTip) {
     const auto* help = static_cast<QHelpEvent*>(event);
     QTreeWidgetItem* item = tree_->itemAt(help->pos());
     if (item == nullptr) return false;
@@ -130,7 +132,13 @@ void ServersWindow::SetNodeFigures(int node, const std::string& figures) {
   if (node == TipNode()) ShowTip(found->second);
 }
 
-int ServersWindow::TipNode() const { return QToolTip::isVisible() ? tipNode_ : 0; }
+// The pointer still rests on the node whose tip was asked for: its first figures come after the tip
+// showed without them.
+int ServersWindow::TipNode() const {
+  if (tipNode_ == 0 || !isVisible()) return 0;
+  const QTreeWidgetItem* item = tree_->itemAt(tree_->viewport()->mapFromGlobal(QCursor::pos()));
+  return item != nullptr && NodeOf(item) == tipNode_ ? tipNode_ : 0;
+}
 
 void ServersWindow::FitToClientArea() { setFixedSize(sizeHint()); }
 

@@ -33,7 +33,7 @@ class ServersWindow : public QMdiSubWindow, public ServersTreeView {
   void SetNodeText(int node, const std::string& text) override;
   // What a Quake server costs, a line under its node's tip; shown again at once while its tip is up.
   void SetNodeFigures(int node, const std::string& figures);
-  int TipNode() const;  // the node whose tip is up, or 0
+  int TipNode() const;  // the node whose tip was asked for while the pointer rests on it, or 0
 
   QTreeWidget* Tree() const { return tree_; }
 
