@@ -15,12 +15,13 @@ Client::Client(const Platform& p)
       statusQueries_(p.sockets, p.loop),
       selection_(tables_, p.loop, p.desktop, p.tree, consoles_, sender_),
       registry_(tables_, status_, sender_, p.tree, selection_, consoles_),
+      figures_(sessions_, sender_, p.loop),
       prompts_(p.loop, sessions_, tables_, status_, debug_, sender_, p.loginDialog, connections_, consoles_),
-      dispatch_(p.desktop, status_, debug_, cipher_, sender_, prompts_, registry_),
+      dispatch_(p.desktop, status_, debug_, cipher_, sender_, prompts_, registry_, figures_),
       start_(tables_, status_, sender_),
-      sendTo_(tables_, status_, consoles_, sender_),
+      sendTo_(tables_, status_, consoles_, sender_, figures_),
       controller_({tables_, p.desktop, status_, debug_, connections_, consoles_, selection_, registry_,
-                   prompts_, start_, sendTo_}) {
+                   prompts_, start_, sendTo_, figures_}) {
   // Upwards, each layer hands on through a handler: the socket's events to the frames, the frames to the
   // dispatcher and the consoles, a closed connection to the tables and the tree.
   connections_.SetHandlers([this](int socket) { receiver_.ReceiveFrames(socket); },

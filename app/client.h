@@ -23,6 +23,7 @@
 #include "protocol/control_dispatch.h"
 #include "registry/registry_updates.h"
 #include "registry/selection.h"
+#include "registry/server_figures.h"
 #include "wire/cipher.h"
 
 namespace ov {
@@ -67,6 +68,7 @@ class Client {
   ov::StatusQueries& StatusQueries() { return statusQueries_; }
   ov::Selection& Selection() { return selection_; }
   ov::Registry& Registry() { return registry_; }
+  ServerFigures& Figures() { return figures_; }
   AccountPrompts& Prompts() { return prompts_; }
   ControlDispatcher& Dispatch() { return dispatch_; }
   StartServer& Start() { return start_; }
@@ -88,6 +90,7 @@ class Client {
   ov::StatusQueries statusQueries_;  // the players panels' queries of the game servers
   ov::Selection selection_;
   ov::Registry registry_;
+  ServerFigures figures_;  // what each Quake server costs, asked for while someone looks
   AccountPrompts prompts_;
   ControlDispatcher dispatch_;
   StartServer start_;

@@ -11,6 +11,7 @@
 #include "protocol/account_prompt.h"
 #include "registry/registry_updates.h"
 #include "registry/selection.h"
+#include "registry/server_figures.h"
 
 namespace ov {
 
@@ -93,6 +94,20 @@ int ClientController::TreeNodeOf(const Console& window) const {
   return q != -1 && p_.tables.QServers[q].InUse ? p_.tables.QServers[q].TreeNode : 0;
 }
 
+void ClientController::SetFiguresHandler(std::function<void()> onFigures) {
+  p_.figures.SetChangedHandler(std::move(onFigures));
+}
+
+std::string ClientController::NodeFigures(int node) {
+  for (const QSIrec& q : p_.tables.QServers) {
+    if (node == 0 || q.InUse != 1 || q.TreeNode != node || q.OVIndex < 1 || q.OVIndex >= kSlotCount) continue;
+    const int socket = p_.tables.OVServers[q.OVIndex].Socket;
+    p_.figures.Ask(socket);
+    return p_.figures.Described(socket, q.ServerId);
+  }
+  return {};
+}
+
 void ClientController::Kick(Console& window, const std::string& line) {
   if (!window.IsDead()) p_.consoles.AppendLine(window, line);
 }
@@ -119,9 +134,15 @@ int ClientController::StartGo(int hostLine, int typeLine, const std::string& typ
   return p_.start.Go(hostLine, typeLine, typeText, title, commandLine);
 }
 
-std::vector<SendTarget> ClientController::SendTargets() const {
+std::vector<SendTarget> ClientController::SendTargets() {
   const bool selected = p_.selection.Kind() != SelectionKind::None;
-  return p_.sendTo.Targets(selected ? p_.selection.Selected().ovIndex : -1);
+  std::vector<SendTarget> targets = p_.sendTo.Targets(selected ? p_.selection.Selected().ovIndex : -1);
+  p_.sendTo.AskFigures(targets);
+  return targets;
+}
+
+std::vector<std::string> ClientController::SendFigures(const std::vector<SendTarget>& targets) const {
+  return p_.sendTo.FiguresOf(targets);
 }
 
 void ClientController::SendToServers(const std::vector<SendTarget>& targets, const std::string& line) {

@@ -21,6 +21,7 @@ class LogKeeper;
 class Registry;
 class Selection;
 class SendToServers;
+class ServerFigures;
 class ServerTables;
 class StartServer;
 class StatusLine;
@@ -48,6 +49,7 @@ class ClientController {
     AccountPrompts& prompts;
     StartServer& start;
     SendToServers& sendTo;
+    ServerFigures& figures;
   };
   explicit ClientController(const Parts& parts) : p_(parts) {}
 
@@ -67,6 +69,7 @@ class ClientController {
   // Told when an OV server names itself: it took the client in, with the login it asked for.
   void SetIntroducedHandler(std::function<void(const Endpoint& where)> onIntroduced);
   void SetDebugListener(std::function<void()> onAppend);
+  void SetFiguresHandler(std::function<void()> onFigures);  // an OV server told what its servers cost
   void SetLogKeeper(LogKeeper* keeper);
   void ShowNote(const std::string& note);  // a note of the kept logs or the log folder, for 10 s
 
@@ -76,6 +79,9 @@ class ClientController {
   void Reconnect(const Endpoint& where);
   std::optional<PlayersSource> PlayersSourceOf(const Console& window) const;
   int TreeNodeOf(const Console& window) const;  // the node of the window's Quake server, or 0
+  // A tree node's tooltip is about to show: what its Quake server costs, as last heard (empty for none
+  // and for other nodes); its OV server is asked again when due.
+  std::string NodeFigures(int node);
   void Kick(Console& window, const std::string& line);
 
   // The login dialog.
@@ -89,7 +95,9 @@ class ClientController {
   std::vector<std::string> StartTypes(int hostLine) const;
   int StartGo(int hostLine, int typeLine, const std::string& typeText, const std::string& title,
               const std::string& commandLine);
-  std::vector<SendTarget> SendTargets() const;  // those of the selected OV server ticked
+  // Those of the selected OV server ticked; their OV servers are asked what each costs.
+  std::vector<SendTarget> SendTargets();
+  std::vector<std::string> SendFigures(const std::vector<SendTarget>& targets) const;
   void SendToServers(const std::vector<SendTarget>& targets, const std::string& line);
 
  private:

@@ -4,6 +4,7 @@
 #include "core/server_tables.h"
 #include "core/status_line.h"
 #include "net/frame_sender.h"
+#include "registry/server_figures.h"
 
 namespace ov {
 
@@ -13,9 +14,21 @@ std::vector<SendTarget> SendToServers::Targets(int selectedOv) const {
     if (q.InUse != 1 || q.OVIndex < 1 || q.OVIndex >= kSlotCount) continue;
     const OVIrec& ov = tables_.OVServers[q.OVIndex];
     if (ov.InUse != 1) continue;
-    targets.push_back({q.OVIndex, ov.Socket, q.ServerId, q.Title, ov.Name, q.OVIndex == selectedOv});
+    targets.push_back({q.OVIndex, ov.Socket, q.ServerId, q.Title, ov.Name, q.OVIndex == selectedOv,
+                       figures_.Described(ov.Socket, q.ServerId)});
   }
   return targets;
+}
+
+void SendToServers::AskFigures(const std::vector<SendTarget>& targets) {
+  for (const SendTarget& target : targets) figures_.Ask(target.socket);
+}
+
+std::vector<std::string> SendToServers::FiguresOf(const std::vector<SendTarget>& targets) const {
+  std::vector<std::string> figures;
+  for (const SendTarget& target : targets)
+    figures.push_back(figures_.Described(target.socket, target.serverId));
+  return figures;
 }
 
 int SendToServers::Send(const std::vector<SendTarget>& targets, const std::string& line) {

@@ -9,6 +9,7 @@ class ServerTables;
 class StatusLine;
 class Consoles;
 class FrameSender;
+class ServerFigures;
 
 // A Quake server on the dialog's list.
 struct SendTarget {
@@ -18,16 +19,22 @@ struct SendTarget {
   std::string title;     // the Quake server's title
   std::string ovServer;  // its OV server's name
   bool ticked = false;
+  std::string figures;  // what it costs, as last heard; empty when not known
 };
 
 class SendToServers {
  public:
-  SendToServers(const ServerTables& tables, StatusLine& status, Consoles& consoles, FrameSender& sender)
-      : tables_(tables), status_(status), consoles_(consoles), sender_(sender) {}
+  SendToServers(const ServerTables& tables, StatusLine& status, Consoles& consoles, FrameSender& sender,
+                ServerFigures& figures)
+      : tables_(tables), status_(status), consoles_(consoles), sender_(sender), figures_(figures) {}
 
   // Every Quake server of every connected OV server, in the table's order (so never more than it holds),
   // those of the OV server in slot selectedOv ticked.
   std::vector<SendTarget> Targets(int selectedOv) const;
+  // The list is on screen: asks the targets' OV servers what each costs, when due.
+  void AskFigures(const std::vector<SendTarget>& targets);
+  // The targets' figures as now known, in their order.
+  std::vector<std::string> FiguresOf(const std::vector<SendTarget>& targets) const;
   // Sends the line to every ticked target that is still there under its title, as Enter in its console
   // would, and shows it in the console's log. Returns how many it went to.
   int Send(const std::vector<SendTarget>& targets, const std::string& line);
@@ -37,6 +44,7 @@ class SendToServers {
   StatusLine& status_;
   Consoles& consoles_;
   FrameSender& sender_;
+  ServerFigures& figures_;
 };
 
 }  // namespace ov

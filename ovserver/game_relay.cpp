@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "ovserver/log.h"
-#include "ovserver/process_figures.h"
 #include "ovserver/outgoing.h"
+#include "ovserver/process_figures.h"
 #include "wire/payload.h"
 
 namespace ovs {
@@ -166,9 +166,7 @@ GameRelay::GameRelay(const ServerConfig& config, const AccountStore& accounts, G
   games_.onRestarted = [this](int id) { Restarted(id); };
 }
 
-GameRelay::~GameRelay() {
-  games_.ClearHandlers();
-}
+GameRelay::~GameRelay() { games_.ClearHandlers(); }
 
 std::string GameRelay::ShownCommandLine(const Connection& viewer, const GameServers::Server& server) const {
   const auto owner = owners_.find(server.id);
@@ -317,6 +315,25 @@ void GameRelay::List(Connection& connection) {
     connection.Say("  " + std::to_string(server->id) + "  " + server->type + "  \"" + server->title + "\"  " +
                    state + "  " + Blanked(ShownCommandLine(connection, *server)));
   }
+}
+
+void GameRelay::SendFigures(Connection& connection) {
+  std::vector<const GameServers::Server*> shown;
+  for (const GameServers::Server* server : games_.List())
+    if (server->running && connection.known.count(server->id) && shown.size() < ov::msg::kMaxFiguresServers)
+      shown.push_back(server);
+  std::vector<long long> leaders;
+  for (const GameServers::Server* server : shown) leaders.push_back(server->pid);
+  const auto figures = ReadSessionFigures(leaders);
+  const auto now = std::chrono::steady_clock::now();
+  ov::msg::Figures answer;
+  for (const GameServers::Server* server : shown) {
+    const auto found = figures.find(server->pid);
+    if (found == figures.end()) continue;  // ended meanwhile
+    answer.servers.push_back(FiguresMessage(server->id, server->pid, found->second,
+                                            std::chrono::duration<double>(now - server->startedAt).count()));
+  }
+  connection.Send(answer);
 }
 
 void GameRelay::Kill(Connection& connection, const std::string& which) {

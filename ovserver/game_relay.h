@@ -49,6 +49,8 @@ class GameRelay {
   void HandleInput(Connection& connection, int id, const std::string& text);
   // The commands of the OV server's console that concern game servers.
   void List(Connection& connection);
+  // Message 33: what each running game server the connection was told of costs, read now.
+  void SendFigures(Connection& connection);
   void Kill(Connection& connection, const std::string& which);
   // Stops a game server and, once it has ended, starts it again as it was: type, title, command line and
   // the user who started it (under a new id). False with error when it does not run.

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 namespace ovs {
@@ -17,6 +18,12 @@ namespace {
 constexpr size_t kSessionField = 6 - 3;
 constexpr size_t kFirstTimeField = 14 - 3;  // utime, stime, cutime, cstime
 constexpr size_t kResidentField = 24 - 3;
+
+double CpuShare(const ProcessFigures& figures, double uptimeSeconds) {
+  return uptimeSeconds > 0 ? 100.0 * figures.cpuSeconds / uptimeSeconds : 0.0;
+}
+
+int Clamped(double value) { return int(std::clamp(value, 0.0, double(std::numeric_limits<int>::max()))); }
 
 bool ToNumber(std::string_view text, long long& number) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
@@ -67,8 +74,15 @@ std::map<long long, ProcessFigures> ReadSessionFigures(const std::vector<long lo
   return figures;
 }
 
+ov::msg::Figures::Server FiguresMessage(int id, long long pid, const ProcessFigures& figures,
+                                        double uptimeSeconds) {
+  return {id, Clamped(double(pid)), Clamped(uptimeSeconds),
+          Clamped(10 * CpuShare(figures, uptimeSeconds) + 0.5),
+          Clamped(double(figures.residentBytes) / 1024)};
+}
+
 std::string DescribeFigures(const ProcessFigures& figures, double uptimeSeconds) {
-  const double share = uptimeSeconds > 0 ? 100.0 * figures.cpuSeconds / uptimeSeconds : 0.0;
+  const double share = CpuShare(figures, uptimeSeconds);
   char text[64];
   std::snprintf(text, sizeof text, "cpu %.1f%%, %.1f MiB", share,
                 double(figures.residentBytes) / (1024 * 1024));

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/messages.h"
+
 namespace ovs {
 
 // The fields of one /proc/PID/stat line that count here.
@@ -26,6 +28,10 @@ struct ProcessFigures {
 // The figures of each session whose leader is one of leaders; a leader whose session has no process
 // left is missing from the result.
 std::map<long long, ProcessFigures> ReadSessionFigures(const std::vector<long long>& leaders);
+
+// Game server id's figures as message 33 carries them, each number held within its field.
+ov::msg::Figures::Server FiguresMessage(int id, long long pid, const ProcessFigures& figures,
+                                        double uptimeSeconds);
 
 // "cpu 2.5%, 48.1 MiB": the CPU time as a share of one core over its uptime, and the resident memory.
 std::string DescribeFigures(const ProcessFigures& figures, double uptimeSeconds);

@@ -105,6 +105,9 @@ void RequestHandler::HandleControl(Connection& connection, int n, const std::str
       relay_.HandleWatch(connection, ov::msg::ConsoleOpened::kId,
                          ov::msg::ConsoleOpened::Decode(payload).serverId);
       return;
+    case ov::ControlMessage::FiguresRequest:
+      relay_.SendFigures(connection);
+      return;
     case ov::ControlMessage::Login:
       connection.SendNote("Already logged in");
       return;

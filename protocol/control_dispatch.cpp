@@ -8,6 +8,7 @@
 #include "net/frame_sender.h"
 #include "protocol/account_prompt.h"
 #include "registry/registry_updates.h"
+#include "registry/server_figures.h"
 #include "wire/cipher.h"
 #include "wire/codes.h"
 #include "wire/messages.h"
@@ -49,11 +50,17 @@ void ControlDispatcher::DispatchControl(int socket, int n, const std::string& pa
     case ControlMessage::NewServer:
       registry_.OnNewServer(socket, msg::NewServer::Decode(text));
       break;
-    case ControlMessage::ServerRemoved:
-      registry_.RemoveQServer(socket, msg::ServerRemoved::Decode(text));
+    case ControlMessage::ServerRemoved: {
+      const msg::ServerRemoved removed = msg::ServerRemoved::Decode(text);
+      figures_.Forget(socket, removed.id);
+      registry_.RemoveQServer(socket, removed);
       break;
+    }
     case ControlMessage::ServerTypes:
       registry_.OnServerTypes(socket, msg::ServerTypes::Decode(text));
+      break;
+    case ControlMessage::Figures:
+      figures_.OnFigures(socket, msg::Figures::Decode(text));
       break;
     case ControlMessage::LoginRequest:
       prompts_.AccountPrompt(socket, "login", msg::LoginRequest::Decode(text).caption);

@@ -19,6 +19,7 @@ enum class ControlMessage : int32_t {
   NewServer = 27,       // a game server's id, answered with NewServerAccepted
   ServerRemoved = 28,   // a game server's id
   ServerTypes = 31,     // the type names the OV server can start
+  Figures = 33,         // what each game server costs, the answer to FiguresRequest
   LoginRequest = 900,   // the login dialog's caption
   AnswerRequest = 901,  // answered with Answer; its payload is not used
   PromptRequest = 902,  // names an account prompt: "login", "newuser" or "chpwd"
@@ -31,6 +32,7 @@ enum class ControlMessage : int32_t {
   OvInfoRecorded = 29,     // an OvInfo is recorded and its console window open; before OvConsoleOpened
   ConsoleClosed = 41,      // a game server's id: its console window closed
   ConsoleOpened = 42,      // a game server's id: its console window was created
+  FiguresRequest = 43,     // asks for Figures; empty
   Login = 905,             // login name (8) and password (16)
   NewUser = 906,           // login name (8) and password (16)
   ChangePassword = 907,    // login name (8), old password (16), new password (16)

@@ -91,6 +91,28 @@ ServerRemoved ServerRemoved::Decode(std::string_view payload) { return {ParseInt
 std::optional<std::string> ServerTypes::Encode() const { return Joined(names); }
 ServerTypes ServerTypes::Decode(std::string_view payload) { return {SplitFields(payload)}; }
 
+std::optional<std::string> Figures::Encode() const {
+  if (servers.size() > kMaxFiguresServers) return std::nullopt;
+  std::vector<std::string> fields;
+  for (const Server& s : servers)
+    for (const int n : {s.id, s.pid, s.uptimeSeconds, s.cpuTenths, s.residentKiB})
+      fields.push_back(std::to_string(n));
+  return Joined(fields);
+}
+Figures Figures::Decode(std::string_view payload) {
+  const std::vector<std::string> fields = SplitFields(payload);
+  Figures figures;
+  constexpr size_t kPerServer = 5;
+  for (size_t at = 0; at + kPerServer <= fields.size() && figures.servers.size() < kMaxFiguresServers;
+       at += kPerServer) {
+    int n[kPerServer];
+    for (size_t i = 0; i < kPerServer; ++i) n[i] = ParseInt(fields[at + i], -1);
+    if (!IsGameServerId(n[0]) || *std::min_element(n, n + kPerServer) < 0) continue;
+    figures.servers.push_back({n[0], n[1], n[2], n[3], n[4]});
+  }
+  return figures;
+}
+
 std::optional<std::string> LoginRequest::Encode() const { return caption; }
 LoginRequest LoginRequest::Decode(std::string_view plain) { return {std::string(plain)}; }
 

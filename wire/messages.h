@@ -88,6 +88,26 @@ struct ServerTypes {  // 31: the type names, as the server offers them (and want
   static ServerTypes Decode(std::string_view payload);
 };
 
+// What each game server the asking user may see costs, five numbers a server: id, pid, seconds up, CPU
+// share in tenths of a percent of one core over its uptime, resident memory in KiB.
+constexpr size_t kMaxFiguresServers = 64;
+struct Figures {  // 33
+  static constexpr ControlMessage kId = ControlMessage::Figures;
+  struct Server {
+    int id = 0;
+    int pid = 0;
+    int uptimeSeconds = 0;
+    int cpuTenths = 0;
+    int residentKiB = 0;
+    bool operator==(const Server&) const = default;
+  };
+  std::vector<Server> servers;
+  std::optional<std::string> Encode() const;  // nothing for more than kMaxFiguresServers servers
+  // A server with a number missing, illegible or negative, or an id that names no game server, is left
+  // out; so is every one after the first kMaxFiguresServers.
+  static Figures Decode(std::string_view payload);
+};
+
 struct LoginRequest {  // 900, enciphered: the login dialog's caption
   static constexpr ControlMessage kId = ControlMessage::LoginRequest;
   std::string caption;
@@ -120,6 +140,7 @@ struct Empty {
 using Answer = Empty<ControlMessage::Answer>;                    // 20
 using OvConsoleOpened = Empty<ControlMessage::OvConsoleOpened>;  // 22
 using OvInfoRecorded = Empty<ControlMessage::OvInfoRecorded>;    // 29
+using FiguresRequest = Empty<ControlMessage::FiguresRequest>;    // 43
 
 struct NewServerAccepted {  // 24
   static constexpr ControlMessage kId = ControlMessage::NewServerAccepted;

@@ -227,6 +227,9 @@ void ConnectServersWindow(ServersWindow& window, ClientController& controller, c
                    [&controller] { controller.SelectionChanged(); });
   QObject::connect(&window, &ServersWindow::openRequested, &context,
                    [&controller] { controller.OpenSelectedWindow(); });
+  QObject::connect(&window, &ServersWindow::tipAboutToShow, &context, [&window, &controller](int node) {
+    window.SetNodeFigures(node, controller.NodeFigures(node));
+  });
 }
 
 void ConnectServerDialogs(StartServerDialog& start, SendToServersDialog& send, MainWindow& main,
@@ -267,6 +270,7 @@ QtSession::~QtSession() {
   }
   ui_.desktop_.SetTimerHandler(nullptr);
   ui_.windows_.SetViewHandler(nullptr);
+  client_.Controller().SetFiguresHandler(nullptr);
   ui_.KeepLogs(client_.Controller(),
                false);  // what is kept reaches the disk, and the client's consoles let go of it
 }
@@ -334,6 +338,11 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
   ConnectColourCodes(main, ui.servers_);
 
   ConnectServerDialogs(ui.startDialog_, ui.sendDialog_, main, c, context_);
+  // Figures heard while a tip or the Send to Servers list is up show there at once.
+  c.SetFiguresHandler([&ui, &c] {
+    if (const int node = ui.servers_.TipNode()) ui.servers_.SetNodeFigures(node, c.NodeFigures(node));
+    if (ui.sendDialog_.isVisible()) ui.sendDialog_.ShowFigures(c.SendFigures(ui.sendDialog_.Targets()));
+  });
   main.SetWindows(&ui.connectDialog_, &ui.servers_, &ui.startDialog_);
 
   ui.KeepLogs(c, main.KeepLogs());

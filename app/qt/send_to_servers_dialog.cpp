@@ -52,12 +52,24 @@ int SendToServersDialog::ShowSendDialog(const std::vector<SendTarget>& targets) 
   targets_ = targets;
   list_->clear();
   for (const SendTarget& target : targets_) {
-    auto* item = new QListWidgetItem(Shown(target.title) + " (" + Shown(target.ovServer) + ")", list_);
+    auto* item = new QListWidgetItem(ItemText(target), list_);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(target.ticked ? Qt::Checked : Qt::Unchecked);
   }
   line_->setFocus();
   return exec();
+}
+
+QString SendToServersDialog::ItemText(const SendTarget& target) {
+  const QString text = Shown(target.title) + " (" + Shown(target.ovServer) + ")";
+  return target.figures.empty() ? text : text + "  " + Shown(target.figures);
+}
+
+void SendToServersDialog::ShowFigures(const std::vector<std::string>& figures) {
+  for (size_t row = 0; row < figures.size() && row < targets_.size(); ++row) {
+    targets_[row].figures = figures[row];
+    if (QListWidgetItem* item = list_->item(int(row))) item->setText(ItemText(targets_[row]));
+  }
 }
 
 void SendToServersDialog::SendClick() {

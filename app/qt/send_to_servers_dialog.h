@@ -20,6 +20,9 @@ class SendToServersDialog : public QDialog {
 
   // Lists the targets, ticked as given, and shows the dialog modally: 1 when the line went out.
   int ShowSendDialog(const std::vector<SendTarget>& targets);
+  // What each listed server costs, in the list's order, as it is heard while the dialog is up.
+  void ShowFigures(const std::vector<std::string>& figures);
+  const std::vector<SendTarget>& Targets() const { return targets_; }
 
  signals:
   // Send with a Latin-1 line: the root sends it to the ticked targets.
@@ -28,6 +31,7 @@ class SendToServersDialog : public QDialog {
 
  private:
   void SendClick();
+  static QString ItemText(const SendTarget& target);
 
   QListWidget* list_;
   QLineEdit* line_;

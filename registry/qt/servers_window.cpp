@@ -1,11 +1,14 @@
 #include "registry/qt/servers_window.h"
 
 #include <QCloseEvent>
+#include <QCursor>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMdiArea>
 #include <QPalette>
 #include <QSignalBlocker>
 #include <QTextDocument>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -18,6 +21,8 @@ namespace {
 
 constexpr int kNodeRole = Qt::UserRole;
 constexpr int kExactTextRole = Qt::UserRole + 1;  // the node's text as the logic gave it
+constexpr int kTipRole = Qt::UserRole + 2;        // the node's tip as the logic gave it
+constexpr int kFiguresRole = Qt::UserRole + 3;    // what its Quake server costs
 
 bool Contains(const QTreeWidgetItem* ancestor, const QTreeWidgetItem* item) {
   for (; item != nullptr; item = item->parent()) {
@@ -82,6 +87,7 @@ ServersWindow::ServersWindow(QWidget* parent) : QMdiSubWindow(parent) {
   connect(tree_, &QTreeWidget::itemDoubleClicked, this, &ServersWindow::OpenChosen);
   // Enter on a node does what a double click does, for those who move through the tree by keyboard.
   tree_->installEventFilter(this);
+  tree_->viewport()->installEventFilter(this);  // its tooltips
 }
 
 bool ServersWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -92,7 +98,46 @@ bool ServersWindow::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
   }
+  // Filtered from construction on, before the tree is made.
+  if (tree_ != nullptr && watched == tree_->viewport() && event->type() == QEvent::ToolTip) {
+    const auto* help = static_cast<QHelpEvent*>(event);
+    QTreeWidgetItem* item = tree_->itemAt(help->pos());
+    if (item == nullptr) return false;
+    tipNode_ = NodeOf(item);
+    tipAt_ = help->globalPos();
+    emit tipAboutToShow(tipNode_);
+    return ShowTip(item);
+  }
   return QMdiSubWindow::eventFilter(watched, event);
+}
+
+// A tip may carry a game server's text: shown as plain text, never as markup.
+bool ServersWindow::ShowTip(QTreeWidgetItem* item) {
+  QString tip = item->data(0, kTipRole).toString();
+  const QString figures = item->data(0, kFiguresRole).toString();
+  if (!figures.isEmpty()) tip += (tip.isEmpty() ? "" : "\n") + figures;
+  if (tip.isEmpty()) {
+    QToolTip::hideText();
+    return false;
+  }
+  if (Qt::mightBeRichText(tip)) tip = Qt::convertFromPlainText(tip, Qt::WhiteSpaceNoWrap);
+  QToolTip::showText(tipAt_, tip, tree_->viewport(), tree_->visualItemRect(item));
+  return true;
+}
+
+void ServersWindow::SetNodeFigures(int node, const std::string& figures) {
+  const auto found = items_.find(node);
+  if (found == items_.end()) return;
+  found->second->setData(0, kFiguresRole, ToQt(figures));
+  if (node == TipNode()) ShowTip(found->second);
+}
+
+// The pointer still rests on the node whose tip was asked for: its first figures come after the tip
+// showed without them.
+int ServersWindow::TipNode() const {
+  if (tipNode_ == 0 || !isVisible()) return 0;
+  const QTreeWidgetItem* item = tree_->itemAt(tree_->viewport()->mapFromGlobal(QCursor::pos()));
+  return item != nullptr && NodeOf(item) == tipNode_ ? tipNode_ : 0;
 }
 
 void ServersWindow::FitToClientArea() { setFixedSize(sizeHint()); }
@@ -170,10 +215,12 @@ int ServersWindow::SelectedNode() const {
 }
 
 void ServersWindow::SetNodeTip(int node, const std::string& tip) {
-  // A tip may carry a game server's text: shown as plain text, never as markup.
   QString shown = ToQt(tip);
+  const auto found = items_.find(node);
+  if (found == items_.end()) return;
+  found->second->setData(0, kTipRole, shown);
   if (Qt::mightBeRichText(shown)) shown = Qt::convertFromPlainText(shown, Qt::WhiteSpaceNoWrap);
-  if (const auto found = items_.find(node); found != items_.end()) found->second->setToolTip(0, shown);
+  found->second->setToolTip(0, shown);
 }
 
 void ServersWindow::SetNodeText(int node, const std::string& text) {

@@ -31,12 +31,16 @@ class ServersWindow : public QMdiSubWindow, public ServersTreeView {
   void SetColourCodes(bool hidden);
   void SetNodeTip(int node, const std::string& tip) override;
   void SetNodeText(int node, const std::string& text) override;
+  // What a Quake server costs, a line under its node's tip; shown again at once while its tip is up.
+  void SetNodeFigures(int node, const std::string& figures);
+  int TipNode() const;  // the node whose tip was asked for while the pointer rests on it, or 0
 
   QTreeWidget* Tree() const { return tree_; }
 
  signals:
-  void selectionChanged();  // the tree's selection changed, or a node was clicked
-  void openRequested();     // a double click or Enter: open the selected server's console window
+  void selectionChanged();        // the tree's selection changed, or a node was clicked
+  void openRequested();           // a double click or Enter: open the selected server's console window
+  void tipAboutToShow(int node);  // the pointer rests on a node: its figures may be set now
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -51,11 +55,14 @@ class ServersWindow : public QMdiSubWindow, public ServersTreeView {
   int NodeOf(const QTreeWidgetItem* item) const;
   void Forget(QTreeWidgetItem* item);
   void FitToClientArea();
+  bool ShowTip(QTreeWidgetItem* item);
 
   QWidget* body_ = nullptr;
   std::unordered_map<int, QTreeWidgetItem*> items_;
   int nextNode_ = 1;
   bool hideColourCodes_ = false;
+  int tipNode_ = 0;
+  QPoint tipAt_;
 };
 
 }  // namespace ov

@@ -31,6 +31,7 @@
 #include "tests/common/qt_wait.h"
 #include "tests/ovserver/full_disk.h"
 #include "wire/cipher.h"
+#include "wire/messages.h"
 #include "wire/payload.h"
 
 namespace ovs {
@@ -1267,6 +1268,33 @@ TEST_F(OvsServerTest, ListShowsWhatEachGameServerCosts) {
     if (frame.payload.find(shown) == std::string::npos) continue;
     EXPECT_TRUE(std::regex_search(frame.payload, listed)) << frame.payload;
   }
+}
+
+// Message 43 is answered with 33: the figures of each running game server the connection was told of,
+// read now; nothing before login.
+TEST_F(OvsServerTest, TheFiguresRequestNamesEachRunningServerTheConnectionWasToldOf) {
+  std::string error;
+  ASSERT_EQ(accounts->Add("guest", "guest", false, error), AccountStore::Outcome::Done);
+  StartServer();
+  auto admin = LoggedIn();
+  const int id = StartStandin(*admin, "+map e1m1");
+  auto guest = LoggedIn("guest", "guest");
+  Peer stranger(server->Port());
+  stranger.Expect("1900");
+  stranger.Control(43, "");
+  stranger.ExpectText("1001", "Log in first");
+  guest->Expect("1027");
+  guest->Control(43, "");
+  const ov::msg::Figures figures = ov::msg::Figures::Decode(guest->Expect("1033"));
+  ASSERT_EQ(figures.servers.size(), 1u);
+  EXPECT_EQ(figures.servers[0].id, id);
+  EXPECT_EQ(figures.servers[0].pid, server->Games().Find(id)->pid);
+  EXPECT_GT(figures.servers[0].residentKiB, 100);
+  admin->Console(0, "kill " + std::to_string(id));
+  admin->Expect("1028");
+  admin->Control(43, "");
+  EXPECT_EQ(admin->Expect("1033"), "");
+  EXPECT_EQ(stranger.Count("1033", ""), 0u);
 }
 
 // Schedules are an administrator's: kept in their file, they run on the servers of their title or type at

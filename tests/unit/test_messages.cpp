@@ -37,6 +37,12 @@ TEST(Messages, EncodersGiveThePayloadOrRefuseWhatTheWireCannotCarry) {
       {"note, past the bound", msg::StatusNote{big + "x"}.Encode(), std::nullopt},
       {"box, end byte", msg::MessageBox{"x\xFE"}.Encode(), std::nullopt},
       {"accepted, as announced", msg::NewServerAccepted{"007"}.Encode(), "007"},
+      {"figures request", msg::FiguresRequest{}.Encode(), ""},
+      {"figures", msg::Figures{{{3, 410, 7980, 35, 46080}, {2001, 9, 0, 0, 1}}}.Encode(),
+       "3" + kSep + "410" + kSep + "7980" + kSep + "35" + kSep + "46080" + kSep + "2001" + kSep + "9" + kSep +
+           "0" + kSep + "0" + kSep + "1"},
+      {"figures, past the bound",
+       msg::Figures{std::vector<msg::Figures::Server>(msg::kMaxFiguresServers + 1)}.Encode(), std::nullopt},
       // Account answers are enciphered after encoding: any byte may be in them, the widths are fixed.
       {"login", msg::Login{"admin", "p\xFE"}.Encode(), "admin   p\xFE" + std::string(14, ' ')},
       {"login, cut", msg::Login{"longer name", std::string(20, 'p')}.Encode(),
@@ -74,6 +80,38 @@ TEST(Messages, ServerInfoReadsEveryFieldAndTheGamePortWhenThereIsOne) {
     EXPECT_EQ(info.consoleMode, c.consoleMode) << c.payload;
     EXPECT_EQ(info.gamePort, c.gamePort) << c.payload;
   }
+}
+
+TEST(Messages, FiguresKeepOnlyWholeLegibleServersUpToTheBound) {
+  const auto server = [](const std::string& id, const std::string& cpu) {
+    return id + kSep + "410" + kSep + "60" + kSep + cpu + kSep + "2048";
+  };
+  // Five more than the bound: the first kMaxFiguresServers are kept.
+  std::string many = server("1", "0");
+  std::vector<int> kept = {1};
+  for (int id = 2; id <= int(msg::kMaxFiguresServers) + 5; ++id) {
+    many += kSep + server(std::to_string(id), "0");
+    if (id <= int(msg::kMaxFiguresServers)) kept.push_back(id);
+  }
+  struct Case {
+    std::string payload;
+    std::vector<int> ids;
+  };
+  const Case cases[] = {
+      {server("3", "35") + kSep + server("4", "1"), {3, 4}},
+      {server("3", "x") + kSep + server("4", "-1") + kSep + server("5", "2"), {5}},
+      {server("0", "1") + kSep + server("1000", "1") + kSep + server("12345", "1"), {}},
+      {server("3", "35") + kSep + "4" + kSep + "410", {3}},
+      {"", {}},
+      {many, kept},
+  };
+  for (const Case& c : cases) {
+    std::vector<int> ids;
+    for (const msg::Figures::Server& s : msg::Figures::Decode(c.payload).servers) ids.push_back(s.id);
+    EXPECT_EQ(ids, c.ids) << c.payload.substr(0, 80);
+  }
+  EXPECT_EQ(msg::Figures::Decode(server("3", "35")).servers.at(0),
+            (msg::Figures::Server{3, 410, 60, 35, 2048}));
 }
 
 TEST(Messages, OneSplitterDropsATrailingEmptyFieldUnlessTheStartRequestKeepsIt) {

@@ -1310,6 +1310,7 @@ TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
     for (const int id : c.reached) expected.push_back("000" + std::to_string(id) + " " + line);
     std::vector<std::string> sent = p.Sent(p.socket);
     for (const std::string& frame : p.Sent(beta)) sent.push_back(frame);
+    std::erase(sent, "1043 ");  // the list, on screen, asked each OV server what its servers cost
     EXPECT_EQ(sent, expected) << c.name;
     for (const int id : {7, 8, 9}) {
       const bool reached = std::count(c.reached.begin(), c.reached.end(), id) > 0;
