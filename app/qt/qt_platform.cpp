@@ -185,8 +185,7 @@ void ConnectColourCodes(MainWindow& main, ServersWindow& servers) {
   servers.SetColourCodes(main.ColourCodes());
   QObject::connect(&main, &MainWindow::colourCodesChanged, &servers, [&main, &servers](bool on) {
     servers.SetColourCodes(on);
-    for (QMdiSubWindow* w : main.MdiArea()->subWindowList())
-      if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->SetColourCodes(on);
+    for (ConsoleWindow* console : main.ConsoleWindows()) console->SetColourCodes(on);
   });
 }
 
@@ -262,9 +261,7 @@ QtSession::QtSession(QtFrontEnd& ui, Client& client, const std::string& commandL
 
 QtSession::~QtSession() {
   // The console windows stay with the frame, but no longer show the client's consoles.
-  for (QMdiSubWindow* w : ui_.main_.MdiArea()->subWindowList()) {
-    if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->Detach();
-  }
+  for (ConsoleWindow* console : ui_.main_.ConsoleWindows()) console->Detach();
   ui_.desktop_.SetTimerHandler(nullptr);
   ui_.windows_.SetViewHandler(nullptr);
   ui_.KeepLogs(client_.Controller(),
@@ -290,8 +287,7 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
     if (notifications_) notifications_->AddWatchItem(view);
   });
   QObject::connect(&main, &MainWindow::playersShownChanged, context, [&main](bool on) {
-    for (QMdiSubWindow* w : main.MdiArea()->subWindowList())
-      if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->SetPlayersShown(on);
+    for (ConsoleWindow* console : main.ConsoleWindows()) console->SetPlayersShown(on);
   });
 
   // The frame hears of the debug log and of its own closing before InitClient runs.

@@ -312,13 +312,18 @@ void ConsoleWindow::RedrawNow() {
 }
 
 void ConsoleWindow::BringToFront() {
+  // Not yet in the frame: it comes in at the front, at its turn.
+  if (!mdiArea()) return;
   if (isMinimized() || isMaximized()) showNormal();
   show();
   raise();
 }
 
 void ConsoleWindow::TakeFocus() {
-  if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
+  if (!mdiArea()) emit wanted();
+  QMdiArea* area = mdiArea();
+  if (!area) return;
+  area->setActiveSubWindow(this);
   raise();
   input_->setFocus();
 }

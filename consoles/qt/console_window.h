@@ -137,6 +137,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   void notLatin1();                   // a line was refused: it holds a character beyond Latin-1
   void reconnectRequested(const ov::Endpoint& where);
   void playersToggled(bool shown);  // the window's own Players and Map item
+  void wanted();                    // asked for before it was in a frame: it should show now
 
  protected:
   void AddPlayersPanel();  // a Quake server's window has one
@@ -150,7 +151,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   QWidget* consolePage_;
   bool CanDraw() const;
   void ApplyLayout();
-  void LayOutPage();  // the log and input line, by the page's width
+  void LayOutPage();          // the log and input line, by the page's width
   void SetUpServerExtras();   // the address tooltip, Reconnect, the unseen-text mark
   uint64_t LogCount() const;  // grows with every text the log takes
   bool InputKey(int key);

@@ -59,6 +59,7 @@
 #include "registry/qt/servers_window.h"
 #include "tests/common/controls.h"
 #include "tests/common/fakes.h"
+#include "tests/common/shown_windows.h"
 #include "tests/ovserver/full_disk.h"
 
 namespace ov {
@@ -105,6 +106,7 @@ struct Program {
   void Receive(int socket, const std::string& bytes) {
     sockets.Deliver(socket, bytes);
     loop.RunPending();
+    test::ShowOpened(main());
   }
   std::vector<std::string> Sent(int socket) {  // and forgets them
     std::vector<std::string> out;

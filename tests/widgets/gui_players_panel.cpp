@@ -33,6 +33,7 @@
 #include "registry/qt/servers_window.h"
 #include "tests/common/controls.h"
 #include "tests/common/fakes.h"
+#include "tests/common/shown_windows.h"
 
 namespace ov {
 namespace {
@@ -65,6 +66,7 @@ struct Served {
   void Receive(const std::string& bytes) {
     sockets.Deliver(socket, bytes);
     loop.RunPending();
+    test::ShowOpened(ui.Main());
   }
   ConsoleWindow* Duel() {
     const int q = client.Tables().FindQServer(client.Tables().FindBySocket(socket), 7);
