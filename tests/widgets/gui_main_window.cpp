@@ -814,6 +814,22 @@ TEST(Console, InputLineSendsOnEnterAndWalksItsHistory) {
   EXPECT_TRUE(p.Sent(p.socket).empty());
 }
 
+// At the default font the log and the input line have their designed sizes, in an OV server's window and
+// in a Quake server's, whose players panel takes a place of its own.
+TEST(Console, LogAndInputLineHaveTheirDesignedSizesAtTheDefaultFont) {
+  Served p;
+  const struct {
+    int id;
+    QSize log;
+  } cases[] = {{0, {305, 153}}, {7, {301, 153}}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(p.view(c.id)->Log()->size(), c.log) << c.id;
+    EXPECT_EQ(p.view(c.id)->Input()->size(), QSize(c.log.width(), 21)) << c.id;
+    EXPECT_EQ(p.view(c.id)->Input()->pos(), p.view(c.id)->Log()->pos() + QPoint(0, c.log.height() + 3))
+        << c.id;
+  }
+}
+
 TEST(Console, LogFollowsTheTextKeepsItsEndAndWaitsWhileMinimised) {
   Served p;
   Console* duel = p.window(7);
