@@ -1051,6 +1051,27 @@ QStringList PickFromLogMenu(LogView* log, const QString& text) {
   return items;
 }
 
+// The desktop's opener runs and finds no program for a folder: the user is told, not left waiting.
+TEST(Console, OpenLogFolderTellsWhenNoProgramOpensIt) {
+  QTemporaryDir bin;
+  QFile opener(bin.filePath("xdg-open"));
+  ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
+  opener.write("#!/bin/sh\nprintf %s \"$1\" > \"$0.asked\"\nexit 3\n");
+  opener.close();
+  opener.setPermissions(opener.permissions() | QFileDevice::ExeOwner);
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", bin.path().toLocal8Bit() + ":" + path);
+  Program p;
+  p.action("mnuOpenLogFolder")->trigger();
+  qputenv("PATH", path);
+  const QString said = "Open Log Folder: no program opens ";
+  test::PumpQt("the status line to say no program opened the folder",
+               [&] { return p.statusText()->accessibleName().startsWith(said); });
+  QFile asked(opener.fileName() + ".asked");
+  ASSERT_TRUE(asked.open(QIODevice::ReadOnly));
+  EXPECT_EQ(said + QString::fromLocal8Bit(asked.readAll()), p.statusText()->accessibleName());
+}
+
 TEST(Console, FindBarSaveAndClearFromTheKeysAndTheLogsMenu) {
   Served p;
   ConsoleWindow* duel = p.view(7);
