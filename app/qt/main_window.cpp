@@ -227,6 +227,7 @@ MainWindow::~MainWindow() {
   // The child windows are destroyed after this, by the QWidget base: what they signal then must not
   // reach the members of a window that is no longer a MainWindow.
   for (QMdiSubWindow* window : mdi_->subWindowList()) disconnect(window, nullptr, this, nullptr);
+  for (ConsoleWindow* window : showPacer_.Waiting()) disconnect(window, nullptr, this, nullptr);
   disconnect(mdi_, nullptr, this, nullptr);
 }
 
@@ -348,7 +349,7 @@ void MainWindow::SetCommandEnabled(Command command, bool enabled) {
 
 void MainWindow::AddConsoleWindow(QMdiSubWindow* window) {
   if (auto* console = qobject_cast<ConsoleWindow*>(window)) {
-    Open(console);
+    showPacer_.Add(*console);
   } else {
     mdi_->addSubWindow(window);
     window->show();
@@ -375,6 +376,14 @@ void MainWindow::Open(ConsoleWindow* console) {
   }
   console->ShowInFrame(*mdi_, place);
   lastOpened_ = console;
+  EnableArrangeItems();
+}
+
+std::vector<ConsoleWindow*> MainWindow::ConsoleWindows() const {
+  std::vector<ConsoleWindow*> all = showPacer_.Waiting();
+  for (QMdiSubWindow* w : mdi_->subWindowList())
+    if (auto* console = qobject_cast<ConsoleWindow*>(w)) all.push_back(console);
+  return all;
 }
 
 // ---- Events
@@ -405,9 +414,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   if (!shuttingDown_) {
     shuttingDown_ = true;
     // Console windows go with the frame without their close handling: no close notice is sent.
-    for (QMdiSubWindow* w : mdi_->subWindowList()) {
-      if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->Detach();
-    }
+    for (ConsoleWindow* console : ConsoleWindows()) console->Detach();
     emit closing();
   }
   event->accept();

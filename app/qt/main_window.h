@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "consoles/qt/show_pacer.h"
 #include "core/desktop.h"
 
 class QAction;
@@ -54,7 +56,10 @@ class MainWindow : public QMainWindow {
   // The one place the logic's commands are enabled and disabled: each is one action, shared by its menu
   // item and its tool-bar button.
   void SetCommandEnabled(Command command, bool enabled);
-  void AddConsoleWindow(QMdiSubWindow* window);  // a new child of the frame, shown at once
+  // A new child of the frame: shown at once, or for a console window at its turn (ShowPacer).
+  void AddConsoleWindow(QMdiSubWindow* window);
+  // The console windows in the frame and those waiting for their turn to show.
+  std::vector<ConsoleWindow*> ConsoleWindows() const;
   bool ShuttingDown() const { return shuttingDown_; }
   // Asks for the debug pane to be brought up to the log now (a timer does it otherwise).
   void FlushDebugPane();
@@ -171,6 +176,7 @@ class MainWindow : public QMainWindow {
   QWidget* toolBar_;
   QPlainTextEdit* debugPane_;
   QPointer<ConsoleWindow> lastOpened_;
+  ShowPacer showPacer_{[this](ConsoleWindow& console) { Open(&console); }};
 };
 
 }  // namespace ov

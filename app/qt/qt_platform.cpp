@@ -7,6 +7,8 @@
 #include <QIcon>
 #include <QMdiArea>
 #include <QMessageBox>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 #include <QUrl>
 #include <algorithm>
@@ -185,8 +187,7 @@ void ConnectColourCodes(MainWindow& main, ServersWindow& servers) {
   servers.SetColourCodes(main.ColourCodes());
   QObject::connect(&main, &MainWindow::colourCodesChanged, &servers, [&main, &servers](bool on) {
     servers.SetColourCodes(on);
-    for (QMdiSubWindow* w : main.MdiArea()->subWindowList())
-      if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->SetColourCodes(on);
+    for (ConsoleWindow* console : main.ConsoleWindows()) console->SetColourCodes(on);
   });
 }
 
@@ -265,9 +266,7 @@ QtSession::QtSession(QtFrontEnd& ui, Client& client, const std::string& commandL
 
 QtSession::~QtSession() {
   // The console windows stay with the frame, but no longer show the client's consoles.
-  for (QMdiSubWindow* w : ui_.main_.MdiArea()->subWindowList()) {
-    if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->Detach();
-  }
+  for (ConsoleWindow* console : ui_.main_.ConsoleWindows()) console->Detach();
   ui_.desktop_.SetTimerHandler(nullptr);
   ui_.windows_.SetViewHandler(nullptr);
   client_.Controller().SetFiguresHandler(nullptr);
@@ -294,8 +293,7 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
     if (notifications_) notifications_->AddWatchItem(view);
   });
   QObject::connect(&main, &MainWindow::playersShownChanged, context, [&main](bool on) {
-    for (QMdiSubWindow* w : main.MdiArea()->subWindowList())
-      if (auto* console = qobject_cast<ConsoleWindow*>(w)) console->SetPlayersShown(on);
+    for (ConsoleWindow* console : main.ConsoleWindows()) console->SetPlayersShown(on);
   });
 
   // The frame hears of the debug log and of its own closing before InitClient runs.
@@ -347,7 +345,8 @@ bool QtSession::Start(Client& client, const std::string& commandLine) {
 
   ui.KeepLogs(c, main.KeepLogs());
   QObject::connect(&main, &MainWindow::keepLogsChanged, context, [&ui, &c](bool on) { ui.KeepLogs(c, on); });
-  QObject::connect(&main, &MainWindow::openLogFolderRequested, context, [&ui, &c] { ui.OpenLogFolder(c); });
+  QObject::connect(&main, &MainWindow::openLogFolderRequested, context,
+                   [this, &ui, &c] { ui.OpenLogFolder(c, context_); });
   // What is kept reaches the disk before the program ends.
   QObject::connect(&main, &MainWindow::closing, context, [&ui, &c] { ui.KeepLogs(c, false); });
   return true;
@@ -363,13 +362,32 @@ void QtFrontEnd::KeepLogs(ClientController& controller, bool on) {
   controller.SetLogKeeper(&keptLogs_->Keeper());
 }
 
-void QtFrontEnd::OpenLogFolder(ClientController& controller) {
+void QtFrontEnd::OpenLogFolder(ClientController& controller, QObject& owner) {
   const QString root = LogRoot();
+  const std::string refused = "Open Log Folder: no program opens " + FromQt(root);
   if (!QDir().mkpath(root)) {
     controller.Refused("Open Log Folder: cannot create " + FromQt(root));
-  } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(root))) {
-    controller.Refused("Open Log Folder: no program opens " + FromQt(root));
+    return;
   }
+  // The desktop's opener is run here rather than through QDesktopServices, which starts it detached
+  // and so reports success even when it then finds no program for a folder.
+  const QString opener = QStandardPaths::findExecutable("xdg-open");
+  if (opener.isEmpty()) {
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(root))) controller.Refused(refused);
+    return;
+  }
+  auto* process = new QProcess(&owner);
+  QObject::connect(process, &QProcess::finished, process,
+                   [process, &controller, refused](int code, QProcess::ExitStatus status) {
+                     if (status != QProcess::NormalExit || code != 0) controller.Refused(refused);
+                     process->deleteLater();
+                   });
+  QObject::connect(process, &QProcess::errorOccurred, process, [process, &controller, refused](auto error) {
+    if (error != QProcess::FailedToStart) return;
+    controller.Refused(refused);
+    process->deleteLater();
+  });
+  process->start(opener, {root});
 }
 
 }  // namespace ov

@@ -127,7 +127,8 @@ class QtFrontEnd {
   friend class QtSession;
   void Remember(const Endpoint& where);
   void KeepLogs(ClientController& controller, bool on);
-  void OpenLogFolder(ClientController& controller);
+  // Tells on the status line when no program opens the folder; owner ends the opener's watch.
+  void OpenLogFolder(ClientController& controller, QObject& owner);
 
   Settings& settings_;
   RecentServers recent_;

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QKeyEvent>
@@ -45,21 +46,6 @@ bool InputHistory::Down(QString& shown) {
   ++pos_;
   shown = pos_ == lines_.size() ? draft_ : lines_.at(pos_);
   return true;
-}
-
-// ---- Layout
-
-ConsoleLayout LayoutFor(int width, int height) {
-  ConsoleLayout l{};
-  l.pageWidth = std::max(0, width - 15);
-  l.logWidth = std::max(0, l.pageWidth - 8);
-  l.inputWidth = std::max(0, l.pageWidth - 8);
-  l.pageHeight = std::max(0, height - 31);
-  l.logHeight = std::max(0, l.pageHeight - 52);
-  // The input line keeps its designed height; its top sits 49 pixels above the page's bottom.
-  l.inputHeight = 21;
-  l.inputTop = std::max(0, l.pageHeight - 49);
-  return l;
 }
 
 // ---- RedrawPacer
@@ -149,28 +135,41 @@ QFont FixedFont() {
 ConsoleWindow::ConsoleWindow(RedrawPacer& pacer, Console& window, int designWidth, QWidget* parent)
     : QMdiSubWindow(parent), pacer_(pacer), window_(&window), designWidth_(designWidth) {
   setAttribute(Qt::WA_DeleteOnClose);
+  // The page (in a Quake server's window, the page and its players panel) fills the window but for a
+  // margin; on the page the log takes what the input line leaves. At the default font these are the
+  // designed sizes; a larger font takes its room from the log.
   clientArea_ = new QWidget;
-  pages_ = new QTabWidget(clientArea_);
+  auto* area = new QHBoxLayout(clientArea_);
+  area->setContentsMargins(3, 1, 4, 3);
+  pages_ = new QTabWidget;
   pages_->setObjectName("pView");
+  area->addWidget(pages_);
   consolePage_ = new QWidget;
   consolePage_->setObjectName("tsCon");
   pages_->addTab(consolePage_, "Console");
+  auto* column = new QVBoxLayout(consolePage_);
+  column->setContentsMargins(0, 0, 4, 0);
+  column->setSpacing(3);
 
   const QFont fixed = FixedFont();
   log_ = new LogView(consolePage_);
   log_->setObjectName("ConTxt");
   log_->setAccessibleName("Console");
   log_->setFont(fixed);
+  log_->setMinimumSize(1, 1);  // the window's own minimum keeps a few lines of it
+  column->addWidget(log_, 1);
   input_ = new QLineEdit(consolePage_);
   input_->setObjectName("ConCed");
   input_->setAccessibleName("Console input");
   input_->setFont(fixed);
+  // The designed 21 pixels: the font's height in a frame of two pixels above and below.
+  input_->setFixedHeight(std::max(21, input_->fontMetrics().height() + 4));
+  column->addWidget(input_);
   input_->installEventFilter(this);
   setTabOrder(input_, log_);
   tools_ = new LogTools(*this, *log_, *input_);
 
   setWidget(clientArea_);
-  clientArea_->installEventFilter(this);
   setFocusProxy(input_);
   setWindowTitle(ShownCaption());
 
@@ -312,13 +311,18 @@ void ConsoleWindow::RedrawNow() {
 }
 
 void ConsoleWindow::BringToFront() {
+  // Not yet in the frame: it comes in at the front, at its turn.
+  if (!mdiArea()) return;
   if (isMinimized() || isMaximized()) showNormal();
   show();
   raise();
 }
 
 void ConsoleWindow::TakeFocus() {
-  if (QMdiArea* area = mdiArea()) area->setActiveSubWindow(this);
+  if (!mdiArea()) emit wanted();
+  QMdiArea* area = mdiArea();
+  if (!area) return;
+  area->setActiveSubWindow(this);
   raise();
   input_->setFocus();
 }
@@ -360,17 +364,10 @@ void ConsoleWindow::showEvent(QShowEvent* event) {
   }
 }
 
-void ConsoleWindow::ApplyLayout() {
-  const ConsoleLayout l = LayoutFor(clientArea_->width() + kFrameWidth, clientArea_->height() + kFrameHeight);
-  // A Quake server's page shares its place with the players panel: the page's width is the split's.
-  (split_ ? static_cast<QWidget*>(split_) : pages_)->setGeometry(3, 1, l.pageWidth, l.pageHeight);
-  LayOutPage();
-}
-
-void ConsoleWindow::LayOutPage() {
-  const ConsoleLayout l = LayoutFor(pages_->width() + 15, clientArea_->height() + kFrameHeight);
-  log_->setGeometry(0, 0, l.logWidth, l.logHeight);
-  input_->setGeometry(0, l.inputTop, l.inputWidth, l.inputHeight);
+int ConsoleWindow::SplitWidth() const {
+  const QMargins frame = contentsMargins();
+  const QMargins inside = clientArea_->layout()->contentsMargins();
+  return width() - frame.left() - frame.right() - inside.left() - inside.right();
 }
 
 bool ConsoleWindow::InputKey(int key) {
@@ -407,10 +404,6 @@ bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
     // Uncovered: this paint shows the old text, the next turn the log as it is.
     waitingForSight_ = false;
     LogChanged();
-  } else if (watched == clientArea_ && event->type() == QEvent::Resize) {
-    ApplyLayout();
-  } else if (watched == pages_ && event->type() == QEvent::Resize) {
-    LayOutPage();
   } else if (watched == input_ && event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
@@ -437,7 +430,7 @@ QuakeConsoleWindow::QuakeConsoleWindow(RedrawPacer& pacer, Console& window, QWid
 void ConsoleWindow::AddPlayersPanel() {
   players_ = new PlayersPanel;
   split_ = new PlayersSplit(pages_, players_, clientArea_);
-  pages_->installEventFilter(this);
+  clientArea_->layout()->addWidget(split_);  // where the page was
   playersItem_ = new QAction("&Players and Map", this);
   playersItem_->setObjectName("mnuWindowPlayers");
   playersItem_->setStatusTip("Show the map and the players of the game server beside its console");
@@ -459,8 +452,7 @@ void ConsoleWindow::SetPlayersShown(bool shown) {
     if (mdiArea()) move(std::clamp(x(), 0, std::max(0, room - grow)), y());
     resize(width() + grow, height());
   }
-  ApplyLayout();
-  split_->ShowPanel(shown, grownBy_, LayoutFor(width(), height()).pageWidth);
+  split_->ShowPanel(shown, grownBy_, SplitWidth());
 }
 
 void ConsoleWindow::EnterLine(const QString& line) {

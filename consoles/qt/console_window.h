@@ -40,12 +40,6 @@ class InputHistory {
   QString draft_;
 };
 
-// Where the controls go, from the window's outer width and height.
-struct ConsoleLayout {
-  int pageWidth, pageHeight, logWidth, logHeight, inputWidth, inputHeight, inputTop;
-};
-ConsoleLayout LayoutFor(int width, int height);
-
 class ConsoleWindow;
 
 // The redraws of all console windows, coalesced as a terminal emulator's are: a window redraws at most
@@ -137,6 +131,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   void notLatin1();                   // a line was refused: it holds a character beyond Latin-1
   void reconnectRequested(const ov::Endpoint& where);
   void playersToggled(bool shown);  // the window's own Players and Map item
+  void wanted();                    // asked for before it was in a frame: it should show now
 
  protected:
   void AddPlayersPanel();  // a Quake server's window has one
@@ -149,8 +144,7 @@ class ConsoleWindow : public QMdiSubWindow, public ConsoleView {
   QTabWidget* pages_;
   QWidget* consolePage_;
   bool CanDraw() const;
-  void ApplyLayout();
-  void LayOutPage();  // the log and input line, by the page's width
+  int SplitWidth() const;     // the page's and the players panel's, from the window's width
   void SetUpServerExtras();   // the address tooltip, Reconnect, the unseen-text mark
   uint64_t LogCount() const;  // grows with every text the log takes
   bool InputKey(int key);

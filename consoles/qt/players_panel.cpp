@@ -293,6 +293,16 @@ QString PlayersPlot::Figures() const {
   return QString("Last 24 hours: peak %1, average %2 players").arg(f.peak).arg(f.average, 0, 'f', 1);
 }
 
+QString PlayersPlot::TimeLabel(const QTime& now) const {
+  if (!query_ || query_->History().Empty()) return QString();
+  for (int ago = PlayerHistory::kMinutes - 1; ago >= 0; --ago) {
+    if (query_->History().At(query_->Now(), ago).samples == 0) continue;
+    return ago == PlayerHistory::kMinutes - 1 ? QString("last 24 hours")
+                                              : "since " + now.addSecs(-60 * ago).toString("HH:mm");
+  }
+  return QString();
+}
+
 void PlayersPlot::Changed() {
   if (!isVisible()) return;
   update();
@@ -314,6 +324,12 @@ void PlayersPlot::paintEvent(QPaintEvent*) {
   painter.setPen(palette().color(QPalette::Mid));
   painter.drawRect(frame);
   if (!query_ || query_->History().Empty() || frame.width() < 3) return;
+  painter.setPen(palette().color(QPalette::PlaceholderText));
+  QFont small = font();
+  if (small.pointSizeF() > 0) small.setPointSizeF(small.pointSizeF() * 0.8);
+  painter.setFont(small);
+  painter.drawText(frame.adjusted(3, 1, -3, -1), Qt::AlignLeft | Qt::AlignTop,
+                   TimeLabel(QTime::currentTime()));
   const PlayerHistory& history = query_->History();
   const Clock::time_point now = query_->Now();
   const int columns = frame.width() - 1;

@@ -2,6 +2,7 @@
 // The players and map of a Quake server, beside its console: it shows what the server's StatusQuery
 // (consoles/status_query.h) heard, and starts that query while it shows. A hidden panel costs nothing:
 // the query then holds no socket and no timer.
+#include <QTime>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -80,7 +81,11 @@ class PlayersPlot : public QWidget {
   explicit PlayersPlot(QWidget* parent);
   void SetQuery(const StatusQuery* query) { query_ = query; }
   QString Figures() const;  // "Last 24 hours: peak 5, average 2.3 players"
-  void Changed();           // a count was heard
+  // The time axis's label, at the plot's left: "since 14:05" (the clock's time of the first count heard,
+  // now being the clock's time now) while the counts cover less than a day, so that a nearly empty
+  // plot reads as one just started; "last 24 hours" after that; empty before the first count.
+  QString TimeLabel(const QTime& now) const;
+  void Changed();  // a count was heard
 
  protected:
   void paintEvent(QPaintEvent* event) override;

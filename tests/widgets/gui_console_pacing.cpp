@@ -7,6 +7,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QPushButton>
+#include <QTreeWidget>
 #include <functional>
 #include <vector>
 
@@ -15,7 +18,11 @@
 #include "app/qt/settings.h"
 #include "consoles/qt/console_window.h"
 #include "consoles/qt/log_view.h"
+#include "consoles/qt/show_pacer.h"
+#include "registry/qt/servers_window.h"
+#include "tests/common/controls.h"
 #include "tests/common/fakes.h"
+#include "tests/common/shown_windows.h"
 
 namespace ov {
 namespace {
@@ -49,6 +56,7 @@ struct Program {
   void Receive(const std::string& bytes) {
     sockets.Deliver(socket, bytes);
     loop.RunPending();
+    test::ShowOpened(ui.Main());
   }
   Console* window(int id) {
     return id == 0 ? client.Tables().OVServers[slot].Window
@@ -137,6 +145,41 @@ TEST(ConsolePacing, ANewWindowLeavesTheFocusWhereItWas) {
                                << (focused.empty() || !focused[0] ? ""
                                                                   : focused[0]->objectName().toStdString());
   EXPECT_TRUE(p.view(0)->Input()->hasFocus());
+}
+
+// Ten windows opened at once come into the frame at most kPerTurn a turn, the first opened first; the
+// one the user opens meanwhile comes at once, active with the focus, and keeps both.
+TEST(ConsolePacing, NewWindowsShowAFewATurnButOneTheUserOpensAtOnce) {
+  Program p;
+  for (int id = 10; id < 20; ++id) {
+    const std::string q = std::to_string(id);
+    p.sockets.Deliver(p.socket,
+                      test::FrameOf("1027", q) +
+                          test::FrameOf("1025", q + kSep + kSep + "Q" + q + kSep + kSep + "1" + kSep + "1"));
+  }
+  p.loop.RunPending();
+  auto shown = [&] {
+    std::vector<int> ids;
+    for (int id = 10; id < 20; ++id)
+      if (p.view(id)->isVisible()) ids.push_back(id);
+    return ids;
+  };
+  QTreeWidget* tree = test::Find<ServersWindow>(p.ui.Main(), "fSvrs")->Tree();
+  tree->setCurrentItem(tree->findItems("Q19", Qt::MatchEndsWith | Qt::MatchRecursive).value(0));
+  test::Find<QPushButton>(p.ui.Main(), "tbWnd")->click();
+  EXPECT_EQ(shown(), std::vector<int>{19});
+  std::vector<int> perTurn;
+  test::WaitFor(
+      "the other nine windows to show", [&] { return shown().size() == 10; },
+      [&](auto) {
+        const size_t before = shown().size();
+        QApplication::processEvents();
+        perTurn.push_back(int(shown().size() - before));
+        if (before == 1 && shown().size() > 1) EXPECT_EQ(shown().front(), 10) << "not the first opened first";
+      });
+  EXPECT_LE(*std::max_element(perTurn.begin(), perTurn.end()), ShowPacer::kPerTurn);
+  EXPECT_EQ(p.ui.Main().MdiArea()->activeSubWindow(), p.view(19));
+  EXPECT_TRUE(p.view(19)->Input()->hasFocus());
 }
 
 TEST(ConsolePacing, AWindowThatGoesWhileWaitingLeavesTheTurnToTheOthers) {

@@ -59,6 +59,7 @@
 #include "registry/qt/servers_window.h"
 #include "tests/common/controls.h"
 #include "tests/common/fakes.h"
+#include "tests/common/shown_windows.h"
 #include "tests/ovserver/full_disk.h"
 
 namespace ov {
@@ -105,6 +106,7 @@ struct Program {
   void Receive(int socket, const std::string& bytes) {
     sockets.Deliver(socket, bytes);
     loop.RunPending();
+    test::ShowOpened(main());
   }
   std::vector<std::string> Sent(int socket) {  // and forgets them
     std::vector<std::string> out;
@@ -812,6 +814,15 @@ TEST(Console, InputLineSendsOnEnterAndWalksItsHistory) {
   EXPECT_TRUE(p.Sent(p.socket).empty());
 }
 
+// At the default font the log and the input line have their designed sizes, in a Quake server's window too.
+TEST(Console, LogAndInputLineHaveTheirDesignedSizesAtTheDefaultFont) {
+  Served p;
+  for (const auto& [id, log] : {std::pair{0, QRect(0, 0, 305, 153)}, std::pair{7, QRect(0, 0, 301, 153)}}) {
+    EXPECT_EQ(p.view(id)->Log()->geometry(), log) << id;
+    EXPECT_EQ(p.view(id)->Input()->geometry(), QRect(0, 156, log.width(), 21)) << id;
+  }
+}
+
 TEST(Console, LogFollowsTheTextKeepsItsEndAndWaitsWhileMinimised) {
   Served p;
   Console* duel = p.window(7);
@@ -1031,6 +1042,26 @@ QStringList PickFromLogMenu(LogView* log, const QString& text) {
       break;
     }
   return items;
+}
+
+// The desktop's opener finds no program for the folder: the user is told so.
+TEST(Console, OpenLogFolderTellsWhenNoProgramOpensIt) {
+  QTemporaryDir bin;
+  QFile opener(bin.filePath("xdg-open"));
+  ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
+  opener.write("#!/bin/sh\nprintf %s \"$1\" > \"$0.asked\"\nexit 3\n");
+  opener.setPermissions(opener.permissions() | QFileDevice::ExeOwner);
+  opener.close();
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", bin.path().toLocal8Bit() + ":" + path);
+  Program p;
+  p.action("mnuOpenLogFolder")->trigger();
+  qputenv("PATH", path);
+  QFile asked(opener.fileName() + ".asked");
+  test::PumpQt("the status line to say so",
+               [&] { return p.statusText()->accessibleName().contains("no program"); });
+  ASSERT_TRUE(asked.open(QIODevice::ReadOnly));
+  EXPECT_EQ(p.statusText()->accessibleName(), "Open Log Folder: no program opens " + asked.readAll());
 }
 
 TEST(Console, FindBarSaveAndClearFromTheKeysAndTheLogsMenu) {

@@ -33,6 +33,7 @@
 #include "registry/qt/servers_window.h"
 #include "tests/common/controls.h"
 #include "tests/common/fakes.h"
+#include "tests/common/shown_windows.h"
 
 namespace ov {
 namespace {
@@ -65,6 +66,7 @@ struct Served {
   void Receive(const std::string& bytes) {
     sockets.Deliver(socket, bytes);
     loop.RunPending();
+    test::ShowOpened(ui.Main());
   }
   ConsoleWindow* Duel() {
     const int q = client.Tables().FindQServer(client.Tables().FindBySocket(socket), 7);
@@ -106,6 +108,8 @@ TEST(PlayersPanel, AsksTheAnnouncedGamePortShowsTheAnswerAndStopsWhenHiddenOrDea
             "2/8 players on dm6");
   auto* plot = test::Find<PlayersPlot>(*panel, "PlayersPlot");
   EXPECT_EQ(plot->Figures().toStdString(), "Last 24 hours: peak 2, average 2.0 players");
+  EXPECT_EQ(plot->TimeLabel(QTime(12, 0)), "since 12:00");
+  const Clock::time_point first = p.loop.Now();
   p.loop.Advance(PlayersPanel::kRefreshMs);
   p.Answer("1 20 \"Wolf\"\n");
   EXPECT_EQ(plot->Figures().toStdString(), "Last 24 hours: peak 2, average 1.5 players");
@@ -124,6 +128,17 @@ TEST(PlayersPanel, AsksTheAnnouncedGamePortShowsTheAnswerAndStopsWhenHiddenOrDea
   const size_t queries = p.sockets.datagrams.size();
   p.loop.Advance(5 * PlayersPanel::kRefreshMs);
   EXPECT_EQ(p.sockets.datagrams.size(), queries);
+
+  // The counts heard stay on the plot for a day, its time axis saying since when.
+  const struct {
+    int minutes;  // since the first count
+    QString label;
+  } ages[] = {{90, "since 10:30"}, {24 * 60 - 1, "last 24 hours"}, {24 * 60, ""}};
+  for (const auto& age : ages) {
+    p.loop.Advance(
+        int((first + std::chrono::minutes(age.minutes) - p.loop.Now()) / std::chrono::milliseconds(1)));
+    EXPECT_EQ(plot->TimeLabel(QTime(12, 0)), age.label) << age.minutes;
+  }
 }
 
 // Opens a player's context menu and reads it: Kick's state and the other lines, then runs act on it.
