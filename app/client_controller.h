@@ -21,7 +21,7 @@ class LogKeeper;
 class Registry;
 class Selection;
 class SendToServers;
-class ServerTables;
+class Sessions;
 class StartServer;
 class StatusLine;
 class Console;
@@ -37,7 +37,7 @@ struct PlayersSource {
 class ClientController {
  public:
   struct Parts {
-    const ServerTables& tables;
+    const Sessions& sessions;
     Desktop& desktop;
     StatusLine& status;
     DebugLog& debug;

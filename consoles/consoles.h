@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "consoles/console_log.h"
-#include "core/server_tables.h"
+#include "core/endpoint.h"
 
 namespace ov {
 
-class ServerTables;
+class Sessions;
 class StatusLine;
 class FrameSender;
 class WindowSystem;
@@ -62,8 +62,8 @@ class Consoles {
   // at the first.
   static constexpr size_t kMaxDeadWindows = 50;
 
-  Consoles(ServerTables& tables, StatusLine& status, FrameSender& sender, WindowSystem& windows)
-      : tables_(tables), status_(status), sender_(sender), windowSystem_(windows) {}
+  Consoles(Sessions& sessions, StatusLine& status, FrameSender& sender, WindowSystem& windows)
+      : sessions_(sessions), status_(status), sender_(sender), windowSystem_(windows) {}
 
   Console& Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode, const std::string& caption,
                   const Endpoint& where = {});
@@ -90,7 +90,7 @@ class Consoles {
  private:
   void CloseOldestDead();
 
-  ServerTables& tables_;
+  Sessions& sessions_;
   StatusLine& status_;
   FrameSender& sender_;
   WindowSystem& windowSystem_;
