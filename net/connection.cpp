@@ -104,25 +104,30 @@ bool Connections::ConnectToServer(const std::string& address, int port, int coun
   return Attempt(Endpoint{address, port, count}, nullptr);
 }
 
+// What an attempt says when it fails: on the status line, and to whoever asked for the reason.
+struct Connections::Failure {
+  StatusLine& status;
+  std::string* reason;
+  bool Say(const std::string& text, int time, int beeps) const {
+    status.ShowStatus(text, time, beeps);
+    if (reason != nullptr) *reason = text;
+    return false;
+  }
+  bool Gone() const {
+    if (reason != nullptr) *reason = "Disconnected before the connection was made";
+    return false;
+  }
+};
+
 bool Connections::Attempt(const Endpoint& where, std::string* failure) {
   ConnectCommandGuard guard(desktop_);
-  auto fail = [&](const std::string& text, int time, int beeps) {
-    status_.ShowStatus(text, time, beeps);
-    if (failure != nullptr) *failure = text;
-    return false;
-  };
-  auto gone = [&] {
-    if (failure != nullptr) *failure = "Disconnected before the connection was made";
-    return false;
-  };
-
+  const Failure fail{status_, failure};
   Session* taken = TakeSlot(where, failure);
   if (taken == nullptr) return false;
   // Every wait below may see the connection end and its slot and socket number go to another; the
   // handle tells.
   const ConnectionHandle connection(*taken);
   const int slot = taken->Slot();
-  const int socket = taken->Socket();
 
   // Dotted IPv4 connects as it always did; a host name or an IPv6 literal is looked up first, and a
   // name that finds no address is an invalid address like any other.
@@ -130,29 +135,39 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
   std::vector<SocketAddress> found;
   if (inetAddress == kInaddrNone) {
     const AddressParts parts = ClassifyAddress(where.address);
-    if (parts.form != AddressForm::Refused && !LookUp(connection, parts, found)) return gone();
+    if (parts.form != AddressForm::Refused && !LookUp(connection, parts, found)) return fail.Gone();
     if (found.empty()) {
-      fail("Can't connect - Invalid IP address", 3000, 2);
+      fail.Say("Can't connect - Invalid IP address", 3000, 2);
       Disconnect(slot, 1);
       return false;
     }
   }
   if (where.port > 65535 || where.port < 0) {
-    fail("Can't connect - Invalid Port number", 3000, 2);
+    fail.Say("Can't connect - Invalid Port number", 3000, 2);
     Disconnect(slot, 1);
     return false;
   }
   // From here the connection shows in the servers tree, where the user can end it.
   if (onOpened_) onOpened_(slot);
+  if (found.empty()) found.push_back(SocketAddress{});  // none looked up: the dotted address itself
+  return ConnectToAny(*taken, inetAddress, found, fail);
+}
 
+bool Connections::ConnectToAny(Session& session, uint32_t inetAddress,
+                               const std::vector<SocketAddress>& found, const Failure& fail) {
+  const ConnectionHandle connection(session);
+  const int slot = session.Slot();
+  const int socket = session.Socket();
+  const Endpoint where = session.Where();
+  const bool dotted = inetAddress != kInaddrNone;
   // A name's addresses are tried in turn, within the one deadline, until one takes the connection.
   const uint16_t port = Htons(static_cast<uint16_t>(where.port));
   size_t next = 0;
   std::optional<Clock::time_point> deadline;
   for (;;) {
-    const int result = found.empty() ? sockets_.Connect(socket, inetAddress, port)
-                                     : sockets_.ConnectTo(socket, found[next++], port);
-    const bool more = next < found.size();
+    const int result =
+        dotted ? sockets_.Connect(socket, inetAddress, port) : sockets_.ConnectTo(socket, found[next], port);
+    const bool more = ++next < found.size();
     if (result == 0) {
       status_.ShowStatus("Connect (I)", 2000, 0);
       return true;
@@ -161,17 +176,17 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
     if (error != kWsaeWouldBlock) {
       if (more) continue;
       Disconnect(slot, 1);
-      return fail("Connect error " + ErrorText(error), 5000, 2);
+      return fail.Say("Connect error " + ErrorText(error), 5000, 2);
     }
     if (!deadline) {
       status_.ShowStatus("Attempting to connect", AttemptingTime(where.count), 0);
       deadline = ConnectDeadline(loop_.Now(), where.count);
     }
     const std::optional<int> connectError = AwaitConnect(connection, *deadline);
-    if (!connection.Lives()) return gone();
+    if (!connection.Lives()) return fail.Gone();
     if (!connectError) {
       Disconnect(slot, 1);
-      return fail("Connection failed - Timed out", 5000, 2);
+      return fail.Say("Connection failed - Timed out", 5000, 2);
     }
     if (*connectError == 0) {
       status_.ShowStatus("Connected to server", 5000, 0);
@@ -179,9 +194,9 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
     }
     if (more) continue;
     const bool refused = *connectError == kWsaeConnRefused;
-    fail(refused ? " Connection refused by remote host (Server may not be running)"
-                 : "Connect error " + ErrorText(*connectError),
-         5000, refused ? 1 : 2);
+    fail.Say(refused ? " Connection refused by remote host (Server may not be running)"
+                     : "Connect error " + ErrorText(*connectError),
+             5000, refused ? 1 : 2);
     Disconnect(slot, 1);
     return false;
   }

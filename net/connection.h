@@ -85,6 +85,10 @@ class Connections {
   // nothing. False when the connection went while it waited.
   bool LookUp(const ConnectionHandle& connection, const AddressParts& parts,
               std::vector<SocketAddress>& found);
+  struct Failure;
+  // Connects the new connection's socket to the dotted address, or else to each address found in turn.
+  bool ConnectToAny(Session& session, uint32_t inetAddress, const std::vector<SocketAddress>& found,
+                    const Failure& fail);
   // Waits, with every other event flowing, for the socket's connect event: its error (0: connected), or
   // nothing once the deadline has passed or the connection has ended meanwhile.
   std::optional<int> AwaitConnect(const ConnectionHandle& connection, Clock::time_point deadline);
