@@ -150,6 +150,22 @@ TEST(Registry, NewServerTakesASlotAndAnswers24WithThePayloadUnchanged) {
   EXPECT_TRUE(Sent(n.t, n.socket).empty());
 }
 
+TEST(Registry, AllConnectionsShareTheQuakeSlotsAndAnEndedOneGivesItsBack) {
+  Named n;
+  const int other = n.t.Socket(n.t.Connect());
+  for (int id = 1; id <= 12; ++id) Message(n.t, n.socket, 27, std::to_string(id));
+  for (int id = 1; id <= 8; ++id) Message(n.t, other, 27, std::to_string(id));
+  n.t.desktop.Clear();
+  Message(n.t, other, 27, "9");
+  ExpectError(n.t, "ERROR: Too many servers open");
+
+  n.t.client.Connections().Disconnect(n.slot, 1);
+  EXPECT_EQ(QSlotsInUse(n.t), 8);
+  Message(n.t, other, 27, "9");
+  // The lowest free slot, so the newcomer lists first (Send to Servers shows them in this order).
+  EXPECT_EQ(n.t.client.Sessions().Games().front().serverId, 9);
+}
+
 TEST(Registry, ServerInfoDescribesTheServerAddsItsNodeAndOpensItsWindow) {
   Named n;
   n.Quake(7, "i2" + kSep + "Deathmatch" + kSep + "i4" + kSep + "12" + kSep + "2");
