@@ -30,7 +30,7 @@ struct SendTarget;
 // Where a Quake server's players panel asks by default, and under which keys the user's choice is kept.
 struct PlayersSource {
   Endpoint server;    // its OV server
-  std::string title;  // the Quake server's title; empty once it has left the tables
+  std::string title;  // the Quake server's title; empty once its OV server no longer lists it
   int gamePort = 0;   // the game port its OV server announced for it, 0 when none
 };
 
