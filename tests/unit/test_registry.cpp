@@ -1,5 +1,5 @@
-// Registry updates: what messages 21, 25, 27, 28 and 31 do to the connection's record, the tree, the console windows
-// and the replies, and the removal of an OV server on disconnect.
+// Registry updates: what messages 21, 25, 27, 28 and 31 do to the connection's record, the tree, the
+// console windows and the replies, and the removal of an OV server on disconnect.
 #include "tests/unit/registry_harness.h"
 
 namespace ov::test {
