@@ -132,9 +132,10 @@ std::string DesktopNotices::OvName(int slot) const {
 }
 
 void DesktopNotices::ServerRemoved(int slot, int serverId) {
+  if (!enabled_) return;
   const Session* ov = sessions_.AtSlot(slot);
   const std::optional<GameServerView> server = sessions_.Game(slot, serverId);
-  if (!enabled_ || ov == nullptr || !server) return;
+  if (ov == nullptr || !server) return;
   const std::string title =
       Shown(server->title).empty() ? "Server " + std::to_string(serverId) : Shown(server->title);
   const NoticeKey key{ov->Where().Text(), server->title, true};

@@ -22,8 +22,8 @@
 
 namespace ov {
 
-constexpr int kSlotCount =
-    21;  // slots 1..20 are handed out, for connections and game servers alike; 0 never is
+// Slots 1..20 are handed out, to connections and to game servers alike; slot 0 never is.
+constexpr int kSlotCount = 21;
 constexpr int kTypeCount = 6;  // the server types an OV server may offer
 
 class Console;
