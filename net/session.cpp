@@ -32,7 +32,6 @@ void Sessions::Close(int socket) {
     if (!open || open->Socket() != socket) continue;
     // Out of the directory first: what the session's state runs as it goes finds the connection closed.
     const std::shared_ptr<Session> closing = std::move(open);
-    open.reset();
     return;
   }
 }

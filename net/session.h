@@ -130,9 +130,9 @@ struct GameServerView {
 // The open connections, by slot: the directory through which the program finds its servers.
 class Sessions {
  public:
-  int FreeSlot() const;  // the lowest free of 1..20, or -1
-  Session& Open(int socket, int slot, Endpoint where = {});
-  void Close(int socket);           // destroys the session and everything it holds
+  int FreeSlot() const;                                      // the lowest free of 1..20, or -1
+  Session& Open(int socket, int slot, Endpoint where = {});  // slot: one that FreeSlot gave
+  void Close(int socket);                                    // destroys the session and everything it holds
   Session* Find(int socket) const;  // nullptr when no connection is open on the socket
   Session* AtSlot(int slot) const;  // nullptr when the slot is free (or no slot)
   template <typename F>
