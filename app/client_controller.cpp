@@ -81,15 +81,15 @@ void ClientController::WindowClosing(Console& window) { p_.consoles.CloseWindow(
 void ClientController::Reconnect(const Endpoint& where) { p_.connections.Reconnect(where); }
 
 std::optional<PlayersSource> ClientController::PlayersSourceOf(const Console& window) const {
-  const Session* session = p_.sessions.AtSlot(window.OVIndex);
+  const std::shared_ptr<Session> session = window.connection.Lock();
   if (session == nullptr) return std::nullopt;
-  const std::optional<GameServerView> game = p_.sessions.Game(window.OVIndex, window.ServerId);
+  const std::optional<GameServerView> game = p_.sessions.Game(session->Slot(), window.ServerId);
   if (!game) return PlayersSource{session->Where(), std::string(), 0};
   return PlayersSource{session->Where(), game->title, game->gamePort};
 }
 
 int ClientController::TreeNodeOf(const Console& window) const {
-  const std::optional<GameServerView> game = p_.sessions.Game(window.OVIndex, window.ServerId);
+  const std::optional<GameServerView> game = p_.sessions.Game(window.OVIndex(), window.ServerId);
   return game ? game->treeNode : 0;
 }
 

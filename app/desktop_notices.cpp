@@ -113,13 +113,13 @@ void DesktopNotices::SetEnabled(bool on) {
 }
 
 bool DesktopNotices::KeyOf(const Console& window, NoticeKey& key) const {
-  const Session* session = window.IsDead() ? nullptr : sessions_.AtSlot(window.OVIndex);
-  if (session == nullptr) return false;
+  const std::shared_ptr<Session> session = window.connection.Lock();
+  if (session == nullptr || window.IsDead()) return false;
   if (window.kind == ConsoleKind::OVServer) {
     key = {session->Where().Text(), {}, false};
     return true;
   }
-  const std::optional<GameServerView> game = sessions_.Game(window.OVIndex, window.ServerId);
+  const std::optional<GameServerView> game = sessions_.Game(session->Slot(), window.ServerId);
   if (!game) return false;
   key = {session->Where().Text(), game->title, true};
   return true;

@@ -9,11 +9,11 @@
 
 namespace ov {
 
-Console& Consoles::Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
+Console& Consoles::Create(ConsoleKind kind, const ConnectionHandle& connection, int serverId, int consoleMode,
                           const std::string& caption, const Endpoint& where) {
   auto window = std::make_unique<Console>();
   window->kind = kind;
-  window->OVIndex = ovIndex;
+  window->connection = connection;
   window->ServerId = serverId;
   window->ConsoleMode = consoleMode;
   window->caption = caption;
@@ -50,13 +50,13 @@ void Consoles::AppendLine(Console& window, const std::string& line) {
 }
 
 bool Consoles::SendLine(Console& window, const std::string& line) {
-  // A dead window holds -1 in both ids, for which nothing is sent.
-  return sender_.SendConsole(window.OVIndex, window.ServerId, line);
+  // A dead window names no connection, and nothing is sent for it.
+  return sender_.SendConsole(window.OVIndex(), window.ServerId, line);
 }
 
 void Consoles::MarkDead(Console& window) {
   window.caption += "[Dead]";
-  window.OVIndex = -1;
+  window.connection = {};
   window.ServerId = -1;
   window.diedAt = ++deaths_;
   if (window.view) window.view->CaptionChanged();
@@ -90,10 +90,10 @@ void Consoles::CloseOldestDead() {
 }
 
 void Consoles::CloseWindow(Console& window) {
-  if (window.OVIndex != -1 && window.ServerId != -1) {
+  if (const int slot = window.OVIndex(); slot != -1 && window.ServerId != -1) {
     const bool quake = window.kind == ConsoleKind::QuakeServer;
-    sessions_.ForgetWindow(window.OVIndex, quake ? window.ServerId : 0, window);
-    const Session* session = sessions_.AtSlot(window.OVIndex);
+    sessions_.ForgetWindow(slot, quake ? window.ServerId : 0, window);
+    const Session* session = sessions_.AtSlot(slot);
     if (quake && session != nullptr) sender_.Send(session->Socket(), msg::ConsoleClosed{window.ServerId});
   }
   // The window goes; whoever called holds no reference to it afterwards.

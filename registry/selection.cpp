@@ -71,8 +71,8 @@ Console* Selection::OpenWindow(int slot, int serverId) {
       if (ov.Window->view != nullptr) ov.Window->view->BringToFront();
       return ov.Window;
     }
-    ov.Window =
-        &consoles_.Create(ConsoleKind::OVServer, slot, 0, 1, "OV Server on " + ov.Name, session->Where());
+    ov.Window = &consoles_.Create(ConsoleKind::OVServer, ConnectionHandle(*session), 0, 1,
+                                  "OV Server on " + ov.Name, session->Where());
     return ov.Window;
   }
 
@@ -82,8 +82,8 @@ Console* Selection::OpenWindow(int slot, int serverId) {
     if (server->Window->view != nullptr) server->Window->view->BringToFront();
     return server->Window;
   }
-  server->Window =
-      &consoles_.Create(ConsoleKind::QuakeServer, slot, serverId, server->ConsoleMode, server->Title);
+  server->Window = &consoles_.Create(ConsoleKind::QuakeServer, ConnectionHandle(*session), serverId,
+                                     server->ConsoleMode, server->Title);
   sender_.Send(session->Socket(), msg::ConsoleOpened{serverId});
   return server->Window;
 }
