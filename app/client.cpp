@@ -8,25 +8,25 @@ namespace ov {
 Client::Client(const Platform& p)
     : loop_(p.loop),
       status_(p.desktop),
-      sender_(p.sockets, sessions_, tables_, status_, debug_, cipher_),
+      sender_(p.sockets, sessions_, status_, debug_, cipher_),
       receiver_(p.sockets, p.loop, sessions_, status_, debug_),
-      connections_(p.sockets, p.loop, p.desktop, tables_, status_, debug_, sessions_, sender_),
-      consoles_(tables_, status_, sender_, p.windows),
+      connections_(p.sockets, p.loop, p.desktop, status_, debug_, sessions_, sender_),
+      consoles_(sessions_, status_, sender_, p.windows),
       statusQueries_(p.sockets, p.loop),
-      selection_(tables_, p.loop, p.desktop, p.tree, consoles_, sender_),
-      registry_(tables_, status_, sender_, p.tree, selection_, consoles_),
+      selection_(sessions_, p.loop, p.desktop, p.tree, consoles_, sender_),
+      registry_(sessions_, status_, sender_, p.tree, selection_, consoles_),
+      prompts_(p.loop, sessions_, status_, debug_, sender_, p.loginDialog, connections_, consoles_),
       figures_(sessions_, sender_, p.loop),
-      prompts_(p.loop, sessions_, tables_, status_, debug_, sender_, p.loginDialog, connections_, consoles_),
       dispatch_(p.desktop, status_, debug_, cipher_, sender_, prompts_, registry_, figures_),
-      start_(tables_, status_, sender_),
-      sendTo_(tables_, status_, consoles_, sender_, figures_),
-      controller_({tables_, p.desktop, status_, debug_, connections_, consoles_, selection_, registry_,
+      start_(sessions_, status_, sender_),
+      sendTo_(sessions_, status_, consoles_, sender_, figures_),
+      controller_({sessions_, p.desktop, status_, debug_, connections_, consoles_, selection_, registry_,
                    prompts_, start_, sendTo_, figures_}) {
   // Upwards, each layer hands on through a handler: the socket's events to the frames, the frames to the
-  // dispatcher and the consoles, a closed connection to the tables and the tree.
+  // dispatcher and the consoles, an ended connection's servers to the tree and the windows.
   connections_.SetHandlers([this](int socket) { receiver_.ReceiveFrames(socket); },
-                           [this](int slot, const std::string& endLine) {
-                             registry_.RemoveOVServer(slot, endLine);
+                           [this](int, OVIrec& ended, const std::string& endLine) {
+                             registry_.RemoveOVServer(ended, endLine);
                              selection_.UpdateSelection();
                            },
                            [this](int slot) { registry_.OnConnectionOpened(slot); });
@@ -52,7 +52,6 @@ bool Client::HasDebugSwitch(const std::string& commandLine) {
 
 bool Client::InitClient(const std::string& commandLine) {
   if (!connections_.InitSockets()) return false;
-  tables_.InitTables();
   debug_.SetDebugMode(HasDebugSwitch(commandLine) ? 1 : 0);
   cipher_.BuildMessageKey();
   return true;

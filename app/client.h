@@ -1,6 +1,6 @@
 #pragma once
-// The composition root: owns the tables and every service of the client, gives each the parts it uses and
-// connects the handlers through which lower layers hand things upwards. One per program run (and one per
+// The composition root: owns the connections and every service of the client, gives each the parts it uses
+// and connects the handlers through which lower layers hand things upwards. One per program run (and one per
 // test).
 #include <string>
 
@@ -11,7 +11,6 @@
 #include "consoles/status_query.h"
 #include "core/debug_log.h"
 #include "core/desktop.h"
-#include "core/server_tables.h"
 #include "core/status_line.h"
 #include "net/connection.h"
 #include "net/event_loop.h"
@@ -43,7 +42,7 @@ class Client {
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  // Start-up of the main window: sockets, tables, the debug switch, the key. False when the socket
+  // Start-up of the main window: sockets, the debug switch, the key. False when the socket
   // library did not start (the program then ends).
   bool InitClient(const std::string& commandLine);
   void ShutdownClient();
@@ -54,13 +53,12 @@ class Client {
   // The client's parts, for the Qt layer and the tests. The widgets' requests go to Controller().
   ClientController& Controller() { return controller_; }
   EventLoop& Loop() { return loop_; }
-  ServerTables& Tables() { return tables_; }
-  const ServerTables& Tables() const { return tables_; }
   StatusLine& Status() { return status_; }
   DebugLog& Debug() { return debug_; }
   const DebugLog& Debug() const { return debug_; }
   MessageCipher& Cipher() { return cipher_; }
   ov::Sessions& Sessions() { return sessions_; }
+  const ov::Sessions& Sessions() const { return sessions_; }
   FrameSender& Sender() { return sender_; }
   FrameReceiver& Receiver() { return receiver_; }
   ov::Connections& Connections() { return connections_; }
@@ -78,7 +76,6 @@ class Client {
   // Each service is declared after everything it is given, so it is built after them and destroyed
   // before them.
   EventLoop& loop_;
-  ServerTables tables_;
   StatusLine status_;
   DebugLog debug_;
   MessageCipher cipher_;

@@ -5,9 +5,9 @@
 #include "consoles/consoles.h"
 #include "core/debug_log.h"
 #include "core/desktop.h"
-#include "core/server_tables.h"
 #include "core/status_line.h"
 #include "net/connection.h"
+#include "net/session.h"
 #include "protocol/account_prompt.h"
 #include "registry/registry_updates.h"
 #include "registry/selection.h"
@@ -61,7 +61,7 @@ void ClientController::SetIntroducedHandler(std::function<void(const Endpoint& w
     return;
   }
   p_.registry.SetIntroducedHandler([this, onIntroduced = std::move(onIntroduced)](int slot) {
-    onIntroduced(p_.tables.OVServers[slot].Where);
+    if (const Session* session = p_.sessions.AtSlot(slot)) onIntroduced(session->Where());
   });
 }
 
@@ -82,16 +82,16 @@ void ClientController::WindowClosing(Console& window) { p_.consoles.CloseWindow(
 void ClientController::Reconnect(const Endpoint& where) { p_.connections.Reconnect(where); }
 
 std::optional<PlayersSource> ClientController::PlayersSourceOf(const Console& window) const {
-  if (window.OVIndex < 0 || window.OVIndex >= kSlotCount) return std::nullopt;
-  const OVIrec& ov = p_.tables.OVServers[window.OVIndex];
-  const int q = p_.tables.FindQServer(window.OVIndex, window.ServerId);
-  if (q == -1) return PlayersSource{ov.Where, std::string(), 0};
-  return PlayersSource{ov.Where, p_.tables.QServers[q].Title, p_.tables.QServers[q].GamePort};
+  const std::shared_ptr<Session> session = window.connection.Lock();
+  if (session == nullptr) return std::nullopt;
+  const std::optional<GameServerView> game = p_.sessions.Game(session->Slot(), window.ServerId);
+  if (!game) return PlayersSource{session->Where(), std::string(), 0};
+  return PlayersSource{session->Where(), game->title, game->gamePort};
 }
 
 int ClientController::TreeNodeOf(const Console& window) const {
-  const int q = p_.tables.FindQServer(window.OVIndex, window.ServerId);
-  return q != -1 && p_.tables.QServers[q].InUse ? p_.tables.QServers[q].TreeNode : 0;
+  const std::optional<GameServerView> game = p_.sessions.Game(window.OVIndex(), window.ServerId);
+  return game ? game->treeNode : 0;
 }
 
 void ClientController::SetFiguresHandler(std::function<void()> onFigures) {
@@ -99,11 +99,13 @@ void ClientController::SetFiguresHandler(std::function<void()> onFigures) {
 }
 
 std::string ClientController::NodeFigures(int node) {
-  for (const QSIrec& q : p_.tables.QServers) {
-    if (node == 0 || q.InUse != 1 || q.TreeNode != node || q.OVIndex < 1 || q.OVIndex >= kSlotCount) continue;
-    const int socket = p_.tables.OVServers[q.OVIndex].Socket;
-    p_.figures.Ask(socket);
-    return p_.figures.Described(socket, q.ServerId);
+  if (node == 0) return {};
+  for (const GameServerView& q : p_.sessions.Games()) {
+    if (q.treeNode != node) continue;
+    const std::shared_ptr<Session> ov = q.connection.Lock();
+    if (ov == nullptr) return {};
+    p_.figures.Ask(ov->Socket());
+    return p_.figures.Described(ov->Socket(), q.serverId);
   }
   return {};
 }

@@ -22,7 +22,7 @@ class Registry;
 class Selection;
 class SendToServers;
 class ServerFigures;
-class ServerTables;
+class Sessions;
 class StartServer;
 class StatusLine;
 class Console;
@@ -31,14 +31,14 @@ struct SendTarget;
 // Where a Quake server's players panel asks by default, and under which keys the user's choice is kept.
 struct PlayersSource {
   Endpoint server;    // its OV server
-  std::string title;  // the Quake server's title; empty once it has left the tables
+  std::string title;  // the Quake server's title; empty once its OV server no longer lists it
   int gamePort = 0;   // the game port its OV server announced for it, 0 when none
 };
 
 class ClientController {
  public:
   struct Parts {
-    const ServerTables& tables;
+    const Sessions& sessions;
     Desktop& desktop;
     StatusLine& status;
     DebugLog& debug;

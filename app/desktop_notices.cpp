@@ -6,7 +6,7 @@
 #include "app/client.h"
 #include "consoles/colour_codes.h"
 #include "consoles/consoles.h"
-#include "core/server_tables.h"
+#include "net/session.h"
 #include "registry/selection.h"
 
 namespace ov {
@@ -113,47 +113,47 @@ void DesktopNotices::SetEnabled(bool on) {
 }
 
 bool DesktopNotices::KeyOf(const Console& window, NoticeKey& key) const {
-  if (window.IsDead() || window.OVIndex < 1 || window.OVIndex >= kSlotCount) return false;
-  const OVIrec& ov = tables_.OVServers[window.OVIndex];
-  if (ov.InUse != 1) return false;
+  const std::shared_ptr<Session> session = window.connection.Lock();
+  if (session == nullptr || window.IsDead()) return false;
   if (window.kind == ConsoleKind::OVServer) {
-    key = {ov.Where.Text(), {}, false};
+    key = {session->Where().Text(), {}, false};
     return true;
   }
-  const int q = tables_.FindQServer(window.OVIndex, window.ServerId);
-  if (q == -1 || tables_.QServers[q].InUse != 1) return false;
-  key = {ov.Where.Text(), tables_.QServers[q].Title, true};
+  const std::optional<GameServerView> game = sessions_.Game(session->Slot(), window.ServerId);
+  if (!game) return false;
+  key = {session->Where().Text(), game->title, true};
   return true;
 }
 
 std::string DesktopNotices::OvName(int slot) const {
-  const OVIrec& ov = tables_.OVServers[slot];
-  const std::string name = Shown(ov.Name);
-  return name.empty() ? ov.Where.Text() : name + " (" + ov.Where.Text() + ")";
+  const Session& ov = *sessions_.AtSlot(slot);
+  const std::string name = Shown(ov.Name());
+  return name.empty() ? ov.Where().Text() : name + " (" + ov.Where().Text() + ")";
 }
 
-void DesktopNotices::ServerRemoved(int slot, int q) {
-  if (!enabled_ || slot < 1 || slot >= kSlotCount || q < 1 || q >= kSlotCount) return;
-  const OVIrec& ov = tables_.OVServers[slot];
-  const QSIrec& server = tables_.QServers[q];
+void DesktopNotices::ServerRemoved(int slot, int serverId) {
+  if (!enabled_) return;
+  const Session* ov = sessions_.AtSlot(slot);
+  const std::optional<GameServerView> server = sessions_.Game(slot, serverId);
+  if (ov == nullptr || !server) return;
   const std::string title =
-      Shown(server.Title).empty() ? "Server " + std::to_string(server.ServerId) : Shown(server.Title);
-  const NoticeKey key{ov.Where.Text(), server.Title, true};
-  const int handle = Tell(key, ov.Socket, server.ServerId, server.Window,
+      Shown(server->title).empty() ? "Server " + std::to_string(serverId) : Shown(server->title);
+  const NoticeKey key{ov->Where().Text(), server->title, true};
+  const int handle = Tell(key, ov->Socket(), serverId, server->window,
                           {title + " ended", title + " on " + OvName(slot) + " has ended.", 0});
   if (handle == 0) return;
   const Clock::time_point now = clock_.Now();
   std::erase_if(removed_, [&](const Removed& r) { return now - r.at > kRemovedSpan; });
   if (removed_.size() == kMaxRemoved) removed_.pop_front();
-  removed_.push_back({ov.Socket, server.ServerId, handle, key, title, now});
+  removed_.push_back({ov->Socket(), serverId, handle, key, title, now});
 }
 
 void DesktopNotices::ConnectionLost(int slot, const std::string& why) {
   // Only an OV server that took the client in: a failed attempt or login is told where the user is.
-  if (!enabled_ || slot < 1 || slot >= kSlotCount || tables_.OVServers[slot].Introduced != 1) return;
-  const OVIrec& ov = tables_.OVServers[slot];
-  const std::string name = Shown(ov.Name).empty() ? ov.Where.Text() : Shown(ov.Name);
-  Tell({ov.Where.Text(), {}, false}, ov.Socket, 0, ov.Window,
+  const Session* ov = sessions_.AtSlot(slot);
+  if (!enabled_ || ov == nullptr || !ov->Introduced()) return;
+  const std::string name = Shown(ov->Name()).empty() ? ov->Where().Text() : Shown(ov->Name());
+  Tell({ov->Where().Text(), {}, false}, ov->Socket(), 0, ov->Window(),
        {"Connection to " + name + " lost", OvName(slot) + ": " + Shown(why), 0});
 }
 
@@ -166,7 +166,7 @@ void DesktopNotices::ConsoleText(int socket, int serverId, const Console& window
   auto it = partial_.find(source);
   if (it == partial_.end()) {
     if (partial_.size() >= kMaxPartials) {
-      std::erase_if(partial_, [&](const auto& p) { return tables_.LiveSlot(p.first.first) == -1; });
+      std::erase_if(partial_, [&](const auto& p) { return sessions_.Find(p.first.first) == nullptr; });
       if (partial_.size() >= kMaxPartials) partial_.clear();
     }
     it = partial_.emplace(source, std::string()).first;
@@ -186,8 +186,9 @@ void DesktopNotices::ConsoleText(int socket, int serverId, const Console& window
 }
 
 void DesktopNotices::Line(int socket, int serverId, const Console& window, std::string_view line) {
-  const int slot = tables_.LiveSlot(socket);
-  if (slot == -1) return;
+  const Session* session = sessions_.Find(socket);
+  if (session == nullptr) return;
+  const int slot = session->Slot();
   if (serverId == 0 && EndedServerId(line) != -1) {
     ServerEndedLine(socket, slot, line);
     return;
@@ -196,7 +197,7 @@ void DesktopNotices::Line(int socket, int serverId, const Console& window, std::
   const std::vector<std::string>* words = KeyOf(window, key) ? watch_.Find(key) : nullptr;
   const std::string* word = words ? FindWatchWord(*words, line) : nullptr;
   if (word == nullptr) return;
-  const std::string ovName = Shown(tables_.OVServers[slot].Name);
+  const std::string ovName = Shown(session->Name());
   const std::string name = key.game ? Shown(key.title) : ovName.empty() ? key.ovServer : ovName;
   const std::string where = key.game ? name + " on " + OvName(slot) : "OV server " + OvName(slot);
   Tell(key, socket, serverId, &window, {name + ": \"" + *word + "\"", Shown(line) + "\n(" + where + ")", 0});
@@ -216,17 +217,15 @@ void DesktopNotices::ServerEndedLine(int socket, int slot, std::string_view line
     removed_.erase(r);
     return;
   }
-  const int q = tables_.FindQServer(slot, id);
-  if (q != -1 && tables_.QServers[q].InUse == 1) {
-    const QSIrec& server = tables_.QServers[q];
-    const std::string title = Shown(server.Title);
-    Tell({tables_.OVServers[slot].Where.Text(), server.Title, true}, socket, id, server.Window,
+  const Session& ov = *sessions_.AtSlot(slot);
+  if (const std::optional<GameServerView> server = sessions_.Game(slot, id)) {
+    const std::string title = Shown(server->title);
+    Tell({ov.Where().Text(), server->title, true}, socket, id, server->window,
          {title + how, title + " on " + OvName(slot) + ": " + Shown(line), 0});
     return;
   }
   // A server this client never saw: the OV server's console is where its word was.
-  const OVIrec& ov = tables_.OVServers[slot];
-  Tell({ov.Where.Text(), {}, false}, socket, 0, ov.Window,
+  Tell({ov.Where().Text(), {}, false}, socket, 0, ov.Window(),
        {"Server " + std::to_string(id) + how, OvName(slot) + ": " + Shown(line), 0});
 }
 
@@ -276,20 +275,18 @@ void DesktopNotices::Remember(int handle, const NoticeKey& key, int socket, int 
 bool DesktopNotices::OpenLive(Clickable& c) {
   // The same connection, or one made since to the same OV server; the same game server by its title.
   for (int slot = 1; slot < kSlotCount; ++slot) {
-    const OVIrec& ov = tables_.OVServers[slot];
-    if (ov.InUse != 1 || (ov.Socket != c.socket && ov.Where.Text() != c.key.ovServer)) continue;
+    const Session* ov = sessions_.AtSlot(slot);
+    if (ov == nullptr || (ov->Socket() != c.socket && ov->Where().Text() != c.key.ovServer)) continue;
     if (!c.key.game) {
       selection_.OpenServerWindow(slot, 0, Opener::User);
-      Follow(c, ov.Window);
+      Follow(c, sessions_.WindowOf(slot, 0));
       return true;
     }
-    for (int q = 1; q < kSlotCount; ++q) {
-      const QSIrec& server = tables_.QServers[q];
-      if (server.InUse == 1 && server.OVIndex == slot && server.Title == c.key.title) {
-        selection_.OpenServerWindow(slot, server.ServerId, Opener::User);
-        Follow(c, server.Window);
-        return true;
-      }
+    for (const GameServerView& server : sessions_.Games()) {
+      if (server.ovSlot != slot || server.title != c.key.title) continue;
+      selection_.OpenServerWindow(slot, server.serverId, Opener::User);
+      Follow(c, sessions_.WindowOf(slot, server.serverId));
+      return true;
     }
   }
   return false;
@@ -327,7 +324,8 @@ void AttachNotices(Client& client, DesktopNotices* notices) {
       [notices](int socket, int serverId, const Console& window, std::string_view text) {
         notices->ConsoleText(socket, serverId, window, text);
       });
-  client.Registry().SetRemovingHandler([notices](int slot, int q) { notices->ServerRemoved(slot, q); });
+  client.Registry().SetRemovingHandler(
+      [notices](int slot, int serverId) { notices->ServerRemoved(slot, serverId); });
   client.Connections().SetLostHandler(
       [notices](int slot, const std::string& why) { notices->ConnectionLost(slot, why); });
 }

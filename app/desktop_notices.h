@@ -22,7 +22,7 @@ class Client;
 class Console;
 class Consoles;
 class Selection;
-class ServerTables;
+class Sessions;
 
 // Whose console a notice or a list of watch words belongs to: an OV server by its "address:port", a game
 // server also by its title, as the other settings of a server are kept.
@@ -80,9 +80,9 @@ class DesktopNotices {
   // The notices a click can still open, the latest; older ones open nothing.
   static constexpr size_t kMaxClickable = 64;
 
-  DesktopNotices(ServerTables& tables, Selection& selection, Consoles& consoles, Notifier& notifier,
+  DesktopNotices(const Sessions& sessions, Selection& selection, Consoles& consoles, Notifier& notifier,
                  EventLoop& clock)
-      : tables_(tables), selection_(selection), consoles_(consoles), notifier_(notifier), clock_(clock) {}
+      : sessions_(sessions), selection_(selection), consoles_(consoles), notifier_(notifier), clock_(clock) {}
 
   void SetEnabled(bool on);
   bool Enabled() const { return enabled_; }
@@ -92,7 +92,7 @@ class DesktopNotices {
 
   // What the client tells: a game server about to be removed (message 28), a connection that ended
   // without the user asking (why: the reason the status line gave), text a console window received.
-  void ServerRemoved(int slot, int q);
+  void ServerRemoved(int slot, int serverId);
   void ConnectionLost(int slot, const std::string& why);
   void ConsoleText(int socket, int serverId, const Console& window, std::string_view text);
   // The user clicked the notice: its console comes to the front, opened again when its server lives.
@@ -127,7 +127,7 @@ class DesktopNotices {
   bool OpenLive(Clickable& c);  // and then follows the window opened, should it be closed again
   std::string OvName(int slot) const;
 
-  ServerTables& tables_;
+  const Sessions& sessions_;
   Selection& selection_;
   Consoles& consoles_;
   Notifier& notifier_;

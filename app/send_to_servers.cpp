@@ -1,7 +1,6 @@
 #include "app/send_to_servers.h"
 
 #include "consoles/consoles.h"
-#include "core/server_tables.h"
 #include "core/status_line.h"
 #include "net/frame_sender.h"
 #include "registry/server_figures.h"
@@ -10,24 +9,27 @@ namespace ov {
 
 std::vector<SendTarget> SendToServers::Targets(int selectedOv) const {
   std::vector<SendTarget> targets;
-  for (const QSIrec& q : tables_.QServers) {
-    if (q.InUse != 1 || q.OVIndex < 1 || q.OVIndex >= kSlotCount) continue;
-    const OVIrec& ov = tables_.OVServers[q.OVIndex];
-    if (ov.InUse != 1) continue;
-    targets.push_back({q.OVIndex, ov.Socket, q.ServerId, q.Title, ov.Name, q.OVIndex == selectedOv,
-                       figures_.Described(ov.Socket, q.ServerId)});
+  for (GameServerView& q : sessions_.Games()) {
+    const Session& ov = *sessions_.AtSlot(q.ovSlot);
+    std::string figures = figures_.Described(ov.Socket(), q.serverId);
+    targets.push_back({q.ovSlot, q.connection, q.serverId, std::move(q.title), ov.Name(),
+                       q.ovSlot == selectedOv, std::move(figures)});
   }
   return targets;
 }
 
 void SendToServers::AskFigures(const std::vector<SendTarget>& targets) {
-  for (const SendTarget& target : targets) figures_.Ask(target.socket);
+  for (const SendTarget& target : targets) {
+    if (const std::shared_ptr<Session> ov = target.connection.Lock()) figures_.Ask(ov->Socket());
+  }
 }
 
 std::vector<std::string> SendToServers::FiguresOf(const std::vector<SendTarget>& targets) const {
   std::vector<std::string> figures;
-  for (const SendTarget& target : targets)
-    figures.push_back(figures_.Described(target.socket, target.serverId));
+  for (const SendTarget& target : targets) {
+    const std::shared_ptr<Session> ov = target.connection.Lock();
+    figures.push_back(ov ? figures_.Described(ov->Socket(), target.serverId) : std::string());
+  }
   return figures;
 }
 
@@ -35,13 +37,13 @@ int SendToServers::Send(const std::vector<SendTarget>& targets, const std::strin
   int sent = 0;
   int refused = 0;
   for (const SendTarget& target : targets) {
-    if (!target.ticked || tables_.LiveSlot(target.socket) != target.ovIndex) continue;
+    if (!target.ticked || !target.connection.Lives()) continue;
     // A server removed while the list showed may come back under its id as another: the title ticked
     // must still be its title.
-    const int q = tables_.FindQServer(target.ovIndex, target.serverId);
-    if (q == -1 || tables_.QServers[q].InUse != 1 || tables_.QServers[q].Title != target.title) continue;
+    const std::optional<GameServerView> q = sessions_.Game(target.ovIndex, target.serverId);
+    if (!q || q->title != target.title) continue;
     // Its console may have been closed: the line still reaches the server, with no window to show it in.
-    Console* window = tables_.QServers[q].Window;
+    Console* window = q->window;
     if (!(window ? consoles_.SendLine(*window, line)
                  : sender_.SendConsole(target.ovIndex, target.serverId, line))) {
       ++refused;

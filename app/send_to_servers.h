@@ -3,9 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "net/session.h"
+
 namespace ov {
 
-class ServerTables;
 class StatusLine;
 class Consoles;
 class FrameSender;
@@ -14,7 +15,7 @@ class ServerFigures;
 // A Quake server on the dialog's list.
 struct SendTarget {
   int ovIndex = 0;
-  int socket = 0;  // its OV server's connection when listed: a later one in the same slot is not it
+  ConnectionHandle connection;  // its OV server's when listed: a later one in the same slot is not it
   int serverId = 0;
   std::string title;     // the Quake server's title
   std::string ovServer;  // its OV server's name
@@ -24,11 +25,11 @@ struct SendTarget {
 
 class SendToServers {
  public:
-  SendToServers(const ServerTables& tables, StatusLine& status, Consoles& consoles, FrameSender& sender,
+  SendToServers(const Sessions& sessions, StatusLine& status, Consoles& consoles, FrameSender& sender,
                 ServerFigures& figures)
-      : tables_(tables), status_(status), consoles_(consoles), sender_(sender), figures_(figures) {}
+      : sessions_(sessions), status_(status), consoles_(consoles), sender_(sender), figures_(figures) {}
 
-  // Every Quake server of every connected OV server, in the table's order (so never more than it holds),
+  // Every Quake server of every connected OV server, in the order of their slots (so never more than 20),
   // those of the OV server in slot selectedOv ticked.
   std::vector<SendTarget> Targets(int selectedOv) const;
   // The list is on screen: asks the targets' OV servers what each costs, when due.
@@ -40,7 +41,7 @@ class SendToServers {
   int Send(const std::vector<SendTarget>& targets, const std::string& line);
 
  private:
-  const ServerTables& tables_;
+  const Sessions& sessions_;
   StatusLine& status_;
   Consoles& consoles_;
   FrameSender& sender_;

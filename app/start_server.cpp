@@ -15,13 +15,11 @@ std::string BuildStartPayload(const std::string& type, const std::string& title,
 std::vector<std::string> StartServer::RefillHosts() {
   hostSlots_.fill(-1);
   std::vector<std::string> names;
-  for (int slot = 0; slot < kSlotCount; ++slot) {
-    const OVIrec& ov = tables_.OVServers[slot];
-    if (ov.InUse != 1) continue;
-    hostSlots_[names.size()] = slot;
-    hostSockets_[names.size()] = ov.Socket;
-    names.push_back(ov.Name);
-  }
+  sessions_.ForEach([&](Session& session) {
+    hostSlots_[names.size()] = session.Slot();
+    hosts_[names.size()] = ConnectionHandle(session);
+    names.push_back(session.Name());
+  });
   return names;
 }
 
@@ -37,9 +35,8 @@ int StartServer::PreselectedLine(int selectedSlot) const {
 std::vector<std::string> StartServer::TypesForHost(int hostLine) const {
   std::vector<std::string> types;
   if (hostLine < 0 || hostLine >= kSlotCount || hostSlots_[hostLine] == -1) return types;
-  for (const OVIst& type : tables_.OVServers[hostSlots_[hostLine]].Types) {
-    if (!type.TypeName.empty()) types.push_back(KeptName(type.TypeName));
-  }
+  for (const std::string& type : sessions_.OfferedTypes(hostSlots_[hostLine]))
+    types.push_back(KeptName(type));
   return types;
 }
 
@@ -57,21 +54,16 @@ int StartServer::Go(int hostLine, int typeLine, const std::string& typeText, con
   if (typeText.empty()) return invalidType();
   // The list is not refreshed while the dialog is open: when the chosen connection has closed, and
   // perhaps another has taken its slot since, the request goes nowhere rather than to another server.
-  const OVIrec& ov = tables_.OVServers[hostSlots_[hostLine]];
-  if (ov.InUse != 1 || ov.Socket != hostSockets_[hostLine] || ov.Connected != 1) {
+  const std::shared_ptr<Session> host = hosts_[hostLine].Lock();
+  if (host == nullptr || !host->connected) {
     status_.ShowStatus("START ERROR: Couldn't start - host no longer connected", 3000, 1);
     return -1;
   }
   // The type goes back as the server offered it; the line must still show it (a later 31 may have
   // changed the list under the open dialog).
-  const std::string* offered = nullptr;
-  int line = 0;
-  for (const OVIst& type : ov.Types) {
-    if (type.TypeName.empty()) continue;
-    if (line++ == typeLine) offered = &type.TypeName;
-  }
-  if (offered == nullptr || KeptName(*offered) != typeText) return invalidType();
-  return sender_.Send(ov.Socket, msg::StartServer{*offered, title, commandLine}) ? 1 : -1;
+  const std::vector<std::string> offered = sessions_.OfferedTypes(host->Slot());
+  if (size_t(typeLine) >= offered.size() || KeptName(offered[typeLine]) != typeText) return invalidType();
+  return sender_.Send(host->Socket(), msg::StartServer{offered[typeLine], title, commandLine}) ? 1 : -1;
 }
 
 }  // namespace ov

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/server_tables.h"
+#include "net/session.h"
 
 namespace ov {
 
@@ -18,8 +18,8 @@ std::string BuildStartPayload(const std::string& type, const std::string& title,
 
 class StartServer {
  public:
-  StartServer(const ServerTables& tables, StatusLine& status, FrameSender& sender)
-      : tables_(tables), status_(status), sender_(sender) {}
+  StartServer(const Sessions& sessions, StatusLine& status, FrameSender& sender)
+      : sessions_(sessions), status_(status), sender_(sender) {}
 
   // Rebuilds HostSlots; the names of the OV servers in use, one per line of the host list.
   std::vector<std::string> RefillHosts();
@@ -36,11 +36,11 @@ class StartServer {
   const std::array<int, kSlotCount>& HostSlots() const { return hostSlots_; }
 
  private:
-  const ServerTables& tables_;
+  const Sessions& sessions_;
   StatusLine& status_;
   FrameSender& sender_;
   std::array<int, kSlotCount> hostSlots_{};
-  std::array<int, kSlotCount> hostSockets_{};  // the connection each line stood for when listed
+  std::array<ConnectionHandle, kSlotCount> hosts_{};  // the connection each line stood for when listed
 };
 
 }  // namespace ov

@@ -380,7 +380,7 @@ int Flood(const Options& o) {
   // Nothing lost: the log, and the text box once redrawn, end with what trimming leaves of the stream.
   int badLogs = 0, badViews = 0;
   for (const auto& w : client.Consoles().Windows()) {
-    const std::string& name = client.Tables().OVServers[w->OVIndex].Name;
+    const std::string& name = w->connection.Lock()->Name();
     const int ov = std::atoi(name.c_str() + std::strlen("Flood OV "));
     const std::string expected = ov::flood::ExpectedText(ov, w->ServerId, o.lines, o.size);
     if (w->log.Text() != expected) ++badLogs;

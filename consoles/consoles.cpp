@@ -3,17 +3,17 @@
 #include <algorithm>
 
 #include "consoles/log_files.h"
-#include "core/server_tables.h"
 #include "core/status_line.h"
 #include "net/frame_sender.h"
+#include "net/session.h"
 
 namespace ov {
 
-Console& Consoles::Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode,
+Console& Consoles::Create(ConsoleKind kind, const ConnectionHandle& connection, int serverId, int consoleMode,
                           const std::string& caption, const Endpoint& where) {
   auto window = std::make_unique<Console>();
   window->kind = kind;
-  window->OVIndex = ovIndex;
+  window->connection = connection;
   window->ServerId = serverId;
   window->ConsoleMode = consoleMode;
   window->caption = caption;
@@ -26,19 +26,14 @@ Console& Consoles::Create(ConsoleKind kind, int ovIndex, int serverId, int conso
 }
 
 void Consoles::RouteConsoleText(int socket, int serverId, std::string_view text) {
-  const int slot = tables_.LiveSlot(socket);
-  if (slot == -1) {
+  const Session* session = sessions_.Find(socket);
+  if (session == nullptr) {
     status_.ShowStatus("Error - msg received from nonexistant server [" + std::string(text) + "]", 2000, 1);
     return;
   }
-  Console* w = nullptr;
-  if (serverId == 0) {
-    w = tables_.OVServers[slot].Window;
-  } else if (const int q = tables_.FindQServer(slot, serverId); q != -1) {
-    w = tables_.QServers[q].Window;
-  }
+  Console* w = sessions_.WindowOf(session->Slot(), serverId);
   if (w == nullptr) return;
-  if (keeper_ != nullptr) keeper_->Keep(*w, tables_.OVServers[slot].Where, text);
+  if (keeper_ != nullptr) keeper_->Keep(*w, session->Where(), text);
   AppendConsole(*w, text);
   if (listener_) listener_(socket, serverId, *w, text);
 }
@@ -55,13 +50,13 @@ void Consoles::AppendLine(Console& window, const std::string& line) {
 }
 
 bool Consoles::SendLine(Console& window, const std::string& line) {
-  // A dead window holds -1 in both ids, for which nothing is sent.
-  return sender_.SendConsole(window.OVIndex, window.ServerId, line);
+  // A dead window names no connection, and nothing is sent for it.
+  return sender_.SendConsole(window.OVIndex(), window.ServerId, line);
 }
 
 void Consoles::MarkDead(Console& window) {
   window.caption += "[Dead]";
-  window.OVIndex = -1;
+  window.connection = {};
   window.ServerId = -1;
   window.diedAt = ++deaths_;
   if (window.view) window.view->CaptionChanged();
@@ -95,18 +90,11 @@ void Consoles::CloseOldestDead() {
 }
 
 void Consoles::CloseWindow(Console& window) {
-  auto& t = tables_;
-  const bool live = window.OVIndex != -1 && window.ServerId != -1;
-  const bool slotValid = window.OVIndex >= 0 && window.OVIndex < kSlotCount;
-  if (live && slotValid) {
-    OVIrec& ov = t.OVServers[window.OVIndex];
-    if (window.kind == ConsoleKind::OVServer) {
-      ServerTables::ForgetWindow(ov, window);
-    } else {
-      const int q = t.FindQServer(window.OVIndex, window.ServerId);
-      if (q != -1) ServerTables::ForgetWindow(t.QServers[q], window);
-      sender_.Send(ov.Socket, msg::ConsoleClosed{window.ServerId});
-    }
+  if (const int slot = window.OVIndex(); slot != -1 && window.ServerId != -1) {
+    const bool quake = window.kind == ConsoleKind::QuakeServer;
+    sessions_.ForgetWindow(slot, quake ? window.ServerId : 0, window);
+    const Session* session = sessions_.AtSlot(slot);
+    if (quake && session != nullptr) sender_.Send(session->Socket(), msg::ConsoleClosed{window.ServerId});
   }
   // The window goes; whoever called holds no reference to it afterwards.
   auto it = std::find_if(windows_.begin(), windows_.end(), [&](const auto& w) { return w.get() == &window; });

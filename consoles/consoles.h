@@ -1,6 +1,6 @@
 #pragma once
-// The console windows as the logic knows them: one per OV server or Quake server, tied to it by
-// OVIndex and ServerId (both -1 once the server is gone: a dead window).
+// The console windows as the logic knows them: one per OV server or Quake server, tied to it by its
+// connection's handle and ServerId (no connection and ServerId -1 once the server is gone: a dead window).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "consoles/console_log.h"
-#include "core/server_tables.h"
+#include "core/endpoint.h"
+#include "net/session.h"
 
 namespace ov {
 
-class ServerTables;
+class Sessions;
 class StatusLine;
 class FrameSender;
 class WindowSystem;
@@ -37,7 +38,7 @@ class ConsoleView {
 class Console {
  public:
   ConsoleKind kind = ConsoleKind::OVServer;
-  int OVIndex = 0;
+  ConnectionHandle connection;  // its OV server's; none once the window is dead
   int ServerId = 0;
   int ConsoleMode = 1;
   std::string caption;
@@ -45,7 +46,12 @@ class Console {
   ConsoleLog log;
   ConsoleView* view = nullptr;
   uint64_t diedAt = 0;  // the order in which windows died; 0 while alive
-  bool IsDead() const { return OVIndex == -1 && ServerId == -1; }
+  bool IsDead() const { return ServerId == -1; }
+  // The slot of its OV server's connection while that lives, else -1.
+  int OVIndex() const {
+    const std::shared_ptr<Session> open = connection.Lock();
+    return open != nullptr ? open->Slot() : -1;
+  }
 };
 
 // Creates the on-screen window of a console window, shown at once without taking the keyboard focus.
@@ -62,19 +68,19 @@ class Consoles {
   // at the first.
   static constexpr size_t kMaxDeadWindows = 50;
 
-  Consoles(ServerTables& tables, StatusLine& status, FrameSender& sender, WindowSystem& windows)
-      : tables_(tables), status_(status), sender_(sender), windowSystem_(windows) {}
+  Consoles(Sessions& sessions, StatusLine& status, FrameSender& sender, WindowSystem& windows)
+      : sessions_(sessions), status_(status), sender_(sender), windowSystem_(windows) {}
 
-  Console& Create(ConsoleKind kind, int ovIndex, int serverId, int consoleMode, const std::string& caption,
-                  const Endpoint& where = {});
+  Console& Create(ConsoleKind kind, const ConnectionHandle& connection, int serverId, int consoleMode,
+                  const std::string& caption, const Endpoint& where = {});
   void RouteConsoleText(int socket, int serverId, std::string_view text);
   void AppendConsole(Console& window, std::string_view text);
   // A line of the client's own, on a line of its own whatever the log ended with.
   void AppendLine(Console& window, const std::string& line);
   // Enter in the input line; false when it did not go out (a dead window, or a line the wire refuses).
   bool SendLine(Console& window, const std::string& line);
-  // "[Dead]" after the caption, both ids -1; then the longest dead window closes if that makes more
-  // than kMaxDeadWindows.
+  // "[Dead]" after the caption, no connection, ServerId -1; then the longest dead window closes if that makes
+  // more than kMaxDeadWindows.
   void MarkDead(Console& window);
   void SetCaption(Console& window, const std::string& caption);
   // The user (or CleanupDeadWindows) closed the window: the close handling runs, then the window goes.
@@ -90,7 +96,7 @@ class Consoles {
  private:
   void CloseOldestDead();
 
-  ServerTables& tables_;
+  Sessions& sessions_;
   StatusLine& status_;
   FrameSender& sender_;
   WindowSystem& windowSystem_;

@@ -118,9 +118,8 @@ class Session {
     tc_.ProcessCloseRequests();
     tc_.loop.Advance(10);
     for (int slot : slots_)
-      if (c.Tables().OVServers[slot].InUse != 0) abort();
-    for (const auto& q : c.Tables().QServers)
-      if (q.InUse != 0) abort();  // every Quake server went with its OV server
+      if (c.Sessions().AtSlot(slot) != nullptr) abort();
+    if (!c.Sessions().Games().empty()) abort();  // every Quake server went with its OV server
   }
 
   ov::test::TestClient tc_;

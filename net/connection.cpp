@@ -8,7 +8,6 @@
 
 #include "core/debug_log.h"
 #include "core/desktop.h"
-#include "core/server_tables.h"
 #include "core/status_line.h"
 #include "net/event_loop.h"
 #include "net/frame_sender.h"
@@ -67,21 +66,13 @@ bool Connections::InitSockets() {
 
 void Connections::ShutdownSockets() {
   shutDown_ = true;
-  for (int i = 0; i < kSlotCount; ++i) {
-    const OVIrec& slot = tables_.OVServers[i];
-    if (slot.InUse != 1) continue;
-    CloseConnection(slot.Socket);
-    tables_.ReleaseOVSlot(i);
-  }
+  std::vector<int> open;
+  sessions_.ForEach([&](const Session& session) { open.push_back(session.Socket()); });
+  for (const int socket : open) CloseConnection(socket);
   sockets_.Cleanup();
 }
 
-int Connections::NewSocket() {
-  const Session* connection = TakeSlot(nullptr);
-  return connection != nullptr ? connection->Slot() : -1;
-}
-
-Session* Connections::TakeSlot(std::string* failure) {
+Session* Connections::TakeSlot(const Endpoint& where, std::string* failure) {
   auto fail = [&](const std::string& text) -> Session* {
     if (failure != nullptr) {
       *failure = text;
@@ -90,24 +81,18 @@ Session* Connections::TakeSlot(std::string* failure) {
     }
     return nullptr;
   };
-  const int slot = tables_.AllocOVSlot();
+  const int slot = sessions_.FreeSlot();
   if (slot == -1) return fail("Maximum servers connected already");
-  // A failed creation or registration gives the slot (and the socket) back, so failures cannot use up
-  // the slots. The error text is read before anything else can change the last error.
+  // A failed creation or registration takes no slot and keeps no socket, so failures cannot use up the
+  // slots. The error text is read before anything else can change the last error.
   const int socket = sockets_.Socket(kAfInet, kSockStream, kIpProtoTcp);
-  if (socket == -1) {
-    const std::string text = LastErrorText();
-    tables_.ReleaseOVSlot(slot);
-    return fail("New socket init failure - error " + text);
-  }
+  if (socket == -1) return fail("New socket init failure - error " + LastErrorText());
   if (sockets_.AsyncSelect(socket, kEventMask) == -1) {
     const std::string text = LastErrorText();
     sockets_.CloseSocket(socket);
-    tables_.ReleaseOVSlot(slot);
     return fail("New socket AS failure - error " + text);
   }
-  tables_.AssignSocket(slot, socket);
-  return &sessions_.Open(socket, slot);
+  return &sessions_.Open(socket, slot, where);
 }
 
 void Connections::CloseConnection(int socket) {
@@ -119,22 +104,30 @@ bool Connections::ConnectToServer(const std::string& address, int port, int coun
   return Attempt(Endpoint{address, port, count}, nullptr);
 }
 
+// What an attempt says when it fails: on the status line, and to whoever asked for the reason.
+struct Connections::Failure {
+  StatusLine& status;
+  std::string* reason;
+  bool Say(const std::string& text, int time, int beeps) const {
+    status.ShowStatus(text, time, beeps);
+    if (reason != nullptr) *reason = text;
+    return false;
+  }
+  bool Gone() const {
+    if (reason != nullptr) *reason = "Disconnected before the connection was made";
+    return false;
+  }
+};
+
 bool Connections::Attempt(const Endpoint& where, std::string* failure) {
   ConnectCommandGuard guard(desktop_);
-  auto fail = [&](const std::string& text, int time, int beeps) {
-    status_.ShowStatus(text, time, beeps);
-    if (failure != nullptr) *failure = text;
-    return false;
-  };
-
-  Session* taken = TakeSlot(failure);
+  const Failure fail{status_, failure};
+  Session* taken = TakeSlot(where, failure);
   if (taken == nullptr) return false;
   // Every wait below may see the connection end and its slot and socket number go to another; the
   // handle tells.
   const ConnectionHandle connection(*taken);
   const int slot = taken->Slot();
-  const int socket = taken->Socket();
-  tables_.SetEndpoint(slot, where);
 
   // Dotted IPv4 connects as it always did; a host name or an IPv6 literal is looked up first, and a
   // name that finds no address is an invalid address like any other.
@@ -142,33 +135,39 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
   std::vector<SocketAddress> found;
   if (inetAddress == kInaddrNone) {
     const AddressParts parts = ClassifyAddress(where.address);
-    if (parts.form != AddressForm::Refused && !LookUp(connection, parts, found)) {
-      if (failure != nullptr) *failure = "Disconnected before the connection was made";
-      return false;
-    }
+    if (parts.form != AddressForm::Refused && !LookUp(connection, parts, found)) return fail.Gone();
     if (found.empty()) {
-      fail("Can't connect - Invalid IP address", 3000, 2);
+      fail.Say("Can't connect - Invalid IP address", 3000, 2);
       Disconnect(slot, 1);
       return false;
     }
   }
   if (where.port > 65535 || where.port < 0) {
-    fail("Can't connect - Invalid Port number", 3000, 2);
+    fail.Say("Can't connect - Invalid Port number", 3000, 2);
     Disconnect(slot, 1);
     return false;
   }
   // From here the connection shows in the servers tree, where the user can end it.
   if (onOpened_) onOpened_(slot);
+  if (found.empty()) found.push_back(SocketAddress{});  // none looked up: the dotted address itself
+  return ConnectToAny(*taken, inetAddress, found, fail);
+}
 
+bool Connections::ConnectToAny(Session& session, uint32_t inetAddress,
+                               const std::vector<SocketAddress>& found, const Failure& fail) {
+  const ConnectionHandle connection(session);
+  const int slot = session.Slot();
+  const int socket = session.Socket();
+  const Endpoint where = session.Where();
+  const bool dotted = inetAddress != kInaddrNone;
   // A name's addresses are tried in turn, within the one deadline, until one takes the connection.
   const uint16_t port = Htons(static_cast<uint16_t>(where.port));
   size_t next = 0;
-  bool waiting = false;
-  Clock::time_point deadline;
+  std::optional<Clock::time_point> deadline;
   for (;;) {
-    const int result = found.empty() ? sockets_.Connect(socket, inetAddress, port)
-                                     : sockets_.ConnectTo(socket, found[next++], port);
-    const bool more = next < found.size();
+    const int result =
+        dotted ? sockets_.Connect(socket, inetAddress, port) : sockets_.ConnectTo(socket, found[next], port);
+    const bool more = ++next < found.size();
     if (result == 0) {
       status_.ShowStatus("Connect (I)", 2000, 0);
       return true;
@@ -177,43 +176,43 @@ bool Connections::Attempt(const Endpoint& where, std::string* failure) {
     if (error != kWsaeWouldBlock) {
       if (more) continue;
       Disconnect(slot, 1);
-      return fail("Connect error " + ErrorText(error), 5000, 2);
+      return fail.Say("Connect error " + ErrorText(error), 5000, 2);
     }
-
-    if (!waiting) {
-      waiting = true;
+    if (!deadline) {
       status_.ShowStatus("Attempting to connect", AttemptingTime(where.count), 0);
       deadline = ConnectDeadline(loop_.Now(), where.count);
     }
-    for (;;) {
-      if (loop_.Now() >= deadline) {
-        Disconnect(slot, 1);
-        return fail("Connection failed - Timed out", 5000, 2);
-      }
-      loop_.WaitForEvents(deadline);
-
-      // Everything may have run meanwhile: the connection closed, its slot perhaps taken by another
-      // attempt. Then this attempt is over and the slot is no longer ours to touch.
-      if (!connection.Lives()) {
-        if (failure != nullptr) *failure = "Disconnected before the connection was made";
-        return false;
-      }
-      if (tables_.OVServers[slot].Connected == 1) break;
+    const std::optional<int> connectError = AwaitConnect(connection, *deadline);
+    if (!connection.Lives()) return fail.Gone();
+    if (!connectError) {
+      Disconnect(slot, 1);
+      return fail.Say("Connection failed - Timed out", 5000, 2);
     }
-
-    const int connectError = tables_.OVServers[slot].ConnectError;
-    if (connectError == 0) {
+    if (*connectError == 0) {
       status_.ShowStatus("Connected to server", 5000, 0);
       return true;
     }
-    tables_.MarkNotConnected(slot);
     if (more) continue;
-    const bool refused = connectError == kWsaeConnRefused;
-    fail(refused ? " Connection refused by remote host (Server may not be running)"
-                 : "Connect error " + ErrorText(connectError),
-         5000, refused ? 1 : 2);
+    const bool refused = *connectError == kWsaeConnRefused;
+    fail.Say(refused ? " Connection refused by remote host (Server may not be running)"
+                     : "Connect error " + ErrorText(*connectError),
+             5000, refused ? 1 : 2);
     Disconnect(slot, 1);
     return false;
+  }
+}
+
+std::optional<int> Connections::AwaitConnect(const ConnectionHandle& connection, Clock::time_point deadline) {
+  for (;;) {
+    if (loop_.Now() >= deadline) return std::nullopt;
+    loop_.WaitForEvents(deadline);
+    // Everything may have run meanwhile: the connection closed, its slot perhaps taken by another
+    // attempt. Then this attempt is over and the slot is no longer ours to touch.
+    const std::shared_ptr<Session> open = connection.Lock();
+    if (open == nullptr) return std::nullopt;
+    if (!open->connected) continue;
+    open->connected = open->connectError == 0;  // a failed connect leaves the socket for the next address
+    return open->connectError;
   }
 }
 
@@ -247,12 +246,13 @@ bool Connections::LookUp(const ConnectionHandle& connection, const AddressParts&
 }
 
 bool Connections::Reconnect(const Endpoint& where) {
-  for (int s = 1; s < kSlotCount; ++s) {
-    const OVIrec& rec = tables_.OVServers[s];
-    if (rec.InUse == 1 && rec.Where.address == where.address && rec.Where.port == where.port) {
-      status_.ShowStatus("Already connecting or connected to " + where.Text(), 3000, 0);
-      return false;
-    }
+  bool open = false;
+  sessions_.ForEach([&](const Session& session) {
+    open = open || (session.Where().address == where.address && session.Where().port == where.port);
+  });
+  if (open) {
+    status_.ShowStatus("Already connecting or connected to " + where.Text(), 3000, 0);
+    return false;
   }
   return ConnectToServer(where.address, where.port, where.count);
 }
@@ -319,7 +319,8 @@ void Connections::HandleSocketEvent(int message, int socket, uint32_t eventWord)
       sender_.OnWritable(socket);
       break;
     case kFdConnect:
-      tables_.MarkConnected(slot, error);
+      connection->connected = true;  // whatever the outcome, which connectError tells
+      connection->connectError = error;
       break;
     case kFdClose:
       // What the peer sent before it closed is handed over first.
@@ -338,9 +339,9 @@ void Connections::HandleSocketEvent(int message, int socket, uint32_t eventWord)
 }
 
 void Connections::Disconnect(int slot, int reason) {
-  if (slot < 0 || slot >= kSlotCount || tables_.OVServers[slot].InUse != 1) return;
-  const OVIrec& rec = tables_.OVServers[slot];
-  tables_.MarkClosed(slot);
+  Session* session = sessions_.AtSlot(slot);
+  if (session == nullptr) return;
+  session->connected = false;
   std::string why;
   switch (reason) {
     case 0:
@@ -364,10 +365,16 @@ void Connections::Disconnect(int slot, int reason) {
       break;
   }
   const std::string endLine =
-      "Connection to " + rec.Where.Text() + " ended at " + desktop_.LocalTime() + ": " + why;
+      "Connection to " + session->Where().Text() + " ended at " + desktop_.LocalTime() + ": " + why;
+  const ConnectionHandle connection(*session);
+  const int socket = session->Socket();
+  // What the connection held of its servers outlives it, so that they leave the tree and the windows once
+  // it has ended.
+  const std::shared_ptr<OVIrec> ended = session->KeepServer();
   if (reason != 1 && onLost_) onLost_(slot, why);
-  CloseConnection(rec.Socket);
-  onRemoved_(slot, endLine);
+  if (!connection.Lives()) return;  // ended meanwhile, and was removed then
+  CloseConnection(socket);
+  onRemoved_(slot, *ended, endLine);
 }
 
 std::string Connections::LastErrorText() const { return ErrorText(sockets_.LastError()); }

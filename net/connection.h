@@ -2,15 +2,16 @@
 // The connections to OV servers: slots, sockets, the connect wait, socket events and disconnecting.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "net/event_loop.h"
 
 namespace ov {
 
 class SocketApi;
-class EventLoop;
 class Desktop;
-class ServerTables;
 class StatusLine;
 class FrameSender;
 class Sessions;
@@ -18,6 +19,7 @@ class Session;
 class ConnectionHandle;
 class DebugLog;
 struct Endpoint;
+struct OVIrec;
 struct AddressParts;
 struct SocketAddress;
 
@@ -26,22 +28,22 @@ constexpr int kLookupWaitMs = 10000;
 
 class Connections {
  public:
-  Connections(SocketApi& sockets, EventLoop& loop, Desktop& desktop, ServerTables& tables, StatusLine& status,
-              DebugLog& debug, Sessions& sessions, FrameSender& sender)
+  Connections(SocketApi& sockets, EventLoop& loop, Desktop& desktop, StatusLine& status, DebugLog& debug,
+              Sessions& sessions, FrameSender& sender)
       : sockets_(sockets),
         loop_(loop),
         desktop_(desktop),
-        tables_(tables),
         status_(status),
         debug_(debug),
         sessions_(sessions),
         sender_(sender) {}
 
-  // What a connection's events go on to, set by the root: a readable socket, a disconnected slot whose
-  // servers leave the tables and the tree, with the line that tells when and why the connection ended and
-  // where it went, and a slot that a new connection has taken.
-  void SetHandlers(std::function<void(int socket)> onReadable,
-                   std::function<void(int slot, const std::string& endLine)> onRemoved,
+  // What a connection's events go on to, set by the root: a readable socket, a connection that has ended
+  // (its session closed, its handle dead) whose servers leave the tree and the windows, given what it
+  // held of them, with the line that tells when and why it ended and where it went, and a slot that a new
+  // connection has taken.
+  using RemovedHandler = std::function<void(int slot, OVIrec& ended, const std::string& endLine)>;
+  void SetHandlers(std::function<void(int socket)> onReadable, RemovedHandler onRemoved,
                    std::function<void(int slot)> onOpened) {
     onReadable_ = std::move(onReadable);
     onRemoved_ = std::move(onRemoved);
@@ -61,7 +63,6 @@ class Connections {
 
   bool InitSockets();  // false after the failure box; the program then ends
   void ShutdownSockets();
-  int NewSocket();  // slot index or -1
   // True when the connection was made (the connect event came without error, or connect succeeded at once).
   bool ConnectToServer(const std::string& address, int port, int count);
   // A dead OV server's window connects again to where its connection went, unless a connection to that
@@ -78,24 +79,30 @@ class Connections {
   // One attempt. With failure given, a failure's text goes there, and in place of a box when the
   // attempt could not take a slot or a socket.
   bool Attempt(const Endpoint& where, std::string* failure);
-  Session* TakeSlot(std::string* failure);  // opens the connection's session; nullptr on failure
-  void CloseConnection(int socket);         // the socket, and the session with all it held
+  Session* TakeSlot(const Endpoint& where, std::string* failure);  // opens its session; nullptr on failure
+  void CloseConnection(int socket);  // the socket, and the session with all it held
   // Looks a name or an IPv6 literal up for the connection's attempt; found stays empty when it finds
   // nothing. False when the connection went while it waited.
   bool LookUp(const ConnectionHandle& connection, const AddressParts& parts,
               std::vector<SocketAddress>& found);
+  struct Failure;
+  // Connects the new connection's socket to the dotted address, or else to each address found in turn.
+  bool ConnectToAny(Session& session, uint32_t inetAddress, const std::vector<SocketAddress>& found,
+                    const Failure& fail);
+  // Waits, with every other event flowing, for the socket's connect event: its error (0: connected), or
+  // nothing once the deadline has passed or the connection has ended meanwhile.
+  std::optional<int> AwaitConnect(const ConnectionHandle& connection, Clock::time_point deadline);
 
   SocketApi& sockets_;
   EventLoop& loop_;
   Desktop& desktop_;
-  ServerTables& tables_;
   StatusLine& status_;
   DebugLog& debug_;
   Sessions& sessions_;
   FrameSender& sender_;
   bool shutDown_ = false;
   std::function<void(int socket)> onReadable_;
-  std::function<void(int slot, const std::string& endLine)> onRemoved_;
+  RemovedHandler onRemoved_;
   std::function<void(int slot)> onOpened_;
   std::function<void(int slot, const std::string& why)> onLost_;
   std::function<bool(int socket, std::function<void()> close)> closeGate_;

@@ -4,7 +4,6 @@
 #include <climits>
 
 #include "core/debug_log.h"
-#include "core/server_tables.h"
 #include "core/status_line.h"
 #include "net/session.h"
 #include "net/socket_api.h"
@@ -42,7 +41,7 @@ bool FrameSender::Refuse(int32_t code, const std::string& why) {
 
 bool FrameSender::Transmit(int socket, int32_t code, const std::string& frame, std::string_view payload) {
   Session* session = sessions_.Find(socket);
-  if (session == nullptr || tables_.OVServers[session->Slot()].Connected != 1) return false;
+  if (session == nullptr || !session->connected) return false;
   const Session::Sending& sending = session->sending;
 
   size_t taken = 0;
@@ -113,7 +112,9 @@ bool FrameSender::SendControl(int socket, ControlMessage message, std::string_vi
 
 bool FrameSender::SendConsole(int slot, int32_t serverId, std::string_view text) {
   if (slot < 0 || slot >= kSlotCount || serverId == -1) return false;
-  return SendFrame(tables_.OVServers[slot].Socket, serverId, text);
+  // A free slot has no socket: the line is still checked, and then goes nowhere (socket 0 is none).
+  const Session* session = sessions_.AtSlot(slot);
+  return SendFrame(session != nullptr ? session->Socket() : 0, serverId, text);
 }
 
 }  // namespace ov

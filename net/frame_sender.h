@@ -16,7 +16,6 @@ namespace ov {
 class SocketApi;
 class Sessions;
 class Session;
-class ServerTables;
 class StatusLine;
 class DebugLog;
 class MessageCipher;
@@ -25,14 +24,9 @@ constexpr size_t kMaxUnsent = 16 << 20;  // a peer that leaves this much unread 
 
 class FrameSender {
  public:
-  FrameSender(SocketApi& sockets, Sessions& sessions, const ServerTables& tables, StatusLine& status,
-              DebugLog& debug, const MessageCipher& cipher)
-      : sockets_(sockets),
-        sessions_(sessions),
-        tables_(tables),
-        status_(status),
-        debug_(debug),
-        cipher_(cipher) {}
+  FrameSender(SocketApi& sockets, Sessions& sessions, StatusLine& status, DebugLog& debug,
+              const MessageCipher& cipher)
+      : sockets_(sockets), sessions_(sessions), status_(status), debug_(debug), cipher_(cipher) {}
 
   // The peer of socket left more than kMaxUnsent unread; the handler disconnects it.
   void SetStalledHandler(std::function<void(int socket)> onStalled) { onStalled_ = std::move(onStalled); }
@@ -61,7 +55,6 @@ class FrameSender {
 
   SocketApi& sockets_;
   Sessions& sessions_;
-  const ServerTables& tables_;
   StatusLine& status_;
   DebugLog& debug_;
   const MessageCipher& cipher_;

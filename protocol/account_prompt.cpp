@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "consoles/consoles.h"
 #include "core/debug_log.h"
-#include "core/server_tables.h"
 #include "core/status_line.h"
 #include "net/connection.h"
 #include "net/event_loop.h"
@@ -27,14 +27,19 @@ struct ConnectionPrompt : SessionAttachment {
   bool waiting = false;
 };
 
+// The connection a step asks for, as it was when the user answered.
+struct Asker {
+  int socket;
+  int slot;
+};
+
 }  // namespace
 
 struct AccountPrompts::Step {
-  Step(Session& session, LoginStep view)
-      : socket(session.Socket()), slot(session.Slot()), connection(session), view(std::move(view)) {}
-  int socket;
-  int slot;
-  ConnectionHandle connection;  // no longer lives once the connection closes
+  Step(Session& session, LoginStep view) : connection(session), view(std::move(view)) {
+    this->view.server = session.Where().Text();
+  }
+  ConnectionHandle connection;  // the server that asks; no longer lives once the connection closes
   LoginStep view;
   int result = 0;  // PWResult of this step
   // The fields as they were when the user answered, so a later prompt cannot change them.
@@ -42,7 +47,7 @@ struct AccountPrompts::Step {
   std::string field2;
   // What the last step of a prompt does with its answer, run as the user answers: the wait of a prompt
   // that came meanwhile (nested in this one's) must not hold the answer back.
-  std::function<void(Step&)> onAnswer;
+  std::function<void(Step&, const Asker& open)> onAnswer;
 };
 
 bool AccountPrompts::StillLive(const Step& step) const { return step.connection.Lives(); }
@@ -54,7 +59,6 @@ void AccountPrompts::Show(Step& step) {
 }
 
 int AccountPrompts::RunStep(Step& step) {
-  step.view.server = tables_.OVServers[step.slot].Where.Text();
   waiting_.push_back(&step);
   // Leaves the list as it found it even if the wait ends by an exception.
   struct Leave {
@@ -126,11 +130,11 @@ void AccountPrompts::AccountPrompt(int socket, const std::string& kind, const st
 void AccountPrompts::Login(Session& session, const std::string& caption) {
   Step step{session, {caption, "Login:", "Password:", true, false, true}};
   step.view.offersRemember = true;
-  step.onAnswer = [this](Step& s) {
+  step.onAnswer = [this](Step& s, const Asker& open) {
     if (s.result == 2) {
-      connections_.Disconnect(s.slot, 1);
+      connections_.Disconnect(open.slot, 1);
     } else {
-      sender_.Send(s.socket, msg::Login{s.field1, s.field2});
+      sender_.Send(open.socket, msg::Login{s.field1, s.field2});
     }
   };
   RunStep(step);
@@ -145,12 +149,12 @@ void AccountPrompts::NewUser(Session& session) {
   const std::string password = PadTo16(first.field2);
 
   Step confirm{session, {"New User", "Confirm new user Password:", "New user Password:", false, true, true}};
-  confirm.onAnswer = [this, name, password](Step& s) {
+  confirm.onAnswer = [this, name, password](Step& s, const Asker& open) {
     if (s.result != 1) return;
     if (PadTo16(s.field1) == password) {
-      sender_.Send(s.socket, msg::NewUser{name, password});
+      sender_.Send(open.socket, msg::NewUser{name, password});
     } else {
-      consoles_.RouteConsoleText(s.socket, 0, "\r\nNewUser error - passwords do not match");
+      consoles_.RouteConsoleText(open.socket, 0, "\r\nNewUser error - passwords do not match");
     }
   };
   RunStep(confirm);
@@ -163,14 +167,14 @@ void AccountPrompts::ChangePassword(Session& session) {
   const std::string old = PadTo16(first.field2);
 
   Step second{session, {"Change Password", "New password:", "Confirm new password:", true, true, true}};
-  second.onAnswer = [this, name, old](Step& s) {
+  second.onAnswer = [this, name, old](Step& s, const Asker& open) {
     if (s.result != 1) return;
     const std::string fresh = PadTo16(s.field1);
     if (fresh != PadTo16(s.field2)) {
-      consoles_.RouteConsoleText(s.socket, 0, "\r\nChPwd error - new passwords do not match");
+      consoles_.RouteConsoleText(open.socket, 0, "\r\nChPwd error - new passwords do not match");
       return;
     }
-    sender_.Send(s.socket, msg::ChangePassword{name, old, fresh});
+    sender_.Send(open.socket, msg::ChangePassword{name, old, fresh});
     // The debug pane is a plain window that anyone may read: the passwords stay masked there.
     debug_.Append("[" + name + std::string(32, '*') + "]");
   };
@@ -186,7 +190,11 @@ void AccountPrompts::Answered(int result) {
       step->field1 = loginDialog_.Field1();
       step->field2 = loginDialog_.Field2();
     }
-    if (step->onAnswer && StillLive(*step)) step->onAnswer(*step);
+    // Only what names the connection is taken from it: the answer may end it (a cancelled login).
+    std::optional<Asker> open;
+    if (const std::shared_ptr<Session> session = step->connection.Lock())
+      open = {session->Socket(), session->Slot()};
+    if (open && step->onAnswer) step->onAnswer(*step, *open);
   }
   ShowWaitingStep();
 }

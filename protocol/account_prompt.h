@@ -9,7 +9,6 @@ namespace ov {
 class EventLoop;
 class Sessions;
 class Session;
-class ServerTables;
 class StatusLine;
 class DebugLog;
 class FrameSender;
@@ -41,12 +40,11 @@ class LoginDialogView {
 
 class AccountPrompts {
  public:
-  AccountPrompts(EventLoop& loop, Sessions& sessions, const ServerTables& tables, StatusLine& status,
-                 DebugLog& debug, FrameSender& sender, LoginDialogView& loginDialog, Connections& connections,
+  AccountPrompts(EventLoop& loop, Sessions& sessions, StatusLine& status, DebugLog& debug,
+                 FrameSender& sender, LoginDialogView& loginDialog, Connections& connections,
                  Consoles& consoles)
       : loop_(loop),
         sessions_(sessions),
-        tables_(tables),
         status_(status),
         debug_(debug),
         sender_(sender),
@@ -79,7 +77,6 @@ class AccountPrompts {
 
   EventLoop& loop_;
   Sessions& sessions_;
-  const ServerTables& tables_;
   StatusLine& status_;
   DebugLog& debug_;
   FrameSender& sender_;

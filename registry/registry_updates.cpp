@@ -1,12 +1,12 @@
 #include "registry/registry_updates.h"
 
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "consoles/consoles.h"
-#include "core/server_tables.h"
 #include "core/status_line.h"
 #include "net/frame_sender.h"
+#include "net/server_record.h"
 #include "registry/selection.h"
 #include "wire/messages.h"
 
@@ -17,33 +17,31 @@ namespace {
 constexpr int kErrorTime = 5000;
 constexpr int kErrorBeeps = 2;
 
-bool IsSlotIndex(int index) { return index >= 1 && index < kSlotCount; }
-
 // A server has one node: shown again, it gets the new text in place of a second node.
 template <typename Record>
 void ShowNode(ServersTreeView& tree, Record& record, int parent, const std::string& text) {
   if (record.TreeNode != 0) {
     tree.SetNodeText(record.TreeNode, text);
   } else {
-    ServerTables::SetTreeNode(record, tree.AddNode(parent, text));
+    record.TreeNode = tree.AddNode(parent, text);
   }
 }
 
-// The live Quake slot of a server, or -1. A released slot still holds its pair but no longer names a
-// server: writing to it would leave nodes and windows that nothing ever removes.
-int LiveQServer(const ServerTables& tables, int ovIndex, int serverId) {
-  const int q = tables.FindQServer(ovIndex, serverId);
-  return q != -1 && tables.QServers[q].InUse == 1 ? q : -1;
+// Deletes the node and marks the window dead of an OV or Quake server. The field is cleared before the
+// node goes: deleting a selected node runs UpdateSelection at once, and it must not find a node that no
+// longer exists.
+template <typename Record>
+void Clear(Selection& selection, Consoles& consoles, Record& record) {
+  if (const int node = std::exchange(record.TreeNode, 0); node != 0) selection.DeleteNode(node);
+  if (Console* window = std::exchange(record.Window, nullptr); window != nullptr) consoles.MarkDead(*window);
 }
 
-// Deletes the node, marks the window dead and frees the slot of an OV or Quake server. The field is
-// cleared before the node goes: deleting a selected node runs UpdateSelection at once, and it must not
-// find a node that no longer exists.
-template <typename Record>
-void ReleaseSlot(Selection& selection, Consoles& consoles, Record& record) {
-  if (const int node = ServerTables::TakeTreeNode(record); node != 0) selection.DeleteNode(node);
-  if (Console* window = ServerTables::TakeWindow(record); window != nullptr) consoles.MarkDead(*window);
-  ServerTables::Release(record);
+// Each server goes by its own entry, so every one of them goes, whatever ids they hold.
+void RemoveAllQServers(Selection& selection, Consoles& consoles, OVIrec& ov) {
+  while (!ov.QServers.empty()) {
+    Clear(selection, consoles, ov.QServers.front());
+    ov.QServers.pop_front();
+  }
 }
 
 }  // namespace
@@ -60,26 +58,27 @@ std::string KeptName(std::string_view field) {
 }
 
 void Registry::OnConnectionOpened(int slot) {
-  if (!IsSlotIndex(slot)) return;
-  OVIrec& ov = tables_.OVServers[slot];
-  ShowNode(tree_, ov, 0, "[OV]" + ov.Where.Text());
-  tree_.SetNodeTip(ov.TreeNode, ov.Where.Text());
+  Session* session = sessions_.AtSlot(slot);
+  if (session == nullptr) return;
+  OVIrec& ov = session->Server();
+  ShowNode(tree_, ov, 0, "[OV]" + session->Where().Text());
+  tree_.SetNodeTip(ov.TreeNode, session->Where().Text());
 }
 
 void Registry::OnOVInfo(int socket, const msg::OvInfo& info) {
-  const int slot = tables_.LiveSlot(socket);
-  if (slot == -1) return;
+  Session* session = sessions_.Find(socket);
+  if (session == nullptr) return;
+  const int slot = session->Slot();
 
-  OVIrec& ov = tables_.OVServers[slot];
-  ov.Info1 = KeptName(info.info);
+  OVIrec& ov = session->Server();
   if (info.name) ov.Name = KeptName(*info.name);
   // The connection's node (shown by its address until now) takes the name; a repeated 21 renames it
   // and the server's window, rather than leaving an older node behind.
   if (ov.TreeNode == 0) OnConnectionOpened(slot);
   ShowNode(tree_, ov, 0, "[OV]" + ov.Name);
   if (ov.Window != nullptr) consoles_.SetCaption(*ov.Window, "OV Server on " + ov.Name);
-  const bool first = ov.Introduced == 0;
-  ov.Introduced = 1;
+  const bool first = !ov.Introduced;
+  ov.Introduced = true;
 
   // The first 21 answers the user's own Connect (and login): its console is where the user goes next.
   selection_.OpenServerWindow(slot, 0, first ? Opener::User : Opener::Server);
@@ -89,8 +88,8 @@ void Registry::OnOVInfo(int socket, const msg::OvInfo& info) {
 }
 
 void Registry::OnServerInfo(int socket, const msg::ServerInfo& info) {
-  const int slot = tables_.LiveSlot(socket);
-  if (slot == -1) {
+  Session* session = sessions_.Find(socket);
+  if (session == nullptr) {
     status_.ShowStatus("ERROR: received Serverinfo from nonexistant OV server", kErrorTime, kErrorBeeps);
     return;
   }
@@ -101,59 +100,55 @@ void Registry::OnServerInfo(int socket, const msg::ServerInfo& info) {
     return;
   }
   // Information about a server this OV server never announced, or has removed, changes nothing.
-  const int q = LiveQServer(tables_, slot, id);
-  if (q == -1) return;
+  OVIrec& ov = session->Server();
+  QSIrec* server = ov.FindQServer(id);
+  if (server == nullptr) return;
 
-  QSIrec& server = tables_.QServers[q];
-  if (info.type) server.Info2 = KeptName(*info.type);
-  if (info.title) server.Title = KeptName(*info.title);
-  if (info.commandLine) server.Info4 = KeptName(*info.commandLine);
-  if (info.info5) server.Info5 = *info.info5;
-  if (info.consoleMode) server.ConsoleMode = *info.consoleMode;
-  server.GamePort = info.gamePort;
+  if (info.title) server->Title = KeptName(*info.title);
+  if (info.consoleMode) server->ConsoleMode = *info.consoleMode;
+  server->GamePort = info.gamePort;
 
   // Under the OV server's node, or at the top level while the OV server has none; a repeated 25 renames
   // the node and the window the server already has.
-  ShowNode(tree_, server, tables_.OVServers[slot].TreeNode, "[G]" + server.Title);
-  if (server.Window != nullptr) consoles_.SetCaption(*server.Window, server.Title);
-  selection_.OpenServerWindow(slot, id);
+  ShowNode(tree_, *server, ov.TreeNode, "[G]" + server->Title);
+  if (server->Window != nullptr) consoles_.SetCaption(*server->Window, server->Title);
+  selection_.OpenServerWindow(session->Slot(), id);
 }
 
 void Registry::OnNewServer(int socket, const msg::NewServer& announced) {
   // Without a live connection there is no OV server to file the Quake server under.
-  const int slot = tables_.LiveSlot(socket);
-  if (slot == -1) return;
+  Session* session = sessions_.Find(socket);
+  if (session == nullptr) return;
 
   const int id = announced.Id();
   const msg::NewServerAccepted answer{announced.idText};
-  if (id != -1 && LiveQServer(tables_, slot, id) != -1) {
-    // Announced again: a second slot for the same pair would never be found, and its window pointer
+  OVIrec& ov = session->Server();
+  if (id != -1 && ov.FindQServer(id) != nullptr) {
+    // Announced again: a second entry for the same id would never be found, and its window pointer
     // would outlive the window. The server is known, so it is simply acknowledged.
     sender_.Send(socket, answer);
     return;
   }
 
-  const int q = tables_.AllocQSlot();
-  if (q == -1) {
+  const int gameSlot = sessions_.FreeGameSlot();
+  if (gameSlot == -1) {
     status_.ShowStatus("ERROR: Too many servers open", kErrorTime, kErrorBeeps);
     return;
   }
   if (id == -1) {
-    // Give the slot back: kept, it could never be removed and would fail every later removal.
-    tables_.ReleaseQSlot(q);
+    // Kept, it could never be removed and would fail every later removal.
     status_.ShowStatus("ERROR: Bad server ID", kErrorTime, kErrorBeeps);
     return;
   }
-  QSIrec& server = tables_.QServers[q];
-  server.OVIndex = slot;
+  QSIrec& server = ov.QServers.emplace_back();
+  server.Slot = gameSlot;
   server.ServerId = id;
-  server.GamePort = 0;  // unknown until its ServerInfo tells, whatever the slot held before
   sender_.Send(socket, answer);
 }
 
 void Registry::RemoveQServer(int socket, const msg::ServerRemoved& removed) {
-  const int slot = tables_.LiveSlot(socket);
-  if (slot == -1) {
+  Session* session = sessions_.Find(socket);
+  if (session == nullptr) {
     status_.ShowStatus("ERROR: received Remove from nonexistant OV Server", kErrorTime, kErrorBeeps);
     return;
   }
@@ -162,39 +157,31 @@ void Registry::RemoveQServer(int socket, const msg::ServerRemoved& removed) {
     status_.ShowStatus("Error: Bad Remove received (illegible ID)", kErrorTime, kErrorBeeps);
     return;
   }
-  const int q = LiveQServer(tables_, slot, id);
-  if (q == -1) return;
-  if (onRemoving_) onRemoving_(slot, q);
-  ReleaseSlot(selection_, consoles_, tables_.QServers[q]);
+  OVIrec& ov = session->Server();
+  QSIrec* server = ov.FindQServer(id);
+  if (server == nullptr) return;
+  if (onRemoving_) onRemoving_(session->Slot(), id);
+  Clear(selection_, consoles_, *server);
+  ov.QServers.remove_if([&](const QSIrec& q) { return &q == server; });
 }
 
 void Registry::OnServerTypes(int socket, const msg::ServerTypes& types) {
-  const int slot = tables_.LiveSlot(socket);
-  if (slot == -1) return;
+  Session* session = sessions_.Find(socket);
+  if (session == nullptr) return;
 
   // Kept as offered: a start request names its type with these very bytes. Only what shows is cleaned.
-  OVIrec& ov = tables_.OVServers[slot];
+  OVIrec& ov = session->Server();
   for (OVIst& type : ov.Types) type.TypeName.clear();
   for (size_t n = 0; n < types.names.size() && n < ov.Types.size(); ++n)
     ov.Types[n].TypeName = types.names[n];
 }
 
-void Registry::RemoveOVServer(int slot, const std::string& endLine) {
-  if (!IsSlotIndex(slot)) return;
-  Console* window = tables_.OVServers[slot].Window;
-  RemoveAllQServers(slot);
-  ReleaseSlot(selection_, consoles_, tables_.OVServers[slot]);
+void Registry::RemoveOVServer(OVIrec& ended, const std::string& endLine) {
+  Console* window = ended.Window;
+  RemoveAllQServers(selection_, consoles_, ended);
+  Clear(selection_, consoles_, ended);
   // The dead window keeps the model: its log ends with the connection's last word.
   if (window != nullptr && !endLine.empty()) consoles_.AppendLine(*window, endLine);
-}
-
-void Registry::RemoveAllQServers(int slot) {
-  if (!IsSlotIndex(slot)) return;
-  // Each server is removed by its own slot, so every one of them goes, whatever ids they hold.
-  for (int q = 1; q < kSlotCount; ++q) {
-    if (tables_.QServers[q].InUse == 1 && tables_.QServers[q].OVIndex == slot)
-      ReleaseSlot(selection_, consoles_, tables_.QServers[q]);
-  }
 }
 
 }  // namespace ov

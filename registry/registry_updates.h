@@ -16,7 +16,8 @@ constexpr size_t kMaxNameChars = 200;
 constexpr std::string_view kCutMark = " [...]";
 std::string KeptName(std::string_view field);
 
-class ServerTables;
+class Sessions;
+struct OVIrec;
 class StatusLine;
 class FrameSender;
 class ServersTreeView;
@@ -25,9 +26,9 @@ class Consoles;
 
 class Registry {
  public:
-  Registry(ServerTables& tables, StatusLine& status, FrameSender& sender, ServersTreeView& tree,
+  Registry(Sessions& sessions, StatusLine& status, FrameSender& sender, ServersTreeView& tree,
            Selection& selection, Consoles& consoles)
-      : tables_(tables),
+      : sessions_(sessions),
         status_(status),
         sender_(sender),
         tree_(tree),
@@ -42,27 +43,27 @@ class Registry {
   // A connection has taken its slot: it shows in the tree from now on, by its address until its OV
   // server names itself, so that the user can see and end every connection the client holds.
   void OnConnectionOpened(int slot);
-  // endLine, when given, is appended to the OV server's window once it is dead.
-  void RemoveOVServer(int slot, const std::string& endLine = {});
-  void RemoveAllQServers(int slot);
-  // The first 21 on a connection: the OV server accepted the client (a login it asked for succeeded).
-  // A game server that message 28 is about to remove (its slot still filled).
-  void SetRemovingHandler(std::function<void(int slot, int q)> onRemoving) {
+  // A connection has ended: its servers leave the tree, and their windows die. endLine, when given, is
+  // appended to the OV server's window once it is dead.
+  void RemoveOVServer(OVIrec& ended, const std::string& endLine = {});
+  // A game server that message 28 is about to remove (still found by its slot and id).
+  void SetRemovingHandler(std::function<void(int slot, int serverId)> onRemoving) {
     onRemoving_ = std::move(onRemoving);
   }
+  // The first 21 on a connection: the OV server accepted the client (a login it asked for succeeded).
   void SetIntroducedHandler(std::function<void(int slot)> onIntroduced) {
     onIntroduced_ = std::move(onIntroduced);
   }
 
  private:
-  ServerTables& tables_;
+  Sessions& sessions_;
   StatusLine& status_;
   FrameSender& sender_;
   ServersTreeView& tree_;
   Selection& selection_;
   Consoles& consoles_;
   std::function<void(int slot)> onIntroduced_;
-  std::function<void(int slot, int q)> onRemoving_;
+  std::function<void(int slot, int serverId)> onRemoving_;
 };
 
 }  // namespace ov

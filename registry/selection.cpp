@@ -5,28 +5,27 @@
 
 #include "consoles/consoles.h"
 #include "core/desktop.h"
-#include "core/server_tables.h"
 #include "net/frame_sender.h"
+#include "net/server_record.h"
 
 namespace ov {
 
 void Selection::UpdateSelection() {
-  // Only the tables and the tree's current selection are read: this also runs inside a node deletion.
+  // Only the connections and the tree's current selection are read: this also runs inside a node
+  // deletion.
   const int node = tree_.SelectedNode();
   kind_ = SelectionKind::None;
   if (node != 0) {
-    for (int s = 1; s < kSlotCount; ++s) {
-      const OVIrec& ov = tables_.OVServers[s];
-      if (ov.InUse == 1 && ov.TreeNode == node) {
-        selected_ = {s, 0};
+    sessions_.ForEach([&](const Session& session) {
+      if (kind_ == SelectionKind::None && session.Server().TreeNode == node) {
+        selected_ = {session.Slot(), 0};
         kind_ = SelectionKind::OVServer;
-        break;
       }
-    }
-    for (int q = 1; q < kSlotCount && kind_ == SelectionKind::None; ++q) {
-      const QSIrec& server = tables_.QServers[q];
-      if (server.InUse == 1 && server.TreeNode == node) {
-        selected_ = {server.OVIndex, server.ServerId};
+    });
+    if (kind_ == SelectionKind::None) {
+      for (const GameServerView& server : sessions_.Games()) {
+        if (server.treeNode != node) continue;
+        selected_ = {server.ovSlot, server.serverId};
         kind_ = SelectionKind::QuakeServer;
       }
     }
@@ -62,34 +61,31 @@ void Selection::OpenServerWindow(int slot, int serverId, Opener opener) {
 }
 
 Console* Selection::OpenWindow(int slot, int serverId) {
-  // Only a connection in use has a server whose window could be shown; slot 0 is never one.
-  if (slot < 1 || slot >= kSlotCount || tables_.OVServers[slot].InUse != 1 || serverId < 0) return nullptr;
+  // Only a connection in use has a server whose window could be shown.
+  Session* session = sessions_.AtSlot(slot);
+  if (session == nullptr || serverId < 0) return nullptr;
+  OVIrec& ov = session->Server();
 
   if (serverId == 0) {
-    OVIrec& ov = tables_.OVServers[slot];
     if (ov.Window != nullptr) {
       if (ov.Window->view != nullptr) ov.Window->view->BringToFront();
       return ov.Window;
     }
-    Console& window =
-        consoles_.Create(ConsoleKind::OVServer, slot, 0, 1, "OV Server on " + ov.Name, ov.Where);
-    ServerTables::SetWindow(tables_.OVServers[slot], &window);
-    return &window;
+    ov.Window = &consoles_.Create(ConsoleKind::OVServer, ConnectionHandle(*session), 0, 1,
+                                  "OV Server on " + ov.Name, session->Where());
+    return ov.Window;
   }
 
-  // A released slot keeps its pair but no longer names a server.
-  const int q = tables_.FindQServer(slot, serverId);
-  if (q == -1 || tables_.QServers[q].InUse != 1) return nullptr;
-  QSIrec& server = tables_.QServers[q];
-  if (server.Window != nullptr) {
-    if (server.Window->view != nullptr) server.Window->view->BringToFront();
-    return server.Window;
+  QSIrec* server = ov.FindQServer(serverId);
+  if (server == nullptr) return nullptr;
+  if (server->Window != nullptr) {
+    if (server->Window->view != nullptr) server->Window->view->BringToFront();
+    return server->Window;
   }
-  Console& window =
-      consoles_.Create(ConsoleKind::QuakeServer, slot, serverId, server.ConsoleMode, server.Title);
-  ServerTables::SetWindow(tables_.QServers[q], &window);
-  sender_.Send(tables_.OVServers[slot].Socket, msg::ConsoleOpened{serverId});
-  return &window;
+  server->Window = &consoles_.Create(ConsoleKind::QuakeServer, ConnectionHandle(*session), serverId,
+                                     server->ConsoleMode, server->Title);
+  sender_.Send(session->Socket(), msg::ConsoleOpened{serverId});
+  return server->Window;
 }
 
 void Selection::CleanupDeadWindows() {

@@ -7,7 +7,7 @@
 
 namespace ov {
 
-class ServerTables;
+class Sessions;
 class Desktop;
 class Consoles;
 class FrameSender;
@@ -42,9 +42,14 @@ enum class SelectionKind { None, OVServer, QuakeServer };
 
 class Selection {
  public:
-  Selection(ServerTables& tables, EventLoop& loop, Desktop& desktop, ServersTreeView& tree,
-            Consoles& consoles, FrameSender& sender)
-      : tables_(tables), loop_(loop), desktop_(desktop), tree_(tree), consoles_(consoles), sender_(sender) {}
+  Selection(Sessions& sessions, EventLoop& loop, Desktop& desktop, ServersTreeView& tree, Consoles& consoles,
+            FrameSender& sender)
+      : sessions_(sessions),
+        loop_(loop),
+        desktop_(desktop),
+        tree_(tree),
+        consoles_(consoles),
+        sender_(sender) {}
 
   void UpdateSelection();
   // Deletes a server's node; when that moves the selection to another node, the commands leave the
@@ -62,7 +67,7 @@ class Selection {
  private:
   Console* OpenWindow(int slot, int serverId);  // the window shown, or none
 
-  ServerTables& tables_;
+  Sessions& sessions_;
   EventLoop& loop_;
   Desktop& desktop_;
   ServersTreeView& tree_;

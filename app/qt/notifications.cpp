@@ -17,7 +17,7 @@ Notifications::Notifications(MainWindow& main, Client& client, Settings& setting
     : main_(main),
       settings_(settings),
       client_(client),
-      notices_(client.Tables(), client.Selection(), client.Consoles(), notifier ? *notifier : bus_,
+      notices_(client.Sessions(), client.Selection(), client.Consoles(), notifier ? *notifier : bus_,
                client.Loop()) {
   auto entries = settings_.WatchWords();
   // Set oldest first, so that the latest set stays first.

@@ -278,9 +278,20 @@ TestClient::TestClient(const std::string& commandLine) {
 int TestClient::Connect(const std::string& address, int port, int count) {
   const int saved = sockets.autoConnectError;
   if (saved < 0) sockets.autoConnectError = 0;
+  const int slot = client.Sessions().FreeSlot();  // the one the attempt takes
   client.Connections().ConnectToServer(address, port, count);
   sockets.autoConnectError = saved;
-  return client.Tables().FindBySocket(sockets.lastSocket);
+  return slot;
+}
+
+int TestClient::SlotOf(int socket) const {
+  const Session* session = client.Sessions().Find(socket);
+  return session != nullptr ? session->Slot() : -1;
+}
+
+int TestClient::Socket(int slot) const {
+  const Session* session = client.Sessions().AtSlot(slot);
+  return session != nullptr ? session->Socket() : 0;
 }
 
 void TestClient::Receive(int socket, const std::string& bytes) {

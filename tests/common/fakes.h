@@ -262,7 +262,10 @@ class TestClient {
 
   // Connects a new slot (the fake completes the connect) and returns it; its socket is Socket(slot).
   int Connect(const std::string& address = "127.0.0.1", int port = 4044, int count = 10);
-  int Socket(int slot) const { return client.Tables().OVServers[slot].Socket; }
+  int Socket(int slot) const;  // 0 once the connection has ended
+  // A server's console window (serverId 0: the OV server's own), or nullptr.
+  Console* Window(int slot, int serverId = 0) const { return client.Sessions().WindowOf(slot, serverId); }
+  int SlotOf(int socket) const;  // the slot of the connection open on socket, or -1
   // Feeds bytes to a socket as one read and handles it.
   void Receive(int socket, const std::string& bytes);
   // Frames that the client sent on a socket, each as "code payload" with the payload as it went out.

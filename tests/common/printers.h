@@ -8,7 +8,7 @@
 #include <ostream>
 #include <type_traits>
 
-#include "core/server_tables.h"
+#include "core/endpoint.h"
 
 namespace ov::test {
 

@@ -160,7 +160,7 @@ struct LiveClient {
   }
   int SlotsInUse() const {
     int n = 0;
-    for (const OVIrec& s : client.Tables().OVServers) n += s.InUse;
+    client.Sessions().ForEach([&](const Session&) { ++n; });
     return n;
   }
   bool Showed(const std::string& text) const {
@@ -177,7 +177,7 @@ struct LiveClient {
   // A test that gave up drops every connection: the prompts' waits end with them.
   void DropConnections() {
     for (int slot = 1; slot < kSlotCount; ++slot)
-      if (client.Tables().OVServers[slot].InUse == 1) client.Connections().Disconnect(slot, 1);
+      if (client.Sessions().AtSlot(slot) != nullptr) client.Connections().Disconnect(slot, 1);
   }
   test::RescueOnGiveUp rescue{[this] { DropConnections(); }};
   // The recorders keep everything; a test that runs for long clears them so that they do not grow.
@@ -216,7 +216,7 @@ TEST(ClientUnderFaults, APeerResetInTheMiddleOfAFrameLeavesNothingHalfDone) {
   ASSERT_TRUE(SendAll(next, "ne\r\n\xFE" + MakeFrame(1001, "after")));
   ASSERT_TRUE(c.Pump("the frame on the next connection", [&] { return c.Showed("after"); }));
   EXPECT_EQ(c.LogCount("in_code: 0000"), 0u);
-  EXPECT_EQ(c.client.Tables().OVServers[1].Connected, 1);
+  EXPECT_TRUE(c.client.Sessions().AtSlot(1)->connected);
   for (const auto& window : c.client.Consoles().Windows())
     EXPECT_EQ(window->log.Text().find("half"), std::string::npos);
 }
@@ -327,9 +327,7 @@ TEST(ClientUnderFaults, AServerThatSendsOneByteAtATimeStillLogsInAndFillsTheRegi
 
   EXPECT_EQ(c.tree.Texts(), std::vector<std::string>{"[OV]Slow"});
   EXPECT_EQ(c.tree.Texts(c.tree.top[0]), std::vector<std::string>{"[G]Duel"});
-  const OVIrec& ov = c.client.Tables().OVServers[1];
-  EXPECT_EQ(ov.Types[0].TypeName, "standin");
-  EXPECT_EQ(ov.Types[1].TypeName, "quake");
+  EXPECT_EQ(c.client.Sessions().OfferedTypes(1), (std::vector<std::string>{"standin", "quake"}));
   EXPECT_EQ(windows[0]->log.Text(), "welcome\r\n");
   EXPECT_EQ(windows[1]->log.Text(), "hello\r\n");
   EXPECT_EQ(windows[1]->caption, "Duel");
@@ -341,7 +339,7 @@ TEST(ClientUnderFaults, AFrameThatNeverEndsIsDroppedInBoundedMemoryAndTheConnect
   uint16_t port = 0;
   Fd listener = Listener(&port);
   Fd s = c.ConnectTo(listener, port);
-  const int socket = c.client.Tables().OVServers[1].Socket;
+  const int socket = c.client.Sessions().AtSlot(1)->Socket();
 
   constexpr size_t kFlood = 16 << 20;
   const long before = RssKb();
@@ -366,7 +364,7 @@ TEST(ClientUnderFaults, AFrameThatNeverEndsIsDroppedInBoundedMemoryAndTheConnect
   const std::string dropped = "Socket (" + std::to_string(socket) + ") Oversized frame dropped";
   EXPECT_EQ(std::count(c.desktop.bar.begin(), c.desktop.bar.end(), dropped), 1);
   EXPECT_EQ(c.LogCount("in_code: 0000"), 0u);
-  EXPECT_EQ(c.client.Tables().OVServers[1].Connected, 1);
+  EXPECT_TRUE(c.client.Sessions().AtSlot(1)->connected);
 }
 
 TEST(ClientUnderFaults, TenThousandServerAnnouncementsAreEachAnsweredWithOneWindow) {
@@ -447,7 +445,7 @@ TEST(ClientUnderFaults, TwentyConnectionsOpenedAndDroppedAThousandTimesGiveEvery
   if (OV_MEMORY_MEASURED) {
     EXPECT_LT(end - warm, 2048);
   }
-  for (const OVIrec& slot : c.client.Tables().OVServers) EXPECT_EQ(slot.InUse, 0);
+  EXPECT_EQ(c.client.Sessions().FreeSlot(), 1);
 }
 
 TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTheOthersGoOn) {
@@ -457,7 +455,7 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   Fd stuck = c.ConnectTo(listener, port);
   Fd lively = c.ConnectTo(listener, port);
   ASSERT_EQ(c.SlotsInUse(), 2);
-  const int socket = c.client.Tables().OVServers[1].Socket;
+  const int socket = c.client.Sessions().AtSlot(1)->Socket();
 
   // The user keeps typing long lines into the console of a server that reads nothing.
   const std::string line(60000, 'y');
@@ -467,7 +465,7 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   test::WaitFor(
       "the client to drop the server that stopped reading",
       [&] {
-        if (c.client.Tables().OVServers[1].InUse == 0 || sent >= (256u << 20)) return true;
+        if (c.client.Sessions().AtSlot(1) == nullptr || sent >= (256u << 20)) return true;
         c.client.Sender().SendConsole(1, 0, line);
         sent += line.size();
         return false;
@@ -477,7 +475,7 @@ TEST(ClientUnderFaults, AServerThatStopsReadingIsDroppedWithBoundedMemoryWhileTh
   std::cout << "[ figures  ] a server that stopped reading was dropped after " << sent / 1024
             << " KiB typed; peak RSS " << peak - before << " KiB above the " << before
             << " KiB before; debug log " << c.client.Debug().Bytes() / 1024 << " KiB\n";
-  EXPECT_EQ(c.client.Tables().OVServers[1].InUse, 0);
+  EXPECT_EQ(c.client.Sessions().AtSlot(1), nullptr);
   EXPECT_TRUE(c.Showed("Socket (" + std::to_string(socket) + ") Server not reading - disconnecting"));
   if (OV_MEMORY_MEASURED) {
     EXPECT_LT(peak - before, long(kMaxUnsent / 1024) * 4);

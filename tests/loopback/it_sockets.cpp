@@ -130,7 +130,7 @@ struct LiveClient {
   ~LiveClient() { client.ShutdownClient(); }
   int SlotsInUse() const {
     int n = 0;
-    for (const OVIrec& s : client.Tables().OVServers) n += s.InUse;
+    client.Sessions().ForEach([&](const Session&) { ++n; });
     return n;
   }
 };
@@ -186,8 +186,8 @@ struct Connected {
     c.client.Connections().ConnectToServer("127.0.0.1", port, 10);
     peer = Accept(listener);
     slot = 1;
-    socket = c.client.Tables().OVServers[slot].Socket;
-    EXPECT_EQ(c.client.Tables().OVServers[slot].Connected, 1);
+    socket = c.client.Sessions().AtSlot(slot)->Socket();
+    EXPECT_TRUE(c.client.Sessions().AtSlot(slot)->connected);
   }
 };
 

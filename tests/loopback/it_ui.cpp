@@ -88,7 +88,7 @@ void LiveProgram::GiveUpWaits() {
   auto* login = Control<LoginDialog>("PWDlg");
   if (login->isVisible()) login->reject();
   for (int slot = 1; slot < kSlotCount; ++slot)
-    if (client.Tables().OVServers[slot].InUse == 1) client.Connections().Disconnect(slot, 1);
+    if (client.Sessions().AtSlot(slot) != nullptr) client.Connections().Disconnect(slot, 1);
 }
 
 void LiveProgram::Connect(const QString& address, int port, const QString& timeoutCount) {

@@ -115,9 +115,9 @@ class LeakSessions : public ::testing::Test {
   // The OV server's window and both game servers' windows of the slot, once all are open.
   std::vector<Console*> OpenWindows(int slot) {
     std::vector<Console*> open;
-    if (Console* w = program->client.Tables().OVServers[slot].Window) open.push_back(w);
-    for (const QSIrec& q : program->client.Tables().QServers)
-      if (q.InUse == 1 && q.OVIndex == slot && q.Window != nullptr) open.push_back(q.Window);
+    if (Console* w = program->client.Sessions().WindowOf(slot, 0)) open.push_back(w);
+    for (const GameServerView& q : program->client.Sessions().Games())
+      if (q.ovSlot == slot && q.window != nullptr) open.push_back(q.window);
     return open;
   }
 
@@ -166,8 +166,8 @@ class LeakSessions : public ::testing::Test {
 
   int ConnectedSlot() const {
     for (int slot = 1; slot < kSlotCount; ++slot)
-      if (program->client.Tables().OVServers[slot].InUse == 1 &&
-          program->client.Tables().OVServers[slot].Connected == 1)
+      if (program->client.Sessions().AtSlot(slot) != nullptr &&
+          program->client.Sessions().AtSlot(slot)->connected)
         return slot;
     return -1;
   }
@@ -194,7 +194,7 @@ class LeakSessions : public ::testing::Test {
   test::RescueOnGiveUp rescue{[this] {
     if (!program) return;
     for (int slot = 1; slot < kSlotCount; ++slot)
-      if (program->client.Tables().OVServers[slot].InUse == 1)
+      if (program->client.Sessions().AtSlot(slot) != nullptr)
         program->client.Connections().Disconnect(slot, 1);
   }};
 };

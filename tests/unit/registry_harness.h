@@ -2,6 +2,7 @@
 // What the registry's tests share: messages from an OV server on the wire, and the frames sent back.
 #include <gtest/gtest.h>
 
+#include "net/server_record.h"
 #include "tests/common/fakes.h"
 
 namespace ov::test {
@@ -36,10 +37,8 @@ struct Named {
     for (int i = 0; i < taken; ++i) t.Connect();
     return t.Connect();
   }
-  const OVIrec& ov() const { return t.client.Tables().OVServers[slot]; }
-  const QSIrec& q(int id) const {
-    return t.client.Tables().QServers[t.client.Tables().FindQServer(slot, id)];
-  }
+  const OVIrec& ov() const { return t.client.Sessions().AtSlot(slot)->Server(); }
+  const QSIrec& q(int id) const { return *ov().FindQServer(id); }
   // Announces and describes a Quake server: 27, then 25 with the given fields after the id.
   void Quake(int id, const std::string& fields) {
     Message(t, socket, 27, std::to_string(id));

@@ -32,10 +32,8 @@ int ConnectedOV(TestClient& t, const std::string& name, int port = 4044) {
 }
 
 std::string ConsoleText(TestClient& t, int socket) {
-  const int slot = t.client.Tables().LiveSlot(socket);
-  return slot == -1 || t.client.Tables().OVServers[slot].Window == nullptr
-             ? std::string()
-             : t.client.Tables().OVServers[slot].Window->log.Text();
+  const Console* window = t.Window(t.SlotOf(socket));
+  return window == nullptr ? std::string() : window->log.Text();
 }
 
 TEST(AccountPrompt, LoginSendsNameAndPasswordAtFixedWidths) {
@@ -60,7 +58,7 @@ TEST(AccountPrompt, LoginSendsNameAndPasswordAtFixedWidths) {
   sent = Deciphered(t, socket);
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[1].payload, "bob     " + std::string(16, ' '));
-  EXPECT_EQ(t.client.Tables().LiveSlot(socket), t.client.Tables().FindBySocket(socket));
+  EXPECT_NE(t.SlotOf(socket), -1);
 }
 
 TEST(AccountPrompt, CancelOrCloseBoxAtLoginClosesTheConnection) {
@@ -79,7 +77,7 @@ TEST(AccountPrompt, CancelOrCloseBoxAtLoginClosesTheConnection) {
     EXPECT_EQ(t.client.Prompts().PWResult(), 2);
     EXPECT_TRUE(t.SentFrames(socket).empty());
     EXPECT_EQ(t.sockets.closed, std::vector<int>{socket});
-    EXPECT_EQ(t.client.Tables().LiveSlot(socket), -1);
+    EXPECT_EQ(t.SlotOf(socket), -1);
     EXPECT_TRUE(t.tree.Texts().empty());
     EXPECT_FALSE(t.login.visible);
     // The user chose to go: no note of its own, and nothing that a closing connection would report.
@@ -175,7 +173,7 @@ TEST(AccountPrompt, CancelInNewUserOrChangePasswordSendsAndReportsNothing) {
       EXPECT_EQ(t.login.steps.size(), static_cast<size_t>(cancelAt)) << kind;
       EXPECT_TRUE(t.SentFrames(socket).empty()) << kind;
       EXPECT_TRUE(t.sockets.closed.empty()) << kind;
-      EXPECT_NE(t.client.Tables().LiveSlot(socket), -1) << kind;
+      EXPECT_NE(t.SlotOf(socket), -1) << kind;
       EXPECT_EQ(ConsoleText(t, socket), consoleBefore) << kind;
       EXPECT_FALSE(t.login.visible);
     }
@@ -335,7 +333,7 @@ TEST(AccountPrompt, APromptWhoseConnectionClosedEndsWithoutSending) {
     t.loop.After(1, [&] { t.sockets.Post(s1, kFdClose); });
     t.AnswerLogin(true, "late", "answer", 50);  // the user answers after the close
     t.client.Prompts().AccountPrompt(s1, "login", "One");
-    EXPECT_EQ(t.client.Tables().LiveSlot(s1), -1);
+    EXPECT_EQ(t.SlotOf(s1), -1);
     EXPECT_TRUE(t.SentFrames(s1).empty());
     EXPECT_EQ(t.sockets.closed, std::vector<int>{s1});
     EXPECT_FALSE(t.login.visible);
@@ -379,7 +377,7 @@ TEST(AccountPrompt, APromptWhoseConnectionClosedEndsWithoutSending) {
   {
     TestClient t;
     const int s1 = ConnectedOV(t, "One");
-    t.client.Connections().Disconnect(t.client.Tables().LiveSlot(s1), 1);
+    t.client.Connections().Disconnect(t.SlotOf(s1), 1);
     t.client.Prompts().AccountPrompt(s1, "login", "One");
     EXPECT_TRUE(t.login.steps.empty());
   }

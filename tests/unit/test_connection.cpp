@@ -20,7 +20,7 @@ using test::TestClient;
 
 int SlotsInUse(const TestClient& t) {
   int n = 0;
-  for (const OVIrec& s : t.client.Tables().OVServers) n += s.InUse;
+  t.client.Sessions().ForEach([&](const Session&) { ++n; });
   return n;
 }
 
@@ -189,7 +189,7 @@ TEST(Connect, NamesAndIpv6AreLookedUpWhileDottedAddressesNeverAre) {
     EXPECT_EQ(t.desktop.Bar(), "Connected to server") << c.address;
     EXPECT_EQ(t.sockets.connectedTo.size(), c.lookup.empty() ? 0u : 1u) << c.address;
     // The name the user gave stays the connection's, for the tree, the recent list and Reconnect.
-    EXPECT_EQ(t.client.Tables().OVServers[slot].Where.address, c.address);
+    EXPECT_EQ(t.client.Sessions().AtSlot(slot)->Where().address, c.address);
   }
 }
 
@@ -227,11 +227,11 @@ TEST(Connect, EveryOutcomeOfTheAttemptIsReported) {
     const int slot = t.Connect("127.0.0.1", 4044, 10);
     EXPECT_EQ(t.desktop.bar, (std::vector<std::string>{"Attempting to connect", "Connected to server"}));
     EXPECT_EQ(t.desktop.timerStarts, (std::vector<int>{11000, 5000}));
-    EXPECT_EQ(t.client.Tables().OVServers[slot].Connected, 1);
-    EXPECT_EQ(t.client.Tables().OVServers[slot].Where, (Endpoint{"127.0.0.1", 4044, 10}));
+    EXPECT_TRUE(t.client.Sessions().AtSlot(slot)->connected);
+    EXPECT_EQ(t.client.Sessions().AtSlot(slot)->Where(), (Endpoint{"127.0.0.1", 4044, 10}));
     // The OV server's node tells where the connection goes.
     t.client.Registry().OnOVInfo(t.Socket(slot), msg::OvInfo{"i", "alpha"});
-    EXPECT_EQ(t.tree.nodes.at(t.client.Tables().OVServers[slot].TreeNode).tip, "127.0.0.1:4044");
+    EXPECT_EQ(t.tree.nodes.at(t.tree.top.at(0)).tip, "127.0.0.1:4044");
   }
   {  // A made connection is what the recent servers remember; connected at once counts too.
     TestClient t;
@@ -303,7 +303,7 @@ TEST(Connect, TheWaitLastsTheCountIn864MsUnitsAndNeverOverflows) {
     const int slot = t.Connect("127.0.0.1", 4044, INT_MAX);
     EXPECT_EQ(t.desktop.timerStarts.front(), INT_MAX);
     EXPECT_EQ(t.desktop.Bar(), "Connected to server");
-    EXPECT_EQ(t.client.Tables().OVServers[slot].Connected, 1);
+    EXPECT_TRUE(t.client.Sessions().AtSlot(slot)->connected);
   }
   {  // A connect event handled in the last wait before the deadline still counts.
     TestClient t;
@@ -385,10 +385,10 @@ TEST(Connect, AWaitWhoseSlotWasTakenOverEndsWithoutTouchingIt) {
   t.client.Connections().ConnectToServer("127.0.0.1", 4044, 10);
 
   ASSERT_NE(first, second);
-  const OVIrec& slot1 = t.client.Tables().OVServers[1];
-  EXPECT_EQ(slot1.Socket, second);
-  EXPECT_EQ(slot1.InUse, 1);
-  EXPECT_EQ(slot1.Connected, 1);
+  const Session* slot1 = t.client.Sessions().AtSlot(1);
+  ASSERT_NE(slot1, nullptr);
+  EXPECT_EQ(slot1->Socket(), second);
+  EXPECT_TRUE(slot1->connected);
   EXPECT_EQ(t.sockets.closed, std::vector<int>{first});
   EXPECT_EQ(t.desktop.Bar(), "Connected to server");
   // Only the second attempt reports: the first has nothing left to say about a slot it lost.
@@ -465,7 +465,7 @@ TEST(Events, CloseReasonsAndWhatEachDisconnectSays) {
     const int slot = t.Connect("127.0.0.1", 4050, 7);
     const int socket = t.Socket(slot);
     t.client.Registry().OnOVInfo(socket, msg::OvInfo{"i", "alpha"});
-    Console* window = t.client.Tables().OVServers[slot].Window;
+    Console* window = t.Window(slot);
     ASSERT_NE(window, nullptr);
     t.client.Consoles().AppendConsole(*window, "half a line");
     t.desktop.Clear();
@@ -481,10 +481,7 @@ TEST(Events, CloseReasonsAndWhatEachDisconnectSays) {
       ExpectStatus(t, c.text, 5000, c.beeps);
     }
     EXPECT_EQ(t.sockets.closed, std::vector<int>{socket});
-    const OVIrec& rec = t.client.Tables().OVServers[slot];
-    EXPECT_EQ(rec.InUse, 0);
-    EXPECT_EQ(rec.Connected, 0);
-    EXPECT_EQ(rec.Socket, socket);  // kept, so a late event still names the old connection
+    EXPECT_EQ(t.client.Sessions().AtSlot(slot), nullptr);
     // The dead window keeps where it was connected to, and its log ends with when and why, on a line
     // of its own.
     EXPECT_TRUE(window->IsDead());
@@ -519,10 +516,10 @@ TEST(Events, StrayNotificationsAndDisconnectsTouchNothing) {
   conn.HandleSocketEvent(kSocketMessage, socket, MakeEventWord(kFdConnect, 0));
   conn.HandleSocketEvent(kSocketMessage, socket, MakeEventWord(kFdClose, 0));
   conn.HandleSocketEvent(kSocketMessage, socket, MakeEventWord(kFdRead, 0));
-  EXPECT_EQ(t.client.Tables().OVServers[slot].Connected, 0);
+  EXPECT_EQ(t.SlotOf(socket), -1);
   EXPECT_EQ(t.sockets.closed, std::vector<int>{socket});
   EXPECT_TRUE(t.desktop.bar.empty());
-  EXPECT_EQ(t.client.Tables().OVServers[other].InUse, 1);
+  EXPECT_NE(t.client.Sessions().AtSlot(other), nullptr);
 }
 
 TEST(RecentServers, NewestFirstOneEntryPerServerAtMostTen) {

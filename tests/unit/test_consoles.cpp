@@ -22,8 +22,8 @@ struct Served : test::TestClient {
     Receive(socket, FrameOf("1025", "7" + kSep + kSep + "Duel" + kSep + kSep + "1" + kSep + quakeMode));
     sockets.sockets.at(socket).sent.clear();
   }
-  Console* ovWindow() { return client.Tables().OVServers[slot].Window; }
-  Console* duel() { return client.Tables().QServers[client.Tables().FindQServer(slot, 7)].Window; }
+  Console* ovWindow() { return Window(slot); }
+  Console* duel() { return Window(slot, 7); }
   std::vector<std::string> Sent() {
     std::vector<std::string> out;
     for (const Frame& f : SentFrames(socket)) out.push_back(f.code + " " + f.payload);
@@ -87,23 +87,22 @@ TEST(Consoles, EnterSendsTheLineToTheWindowsServerAndNothingOnceDead) {
 
 TEST(Consoles, ClosingAQuakeWindowSends41AndADeadOneNothing) {
   Served s;
-  const int q = s.client.Tables().FindQServer(s.slot, 7);
   s.Close(s.duel());
   EXPECT_EQ(s.Sent(), std::vector<std::string>{"1041 7"});
-  EXPECT_EQ(s.client.Tables().QServers[q].Window, nullptr);
+  EXPECT_EQ(s.duel(), nullptr);
   EXPECT_EQ(s.client.Consoles().Windows().size(), 1u);
 
   // A dead window closes without sending and leaves the record of the server's newer window alone.
   s.client.Selection().OpenServerWindow(s.slot, 7);
   Console* old = s.duel();
-  s.client.Tables().QServers[q].Window = nullptr;
+  s.client.Sessions().ForgetWindow(s.slot, 7, *old);
   s.client.Consoles().MarkDead(*old);
   s.client.Selection().OpenServerWindow(s.slot, 7);
   Console* fresh = s.duel();
   s.Sent();
   s.Close(old);
   EXPECT_TRUE(s.Sent().empty());
-  EXPECT_EQ(s.client.Tables().QServers[q].Window, fresh);
+  EXPECT_EQ(s.duel(), fresh);
 }
 
 TEST(Consoles, AtMostFiftyDeadWindowsStayOpenAndTheLongestDeadClosesFirst) {

@@ -25,7 +25,7 @@ class FakeNotifier : public Notifier {
 // OV server "alpha" at 127.0.0.1:4044 running game servers 7 "Duel" and 8 "Arena", notices on.
 struct Watched : test::Named {
   FakeNotifier notifier;
-  DesktopNotices notices{t.client.Tables(), t.client.Selection(), t.client.Consoles(), notifier, t.loop};
+  DesktopNotices notices{t.client.Sessions(), t.client.Selection(), t.client.Consoles(), notifier, t.loop};
   Watched() : Named("alpha") {
     Quake(7, kSep + "Duel" + kSep + kSep + "1" + kSep + "1");
     Quake(8, kSep + "Arena" + kSep + kSep + "1" + kSep + "1");

@@ -147,8 +147,7 @@ TEST(Dispatch, RegistryMessagesReachTheirOwnHandlers) {
   t.client.Dispatch().DispatchControl(socket, 31,
                                       "DM\x80"
                                       "CTF");
-  EXPECT_EQ(t.client.Tables().OVServers[slot].Types[0].TypeName, "DM");
-  EXPECT_EQ(t.client.Tables().OVServers[slot].Types[1].TypeName, "CTF");
+  EXPECT_EQ(t.client.Sessions().OfferedTypes(slot), (std::vector<std::string>{"DM", "CTF"}));
 
   // The 24 answers with the 27's own characters, leading zeros included.
   t.client.Dispatch().DispatchControl(socket, 27, "007");
@@ -199,7 +198,7 @@ TEST(Dispatch, LoginRequestsAndPromptNamesOpenTheirPrompts) {
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].code, "1905");
   EXPECT_EQ(sent[1].code, "1905");
-  EXPECT_EQ(t.client.Tables().LiveSlot(socket), t.client.Tables().FindBySocket(socket));
+  EXPECT_NE(t.SlotOf(socket), -1);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ TEST(FrameViews, AReadsFramesOutliveANestedReadOfTheSameSocket) {
   test::TestClient t;
   const int socket = t.Socket(t.Connect());
   t.Receive(socket, FrameOf("1021", std::string("i\x80") + "alpha"));
-  Console* window = t.client.Tables().OVServers[t.client.Tables().FindBySocket(socket)].Window;
+  Console* window = t.Window(t.SlotOf(socket));
   ASSERT_NE(window, nullptr);
 
   // The message box waits in a nested loop; meanwhile the rest of a frame the read kept arrives, and

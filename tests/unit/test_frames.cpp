@@ -182,7 +182,7 @@ TEST(Receiving, EachReadIsLoggedAndItsFramesHandedOverInOrder) {
   t.Receive(socket, FrameOf("1021",
                             "info\x80"
                             "Alpha"));
-  ASSERT_NE(t.client.Tables().OVServers[slot].Window, nullptr);
+  ASSERT_NE(t.Window(slot), nullptr);
 
   const std::string read = FrameOf("1001", "hello") + FrameOf("0000", "zero") + FrameOf("0007", "seven");
   const uint64_t mark = t.client.Debug().TotalAppended();
@@ -193,7 +193,7 @@ TEST(Receiving, EachReadIsLoggedAndItsFramesHandedOverInOrder) {
                                       "in_code: 1001", "ramsg called code 1 msg: hello",
                                       "decrypted msg: hello", "in_code: 0000", "in_code: 0007"}));
   EXPECT_EQ(t.desktop.Bar(), "hello");
-  const std::string& log = t.client.Tables().OVServers[slot].Window->log.Text();
+  const std::string& log = t.Window(slot)->log.Text();
   EXPECT_NE(log.find("zero"), std::string::npos);
   EXPECT_EQ(log.find("seven"), std::string::npos);
 
@@ -228,7 +228,7 @@ TEST(Receiving, EmptyReadsReadErrorsAndUnknownCodesAreReported) {
   EXPECT_EQ(t.desktop.Bar(), "Socket (" + std::to_string(socket) + ") Receive error 10054 (WSAECONNRESET)");
   EXPECT_EQ(t.desktop.timerStarts.back(), 5000);
   EXPECT_EQ(t.desktop.Beeps(), 2);
-  EXPECT_EQ(t.client.Tables().OVServers[slot].InUse, 1);
+  EXPECT_NE(t.client.Sessions().AtSlot(slot), nullptr);
 
   for (const std::string code : {"1abc", "abcd", "XXXX"}) {
     t.desktop.Clear();
@@ -329,7 +329,7 @@ TEST(Receiving, AReadOfManyFramesIsHandedOverInTurnsWithoutLosingOrReordering) {
                                   c.allFrames ? expected.end() : expected.begin() + kFramesPerTurn);
     want.insert(want.end(), c.after.begin(), c.after.end());
     EXPECT_EQ(t.desktop.bar, want);
-    EXPECT_EQ(t.client.Tables().LiveSlot(socket) != -1, c.open);
+    EXPECT_EQ(t.SlotOf(socket) != -1, c.open);
   }
 }
 
@@ -370,7 +370,7 @@ TEST(Sending, CodesPayloadsAndTheAccountCipher) {
   u.client.Connections().ConnectToServer("127.0.0.1", 4044, 10);  // connected at once, event not yet in
   const int pending = u.sockets.lastSocket;
   u.client.Sender().SendControl(pending, ControlMessage::Answer, "");
-  u.client.Connections().Disconnect(u.client.Tables().FindBySocket(pending), 1);
+  u.client.Connections().Disconnect(u.SlotOf(pending), 1);
   u.client.Sender().SendControl(pending, ControlMessage::Answer, "");
   EXPECT_TRUE(u.sockets.sockets.at(pending).sent.empty());
   EXPECT_EQ(u.desktop.bar, std::vector<std::string>{"Connect (I)"});
@@ -405,10 +405,7 @@ TEST(Sending, NoSenderPutsAFrameByteIntoAPlainPayload) {
        },
        field},
       {"typed line",
-       [&](TestClient& t, int slot) {
-         return t.client.Consoles().SendLine(
-             *t.client.Tables().QServers[t.client.Tables().FindQServer(slot, 7)].Window, hostile);
-       },
+       [&](TestClient& t, int slot) { return t.client.Consoles().SendLine(*t.Window(slot, 7), hostile); },
        frameBytes},
       {"send to servers",
        [&](TestClient& t, int slot) {
@@ -488,18 +485,18 @@ TEST(Sending, SendErrorsAreReportedAndAPeerThatStopsReadingIsDropped) {
   t.sockets.sendError = 0;
   EXPECT_EQ(t.desktop.bar, std::vector<std::string>{"Socket Send error 10053 (WSAECONNABORTED)"});
   EXPECT_EQ(t.desktop.Beeps(), 2);
-  EXPECT_EQ(t.client.Tables().OVServers[slot].InUse, 1);
+  EXPECT_NE(t.client.Sessions().AtSlot(slot), nullptr);
 
   t.desktop.Clear();
   t.sockets.sendLimit = 0;
   const std::string mib(kMaxPayload, 'm');  // a frame of 1 MiB, the most one can hold
   for (int i = 0; i < 16; ++i) t.client.Sender().SendConsole(slot, 1, mib);
   EXPECT_TRUE(t.desktop.bar.empty());
-  EXPECT_EQ(t.client.Tables().OVServers[slot].InUse, 1);
+  EXPECT_NE(t.client.Sessions().AtSlot(slot), nullptr);
   t.client.Sender().SendConsole(slot, 1, mib);
   EXPECT_EQ(t.desktop.bar, std::vector<std::string>{"Socket (" + std::to_string(socket) +
                                                     ") Server not reading - disconnecting"});
-  EXPECT_EQ(t.client.Tables().OVServers[slot].InUse, 0);
+  EXPECT_EQ(t.client.Sessions().AtSlot(slot), nullptr);
   EXPECT_EQ(t.sockets.closed, std::vector<int>{socket});
 }
 
@@ -512,7 +509,7 @@ TEST(Sessions, AConnectionOnAClosedOnesSocketNumberStartsClean) {
   t.Receive(first, Bytes({0xFD}) + "1021info\x80" + "Al");
   t.sockets.sendLimit = 0;
   t.client.Sender().SendControl(first, ControlMessage::StatusNote, "unsent");
-  t.client.Connections().Disconnect(t.client.Tables().LiveSlot(first), 1);
+  t.client.Connections().Disconnect(t.SlotOf(first), 1);
   t.sockets.sendLimit = -1;
 
   const int slot = t.Connect();
@@ -520,7 +517,7 @@ TEST(Sessions, AConnectionOnAClosedOnesSocketNumberStartsClean) {
   t.Receive(first, "pha" + Bytes({0xFE}));
   t.sockets.Post(first, kFdWrite);
   t.loop.RunPending();
-  EXPECT_EQ(t.client.Tables().OVServers[slot].Name, "");
+  EXPECT_EQ(t.client.Sessions().AtSlot(slot)->Name(), "");
   EXPECT_TRUE(Sent(t, first).empty());
 }
 

@@ -92,9 +92,7 @@ TEST(KeptLogs, EveryWindowsBytesGoAsReceivedAcrossBatchesAndDays) {
   EXPECT_TRUE(disk.files[ov + "2026-12-08.log"] == "ov\nsays\r" + big);  // not printed: 270 kB
   EXPECT_EQ(disk.files[duel + "2026-12-08.log"], std::string("^1duel\r\ntail\0\xff", 14));
   EXPECT_EQ(disk.files[duel + "2026-12-09.log"], "next day");
-  EXPECT_EQ(
-      t.client.Tables().QServers[t.client.Tables().FindQServer(slot, 7)].Window->log.Text().substr(0, 10),
-      "^1duel\r\nta");
+  EXPECT_EQ(t.Window(slot, 7)->log.Text().substr(0, 10), "^1duel\r\nta");
 }
 
 TEST(KeptLogs, AFileStopsAtItsBoundAndARefusingDiskIsToldOncePerFile) {

@@ -1,5 +1,5 @@
-// Registry updates: what messages 21, 25, 27, 28 and 31 do to the tables, the tree, the console windows
-// and the replies, and the removal of an OV server on disconnect.
+// Registry updates: what messages 21, 25, 27, 28 and 31 do to the connection's record, the tree, the
+// console windows and the replies, and the removal of an OV server on disconnect.
 #include "tests/unit/registry_harness.h"
 
 namespace ov::test {
@@ -12,46 +12,28 @@ void ExpectError(TestClient& t, const std::string& text) {
   t.desktop.Clear();
 }
 
-int QSlotsInUse(const TestClient& t) {
-  int n = 0;
-  for (const QSIrec& q : t.client.Tables().QServers) n += q.InUse;
-  return n;
+int QSlotsInUse(const TestClient& t) { return static_cast<int>(t.client.Sessions().Games().size()); }
+
+TEST(Sessions, ConnectionsTakeTheLowestFreeSlotAndNeverSlotZero) {
+  Sessions sessions;
+  for (int slot = 1; slot < kSlotCount; ++slot) sessions.Open(100 + sessions.FreeSlot(), slot);
+  EXPECT_EQ(sessions.FreeSlot(), -1);
+  EXPECT_EQ(sessions.AtSlot(0), nullptr);
+  sessions.Close(107);  // its connection ended: the freed slot is the next one
+  sessions.Close(104);
+  EXPECT_EQ(sessions.FreeSlot(), 4);
+  EXPECT_EQ(sessions.Find(107), nullptr);
+  EXPECT_EQ(sessions.AtSlot(20)->Socket(), 120);
 }
 
-TEST(ServerTables, AllocationTakesTheLowestFreeSlotAndNeverSlotZero) {
-  ServerTables tables;
-  tables.InitTables();
-  auto alloc = [&](bool ov) { return ov ? tables.AllocOVSlot() : tables.AllocQSlot(); };
-  auto inUse = [&](bool ov, int slot) -> int& {
-    return ov ? tables.OVServers[slot].InUse : tables.QServers[slot].InUse;
-  };
-  for (const bool ov : {true, false}) {
-    SCOPED_TRACE(ov ? "OVServers" : "QServers");
-    EXPECT_EQ(alloc(ov), 1);
-    EXPECT_EQ(alloc(ov), 2);
-    inUse(ov, 4) = 1;  // 1, 2 and 4 taken: 3 is next, then 5
-    EXPECT_EQ(alloc(ov), 3);
-    EXPECT_EQ(alloc(ov), 5);
-    for (int i = 6; i < kSlotCount; ++i) EXPECT_EQ(alloc(ov), i);
-    EXPECT_EQ(alloc(ov), -1);
-    EXPECT_EQ(inUse(ov, 0), 0);  // the only free slot, and still never handed out
-    inUse(ov, 7) = 0;            // a release: the freed slot is the next one
-    EXPECT_EQ(alloc(ov), 7);
-    EXPECT_EQ(alloc(ov), -1);
-  }
-}
-
-TEST(ServerTables, APairOrSocketHeldOnlyByAReleasedSlotIsNotLive) {
+TEST(Registry, ARemovedQuakeServerAndAnEndedConnectionAreFoundNoMore) {
   Named n;
   n.Quake(5, kSep + "alpha");
-  const int q = n.t.client.Tables().FindQServer(n.slot, 5);
-  ASSERT_NE(q, -1);
+  ASSERT_TRUE(n.t.client.Sessions().Game(n.slot, 5));
   Message(n.t, n.socket, 28, "5");
   Sent(n.t, n.socket);
-  // The released slot keeps its pair, so the look-up still finds it, but as nothing in use: text for
-  // the pair and a request for its window reach nothing.
-  EXPECT_EQ(n.t.client.Tables().FindQServer(n.slot, 5), q);
-  EXPECT_EQ(n.t.client.Tables().QServers[q].InUse, 0);
+  // Text for its id and a request for its window reach nothing.
+  EXPECT_FALSE(n.t.client.Sessions().Game(n.slot, 5));
   const size_t windows = n.t.client.Consoles().Windows().size();
   n.t.client.Selection().OpenServerWindow(n.slot, 5);
   EXPECT_EQ(n.t.client.Consoles().Windows().size(), windows);
@@ -60,41 +42,39 @@ TEST(ServerTables, APairOrSocketHeldOnlyByAReleasedSlotIsNotLive) {
   for (const auto& window : n.t.client.Consoles().Windows())
     EXPECT_EQ(window->log.Text().find("to nobody"), std::string::npos);
 
-  // The same for a connection: its released slot keeps the socket, which no longer counts as live.
   n.t.client.Connections().Disconnect(n.slot, 1);
-  EXPECT_EQ(n.t.client.Tables().FindBySocket(n.socket), n.slot);
-  EXPECT_EQ(n.t.client.Tables().LiveSlot(n.socket), -1);
+  EXPECT_EQ(n.t.SlotOf(n.socket), -1);
 }
 
 TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) {
   TestClient t;
   const int slot = t.Connect();
   const int socket = t.Socket(slot);
-  const OVIrec& ov = t.client.Tables().OVServers[slot];
+  auto ov = [&]() -> const OVIrec& { return t.client.Sessions().AtSlot(slot)->Server(); };
   std::vector<int> introduced;  // a server that names itself has accepted the client: once per connection
   t.client.Registry().SetIntroducedHandler([&](int s) { introduced.push_back(s); });
   // Until it names itself, the connection shows by its address, where the user can end it.
   EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]127.0.0.1:4044"});
-  EXPECT_EQ(t.tree.nodes.at(ov.TreeNode).tip, "127.0.0.1:4044");
+  EXPECT_EQ(t.tree.nodes.at(ov().TreeNode).tip, "127.0.0.1:4044");
   Message(t, socket, 21, "");
   EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]"});
-  EXPECT_EQ(ov.Window->caption, "OV Server on ");
+  EXPECT_EQ(ov().Window->caption, "OV Server on ");
   EXPECT_EQ(Sent(t, socket), (std::vector<std::string>{"1029 ", "1022 "}));
   EXPECT_EQ(t.windows.views[0]->focusTaken, 1);  // the user connected: the console takes the focus
 
   // A repeated 21 renames the node and the window it already has; no second node, no second window.
-  const int node = ov.TreeNode;
+  const int node = ov().TreeNode;
   Message(t, socket, 21, "i" + kSep + "Beta" + kSep + "ignored");
-  EXPECT_EQ(ov.Info1 + "/" + ov.Name, "i/Beta");
+  EXPECT_EQ(ov().Name, "Beta");
   EXPECT_EQ(t.tree.Texts(), std::vector<std::string>{"[OV]Beta"});
-  EXPECT_EQ(ov.TreeNode, node);
-  EXPECT_EQ(ov.Window->caption, "OV Server on Beta");
+  EXPECT_EQ(ov().TreeNode, node);
+  EXPECT_EQ(ov().Window->caption, "OV Server on Beta");
   ASSERT_EQ(t.windows.views.size(), 1u);
   EXPECT_EQ(t.windows.views[0]->broughtToFront, 1);
   EXPECT_EQ(t.windows.views[0]->focusTaken, 1);  // the server's own renaming leaves the focus alone
 
   Message(t, socket, 21, "only");  // a field not carried keeps its value
-  EXPECT_EQ(ov.Info1 + "/" + ov.Name, "only/Beta");
+  EXPECT_EQ(ov().Name, "Beta");
   EXPECT_EQ(t.tree.nodes.size(), 1u);
 
   t.client.Registry().OnOVInfo(9999, msg::OvInfo{"x", "Ghost"});  // no connection
@@ -103,7 +83,7 @@ TEST(Registry, OVInfoNamesTheServerAddsItsNodeOpensItsWindowAndAnswers29Then22) 
   // The next connection in the slot starts without what the last one's server said of itself.
   t.client.Connections().Disconnect(slot, 1);
   ASSERT_EQ(t.Connect(), slot);
-  EXPECT_EQ(ov.Name + ov.Info1, "");
+  EXPECT_EQ(ov().Name, "");
   EXPECT_EQ(introduced, std::vector<int>{slot});
   Message(t, t.Socket(slot), 21, "i" + kSep + "Gamma");
   EXPECT_EQ(introduced, (std::vector<int>{slot, slot}));
@@ -130,7 +110,6 @@ TEST(Registry, NamesAndTitlesAreKeptShortAndOnOneLine) {
     Message(n.t, n.socket, 21, c.sent + kSep + c.sent);
     n.Quake(4, "i2" + kSep + c.sent);
     Message(n.t, n.socket, 31, c.sent + kSep + "b");
-    EXPECT_EQ(n.ov().Info1, c.kept);
     EXPECT_EQ(n.t.tree.Texts(), std::vector<std::string>{"[OV]" + c.kept});
     EXPECT_EQ(n.ov().Window->caption, "OV Server on " + c.kept);
     EXPECT_EQ(n.t.tree.Texts(n.ov().TreeNode), std::vector<std::string>{"[G]" + c.kept});
@@ -171,12 +150,27 @@ TEST(Registry, NewServerTakesASlotAndAnswers24WithThePayloadUnchanged) {
   EXPECT_TRUE(Sent(n.t, n.socket).empty());
 }
 
+TEST(Registry, AllConnectionsShareTheQuakeSlotsAndAnEndedOneGivesItsBack) {
+  Named n;
+  const int other = n.t.Socket(n.t.Connect());
+  for (int id = 1; id <= 12; ++id) Message(n.t, n.socket, 27, std::to_string(id));
+  for (int id = 1; id <= 8; ++id) Message(n.t, other, 27, std::to_string(id));
+  n.t.desktop.Clear();
+  Message(n.t, other, 27, "9");
+  ExpectError(n.t, "ERROR: Too many servers open");
+
+  n.t.client.Connections().Disconnect(n.slot, 1);
+  EXPECT_EQ(QSlotsInUse(n.t), 8);
+  Message(n.t, other, 27, "9");
+  // The lowest free slot, so the newcomer lists first (Send to Servers shows them in this order).
+  EXPECT_EQ(n.t.client.Sessions().Games().front().serverId, 9);
+}
+
 TEST(Registry, ServerInfoDescribesTheServerAddsItsNodeAndOpensItsWindow) {
   Named n;
   n.Quake(7, "i2" + kSep + "Deathmatch" + kSep + "i4" + kSep + "12" + kSep + "2");
   const QSIrec& q7 = n.q(7);
-  EXPECT_EQ(q7.Info2 + "/" + q7.Title + "/" + q7.Info4, "i2/Deathmatch/i4");
-  EXPECT_EQ(q7.Info5, 12);
+  EXPECT_EQ(q7.Title, "Deathmatch");
   EXPECT_EQ(q7.ConsoleMode, 2);
   EXPECT_EQ(n.t.tree.Texts(n.ov().TreeNode), std::vector<std::string>{"[G]Deathmatch"});
   EXPECT_EQ(q7.Window->caption, "Deathmatch");
@@ -191,7 +185,6 @@ TEST(Registry, ServerInfoDescribesTheServerAddsItsNodeAndOpensItsWindow) {
 
   // Letters in the numeric fields give 1; the seventh is the game port, unknown unless it is one.
   n.Quake(9, kSep + "T" + kSep + kSep + "x" + kSep + "x" + kSep + "27961");
-  EXPECT_EQ(n.q(9).Info5, 1);
   EXPECT_EQ(n.q(9).ConsoleMode, 1);
   EXPECT_EQ(n.q(9).GamePort, 27961);
   EXPECT_EQ(q7.GamePort, 0);
@@ -227,7 +220,7 @@ TEST(Registry, ServerInfoThatNamesNoLiveServerChangesNothing) {
   Message(n.t, n.socket, 25, "5" + kSep + "i2" + kSep + "Back");
   EXPECT_EQ(n.t.tree.nodes.size(), nodes);
   EXPECT_EQ(n.t.windows.views.size(), 1u);
-  EXPECT_NE(n.q(5).Title, "Back");
+  EXPECT_FALSE(n.t.client.Sessions().Game(n.slot, 5));
   EXPECT_TRUE(n.t.desktop.bar.empty());
 
   n.t.client.Registry().OnServerInfo(9999, msg::ServerInfo::Decode("5" + kSep + "i2" + kSep + "T"));
@@ -241,13 +234,12 @@ TEST(Registry, RemoveDeletesTheNodeMarksTheWindowDeadAndFreesTheSlot) {
 
   Message(n.t, n.socket, 28, "5" + kSep + "more");  // the whole payload is the number
   ExpectError(n.t, "Error: Bad Remove received (illegible ID)");
-  EXPECT_EQ(n.q(5).InUse, 1);
+  EXPECT_NE(n.ov().FindQServer(5), nullptr);
 
   Message(n.t, n.socket, 28, "99");  // never announced
   Message(n.t, n.socket, 28, "5");
   EXPECT_TRUE(n.t.desktop.bar.empty());
-  EXPECT_EQ(n.q(5).InUse, 0);
-  EXPECT_EQ(n.q(5).Window, nullptr);
+  EXPECT_EQ(n.ov().FindQServer(5), nullptr);
   EXPECT_TRUE(n.t.tree.Texts(n.ov().TreeNode).empty());
   EXPECT_EQ(window->caption, "alpha[Dead]");
   EXPECT_TRUE(window->IsDead());
@@ -290,7 +282,6 @@ TEST(Registry, DisconnectRemovesTheQuakeServersThenTheOVServerAndLeavesDeadWindo
   }
   EXPECT_EQ(captions, (std::vector<std::string>{"OV Server on Alpha[Dead]", "five[Dead]", "six[Dead]"}));
   for (const auto& v : n.t.windows.views) EXPECT_EQ(v->closeRequests, 0);
-  EXPECT_EQ(n.ov().Window, nullptr);
   EXPECT_EQ(QSlotsInUse(n.t), 0);
   EXPECT_TRUE(n.t.desktop.bar.empty());
   for (const auto& [command, enabled] : n.t.desktop.commands) EXPECT_FALSE(enabled);
@@ -298,7 +289,7 @@ TEST(Registry, DisconnectRemovesTheQuakeServersThenTheOVServerAndLeavesDeadWindo
   // A connection that never got as far as 21 only frees its slot.
   const int slot = n.t.Connect();
   n.t.client.Connections().Disconnect(slot, 1);
-  EXPECT_EQ(n.t.client.Tables().OVServers[slot].InUse, 0);
+  EXPECT_EQ(n.t.client.Sessions().AtSlot(slot), nullptr);
   EXPECT_EQ(n.t.windows.views.size(), 3u);
 }
 

@@ -1,6 +1,7 @@
 // The start-server dialog's rules: the host list, the type list and the start request 26.
 #include <gtest/gtest.h>
 
+#include "net/server_record.h"
 #include "tests/common/fakes.h"
 
 namespace ov {
@@ -10,13 +11,12 @@ const std::string kSep(1, '\x80');
 
 TEST(StartServer, HostsAreTheSlotsInUseAndTypesTheirNonEmptyEntries) {
   test::TestClient t;
-  auto& ov = t.client.Tables().OVServers;
-  ov[5].InUse = ov[2].InUse = 1;
-  ov[5].Name = "five";
-  ov[2].Name = "two";
-  ov[3].Name = "not in use";
-  ov[5].Types[0].TypeName = "dm";
-  ov[5].Types[2].TypeName = "ctf";
+  Sessions& open = t.client.Sessions();
+  OVIrec& five = open.Open(905, 5).Server();
+  open.Open(902, 2).Server().Name = "two";
+  five.Name = "five";
+  five.Types[0].TypeName = "dm";
+  five.Types[2].TypeName = "ctf";
   EXPECT_EQ(t.client.Start().RefillHosts(), (std::vector<std::string>{"two", "five"}));
   const auto& slots = t.client.Start().HostSlots();
   EXPECT_EQ(std::vector<int>(slots.begin(), slots.begin() + 3), (std::vector<int>{2, 5, -1}));
@@ -25,7 +25,7 @@ TEST(StartServer, HostsAreTheSlotsInUseAndTypesTheirNonEmptyEntries) {
   EXPECT_TRUE(t.client.Start().TypesForHost(2).empty());
 
   // Rebuilt at every opening: a slot that has gone leaves no stale line behind.
-  ov[2].InUse = 0;
+  open.Close(902);
   EXPECT_EQ(t.client.Start().RefillHosts(), std::vector<std::string>{"five"});
   EXPECT_EQ(slots[1], -1);
 }
@@ -41,7 +41,7 @@ TEST(StartServer, TheListOpensOnTheSelectedOVServerOrTheOnlyOne) {
   };
   for (const Case& c : cases) {
     test::TestClient t;
-    for (int slot : c.inUse) t.client.Tables().OVServers[slot].InUse = 1;
+    for (int slot : c.inUse) t.client.Sessions().Open(900 + slot, slot);
     t.client.Start().RefillHosts();
     EXPECT_EQ(t.client.Start().PreselectedLine(c.selectedSlot), c.line)
         << c.inUse.size() << " hosts, slot " << c.selectedSlot << " selected";

@@ -44,8 +44,8 @@ struct Program {
     ui.Main().show();
     sockets.autoConnectError = 0;
     client.Connections().ConnectToServer("127.0.0.1", 4044, 10);
-    slot = client.Tables().FindBySocket(sockets.lastSocket);
-    socket = client.Tables().OVServers[slot].Socket;
+    slot = client.Sessions().Find(sockets.lastSocket)->Slot();
+    socket = client.Sessions().AtSlot(slot)->Socket();
     std::string hello = test::FrameOf("1021", "i" + kSep + "alpha");
     for (const std::string q : {"7", "8"}) {
       hello += test::FrameOf("1027", q) +
@@ -59,8 +59,7 @@ struct Program {
     test::ShowOpened(ui.Main());
   }
   Console* window(int id) {
-    return id == 0 ? client.Tables().OVServers[slot].Window
-                   : client.Tables().QServers[client.Tables().FindQServer(slot, id)].Window;
+    return id == 0 ? client.Sessions().WindowOf(slot, 0) : client.Sessions().WindowOf(slot, id);
   }
   ConsoleWindow* view(int id) { return dynamic_cast<ConsoleWindow*>(window(id)->view); }
   QString Shown(int id) { return view(id)->Log()->Text(); }

@@ -194,7 +194,7 @@ TEST(LoginDialog, EscapeAndTheCloseBoxCancelTheLogin) {
     EXPECT_EQ(h.client.Prompts().PWResult(), 2);
     EXPECT_TRUE(h.Sent(socket).empty());
     EXPECT_EQ(h.sockets.closed, std::vector<int>{socket});
-    EXPECT_EQ(h.client.Tables().LiveSlot(socket), -1);
+    EXPECT_EQ(h.client.Sessions().Find(socket), nullptr);
   }
 }
 
@@ -253,7 +253,7 @@ TEST(LoginDialog, EachStepSetsLabelsVisibilityAndEchoModes) {
   });
   h.client.Prompts().AccountPrompt(socket, "chpwd", "");
   EXPECT_EQ(h.Sent(socket).size(), 1u);
-  EXPECT_NE(h.client.Tables().LiveSlot(socket), -1);
+  EXPECT_NE(h.client.Sessions().Find(socket), nullptr);
   EXPECT_FALSE(h.dlg.isVisible());
 }
 

@@ -98,11 +98,11 @@ struct Program {
     sockets.autoConnectError = 0;
     client.Connections().ConnectToServer("127.0.0.1", 4044, 10);
     sockets.autoConnectError = -1;
-    const int slot = client.Tables().FindBySocket(sockets.lastSocket);
+    const int slot = client.Sessions().Find(sockets.lastSocket)->Slot();
     Receive(Socket(slot), test::FrameOf("1021", "i" + kSep + name));
     return slot;
   }
-  int Socket(int slot) const { return client.Tables().OVServers[slot].Socket; }
+  int Socket(int slot) const { return client.Sessions().AtSlot(slot)->Socket(); }
   void Receive(int socket, const std::string& bytes) {
     sockets.Deliver(socket, bytes);
     loop.RunPending();
@@ -131,12 +131,7 @@ struct Served : Program {
     }
     Sent(socket);
   }
-  Console* window(int id) {
-    const int q = id == 0 ? -1 : client.Tables().FindQServer(slot, id);
-    return id == 0   ? client.Tables().OVServers[slot].Window
-           : q == -1 ? nullptr
-                     : client.Tables().QServers[q].Window;
-  }
+  Console* window(int id) { return client.Sessions().WindowOf(slot, id); }
   ConsoleWindow* view(int id) { return dynamic_cast<ConsoleWindow*>(window(id)->view); }
 };
 
@@ -338,7 +333,7 @@ TEST(MainWindow, ConnectDialogOffersTheRecentServersNewestFirstAndKeepsThemBetwe
     p->sockets.autoConnectError = error;
     p->action("mnuCon")->trigger();
     const int socket = p->sockets.lastSocket;
-    if (named && p->client.Tables().LiveSlot(socket) != -1)
+    if (named && p->client.Sessions().Find(socket) != nullptr)
       p->Receive(socket, test::FrameOf("1021", "i" + kSep + "named"));
   };
   QStringList seen;
@@ -729,7 +724,7 @@ TEST(Console, ADeadOVServerWindowTellsWhereItWasAndReconnects) {
   EXPECT_EQ(p.sockets.lastSocket, second);
   EXPECT_EQ(p.statusText()->text(), "Already connecting or connected to 127.0.0.1:4044");
   // Once that connection has gone too, it may connect again.
-  p.client.Connections().Disconnect(p.client.Tables().LiveSlot(second), 1);
+  p.client.Connections().Disconnect(p.client.Sessions().Find(second)->Slot(), 1);
   ov->ReconnectItem()->trigger();
   EXPECT_NE(p.sockets.lastSocket, second);
 }
@@ -754,8 +749,8 @@ TEST(MainWindow, ADoubleClickOnDisconnectDropsOnlyTheServerItWasMeantFor) {
     QApplication::sendEvent(p.button("tbDis"), &event);
   }
   EXPECT_EQ(clicks, 2);
-  EXPECT_EQ(p.client.Tables().OVServers[alpha].InUse, 0);
-  EXPECT_EQ(p.client.Tables().OVServers[beta].InUse, 1);
+  EXPECT_EQ(p.client.Sessions().AtSlot(alpha), nullptr);
+  EXPECT_NE(p.client.Sessions().AtSlot(beta), nullptr);
   EXPECT_EQ(p.client.Selection().Selected().ovIndex, beta);
   EXPECT_TRUE(p.button("tbDis")->isEnabled());
   EXPECT_EQ(p.statusText()->text(), kSelectionMovedNote);  // the second click was not lost unseen
@@ -766,7 +761,7 @@ TEST(MainWindow, ADoubleClickOnDisconnectDropsOnlyTheServerItWasMeantFor) {
   // Once the double-click interval has passed, the selection is the user's to act on.
   p.loop.Advance(QApplication::doubleClickInterval());
   p.button("tbDis")->click();
-  EXPECT_EQ(p.client.Tables().OVServers[beta].InUse, 0);
+  EXPECT_EQ(p.client.Sessions().AtSlot(beta), nullptr);
 }
 
 // ---- Console windows
@@ -903,8 +898,7 @@ TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAn
                         test::FrameOf("1025", "7" + kSep + kSep + "^3Duel" + kSep + kSep + "1" + kSep + "1"));
   const std::string line = "^1Red ^2green^7 white\r\n";
   p.Receive(socket, test::FrameOf("0007", "^1Red ^2green^7 white\n"));
-  auto* duel = dynamic_cast<ConsoleWindow*>(
-      p.client.Tables().QServers[p.client.Tables().FindQServer(slot, 7)].Window->view);
+  auto* duel = dynamic_cast<ConsoleWindow*>(p.client.Sessions().WindowOf(slot, 7)->view);
   ASSERT_NE(duel, nullptr);
   duel->RedrawNow();
   QApplication::processEvents();
@@ -932,8 +926,7 @@ TEST(Console, ColourCodesAreOffByDefaultRememberedAndHiddenInLogsCaptionsNodesAn
   // A window opened now starts with the option as it is.
   p.Receive(socket, test::FrameOf("1027", "8") + test::FrameOf("1025", "8" + kSep + kSep + "^5Arena" + kSep +
                                                                            kSep + "1" + kSep + "1"));
-  auto* arena = dynamic_cast<ConsoleWindow*>(
-      p.client.Tables().QServers[p.client.Tables().FindQServer(slot, 8)].Window->view);
+  auto* arena = dynamic_cast<ConsoleWindow*>(p.client.Sessions().WindowOf(slot, 8)->view);
   ASSERT_NE(arena, nullptr);
   EXPECT_EQ(arena->windowTitle(), "Arena");
   EXPECT_TRUE(arena->Log()->Colours());
@@ -1304,7 +1297,7 @@ TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
                         test::FrameOf("1025", "9" + kSep + kSep + "Ctf" + kSep + kSep + "1" + kSep + "1"));
     p.Sent(beta);
     if (c.closed) {
-      p.client.Tables().QServers[p.client.Tables().FindQServer(p.slot, 8)].Window->view->Close();
+      p.client.Sessions().WindowOf(p.slot, 8)->view->Close();
       ASSERT_EQ(p.Sent(p.socket), std::vector<std::string>{"1041 8"}) << c.name;
     }
     p.servers()->Tree()->setCurrentItem(p.servers()->Tree()->topLevelItem(0));
@@ -1345,8 +1338,8 @@ TEST(SendDialog, TheLineReachesTheConsolesOfTheTickedServersOnly) {
     EXPECT_EQ(sent, expected) << c.name;
     for (const int id : {7, 8, 9}) {
       const bool reached = std::count(c.reached.begin(), c.reached.end(), id) > 0;
-      const int slot = p.client.Tables().FindBySocket(id == 9 ? beta : p.socket);
-      const Console* window = p.client.Tables().QServers[p.client.Tables().FindQServer(slot, id)].Window;
+      const int slot = p.client.Sessions().Find(id == 9 ? beta : p.socket)->Slot();
+      const Console* window = p.client.Sessions().WindowOf(slot, id);
       if ((c.replaced || c.closed) && id == 8 && window == nullptr) continue;  // no window to show it in
       EXPECT_EQ(window->log.Text().ends_with("> " + line + "\r\n"), reached) << c.name << ", server " << id;
     }
@@ -1567,7 +1560,7 @@ TEST(OnDesktop, WhatTheTreeDrawsSelectedIsWhatTheCommandsActOn) {
   QTest::keyClick(tree, Qt::Key_Return);
   EXPECT_TRUE(ProcessUntil([&] {
     return p.main().MdiArea()->activeSubWindow() ==
-           dynamic_cast<QMdiSubWindow*>(p.client.Tables().OVServers[1].Window->view);
+           dynamic_cast<QMdiSubWindow*>(p.client.Sessions().WindowOf(1, 0)->view);
   }));
 }
 
@@ -1585,7 +1578,7 @@ TEST(OnDesktop, TypingStaysInTheWindowTheUserTypesIn) {
 
   // An OV server accepts a connection the user made: its console takes the focus, ready for a command.
   const int beta = p.Connect("beta");
-  auto* betaView = dynamic_cast<ConsoleWindow*>(p.client.Tables().OVServers[beta].Window->view);
+  auto* betaView = dynamic_cast<ConsoleWindow*>(p.client.Sessions().WindowOf(beta, 0)->view);
   ASSERT_NE(betaView, nullptr);
   EXPECT_TRUE(ProcessUntil([&] { return QApplication::focusWidget() == betaView->Input(); }))
       << "the focus on beta's console";

@@ -13,8 +13,8 @@
 #include <optional>
 
 #include "app/qt/notifications.h"
-#include "app/qt/settings.h"
 #include "app/qt/qt_platform.h"
+#include "app/qt/settings.h"
 #include "consoles/qt/console_window.h"
 #include "tests/common/controls.h"
 #include "tests/common/fakes.h"
@@ -51,9 +51,8 @@ struct Program {
   }
   QAction* Switch() { return test::Find<QAction>(*ui.Main().menuBar(), "mnuNotifications"); }
   ConsoleWindow* View(int id) {
-    const int slot = client.Tables().FindBySocket(socket);
-    Console* w = id == 0 ? client.Tables().OVServers[slot].Window
-                         : client.Tables().QServers[client.Tables().FindQServer(slot, id)].Window;
+    const int slot = client.Sessions().Find(socket)->Slot();
+    Console* w = id == 0 ? client.Sessions().WindowOf(slot, 0) : client.Sessions().WindowOf(slot, id);
     return dynamic_cast<ConsoleWindow*>(w->view);
   }
   // As the user sets them: the window's menu item, then the dialog.

@@ -69,8 +69,8 @@ struct Served {
     test::ShowOpened(ui.Main());
   }
   ConsoleWindow* Duel() {
-    const int q = client.Tables().FindQServer(client.Tables().FindBySocket(socket), 7);
-    return q == -1 ? nullptr : dynamic_cast<ConsoleWindow*>(client.Tables().QServers[q].Window->view);
+    Console* duel = client.Sessions().WindowOf(client.Sessions().Find(socket)->Slot(), 7);
+    return duel == nullptr ? nullptr : dynamic_cast<ConsoleWindow*>(duel->view);
   }
   PlayersPanel* Panel() { return Duel()->Players(); }
   // The game server answers the last query sent, echoing its challenge.

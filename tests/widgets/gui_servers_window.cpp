@@ -45,7 +45,7 @@ struct Harness {
   int Connect() {
     sockets.autoConnectError = 0;
     client.Connections().ConnectToServer("127.0.0.1", 4044, 10);
-    return client.Tables().FindBySocket(sockets.lastSocket);
+    return client.Sessions().Find(sockets.lastSocket)->Slot();
   }
   // Announces and describes a Quake server; payload: its 25's.
   void Quake(int socket, const std::string& payload) {
@@ -96,7 +96,7 @@ TEST(ServersWindow, FixedFrameAroundTheTreeAndClosingOnlyMinimises) {
 TEST(ServersWindow, NodesSelectionAndDeletionReachTheSelection) {
   Harness h;
   const int slot = h.Connect();
-  const int socket = h.client.Tables().OVServers[slot].Socket;
+  const int socket = h.client.Sessions().AtSlot(slot)->Socket();
   h.client.Registry().OnOVInfo(socket, msg::OvInfo{"i", "Caf\xE9"});
   h.Quake(socket, "5" + kSep + kSep + "Game5");
   h.Quake(socket, "6" + kSep + kSep + "Game6");
@@ -126,7 +126,7 @@ TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgre
   const int b = h.Connect();
   const int c = h.Connect();
   for (const int slot : {a, b, c}) {
-    const int socket = h.client.Tables().OVServers[slot].Socket;
+    const int socket = h.client.Sessions().AtSlot(slot)->Socket();
     h.client.Registry().OnOVInfo(socket, msg::OvInfo{"i", "OV" + std::to_string(slot)});
   }
   QTreeWidget* tree = h.fSvrs->Tree();
@@ -177,7 +177,7 @@ TEST(ServersWindow, DeletingTheCurrentButUnselectedNodeKeepsTreeAndSelectionAgre
 TEST(ServersWindow, DoubleClickOpensTheWindowOfTheSelectedServerOnly) {
   Harness h;
   const int slot = h.Connect();
-  const int socket = h.client.Tables().OVServers[slot].Socket;
+  const int socket = h.client.Sessions().AtSlot(slot)->Socket();
   h.client.Registry().OnOVInfo(socket, msg::OvInfo{"i", "Old"});
   h.client.Registry().OnOVInfo(socket, msg::OvInfo{"i", "New"});  // renames the node it has
   ASSERT_EQ(h.fSvrs->Tree()->topLevelItemCount(), 1);
@@ -185,33 +185,33 @@ TEST(ServersWindow, DoubleClickOpensTheWindowOfTheSelectedServerOnly) {
   h.fSvrs->AddNode(0, "[OV]stray");
   QTreeWidgetItem* orphan = h.fSvrs->Tree()->topLevelItem(1);
   h.Quake(socket, "7" + kSep + kSep + "Duel");
-  const QSIrec& duel = h.client.Tables().QServers[h.client.Tables().FindQServer(slot, 7)];
+  auto duel = [&] { return h.client.Sessions().WindowOf(slot, 7); };
   std::string& sent = h.sockets.sockets.at(socket).sent;
   h.fSvrs->Tree()->expandAll();  // as the user would, to reach the Quake server
 
   // Closed by the user, opened again by a double click on its node.
-  h.client.Consoles().CloseWindow(*duel.Window);
+  h.client.Consoles().CloseWindow(*duel());
   sent.clear();
   h.DoubleClick(h.fSvrs->Tree()->topLevelItem(0)->child(0));
-  ASSERT_NE(duel.Window, nullptr);
+  ASSERT_NE(duel(), nullptr);
   EXPECT_EQ(sent, FrameOf("1042", "7"));
 
   // Enter on the node does the same, from the keyboard.
-  h.client.Consoles().CloseWindow(*duel.Window);
+  h.client.Consoles().CloseWindow(*duel());
   sent.clear();
   QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
   QApplication::sendEvent(h.fSvrs->Tree(), &enter);
-  ASSERT_NE(duel.Window, nullptr);
+  ASSERT_NE(duel(), nullptr);
   EXPECT_EQ(sent, FrameOf("1042", "7"));
   // The node tells where its OV server's connection goes.
   EXPECT_EQ(h.fSvrs->Tree()->topLevelItem(0)->toolTip(0), "127.0.0.1:4044");
 
   // A node of no server opens nothing, though a server was selected just before.
-  h.client.Consoles().CloseWindow(*duel.Window);
+  h.client.Consoles().CloseWindow(*duel());
   sent.clear();
   h.DoubleClick(orphan);
   EXPECT_EQ(h.client.Selection().Kind(), SelectionKind::None);
-  EXPECT_EQ(duel.Window, nullptr);
+  EXPECT_EQ(duel(), nullptr);
   EXPECT_TRUE(sent.empty());
 }
 
