@@ -120,67 +120,80 @@ FrameAssembler::Result FrameAssembler::Feed(std::string_view bytes) {
   return result;
 }
 
-bool FrameAssembler::Split(std::string_view bytes, std::vector<FrameView>& frames, std::string& joined,
-                           std::vector<FrameFlaw>* flaws) {
+// What one Split gives: the frames, the flaws when they are asked for, and whether a frame was dropped.
+struct FrameAssembler::Out {
+  std::vector<FrameView>& frames;
+  std::vector<FrameFlaw>* flaws;
   bool overflowed = false;
-  const auto flaw = [&](FrameFlaw::Kind kind, std::string_view what) {
+
+  void Flaw(FrameFlaw::Kind kind, std::string_view what) {
     if (flaws) flaws->push_back({kind, std::string(what)});
-  };
-  const auto tooLong = [&](const Span& frame) {
+  }
+  void TooLong(const Span& frame) {
     overflowed = true;
     if (flaws) flaws->push_back({FrameFlaw::Kind::Oversized, frame.Code()});
-  };
-  const auto emit = [&](std::string_view frame) {  // from the start byte, without the end byte
+  }
+  // From the start byte, without the end byte. Inlined: a call for every frame costs the read path more
+  // than the frame's own bookkeeping.
+  [[gnu::always_inline]] void Emit(std::string_view frame) {
     frames.push_back(FrameFrom(frame));
-    if (frame.size() < 5) flaw(FrameFlaw::Kind::ShortCode, std::string(frame) + kFrameEnd);
-  };
+    if (frame.size() < 5) ShortCode(frame);
+  }
+  void ShortCode(std::string_view frame) { Flaw(FrameFlaw::Kind::ShortCode, std::string(frame) + kFrameEnd); }
+};
 
+bool FrameAssembler::FinishKept(std::string_view& bytes, std::string& joined, Out& out) {
+  const Span frame(partial_, bytes);
+  const Scan scan = ScanFrame(frame, searched_);
+  if (scan.what == Scan::More) {
+    partial_ += bytes;
+    searched_ = scan.searched;
+    return false;
+  }
+  searched_ = 0;
+  if (scan.what == Scan::TooLong) out.TooLong(frame);
+  if (scan.end == kNone) {
+    std::string().swap(partial_);
+    discarding_ = true;
+    return false;
+  }
+  if (scan.end < partial_.size()) {
+    // An account answer that waited for its size: the kept bytes hold its end, and what followed it
+    // is read again with this read behind it.
+    partial_ += bytes;
+    joined.clear();
+    joined.swap(partial_);
+    if (scan.what == Scan::Whole) out.Emit(std::string_view(joined).substr(0, scan.end));
+    bytes = std::string_view(joined).substr(scan.end + 1);
+    return true;
+  }
+  const size_t inRead = scan.end - partial_.size();
+  if (scan.what == Scan::Whole) {
+    partial_ += bytes.substr(0, inRead);
+    // The caller's string takes the frame, and a big frame's room goes with it.
+    joined.clear();
+    joined.swap(partial_);
+    out.Emit(joined);
+  } else {
+    std::string().swap(partial_);
+  }
+  bytes.remove_prefix(inRead + 1);
+  return true;
+}
+
+bool FrameAssembler::Split(std::string_view bytes, std::vector<FrameView>& frames, std::string& joined,
+                           std::vector<FrameFlaw>* flaws) {
+  Out out{frames, flaws};
   if (discarding_) {
     const size_t end = bytes.find(kFrameEnd);
-    if (end == kNone) return overflowed;
+    if (end == kNone) return false;
     discarding_ = false;
     bytes.remove_prefix(end + 1);
   }
-  if (!partial_.empty()) {
-    const Span frame(partial_, bytes);
-    const Scan scan = ScanFrame(frame, searched_);
-    if (scan.what == Scan::More) {
-      partial_ += bytes;
-      searched_ = scan.searched;
-      return overflowed;
-    }
-    searched_ = 0;
-    if (scan.what == Scan::TooLong) tooLong(frame);
-    if (scan.end == kNone) {
-      std::string().swap(partial_);
-      discarding_ = true;
-      return overflowed;
-    }
-    if (scan.end < partial_.size()) {
-      // An account answer that waited for its size: the kept bytes hold its end, and what followed it
-      // is read again with this read behind it.
-      partial_ += bytes;
-      joined.clear();
-      joined.swap(partial_);
-      if (scan.what == Scan::Whole) emit(std::string_view(joined).substr(0, scan.end));
-      bytes = std::string_view(joined).substr(scan.end + 1);
-    } else {
-      const size_t inRead = scan.end - partial_.size();
-      if (scan.what == Scan::Whole) {
-        partial_ += bytes.substr(0, inRead);
-        // The caller's string takes the frame, and a big frame's room goes with it.
-        joined.clear();
-        joined.swap(partial_);
-        emit(joined);
-      } else {
-        std::string().swap(partial_);
-      }
-      bytes.remove_prefix(inRead + 1);
-    }
-  }
+  if (!partial_.empty() && !FinishKept(bytes, joined, out)) return out.overflowed;
   while (!bytes.empty()) {
     const size_t start = bytes.find(kFrameStart);
-    if (start != 0) flaw(FrameFlaw::Kind::Outside, bytes.substr(0, start));
+    if (start != 0) out.Flaw(FrameFlaw::Kind::Outside, bytes.substr(0, start));
     if (start == kNone) {
       frames.push_back(OutsideBytes(bytes));
       break;
@@ -190,7 +203,7 @@ bool FrameAssembler::Split(std::string_view bytes, std::vector<FrameView>& frame
       // The common case, a whole frame that ends at its first end byte, without the scan's bookkeeping.
       const size_t end = bytes.find(kFrameEnd, 1);
       if (end != kNone && end < limits_.maxFrame) {
-        emit(bytes.substr(0, end));
+        out.Emit(bytes.substr(0, end));
         bytes.remove_prefix(end + 1);
         continue;
       }
@@ -202,15 +215,15 @@ bool FrameAssembler::Split(std::string_view bytes, std::vector<FrameView>& frame
       searched_ = scan.searched;
       break;
     }
-    if (scan.what == Scan::TooLong) tooLong(frame);
+    if (scan.what == Scan::TooLong) out.TooLong(frame);
     if (scan.end == kNone) {
       discarding_ = true;
       break;
     }
-    if (scan.what == Scan::Whole) emit(bytes.substr(0, scan.end));
+    if (scan.what == Scan::Whole) out.Emit(bytes.substr(0, scan.end));
     bytes.remove_prefix(scan.end + 1);
   }
-  return overflowed;
+  return out.overflowed;
 }
 
 }  // namespace ov

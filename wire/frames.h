@@ -88,7 +88,11 @@ class FrameAssembler {
  private:
   struct Scan;
   class Span;
+  struct Out;
   Scan ScanFrame(const Span& frame, size_t searched) const;
+  // Goes on with the kept bytes of an unfinished frame: false when this read ends inside it (kept or
+  // dropped), else bytes becomes what is left to split after it.
+  bool FinishKept(std::string_view& bytes, std::string& joined, Out& out);
 
   FrameLimits limits_;
   std::string partial_;      // the unfinished frame, from its start byte

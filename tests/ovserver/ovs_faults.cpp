@@ -35,9 +35,9 @@
 #include "ovserver/ov_server.h"
 #include "ovserver/peer_log.h"
 #include "protocol/account_prompt.h"
+#include "tests/common/full_disk.h"
 #include "tests/common/memory_figures.h"
 #include "tests/common/qt_wait.h"
-#include "tests/ovserver/full_disk.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 
@@ -1062,28 +1062,21 @@ TEST_F(OvsProgram, AccountsAddedByOtherProcessesSurviveTheServersOwnWrites) {
 
 // --add-user on a disk that cannot take the new file says so, fails, and leaves the file as it was.
 TEST_F(OvsProgram, AddingAUserToAFullDiskFailsAndSaysSo) {
-  using test::FullDisk;
-  for (const FullDisk::Kind kind : {FullDisk::Kind::Tmpfs, FullDisk::Kind::SizeLimit}) {
-    QTemporaryDir folder;
-    FullDisk disk(kind, folder.path().toStdString());
-    if (!disk.Unavailable().empty()) {
-      std::cout << "[ SKIPPED  ] " << disk.Name() << ": " << disk.Unavailable() << "\n";
-      continue;
-    }
-    const QString accounts = folder.filePath("accounts");
+  test::FullDisk::ForEachKind([&](test::FullDisk& disk, const std::string& folder) {
+    const QString accounts = QString::fromStdString(folder + "/accounts");
     std::string output;
     ASSERT_EQ(Run({"--accounts", accounts, "--add-user", "first"}, "pw\n", output), 0) << output;
     std::ifstream in(accounts.toStdString());
     const std::string before((std::istreambuf_iterator<char>(in)), {});
     ASSERT_TRUE(disk.Fill());
-    EXPECT_EQ(Run({"--accounts", accounts, "--add-user", "second"}, "pw\n", output), 1) << disk.Name();
+    EXPECT_EQ(Run({"--accounts", accounts, "--add-user", "second"}, "pw\n", output), 1);
     EXPECT_NE(output.find("cannot add second: the accounts file could not be written (cannot write " +
                           accounts.toStdString()),
               std::string::npos)
         << output;
     std::ifstream after(accounts.toStdString());
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), before) << disk.Name();
-  }
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), before);
+  });
 }
 
 TEST_F(OvsProgram, ListensOnEveryAddressGivenAllOnOnePort) {

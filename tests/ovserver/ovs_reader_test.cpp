@@ -14,7 +14,7 @@
 #include "ovserver/process_figures.h"
 #include "ovserver/request_reader.h"
 #include "ovserver/server_config.h"
-#include "tests/ovserver/full_disk.h"
+#include "tests/common/full_disk.h"
 #include "wire/cipher.h"
 #include "wire/payload.h"
 
@@ -505,33 +505,25 @@ TEST(OvsAccounts, AFailedWriteLeavesTheAccountsAsTheyWere) {
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(store.Has("admin"));
 
-  using test::FullDisk;
-  for (const FullDisk::Kind kind : {FullDisk::Kind::Tmpfs, FullDisk::Kind::SizeLimit}) {
-    QTemporaryDir folder;
-    const std::string path = folder.path().toStdString() + "/accounts";
-    FullDisk disk(kind, folder.path().toStdString());
-    if (!disk.Unavailable().empty()) {
-      std::cout << "[ SKIPPED  ] " << disk.Name() << ": " << disk.Unavailable() << "\n";
-      continue;
-    }
+  test::FullDisk::ForEachKind([&](test::FullDisk& disk, const std::string& folder) {
+    const std::string path = folder + "/accounts";
     AccountStore full(path, 1000), elsewhere(path, 1000);
     ASSERT_EQ(full.Add("admin", "pw", true, error), AccountStore::Outcome::Done) << error;
     ASSERT_TRUE(elsewhere.Load(error));
     ASSERT_EQ(elsewhere.Add("bob", "pw", false, error), AccountStore::Outcome::Done);  // full never saw bob
     const std::string before = FileText(path);
-    ASSERT_TRUE(disk.Fill()) << disk.Name();
-    EXPECT_EQ(full.Add("carol", "pw", false, error), AccountStore::Outcome::SaveFailed) << disk.Name();
+    ASSERT_TRUE(disk.Fill());
+    EXPECT_EQ(full.Add("carol", "pw", false, error), AccountStore::Outcome::SaveFailed);
     EXPECT_NE(error.find("cannot write " + path), std::string::npos) << error;
-    EXPECT_EQ(full.ChangePassword("admin", "pw", "new", error), AccountStore::Outcome::SaveFailed)
-        << disk.Name();
-    EXPECT_EQ(FileText(path), before) << disk.Name();
+    EXPECT_EQ(full.ChangePassword("admin", "pw", "new", error), AccountStore::Outcome::SaveFailed);
+    EXPECT_EQ(FileText(path), before);
     EXPECT_TRUE(full.Refresh(error));
-    EXPECT_TRUE(full.Verify("bob", "pw")) << disk.Name();
-    EXPECT_TRUE(full.Verify("admin", "pw")) << disk.Name();
-    EXPECT_FALSE(full.Has("carol")) << disk.Name();
-    const QStringList left = QDir(folder.path()).entryList({"accounts.new*"}, QDir::Files);
+    EXPECT_TRUE(full.Verify("bob", "pw"));
+    EXPECT_TRUE(full.Verify("admin", "pw"));
+    EXPECT_FALSE(full.Has("carol"));
+    const QStringList left = QDir(QString::fromStdString(folder)).entryList({"accounts.new*"}, QDir::Files);
     EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
-  }
+  });
 }
 
 TEST(OvsLoginGuard, EachFailureDoublesTheNamesWaitUpToTheMostAndSuccessOrTimeForgetsThem) {

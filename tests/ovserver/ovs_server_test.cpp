@@ -28,8 +28,8 @@
 #include "ovserver/ov_server.h"
 #include "ovserver/process_figures.h"
 #include "protocol/account_prompt.h"
+#include "tests/common/full_disk.h"
 #include "tests/common/qt_wait.h"
-#include "tests/ovserver/full_disk.h"
 #include "wire/cipher.h"
 #include "wire/messages.h"
 #include "wire/payload.h"
@@ -1383,17 +1383,10 @@ TEST_F(OvsServerTest, NeitherADamagedSchedulesFileNorAFullDiskLosesASchedule) {
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_EQ(file.readAll(), text);
 
-  using test::FullDisk;
-  for (const FullDisk::Kind kind : {FullDisk::Kind::Tmpfs, FullDisk::Kind::SizeLimit}) {
-    QTemporaryDir folder;
-    FullDisk disk(kind, folder.path().toStdString());
-    if (!disk.Unavailable().empty()) {
-      std::cout << "[ SKIPPED  ] " << disk.Name() << ": " << disk.Unavailable() << "\n";
-      continue;
-    }
+  test::FullDisk::ForEachKind([&](test::FullDisk& disk, const std::string& folder) {
     admin.reset();
     server.reset();
-    config.schedulesPath = folder.filePath("schedules").toStdString();
+    config.schedulesPath = folder + "/schedules";
     StartServer();
     admin = LoggedIn();
     admin->Console(0, "schedule add every 5 type standin restart");
@@ -1405,11 +1398,11 @@ TEST_F(OvsServerTest, NeitherADamagedSchedulesFileNorAFullDiskLosesASchedule) {
                           config.schedulesPath);
     admin->Console(0, "schedule list");
     admin->ExpectText("0000", "  1  every 5 type standin restart");
-    EXPECT_EQ(admin->Count("0000", "  2  every"), 0u) << disk.Name();
+    EXPECT_EQ(admin->Count("0000", "  2  every"), 0u);
     std::ifstream in(config.schedulesPath);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}).find("every 1 "), std::string::npos);
     disk.Release();
-  }
+  });
   admin.reset();
   server.reset();
 }

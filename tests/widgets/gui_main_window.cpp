@@ -59,8 +59,8 @@
 #include "registry/qt/servers_window.h"
 #include "tests/common/controls.h"
 #include "tests/common/fakes.h"
+#include "tests/common/full_disk.h"
 #include "tests/common/shown_windows.h"
-#include "tests/ovserver/full_disk.h"
 
 namespace ov {
 namespace {
@@ -1127,24 +1127,17 @@ TEST(Console, FindBarSaveAndClearFromTheKeysAndTheLogsMenu) {
   }
   EXPECT_FALSE(tools->SaveTo(dir.filePath("missing/duel.log"), error));
   EXPECT_FALSE(error.isEmpty());
-  {
-    // A full disk leaves the file written before as it was, and says why.
-    const QString folder = dir.filePath("full");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    ovs::test::FullDisk disk(
-        ::geteuid() == 0 ? ovs::test::FullDisk::Kind::Tmpfs : ovs::test::FullDisk::Kind::SizeLimit,
-        folder.toStdString());
-    ASSERT_EQ(disk.Unavailable(), "");
-    const QString old = folder + "/old.log";
-    QFile kept(old);
+  // A full disk leaves the file written before as it was, and says why.
+  ovs::test::FullDisk::ForEachKind([&](ovs::test::FullDisk& disk, const std::string& folder) {
+    QFile kept(QString::fromStdString(folder + "/old.log"));
     ASSERT_TRUE(kept.open(QIODevice::WriteOnly) && kept.write("kept\n") == 5);
     kept.close();
     ASSERT_TRUE(disk.Fill());
     error.clear();
-    EXPECT_FALSE(tools->SaveTo(old, error)) << disk.Name();
-    EXPECT_FALSE(error.isEmpty()) << disk.Name();
-    EXPECT_TRUE(kept.open(QIODevice::ReadOnly) && kept.readAll() == "kept\n") << disk.Name();
-  }
+    EXPECT_FALSE(tools->SaveTo(kept.fileName(), error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(kept.open(QIODevice::ReadOnly) && kept.readAll() == "kept\n");
+  });
 
   // Clear Log empties the view and the model; what comes after shows alone.
   PickFromLogMenu(log, "C&lear Log");

@@ -3,13 +3,18 @@
 // write past a few bytes fails (anywhere, as any user; children started meanwhile inherit it).
 #pragma once
 
+#include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <string>
 
 namespace ovs::test {
@@ -29,6 +34,25 @@ class FullDisk {
   ~FullDisk() { Release(); }
   FullDisk(const FullDisk&) = delete;
   FullDisk& operator=(const FullDisk&) = delete;
+
+  // Runs body once for each kind this machine can make, in an empty folder of its own, the failures named
+  // by the kind; a kind it cannot make (a tmpfs without the right to mount) is reported as skipped.
+  static void ForEachKind(const std::function<void(FullDisk& disk, const std::string& folder)>& body) {
+    for (const Kind kind : {Kind::Tmpfs, Kind::SizeLimit}) {
+      std::string folder = (std::filesystem::temp_directory_path() / "ov-full-disk-XXXXXX").string();
+      ASSERT_NE(::mkdtemp(folder.data()), nullptr) << std::strerror(errno);
+      {
+        FullDisk disk(kind, folder);
+        SCOPED_TRACE(disk.Name());
+        if (disk.Unavailable().empty())
+          body(disk, folder);
+        else
+          std::cout << "[ SKIPPED  ] " << disk.Name() << ": " << disk.Unavailable() << "\n";
+      }
+      std::error_code ignored;
+      std::filesystem::remove_all(folder, ignored);
+    }
+  }
 
   const std::string& Unavailable() const { return unavailable_; }
   const char* Name() const { return kind_ == Kind::Tmpfs ? "a full tmpfs" : "a file size limit"; }
