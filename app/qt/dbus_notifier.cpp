@@ -60,22 +60,42 @@ bool DBusNotifier::Connect() {
 
 void DBusNotifier::Show(int handle, const Notice& notice) {
   if (!Connect()) return;
+  if (unanswered_.contains(notice.replaces)) {
+    // The notice it updates is on its way: an update sent now would come as a second notice.
+    held_.insert_or_assign(notice.replaces, std::pair{handle, notice});
+    return;
+  }
   uint replaces = 0;
   for (const auto& [h, id] : ids_)
     if (h == notice.replaces) replaces = id;
+  Send(handle, notice, replaces);
+}
+
+void DBusNotifier::Send(int handle, const Notice& notice, uint replaces) {
   // A server's text is never read as markup: escaped unless the service is known to show it as it is.
   const QString body = markup_ == Markup::No ? ToQt(notice.body) : ToQt(notice.body).toHtmlEscaped();
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
   call << QString("Orvane Client") << replaces << QString("orvane-client") << ToQt(notice.summary) << body
        << QStringList{"default", "Open console"} << QVariantMap{{"desktop-entry", QString("orvane-client")}}
        << int(-1);
+  unanswered_.insert(handle);
   auto* pending =
       new QDBusPendingCallWatcher(QDBusConnection(busName_).asyncCall(call, kCallTimeoutMs), this);
   connect(pending, &QDBusPendingCallWatcher::finished, this, [this, handle](QDBusPendingCallWatcher* w) {
     const QDBusPendingReply<uint> reply = *w;
-    if (!reply.isError()) Shown(handle, reply.value());
+    Answered(handle, !reply.isError(), reply.isError() ? 0 : reply.value());
     w->deleteLater();
   });
+}
+
+void DBusNotifier::Answered(int handle, bool shown, uint id) {
+  unanswered_.erase(handle);
+  if (shown) Shown(handle, id);
+  const auto held = held_.find(handle);
+  if (held == held_.end()) return;
+  const auto [own, notice] = held->second;
+  held_.erase(held);
+  Send(own, notice, shown ? id : 0);  // a notice that was never shown leaves its update a new one
 }
 
 void DBusNotifier::Shown(int handle, uint id) {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <deque>
 #include <functional>
+#include <map>
+#include <set>
 #include <utility>
 
 #include "app/desktop_notices.h"
@@ -33,6 +35,8 @@ class DBusNotifier : public QObject, public Notifier {
 
  private:
   bool Connect();  // once; false when there is no session bus to talk to
+  void Send(int handle, const Notice& notice, uint replaces);
+  void Answered(int handle, bool shown, uint id);
   void Shown(int handle, uint id);
 
   std::function<void(int)> onClick_;
@@ -41,6 +45,10 @@ class DBusNotifier : public QObject, public Notifier {
   bool connected_ = false;
   enum class Markup { Unknown, Yes, No } markup_ = Markup::Unknown;  // whether the body is read as markup
   std::deque<std::pair<int, uint>> ids_;  // our handle, the service's id: the latest kMaxClickable
+  // Notices sent whose id the service has not given yet (each call ends within kCallTimeoutMs), and
+  // the latest update of each, held until that id is known so that it replaces the notice in place.
+  std::set<int> unanswered_;
+  std::map<int, std::pair<int, Notice>> held_;  // by the handle it updates: its own handle and notice
 };
 
 }  // namespace ov

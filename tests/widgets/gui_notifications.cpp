@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <optional>
 
@@ -118,7 +119,7 @@ TEST(Notifications, NoSessionBusIsStartedForThem) {
   keptRuntime ? qputenv("XDG_RUNTIME_DIR", *keptRuntime) : qunsetenv("XDG_RUNTIME_DIR");
 }
 
-// The notices the daemon received, "summary|body" each.
+// The notices the daemon received, "id|summary|body" each.
 QString Received() {
   QFile log(qEnvironmentVariable("NOTICE_LOG"));
   return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
@@ -139,12 +140,19 @@ TEST(OnNotificationDaemon, ANoticeReachesTheDaemonAndItsClickOpensTheConsole) {
   EXPECT_TRUE(test::PumpQt("a click on the notice to activate Duel's console",
                            [&] { return area->activeSubWindow() == p.View(7); }));
 
-  // A removal, then the OV server's word on how it ended: the same notice, updated.
+  // A removal, then the OV server's word on how it ended, before the daemon has answered the first:
+  // the same notice, updated.
   p.Receive("1028", "7");
   p.Receive("0000", "Server 7 ended: crashed\r\n");
-  EXPECT_TRUE(test::PumpQt("the daemon to receive the removal and its update", [] {
-    return Received().contains("Duel ended|") && Received().contains("Duel crashed|");
-  }));
+  const auto idOf = [](const QString& summary) {
+    const QRegularExpressionMatch m =
+        QRegularExpression("^(\\d+)\\|" + summary + "\\|", QRegularExpression::MultilineOption)
+            .match(Received());
+    return m.hasMatch() ? m.captured(1) : QString();
+  };
+  ASSERT_TRUE(test::PumpQt("the daemon to receive the removal and its update",
+                           [&] { return !idOf("Duel ended").isEmpty() && !idOf("Duel crashed").isEmpty(); }));
+  EXPECT_EQ(idOf("Duel crashed"), idOf("Duel ended")) << Received().toStdString();
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command with a real notification daemon (dunst) on the session bus, each notice it receives
-# appended to the file named by NOTICE_LOG as "summary|body". Meant to run inside a private session bus
-# on a desktop of its own: dbus-run-session -- scripts/with_desktop.sh with_notification_daemon.sh ...
+# appended to the file named by NOTICE_LOG as "id|summary|body" (a notice updated in place keeps its id).
+# Meant to run inside a private session bus on a desktop of its own:
+# dbus-run-session -- scripts/with_desktop.sh with_notification_daemon.sh ...
 set -euo pipefail
 [ $# -gt 0 ] || { echo "usage: $0 command [arguments]" >&2; exit 2; }
 [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || { echo "no private session bus: run under dbus-run-session" >&2; exit 2; }
@@ -19,7 +20,7 @@ export NOTICE_LOG="$work/notices"
 : >"$NOTICE_LOG"
 cat >"$work/log.sh" <<SCRIPT
 #!/bin/sh
-printf '%s|%s\n' "\$2" "\$3" >>"$NOTICE_LOG"
+printf '%s|%s|%s\n' "\$DUNST_ID" "\$2" "\$3" >>"$NOTICE_LOG"
 SCRIPT
 chmod +x "$work/log.sh"
 cat >"$work/dunstrc" <<CONF
