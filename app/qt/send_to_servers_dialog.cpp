@@ -43,7 +43,7 @@ SendToServersDialog::SendToServersDialog(QWidget* parent) : QDialog(parent) {
   column->addWidget(lineLabel);
   column->addWidget(line_);
   column->addWidget(buttons);
-  resize(360, 300);
+  resize(500, 300);  // a title, its OV server and what it costs fit on one line
   connect(buttons, &QDialogButtonBox::accepted, this, &SendToServersDialog::SendClick);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
