@@ -35,8 +35,10 @@ int StartServer::PreselectedLine(int selectedSlot) const {
 std::vector<std::string> StartServer::TypesForHost(int hostLine) const {
   std::vector<std::string> types;
   if (hostLine < 0 || hostLine >= kSlotCount || hostSlots_[hostLine] == -1) return types;
-  for (const std::string& type : sessions_.OfferedTypes(hostSlots_[hostLine]))
-    types.push_back(KeptName(type));
+  // The line stands for the connection listed: one that took its slot since offers nothing here.
+  const std::shared_ptr<Session> host = hosts_[hostLine].Lock();
+  if (host == nullptr) return types;
+  for (const std::string& type : sessions_.OfferedTypes(host->Slot())) types.push_back(KeptName(type));
   return types;
 }
 

@@ -297,12 +297,8 @@ void GameRelay::HandleInput(Connection& connection, int id, const std::string& t
 void GameRelay::List(Connection& connection) {
   const auto servers = games_.List();
   if (servers.empty()) connection.Say("No game servers are running.");
-  // What each costs is read now, once for all, and never otherwise.
-  std::vector<long long> leaders;
-  for (const GameServers::Server* server : servers)
-    if (server->running) leaders.push_back(server->pid);
-  const auto figures = ReadSessionFigures(leaders);
   const auto now = std::chrono::steady_clock::now();
+  const auto& figures = Figures(now);
   for (const GameServers::Server* server : servers) {
     std::string state = server->restarting ? "restarting after a crash" : "starting";
     if (server->running) {
@@ -317,15 +313,21 @@ void GameRelay::List(Connection& connection) {
   }
 }
 
+const std::map<long long, ProcessFigures>& GameRelay::Figures(std::chrono::steady_clock::time_point now) {
+  // One read for every server that runs: it serves every connection's request and list alike.
+  std::vector<long long> leaders;
+  for (const GameServers::Server* server : games_.List())
+    if (server->running) leaders.push_back(server->pid);
+  return figures_.Of(std::move(leaders), now);
+}
+
 void GameRelay::SendFigures(Connection& connection) {
   std::vector<const GameServers::Server*> shown;
   for (const GameServers::Server* server : games_.List())
     if (server->running && connection.known.count(server->id) && shown.size() < ov::msg::kMaxFiguresServers)
       shown.push_back(server);
-  std::vector<long long> leaders;
-  for (const GameServers::Server* server : shown) leaders.push_back(server->pid);
-  const auto figures = ReadSessionFigures(leaders);
   const auto now = std::chrono::steady_clock::now();
+  const auto& figures = Figures(now);
   ov::msg::Figures answer;
   for (const GameServers::Server* server : shown) {
     const auto found = figures.find(server->pid);

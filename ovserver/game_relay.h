@@ -10,6 +10,7 @@
 #include "ovserver/connection.h"
 #include "ovserver/connection_manager.h"
 #include "ovserver/game_servers.h"
+#include "ovserver/process_figures.h"
 #include "ovserver/server_config.h"
 #include "wire/messages.h"
 
@@ -49,7 +50,7 @@ class GameRelay {
   void HandleInput(Connection& connection, int id, const std::string& text);
   // The commands of the OV server's console that concern game servers.
   void List(Connection& connection);
-  // Message 33: what each running game server the connection was told of costs, read now.
+  // Message 33: what each running game server the connection was told of costs, read within a second.
   void SendFigures(Connection& connection);
   void Kill(Connection& connection, const std::string& which);
   // Stops a game server and, once it has ended, starts it again as it was: type, title, command line and
@@ -73,6 +74,8 @@ class GameRelay {
     std::string type, title, commandLine, owner;
   };
   void StartAgain(int id, const Again& again);
+  // What every running game server costs, for whoever asks now (at most one read of /proc a second).
+  const std::map<long long, ProcessFigures>& Figures(std::chrono::steady_clock::time_point now);
 
   const ServerConfig& config_;
   const AccountStore& accounts_;
@@ -81,6 +84,7 @@ class GameRelay {
   std::map<int, ConnectionHandle> startedBy_;  // game server id -> the connection that asked, until it runs
   std::map<int, std::string> owners_;          // game server id -> the user who started it
   std::map<int, Again> restarts_;              // game server id -> how to start it again once it ends
+  FiguresCache figures_;
 };
 
 }  // namespace ovs

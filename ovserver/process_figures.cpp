@@ -74,6 +74,18 @@ std::map<long long, ProcessFigures> ReadSessionFigures(const std::vector<long lo
   return figures;
 }
 
+const std::map<long long, ProcessFigures>& FiguresCache::Of(std::vector<long long> leaders,
+                                                            std::chrono::steady_clock::time_point now) {
+  std::sort(leaders.begin(), leaders.end());
+  const bool covered = std::includes(leaders_.begin(), leaders_.end(), leaders.begin(), leaders.end());
+  if (readOnce_ && covered && now - readAt_ < kFresh) return figures_;
+  figures_ = read_(leaders);
+  leaders_ = std::move(leaders);
+  readAt_ = now;
+  readOnce_ = true;
+  return figures_;
+}
+
 ov::msg::Figures::Server FiguresMessage(int id, long long pid, const ProcessFigures& figures,
                                         double uptimeSeconds) {
   return {id, Clamped(double(pid)), Clamped(uptimeSeconds),

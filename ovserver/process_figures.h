@@ -2,6 +2,8 @@
 // What a game server costs, read from /proc only when someone asks (the console's list): its CPU time and
 // resident memory, summed over the processes of its session (a wrapper script and the real server it
 // starts among them).
+#include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -28,6 +30,26 @@ struct ProcessFigures {
 // The figures of each session whose leader is one of leaders; a leader whose session has no process
 // left is missing from the result.
 std::map<long long, ProcessFigures> ReadSessionFigures(const std::vector<long long>& leaders);
+
+// The figures of sessions as ReadSessionFigures gives them, read at most once every kFresh: a request
+// within that time of a read that covered all its leaders is answered from that read. Every client can ask
+// (message 33, the console's list) as often as it sends a few bytes; each read walks all of /proc.
+class FiguresCache {
+ public:
+  using Reader = std::function<std::map<long long, ProcessFigures>(const std::vector<long long>&)>;
+  static constexpr std::chrono::seconds kFresh{1};
+
+  explicit FiguresCache(Reader read = ReadSessionFigures) : read_(std::move(read)) {}
+  const std::map<long long, ProcessFigures>& Of(std::vector<long long> leaders,
+                                                std::chrono::steady_clock::time_point now);
+
+ private:
+  Reader read_;
+  std::vector<long long> leaders_;  // of the last read, sorted
+  std::map<long long, ProcessFigures> figures_;
+  std::chrono::steady_clock::time_point readAt_;
+  bool readOnce_ = false;
+};
 
 // Game server id's figures as message 33 carries them, each number held within its field.
 ov::msg::Figures::Server FiguresMessage(int id, long long pid, const ProcessFigures& figures,

@@ -30,10 +30,11 @@ std::string Uptime(int seconds) {
 
 std::string DescribeFigures(const msg::Figures::Server& figures) {
   // Below 10 % a tenth still tells an idle server from a busy one.
-  const int tenths = figures.cpuTenths;
+  // Counted wide: a server may send any number an int holds, and rounding must not overflow it.
+  const long long tenths = figures.cpuTenths;
   const std::string cpu = tenths < 100 ? std::to_string(tenths / 10) + "." + std::to_string(tenths % 10)
                                        : std::to_string((tenths + 5) / 10);
-  return "CPU " + cpu + " %, " + std::to_string((figures.residentKiB + 512) / 1024) + " MiB, up " +
+  return "CPU " + cpu + " %, " + std::to_string((figures.residentKiB + 512LL) / 1024) + " MiB, up " +
          Uptime(figures.uptimeSeconds);
 }
 
@@ -56,8 +57,11 @@ void ServerFigures::OnFigures(int socket, const msg::Figures& figures) {
   kept.waiting = false;
   kept.lastAt = loop_.Now();  // figures this fresh are not asked for again
   // The answer names every server the OV server runs for us: one missing from it has ended.
-  kept.byId.clear();
-  for (const msg::Figures::Server& server : figures.servers) kept.byId[server.id] = server;
+  std::map<int, msg::Figures::Server> byId;
+  for (const msg::Figures::Server& server : figures.servers) byId[server.id] = server;
+  // The views redraw only for news: a server repeating itself costs them nothing.
+  if (byId == kept.byId) return;
+  kept.byId = std::move(byId);
   if (onChanged_) onChanged_();
 }
 

@@ -35,7 +35,7 @@ class ServerFigures {
   // DescribeFigures of the server, or empty when none are known.
   std::string Described(int socket, int serverId) const;
 
-  // Figures arrived: a view that shows them may show them again.
+  // Figures arrived that differ from those kept: a view that shows them may show them again.
   void SetChangedHandler(std::function<void()> onChanged) { onChanged_ = std::move(onChanged); }
 
  private:

@@ -324,6 +324,33 @@ TEST(OvsProcessFigures, StatLinesAreReadPastTheCommandNameAndFiguresTold) {
   EXPECT_EQ(DescribeFigures({0.2, 0}, 0), "cpu 0.0%, 0.0 MiB");  // read in its first instant
 }
 
+// However often clients ask, /proc is walked at most once a second, unless a server it did not cover runs.
+TEST(OvsProcessFigures, ReadsAreSharedForASecondByEveryRequestTheyCover) {
+  int reads = 0;
+  FiguresCache cache([&](const std::vector<long long>& leaders) {
+    ++reads;
+    std::map<long long, ProcessFigures> read;
+    for (const long long leader : leaders) read[leader] = {double(reads), 0};
+    return read;
+  });
+  struct Step {
+    int atMs;
+    std::vector<long long> leaders;
+    bool read;
+  };
+  const Step steps[] = {
+      {0, {7, 9}, true}, {10, {9, 7}, false}, {999, {9}, false}, {999, {}, false},
+      {999, {8}, true},  {1500, {8}, false},  {2000, {8}, true}, {2000, {8}, false},
+  };
+  const auto start = std::chrono::steady_clock::time_point{};
+  for (const Step& step : steps) {
+    const int before = reads;
+    const auto& figures = cache.Of(step.leaders, start + std::chrono::milliseconds(step.atMs));
+    EXPECT_EQ(reads > before, step.read) << "at " << step.atMs << " ms";
+    for (const long long leader : step.leaders) EXPECT_EQ(figures.at(leader).cpuSeconds, reads);
+  }
+}
+
 TEST(OvsConfig, ReadsTypesAndLimitsAndNamesTheBadLine) {
   QTemporaryDir dir;
   const std::string base = dir.path().toStdString();

@@ -2,6 +2,8 @@
 // Send to Servers list.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "app/send_to_servers.h"
 #include "registry/server_figures.h"
 #include "tests/unit/registry_harness.h"
@@ -20,6 +22,8 @@ TEST(ServerFigures, AskedWhileATipShowsAtMostEveryFewSecondsAndForgottenWithTheS
   n.Quake(4, "i2" + kSep + "CTF");
   Sent(n.t, n.socket);
   ClientController& c = n.t.client.Controller();
+  int redraws = 0;
+  c.SetFiguresHandler([&] { ++redraws; });
   const int duel = n.q(3).TreeNode, ctf = n.q(4).TreeNode;
   EXPECT_EQ(c.NodeFigures(duel), "");
   EXPECT_EQ(Sent(n.t, n.socket), std::vector<std::string>{"1043 "});
@@ -28,7 +32,10 @@ TEST(ServerFigures, AskedWhileATipShowsAtMostEveryFewSecondsAndForgottenWithTheS
   c.NodeFigures(ctf);
   EXPECT_EQ(Sent(n.t, n.socket), std::vector<std::string>{});
 
-  Message(n.t, n.socket, 33, "3" + kSep + "410" + kSep + "7980" + kSep + "35" + kSep + "46080");
+  const std::string duelFigures = "3" + kSep + "410" + kSep + "7980" + kSep + "35" + kSep + "46080";
+  Message(n.t, n.socket, 33, duelFigures);
+  Message(n.t, n.socket, 33, duelFigures);  // said again: nothing to redraw
+  EXPECT_EQ(redraws, 1);
   EXPECT_EQ(c.NodeFigures(duel), "CPU 3.5 %, 45 MiB, up 2 h 13 min");
   EXPECT_EQ(c.NodeFigures(ctf), "");  // not in the answer: it has ended
   n.t.loop.Advance(int(std::chrono::milliseconds(ServerFigures::kAskEvery).count()) - 1);
@@ -54,6 +61,8 @@ TEST(ServerFigures, TheTextRoundsToWhatTellsServersApart) {
       {{1, 9, 60, 99, 512}, "CPU 9.9 %, 1 MiB, up 1 min"},
       {{1, 9, 3599, 995, 1536}, "CPU 100 %, 2 MiB, up 59 min"},
       {{1, 9, 86400 + 7200 + 59, 1234, 2097152}, "CPU 123 %, 2048 MiB, up 1 d 2 h"},
+      {{1, 9, INT_MAX, INT_MAX, INT_MAX},
+       "CPU 214748365 %, 2097152 MiB, up 24855 d 3 h"},  // rounding overflows no int
   };
   for (const Case& c : cases) EXPECT_EQ(DescribeFigures(c.figures), c.text);
 }

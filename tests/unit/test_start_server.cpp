@@ -97,6 +97,7 @@ TEST(StartServer, ARequestThatCannotGoOutIsRefusedWithANote) {
 
   // Listed again, the new connection is the one asked.
   t.Receive(t.Socket(slot), test::FrameOf("1031", "dm"));
+  EXPECT_TRUE(t.client.Start().TypesForHost(0).empty());  // nor are its types listed under the old line
   t.client.Start().RefillHosts();
   EXPECT_EQ(t.client.Start().Go(0, 0, "dm", "", "+map e1m1"), 1);
   EXPECT_EQ(t.SentFrames(t.Socket(slot)).size(), 1u);
